@@ -1,0 +1,1 @@
+#error "platform-free library: windows.h is not allowed here"

@@ -1,0 +1,69 @@
+# The Wine test harness: our own 32-bit prefix, a display and a sound device.
+# Everything started here is stopped by harness_stop through its own pid.
+# shellcheck source=common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+HARNESS_RUN=$BUILD_DIR/harness
+XVFB_PID=""
+PULSE_PID=""
+
+# Creates the prefix on first use and reports Windows Vista (6.0).
+harness_prefix() {
+  if [ ! -f "$WINEPREFIX/.korvell-ready" ]; then
+    log "creating the Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i >/dev/null 2>&1 || die "wineboot failed"
+    wine winecfg -v vista >/dev/null 2>&1 || die "winecfg -v vista failed"
+    wineserver -w
+    touch "$WINEPREFIX/.korvell-ready"
+  fi
+}
+
+harness_display() {
+  if [ -n "${DISPLAY:-}" ] && [ -z "${HARNESS_FORCE_XVFB:-}" ]; then return 0; fi
+  local n=99
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x720x24 -nolisten tcp >"$HARNESS_RUN/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+  die "Xvfb did not start on :$n"
+}
+
+harness_sound() {
+  export XDG_RUNTIME_DIR=$HARNESS_RUN/xdg
+  mkdir -p "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  pulseaudio --daemonize=yes -n --exit-idle-time=-1 --log-target=file:"$HARNESS_RUN/pulse.log" \
+    --load="module-null-sink sink_name=korvell_null" --load=module-native-protocol-unix \
+    >/dev/null 2>&1 || die "pulseaudio did not start"
+  PULSE_PID=$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null)
+  export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
+}
+
+# Registers every COM DLL of a build folder's bin/ in the prefix.
+harness_register() {
+  local bin=$1 dll
+  for dll in "$bin"/*.dll "$bin"/*.ax; do
+    [ -e "$dll" ] || continue
+    case "$(basename "$dll")" in Vidova.dll|Audova.dll|Mexora.dll|Demexa.dll) continue ;; esac
+    wine regsvr32 /s "$(winepath -w "$dll")" >/dev/null 2>&1 || die "regsvr32 failed for $dll"
+  done
+}
+
+harness_start() {
+  mkdir -p "$HARNESS_RUN"
+  trap harness_stop EXIT
+  harness_prefix
+  harness_display
+  harness_sound
+}
+
+harness_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "$PULSE_PID" ] && kill "$PULSE_PID" 2>/dev/null
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+  PULSE_PID=""
+  XVFB_PID=""
+}

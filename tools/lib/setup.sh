@@ -1,0 +1,22 @@
+# Installs what the build and the tests need on Debian 12, once.
+# shellcheck source=common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+PACKAGES=(cmake ninja-build ccache g++ googletest
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
+  wine wine32:i386 xvfb xauth pulseaudio pulseaudio-utils ffmpeg imagemagick)
+
+setup_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo dpkg --add-architecture i386
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" \
+    || die "apt-get install failed"
+}
