@@ -58,6 +58,8 @@ harness_start() {
   harness_prefix
   harness_display
   harness_sound
+  # One persistent wineserver for the whole run keeps each program start short.
+  wineserver -p
 }
 
 harness_stop() {
