@@ -1,0 +1,32 @@
+// The options dialog "Vantor Settings" (resource 10). It is created hidden
+// on the panel's first timer tick and holds the fields the recording reads:
+// video bitrate (1034), frame rate (1035) and the file-name prefix (1086).
+// The capture graph it will host is not part of this program yet.
+#pragma once
+
+#include <string>
+
+#include "platform/mfc/Dialog.h"
+
+namespace zelbo {
+
+class OptionsDlg : public mfc::Dialog {
+public:
+    OptionsDlg();
+
+    // Fills the fields from the settings.
+    void LoadFields();
+    int VideoBitrate() const;
+    int FrameRate() const;
+    std::string FileNamePrefix() const;
+
+    // The in-process capture graph; reports the missing screen source.
+    bool StartCaptureGraph();
+    void StopCaptureGraph() {}
+
+protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+};
+
+}  // namespace zelbo
