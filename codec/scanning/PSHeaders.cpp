@@ -25,9 +25,11 @@ bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict)
         return false;
     stream_id = bytes[3];
     PES_packet_length = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
-    flags1 = length > 6 ? bytes[6] : 0;
-    flags2 = length > 7 ? bytes[7] : 0;
-    PES_header_data_length = length > 8 ? bytes[8] : 0;
+    // Padding and private_stream_2 carry no flag bytes.
+    const bool plain = stream_id == 0xBE || stream_id == 0xBF;
+    flags1 = !plain && length > 6 ? bytes[6] : 0;
+    flags2 = !plain && length > 7 ? bytes[7] : 0;
+    PES_header_data_length = !plain && length > 8 ? bytes[8] : 0;
     sub_stream_id = 0;
 
     if (stream_id == 0xBF) {
