@@ -1,0 +1,473 @@
+#include "companions/audova/Encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <cstdlib>
+
+#include "companions/audova/Filterbank.h"
+#include "companions/audova/MpegAudioTables.h"
+
+namespace audova {
+
+namespace {
+
+// No subband may carry noise closer than this to its own signal power, even
+// where the model finds it masked: keeps every coded band above a minimum
+// signal-to-noise ratio.
+static const float kMinSnrFactor = getenv("MINSNR") ? static_cast<float>(atof(getenv("MINSNR"))) : 0.06f;
+constexpr float kSilence = 1e-12f;      // below the 16-bit quantization floor
+
+int ScaleFactorIndex(float peak) {
+  const float* sf = ScaleFactors();
+  if (!(peak >= sf[62])) return 62;
+  int i = static_cast<int>(std::floor(3.0 * (1.0 - std::log2(static_cast<double>(peak)))));
+  i = std::clamp(i, 0, 62);
+  while (i > 0 && sf[i] <= peak) --i;
+  while (i < 62 && sf[i + 1] > peak) ++i;
+  return i;
+}
+
+inline uint32_t Quantize(float sample, float scale, int levels) {
+  const float x = sample / scale;
+  int code = static_cast<int>(std::floor(levels * (x + 1.0f) * 0.5f));
+  return static_cast<uint32_t>(std::clamp(code, 0, levels - 1));
+}
+
+class BitWriter {
+ public:
+  BitWriter(uint8_t* p, int bytes) : p_(p), limit_(bytes * 8) {}
+  void Put(uint32_t value, int bits) {
+    for (int b = bits - 1; b >= 0; --b) {
+      if (pos_ < limit_ && ((value >> b) & 1u)) p_[pos_ >> 3] |= static_cast<uint8_t>(0x80u >> (pos_ & 7));
+      ++pos_;
+    }
+  }
+  int pos() const { return pos_; }
+
+ private:
+  uint8_t* p_;
+  int limit_;
+  int pos_ = 0;
+};
+
+uint16_t Crc16(const uint8_t* p, int fromBit, int toBit, uint16_t crc) {
+  for (int i = fromBit; i < toBit; ++i) {
+    const int bit = (p[i >> 3] >> (7 - (i & 7))) & 1;
+    const int top = (crc >> 15) & 1;
+    crc = static_cast<uint16_t>(crc << 1);
+    if (top ^ bit) crc ^= 0x8005;
+  }
+  return crc;
+}
+
+}  // namespace
+
+bool ResolveSettings(const AudovaSettings& s, int32_t sampleRate, StreamConfig* out, std::string* why) {
+  StreamConfig c;
+  auto fail = [why](std::string text) {
+    if (why) *why = std::move(text);
+    return false;
+  };
+  c.rateCode = SampleRateCode(sampleRate, &c.lsf);
+  if (c.rateCode < 0)
+    return fail("Audova: sample rate " + std::to_string(sampleRate) +
+                " Hz is not supported (16000, 22050, 24000, 32000, 44100 or 48000)");
+  c.rate = sampleRate;
+  if (s.layer != 1 && s.layer != 2) return fail("Audova: layer " + std::to_string(s.layer) + " is not 1 or 2");
+  c.layer = s.layer;
+  if (s.output_channels != 1 && s.output_channels != 2)
+    return fail("Audova: " + std::to_string(s.output_channels) + " output channels (1 or 2 are coded)");
+  c.channels = s.output_channels;
+  if (c.channels == 1) {
+    c.mode = AUDOVA_MONO;
+  } else {
+    int mode = s.audio_mode;
+    if (mode < 0 || mode > 2) mode = s.requested_mode;
+    if (mode < 0 || mode > 2)
+      return fail("Audova: audio mode " + std::to_string(s.audio_mode) + " does not fit two output channels");
+    c.mode = mode;
+  }
+  c.kbps = BitrateKbps(c.lsf, c.layer, s.bitrate_index);
+  if (!BitrateIndexLegal(c.lsf, c.layer, c.channels, s.bitrate_index))
+    return fail("Audova: bit-rate index " + std::to_string(s.bitrate_index) +
+                (c.kbps ? " (" + std::to_string(c.kbps) + " kbit/s)" : std::string()) + " is not allowed for Layer " +
+                (c.layer == 1 ? "I" : "II") + ", " + (c.channels == 1 ? "one channel" : "two channels") + " at " +
+                std::to_string(sampleRate) + " Hz");
+  c.bitrateIndex = s.bitrate_index;
+  if (s.emphasis != 0 && s.emphasis != 1 && s.emphasis != 3)
+    return fail("Audova: emphasis " + std::to_string(s.emphasis) + " is reserved (0, 1 or 3)");
+  c.emphasis = s.emphasis;
+  c.crc = s.crc != 0;
+  c.privateBit = s.private_bit != 0;
+  c.copyright = s.copyright != 0;
+  c.original = s.original != 0;
+  c.psyModel = s.psy_model == 1 ? 1 : 2;
+  c.frameSamples = c.layer == 1 ? 384 : 1152;
+  c.maxFrameBytes = c.layer == 1 ? (12000 * c.kbps / c.rate + 1) * 4 : 144000 * c.kbps / c.rate + 1;
+  if (s.buffer_size < c.maxFrameBytes)
+    return fail("Audova: output buffer of " + std::to_string(s.buffer_size) + " bytes is below the frame size of " +
+                std::to_string(c.maxFrameBytes) + " bytes");
+  c.bufferSize = static_cast<uint32_t>(s.buffer_size);
+  *out = c;
+  return true;
+}
+
+Encoder::Encoder(const StreamConfig& config) : cfg_(config) {
+  const int fftSize = cfg_.layer == 1 ? 512 : 1024;
+  for (int ch = 0; ch < cfg_.channels; ++ch) {
+    pcm_[ch].assign(kHistory + cfg_.frameSamples, 0.0f);
+    psycho_[ch] = std::make_unique<Psycho>(cfg_.rate, fftSize);
+  }
+  frameBuf_.resize(cfg_.maxFrameBytes);
+}
+
+Encoder::~Encoder() = default;
+
+void Encoder::Start(bufstream* out) {
+  out_ = out;
+  gotData_ = false;
+  fill_ = 0;
+  partialBytes_ = 0;
+  padRemainder_ = 0;
+  for (int ch = 0; ch < cfg_.channels; ++ch) std::fill(pcm_[ch].begin(), pcm_[ch].end(), 0.0f);
+}
+
+bool Encoder::Encode(const uint8_t* pcm, size_t bytes) {
+  if (bytes == 0) return true;
+  gotData_ = true;
+  const int stride = 2 * cfg_.channels;
+  auto take = [this](const uint8_t* p) -> bool {
+    for (int ch = 0; ch < cfg_.channels; ++ch) {
+      const int16_t v = static_cast<int16_t>(static_cast<uint16_t>(p[2 * ch] | (p[2 * ch + 1] << 8)));
+      pcm_[ch][kHistory + fill_] = v * (1.0f / 32768.0f);
+    }
+    if (++fill_ == cfg_.frameSamples) return CodeFrame();
+    return true;
+  };
+  while (bytes > 0) {
+    if (partialBytes_ > 0 || bytes < static_cast<size_t>(stride)) {
+      const size_t n = std::min(bytes, static_cast<size_t>(stride - partialBytes_));
+      std::memcpy(partial_ + partialBytes_, pcm, n);
+      partialBytes_ += static_cast<int>(n);
+      pcm += n;
+      bytes -= n;
+      if (partialBytes_ == stride) {
+        partialBytes_ = 0;
+        if (!take(partial_)) return false;
+      }
+      continue;
+    }
+    if (!take(pcm)) return false;
+    pcm += stride;
+    bytes -= stride;
+  }
+  return true;
+}
+
+bool Encoder::Done(bool abort) {
+  bool ok = true;
+  if (!abort && gotData_ && (fill_ > 0 || partialBytes_ > 0)) {
+    if (partialBytes_ > 0) {
+      std::memset(partial_ + partialBytes_, 0, sizeof(partial_) - partialBytes_);
+      partialBytes_ = 0;
+      for (int ch = 0; ch < cfg_.channels; ++ch) {
+        const int16_t v = static_cast<int16_t>(static_cast<uint16_t>(partial_[2 * ch] | (partial_[2 * ch + 1] << 8)));
+        pcm_[ch][kHistory + fill_] = v * (1.0f / 32768.0f);
+      }
+      ++fill_;
+    }
+    if (fill_ > 0 && fill_ < cfg_.frameSamples) {
+      for (int ch = 0; ch < cfg_.channels; ++ch)
+        std::fill(pcm_[ch].begin() + kHistory + fill_, pcm_[ch].end(), 0.0f);
+      fill_ = cfg_.frameSamples;
+    }
+    if (fill_ == cfg_.frameSamples) ok = CodeFrame();
+  }
+  Start(nullptr);
+  return ok;
+}
+
+int Encoder::NextFrameBytes() {
+  const uint32_t num = (cfg_.layer == 1 ? 12000u : 144000u) * static_cast<uint32_t>(cfg_.kbps);
+  const uint32_t rate = static_cast<uint32_t>(cfg_.rate);
+  int units = static_cast<int>(num / rate);
+  padRemainder_ += num % rate;
+  if (padRemainder_ >= rate) {
+    padRemainder_ -= rate;
+    ++units;
+  }
+  return cfg_.layer == 1 ? units * 4 : units;
+}
+
+void Encoder::ChooseScfsi(int ch, int sb) {
+  const int* idx = sfIndex_[ch][sb];
+  int* used = sfUsed_[ch][sb];
+  // Sharing a scale factor saves 6 bits but raises the noise of the part that
+  // takes a larger one by 2 dB a step, which costs about 4 bits to win back.
+  struct Option {
+    int scfsi, a, b, c, bits;
+  };
+  const int m01 = std::min(idx[0], idx[1]), m12 = std::min(idx[1], idx[2]);
+  const int m012 = std::min(m01, idx[2]);
+  const Option options[4] = {{0, idx[0], idx[1], idx[2], 18},
+                             {1, m01, m01, idx[2], 12},
+                             {2, m012, m012, m012, 6},
+                             {3, idx[0], m12, m12, 12}};
+  int best = 0, bestCost = 1 << 30;
+  for (int i = 0; i < 4; ++i) {
+    const Option& o = options[i];
+    const int loss = (idx[0] - o.a) + (idx[1] - o.b) + (idx[2] - o.c);
+    const int cost = o.bits + 4 * loss;
+    if (cost < bestCost) {
+      bestCost = cost;
+      best = i;
+    }
+  }
+  scfsi_[ch][sb] = options[best].scfsi;
+  used[0] = options[best].a;
+  used[1] = options[best].b;
+  used[2] = options[best].c;
+}
+
+void Encoder::Allocate(int bound, int availableBits) {
+  const int nch = cfg_.channels;
+  const float* sf = ScaleFactors();
+  const bool layer1 = cfg_.layer == 1;
+  const AllocTable* table = layer1 ? nullptr : &Layer2Table(cfg_.lsf, cfg_.rate, cfg_.kbps / nch);
+  const int sblimit = layer1 ? 32 : table->sblimit;
+  const int parts = layer1 ? 1 : 3;
+  const int samples = layer1 ? 12 : 36;
+
+  float meanSf2[2][32];
+  for (int ch = 0; ch < nch; ++ch)
+    for (int sb = 0; sb < sblimit; ++sb) {
+      float s = 0.0f;
+      for (int p = 0; p < parts; ++p) s += sf[sfUsed_[ch][sb][p]] * sf[sfUsed_[ch][sb][p]];
+      meanSf2[ch][sb] = s / parts;
+      alloc_[ch][sb] = 0;
+    }
+
+  auto levels = [&](int sb, int a) {
+    return layer1 ? (1 << (a + 1)) - 1 : kQuantClasses[table->cls[sb][a]].levels;
+  };
+  auto maxAlloc = [&](int sb) { return layer1 ? 14 : (1 << table->nbal[sb]) - 1; };
+  auto sampleBits = [&](int sb, int a) {
+    if (a == 0) return 0;
+    if (layer1) return 12 * (a + 1);
+    const QuantClass& q = kQuantClasses[table->cls[sb][a]];
+    return q.grouped ? 12 * q.bits : 36 * q.bits;
+  };
+  auto sideBits = [&](int ch, int sb) {
+    if (layer1) return 6;
+    static const int kSfCount[4] = {3, 2, 1, 2};
+    return 2 + 6 * kSfCount[scfsi_[ch][sb]];
+  };
+  auto noise = [&](int ch, int sb, int a) {
+    if (a == 0) return energy_[ch][sb];
+    const float l = static_cast<float>(levels(sb, a));
+    return meanSf2[ch][sb] / (3.0f * l * l);
+  };
+  (void)samples;
+
+  int remaining = availableBits;
+  for (;;) {
+    int bestCh = -1, bestSb = -1, bestCost = 0;
+    bool bestUnmasked = false;
+    float bestRatio = 0.0f;
+    for (int sb = 0; sb < sblimit; ++sb) {
+      const bool shared = sb >= bound;
+      for (int ch = 0; ch < (shared ? 1 : nch); ++ch) {
+        const int a = alloc_[ch][sb];
+        if (a >= maxAlloc(sb)) continue;
+        // Unmasked noise energy first, the largest excess before smaller
+        // ones; once everything is masked, the loudest remaining noise.
+        bool unmasked = false;
+        float key = 0.0f;
+        int cost = sampleBits(sb, a + 1) - sampleBits(sb, a);
+        for (int c = ch; c < (shared ? nch : ch + 1); ++c) {
+          const float n = noise(c, sb, a);
+          if (n > kSilence) {
+            const float excess = n - allowed_[c][sb];
+            if (excess > 0.0f) {
+              key = unmasked ? std::max(key, excess) : excess;
+              unmasked = true;
+            } else if (!unmasked) {
+              key = std::max(key, n);
+            }
+          }
+          if (a == 0) cost += sideBits(c, sb);
+        }
+        if (key > 0.0f && cost <= remaining && (unmasked > bestUnmasked || (unmasked == bestUnmasked && key > bestRatio))) {
+          bestUnmasked = unmasked;
+          bestRatio = key;
+          bestCh = ch;
+          bestSb = sb;
+          bestCost = cost;
+        }
+      }
+    }
+    if (bestCh < 0) break;
+    remaining -= bestCost;
+    ++alloc_[bestCh][bestSb];
+    if (bestSb >= bound)
+      for (int c = 1; c < nch; ++c) alloc_[c][bestSb] = alloc_[0][bestSb];
+  }
+  for (int ch = 0; ch < nch; ++ch)
+    for (int sb = sblimit; sb < 32; ++sb) alloc_[ch][sb] = 0;
+}
+
+bool Encoder::CodeFrame() {
+  fill_ = 0;
+  const int nch = cfg_.channels;
+  const bool layer1 = cfg_.layer == 1;
+  const int blocks = cfg_.frameSamples / 32;
+  const int parts = layer1 ? 1 : 3;
+
+  for (int ch = 0; ch < nch; ++ch) {
+    const float* x = pcm_[ch].data() + kHistory;
+    for (int s = 0; s < blocks; ++s) AnalyzeBlock(x + 32 * s + 31, sb_[ch][s]);
+    float* allowed = allowed_[ch];
+    for (int sb = 0; sb < 32; ++sb) allowed[sb] = 1e30f;
+    if (layer1) {
+      psycho_[ch]->Analyze(x - 305, allowed);
+    } else {
+      psycho_[ch]->Analyze(x - 449, allowed);
+      psycho_[ch]->Analyze(x + 127, allowed);
+    }
+    for (int sb = 0; sb < 32; ++sb) {
+      float e = 0.0f;
+      for (int s = 0; s < blocks; ++s) e += sb_[ch][s][sb] * sb_[ch][s][sb];
+      energy_[ch][sb] = e / blocks;
+      allowed[sb] = std::max(std::min(allowed[sb], energy_[ch][sb] * kMinSnrFactor), 1e-20f);
+      for (int p = 0; p < parts; ++p) {
+        float peak = 0.0f;
+        for (int s = 12 * p; s < 12 * p + 12; ++s) peak = std::max(peak, std::fabs(sb_[ch][s][sb]));
+        sfIndex_[ch][sb][p] = ScaleFactorIndex(peak);
+        sfUsed_[ch][sb][p] = sfIndex_[ch][sb][p];
+      }
+      scfsi_[ch][sb] = 0;
+      if (!layer1) ChooseScfsi(ch, sb);
+    }
+  }
+
+  const int frameBytes = NextFrameBytes();
+  const int bound = 32;
+  const AllocTable* table = layer1 ? nullptr : &Layer2Table(cfg_.lsf, cfg_.rate, cfg_.kbps / nch);
+  const int sblimit = layer1 ? 32 : table->sblimit;
+  int allocBits = 0;
+  for (int sb = 0; sb < sblimit; ++sb) allocBits += (layer1 ? 4 : table->nbal[sb]) * (sb < bound ? nch : 1);
+  Allocate(bound, frameBytes * 8 - 32 - (cfg_.crc ? 16 : 0) - allocBits);
+
+  if (getenv("ADEBUG") && frames_ == 20) {
+    for (int ch = 0; ch < 1; ++ch)
+      for (int sb = 0; sb < sblimit; ++sb)
+        fprintf(stderr, "sb %2d alloc %2d scf %2d %2d %2d scfsi %d E %.3g allowed %.3g\n", sb, alloc_[ch][sb], sfUsed_[ch][sb][0], sfUsed_[ch][sb][1], sfUsed_[ch][sb][2], scfsi_[ch][sb], energy_[ch][sb], allowed_[ch][sb]);
+  }
+  std::fill(frameBuf_.begin(), frameBuf_.end(), 0);
+  WriteFrame(frameBuf_.data(), frameBytes, bound);
+
+  // Keep the last samples as history for the next frame.
+  for (int ch = 0; ch < nch; ++ch)
+    std::memmove(pcm_[ch].data(), pcm_[ch].data() + cfg_.frameSamples, kHistory * sizeof(float));
+
+  if (!out_ || !out_->request || !out_->commit) return false;
+  const uint32_t size = out_->buffer_size ? out_->buffer_size(out_) : cfg_.bufferSize;
+  if (size < static_cast<uint32_t>(frameBytes)) return false;
+  uint8_t* dst = out_->request(out_, size);
+  if (!dst) return false;
+  std::memcpy(dst, frameBuf_.data(), frameBytes);
+  out_->commit(out_, static_cast<uint32_t>(frameBytes));
+  ++frames_;
+  return true;
+}
+
+int Encoder::WriteFrame(uint8_t* frame, int frameBytes, int bound) {
+  const int nch = cfg_.channels;
+  const bool layer1 = cfg_.layer == 1;
+  const float* sf = ScaleFactors();
+  const AllocTable* table = layer1 ? nullptr : &Layer2Table(cfg_.lsf, cfg_.rate, cfg_.kbps / nch);
+  const int sblimit = layer1 ? 32 : table->sblimit;
+  const bool joint = bound < 32;
+  const int padding = frameBytes != (layer1 ? 12000 * cfg_.kbps / cfg_.rate * 4 : 144000 * cfg_.kbps / cfg_.rate);
+
+  BitWriter w(frame, frameBytes);
+  w.Put(0xFFF, 12);
+  w.Put(cfg_.lsf ? 0 : 1, 1);
+  w.Put(layer1 ? 3 : 2, 2);
+  w.Put(cfg_.crc ? 0 : 1, 1);
+  w.Put(static_cast<uint32_t>(cfg_.bitrateIndex), 4);
+  w.Put(static_cast<uint32_t>(cfg_.rateCode), 2);
+  w.Put(static_cast<uint32_t>(padding), 1);
+  w.Put(cfg_.privateBit ? 1 : 0, 1);
+  const int headerMode = cfg_.mode == AUDOVA_MONO ? 3 : (joint ? 1 : (cfg_.mode == AUDOVA_DUAL_CHANNEL ? 2 : 0));
+  w.Put(static_cast<uint32_t>(headerMode), 2);
+  w.Put(joint ? static_cast<uint32_t>(bound / 4 - 1) : 0u, 2);
+  w.Put(cfg_.copyright ? 1 : 0, 1);
+  w.Put(cfg_.original ? 1 : 0, 1);
+  w.Put(static_cast<uint32_t>(cfg_.emphasis), 2);
+  if (cfg_.crc) w.Put(0, 16);
+  const int protectedFrom = w.pos();
+
+  for (int sb = 0; sb < sblimit; ++sb)
+    for (int ch = 0; ch < (sb < bound ? nch : 1); ++ch)
+      w.Put(static_cast<uint32_t>(alloc_[ch][sb]), layer1 ? 4 : table->nbal[sb]);
+  if (!layer1)
+    for (int sb = 0; sb < sblimit; ++sb)
+      for (int ch = 0; ch < nch; ++ch)
+        if (alloc_[ch][sb]) w.Put(static_cast<uint32_t>(scfsi_[ch][sb]), 2);
+  const int protectedTo = w.pos();
+
+  for (int sb = 0; sb < sblimit; ++sb)
+    for (int ch = 0; ch < nch; ++ch) {
+      if (!alloc_[ch][sb]) continue;
+      const int* u = sfUsed_[ch][sb];
+      if (layer1) {
+        w.Put(static_cast<uint32_t>(u[0]), 6);
+        continue;
+      }
+      switch (scfsi_[ch][sb]) {
+        case 0: w.Put(u[0], 6); w.Put(u[1], 6); w.Put(u[2], 6); break;
+        case 1: w.Put(u[0], 6); w.Put(u[2], 6); break;
+        case 2: w.Put(u[0], 6); break;
+        default: w.Put(u[0], 6); w.Put(u[1], 6); break;
+      }
+    }
+
+  if (layer1) {
+    for (int s = 0; s < 12; ++s)
+      for (int sb = 0; sb < 32; ++sb)
+        for (int ch = 0; ch < (sb < bound ? nch : 1); ++ch) {
+          const int a = alloc_[ch][sb];
+          if (!a) continue;
+          w.Put(Quantize(sb_[ch][s][sb], sf[sfUsed_[ch][sb][0]], (1 << (a + 1)) - 1), a + 1);
+        }
+  } else {
+    for (int gr = 0; gr < 12; ++gr)
+      for (int sb = 0; sb < sblimit; ++sb)
+        for (int ch = 0; ch < (sb < bound ? nch : 1); ++ch) {
+          const int a = alloc_[ch][sb];
+          if (!a) continue;
+          const QuantClass& q = kQuantClasses[table->cls[sb][a]];
+          const float scale = sf[sfUsed_[ch][sb][gr / 4]];
+          uint32_t c[3];
+          for (int i = 0; i < 3; ++i) c[i] = Quantize(sb_[ch][3 * gr + i][sb], scale, q.levels);
+          if (q.grouped) {
+            const uint32_t l = static_cast<uint32_t>(q.levels);
+            w.Put(c[0] + l * (c[1] + l * c[2]), q.bits);
+          } else {
+            for (int i = 0; i < 3; ++i) w.Put(c[i], q.bits);
+          }
+        }
+  }
+
+  if (cfg_.crc) {
+    uint16_t crc = Crc16(frame, 16, 32, 0xFFFF);
+    crc = Crc16(frame, protectedFrom, protectedTo, crc);
+    frame[4] = static_cast<uint8_t>(crc >> 8);
+    frame[5] = static_cast<uint8_t>(crc);
+  }
+  return w.pos();
+}
+
+}  // namespace audova

@@ -1,0 +1,12 @@
+// 8x8 forward and inverse DCT (orthonormal, as the standard defines the IDCT).
+#pragma once
+#include <cstdint>
+
+namespace vidova {
+
+// in: 64 samples (pixels or residuals); out: 64 coefficients.
+void forwardDct(const int16_t* in, float* out);
+// in: 64 dequantised coefficients; out: 64 samples rounded and saturated to -256..255.
+void inverseDct(const int32_t* in, int16_t* out);
+
+}  // namespace vidova

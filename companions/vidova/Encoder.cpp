@@ -1,0 +1,802 @@
+#include "companions/vidova/Encoder.h"
+
+#include "companions/vidova/BitWriter.h"
+#include "companions/vidova/Dct.h"
+#include "companions/vidova/Tables.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <cstdio>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vidova {
+
+// ---------------------------------------------------------------- rate control
+
+void RateControl::init(const Config& c) {
+  mode_ = c.rcMode;
+  fps_ = c.fps;
+  rate_ = c.bitrate > 0 ? c.bitrate : c.maxBitrate;
+  maxRate_ = mode_ == 1 ? rate_ : std::max(c.maxBitrate, rate_);
+  perFrame_ = rate_ / fps_;
+  vbvSize_ = double(c.vbvSize16k) * 16384.0;
+  vbv_ = vbvSize_ * c.vbvInitialPercent / 100.0;
+  xi_ = 160.0 * rate_ / 115.0;
+  xp_ = 60.0 * rate_ / 115.0;
+  qI_ = c.qI;
+  qP_ = c.qP;
+}
+
+void RateControl::setTarget(double bitrate) {
+  if (mode_ >= 2 || !(bitrate >= 16000)) return;
+  if (mode_ == 1) return;  // the stream's rate is fixed in its headers
+  rate_ = std::min(bitrate, maxRate_);
+  perFrame_ = rate_ / fps_;
+}
+
+void RateControl::startGop(int pictures) {
+  gopN_ = std::max(1, pictures);
+  // Unused bits of a static stretch are not carried beyond half a GOP.
+  rgop_ = std::min(rgop_, 0.5 * gopN_ * perFrame_) + gopN_ * perFrame_;
+  ni_ = 1;
+  np_ = gopN_ - 1;
+}
+
+double RateControl::startPicture(bool intra) {
+  if (mode_ >= 2) {
+    q0_ = intra ? qI_ : qP_;
+    target_ = perFrame_;
+    return q0_;
+  }
+  double kp = 1.0;
+  double xi = std::max(xi_, 1.0), xp = std::max(xp_, 1.0);
+  double rg = std::max(rgop_, perFrame_ * 0.25);
+  double t;
+  if (intra)
+    t = rg / (1.0 + np_ * xp / (xi * kp));
+  else
+    t = rg / (np_ + ni_ * kp * xi / xp);
+  t = std::max(t, perFrame_ / 8);
+  t = std::min(t, 0.85 * vbv_);
+  if (mode_ == 1) t = std::max(t, std::min(vbv_ + perFrame_ - vbvSize_, 0.85 * vbv_));
+  target_ = std::max(t, 1.0);
+  q0_ = std::min(31.0, std::max(1.0, (intra ? xi : xp) / target_));
+  return q0_;
+}
+
+double RateControl::sliceQuant(double base, uint64_t bitsSoFar, double fraction) const {
+  if (mode_ >= 2) return base;
+  // Deviation from the share of the target that the previous picture of the
+  // same type spent up to this row; the gain is kept low so that the
+  // quantiser stays even across the picture.
+  double expected = target_ * fraction;
+  double r = 8.0 * perFrame_;
+  double q = base + (double(bitsSoFar) - expected) * 31.0 / r;
+  return std::min(31.0, std::max(1.0, q));
+}
+
+uint64_t RateControl::endPicture(bool intra, uint64_t bits, double avgQuant) {
+  if (mode_ < 2) {
+    double x = double(bits) * avgQuant;
+    if (intra)
+      xi_ = x;
+    else
+      xp_ = x;
+  }
+  rgop_ -= double(bits);
+  if (intra)
+    ni_ = std::max(0, ni_ - 1);
+  else
+    np_ = std::max(0, np_ - 1);
+  vbv_ -= double(bits);
+  if (vbv_ < 0) vbv_ = 0;
+  uint64_t stuffing = 0;
+  if (mode_ == 1) {
+    vbv_ += perFrame_;
+    if (vbv_ > vbvSize_) {
+      stuffing = uint64_t(std::ceil((vbv_ - vbvSize_) / 8.0)) * 8;
+      vbv_ -= double(stuffing);
+      rgop_ -= double(stuffing);
+    }
+  } else {
+    vbv_ = std::min(vbvSize_, vbv_ + maxRate_ / fps_);
+  }
+  return stuffing;
+}
+
+uint16_t RateControl::vbvDelay() const {
+  if (mode_ != 1) return 0xFFFF;
+  double d = vbv_ * 90000.0 / rate_;
+  return uint16_t(std::min(65534.0, std::max(0.0, d)));
+}
+
+// ---------------------------------------------------------------- pixel helpers
+
+namespace {
+
+inline int sad16(const uint8_t* a, int as, const uint8_t* b, int bs) {
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (int i = 0; i < 16; i++) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i * as));
+    __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i * bs));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(x, y));
+  }
+  return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
+#else
+  int s = 0;
+  for (int i = 0; i < 16; i++)
+    for (int j = 0; j < 16; j++) s += std::abs(a[i * as + j] - b[i * bs + j]);
+  return s;
+#endif
+}
+
+// Half-pel prediction of a w x h block from the reference at half-pel
+// position (hx, hy), rounded as the standard prescribes.
+void predict(const Plane& ref, int hx, int hy, int w, int h, uint8_t* out) {
+  int ix = hx >> 1, iy = hy >> 1, fx = hx & 1, fy = hy & 1;
+  // Callers keep vectors inside the picture; clamp anyway so that no input
+  // can make us read outside the plane.
+  ix = std::max(0, std::min(ix, ref.width - w - fx));
+  iy = std::max(0, std::min(iy, ref.height - h - fy));
+  const int st = ref.width;
+  const uint8_t* s = ref.row(iy) + ix;
+  if (!fx && !fy) {
+    for (int r = 0; r < h; r++) std::memcpy(out + r * w, s + r * st, size_t(w));
+    return;
+  }
+#if defined(__SSE2__)
+  if (w == 16 && !(fx && fy)) {
+    int d = fx ? 1 : st;
+    for (int r = 0; r < h; r++) {
+      __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + r * st));
+      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + r * st + d));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * w), _mm_avg_epu8(a, b));
+    }
+    return;
+  }
+#endif
+  if (fx && fy) {
+    for (int r = 0; r < h; r++) {
+      const uint8_t* a = s + r * st;
+      const uint8_t* b = a + st;
+      for (int x = 0; x < w; x++) out[r * w + x] = uint8_t((a[x] + a[x + 1] + b[x] + b[x + 1] + 2) >> 2);
+    }
+  } else {
+    int d = fx ? 1 : st;
+    for (int r = 0; r < h; r++) {
+      const uint8_t* a = s + r * st;
+      for (int x = 0; x < w; x++) out[r * w + x] = uint8_t((a[x] + a[x + d] + 1) >> 1);
+    }
+  }
+}
+
+inline int activity16(const uint8_t* p, int st) {
+  int sum = 0;
+  for (int r = 0; r < 16; r++)
+    for (int x = 0; x < 16; x++) sum += p[r * st + x];
+  int mean = (sum + 128) >> 8;
+  int act = 0;
+  for (int r = 0; r < 16; r++)
+    for (int x = 0; x < 16; x++) act += std::abs(p[r * st + x] - mean);
+  return act;
+}
+
+inline uint8_t clipPixel(int v) { return uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- encoder
+
+struct Encoder::Mb {
+  bool intra = false;
+  int mvx = 0, mvy = 0;
+  int cbp = 0;  // bit (blocks - 1 - i) set when block i has coefficients
+  int16_t levels[8][64];
+  int last[8];
+};
+
+Encoder::Encoder(const Config& c) : c_(c) {
+  mbW_ = (c_.width + 15) / 16;
+  mbH_ = c_.progressiveSeq ? (c_.height + 15) / 16 : 2 * ((c_.height + 31) / 32);
+  codedW_ = mbW_ * 16;
+  codedH_ = mbH_ * 16;
+  blocks_ = c_.chroma == 2 ? 8 : 6;
+  int range = std::min(c_.searchRange, c_.level == 10 ? 31 : 63);
+  fcode_ = 1;
+  while (fcode_ < 7 && (8 << (fcode_ - 1)) - 1 < range) fcode_++;
+  src_.allocate(codedW_, codedH_, c_.chroma);
+  ref_.allocate(codedW_, codedH_, c_.chroma);
+  cur_.allocate(codedW_, codedH_, c_.chroma);
+  mvCur_.assign(size_t(mbW_) * mbH_ * 2, 0);
+  mvPrev_.assign(size_t(mbW_) * mbH_ * 2, 0);
+  rc_.init(c_);
+}
+
+int Encoder::qscaleOf(int code) const { return c_.qscaleType ? kNonLinearScale[code] : 2 * code; }
+
+int Encoder::codeForQuant(double q) const {
+  // q in linear units (quantiser_scale / 2)
+  if (!c_.qscaleType) return std::max(1, std::min(31, int(q + 0.5)));
+  int best = 1;
+  double bestErr = 1e9;
+  for (int i = 1; i < 32; i++) {
+    double e = std::fabs(kNonLinearScale[i] - 2 * q);
+    if (e < bestErr) {
+      bestErr = e;
+      best = i;
+    }
+  }
+  return best;
+}
+
+double Encoder::overallPsnr() const {
+  if (!psnrFrames_) return 0;
+  double mse = mseSum_ / psnrFrames_;
+  if (mse <= 1e-10) return 99.0;
+  return 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+void Encoder::accumulatePsnr() {
+  double sse = 0;
+  for (int r = 0; r < c_.height; r++) {
+    const uint8_t* a = src_.p[0].row(r);
+    const uint8_t* b = cur_.p[0].row(r);
+    for (int x = 0; x < c_.width; x++) {
+      int d = a[x] - b[x];
+      sse += d * d;
+    }
+  }
+  mseSum_ += sse / (double(c_.width) * c_.height);
+  psnrFrames_++;
+}
+
+void Encoder::writeSequenceHeader(BitWriter& bw) const {
+  bool vbr = c_.rcMode != 1;
+  double rate = vbr ? c_.maxBitrate : c_.bitrate;
+  uint32_t rateValue = uint32_t(std::ceil(rate / 400.0));
+  if (c_.mpeg1 && vbr) rateValue = 0x3FFFF;
+  if (rateValue == 0) rateValue = 1;
+  bool constrained = c_.mpeg1 && c_.constrained && c_.width <= 768 && c_.height <= 576 &&
+                     mbW_ * mbH_ <= 396 && mbW_ * mbH_ * c_.fps <= 396 * 25 && c_.fps <= 30 &&
+                     rate <= 1856000 && c_.vbvSize16k <= 20 && fcode_ <= 4;
+  bw.startCode(0xB3);
+  bw.put(uint32_t(c_.width) & 0xFFF, 12);
+  bw.put(uint32_t(c_.height) & 0xFFF, 12);
+  bw.put(uint32_t(c_.aspect), 4);
+  bw.put(uint32_t(c_.frameRateCode), 4);
+  bw.put(rateValue & 0x3FFFF, 18);
+  bw.put(1, 1);
+  bw.put(uint32_t(c_.vbvSize16k) & 0x3FF, 10);
+  bw.put(constrained ? 1 : 0, 1);
+  bw.put(0, 1);  // default intra matrix
+  bw.put(0, 1);  // default non-intra matrix
+  if (c_.mpeg1) return;
+  uint32_t pl;
+  if (c_.profile == 7)
+    pl = (c_.level == 8 || c_.level == 10) ? 0x85 : 0x82;
+  else
+    pl = uint32_t(((c_.profile & 7) << 4) | (c_.level & 15));
+  bw.startCode(0xB5);
+  bw.put(1, 4);
+  bw.put(pl, 8);
+  bw.put(c_.progressiveSeq ? 1 : 0, 1);
+  bw.put(uint32_t(c_.chroma), 2);
+  bw.put(uint32_t(c_.width >> 12) & 3, 2);
+  bw.put(uint32_t(c_.height >> 12) & 3, 2);
+  bw.put((rateValue >> 18) & 0xFFF, 12);
+  bw.put(1, 1);
+  bw.put(uint32_t(c_.vbvSize16k >> 10) & 0xFF, 8);
+  bw.put(1, 1);  // low_delay: no B pictures
+  bw.put(0, 2);
+  bw.put(0, 5);
+  if (c_.displayExt) {
+    bool colour = c_.colourPrimaries >= 1 && c_.colourPrimaries <= 255 && c_.transfer >= 1 && c_.transfer <= 255 &&
+                  c_.matrix >= 1 && c_.matrix <= 255;
+    bw.startCode(0xB5);
+    bw.put(2, 4);
+    bw.put(uint32_t(c_.videoFormat), 3);
+    bw.put(colour ? 1 : 0, 1);
+    if (colour) {
+      bw.put(uint32_t(c_.colourPrimaries), 8);
+      bw.put(uint32_t(c_.transfer), 8);
+      bw.put(uint32_t(c_.matrix), 8);
+    }
+    bw.put(uint32_t(c_.displayWidth) & 0x3FFF, 14);
+    bw.put(1, 1);
+    bw.put(uint32_t(c_.displayHeight) & 0x3FFF, 14);
+  }
+}
+
+void Encoder::writeGopHeader(BitWriter& bw) const {
+  static const int nominal[9] = {30, 24, 24, 25, 30, 30, 50, 60, 60};
+  int fps = nominal[c_.frameRateCode];
+  int64_t n = int64_t(c_.timecodeStart) + pictures_;
+  if (c_.dropFrame) {
+    // 29.97 drop-frame: two numbers dropped each minute except every tenth.
+    int64_t d = n / 17982, m = n % 17982;
+    n += 18 * d + (m >= 2 ? 2 * ((m - 2) / 1798) : 0);
+  }
+  int pics = int(n % fps);
+  int64_t secs = n / fps;
+  bw.startCode(0xB8);
+  bw.put(c_.dropFrame ? 1 : 0, 1);
+  bw.put(uint32_t((secs / 3600) % 24), 5);
+  bw.put(uint32_t((secs / 60) % 60), 6);
+  bw.put(1, 1);
+  bw.put(uint32_t(secs % 60), 6);
+  bw.put(uint32_t(pics), 6);
+  bw.put(1, 1);  // closed_gop: no picture refers to an earlier GOP
+  bw.put(0, 1);
+}
+
+void Encoder::writePictureHeaders(BitWriter& bw, bool intra, uint16_t vbvDelay) const {
+  bw.startCode(0x00);
+  bw.put(gopIndex_ & 1023, 10);
+  bw.put(intra ? 1 : 2, 3);
+  bw.put(vbvDelay, 16);
+  if (!intra) {
+    bw.put(0, 1);
+    bw.put(c_.mpeg1 ? uint32_t(fcode_) : 7, 3);
+  }
+  bw.put(0, 1);
+  if (c_.mpeg1) return;
+  bw.startCode(0xB5);
+  bw.put(8, 4);
+  uint32_t f = intra ? 15 : uint32_t(fcode_);
+  bw.put(f, 4);
+  bw.put(f, 4);
+  bw.put(15, 4);
+  bw.put(15, 4);
+  bw.put(uint32_t(c_.intraDcPrecision), 2);
+  bw.put(3, 2);  // frame picture
+  bw.put(c_.topFieldFirst ? 1 : 0, 1);
+  bw.put(1, 1);  // frame_pred_frame_dct
+  bw.put(0, 1);  // concealment vectors
+  bw.put(uint32_t(c_.qscaleType), 1);
+  bw.put(0, 1);  // intra_vlc_format
+  bw.put(0, 1);  // alternate_scan
+  bw.put(0, 1);  // repeat_first_field
+  bw.put(c_.chroma == 1 && c_.progressiveFrame ? 1 : 0, 1);
+  bw.put(c_.progressiveFrame ? 1 : 0, 1);
+  bw.put(0, 1);
+}
+
+void Encoder::writeEndCode(std::vector<uint8_t>& out) const {
+  const uint8_t end[4] = {0, 0, 1, 0xB7};
+  out.insert(out.end(), end, end + 4);
+}
+
+int Encoder::motionSearch(int mbx, int mby, int qscale, int& bestX, int& bestY) {
+  const int x0 = mbx * 16, y0 = mby * 16;
+  const Plane& rp = ref_.p[0];
+  const Plane& sp = src_.p[0];
+  const int st = rp.width;
+  const uint8_t* s = sp.row(y0) + x0;
+  const int lim = std::min(c_.searchRange, (8 << (fcode_ - 1)) - 1);
+  const int minX = std::max(-x0, -lim), maxX = std::min(codedW_ - 16 - x0, lim);
+  const int minY = std::max(-y0, -lim), maxY = std::min(codedH_ - 16 - y0, lim);
+  auto cost = [&](int dx, int dy) { return sad16(s, st, rp.row(y0 + dy) + x0 + dx, st); };
+
+  int best = cost(0, 0);
+  int bx = 0, by = 0;
+  bestX = bestY = 0;
+  // Unchanged areas (most of a desktop) stop here.
+  if (best <= 128 + 16 * qscale || lim == 0) return best;
+
+  auto tryFull = [&](int dx, int dy) {
+    if (dx < minX || dx > maxX || dy < minY || dy > maxY) return;
+    int c = cost(dx, dy);
+    if (c < best) {
+      best = c;
+      bx = dx;
+      by = dy;
+    }
+  };
+  // Candidates from the neighbours and the previous picture (full-pel).
+  const size_t idx = size_t(mby) * mbW_ + mbx;
+  if (mbx > 0) tryFull(mvCur_[2 * (idx - 1)] >> 1, mvCur_[2 * (idx - 1) + 1] >> 1);
+  if (mby > 0) {
+    size_t up = idx - size_t(mbW_);
+    tryFull(mvCur_[2 * up] >> 1, mvCur_[2 * up + 1] >> 1);
+    if (mbx + 1 < mbW_) tryFull(mvCur_[2 * (up + 1)] >> 1, mvCur_[2 * (up + 1) + 1] >> 1);
+  }
+  tryFull(mvPrev_[2 * idx] >> 1, mvPrev_[2 * idx + 1] >> 1);
+  // Coarse pattern when the candidates did not find a good match.
+  if (best > 256 * 6) {
+    for (int step = std::max(2, lim / 2); step >= 2; step /= 2) {
+      int cx = bx, cy = by;
+      static const int pat[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+      for (auto& p : pat) tryFull(cx + p[0] * step, cy + p[1] * step);
+    }
+  }
+  // Small diamond until no improvement.
+  for (int it = 0; it < 32; it++) {
+    int cx = bx, cy = by;
+    tryFull(cx - 1, cy);
+    tryFull(cx + 1, cy);
+    tryFull(cx, cy - 1);
+    tryFull(cx, cy + 1);
+    if (bx == cx && by == cy) break;
+  }
+  int hx = 2 * bx, hy = 2 * by;
+  if (c_.halfpel) {
+    alignas(16) uint8_t tmp[256];
+    int cx = hx, cy = hy;
+    const int hmin = -(16 << (fcode_ - 1)), hmax = (16 << (fcode_ - 1)) - 1;
+    for (int dy = -1; dy <= 1; dy++)
+      for (int dx = -1; dx <= 1; dx++) {
+        if (!dx && !dy) continue;
+        int mx = cx + dx, my = cy + dy;
+        int px = 2 * x0 + mx, py = 2 * y0 + my;
+        if (mx < hmin || mx > hmax || my < hmin || my > hmax) continue;
+        if (px < 0 || py < 0 || px > 2 * (codedW_ - 16) || py > 2 * (codedH_ - 16)) continue;
+        predict(rp, px, py, 16, 16, tmp);
+        int c = sad16(s, st, tmp, 16);
+        if (c < best) {
+          best = c;
+          hx = mx;
+          hy = my;
+        }
+      }
+  }
+  bestX = hx;
+  bestY = hy;
+  return best;
+}
+
+void Encoder::dequantise(const int16_t* lv, bool intra, int qscale, int qcode, int32_t* coef) const {
+  std::memset(coef, 0, 64 * sizeof(int32_t));
+  int64_t sum = 0;
+  int start = 0;
+  if (intra) {
+    coef[0] = lv[0] * (8 >> c_.intraDcPrecision);
+    sum = coef[0];
+    start = 1;
+  }
+  for (int k = start; k < 64; k++) {
+    int l = lv[k];
+    if (!l) continue;
+    int p = kZigzag[k];
+    int w = intra ? kDefaultIntraMatrix[p] : 16;
+    int v;
+    if (c_.mpeg1) {
+      v = intra ? (2 * l * qcode * w) / 16 : ((2 * l + (l > 0 ? 1 : -1)) * qcode * w) / 16;
+      if ((v & 1) == 0) v -= v > 0 ? 1 : -1;
+      v = std::max(-2048, std::min(2047, v));
+    } else {
+      v = intra ? (l * w * qscale * 2) / 32 : ((2 * l + (l > 0 ? 1 : -1)) * w * qscale) / 32;
+      v = std::max(-2048, std::min(2047, v));
+      sum += v;
+    }
+    coef[p] = v;
+  }
+  if (!c_.mpeg1 && (sum & 1) == 0) coef[63] += (coef[63] & 1) ? -1 : 1;
+}
+
+void Encoder::analyseMb(int mbx, int mby, bool intraPic, int qscale, Mb& mb) {
+  const int x0 = mbx * 16, y0 = mby * 16;
+  const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8;
+  const int ch = c_.chroma == 2 ? 16 : 8;
+  const float invInter = 1.0f / float(qscale);
+  float intraInv[64];
+  alignas(16) uint8_t predY[256], predC[2][128];
+
+  mb.intra = intraPic;
+  mb.mvx = mb.mvy = 0;
+  const size_t idx = size_t(mby) * mbW_ + mbx;
+  if (!intraPic) {
+    int mvx, mvy;
+    int sad = motionSearch(mbx, mby, qscale, mvx, mvy);
+    if (sad > 256 * 3) {
+      int act = activity16(src_.p[0].row(y0) + x0, src_.p[0].width);
+      if (act + 384 < sad) mb.intra = true;
+    }
+    if (!mb.intra) {
+      mb.mvx = mvx;
+      mb.mvy = mvy;
+      predict(ref_.p[0], 2 * x0 + mvx, 2 * y0 + mvy, 16, 16, predY);
+      int cmx = mvx / 2, cmy = c_.chroma == 2 ? mvy : mvy / 2;
+      predict(ref_.p[1], 2 * cx0 + cmx, 2 * cy0 + cmy, 8, ch, predC[0]);
+      predict(ref_.p[2], 2 * cx0 + cmx, 2 * cy0 + cmy, 8, ch, predC[1]);
+    }
+  }
+  mvCur_[2 * idx] = int16_t(mb.mvx);
+  mvCur_[2 * idx + 1] = int16_t(mb.mvy);
+  if (mb.intra)
+    for (int p = 0; p < 64; p++) intraInv[p] = 16.0f / float(kDefaultIntraMatrix[p] * qscale);
+
+  const int maxLevel = c_.mpeg1 ? 255 : 2047;
+  const int dcMult = 8 >> c_.intraDcPrecision;
+  const int dcMax = (256 << c_.intraDcPrecision) - 1;
+  const int qcode = curQcode_;
+  mb.cbp = 0;
+  for (int b = 0; b < blocks_; b++) {
+    int plane, bx, by;
+    const uint8_t* pred;
+    int predStride;
+    if (b < 4) {
+      plane = 0;
+      bx = x0 + (b & 1) * 8;
+      by = y0 + (b >> 1) * 8;
+      pred = predY + (b >> 1) * 8 * 16 + (b & 1) * 8;
+      predStride = 16;
+    } else {
+      plane = (b & 1) ? 2 : 1;
+      bx = cx0;
+      by = cy0 + (b >= 6 ? 8 : 0);
+      pred = predC[plane - 1] + (b >= 6 ? 64 : 0);
+      predStride = 8;
+    }
+    const Plane& sp = src_.p[plane];
+    Plane& dp = cur_.p[plane];
+    alignas(16) int16_t blk[64];
+    for (int r = 0; r < 8; r++) {
+      const uint8_t* s = sp.row(by + r) + bx;
+      if (mb.intra)
+        for (int x = 0; x < 8; x++) blk[r * 8 + x] = s[x];
+      else
+        for (int x = 0; x < 8; x++) blk[r * 8 + x] = int16_t(s[x] - pred[r * predStride + x]);
+    }
+    int16_t* lv = mb.levels[b];
+    int last = -1;
+    if (!mb.intra) {
+      int sum = 0;
+      for (int i = 0; i < 64; i++) sum += std::abs(blk[i]);
+      if (sum < 4 * qscale) {  // every coefficient would quantise to zero
+        mb.last[b] = -1;
+        for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
+        continue;
+      }
+    }
+    alignas(16) float f[64];
+    forwardDct(blk, f);
+    if (mb.intra) {
+      int dc = int(std::floor(f[0] / float(dcMult) + 0.5f));
+      lv[0] = int16_t(std::max(0, std::min(dcMax, dc)));
+      last = 0;
+      for (int k = 1; k < 64; k++) {
+        int p = kZigzag[k];
+        float a = std::fabs(f[p]) * intraInv[p] + 0.375f;
+        int l = std::min(maxLevel, int(a));
+        lv[k] = int16_t(f[p] < 0 ? -l : l);
+        if (l) last = k;
+      }
+    } else {
+      for (int k = 0; k < 64; k++) {
+        int p = kZigzag[k];
+        int l = std::min(maxLevel, int(std::fabs(f[p]) * invInter));
+        lv[k] = int16_t(f[p] < 0 ? -l : l);
+        if (l) last = k;
+      }
+    }
+    mb.last[b] = last;
+    if (!mb.intra && last < 0) {
+      for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
+      continue;
+    }
+    if (!mb.intra) mb.cbp |= 1 << (blocks_ - 1 - b);
+    int32_t coef[64];
+    dequantise(lv, mb.intra, qscale, qcode, coef);
+    int16_t res[64];
+    inverseDct(coef, res);
+    for (int r = 0; r < 8; r++) {
+      uint8_t* d = dp.row(by + r) + bx;
+      if (mb.intra)
+        for (int x = 0; x < 8; x++) d[x] = clipPixel(res[r * 8 + x]);
+      else
+        for (int x = 0; x < 8; x++) d[x] = clipPixel(pred[r * predStride + x] + res[r * 8 + x]);
+    }
+  }
+}
+
+namespace {
+
+void putMvComponent(BitWriter& bw, int delta, int fcode) {
+  const int rsize = fcode - 1, f = 1 << rsize;
+  if (delta > 16 * f - 1)
+    delta -= 32 * f;
+  else if (delta < -16 * f)
+    delta += 32 * f;
+  if (delta == 0) {
+    bw.put(1, 1);
+    return;
+  }
+  int a = std::abs(delta) - 1;
+  int code = (a >> rsize) + 1;
+  bw.put(kMotionCode[code].code, kMotionCode[code].len);
+  bw.put(delta < 0 ? 1 : 0, 1);
+  if (rsize) bw.put(uint32_t(a & (f - 1)), rsize);
+}
+
+}  // namespace
+
+void Encoder::writeBlock(BitWriter& bw, const int16_t* lv, int last, bool intra, int comp) {
+  const CoefVlcTable& tab = coefTable();
+  int k = 0;
+  if (intra) {
+    int diff = lv[0] - dcPred_[comp];
+    dcPred_[comp] = lv[0];
+    int a = std::abs(diff), size = 0;
+    while (a >> size) size++;
+    const Vlc& v = comp == 0 ? kDcSizeLuma[size] : kDcSizeChroma[size];
+    bw.put(v.code, v.len);
+    if (size) bw.put(uint32_t(diff > 0 ? diff : diff + (1 << size) - 1), size);
+    k = 1;
+  }
+  bool first = !intra;
+  int run = 0;
+  for (; k <= last; k++) {
+    int l = lv[k];
+    if (!l) {
+      run++;
+      continue;
+    }
+    int a = std::abs(l);
+    if (first && run == 0 && a == 1) {
+      bw.put(1, 1);
+      bw.put(l < 0 ? 1 : 0, 1);
+    } else if (a <= 40 && run < 32 && tab.code[run][a].len) {
+      bw.put(tab.code[run][a].code, tab.code[run][a].len);
+      bw.put(l < 0 ? 1 : 0, 1);
+    } else {
+      bw.put(1, 6);  // escape
+      bw.put(uint32_t(run), 6);
+      if (!c_.mpeg1) {
+        bw.put(uint32_t(l) & 0xFFF, 12);
+      } else if (a < 128) {
+        bw.put(uint32_t(l) & 0xFF, 8);
+      } else {
+        bw.put(l > 0 ? 0x00 : 0x80, 8);
+        bw.put(uint32_t(l) & 0xFF, 8);
+      }
+    }
+    first = false;
+    run = 0;
+  }
+  bw.put(2, 2);  // end of block
+}
+
+void Encoder::writeMb(BitWriter& bw, const Mb& mb, bool intraPic, int increment) {
+  while (increment > 33) {
+    bw.put(kMbAddrInc[0].code, kMbAddrInc[0].len);
+    increment -= 33;
+  }
+  bw.put(kMbAddrInc[increment].code, kMbAddrInc[increment].len);
+  const int dcReset = 1 << (7 + c_.intraDcPrecision);
+  if (mb.intra) {
+    if (intraPic)
+      bw.put(1, 1);
+    else
+      bw.put(kMbTypeP[kPIntra].code, kMbTypeP[kPIntra].len);
+    pmv_[0] = pmv_[1] = 0;
+    for (int b = 0; b < blocks_; b++) writeBlock(bw, mb.levels[b], mb.last[b], true, b < 4 ? 0 : ((b & 1) ? 2 : 1));
+    return;
+  }
+  dcPred_[0] = dcPred_[1] = dcPred_[2] = dcReset;
+  bool motion = mb.mvx || mb.mvy || !mb.cbp;
+  int type = motion ? (mb.cbp ? kPMcCoded : kPMcNotCoded) : kPNoMcCoded;
+  bw.put(kMbTypeP[type].code, kMbTypeP[type].len);
+  if (motion) {
+    putMvComponent(bw, mb.mvx - pmv_[0], fcode_);
+    putMvComponent(bw, mb.mvy - pmv_[1], fcode_);
+    pmv_[0] = mb.mvx;
+    pmv_[1] = mb.mvy;
+  } else {
+    pmv_[0] = pmv_[1] = 0;
+  }
+  if (!mb.cbp) return;
+  if (blocks_ == 6) {
+    bw.put(kCbp[mb.cbp].code, kCbp[mb.cbp].len);
+  } else {
+    bw.put(kCbp[mb.cbp >> 2].code, kCbp[mb.cbp >> 2].len);
+    bw.put(uint32_t(mb.cbp & 3), 2);
+  }
+  for (int b = 0; b < blocks_; b++)
+    if (mb.cbp & (1 << (blocks_ - 1 - b))) writeBlock(bw, mb.levels[b], mb.last[b], false, 0);
+}
+
+void Encoder::codeSlices(BitWriter& bw, bool intra, bool allSkip, double baseQ, double& quantSum) {
+  const uint64_t startBits = bw.bitCount();
+  std::vector<double>& share = rowShare_[intra ? 0 : 1];
+  if (share.size() != size_t(mbH_) + 1) {
+    share.resize(size_t(mbH_) + 1);
+    for (int i = 0; i <= mbH_; i++) share[size_t(i)] = double(i) / mbH_;
+  }
+  std::vector<uint64_t> rowEnd(size_t(mbH_), 0);
+  const int dcReset = 1 << (7 + c_.intraDcPrecision);
+  Mb mb;
+  quantSum = 0;
+  for (int mby = 0; mby < mbH_; mby++) {
+    double q = rc_.constantQuant() ? baseQ : rc_.sliceQuant(baseQ, bw.bitCount() - startBits, share[size_t(mby)]);
+    curQcode_ = codeForQuant(q);
+    const int qscale = qscaleOf(curQcode_);
+    quantSum += qscale / 2.0 * mbW_;
+    if (codedH_ > 2800) {
+      bw.startCode(uint8_t((mby & 127) + 1));
+      bw.put(uint32_t(mby >> 7), 3);
+    } else {
+      bw.startCode(uint8_t(mby + 1));
+    }
+    bw.put(uint32_t(curQcode_), 5);
+    bw.put(0, 1);
+    dcPred_[0] = dcPred_[1] = dcPred_[2] = dcReset;
+    pmv_[0] = pmv_[1] = 0;
+    int lastCoded = -1;
+    for (int mbx = 0; mbx < mbW_; mbx++) {
+      bool edge = mbx == 0 || mbx == mbW_ - 1;
+      if (allSkip) {
+        size_t idx = size_t(mby) * mbW_ + mbx;
+        mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
+        if (!edge) continue;
+        mb.intra = false;
+        mb.mvx = mb.mvy = 0;
+        mb.cbp = 0;
+      } else {
+        analyseMb(mbx, mby, intra, qscale, mb);
+        if (!mb.intra && !mb.cbp && !mb.mvx && !mb.mvy && !edge) {
+          dcPred_[0] = dcPred_[1] = dcPred_[2] = dcReset;
+          pmv_[0] = pmv_[1] = 0;
+          continue;  // skipped
+        }
+      }
+      writeMb(bw, mb, intra, mbx - lastCoded);
+      lastCoded = mbx;
+    }
+    rowEnd[size_t(mby)] = bw.bitCount() - startBits;
+  }
+  const double total = double(std::max<uint64_t>(1, rowEnd.back()));
+  share[0] = 0;
+  for (int i = 0; i < mbH_; i++) share[size_t(i) + 1] = 0.5 * share[size_t(i) + 1] + 0.5 * double(rowEnd[size_t(i)]) / total;
+  if (allSkip)
+    for (int i = 0; i < 3; i++) cur_.p[i].pix = ref_.p[i].pix;
+}
+
+void Encoder::encode(std::vector<uint8_t>& out, bool repeat, const uint8_t* userData, int userDataLen) {
+  const bool intra = gopIndex_ == 0;
+  if (intra) rc_.startGop(c_.gopLength);
+  const bool allSkip = repeat && !intra && pictures_ > 0;
+  double baseQ = rc_.startPicture(intra);
+  const uint16_t vbvDelay = rc_.vbvDelay();
+  std::vector<uint8_t> pic;
+  double quantSum = 0;
+  for (int attempt = 0; attempt < 4; attempt++) {
+    pic.clear();
+    BitWriter bw(pic);
+    if (intra) {
+      if (!sequenceStarted_ || c_.seqHeaderEveryGop) writeSequenceHeader(bw);
+      writeGopHeader(bw);
+    }
+    writePictureHeaders(bw, intra, vbvDelay);
+    if (userData && userDataLen > 0) {
+      bw.startCode(0xB2);
+      for (int i = 0; i < userDataLen; i++) bw.put(userData[i], 8);
+    }
+    codeSlices(bw, intra, allSkip, baseQ, quantSum);
+    bw.align();
+    // A picture that would empty the decoder's buffer is coded again, coarser.
+    if (rc_.constantQuant() && c_.rcMode == 3) break;
+    if (double(pic.size()) * 8 <= rc_.maxPictureBits() || baseQ >= 31 || allSkip) break;
+    baseQ = std::min(31.0, baseQ * 1.6 + 1);
+  }
+  const double avgQ = quantSum / double(mbW_ * mbH_);
+  if (std::getenv("VIDOVA_TRACE")) std::fprintf(stderr, "pic %u %c q=%.2f bits=%zu\n", pictures_, intra ? 'I' : 'P', avgQ, pic.size() * 8);
+  uint64_t bits = uint64_t(pic.size()) * 8;
+  uint64_t stuffing = rc_.endPicture(intra, bits, avgQ);
+  pic.resize(pic.size() + size_t(stuffing / 8), 0);
+  out.insert(out.end(), pic.begin(), pic.end());
+  totalBits_ += uint64_t(pic.size()) * 8;
+  if (c_.calcPsnr) accumulatePsnr();
+  std::swap(ref_, cur_);
+  mvPrev_.swap(mvCur_);
+  sequenceStarted_ = true;
+  pictures_++;
+  gopIndex_ = (gopIndex_ + 1) % uint32_t(c_.gopLength);
+}
+
+}  // namespace vidova

@@ -1,0 +1,38 @@
+// Variable-length codes and fixed tables of MPEG-1/MPEG-2 video.
+#pragma once
+#include <cstdint>
+
+namespace vidova {
+
+struct Vlc {
+  uint16_t code;
+  uint8_t len;
+};
+
+extern const Vlc kMbAddrInc[34];  // index 1..33; [0] is the escape (+33)
+extern const Vlc kMbTypeP[8];     // see MbTypeP
+extern const Vlc kCbp[64];        // coded_block_pattern_420 0..63
+extern const Vlc kMotionCode[17]; // |motion_code| 0..16, sign follows
+extern const Vlc kDcSizeLuma[12];
+extern const Vlc kDcSizeChroma[12];
+extern const uint8_t kZigzag[64];
+extern const uint8_t kDefaultIntraMatrix[64];  // natural order
+extern const uint8_t kNonLinearScale[32];
+
+enum MbTypeP { kPMcCoded = 0, kPNoMcCoded, kPMcNotCoded, kPIntra, kPMcCodedQ, kPNoMcCodedQ, kPIntraQ };
+
+// DCT coefficient codes (table zero) without the sign bit; len 0 = use the escape.
+struct CoefVlcTable {
+  Vlc code[32][41];  // [run][level], level 1..40
+};
+const CoefVlcTable& coefTable();
+
+// Every code of table zero with its run and level, for self-checks.
+struct CoefEntry {
+  uint8_t run, level;
+  const char* bits;
+};
+extern const CoefEntry kCoefEntries[];
+extern const int kCoefEntryCount;
+
+}  // namespace vidova

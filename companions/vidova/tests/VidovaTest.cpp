@@ -1,0 +1,3 @@
+#include "companions/vidova/vidova.h"
+#include <gtest/gtest.h>
+TEST(Vidova, Builds) {}
