@@ -1,0 +1,10 @@
+// Our DirectShow base classes: one header for filters to include.
+#pragma once
+
+#include "platform/dshow/ComBase.h"
+#include "platform/dshow/Sync.h"
+#include "platform/dshow/RefTime.h"
+#include "platform/dshow/MediaType.h"
+#include "platform/dshow/Setup.h"
+#include "platform/dshow/Allocator.h"
+#include "platform/dshow/Filter.h"
