@@ -1,6 +1,7 @@
 // Streams made at test time by Debian's ffmpeg, parsed with the scanning
 // library and checked against what ffprobe and the trace_headers bitstream
 // filter report for the same files.
+#include "codec/common/Crc32Mpeg.h"
 #include "codec/scanning/AudioHeaders.h"
 #include "codec/scanning/PSHeaders.h"
 #include "codec/scanning/TSHeaders.h"
@@ -339,3 +340,237 @@ INSTANTIATE_TEST_SUITE_P(
         AudioCase{"adts_48k", "aac", "-ac 2 -c:a aac -b:a 128k -f adts", 48000, 2, 0},
         AudioCase{"adts_22k_mono", "aac", "-ar 22050 -ac 1 -c:a aac -b:a 48k -f adts", 22050, 1, 0}),
     [](const ::testing::TestParamInfo<AudioCase>& i) { return std::string(i.param.name); });
+
+namespace {
+
+struct PesTotals {
+    std::set<long long> pts;
+    long long dtsCount = 0;
+    uint64_t payload = 0;
+    int packets = 0;
+};
+
+// stream number in ffprobe's order -> the PES stream key it is carried under
+int ProbeIndexOf(const std::map<std::string, std::string>& probe, const std::string& id)
+{
+    for (int i = 0; i < 8; ++i) {
+        auto it = probe.find("streams.stream." + std::to_string(i) + ".id");
+        if (it != probe.end() && it->second == id)
+            return i;
+    }
+    return -1;
+}
+
+std::map<int, std::pair<std::set<long long>, uint64_t>> ProbedByStream(const std::string& file)
+{
+    std::map<int, std::pair<std::set<long long>, uint64_t>> m;
+    for (const auto& p : ProbePackets(file)) {
+        if (p.pts >= 0)
+            m[p.stream].first.insert(p.pts);
+        m[p.stream].second += p.size;
+    }
+    return m;
+}
+
+struct PesSizes : SPL::StreamStateListener {
+    uint32_t lastPayload = 0;
+    void OnStreamState(SPL::StreamStateHelper* s) override
+    {
+        auto* st = dynamic_cast<SPL_PS::PSPESStream*>(s);
+        if (st->GetState() == SPL_PS::PES_PAYLOAD)
+            lastPayload = st->Current()->GetLength();
+    }
+};
+
+} // namespace
+
+TEST(FfmpegProgramStream, PacksSystemHeaderAndPesMatchProbe)
+{
+    SKIP_WITHOUT_FFMPEG();
+    const std::string file = WorkFile("av.vob");
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=f=440:r=48000 -t 2 -map 0:v "
+                       "-map 1:a -map 1:a -c:v mpeg2video -bf 2 -c:a:0 mp2 -b:a:0 192k -c:a:1 ac3 -b:a:1 192k -f vob " +
+                       Quote(file)));
+    const Bytes ps = ReadFile(file);
+    ASSERT_FALSE(ps.empty());
+
+    SPL_PS::PSProgramStreamParser parser(1, 15);
+    SPL_PS::PSProgramStreamParserConsumer consumer;
+    SPL_PS::PSPESStream stream;
+    PesSizes sizes;
+    stream.AddListener(&sizes);
+    std::map<int, PesTotals> pes; // stream id, or 0x100 + sub-stream id
+    int packs = 0, systemHeaders = 0;
+    uint64_t lastScr = 0;
+    std::set<int> systemIds;
+    parser.SetBuffer(ps.data(), static_cast<uint32_t>(ps.size()));
+    while (const uint8_t* hit = parser.FindNextHeader()) {
+        SPL::BaseEvent* ev = consumer.ParseHeader(hit - ps.data(), hit, parser.GetHeaderSpan());
+        if (!ev)
+            continue;
+        if (dynamic_cast<SPL::BaseEventParser<SPL_PS::PSPackHeader>*>(ev)) {
+            ++packs;
+            EXPECT_GE(consumer.pack.system_clock_reference_base, lastScr);
+            lastScr = consumer.pack.system_clock_reference_base;
+            EXPECT_GT(consumer.pack.program_mux_rate, 0u);
+        } else if (dynamic_cast<SPL::BaseEventParser<SPL_PS::PSHdrSysPack>*>(ev)) {
+            ++systemHeaders;
+            for (uint32_t i = 0; i < consumer.system.stream_count; ++i)
+                systemIds.insert(consumer.system.stream_ids[i]);
+            EXPECT_EQ(1u, consumer.system.video_bound);
+            EXPECT_GE(consumer.system.audio_bound, 2u);
+        } else if (dynamic_cast<SPL::BaseEventParser<SPL_PS::PSPesPacket>*>(ev)) {
+            const SPL_PS::PSPesPacket& h = consumer.pes;
+            uint32_t part = 0;
+            ASSERT_TRUE(stream.OnEvent(ev, &part));
+            ASSERT_EQ(h.PacketSize(), part); // the whole packet is in the buffer
+            const int key = h.stream_id == 0xBD ? 0x100 + h.sub_stream_id : h.stream_id;
+            PesTotals& t = pes[key];
+            ++t.packets;
+            // AC-3 in private stream 1 has a 4-byte sub-stream header.
+            t.payload += sizes.lastPayload - (h.stream_id == 0xBD ? 4 : 0);
+            if (h.HasPts())
+                t.pts.insert(static_cast<long long>(h.PTS()));
+            t.dtsCount += h.HasDts();
+            parser.Advance(part);
+        }
+    }
+    EXPECT_GT(packs, 10);
+    EXPECT_GE(systemHeaders, 1);
+    EXPECT_TRUE(systemIds.count(0xE0) && systemIds.count(0xC0) && systemIds.count(0xBD));
+    pes.erase(0xBE); // padding packets
+    ASSERT_EQ(3u, pes.size());
+    EXPECT_GT(pes[0xE0].dtsCount, 0); // B-pictures make DTS differ
+
+    const auto probe = Probe(file, "stream=id");
+    const auto probed = ProbedByStream(file);
+    const struct {
+        int key;
+        const char* id;
+    } streams[] = {{0xE0, "0x1e0"}, {0xC0, "0x1c0"}, {0x180, "0x80"}};
+    for (const auto& s : streams) {
+        const int idx = ProbeIndexOf(probe, s.id);
+        ASSERT_GE(idx, 0) << s.id;
+        const auto& ours = pes[s.key];
+        ASSERT_FALSE(ours.pts.empty()) << s.id;
+        for (long long t : ours.pts)
+            EXPECT_TRUE(probed.at(idx).first.count(t)) << s.id << " PTS " << t;
+        if (s.key != 0xE0) {
+            EXPECT_EQ(probed.at(idx).second, ours.payload) << s.id;
+        }
+    }
+}
+
+TEST(FfmpegTransportStream, TablesPcrAndPesMatchProbe)
+{
+    SKIP_WITHOUT_FFMPEG();
+    const std::string file = WorkFile("av.ts");
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=f=440:r=48000 -t 2 -map 0:v "
+                       "-map 1:a -map 1:a -c:v mpeg2video -bf 2 -c:a:0 mp2 -c:a:1 ac3 -f mpegts " +
+                       Quote(file)));
+    const Bytes ts = ReadFile(file);
+    ASSERT_EQ(0u, ts.size() % 188);
+
+    SPL_TS::TSTablePAT pat;
+    SPL_TS::TSTablePMT pmt;
+    bool havePat = false, havePmt = false;
+    unsigned pmtPid = 0x2000;
+    std::map<unsigned, PesTotals> pes;
+    std::map<unsigned, int> continuity;
+    std::vector<uint64_t> pcrs;
+    for (size_t off = 0; off < ts.size(); off += 188) {
+        Exact pkt(ts.data() + off, 188);
+        SPL_TS::TSPacketHdr h;
+        ASSERT_TRUE(h.Parse(pkt.data(), pkt.size())) << off;
+        const unsigned pid = h.PID();
+        const unsigned afc = h.AdaptationFieldControl();
+        uint32_t payload = 4;
+        if (const SPL_TS::TSAdaptationField* af = h.Adaptation()) {
+            payload += 1 + af->adaptation_field_length;
+            if (af->flags & SPL_TS::TSAdaptationField::PCR_FLAG)
+                pcrs.push_back(af->pcr);
+        }
+        if (!(afc & 1) || payload >= 188)
+            continue;
+        if (continuity.count(pid)) {
+            EXPECT_EQ((continuity[pid] + 1) & 15, static_cast<int>(h.ContinuityCounter())) << pid;
+        }
+        continuity[pid] = static_cast<int>(h.ContinuityCounter());
+        const uint8_t* p = pkt.data() + payload;
+        uint32_t n = 188 - payload;
+        if (pid == 0 || pid == pmtPid) {
+            SPL_TS::TSTable& table = pid == 0 ? static_cast<SPL_TS::TSTable&>(pat) : pmt;
+            if (h.PayloadUnitStart()) {
+                const uint32_t pointer = p[0];
+                p += 1 + pointer;
+                n -= 1 + pointer;
+            }
+            ASSERT_TRUE(table.Assemble(p, n, h.PayloadUnitStart() != 0));
+            if (table.IsComplete()) {
+                if (pid == 0 && !havePat) {
+                    ASSERT_TRUE(pat.Parse(pat.Section(), pat.SectionSize()));
+                    ASSERT_EQ(1u, pat.PATEntries.size());
+                    pmtPid = pat.PATEntries[0].PID;
+                    havePat = true;
+                } else if (pid == pmtPid && !havePmt) {
+                    ASSERT_TRUE(pmt.Parse(pmt.Section(), pmt.SectionSize()));
+                    EXPECT_EQ(0u, MpegCommon::Crc32Mpeg2(pmt.Section(), pmt.SectionSize()));
+                    havePmt = true;
+                }
+            }
+            continue;
+        }
+        bool elementary = false;
+        for (const auto& s : pmt.streams)
+            elementary = elementary || (havePmt && s.elementary_PID == pid);
+        if (!elementary)
+            continue; // SDT and the like
+        PesTotals& t = pes[pid];
+        if (h.PayloadUnitStart()) {
+            SPL_PS::PSPesPacket ph;
+            ASSERT_TRUE(ph.Parse(p, n, true)) << "PID " << pid;
+            ++t.packets;
+            if (ph.HasPts())
+                t.pts.insert(static_cast<long long>(ph.PTS()));
+            t.dtsCount += ph.HasDts();
+            t.payload += n - ph.HeaderLength();
+        } else {
+            t.payload += n;
+        }
+    }
+    ASSERT_TRUE(havePat);
+    ASSERT_TRUE(havePmt);
+    ASSERT_GT(pcrs.size(), 2u);
+    for (size_t i = 1; i < pcrs.size(); ++i)
+        EXPECT_GE(pcrs[i], pcrs[i - 1]);
+
+    const auto programs = Probe(file, "program=program_num,pmt_pid,pcr_pid", "-show_programs");
+    EXPECT_EQ(programs.at("programs.program.0.program_num"), std::to_string(pat.PATEntries[0].program_number));
+    EXPECT_EQ(programs.at("programs.program.0.pmt_pid"), std::to_string(pmtPid));
+    EXPECT_EQ(programs.at("programs.program.0.pcr_pid"), std::to_string(pmt.PCR_PID));
+    EXPECT_EQ(pat.PATEntries[0].program_number, pmt.program_number);
+
+    const auto probe = Probe(file, "stream=id,codec_name");
+    const auto probed = ProbedByStream(file);
+    ASSERT_EQ(3u, pmt.streams.size());
+    for (const auto& s : pmt.streams) {
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%x", s.elementary_PID);
+        const int idx = ProbeIndexOf(probe, id);
+        ASSERT_GE(idx, 0) << id;
+        const std::string codec = probe.at("streams.stream." + std::to_string(idx) + ".codec_name");
+        const std::map<std::string, std::set<int>> types = {
+            {"mpeg2video", {0x02}}, {"mp2", {0x03, 0x04}}, {"ac3", {0x81, 0x06}}};
+        ASSERT_TRUE(types.count(codec)) << codec;
+        EXPECT_TRUE(types.at(codec).count(s.stream_type)) << codec << " " << s.stream_type;
+        const PesTotals& ours = pes[s.elementary_PID];
+        ASSERT_FALSE(ours.pts.empty()) << codec;
+        for (long long t : ours.pts)
+            EXPECT_TRUE(probed.at(idx).first.count(t)) << codec << " PTS " << t;
+        if (codec != "mpeg2video") {
+            EXPECT_EQ(probed.at(idx).second, ours.payload) << codec;
+        } else {
+            EXPECT_GT(ours.dtsCount, 0);
+        }
+    }
+}
