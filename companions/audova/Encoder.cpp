@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <cstdlib>
 
 #include "companions/audova/Filterbank.h"
 #include "companions/audova/MpegAudioTables.h"
@@ -12,10 +11,6 @@ namespace audova {
 
 namespace {
 
-// No subband may carry noise closer than this to its own signal power, even
-// where the model finds it masked: keeps every coded band above a minimum
-// signal-to-noise ratio.
-static const float kMinSnrFactor = getenv("MINSNR") ? static_cast<float>(atof(getenv("MINSNR"))) : 0.06f;
 constexpr float kSilence = 1e-12f;      // below the 16-bit quantization floor
 
 int ScaleFactorIndex(float peak) {
@@ -200,11 +195,11 @@ int Encoder::NextFrameBytes() {
   return cfg_.layer == 1 ? units * 4 : units;
 }
 
-void Encoder::ChooseScfsi(int ch, int sb) {
-  const int* idx = sfIndex_[ch][sb];
-  int* used = sfUsed_[ch][sb];
-  // Sharing a scale factor saves 6 bits but raises the noise of the part that
-  // takes a larger one by 2 dB a step, which costs about 4 bits to win back.
+namespace {
+
+// Sharing a scale factor saves 6 bits but raises the noise of the part that
+// takes a larger one by 2 dB a step, which costs about 4 bits to win back.
+int ChooseScfsi(const int idx[3], int used[3]) {
   struct Option {
     int scfsi, a, b, c, bits;
   };
@@ -217,33 +212,80 @@ void Encoder::ChooseScfsi(int ch, int sb) {
   int best = 0, bestCost = 1 << 30;
   for (int i = 0; i < 4; ++i) {
     const Option& o = options[i];
-    const int loss = (idx[0] - o.a) + (idx[1] - o.b) + (idx[2] - o.c);
-    const int cost = o.bits + 4 * loss;
+    const int cost = o.bits + 4 * ((idx[0] - o.a) + (idx[1] - o.b) + (idx[2] - o.c));
     if (cost < bestCost) {
       bestCost = cost;
       best = i;
     }
   }
-  scfsi_[ch][sb] = options[best].scfsi;
   used[0] = options[best].a;
   used[1] = options[best].b;
   used[2] = options[best].c;
+  return options[best].scfsi;
 }
 
-void Encoder::Allocate(int bound, int availableBits) {
+}  // namespace
+
+void Encoder::PrepareIntensity() {
+  const float* sf = ScaleFactors();
+  const bool layer1 = cfg_.layer == 1;
+  const int parts = layer1 ? 1 : 3;
+  const int blocks = cfg_.frameSamples / 32;
+  for (int sb = 4; sb < 32; ++sb) {
+    for (int s = 0; s < blocks; ++s) mid_[s][sb] = 0.5f * (sb_[0][s][sb] + sb_[1][s][sb]);
+    int idx[2][3] = {};
+    for (int p = 0; p < parts; ++p) {
+      float peak = 0.0f, em = 0.0f, e[2] = {0.0f, 0.0f};
+      for (int s = 12 * p; s < 12 * p + 12; ++s) {
+        peak = std::max(peak, std::fabs(mid_[s][sb]));
+        em += mid_[s][sb] * mid_[s][sb];
+        for (int c = 0; c < 2; ++c) e[c] += sb_[c][s][sb] * sb_[c][s][sb];
+      }
+      midSf_[sb][p] = ScaleFactorIndex(peak);
+      // Each channel's scale factor carries its level relative to the mid.
+      for (int c = 0; c < 2; ++c) {
+        if (em <= kSilence * 12 || e[c] <= kSilence * 12) {
+          idx[c][p] = 62;
+          continue;
+        }
+        const double steps = 1.5 * std::log2(static_cast<double>(e[c]) / em);
+        idx[c][p] = std::clamp(midSf_[sb][p] - static_cast<int>(std::lround(steps)), 0, 62);
+      }
+    }
+    for (int c = 0; c < 2; ++c) {
+      int* used = isfUsed_[c][sb];
+      if (layer1) {
+        used[0] = idx[c][0];
+        iscfsi_[c][sb] = 0;
+      } else {
+        iscfsi_[c][sb] = ChooseScfsi(idx[c], used);
+      }
+      float err = 0.0f;
+      for (int s = 0; s < blocks; ++s) {
+        const int p = s / 12;
+        const float gain = sf[used[p]] / sf[midSf_[sb][p]];
+        const float d = sb_[c][s][sb] - gain * mid_[s][sb];
+        err += d * d;
+      }
+      ierr_[c][sb] = err / blocks;
+    }
+  }
+}
+
+float Encoder::Allocate(int bound, int availableBits) {
   const int nch = cfg_.channels;
   const float* sf = ScaleFactors();
   const bool layer1 = cfg_.layer == 1;
   const AllocTable* table = layer1 ? nullptr : &Layer2Table(cfg_.lsf, cfg_.rate, cfg_.kbps / nch);
   const int sblimit = layer1 ? 32 : table->sblimit;
   const int parts = layer1 ? 1 : 3;
-  const int samples = layer1 ? 12 : 36;
 
   float meanSf2[2][32];
   for (int ch = 0; ch < nch; ++ch)
     for (int sb = 0; sb < sblimit; ++sb) {
+      const int* used = sb < bound ? sfUsed_[ch][sb] : isfUsed_[ch][sb];
       float s = 0.0f;
-      for (int p = 0; p < parts; ++p) s += sf[sfUsed_[ch][sb][p]] * sf[sfUsed_[ch][sb][p]];
+      for (int p = 0; p < parts; ++p) s += sf[used[p]] * sf[used[p]];
       meanSf2[ch][sb] = s / parts;
       alloc_[ch][sb] = 0;
     }
@@ -261,14 +303,13 @@ void Encoder::Allocate(int bound, int availableBits) {
   auto sideBits = [&](int ch, int sb) {
     if (layer1) return 6;
     static const int kSfCount[4] = {3, 2, 1, 2};
-    return 2 + 6 * kSfCount[scfsi_[ch][sb]];
+    return 2 + 6 * kSfCount[sb < bound ? scfsi_[ch][sb] : iscfsi_[ch][sb]];
   };
   auto noise = [&](int ch, int sb, int a) {
     if (a == 0) return energy_[ch][sb];
     const float l = static_cast<float>(levels(sb, a));
-    return meanSf2[ch][sb] / (3.0f * l * l);
+    return meanSf2[ch][sb] / (3.0f * l * l) + (sb < bound ? 0.0f : ierr_[ch][sb]);
   };
-  (void)samples;
 
   int remaining = availableBits;
   for (;;) {
@@ -313,8 +354,12 @@ void Encoder::Allocate(int bound, int availableBits) {
     if (bestSb >= bound)
       for (int c = 1; c < nch; ++c) alloc_[c][bestSb] = alloc_[0][bestSb];
   }
-  for (int ch = 0; ch < nch; ++ch)
+  float excess = 0.0f;
+  for (int ch = 0; ch < nch; ++ch) {
+    for (int sb = 0; sb < sblimit; ++sb) excess += std::max(0.0f, noise(ch, sb, alloc_[ch][sb]) - allowed_[ch][sb]);
     for (int sb = sblimit; sb < 32; ++sb) alloc_[ch][sb] = 0;
+  }
+  return excess;
 }
 
 bool Encoder::CodeFrame() {
@@ -339,31 +384,47 @@ bool Encoder::CodeFrame() {
       float e = 0.0f;
       for (int s = 0; s < blocks; ++s) e += sb_[ch][s][sb] * sb_[ch][s][sb];
       energy_[ch][sb] = e / blocks;
-      allowed[sb] = std::max(std::min(allowed[sb], energy_[ch][sb] * kMinSnrFactor), 1e-20f);
+      allowed[sb] = std::max(std::min(allowed[sb], energy_[ch][sb]), 1e-20f);
       for (int p = 0; p < parts; ++p) {
         float peak = 0.0f;
         for (int s = 12 * p; s < 12 * p + 12; ++s) peak = std::max(peak, std::fabs(sb_[ch][s][sb]));
         sfIndex_[ch][sb][p] = ScaleFactorIndex(peak);
         sfUsed_[ch][sb][p] = sfIndex_[ch][sb][p];
       }
-      scfsi_[ch][sb] = 0;
-      if (!layer1) ChooseScfsi(ch, sb);
+      scfsi_[ch][sb] = layer1 ? 0 : ChooseScfsi(sfIndex_[ch][sb], sfUsed_[ch][sb]);
     }
   }
 
   const int frameBytes = NextFrameBytes();
-  const int bound = 32;
   const AllocTable* table = layer1 ? nullptr : &Layer2Table(cfg_.lsf, cfg_.rate, cfg_.kbps / nch);
   const int sblimit = layer1 ? 32 : table->sblimit;
-  int allocBits = 0;
-  for (int sb = 0; sb < sblimit; ++sb) allocBits += (layer1 ? 4 : table->nbal[sb]) * (sb < bound ? nch : 1);
-  Allocate(bound, frameBytes * 8 - 32 - (cfg_.crc ? 16 : 0) - allocBits);
-
-  if (getenv("ADEBUG") && frames_ == 20) {
-    for (int ch = 0; ch < 1; ++ch)
-      for (int sb = 0; sb < sblimit; ++sb)
-        fprintf(stderr, "sb %2d alloc %2d scf %2d %2d %2d scfsi %d E %.3g allowed %.3g\n", sb, alloc_[ch][sb], sfUsed_[ch][sb][0], sfUsed_[ch][sb][1], sfUsed_[ch][sb][2], scfsi_[ch][sb], energy_[ch][sb], allowed_[ch][sb]);
+  auto allocate = [&](int bound) {
+    int allocBits = 0;
+    for (int sb = 0; sb < sblimit; ++sb) allocBits += (layer1 ? 4 : table->nbal[sb]) * (sb < bound ? nch : 1);
+    return Allocate(bound, frameBytes * 8 - 32 - (cfg_.crc ? 16 : 0) - allocBits);
+  };
+  // Joint stereo: plain stereo while the bits suffice, else the highest
+  // intensity bound that masks everything, else the one that leaves the least
+  // audible noise.
+  int bound = 32;
+  float excess = allocate(32);
+  if (cfg_.mode == AUDOVA_JOINT_STEREO && nch == 2 && excess > 0.0f) {
+    PrepareIntensity();
+    float bestExcess = excess;
+    int bestBound = 32, last = 32;
+    for (int b : {16, 12, 8, 4}) {
+      const float e = allocate(b);
+      last = b;
+      if (e < bestExcess) {
+        bestExcess = e;
+        bestBound = b;
+      }
+      if (e <= 0.0f) break;
+    }
+    bound = bestBound;
+    if (last != bound) allocate(bound);
   }
+
   std::fill(frameBuf_.begin(), frameBuf_.end(), 0);
   WriteFrame(frameBuf_.data(), frameBytes, bound);
 
@@ -415,18 +476,18 @@ int Encoder::WriteFrame(uint8_t* frame, int frameBytes, int bound) {
   if (!layer1)
     for (int sb = 0; sb < sblimit; ++sb)
       for (int ch = 0; ch < nch; ++ch)
-        if (alloc_[ch][sb]) w.Put(static_cast<uint32_t>(scfsi_[ch][sb]), 2);
+        if (alloc_[ch][sb]) w.Put(static_cast<uint32_t>(sb < bound ? scfsi_[ch][sb] : iscfsi_[ch][sb]), 2);
   const int protectedTo = w.pos();
 
   for (int sb = 0; sb < sblimit; ++sb)
     for (int ch = 0; ch < nch; ++ch) {
       if (!alloc_[ch][sb]) continue;
-      const int* u = sfUsed_[ch][sb];
+      const int* u = sb < bound ? sfUsed_[ch][sb] : isfUsed_[ch][sb];
       if (layer1) {
         w.Put(static_cast<uint32_t>(u[0]), 6);
         continue;
       }
-      switch (scfsi_[ch][sb]) {
+      switch (sb < bound ? scfsi_[ch][sb] : iscfsi_[ch][sb]) {
         case 0: w.Put(u[0], 6); w.Put(u[1], 6); w.Put(u[2], 6); break;
         case 1: w.Put(u[0], 6); w.Put(u[2], 6); break;
         case 2: w.Put(u[0], 6); break;
@@ -440,7 +501,9 @@ int Encoder::WriteFrame(uint8_t* frame, int frameBytes, int bound) {
         for (int ch = 0; ch < (sb < bound ? nch : 1); ++ch) {
           const int a = alloc_[ch][sb];
           if (!a) continue;
-          w.Put(Quantize(sb_[ch][s][sb], sf[sfUsed_[ch][sb][0]], (1 << (a + 1)) - 1), a + 1);
+          const float v = sb < bound ? sb_[ch][s][sb] : mid_[s][sb];
+          const float scale = sf[sb < bound ? sfUsed_[ch][sb][0] : midSf_[sb][0]];
+          w.Put(Quantize(v, scale, (1 << (a + 1)) - 1), a + 1);
         }
   } else {
     for (int gr = 0; gr < 12; ++gr)
@@ -449,9 +512,11 @@ int Encoder::WriteFrame(uint8_t* frame, int frameBytes, int bound) {
           const int a = alloc_[ch][sb];
           if (!a) continue;
           const QuantClass& q = kQuantClasses[table->cls[sb][a]];
-          const float scale = sf[sfUsed_[ch][sb][gr / 4]];
+          const bool shared = sb >= bound;
+          const float scale = sf[shared ? midSf_[sb][gr / 4] : sfUsed_[ch][sb][gr / 4]];
           uint32_t c[3];
-          for (int i = 0; i < 3; ++i) c[i] = Quantize(sb_[ch][3 * gr + i][sb], scale, q.levels);
+          for (int i = 0; i < 3; ++i)
+            c[i] = Quantize(shared ? mid_[3 * gr + i][sb] : sb_[ch][3 * gr + i][sb], scale, q.levels);
           if (q.grouped) {
             const uint32_t l = static_cast<uint32_t>(q.levels);
             w.Put(c[0] + l * (c[1] + l * c[2]), q.bits);

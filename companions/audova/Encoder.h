@@ -54,8 +54,10 @@ class Encoder {
 
   bool CodeFrame();
   int NextFrameBytes();
-  void ChooseScfsi(int ch, int sb);
-  void Allocate(int bound, int availableBits);
+  void PrepareIntensity();
+  // Allocates the frame's bits with intensity stereo from subband `bound` on
+  // (32: none); returns the noise energy left above the masked level.
+  float Allocate(int bound, int availableBits);
   int WriteFrame(uint8_t* frame, int frameBytes, int bound);
 
   StreamConfig cfg_;
@@ -80,6 +82,13 @@ class Encoder {
   int alloc_[2][32];
   float allowed_[2][32];
   float energy_[2][32];
+  // Intensity stereo: the coded mid samples, their normalising scale factors,
+  // each channel's scale factors and the error the shared samples leave.
+  float mid_[36][32];
+  int midSf_[32][3];
+  int isfUsed_[2][32][3];
+  int iscfsi_[2][32];
+  float ierr_[2][32];
 };
 
 }  // namespace audova

@@ -90,15 +90,34 @@ void forwardDct(const int16_t* in, float* out) {
 void inverseDct(const int32_t* in, int16_t* out) {
   const Basis& b = basis();
   alignas(16) float x[64], t[64], y[64];
+#if defined(__SSE2__)
+  for (int i = 0; i < 64; i += 4)
+    _mm_store_ps(x + i, _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
+#else
   for (int i = 0; i < 64; i++) x[i] = float(in[i]);
+#endif
   mul8(b.ct, x, t);     // C^T * F
   mulRight(t, b.c, y);  // (C^T F) C
+#if defined(__SSE2__)
+  const __m128i lo = _mm_set1_epi16(-256), hi = _mm_set1_epi16(255);
+  for (int i = 0; i < 64; i += 8) {
+    // Round half away from zero, as the reference IDCT does.
+    __m128 a = _mm_load_ps(y + i), c = _mm_load_ps(y + i + 4);
+    const __m128 half = _mm_set1_ps(0.5f), sign = _mm_set1_ps(-0.0f);
+    a = _mm_add_ps(a, _mm_or_ps(half, _mm_and_ps(a, sign)));
+    c = _mm_add_ps(c, _mm_or_ps(half, _mm_and_ps(c, sign)));
+    __m128i v = _mm_packs_epi32(_mm_cvttps_epi32(a), _mm_cvttps_epi32(c));
+    v = _mm_min_epi16(_mm_max_epi16(v, lo), hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+  }
+#else
   for (int i = 0; i < 64; i++) {
-    float v = std::floor(y[i] + 0.5f);
+    float v = y[i] < 0 ? std::ceil(y[i] - 0.5f) : std::floor(y[i] + 0.5f);
     if (v < -256.f) v = -256.f;
     if (v > 255.f) v = 255.f;
     out[i] = int16_t(v);
   }
+#endif
 }
 
 }  // namespace vidova

@@ -26,8 +26,11 @@ void RateControl::init(const Config& c) {
   perFrame_ = rate_ / fps_;
   vbvSize_ = double(c.vbvSize16k) * 16384.0;
   vbv_ = vbvSize_ * c.vbvInitialPercent / 100.0;
-  xi_ = 160.0 * rate_ / 115.0;
-  xp_ = 60.0 * rate_ / 115.0;
+  // Starting complexities (bits x quantiser) per luma sample, typical of
+  // camera-like content; the first pictures correct them.
+  const double pixels = double(c.width) * c.height;
+  xi_ = 3.0 * pixels;
+  xp_ = 1.2 * pixels;
   qI_ = c.qI;
   qP_ = c.qP;
 }
@@ -62,10 +65,20 @@ double RateControl::startPicture(bool intra) {
   else
     t = rg / (np_ + ni_ * kp * xi / xp);
   t = std::max(t, perFrame_ / 8);
-  t = std::min(t, 0.85 * vbv_);
-  if (mode_ == 1) t = std::max(t, std::min(vbv_ + perFrame_ - vbvSize_, 0.85 * vbv_));
+  double q = (intra ? xi : xp) / t;
+  // Even quality: the quantiser moves slowly from picture to picture.
+  double last = intra ? lastQi_ : lastQp_;
+  if (last > 0) q = std::min(last * (intra ? 1.3 : 1.12), std::max(last / (intra ? 1.3 : 1.12), q));
+  if (intra && lastQp_ > 0) q = std::min(q, lastQp_);
+  // The VBV buffer overrides smoothness.
+  double room = 0.85 * vbv_;
+  if (t > room) {
+    t = room;
+    q = std::max(q, (intra ? xi : xp) / std::max(t, 1.0));
+  }
+  if (mode_ == 1) t = std::max(t, std::min(vbv_ + perFrame_ - vbvSize_, room));
   target_ = std::max(t, 1.0);
-  q0_ = std::min(31.0, std::max(1.0, (intra ? xi : xp) / target_));
+  q0_ = std::min(31.0, std::max(1.0, q));
   return q0_;
 }
 
@@ -83,10 +96,13 @@ double RateControl::sliceQuant(double base, uint64_t bitsSoFar, double fraction)
 uint64_t RateControl::endPicture(bool intra, uint64_t bits, double avgQuant) {
   if (mode_ < 2) {
     double x = double(bits) * avgQuant;
-    if (intra)
-      xi_ = x;
-    else
-      xp_ = x;
+    if (intra) {
+      xi_ = lastQi_ > 0 ? 0.7 * x + 0.3 * xi_ : x;
+      lastQi_ = avgQuant;
+    } else {
+      xp_ = lastQp_ > 0 ? 0.6 * x + 0.4 * xp_ : x;
+      lastQp_ = avgQuant;
+    }
   }
   rgop_ -= double(bits);
   if (intra)
@@ -187,7 +203,87 @@ inline int activity16(const uint8_t* p, int st) {
   return act;
 }
 
-inline uint8_t clipPixel(int v) { return uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+// 8x8 block helpers: residual (or plain samples when pred is null), sum of
+// magnitudes, and reconstruction with saturation.
+inline void blockIn(const uint8_t* s, int ss, const uint8_t* p, int ps, int16_t* out) {
+#if defined(__SSE2__)
+  const __m128i z = _mm_setzero_si128();
+  for (int r = 0; r < 8; r++) {
+    __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * ss)), z);
+    if (p) a = _mm_sub_epi16(a, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * 8), a);
+  }
+#else
+  for (int r = 0; r < 8; r++)
+    for (int x = 0; x < 8; x++) out[r * 8 + x] = int16_t(s[r * ss + x] - (p ? p[r * ps + x] : 0));
+#endif
+}
+
+inline int sumAbs64(const int16_t* v) {
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (int i = 0; i < 64; i += 8) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+    __m128i m = _mm_srai_epi16(a, 15);
+    a = _mm_sub_epi16(_mm_xor_si128(a, m), m);
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(a, _mm_set1_epi16(1)));
+  }
+  acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 8));
+  acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 4));
+  return _mm_cvtsi128_si32(acc);
+#else
+  int sum = 0;
+  for (int i = 0; i < 64; i++) sum += std::abs(v[i]);
+  return sum;
+#endif
+}
+
+inline void blockOut(const uint8_t* p, int ps, const int16_t* res, uint8_t* d, int ds) {
+#if defined(__SSE2__)
+  const __m128i z = _mm_setzero_si128();
+  for (int r = 0; r < 8; r++) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(res + r * 8));
+    if (p) a = _mm_add_epi16(a, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + r * ds), _mm_packus_epi16(a, a));
+  }
+#else
+  for (int r = 0; r < 8; r++)
+    for (int x = 0; x < 8; x++) {
+      int v = res[r * 8 + x] + (p ? p[r * ps + x] : 0);
+      d[r * ds + x] = uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
+    }
+#endif
+}
+
+// Natural-order quantisation: level = sign(f) * min(max, trunc(|f| * inv + bias)),
+// inv per coefficient (intra) or one value for all.
+void quantise(const float* f, const float* invTable, float inv, float bias, int maxLevel, int16_t* out) {
+#if defined(__SSE2__)
+  const __m128 signMask = _mm_set1_ps(-0.0f), b = _mm_set1_ps(bias), one = _mm_set1_ps(inv);
+  const __m128i lim = _mm_set1_epi16(int16_t(maxLevel)), zero = _mm_setzero_si128();
+  for (int i = 0; i < 64; i += 8) {
+    __m128 a0 = _mm_load_ps(f + i), a1 = _mm_load_ps(f + i + 4);
+    __m128 m0 = invTable ? _mm_loadu_ps(invTable + i) : one, m1 = invTable ? _mm_loadu_ps(invTable + i + 4) : one;
+    __m128 q0 = _mm_add_ps(_mm_mul_ps(_mm_andnot_ps(signMask, a0), m0), b);
+    __m128 q1 = _mm_add_ps(_mm_mul_ps(_mm_andnot_ps(signMask, a1), m1), b);
+    __m128i l = _mm_packs_epi32(_mm_cvttps_epi32(q0), _mm_cvttps_epi32(q1));
+    l = _mm_min_epi16(l, lim);
+    // negate where f < 0
+    __m128i neg = _mm_packs_epi32(_mm_castps_si128(_mm_cmplt_ps(a0, _mm_setzero_ps())),
+                                  _mm_castps_si128(_mm_cmplt_ps(a1, _mm_setzero_ps())));
+    l = _mm_sub_epi16(_mm_xor_si128(l, neg), neg);
+    (void)zero;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), l);
+  }
+#else
+  for (int i = 0; i < 64; i++) {
+    float m = invTable ? invTable[i] : inv;
+    int l = std::min(maxLevel, int(std::fabs(f[i]) * m + bias));
+    out[i] = int16_t(f[i] < 0 ? -l : l);
+  }
+#endif
+}
 
 }  // namespace
 
@@ -484,7 +580,6 @@ void Encoder::analyseMb(int mbx, int mby, bool intraPic, int qscale, Mb& mb) {
   const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8;
   const int ch = c_.chroma == 2 ? 16 : 8;
   const float invInter = 1.0f / float(qscale);
-  float intraInv[64];
   alignas(16) uint8_t predY[256], predC[2][128];
 
   mb.intra = intraPic;
@@ -508,8 +603,11 @@ void Encoder::analyseMb(int mbx, int mby, bool intraPic, int qscale, Mb& mb) {
   }
   mvCur_[2 * idx] = int16_t(mb.mvx);
   mvCur_[2 * idx + 1] = int16_t(mb.mvy);
-  if (mb.intra)
-    for (int p = 0; p < 64; p++) intraInv[p] = 16.0f / float(kDefaultIntraMatrix[p] * qscale);
+  if (mb.intra && intraInvQ_ != qscale) {
+    for (int p = 0; p < 64; p++) intraInv_[p] = 16.0f / float(kDefaultIntraMatrix[p] * qscale);
+    intraInvQ_ = qscale;
+  }
+  const float* intraInv = intraInv_;
 
   const int maxLevel = c_.mpeg1 ? 255 : 2047;
   const int dcMult = 8 >> c_.intraDcPrecision;
@@ -536,19 +634,11 @@ void Encoder::analyseMb(int mbx, int mby, bool intraPic, int qscale, Mb& mb) {
     const Plane& sp = src_.p[plane];
     Plane& dp = cur_.p[plane];
     alignas(16) int16_t blk[64];
-    for (int r = 0; r < 8; r++) {
-      const uint8_t* s = sp.row(by + r) + bx;
-      if (mb.intra)
-        for (int x = 0; x < 8; x++) blk[r * 8 + x] = s[x];
-      else
-        for (int x = 0; x < 8; x++) blk[r * 8 + x] = int16_t(s[x] - pred[r * predStride + x]);
-    }
+    blockIn(sp.row(by) + bx, sp.width, mb.intra ? nullptr : pred, predStride, blk);
     int16_t* lv = mb.levels[b];
     int last = -1;
     if (!mb.intra) {
-      int sum = 0;
-      for (int i = 0; i < 64; i++) sum += std::abs(blk[i]);
-      if (sum < 4 * qscale) {  // every coefficient would quantise to zero
+      if (sumAbs64(blk) < 4 * qscale) {  // every coefficient would quantise to zero
         mb.last[b] = -1;
         for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
         continue;
@@ -556,24 +646,19 @@ void Encoder::analyseMb(int mbx, int mby, bool intraPic, int qscale, Mb& mb) {
     }
     alignas(16) float f[64];
     forwardDct(blk, f);
+    alignas(16) int16_t nat[64];
+    quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? 0.375f : 0.0f, maxLevel, nat);
+    int k0 = 0;
     if (mb.intra) {
       int dc = int(std::floor(f[0] / float(dcMult) + 0.5f));
       lv[0] = int16_t(std::max(0, std::min(dcMax, dc)));
       last = 0;
-      for (int k = 1; k < 64; k++) {
-        int p = kZigzag[k];
-        float a = std::fabs(f[p]) * intraInv[p] + 0.375f;
-        int l = std::min(maxLevel, int(a));
-        lv[k] = int16_t(f[p] < 0 ? -l : l);
-        if (l) last = k;
-      }
-    } else {
-      for (int k = 0; k < 64; k++) {
-        int p = kZigzag[k];
-        int l = std::min(maxLevel, int(std::fabs(f[p]) * invInter));
-        lv[k] = int16_t(f[p] < 0 ? -l : l);
-        if (l) last = k;
-      }
+      k0 = 1;
+    }
+    for (int k = k0; k < 64; k++) {
+      int l = nat[kZigzag[k]];
+      lv[k] = int16_t(l);
+      if (l) last = k;
     }
     mb.last[b] = last;
     if (!mb.intra && last < 0) {
@@ -583,15 +668,9 @@ void Encoder::analyseMb(int mbx, int mby, bool intraPic, int qscale, Mb& mb) {
     if (!mb.intra) mb.cbp |= 1 << (blocks_ - 1 - b);
     int32_t coef[64];
     dequantise(lv, mb.intra, qscale, qcode, coef);
-    int16_t res[64];
+    alignas(16) int16_t res[64];
     inverseDct(coef, res);
-    for (int r = 0; r < 8; r++) {
-      uint8_t* d = dp.row(by + r) + bx;
-      if (mb.intra)
-        for (int x = 0; x < 8; x++) d[x] = clipPixel(res[r * 8 + x]);
-      else
-        for (int x = 0; x < 8; x++) d[x] = clipPixel(pred[r * predStride + x] + res[r * 8 + x]);
-    }
+    blockOut(mb.intra ? nullptr : pred, predStride, res, dp.row(by) + bx, dp.width);
   }
 }
 
@@ -785,7 +864,6 @@ void Encoder::encode(std::vector<uint8_t>& out, bool repeat, const uint8_t* user
     baseQ = std::min(31.0, baseQ * 1.6 + 1);
   }
   const double avgQ = quantSum / double(mbW_ * mbH_);
-  if (std::getenv("VIDOVA_TRACE")) std::fprintf(stderr, "pic %u %c q=%.2f bits=%zu\n", pictures_, intra ? 'I' : 'P', avgQ, pic.size() * 8);
   uint64_t bits = uint64_t(pic.size()) * 8;
   uint64_t stuffing = rc_.endPicture(intra, bits, avgQ);
   pic.resize(pic.size() + size_t(stuffing / 8), 0);

@@ -31,6 +31,7 @@ class RateControl {
   double xi_ = 0, xp_ = 0, rgop_ = 0;
   int ni_ = 0, np_ = 0, gopN_ = 1;
   double target_ = 0, q0_ = 8;
+  double lastQi_ = 0, lastQp_ = 0;
   int qI_ = 2, qP_ = 4;
   bool havePictures_ = false;
 };
@@ -78,6 +79,8 @@ class Encoder {
   int dcPred_[3] = {0, 0, 0};
   int pmv_[2] = {0, 0};
   int curQcode_ = 1;
+  float intraInv_[64];
+  int intraInvQ_ = -1;
   uint32_t pictures_ = 0;
   uint32_t gopIndex_ = 0;  // pictures since the GOP started
   uint64_t totalBits_ = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace vidova {
 namespace {
@@ -75,11 +76,40 @@ void place(const std::vector<uint8_t>& src, int sw, int sh, int vertical, Plane&
   for (int r = rows; r < dst.height; r++) std::copy(dst.row(rows - 1), dst.row(rows - 1) + dst.width, dst.row(r));
 }
 
+// Copies a plane straight into dst, cropping or replicating edges.
+void copyInto(const uint8_t* src, std::ptrdiff_t stride, int sw, int sh, Plane& dst, int dw, int dh) {
+  int rows = std::min(dh, sh), cols = std::min(dw, sw);
+  if (rows <= 0 || cols <= 0) return;
+  for (int r = 0; r < rows; r++) {
+    uint8_t* d = dst.row(r);
+    std::memcpy(d, src + r * stride, size_t(cols));
+    std::memset(d + cols, d[cols - 1], size_t(dst.width - cols));
+  }
+  for (int r = rows; r < dst.height; r++) std::memcpy(dst.row(r), dst.row(rows - 1), size_t(dst.width));
+}
+
 }  // namespace
 
 bool convertPicture(const uint8_t* pic, int stride, int w, int h, uint32_t fourcc, int width, int height,
                     int chroma, Frame& dst) {
   if (!pic || w <= 0 || h <= 0 || w > 16384 || h > 16384) return false;
+  const bool planar = fourcc == kFourccI420 || fourcc == kFourccYV12 || fourcc == kFourccYV16;
+  if (planar && (chroma == 2) == (fourcc == kFourccYV16)) {
+    // Same chroma layout as the stream: no intermediate copy.
+    if (stride == 0) stride = w;
+    std::ptrdiff_t cs = stride / 2;
+    int cw = (w + 1) / 2, ch = chroma == 2 ? h : (h + 1) / 2;
+    if (stride < w || cs < cw) return false;
+    const uint8_t* p1 = pic + std::ptrdiff_t(stride) * h;
+    const uint8_t* p2 = p1 + cs * ch;
+    const uint8_t* up = fourcc == kFourccI420 ? p1 : p2;
+    const uint8_t* vp = fourcc == kFourccI420 ? p2 : p1;
+    copyInto(pic, stride, w, h, dst.p[0], width, height);
+    int cvis = (width + 1) / 2, chvis = chroma == 2 ? height : (height + 1) / 2;
+    copyInto(up, cs, cw, ch, dst.p[1], cvis, chvis);
+    copyInto(vp, cs, cw, ch, dst.p[2], cvis, chvis);
+    return true;
+  }
   Planar in;
   in.w = w;
   in.h = h;

@@ -1,3 +1,317 @@
-#include "companions/vidova/vidova.h"
-#include <gtest/gtest.h>
-TEST(Vidova, Builds) {}
+// Engine interface: tables, settings record, output notices and lifecycle.
+#include "companions/vidova/Tables.h"
+#include "companions/vidova/tests/TestUtil.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace {
+
+using vt::settings;
+
+// ---------------------------------------------------------------- code tables
+
+bool prefixFree(std::vector<std::string> codes) {
+  std::sort(codes.begin(), codes.end());
+  for (size_t i = 0; i + 1 < codes.size(); i++)
+    if (codes[i + 1].compare(0, codes[i].size(), codes[i]) == 0) return false;
+  return true;
+}
+
+std::string bits(uint32_t code, int len) {
+  std::string s;
+  for (int i = len - 1; i >= 0; i--) s += ((code >> i) & 1) ? '1' : '0';
+  return s;
+}
+
+TEST(VidovaTables, CodesArePrefixFreeAndComplete) {
+  // Coefficient codes with their sign bit, end of block and escape.
+  std::vector<std::string> coef = {"10", "000001"};
+  std::set<std::pair<int, int>> seen;
+  for (int i = 0; i < vidova::kCoefEntryCount; i++) {
+    const auto& e = vidova::kCoefEntries[i];
+    EXPECT_TRUE(seen.insert({e.run, e.level}).second) << int(e.run) << "," << int(e.level);
+    coef.push_back(std::string(e.bits) + "0");
+    coef.push_back(std::string(e.bits) + "1");
+  }
+  EXPECT_TRUE(prefixFree(coef));
+  std::vector<std::string> cbp, inc, mv, dcl, dcc;
+  for (int i = 0; i < 64; i++) cbp.push_back(bits(vidova::kCbp[i].code, vidova::kCbp[i].len));
+  for (int i = 0; i < 34; i++) inc.push_back(bits(vidova::kMbAddrInc[i].code, vidova::kMbAddrInc[i].len));
+  inc.push_back("00000001111");  // stuffing
+  mv.push_back("1");
+  for (int i = 1; i <= 16; i++)
+    for (const char* s : {"0", "1"}) mv.push_back(bits(vidova::kMotionCode[i].code, vidova::kMotionCode[i].len) + s);
+  for (int i = 0; i < 12; i++) {
+    dcl.push_back(bits(vidova::kDcSizeLuma[i].code, vidova::kDcSizeLuma[i].len));
+    dcc.push_back(bits(vidova::kDcSizeChroma[i].code, vidova::kDcSizeChroma[i].len));
+  }
+  for (auto* set : {&cbp, &inc, &mv, &dcl, &dcc}) EXPECT_TRUE(prefixFree(*set));
+}
+
+// ---------------------------------------------------------------- settings record
+
+std::vector<std::string> g_messages;
+int BUFSTREAM_CALL capturePrintf(const char* fmt, ...) {
+  char buf[512];
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  g_messages.push_back(buf);
+  return n;
+}
+void* BUFSTREAM_CALL captureLookup(const char* name) {
+  return std::strcmp(name, "err_printf") == 0 ? reinterpret_cast<void*>(&capturePrintf) : nullptr;
+}
+
+TEST(VidovaSettings, DefaultsOfEveryTypeAreValid) {
+  const int types[] = {0, 1, 13, 2, 3, 4, 8, 9, 10, 25, 18, 19, 11, 20, 21, 22, 23, 32, 33, 34, 35, 36, 37};
+  for (int type : types)
+    for (int pal : {0, 1}) {
+      SCOPED_TRACE("type " + std::to_string(type) + " pal " + std::to_string(pal));
+      VidovaSettings s{};
+      VidovaDefaults(&s, type, pal);
+      EXPECT_EQ(s.w[VIDOVA_W_VIDEO_TYPE], uint32_t(type));
+      EXPECT_EQ(s.w[VIDOVA_W_REF_DISTANCE], 1u);  // B-frames count 0
+      EXPECT_EQ(s.w[VIDOVA_W_FRAME_RATE_CODE], pal ? 3u : 4u);
+      EXPECT_NEAR(vidova_get_double(&s, VIDOVA_B_FPS), pal ? 25.0 : 29.97, 0.01);
+      double rate = vidova_get_double(&s, VIDOVA_B_BITRATE);
+      EXPECT_GT(rate, 0);
+      EXPECT_GE(vidova_get_double(&s, VIDOVA_B_MAX_BITRATE), rate);
+      EXPECT_GT(vidova_get_double(&s, VIDOVA_B_MIN_BITRATE), 0);
+      EXPECT_LE(vidova_get_double(&s, VIDOVA_B_MIN_BITRATE), rate);
+      EXPECT_GE(s.w[VIDOVA_W_GOP_LENGTH], 1u);
+      g_messages.clear();
+      EXPECT_EQ(VidovaCheckSettings(captureLookup, &s, 0, 0), 0) << (g_messages.empty() ? "" : g_messages[0]);
+      // As the host checks before it knows its input.
+      vidova_set_int(&s, VIDOVA_B_WIDTH, 0);
+      vidova_set_int(&s, VIDOVA_B_HEIGHT, 0);
+      EXPECT_EQ(VidovaCheckSettings(captureLookup, &s, 0, 0), 0);
+      EXPECT_EQ(VidovaCreate(nullptr, &s, 0, -1, 0, 0), nullptr);
+    }
+}
+
+TEST(VidovaSettings, DefaultsKeepTheHostsPictureSize) {
+  VidovaSettings s = settings(2, 1024, 768, 3, 4e6);
+  VidovaDefaults(&s, 4, 0);
+  EXPECT_EQ(vidova_get_int(&s, VIDOVA_B_WIDTH), 1024);
+  EXPECT_EQ(vidova_get_int(&s, VIDOVA_B_HEIGHT), 768);
+  VidovaSettings fresh{};
+  VidovaDefaults(&fresh, 4, 1);
+  EXPECT_EQ(vidova_get_int(&fresh, VIDOVA_B_WIDTH), 720);
+  EXPECT_EQ(vidova_get_int(&fresh, VIDOVA_B_HEIGHT), 576);
+}
+
+TEST(VidovaSettings, RefusalsGiveAReason) {
+  struct Case {
+    const char* name;
+    void (*edit)(VidovaSettings&);
+    const char* text;
+  };
+  const Case cases[] = {
+      {"B pictures", [](VidovaSettings& s) { s.w[VIDOVA_W_REF_DISTANCE] = 3; }, "B pictures"},
+      {"frame rate code", [](VidovaSettings& s) { s.w[VIDOVA_W_FRAME_RATE_CODE] = 9; }, "Frame rate"},
+      {"4:2:2 in Main profile", [](VidovaSettings& s) { s.w[VIDOVA_W_CHROMA_FORMAT] = 2; }, "4:2:2"},
+      {"unknown level", [](VidovaSettings& s) { s.w[VIDOVA_W_LEVEL] = 15; }, "level"},
+      {"size beyond Main level", [](VidovaSettings& s) { vidova_set_int(&s, VIDOVA_B_WIDTH, 1280); }, "exceeds"},
+      {"rate beyond Main level",
+       [](VidovaSettings& s) { vidova_set_double(&s, VIDOVA_B_MAX_BITRATE, 20e6); }, "exceeds"},
+      {"size multiple of 4096", [](VidovaSettings& s) { vidova_set_int(&s, VIDOVA_B_HEIGHT, 4096); }, "4096"},
+      {"aspect code", [](VidovaSettings& s) { s.w[VIDOVA_W_ASPECT] = 7; }, "Aspect"},
+      {"constant quantiser 0",
+       [](VidovaSettings& s) {
+         s.w[VIDOVA_W_RC_MODE] = 3;
+         s.w[VIDOVA_W_QUANTISERS] = 0;
+       },
+       "quantisers"},
+      {"unknown video type", [](VidovaSettings& s) { s.w[VIDOVA_W_VIDEO_TYPE] = 5; }, "video type"},
+      {"pulldown", [](VidovaSettings& s) { s.w[VIDOVA_W_PULLDOWN] = 2; }, "ulldown"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VidovaSettings s = settings(2, 720, 576, 3, 6e6);
+    c.edit(s);
+    g_messages.clear();
+    EXPECT_NE(VidovaCheckSettings(captureLookup, &s, 0, 0), 0);
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_NE(g_messages[0].find(c.text), std::string::npos) << g_messages[0];
+    EXPECT_NE(VidovaCheckSettings(nullptr, &s, 0, 0), 0);  // no lookup: still refused, no crash
+    EXPECT_EQ(VidovaCreate(nullptr, &s, 0, -1, 0, 0), nullptr);
+  }
+}
+
+TEST(VidovaSettings, WideDesktopsUseTheUnspecifiedLevelOfThe422Profile) {
+  VidovaSettings s = settings(2, 2560, 1440, 3, 20e6);
+  s.w[VIDOVA_W_PROFILE] = 7;
+  s.w[VIDOVA_W_LEVEL] = 15;
+  EXPECT_EQ(VidovaCheckSettings(nullptr, &s, 0, 0), 0);
+  s.w[VIDOVA_W_CHROMA_FORMAT] = 2;
+  EXPECT_EQ(VidovaCheckSettings(nullptr, &s, 0, 0), 0);
+}
+
+TEST(VidovaSettings, MotionSearchRangeStaysWithin0To31) {
+  VidovaSettings s{};
+  VidovaDefaults(&s, 2, 1);
+  for (int level : {-5, 0, 17, 31, 200}) {
+    VidovaSetPerformance(&s, 2, level, 0);
+    EXPECT_LE(s.w[VIDOVA_W_SEARCH_RANGE], 31u);
+  }
+  EXPECT_EQ(VidovaSetPerformance(&s, 1, 5, 0), 0);
+  EXPECT_EQ(VidovaSetPerformance(&s, 0, 5, 0), 0);
+}
+
+// ---------------------------------------------------------------- output record and lifecycle
+
+std::vector<uint8_t> grey(int w, int h, int frames, int step = 0) {
+  std::vector<uint8_t> v;
+  for (int f = 0; f < frames; f++) {
+    std::vector<uint8_t> fr(vt::i420Size(w, h), 128);
+    for (int y = 0; y < h; y++)
+      for (int x = 0; x < w; x++) fr[size_t(y) * w + x] = uint8_t((x * 3 + y * 2 + f * step) & 255);
+    v.insert(v.end(), fr.begin(), fr.end());
+  }
+  return v;
+}
+
+int countCodes(const std::vector<uint8_t>& s, uint8_t code) {
+  int n = 0;
+  for (size_t i = 0; i + 3 < s.size(); i++)
+    if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == code) n++;
+  return n;
+}
+
+struct Instance {
+  VidovaSettings s;
+  vidova::MemoryOutput out;
+  vidova_handle h = nullptr;
+  explicit Instance(int w = 64, int h_ = 48, uint32_t bufSize = 1 << 20) : s(settings(2, w, h_, 3, 1e6)), out(bufSize) {
+    h = VidovaCreate(nullptr, &s, 0, -1, 0, 0);
+    EXPECT_NE(h, nullptr);
+    EXPECT_EQ(VidovaStart(h, &out.bs, 0, nullptr), 0);
+  }
+  ~Instance() { VidovaFree(h); }
+  int put(const uint8_t* pic, int64_t start, uint32_t extra = 0) {
+    int w = vidova_get_int(&s, VIDOVA_B_WIDTH), ht = vidova_get_int(&s, VIDOVA_B_HEIGHT);
+    VidovaTimes t{start, start + 400000, 0};
+    VidovaRates r{1500000, 1000000, 300000};
+    void* opts[2] = {&t, &r};
+    return VidovaPutFrame(h, pic, w, w, ht, VIDOVA_FOURCC('I', '4', '2', '0'),
+                          VIDOVA_FRAME_TIMES | VIDOVA_FRAME_RATES | extra, opts);
+  }
+};
+
+TEST(VidovaOutput, EachUnitHoldsOnePictureWithItsTime) {
+  Instance in;
+  auto pics = grey(64, 48, 14, 5);
+  for (int f = 0; f < 14; f++) ASSERT_EQ(in.put(pics.data() + f * vt::i420Size(64, 48), f * 400000), 0);
+  EXPECT_EQ(VidovaDone(in.h, 0), 0);
+  ASSERT_EQ(in.out.units.size(), 14u);
+  for (size_t i = 0; i < 14; i++) {
+    const auto& u = in.out.units[i];
+    EXPECT_EQ(in.out.unitStart[i], int64_t(i) * 400000);
+    EXPECT_EQ(countCodes(u, 0x00), 1) << "unit " << i;
+    // Sequence and GOP headers open every GOP (12 pictures by default).
+    EXPECT_EQ(countCodes(u, 0xB3), i % 12 == 0 ? 1 : 0) << "unit " << i;
+    EXPECT_EQ(countCodes(u, 0xB8), i % 12 == 0 ? 1 : 0) << "unit " << i;
+  }
+  const auto& last = in.out.units.back();
+  EXPECT_EQ(std::vector<uint8_t>(last.end() - 4, last.end()), (std::vector<uint8_t>{0, 0, 1, 0xB7}));
+}
+
+TEST(VidovaOutput, DoneIsIdempotentAndAbortDeliversCodedPictures) {
+  for (int abortFirst : {0, 1}) {
+    Instance in;
+    auto pics = grey(64, 48, 3, 9);
+    for (int f = 0; f < 3; f++) ASSERT_EQ(in.put(pics.data() + f * vt::i420Size(64, 48), f * 400000), 0);
+    EXPECT_EQ(VidovaDone(in.h, abortFirst), 0);
+    uint32_t calls = in.out.infoCalls;
+    EXPECT_EQ(in.out.units.size(), 3u);
+    EXPECT_EQ(VidovaDone(in.h, 1), 0);
+    EXPECT_EQ(VidovaDone(in.h, 0), 0);
+    EXPECT_EQ(in.out.infoCalls, calls);
+    EXPECT_EQ(in.out.units.size(), 3u);
+    EXPECT_NE(in.put(pics.data(), 0), 0);  // finished instances take no more pictures
+  }
+}
+
+TEST(VidovaOutput, InstanceWithoutPicturesEmitsNothing) {
+  Instance in;
+  EXPECT_EQ(VidovaDone(in.h, 0), 0);
+  EXPECT_EQ(VidovaDone(in.h, 1), 0);
+  EXPECT_EQ(in.out.infoCalls, 0u);
+  EXPECT_TRUE(in.out.units.empty());
+  // A null picture before any picture has nothing to repeat.
+  Instance second;
+  EXPECT_NE(second.put(nullptr, 0, VIDOVA_FRAME_REPEAT), 0);
+  EXPECT_EQ(VidovaDone(second.h, 1), 0);
+  EXPECT_TRUE(second.out.units.empty());
+}
+
+TEST(VidovaOutput, NullPictureNeedsTheRepeatFlag) {
+  Instance in;
+  auto pics = grey(64, 48, 1);
+  ASSERT_EQ(in.put(pics.data(), 0), 0);
+  EXPECT_NE(in.put(nullptr, 400000), 0);
+  EXPECT_EQ(in.put(nullptr, 400000, VIDOVA_FRAME_REPEAT), 0);
+  EXPECT_EQ(VidovaDone(in.h, 0), 0);
+  EXPECT_EQ(in.out.units.size(), 2u);
+}
+
+TEST(VidovaOutput, SmallOrFailingBuffersNeverOverrun) {
+  // A picture larger than the output buffer spans several units; a record
+  // whose requests fail loses data but the engine carries on.
+  Instance small(64, 48, 256);
+  auto pics = grey(64, 48, 2, 50);
+  ASSERT_EQ(small.put(pics.data(), 0), 0);
+  ASSERT_EQ(small.put(pics.data() + vt::i420Size(64, 48), 400000), 0);
+  EXPECT_EQ(VidovaDone(small.h, 0), 0);
+  EXPECT_GT(small.out.units.size(), 2u);
+  for (const auto& u : small.out.units) EXPECT_LE(u.size(), 256u);
+
+  Instance failing;
+  failing.out.bs.request = [](bufstream*, uint32_t) -> uint8_t* { return nullptr; };
+  ASSERT_EQ(failing.put(pics.data(), 0), 0);
+  EXPECT_EQ(VidovaDone(failing.h, 0), 0);
+  EXPECT_TRUE(failing.out.units.empty());
+}
+
+int g_released = 0;
+void VIDOVA_CALL releaseCaption(VidovaCaption* c) {
+  g_released++;
+  std::free(c->bytes);
+  std::free(c);
+}
+
+TEST(VidovaOutput, CaptionsBecomePictureUserDataAndPreviewIsFilled) {
+  Instance in;
+  auto pics = grey(64, 48, 1);
+  auto* cc = static_cast<VidovaCaption*>(std::calloc(1, sizeof(VidovaCaption)));
+  const uint8_t payload[] = {'G', 'A', '9', '4', 3, 0x41, 0, 0xFC, 0x94, 0x2C, 0xFF};
+  cc->release = releaseCaption;
+  cc->count = int(sizeof payload);
+  cc->bytes = static_cast<uint8_t*>(std::malloc(sizeof payload));
+  std::memcpy(cc->bytes, payload, sizeof payload);
+  std::vector<uint8_t> previewBuf(64 * 48 * 2, 0);
+  VidovaPreviewSlot slot{previewBuf.data(), 64, 48, 0, 0};
+  VidovaTimes t{0, 400000, 0};
+  void* opts[3] = {&slot, cc, &t};
+  g_released = 0;
+  ASSERT_EQ(VidovaPutFrame(in.h, pics.data(), 64, 64, 48, VIDOVA_FOURCC('I', '4', '2', '0'),
+                           VIDOVA_FRAME_PREVIEW | VIDOVA_FRAME_CAPTION | VIDOVA_FRAME_TIMES, opts),
+            0);
+  EXPECT_EQ(g_released, 1);
+  EXPECT_EQ(slot.done, 1);
+  EXPECT_EQ(slot.fourcc, VIDOVA_FOURCC('U', 'Y', 'V', 'Y'));
+  // The preview holds the coded picture: luma close to the input's ramp.
+  EXPECT_NEAR(previewBuf[2 * 10 + 1], pics[10], 6);
+  EXPECT_EQ(VidovaDone(in.h, 0), 0);
+  auto s = in.out.units.at(0);
+  auto it = std::search(s.begin(), s.end(), payload, payload + sizeof payload);
+  ASSERT_NE(it, s.end());
+  EXPECT_EQ(std::vector<uint8_t>(it - 4, it), (std::vector<uint8_t>{0, 0, 1, 0xB2}));
+}
+
+}  // namespace
