@@ -7,7 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "companions/audova/AudovaStream.h"
+#include "codec/common/bufstream.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -5,6 +5,8 @@
 
 namespace audova {
 
+constexpr double kPi = 3.14159265358979323846;
+
 namespace {
 
 double Bark(double hz) { return 13.0 * std::atan(0.00076 * hz) + 3.5 * std::atan((hz / 7500.0) * (hz / 7500.0)); }
@@ -26,7 +28,7 @@ Psycho::Psycho(int sampleRate, int fftSize) : n_(fftSize), rate_(sampleRate) {
   window_.resize(n_);
   double sumSq = 0.0;
   for (int i = 0; i < n_; ++i) {
-    window_[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * (i + 0.5) / n_));
+    window_[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * kPi * (i + 0.5) / n_));
     sumSq += window_[i] * window_[i];
   }
   // Power per line: one-sided |X|^2 * 2 / (N * sum w^2) adds up to the
@@ -37,8 +39,8 @@ Psycho::Psycho(int sampleRate, int fftSize) : n_(fftSize), rate_(sampleRate) {
   cosTable_.resize(n_ / 2);
   sinTable_.resize(n_ / 2);
   for (int i = 0; i < n_ / 2; ++i) {
-    cosTable_[i] = static_cast<float>(std::cos(2.0 * M_PI * i / n_));
-    sinTable_[i] = static_cast<float>(-std::sin(2.0 * M_PI * i / n_));
+    cosTable_[i] = static_cast<float>(std::cos(2.0 * kPi * i / n_));
+    sinTable_[i] = static_cast<float>(-std::sin(2.0 * kPi * i / n_));
   }
   int bits = 0;
   while ((1 << bits) < n_) ++bits;

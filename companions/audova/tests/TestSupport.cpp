@@ -12,6 +12,8 @@
 
 namespace audova_test {
 
+constexpr double kPi = 3.14159265358979323846;
+
 bool ParseHeader(const uint8_t* p, size_t n, Header* h) {
   if (n < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return false;
   const uint32_t v = (uint32_t(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
@@ -73,7 +75,7 @@ std::vector<int16_t> Sweep(int rate, int channels, double seconds, double amplit
   double phase = 0.0;
   for (size_t i = 0; i < n; ++i) {
     const double f = f0 * std::pow(f1 / f0, static_cast<double>(i) / n);
-    phase += 2.0 * M_PI * f / rate;
+    phase += 2.0 * kPi * f / rate;
     for (int c = 0; c < channels; ++c)
       out[i * channels + c] = static_cast<int16_t>(std::lround(32767.0 * amplitude * std::sin(phase * (1.0 + 0.1 * c))));
   }
