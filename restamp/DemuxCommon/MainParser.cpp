@@ -1,0 +1,206 @@
+#include "restamp/DemuxCommon/MainParser.h"
+
+#include "restamp/DemuxCommon/DFProgramStream.h"
+#include "restamp/parsers/EsHeaders.h"
+#include "restamp/parsers/M2PS.h"
+#include "restamp/parsers/MAudio.h"
+#include "restamp/parsers/MVideo.h"
+
+namespace {
+
+using PSTemplate = BS::CParserTemplateImpl<M2PS::CPSParserImpl, M2PS::CPSParserHandlerImpl, CDFProgramStream>;
+using AudioTemplate = BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl,
+                                              MAudio::CAudioDispatcher>;
+using AC3Template = BS::CParserTemplateImpl<AC3::CAC3ParserImpl, AC3::CAC3ParserHandlerImpl, AC3::CAC3Dispatcher>;
+using VideoTemplate = BS::CParserTemplateImpl<MVideo::CVideoParserImpl, MVideo::CVideoParserHandlerImpl,
+                                              MVideo::CVideoDispatcher>;
+
+constexpr uint32_t kAudioMinBytes = 100000;
+
+} // namespace
+
+const wchar_t* MainParserTypeName(uint32_t type) {
+    switch (type) {
+        case kTypeSystemStream: return L"Mpeg1 System Sream";
+        case kTypeProgramStream: return L"Mpeg2 Program Stream";
+        case kTypeTransportStream: return L"Mpeg2 Transport Stream";
+        case kTypeVideoOnly: return L"MPEG Video Only Stream";
+        case kTypePVA: return L"PVA Stream";
+        case kTypeAudioOnly: return L"Mpeg Audio Stream";
+        case kTypeAC3Only: return L"AC3 Stream";
+        case kTypeH264Only: return L"H264 Only Stream";
+        default: return L"Not Initialized";
+    }
+}
+
+CMainParser::CMainParser(AMainParserOwner* owner) : owner_(owner), name_(MainParserTypeName(0)) {}
+
+CMainParser::~CMainParser() {
+    std::lock_guard<std::mutex> g(lock_);
+    ResetLocked();
+}
+
+void CMainParser::Reset() {
+    std::lock_guard<std::mutex> g(lock_);
+    ResetLocked();
+}
+
+void CMainParser::ResetLocked() {
+    graph_.ReleaseRoot();
+    delete parser_;
+    parser_ = nullptr;
+    pendingSkip_ = 0;
+    type_.store(0, std::memory_order_release);
+    initialized_.store(false, std::memory_order_release);
+}
+
+void CMainParser::ResetParser() {
+    std::lock_guard<std::mutex> g(lock_);
+    if (parser_) parser_->Reset();
+    pendingSkip_ = 0;
+}
+
+uint32_t CMainParser::DetectFormat(const uint8_t* d, uint32_t n, uint8_t* packetSize) {
+    if (uint8_t ts = DetectTransportStream(d, n)) {
+        if (packetSize) *packetSize = ts;
+        return kTypeTransportStream;
+    }
+    if (DetectPVAStream(d, n)) return kTypePVA;
+    M2PS::DetectPS ps;
+    if (ps.DetectProgramStream(d, n)) return kTypeProgramStream;
+    if (DetectSystemStream(d, n)) return kTypeSystemStream;
+    if (ps.DetectProgramStreamPES(d, n)) return kTypeProgramStream;
+    AC3::DetectAC3 ac3;
+    if (ac3.Detect(d, n)) return kTypeAC3Only;
+    MAudio::CAudioFormat audio;
+    if (audio.Detect(d, n)) return kTypeAudioOnly;
+    MVideo::DetectVideoStream video;
+    if (video.Detect(d, n)) return kTypeVideoOnly;
+    MH264::DetectH264 h264;
+    if (h264.Detect(d, n)) return kTypeH264Only;
+    return kTypeNone;
+}
+
+int32_t CMainParser::InitWithData(int64_t position, BS::AInputBuffer* b, uint32_t final) {
+    std::lock_guard<std::mutex> g(lock_);
+    position_ = position;
+    final_ = final;
+    const uint8_t* d = b->GetReadPtr();
+    const uint32_t n = b->GetLength();
+    int32_t r = 1;
+    uint32_t type = type_.load(std::memory_order_relaxed);
+    if (type == kTypeNone) {
+        name_.store(MainParserTypeName(0), std::memory_order_release);
+        uint8_t pkt = 0;
+        type = DetectFormat(d, n, &pkt);
+        switch (type) {
+            case kTypeProgramStream:
+                SetType(type);
+                break;
+            case kTypeAC3Only:
+            case kTypeAudioOnly:
+                if (n < kAudioMinBytes && !final) return 1;
+                SetType(type);
+                r = BuildAudio(type == kTypeAC3Only);
+                break;
+            case kTypeVideoOnly:
+                SetType(type);
+                r = BuildVideo(d, n);
+                break;
+            default:
+                // Nothing matched, or a format whose parser this build lacks:
+                // try again with more data.
+                if (type == kTypeTransportStream) packetSize_ = pkt;
+                return kHrFail;
+        }
+    }
+    if (type == kTypeProgramStream) {
+        r = (n >= 2000000 || final) ? BuildProgramStream(b) : 1;
+    }
+    if (r < 0) {
+        if (!parser_) type_.store(0, std::memory_order_release);
+        return r;
+    }
+    if (r == 0 && parser_) {
+        initialized_.store(true, std::memory_order_release);
+        return 0;
+    }
+    return IsInitialized() ? 0 : 1;
+}
+
+int32_t CMainParser::BuildProgramStream(BS::AInputBuffer* b) {
+    auto* t = dynamic_cast<PSTemplate*>(parser_);
+    if (!t && parser_) {
+        graph_.ReleaseRoot();
+        delete parser_;
+        parser_ = nullptr;
+    }
+    if (!t) {
+        t = new (std::nothrow) PSTemplate();
+        if (!t) return kHrOutOfMemory;
+        parser_ = t;
+    }
+    t->Reset();
+    t->stream.owner = owner_;
+    graph_.SetRoot(&t->stream);
+    SetType(kTypeProgramStream);
+    const bool detFinal = position_ >= 4000000 || final_;
+    pendingSkip_ = 0;
+    uint32_t len = b->GetLength();
+    ParseLocked(0, b->GetReadPtr(), &len);
+    if (!t->stream.DetectSubStreams(detFinal)) return 1;
+    t->stream.FinishDetection();
+    t->Reset();
+    pendingSkip_ = 0;
+    return 0;
+}
+
+int32_t CMainParser::BuildVideo(const uint8_t* d, uint32_t len) {
+    auto* t = new (std::nothrow) VideoTemplate();
+    if (!t) return kHrOutOfMemory;
+    parser_ = t;
+    t->Reset();
+    graph_.SetRoot(&t->stream);
+    MVideo::DetectVideoStream det;
+    det.Detect(d, len);
+    MVideo::CVEStream* es = t->stream.CreateVEStream(&det);
+    if (!es) return kHrOutOfMemory;
+    if (!es->AllSubStreamsDetected(false)) return 1;
+    t->Reset();
+    return 0;
+}
+
+int32_t CMainParser::BuildAudio(bool ac3) {
+    graph_.ReleaseRoot();
+    delete parser_;
+    parser_ = nullptr;
+    BS::AParserTemplate* t;
+    if (ac3) t = new (std::nothrow) AC3Template();
+    else t = new (std::nothrow) AudioTemplate();
+    if (!t) return kHrOutOfMemory;
+    parser_ = t;
+    t->Reset();
+    graph_.SetRoot(t->GetStream());
+    if (owner_) {
+        if (ac3) owner_->AttachAC3Root(t->GetStream());
+        else owner_->AttachAudioRoot(t->GetStream());
+    }
+    return 0;
+}
+
+void CMainParser::ParseData(uint64_t position, const uint8_t* data, uint32_t* length) {
+    std::lock_guard<std::mutex> g(lock_);
+    ParseLocked(position, data, length);
+}
+
+void CMainParser::ParseLocked(uint64_t position, const uint8_t* data, uint32_t* length) {
+    if (!parser_) return;
+    const uint32_t n = *length;
+    const uint32_t s = n < pendingSkip_ ? n : pendingSkip_;
+    pendingSkip_ -= s;
+    if (s < n) {
+        parser_->Parse(position + s, data + s, n - s, 0);
+        pendingSkip_ = parser_->GetPending();
+        *length = s + parser_->GetConsumed();
+    }
+}

@@ -1,0 +1,20 @@
+// What the main parser and the filter-bound elements need of their owner
+// (the data dispatcher): the attach slots for bare audio and system streams
+// and the two time reports.
+#pragma once
+
+#include "restamp/parsers/BSElements.h"
+
+class AMainParserOwner {
+public:
+    virtual ~AMainParserOwner() = default;
+    virtual void AttachAudioRoot(BS::AStreamElement* root) = 0;
+    virtual void AttachAC3Root(BS::AStreamElement* root) = 0;
+    virtual void AttachSystemStream(BS::AStreamElement* root, BS::CBaseState* state) = 0;
+    // Times in 100-ns units; kNoTime is ignored.
+    virtual uint32_t OnTime(const CStreamKey& key, int64_t t) = 0;
+    virtual uint32_t OnPayload(const uint8_t* data, uint32_t len, int64_t t, const CStreamKey& key) = 0;
+};
+
+// 90 kHz clock value in 100-ns units.
+inline int64_t ClockToRefTime(uint64_t v90k) { return int64_t((v90k & ((uint64_t(1) << 33) - 1)) * 1000 / 9); }
