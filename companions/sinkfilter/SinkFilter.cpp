@@ -271,10 +271,9 @@ STDMETHODIMP CKorvellSink::Pause() {
                 failure_ = opened;
             }
         }
-        if (FAILED(opened)) {
-            Notify(EC_ERRORABORT, opened, 0);
-            return opened;
-        }
+        // The state change itself succeeds: the graph learns of the failure
+        // from the event, and every sample is refused with it.
+        if (FAILED(opened)) Notify(EC_ERRORABORT, opened, 0);
     }
     state_ = State_Paused;
     return S_OK;

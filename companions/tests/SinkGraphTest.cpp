@@ -180,7 +180,10 @@ TEST_F(SinkGraph, FailedOpenOrWriteIsReportedAsErrorAbort) {
     ASSERT_TRUE(WriteFileBytes(source, PatternBytes(5 * 65536, 11)));
     const std::wstring existingFolder = Path(L"a folder");
     ASSERT_TRUE(CreateDirectoryW(existingFolder.c_str(), nullptr));
-    const bool haveFullDevice = GetFileAttributesW(L"Z:\\dev\\full") != INVALID_FILE_ATTRIBUTES;
+    HANDLE full = CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool haveFullDevice = full != INVALID_HANDLE_VALUE;
+    if (haveFullDevice) CloseHandle(full);
 
     struct Case {
         const wchar_t* what;
