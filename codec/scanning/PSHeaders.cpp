@@ -259,6 +259,8 @@ bool PSPESStream::OnEvent(SPL::BaseEvent* event, uint32_t* out)
             *out = result.part;
         return ok;
     }
+    if (out)
+        *out = 0;
     return true;
 }
 

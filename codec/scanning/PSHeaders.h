@@ -119,7 +119,8 @@ public:
     PSPESStream() = default;
     explicit PSPESStream(const SPL::StreamKey& key) : SPL::BaseStream(key) {}
 
-    // out: the bytes of this buffer that belong to the packet.
+    // out: the bytes of this buffer that belong to the packet; other events
+    // are taken (true) with out 0, and the caller steps past them itself.
     bool OnEvent(SPL::BaseEvent* event, uint32_t* out) override;
     // Payload continuing in a later buffer. For an unbounded packet of a
     // keyed stream the count still to come stays -1.

@@ -1,0 +1,268 @@
+// MPEG-1/MPEG-2 video: one access unit per picture (a field pair counts as
+// one); sequence and group headers join the picture that follows them.
+#include "codec/scanning/scanners/ScannerBase.h"
+
+#include <cstring>
+
+using muxcore::AccessUnit;
+using muxcore::kNoTime;
+
+namespace {
+
+// Next 00 00 01 at or after p with at least 4 bytes from it, else null.
+uint8_t* FindStartCode(uint8_t* p, uint8_t* end)
+{
+    while (end - p >= 4) {
+        uint8_t* one = static_cast<uint8_t*>(std::memchr(p + 2, 1, static_cast<size_t>(end - p - 3)));
+        if (!one)
+            return nullptr;
+        if (one[-1] == 0 && one[-2] == 0)
+            return one - 2;
+        p = one - 1;
+    }
+    return nullptr;
+}
+
+// Transport-buffer leak multiplier (x 150000 bytes/s) by profile and level.
+int LeakFactor(uint32_t pli)
+{
+    const uint32_t profile = (pli >> 4) & 7;
+    const uint32_t level = pli & 15;
+    if (pli & 0x80) // escape-coded
+        return level == 8 ? 20 : level == 6 ? 80 : level == 4 ? 100 : 120;
+    switch (profile) {
+    case 5: // Simple
+        return level == 8 ? 15 : 60;
+    case 4: // Main
+        return level == 10 ? 4 : level == 8 ? 15 : level == 6 ? 60 : 80;
+    case 1: // High
+        return level == 8 ? 20 : level == 6 ? 80 : level == 4 ? 100 : 120;
+    default:
+        return 120;
+    }
+}
+
+} // namespace
+
+void CScannerMPEG2::Reset()
+{
+    CScannerBase::Reset();
+    picturePending_ = false;
+    pendingType_ = 0;
+    pendingTemporalRef_ = 0;
+    pendingAfterSequence_ = false;
+    pendingField_ = false;
+    pendingFields_ = 0;
+    seqSinceLastPicture_ = false;
+    gopSinceLastPicture_ = false;
+    seqExtSeen_ = false;
+    anyPicture_ = false;
+    gopBase_ = 0;
+    gopPictures_ = 0;
+    vbvDelay_ = 0xFFFF;
+    vbvBytes_ = 0;
+}
+
+bool CScannerMPEG2::HoldsData() const
+{
+    return picturePending_ || CScannerBase::HoldsData();
+}
+
+uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n)
+{
+    if (!pos)
+        return pos;
+    if (firstCall_) {
+        // Bytes before the first picture travel with it.
+        firstCall_ = false;
+        pendingStart_ = host_->DataStart();
+    }
+    uint8_t* end = pos + n;
+    const bool ended = host_->HasEnded();
+    uint8_t* p = pos;
+    for (;;) {
+        if (host_->FreeUnitRecords() <= 0)
+            return p;
+        uint8_t* sc = FindStartCode(p, end);
+        if (!sc) {
+            // Keep the last three bytes: a start code may straddle the end.
+            if (end - p > 3)
+                p = end - 3;
+            break;
+        }
+        const uint8_t code = sc[3];
+        const uint32_t avail = static_cast<uint32_t>(end - sc);
+        const uint32_t need = code == 0xB3 ? 140u : 12u;
+        if (avail < need && !ended) {
+            p = sc;
+            return p;
+        }
+        if (code == 0xB3) {
+            if (consumer_.seqHdr.Parse(sc, avail, false))
+                OnSequenceHeader(sc);
+        } else if (code == 0xB5) {
+            if (consumer_.seqExt.Parse(sc, avail, false))
+                OnSequenceExtension();
+            else if (consumer_.pictureCodingExt.Parse(sc, avail))
+                OnPictureCodingExtension();
+        } else if (code == 0xB8) {
+            if (consumer_.gop.Parse(sc, avail, false))
+                OnGop(sc);
+        } else if (code == 0x00) {
+            if (consumer_.pictureHdr.Parse(sc, avail))
+                OnPicture(sc);
+        }
+        p = sc + 4;
+    }
+    if (ended)
+        FlushAtEnd();
+    return ended ? end : p;
+}
+
+void CScannerMPEG2::OnSequenceHeader(uint8_t* at)
+{
+    const SPL_VES::VESSeqHdr& h = consumer_.seqHdr;
+    if (picturePending_) {
+        EmitAccessUnit(at, true);
+        picturePending_ = false;
+    }
+    seqSinceLastPicture_ = true;
+    if (h.frameDuration > 0)
+        host_->SetFrameDuration(h.frameDuration);
+    // 0x3FFFF announces a variable bit rate, not a rate.
+    if (h.bit_rate_value > 0 && h.bit_rate_value != 0x3FFFF)
+        host_->SetAnnouncedBitrate(static_cast<int32_t>(h.bitRate));
+    vbvBytes_ = static_cast<int32_t>(h.vbv_buffer_size_value) * 2048;
+    const int32_t eb = host_->CorrectEbSize() >= 1 ? host_->CorrectEbSize() : vbvBytes_;
+    if (eb > 0)
+        host_->SetElementaryBufferSize(eb);
+    if (!configured_) {
+        configured_ = true;
+        host_->ConfigureStream(host_->FrameDuration());
+    }
+}
+
+void CScannerMPEG2::OnSequenceExtension()
+{
+    if (seqExtSeen_)
+        return;
+    seqExtSeen_ = true;
+    const SPL_VES::VESSeqExt& e = consumer_.seqExt;
+    host_->SetLeakRate(LeakFactor(e.profile_and_level_indication) * 150000.0);
+    // The extension carries the high bits of the rate and buffer size.
+    const SPL_VES::VESSeqHdr& h = consumer_.seqHdr;
+    const uint32_t rate = (e.bit_rate_extension << 18) | h.bit_rate_value;
+    if (h.bit_rate_value != 0x3FFFF && rate > 0 && rate * 400ull < 0x7FFFFFFF)
+        host_->SetAnnouncedBitrate(static_cast<int32_t>(rate * 400u));
+    const int64_t vbv = (static_cast<int64_t>(e.vbv_buffer_size_extension) << 10 | h.vbv_buffer_size_value) * 2048;
+    if (vbv > 0 && vbv < 0x7FFFFFFF) {
+        vbvBytes_ = static_cast<int32_t>(vbv);
+        if (host_->CorrectEbSize() < 1)
+            host_->SetElementaryBufferSize(vbvBytes_);
+    }
+}
+
+void CScannerMPEG2::OnGop(uint8_t* at)
+{
+    if (picturePending_) {
+        EmitAccessUnit(at, true);
+        picturePending_ = false;
+    }
+    gopSinceLastPicture_ = true;
+}
+
+void CScannerMPEG2::OnPicture(uint8_t* at)
+{
+    const SPL_VES::VESPictureHdr& h = consumer_.pictureHdr;
+    if (!anyPicture_) {
+        if (!seqExtSeen_)
+            host_->SetLeakRate(600000.0); // MPEG-1
+        if (!configured_) {
+            configured_ = true;
+            host_->ConfigureStream(host_->FrameDuration());
+        }
+        vbvDelay_ = h.vbv_delay;
+    }
+    const bool boundary = seqSinceLastPicture_ || gopSinceLastPicture_;
+    if (picturePending_ && pendingField_ && pendingFields_ == 1 && !boundary &&
+        h.temporal_reference == pendingTemporalRef_) {
+        pendingFields_ = 2; // second field of the pending frame
+        return;
+    }
+    if (picturePending_)
+        EmitAccessUnit(at, true);
+    if (anyPicture_ && gopSinceLastPicture_) {
+        gopBase_ += gopPictures_ * host_->FrameDuration();
+        gopPictures_ = 0;
+    }
+    ++gopPictures_;
+    anyPicture_ = true;
+    picturePending_ = true;
+    pendingType_ = h.picture_coding_type;
+    pendingTemporalRef_ = h.temporal_reference;
+    pendingAfterSequence_ = seqSinceLastPicture_;
+    pendingField_ = false;
+    pendingFields_ = 1;
+    unitDuration_ = host_->FrameDuration();
+    seqSinceLastPicture_ = false;
+    gopSinceLastPicture_ = false;
+}
+
+void CScannerMPEG2::OnPictureCodingExtension()
+{
+    const SPL_VES::VESPictureCodingExt& e = consumer_.pictureCodingExt;
+    if (!picturePending_)
+        return;
+    if (pendingFields_ == 1)
+        pendingField_ = e.picture_structure == 1 || e.picture_structure == 2;
+    unitDuration_ = e.repeat_first_field ? host_->FrameDuration() * 3 / 2 : host_->FrameDuration();
+}
+
+void CScannerMPEG2::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts)
+{
+    switch (pendingType_) {
+    case 1:
+        u.kind = pendingAfterSequence_ ? muxcore::kUnitIWithSequence : muxcore::kUnitI;
+        break;
+    case 2:
+        u.kind = muxcore::kUnitP;
+        break;
+    case 3:
+        u.kind = muxcore::kUnitB;
+        break;
+    default:
+        u.kind = picturePending_ ? muxcore::kUnitAudio : muxcore::kUnitNoPicture;
+        break;
+    }
+    derivedDts = u.kind <= muxcore::kUnitP;
+    if (derivedDts && firstDerivedDts_ && u.ptsPresent) {
+        // Pictures shown before the first reference one decode after it:
+        // start the decoding times early enough to keep them increasing.
+        startupDelay_ = vbvDelay_ != 0xFFFF ? static_cast<int64_t>(vbvDelay_) * 1000 / 9 : 0;
+        if (startupDelay_ == 0 && host_->AnnouncedBitrate() > 0)
+            startupDelay_ = static_cast<int64_t>(vbvBytes_) * 8 * 10000000 / host_->AnnouncedBitrate();
+        prevRefPts_ = u.pts - static_cast<int64_t>(pendingTemporalRef_) * host_->FrameDuration();
+        firstDerivedDts_ = false;
+        prevRefPts_ -= host_->FrameDuration();
+    }
+}
+
+int64_t CScannerMPEG2::ComputeTimestamp()
+{
+    return gopBase_ + static_cast<int64_t>(pendingTemporalRef_) * host_->FrameDuration();
+}
+
+void CScannerMPEG2::FlushAtEnd()
+{
+    if (picturePending_) {
+        EmitAccessUnit(host_->DataEnd(), true);
+        picturePending_ = false;
+    } else if (pendingStart_ && host_->DataEnd() > pendingStart_ && unitsEmitted_ == 0) {
+        // No picture at all: hand the bytes on as one unit so nothing is lost.
+        pendingType_ = 0;
+        picturePending_ = true;
+        EmitAccessUnit(host_->DataEnd(), true);
+        picturePending_ = false;
+    }
+    host_->SampleTimes().Clear();
+}
