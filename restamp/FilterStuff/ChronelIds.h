@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <unknwn.h>
 
 extern "C" const CLSID CLSID_KorvellChronel;
 extern "C" const CLSID CLSID_KorvellChronelPage;

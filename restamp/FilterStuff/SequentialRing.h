@@ -27,6 +27,10 @@ class SequentialRing {
   // Drops one use of a slice; true when it became free.
   bool Release(uint32_t index);
   bool InUse(uint32_t index) const { return refs_[index] != 0; }
+  // Another holder of a slice (a sample pointing into it).
+  void AddUse(uint32_t index) {
+    if (index < count_) ++refs_[index];
+  }
 
   // A filled slice joins the unparsed span (a chunk of length bytes that
   // starts where the span ends; an empty span restarts at the slice). Takes

@@ -3,7 +3,10 @@
 # shellcheck source=common.sh
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-HARNESS_RUN=$BUILD_DIR/harness
+# One folder per harness run, so runs side by side keep their own sound
+# server and display.
+HARNESS_ROOT=$BUILD_DIR/harness
+HARNESS_RUN=$HARNESS_ROOT/run.$$
 XVFB_PID=""
 PULSE_PID=""
 
@@ -62,10 +65,24 @@ harness_start() {
   wineserver -p
 }
 
+# True while another harness run (another process) still uses the prefix.
+harness_others_alive() {
+  local dir pid
+  for dir in "$HARNESS_ROOT"/run.*; do
+    [ -d "$dir" ] || continue
+    pid=${dir##*.}
+    [ "$pid" = "$$" ] && continue
+    if kill -0 "$pid" 2>/dev/null; then return 0; fi
+    rm -rf "$dir"
+  done
+  return 1
+}
+
 harness_stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  harness_others_alive || wineserver -k >/dev/null 2>&1 || true
   [ -n "$PULSE_PID" ] && kill "$PULSE_PID" 2>/dev/null
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   PULSE_PID=""
   XVFB_PID=""
+  rm -rf "$HARNESS_RUN"
 }
