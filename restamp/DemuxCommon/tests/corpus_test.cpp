@@ -1,1 +1,275 @@
+// Checks against streams written at test time by Debian's ffmpeg, with
+// ffprobe as the independent oracle. Skipped when ffmpeg is not installed.
+#include "restamp/DemuxCommon/MainParser.h"
+#include "restamp/DemuxCommon/TimeMarkerCore.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Shell(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+struct CorpusFile {
+    const char* name;
+    const char* ffmpegArgs;  // output options
+    uint32_t type;           // MainParserStreamType we expect
+    const char* ffprobeFormat;
+};
+
+const char* kVideoIn = "-f lavfi -i testsrc2=size=352x288:rate=25";
+const char* kAudioIn = "-f lavfi -i sine=frequency=440:sample_rate=48000";
+
+const CorpusFile kCorpus[] = {
+    {"vob_mp2.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f vob", kTypeProgramStream, "mpeg"},
+    {"vob_ac3.vob", "-c:v mpeg2video -b:v 2M -c:a ac3 -f vob", kTypeProgramStream, "mpeg"},
+    {"dvd.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f dvd", kTypeProgramStream, "mpeg"},
+    {"system.mpg", "-c:v mpeg1video -b:v 1M -c:a mp2 -f mpeg", kTypeSystemStream, "mpeg"},
+    {"transport.ts", "-c:v mpeg2video -c:a mp2 -f mpegts", kTypeTransportStream, "mpegts"},
+    {"video.m1v", "-an -c:v mpeg1video -f mpeg1video", kTypeVideoOnly, "mpegvideo"},
+    {"video.m2v", "-an -c:v mpeg2video -f mpeg2video", kTypeVideoOnly, "mpegvideo"},
+    {"audio.mp2", "-vn -c:a mp2 -f mp2", kTypeAudioOnly, "mp3"},
+    {"audio.mp3", "-vn -c:a libmp3lame -f mp3", kTypeAudioOnly, "mp3"},
+    {"audio.ac3", "-vn -c:a ac3 -f ac3", kTypeAC3Only, "ac3"},
+    {"video.h264", "-an -c:v libx264 -preset ultrafast -f h264", kTypeH264Only, "h264"},
+};
+
+// Receives the raw times that the parser reports.
+class Recorder : public AMainParserOwner {
+public:
+    void AttachAudioRoot(BS::AStreamElement*) override {}
+    void AttachAC3Root(BS::AStreamElement*) override {}
+    void AttachSystemStream(BS::AStreamElement*, BS::CBaseState*) override {}
+    uint32_t OnTime(const CStreamKey& k, int64_t t) override {
+        if (t != kNoTime) times[{k.streamId, k.subStreamId}].push_back(t);
+        return 0;
+    }
+    uint32_t OnPayload(const uint8_t*, uint32_t, int64_t t, const CStreamKey& k) override { return OnTime(k, t); }
+    std::map<std::pair<uint8_t, uint8_t>, std::vector<int64_t>> times;
+};
+
+class Corpus : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (Shell("command -v ffmpeg ffprobe").empty()) return;
+        char tmpl[] = "/tmp/restamp_corpus_XXXXXX";
+        if (!mkdtemp(tmpl)) return;
+        dir_ = tmpl;
+        for (const auto& f : kCorpus) {
+            std::string cmd = std::string("ffmpeg -v error -y ") + kVideoIn + " " + kAudioIn +
+                              " -t 3 " + f.ffmpegArgs + " " + dir_ + "/" + f.name + " 2>&1";
+            Shell(cmd);
+        }
+        // 15 Mbit/s, so that the first stamped chunk comes within 2.5 s.
+        Shell(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=720x576:rate=25 ") + kAudioIn +
+            " -t 4 -vf noise=alls=60:allf=t -c:v mpeg2video -b:v 15M -maxrate 15M -minrate 15M"
+            " -bufsize 1835k -c:a mp2 -f vob " + dir_ + "/hi.vob 2>&1");
+        Shell("cat " + dir_ + "/hi.vob " + dir_ + "/hi.vob > " + dir_ + "/joined.vob");
+    }
+    static void TearDownTestSuite() {
+        if (!dir_.empty()) Shell("rm -rf " + dir_);
+    }
+    void SetUp() override {
+        if (dir_.empty()) GTEST_SKIP() << "ffmpeg/ffprobe not installed";
+    }
+    static std::string Path(const std::string& name) { return dir_ + "/" + name; }
+
+    static std::vector<std::string> DriverLines(const std::string& in, const std::string& out) {
+        std::string text = Shell(std::string(RESTAMP_DRIVER) + " " + in + " " + out);
+        std::vector<std::string> lines;
+        std::istringstream is(text);
+        for (std::string l; std::getline(is, l);) lines.push_back(l);
+        return lines;
+    }
+
+    static std::string dir_;
+};
+std::string Corpus::dir_;
+
+TEST_F(Corpus, DetectionAgreesWithFfprobe) {
+    for (const auto& f : kCorpus) {
+        SCOPED_TRACE(f.name);
+        auto data = ReadFile(Path(f.name));
+        ASSERT_GT(data.size(), 10000u);
+        std::string fmt = Shell("ffprobe -v error -show_entries format=format_name -of csv=p=0 " + Path(f.name));
+        fmt = fmt.substr(0, fmt.find_first_of(",\n"));
+        EXPECT_EQ(fmt, f.ffprobeFormat);
+        const uint32_t n = uint32_t(std::min<size_t>(data.size(), CDataDispatcher::kCollectSize));
+        EXPECT_EQ(CMainParser::DetectFormat(data.data(), n), f.type);
+    }
+}
+
+// Every PES time stamp of the program streams, per stream, against ffprobe's
+// packet pts (the frames without a PES time stamp have none there either).
+TEST_F(Corpus, ProgramStreamTimesMatchFfprobe) {
+    struct Case { const char* file; uint8_t audioId, audioSub; };
+    for (const Case c : {Case{"vob_mp2.vob", 0xC0, 0}, Case{"vob_ac3.vob", 0xBD, 0x80}}) {
+        SCOPED_TRACE(c.file);
+        auto data = ReadFile(Path(c.file));
+        Recorder rec;
+        CMainParser mp(&rec);
+        BS::CSequentialBuffer all(uint32_t(data.size()));
+        all.Append(data.data(), uint32_t(data.size()));
+        ASSERT_EQ(mp.InitWithData(kNoTime, &all, 1), 0);
+        ASSERT_EQ(mp.StreamType(), uint32_t(kTypeProgramStream));
+        rec.times.clear();
+        uint32_t n = uint32_t(data.size());
+        mp.ParseData(0, data.data(), &n);
+
+        auto probe = [&](const char* sel) {
+            std::vector<int64_t> v;
+            std::istringstream is(Shell(std::string("ffprobe -v error -select_streams ") + sel +
+                                      " -show_entries packet=pts -of csv=p=0 " + Path(c.file)));
+            for (std::string l; std::getline(is, l);)
+                if (!l.empty() && l != "N/A") v.push_back(std::stoll(l) * 1000 / 9);
+            std::sort(v.begin(), v.end());
+            return v;
+        };
+        auto ours = [&](uint8_t id, uint8_t sub) {
+            auto v = rec.times[{id, sub}];
+            std::sort(v.begin(), v.end());
+            return v;
+        };
+        // Pack SCRs and PES time stamps from a walk of the pack and packet structure.
+        std::vector<int64_t> scrs;
+        std::map<std::pair<uint8_t, uint8_t>, std::vector<int64_t>> walked;
+        size_t i = 0;
+        while (i + 14 <= data.size()) {
+            const uint8_t* p = &data[i];
+            if (p[0] || p[1] || p[2] != 1) break;
+            if (p[3] == 0xBA) {
+                uint64_t v = (uint64_t(p[4] >> 3) & 7) << 30 | uint64_t(p[4] & 3) << 28 | uint64_t(p[5]) << 20 |
+                             uint64_t(p[6] >> 3) << 15 | uint64_t(p[6] & 3) << 13 | uint64_t(p[7]) << 5 | (p[8] >> 3);
+                scrs.push_back(int64_t(v * 1000 / 9));
+                i += 14 + (p[13] & 7);
+                continue;
+            }
+            if (p[3] != 0xBE && p[3] != 0xBF && (p[6] & 0xC0) == 0x80 && (p[7] & 0x80)) {
+                const uint8_t* t = p + 9;
+                uint64_t v = (uint64_t(t[0] >> 1) & 7) << 30 | uint64_t(t[1]) << 22 | uint64_t(t[2] >> 1) << 15 |
+                             uint64_t(t[3]) << 7 | (t[4] >> 1);
+                const uint8_t sub = p[3] == 0xBD ? p[9 + p[8]] : 0;
+                walked[{p[3], sub}].push_back(int64_t(v * 1000 / 9));
+            }
+            i += 6 + ((size_t(p[4]) << 8) | p[5]);
+        }
+        EXPECT_GT(scrs.size(), 10u);
+        for (auto& kv : walked) std::sort(kv.second.begin(), kv.second.end());
+
+        const auto video = ours(0xE0, 0), audio = ours(c.audioId, c.audioSub);
+        EXPECT_FALSE(video.empty());
+        EXPECT_FALSE(audio.empty());
+        EXPECT_EQ(video, (walked[{0xE0, 0}]));
+        EXPECT_EQ(audio, (walked[{c.audioId, c.audioSub}]));
+        // ffprobe gives every video frame its PES time stamp; audio frames
+        // that start inside a packet get computed times as well.
+        EXPECT_EQ(video, probe("v"));
+        const auto pa = probe("a");
+        for (int64_t t : audio) EXPECT_TRUE(std::binary_search(pa.begin(), pa.end(), t)) << t;
+        EXPECT_EQ((rec.times[{0, 0}]), scrs);
+    }
+}
+
+TEST_F(Corpus, DriverPassesEveryByteAndStartsAtZero) {
+    std::vector<std::string> files;
+    for (const auto& f : kCorpus) files.push_back(f.name);
+    files.push_back("joined.vob");
+    for (const auto& name : files) {
+        SCOPED_TRACE(name);
+        const std::string out = Path(name) + ".out";
+        auto lines = DriverLines(Path(name), out);
+        auto in = ReadFile(Path(name)), got = ReadFile(out);
+        ASSERT_EQ(in.size(), got.size());
+        EXPECT_TRUE(in == got);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], "0 1000 0");
+        // Offsets and sizes cover the file in 1,000-byte chunks.
+        size_t expectOff = 0;
+        for (const auto& l : lines) {
+            unsigned long long off = 0, size = 0;
+            ASSERT_EQ(std::sscanf(l.c_str(), "%llu %llu", &off, &size), 2) << l;
+            ASSERT_EQ(off, expectOff);
+            expectOff += size;
+        }
+        EXPECT_EQ(expectOff, in.size());
+        std::remove(out.c_str());
+    }
+}
+
+TEST_F(Corpus, JoinedProgramStreamsStayContinuous) {
+    auto lines = DriverLines(Path("joined.vob"), "/dev/null");
+    std::vector<int64_t> stamps;
+    for (const auto& l : lines) {
+        char t[32] = {0};
+        unsigned long long off, size;
+        ASSERT_EQ(std::sscanf(l.c_str(), "%llu %llu %31s", &off, &size, t), 3);
+        if (t[0] != '-') stamps.push_back(std::stoll(t));
+    }
+    ASSERT_GT(stamps.size(), 1000u);
+    EXPECT_EQ(stamps.front(), 0);
+    for (size_t i = 1; i < stamps.size(); ++i)
+        ASSERT_LE(std::llabs(stamps[i] - stamps[i - 1]), 25000000) << "at stamp " << i;
+    // The second half continues the timeline: about 8 s in all, not 4.
+    EXPECT_GT(stamps.back(), 70000000);
+    EXPECT_LT(stamps.back(), 100000000);
+}
+
+TEST_F(Corpus, DamagedInputNeverCrashes) {
+    std::mt19937 rng(12345);
+    std::vector<std::string> files;
+    for (const auto& f : kCorpus) files.push_back(f.name);
+    files.push_back("hi.vob");
+    for (const auto& name : files) {
+        SCOPED_TRACE(name);
+        const auto orig = ReadFile(Path(name));
+        for (int variant = 0; variant < 4; ++variant) {
+            std::vector<uint8_t> d = orig;
+            std::uniform_int_distribution<size_t> pos(0, d.size() - 1);
+            switch (variant) {
+                case 0: d.erase(d.begin(), d.begin() + long(pos(rng))); break;   // cut at a random place
+                case 1: d.resize(pos(rng)); break;                              // truncated
+                case 2: for (int k = 0; k < 2000; ++k) d[pos(rng)] ^= uint8_t(1u << (rng() % 8)); break;
+                case 3:  // pieces shuffled
+                    for (int k = 0; k < 50; ++k) {
+                        size_t a = pos(rng), b = pos(rng), len = std::min<size_t>(rng() % 5000, d.size() - std::max(a, b));
+                        std::swap_ranges(d.begin() + long(a), d.begin() + long(a + len), d.begin() + long(b));
+                    }
+                    break;
+            }
+            CMainParser::DetectFormat(d.data(), uint32_t(std::min<size_t>(d.size(), 2000000)));
+            CTimeMarkerCore core;
+            size_t off = 0;
+            while (off < d.size()) {
+                uint32_t n = uint32_t(std::min<size_t>(CTimeMarkerCore::kChunkSize, d.size() - off));
+                core.ProcessChunk(d.data() + off, n);
+                off += n;
+            }
+            core.EndOfStream();
+        }
+    }
+}
+
+} // namespace
