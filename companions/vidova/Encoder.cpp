@@ -309,6 +309,7 @@ Encoder::Encoder(const Config& c) : c_(c) {
   src_.allocate(codedW_, codedH_, c_.chroma);
   ref_.allocate(codedW_, codedH_, c_.chroma);
   cur_.allocate(codedW_, codedH_, c_.chroma);
+  prevSrc_.allocate(codedW_, codedH_, c_.chroma);
   mvCur_.assign(size_t(mbW_) * mbH_ * 2, 0);
   mvPrev_.assign(size_t(mbW_) * mbH_ * 2, 0);
   rc_.init(c_);
@@ -482,6 +483,8 @@ int Encoder::motionSearch(int mbx, int mby, int qscale, int& bestX, int& bestY) 
   int best = cost(0, 0);
   int bx = 0, by = 0;
   bestX = bestY = 0;
+  // Content that did not change since the last picture keeps its place.
+  if (havePrevSrc_ && sad16(s, st, prevSrc_.p[0].row(y0) + x0, st) == 0) return best;
   // Unchanged areas (most of a desktop) stop here.
   if (best <= 128 + 16 * qscale || lim == 0) return best;
 
@@ -872,6 +875,8 @@ void Encoder::encode(std::vector<uint8_t>& out, bool repeat, const uint8_t* user
   if (c_.calcPsnr) accumulatePsnr();
   std::swap(ref_, cur_);
   mvPrev_.swap(mvCur_);
+  for (int i = 0; i < 3; i++) std::memcpy(prevSrc_.p[i].pix.data(), src_.p[i].pix.data(), src_.p[i].pix.size());
+  havePrevSrc_ = true;
   sequenceStarted_ = true;
   pictures_++;
   gopIndex_ = (gopIndex_ + 1) % uint32_t(c_.gopLength);

@@ -72,7 +72,8 @@ class Encoder {
   Config c_;
   int mbW_, mbH_, codedW_, codedH_, blocks_;
   int fcode_ = 1;
-  Frame src_, ref_, cur_;
+  Frame src_, ref_, cur_, prevSrc_;
+  bool havePrevSrc_ = false;
   RateControl rc_;
   std::vector<double> rowShare_[2];  // cumulative share of a picture's bits per row, I and P
   std::vector<int16_t> mvCur_, mvPrev_;  // per macroblock: mvx, mvy (half-pel)
