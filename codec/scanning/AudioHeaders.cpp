@@ -8,8 +8,11 @@ namespace SPL_AES {
 bool AESHdr::Parse(const uint8_t* bytes, uint32_t length)
 {
     valid_ = 0;
-    if (!bytes || length < 4)
+    truncated_ = 0;
+    if (!bytes || length < 2)
         return false;
+    if (length < 4)
+        return (bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0) ? Truncated() : false;
     SPL::BitstreamReader r;
     r.Attach(bytes, static_cast<int32_t>(length));
     if (r.ReadBits(11) != 0x7FF)
@@ -30,7 +33,9 @@ bool AESHdr::Parse(const uint8_t* bytes, uint32_t length)
     copyright = static_cast<uint8_t>(r.ReadBit());
     original_copy = static_cast<uint8_t>(r.ReadBit());
     emphasis = r.ReadBits(2);
-    if (r.Overrun() || sampling_frequency == 3)
+    if (r.Overrun())
+        return Truncated();
+    if (sampling_frequency == 3)
         return false;
 
     sampleRate = MpegCommon::MpegAudioSampleRate(version, sampling_frequency);
@@ -90,8 +95,11 @@ namespace SPL_AAC {
 bool AACHdr::Parse(const uint8_t* bytes, uint32_t length)
 {
     valid_ = 0;
-    if (!bytes || length < 7)
+    truncated_ = 0;
+    if (!bytes || length < 2)
         return false;
+    if (length < 7)
+        return (bytes[0] == 0xFF && (bytes[1] & 0xF0) == 0xF0) ? Truncated() : false;
     SPL::BitstreamReader r;
     r.Attach(bytes, static_cast<int32_t>(length));
     if (r.ReadBits(12) != 0xFFF)
@@ -111,7 +119,7 @@ bool AACHdr::Parse(const uint8_t* bytes, uint32_t length)
     adts_buffer_fullness = r.ReadBits(11);
     number_of_raw_data_blocks_in_frame = r.ReadBits(2);
     if (r.Overrun())
-        return false;
+        return Truncated();
     if (aac_frame_length == 0 || sampling_frequency_index > 11)
         return false;
     sampleRate = MpegCommon::AdtsSampleRate(sampling_frequency_index);
@@ -148,8 +156,11 @@ namespace SPL_AC3 {
 bool AC3Hdr::Parse(const uint8_t* bytes, uint32_t length)
 {
     valid_ = 0;
-    if (!bytes || length < 6 || bytes[0] != 0x0B || bytes[1] != 0x77)
+    truncated_ = 0;
+    if (!bytes || length < 2 || bytes[0] != 0x0B || bytes[1] != 0x77)
         return false;
+    if (length < 6)
+        return Truncated();
     const uint32_t id = bytes[5] >> 3;
     if (id > 16)
         return false;
@@ -178,7 +189,9 @@ bool AC3Hdr::Parse(const uint8_t* bytes, uint32_t length)
         langcode = static_cast<uint8_t>(r.ReadBit());
         if (langcode)
             langcod = r.ReadBits(8);
-        if (r.Overrun() || frmsizecod > 37 || fscod == 3)
+        if (r.Overrun())
+            return Truncated();
+        if (frmsizecod > 37 || fscod == 3)
             return false;
         rate = MpegCommon::Ac3SampleRate(fscod);
         len = 2 * MpegCommon::Ac3FrameSizeWords(frmsizecod, fscod);
@@ -210,7 +223,7 @@ bool AC3Hdr::Parse(const uint8_t* bytes, uint32_t length)
                 chanmap = r.ReadBits(16);
         }
         if (r.Overrun())
-            return false;
+            return Truncated();
         rate = fscod == 3 ? MpegCommon::Eac3ReducedSampleRate(fscod2) : MpegCommon::Ac3SampleRate(fscod);
         len = (frmsiz + 1) * 2;
     }

@@ -21,8 +21,10 @@ bool HasPrefix(const uint8_t* b, uint32_t length)
 bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict)
 {
     Clear();
-    if (!HasPrefix(bytes, length) || bytes[3] < 0xBC || bytes[3] == 0xFF || length < 6)
+    if (!HasPrefix(bytes, length) || bytes[3] < 0xBC || bytes[3] == 0xFF)
         return false;
+    if (length < 6)
+        return Truncated();
     stream_id = bytes[3];
     PES_packet_length = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
     // Padding and private_stream_2 carry no flag bytes.
@@ -43,7 +45,7 @@ bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict)
         return true;
     }
     if (length < 9)
-        return false;
+        return Truncated();
     if (strict && (flags1 & 0xC0) != 0x80)
         return false;
     const uint32_t hl = HeaderLength();
@@ -52,12 +54,12 @@ bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict)
     const unsigned f = PtsDtsFlags();
     if (f >= 2) {
         if (length < 14)
-            return false;
+            return Truncated();
         std::memcpy(pts_bytes, bytes + 9, 5);
     }
     if (f == 3) {
         if (length < 19)
-            return false;
+            return Truncated();
         std::memcpy(dts_bytes, bytes + 14, 5);
     }
     valid_ = 1;
@@ -105,7 +107,9 @@ bool PSPackHeader::Parse(const uint8_t* bytes, uint32_t length)
     const uint32_t mux = r.ReadBits(22);
     markers = r.ReadBit() && markers;
     markers = r.ReadBit() && markers;
-    if (r.Overrun() || !markers)
+    if (r.Overrun())
+        return Truncated();
+    if (!markers)
         return false;
     system_clock_reference_base = scr;
     system_clock_reference_extension = ext;

@@ -73,11 +73,25 @@ public:
 
 class BaseHeaderSimple : public BaseHeader {
 public:
-    void Clear() override { valid_ = 0; }
+    void Clear() override
+    {
+        valid_ = 0;
+        truncated_ = 0;
+    }
     bool IsValid() const override { return valid_ != 0; }
+    // The latest refusal was for want of bytes: the header may parse once
+    // more data follows it, so a scanner keeps those bytes for later.
+    bool IsTruncated() const { return truncated_ != 0; }
 
 protected:
+    bool Truncated()
+    {
+        truncated_ = 1;
+        return false;
+    }
+
     uint8_t valid_ = 0;
+    uint8_t truncated_ = 0;
 };
 
 // ---------------------------------------------------------------- events

@@ -42,7 +42,7 @@ bool TSAdaptationField::Parse(const uint8_t* bytes, uint32_t length)
         r.SkipBits(6 + 9);
     }
     if (r.Overrun())
-        return false;
+        return Truncated();
     valid_ = 1;
     return true;
 }

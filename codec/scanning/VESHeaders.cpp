@@ -45,7 +45,7 @@ bool VESSeqHdr::Parse(const uint8_t* bytes, uint32_t length, bool strict)
         r.SkipBits(64 * 8);
     load_non_intra_quantiser_matrix = static_cast<uint8_t>(r.ReadBit());
     if (r.Overrun())
-        return false;
+        return Truncated();
     if (strict && marker != 1)
         return false;
     if (aspect_ratio_information < 1 || aspect_ratio_information > 14)
@@ -81,7 +81,7 @@ bool VESSeqExt::Parse(const uint8_t* bytes, uint32_t length, bool strict)
     frame_rate_extension_n = r.ReadBits(2);
     frame_rate_extension_d = r.ReadBits(5);
     if (r.Overrun())
-        return false;
+        return Truncated();
     if (strict && marker != 1)
         return false;
 
@@ -133,7 +133,7 @@ bool VESHdrSeqDisplayExt::Parse(const uint8_t* bytes, uint32_t length, bool stri
     const uint32_t marker = r.ReadBit();
     display_vertical_size = r.ReadBits(14);
     if (r.Overrun())
-        return false;
+        return Truncated();
     if (strict && marker != 1)
         return false;
     valid_ = 1;
@@ -156,7 +156,7 @@ bool VESGop::Parse(const uint8_t* bytes, uint32_t length, bool strict)
     closed_gop = static_cast<uint8_t>(r.ReadBit());
     broken_link = static_cast<uint8_t>(r.ReadBit());
     if (r.Overrun())
-        return false;
+        return Truncated();
     if (strict && (marker != 1 || time_code_hours >= 24 || time_code_minutes >= 60 ||
                    time_code_seconds >= 60 || time_code_pictures >= 60))
         return false;
@@ -183,7 +183,7 @@ bool VESPictureHdr::Parse(const uint8_t* bytes, uint32_t length)
         backward_f_code = r.ReadBits(3);
     }
     if (r.Overrun())
-        return false;
+        return Truncated();
     if (picture_coding_type < 1 || picture_coding_type > 4)
         return false;
     pictureType = picture_coding_type;
@@ -223,7 +223,7 @@ bool VESPictureCodingExt::Parse(const uint8_t* bytes, uint32_t length)
         sub_carrier_phase = r.ReadBits(8);
     }
     if (r.Overrun())
-        return false;
+        return Truncated();
     valid_ = 1;
     return true;
 }

@@ -166,6 +166,10 @@ TEST(AACHdr, AdtsFields)
     const Bytes b = Adts(3, 2, 371, 0);
     Exact cut(b.data(), 6);
     EXPECT_FALSE(h.Parse(cut.data(), cut.size()));
+    EXPECT_TRUE(h.IsTruncated());
+    const Bytes bad = Adts(12, 2, 371, 0);
+    EXPECT_FALSE(h.Parse(bad.data(), static_cast<uint32_t>(bad.size())));
+    EXPECT_FALSE(h.IsTruncated());
 }
 
 TEST(AC3Hdr, Ac3AndEac3Frames)

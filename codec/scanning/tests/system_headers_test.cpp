@@ -182,6 +182,7 @@ TEST(PSPesPacket, Refusals)
     for (uint32_t n : {8u, 13u, 18u}) {
         Exact e(b.data(), n);
         EXPECT_FALSE(p.Parse(e.data(), e.size(), true)) << n;
+        EXPECT_TRUE(p.IsTruncated()) << n;
     }
     Exact full(b.data(), 19);
     EXPECT_TRUE(p.Parse(full.data(), full.size(), true));

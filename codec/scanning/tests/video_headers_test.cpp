@@ -133,6 +133,7 @@ TEST(VESSeqHdr, MarkerMatricesAndTruncation)
     Bytes b = SeqHeader(f);
     VESSeqHdr h;
     EXPECT_FALSE(h.Parse(b.data(), static_cast<uint32_t>(b.size()), true));
+    EXPECT_FALSE(h.IsTruncated()); // refused for its content, not its length
     EXPECT_TRUE(h.Parse(b.data(), static_cast<uint32_t>(b.size()), false));
 
     // The intra matrix is skipped, so the non-intra flag after it is found.
@@ -148,6 +149,13 @@ TEST(VESSeqHdr, MarkerMatricesAndTruncation)
     Exact cut(b.data(), 40);
     EXPECT_FALSE(h.Parse(cut.data(), cut.size(), true));
     EXPECT_FALSE(h.IsValid());
+    EXPECT_TRUE(h.IsTruncated()); // a scanner keeps these bytes for more data
+    // Eleven bytes, as a scanner may see at the end of its buffer.
+    f = SeqFields();
+    b = SeqHeader(f);
+    Exact eleven(b.data(), 11);
+    EXPECT_FALSE(h.Parse(eleven.data(), eleven.size(), true));
+    EXPECT_TRUE(h.IsTruncated());
     // Cut before the start code ends.
     EXPECT_FALSE(h.Parse(e.data(), 3, true));
 }
