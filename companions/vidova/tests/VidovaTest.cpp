@@ -315,3 +315,52 @@ TEST(VidovaOutput, CaptionsBecomePictureUserDataAndPreviewIsFilled) {
 }
 
 }  // namespace
+
+namespace {
+
+// The host writes the record by position, not through our names: literal
+// offsets here catch a misplaced field.
+TEST(VidovaSettings, HostPositionsReachTheStreamHeaders) {
+  VidovaSettings s{};
+  VidovaDefaults(&s, 2, 1);
+  uint8_t* b = reinterpret_cast<uint8_t*>(&s);
+  auto putInt = [&](int byte, int32_t v) { std::memcpy(b + byte, &v, 4); };
+  auto putDouble = [&](int byte, double v) { std::memcpy(b + byte, &v, 8); };
+  putInt(869, 200);         // width
+  putInt(873, 120);         // height
+  putInt(4 * 13, 5);        // frame-rate code: 30
+  putDouble(56, 30.0);
+  putInt(4 * 12, 3);        // aspect 16:9
+  putInt(4 * 22, 1);        // CBR
+  putDouble(64, 2000000);   // bitrate
+  putDouble(821, 2000000);
+  putDouble(72, 3000000);   // maximum
+  putInt(4 * 3, 5);         // GOP length
+  putInt(4 * 24, 0);        // sequence header only at the start
+  putInt(4 * 25, 0);        // no end code
+  vidova::MemoryOutput out;
+  vidova_handle h = VidovaCreate(nullptr, &s, 0, -1, 0, 0);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(VidovaStart(h, &out.bs, 0, nullptr), 0);
+  std::vector<uint8_t> pic(vt::i420Size(200, 120), 100);
+  for (int i = 0; i < 6; i++)
+    ASSERT_EQ(VidovaPutFrame(h, pic.data(), 200, 200, 120, VIDOVA_FOURCC('I', '4', '2', '0'), 0, nullptr), 0);
+  VidovaDone(h, 0);
+  VidovaFree(h);
+  std::vector<uint8_t> st;
+  for (const auto& u : out.units) st.insert(st.end(), u.begin(), u.end());
+  ASSERT_GE(st.size(), 12u);
+  ASSERT_EQ(std::vector<uint8_t>(st.begin(), st.begin() + 4), (std::vector<uint8_t>{0, 0, 1, 0xB3}));
+  uint32_t w = (st[4] << 4) | (st[5] >> 4), ht = ((st[5] & 15) << 8) | st[6];
+  EXPECT_EQ(w, 200u);
+  EXPECT_EQ(ht, 120u);
+  EXPECT_EQ(st[7] >> 4, 3);    // aspect
+  EXPECT_EQ(st[7] & 15, 5);    // frame rate
+  uint32_t rate = (uint32_t(st[8]) << 10) | (st[9] << 2) | (st[10] >> 6);
+  EXPECT_EQ(rate, 5000u);      // CBR: the bitrate in 400 bit/s units
+  EXPECT_EQ(countCodes(st, 0xB3), 1);
+  EXPECT_EQ(countCodes(st, 0xB8), 2);  // GOPs of 5 pictures
+  EXPECT_EQ(countCodes(st, 0xB7), 0);
+}
+
+}  // namespace
