@@ -51,7 +51,9 @@ LRESULT CALLBACK LevelsProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         const Levels* levels = reinterpret_cast<const Levels*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         RECT client;
         ::GetClientRect(hwnd, &client);
-        ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+        HBRUSH well = ::CreateSolidBrush(RGB(12, 16, 22));
+        ::FillRect(dc, &client, well);
+        ::DeleteObject(well);
         const int values[2] = {levels ? levels->left : 0, levels ? levels->right : 0};
         HBRUSH green = ::CreateSolidBrush(RGB(141, 198, 62));
         for (int bar = 0; bar < 2; ++bar) {

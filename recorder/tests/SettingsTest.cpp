@@ -28,7 +28,7 @@ TEST(SettingsFile, GoldenFileRoundTripsByteForByte)
     EXPECT_EQ(4096, s.maxFileSize);
     EXPECT_EQ(-250, s.delay);
     EXPECT_EQ(1, s.videoMessage);
-    EXPECT_EQ(1, s.vistaAudio);
+    EXPECT_EQ(0, s.vistaAudio);
     EXPECT_EQ(golden, FormatSettingsFile(s));
 }
 

@@ -18,9 +18,9 @@ convert -size 333x163 gradient:'#364152-#141920' \
   -fill '#121820' -stroke '#2f3b4a' -draw "roundrectangle 119,6 282,26 4,4" \
   -fill '#0c1016' -stroke '#2f3b4a' -draw "roundrectangle 9,36 181,106 5,5" \
   -stroke none -fill '#7f8ea3' -font "$SANS" -pointsize 9 -annotate +24+56 'Capture region' \
-  -fill '#5d6b7e' -annotate +24+70 'Drag the panel by its edges' \
+  -fill '#5d6b7e' -annotate +24+70 'Click here to mark the area' \
   -fill '#0c1016' -stroke '#2f3b4a' -draw "roundrectangle 188,34 224,110 4,4" \
-  -stroke none -fill '#7f8ea3' -pointsize 8 -annotate +196+108 'L   R' \
+  -stroke none -fill '#7f8ea3' -pointsize 8 -annotate +196+119 'L   R' \
   -fill '#7f8ea3' -pointsize 9 -annotate +232+116 'Volume' \
   -fill '#1b222c' -stroke '#3a4656' -draw "roundrectangle 59,139 77,157 3,3" \
   -stroke none -fill '#c9d2dc' -draw "rectangle 64,144 72,152" \
