@@ -201,6 +201,7 @@ public:
     }
     void Release() override {
         auto hs = handlers_;
+        handlers_.clear();
         for (auto* h : hs) h->OnElementDestroyed(this);
         AStreamElementImpl::Release();
     }

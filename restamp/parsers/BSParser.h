@@ -182,6 +182,8 @@ class CParserTemplateImpl : public AParserTemplate {
 public:
     template <class... A> explicit CParserTemplateImpl(A&&... streamArgs)
         : stream(std::forward<A>(streamArgs)...) {}
+    // The root is embedded: releasing it frees the elements below it.
+    ~CParserTemplateImpl() override { stream.Release(); }
 
     uint32_t Parse(uint64_t pos, const uint8_t* d, uint32_t len, uint32_t pass) override {
         if (control.remaining && control.sink) control.sink->OnData(pos, d, len, &control, pass);

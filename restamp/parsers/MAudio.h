@@ -123,7 +123,14 @@ protected:
     }
 };
 
-class CAEStream : public CFrameStream<CFrameHdr, CAEStreamType> {};
+class CAEStream : public CFrameStream<CFrameHdr, CAEStreamType> {
+protected:
+    // The whole frame is to be stepped over, also when the block cuts it.
+    uint32_t OnFrameHeader(const BS::CParserEvent<CFrameHdr>& ev, BS::ParserControl* ctl) override {
+        ctl->skip = ev.header->frameLength;
+        return CFrameStream::OnFrameHeader(ev, ctl);
+    }
+};
 
 // Root of a bare stream: makes its one elementary stream at the first frame.
 template <class Hdr, class ES>
