@@ -1,0 +1,100 @@
+#include "codec/multiplexer/BufferModels.h"
+
+namespace muxcore {
+
+CBufSupervizor::CBufSupervizor(double rate, int32_t size, int32_t fullness)
+    : rate_(rate), fullness_(fullness), size_(size)
+{
+    queue_.Init(10000);
+}
+
+int CBufSupervizor::Status() const
+{
+    if (size_ < fullness_)
+        return kBufOverflow;
+    if (fullness_ == 0)
+        return kBufEmpty;
+    if (fullness_ < 0)
+        return kBufError;
+    return kBufOk;
+}
+
+int CBufSupervizor::PushUnit(const AccessUnit& u)
+{
+    ++pushed_;
+    return queue_.Push(u);
+}
+
+int CBufSupervizor::Admit(int32_t n)
+{
+    const int before = Status();
+    if (queue_.IsEmpty())
+        return before;
+    AccessUnit last;
+    if (queue_.PeekLast(last) != 0 || queue_.SetAdmitted(queue_.GetCount() - 1, last.admitted + n) != 0)
+        return kBufError;
+    fullness_ += n;
+    return before;
+}
+
+int CBufSupervizor::RemoveHead(int32_t size, int32_t admitted)
+{
+    if (queue_.IsEmpty())
+        return kBufError;
+    fullness_ -= admitted;
+    if (queue_.GetCount() > 1) {
+        queue_.Pop();
+        ++removed_;
+        return Status();
+    }
+    if (size == admitted) {
+        queue_.Pop();
+        ++removed_;
+        return kBufEmpty;
+    }
+    // The only unit is still arriving: it stays, with its bytes counted out.
+    return queue_.SetAdmitted(0, 0) == 0 ? kBufNothing : kBufError;
+}
+
+int CBufSupervizor::Drain(int64_t now)
+{
+    if (fullness_ == 0 && queue_.IsEmpty())
+        return kBufNothing;
+    while (!queue_.IsEmpty()) {
+        const AccessUnit head = queue_.Peek();
+        if (TimeToTicks(head.dts) > now)
+            return Status();
+        const int r = RemoveHead(head.size, head.admitted);
+        if (r == kBufNothing || r == kBufError)
+            return r;
+    }
+    return kBufNothing;
+}
+
+void CBufSupervizor::Reset()
+{
+    fullness_ = 0;
+    pushed_ = removed_ = 0;
+    queue_.Clear();
+}
+
+int CTBSupervizor::CanAcceptPacket(int64_t now)
+{
+    if (fullness_ > 0) {
+        const int64_t leaked = static_cast<int64_t>(static_cast<double>(now - lastUpdate_) * rate_);
+        fullness_ = leaked >= fullness_ ? 0 : static_cast<int32_t>(fullness_ - leaked);
+    }
+    lastUpdate_ = now;
+    return size_ < fullness_ + 188 ? kBufOverflow : kBufOk;
+}
+
+int CTBSupervizor::AddBytes(int32_t n, int64_t now)
+{
+    const double leaked = static_cast<double>(now - lastUpdate_) * rate_;
+    if (static_cast<double>(size_) < static_cast<double>(fullness_) + n - leaked)
+        return kBufOverflow;
+    fullness_ += n;
+    return kBufOk;
+}
+
+} // namespace muxcore

@@ -1,0 +1,153 @@
+#include "codec/multiplexer/FileMux.h"
+
+#include "codec/multiplexer/EsDetect.h"
+#include "codec/multiplexer/Multiplexer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace muxcore {
+
+namespace {
+
+class FileSink : public IMuxSink {
+public:
+    explicit FileSink(FILE* f) : f_(f) {}
+    HRESULT_T Deliver(const OutputSample& s) override
+    {
+        if (std::fwrite(s.data, 1, s.length, f_) != s.length)
+            return kE_FAIL;
+        bytes_ += s.length;
+        return kS_OK;
+    }
+    uint64_t bytes_ = 0;
+
+private:
+    FILE* f_;
+};
+
+struct Source {
+    FILE* f = nullptr;
+    InputStream* in = nullptr;
+    size_t left = SIZE_MAX;
+    std::vector<uint8_t> chunk;
+    size_t have = 0; // bytes of chunk not yet taken
+    bool eof = false;
+    ~Source()
+    {
+        if (f)
+            std::fclose(f);
+    }
+};
+
+} // namespace
+
+FileMuxResult MuxFiles(const FileMuxJob& job)
+{
+    FileMuxResult res;
+    Multiplexer mux;
+    mux.Settings() = job.settings;
+    const int32_t compat = job.settings.compatibility;
+    mux.Settings().compatibility = kCompatNone;
+    if (Failed(mux.SetCompatibility(compat))) {
+        res.error = "compatibility modes need program-stream output";
+        return res;
+    }
+    std::vector<std::unique_ptr<Source>> sources;
+    for (const FileMuxInput& fi : job.inputs) {
+        auto src = std::make_unique<Source>();
+        src->f = std::fopen(fi.path.c_str(), "rb");
+        if (!src->f) {
+            res.error = "cannot open " + fi.path;
+            return res;
+        }
+        uint8_t head[4096];
+        const size_t n = std::fread(head, 1, sizeof head, src->f);
+        EsInfo info = DetectElementaryStream(head, n);
+        if (fi.streamType != kPinFree) {
+            const bool wav = info.streamType == kPinPcm;
+            info.streamType = fi.streamType;
+            if (!wav)
+                info.dataOffset = 0;
+        }
+        if (info.streamType == kPinFree) {
+            res.error = "cannot tell the kind of " + fi.path;
+            return res;
+        }
+        std::fseek(src->f, static_cast<long>(info.dataOffset), SEEK_SET);
+        src->left = info.dataLength;
+        StreamSettings s;
+        s.streamType = info.streamType;
+        s.pcm = info.pcm;
+        src->in = mux.AddInput(s);
+        if (!src->in) {
+            res.error = "the output cannot carry " + fi.path;
+            return res;
+        }
+        src->chunk.resize(job.chunkSize);
+        sources.push_back(std::move(src));
+    }
+    FILE* out = std::fopen(job.output.c_str(), "wb");
+    if (!out) {
+        res.error = "cannot create " + job.output;
+        return res;
+    }
+    FileSink sink(out);
+    if (Failed(mux.Start(&sink))) {
+        std::fclose(out);
+        res.error = "the multiplexer does not start";
+        return res;
+    }
+    bool finished = false;
+    int stalls = 0;
+    while (!finished) {
+        bool fed = false;
+        for (auto& src : sources) {
+            // Each input takes chunks until its buffer is full or its file ends.
+            while (!src->eof) {
+                if (src->have == 0) {
+                    const size_t want = std::min(src->chunk.size(), src->left);
+                    src->have = want ? std::fread(src->chunk.data(), 1, want, src->f) : 0;
+                    src->left -= src->have;
+                    if (src->have == 0) {
+                        src->eof = true;
+                        src->in->EndOfStream();
+                        fed = true;
+                        break;
+                    }
+                }
+                const HRESULT_T hr = src->in->Push(src->chunk.data(), src->have);
+                if (hr == kS_FALSE)
+                    break;
+                if (Failed(hr)) {
+                    std::fclose(out);
+                    res.error = "an input refused its data";
+                    return res;
+                }
+                src->have = 0;
+                fed = true;
+            }
+        }
+        const uint64_t before = sink.bytes_;
+        finished = mux.RunUntilIdle();
+        if (!fed && sink.bytes_ == before && !finished) {
+            if (++stalls > 3) {
+                std::fclose(out);
+                res.error = "the multiplexer stalled";
+                return res;
+            }
+        } else {
+            stalls = 0;
+        }
+    }
+    res.ok = std::fclose(out) == 0;
+    if (!res.ok)
+        res.error = "cannot write " + job.output;
+    res.bytesOut = sink.bytes_;
+    res.paddingPackets = mux.PaddingPackets();
+    res.programMuxRate = mux.ProgramMuxRate();
+    return res;
+}
+
+} // namespace muxcore

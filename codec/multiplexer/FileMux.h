@@ -1,0 +1,35 @@
+// Multiplexes elementary-stream files into one output file: the work of the
+// command-line driver, callable from tests.
+#pragma once
+
+#include "codec/multiplexer/MuxSettings.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace muxcore {
+
+struct FileMuxInput {
+    std::string path;
+    int32_t streamType = kPinFree; // kPinFree: detect from the bytes
+};
+
+struct FileMuxJob {
+    MuxerSettings settings;
+    std::vector<FileMuxInput> inputs;
+    std::string output;
+    size_t chunkSize = 1 << 18;
+};
+
+struct FileMuxResult {
+    bool ok = false;
+    std::string error;
+    uint64_t bytesOut = 0;
+    uint64_t paddingPackets = 0;
+    uint32_t programMuxRate = 0;
+};
+
+FileMuxResult MuxFiles(const FileMuxJob& job);
+
+} // namespace muxcore

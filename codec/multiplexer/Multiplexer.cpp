@@ -1,0 +1,961 @@
+#include "codec/multiplexer/Multiplexer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace muxcore {
+
+namespace {
+
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+
+bool PassThroughType(int32_t t)
+{
+    return t == kPinPesMpegAudio || t == kPinDvdSubtitles || t == kPinPesDvdSubtitles || t == kPinPesSubpicture33;
+}
+
+} // namespace
+
+Multiplexer::Multiplexer() = default;
+
+Multiplexer::~Multiplexer()
+{
+    StopThread();
+}
+
+// ------------------------------------------------------------------ structure
+
+HRESULT_T Multiplexer::SetOutput(int32_t output)
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_)
+        return kE_FAIL;
+    if (output != kProgramStream && output != kTransportStream)
+        return kE_FAIL;
+    if (output == settings_.output)
+        return kS_OK;
+    if (output == kTransportStream) {
+        for (const auto& in : inputs_)
+            if (in->Settings().streamType == kPinPcm)
+                return kE_FAIL;
+        settings_.compatibility = kCompatNone;
+    } else {
+        // A program stream has one program: every input moves to the first.
+        while (programs_.size() > 1) {
+            Program* p = programs_.back().get();
+            for (InputStream* in : std::vector<InputStream*>(p->Inputs())) {
+                p->RemoveInput(in);
+                programs_.front()->AddInput(in);
+            }
+            programs_.pop_back();
+        }
+        if (!programs_.empty())
+            programs_.front()->Settings().programNumber = 1;
+    }
+    settings_.output = output;
+    return kS_OK;
+}
+
+HRESULT_T Multiplexer::SetCompatibility(int32_t compat)
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_ || compat < kCompatNone || compat > kCompatSvcd)
+        return kE_FAIL;
+    if (compat != kCompatNone && settings_.output != kProgramStream)
+        return kE_FAIL;
+    settings_.compatibility = compat;
+    for (const auto& in : inputs_) {
+        if (!in->IsConnected())
+            continue;
+        StreamSettings& s = in->MutableSettings();
+        s.pesPacketSize = compat == kCompatDvd ? 2028 : compat == kCompatSvcd ? 2304 : 0;
+        s.paddingInSmallPackets = compat != kCompatNone;
+    }
+    return kS_OK;
+}
+
+Program* Multiplexer::AddProgram(const ProgramSettings& s)
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_)
+        return nullptr;
+    if (settings_.output == kProgramStream && !programs_.empty())
+        return nullptr;
+    auto p = std::make_unique<Program>(this, s);
+    ProgramSettings& ps = p->Settings();
+    // Program numbers: the request, else the lowest number that no program has.
+    auto numberTaken = [this](int32_t n) {
+        for (const auto& o : programs_)
+            if (o->Settings().programNumber == n)
+                return true;
+        return false;
+    };
+    int32_t num = ps.programNumber > 0 ? ps.programNumber : 1;
+    if (numberTaken(num))
+        for (num = 1; num < 65535 && numberTaken(num); ++num) {
+        }
+    ps.programNumber = num;
+    ps.programId = AllocatePid(ps.programId, nullptr);
+    programs_.push_back(std::move(p));
+    return programs_.back().get();
+}
+
+HRESULT_T Multiplexer::RemoveProgram(Program* p)
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_ || settings_.output == kProgramStream || programs_.size() <= 1 || p->HasConnectedInput())
+        return kE_FAIL;
+    for (auto it = programs_.begin(); it != programs_.end(); ++it)
+        if (it->get() == p) {
+            for (InputStream* in : std::vector<InputStream*>(p->Inputs()))
+                RemoveInput(in);
+            programs_.erase(it);
+            return kS_OK;
+        }
+    return kE_INVALIDARG;
+}
+
+uint16_t Multiplexer::AllocatePid(int32_t request, const InputStream* self) const
+{
+    if (request > 8190 || request < 0)
+        request = 0;
+    auto taken = [&](int32_t pid) {
+        for (const auto& p : programs_)
+            if (p->Settings().programId == pid)
+                return true;
+        for (const auto& in : inputs_)
+            if (in.get() != self && in->IsConnected() && in->Settings().streamId == pid)
+                return true;
+        return false;
+    };
+    int32_t pid = request ? (request & 0x1FFF) : 1000;
+    if (!taken(pid))
+        return static_cast<uint16_t>(pid);
+    for (pid = 1000; pid <= 8190; ++pid)
+        if (!taken(pid))
+            return static_cast<uint16_t>(pid);
+    return 0;
+}
+
+InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program)
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_)
+        return nullptr;
+    if (s.streamType == kPinPcm && settings_.output != kProgramStream)
+        return nullptr;
+    if (!program) {
+        if (programs_.empty())
+            AddProgram();
+        program = programs_.front().get();
+    }
+    // The lowest number no input carries.
+    int n = 0;
+    for (bool clash = true; clash; ++n) {
+        clash = false;
+        for (const auto& in : inputs_)
+            if (in->Number() == n)
+                clash = true;
+        if (!clash)
+            break;
+    }
+    auto in = std::make_unique<InputStream>(this, n, s);
+    InputStream* raw = in.get();
+    StreamSettings& ss = raw->MutableSettings();
+    if (ss.name.empty())
+        ss.name = "Input" + std::to_string(n);
+    inputs_.push_back(std::move(in));
+    if (raw->IsConnected()) {
+        ss.streamId = AllocatePid(ss.streamId, raw);
+        if (settings_.compatibility != kCompatNone) {
+            ss.pesPacketSize = settings_.compatibility == kCompatDvd ? 2028 : 2304;
+            ss.paddingInSmallPackets = 1;
+        }
+    }
+    program->AddInput(raw);
+    if (raw->IsConnected() && Failed(program->AssignStreamId(raw))) {
+        RemoveInput(raw);
+        return nullptr;
+    }
+    return raw;
+}
+
+HRESULT_T Multiplexer::RemoveInput(InputStream* in)
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_)
+        return kE_FAIL;
+    for (auto it = inputs_.begin(); it != inputs_.end(); ++it)
+        if (it->get() == in) {
+            if (in->GetProgram())
+                in->GetProgram()->RemoveInput(in);
+            inputs_.erase(it);
+            return kS_OK;
+        }
+    return kE_INVALIDARG;
+}
+
+// ------------------------------------------------------------------ start
+
+HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes)
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_)
+        return kE_UNEXPECTED;
+    sink_ = sink;
+    for (const auto& in : inputs_) {
+        if (!in->IsConnected())
+            continue;
+        // Sub-stream ids follow the final list order.
+        if (in->GetProgram())
+            in->GetProgram()->AssignStreamId(in.get());
+        const HRESULT_T hr = in->CreateStreamObjects();
+        if (Failed(hr))
+            return hr;
+    }
+    const bool ps = settings_.output == kProgramStream;
+    const uint32_t perSample = ps ? 0 : settings_.output == kTransportFixedPids ? 1 : settings_.tsPacketsToDeliver;
+    out_.Configure(sink, static_cast<uint32_t>(settings_.outputBufferSize), perSample, byteTimes);
+    clock_ = startClock_ = 0;
+    slots_ = 0;
+    padding_ = 0;
+    psBytes_ = 0;
+    timeOffset_ = 0;
+    prepared_ = finished_ = false;
+    systemHeaderDue_ = true;
+    started_ = true;
+    return kS_OK;
+}
+
+void Multiplexer::Prepare()
+{
+    std::vector<InputStream*> connected;
+    for (const auto& in : inputs_)
+        if (in->IsConnected())
+            connected.push_back(in.get());
+    if (settings_.output == kProgramStream) {
+        double sum = 0;
+        for (InputStream* in : connected)
+            sum += in->PsByteRate();
+        // The SCR advances at exactly the announced mux rate.
+        muxRate_ = static_cast<uint32_t>(std::ceil(std::max(sum, 50.0) / 50.0));
+        if (settings_.compatibility == kCompatDvd && muxRate_ <= 25200)
+            muxRate_ = 25200;
+        packetTime_ = 27000000.0 / (static_cast<double>(muxRate_) * 50.0);
+        for (InputStream* in : connected)
+            in->CreateBufferModels(packetTime_);
+        if (!programs_.empty()) {
+            const int32_t bound = settings_.compatibility == kCompatDvd ? std::max<int32_t>(25200, muxRate_)
+                                                                         : static_cast<int32_t>(muxRate_);
+            programs_.front()->BuildSystemHeader(bound);
+        }
+    } else {
+        if (settings_.requiredBitrate > 0) {
+            packetTime_ = 27000000.0 / (settings_.requiredBitrate / 1504.0);
+        } else {
+            double pps = 1000.0 / patIntervalMs_ + 1000.0 / pmtIntervalMs_;
+            for (InputStream* in : connected)
+                pps += in->TransportPacketRate();
+            pps += 1000.0 / settings_.pcrIntervalMs * programs_.size(); // PCR-only packets
+            const int64_t perInterval = static_cast<int64_t>(
+                std::ceil(static_cast<double>(static_cast<int64_t>(pps)) * settings_.pcrIntervalMs * 0.001));
+            const int64_t perSecond = std::max<int64_t>(1, perInterval * 1000 / settings_.pcrIntervalMs);
+            packetTime_ = 27000000.0 / static_cast<double>(perSecond);
+        }
+        for (InputStream* in : connected)
+            in->CreateBufferModels(packetTime_);
+    }
+    for (const auto& p : programs_) {
+        p->ChoosePcrInput();
+        p->nextPcrTime = 0;
+        p->packetsSincePcr = 0;
+        p->waitingForPcrInput = false;
+    }
+    clock_ = startClock_ = 0;
+    slots_ = 0;
+    patDue_ = pmtDue_ = 0;
+}
+
+void Multiplexer::Rebase()
+{
+    int64_t t0 = kNever;
+    bool allTimed = true;
+    for (const auto& in : inputs_) {
+        if (!in->IsConnected())
+            continue;
+        if (in->FirstTime() == kNoTime)
+            allTimed = false;
+        else
+            t0 = std::min(t0, in->FirstTime());
+    }
+    if (!allTimed || t0 == kNever)
+        t0 = 0;
+    int64_t d = kNoTime;
+    for (const auto& in : inputs_) {
+        if (!in->IsConnected() || !in->Scanner() || !in->Scanner()->HasStartValue())
+            continue;
+        const int64_t first = in->FirstTime() == kNoTime ? t0 : in->FirstTime();
+        const int64_t di = first - in->Scanner()->StartValue() + in->TimingOffset() -
+                           static_cast<int64_t>(in->Settings().initialTimeShiftMs) * 10000;
+        d = std::max(d, di);
+    }
+    // At least 0.213 s before the first decoding time, at most 0.7 s.
+    const int64_t lead = std::min<int64_t>(std::max<int64_t>(d, 2130000), 7000000);
+    timeOffset_ = -t0 + lead;
+    for (const auto& in : inputs_)
+        if (in->IsConnected())
+            in->Units().ShiftTimeStamps(timeOffset_);
+}
+
+// ------------------------------------------------------------------ pass
+
+void Multiplexer::NotifyData()
+{
+    work_.fetch_add(1);
+    wake_.notify_all();
+}
+
+bool Multiplexer::RunUntilIdle()
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (finished_)
+        return true;
+    if (!started_)
+        return false;
+    for (;;) {
+        int64_t queued = 0;
+        for (const auto& in : inputs_) {
+            in->PullInput();
+            queued += in->Units().GetCount();
+        }
+        if (!prepared_) {
+            for (const auto& in : inputs_)
+                if (in->IsConnected() && !in->Configured() && !in->IsFinished())
+                    return false; // every input's rates are needed first
+            Prepare();
+            Rebase();
+            prepared_ = true;
+        }
+        const bool ps = settings_.output == kProgramStream;
+        while ((ps ? PsStep() : TsStep()) == 0) {
+        }
+        // A step may have made room for units a scanner could not queue.
+        int64_t after = 0;
+        bool blocked = false;
+        for (const auto& in : inputs_) {
+            after += in->Units().GetCount();
+            if (in->IsConnected() && in->Scanner() && in->Units().GetFreeCount() > 0 && in->Units().GetCount() == 0 &&
+                in->DataEnd() && in->scanPos_ < in->DataEnd())
+                blocked = true;
+        }
+        if (!blocked || after == queued)
+            break;
+    }
+    bool allDone = true;
+    for (const auto& in : inputs_)
+        if (in->IsConnected() && !in->IsDrained())
+            allDone = false;
+    if (allDone) {
+        Finish();
+        return true;
+    }
+    return false;
+}
+
+void Multiplexer::Finish()
+{
+    if (settings_.output == kProgramStream) {
+        static const uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
+        DeliverPs(kEnd, 4);
+    }
+    out_.Flush(MuxerTime());
+    if (sink_)
+        sink_->EndOfStream();
+    finished_ = true;
+    wake_.notify_all();
+}
+
+void Multiplexer::ThreadProc()
+{
+    std::unique_lock<std::recursive_mutex> g(lock_);
+    while (!stop_.load()) {
+        work_.store(0);
+        if (RunUntilIdle())
+            break;
+        wake_.wait_for(g, std::chrono::milliseconds(100), [this] { return stop_.load() || work_.load() > 0; });
+    }
+}
+
+void Multiplexer::StartThread()
+{
+    if (thread_.joinable())
+        return;
+    stop_.store(false);
+    thread_ = std::thread(&Multiplexer::ThreadProc, this);
+}
+
+void Multiplexer::StopThread()
+{
+    stop_.store(true);
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Multiplexer::WaitFinished()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+// ------------------------------------------------------------------ transport
+
+HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt)
+{
+    HRESULT_T hr;
+    if (settings_.ts192 && settings_.output == kTransportStream) {
+        uint8_t b[192];
+        const uint32_t stamp = static_cast<uint32_t>(static_cast<uint64_t>(clock_) & 0x3FFFFFFF);
+        b[0] = static_cast<uint8_t>(stamp >> 24);
+        b[1] = static_cast<uint8_t>(stamp >> 16);
+        b[2] = static_cast<uint8_t>(stamp >> 8);
+        b[3] = static_cast<uint8_t>(stamp);
+        std::memcpy(b + 4, pkt, 188);
+        hr = out_.Deliver(b, 192, MuxerTime(), true);
+    } else {
+        hr = out_.Deliver(pkt, 188, MuxerTime(), true);
+    }
+    ++slots_;
+    // The clock is the start plus whole slots: PCRs stay on the packet grid.
+    clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
+    return hr;
+}
+
+void Multiplexer::FillSlot()
+{
+    if (settings_.usePadding) {
+        uint8_t nullPacket[188];
+        nullPacket[0] = 0x47;
+        nullPacket[1] = 0x1F;
+        nullPacket[2] = 0xFF;
+        nullPacket[3] = 0x11;
+        std::memset(nullPacket + 4, 0xFF, 184);
+        DeliverPacket(nullPacket);
+        ++padding_;
+    } else {
+        ++slots_;
+        clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
+    }
+}
+
+void Multiplexer::WriteTables()
+{
+    const int64_t horizon = static_cast<int64_t>(clock_ + packetTime_);
+    if (patDue_ <= horizon) {
+        for (const auto& p : programs_)
+            if (p->HasConnectedInput())
+                pat_.PATEntries.push_back(
+                    {static_cast<uint16_t>(p->Settings().programNumber), static_cast<uint16_t>(p->Settings().programId)});
+        pat_.Build(static_cast<uint16_t>(settings_.transportStreamId));
+        const std::vector<uint8_t> pkts = pat_.Packetize();
+        // The next one is due an interval after this one, so gaps never exceed it.
+        patDue_ = static_cast<int64_t>(clock_) + patIntervalMs_ * 27000LL;
+        for (size_t i = 0; i < pkts.size(); i += 188)
+            DeliverPacket(pkts.data() + i);
+    }
+    if (pmtDue_ <= static_cast<int64_t>(clock_ + packetTime_)) {
+        pmtDue_ = static_cast<int64_t>(clock_) + pmtIntervalMs_ * 27000LL;
+        for (const auto& p : programs_) {
+            if (!p->HasConnectedInput())
+                continue;
+            p->BuildPmt();
+            const std::vector<uint8_t> pkts = p->Pmt().Packetize();
+            for (size_t i = 0; i < pkts.size(); i += 188)
+                DeliverPacket(pkts.data() + i);
+        }
+    }
+}
+
+bool Multiplexer::WritePcrs()
+{
+    bool waiting = false;
+    for (const auto& p : programs_) {
+        if (!p->HasConnectedInput())
+            continue;
+        // Due one packet early, so that consecutive PCRs stay within the interval.
+        if (static_cast<double>(p->nextPcrTime) > clock_ + packetTime_ - 1)
+            continue;
+        InputStream* in = p->PcrInput();
+        const uint64_t pcr = static_cast<uint64_t>(std::llround(clock_));
+        int64_t wait;
+        const int st = in ? in->GetMuxStatus(static_cast<int64_t>(clock_), slots_, 184, wait) : kEnded;
+        if (st == kTbFull)
+            break;
+        if (st == kNoData && !settings_.allowMissingInputs) {
+            p->waitingForPcrInput = true;
+            waiting = true;
+            continue;
+        }
+        if (st == kReady)
+            in->WriteTransportPacket(true, pcr);
+        else if (in)
+            in->WritePcrOnlyPacket(pcr);
+        p->packetsSincePcr = 0;
+        p->nextPcrTime = static_cast<int64_t>(pcr) + settings_.pcrIntervalMs * 27000LL;
+        p->waitingForPcrInput = false;
+    }
+    return !waiting;
+}
+
+int Multiplexer::TsStep()
+{
+    if (!prepared_ || finished_)
+        return 1;
+    WriteTables();
+    if (!WritePcrs())
+        return 1;
+
+    InputStream* video = nullptr;
+    InputStream* other = nullptr;
+    bool empty = false;
+    bool waiting = false;
+    int64_t earliest = kNever; // 100 ns
+    const int64_t now = static_cast<int64_t>(clock_);
+    for (const auto& inp : inputs_) {
+        InputStream* in = inp.get();
+        if (!in->IsConnected() || in->Settings().streamType == kPinPcrOnly)
+            continue;
+        int64_t wait;
+        const int st = in->GetMuxStatus(now, slots_, 184, wait);
+        if (st == kReady) {
+            const int64_t dts = in->HeadDts();
+            if (in->IsVideo()) {
+                if (!video || dts < video->HeadDts() ||
+                    (dts == video->HeadDts() && in->Tb() && video->Tb() &&
+                     in->Tb()->GetFullness() < video->Tb()->GetFullness()))
+                    video = in;
+            } else if (!other || dts < other->HeadDts() ||
+                       (dts == other->HeadDts() && in->Eb() && other->Eb() &&
+                        in->Eb()->GetFullness() < other->Eb()->GetFullness())) {
+                other = in;
+            }
+        } else if (st == kEbFull || st == kNotDue) {
+            waiting = true;
+            if (wait != kNoTime)
+                earliest = std::min(earliest, wait);
+        } else if (st == kTbFull) {
+            waiting = true;
+            earliest = std::min(earliest, MuxerTime());
+        } else if (st == kNoData && in->Settings().streamType != kPinPrivateData) {
+            empty = true;
+        }
+    }
+    if (empty && !settings_.allowMissingInputs)
+        video = other = nullptr;
+    InputStream* chosen = nullptr;
+    if (video && other) {
+        const int64_t vd = video->HeadDts();
+        const int64_t ad = other->HeadDts() - other->TimingOffset();
+        if (vd < ad)
+            chosen = video;
+        else if (video->Tb() && other->Tb() && video->Tb()->GetFullness() < other->Tb()->GetFullness() &&
+                 MuxerTime() <= ad)
+            chosen = video;
+        else
+            chosen = other;
+    } else {
+        chosen = video ? video : other;
+    }
+    if (!chosen) {
+        if (!waiting || (empty && !settings_.allowMissingInputs))
+            return 1;
+        // Fill the time until the first waiting input can send.
+        const double target = static_cast<double>(TimeToTicks(earliest));
+        do {
+            WriteTables();
+            if (!WritePcrs())
+                return 1;
+            FillSlot();
+        } while (clock_ < target);
+        return 0;
+    }
+    if (Failed(chosen->WriteTransportPacket(false, 0)))
+        return 1;
+    return 0;
+}
+
+// ------------------------------------------------------------------ program stream
+
+HRESULT_T Multiplexer::DeliverPs(const uint8_t* bytes, uint32_t n)
+{
+    psBytes_ += n;
+    const HRESULT_T hr = out_.Deliver(bytes, n, MuxerTime(), false);
+    clock_ += packetTime_ * n;
+    return hr;
+}
+
+void Multiplexer::WritePackHeader(SPL::BitstreamWriter& w)
+{
+    const uint64_t scr = static_cast<uint64_t>(clock_);
+    w.PutByte(0);
+    w.PutByte(0);
+    w.PutByte(1);
+    w.PutByte(0xBA);
+    w.PutBits(1, 2);
+    const uint64_t base = (scr / 300) & ((uint64_t(1) << 33) - 1);
+    w.PutBits(base >> 30, 3);
+    w.PutBits(1, 1);
+    w.PutBits(base >> 15, 15);
+    w.PutBits(1, 1);
+    w.PutBits(base, 15);
+    w.PutBits(1, 1);
+    w.PutBits(scr % 300, 9);
+    w.PutBits(1, 1);
+    w.PutBits(muxRate_, 22);
+    w.PutBits(3, 2);
+    w.PutByte(0xF8);
+}
+
+int Multiplexer::PsStep()
+{
+    if (!prepared_ || finished_)
+        return 1;
+    const std::vector<uint8_t>& sys = programs_.front()->SystemHeader();
+    bool missing = false;
+    bool waiting = false;
+    int64_t earliest = kNever;
+    InputStream* video = nullptr;
+    InputStream* other = nullptr;
+    const int64_t now = static_cast<int64_t>(clock_);
+    for (const auto& inp : inputs_) {
+        InputStream* in = inp.get();
+        if (!in->IsConnected() || in->IsDrained())
+            continue;
+        if (in->Units().IsEmpty()) {
+            if (!in->IsFinished())
+                missing = true;
+            continue;
+        }
+        const int32_t t = in->Settings().streamType;
+        const AccessUnit head = in->Units().Peek();
+        int32_t planned = head.size;
+        const int32_t s = in->Settings().pesPacketSize;
+        if (t != kPinPcm && !PassThroughType(t) && t != kPinPrivateData && s > 0) {
+            NS_PES::CPESPacketHdr& pes = in->PesHeader();
+            pes.Reset();
+            if (head.ptsPresent)
+                pes.SetPts(head.pts);
+            if (head.ptsPresent && head.dtsPresent && head.dts < head.pts)
+                pes.SetPtsDts(head.pts, head.dts);
+            if (in->FirstPsPacket())
+                pes.SetPstd(in->PstdSize());
+            planned = s + 6 - pes.HeaderSize() - (systemHeaderDue_ ? static_cast<int32_t>(sys.size()) : 0) -
+                      (t == kPinAc3 ? 4 : 0);
+            if (in->Units().ByteSum() < planned && !in->IsFinished()) {
+                missing = true;
+                continue;
+            }
+        } else if (s <= 0 && t != kPinPcm && !PassThroughType(t)) {
+            planned = std::min(head.size, 65000);
+        }
+        int64_t wait;
+        const int st = in->GetMuxStatus(now, 0, planned, wait);
+        if (st == kReady) {
+            const int64_t dts = in->HeadDts();
+            if (in->IsVideo()) {
+                if (!video || dts < video->HeadDts())
+                    video = in;
+            } else if (!other || dts < other->HeadDts()) {
+                other = in;
+            }
+            in->lastPlanned_ = planned;
+        } else if (st == kEbFull || st == kNotDue) {
+            waiting = true;
+            if (wait != kNoTime)
+                earliest = std::min(earliest, wait);
+        }
+    }
+    if (missing && !settings_.allowMissingInputs)
+        return 1;
+    InputStream* chosen = nullptr;
+    if (video && other)
+        chosen = video->HeadDts() >= other->HeadDts() - other->TimingOffset() ? other : video;
+    else
+        chosen = video ? video : other;
+    if (chosen) {
+        chosen->SetLastSentTime(chosen->HeadDts() + chosen->TimingOffset());
+        const int32_t t = chosen->Settings().streamType;
+        if (t == kPinPcm)
+            WriteLpcmPack(chosen);
+        else if (PassThroughType(t))
+            WritePassThrough(chosen);
+        else
+            WritePsPacket(chosen, chosen->lastPlanned_);
+        return 0;
+    }
+    if (waiting && earliest != kNever) {
+        const double target = static_cast<double>(TimeToTicks(earliest)) + packetTime_;
+        if (target > clock_) {
+            clock_ = target;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void Multiplexer::WritePsPacket(InputStream* in, int32_t planned)
+{
+    AccessUnitQueue& q = in->Units();
+    const int32_t t = in->Settings().streamType;
+    const bool video = in->IsVideo();
+    const int32_t fixed = in->Settings().pesPacketSize;
+    const std::vector<uint8_t>& sys = programs_.front()->SystemHeader();
+    const bool withSys = systemHeaderDue_;
+
+    AccessUnit head = q.Peek();
+    // The header carries the stamps of the unit the packet begins with.
+    NS_PES::CPESPacketHdr& pes = in->PesHeader();
+    pes.Reset();
+    const bool startsUnit = head.continuation == 0;
+    if (startsUnit) {
+        pes.SetDataAlignment(t != kPinPrivateData);
+        if (head.ptsPresent) {
+            if (head.dtsPresent && head.dts < head.pts && !(video && settings_.noDtsForVideo))
+                pes.SetPtsDts(head.pts, head.dts);
+            else
+                pes.SetPts(head.pts);
+        }
+    }
+    if (in->FirstPsPacket())
+        pes.SetPstd(in->PstdSize());
+    uint8_t ac3Header[4];
+    if (t == kPinAc3)
+        pes.SetExtraData(ac3Header, 4);
+    const int32_t sysBytes = withSys ? static_cast<int32_t>(sys.size()) : 0;
+    int32_t maxPayload = fixed > 0 ? fixed + 6 - pes.HeaderSize() - sysBytes : std::min(pes.MaxPayload(), 65000);
+    maxPayload = std::max(1, std::min(maxPayload, std::max(planned, 1)));
+
+    // Gather the payload: contiguous bytes of the head unit and, for a fixed
+    // packet size, of the units that follow (video stops before intra pictures).
+    int32_t payload = 0;
+    int ac3Frames = 0;
+    int32_t firstAuOffset = -1;
+    uint8_t* start = head.location;
+    CEBSupervizor* eb = in->Eb();
+    for (;;) {
+        AccessUnit u;
+        if (q.Peek(u) != 0)
+            break;
+        if (payload > 0) {
+            if (u.location != start + payload)
+                break;
+            if (video && (u.kind == kUnitI || u.kind == kUnitIWithSequence || u.kind == kUnitNoPicture))
+                break;
+        }
+        const int32_t n = std::min(u.size, maxPayload - payload);
+        if (n <= 0)
+            break;
+        if (u.continuation == 0) {
+            if (eb)
+                eb->PushUnit(u);
+            ++ac3Frames;
+            if (firstAuOffset < 0)
+                firstAuOffset = payload;
+        }
+        if (eb)
+            eb->Admit(n);
+        payload += n;
+        if (n == u.size) {
+            q.Pop();
+        } else {
+            AccessUnit rest = u;
+            rest.location += n;
+            rest.size -= n;
+            rest.continuation = 1;
+            rest.ptsPresent = rest.dtsPresent = 0;
+            q.ReplaceHead(rest);
+            break;
+        }
+        if (fixed <= 0 && !(t == kPinAc3 || IsAudioType(t)))
+            break; // free size: one unit per packet
+        if (fixed <= 0)
+            break;
+    }
+    if (t == kPinAc3) {
+        ac3Header[0] = in->SubId();
+        ac3Header[1] = static_cast<uint8_t>(ac3Frames);
+        const int32_t ptr = firstAuOffset < 0 ? 0 : firstAuOffset + 1;
+        ac3Header[2] = static_cast<uint8_t>(ptr >> 8);
+        ac3Header[3] = static_cast<uint8_t>(ptr);
+    }
+
+    // A short packet of a fixed size: stuffing below 6 bytes, else a padding packet.
+    int32_t padding = 0;
+    if (fixed > 0) {
+        const int32_t shortfall = fixed + 6 - pes.HeaderSize() - sysBytes - payload;
+        if (shortfall > 0 && shortfall < 6)
+            pes.SetStuffing(shortfall);
+        else if (shortfall >= 6 && in->Settings().paddingInSmallPackets)
+            padding = shortfall;
+    }
+    pes.SetPayloadLength(payload);
+
+    const size_t total = 14 + sysBytes + pes.HeaderSize() + payload + padding;
+    packBuf_.resize(total);
+    SPL::BitstreamWriter w;
+    w.Attach(packBuf_.data(), static_cast<int32_t>(total));
+    WritePackHeader(w);
+    if (withSys) {
+        w.PutBytes(sys.data(), sysBytes);
+        systemHeaderDue_ = false;
+    }
+    pes.Write(w);
+    w.PutBytes(start, payload);
+    if (padding) {
+        w.PutByte(0);
+        w.PutByte(0);
+        w.PutByte(1);
+        w.PutByte(0xBE);
+        w.PutWord16(static_cast<uint16_t>(padding - 6));
+        w.Fill(0xFF, padding - 6);
+    }
+    in->ClearFirstPsPacket();
+    uint8_t* consumedTo = start + payload;
+    if (consumedTo > in->DataStart())
+        in->ReleaseBytes(static_cast<size_t>(consumedTo - in->DataStart()));
+    DeliverPs(packBuf_.data(), static_cast<uint32_t>(w.GetPosition()));
+}
+
+void Multiplexer::WritePassThrough(InputStream* in)
+{
+    AccessUnit u;
+    if (in->Units().Peek(u) != 0)
+        return;
+    std::vector<uint8_t> buf(14);
+    SPL::BitstreamWriter w;
+    w.Attach(buf.data(), 14);
+    WritePackHeader(w);
+    buf.insert(buf.end(), u.location, u.location + u.size);
+    const int32_t fixed = in->Settings().pesPacketSize;
+    if (in->Settings().streamType == kPinDvdSubtitles && fixed > 0 && u.size + 6 < fixed) {
+        const int32_t pad = fixed + 6 - u.size;
+        const uint8_t h[6] = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
+        buf.insert(buf.end(), h, h + 6);
+        buf.insert(buf.end(), static_cast<size_t>(pad - 6), 0xFF);
+    }
+    in->Units().Pop();
+    uint8_t* consumedTo = u.location + u.size;
+    if (consumedTo > in->DataStart())
+        in->ReleaseBytes(static_cast<size_t>(consumedTo - in->DataStart()));
+    DeliverPs(buf.data(), static_cast<uint32_t>(buf.size()));
+}
+
+void Multiplexer::WriteLpcmPack(InputStream* in)
+{
+    AccessUnit u;
+    if (in->Units().Peek(u) != 0)
+        return;
+    const PcmFormat f = in->Pcm();
+    const int32_t bps = std::max(1, f.channels * f.bitsPerSample / 8);
+    const std::vector<uint8_t>& sys = programs_.front()->SystemHeader();
+    if (systemHeaderDue_) {
+        // A fixed-size LPCM pack has no room for the system header: it rides
+        // in a pack of its own.
+        std::vector<uint8_t> b(14);
+        SPL::BitstreamWriter w;
+        w.Attach(b.data(), 14);
+        WritePackHeader(w);
+        b.insert(b.end(), sys.begin(), sys.end());
+        if (settings_.compatibility == kCompatDvd && b.size() + 6 <= 2048) {
+            const size_t pad = 2048 - b.size();
+            const uint8_t h[6] = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
+            b.insert(b.end(), h, h + 6);
+            b.insert(b.end(), pad - 6, 0xFF);
+        }
+        systemHeaderDue_ = false;
+        DeliverPs(b.data(), static_cast<uint32_t>(b.size()));
+    }
+    if (settings_.compatibility == kCompatNone && psBytes_ % 16 != 0) {
+        // Keep LPCM packs on a 16-byte grid.
+        size_t pad = 16 - psBytes_ % 16;
+        if (pad < 8)
+            pad += 16;
+        std::vector<uint8_t> b = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
+        b.insert(b.end(), pad - 6, 0xFF);
+        DeliverPs(b.data(), static_cast<uint32_t>(b.size()));
+    }
+    const int32_t unit = in->LpcmUnitSize();
+    const bool first = in->FirstPsPacket();
+    // Frames of 1/600 s: the PTS belongs to the first frame that starts here.
+    const int32_t frameBytes = f.channels * f.bitsPerSample * 5 * 16 / 8 * (f.sampleRate == 96000 ? 2 : 1);
+    const uint64_t at = in->LpcmBytesWritten();
+    const uint64_t firstFrame = frameBytes > 0 ? (at + frameBytes - 1) / frameBytes * frameBytes : at;
+    const int32_t toFirst = static_cast<int32_t>(firstFrame - at);
+    int frames = 0;
+    if (frameBytes > 0 && toFirst < u.size)
+        frames = 1 + (u.size - 1 - toFirst) / frameBytes;
+    const int64_t pts = u.pts + static_cast<int64_t>(toFirst / bps) * 10000000 / f.sampleRate;
+
+    NS_PES::CPESPacketHdr& pes = in->PesHeader();
+    pes.Reset();
+    pes.SetPts(pts);
+    if (first)
+        pes.SetPstd(in->PstdSize() > 0 ? in->PstdSize() : 4096);
+    const int32_t fixedPayload = 2048 - 14 - 7 - unit;
+    int32_t stuffing = fixedPayload - pes.HeaderSize();
+    stuffing = std::max(0, std::min(stuffing, 32 - pes.HeaderDataLength()));
+    pes.SetStuffing(stuffing);
+    uint8_t lpcm[7];
+    lpcm[0] = static_cast<uint8_t>(0xA0 + (in->SubId() & 0x1F));
+    lpcm[1] = static_cast<uint8_t>(frames);
+    const int32_t ptr = frames ? toFirst + 4 : 0;
+    lpcm[2] = static_cast<uint8_t>(ptr >> 8);
+    lpcm[3] = static_cast<uint8_t>(ptr);
+    lpcm[4] = static_cast<uint8_t>(in->LpcmFrameNumber() & 0x1F); // emphasis off, mute off
+    const unsigned quant = f.bitsPerSample == 24 ? 2 : f.bitsPerSample == 20 ? 1 : 0;
+    const unsigned rate = f.sampleRate == 96000 ? 1 : f.sampleRate == 44100 ? 2 : f.sampleRate == 32000 ? 3 : 0;
+    lpcm[5] = static_cast<uint8_t>((quant << 6) | (rate << 4) | ((f.channels - 1) & 7));
+    lpcm[6] = 0x80;
+    pes.SetExtraData(lpcm, 7);
+    pes.SetPayloadLength(u.size);
+
+    std::vector<uint8_t> b(14 + pes.HeaderSize() + u.size);
+    SPL::BitstreamWriter w;
+    w.Attach(b.data(), static_cast<int32_t>(b.size()));
+    WritePackHeader(w);
+    pes.Write(w);
+    uint8_t* dst = b.data() + w.GetPosition();
+    if (f.bitsPerSample == 16 && f.littleEndian) {
+        for (int32_t i = 0; i + 1 < u.size; i += 2) {
+            dst[i] = u.location[i + 1];
+            dst[i + 1] = u.location[i];
+        }
+        if (u.size & 1)
+            dst[u.size - 1] = u.location[u.size - 1];
+    } else {
+        std::memcpy(dst, u.location, static_cast<size_t>(u.size));
+    }
+    const size_t packed = b.size();
+    if (packed + 7 < 2048 && settings_.compatibility == kCompatDvd) {
+        const size_t pad = 2048 - packed;
+        const uint8_t h[6] = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
+        b.insert(b.end(), h, h + 6);
+        b.insert(b.end(), pad - 6, 0xFF);
+    }
+    if (CEBSupervizor* eb = in->Eb()) {
+        eb->PushUnit(u);
+        eb->Admit(u.size);
+    }
+    in->AddLpcmBytes(static_cast<uint64_t>(u.size));
+    in->Units().Pop();
+    in->ClearFirstPsPacket();
+    uint8_t* consumedTo = u.location + u.size;
+    if (consumedTo > in->DataStart())
+        in->ReleaseBytes(static_cast<size_t>(consumedTo - in->DataStart()));
+    DeliverPs(b.data(), static_cast<uint32_t>(b.size()));
+}
+
+} // namespace muxcore

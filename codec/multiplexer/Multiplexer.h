@@ -1,0 +1,298 @@
+// The platform-free multiplexer: inputs that take elementary-stream bytes,
+// programs, and the muxing pass that writes a program stream or a transport
+// stream into an output sink. One owner (the muxing pass) keeps the clock,
+// the PCR schedule, the continuity counters and the tables.
+#pragma once
+
+#include "codec/multiplexer/AccessUnit.h"
+#include "codec/multiplexer/BufferModels.h"
+#include "codec/multiplexer/HResult.h"
+#include "codec/multiplexer/MuxSettings.h"
+#include "codec/multiplexer/OutputFramer.h"
+#include "codec/multiplexer/PacketWriters.h"
+#include "codec/scanning/scanners/ScannerBase.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace muxcore {
+
+class Multiplexer;
+class Program;
+
+// Readiness of an input as the packet engines see it.
+enum InputState { kReady = 0, kEbFull = 1, kNotDue = 2, kNoData = 3, kEnded = 4, kTbFull = 7 };
+
+class InputStream : public ScannerHost, public BufferMoveListener {
+public:
+    InputStream(Multiplexer* mux, int number, const StreamSettings& s);
+    ~InputStream() override;
+
+    // Bytes of the elementary stream with an optional start time (100 ns).
+    // S_FALSE: the buffer is full and nothing was taken; run the muxer and retry.
+    HRESULT_T Push(const uint8_t* bytes, size_t n, int64_t time = kNoTime);
+    void EndOfStream();
+
+    int Number() const { return number_; }
+    const StreamSettings& Settings() const { return settings_; }
+    StreamSettings& MutableSettings() { return settings_; }
+    bool IsConnected() const { return settings_.streamType != kPinFree; }
+    bool IsVideo() const { return IsVideoType(settings_.streamType); }
+    bool IsAudioGroup() const { return IsAudioType(settings_.streamType); }
+    Program* GetProgram() const { return program_; }
+    uint16_t Pid() const { return static_cast<uint16_t>(settings_.streamId); }
+    uint8_t PesId() const { return static_cast<uint8_t>(settings_.streamPesId); }
+    uint8_t SubId() const { return subId_; }
+    void SetSubId(uint8_t s) { subId_ = s; }
+    int32_t PstdSize() const { return pstdSize_; }
+
+    // ---- muxing side
+    HRESULT_T CreateStreamObjects();
+    void CreateBufferModels(double packetTime);
+    void PullInput();
+    bool ScannerHoldsData() const;
+    bool IsFinished() const { return ended_; }
+    bool IsDrained() const;
+    int GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t& waitTime);
+    int64_t HeadDts() const;
+    int64_t TimingOffset() const { return timingOffset_; }
+    int64_t FirstTime() const { return firstTime_; }
+    CScannerBase* Scanner() const { return scanner_.get(); }
+    AccessUnitQueue& Units() { return units_; }
+    CEBSupervizor* Eb() const { return eb_.get(); }
+    CTBSupervizor* Tb() const { return tb_.get(); }
+    double TransportPacketRate() const { return packetsPerSecond_; }
+    double PsByteRate() const { return psByteRate_; }
+    int64_t BytesReceived() const { return bytesReceived_; }
+    int64_t LastSentTime() const { return lastSent_; }
+    void SetLastSentTime(int64_t t) { lastSent_ = t; }
+
+    // Transport packets.
+    HRESULT_T WriteTransportPacket(bool withPcr, uint64_t pcr);
+    HRESULT_T WritePcrOnlyPacket(uint64_t pcr);
+    NS_TS::CTSPacketHdr& TsHeader() { return ts_; }
+
+    // Program stream helpers.
+    NS_PES::CPESPacketHdr& PesHeader() { return *pes_; }
+    bool FirstPsPacket() const { return firstPsPacket_; }
+    void ClearFirstPsPacket() { firstPsPacket_ = false; }
+    void ReleaseBytes(size_t n) { mem_.Release(n); }
+    int LpcmFrameNumber() { return lpcmFrame_++ % 20; }
+    uint64_t LpcmBytesWritten() const { return lpcmBytes_; }
+    void AddLpcmBytes(uint64_t n) { lpcmBytes_ += n; }
+
+    // ---- ScannerHost
+    uint8_t* DataStart() override { return mem_.ReadPosition(); }
+    uint8_t* DataEnd() override { return mem_.End(); }
+    AccessUnitQueue& SampleTimes() override { return sampleTimes_; }
+    int32_t FreeUnitRecords() override { return units_.GetFreeCount(); }
+    bool HasEnded() override { return ended_; }
+    int32_t OutputType() override;
+    int32_t TimingMode() override;
+    int32_t StreamType() override { return settings_.streamType; }
+    int64_t TimeShift() override;
+    void SetFrameDuration(int64_t d) override;
+    int64_t FrameDuration() override { return static_cast<int64_t>(frameDuration_); }
+    int32_t ConfigureStream(int64_t unitDuration) override;
+    void QueueAccessUnit(const AccessUnit& u) override;
+    int32_t AnnouncedBitrate() override { return settings_.announcedBitrate; }
+    void SetAnnouncedBitrate(int32_t b) override { settings_.announcedBitrate = b; }
+    void SetRealBitrate(int32_t b) override { realBitrate_ = b; }
+    int32_t CorrectEbSize() override { return settings_.correctEbSize; }
+    void SetElementaryBufferSize(int32_t bytes) override { ebSize_ = bytes; }
+    void SetLeakRate(double r) override { leakRate_ = r; }
+    int64_t LookAheadTicks() override { return window_; }
+    int32_t LpcmUnitSize() override { return lpcmUnit_; }
+    PcmFormat Pcm() override { return settings_.pcm; }
+
+    // ---- BufferMoveListener
+    void OnDataShifted(ptrdiff_t distance) override;
+    void OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) override;
+
+    int32_t ElementaryBufferSize() const { return ebSize_; }
+    double LeakRate() const { return leakRate_; }
+    bool Configured() const { return configuredCounted_; }
+
+private:
+    friend class Multiplexer;
+    friend class Program;
+    void WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWriter& w);
+    void ConfigureRates(int64_t unitDuration);
+
+    Multiplexer* mux_;
+    Program* program_ = nullptr;
+    int number_;
+    StreamSettings settings_;
+    uint8_t subId_ = 0;
+
+    CMemManager mem_;
+    AccessUnitQueue sampleTimes_;
+    AccessUnitQueue units_;
+    std::unique_ptr<CScannerBase> scanner_;
+    std::unique_ptr<NS_PES::CPESPacketHdr> pes_;
+    NS_TS::CTSPacketHdr ts_;
+    std::unique_ptr<CTBSupervizor> tb_;
+    std::unique_ptr<CEBSupervizor> eb_;
+    uint8_t* scanPos_ = nullptr;
+
+    double frameDuration_ = 0;
+    int64_t auRate_ = 0;
+    int64_t window_ = 27000000;
+    int32_t ebSize_ = 0;
+    double leakRate_ = 0;
+    double transportByteRate_ = 0;
+    double packetsPerSecond_ = 0;
+    double psByteRate_ = 0;
+    int32_t pstdSize_ = 0;
+    int32_t lpcmUnit_ = 0;
+    int64_t timingOffset_ = 0;
+    int64_t firstTime_ = kNoTime;
+    int64_t bytesReceived_ = 0;
+    int64_t lastSent_ = kNoTime;
+    int32_t realBitrate_ = 0;
+    bool ended_ = false;
+    bool created_ = false;
+    bool configuredCounted_ = false;
+    bool firstPsPacket_ = true;
+    int lpcmFrame_ = 0;
+    uint64_t lpcmBytes_ = 0;
+    int64_t currentPinPts_ = 0;
+    int32_t lastPlanned_ = 0;
+};
+
+class Program {
+public:
+    Program(Multiplexer* mux, const ProgramSettings& s);
+
+    ProgramSettings& Settings() { return settings_; }
+    const std::vector<InputStream*>& Inputs() const { return inputs_; }
+    void AddInput(InputStream* in);
+    void RemoveInput(InputStream* in);
+    InputStream* PcrInput() const { return pcrInput_; }
+    void ChoosePcrInput();
+    HRESULT_T AssignStreamId(InputStream* in);
+    bool HasConnectedInput() const;
+
+    void BuildPmt();
+    void BuildSystemHeader(int32_t rateBound);
+    const std::vector<uint8_t>& SystemHeader() const { return systemHeader_; }
+    NS_TS::CPMT& Pmt() { return pmt_; }
+
+    int64_t nextPcrTime = 0;
+    int64_t packetsSincePcr = 0;
+    bool waitingForPcrInput = false;
+    bool pendingDiscontinuity = false;
+
+private:
+    Multiplexer* mux_;
+    ProgramSettings settings_;
+    std::vector<InputStream*> inputs_;
+    InputStream* pcrInput_ = nullptr;
+    NS_TS::CPMT pmt_;
+    std::vector<uint8_t> systemHeader_;
+};
+
+class Multiplexer {
+public:
+    Multiplexer();
+    ~Multiplexer();
+    Multiplexer(const Multiplexer&) = delete;
+    Multiplexer& operator=(const Multiplexer&) = delete;
+
+    // ---- structure (before Start)
+    MuxerSettings& Settings() { return settings_; }
+    HRESULT_T SetOutput(int32_t output);
+    HRESULT_T SetCompatibility(int32_t compat);
+    // A new input in the given program (the first when null); null on failure.
+    InputStream* AddInput(const StreamSettings& s, Program* program = nullptr);
+    HRESULT_T RemoveInput(InputStream* in);
+    Program* AddProgram(const ProgramSettings& s = ProgramSettings());
+    HRESULT_T RemoveProgram(Program* p);
+    const std::vector<std::unique_ptr<Program>>& Programs() const { return programs_; }
+    const std::vector<std::unique_ptr<InputStream>>& Inputs() const { return inputs_; }
+    uint16_t AllocatePid(int32_t request, const InputStream* self) const;
+
+    // ---- running
+    HRESULT_T Start(IMuxSink* sink, bool byteTimes = false);
+    // Runs muxing steps until nothing more can be written with the data at
+    // hand; at the end of every input writes the end and tells the sink.
+    // Returns true once the stream is finished.
+    bool RunUntilIdle();
+    bool Finished() const { return finished_; }
+    // Muxing thread for live use: runs passes whenever data arrives.
+    void StartThread();
+    void StopThread();
+    // Blocks until the thread has finished the stream.
+    void WaitFinished();
+
+    // ---- state read by the inputs and tests
+    double Clock() const { return clock_; }
+    double PacketTime() const { return packetTime_; }
+    int64_t Slots() const { return slots_; }
+    int64_t MuxerTime() const { return static_cast<int64_t>(clock_ * 10 / 27); }
+    int64_t TimeOffset() const { return timeOffset_; }
+    uint64_t PaddingPackets() const { return padding_; }
+    uint32_t ProgramMuxRate() const { return muxRate_; }
+    const OutputFramer& Output() const { return out_; }
+    std::recursive_mutex& Lock() { return lock_; }
+    void NotifyData();
+
+    // Delivery of one transport packet (advances the clock by a slot).
+    HRESULT_T DeliverPacket(const uint8_t* pkt);
+
+private:
+    friend class InputStream;
+    friend class Program;
+
+    void Prepare();
+    void Rebase();
+    int TsStep();
+    int PsStep();
+    void WriteTables();
+    bool WritePcrs(); // false when a program waits for its PCR input
+    void FillSlot();
+    HRESULT_T DeliverPs(const uint8_t* bytes, uint32_t n);
+    void WritePsPacket(InputStream* in, int32_t planned);
+    void WriteLpcmPack(InputStream* in);
+    void WritePassThrough(InputStream* in);
+    void WritePackHeader(SPL::BitstreamWriter& w);
+    void Finish();
+    void ThreadProc();
+
+    MuxerSettings settings_;
+    std::vector<std::unique_ptr<Program>> programs_;
+    std::vector<std::unique_ptr<InputStream>> inputs_;
+    NS_TS::CPAT pat_;
+    OutputFramer out_;
+    IMuxSink* sink_ = nullptr;
+
+    double clock_ = 0;
+    double startClock_ = 0;
+    double packetTime_ = 1;
+    int64_t slots_ = 0;
+    int64_t patDue_ = 0;
+    int64_t pmtDue_ = 0;
+    int32_t patIntervalMs_ = 100;
+    int32_t pmtIntervalMs_ = 100;
+    uint64_t padding_ = 0;
+    uint32_t muxRate_ = 0;
+    int64_t timeOffset_ = 0;
+    bool started_ = false;
+    bool prepared_ = false;
+    bool finished_ = false;
+    bool systemHeaderDue_ = true;
+    uint64_t psBytes_ = 0;
+    std::vector<uint8_t> packBuf_;
+
+    std::recursive_mutex lock_;
+    std::condition_variable_any wake_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> work_{0};
+};
+
+} // namespace muxcore

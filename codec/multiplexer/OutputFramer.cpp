@@ -1,0 +1,92 @@
+#include "codec/multiplexer/OutputFramer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace muxcore {
+
+void OutputFramer::Configure(IMuxSink* sink, uint32_t bufferSize, uint32_t packetsPerSample, bool byteTimes)
+{
+    sink_ = sink;
+    sample_.assign(std::max<uint32_t>(bufferSize, 192), 0);
+    perSample_ = packetsPerSample;
+    byteTimes_ = byteTimes;
+    Reset();
+}
+
+void OutputFramer::Reset()
+{
+    used_ = packets_ = 0;
+    position_ = delivered_ = samples_ = 0;
+    firstTime_ = -1;
+    counter_ = 0;
+}
+
+HRESULT_T OutputFramer::Send(int64_t muxerTime)
+{
+    if (used_ == 0)
+        return kS_OK;
+    if (firstTime_ < 0)
+        firstTime_ = muxerTime;
+    OutputSample s;
+    s.data = sample_.data();
+    s.length = used_;
+    s.byteTimes = byteTimes_;
+    if (byteTimes_) {
+        s.start = static_cast<int64_t>(position_);
+        s.stop = static_cast<int64_t>(position_ + used_);
+    } else {
+        s.start = muxerTime;
+        s.stop = muxerTime + 1;
+    }
+    const HRESULT_T hr = sink_ ? sink_->Deliver(s) : kS_OK;
+    delivered_ += used_;
+    position_ += used_;
+    ++samples_;
+    used_ = 0;
+    packets_ = 0;
+    return hr;
+}
+
+HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t muxerTime, bool isPacket)
+{
+    const uint32_t cap = static_cast<uint32_t>(sample_.size());
+    if (isPacket) {
+        // A packet goes whole into one sample.
+        if (length > cap)
+            return kE_INVALIDARG;
+        if (cap - used_ < length) {
+            const HRESULT_T hr = Send(muxerTime);
+            if (Failed(hr))
+                return hr;
+        }
+        std::memcpy(sample_.data() + used_, bytes, length);
+        used_ += length;
+        ++packets_;
+        counter_ = (counter_ + 1) & 31;
+        if (perSample_ == 0 || packets_ >= perSample_)
+            return Send(muxerTime);
+        return kS_OK;
+    }
+    while (length > 0) {
+        const uint32_t n = std::min(length, cap - used_);
+        std::memcpy(sample_.data() + used_, bytes, n);
+        used_ += n;
+        bytes += n;
+        length -= n;
+        counter_ = (counter_ + 1) & 31;
+        if (used_ == cap || length == 0) {
+            const HRESULT_T hr = Send(muxerTime);
+            if (Failed(hr))
+                return hr;
+        }
+    }
+    return kS_OK;
+}
+
+HRESULT_T OutputFramer::Flush(int64_t muxerTime)
+{
+    return Send(muxerTime);
+}
+
+} // namespace muxcore

@@ -1,0 +1,59 @@
+// Groups the bytes the packet engines produce into output samples and hands
+// them to a sink. Transport packets are never cut: a sample that cannot take
+// the next packet is delivered first.
+#pragma once
+
+#include "codec/multiplexer/HResult.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace muxcore {
+
+struct OutputSample {
+    const uint8_t* data;
+    uint32_t length;
+    int64_t start;     // 100 ns, or the byte position with byteTimes
+    int64_t stop;
+    bool byteTimes;
+};
+
+class IMuxSink {
+public:
+    virtual ~IMuxSink() = default;
+    virtual HRESULT_T Deliver(const OutputSample& s) = 0;
+    virtual void EndOfStream() {}
+};
+
+class OutputFramer {
+public:
+    // packetsPerSample 0: program stream (bytes flow freely over samples);
+    // otherwise a sample is delivered once it holds that many packets.
+    void Configure(IMuxSink* sink, uint32_t bufferSize, uint32_t packetsPerSample, bool byteTimes);
+    void Reset();
+    // muxerTime: "Muxer time" (100 ns) at this moment.
+    HRESULT_T Deliver(const uint8_t* bytes, uint32_t length, int64_t muxerTime, bool isPacket);
+    HRESULT_T Flush(int64_t muxerTime);
+
+    uint64_t BytesDelivered() const { return delivered_; }
+    int64_t FirstDeliveryTime() const { return firstTime_; }
+    uint32_t PacketCounter() const { return counter_; }
+    uint64_t SamplesDelivered() const { return samples_; }
+
+private:
+    HRESULT_T Send(int64_t muxerTime);
+
+    IMuxSink* sink_ = nullptr;
+    std::vector<uint8_t> sample_;
+    uint32_t used_ = 0;
+    uint32_t packets_ = 0;
+    uint32_t perSample_ = 0;
+    bool byteTimes_ = false;
+    uint64_t position_ = 0;
+    uint64_t delivered_ = 0;
+    uint64_t samples_ = 0;
+    int64_t firstTime_ = -1;
+    uint32_t counter_ = 0;
+};
+
+} // namespace muxcore

@@ -1,0 +1,194 @@
+#include "codec/multiplexer/Multiplexer.h"
+
+#include <algorithm>
+
+namespace muxcore {
+
+Program::Program(Multiplexer* mux, const ProgramSettings& s) : mux_(mux), settings_(s) {}
+
+bool Program::HasConnectedInput() const
+{
+    for (const InputStream* in : inputs_)
+        if (in->IsConnected())
+            return true;
+    return false;
+}
+
+void Program::AddInput(InputStream* in)
+{
+    if (std::find(inputs_.begin(), inputs_.end(), in) != inputs_.end())
+        return;
+    inputs_.push_back(in);
+    in->program_ = this;
+    if (settings_.pcrPid == 0 && in->IsConnected())
+        settings_.pcrPid = in->Settings().streamId;
+}
+
+void Program::RemoveInput(InputStream* in)
+{
+    inputs_.erase(std::remove(inputs_.begin(), inputs_.end(), in), inputs_.end());
+    if (in->program_ == this)
+        in->program_ = nullptr;
+    if (pcrInput_ == in || settings_.pcrPid == in->Settings().streamId) {
+        pcrInput_ = nullptr;
+        settings_.pcrPid = 0;
+        for (InputStream* other : inputs_)
+            if (other->IsConnected()) {
+                settings_.pcrPid = other->Settings().streamId;
+                break;
+            }
+    }
+}
+
+void Program::ChoosePcrInput()
+{
+    pcrInput_ = nullptr;
+    // Video carries the PCR when the user did not choose: its packets come
+    // most often.
+    for (InputStream* in : inputs_)
+        if (in->IsConnected() && in->Settings().streamId == settings_.pcrPid)
+            pcrInput_ = in;
+    if (!pcrInput_)
+        for (InputStream* in : inputs_)
+            if (in->IsConnected()) {
+                pcrInput_ = in;
+                break;
+            }
+    if (pcrInput_)
+        settings_.pcrPid = pcrInput_->Settings().streamId;
+}
+
+HRESULT_T Program::AssignStreamId(InputStream* in)
+{
+    const int32_t t = in->Settings().streamType;
+    const int32_t output = mux_->settings_.output;
+    auto taken = [&](int32_t id, uint8_t sub) {
+        for (InputStream* o : inputs_)
+            if (o != in && o->IsConnected() && o->Settings().streamPesId == id && o->SubId() == sub)
+                return true;
+        return false;
+    };
+    auto lowestFree = [&](int32_t requested, int32_t base, int32_t last) {
+        int32_t id = requested >= base && requested <= last ? requested : base;
+        if (!taken(id, 0))
+            return id;
+        for (id = base; id <= last; ++id)
+            if (!taken(id, 0))
+                return id;
+        return -1;
+    };
+    StreamSettings& s = in->MutableSettings();
+    int32_t id = -1;
+    uint8_t sub = 0;
+    auto countBefore = [&](int32_t type) {
+        uint8_t n = 0;
+        for (InputStream* o : inputs_) {
+            if (o == in)
+                break;
+            if (o->IsConnected() && o->Settings().streamType == type)
+                ++n;
+        }
+        return n;
+    };
+    if (IsVideoType(t) && t != kPinVc1) {
+        id = lowestFree(s.streamPesId, 0xE0, 0xEF);
+    } else if (t == kPinMpeg2Audio || t == kPinMpeg1Audio || t == kPinAac) {
+        id = lowestFree(s.streamPesId, 0xC0, 0xDF);
+    } else if (t == kPinAc3) {
+        if (output == kProgramStream) {
+            id = 0xBD;
+            sub = static_cast<uint8_t>(0x80 + countBefore(kPinAc3));
+        } else {
+            id = s.streamPesId == 0xFD ? 0xFD : 0xBD;
+        }
+    } else if (t == kPinPcm) {
+        id = 0xBD;
+        sub = static_cast<uint8_t>(0xA0 + countBefore(kPinPcm));
+    } else if (t == kPinDvdSubtitles) {
+        id = 0xBD;
+        sub = static_cast<uint8_t>(0x20 + countBefore(kPinDvdSubtitles));
+    } else if (t == kPinVc1) {
+        id = 0xFD;
+    } else if (t == kPinPrivateData) {
+        id = 0xBD;
+    } else {
+        id = s.streamPesId > 0 ? s.streamPesId : 0xBD;
+    }
+    if (id < 0)
+        return kE_FAIL;
+    s.streamPesId = id;
+    in->SetSubId(sub);
+    return kS_OK;
+}
+
+void Program::BuildPmt()
+{
+    NS_TS::CPMT& pmt = pmt_;
+    pmt.hdr.SetPid(static_cast<uint16_t>(settings_.programId));
+    pmt.program_number = static_cast<uint16_t>(settings_.programNumber);
+    pmt.PCR_PID = static_cast<uint16_t>(settings_.pcrPid);
+    pmt.streams.clear();
+    for (InputStream* in : inputs_) {
+        // Entries only for connected inputs: a free input has no stream.
+        if (!in->IsConnected() || in->Settings().streamType == kPinPcrOnly)
+            continue;
+        SPL_TS::PMTStreamEntry e;
+        e.stream_type = PmtStreamType(in->Settings().streamType);
+        e.elementary_PID = in->Pid();
+        if (in->Settings().streamType == kPinAc3) {
+            // Registration descriptor 'AC-3' so that players recognise 0x81.
+            e.info = {0x05, 0x04, 'A', 'C', '-', '3'};
+        }
+        e.ES_info_length = static_cast<uint16_t>(e.info.size());
+        pmt.streams.push_back(e);
+    }
+    pmt.Build();
+}
+
+void Program::BuildSystemHeader(int32_t rateBound)
+{
+    std::vector<uint8_t>& h = systemHeader_;
+    h.clear();
+    std::vector<InputStream*> streams;
+    int audio = 0, video = 0;
+    for (InputStream* in : inputs_) {
+        if (!in->IsConnected())
+            continue;
+        // One entry per stream_id: private stream 1 carries several sub-streams.
+        bool dup = false;
+        for (InputStream* o : streams)
+            if (o->PesId() == in->PesId())
+                dup = true;
+        if (!dup)
+            streams.push_back(in);
+        if (in->IsVideo())
+            ++video;
+        else if (in->IsAudioGroup() || in->Settings().streamType == kPinPcm)
+            ++audio;
+    }
+    const uint32_t len = 6 + 3 * static_cast<uint32_t>(streams.size());
+    h = {0x00, 0x00, 0x01, 0xBB, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len)};
+    const uint32_t rb = static_cast<uint32_t>(rateBound) & 0x3FFFFF;
+    h.push_back(static_cast<uint8_t>(0x80 | (rb >> 15)));
+    h.push_back(static_cast<uint8_t>(rb >> 7));
+    h.push_back(static_cast<uint8_t>((rb << 1) | 1));
+    h.push_back(static_cast<uint8_t>(audio << 2)); // fixed_flag 0, CSPS_flag 0
+    h.push_back(static_cast<uint8_t>(0x20 | (video & 0x1F))); // locks 0, marker 1
+    h.push_back(0x7F);
+    for (InputStream* in : streams) {
+        // The bound of private stream 1 covers the largest of its sub-streams.
+        int32_t size = in->PstdSize();
+        for (InputStream* o : inputs_)
+            if (o->IsConnected() && o->PesId() == in->PesId())
+                size = std::max(size, o->PstdSize());
+        const uint8_t id = in->PesId();
+        const unsigned scale = (id >= 0xC0 && id <= 0xDF) ? 0 : 1;
+        const int32_t unit = scale ? 1024 : 128;
+        const uint32_t bound = static_cast<uint32_t>(std::min((size + unit - 1) / unit, 0x1FFF));
+        h.push_back(id);
+        h.push_back(static_cast<uint8_t>(0xC0 | (scale << 5) | (bound >> 8)));
+        h.push_back(static_cast<uint8_t>(bound));
+    }
+}
+
+} // namespace muxcore
