@@ -222,6 +222,7 @@ struct StreamKey {
     uint32_t flags = 0;
     bool Flag() const { return (flags & 0xFF) != 0; }
 };
+static_assert(sizeof(StreamKey) == 16, "a stream key is the creator's 16-byte record");
 
 // Something a stream owns and destroys with itself.
 class StreamAttachment {
