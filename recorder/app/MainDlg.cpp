@@ -224,6 +224,7 @@ BOOL MainDlg::OnInitDialog()
 
     PlaceOnDesktop();
     SetTitle("Zelbo");
+    SavedWindowsPath() = InProgramFolder("Saved Windows.txt");
     RECT desktop;
     ::GetWindowRect(::GetDesktopWindow(), &desktop);
 
@@ -351,6 +352,11 @@ void MainDlg::OnLButtonDown(int x, int y)
     ParkMarkers();
     switch (recorder::ClassifyPress(x, y)) {
     case recorder::PressAction::Feedback:
+        if (recorder::HitTestRelease(x, y) == recorder::HitBox::Picker) {
+            POINT p{x, y};
+            ::ClientToScreen(hwnd_, &p);
+            PickerPressPoint() = p;
+        }
         ::ShowWindow(hwnd_, SW_SHOWNORMAL);
         ::ShowWindow(MainFrameHandle(), SW_SHOWNORMAL);
         StartTick();

@@ -121,6 +121,18 @@ bool& FullScreenRegion()
     return fullScreen;
 }
 
+std::string& SavedWindowsPath()
+{
+    static std::string path;
+    return path;
+}
+
+POINT& PickerPressPoint()
+{
+    static POINT point{};
+    return point;
+}
+
 std::wstring Widen(const std::string& text)
 {
     if (text.empty()) return {};

@@ -51,6 +51,11 @@ recorder::Settings& TheSettings();
 recorder::Region& TheRegion();
 bool& FullScreenRegion();
 
+// "Saved Windows.txt" in the program folder, the window picker's list.
+std::string& SavedWindowsPath();
+// Where the last press in the window picker's box happened (screen).
+POINT& PickerPressPoint();
+
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 

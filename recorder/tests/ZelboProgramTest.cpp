@@ -262,6 +262,22 @@ TEST(ZelboProgram, StartsOnceKeepsSettingsAndRecordsThroughThePanel)
     ::CreateDirectoryA(artefacts.c_str(), nullptr);
     EXPECT_TRUE(SaveWindowShot(panel, artefacts + "\\zelbo_panel.bmp"));
 
+    // A press outside every box drags the panel.
+    RECT before;
+    ::GetWindowRect(panel, &before);
+    ::PostMessageA(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(200, 20));
+    ::PostMessageA(panel, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(160, 10));
+    ::PostMessageA(panel, WM_LBUTTONUP, 0, MAKELPARAM(160, 10));
+    RECT after{};
+    for (int i = 0; i < 50; ++i) {
+        ::Sleep(100);
+        ::GetWindowRect(panel, &after);
+        if (after.left != before.left) break;
+    }
+    EXPECT_EQ(before.left - 40, after.left);
+    EXPECT_EQ(before.top - 10, after.top);
+    EXPECT_EQ(before.right - before.left, after.right - after.left);
+
     // Record: the capture graph reports its missing source and the panel
     // returns to idle.
     Click(panel, 30, 130);
