@@ -8,3 +8,6 @@
 #include "platform/dshow/Setup.h"
 #include "platform/dshow/Allocator.h"
 #include "platform/dshow/Filter.h"
+#include "platform/dshow/Transform.h"
+#include "platform/dshow/OutputQueue.h"
+#include "platform/dshow/Source.h"

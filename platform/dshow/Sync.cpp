@@ -27,7 +27,7 @@ BOOL CAMMsgEvent::WaitMsg(DWORD dwTimeout) {
 }
 
 CAMThread::CAMThread(HRESULT *phr)
-    : m_hThread(NULL), m_EventSend(FALSE, phr), m_EventComplete(FALSE, phr), m_dwParam(0),
+    : m_hThread(NULL), m_EventSend(TRUE, phr), m_EventComplete(FALSE, phr), m_dwParam(0),
       m_dwReturnVal(0) {}
 
 CAMThread::~CAMThread() { Close(); }
@@ -77,6 +77,9 @@ BOOL CAMThread::CheckRequest(DWORD *pParam) {
 
 void CAMThread::Reply(DWORD dw) {
   m_dwReturnVal = dw;
+  // The request stays pending until answered, so a worker may peek at it
+  // with CheckRequest, leave its loop, and answer it from GetRequest.
+  m_EventSend.Reset();
   m_EventComplete.Set();
 }
 

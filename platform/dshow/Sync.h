@@ -81,7 +81,8 @@ class AM_NOVTABLE CAMThread {
   BOOL ThreadExists() const { return m_hThread != NULL; }
   virtual DWORD ThreadProc() = 0;
 
-  // Worker side.
+  // Worker side. A request stays pending (GetRequest and CheckRequest see
+  // it again) until Reply answers it.
   DWORD GetRequest();
   BOOL CheckRequest(DWORD *pParam);
   void Reply(DWORD dw);

@@ -1,8 +1,0 @@
-#include "platform/dshow/BaseClasses.h"
-
-#include <gtest/gtest.h>
-
-TEST(MediaType, Defaults) {
-  CMediaType mt;
-  EXPECT_FALSE(mt.IsValid());
-}
