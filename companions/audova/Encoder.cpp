@@ -16,26 +16,51 @@ constexpr float kSilence = 1e-12f;      // below the 16-bit quantization floor
 int ScaleFactorIndex(float peak) {
   const float* sf = ScaleFactors();
   if (!(peak >= sf[62])) return 62;
-  int i = static_cast<int>(std::floor(3.0 * (1.0 - std::log2(static_cast<double>(peak)))));
-  i = std::clamp(i, 0, 62);
+  int e = 0;
+  std::frexp(peak, &e);  // peak = m 2^e, m in [0.5, 1)
+  int i = std::clamp(3 - 3 * e, 0, 62);
   while (i > 0 && sf[i] <= peak) --i;
   while (i < 62 && sf[i + 1] > peak) ++i;
   return i;
 }
 
-inline uint32_t Quantize(float sample, float scale, int levels) {
-  const float x = sample / scale;
-  int code = static_cast<int>(std::floor(levels * (x + 1.0f) * 0.5f));
-  return static_cast<uint32_t>(std::clamp(code, 0, levels - 1));
-}
+// The standard's quantizer: floor(levels * (x + 1) / 2) of the normalised
+// sample x = sample / scale, which the decoder takes back to the middle of
+// its step.
+struct Quantizer {
+  Quantizer(float scale, int levels)
+      : gain(0.5f * levels / scale), offset(0.5f * levels), top(levels - 1) {}
+  uint32_t operator()(float sample) const {
+    const float v = sample * gain + offset;
+    const int code = v > 0.0f ? static_cast<int>(v) : 0;
+    return static_cast<uint32_t>(std::min(code, top));
+  }
+  float gain, offset;
+  int top;
+};
 
 class BitWriter {
  public:
-  BitWriter(uint8_t* p, int bytes) : p_(p), limit_(bytes * 8) {}
+  BitWriter(uint8_t* p, int bytes) : p_(p), limit_(bytes) {}
+  // value < 2^bits, bits <= 16; whole 32-bit words go out at once.
   void Put(uint32_t value, int bits) {
-    for (int b = bits - 1; b >= 0; --b) {
-      if (pos_ < limit_ && ((value >> b) & 1u)) p_[pos_ >> 3] |= static_cast<uint8_t>(0x80u >> (pos_ & 7));
-      ++pos_;
+    acc_ = (acc_ << bits) | value;
+    pending_ += bits;
+    pos_ += bits;
+    if (pending_ >= 32) {
+      pending_ -= 32;
+      const uint32_t word = static_cast<uint32_t>(acc_ >> pending_);
+      for (int i = 0; i < 4; ++i, ++byte_)
+        if (byte_ < limit_) p_[byte_] = static_cast<uint8_t>(word >> (24 - 8 * i));
+    }
+  }
+  void Flush() {
+    while (pending_ > 0) {
+      const int take = std::min(pending_, 8);
+      pending_ -= take;
+      const uint32_t b = static_cast<uint32_t>(acc_ >> pending_) & ((1u << take) - 1);
+      if (byte_ < limit_) p_[byte_] = static_cast<uint8_t>(b << (8 - take));
+      ++byte_;
     }
   }
   int pos() const { return pos_; }
@@ -43,7 +68,8 @@ class BitWriter {
  private:
   uint8_t* p_;
   int limit_;
-  int pos_ = 0;
+  uint64_t acc_ = 0;
+  int pending_ = 0, pos_ = 0, byte_ = 0;
 };
 
 uint16_t Crc16(const uint8_t* p, int fromBit, int toBit, uint16_t crc) {
@@ -109,11 +135,10 @@ bool ResolveSettings(const AudovaSettings& s, int32_t sampleRate, StreamConfig* 
 }
 
 Encoder::Encoder(const StreamConfig& config) : cfg_(config) {
-  const int fftSize = cfg_.layer == 1 ? 512 : 1024;
-  for (int ch = 0; ch < cfg_.channels; ++ch) {
-    pcm_[ch].assign(kHistory + cfg_.frameSamples, 0.0f);
-    psycho_[ch] = std::make_unique<Psycho>(cfg_.rate, fftSize);
-  }
+  // Model 1 takes a coarser spectrum than model 2 for Layer II.
+  const int fftSize = (cfg_.layer == 1 || cfg_.psyModel == 1) ? 512 : 1024;
+  psycho_ = std::make_unique<Psycho>(cfg_.rate, fftSize);
+  for (int ch = 0; ch < cfg_.channels; ++ch) pcm_[ch].assign(kHistory + cfg_.frameSamples, 0.0f);
   frameBuf_.resize(cfg_.maxFrameBytes);
 }
 
@@ -141,6 +166,21 @@ bool Encoder::Encode(const uint8_t* pcm, size_t bytes) {
     return true;
   };
   while (bytes > 0) {
+    // Whole sample frames straight into the frame buffer.
+    if (partialBytes_ == 0 && bytes >= static_cast<size_t>(stride)) {
+      const size_t n = std::min(bytes / stride, static_cast<size_t>(cfg_.frameSamples - fill_));
+      for (int ch = 0; ch < cfg_.channels; ++ch) {
+        float* dst = pcm_[ch].data() + kHistory + fill_;
+        const uint8_t* src = pcm + 2 * ch;
+        for (size_t i = 0; i < n; ++i, src += stride)
+          dst[i] = static_cast<int16_t>(static_cast<uint16_t>(src[0] | (src[1] << 8))) * (1.0f / 32768.0f);
+      }
+      fill_ += static_cast<int>(n);
+      pcm += n * stride;
+      bytes -= n * stride;
+      if (fill_ == cfg_.frameSamples && !CodeFrame()) return false;
+      continue;
+    }
     if (partialBytes_ > 0 || bytes < static_cast<size_t>(stride)) {
       const size_t n = std::min(bytes, static_cast<size_t>(stride - partialBytes_));
       std::memcpy(partial_ + partialBytes_, pcm, n);
@@ -151,11 +191,7 @@ bool Encoder::Encode(const uint8_t* pcm, size_t bytes) {
         partialBytes_ = 0;
         if (!take(partial_)) return false;
       }
-      continue;
     }
-    if (!take(pcm)) return false;
-    pcm += stride;
-    bytes -= stride;
   }
   return true;
 }
@@ -311,48 +347,71 @@ float Encoder::Allocate(int bound, int availableBits) {
     return meanSf2[ch][sb] / (3.0f * l * l) + (sb < bound ? 0.0f : ierr_[ch][sb]);
   };
 
-  int remaining = availableBits;
-  for (;;) {
-    int bestCh = -1, bestSb = -1, bestCost = 0;
-    bool bestUnmasked = false;
-    float bestRatio = 0.0f;
-    for (int sb = 0; sb < sblimit; ++sb) {
-      const bool shared = sb >= bound;
-      for (int ch = 0; ch < (shared ? 1 : nch); ++ch) {
-        const int a = alloc_[ch][sb];
-        if (a >= maxAlloc(sb)) continue;
-        // Unmasked noise energy first, the largest excess before smaller
-        // ones; once everything is masked, the loudest remaining noise.
-        bool unmasked = false;
-        float key = 0.0f;
-        int cost = sampleBits(sb, a + 1) - sampleBits(sb, a);
-        for (int c = ch; c < (shared ? nch : ch + 1); ++c) {
-          const float n = noise(c, sb, a);
-          if (n > kSilence) {
-            const float excess = n - allowed_[c][sb];
-            if (excess > 0.0f) {
-              key = unmasked ? std::max(key, excess) : excess;
-              unmasked = true;
-            } else if (!unmasked) {
-              key = std::max(key, n);
-            }
-          }
-          if (a == 0) cost += sideBits(c, sb);
-        }
-        if (key > 0.0f && cost <= remaining && (unmasked > bestUnmasked || (unmasked == bestUnmasked && key > bestRatio))) {
-          bestUnmasked = unmasked;
-          bestRatio = key;
-          bestCh = ch;
-          bestSb = sb;
-          bestCost = cost;
+  // Greedy: each step raises the allocation with the most unmasked noise
+  // energy; once everything is masked, the one with the loudest noise.
+  struct Candidate {
+    int ch, sb, cost;
+    bool unmasked;
+    float key;
+  };
+  Candidate cand[64];
+  int count = 0;
+  auto evaluate = [&](Candidate& c) {
+    const int a = alloc_[c.ch][c.sb];
+    const bool shared = c.sb >= bound;
+    c.unmasked = false;
+    c.key = 0.0f;
+    if (a >= maxAlloc(c.sb)) return;
+    c.cost = sampleBits(c.sb, a + 1) - sampleBits(c.sb, a);
+    for (int ch = c.ch; ch < (shared ? nch : c.ch + 1); ++ch) {
+      const float n = noise(ch, c.sb, a);
+      if (n > kSilence) {
+        const float excess = n - allowed_[ch][c.sb];
+        if (excess > 0.0f) {
+          c.key = c.unmasked ? std::max(c.key, excess) : excess;
+          c.unmasked = true;
+        } else if (!c.unmasked) {
+          c.key = std::max(c.key, n);
         }
       }
+      if (a == 0) c.cost += sideBits(ch, c.sb);
     }
-    if (bestCh < 0) break;
-    remaining -= bestCost;
-    ++alloc_[bestCh][bestSb];
-    if (bestSb >= bound)
-      for (int c = 1; c < nch; ++c) alloc_[c][bestSb] = alloc_[0][bestSb];
+  };
+  for (int sb = 0; sb < sblimit; ++sb)
+    for (int ch = 0; ch < (sb >= bound ? 1 : nch); ++ch) {
+      cand[count] = Candidate{ch, sb, 0, false, 0.0f};
+      evaluate(cand[count++]);
+    }
+  // Each candidate's priority as one integer: unmasked first, then the key
+  // (a positive float's bits order like its value). The bits left only
+  // shrink, so a candidate whose next step does not fit any more never will.
+  uint64_t order[64];
+  int cost[64];
+  auto rank = [&](int i) {
+    uint32_t bits;
+    std::memcpy(&bits, &cand[i].key, 4);
+    order[i] = cand[i].key > 0.0f ? (uint64_t(cand[i].unmasked) << 32) | bits : 0;
+    cost[i] = cand[i].cost;
+  };
+  for (int i = 0; i < count; ++i) rank(i);
+  int remaining = availableBits;
+  for (;;) {
+    int best = -1;
+    uint64_t top = 0;
+    for (int i = 0; i < count; ++i) {
+      if (order[i] > top && cost[i] <= remaining) {
+        top = order[i];
+        best = i;
+      }
+    }
+    if (best < 0) break;
+    Candidate& c = cand[best];
+    remaining -= c.cost;
+    ++alloc_[c.ch][c.sb];
+    if (c.sb >= bound)
+      for (int ch = 1; ch < nch; ++ch) alloc_[ch][c.sb] = alloc_[0][c.sb];
+    evaluate(c);
+    rank(best);
   }
   float excess = 0.0f;
   for (int ch = 0; ch < nch; ++ch) {
@@ -369,17 +428,24 @@ bool Encoder::CodeFrame() {
   const int blocks = cfg_.frameSamples / 32;
   const int parts = layer1 ? 1 : 3;
 
+  // The model looks at one window per channel centred on the frame's
+  // subband samples (which lag the input by 256), both channels in one
+  // transform; a mono Layer II frame gets a window on either half instead.
+  for (int ch = 0; ch < nch; ++ch)
+    for (int sb = 0; sb < 32; ++sb) allowed_[ch][sb] = 1e30f;
+  const float* x0 = pcm_[0].data() + kHistory;
+  const int centre = layer1 ? -49 : 335, half = psycho_->size() / 2;
+  if (nch == 2)
+    psycho_->Analyze(x0 + centre - half, pcm_[1].data() + kHistory + centre - half, allowed_[0], allowed_[1]);
+  else if (layer1)
+    psycho_->Analyze(x0 + centre - half, nullptr, allowed_[0], allowed_[0]);
+  else
+    psycho_->Analyze(x0 + centre - 288 - half, x0 + centre + 288 - half, allowed_[0], allowed_[0]);
+
   for (int ch = 0; ch < nch; ++ch) {
     const float* x = pcm_[ch].data() + kHistory;
     for (int s = 0; s < blocks; ++s) AnalyzeBlock(x + 32 * s + 31, sb_[ch][s]);
     float* allowed = allowed_[ch];
-    for (int sb = 0; sb < 32; ++sb) allowed[sb] = 1e30f;
-    if (layer1) {
-      psycho_[ch]->Analyze(x - 305, allowed);
-    } else {
-      psycho_[ch]->Analyze(x - 449, allowed);
-      psycho_[ch]->Analyze(x + 127, allowed);
-    }
     for (int sb = 0; sb < 32; ++sb) {
       float e = 0.0f;
       for (int s = 0; s < blocks; ++s) e += sb_[ch][s][sb] * sb_[ch][s][sb];
@@ -503,7 +569,7 @@ int Encoder::WriteFrame(uint8_t* frame, int frameBytes, int bound) {
           if (!a) continue;
           const float v = sb < bound ? sb_[ch][s][sb] : mid_[s][sb];
           const float scale = sf[sb < bound ? sfUsed_[ch][sb][0] : midSf_[sb][0]];
-          w.Put(Quantize(v, scale, (1 << (a + 1)) - 1), a + 1);
+          w.Put(Quantizer(scale, (1 << (a + 1)) - 1)(v), a + 1);
         }
   } else {
     for (int gr = 0; gr < 12; ++gr)
@@ -514,9 +580,9 @@ int Encoder::WriteFrame(uint8_t* frame, int frameBytes, int bound) {
           const QuantClass& q = kQuantClasses[table->cls[sb][a]];
           const bool shared = sb >= bound;
           const float scale = sf[shared ? midSf_[sb][gr / 4] : sfUsed_[ch][sb][gr / 4]];
+          const Quantizer quantize(scale, q.levels);
           uint32_t c[3];
-          for (int i = 0; i < 3; ++i)
-            c[i] = Quantize(shared ? mid_[3 * gr + i][sb] : sb_[ch][3 * gr + i][sb], scale, q.levels);
+          for (int i = 0; i < 3; ++i) c[i] = quantize(shared ? mid_[3 * gr + i][sb] : sb_[ch][3 * gr + i][sb]);
           if (q.grouped) {
             const uint32_t l = static_cast<uint32_t>(q.levels);
             w.Put(c[0] + l * (c[1] + l * c[2]), q.bits);
@@ -526,6 +592,7 @@ int Encoder::WriteFrame(uint8_t* frame, int frameBytes, int bound) {
         }
   }
 
+  w.Flush();
   if (cfg_.crc) {
     uint16_t crc = Crc16(frame, 16, 32, 0xFFFF);
     crc = Crc16(frame, protectedFrom, protectedTo, crc);

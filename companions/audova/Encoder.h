@@ -70,8 +70,7 @@ class Encoder {
   uint64_t frames_ = 0;
 
   std::vector<float> pcm_[2];  // kHistory samples of history, then a frame
-  std::unique_ptr<Psycho> psycho_[2];
-  std::vector<float> fftBlock_;
+  std::unique_ptr<Psycho> psycho_;
   std::vector<uint8_t> frameBuf_;
 
   // Per frame: subband samples [ch][s][sb], scale factors, allocation.

@@ -42,7 +42,8 @@ struct Prototype {
 
 struct Tables {
   float window[512];
-  float matrix[32][32];
+  float reversed[512];
+  float dctScale[33][16];  // [N][i] = 1 / 2cos(pi (2i + 1) / 2N)
 
   Tables() {
     Prototype p;
@@ -64,9 +65,10 @@ struct Tables {
       const double sign = ((n / 64) & 1) ? -1.0 : 1.0;
       window[n] = static_cast<float>(p.h[m] * scale * sign);
     }
-    for (int i = 0; i < 32; ++i)
-      for (int m = 0; m < 32; ++m)
-        matrix[i][m] = static_cast<float>(std::cos((2 * i + 1) * m * kPi / 64.0));
+    for (int n = 0; n < 512; ++n) reversed[n] = window[511 - n];
+    for (int n = 2; n <= 32; n *= 2)
+      for (int i = 0; i < n / 2; ++i)
+        dctScale[n][i] = static_cast<float>(0.5 / std::cos(kPi * (2 * i + 1) / (2.0 * n)));
   }
 };
 
@@ -75,29 +77,55 @@ const Tables& GetTables() {
   return t;
 }
 
+// out[i] = sum_m in[m] cos(pi m (2i + 1) / 2N), split into the even terms (a
+// transform of half the size, mirrored) and the odd terms (folded pairwise
+// into another half-size transform and scaled back by 1 / 2cos).
+template <int N>
+void Dct3(const float* in, float* out, const Tables& t) {
+  float even[N / 2], odd[N / 2], e[N / 2], o[N / 2];
+  even[0] = in[0];
+  odd[0] = in[1];
+  for (int m = 1; m < N / 2; ++m) {
+    even[m] = in[2 * m];
+    odd[m] = in[2 * m + 1] + in[2 * m - 1];
+  }
+  Dct3<N / 2>(even, e, t);
+  Dct3<N / 2>(odd, o, t);
+  const float* scale = t.dctScale[N];
+  for (int i = 0; i < N / 2; ++i) {
+    const float v = o[i] * scale[i];
+    out[i] = e[i] + v;
+    out[N - 1 - i] = e[i] - v;
+  }
+}
+
+template <>
+void Dct3<1>(const float* in, float* out, const Tables&) {
+  out[0] = in[0];
+}
+
 }  // namespace
 
 const float* AnalysisWindow() { return GetTables().window; }
 
 void AnalyzeBlock(const float* x, float out[32]) {
   const Tables& t = GetTables();
-  const float* c = t.window;
-  float y[64];
-  for (int k = 0; k < 64; ++k) {
-    float s = 0.0f;
-    for (int j = 0; j < 8; ++j) s += c[k + 64 * j] * x[-(k + 64 * j)];
-    y[k] = s;
-  }
-  // Fold the 64 partial sums onto 32 cosine terms (the matrix's symmetries).
+  // With r the oldest of the 512 samples, C[n] x[-n] = C'[m] r[m] for
+  // m = 511 - n, C' the reversed window: one contiguous product, and the 64
+  // partial sums come out in reverse order.
+  const float* r = x - 511;
+  const float* c = t.reversed;
+  float u[64];
+  for (int k = 0; k < 64; ++k) u[k] = c[k] * r[k];
+  for (int i = 64; i < 512; i += 64)
+    for (int k = 0; k < 64; ++k) u[k] += c[i + k] * r[i + k];
+  // y[k] = u[63 - k]; fold the 64 partial sums onto 32 cosine terms (the
+  // matrix's symmetries).
   float a[32];
-  a[0] = y[16];
-  for (int m = 1; m <= 16; ++m) a[m] = y[16 + m] + y[16 - m];
-  for (int m = 17; m < 32; ++m) a[m] = y[16 + m] - y[80 - m];
-  for (int i = 0; i < 32; ++i) {
-    float s = 0.0f;
-    for (int m = 0; m < 32; ++m) s += t.matrix[i][m] * a[m];
-    out[i] = s;
-  }
+  a[0] = u[47];
+  for (int m = 1; m <= 16; ++m) a[m] = u[47 - m] + u[47 + m];
+  for (int m = 17; m < 32; ++m) a[m] = u[47 - m] - u[m - 17];
+  Dct3<32>(a, out, t);
 }
 
 }  // namespace audova

@@ -36,12 +36,13 @@ Psycho::Psycho(int sampleRate, int fftSize) : n_(fftSize), rate_(sampleRate) {
   const float norm = static_cast<float>(2.0 / (n_ * sumSq));
   for (auto& w : window_) w *= std::sqrt(norm);
 
-  cosTable_.resize(n_ / 2);
-  sinTable_.resize(n_ / 2);
-  for (int i = 0; i < n_ / 2; ++i) {
-    cosTable_[i] = static_cast<float>(std::cos(2.0 * kPi * i / n_));
-    sinTable_[i] = static_cast<float>(-std::sin(2.0 * kPi * i / n_));
-  }
+  cosTable_.resize(n_);
+  sinTable_.resize(n_);
+  for (int half = 1; half < n_; half <<= 1)
+    for (int k = 0; k < half; ++k) {
+      cosTable_[half - 1 + k] = static_cast<float>(std::cos(kPi * k / half));
+      sinTable_[half - 1 + k] = static_cast<float>(-std::sin(kPi * k / half));
+    }
   int bits = 0;
   while ((1 << bits) < n_) ++bits;
   bitrev_.resize(n_);
@@ -82,9 +83,20 @@ Psycho::Psycho(int sampleRate, int fftSize) : n_(fftSize), rate_(sampleRate) {
       spread_[static_cast<size_t>(p) * parts + q] = static_cast<float>(v);
       sum += v;
     }
-    for (int q = 0; q < parts; ++q) spread_[static_cast<size_t>(p) * parts + q] /= static_cast<float>(sum);
+    int lo = parts, hi = 0;
+    for (int q = 0; q < parts; ++q) {
+      float& v = spread_[static_cast<size_t>(p) * parts + q];
+      v /= static_cast<float>(sum);
+      if (v > 1e-7f) {
+        lo = std::min(lo, q);
+        hi = std::max(hi, q + 1);
+      }
+    }
+    spreadFrom_.push_back(lo);
+    spreadTo_.push_back(std::max(lo, hi));
   }
   energy_.resize(lines);
+  energy2_.resize(lines);
   re_.resize(n_);
   im_.resize(n_);
   partEnergy_.resize(parts);
@@ -92,49 +104,88 @@ Psycho::Psycho(int sampleRate, int fftSize) : n_(fftSize), rate_(sampleRate) {
 }
 
 void Psycho::Fft(std::vector<float>& re, std::vector<float>& im) const {
-  for (int i = 0; i < n_; ++i) {
-    const int j = bitrev_[i];
-    if (j > i) {
-      std::swap(re[i], re[j]);
-      std::swap(im[i], im[j]);
-    }
+  // Input comes in bit-reversed order. The first two stages need no
+  // twiddles: one pass of four-point butterflies.
+  for (int i = 0; i < n_; i += 4) {
+    float* r = &re[i];
+    float* m = &im[i];
+    const float r0 = r[0] + r[1], i0 = m[0] + m[1], r1 = r[0] - r[1], i1 = m[0] - m[1];
+    const float r2 = r[2] + r[3], i2 = m[2] + m[3], r3 = r[2] - r[3], i3 = m[2] - m[3];
+    r[0] = r0 + r2;
+    m[0] = i0 + i2;
+    r[2] = r0 - r2;
+    m[2] = i0 - i2;
+    // times -i
+    r[1] = r1 + i3;
+    m[1] = i1 - r3;
+    r[3] = r1 - i3;
+    m[3] = i1 + r3;
   }
-  for (int len = 2; len <= n_; len <<= 1) {
-    const int half = len / 2, step = n_ / len;
-    for (int i = 0; i < n_; i += len) {
+  // Twiddles of each stage lie side by side (stage of half h at offset h - 1).
+  for (int half = 4; half < n_; half <<= 1) {
+    const float* wr = &cosTable_[half - 1];
+    const float* wi = &sinTable_[half - 1];
+    for (int i = 0; i < n_; i += 2 * half) {
+      float* ar = &re[i];
+      float* ai = &im[i];
+      float* br = &re[i + half];
+      float* bi = &im[i + half];
       for (int k = 0; k < half; ++k) {
-        const float wr = cosTable_[k * step], wi = sinTable_[k * step];
-        const int a = i + k, b = a + half;
-        const float tr = re[b] * wr - im[b] * wi;
-        const float ti = re[b] * wi + im[b] * wr;
-        re[b] = re[a] - tr;
-        im[b] = im[a] - ti;
-        re[a] += tr;
-        im[a] += ti;
+        const float tr = br[k] * wr[k] - bi[k] * wi[k];
+        const float ti = br[k] * wi[k] + bi[k] * wr[k];
+        br[k] = ar[k] - tr;
+        bi[k] = ai[k] - ti;
+        ar[k] += tr;
+        ai[k] += ti;
       }
     }
   }
 }
 
-void Psycho::Analyze(const float* x, float allowed[32]) {
+void Psycho::Analyze(const float* x, const float* y, float allowedX[32], float allowedY[32]) {
   const int lines = n_ / 2;
+  // Two real blocks share one complex transform: x in the real part, y in
+  // the imaginary part, separated by the transform's symmetry.
   for (int i = 0; i < n_; ++i) {
-    re_[i] = x[i] * window_[i];
-    im_[i] = 0.0f;
+    const int j = bitrev_[i];
+    re_[j] = x[i] * window_[i];
+    im_[j] = y ? y[i] * window_[i] : 0.0f;
   }
   Fft(re_, im_);
-  for (int k = 0; k < lines; ++k) energy_[k] = re_[k] * re_[k] + im_[k] * im_[k];
+  if (!y) {
+    for (int k = 0; k < lines; ++k) energy_[k] = re_[k] * re_[k] + im_[k] * im_[k];
+    Threshold(allowedX);
+    return;
+  }
+  for (int k = 0; k < lines; ++k) {
+    const int m = (n_ - k) & (n_ - 1);
+    const float ar = re_[k] + re_[m], ai = im_[k] - im_[m];
+    const float br = im_[k] + im_[m], bi = re_[k] - re_[m];
+    energy_[k] = 0.25f * (ar * ar + ai * ai);
+    energy2_[k] = 0.25f * (br * br + bi * bi);
+  }
+  Threshold(allowedX);
+  energy_.swap(energy2_);
+  Threshold(allowedY);
+}
+
+void Psycho::Threshold(float allowed[32]) {
+  const int lines = n_ / 2;
   energy_[0] = 0.0f;
 
   // Tonal lines: local maxima standing 7 dB above their neighbourhood.
   const int parts = static_cast<int>(partFirst_.size());
-  std::fill(partEnergy_.begin(), partEnergy_.end(), 0.0f);
   std::fill(partTonal_.begin(), partTonal_.end(), 0.0f);
-  for (int k = 0; k < lines; ++k) partEnergy_[partOfLine_[k]] += energy_[k];
+  for (int p = 0; p < parts; ++p) {
+    float sum = 0.0f;
+    for (int k = partFirst_[p]; k < partFirst_[p] + partCount_[p]; ++k) sum += energy_[k];
+    partEnergy_[p] = sum;
+  }
   const int scale = n_ / 512;
   for (int k = 3; k < lines - 13 * scale; ++k) {
     const float e = energy_[k];
-    if (!(e > energy_[k - 1] && e >= energy_[k + 1])) continue;
+    // Most lines fail the cheap 7 dB test against k - 2 first.
+    if (e <= 5.0f * energy_[k - 2] || !(e > energy_[k - 1] && e >= energy_[k + 1])) continue;
     int reach = 2;
     if (k >= 63 * scale) reach = 3;
     if (k >= 127 * scale) reach = 6;
@@ -154,13 +205,13 @@ void Psycho::Analyze(const float* x, float allowed[32]) {
     const float e = partEnergy_[q];
     const float t = e > 0.0f ? std::min(1.0f, partTonal_[q] / e) : 0.0f;
     const float offsetDb = t * (14.5f + partBark_[q]) + (1.0f - t) * 5.5f;
-    masker[q] = e * std::pow(10.0f, -offsetDb / 10.0f);
+    masker[q] = e * std::exp(-0.2302585f * offsetDb);
   }
   float lineThr[512];
   for (int p = 0; p < parts; ++p) {
     const float* row = &spread_[static_cast<size_t>(p) * parts];
     float thr = 0.0f;
-    for (int q = 0; q < parts; ++q) thr += row[q] * masker[q];
+    for (int q = spreadFrom_[p]; q < spreadTo_[p]; ++q) thr += row[q] * masker[q];
     thr /= static_cast<float>(partCount_[p]);
     for (int k = partFirst_[p]; k < partFirst_[p] + partCount_[p]; ++k) lineThr[k] = std::max(thr, ath_[k]);
   }

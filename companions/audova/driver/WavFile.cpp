@@ -1,5 +1,6 @@
 #include "companions/audova/driver/WavFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,21 +18,26 @@ struct FileCloser {
 
 }  // namespace
 
-bool ReadWav(const std::string& path, WavData* out, std::string* why) {
-  std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+WavReader::~WavReader() {
+  if (file_) std::fclose(static_cast<FILE*>(file_));
+}
+
+bool WavReader::Open(const std::string& path, std::string* why) {
+  FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
     *why = "cannot open " + path;
     return false;
   }
+  file_ = f;
   uint8_t riff[12];
-  if (std::fread(riff, 1, 12, f.get()) != 12 || std::memcmp(riff, "RIFF", 4) || std::memcmp(riff + 8, "WAVE", 4)) {
+  if (std::fread(riff, 1, 12, f) != 12 || std::memcmp(riff, "RIFF", 4) || std::memcmp(riff + 8, "WAVE", 4)) {
     *why = path + " is not a RIFF WAVE file";
     return false;
   }
   bool haveFormat = false;
   for (;;) {
     uint8_t chunk[8];
-    if (std::fread(chunk, 1, 8, f.get()) != 8) {
+    if (std::fread(chunk, 1, 8, f) != 8) {
       *why = path + " has no data chunk";
       return false;
     }
@@ -41,8 +47,8 @@ bool ReadWav(const std::string& path, WavData* out, std::string* why) {
         *why = path + ": bad format chunk";
         return false;
       }
-      uint8_t fmt[1024];
-      if (std::fread(fmt, 1, size + (size & 1), f.get()) < size) {
+      uint8_t fmt[1026];
+      if (std::fread(fmt, 1, size + (size & 1), f) < size) {
         *why = path + ": short format chunk";
         return false;
       }
@@ -51,8 +57,8 @@ bool ReadWav(const std::string& path, WavData* out, std::string* why) {
         *why = path + ": only 16-bit PCM with one or two channels is read";
         return false;
       }
-      out->channels = channels;
-      out->rate = static_cast<int>(Le32(fmt + 4));
+      channels_ = channels;
+      rate_ = static_cast<int>(Le32(fmt + 4));
       haveFormat = true;
     } else if (!std::memcmp(chunk, "data", 4)) {
       if (!haveFormat) {
@@ -60,22 +66,39 @@ bool ReadWav(const std::string& path, WavData* out, std::string* why) {
         return false;
       }
       // Streamed files may carry a size that is too large: read to the end.
-      std::vector<uint8_t> bytes;
-      uint8_t buf[65536];
-      size_t n;
-      while (bytes.size() < size && (n = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);
-      if (bytes.size() > size) bytes.resize(size);
-      const size_t frames = bytes.size() / (2u * out->channels);
-      out->samples.resize(frames * out->channels);
-      for (size_t i = 0; i < out->samples.size(); ++i) out->samples[i] = static_cast<int16_t>(Le16(&bytes[2 * i]));
+      left_ = size;
       return true;
-    } else {
-      if (std::fseek(f.get(), static_cast<long>(size + (size & 1)), SEEK_CUR) != 0) {
-        *why = path + ": truncated chunk";
-        return false;
-      }
+    } else if (std::fseek(f, static_cast<long>(size + (size & 1)), SEEK_CUR) != 0) {
+      *why = path + ": truncated chunk";
+      return false;
     }
   }
+}
+
+size_t WavReader::Read(uint8_t* bytes, size_t maxFrames) {
+  if (!file_) return 0;
+  const size_t frameBytes = 2u * channels_;
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(left_, maxFrames * frameBytes)) / frameBytes * frameBytes;
+  const size_t got = std::fread(bytes, 1, want, static_cast<FILE*>(file_)) / frameBytes * frameBytes;
+  left_ -= got;
+  return got / frameBytes;
+}
+
+bool ReadWav(const std::string& path, WavData* out, std::string* why) {
+  WavReader reader;
+  if (!reader.Open(path, why)) return false;
+  out->rate = reader.rate();
+  out->channels = reader.channels();
+  out->samples.clear();
+  std::vector<uint8_t> block(65536 * 4);
+  size_t n;
+  while ((n = reader.Read(block.data(), 65536)) > 0) {
+    const size_t at = out->samples.size();
+    out->samples.resize(at + n * out->channels);
+    for (size_t i = 0; i < n * out->channels; ++i)
+      out->samples[at + i] = static_cast<int16_t>(Le16(&block[2 * i]));
+  }
+  return true;
 }
 
 bool WriteWav(const std::string& path, const WavData& wav) {

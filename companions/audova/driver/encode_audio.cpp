@@ -106,27 +106,20 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  audova::WavData wav;
+  audova::WavReader wav;
   std::string why;
-  if (!audova::ReadWav(files[0], &wav, &why)) return Fail(why);
-  if (mode < 0) mode = wav.channels == 1 ? AUDOVA_MONO : AUDOVA_STEREO;
-  const int outChannels = (wav.channels == 1 || mode == AUDOVA_MONO) ? 1 : 2;
+  if (!wav.Open(files[0], &why)) return Fail(why);
+  if (mode < 0) mode = wav.channels() == 1 ? AUDOVA_MONO : AUDOVA_STEREO;
+  const int outChannels = (wav.channels() == 1 || mode == AUDOVA_MONO) ? 1 : 2;
   if (outChannels == 1) mode = AUDOVA_MONO;
-  if (outChannels == 1 && wav.channels == 2) {
-    // Same downmix as the filter: (L + R) >> 1.
-    std::vector<int16_t> mono(wav.samples.size() / 2);
-    for (size_t i = 0; i < mono.size(); ++i)
-      mono[i] = static_cast<int16_t>((wav.samples[2 * i] + wav.samples[2 * i + 1]) >> 1);
-    wav.samples.swap(mono);
-  }
 
   bool lsf = false;
-  if (audova::SampleRateCode(wav.rate, &lsf) < 0) return Fail("sample rate " + std::to_string(wav.rate) + " Hz is not coded");
+  if (audova::SampleRateCode(wav.rate(), &lsf) < 0) return Fail("sample rate " + std::to_string(wav.rate()) + " Hz is not coded");
   int index = 0;
   for (int i = 1; i <= 14; ++i)
     if (audova::BitrateKbps(lsf, layer, i) == kbps) index = i;
   if (!index) return Fail(std::to_string(kbps) + " kbit/s is no Layer " + std::to_string(layer) + " bit rate at " +
-                          std::to_string(wav.rate) + " Hz");
+                          std::to_string(wav.rate()) + " Hz");
 
   AudovaSettings s{};
   s.audio_mode = mode;
@@ -141,27 +134,35 @@ int main(int argc, char** argv) {
   s.crc = crc;
   s.copyright = copyright;
   s.original = original;
-  s.sample_rate = wav.rate;
-  s.input_channels = wav.channels;
+  s.sample_rate = wav.rate();
+  s.input_channels = wav.channels();
   s.output_channels = outChannels;
   s.buffer_size = 40960;
-  if (AudovaCheckSettings(nullptr, &s, nullptr, wav.rate, 0, 0) != 0) return 1;
+  if (AudovaCheckSettings(nullptr, &s, nullptr, wav.rate(), 0, 0) != 0) return 1;
 
   FILE* out = std::fopen(files[1].c_str(), "wb");
   if (!out) return Fail("cannot create " + files[1]);
   FileStream stream(out, static_cast<uint32_t>(s.buffer_size));
-  AudovaHandle h = AudovaCreate(nullptr, &s, nullptr, 0xFFFF, wav.rate);
+  AudovaHandle h = AudovaCreate(nullptr, &s, nullptr, 0xFFFF, wav.rate());
   int rc = (!h || AudovaStart(h, &stream.bs) != 0) ? 1 : 0;
   // Hand the PCM over in blocks that do not line up with frames.
-  const size_t block = 4096 * static_cast<size_t>(outChannels);
-  for (size_t at = 0; rc == 0 && at < wav.samples.size(); at += block) {
-    const size_t n = std::min(block, wav.samples.size() - at);
-    std::vector<uint8_t> bytes(n * 2);
-    for (size_t i = 0; i < n; ++i) {
-      bytes[2 * i] = static_cast<uint8_t>(wav.samples[at + i]);
-      bytes[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(wav.samples[at + i]) >> 8);
+  std::vector<uint8_t> block(4096 * 4);
+  const bool downmix = outChannels == 1 && wav.channels() == 2;
+  size_t n;
+  while (rc == 0 && (n = wav.Read(block.data(), 4096)) > 0) {
+    size_t bytes = n * 2 * wav.channels();
+    if (downmix) {
+      // Same downmix as the filter: (L + R) >> 1.
+      for (size_t i = 0; i < n; ++i) {
+        const int l = static_cast<int16_t>(block[4 * i] | (block[4 * i + 1] << 8));
+        const int r = static_cast<int16_t>(block[4 * i + 2] | (block[4 * i + 3] << 8));
+        const int m = (l + r) >> 1;
+        block[2 * i] = static_cast<uint8_t>(m);
+        block[2 * i + 1] = static_cast<uint8_t>(m >> 8);
+      }
+      bytes = n * 2;
     }
-    if (AudovaEncode(h, bytes.data(), static_cast<uint32_t>(bytes.size())) != 0) rc = 1;
+    if (AudovaEncode(h, block.data(), static_cast<uint32_t>(bytes)) != 0) rc = 1;
   }
   if (h && AudovaDone(h, rc ? 1 : 0) != 0) rc = 1;
   AudovaFree(h);
