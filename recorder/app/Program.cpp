@@ -33,11 +33,7 @@ void StoreProgramFolder()
 {
     char path[MAX_PATH + 1] = {};
     ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    const std::size_t slash = folder.find_last_of("\\/");
-    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-    g_programFolder = folder.substr(0, MAX_PATH);
+    g_programFolder = recorder::FolderOfModule(path);
 }
 
 std::string InProgramFolder(const char* name) { return g_programFolder + "\\" + name; }

@@ -1,5 +1,6 @@
 #include "recorder/core/PanelLogic.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -144,6 +145,17 @@ Region RoundRegion(const Region& r)
     out.right = static_cast<int>(r.left + width);
     out.bottom = static_cast<int>(r.top + height);
     return out;
+}
+
+std::string FolderOfModule(const std::string& modulePath)
+{
+    const std::size_t slash = modulePath.find_last_of("\\/");
+    if (slash == std::string::npos) {
+        // A bare drive ("C:name") still names its drive.
+        const std::size_t colon = modulePath.find(':');
+        return colon == std::string::npos ? std::string() : modulePath.substr(0, colon + 1);
+    }
+    return modulePath.substr(0, std::min<std::size_t>(slash, 260));
 }
 
 std::string EngineEndMessage(int code)

@@ -73,6 +73,10 @@ struct Region {
 // Width and height rounded toward zero to multiples of 8, keeping left/top.
 Region RoundRegion(const Region& region);
 
+// The folder part of a module path, without a trailing backslash
+// ("C:\\Zelbo.exe" gives "C:"), cut to 260 characters.
+std::string FolderOfModule(const std::string& modulePath);
+
 // Engine ("screen capture message") codes.
 constexpr int kEngineStop = 100;
 constexpr int kEngineClosed = 102;

@@ -181,6 +181,16 @@ TEST(CaptureRegion, RoundsSizeDownToMultiplesOfEight)
     EXPECT_EQ(2147483647 - 7, odd.right);
 }
 
+TEST(ProgramFolder, FromModulePath)
+{
+    EXPECT_EQ("C:", FolderOfModule("C:\\Zelbo.exe"));
+    EXPECT_EQ("C:\\Program Files\\Zelbo", FolderOfModule("C:\\Program Files\\Zelbo\\Zelbo.exe"));
+    EXPECT_EQ("\\\\server\\share", FolderOfModule("\\\\server\\share\\Zelbo.exe"));
+    EXPECT_EQ("C:", FolderOfModule("C:Zelbo.exe"));
+    EXPECT_EQ("", FolderOfModule("Zelbo.exe"));
+    EXPECT_EQ(260u, FolderOfModule(std::string(300, 'a') + "\\Zelbo.exe").size());
+}
+
 TEST(EngineCodes, EndMessages)
 {
     EXPECT_EQ("Recording stopped. Please restart.", EngineEndMessage(102));

@@ -290,6 +290,16 @@ TEST(ZelboProgram, StartsOnceKeepsSettingsAndRecordsThroughThePanel)
         return std::string(title);
     }());
 
+    // The settings box shows the options dialog, which was created hidden.
+    HWND options = ::FindWindowA(nullptr, "Vantor Settings");
+    ASSERT_NE(nullptr, options);
+    EXPECT_FALSE(::IsWindowVisible(options));
+    Click(panel, 280, 50);
+    for (int i = 0; i < 50 && !::IsWindowVisible(options); ++i) ::Sleep(100);
+    EXPECT_TRUE(::IsWindowVisible(options));
+    EXPECT_EQ(4000u, ::GetDlgItemInt(options, 1034, nullptr, FALSE));
+    EXPECT_EQ(25u, ::GetDlgItemInt(options, 1035, nullptr, FALSE));
+
     // Exit box: temporary waves go, a directory of such a name stays.
     WriteFile(folder + "\\take_100.wav", "RIFF");
     ::CreateDirectoryA((folder + "\\dir_100.wav").c_str(), nullptr);
