@@ -112,8 +112,15 @@ std::string FormatSettingsFile(const Settings& s)
     return out;
 }
 
-void ParseSettingsFile(const std::string& text, Settings& settings)
+void ParseSettingsFile(const std::string& raw, Settings& settings)
 {
+    // Read as a text file: a carriage return before a line feed is dropped,
+    // so a file edited with CR LF line ends reads the same.
+    std::string text;
+    text.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) text += raw[i];
+
     // Pieces of at most 255 characters, each ending at a line feed or where
     // the buffer is full.
     std::size_t pos = 0;

@@ -83,6 +83,10 @@ TEST(SettingsFile, OverlongLineIsReadInPieces)
     EXPECT_EQ(0, s.hide);
     ParseSettingsFile(std::string(255, 'x') + "Hide: 1\n", s);
     EXPECT_EQ(1, s.hide);
+    // CR LF line ends read like LF ones.
+    ParseSettingsFile("Recording Folder: D:\\Rec\r\nHide: 0\r\n", s);
+    EXPECT_EQ("D:\\Rec", s.recordingFolder);
+    EXPECT_EQ(0, s.hide);
     // A text value keeps its blanks and brackets unchanged.
     ParseSettingsFile("Audio Source:  Mic [USB] (2) \n", s);
     EXPECT_EQ(" Mic [USB] (2) ", s.audioSource);
