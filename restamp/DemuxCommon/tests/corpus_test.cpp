@@ -34,27 +34,29 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 }
 
 struct CorpusFile {
+    const char* size;        // picture size
     const char* name;
     const char* ffmpegArgs;  // output options
     uint32_t type;           // MainParserStreamType we expect
     const char* ffprobeFormat;
 };
 
-const char* kVideoIn = "-f lavfi -i testsrc2=size=352x288:rate=25";
 const char* kAudioIn = "-f lavfi -i sine=frequency=440:sample_rate=48000";
 
+// 576-line MPEG-2 (dvd.vob, video.m2v) has slice start codes 0x20-0x24,
+// which MPEG-4 Part 2 would take for video object layers: still MPEG video.
 const CorpusFile kCorpus[] = {
-    {"vob_mp2.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f vob", kTypeProgramStream, "mpeg"},
-    {"vob_ac3.vob", "-c:v mpeg2video -b:v 2M -c:a ac3 -f vob", kTypeProgramStream, "mpeg"},
-    {"dvd.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f dvd", kTypeProgramStream, "mpeg"},
-    {"system.mpg", "-c:v mpeg1video -b:v 1M -c:a mp2 -f mpeg", kTypeSystemStream, "mpeg"},
-    {"transport.ts", "-c:v mpeg2video -c:a mp2 -f mpegts", kTypeTransportStream, "mpegts"},
-    {"video.m1v", "-an -c:v mpeg1video -f mpeg1video", kTypeVideoOnly, "mpegvideo"},
-    {"video.m2v", "-an -c:v mpeg2video -f mpeg2video", kTypeVideoOnly, "mpegvideo"},
-    {"audio.mp2", "-vn -c:a mp2 -f mp2", kTypeAudioOnly, "mp3"},
-    {"audio.mp3", "-vn -c:a libmp3lame -f mp3", kTypeAudioOnly, "mp3"},
-    {"audio.ac3", "-vn -c:a ac3 -f ac3", kTypeAC3Only, "ac3"},
-    {"video.h264", "-an -c:v libx264 -preset ultrafast -f h264", kTypeH264Only, "h264"},
+    {"352x288", "vob_mp2.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f vob", kTypeProgramStream, "mpeg"},
+    {"352x288", "vob_ac3.vob", "-c:v mpeg2video -b:v 2M -c:a ac3 -f vob", kTypeProgramStream, "mpeg"},
+    {"720x576", "dvd.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f dvd", kTypeProgramStream, "mpeg"},
+    {"352x288", "system.mpg", "-c:v mpeg1video -b:v 1M -c:a mp2 -f mpeg", kTypeSystemStream, "mpeg"},
+    {"352x288", "transport.ts", "-c:v mpeg2video -c:a mp2 -f mpegts", kTypeTransportStream, "mpegts"},
+    {"352x288", "video.m1v", "-an -c:v mpeg1video -f mpeg1video", kTypeVideoOnly, "mpegvideo"},
+    {"720x576", "video.m2v", "-an -c:v mpeg2video -f mpeg2video", kTypeVideoOnly, "mpegvideo"},
+    {"352x288", "audio.mp2", "-vn -c:a mp2 -f mp2", kTypeAudioOnly, "mp3"},
+    {"352x288", "audio.mp3", "-vn -c:a libmp3lame -f mp3", kTypeAudioOnly, "mp3"},
+    {"352x288", "audio.ac3", "-vn -c:a ac3 -f ac3", kTypeAC3Only, "ac3"},
+    {"352x288", "video.h264", "-an -c:v libx264 -preset ultrafast -f h264", kTypeH264Only, "h264"},
 };
 
 // Receives the raw times that the parser reports.
@@ -79,7 +81,7 @@ protected:
         if (!mkdtemp(tmpl)) return;
         dir_ = tmpl;
         for (const auto& f : kCorpus) {
-            std::string cmd = std::string("ffmpeg -v error -y ") + kVideoIn + " " + kAudioIn +
+            std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=") + f.size + " " + kAudioIn +
                               " -t 3 " + f.ffmpegArgs + " " + dir_ + "/" + f.name + " 2>&1";
             Shell(cmd);
         }
@@ -126,7 +128,7 @@ TEST_F(Corpus, DetectionAgreesWithFfprobe) {
 // packet pts (the frames without a PES time stamp have none there either).
 TEST_F(Corpus, ProgramStreamTimesMatchFfprobe) {
     struct Case { const char* file; uint8_t audioId, audioSub; };
-    for (const Case c : {Case{"vob_mp2.vob", 0xC0, 0}, Case{"vob_ac3.vob", 0xBD, 0x80}}) {
+    for (const Case c : {Case{"vob_mp2.vob", 0xC0, 0}, Case{"vob_ac3.vob", 0xBD, 0x80}, Case{"dvd.vob", 0xC0, 0}}) {
         SCOPED_TRACE(c.file);
         auto data = ReadFile(Path(c.file));
         Recorder rec;
