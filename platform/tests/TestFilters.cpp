@@ -2,21 +2,10 @@
 
 #include <initguid.h>
 
-#include <gtest/gtest.h>
-
 // The same GUIDs again, this time defined.
 DEFINE_GUID(CLSID_TestTransform, 0xb5a6d1c0, 0x3f52, 0x4e0a, 0x9c, 0x1b, 0x2d, 0x7e, 0x8f, 0x90, 0x1a, 0x01);
 DEFINE_GUID(CLSID_TestSource, 0xb5a6d1c0, 0x3f52, 0x4e0a, 0x9c, 0x1b, 0x2d, 0x7e, 0x8f, 0x90, 0x1a, 0x02);
 DEFINE_GUID(CLSID_PlatformNullRenderer, 0xc1f400a4, 0x3f08, 0x11d3, 0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37);
-
-namespace {
-class ComEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED))); }
-  void TearDown() override { CoUninitialize(); }
-};
-const auto *const g_comEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
-}  // namespace
 
 DWORD SequenceOf(IMediaSample *pSample) {
   BYTE *p = nullptr;
@@ -180,9 +169,3 @@ STDMETHODIMP TestSink::Pin::EndOfStream() {
   return S_OK;
 }
 
-// The class table of this test program, for the factory tests.
-CFactoryTemplate g_Templates[] = {
-    {L"Test transform", &CLSID_TestTransform, TestTransform::CreateInstance, NULL, NULL},
-    {L"Test source", &CLSID_TestSource, TestSource::CreateInstance, NULL, NULL},
-};
-int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
