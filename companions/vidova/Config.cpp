@@ -77,7 +77,16 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
   c.frameRateCode = int(w[VIDOVA_W_FRAME_RATE_CODE]);
   c.fps = frameRateOf(c.frameRateCode);
   if (c.fps == 0) return fail(error, "Frame rate code %ld is not supported (1 to 8).", c.frameRateCode);
-  if (w[VIDOVA_W_PULLDOWN] != 0) return fail(error, "Pulldown is not supported.");
+  c.pulldown = int(w[VIDOVA_W_PULLDOWN]);
+  if (c.pulldown < 0 || c.pulldown > 2) return fail(error, "Pulldown mode %ld is not valid.", c.pulldown);
+  if (c.pulldown && !c.mpeg1) {
+    // Film coded with repeated fields: 23.976 or 24 pictures per second
+    // shown at 29.97 or 30.
+    if (c.frameRateCode != 1 && c.frameRateCode != 2)
+      return fail(error, "Pulldown needs a film frame rate (23.976 or 24), not code %ld.", c.frameRateCode);
+  } else {
+    c.pulldown = 0;
+  }
   c.aspect = int(w[VIDOVA_W_ASPECT]);
   if (c.aspect < 1 || c.aspect > (c.mpeg1 ? 14 : 4))
     return fail(error, "Aspect ratio code %ld is not valid for this stream type.", c.aspect);
@@ -91,7 +100,8 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
   if (c.intraDcPrecision > 3) return fail(error, "Intra DC precision %ld is out of range.", c.intraDcPrecision);
   c.qscaleType = w[VIDOVA_W_QSCALE_TYPE_I] ? 1 : 0;
   c.progressiveSeq = w[VIDOVA_W_PROGRESSIVE_SEQ] != 0;
-  c.progressiveFrame = c.progressiveSeq || w[VIDOVA_W_PROGRESSIVE_FRAME] != 0;
+  if (c.pulldown) c.progressiveSeq = false;
+  c.progressiveFrame = c.progressiveSeq || c.pulldown || w[VIDOVA_W_PROGRESSIVE_FRAME] != 0;
   c.topFieldFirst = !c.progressiveFrame && w[VIDOVA_W_TOP_FIELD_FIRST] != 0;
   c.profile = int(w[VIDOVA_W_PROFILE]);
   c.level = int(w[VIDOVA_W_LEVEL]);
@@ -134,9 +144,10 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
   if (!c.mpeg1) {
     LevelLimits lim;
     levelLimits(c.profile, c.level, lim);
-    double top = c.rcMode == 1 ? c.bitrate : c.maxBitrate;
-    if (top > lim.maxBitrate)
-      return fail(error, "Bitrate %ld bit/s exceeds the level's limit of %ld bit/s.", long(top), long(lim.maxBitrate));
+    if (c.bitrate > lim.maxBitrate)
+      return fail(error, "Bitrate %ld bit/s exceeds the level's limit of %ld bit/s.", long(c.bitrate),
+                  long(lim.maxBitrate));
+    // A peak rate above the level's is only lowered: hosts raise it freely.
     if (c.maxBitrate > lim.maxBitrate) c.maxBitrate = lim.maxBitrate;
   } else if (c.maxBitrate > 104856800.0) {
     return fail(error, "Bitrate is too high for MPEG-1.");
@@ -170,7 +181,7 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
   c.searchRange = range < 0 ? 0 : (range > 64 ? 64 : range);
   c.halfpel = (reinterpret_cast<const uint8_t*>(&s)[VIDOVA_B_SEARCH] & 1) != 0;
   c.calcPsnr = vidova_get_int(&s, VIDOVA_B_CALC_PSNR) != 0;
-  c.dropFrame = w[VIDOVA_W_DROP_FRAME] != 0 && c.frameRateCode == 4;
+  c.dropFrame = w[VIDOVA_W_DROP_FRAME] != 0 && (c.frameRateCode == 4 || (c.pulldown && c.frameRateCode == 1));
   c.timecodeStart = int(w[VIDOVA_W_TIMECODE_START]);
   if (c.timecodeStart < 0) c.timecodeStart = 0;
   return true;

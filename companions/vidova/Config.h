@@ -15,6 +15,7 @@ struct Config {
   int aspect = 1;
   int profile = 4, level = 8;
   bool progressiveSeq = true, progressiveFrame = true, topFieldFirst = false;
+  int pulldown = 0;  // 1 2:3, 2 3:2; film pictures shown with repeated fields
   int gopLength = 12;
   bool seqHeaderEveryGop = true, endCode = true, displayExt = false;
   int videoFormat = 5, colourPrimaries = 0, transfer = 0, matrix = 0;

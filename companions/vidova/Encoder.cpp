@@ -366,7 +366,7 @@ void Encoder::writeSequenceHeader(BitWriter& bw) const {
   bw.put(uint32_t(c_.width) & 0xFFF, 12);
   bw.put(uint32_t(c_.height) & 0xFFF, 12);
   bw.put(uint32_t(c_.aspect), 4);
-  bw.put(uint32_t(c_.frameRateCode), 4);
+  bw.put(uint32_t(c_.pulldown ? c_.frameRateCode + 3 : c_.frameRateCode), 4);
   bw.put(rateValue & 0x3FFFF, 18);
   bw.put(1, 1);
   bw.put(uint32_t(c_.vbvSize16k) & 0x3FF, 10);
@@ -412,8 +412,10 @@ void Encoder::writeSequenceHeader(BitWriter& bw) const {
 
 void Encoder::writeGopHeader(BitWriter& bw) const {
   static const int nominal[9] = {30, 24, 24, 25, 30, 30, 50, 60, 60};
-  int fps = nominal[c_.frameRateCode];
-  int64_t n = int64_t(c_.timecodeStart) + pictures_;
+  int code = c_.pulldown ? c_.frameRateCode + 3 : c_.frameRateCode;
+  int fps = nominal[code];
+  // With pulldown the time code counts displayed frames: five per four pictures.
+  int64_t n = int64_t(c_.timecodeStart) + (c_.pulldown ? int64_t(pictures_) * 5 / 4 : int64_t(pictures_));
   if (c_.dropFrame) {
     // 29.97 drop-frame: two numbers dropped each minute except every tenth.
     int64_t d = n / 17982, m = n % 17982;
@@ -452,13 +454,21 @@ void Encoder::writePictureHeaders(BitWriter& bw, bool intra, uint16_t vbvDelay) 
   bw.put(15, 4);
   bw.put(uint32_t(c_.intraDcPrecision), 2);
   bw.put(3, 2);  // frame picture
-  bw.put(c_.topFieldFirst ? 1 : 0, 1);
+  bool tff = c_.topFieldFirst, rff = false;
+  if (c_.pulldown) {
+    // Four film pictures fill ten fields.
+    static const bool kTff[4] = {true, false, false, true}, kRff[4] = {true, false, true, false};
+    int phase = int((pictures_ + (c_.pulldown == 1 ? 3 : 0)) % 4);
+    tff = kTff[phase];
+    rff = kRff[phase];
+  }
+  bw.put(tff ? 1 : 0, 1);
   bw.put(1, 1);  // frame_pred_frame_dct
   bw.put(0, 1);  // concealment vectors
   bw.put(uint32_t(c_.qscaleType), 1);
   bw.put(0, 1);  // intra_vlc_format
   bw.put(0, 1);  // alternate_scan
-  bw.put(0, 1);  // repeat_first_field
+  bw.put(rff ? 1 : 0, 1);
   bw.put(c_.chroma == 1 && c_.progressiveFrame ? 1 : 0, 1);
   bw.put(c_.progressiveFrame ? 1 : 0, 1);
   bw.put(0, 1);

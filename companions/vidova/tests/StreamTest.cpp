@@ -48,6 +48,8 @@ TEST(VidovaStream, DecodesCleanlyWithTheConfiguredParameters) {
   auto longGop = settings(2, 320, 240, 3, 8e5, 1);
   longGop.w[VIDOVA_W_GOP_LENGTH] = 60;
   longGop.w[VIDOVA_W_SEQ_HEADER_EVERY_GOP] = 0;
+  auto film = settings(4, 352, 240, 1, 1.2e6);
+  film.w[VIDOVA_W_PULLDOWN] = 2;
   const Clip clips[] = {
       {"mpeg2", settings(2, 352, 288, 3, 1.5e6), 352, 288, 25, 2, false, 34,
        "width=352\nheight=288\nr_frame_rate=25/1\nprofile=Main\nlevel=8"},
@@ -58,6 +60,7 @@ TEST(VidovaStream, DecodesCleanlyWithTheConfiguredParameters) {
       {"4:2:0 in the 4:2:2 profile", wide, 200, 64, 60, 1, false, 30, "width=200\nheight=64\nr_frame_rate=60/1"},
       {"constant quantiser", cq, 160, 128, 24, 1, false, 34, "r_frame_rate=24000/1001"},
       {"screen, long GOP", longGop, 320, 240, 25, 3, true, 30, "width=320\nheight=240"},
+      {"film with 3:2 pulldown", film, 352, 240, 24, 1, false, 34, "width=352\nheight=240\nlevel=8"},
       {"VideoCD", settings(1, 352, 288, 3, 1.15e6, 1), 352, 288, 25, 1, false, 28, "width=352\nr_frame_rate=25/1"},
   };
   for (const Clip& c : clips) {

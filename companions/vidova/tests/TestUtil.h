@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace vt {
 
 inline VidovaSettings settings(int type, int w, int h, int rateCode, double bitrate, int mode = 0) {
@@ -50,7 +52,19 @@ inline bool haveFfmpeg() {
   return have == 1;
 }
 
-inline std::string tempPath(const std::string& name) { return ::testing::TempDir() + "vidova_" + name; }
+// Per process (several test runs may share the temporary folder), removed at exit.
+struct TempFiles {
+  std::vector<std::string> paths;
+  ~TempFiles() {
+    for (const auto& p : paths) std::remove(p.c_str());
+  }
+};
+inline TempFiles g_tempFiles;
+inline std::string tempPath(const std::string& name) {
+  std::string p = ::testing::TempDir() + "vidova_" + std::to_string(getpid()) + "_" + name;
+  g_tempFiles.paths.push_back(p);
+  return p;
+}
 
 inline std::vector<uint8_t> readFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

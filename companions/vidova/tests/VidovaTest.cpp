@@ -117,8 +117,7 @@ TEST(VidovaSettings, RefusalsGiveAReason) {
       {"4:2:2 in Main profile", [](VidovaSettings& s) { s.w[VIDOVA_W_CHROMA_FORMAT] = 2; }, "4:2:2"},
       {"unknown level", [](VidovaSettings& s) { s.w[VIDOVA_W_LEVEL] = 15; }, "level"},
       {"size beyond Main level", [](VidovaSettings& s) { vidova_set_int(&s, VIDOVA_B_WIDTH, 1280); }, "exceeds"},
-      {"rate beyond Main level",
-       [](VidovaSettings& s) { vidova_set_double(&s, VIDOVA_B_MAX_BITRATE, 20e6); }, "exceeds"},
+      {"rate beyond Main level", [](VidovaSettings& s) { vidova_set_double(&s, VIDOVA_B_BITRATE, 20e6); }, "exceeds"},
       {"size multiple of 4096", [](VidovaSettings& s) { vidova_set_int(&s, VIDOVA_B_HEIGHT, 4096); }, "4096"},
       {"aspect code", [](VidovaSettings& s) { s.w[VIDOVA_W_ASPECT] = 7; }, "Aspect"},
       {"constant quantiser 0",
@@ -128,7 +127,7 @@ TEST(VidovaSettings, RefusalsGiveAReason) {
        },
        "quantisers"},
       {"unknown video type", [](VidovaSettings& s) { s.w[VIDOVA_W_VIDEO_TYPE] = 5; }, "video type"},
-      {"pulldown", [](VidovaSettings& s) { s.w[VIDOVA_W_PULLDOWN] = 2; }, "ulldown"},
+      {"pulldown at 25 pictures per second", [](VidovaSettings& s) { s.w[VIDOVA_W_PULLDOWN] = 2; }, "ulldown"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
