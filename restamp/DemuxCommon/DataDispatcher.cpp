@@ -102,7 +102,11 @@ void CDataDispatcher::ProcessData(uint64_t position, const uint8_t* data, uint32
         return;
     }
     const uint32_t n = *length;
-    if (!detection_.GetCapacity()) detection_.Allocate(kCollectSize);
+    if (!detection_.GetCapacity()) {
+        // A new collection after the input was disconnected.
+        detection_.Allocate(kCollectSize);
+        detectionLength_ = 0;
+    }
     if (detection_.GetFree() <= n) detection_.Compact();
     if (detection_.GetFree() <= n) {
         detection_.Advance(detection_.GetLength() / 2);

@@ -45,5 +45,4 @@ void CTimeMarkerCore::Disconnect() {
     dispatcher_.TimeProcessor().Clear();
     ResetStream();
     byteCounter_ = 0;
-    keptTime_ = 0;
 }

@@ -18,8 +18,16 @@ TEST(StreamKey, OrderingIsStrictWeakAcrossMixedKeys) {
         EXPECT_FALSE(a < a);
         for (const auto& b : keys) {
             EXPECT_FALSE(a < b && b < a);
-            for (const auto& c : keys)
-                if (a < b && b < c) EXPECT_TRUE(a < c);
+            for (const auto& c : keys) {
+                if (a < b && b < c) {
+                    EXPECT_TRUE(a < c);
+                }
+                // Incomparability is transitive too.
+                const bool ab = !(a < b) && !(b < a), bc = !(b < c) && !(c < b);
+                if (ab && bc) {
+                    EXPECT_TRUE(!(a < c) && !(c < a));
+                }
+            }
             // Equivalence is the same whichever key is on the left.
             EXPECT_EQ(a == b, b == a);
         }
