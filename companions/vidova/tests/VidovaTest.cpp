@@ -363,3 +363,61 @@ TEST(VidovaSettings, HostPositionsReachTheStreamHeaders) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arbitrary records and pictures: the engine refuses or codes, never crashes
+// (run under the sanitizers natively).
+TEST(VidovaRobustness, RandomSettingsAndPictures) {
+  uint32_t seed = 12345;
+  auto rnd = [&]() {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  const uint32_t fourccs[] = {VIDOVA_FOURCC('I', '4', '2', '0'), VIDOVA_FOURCC('Y', 'V', '1', '2'),
+                              VIDOVA_FOURCC('Y', 'V', '1', '6'), VIDOVA_FOURCC('Y', 'U', 'Y', '2'),
+                              VIDOVA_FOURCC('U', 'Y', 'V', 'Y'), VIDOVA_FOURCC('B', 'G', 'R', '3'),
+                              VIDOVA_FOURCC('B', 'G', 'R', '4'), VIDOVA_FOURCC('X', 'X', 'X', 'X')};
+  int created = 0;
+  for (int iter = 0; iter < 300; iter++) {
+    VidovaSettings s{};
+    VidovaDefaults(&s, int(rnd() % 40), int(rnd() % 2));
+    // Disturb a few words, some with small plausible values.
+    for (int k = 0; k < 6; k++) {
+      int word = int(rnd() % 220);
+      s.w[word] = (rnd() & 1) ? rnd() : rnd() % 16;
+    }
+    vidova_set_int(&s, VIDOVA_B_WIDTH, int(rnd() % 70));
+    vidova_set_int(&s, VIDOVA_B_HEIGHT, int(rnd() % 70));
+    VidovaCheckSettings(nullptr, &s, 0, 0);
+    vidova_handle h = VidovaCreate(nullptr, &s, 0, -1, 0, 0);
+    if (!h) continue;
+    created++;
+    vidova::MemoryOutput out(1 + rnd() % 4096);
+    ASSERT_EQ(VidovaStart(h, &out.bs, 0, nullptr), 0);
+    for (int f = 0; f < 4; f++) {
+      int w = 1 + int(rnd() % 80), ht = 1 + int(rnd() % 80);
+      uint32_t fourcc = fourccs[rnd() % 8];
+      bool rgb = fourcc == fourccs[5] || fourcc == fourccs[6];
+      int bpp = fourcc == fourccs[6] ? 4 : (fourcc == fourccs[5] ? 3 : 2);
+      int stride = rgb ? ((w * bpp + 3) & ~3) : (bpp == 2 && (fourcc == fourccs[3] || fourcc == fourccs[4]))
+                                                     ? ((w + 1) / 2) * 4
+                                                     : w + int(rnd() % 3) * 2;
+      std::vector<uint8_t> pic(size_t(stride) * ht * 3 + 64);
+      for (auto& b : pic) b = uint8_t(rnd());
+      const uint8_t* p = pic.data();
+      if (rgb) {
+        p += size_t(stride) * (ht - 1);
+        stride = -stride;
+      }
+      VidovaPutFrame(h, (rnd() % 5) ? p : nullptr, stride, w, ht, fourcc, (rnd() & 1) ? VIDOVA_FRAME_REPEAT : 0,
+                     nullptr);
+    }
+    VidovaDone(h, int(rnd() % 2));
+    VidovaDone(h, 0);
+    VidovaFree(h);
+  }
+  EXPECT_GT(created, 10);
+}
+
+}  // namespace
