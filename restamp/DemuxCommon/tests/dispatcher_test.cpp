@@ -187,3 +187,22 @@ TEST(TimeMarkerCore, FirstChunkIsZeroAndInstancesShareNothing) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(TimeMarkerCore, DisconnectDetectsTheFormatAgain) {
+    Bytes mp2 = Frames({0xFF, 0xFD, 0xA4, 0x00}, 576, 400);
+    Bytes ac3 = Frames({0x0B, 0x77, 0, 0, 0x1E, 0x40, 0x40}, 1792, 200);
+    CTimeMarkerCore core;
+    for (size_t off = 0; off + 1000 <= mp2.size(); off += 1000) core.ProcessChunk(mp2.data() + off, 1000);
+    ASSERT_TRUE(core.Dispatcher().MainParser().IsInitialized());
+    EXPECT_EQ(core.Dispatcher().MainParser().StreamType(), uint32_t(kTypeAudioOnly));
+    core.Disconnect();
+    EXPECT_FALSE(core.Dispatcher().MainParser().IsInitialized());
+    EXPECT_EQ(core.ByteCounter(), 0);
+    for (size_t off = 0; off + 1000 <= ac3.size(); off += 1000) core.ProcessChunk(ac3.data() + off, 1000);
+    EXPECT_EQ(core.Dispatcher().MainParser().StreamType(), uint32_t(kTypeAC3Only));
+    EXPECT_STREQ(core.Dispatcher().MainParser().DisplayName(), L"AC3 Stream");
+}
+
+} // namespace
