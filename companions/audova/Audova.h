@@ -1,6 +1,25 @@
 /* Audova: MPEG-1 / MPEG-2 LSF Layer I and Layer II audio encoding engine.
  * Plain C interface, bound by ordinal by the audio encoder filter (see
- * Audova.def). All calls use the C calling convention. */
+ * Audova.def). All calls use the C calling convention.
+ *
+ * What the engine makes of the settings:
+ * - Rates 32000, 44100, 48000 Hz code MPEG-1, 16000, 22050, 24000 Hz MPEG-2
+ *   LSF. The bit-rate index (word 12) must be one the filter offers for the
+ *   rate class, layer and output channels (word 52); words 36, 40 and 48 are
+ *   not read.
+ * - One output channel codes mono whatever the mode says. With two, the mode
+ *   in effect (word 0) is used, or the requested mode (word 60) when word 0
+ *   says mono or is out of range.
+ * - Joint stereo is decided frame by frame: frames whose noise stays masked
+ *   are coded as plain stereo (header mode 0), the others with intensity
+ *   stereo from subband 16, 12, 8 or 4 on (header mode 1).
+ * - Psychoacoustic model 2 (and any value but 1) analyses a 1024-point
+ *   spectrum per Layer II frame, model 1 a 512-point one; Layer I always
+ *   uses 512 points.
+ * - The output buffer (word 56) must hold the largest frame of the settings.
+ * - Messages go to the "err_printf" function of the lookup given to
+ *   AudovaCheckSettings or AudovaCreate, else to stderr; they carry no
+ *   line break. */
 #ifndef COMPANIONS_AUDOVA_AUDOVA_H
 #define COMPANIONS_AUDOVA_AUDOVA_H
 

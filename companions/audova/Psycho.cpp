@@ -100,6 +100,7 @@ Psycho::Psycho(int sampleRate, int fftSize) : n_(fftSize), rate_(sampleRate) {
   re_.resize(n_);
   im_.resize(n_);
   partEnergy_.resize(parts);
+  masker_.resize(parts);
   partTonal_.resize(parts);
 }
 
@@ -200,7 +201,7 @@ void Psycho::Threshold(float allowed[32]) {
 
   // Spread each partition's energy with a masking offset between that of a
   // tone (14.5 + z dB) and of noise (5.5 dB) by its tonality.
-  float masker[128];
+  float* masker = masker_.data();
   for (int q = 0; q < parts; ++q) {
     const float e = partEnergy_[q];
     const float t = e > 0.0f ? std::min(1.0f, partTonal_[q] / e) : 0.0f;

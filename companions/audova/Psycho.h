@@ -34,7 +34,7 @@ class Psycho {
   std::vector<float> spread_;          // [maskee][masker], normalised per maskee
   std::vector<int> spreadFrom_, spreadTo_;  // maskers that reach each maskee
   std::vector<float> energy_, energy2_, re_, im_;
-  std::vector<float> partEnergy_, partTonal_;
+  std::vector<float> partEnergy_, partTonal_, masker_;
 };
 
 }  // namespace audova
