@@ -11,3 +11,5 @@
 #include "platform/dshow/Transform.h"
 #include "platform/dshow/OutputQueue.h"
 #include "platform/dshow/Source.h"
+#include "platform/dshow/PropPage.h"
+#include "platform/dshow/RefClock.h"
