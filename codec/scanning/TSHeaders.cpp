@@ -132,25 +132,35 @@ bool TSTable::Assemble(const uint8_t* bytes, uint32_t& n, bool unitStart)
     if (!bytes)
         return false;
     if (unitStart) {
-        // The header is read from what this packet carries, at most 8 bytes.
-        if (!ParseHeader(bytes, n))
+        // A section may start so near the end of a packet that its header
+        // is split: three bytes give its size, the rest of the header is
+        // read once eight bytes are in.
+        if (n < 3 || bytes[0] == 0xFF) // 0xFF: stuffing, no section
             return false;
-        if (!ReserveBuffer(section_length + 7u))
+        const uint32_t length = static_cast<uint32_t>((bytes[1] & 0x0F) << 8 | bytes[2]);
+        if (!ReserveBuffer(length + 7u))
             return false;
-        total_ = section_length + 3u;
+        total_ = length + 3u;
         const uint32_t take = n < total_ ? n : total_;
         std::memcpy(buffer_.data(), bytes, take);
         filled_ = take;
         n = take;
+        if (filled_ >= 8)
+            ParseHeader(buffer_.data(), filled_);
+        else
+            section_length = static_cast<uint16_t>(length);
         return true;
     }
     if (buffer_.empty() || filled_ == 0 || filled_ > total_)
         return false;
+    const uint32_t before = filled_;
     const uint32_t room = total_ - filled_;
     const uint32_t take = n < room ? n : room;
     std::memcpy(buffer_.data() + filled_, bytes, take);
     filled_ += take;
     n = take;
+    if (before < 8 && filled_ >= 8)
+        ParseHeader(buffer_.data(), filled_);
     return true;
 }
 

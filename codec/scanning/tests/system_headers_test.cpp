@@ -510,6 +510,24 @@ TEST(TSTable, SectionAssembledOverThreePackets)
     EXPECT_EQ(0x127, pmt.streams[39].elementary_PID);
     EXPECT_EQ(0u, MpegCommon::Crc32Mpeg2(pmt.Section(), pmt.SectionSize()));
 
+    // A section whose header is split after its third byte.
+    const Bytes pat = PatSection({{1, 0x1000}, {2, 0x1001}});
+    TSTablePAT split;
+    n = 5;
+    ASSERT_TRUE(split.Assemble(pat.data(), n, true));
+    EXPECT_EQ(17, split.section_length);
+    n = 184;
+    ASSERT_TRUE(split.Assemble(pat.data() + 5, n, false));
+    ASSERT_TRUE(split.IsComplete());
+    EXPECT_EQ(1, split.table_id_extension);
+    ASSERT_TRUE(split.Parse(split.Section(), split.SectionSize()));
+    EXPECT_EQ(2u, split.PATEntries.size());
+    n = 2;
+    EXPECT_FALSE(split.Assemble(pat.data(), n, true));
+    const uint8_t stuffing[] = {0xFF, 0xFF, 0xFF, 0xFF};
+    n = 4;
+    EXPECT_FALSE(split.Assemble(stuffing, n, true));
+
     // A continuation without a started section is refused.
     TSTablePAT fresh;
     n = 10;
