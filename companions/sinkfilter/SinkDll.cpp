@@ -1,44 +1,31 @@
-// Class table of KorvellSink.dll.
+// Class table and registration exports of KorvellSink.dll.
+#include <windows.h>
+#include <cguid.h>
 #include <initguid.h>
 
-#include <cguid.h>
-
-#include "companions/kit/ComServer.h"
 #include "companions/sinkfilter/SinkFilter.h"
 
 namespace {
 
-// {083863F1-70DE-11D0-BD40-00A0C911CE86}: the DirectShow filters category.
-const CLSID kFilterCategory = {
-    0x083863F1, 0x70DE, 0x11D0, {0xBD, 0x40, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-
-const REGPINTYPES kInputTypes[] = {
+const AMOVIESETUP_MEDIATYPE kInputTypes[] = {
     {&MEDIATYPE_Stream, &MEDIASUBTYPE_NULL},
     {&MEDIATYPE_NULL, &MEDIASUBTYPE_NULL},
 };
 
-const REGFILTERPINS kPins[] = {
-    {const_cast<LPWSTR>(L"Input"), TRUE /*rendered*/, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr,
-     2, kInputTypes},
+const AMOVIESETUP_PIN kPins[] = {
+    {const_cast<LPWSTR>(L"Input"), TRUE /*rendered*/, FALSE, FALSE, FALSE, &CLSID_NULL, NULL, 2,
+     kInputTypes},
 };
 
-REGFILTER2 MakeRegistration() {
-    REGFILTER2 reg{};
-    reg.dwVersion = 1;
-    reg.dwMerit = MERIT_DO_NOT_USE;
-    reg.cPins = 1;
-    reg.rgPins = kPins;
-    return reg;
-}
-
-const REGFILTER2 kRegistration = MakeRegistration();
+const AMOVIESETUP_FILTER kSetup = {&CLSID_KorvellSinkFilter, L"Korvell Sink Filter",
+                                   MERIT_DO_NOT_USE, 1, kPins};
 
 }  // namespace
 
-namespace kit {
-const ClassEntry kClasses[] = {
-    {&CLSID_KorvellSinkFilter, L"Korvell Sink Filter", &CKorvellSink::CreateInstance,
-     &kRegistration, &kFilterCategory},
+CFactoryTemplate g_Templates[] = {
+    {L"Korvell Sink Filter", &CLSID_KorvellSinkFilter, CKorvellSink::CreateInstance, NULL, &kSetup},
 };
-const int kClassCount = 1;
-}  // namespace kit
+int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
+
+STDAPI DllRegisterServer() { return AMovieDllRegisterServer2(TRUE); }
+STDAPI DllUnregisterServer() { return AMovieDllRegisterServer2(FALSE); }

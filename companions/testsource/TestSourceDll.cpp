@@ -1,41 +1,29 @@
-// Class table of KorvellTestSource.dll.
+// Class table and registration exports of KorvellTestSource.dll.
+#include <windows.h>
+#include <cguid.h>
 #include <initguid.h>
 
-#include <cguid.h>
-
-#include "companions/kit/ComServer.h"
 #include "companions/testsource/TestSource.h"
 
 namespace {
 
-// {083863F1-70DE-11D0-BD40-00A0C911CE86}: the DirectShow filters category.
-const CLSID kFilterCategory = {
-    0x083863F1, 0x70DE, 0x11D0, {0xBD, 0x40, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+const AMOVIESETUP_MEDIATYPE kOutputTypes[] = {{&MEDIATYPE_Stream, &MEDIASUBTYPE_NULL}};
 
-const REGPINTYPES kOutputTypes[] = {{&MEDIATYPE_Stream, &MEDIASUBTYPE_NULL}};
-
-const REGFILTERPINS kPins[] = {
-    {const_cast<LPWSTR>(L"Output"), FALSE, TRUE /*output*/, FALSE, FALSE, &CLSID_NULL, nullptr, 1,
+const AMOVIESETUP_PIN kPins[] = {
+    {const_cast<LPWSTR>(L"Output"), FALSE, TRUE /*output*/, FALSE, FALSE, &CLSID_NULL, NULL, 1,
      kOutputTypes},
 };
 
-REGFILTER2 MakeRegistration() {
-    REGFILTER2 reg{};
-    reg.dwVersion = 1;
-    reg.dwMerit = MERIT_DO_NOT_USE;
-    reg.cPins = 1;
-    reg.rgPins = kPins;
-    return reg;
-}
-
-const REGFILTER2 kRegistration = MakeRegistration();
+const AMOVIESETUP_FILTER kSetup = {&CLSID_KorvellTestFileSource, L"Korvell Test File Source",
+                                   MERIT_DO_NOT_USE, 1, kPins};
 
 }  // namespace
 
-namespace kit {
-const ClassEntry kClasses[] = {
-    {&CLSID_KorvellTestFileSource, L"Korvell Test File Source", &CTestFileSource::CreateInstance,
-     &kRegistration, &kFilterCategory},
+CFactoryTemplate g_Templates[] = {
+    {L"Korvell Test File Source", &CLSID_KorvellTestFileSource, CTestFileSource::CreateInstance, NULL,
+     &kSetup},
 };
-const int kClassCount = 1;
-}  // namespace kit
+int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
+
+STDAPI DllRegisterServer() { return AMovieDllRegisterServer2(TRUE); }
+STDAPI DllUnregisterServer() { return AMovieDllRegisterServer2(FALSE); }
