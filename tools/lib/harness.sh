@@ -63,6 +63,9 @@ harness_start() {
   harness_sound
   # One persistent wineserver for the whole run keeps each program start short.
   wineserver -p
+  # Start the prefix's own services now: started from a test, they would
+  # keep the test runner's output pipe open after the test ends.
+  wine cmd /c exit >/dev/null 2>&1
 }
 
 # True while another harness run (another process) still uses the prefix.
