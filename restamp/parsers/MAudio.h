@@ -91,15 +91,17 @@ public:
     }
     uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl,
                     uint32_t pass) override {
+        uint32_t over = 0;
         if (expected > pos) {
-            uint64_t over = expected - pos;
-            if (over >= len) return 0;
-            pos += over; d += over; len -= uint32_t(over);
+            const uint64_t o = expected - pos;
+            if (o >= len) return 0;
+            over = uint32_t(o);
+            pos += over; d += over; len -= over;
         }
         uint32_t take = remaining < len ? remaining : len;
         remaining -= take;
         if (ctl) {
-            ctl->skip = take;
+            ctl->skip = over + take;  // counted from the start of the run
             ctl->remaining = remaining;
             if (!remaining) ctl->sink = nullptr;
         }

@@ -2,7 +2,7 @@
 // of our own inside the test.
 #include <gtest/gtest.h>
 
-#include "platform/dshow/BaseClasses.h"
+#include "tests/support/TestFilters.h"
 
 #include <initguid.h>
 
@@ -12,59 +12,9 @@
 #include <vector>
 
 using namespace graphtest;
+using namespace testfilters;
 
 namespace {
-
-struct Seen {
-  long length;
-  bool timed;
-  REFERENCE_TIME start, stop;
-  bool sync, discontinuity;
-};
-
-// {5C1A3E80-9D0B-4E1F-A7C2-3B6D8E9F0A14}
-const CLSID kRecorderClsid = {0x5C1A3E80, 0x9D0B, 0x4E1F, {0xA7, 0xC2, 0x3B, 0x6D, 0x8E, 0x9F, 0x0A, 0x14}};
-
-class CRecorderFilter;
-
-class CRecorderPin : public CBaseInputPin {
- public:
-  CRecorderPin(CBaseFilter* filter, CCritSec* lock, HRESULT* phr)
-      : CBaseInputPin("recorder pin", filter, lock, phr, L"In") {}
-  HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
-  STDMETHODIMP Receive(IMediaSample* sample) override {
-    HRESULT hr = CBaseInputPin::Receive(sample);
-    if (hr != S_OK) return hr;
-    Seen s{};
-    s.length = sample->GetActualDataLength();
-    s.timed = sample->GetTime(&s.start, &s.stop) == S_OK;
-    s.sync = sample->IsSyncPoint() == S_OK;
-    s.discontinuity = sample->IsDiscontinuity() == S_OK;
-    CAutoLock lock(&seenLock);
-    seen.push_back(s);
-    return S_OK;
-  }
-  STDMETHODIMP EndOfStream() override {
-    ended.Set();
-    return S_OK;
-  }
-  CCritSec seenLock;
-  std::vector<Seen> seen;
-  CAMEvent ended{TRUE};
-};
-
-class CRecorderFilter : public CBaseFilter {
- public:
-  CRecorderFilter() : CBaseFilter("recorder", nullptr, &lock_, kRecorderClsid), pin_(this, &lock_, &hr_) {}
-  int GetPinCount() override { return 1; }
-  CBasePin* GetPin(int n) override { return n == 0 ? &pin_ : nullptr; }
-  CRecorderPin& Pin() { return pin_; }
-
- private:
-  CCritSec lock_;
-  HRESULT hr_ = S_OK;
-  CRecorderPin pin_;
-};
 
 class ChronelStamps : public ::testing::Test {
  protected:
@@ -76,7 +26,7 @@ class ChronelStamps : public ::testing::Test {
     ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()));
     ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source_.Put()));
     ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel_.Put()));
-    recorder_ = new CRecorderFilter;
+    recorder_ = new RecorderFilter;
     recorder_->NonDelegatingAddRef();
     ASSERT_EQ(S_OK, graph_->AddFilter(source_.Get(), L"Source"));
     ASSERT_EQ(S_OK, graph_->AddFilter(chronel_.Get(), L"MPEG Chronel"));
@@ -110,24 +60,19 @@ class ChronelStamps : public ::testing::Test {
     CoUninitialize();
   }
 
-  std::vector<Seen> RunToEnd() {
-    recorder_->Pin().ended.Reset();
-    {
-      CAutoLock lock(&recorder_->Pin().seenLock);
-      recorder_->Pin().seen.clear();
-    }
+  std::vector<SeenSample> RunToEnd() {
+    recorder_->Pin().Clear();
     EXPECT_TRUE(SUCCEEDED(control_->Run()));
-    EXPECT_TRUE(recorder_->Pin().ended.Wait(20000));
+    EXPECT_TRUE(recorder_->Pin().WaitForEnd(20000));
     EXPECT_EQ(S_OK, control_->Stop());
-    CAutoLock lock(&recorder_->Pin().seenLock);
-    return recorder_->Pin().seen;
+    return recorder_->Pin().Seen();
   }
 
   std::wstring folder_;
   ComPtr<IGraphBuilder> graph_;
   ComPtr<IMediaControl> control_;
   ComPtr<IBaseFilter> source_, chronel_;
-  CRecorderFilter* recorder_ = nullptr;
+  RecorderFilter* recorder_ = nullptr;
 };
 
 // The first chunk after a start is stamped [0, 1], sync point and
@@ -136,7 +81,7 @@ class ChronelStamps : public ::testing::Test {
 TEST_F(ChronelStamps, FirstChunkAfterEachStartIsStampedZero) {
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
-    std::vector<Seen> seen = RunToEnd();
+    std::vector<SeenSample> seen = RunToEnd();
     ASSERT_EQ(10u, seen.size());
     EXPECT_TRUE(seen[0].timed);
     EXPECT_EQ(0, seen[0].start);
@@ -145,7 +90,7 @@ TEST_F(ChronelStamps, FirstChunkAfterEachStartIsStampedZero) {
     EXPECT_TRUE(seen[0].discontinuity);
     long total = 0;
     for (size_t i = 0; i < seen.size(); ++i) {
-      total += seen[i].length;
+      total += static_cast<long>(seen[i].bytes.size());
       if (i == 0) continue;
       EXPECT_FALSE(seen[i].timed) << i;
       EXPECT_FALSE(seen[i].discontinuity) << i;
