@@ -37,6 +37,7 @@ public:
     void EndOfStream();
 
     CMainParser& MainParser() { return mainParser_; }
+    const CMainParser& MainParser() const { return mainParser_; }
     CTimeProcessor& TimeProcessor() { return timeProcessor_; }
     const BS::CSequentialBuffer& DetectionBuffer() const { return detection_; }
     uint32_t DetectionAttempts() const { return attempts_; }
