@@ -88,17 +88,19 @@ STDMETHODIMP CKorvellSink::NonDelegatingQueryInterface(REFIID riid, void **ppv) 
 CBasePin *CKorvellSink::GetPin(int n) { return n == 0 ? m_pPin : NULL; }
 
 STDMETHODIMP CKorvellSink::Stop() {
-  CAutoLock lock(&m_filterLock);
-  const bool wasActive = m_State != State_Stopped;
-  HRESULT hr = CBaseFilter::Stop();
-  if (!wasActive) return hr;
+  HRESULT hr;
   {
+    CAutoLock lock(&m_filterLock);
+    const bool wasActive = m_State != State_Stopped;
+    hr = CBaseFilter::Stop();
+    if (!wasActive) return hr;
     // Waits for a Receive in progress; nothing is written after this.
     CAutoLock stream(&m_receiveLock);
     HRESULT closed = CloseTarget();
     if (FAILED(closed) && SUCCEEDED(m_failure)) m_failure = closed;
     m_completePending = false;
   }
+  // Events go out with no lock held.
   ReportFailure(true);
   return hr;
 }
@@ -120,11 +122,12 @@ STDMETHODIMP CKorvellSink::Pause() {
 }
 
 STDMETHODIMP CKorvellSink::Run(REFERENCE_TIME tStart) {
-  CAutoLock lock(&m_filterLock);
-  HRESULT hr = CBaseFilter::Run(tStart);
-  if (FAILED(hr)) return hr;
+  HRESULT hr;
   bool complete;
   {
+    CAutoLock lock(&m_filterLock);
+    hr = CBaseFilter::Run(tStart);
+    if (FAILED(hr)) return hr;
     CAutoLock stream(&m_receiveLock);
     complete = m_completePending;
     m_completePending = false;
