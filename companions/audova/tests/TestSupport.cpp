@@ -158,14 +158,21 @@ bool HaveFfmpeg() {
   return have;
 }
 
+namespace {
+std::string g_tempDir;
+void RemoveTempDir() {
+  if (g_tempDir.rfind("/tmp/audova-test-", 0) == 0) Shell("rm -rf '" + g_tempDir + "'");
+}
+}  // namespace
+
 std::string TempDir() {
-  static std::string dir;
-  if (dir.empty()) {
+  if (g_tempDir.empty()) {
     char tmpl[] = "/tmp/audova-test-XXXXXX";
     const char* d = mkdtemp(tmpl);
-    dir = d ? d : "/tmp";
+    g_tempDir = d ? d : "/tmp";
+    if (d) std::atexit(RemoveTempDir);
   }
-  return dir;
+  return g_tempDir;
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
