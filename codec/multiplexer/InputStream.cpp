@@ -469,7 +469,7 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr)
     if (program_)
         ++program_->packetsSincePcr;
     lastSent_ = head.dts;
-    return mux_->DeliverPacket(pkt);
+    return mux_->DeliverPacket(pkt, withPcr);
 }
 
 HRESULT_T InputStream::WritePcrOnlyPacket(uint64_t pcr)
@@ -486,7 +486,9 @@ HRESULT_T InputStream::WritePcrOnlyPacket(uint64_t pcr)
     ts_.Write(w);
     if (tb_)
         tb_->AddBytes(188, mux_->slots_);
-    return mux_->DeliverPacket(pkt);
+    if (program_)
+        program_->packetsSincePcr = 0;
+    return mux_->DeliverPacket(pkt, true);
 }
 
 } // namespace muxcore

@@ -413,8 +413,29 @@ void Multiplexer::WaitFinished()
 
 // ------------------------------------------------------------------ transport
 
-HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt)
+void Multiplexer::WriteBracketPcrs(const InputStream* except)
 {
+    for (const auto& p : programs_) {
+        InputStream* in = p->PcrInput();
+        if (!p->HasConnectedInput() || !in || in == except)
+            continue;
+        const uint64_t pcr = static_cast<uint64_t>(std::llround(clock_));
+        in->WritePcrOnlyPacket(pcr);
+        p->packetsSincePcr = 0;
+        p->nextPcrTime = static_cast<int64_t>(pcr) + settings_.pcrIntervalMs * 27000LL;
+    }
+}
+
+HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt, bool hasPcr)
+{
+    if (gapOpen_ && !hasPcr) {
+        // The first packet after idle slots needs a PCR before it.
+        gapOpen_ = false;
+        WriteBracketPcrs();
+    }
+    if (hasPcr)
+        gapOpen_ = false;
+    lastHadPcr_ = hasPcr;
     HRESULT_T hr;
     if (settings_.ts192 && settings_.output == kTransportStream) {
         uint8_t b[192];
@@ -445,10 +466,17 @@ void Multiplexer::FillSlot()
         std::memset(nullPacket + 4, 0xFF, 184);
         DeliverPacket(nullPacket);
         ++padding_;
-    } else {
-        ++slots_;
-        clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
+        return;
     }
+    if (!gapOpen_ && !lastHadPcr_) {
+        // The last packet before idle slots gets its time pinned by a PCR,
+        // written into the first idle slot.
+        WriteBracketPcrs();
+        return;
+    }
+    gapOpen_ = true;
+    ++slots_;
+    clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
 }
 
 void Multiplexer::WriteTables()
@@ -582,7 +610,9 @@ int Multiplexer::TsStep()
         } while (clock_ < target);
         return 0;
     }
-    if (Failed(chosen->WriteTransportPacket(false, 0)))
+    // After idle slots the PCR input's own packet carries the PCR.
+    const bool pcrHere = gapOpen_ && programs_.size() == 1 && programs_.front()->PcrInput() == chosen;
+    if (Failed(chosen->WriteTransportPacket(pcrHere, static_cast<uint64_t>(std::llround(clock_)))))
         return 1;
     return 0;
 }

@@ -242,7 +242,7 @@ public:
     void NotifyData();
 
     // Delivery of one transport packet (advances the clock by a slot).
-    HRESULT_T DeliverPacket(const uint8_t* pkt);
+    HRESULT_T DeliverPacket(const uint8_t* pkt, bool hasPcr = false);
 
 private:
     friend class InputStream;
@@ -255,6 +255,7 @@ private:
     void WriteTables();
     bool WritePcrs(); // false when a program waits for its PCR input
     void FillSlot();
+    void WriteBracketPcrs(const InputStream* except = nullptr);
     HRESULT_T DeliverPs(const uint8_t* bytes, uint32_t n);
     void WritePsPacket(InputStream* in, int32_t planned);
     void WriteLpcmPack(InputStream* in);
@@ -286,6 +287,10 @@ private:
     bool finished_ = false;
     bool systemHeaderDue_ = true;
     uint64_t psBytes_ = 0;
+    // Without padding, idle slots are bracketed by PCRs so that every packet
+    // keeps its slot time for a decoder that interpolates between PCRs.
+    bool gapOpen_ = false;
+    bool lastHadPcr_ = false;
     std::vector<uint8_t> packBuf_;
 
     std::recursive_mutex lock_;

@@ -1,1 +1,452 @@
+// Whole streams: elementary streams made by Debian's ffmpeg are multiplexed,
+// then read back by ffprobe/ffmpeg and by the independent readers and
+// buffer checks of stream_check.h.
+#include "codec/multiplexer/FileMux.h"
+#include "stream_check.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <unistd.h>
+
+using namespace muxtest;
+
+namespace {
+
+bool HaveFfmpeg()
+{
+    static const int rc = std::system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1");
+    return rc == 0;
+}
+
+#define SKIP_WITHOUT_FFMPEG()                                 \
+    do {                                                      \
+        if (!HaveFfmpeg())                                    \
+            GTEST_SKIP() << "ffmpeg/ffprobe are not installed"; \
+    } while (0)
+
+// A folder of this process: test programs of parallel builds share the build tree.
+struct WorkDir {
+    std::string path = std::string(MUX_TEST_WORK_DIR) + "/" + std::to_string(getpid());
+    WorkDir() { (void)std::system(("mkdir -p '" + path + "'").c_str()); }
+    ~WorkDir()
+    {
+        if (!std::getenv("MUX_TEST_KEEP"))
+            (void)std::system(("rm -rf '" + path + "'").c_str());
+    }
+};
+
+std::string Work(const std::string& name)
+{
+    static WorkDir dir;
+    return dir.path + "/" + name;
+}
+
+std::string Capture(const std::string& cmd)
+{
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+bool Ffmpeg(const std::string& args)
+{
+    return std::system(("ffmpeg -hide_banner -loglevel error -nostdin -y " + args).c_str()) == 0;
+}
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The clips, made once per run: 3 s each.
+const std::string& Clip(const std::string& name)
+{
+    static std::map<std::string, std::string> made;
+    auto it = made.find(name);
+    if (it != made.end())
+        return it->second;
+    const std::string path = Work(name);
+    const std::string video = "-f lavfi -i testsrc=size=352x288:rate=25 -t 3 ";
+    const std::string dvdVideo = "-f lavfi -i testsrc=size=720x576:rate=25 -t 3 ";
+    const std::string tone = "-f lavfi -i sine=frequency=440:sample_rate=48000 -ac 2 -t 3 ";
+    bool ok = false;
+    if (name == "v.m2v")
+        ok = Ffmpeg(video + "-c:v mpeg2video -b:v 3M -maxrate 3M -bufsize 1835k -g 12 -bf 2 -f mpeg2video " + path);
+    else if (name == "dvd.m2v")
+        ok = Ffmpeg(dvdVideo + "-c:v mpeg2video -b:v 5M -maxrate 7M -bufsize 1835k -g 12 -bf 2 -f mpeg2video " + path);
+    else if (name == "v.m1v")
+        ok = Ffmpeg(video + "-c:v mpeg1video -b:v 1.5M -g 12 -bf 2 -f mpeg1video " + path);
+    else if (name == "a.mp2")
+        ok = Ffmpeg(tone + "-c:a mp2 -b:a 192k -f mp2 " + path);
+    else if (name == "a.ac3")
+        ok = Ffmpeg(tone + "-c:a ac3 -b:a 192k -f ac3 " + path);
+    else if (name == "a.wav")
+        ok = Ffmpeg(tone + "-c:a pcm_s16le -f wav " + path);
+    EXPECT_TRUE(ok) << "cannot make " << name;
+    return made[name] = path;
+}
+
+std::map<std::string, std::string> Probe(const std::string& file, const std::string& entries)
+{
+    std::map<std::string, std::string> m;
+    std::istringstream in(Capture("ffprobe -v error -show_entries " + entries + " -of flat '" + file + "'"));
+    std::string l;
+    while (std::getline(in, l)) {
+        const size_t eq = l.find('=');
+        if (eq == std::string::npos)
+            continue;
+        std::string v = l.substr(eq + 1);
+        if (v.size() >= 2 && v.front() == '"')
+            v = v.substr(1, v.size() - 2);
+        m[l.substr(0, eq)] = v;
+    }
+    return m;
+}
+
+muxcore::FileMuxResult Mux(const std::string& out, const std::vector<std::string>& clips, int output,
+                           int compat = 0, bool padding = false, bool ts192 = false)
+{
+    muxcore::FileMuxJob job;
+    job.settings.output = output;
+    job.settings.compatibility = compat;
+    job.settings.usePadding = padding;
+    job.settings.ts192 = ts192;
+    job.output = out;
+    for (const auto& c : clips)
+        job.inputs.push_back({Clip(c), muxcore::kPinFree});
+    return muxcore::MuxFiles(job);
+}
+
+struct Kind {
+    const char* codec;
+    const char* copyFormat; // ffmpeg muxer for a stream copy, null: compare decoded PCM
+};
+
+const std::map<std::string, Kind>& Kinds()
+{
+    static const std::map<std::string, Kind> k = {
+        {"v.m2v", {"mpeg2video", "mpeg2video"}}, {"dvd.m2v", {"mpeg2video", "mpeg2video"}},
+        {"v.m1v", {"mpeg1video", "mpeg1video"}}, {"a.mp2", {"mp2", "mp2"}},
+        {"a.ac3", {"ac3", "ac3"}},               {"a.wav", {"pcm_dvd", nullptr}},
+    };
+    return k;
+}
+
+// Duration of stream j from its packets: last PTS + last duration - first PTS.
+double PacketDuration(const std::string& file, size_t j)
+{
+    std::istringstream in(Capture("ffprobe -v error -select_streams " + std::to_string(j) +
+                                  " -show_entries packet=pts_time,duration_time -of csv=p=0 '" + file + "'"));
+    std::string l;
+    double first = -1, lastEnd = 0;
+    while (std::getline(in, l)) {
+        const size_t c = l.find(',');
+        if (c == std::string::npos || l.compare(0, 3, "N/A") == 0)
+            continue;
+        const double pts = std::atof(l.c_str());
+        const double dur = std::atof(l.c_str() + c + 1);
+        if (first < 0 || pts < first)
+            first = pts;
+        lastEnd = std::max(lastEnd, pts + dur);
+    }
+    return first < 0 ? 0 : lastEnd - first;
+}
+
+// Every stream is read with its codec and duration, decodes without a
+// message, and comes back unchanged.
+void ExpectReadsBack(const std::string& out, const std::vector<std::string>& clips)
+{
+    EXPECT_EQ(Capture("ffmpeg -hide_banner -nostdin -v error -i '" + out + "' -f null - 2>&1"), "");
+    const auto probe = Probe(out, "stream=codec_name");
+    for (size_t i = 0; i < clips.size(); ++i) {
+        SCOPED_TRACE(clips[i]);
+        const Kind& kind = Kinds().at(clips[i]);
+        // ffprobe orders streams by their first packet; find ours by codec.
+        int index = -1;
+        for (size_t j = 0; j < clips.size(); ++j) {
+            const std::string key = "streams.stream." + std::to_string(j) + ".codec_name";
+            if (probe.count(key) && probe.at(key) == kind.codec)
+                index = static_cast<int>(j);
+        }
+        ASSERT_GE(index, 0) << "not found as " << kind.codec;
+        EXPECT_NEAR(PacketDuration(out, static_cast<size_t>(index)), 3.0, 0.05);
+        const std::string back = out + "." + std::to_string(i);
+        const std::string map = " -map 0:" + std::to_string(index) + " ";
+        if (kind.copyFormat) {
+            ASSERT_TRUE(Ffmpeg("-i '" + out + "'" + map + "-c copy -f " + kind.copyFormat + " '" + back + "'"));
+            EXPECT_TRUE(ReadFile(back) == ReadFile(Clip(clips[i]))) << "differs after the round trip";
+        } else {
+            // LPCM: the decoded samples equal the WAV file's.
+            ASSERT_TRUE(Ffmpeg("-i '" + out + "'" + map + "-f s16le '" + back + "'"));
+            ASSERT_TRUE(Ffmpeg("-i '" + Clip(clips[i]) + "' -f s16le '" + back + ".ref'"));
+            EXPECT_TRUE(ReadFile(back) == ReadFile(back + ".ref")) << "LPCM samples differ";
+        }
+    }
+}
+
+int Pid(const std::vector<TsPacket>& pk, uint8_t streamId)
+{
+    for (const auto& t : pk)
+        if (t.pusi && t.payload && t.payloadSize > 4 && t.payload[0] == 0 && t.payload[1] == 0 &&
+            t.payload[2] == 1 && t.payload[3] == streamId)
+            return t.pid;
+    return -1;
+}
+
+} // namespace
+
+// ------------------------------------------------------------ program stream
+
+TEST(MuxFfmpeg, ProgramStreamsReadBackUnchanged)
+{
+    SKIP_WITHOUT_FFMPEG();
+    const std::vector<std::vector<std::string>> cases = {
+        {"v.m2v", "a.mp2"}, {"v.m1v", "a.mp2"}, {"v.m2v", "a.ac3"}, {"v.m2v", "a.wav"}};
+    int n = 0;
+    for (const auto& clips : cases) {
+        SCOPED_TRACE(clips[0] + " + " + clips[1]);
+        const std::string out = Work("ps" + std::to_string(n++) + ".mpg");
+        const auto r = Mux(out, clips, muxcore::kProgramStream);
+        ASSERT_TRUE(r.ok) << r.error;
+        ExpectReadsBack(out, clips);
+        const ProgramStream ps = ParseProgramStream(ReadFile(out));
+        EXPECT_EQ(ps.error, "");
+        EXPECT_TRUE(ps.endCode);
+    }
+}
+
+TEST(MuxFfmpeg, ProgramStreamKeepsItsBufferModel)
+{
+    SKIP_WITHOUT_FFMPEG();
+    for (int compat : {0, 1}) {
+        SCOPED_TRACE(compat ? "DVD" : "free PES size");
+        const std::string out = Work(compat ? "pstd_dvd.mpg" : "pstd.mpg");
+        const std::vector<std::string> clips = {compat ? "dvd.m2v" : "v.m2v", "a.mp2"};
+        const auto r = Mux(out, clips, muxcore::kProgramStream, compat);
+        ASSERT_TRUE(r.ok) << r.error;
+        const ProgramStream ps = ParseProgramStream(ReadFile(out));
+        ASSERT_EQ(ps.error, "");
+        // SCRs increase and a pack arrives completely before the next SCR.
+        for (size_t i = 1; i < ps.packs.size(); ++i) {
+            const Pack& a = ps.packs[i - 1];
+            ASSERT_GT(ps.packs[i].scr, a.scr);
+            EXPECT_LE(a.scr + a.size * 27e6 / (a.muxRate * 50.0), ps.packs[i].scr + 1.0) << "pack " << i;
+        }
+        for (uint8_t id : {uint8_t(0xE0), uint8_t(0xC0)}) {
+            int size = 0;
+            const auto ds = PsDeliveries(ps, id, size);
+            ASSERT_GT(size, 0);
+            ASSERT_TRUE(ps.packs[0].systemHeader);
+            const auto bound = ps.packs[0].bounds.at(id);
+            EXPECT_EQ(bound.first, id == 0xE0 ? 1 : 0) << "P-STD scale follows the stream id";
+            EXPECT_GE(bound.second * (bound.first ? 1024 : 128), size);
+            const BufferReport rep = CheckBuffer(ds, id == 0xE0, size, id == 0xE0 ? 1080000 : 648000);
+            EXPECT_GT(rep.units, 50u);
+            EXPECT_EQ(rep.late, 0u) << rep.first;
+            EXPECT_EQ(rep.overflows, 0u) << rep.first;
+        }
+    }
+}
+
+TEST(MuxFfmpeg, DvdPacksAreSectors)
+{
+    SKIP_WITHOUT_FFMPEG();
+    const std::string out = Work("dvd.mpg");
+    const std::vector<std::string> clips = {"dvd.m2v", "a.mp2", "a.wav"};
+    const auto r = Mux(out, clips, muxcore::kProgramStream, muxcore::kCompatDvd);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.programMuxRate, 25200u);
+    const ProgramStream ps = ParseProgramStream(ReadFile(out));
+    ASSERT_EQ(ps.error, "");
+    size_t withPadding = 0, withStuffing = 0;
+    for (size_t i = 0; i < ps.packs.size(); ++i) {
+        const Pack& pk = ps.packs[i];
+        EXPECT_EQ(pk.size, 2048u) << "pack " << i;
+        EXPECT_EQ(pk.systemHeader, i == 0) << "pack " << i;
+        for (const Pes& p : pk.pes) {
+            // Fewer than 6 missing bytes are PES stuffing, more a padding packet.
+            if (p.streamId == 0xBD)
+                continue; // LPCM packs have their fixed stuffing
+            EXPECT_LE(p.stuffing, 5);
+            if (p.stuffing) {
+                ++withStuffing;
+                EXPECT_TRUE(pk.paddingSizes.empty());
+            }
+        }
+        for (size_t pad : pk.paddingSizes)
+            EXPECT_GE(pad, 6u);
+        withPadding += !pk.paddingSizes.empty();
+    }
+    EXPECT_GT(withPadding, 0u);
+    // Every LPCM pack carries whole stereo samples, 2008 bytes but the last.
+    size_t lpcm = 0;
+    for (const Pack& pk : ps.packs)
+        for (const Pes& p : pk.pes)
+            if (p.streamId == 0xBD && p.subId == 0xA0) {
+                ++lpcm;
+                if (lpcm < 5) {
+                    EXPECT_EQ(p.payload.size(), 7u + 2008u);
+                }
+            }
+    EXPECT_GT(lpcm, 100u);
+    ExpectReadsBack(out, clips);
+}
+
+// ------------------------------------------------------------ transport stream
+
+TEST(MuxFfmpeg, TransportStreamsReadBackUnchanged)
+{
+    SKIP_WITHOUT_FFMPEG();
+    const std::vector<std::vector<std::string>> cases = {{"v.m2v", "a.mp2"}, {"v.m1v", "a.ac3"}};
+    int n = 0;
+    for (const auto& clips : cases) {
+        SCOPED_TRACE(clips[0] + " + " + clips[1]);
+        const std::string out = Work("ts" + std::to_string(n++) + ".ts");
+        const auto r = Mux(out, clips, muxcore::kTransportStream);
+        ASSERT_TRUE(r.ok) << r.error;
+        ExpectReadsBack(out, clips);
+    }
+}
+
+TEST(MuxFfmpeg, TransportStreamTiming)
+{
+    SKIP_WITHOUT_FFMPEG();
+    for (bool padding : {false, true}) {
+        SCOPED_TRACE(padding ? "padding" : "no padding");
+        const std::string out = Work(padding ? "timing_pad.ts" : "timing.ts");
+        const auto r = Mux(out, {"v.m2v", "a.mp2"}, muxcore::kTransportStream, 0, padding);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.paddingPackets > 0, padding);
+        std::string err;
+        const Bytes b = ReadFile(out);
+        const auto pk = ParseTransportStream(b, 188, err);
+        ASSERT_EQ(err, "");
+        const int vpid = Pid(pk, 0xE0);
+        ASSERT_GT(vpid, 0);
+        const auto times = PacketTimes(pk, static_cast<uint16_t>(vpid));
+
+        // PAT and PMT at least every 100 ms, PAT first.
+        std::map<int, double> lastTable;
+        int pmtPid = -1;
+        for (const auto& t : pk) {
+            if (t.pid == 0 && t.pusi && t.payload)
+                pmtPid = (t.payload[1 + 10] & 0x1F) << 8 | t.payload[1 + 11];
+        }
+        ASSERT_GT(pmtPid, 0);
+        bool patSeen = false;
+        for (const auto& t : pk) {
+            if (t.pid == 0)
+                patSeen = true;
+            if (t.pid == pmtPid) {
+                EXPECT_TRUE(patSeen) << "PMT before the first PAT";
+            }
+            if (t.pid != 0 && t.pid != pmtPid)
+                continue;
+            if (lastTable.count(t.pid)) {
+                EXPECT_LE(times[t.index] - lastTable[t.pid], 2700000.0 + 1) << "table gap at packet " << t.index;
+            }
+            lastTable[t.pid] = times[t.index];
+        }
+        // PCRs of the PCR PID at most "PCR Interval (ms)" (50) apart.
+        std::vector<std::pair<size_t, uint64_t>> pcrs;
+        for (const auto& t : pk)
+            if (t.hasPcr) {
+                EXPECT_EQ(t.pid, vpid);
+                pcrs.push_back({t.index, t.pcr});
+            }
+        ASSERT_GT(pcrs.size(), 50u);
+        for (size_t i = 1; i < pcrs.size(); ++i) {
+            EXPECT_LE(pcrs[i].second - pcrs[i - 1].second, 1350000u) << "PCR gap at packet " << pcrs[i].first;
+        }
+        if (padding) {
+            // A constant-rate stream: every PCR sits on the packet-time grid.
+            const double t = double(pcrs.back().second - pcrs.front().second) /
+                             double(pcrs.back().first - pcrs.front().first);
+            for (const auto& p : pcrs) {
+                EXPECT_NEAR(double(p.second), double(pcrs.front().second) + (p.first - pcrs.front().first) * t, 1.0);
+            }
+        }
+        // Continuity counters: +1 per packet with payload, repeated without.
+        std::map<int, int> cc;
+        for (const auto& t : pk) {
+            if (t.pid == 0x1FFF)
+                continue;
+            if (cc.count(t.pid)) {
+                const int want = (t.afc & 1) ? (cc[t.pid] + 1) & 15 : cc[t.pid];
+                EXPECT_EQ(t.cc, want) << "PID " << t.pid << " packet " << t.index;
+            }
+            cc[t.pid] = t.cc;
+            // At most one PES starts per packet, at its first payload byte.
+            if (t.pusi && t.pid != 0 && t.pid != pmtPid) {
+                EXPECT_TRUE(t.payload[0] == 0 && t.payload[1] == 0 && t.payload[2] == 1);
+            }
+        }
+    }
+}
+
+TEST(MuxFfmpeg, TransportStreamKeepsItsBufferModel)
+{
+    SKIP_WITHOUT_FFMPEG();
+    const std::string out = Work("tstd.ts");
+    const auto r = Mux(out, {"v.m2v", "a.mp2"}, muxcore::kTransportStream);
+    ASSERT_TRUE(r.ok) << r.error;
+    std::string err;
+    const Bytes b = ReadFile(out);
+    const auto pk = ParseTransportStream(b, 188, err);
+    ASSERT_EQ(err, "");
+    const int vpid = Pid(pk, 0xE0), apid = Pid(pk, 0xC0);
+    ASSERT_GT(vpid, 0);
+    ASSERT_GT(apid, 0);
+    const auto times = PacketTimes(pk, static_cast<uint16_t>(vpid));
+    // MP@ML: Rx = 1.2 x 15 Mbit/s; video buffer = vbv (1835008 bits) plus the
+    // multiplex and overhead allowance of Rmax x (4 ms + 1/750 s); audio: 2 Mbit/s, 3584 bytes.
+    size_t tbOver = 0;
+    const auto vd = TsDeliveries(pk, times, static_cast<uint16_t>(vpid), 18e6 / 8, tbOver);
+    EXPECT_EQ(tbOver, 0u);
+    const BufferReport v = CheckBuffer(vd, true, 1835008 / 8 + 15e6 / 8 * (0.004 + 1.0 / 750), 1080000);
+    EXPECT_GT(v.units, 50u);
+    EXPECT_EQ(v.late, 0u) << v.first;
+    EXPECT_EQ(v.overflows, 0u) << v.first;
+    const auto ad = TsDeliveries(pk, times, static_cast<uint16_t>(apid), 2e6 / 8, tbOver);
+    EXPECT_EQ(tbOver, 0u);
+    const BufferReport a = CheckBuffer(ad, false, 3584, 648000);
+    EXPECT_GT(a.units, 100u);
+    EXPECT_EQ(a.late, 0u) << a.first;
+    EXPECT_EQ(a.overflows, 0u) << a.first;
+}
+
+TEST(MuxFfmpeg, Ts192PrefixesTheClock)
+{
+    SKIP_WITHOUT_FFMPEG();
+    const std::string out = Work("t192.m2ts");
+    const auto r = Mux(out, {"v.m2v", "a.mp2"}, muxcore::kTransportStream, 0, false, true);
+    ASSERT_TRUE(r.ok) << r.error;
+    const Bytes b = ReadFile(out);
+    ASSERT_EQ(b.size() % 192, 0u);
+    std::string err;
+    const auto pk = ParseTransportStream(b, 192, err);
+    ASSERT_EQ(err, "");
+    // The 30-bit prefix follows the clock: it never decreases (until it wraps).
+    uint32_t last = 0;
+    for (size_t at = 0; at < b.size(); at += 192) {
+        const uint32_t s = (uint32_t(b[at] & 0x3F) << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
+        EXPECT_GE(s, last);
+        last = s;
+    }
+    EXPECT_EQ(Capture("ffmpeg -hide_banner -nostdin -v error -i '" + out + "' -f null - 2>&1"), "");
+}
