@@ -1,0 +1,69 @@
+// "UScreenCapture": a live source of the screen region and frame rate kept
+// in its registry values, on the output pin "Capture".
+#pragma once
+
+#include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/Source.h"
+
+// {4E7B8C21-7F4A-4C51-9B1E-2D3A6F8E5C90}
+extern "C" const CLSID CLSID_UScreenCapture;
+
+struct ScreenRegion {
+  LONG left, top, right, bottom;
+  DWORD frameRate;
+  LONG Width() const { return right - left; }
+  LONG Height() const { return bottom - top; }
+};
+
+// The region from HKLM "SOFTWARE\Unreal\Live\UScreenCapture", the key made
+// with its defaults when it is missing; an empty or inverted rectangle and
+// a rate outside 1..120 fall back to the defaults.
+ScreenRegion ReadScreenRegion();
+
+class ScreenSource;
+
+class ScreenStream : public CSourceStream {
+ public:
+  ScreenStream(ScreenSource* filter, HRESULT* phr);
+  ~ScreenStream() override;
+
+  HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
+  HRESULT CheckMediaType(const CMediaType* pmt) override;
+  HRESULT SetMediaType(const CMediaType* pmt) override;
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;
+  HRESULT FillBuffer(IMediaSample* sample) override;
+  HRESULT OnThreadCreate() override;
+  HRESULT OnThreadDestroy() override;
+  HRESULT OnThreadStartPlay() override;
+  HRESULT DoBufferProcessingLoop() override;
+
+ private:
+  // True when the next frame is due; sleeps a little otherwise.
+  bool NextFrameDue();
+  bool StreamNow(REFERENCE_TIME* now);
+
+  ScreenSource* m_source;
+  ScreenRegion m_region{};
+  WORD m_bits = 32;
+  REFERENCE_TIME m_frameTime = 333333;
+  LONGLONG m_frame = 0;  // index of the next frame to send
+  LARGE_INTEGER m_runStart{}, m_frequency{};
+  bool m_haveRunStart = false;
+  HDC m_screenDC = nullptr;
+  HDC m_memDC = nullptr;
+  HBITMAP m_bitmap = nullptr;
+  HGDIOBJ m_oldBitmap = nullptr;
+  BYTE* m_bits32 = nullptr;
+};
+
+class ScreenSource : public CSource {
+ public:
+  static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
+  bool IsRunning() { return m_State == State_Running; }
+  IReferenceClock* Clock() { return m_pClock; }
+  REFERENCE_TIME StartTime() const { return m_tStart; }
+
+ private:
+  ScreenSource(LPUNKNOWN pUnk, HRESULT* phr);
+  ScreenStream* m_stream = nullptr;
+};
