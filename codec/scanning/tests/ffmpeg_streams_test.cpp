@@ -268,8 +268,6 @@ AudioScan ScanAudio(const Bytes& es, Info info)
         info(consumer.hdr, s);
         parser.Advance(out);
     }
-    // The parser keeps its tail for more data; a stream's last frame ends
-    // exactly at the end of the file, so parse what remains directly.
     return s;
 }
 
