@@ -67,7 +67,8 @@ CKorvellSink::CKorvellSink(LPUNKNOWN pUnk, HRESULT *phr)
       m_failure(S_OK),
       m_endOfStream(false),
       m_failureReported(false),
-      m_completePending(false) {
+      m_completePending(false),
+      m_config(GetOwner(), &CLSID_KorvellSinkFilter) {
   m_pPin = new (std::nothrow) CSinkInputPin(this, &m_filterLock, phr);
   if (m_pPin == NULL) *phr = E_OUTOFMEMORY;
 }
@@ -81,7 +82,7 @@ STDMETHODIMP CKorvellSink::NonDelegatingQueryInterface(REFIID riid, void **ppv) 
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IFileSinkFilter) return GetInterface(static_cast<IFileSinkFilter *>(this), ppv);
   if (riid == IID_IAMFilterMiscFlags) return GetInterface(static_cast<IAMFilterMiscFlags *>(this), ppv);
-  // IModuleConfig is answered here once the parameter framework is wired in.
+  if (riid == IID_IModuleConfig) return GetInterface(static_cast<IModuleConfig *>(&m_config), ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -249,9 +250,17 @@ HRESULT CKorvellSink::OpenTarget() {
   CloseTarget();
   if (m_fileName.empty()) return E_UNEXPECTED;
   // Readers may look at the growing file (the recorder shows its size).
-  m_hFile = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+  const bool append = m_config.WriteMode() == kSinkAppend;
+  m_hFile = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-  return m_hFile == INVALID_HANDLE_VALUE ? LastError() : S_OK;
+  if (m_hFile == INVALID_HANDLE_VALUE) return LastError();
+  LARGE_INTEGER zero = {};
+  if (append && !SetFilePointerEx(m_hFile, zero, NULL, FILE_END)) {
+    HRESULT hr = LastError();
+    CloseTarget();
+    return hr;
+  }
+  return S_OK;
 }
 
 HRESULT CKorvellSink::CloseTarget() {

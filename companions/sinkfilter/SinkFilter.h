@@ -9,6 +9,7 @@
 
 #include "platform/dshow/BaseClasses.h"
 #include "companions/sinkfilter/KorvellSinkIds.h"
+#include "companions/sinkfilter/SinkConfig.h"
 
 class CKorvellSink;
 
@@ -85,6 +86,6 @@ class CKorvellSink : public CBaseFilter, public IFileSinkFilter, public IAMFilte
   // counts completions of running renderers only.
   bool m_completePending;
 
-  // Parameters set through IModuleConfig (with the parameter framework)
-  // belong here; nothing reads them yet.
+  // IModuleConfig: replace or append on the next open.
+  SinkConfig m_config;
 };

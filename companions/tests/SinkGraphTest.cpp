@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "companions/tests/GraphHelpers.h"
+#include "codec/paramkit/ParamInterfaces.h"
 
 using namespace graphtest;
 
@@ -217,6 +218,44 @@ TEST_F(SinkGraph, FailedOpenOrWriteIsReportedAsErrorAbort) {
         EXPECT_EQ(WaitForEvent(events_.Get(), {EC_COMPLETE}, 300), 0);
     }
     if (!haveFullDevice) std::printf("note: Z:\\dev\\full missing, full-device case skipped\n");
+}
+
+}  // namespace
+
+namespace {
+
+// {4CA841F8-9677-4D23-B0BC-D033BB96D8A4}: 1 replaces the target, 2 appends.
+const GUID kWriteMode = {0x4CA841F8, 0x9677, 0x4D23, {0xB0, 0xBC, 0xD0, 0x33, 0xBB, 0x96, 0xD8, 0xA4}};
+
+// As the recorder configures it: get, set 2, commit; then a second run (a
+// resumed recording) continues the same file.
+TEST_F(SinkGraph, AppendModeContinuesTheTarget) {
+    const auto content = PatternBytes(70000, 9);
+    const std::wstring source = Path(L"source.bin"), target = Path(L"target.mpg");
+    ASSERT_TRUE(WriteFileBytes(source, content));
+    ComPtr<IModuleConfig> config;
+    ASSERT_EQ(sink_->QueryInterface(IID_IModuleConfig, config.PutVoid()), S_OK);
+    VARIANT v;
+    VariantInit(&v);
+    ASSERT_EQ(config->GetValue(&kWriteMode, &v), S_OK);
+    EXPECT_EQ(v.vt, VT_I4);
+    EXPECT_EQ(v.lVal, 1);
+    v.lVal = 2;
+    ASSERT_EQ(config->SetValue(&kWriteMode, &v), S_OK);
+    ASSERT_EQ(config->CommitChanges(nullptr), S_OK);
+    v.lVal = 3;
+    EXPECT_EQ(config->SetValue(&kWriteMode, &v), S_OK);  // named values guide editors only
+    config->DeclineChanges();
+    Connect(source, target);
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(SUCCEEDED(control_->Run()));
+        ASSERT_EQ(WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT}, kEventTimeoutMs), EC_COMPLETE);
+        ASSERT_EQ(control_->Stop(), S_OK);
+    }
+    std::vector<unsigned char> written, twice(content);
+    twice.insert(twice.end(), content.begin(), content.end());
+    ASSERT_TRUE(ReadFileBytes(target, &written));
+    EXPECT_TRUE(written == twice) << written.size();
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+// The sink's one parameter: whether a run replaces the target or appends
+// to it (the recorder appends, so a resumed recording continues its file).
+#pragma once
+
+#include "codec/paramkit/ModuleConfig.h"
+
+// {4CA841F8-9677-4D23-B0BC-D033BB96D8A4}
+extern const GUID kSinkWriteMode;
+
+enum SinkWriteMode : long { kSinkReplace = 1, kSinkAppend = 2 };
+
+struct SinkSettings {
+  long writeMode;
+};
+
+class SinkConfig : public ModuleConfig::CModuleConfigImpl<SinkSettings> {
+ public:
+  SinkConfig(IUnknown* owner, const CLSID* classId);
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return owner_->QueryInterface(riid, ppv); }
+  STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+
+  HRESULT CheckVersion() override { return SettingsVersion() == 1 ? S_OK : E_FAIL; }
+  HRESULT ApplyChanges(long count, const GUID* ids, VARIANT*) override {
+    StorePendingValues(count, ids);
+    return S_OK;
+  }
+  long WriteMode();
+
+ private:
+  IUnknown* owner_;
+  SinkSettings settings_{};
+};
