@@ -153,6 +153,46 @@ TEST_F(Graph, StopWhileTheStreamingThreadIsBlocked) {
   EXPECT_GT(source->Delivered(), before);
 }
 
+// Our own renderer keeps every sample, so the transform's next GetBuffer
+// waits forever inside Receive; the graph manager's Stop must still end.
+TEST(GraphWithHoldingRenderer, StopWhileWaitingForABuffer) {
+  Ptr<IGraphBuilder> graph;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   reinterpret_cast<void **>(&graph)));
+  auto *source = new TestSource(nullptr, -1);
+  auto *transform = new TestTransform(nullptr);
+  auto *sink = new TestSink;
+  sink->HoldSamples();
+  ASSERT_EQ(S_OK, graph->AddFilter(source, L"Source"));
+  ASSERT_EQ(S_OK, graph->AddFilter(transform, L"Transform"));
+  ASSERT_EQ(S_OK, graph->AddFilter(sink, L"Sink"));
+  Ptr<IPin> srcOut, xIn, xOut;
+  srcOut.p = FirstPin(source, PINDIR_OUTPUT);
+  xIn.p = FirstPin(transform, PINDIR_INPUT);
+  xOut.p = FirstPin(transform, PINDIR_OUTPUT);
+  ASSERT_EQ(S_OK, graph->ConnectDirect(srcOut, xIn, nullptr));
+  ASSERT_EQ(S_OK, graph->ConnectDirect(xOut, sink->InputPin(), nullptr));
+
+  Ptr<IMediaControl> control;
+  ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control)));
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sink->Arrived(), 5000));
+  Sleep(100);
+  EXPECT_EQ(1u, sink->Seen().size()) << "one output buffer, held: the stream stalls";
+
+  IMediaControl *mc = control;
+  HRESULT hrStop = E_UNEXPECTED;
+  ASSERT_TRUE(FinishesWithin(10000, [&] { hrStop = mc->Stop(); })) << "Stop deadlocked";
+  EXPECT_EQ(S_OK, hrStop);
+  sink->ReleaseHeld();
+
+  // Running again works from a clean state.
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sink->Arrived(), 5000));
+  ASSERT_TRUE(FinishesWithin(10000, [&] { hrStop = mc->Stop(); })) << "Stop deadlocked the second time";
+  sink->ReleaseHeld();
+}
+
 // ---- COutputQueue ----
 
 class Queue : public ::testing::Test {

@@ -31,6 +31,11 @@ TestSource::TestSource(LPUNKNOWN pUnk, LONG count)
   new Stream(this, &hr);  // owned by the filter
 }
 
+void TestSource::AddOutputPin() {
+  HRESULT hr = S_OK;
+  new Stream(this, &hr);
+}
+
 CUnknown *WINAPI TestSource::CreateInstance(LPUNKNOWN pUnk, HRESULT *) { return new TestSource(pUnk, 10); }
 
 TestSource::Stream::Stream(TestSource *pFilter, HRESULT *phr)
@@ -126,7 +131,19 @@ TestSink::TestSink() : CBaseFilter(NAME("Test sink"), NULL, &m_lock, GUID_NULL) 
   m_pPin = new Pin(this, &hr);
 }
 
-TestSink::~TestSink() { delete m_pPin; }
+TestSink::~TestSink() {
+  for (IMediaSample *p : m_held) p->Release();
+  delete m_pPin;
+}
+
+void TestSink::ReleaseHeld() {
+  std::vector<IMediaSample *> held;
+  {
+    CAutoLock lock(&m_dataLock);
+    held.swap(m_held);
+  }
+  for (IMediaSample *p : held) p->Release();
+}
 
 CBasePin *TestSink::GetPin(int n) { return n == 0 ? m_pPin : nullptr; }
 IPin *TestSink::InputPin() { return m_pPin; }
@@ -150,6 +167,10 @@ STDMETHODIMP TestSink::Pin::Receive(IMediaSample *pSample) {
   {
     CAutoLock lock(&m_pSink->m_dataLock);
     m_pSink->m_seen.push_back(SequenceOf(pSample));
+    if (m_pSink->m_hold) {
+      pSample->AddRef();
+      m_pSink->m_held.push_back(pSample);
+    }
   }
   m_pSink->m_arrived.Set();
   return S_OK;

@@ -25,6 +25,8 @@ class TestSource : public CSource {
   TestSource(LPUNKNOWN pUnk, LONG count);
   static CUnknown *WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT *phr);
   LONG Delivered() const { return m_delivered; }
+  // One more output pin (the filter's pin set changes).
+  void AddOutputPin();
 
  private:
   class Stream : public CSourceStream {
@@ -77,6 +79,10 @@ class TestSink : public CBaseFilter {
   std::vector<long> Batches();
   LONG EndOfStreamCount() const { return m_eos; }
   HANDLE Arrived() const { return m_arrived; }
+  // Keep every sample received until ReleaseHeld, even across Stop, so
+  // upstream runs out of buffers and only a decommit can wake it.
+  void HoldSamples() { m_hold = true; }
+  void ReleaseHeld();
 
  private:
   class Pin : public CBaseInputPin {
@@ -95,6 +101,8 @@ class TestSink : public CBaseFilter {
   Pin *m_pPin = nullptr;
   std::vector<DWORD> m_seen;
   std::vector<long> m_batches;
+  std::vector<IMediaSample *> m_held;
+  bool m_hold = false;
   volatile LONG m_eos = 0;
   CAMEvent m_arrived;
   friend class Pin;
