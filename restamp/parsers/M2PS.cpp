@@ -266,7 +266,8 @@ uint32_t CPEStream::OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::Par
     } else {
         const uint32_t k = FindNextPacketStart(d, len);
         if (k != 0xFFFFFFFFu) { take = k; workRemaining = 0; }
-        else take = len;
+        else if (unbounded) take = len;
+        else take = len > 3 ? len - 3 : 0;  // a start code cut by the block end is found next time
     }
     workPosition = pos + take;
     if (ctl) {

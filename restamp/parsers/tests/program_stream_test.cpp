@@ -223,6 +223,32 @@ TEST(ProgramStream, DetectionNeedsEveryStreamUnlessFinal) {
     EXPECT_TRUE(t.stream.DetectSubStreams(true));
 }
 
+TEST(ProgramStream, OpenPacketKeepsAStartCodeCutByTheBlockEnd) {
+    Bytes s;
+    Append(s, Pack(0));
+    const size_t first = s.size();
+    Append(s, Pes(0xE0, Bytes(2000, 0x5A), 900, 0));  // PES_packet_length 0
+    const size_t second = s.size();
+    Append(s, Pes(0xE0, Bytes(2000, 0x5A), 1800, 0));
+    Append(s, Pes(0xE0, Bytes(100, 0x5A), 2700));
+    Append(s, Bytes(40, 0));
+    for (size_t cut : {second + 1, second + 2, second + 3}) {
+        SCOPED_TRACE(cut);
+        PSTemplate t;
+        t.Reset();
+        // Blocks end inside the first payload and inside the second start
+        // code; the caller presents what was not consumed again, as the
+        // filter's span does.
+        size_t done = 0;
+        for (size_t end : {first + 1000, cut, s.size()}) {
+            t.Parse(done, s.data() + done, uint32_t(end - done), 0);
+            done += t.GetConsumed();
+        }
+        ASSERT_EQ(t.stream.detectors.size(), 1u);
+        EXPECT_EQ(t.stream.detectors.begin()->second->packetStarts, 3u);
+    }
+}
+
 TEST(StreamDetector, WaitsForSixPacketStartsOrTheFinalCall) {
     BSUtils::CStreamDetector d(CStreamKey(0, 0xC0, 0, 0, 0));
     d.family = kFormatMpegAudio;
