@@ -13,7 +13,7 @@ double frameRateOf(int code) {
 bool levelLimits(int profile, int level, LevelLimits& out) {
   struct Row {
     int profile, level;
-    LevelLimits lim;
+    LevelLimits lim{};
   };
   static const Row rows[] = {
       {5, 8, {720, 576, 30, 15e6, 112}},     {4, 10, {352, 288, 30, 4e6, 29}},
@@ -71,9 +71,10 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
       return fail(error, "MPEG-1 pictures are at most 4095x4095, not %ldx%ld.", c.width, c.height);
   }
   int refDistance = int(w[VIDOVA_W_REF_DISTANCE]);
-  if (refDistance > 1)
-    return fail(error, "B pictures are not supported: set the B-frames count to 0 (reference distance %ld).",
-                refDistance);
+  if (refDistance == 0) refDistance = 1;
+  if (refDistance < 1 || refDistance > 8)
+    return fail(error, "Reference distance %ld is out of range (B-frames count 0 to 7).", refDistance);
+  c.refDistance = refDistance;
   c.frameRateCode = int(w[VIDOVA_W_FRAME_RATE_CODE]);
   c.fps = frameRateOf(c.frameRateCode);
   if (c.fps == 0) return fail(error, "Frame rate code %ld is not supported (1 to 8).", c.frameRateCode);
@@ -113,9 +114,11 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
     c.topFieldFirst = false;
     c.constrained = w[VIDOVA_W_CONSTRAINED] != 0;
   } else {
-    LevelLimits lim;
+    LevelLimits lim{};
     if (!levelLimits(c.profile, c.level, lim))
       return fail(error, "Profile %ld with level %ld is not supported.", c.profile, c.level);
+    if (c.profile == 5 && c.refDistance > 1)
+      return fail(error, "The Simple profile has no B pictures: set the B-frames count to 0.");
     if (c.chroma == 2 && c.profile != 7 && c.profile != 1)
       return fail(error, "4:2:2 chroma needs the 4:2:2 or High profile (profile %ld).", c.profile);
     if (c.intraDcPrecision == 3 && c.profile != 1 && c.profile != 7)
@@ -132,8 +135,10 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
   uint32_t q = w[VIDOVA_W_QUANTISERS];
   c.qI = int((q >> 8) & 0xFF);
   c.qP = int((q >> 16) & 0xFF);
+  c.qB = int((q >> 24) & 0xFF);
+  if (c.refDistance == 1) c.qB = c.qP;
   if (c.rcMode >= 2) {
-    if (c.qI < 1 || c.qI > 31 || c.qP < 1 || c.qP > 31)
+    if (c.qI < 1 || c.qI > 31 || c.qP < 1 || c.qP > 31 || c.qB < 1 || c.qB > 31)
       return fail(error, "Constant quantisers must lie in 1..31 (I %ld, P %ld).", c.qI, c.qP);
     if (!(c.maxBitrate > 0)) c.maxBitrate = c.bitrate > 0 ? c.bitrate : 0;
   } else {
@@ -142,7 +147,7 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
     if (c.rcMode == 1 || !(c.maxBitrate >= c.bitrate)) c.maxBitrate = c.bitrate;
   }
   if (!c.mpeg1) {
-    LevelLimits lim;
+    LevelLimits lim{};
     levelLimits(c.profile, c.level, lim);
     if (c.bitrate > lim.maxBitrate)
       return fail(error, "Bitrate %ld bit/s exceeds the level's limit of %ld bit/s.", long(c.bitrate),
@@ -158,7 +163,7 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
     vbvMax = 1023;
     if (vbv == 0) vbv = c.constrained ? 20 : (c.maxBitrate > 4e6 ? 224 : 112);
   } else {
-    LevelLimits lim;
+    LevelLimits lim{};
     levelLimits(c.profile, c.level, lim);
     vbvMax = lim.maxVbv16k;
     if (vbv == 0) vbv = vbvMax;

@@ -26,7 +26,8 @@ struct Config {
   double bitrate = 0, maxBitrate = 0, minBitrate = 0;
   int vbvSize16k = 112;
   int vbvInitialPercent = 90;
-  int qI = 2, qP = 4;  // quantiser_scale_code of constant-quantiser modes
+  int qI = 2, qP = 4, qB = 6;  // quantiser_scale_code of constant-quantiser modes
+  int refDistance = 1;         // B pictures between anchors + 1
   int searchRange = 15;
   bool halfpel = true;
   bool calcPsnr = false;

@@ -15,7 +15,7 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: encode-video --size WxH --fps F --bitrate KBPS [--gop N] [--mpeg1] [--cbr | --vbr]\n"
+               "usage: encode-video --size WxH --fps F --bitrate KBPS [--gop N] [--bframes N] [--mpeg1] [--cbr | --vbr]\n"
                "                    [--maxrate KBPS] [--cq QI,QP] [--range PELS] [--psnr] IN.yuv OUT.m2v\n");
 }
 
@@ -44,7 +44,7 @@ int frameRateCode(double fps) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int width = 0, height = 0, gop = 12, range = 15, qi = 0, qp = 0;
+  int width = 0, height = 0, gop = 12, range = 15, qi = 0, qp = 0, bframes = 0;
   double fps = 0, kbps = 0, maxKbps = 0;
   bool mpeg1 = false, psnr = false;
   int mode = 0;
@@ -68,6 +68,8 @@ int main(int argc, char** argv) {
       maxKbps = std::atof(next());
     } else if (a == "--gop") {
       gop = std::atoi(next());
+    } else if (a == "--bframes") {
+      bframes = std::atoi(next());
     } else if (a == "--range") {
       range = std::atoi(next());
     } else if (a == "--mpeg1") {
@@ -106,9 +108,10 @@ int main(int argc, char** argv) {
   s.w[VIDOVA_W_RC_MODE] = uint32_t(mode);
   s.w[VIDOVA_W_ASPECT] = 1;
   s.w[VIDOVA_W_SEARCH_RANGE] = uint32_t(range);
+  s.w[VIDOVA_W_REF_DISTANCE] = uint32_t(bframes + 1);
   double bitrate = kbps * 1000, maxrate = maxKbps > 0 ? maxKbps * 1000 : bitrate * 1.5;
   if (mode == 3) {
-    s.w[VIDOVA_W_QUANTISERS] = (uint32_t(qi) + uint32_t(qp) * 256u + uint32_t(qp) * 65536u) * 256u;
+    s.w[VIDOVA_W_QUANTISERS] = (uint32_t(qi) + uint32_t(qp) * 256u + uint32_t(qp + 2) * 65536u) * 256u;
     if (bitrate <= 0) bitrate = maxrate = 15e6;
   }
   vidova_set_double(&s, VIDOVA_B_BITRATE, bitrate);

@@ -29,10 +29,12 @@ void RateControl::init(const Config& c) {
   // Starting complexities (bits x quantiser) per luma sample, typical of
   // camera-like content; the first pictures correct them.
   const double pixels = double(c.width) * c.height;
-  xi_ = 3.0 * pixels;
-  xp_ = 1.2 * pixels;
+  x_[kPictureI] = 3.0 * pixels;
+  x_[kPictureP] = 1.2 * pixels;
+  x_[kPictureB] = 0.8 * pixels;
   qI_ = c.qI;
   qP_ = c.qP;
+  qB_ = c.qB;
 }
 
 void RateControl::setTarget(double bitrate) {
@@ -42,39 +44,51 @@ void RateControl::setTarget(double bitrate) {
   perFrame_ = rate_ / fps_;
 }
 
-void RateControl::startGop(int pictures) {
+void RateControl::startGop(int pictures, int refDistance) {
   gopN_ = std::max(1, pictures);
   // Unused bits of a static stretch are not carried beyond half a GOP.
   rgop_ = std::min(rgop_, 0.5 * gopN_ * perFrame_) + gopN_ * perFrame_;
-  ni_ = 1;
-  np_ = gopN_ - 1;
+  n_[kPictureI] = 1;
+  n_[kPictureP] = n_[kPictureB] = 0;
+  for (int i = 1; i < gopN_; i++) {
+    if (i % refDistance == 0 || i == gopN_ - 1)
+      n_[kPictureP]++;
+    else
+      n_[kPictureB]++;
+  }
 }
 
-double RateControl::startPicture(bool intra) {
+double RateControl::startPicture(PictureType type) {
   if (mode_ >= 2) {
-    q0_ = intra ? qI_ : qP_;
+    q0_ = type == kPictureI ? qI_ : type == kPictureP ? qP_ : qB_;
     target_ = perFrame_;
     return q0_;
   }
-  double kp = 1.0;
-  double xi = std::max(xi_, 1.0), xp = std::max(xp_, 1.0);
+  const double kp = 1.0, kb = 1.4;
+  const double xi = std::max(x_[kPictureI], 1.0), xp = std::max(x_[kPictureP], 1.0), xb = std::max(x_[kPictureB], 1.0);
+  const double np = n_[kPictureP], nb = n_[kPictureB], ni = n_[kPictureI];
   double rg = std::max(rgop_, perFrame_ * 0.25);
   double t;
-  if (intra)
-    t = rg / (1.0 + np_ * xp / (xi * kp));
+  if (type == kPictureI)
+    t = rg / (1.0 + np * xp / (xi * kp) + nb * xb / (xi * kb));
+  else if (type == kPictureP)
+    t = rg / (np + nb * kp * xb / (kb * xp) + ni * kp * xi / xp);
   else
-    t = rg / (np_ + ni_ * kp * xi / xp);
+    t = rg / (nb + np * kb * xp / (kp * xb) + ni * kb * xi / xb);
   t = std::max(t, perFrame_ / 8);
-  double q = (intra ? xi : xp) / t;
+  double x = x_[type];
+  double q = x / t;
   // Even quality: the quantiser moves slowly from picture to picture.
-  double last = intra ? lastQi_ : lastQp_;
-  if (last > 0) q = std::min(last * (intra ? 1.3 : 1.12), std::max(last / (intra ? 1.3 : 1.12), q));
-  if (intra && lastQp_ > 0) q = std::min(q, lastQp_);
+  double last = lastQ_[type];
+  double step = type == kPictureI ? 1.3 : 1.12;
+  if (last > 0) q = std::min(last * step, std::max(last / step, q));
+  if (type == kPictureI && lastQ_[kPictureP] > 0) q = std::min(q, lastQ_[kPictureP]);
+  if (type == kPictureB && lastQ_[kPictureP] > 0) q = std::max(q, lastQ_[kPictureP]);
   // The VBV buffer overrides smoothness.
   double room = 0.85 * vbv_;
   if (t > room) {
     t = room;
-    q = std::max(q, (intra ? xi : xp) / std::max(t, 1.0));
+    q = std::max(q, x / std::max(t, 1.0));
   }
   if (mode_ == 1) t = std::max(t, std::min(vbv_ + perFrame_ - vbvSize_, room));
   target_ = std::max(t, 1.0);
@@ -93,22 +107,15 @@ double RateControl::sliceQuant(double base, uint64_t bitsSoFar, double fraction)
   return std::min(31.0, std::max(1.0, q));
 }
 
-uint64_t RateControl::endPicture(bool intra, uint64_t bits, double avgQuant) {
+uint64_t RateControl::endPicture(PictureType type, uint64_t bits, double avgQuant) {
   if (mode_ < 2) {
     double x = double(bits) * avgQuant;
-    if (intra) {
-      xi_ = lastQi_ > 0 ? 0.7 * x + 0.3 * xi_ : x;
-      lastQi_ = avgQuant;
-    } else {
-      xp_ = lastQp_ > 0 ? 0.6 * x + 0.4 * xp_ : x;
-      lastQp_ = avgQuant;
-    }
+    double keep = type == kPictureI ? 0.3 : 0.4;
+    x_[type] = lastQ_[type] > 0 ? (1 - keep) * x + keep * x_[type] : x;
+    lastQ_[type] = avgQuant;
   }
   rgop_ -= double(bits);
-  if (intra)
-    ni_ = std::max(0, ni_ - 1);
-  else
-    np_ = std::max(0, np_ - 1);
+  n_[type] = std::max(0, n_[type] - 1);
   vbv_ -= double(bits);
   if (vbv_ < 0) vbv_ = 0;
   uint64_t stuffing = 0;
@@ -291,7 +298,8 @@ void quantise(const float* f, const float* invTable, float inv, float bias, int 
 
 struct Encoder::Mb {
   bool intra = false;
-  int mvx = 0, mvy = 0;
+  int dir = 1;  // prediction: 1 forward, 2 backward, 3 both
+  int mv[2][2] = {{0, 0}, {0, 0}};  // [forward/backward][x/y], half-pel
   int cbp = 0;  // bit (blocks - 1 - i) set when block i has coefficients
   int16_t levels[8][64];
   int last[8];
@@ -303,15 +311,20 @@ Encoder::Encoder(const Config& c) : c_(c) {
   codedW_ = mbW_ * 16;
   codedH_ = mbH_ * 16;
   blocks_ = c_.chroma == 2 ? 8 : 6;
+  refDistance_ = std::max(1, c_.refDistance);
   int range = std::min(c_.searchRange, c_.level == 10 ? 31 : 63);
   fcode_ = 1;
   while (fcode_ < 7 && (8 << (fcode_ - 1)) - 1 < range) fcode_++;
-  src_.allocate(codedW_, codedH_, c_.chroma);
-  ref_.allocate(codedW_, codedH_, c_.chroma);
-  cur_.allocate(codedW_, codedH_, c_.chroma);
-  prevSrc_.allocate(codedW_, codedH_, c_.chroma);
+  for (Frame* f : {&src_, &ref_, &cur_, &anchorSrc_}) f->allocate(codedW_, codedH_, c_.chroma);
+  if (refDistance_ > 1) {
+    past_.allocate(codedW_, codedH_, c_.chroma);
+    pastSrc_.allocate(codedW_, codedH_, c_.chroma);
+    held_.resize(size_t(refDistance_ - 1));
+    for (Held& h : held_) h.frame.allocate(codedW_, codedH_, c_.chroma);
+  }
   mvCur_.assign(size_t(mbW_) * mbH_ * 2, 0);
   mvPrev_.assign(size_t(mbW_) * mbH_ * 2, 0);
+  mvB_.assign(size_t(mbW_) * mbH_ * 4, 0);
   rc_.init(c_);
 }
 
@@ -339,11 +352,11 @@ double Encoder::overallPsnr() const {
   return 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
-void Encoder::accumulatePsnr() {
+void Encoder::accumulatePsnr(const Frame& recon) {
   double sse = 0;
   for (int r = 0; r < c_.height; r++) {
-    const uint8_t* a = src_.p[0].row(r);
-    const uint8_t* b = cur_.p[0].row(r);
+    const uint8_t* a = codeSrc_->p[0].row(r);
+    const uint8_t* b = recon.p[0].row(r);
     for (int x = 0; x < c_.width; x++) {
       int d = a[x] - b[x];
       sse += d * d;
@@ -389,7 +402,7 @@ void Encoder::writeSequenceHeader(BitWriter& bw) const {
   bw.put((rateValue >> 18) & 0xFFF, 12);
   bw.put(1, 1);
   bw.put(uint32_t(c_.vbvSize16k >> 10) & 0xFF, 8);
-  bw.put(1, 1);  // low_delay: no B pictures
+  bw.put(refDistance_ == 1 ? 1 : 0, 1);  // low_delay without B pictures
   bw.put(0, 2);
   bw.put(0, 5);
   if (c_.displayExt) {
@@ -415,7 +428,7 @@ void Encoder::writeGopHeader(BitWriter& bw) const {
   int code = c_.pulldown ? c_.frameRateCode + 3 : c_.frameRateCode;
   int fps = nominal[code];
   // With pulldown the time code counts displayed frames: five per four pictures.
-  int64_t n = int64_t(c_.timecodeStart) + (c_.pulldown ? int64_t(pictures_) * 5 / 4 : int64_t(pictures_));
+  int64_t n = int64_t(c_.timecodeStart) + (c_.pulldown ? int64_t(codingAbs_) * 5 / 4 : int64_t(codingAbs_));
   if (c_.dropFrame) {
     // 29.97 drop-frame: two numbers dropped each minute except every tenth.
     int64_t d = n / 17982, m = n % 17982;
@@ -434,31 +447,32 @@ void Encoder::writeGopHeader(BitWriter& bw) const {
   bw.put(0, 1);
 }
 
-void Encoder::writePictureHeaders(BitWriter& bw, bool intra, uint16_t vbvDelay) const {
+void Encoder::writePictureHeaders(BitWriter& bw, PictureType type, uint32_t display, uint16_t vbvDelay) const {
   bw.startCode(0x00);
-  bw.put(gopIndex_ & 1023, 10);
-  bw.put(intra ? 1 : 2, 3);
+  bw.put(display & 1023, 10);
+  bw.put(uint32_t(type), 3);
   bw.put(vbvDelay, 16);
-  if (!intra) {
-    bw.put(0, 1);
+  for (int dir = 0; dir < (type == kPictureB ? 2 : type == kPictureP ? 1 : 0); dir++) {
+    bw.put(0, 1);  // half-pel vectors
     bw.put(c_.mpeg1 ? uint32_t(fcode_) : 7, 3);
   }
   bw.put(0, 1);
   if (c_.mpeg1) return;
   bw.startCode(0xB5);
   bw.put(8, 4);
-  uint32_t f = intra ? 15 : uint32_t(fcode_);
-  bw.put(f, 4);
-  bw.put(f, 4);
-  bw.put(15, 4);
-  bw.put(15, 4);
+  uint32_t f0 = type == kPictureI ? 15 : uint32_t(fcode_);
+  uint32_t f1 = type == kPictureB ? uint32_t(fcode_) : 15;
+  bw.put(f0, 4);
+  bw.put(f0, 4);
+  bw.put(f1, 4);
+  bw.put(f1, 4);
   bw.put(uint32_t(c_.intraDcPrecision), 2);
   bw.put(3, 2);  // frame picture
   bool tff = c_.topFieldFirst, rff = false;
   if (c_.pulldown) {
-    // Four film pictures fill ten fields.
+    // Four film pictures fill ten fields, in display order.
     static const bool kTff[4] = {true, false, false, true}, kRff[4] = {true, false, true, false};
-    int phase = int((pictures_ + (c_.pulldown == 1 ? 3 : 0)) % 4);
+    int phase = int((codingAbs_ + (c_.pulldown == 1 ? 3 : 0)) % 4);
     tff = kTff[phase];
     rff = kRff[phase];
   }
@@ -479,10 +493,11 @@ void Encoder::writeEndCode(std::vector<uint8_t>& out) const {
   out.insert(out.end(), end, end + 4);
 }
 
-int Encoder::motionSearch(int mbx, int mby, int qscale, int& bestX, int& bestY) {
+int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field,
+                          int fieldDir, int mbx, int mby, int qscale, int& bestX, int& bestY) {
   const int x0 = mbx * 16, y0 = mby * 16;
-  const Plane& rp = ref_.p[0];
-  const Plane& sp = src_.p[0];
+  const Plane& rp = ref.p[0];
+  const Plane& sp = codeSrc_->p[0];
   const int st = rp.width;
   const uint8_t* s = sp.row(y0) + x0;
   const int lim = std::min(c_.searchRange, (8 << (fcode_ - 1)) - 1);
@@ -493,8 +508,8 @@ int Encoder::motionSearch(int mbx, int mby, int qscale, int& bestX, int& bestY) 
   int best = cost(0, 0);
   int bx = 0, by = 0;
   bestX = bestY = 0;
-  // Content that did not change since the last picture keeps its place.
-  if (havePrevSrc_ && sad16(s, st, prevSrc_.p[0].row(y0) + x0, st) == 0) return best;
+  // Content that did not change since the reference was taken keeps its place.
+  if (unchangedSrc && sad16(s, st, unchangedSrc->p[0].row(y0) + x0, st) == 0) return best;
   // Unchanged areas (most of a desktop) stop here.
   if (best <= 128 + 16 * qscale || lim == 0) return best;
 
@@ -507,13 +522,15 @@ int Encoder::motionSearch(int mbx, int mby, int qscale, int& bestX, int& bestY) 
       by = dy;
     }
   };
-  // Candidates from the neighbours and the previous picture (full-pel).
+  // Candidates from the neighbours and the previous anchor (full-pel).
   const size_t idx = size_t(mby) * mbW_ + mbx;
-  if (mbx > 0) tryFull(mvCur_[2 * (idx - 1)] >> 1, mvCur_[2 * (idx - 1) + 1] >> 1);
+  const size_t per = field.size() / (size_t(mbW_) * mbH_), off = size_t(fieldDir) * 2;
+  auto fromField = [&](size_t m) { tryFull(field[per * m + off] >> 1, field[per * m + off + 1] >> 1); };
+  if (mbx > 0) fromField(idx - 1);
   if (mby > 0) {
     size_t up = idx - size_t(mbW_);
-    tryFull(mvCur_[2 * up] >> 1, mvCur_[2 * up + 1] >> 1);
-    if (mbx + 1 < mbW_) tryFull(mvCur_[2 * (up + 1)] >> 1, mvCur_[2 * (up + 1) + 1] >> 1);
+    fromField(up);
+    if (mbx + 1 < mbW_) fromField(up + 1);
   }
   tryFull(mvPrev_[2 * idx] >> 1, mvPrev_[2 * idx + 1] >> 1);
   // Coarse pattern when the candidates did not find a good match.
@@ -588,34 +605,67 @@ void Encoder::dequantise(const int16_t* lv, bool intra, int qscale, int qcode, i
   if (!c_.mpeg1 && (sum & 1) == 0) coef[63] += (coef[63] & 1) ? -1 : 1;
 }
 
-void Encoder::analyseMb(int mbx, int mby, bool intraPic, int qscale, Mb& mb) {
+void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) {
   const int x0 = mbx * 16, y0 = mby * 16;
   const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8;
   const int ch = c_.chroma == 2 ? 16 : 8;
   const float invInter = 1.0f / float(qscale);
   alignas(16) uint8_t predY[256], predC[2][128];
+  const Frame& src = *codeSrc_;
 
-  mb.intra = intraPic;
-  mb.mvx = mb.mvy = 0;
+  auto buildPred = [&](const Frame& ref, int mvx, int mvy, uint8_t* py, uint8_t (*pc)[128]) {
+    predict(ref.p[0], 2 * x0 + mvx, 2 * y0 + mvy, 16, 16, py);
+    int cmx = mvx / 2, cmy = c_.chroma == 2 ? mvy : mvy / 2;
+    predict(ref.p[1], 2 * cx0 + cmx, 2 * cy0 + cmy, 8, ch, pc[0]);
+    predict(ref.p[2], 2 * cx0 + cmx, 2 * cy0 + cmy, 8, ch, pc[1]);
+  };
+  mb.intra = type == kPictureI;
+  mb.dir = 1;
+  mb.mv[0][0] = mb.mv[0][1] = mb.mv[1][0] = mb.mv[1][1] = 0;
   const size_t idx = size_t(mby) * mbW_ + mbx;
-  if (!intraPic) {
-    int mvx, mvy;
-    int sad = motionSearch(mbx, mby, qscale, mvx, mvy);
-    if (sad > 256 * 3) {
-      int act = activity16(src_.p[0].row(y0) + x0, src_.p[0].width);
-      if (act + 384 < sad) mb.intra = true;
-    }
-    if (!mb.intra) {
-      mb.mvx = mvx;
-      mb.mvy = mvy;
-      predict(ref_.p[0], 2 * x0 + mvx, 2 * y0 + mvy, 16, 16, predY);
-      int cmx = mvx / 2, cmy = c_.chroma == 2 ? mvy : mvy / 2;
-      predict(ref_.p[1], 2 * cx0 + cmx, 2 * cy0 + cmy, 8, ch, predC[0]);
-      predict(ref_.p[2], 2 * cx0 + cmx, 2 * cy0 + cmy, 8, ch, predC[1]);
+  int sad = 0;
+  if (type == kPictureP) {
+    sad = motionSearch(ref_, haveAnchorSrc_ ? &anchorSrc_ : nullptr, mvCur_, 0, mbx, mby, qscale, mb.mv[0][0],
+                       mb.mv[0][1]);
+  } else if (type == kPictureB) {
+    int sf = motionSearch(past_, havePastSrc_ ? &pastSrc_ : nullptr, mvB_, 0, mbx, mby, qscale, mb.mv[0][0],
+                          mb.mv[0][1]);
+    int sb = motionSearch(ref_, haveAnchorSrc_ ? &anchorSrc_ : nullptr, mvB_, 1, mbx, mby, qscale, mb.mv[1][0],
+                          mb.mv[1][1]);
+    alignas(16) uint8_t fy[256], fc[2][128], by[256], bc[2][128];
+    buildPred(past_, mb.mv[0][0], mb.mv[0][1], fy, fc);
+    buildPred(ref_, mb.mv[1][0], mb.mv[1][1], by, bc);
+    for (int i = 0; i < 256; i++) predY[i] = uint8_t((fy[i] + by[i] + 1) >> 1);
+    int si = sad16(src.p[0].row(y0) + x0, src.p[0].width, predY, 16);
+    if (si <= sf && si <= sb) {
+      mb.dir = 3;
+      sad = si;
+      for (int c = 0; c < 2; c++)
+        for (int i = 0; i < 128; i++) predC[c][i] = uint8_t((fc[c][i] + bc[c][i] + 1) >> 1);
+    } else if (sb < sf) {
+      mb.dir = 2;
+      sad = sb;
+      std::memcpy(predY, by, sizeof predY);
+      std::memcpy(predC, bc, sizeof predC);
+    } else {
+      mb.dir = 1;
+      sad = sf;
+      std::memcpy(predY, fy, sizeof predY);
+      std::memcpy(predC, fc, sizeof predC);
     }
   }
-  mvCur_[2 * idx] = int16_t(mb.mvx);
-  mvCur_[2 * idx + 1] = int16_t(mb.mvy);
+  if (type != kPictureI && sad > 256 * 3) {
+    int act = activity16(src.p[0].row(y0) + x0, src.p[0].width);
+    if (act + 384 < sad) mb.intra = true;
+  }
+  if (mb.intra) mb.mv[0][0] = mb.mv[0][1] = mb.mv[1][0] = mb.mv[1][1] = 0;
+  if (type == kPictureP) {
+    if (!mb.intra) buildPred(ref_, mb.mv[0][0], mb.mv[0][1], predY, predC);
+    mvCur_[2 * idx] = int16_t(mb.mv[0][0]);
+    mvCur_[2 * idx + 1] = int16_t(mb.mv[0][1]);
+  } else if (type == kPictureB) {
+    for (int k = 0; k < 4; k++) mvB_[4 * idx + size_t(k)] = int16_t(mb.mv[k >> 1][k & 1]);
+  }
   if (mb.intra && intraInvQ_ != qscale) {
     for (int p = 0; p < 64; p++) intraInv_[p] = 16.0f / float(kDefaultIntraMatrix[p] * qscale);
     intraInvQ_ = qscale;
@@ -644,7 +694,7 @@ void Encoder::analyseMb(int mbx, int mby, bool intraPic, int qscale, Mb& mb) {
       pred = predC[plane - 1] + (b >= 6 ? 64 : 0);
       predStride = 8;
     }
-    const Plane& sp = src_.p[plane];
+    const Plane& sp = src.p[plane];
     Plane& dp = cur_.p[plane];
     alignas(16) int16_t blk[64];
     blockIn(sp.row(by) + bx, sp.width, mb.intra ? nullptr : pred, predStride, blk);
@@ -754,7 +804,7 @@ void Encoder::writeBlock(BitWriter& bw, const int16_t* lv, int last, bool intra,
   bw.put(2, 2);  // end of block
 }
 
-void Encoder::writeMb(BitWriter& bw, const Mb& mb, bool intraPic, int increment) {
+void Encoder::writeMb(BitWriter& bw, const Mb& mb, PictureType type, int increment) {
   while (increment > 33) {
     bw.put(kMbAddrInc[0].code, kMbAddrInc[0].len);
     increment -= 33;
@@ -762,25 +812,36 @@ void Encoder::writeMb(BitWriter& bw, const Mb& mb, bool intraPic, int increment)
   bw.put(kMbAddrInc[increment].code, kMbAddrInc[increment].len);
   const int dcReset = 1 << (7 + c_.intraDcPrecision);
   if (mb.intra) {
-    if (intraPic)
+    if (type == kPictureI)
       bw.put(1, 1);
-    else
+    else if (type == kPictureP)
       bw.put(kMbTypeP[kPIntra].code, kMbTypeP[kPIntra].len);
-    pmv_[0] = pmv_[1] = 0;
+    else
+      bw.put(3, 5);  // B intra
+    pmv_[0][0] = pmv_[0][1] = pmv_[1][0] = pmv_[1][1] = 0;
     for (int b = 0; b < blocks_; b++) writeBlock(bw, mb.levels[b], mb.last[b], true, b < 4 ? 0 : ((b & 1) ? 2 : 1));
     return;
   }
   dcPred_[0] = dcPred_[1] = dcPred_[2] = dcReset;
-  bool motion = mb.mvx || mb.mvy || !mb.cbp;
-  int type = motion ? (mb.cbp ? kPMcCoded : kPMcNotCoded) : kPNoMcCoded;
-  bw.put(kMbTypeP[type].code, kMbTypeP[type].len);
-  if (motion) {
-    putMvComponent(bw, mb.mvx - pmv_[0], fcode_);
-    putMvComponent(bw, mb.mvy - pmv_[1], fcode_);
-    pmv_[0] = mb.mvx;
-    pmv_[1] = mb.mvy;
+  int dir;
+  if (type == kPictureP) {
+    bool motion = mb.mv[0][0] || mb.mv[0][1] || !mb.cbp;
+    int t = motion ? (mb.cbp ? kPMcCoded : kPMcNotCoded) : kPNoMcCoded;
+    bw.put(kMbTypeP[t].code, kMbTypeP[t].len);
+    dir = motion ? 1 : 0;
+    if (!motion) pmv_[0][0] = pmv_[0][1] = 0;
   } else {
-    pmv_[0] = pmv_[1] = 0;
+    // interpolated 1x, backward 01x, forward 001x; x = coded
+    static const Vlc kTypeB[4] = {{0, 0}, {1, 4}, {1, 3}, {1, 2}};
+    dir = mb.dir;
+    bw.put(uint32_t(kTypeB[dir].code << 1) | (mb.cbp ? 1u : 0u), kTypeB[dir].len);
+  }
+  for (int d = 0; d < 2; d++) {
+    if (!(dir & (1 << d))) continue;
+    putMvComponent(bw, mb.mv[d][0] - pmv_[d][0], fcode_);
+    putMvComponent(bw, mb.mv[d][1] - pmv_[d][1], fcode_);
+    pmv_[d][0] = mb.mv[d][0];
+    pmv_[d][1] = mb.mv[d][1];
   }
   if (!mb.cbp) return;
   if (blocks_ == 6) {
@@ -793,16 +854,16 @@ void Encoder::writeMb(BitWriter& bw, const Mb& mb, bool intraPic, int increment)
     if (mb.cbp & (1 << (blocks_ - 1 - b))) writeBlock(bw, mb.levels[b], mb.last[b], false, 0);
 }
 
-void Encoder::codeSlices(BitWriter& bw, bool intra, bool allSkip, double baseQ, double& quantSum) {
+void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double baseQ, double& quantSum) {
   const uint64_t startBits = bw.bitCount();
-  std::vector<double>& share = rowShare_[intra ? 0 : 1];
+  std::vector<double>& share = rowShare_[type];
   if (share.size() != size_t(mbH_) + 1) {
     share.resize(size_t(mbH_) + 1);
     for (int i = 0; i <= mbH_; i++) share[size_t(i)] = double(i) / mbH_;
   }
   std::vector<uint64_t> rowEnd(size_t(mbH_), 0);
   const int dcReset = 1 << (7 + c_.intraDcPrecision);
-  Mb mb;
+  Mb mb, prev;
   quantSum = 0;
   for (int mby = 0; mby < mbH_; mby++) {
     double q = rc_.constantQuant() ? baseQ : rc_.sliceQuant(baseQ, bw.bitCount() - startBits, share[size_t(mby)]);
@@ -818,7 +879,7 @@ void Encoder::codeSlices(BitWriter& bw, bool intra, bool allSkip, double baseQ, 
     bw.put(uint32_t(curQcode_), 5);
     bw.put(0, 1);
     dcPred_[0] = dcPred_[1] = dcPred_[2] = dcReset;
-    pmv_[0] = pmv_[1] = 0;
+    pmv_[0][0] = pmv_[0][1] = pmv_[1][0] = pmv_[1][1] = 0;
     int lastCoded = -1;
     for (int mbx = 0; mbx < mbW_; mbx++) {
       bool edge = mbx == 0 || mbx == mbW_ - 1;
@@ -827,18 +888,32 @@ void Encoder::codeSlices(BitWriter& bw, bool intra, bool allSkip, double baseQ, 
         mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
         if (!edge) continue;
         mb.intra = false;
-        mb.mvx = mb.mvy = 0;
+        mb.dir = 1;
+        mb.mv[0][0] = mb.mv[0][1] = 0;
         mb.cbp = 0;
       } else {
-        analyseMb(mbx, mby, intra, qscale, mb);
-        if (!mb.intra && !mb.cbp && !mb.mvx && !mb.mvy && !edge) {
+        analyseMb(mbx, mby, type, qscale, mb);
+        bool skip = false;
+        if (!edge && !mb.intra && !mb.cbp) {
+          if (type == kPictureP)
+            skip = !mb.mv[0][0] && !mb.mv[0][1];
+          // A skipped B macroblock repeats the previous one's prediction.
+          if (type == kPictureB && mbx > 0 && !prev.intra && prev.dir == mb.dir &&
+              (!(mb.dir & 1) || (prev.mv[0][0] == mb.mv[0][0] && prev.mv[0][1] == mb.mv[0][1])) &&
+              (!(mb.dir & 2) || (prev.mv[1][0] == mb.mv[1][0] && prev.mv[1][1] == mb.mv[1][1])))
+            skip = true;
+        }
+        if (skip) {
           dcPred_[0] = dcPred_[1] = dcPred_[2] = dcReset;
-          pmv_[0] = pmv_[1] = 0;
-          continue;  // skipped
+          if (type == kPictureP) pmv_[0][0] = pmv_[0][1] = 0;
+          continue;
         }
       }
-      writeMb(bw, mb, intra, mbx - lastCoded);
+      writeMb(bw, mb, type, mbx - lastCoded);
       lastCoded = mbx;
+      prev.intra = mb.intra;
+      prev.dir = mb.dir;
+      std::memcpy(prev.mv, mb.mv, sizeof prev.mv);
     }
     rowEnd[size_t(mby)] = bw.bitCount() - startBits;
   }
@@ -849,47 +924,110 @@ void Encoder::codeSlices(BitWriter& bw, bool intra, bool allSkip, double baseQ, 
     for (int i = 0; i < 3; i++) cur_.p[i].pix = ref_.p[i].pix;
 }
 
-void Encoder::encode(std::vector<uint8_t>& out, bool repeat, const uint8_t* userData, int userDataLen) {
-  const bool intra = gopIndex_ == 0;
-  if (intra) rc_.startGop(c_.gopLength);
-  const bool allSkip = repeat && !intra && pictures_ > 0;
-  double baseQ = rc_.startPicture(intra);
+void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, const uint8_t* userData,
+                            int userDataLen, std::vector<uint8_t>& out) {
+  const bool allSkip = repeat && type == kPictureP && pictures_ > 0;
+  double baseQ = rc_.startPicture(type);
   const uint16_t vbvDelay = rc_.vbvDelay();
   std::vector<uint8_t> pic;
   double quantSum = 0;
   for (int attempt = 0; attempt < 4; attempt++) {
     pic.clear();
     BitWriter bw(pic);
-    if (intra) {
+    if (type == kPictureI) {
       if (!sequenceStarted_ || c_.seqHeaderEveryGop) writeSequenceHeader(bw);
       writeGopHeader(bw);
     }
-    writePictureHeaders(bw, intra, vbvDelay);
+    writePictureHeaders(bw, type, display, vbvDelay);
     if (userData && userDataLen > 0) {
       bw.startCode(0xB2);
       for (int i = 0; i < userDataLen; i++) bw.put(userData[i], 8);
     }
-    codeSlices(bw, intra, allSkip, baseQ, quantSum);
+    codeSlices(bw, type, allSkip, baseQ, quantSum);
     bw.align();
     // A picture that would empty the decoder's buffer is coded again, coarser.
-    if (rc_.constantQuant() && c_.rcMode == 3) break;
+    if (c_.rcMode == 3) break;
     if (double(pic.size()) * 8 <= rc_.maxPictureBits() || baseQ >= 31 || allSkip) break;
     baseQ = std::min(31.0, baseQ * 1.6 + 1);
   }
   const double avgQ = quantSum / double(mbW_ * mbH_);
   uint64_t bits = uint64_t(pic.size()) * 8;
-  uint64_t stuffing = rc_.endPicture(intra, bits, avgQ);
+  uint64_t stuffing = rc_.endPicture(type, bits, avgQ);
   pic.resize(pic.size() + size_t(stuffing / 8), 0);
   out.insert(out.end(), pic.begin(), pic.end());
   totalBits_ += uint64_t(pic.size()) * 8;
-  if (c_.calcPsnr) accumulatePsnr();
-  std::swap(ref_, cur_);
-  mvPrev_.swap(mvCur_);
-  for (int i = 0; i < 3; i++) std::memcpy(prevSrc_.p[i].pix.data(), src_.p[i].pix.data(), src_.p[i].pix.size());
-  havePrevSrc_ = true;
+  if (c_.calcPsnr) accumulatePsnr(cur_);
+  if (type != kPictureB) {
+    if (refDistance_ > 1) {
+      std::swap(past_, ref_);
+      std::swap(ref_, cur_);
+      std::swap(pastSrc_, anchorSrc_);
+      havePastSrc_ = haveAnchorSrc_;
+    } else {
+      std::swap(ref_, cur_);
+    }
+    for (int i = 0; i < 3; i++)
+      std::memcpy(anchorSrc_.p[i].pix.data(), codeSrc_->p[i].pix.data(), codeSrc_->p[i].pix.size());
+    haveAnchorSrc_ = true;
+    mvPrev_.swap(mvCur_);
+    lastRecon_ = &ref_;
+  } else {
+    lastRecon_ = &cur_;
+  }
   sequenceStarted_ = true;
   pictures_++;
-  gopIndex_ = (gopIndex_ + 1) % uint32_t(c_.gopLength);
+}
+
+void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint64_t tag, std::vector<Coded>& out) {
+  const uint32_t gop = uint32_t(c_.gopLength);
+  const uint32_t display = gopIndex_;
+  PictureType type = kPictureP;
+  if (display == 0)
+    type = kPictureI;
+  else if (display % uint32_t(refDistance_) != 0 && display != gop - 1)
+    type = kPictureB;
+  if (type == kPictureI) rc_.startGop(int(gop), refDistance_);
+  const uint32_t abs = inputs_++;
+  gopIndex_ = (gopIndex_ + 1) % gop;
+  if (type == kPictureB && heldCount_ < held_.size()) {
+    Held& h = held_[heldCount_++];
+    for (int i = 0; i < 3; i++) std::memcpy(h.frame.p[i].pix.data(), src_.p[i].pix.data(), src_.p[i].pix.size());
+    h.userData.assign(userData, userData + (userData ? userDataLen : 0));
+    h.tag = tag;
+    h.display = display;
+    h.abs = abs;
+    return;
+  }
+  if (type == kPictureB) type = kPictureP;  // cannot happen: the pattern holds at most refDistance - 1
+  codeSrc_ = &src_;
+  codingAbs_ = abs;
+  out.push_back(Coded{{}, tag});
+  encodePicture(type, display, repeat && refDistance_ == 1, userData, userDataLen, out.back().bytes);
+  if (onPicture_) onPicture_(tag, *lastRecon_);
+  for (size_t i = 0; i < heldCount_; i++) {
+    Held& h = held_[i];
+    codeSrc_ = &h.frame;
+    codingAbs_ = h.abs;
+    out.push_back(Coded{{}, h.tag});
+    encodePicture(kPictureB, h.display, false, h.userData.data(), int(h.userData.size()), out.back().bytes);
+    if (onPicture_) onPicture_(h.tag, *lastRecon_);
+  }
+  heldCount_ = 0;
+  codeSrc_ = &src_;
+}
+
+void Encoder::flush(std::vector<Coded>& out) {
+  // Pictures still waiting for a backward reference are coded forward only.
+  for (size_t i = 0; i < heldCount_; i++) {
+    Held& h = held_[i];
+    codeSrc_ = &h.frame;
+    codingAbs_ = h.abs;
+    out.push_back(Coded{{}, h.tag});
+    encodePicture(kPictureP, h.display, false, h.userData.data(), int(h.userData.size()), out.back().bytes);
+    if (onPicture_) onPicture_(h.tag, *lastRecon_);
+  }
+  heldCount_ = 0;
+  codeSrc_ = &src_;
 }
 
 }  // namespace vidova

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -23,8 +24,15 @@ struct VidovaEncoder {
   bool started = false, finished = false, havePicture = false;
   std::vector<uint8_t> pending;  // the last coded picture, delivered with the next one
   int64_t pendingTimes[2] = {-1, -1};
-  uint32_t pendingCount = 0;
   double lastBitrate = 0;
+  // Times and preview slots of pictures taken but not yet coded, by tag.
+  struct Meta {
+    uint64_t tag;
+    int64_t times[2];
+    VidovaPreviewSlot* preview;
+  };
+  std::deque<Meta> metas;
+  uint64_t nextTag = 0;
 };
 
 namespace {
@@ -76,6 +84,37 @@ void deliver(VidovaEncoder* e, const std::vector<uint8_t>& bytes, const int64_t 
 void flushPending(VidovaEncoder* e) {
   if (!e->pending.empty()) deliver(e, e->pending, e->pendingTimes);
   e->pending.clear();
+}
+
+// Takes coded pictures in coded order: each becomes the pending one, the one
+// before it goes out.
+void takeCoded(VidovaEncoder* e, std::vector<Encoder::Coded>& coded) {
+  for (Encoder::Coded& c : coded) {
+    flushPending(e);
+    e->pending.swap(c.bytes);
+    e->pendingTimes[0] = e->pendingTimes[1] = -1;
+    for (auto it = e->metas.begin(); it != e->metas.end(); ++it)
+      if (it->tag == c.tag) {
+        e->pendingTimes[0] = it->times[0];
+        e->pendingTimes[1] = it->times[1];
+        e->metas.erase(it);
+        break;
+      }
+  }
+}
+
+void fillPreview(VidovaEncoder* e, uint64_t tag, const Frame& recon) {
+  const Config& c = e->config;
+  for (auto& m : e->metas)
+    if (m.tag == tag && m.preview) {
+      VidovaPreviewSlot* p = m.preview;
+      if (p->data && p->width == c.width && p->height == c.height) {
+        frameToUyvy(recon, c.width, c.height, c.chroma, p->data);
+        p->fourcc = VIDOVA_FOURCC('U', 'Y', 'V', 'Y');
+        p->done = 1;
+      }
+      m.preview = nullptr;
+    }
 }
 
 }  // namespace
@@ -140,6 +179,7 @@ int32_t VIDOVA_CALL VidovaStart(vidova_handle h, bufstream* out, uint32_t, void*
   if (!h || !out || h->started) return 1;
   try {
     h->encoder.reset(new Encoder(h->config));
+    h->encoder->onPicture_ = [h](uint64_t tag, const Frame& recon) { fillPreview(h, tag, recon); };
   } catch (...) {
     report(h->gc, "Out of memory.");
     return 1;
@@ -177,6 +217,7 @@ int32_t VIDOVA_CALL VidovaPutFrame(vidova_handle h, const uint8_t* picture, int3
   if (!h->started || h->finished || !h->encoder) return 1;
   const Config& c = h->config;
   bool repeat = !picture;
+  if (!preview || !preview->data) preview = nullptr;
   if (repeat) {
     if (!(flags & VIDOVA_FRAME_REPEAT) || !h->havePicture) return 1;
   } else if (!convertPicture(picture, stride, width, height, fourcc, c.width, c.height, c.chroma,
@@ -187,35 +228,34 @@ int32_t VIDOVA_CALL VidovaPutFrame(vidova_handle h, const uint8_t* picture, int3
     h->lastBitrate = rates->bitrate;
     h->encoder->setTargetBitrate(rates->bitrate);
   }
-  std::vector<uint8_t> coded;
+  std::vector<Encoder::Coded> coded;
   try {
-    coded.reserve(65536);
-    h->encoder->encode(coded, repeat, userData.empty() ? nullptr : userData.data(), int(userData.size()));
+    uint64_t tag = h->nextTag++;
+    h->metas.push_back({tag, {times ? times->start : -1, times ? times->stop : -1}, preview});
+    h->encoder->submit(repeat, userData.empty() ? nullptr : userData.data(), int(userData.size()), tag, coded);
+    h->havePicture = true;
+    takeCoded(h, coded);
   } catch (...) {
     return 1;
-  }
-  h->havePicture = true;
-  flushPending(h);
-  h->pending.swap(coded);
-  h->pendingTimes[0] = times ? times->start : -1;
-  h->pendingTimes[1] = times ? times->stop : -1;
-  if (preview && preview->data && preview->width == c.width && preview->height == c.height) {
-    frameToUyvy(h->encoder->reconstruction(), c.width, c.height, c.chroma, preview->data);
-    preview->fourcc = VIDOVA_FOURCC('U', 'Y', 'V', 'Y');
-    preview->done = 1;
   }
   return 0;
 }
 
 int32_t VIDOVA_CALL VidovaDone(vidova_handle h, int32_t) {
-  // Finishing and aborting both deliver every coded picture: nothing is held
-  // back for reordering, and a stream that ends on whole pictures is worth
-  // more to the host than the few bytes an abort could save.
+  // Finishing and aborting both deliver every picture taken: a stream that
+  // ends on whole pictures is worth more to the host than the few pictures
+  // an abort could save.
   if (!h) return 1;
   if (!h->started || h->finished) return 0;
   h->finished = true;
-  if (h->havePicture && h->encoder && h->config.endCode) h->encoder->writeEndCode(h->pending);
   try {
+    if (h->havePicture && h->encoder) {
+      // Pictures held for reordering are coded too, on abort as well.
+      std::vector<Encoder::Coded> coded;
+      h->encoder->flush(coded);
+      takeCoded(h, coded);
+      if (h->config.endCode) h->encoder->writeEndCode(h->pending);
+    }
     flushPending(h);
   } catch (...) {
     return 1;

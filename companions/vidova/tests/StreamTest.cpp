@@ -50,7 +50,19 @@ TEST(VidovaStream, DecodesCleanlyWithTheConfiguredParameters) {
   longGop.w[VIDOVA_W_SEQ_HEADER_EVERY_GOP] = 0;
   auto film = settings(4, 352, 240, 1, 1.2e6);
   film.w[VIDOVA_W_PULLDOWN] = 2;
+  auto bframes = settings(2, 352, 288, 3, 1.5e6);
+  bframes.w[VIDOVA_W_REF_DISTANCE] = 3;
+  auto mpeg1b = settings(0, 176, 144, 3, 6e5, 1);
+  mpeg1b.w[VIDOVA_W_REF_DISTANCE] = 2;
+  mpeg1b.w[VIDOVA_W_GOP_LENGTH] = 7;
+  auto p422b = settings(20, 176, 120, 3, 8e6, 3);
+  p422b.w[VIDOVA_W_REF_DISTANCE] = 4;
+  p422b.w[VIDOVA_W_GOP_LENGTH] = 10;
+  p422b.w[VIDOVA_W_QUANTISERS] = (2u + 3u * 256u + 5u * 65536u) * 256u;
   const Clip clips[] = {
+      {"MPEG-2 with 2 B pictures", bframes, 352, 288, 25, 2, false, 34, "width=352\nprofile=Main\nlevel=8"},
+      {"MPEG-1 with B pictures, uneven GOP", mpeg1b, 176, 144, 25, 1.2, false, 30, "width=176\nheight=144"},
+      {"4:2:2 with 3 B pictures", p422b, 176, 120, 25, 1, false, 34, "profile=4:2:2"},
       {"mpeg2", settings(2, 352, 288, 3, 1.5e6), 352, 288, 25, 2, false, 34,
        "width=352\nheight=288\nr_frame_rate=25/1\nprofile=Main\nlevel=8"},
       {"mpeg1", mpeg1, 352, 240, 30, 2, false, 30, "width=352\nheight=240\nr_frame_rate=30000/1001"},

@@ -112,7 +112,13 @@ TEST(VidovaSettings, RefusalsGiveAReason) {
     const char* text;
   };
   const Case cases[] = {
-      {"B pictures", [](VidovaSettings& s) { s.w[VIDOVA_W_REF_DISTANCE] = 3; }, "B pictures"},
+      {"B pictures in the Simple profile",
+       [](VidovaSettings& s) {
+         s.w[VIDOVA_W_PROFILE] = 5;
+         s.w[VIDOVA_W_REF_DISTANCE] = 3;
+       },
+       "B pictures"},
+      {"more than 7 B pictures", [](VidovaSettings& s) { s.w[VIDOVA_W_REF_DISTANCE] = 9; }, "B-frames"},
       {"frame rate code", [](VidovaSettings& s) { s.w[VIDOVA_W_FRAME_RATE_CODE] = 9; }, "Frame rate"},
       {"4:2:2 in Main profile", [](VidovaSettings& s) { s.w[VIDOVA_W_CHROMA_FORMAT] = 2; }, "4:2:2"},
       {"unknown level", [](VidovaSettings& s) { s.w[VIDOVA_W_LEVEL] = 15; }, "level"},
@@ -233,6 +239,25 @@ TEST(VidovaOutput, DoneIsIdempotentAndAbortDeliversCodedPictures) {
     EXPECT_EQ(in.out.infoCalls, calls);
     EXPECT_EQ(in.out.units.size(), 3u);
     EXPECT_NE(in.put(pics.data(), 0), 0);  // finished instances take no more pictures
+  }
+}
+
+TEST(VidovaOutput, BPicturesComeInCodedOrderWithTheirOwnTimes) {
+  for (int abortFlag : {0, 1}) {
+    Instance in;
+    VidovaFree(in.h);
+    in.s.w[VIDOVA_W_REF_DISTANCE] = 3;
+    in.s.w[VIDOVA_W_GOP_LENGTH] = 15;
+    in.h = VidovaCreate(nullptr, &in.s, 0, -1, 0, 0);
+    ASSERT_EQ(VidovaStart(in.h, &in.out.bs, 0, nullptr), 0);
+    auto pics = grey(64, 48, 8, 7);
+    for (int f = 0; f < 8; f++) ASSERT_EQ(in.put(pics.data() + f * vt::i420Size(64, 48), f * 400000), 0);
+    // I0 P3 B1 B2 P6 B4 B5 are coded (one still pending); 7 waits for its anchor.
+    EXPECT_EQ(in.out.units.size(), 6u);
+    EXPECT_EQ(VidovaDone(in.h, abortFlag), 0);
+    ASSERT_EQ(in.out.units.size(), 8u);
+    const int64_t order[8] = {0, 3, 1, 2, 6, 4, 5, 7};
+    for (int i = 0; i < 8; i++) EXPECT_EQ(in.out.unitStart[size_t(i)], order[i] * 400000) << i;
   }
 }
 
