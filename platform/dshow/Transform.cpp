@@ -68,15 +68,17 @@ STDMETHODIMP CTransformFilter::Stop() {
   // Input first and outside the receive lock: decommitting its allocator
   // frees an upstream thread waiting for a buffer, and a Receive in
   // progress finishes before we take the receive lock below.
-  m_pInput->Inactive();
+  // A failing pin does not keep the filter running: stop anyway, report it.
+  HRESULT hrIn = m_pInput->Inactive();
   CAutoLock lck2(&m_csReceive);
-  m_pOutput->Inactive();
+  HRESULT hrOut = m_pOutput->Inactive();
   HRESULT hr = StopStreaming();
   if (SUCCEEDED(hr)) {
     m_State = State_Stopped;
     m_bEOSDelivered = FALSE;
   }
-  return hr;
+  if (FAILED(hr)) return hr;
+  return FAILED(hrIn) ? hrIn : hrOut;
 }
 
 STDMETHODIMP CTransformFilter::Pause() {
@@ -121,24 +123,29 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample *pSample, IMediaSa
   if (FAILED(hr)) return hr;
   if (pOutSample == NULL) return E_UNEXPECTED;
 
-  if (timed) {
-    if (pProps->dwSampleFlags & AM_SAMPLE_STOPVALID)
-      pOutSample->SetTime(&pProps->tStart, &pProps->tStop);
-    else
-      pOutSample->SetTime(&pProps->tStart, NULL);
-  } else {
-    pOutSample->SetTime(NULL, NULL);
-  }
-  pOutSample->SetSyncPoint((pProps->dwSampleFlags & AM_SAMPLE_SPLICEPOINT) != 0);
-  pOutSample->SetPreroll((pProps->dwSampleFlags & AM_SAMPLE_PREROLL) != 0);
-  // A skipped frame before this one breaks the stream too.
-  pOutSample->SetDiscontinuity((pProps->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) != 0 ||
-                               m_bSampleSkipped);
-  LONGLONG mStart, mEnd;
-  if (pSample->GetMediaTime(&mStart, &mEnd) == NOERROR)
-    pOutSample->SetMediaTime(&mStart, &mEnd);
+  if (!timed)
+    hr = pOutSample->SetTime(NULL, NULL);
+  else if (pProps->dwSampleFlags & AM_SAMPLE_STOPVALID)
+    hr = pOutSample->SetTime(&pProps->tStart, &pProps->tStop);
   else
-    pOutSample->SetMediaTime(NULL, NULL);
+    hr = pOutSample->SetTime(&pProps->tStart, NULL);
+  if (SUCCEEDED(hr)) hr = pOutSample->SetSyncPoint((pProps->dwSampleFlags & AM_SAMPLE_SPLICEPOINT) != 0);
+  if (SUCCEEDED(hr)) hr = pOutSample->SetPreroll((pProps->dwSampleFlags & AM_SAMPLE_PREROLL) != 0);
+  // A skipped frame before this one breaks the stream too.
+  if (SUCCEEDED(hr))
+    hr = pOutSample->SetDiscontinuity((pProps->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) != 0 ||
+                                      m_bSampleSkipped);
+  LONGLONG mStart, mEnd;
+  if (SUCCEEDED(hr)) {
+    if (pSample->GetMediaTime(&mStart, &mEnd) == NOERROR)
+      hr = pOutSample->SetMediaTime(&mStart, &mEnd);
+    else
+      hr = pOutSample->SetMediaTime(NULL, NULL);
+  }
+  if (FAILED(hr)) {
+    pOutSample->Release();
+    return hr;
+  }
   *ppOutSample = pOutSample;
   return S_OK;
 }
@@ -209,8 +216,9 @@ HRESULT CTransformInputPin::CheckConnect(IPin *pPin) {
 }
 
 HRESULT CTransformInputPin::BreakConnect() {
-  m_pTransformFilter->BreakConnect(PINDIR_INPUT);
-  return CBaseInputPin::BreakConnect();
+  HRESULT hr = m_pTransformFilter->BreakConnect(PINDIR_INPUT);
+  HRESULT hrBase = CBaseInputPin::BreakConnect();
+  return FAILED(hr) ? hr : hrBase;
 }
 
 HRESULT CTransformInputPin::CompleteConnect(IPin *pReceivePin) {
@@ -312,8 +320,9 @@ HRESULT CTransformOutputPin::CheckConnect(IPin *pPin) {
 }
 
 HRESULT CTransformOutputPin::BreakConnect() {
-  m_pTransformFilter->BreakConnect(PINDIR_OUTPUT);
-  return CBaseOutputPin::BreakConnect();
+  HRESULT hr = m_pTransformFilter->BreakConnect(PINDIR_OUTPUT);
+  HRESULT hrBase = CBaseOutputPin::BreakConnect();
+  return FAILED(hr) ? hr : hrBase;
 }
 
 HRESULT CTransformOutputPin::CompleteConnect(IPin *pReceivePin) {
