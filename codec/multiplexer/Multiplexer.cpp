@@ -332,9 +332,13 @@ bool Multiplexer::RunUntilIdle()
             queued += in->Units().GetCount();
         }
         if (!prepared_) {
-            for (const auto& in : inputs_)
-                if (in->IsConnected() && !in->Configured() && !in->IsFinished())
-                    return false; // every input's rates are needed first
+            // Every input's rates and first decoding time are needed first.
+            for (const auto& in : inputs_) {
+                if (!in->IsConnected() || in->IsFinished())
+                    continue;
+                if (!in->Configured() || (in->Scanner() && !in->Scanner()->HasStartValue()))
+                    return false;
+            }
             Prepare();
             Rebase();
             prepared_ = true;

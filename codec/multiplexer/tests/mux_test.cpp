@@ -1,1 +1,293 @@
+// The muxing pass on small built streams: end of stream, missing inputs,
+// table entries, packet boundaries, sample framing and structure rules.
+#include "codec/multiplexer/Multiplexer.h"
+#include "es_builder.h"
+#include "stream_check.h"
+
 #include <gtest/gtest.h>
+
+using namespace muxcore;
+using muxtest::Bytes;
+
+namespace {
+
+struct MemorySink : IMuxSink {
+    Bytes bytes;
+    std::vector<uint32_t> samples;
+    bool ended = false;
+    HRESULT_T Deliver(const OutputSample& s) override
+    {
+        bytes.insert(bytes.end(), s.data, s.data + s.length);
+        samples.push_back(s.length);
+        return kS_OK;
+    }
+    void EndOfStream() override { ended = true; }
+};
+
+StreamSettings Type(int32_t t)
+{
+    StreamSettings s;
+    s.streamType = t;
+    return s;
+}
+
+// Payload bytes of one stream_id in a program stream.
+Bytes PsPayload(const Bytes& ps, uint8_t id)
+{
+    Bytes out;
+    const muxtest::ProgramStream p = muxtest::ParseProgramStream(ps);
+    EXPECT_EQ(p.error, "");
+    for (const auto& pk : p.packs)
+        for (const auto& pes : pk.pes)
+            if (pes.streamId == id)
+                out.insert(out.end(), pes.payload.begin(), pes.payload.end());
+    return out;
+}
+
+} // namespace
+
+TEST(MuxPass, EndsOnlyWhenEveryInputHasDrained)
+{
+    for (int output : {kProgramStream, kTransportStream}) {
+        SCOPED_TRACE(output);
+        Multiplexer mux;
+        mux.Settings().output = output;
+        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+        MemorySink sink;
+        ASSERT_EQ(mux.Start(&sink), kS_OK);
+        const Bytes vb = muxtest::SimpleGop(4);
+        const Bytes ab = muxtest::Mp2Frames(40);
+        ASSERT_EQ(v->Push(vb.data(), vb.size()), kS_OK);
+        ASSERT_EQ(a->Push(ab.data(), ab.size()), kS_OK);
+        a->EndOfStream();
+        EXPECT_FALSE(mux.RunUntilIdle()) << "the video input has not ended";
+        EXPECT_FALSE(sink.ended);
+        v->EndOfStream();
+        EXPECT_TRUE(mux.RunUntilIdle());
+        EXPECT_TRUE(sink.ended);
+        if (output == kProgramStream) {
+            EXPECT_EQ(PsPayload(sink.bytes, 0xE0), vb);
+            EXPECT_EQ(PsPayload(sink.bytes, 0xC0), ab);
+            EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
+        } else {
+            // Count the elementary bytes per PID.
+            std::string err;
+            const auto pk = muxtest::ParseTransportStream(sink.bytes, 188, err);
+            ASSERT_EQ(err, "");
+            std::map<int, size_t> bytes;
+            for (const auto& t : pk) {
+                if (t.pid == v->Pid() || t.pid == a->Pid()) {
+                    size_t n = t.payloadSize;
+                    if (t.pusi) {
+                        muxtest::Pes pes;
+                        size_t hs = 0;
+                        ASSERT_TRUE(muxtest::ParsePesHeader(t.payload, t.payloadSize, pes, hs));
+                        n -= hs;
+                    }
+                    bytes[t.pid] += n;
+                }
+            }
+            EXPECT_EQ(bytes[v->Pid()], vb.size());
+            EXPECT_EQ(bytes[a->Pid()], ab.size());
+        }
+    }
+}
+
+TEST(MuxPass, AnEmptyInputHoldsBackTheOthersUnlessAllowed)
+{
+    for (int allow : {0, 1}) {
+        Multiplexer mux;
+        mux.Settings().allowMissingInputs = allow;
+        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+        MemorySink sink;
+        ASSERT_EQ(mux.Start(&sink), kS_OK);
+        const Bytes vb = muxtest::SimpleGop(2);
+        v->Push(vb.data(), vb.size());
+        v->EndOfStream();
+        // The audio input has not even learned its format yet.
+        const Bytes ab = muxtest::Mp2Frames(2);
+        a->Push(ab.data(), 576);
+        EXPECT_FALSE(mux.RunUntilIdle());
+        std::string err;
+        size_t video = 0;
+        for (const auto& t : muxtest::ParseTransportStream(sink.bytes, 188, err))
+            video += t.pid == v->Pid() && t.payload;
+        EXPECT_EQ(video > 0, allow == 1) << "allow " << allow;
+    }
+}
+
+TEST(MuxPass, TablesListOnlyConnectedInputs)
+{
+    for (int output : {kProgramStream, kTransportStream}) {
+        Multiplexer mux;
+        mux.Settings().output = output;
+        mux.AddInput(StreamSettings()); // a free input, as the filter keeps one
+        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+        MemorySink sink;
+        ASSERT_EQ(mux.Start(&sink), kS_OK);
+        const Bytes vb = muxtest::SimpleGop(1), ab = muxtest::Mp2Frames(4);
+        v->Push(vb.data(), vb.size());
+        a->Push(ab.data(), ab.size());
+        v->EndOfStream();
+        a->EndOfStream();
+        ASSERT_TRUE(mux.RunUntilIdle());
+        if (output == kProgramStream) {
+            const auto ps = muxtest::ParseProgramStream(sink.bytes);
+            ASSERT_FALSE(ps.packs.empty());
+            EXPECT_EQ(ps.packs[0].bounds.size(), 2u);
+        } else {
+            std::string err;
+            const auto pk = muxtest::ParseTransportStream(sink.bytes, 188, err);
+            const int pmtPid = mux.Programs().front()->Settings().programId;
+            bool seen = false;
+            for (const auto& t : pk)
+                if (t.pid == pmtPid && t.pusi) {
+                    const uint8_t* s = t.payload + 1;
+                    const int len = ((s[1] & 0x0F) << 8) | s[2];
+                    EXPECT_EQ(len, 13 + 2 * 5) << "two entries";
+                    seen = true;
+                    break;
+                }
+            EXPECT_TRUE(seen);
+        }
+    }
+}
+
+TEST(MuxPass, OnePesBeginsPerTransportPacket)
+{
+    Multiplexer mux;
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    const Bytes ab = muxtest::Mp2Frames(30);
+    a->Push(ab.data(), ab.size());
+    a->EndOfStream();
+    ASSERT_TRUE(mux.RunUntilIdle());
+    std::string err;
+    size_t starts = 0;
+    for (const auto& t : muxtest::ParseTransportStream(sink.bytes, 188, err)) {
+        if (t.pid != a->Pid() || !t.payload)
+            continue;
+        for (size_t i = 0; i + 4 <= t.payloadSize; ++i) {
+            if (t.payload[i] == 0 && t.payload[i + 1] == 0 && t.payload[i + 2] == 1 && t.payload[i + 3] == 0xC0) {
+                EXPECT_EQ(i, 0u) << "a PES begins at the first payload byte only";
+                EXPECT_TRUE(t.pusi);
+                ++starts;
+            }
+        }
+    }
+    EXPECT_EQ(starts, 30u);
+}
+
+TEST(MuxPass, SamplesHoldWholePackets)
+{
+    OutputFramer f;
+    MemorySink sink;
+    f.Configure(&sink, 1000, 6, false); // 6 packets do not fit in 1000 bytes
+    uint8_t pkt[188] = {0x47};
+    for (int i = 0; i < 13; ++i)
+        ASSERT_EQ(f.Deliver(pkt, 188, i, true), kS_OK);
+    f.Flush(99);
+    EXPECT_EQ(sink.samples, (std::vector<uint32_t>{940, 940, 564}));
+
+    MemorySink five;
+    f.Configure(&five, 100000, 5, true);
+    for (int i = 0; i < 10; ++i)
+        f.Deliver(pkt, 188, 0, true);
+    EXPECT_EQ(five.samples, (std::vector<uint32_t>{940, 940}));
+}
+
+TEST(MuxStructure, OutputAndCompatibilityRules)
+{
+    Multiplexer ps;
+    ps.Settings().output = kProgramStream;
+    InputStream* a1 = ps.AddInput(Type(kPinAc3));
+    InputStream* a2 = ps.AddInput(Type(kPinAc3));
+    InputStream* pcm = ps.AddInput(Type(kPinPcm));
+    ASSERT_TRUE(a1 && a2 && pcm);
+    EXPECT_EQ(a1->PesId(), 0xBD);
+    EXPECT_EQ(a1->SubId(), 0x80);
+    EXPECT_EQ(a2->SubId(), 0x81);
+    EXPECT_EQ(pcm->SubId(), 0xA0);
+    EXPECT_EQ(ps.SetOutput(kTransportStream), kE_FAIL) << "PCM needs a program stream";
+    EXPECT_EQ(ps.SetCompatibility(kCompatDvd), kS_OK);
+    EXPECT_EQ(a1->Settings().pesPacketSize, 2028);
+
+    Multiplexer ts;
+    EXPECT_EQ(ts.SetCompatibility(kCompatDvd), kE_FAIL);
+    EXPECT_EQ(ts.AddInput(Type(kPinPcm)), nullptr);
+    Program* p1 = ts.AddProgram();
+    Program* p2 = ts.AddProgram();
+    Program* p3 = ts.AddProgram();
+    EXPECT_EQ(p1->Settings().programNumber, 1);
+    EXPECT_EQ(p2->Settings().programNumber, 2);
+    EXPECT_EQ(p3->Settings().programNumber, 3);
+    EXPECT_NE(p1->Settings().programId, p2->Settings().programId);
+    ASSERT_EQ(ts.RemoveProgram(p2), kS_OK);
+    EXPECT_EQ(ts.AddProgram()->Settings().programNumber, 2) << "the lowest free number";
+    InputStream* v = ts.AddInput(Type(kPinMpeg2Video), p1);
+    EXPECT_EQ(ts.RemoveProgram(p1), kE_FAIL) << "it has a connected input";
+    EXPECT_EQ(v->PesId(), 0xE0);
+    EXPECT_EQ(ts.SetOutput(kProgramStream), kS_OK);
+    EXPECT_EQ(ts.Programs().size(), 1u);
+}
+
+TEST(MuxPass, RequiredBitrateSetsThePacketTime)
+{
+    Multiplexer mux;
+    mux.Settings().requiredBitrate = 1504000;
+    mux.Settings().usePadding = 1;
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    const Bytes ab = muxtest::Mp2Frames(10);
+    a->Push(ab.data(), ab.size());
+    a->EndOfStream();
+    ASSERT_TRUE(mux.RunUntilIdle());
+    EXPECT_DOUBLE_EQ(mux.PacketTime(), 27000.0) << "1 ms per packet";
+    EXPECT_EQ(mux.MuxerTime(), static_cast<int64_t>(mux.Clock() * 10 / 27));
+    EXPECT_GT(mux.PaddingPackets(), 0u);
+}
+
+TEST(MuxPass, ThreadRunnerGivesTheSameStream)
+{
+    auto run = [](bool threaded) {
+        Multiplexer mux;
+        mux.Settings().output = kProgramStream;
+        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+        auto sink = std::make_unique<MemorySink>();
+        EXPECT_EQ(mux.Start(sink.get()), kS_OK);
+        if (threaded)
+            mux.StartThread();
+        const Bytes vb = muxtest::SimpleGop(6, 3000), ab = muxtest::Mp2Frames(60);
+        // Small pieces, alternating, as two streaming threads would deliver them.
+        for (size_t i = 0, j = 0; i < vb.size() || j < ab.size();) {
+            const size_t n = std::min<size_t>(1000, vb.size() - i), m = std::min<size_t>(700, ab.size() - j);
+            if (n && v->Push(vb.data() + i, n) == kS_OK)
+                i += n;
+            if (m && a->Push(ab.data() + j, m) == kS_OK)
+                j += m;
+            if (!threaded)
+                mux.RunUntilIdle();
+        }
+        v->EndOfStream();
+        a->EndOfStream();
+        if (threaded)
+            mux.WaitFinished();
+        else
+            mux.RunUntilIdle();
+        EXPECT_TRUE(mux.Finished());
+        return sink->bytes;
+    };
+    const Bytes direct = run(false);
+    const Bytes threaded = run(true);
+    ASSERT_EQ(threaded.size(), direct.size());
+    size_t at = 0;
+    while (at < direct.size() && direct[at] == threaded[at])
+        ++at;
+    EXPECT_EQ(at, direct.size()) << "first difference";
+}

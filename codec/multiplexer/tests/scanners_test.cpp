@@ -1,1 +1,179 @@
+// Scanners driven through a real input: bytes in, access units out.
+#include "codec/multiplexer/Multiplexer.h"
+#include "es_builder.h"
+
 #include <gtest/gtest.h>
+
+using namespace muxcore;
+using muxtest::Bytes;
+
+namespace {
+
+struct Rig {
+    Multiplexer mux;
+    InputStream* in = nullptr;
+    explicit Rig(int32_t type, int32_t output = kProgramStream)
+    {
+        mux.Settings().output = output;
+        StreamSettings s;
+        s.streamType = type;
+        in = mux.AddInput(s);
+        EXPECT_NE(in, nullptr);
+        EXPECT_EQ(mux.Start(nullptr), kS_OK);
+    }
+    std::vector<AccessUnit> Units(const Bytes& b, int64_t time = kNoTime, bool end = true)
+    {
+        EXPECT_EQ(in->Push(b.data(), b.size(), time), kS_OK);
+        if (end)
+            in->EndOfStream();
+        in->PullInput();
+        std::vector<AccessUnit> v;
+        AccessUnit u;
+        for (int32_t i = 0; in->Units().At(i, u) == 0; ++i)
+            v.push_back(u);
+        return v;
+    }
+};
+
+} // namespace
+
+TEST(MpegVideoScanner, OneUnitPerPictureWithLeadingHeaders)
+{
+    Rig rig(kPinMpeg2Video);
+    Bytes b = {0x00, 0x00, 0x00, 0x00, 0x00}; // bytes before the first header travel with it
+    muxtest::SequenceHeader(b);
+    muxtest::SequenceExtension(b);
+    muxtest::Gop(b);
+    const size_t firstPicture = b.size();
+    muxtest::Picture(b, 0, 1);
+    const size_t second = b.size();
+    muxtest::Picture(b, 1, 2);
+    const auto u = rig.Units(b, 1000000);
+    ASSERT_EQ(u.size(), 2u);
+    EXPECT_EQ(u[0].kind, kUnitIWithSequence);
+    EXPECT_EQ(u[0].location, rig.in->DataStart());
+    EXPECT_EQ(u[0].size, static_cast<int32_t>(second));
+    EXPECT_GT(second, firstPicture);
+    EXPECT_EQ(u[1].kind, kUnitP);
+    EXPECT_EQ(u[1].size, static_cast<int32_t>(b.size() - second));
+    // 25 frames/s from the sequence header: the I picture decodes a frame early,
+    // the P picture at the I picture's presentation time.
+    EXPECT_EQ(rig.in->FrameDuration(), 400000);
+    EXPECT_EQ(u[0].pts, 1000000);
+    EXPECT_EQ(u[0].dts, 600000);
+    EXPECT_EQ(u[1].dts, 1000000);
+    EXPECT_EQ(u[1].pts, 1400000) << "a picture without its own sample counts on from the stamped one";
+}
+
+TEST(MpegVideoScanner, ReorderedGroupsGetIncreasingDecodingTimes)
+{
+    Rig rig(kPinMpeg2Video);
+    const auto u = rig.Units(muxtest::SimpleGop(2));
+    ASSERT_EQ(u.size(), 8u);
+    const int kinds[] = {kUnitIWithSequence, kUnitP, kUnitB, kUnitB};
+    const int64_t f = 400000;
+    const int64_t pts[] = {0, 3 * f, f, 2 * f, 4 * f, 7 * f, 5 * f, 6 * f};
+    for (size_t i = 0; i < u.size(); ++i) {
+        EXPECT_EQ(u[i].kind, kinds[i % 4]) << i;
+        EXPECT_EQ(u[i].pts, pts[i]) << i;
+        if (i) {
+            EXPECT_EQ(u[i].dts, u[i - 1].dts + f) << i;
+        }
+        EXPECT_LE(u[i].dts, u[i].pts) << i;
+    }
+}
+
+TEST(MpegVideoScanner, TwoUnitsInOneSampleShareNoStamp)
+{
+    Rig rig(kPinMpeg2Video);
+    Bytes b;
+    muxtest::SequenceHeader(b);
+    muxtest::SequenceExtension(b);
+    muxtest::Gop(b);
+    muxtest::Picture(b, 0, 1);
+    muxtest::Picture(b, 1, 2);
+    Bytes c;
+    muxtest::Picture(c, 2, 2);
+    ASSERT_EQ(rig.in->Push(b.data(), b.size(), 5000000), kS_OK);
+    const auto u = rig.Units(c, 9000000);
+    ASSERT_EQ(u.size(), 3u);
+    EXPECT_EQ(u[0].pts, 5000000);
+    EXPECT_EQ(u[1].pts, 5400000) << "computed, not the sample's";
+    EXPECT_EQ(u[2].pts, 9000000);
+}
+
+TEST(AudioScanner, MpegAudioFrames)
+{
+    Rig rig(kPinMpeg1Audio);
+    const Bytes b = muxtest::Mp2Frames(5);
+    const auto u = rig.Units(b);
+    ASSERT_EQ(u.size(), 5u);
+    EXPECT_EQ(rig.in->FrameDuration(), 240000) << "1152 x 10000000 / 48000";
+    for (size_t i = 0; i < u.size(); ++i) {
+        EXPECT_EQ(u[i].size, 576);
+        EXPECT_EQ(u[i].pts, static_cast<int64_t>(i) * 240000);
+        EXPECT_EQ(u[i].dts, u[i].pts);
+        EXPECT_EQ(u[i].kind, kUnitAudio);
+    }
+    EXPECT_EQ(rig.in->AnnouncedBitrate(), 192000);
+}
+
+TEST(AudioScanner, TruncatedLastFrameIsKept)
+{
+    Rig rig(kPinMpeg1Audio);
+    Bytes b = muxtest::Mp2Frames(3);
+    b.resize(b.size() - 100);
+    const auto u = rig.Units(b);
+    ASSERT_EQ(u.size(), 3u);
+    EXPECT_EQ(u[2].size, 476);
+}
+
+TEST(LpcmScanner, BlocksOfWholeSamples)
+{
+    Rig rig(kPinPcm);
+    const Bytes b(2008 * 3 + 100, 0x22);
+    const auto u = rig.Units(b, 0);
+    ASSERT_EQ(u.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(u[i].size, 2008);
+        EXPECT_EQ(u[i].pts, i * 104583);
+        EXPECT_TRUE(u[i].dtsPresent);
+    }
+    EXPECT_EQ(u[3].size, 100);
+    EXPECT_FALSE(u[3].dtsPresent) << "the short last block";
+}
+
+TEST(PesScanner, PacketWithoutStampTakesThePrevious)
+{
+    Rig rig(kPinPesMpegAudio);
+    Bytes b = {0x00, 0x00, 0x01, 0xC0, 0x00, 0x0D, 0x80, 0x80, 0x05, 0x21, 0x00, 0x01, 0x46, 0x51, 0xAA, 0xAA, 0xAA,
+               0xAA, 0xAA};                                                        // PTS 9000
+    const Bytes second = {0x00, 0x00, 0x01, 0xC0, 0x00, 0x05, 0x80, 0x00, 0x00, 0xBB, 0xBB};
+    b.insert(b.end(), second.begin(), second.end());
+    const auto u = rig.Units(b);
+    ASSERT_EQ(u.size(), 2u);
+    EXPECT_EQ(u[0].pts, 1000000);
+    EXPECT_EQ(u[0].size, 19);
+    EXPECT_EQ(u[1].pts, 1000000);
+    EXPECT_EQ(u[1].size, 11);
+}
+
+TEST(InputQueue, TransportPiecesOfALargeUnit)
+{
+    Rig rig(kPinMpeg1Audio, kTransportStream);
+    static uint8_t bytes[70000];
+    AccessUnit u = ZeroUnit();
+    u.location = bytes;
+    u.size = 70000;
+    u.ptsPresent = u.dtsPresent = 1;
+    u.kind = kUnitAudio;
+    rig.in->QueueAccessUnit(u);
+    ASSERT_EQ(rig.in->Units().GetCount(), 2);
+    AccessUnit a, b;
+    rig.in->Units().At(0, a);
+    rig.in->Units().At(1, b);
+    EXPECT_EQ(a.size, 65520 - 14);
+    EXPECT_EQ(a.size + b.size, 70000);
+    EXPECT_EQ(a.unitStart, 1);
+    EXPECT_EQ(b.unitStart, 0);
+}

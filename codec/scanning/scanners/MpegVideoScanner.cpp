@@ -247,6 +247,12 @@ void CScannerMPEG2::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts)
     }
 }
 
+void CScannerMPEG2::OnSampleStamp(int64_t pts)
+{
+    // Later pictures without a sample time count on from this one.
+    gopBase_ = pts - static_cast<int64_t>(pendingTemporalRef_) * host_->FrameDuration();
+}
+
 int64_t CScannerMPEG2::ComputeTimestamp()
 {
     return gopBase_ + static_cast<int64_t>(pendingTemporalRef_) * host_->FrameDuration();

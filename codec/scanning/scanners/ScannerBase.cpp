@@ -113,6 +113,8 @@ int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending
         int64_t pts = pendingPts_;
         if (pts == kNoTime)
             pts = ComputeTimestamp();
+        else
+            OnSampleStamp(pts);
         u.pts = pts;
         u.ptsPresent = pts != kNoTime;
         ClassifyAccessUnit(u, derived);

@@ -47,6 +47,8 @@ protected:
     virtual void ClassifyAccessUnit(muxcore::AccessUnit& u, bool& derivedDts);
     virtual int64_t ComputeTimestamp();
     virtual void UnitHook(muxcore::AccessUnit&) {}
+    // A unit took its time from a received sample.
+    virtual void OnSampleStamp(int64_t) {}
     virtual bool IsVideo() const { return false; }
 
     void Finish(muxcore::AccessUnit& u); // shift, note the first DTS and queue
@@ -81,6 +83,7 @@ public:
 protected:
     void ClassifyAccessUnit(muxcore::AccessUnit& u, bool& derivedDts) override;
     int64_t ComputeTimestamp() override;
+    void OnSampleStamp(int64_t pts) override;
     bool IsVideo() const override { return true; }
 
 private:
