@@ -263,7 +263,7 @@ void fillDefaults(VidovaSettings& s, int videoType, bool pal) {
   w[VIDOVA_W_LEVEL] = uint32_t(d->level);
   w[VIDOVA_W_PROGRESSIVE_SEQ] = 1;
   w[VIDOVA_W_CHROMA_FORMAT] = uint32_t(d->chroma);
-  w[VIDOVA_W_SEARCH_RANGE] = 15;
+  w[VIDOVA_W_SEARCH_RANGE] = 31;
   w[VIDOVA_W_VIDEO_FORMAT] = pal ? 1 : 2;
   bool hd = d->widthPal > 720;
   w[VIDOVA_W_COLOUR_PRIMARIES] = hd ? 1 : (pal ? 5 : 6);

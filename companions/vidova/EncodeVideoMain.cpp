@@ -44,7 +44,7 @@ int frameRateCode(double fps) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int width = 0, height = 0, gop = 12, range = 15, qi = 0, qp = 0, bframes = 0;
+  int width = 0, height = 0, gop = 12, range = 31, qi = 0, qp = 0, bframes = 0;
   double fps = 0, kbps = 0, maxKbps = 0;
   bool mpeg1 = false, psnr = false;
   int mode = 0;

@@ -263,6 +263,35 @@ inline void blockOut(const uint8_t* p, int ps, const int16_t* res, uint8_t* d, i
 #endif
 }
 
+// Bit p set when coefficient p (natural order) is not zero.
+inline uint64_t nonzeroMask(const int16_t* v) {
+#if defined(__SSE2__)
+  uint64_t m = 0;
+  const __m128i z = _mm_setzero_si128();
+  for (int i = 0; i < 64; i += 16) {
+    __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), z);
+    __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 8)), z);
+    m |= uint64_t(uint32_t(~_mm_movemask_epi8(_mm_packs_epi16(a, b))) & 0xFFFFu) << i;
+  }
+  return m;
+#else
+  uint64_t m = 0;
+  for (int i = 0; i < 64; i++)
+    if (v[i]) m |= uint64_t(1) << i;
+  return m;
+#endif
+}
+
+// Scan position of each natural position.
+struct ScanIndex {
+  uint8_t of[64];
+  ScanIndex() {
+    for (int k = 0; k < 64; k++) of[kZigzag[k]] = uint8_t(k);
+  }
+};
+const ScanIndex kScanIndex;
+const uint8_t* const kScanOf = kScanIndex.of;
+
 // Natural-order quantisation: level = sign(f) * min(max, trunc(|f| * inv + bias)),
 // inv per coefficient (intra) or one value for all.
 void quantise(const float* f, const float* invTable, float inv, float bias, int maxLevel, int16_t* out) {
@@ -576,7 +605,7 @@ int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std
   return best;
 }
 
-void Encoder::dequantise(const int16_t* lv, bool intra, int qscale, int qcode, int32_t* coef) const {
+void Encoder::dequantise(const int16_t* lv, int last, bool intra, int qscale, int qcode, int32_t* coef) const {
   std::memset(coef, 0, 64 * sizeof(int32_t));
   int64_t sum = 0;
   int start = 0;
@@ -585,7 +614,7 @@ void Encoder::dequantise(const int16_t* lv, bool intra, int qscale, int qcode, i
     sum = coef[0];
     start = 1;
   }
-  for (int k = start; k < 64; k++) {
+  for (int k = start; k <= last; k++) {  // levels beyond the last are not written
     int l = lv[k];
     if (!l) continue;
     int p = kZigzag[k];
@@ -718,10 +747,11 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
       last = 0;
       k0 = 1;
     }
-    for (int k = k0; k < 64; k++) {
-      int l = nat[kZigzag[k]];
-      lv[k] = int16_t(l);
-      if (l) last = k;
+    uint64_t nz = nonzeroMask(nat);
+    if (mb.intra) nz &= ~uint64_t(1);
+    if (nz) {
+      for (int k = k0; k < 64; k++) lv[k] = nat[kZigzag[k]];
+      for (; nz; nz &= nz - 1) last = std::max(last, int(kScanOf[__builtin_ctzll(nz)]));
     }
     mb.last[b] = last;
     if (!mb.intra && last < 0) {
@@ -730,7 +760,7 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     }
     if (!mb.intra) mb.cbp |= 1 << (blocks_ - 1 - b);
     int32_t coef[64];
-    dequantise(lv, mb.intra, qscale, qcode, coef);
+    dequantise(lv, last, mb.intra, qscale, qcode, coef);
     alignas(16) int16_t res[64];
     inverseDct(coef, res);
     blockOut(mb.intra ? nullptr : pred, predStride, res, dp.row(by) + bx, dp.width);

@@ -88,7 +88,7 @@ class Encoder {
                    int mbx, int mby, int qscale, int& mvx, int& mvy);
   int qscaleOf(int code) const;
   int codeForQuant(double q) const;
-  void dequantise(const int16_t* levelsScan, bool intra, int qscale, int qcode, int32_t* coef) const;
+  void dequantise(const int16_t* levelsScan, int last, bool intra, int qscale, int qcode, int32_t* coef) const;
   void accumulatePsnr(const Frame& recon);
 
   Config c_;
