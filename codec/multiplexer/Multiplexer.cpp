@@ -336,7 +336,9 @@ bool Multiplexer::RunUntilIdle()
             for (const auto& in : inputs_) {
                 if (!in->IsConnected() || in->IsFinished())
                     continue;
-                if (!in->Configured() || (in->Scanner() && !in->Scanner()->HasStartValue()))
+                if (!in->Configured() && !settings_.allowMissingInputs)
+                    return false;
+                if (in->Scanner() && !in->Scanner()->HasStartValue() && !settings_.allowMissingInputs)
                     return false;
             }
             Prepare();

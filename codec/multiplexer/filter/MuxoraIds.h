@@ -94,3 +94,44 @@ constexpr GUID kChangingType = Guid("{A8D6BD4C-1DDE-467B-B2DE-4CA6D9849323}");
 constexpr GUID kStreamNumber = Guid("{F898D4D0-D30F-4F96-9BB0-64E69E91567C}");
 
 } // namespace muxora
+
+namespace muxora {
+
+// Media types the pins meet.
+constexpr GUID kMtStream = Guid("{E436EB83-524F-11CE-9F53-0020AF0BA770}");
+constexpr GUID kMtVideo = Guid("{73646976-0000-0010-8000-00AA00389B71}");
+constexpr GUID kMtAudio = Guid("{73647561-0000-0010-8000-00AA00389B71}");
+constexpr GUID kMtMpeg2Pes = Guid("{E06D8020-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kMtDvdPack = Guid("{ED0B916A-044D-11D1-AA78-00C04FC31D60}");
+constexpr GUID kMtIgPes = Guid("{6216631E-BC85-48A0-B5F1-8A653A20B7FB}");
+constexpr GUID kStIgPes = Guid("{B353308B-7698-4722-9749-694DE6EF789E}");
+constexpr GUID kStMpeg2Program = Guid("{E06D8022-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kStMpeg2Transport = Guid("{E06D8023-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kStMpeg2Video = Guid("{E06D8026-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kStMpeg2Audio = Guid("{E06D802B-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kStDolbyAc3 = Guid("{E06D802C-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kStDvdSubpicture = Guid("{E06D802D-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kStDvdLpcm = Guid("{E06D8032-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kStMpeg1Payload = Guid("{E436EB81-524F-11CE-9F53-0020AF0BA770}");
+constexpr GUID kStH264 = Guid("{8D2D71CB-243F-45E3-B2D8-5FD7967EC09B}");
+constexpr GUID kFmtVideoInfo = Guid("{05589F80-C356-11CE-BF01-00AA0055595A}");
+constexpr GUID kFmtWaveFormatEx = Guid("{05589F81-C356-11CE-BF01-00AA0055595A}");
+constexpr GUID kFmtMpegVideo = Guid("{05589F82-C356-11CE-BF01-00AA0055595A}");
+constexpr GUID kFmtVideoInfo2 = Guid("{F72A76A0-EB0A-11D0-ACE4-0000C0CC16BA}");
+constexpr GUID kFmtMpeg2Video = Guid("{E06D80E3-DB46-11CF-B4D1-00805F6CBBEA}");
+constexpr GUID kFmtSkipped = Guid("{B92F44EC-5B87-4665-A195-804EE4354D78}");
+
+// The subtype of a FOURCC or a wave format tag.
+constexpr GUID FourccSubtype(unsigned long code)
+{
+    GUID g = Guid("{00000000-0000-0010-8000-00AA00389B71}");
+    g.Data1 = code;
+    return g;
+}
+constexpr unsigned long Fourcc(const char (&s)[5])
+{
+    return unsigned long(static_cast<unsigned char>(s[0])) | unsigned long(static_cast<unsigned char>(s[1])) << 8 |
+           unsigned long(static_cast<unsigned char>(s[2])) << 16 | unsigned long(static_cast<unsigned char>(s[3])) << 24;
+}
+
+} // namespace muxora
