@@ -33,17 +33,4 @@ class ChunkDispatcher {
   virtual const char* FormatName() const = 0;
 };
 
-// Until a parser is wired in: every byte passes untouched, nothing is timed.
-class PassThroughDispatcher : public ChunkDispatcher {
- public:
-  int32_t ProcessData(const uint8_t*, uint32_t valid, int64_t, uint32_t* parsed) override {
-    *parsed = valid;
-    return 0;
-  }
-  void EndOfStream() override {}
-  void ResetStreamState() override {}
-  void ResetAll() override {}
-  const char* FormatName() const override { return "Not Initialized"; }
-};
-
 }  // namespace chronel

@@ -1,11 +1,11 @@
 #include "restamp/FilterStuff/DmxFilter.h"
 
+#include "restamp/DemuxCommon/ChronelDispatcher.h"
 #include "restamp/FilterStuff/DebugLog.h"
 
 #include <cstring>
 #include <cwchar>
 
-using chronel::kNoTime;
 using chronel::LOG_ERROR;
 using chronel::LOG_TIMING;
 using chronel::LOG_TRACE;
@@ -239,7 +239,7 @@ CUnknown* WINAPI CDmxPushFilter::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
 CDmxPushFilter::CDmxPushFilter(LPUNKNOWN pUnk, HRESULT* phr)
     : CBaseFilter("CDmxFilter", pUnk, &m_filterLock, CLSID_KorvellChronel, phr),
       m_log(g_hInst),
-      m_dispatcher(new chronel::PassThroughDispatcher) {
+      m_dispatcher(new CChronelDispatcher(this)) {
   m_pInput = new (std::nothrow) CDmxPushInPin(this, &m_filterLock, phr);
   if (!m_pInput && phr) *phr = E_OUTOFMEMORY;
 }
@@ -382,7 +382,7 @@ HRESULT CDmxPushFilter::ProcessInput(IMediaSample* pChunk) {
   }
   // A chunk carries the time found while the earlier chunks were parsed.
   int64_t t = m_keptTime;
-  m_keptTime = kNoTime;
+  m_keptTime = chronel::kNoTime;
   DWORD valid = 0;
   const BYTE* span = m_pInputAllocator->GetValid(&valid);
   uint32_t parsed = 0;

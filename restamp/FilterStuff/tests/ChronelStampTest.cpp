@@ -9,6 +9,7 @@
 #include "companions/testsource/TestSourceControl.h"
 #include "companions/tests/GraphHelpers.h"
 
+#include <cstdlib>
 #include <vector>
 
 using namespace graphtest;
@@ -97,6 +98,63 @@ TEST_F(ChronelStamps, FirstChunkAfterEachStartIsStampedZero) {
     }
     EXPECT_EQ(10000, total);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A real program stream: every byte passes, the first chunk is stamped 0 and
+// the re-stamped timeline runs on without jumps (audio and video times
+// interleave, so small steps back are normal).
+TEST(ChronelProgramStream, StampsFollowTheStreamTimes) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  {
+    std::vector<unsigned char> content;
+    ASSERT_TRUE(ReadFileBytes(KORVELL_PROGRAM_STREAM, &content)) << "made by make_program_stream.sh";
+    ComPtr<IGraphBuilder> graph;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     graph.PutVoid()));
+    ComPtr<IMediaControl> control;
+    ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
+    ComPtr<IBaseFilter> source, chronel;
+    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source.Put()));
+    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel.Put()));
+    RecorderFilter* recorder = new RecorderFilter;
+    recorder->NonDelegatingAddRef();
+    ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Source"));
+    ASSERT_EQ(S_OK, graph->AddFilter(chronel.Get(), L"MPEG Chronel"));
+    ASSERT_EQ(S_OK, graph->AddFilter(recorder, L"Recorder"));
+    ComPtr<IFileSourceFilter> load;
+    ASSERT_EQ(S_OK, source->QueryInterface(IID_IFileSourceFilter, load.PutVoid()));
+    ASSERT_EQ(S_OK, load->Load(KORVELL_PROGRAM_STREAM, nullptr));
+    ComPtr<IPin> srcOut, in, out;
+    ASSERT_EQ(S_OK, FindPinByName(source.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()));
+    ASSERT_EQ(S_OK, FindPinByName(chronel.Get(), PINDIR_INPUT, L"Input", in.Put()));
+    ASSERT_EQ(S_OK, FindPinByName(chronel.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(srcOut.Get(), in.Get(), nullptr));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(out.Get(), &recorder->Pin(), nullptr));
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    EXPECT_TRUE(recorder->Pin().WaitForEnd(60000));
+    control->Stop();
+    std::vector<SeenSample> seen = recorder->Pin().Seen();
+    std::vector<unsigned char> joined;
+    std::vector<REFERENCE_TIME> stamps;
+    for (const SeenSample& s : seen) {
+      joined.insert(joined.end(), s.bytes.begin(), s.bytes.end());
+      if (s.timed) stamps.push_back(s.start);
+    }
+    EXPECT_TRUE(joined == content) << joined.size() << " of " << content.size();
+    ASSERT_GE(stamps.size(), 10u) << "the parser reported too few times";
+    EXPECT_EQ(0, stamps.front());
+    for (size_t i = 1; i < stamps.size(); ++i) EXPECT_LE(std::llabs(stamps[i] - stamps[i - 1]), 25000000) << i;
+    // A 4 s stream ends near 4 s.
+    EXPECT_GT(stamps.back(), 25000000);
+    EXPECT_LT(stamps.back(), 60000000);
+    graph->RemoveFilter(recorder);
+    recorder->NonDelegatingRelease();
+  }
+  CoUninitialize();
 }
 
 }  // namespace
