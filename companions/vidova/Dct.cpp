@@ -12,6 +12,9 @@ namespace {
 struct Basis {
   alignas(16) float c[8][8];   // c[k][n] = a(k) cos((2n+1) k pi / 16)
   alignas(16) float ct[8][8];  // transposed
+#if defined(__SSE2__)
+  __m128 cb[8][8], ctb[8][8];  // every element broadcast, for the constant passes
+#endif
   Basis() {
     const double pi = 3.14159265358979323846;
     for (int k = 0; k < 8; k++)
@@ -20,6 +23,13 @@ struct Basis {
         c[k][n] = float(a * std::cos((2 * n + 1) * k * pi / 16));
         ct[n][k] = c[k][n];
       }
+#if defined(__SSE2__)
+    for (int k = 0; k < 8; k++)
+      for (int n = 0; n < 8; n++) {
+        cb[k][n] = _mm_set1_ps(c[k][n]);
+        ctb[k][n] = _mm_set1_ps(ct[k][n]);
+      }
+#endif
   }
 };
 const Basis& basis() {
@@ -28,19 +38,21 @@ const Basis& basis() {
 }
 
 // out[r][*] = sum_j m[r][j] * rows[j][*]   (8x8 times 8x8, rows of 8 floats)
-inline void mul8(const float (*m)[8], const float* rows, float* out) {
 #if defined(__SSE2__)
+inline void mul8(const __m128 (*m)[8], const float* rows, float* out) {
   for (int r = 0; r < 8; r++) {
     __m128 a0 = _mm_setzero_ps(), a1 = _mm_setzero_ps();
     for (int j = 0; j < 8; j++) {
-      __m128 v = _mm_set1_ps(m[r][j]);
+      __m128 v = m[r][j];
       a0 = _mm_add_ps(a0, _mm_mul_ps(v, _mm_loadu_ps(rows + j * 8)));
       a1 = _mm_add_ps(a1, _mm_mul_ps(v, _mm_loadu_ps(rows + j * 8 + 4)));
     }
     _mm_storeu_ps(out + r * 8, a0);
     _mm_storeu_ps(out + r * 8 + 4, a1);
   }
+}
 #else
+inline void mul8(const float (*m)[8], const float* rows, float* out) {
   for (int r = 0; r < 8; r++) {
     float acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     for (int j = 0; j < 8; j++) {
@@ -49,8 +61,8 @@ inline void mul8(const float (*m)[8], const float* rows, float* out) {
     }
     for (int i = 0; i < 8; i++) out[r * 8 + i] = acc[i];
   }
-#endif
 }
+#endif
 
 // out[r][*] = sum_j in[r][j] * m[j][*]
 inline void mulRight(const float* in, const float (*m)[8], float* out) {
@@ -83,7 +95,11 @@ void forwardDct(const int16_t* in, float* out) {
   const Basis& b = basis();
   alignas(16) float x[64], t[64];
   for (int i = 0; i < 64; i++) x[i] = in[i];
-  mul8(b.c, x, t);       // C * X
+#if defined(__SSE2__)
+  mul8(b.cb, x, t);  // C * X
+#else
+  mul8(b.c, x, t);
+#endif
   mulRight(t, b.ct, out);  // (C X) C^T
 }
 
@@ -96,7 +112,11 @@ void inverseDct(const int32_t* in, int16_t* out) {
 #else
   for (int i = 0; i < 64; i++) x[i] = float(in[i]);
 #endif
-  mul8(b.ct, x, t);     // C^T * F
+#if defined(__SSE2__)
+  mul8(b.ctb, x, t);  // C^T * F
+#else
+  mul8(b.ct, x, t);
+#endif
   mulRight(t, b.c, y);  // (C^T F) C
 #if defined(__SSE2__)
   const __m128i lo = _mm_set1_epi16(-256), hi = _mm_set1_epi16(255);

@@ -412,6 +412,8 @@ TEST(VidovaRobustness, RandomSettingsAndPictures) {
       int word = int(rnd() % 220);
       s.w[word] = (rnd() & 1) ? rnd() : rnd() % 16;
     }
+    if (rnd() & 1) s.w[VIDOVA_W_REF_DISTANCE] = 1 + rnd() % 4;
+    if (rnd() & 1) s.w[VIDOVA_W_GOP_LENGTH] = 1 + rnd() % 9;
     vidova_set_int(&s, VIDOVA_B_WIDTH, int(rnd() % 70));
     vidova_set_int(&s, VIDOVA_B_HEIGHT, int(rnd() % 70));
     VidovaCheckSettings(nullptr, &s, 0, 0);
@@ -420,7 +422,7 @@ TEST(VidovaRobustness, RandomSettingsAndPictures) {
     created++;
     vidova::MemoryOutput out(1 + rnd() % 4096);
     ASSERT_EQ(VidovaStart(h, &out.bs, 0, nullptr), 0);
-    for (int f = 0; f < 4; f++) {
+    for (int f = 0; f < 7; f++) {
       int w = 1 + int(rnd() % 80), ht = 1 + int(rnd() % 80);
       uint32_t fourcc = fourccs[rnd() % 8];
       bool rgb = fourcc == fourccs[5] || fourcc == fourccs[6];
