@@ -1,5 +1,6 @@
 #include "codec/multiplexer/AccessUnit.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -171,6 +172,20 @@ bool CMemManager::Append(const uint8_t* bytes, size_t n)
         std::memcpy(buf_.data() + read_ + held_, bytes, n);
     held_ += n;
     return true;
+}
+
+uint8_t* CMemManager::Reserve(size_t n)
+{
+    if (buf_.size() - held_ < n)
+        return nullptr;
+    if (buf_.size() - read_ - held_ < n)
+        Compact();
+    return buf_.data() + read_ + held_;
+}
+
+void CMemManager::Commit(size_t n)
+{
+    held_ = std::min(held_ + n, buf_.size() - read_);
 }
 
 void CMemManager::Release(size_t n)

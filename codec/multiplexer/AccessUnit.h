@@ -125,6 +125,10 @@ public:
     int32_t Init(size_t capacity); // 0, or E_FAIL-like negative when allocation fails
     void Reset();
     bool Append(const uint8_t* bytes, size_t n);
+    // Room for n bytes behind the held ones (compacting first), or null;
+    // Commit(n) then counts them as held.
+    uint8_t* Reserve(size_t n);
+    void Commit(size_t n);
     void Release(size_t n);
     void Compact();
     int Grow(); // 1 when no growth step is left

@@ -93,6 +93,8 @@ FileMuxResult MuxFiles(const FileMuxJob& job)
         res.error = "cannot create " + job.output;
         return res;
     }
+    std::vector<char> outBuffer(1 << 20);
+    std::setvbuf(out, outBuffer.data(), _IOFBF, outBuffer.size());
     FileSink sink(out);
     if (Failed(mux.Start(&sink))) {
         std::fclose(out);
@@ -104,28 +106,25 @@ FileMuxResult MuxFiles(const FileMuxJob& job)
     while (!finished) {
         bool fed = false;
         for (auto& src : sources) {
-            // Each input takes chunks until its buffer is full or its file ends.
+            // Each input reads straight into its buffer until it is full or its file ends.
             while (!src->eof) {
-                if (src->have == 0) {
-                    const size_t want = std::min(src->chunk.size(), src->left);
-                    src->have = want ? std::fread(src->chunk.data(), 1, want, src->f) : 0;
-                    src->left -= src->have;
-                    if (src->have == 0) {
-                        src->eof = true;
-                        src->in->EndOfStream();
-                        fed = true;
-                        break;
-                    }
-                }
-                const HRESULT_T hr = src->in->Push(src->chunk.data(), src->have);
-                if (hr == kS_FALSE)
+                const size_t want = std::min(src->chunk.size(), src->left);
+                uint8_t* room = want ? src->in->BeginWrite(want) : nullptr;
+                if (want && !room)
+                    break; // full: the muxer has to make room first
+                const size_t got = want ? std::fread(room, 1, want, src->f) : 0;
+                src->left -= got;
+                if (got == 0) {
+                    src->eof = true;
+                    src->in->EndOfStream();
+                    fed = true;
                     break;
-                if (Failed(hr)) {
+                }
+                if (Failed(src->in->CommitWrite(got))) {
                     std::fclose(out);
                     res.error = "an input refused its data";
                     return res;
                 }
-                src->have = 0;
                 fed = true;
             }
         }

@@ -19,7 +19,7 @@ struct FileMuxJob {
     MuxerSettings settings;
     std::vector<FileMuxInput> inputs;
     std::string output;
-    size_t chunkSize = 1 << 18;
+    size_t chunkSize = 1 << 20;
 };
 
 struct FileMuxResult {

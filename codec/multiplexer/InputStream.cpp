@@ -71,6 +71,32 @@ HRESULT_T InputStream::Push(const uint8_t* bytes, size_t n, int64_t time)
             return kE_OUTOFMEMORY;
         scanPos_ = scanPos_ ? scanPos_ : mem_.ReadPosition();
     }
+    NoteReceived(n, time);
+    return kS_OK;
+}
+
+uint8_t* InputStream::BeginWrite(size_t n)
+{
+    std::lock_guard<std::recursive_mutex> g(mux_->lock_);
+    if (!created_ || !IsConnected() || ended_ || n == 0 || n > mem_.Capacity())
+        return nullptr;
+    return mem_.Reserve(n);
+}
+
+HRESULT_T InputStream::CommitWrite(size_t n, int64_t time)
+{
+    std::lock_guard<std::recursive_mutex> g(mux_->lock_);
+    if (!created_ || !IsConnected() || ended_)
+        return kE_UNEXPECTED;
+    if (n == 0)
+        return kS_OK;
+    mem_.Commit(n);
+    NoteReceived(n, time);
+    return kS_OK;
+}
+
+void InputStream::NoteReceived(size_t n, int64_t time)
+{
     const int32_t t = settings_.streamType;
     if (time != kNoTime || t == kPinPcm || t == kPinPrivateData || t == kPinDvdSubtitles) {
         AccessUnit r = ZeroUnit();
@@ -84,7 +110,6 @@ HRESULT_T InputStream::Push(const uint8_t* bytes, size_t n, int64_t time)
         firstTime_ = time;
     bytesReceived_ += static_cast<int64_t>(n);
     mux_->NotifyData();
-    return kS_OK;
 }
 
 void InputStream::EndOfStream()

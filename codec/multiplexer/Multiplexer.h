@@ -35,6 +35,10 @@ public:
     // Bytes of the elementary stream with an optional start time (100 ns).
     // S_FALSE: the buffer is full and nothing was taken; run the muxer and retry.
     HRESULT_T Push(const uint8_t* bytes, size_t n, int64_t time = kNoTime);
+    // The same without a copy: room for up to n bytes in the input's buffer
+    // (null when full), then CommitWrite with the bytes actually written.
+    uint8_t* BeginWrite(size_t n);
+    HRESULT_T CommitWrite(size_t n, int64_t time = kNoTime);
     void EndOfStream();
 
     int Number() const { return number_; }
@@ -122,6 +126,7 @@ private:
     friend class Program;
     void WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWriter& w);
     void ConfigureRates(int64_t unitDuration);
+    void NoteReceived(size_t n, int64_t time);
 
     Multiplexer* mux_;
     Program* program_ = nullptr;

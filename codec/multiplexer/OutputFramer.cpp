@@ -68,6 +68,23 @@ HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t m
             return Send(muxerTime);
         return kS_OK;
     }
+    if (used_ == 0 && length > 0 && length <= cap) {
+        // A whole piece with nothing held: hand it on without copying.
+        if (firstTime_ < 0)
+            firstTime_ = muxerTime;
+        OutputSample s;
+        s.data = bytes;
+        s.length = length;
+        s.byteTimes = byteTimes_;
+        s.start = byteTimes_ ? static_cast<int64_t>(position_) : muxerTime;
+        s.stop = byteTimes_ ? static_cast<int64_t>(position_ + length) : muxerTime + 1;
+        const HRESULT_T hr = sink_ ? sink_->Deliver(s) : kS_OK;
+        delivered_ += length;
+        position_ += length;
+        ++samples_;
+        counter_ = (counter_ + 1) & 31;
+        return hr;
+    }
     while (length > 0) {
         const uint32_t n = std::min(length, cap - used_);
         std::memcpy(sample_.data() + used_, bytes, n);

@@ -26,10 +26,6 @@ const NamedValue kPinTypes[] = {
     {"PES DVD Subtitles", 32}, {"Free", 0},        {"Private Data", 55},   {"VC-1", 17},      {"IG PES", 18},
     {"PES MPEG Audio", 20}, {"PCR Only", 19}};
 
-struct Row {
-    ParamSpec spec;
-};
-
 ParamSpec Plain(const GUID& id, const char* name, ParamKind kind, long long def, bool ro, bool vis, size_t offset)
 {
     return ParamSpec{&id, name, kind, ro, vis, offset, def, 0.0, nullptr, false, 0, 0, 0, nullptr, 0};

@@ -95,6 +95,8 @@ const std::string& Clip(const std::string& name)
         ok = Ffmpeg(tone + "-c:a mp2 -b:a 192k -f mp2 " + path);
     else if (name == "a.ac3")
         ok = Ffmpeg(tone + "-c:a ac3 -b:a 192k -f ac3 " + path);
+    else if (name == "a.aac")
+        ok = Ffmpeg(tone + "-c:a aac -b:a 128k -f adts " + path);
     else if (name == "a.wav")
         ok = Ffmpeg(tone + "-c:a pcm_s16le -f wav " + path);
     EXPECT_TRUE(ok) << "cannot make " << name;
@@ -143,6 +145,7 @@ const std::map<std::string, Kind>& Kinds()
         {"v.m2v", {"mpeg2video", "mpeg2video"}}, {"dvd.m2v", {"mpeg2video", "mpeg2video"}},
         {"v.m1v", {"mpeg1video", "mpeg1video"}}, {"a.mp2", {"mp2", "mp2"}},
         {"a.ac3", {"ac3", "ac3"}},               {"a.wav", {"pcm_dvd", nullptr}},
+        {"a.aac", {"aac", "adts"}},
     };
     return k;
 }
@@ -312,7 +315,7 @@ TEST(MuxFfmpeg, DvdPacksAreSectors)
 TEST(MuxFfmpeg, TransportStreamsReadBackUnchanged)
 {
     SKIP_WITHOUT_FFMPEG();
-    const std::vector<std::vector<std::string>> cases = {{"v.m2v", "a.mp2"}, {"v.m1v", "a.ac3"}};
+    const std::vector<std::vector<std::string>> cases = {{"v.m2v", "a.mp2"}, {"v.m1v", "a.ac3"}, {"v.m2v", "a.aac"}};
     int n = 0;
     for (const auto& clips : cases) {
         SCOPED_TRACE(clips[0] + " + " + clips[1]);

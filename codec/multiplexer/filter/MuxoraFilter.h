@@ -1,0 +1,226 @@
+// "Korvell MPEG Muxteron": the DirectShow shell around the multiplexer core.
+// Input pins copy samples into the core's inputs; one muxing thread runs the
+// core's passes and hands the finished samples to the output pin outside the
+// core's lock, so a downstream filter that holds its buffers never blocks a
+// streaming thread or Stop.
+#pragma once
+
+#include "platform/dshow/BaseClasses.h"
+
+#include "codec/multiplexer/Multiplexer.h"
+#include "codec/multiplexer/filter/MuxoraConfig.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace muxora {
+
+class CM72;
+class CPin_In;
+
+// The PinType a media type stands for (0: not accepted).
+int ClassifyMediaType(const AM_MEDIA_TYPE& mt);
+// The PMT stream_type code of a pin type, or -1 when the type leaves it unchanged.
+int PmtCodeOf(int pinType);
+
+class ConfigMuxerImpl : public ModuleConfig::CModuleConfigImpl<ConfigElMux> {
+public:
+    ConfigMuxerImpl(CM72* filter, ConfigElMux* values);
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
+    STDMETHODIMP GetValue(const GUID* id, VARIANT* value) override;
+    STDMETHODIMP Load(IStream* stream) override;
+    STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override;
+    HRESULT CheckVersion() override { return SettingsVersion() == kMuxerSettingsVersion ? S_OK : E_FAIL; }
+    HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
+
+    // Committed values, read under the value lock.
+    ConfigElMux Snapshot();
+    // Stores a value at once, read-only rows included (no change notice).
+    void Store(const GUID& id, long long value);
+    void ShowOutputDependentRows();
+
+private:
+    HRESULT SetOutput(long value);
+    HRESULT SetCompatibility(long value);
+    HRESULT SetDmb(long value);
+    CM72* filter_;
+};
+
+class ConfigStreamImpl : public ModuleConfig::CModuleConfigImpl<ConfigStream> {
+public:
+    ConfigStreamImpl(CPin_In* pin, ConfigStream* values);
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
+    STDMETHODIMP GetValue(const GUID* id, VARIANT* value) override;
+    HRESULT CheckVersion() override { return S_OK; }
+    HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
+
+    ConfigStream Snapshot();
+    void Store(const GUID& id, long long value);
+    void Show(const GUID& id, bool visible);
+
+private:
+    CPin_In* pin_;
+};
+
+class CPin_In : public CBaseInputPin {
+public:
+    CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name);
+    ~CPin_In() override;
+
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    HRESULT CheckMediaType(const CMediaType* mt) override;
+    HRESULT GetMediaType(int position, CMediaType* mt) override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
+    HRESULT BreakConnect() override;
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP Receive(IMediaSample* sample) override;
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+
+    int Number() const { return number_; }
+    int StreamType() { return static_cast<int>(config_.Snapshot().streamType); }
+    bool HasEnded() const { return ended_.load(); }
+    ConfigStreamImpl& Config() { return config_; }
+    // The core input this pin feeds while the filter runs (null when stopped).
+    void Attach(muxcore::InputStream* in);
+    muxcore::StreamSettings CoreSettings();
+    // CheckCompatibility of the stream with a compatibility mode.
+    bool AcceptsCompatibility(long compat, long output);
+    // Stream facts of the connection.
+    long Width() const { return width_; }
+    long Height() const { return height_; }
+    long Channels() const { return channels_; }
+    long long FrameDuration() const { return frameDuration_; }
+    void SetStreamType(long type);
+
+private:
+    HRESULT RefuseWhileRunning();
+
+    CM72* mux_;
+    int number_;
+    ConfigStream values_{};
+    ConfigStreamImpl config_;
+    CCritSec receiveLock_;
+    muxcore::InputStream* in_ = nullptr;
+    std::atomic<bool> ended_{false};
+    long width_ = 0, height_ = 0, channels_ = 0;
+    long long frameDuration_ = 0;
+    bool hasFormat_ = false;
+};
+
+class CPin_Out : public CBaseOutputPin {
+public:
+    CPin_Out(CM72* filter, CCritSec* lock, HRESULT* phr);
+    DECLARE_IUNKNOWN
+
+    HRESULT CheckMediaType(const CMediaType* mt) override;
+    HRESULT GetMediaType(int position, CMediaType* mt) override;
+    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
+    HRESULT Active() override;
+    STDMETHODIMP Notify(IBaseFilter*, Quality) override { return E_NOTIMPL; }
+
+    // One output sample of the core, split over media samples when needed.
+    HRESULT DeliverBytes(const uint8_t* data, uint32_t length, int64_t start, int64_t stop, bool byteTimes);
+    HRESULT PassBeginFlush();
+    HRESULT PassEndFlush();
+    bool ToFileWriter() const { return toFileWriter_; }
+    // Ends a wait for a free buffer: the allocator refuses from now on.
+    void ReleaseWaiters();
+
+private:
+    CM72* mux_;
+    CCritSec deliverLock_;
+    bool toFileWriter_ = false;
+    bool flushing_ = false;
+};
+
+class CM72 : public CBaseFilter, public ISpecifyPropertyPages {
+public:
+    static CUnknown* WINAPI CreateInstance(LPUNKNOWN outer, HRESULT* phr);
+    CM72(LPUNKNOWN outer, HRESULT* phr);
+    ~CM72() override;
+
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP GetPages(CAUUID* pages) override;
+    STDMETHODIMP QueryVendorInfo(LPWSTR* info) override;
+
+    int GetPinCount() override;
+    CBasePin* GetPin(int n) override;
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+
+    ConfigMuxerImpl& Config() { return config_; }
+    CCritSec* FilterLock() { return &filterLock_; }
+    CPin_Out* Output() { return out_; }
+    bool IsStoppedState() const { return m_State == State_Stopped; }
+    bool Stopping() const { return stopping_.load(); }
+    HANDLE DataEvent() { return dataEvent_; }
+    IMediaEventSink* EventSink() { return m_pSink; }
+
+    // Calls from the input pins.
+    void Kick();
+    void OnInputConnected();
+    void OnInputBeginFlush();
+    void OnInputEndFlush();
+    long AllocatePid(long request, const CPin_In* self);
+    std::vector<CPin_In*> Inputs();
+    long CurrentOutput() { return config_.Snapshot().output; }
+    // Re-negotiates the output after "Output" changed.
+    void ReconnectOutput();
+
+private:
+    class Sink : public muxcore::IMuxSink {
+    public:
+        HRESULT_T Deliver(const muxcore::OutputSample& s) override;
+        void EndOfStream() override;
+        struct Piece {
+            std::vector<uint8_t> bytes;
+            int64_t start, stop;
+            bool byteTimes;
+        };
+        std::mutex lock;
+        std::deque<Piece> pieces;
+        bool ended = false;
+    };
+
+    void MakeSpareInput();
+    void ThreadProc();
+    void StopThread();
+    void DeliverPending();
+
+    CCritSec filterLock_;
+    ConfigElMux values_{};
+    ConfigMuxerImpl config_;
+    CPin_Out* out_ = nullptr;
+    std::vector<CPin_In*> inputs_;
+    int flushingInputs_ = 0;
+
+    std::unique_ptr<muxcore::Multiplexer> core_;
+    Sink sink_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::mutex workLock_;
+    std::condition_variable workCv_;
+    int work_ = 0;
+    HANDLE dataEvent_ = nullptr;
+    HANDLE threadDone_ = nullptr;
+};
+
+} // namespace muxora
