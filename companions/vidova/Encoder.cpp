@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
