@@ -87,5 +87,5 @@ harness_stop() {
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   PULSE_PID=""
   XVFB_PID=""
-  rm -rf "$HARNESS_RUN"
+  rm -rf "$HARNESS_RUN" 2>/dev/null || true
 }
