@@ -31,8 +31,6 @@ struct Source {
     FILE* f = nullptr;
     InputStream* in = nullptr;
     size_t left = SIZE_MAX;
-    std::vector<uint8_t> chunk;
-    size_t have = 0; // bytes of chunk not yet taken
     bool eof = false;
     ~Source()
     {
@@ -85,7 +83,6 @@ FileMuxResult MuxFiles(const FileMuxJob& job)
             res.error = "the output cannot carry " + fi.path;
             return res;
         }
-        src->chunk.resize(job.chunkSize);
         sources.push_back(std::move(src));
     }
     FILE* out = std::fopen(job.output.c_str(), "wb");
@@ -108,7 +105,7 @@ FileMuxResult MuxFiles(const FileMuxJob& job)
         for (auto& src : sources) {
             // Each input reads straight into its buffer until it is full or its file ends.
             while (!src->eof) {
-                const size_t want = std::min(src->chunk.size(), src->left);
+                const size_t want = std::min(job.chunkSize, src->left);
                 uint8_t* room = want ? src->in->BeginWrite(want) : nullptr;
                 if (want && !room)
                     break; // full: the muxer has to make room first

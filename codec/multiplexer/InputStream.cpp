@@ -125,6 +125,13 @@ HRESULT_T InputStream::CreateStreamObjects()
         return kS_OK;
     const MuxerSettings& ms = mux_->settings_;
     const int32_t t = settings_.streamType;
+    if (t == kPinPcrOnly) {
+        // Carries nothing but PCRs on its own PID.
+        ts_.SetPid(static_cast<uint16_t>(settings_.streamId));
+        created_ = true;
+        configuredCounted_ = true;
+        return kS_OK;
+    }
     int32_t pesSize = settings_.pesPacketSize;
     if (ms.output == kProgramStream) {
         if (ms.compatibility == kCompatDvd || t == kPinDvdSubtitles)
@@ -317,7 +324,7 @@ bool InputStream::ScannerHoldsData() const
 
 bool InputStream::IsDrained() const
 {
-    if (!IsConnected() || !created_)
+    if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly)
         return true;
     return ended_ && units_.IsEmpty() && !(scanner_ && scanner_->HoldsData());
 }

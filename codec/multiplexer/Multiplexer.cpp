@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 
 namespace muxcore {
 
@@ -206,6 +207,8 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes)
     if (started_)
         return kE_UNEXPECTED;
     sink_ = sink;
+    if (settings_.output == kTransportFixedPids && !ApplyFixedPids())
+        return kE_FAIL;
     for (const auto& in : inputs_) {
         if (!in->IsConnected())
             continue;
@@ -228,6 +231,38 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes)
     systemHeaderDue_ = true;
     started_ = true;
     return kS_OK;
+}
+
+bool Multiplexer::ApplyFixedPids()
+{
+    if (programs_.empty())
+        AddProgram();
+    Program* p = programs_.front().get();
+    p->Settings().programId = 256;
+    std::map<int32_t, int32_t> seen;
+    for (const auto& in : inputs_) {
+        StreamSettings& s = in->MutableSettings();
+        if (!in->IsConnected() || s.streamType == kPinPcrOnly)
+            continue;
+        const int32_t n = ++seen[s.streamType];
+        if (in->IsVideo())
+            s.streamId = 0x1011 + (n - 1);
+        else if (s.streamType == kPinIgPes)
+            s.streamId = 0x13FF + n <= 0x141F ? 0x13FF + n : AllocatePid(0, in.get());
+        else
+            s.streamId = 0x10FF + n < 0x1120 ? 0x10FF + n : AllocatePid(0, in.get());
+    }
+    // The first program's PCRs ride on a PID of their own.
+    StreamSettings pcr;
+    pcr.streamType = kPinPcrOnly;
+    pcr.streamId = 0x1001;
+    pcr.name = "PCR only internal pin";
+    InputStream* in = AddInput(pcr, p);
+    if (!in)
+        return false;
+    in->MutableSettings().streamId = 0x1001;
+    p->Settings().pcrPid = 0x1001;
+    return true;
 }
 
 void Multiplexer::Prepare()
@@ -376,6 +411,17 @@ void Multiplexer::Finish()
     if (settings_.output == kProgramStream) {
         static const uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
         DeliverPs(kEnd, 4);
+    } else if (settings_.output == kTransportFixedPids) {
+        // Null packets complete the last unit of 32 packets.
+        uint8_t nullPacket[188];
+        nullPacket[0] = 0x47;
+        nullPacket[1] = 0x1F;
+        nullPacket[2] = 0xFF;
+        nullPacket[3] = 0x11;
+        std::memset(nullPacket + 4, 0xFF, 184);
+        gapOpen_ = false;
+        while (out_.PacketCounter() != 0)
+            DeliverPacket(nullPacket);
     }
     out_.Flush(MuxerTime());
     if (sink_)
@@ -409,6 +455,18 @@ void Multiplexer::StopThread()
     wake_.notify_all();
     if (thread_.joinable())
         thread_.join();
+}
+
+void Multiplexer::StopAndFinish()
+{
+    StopThread();
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (!started_ || finished_)
+        return;
+    for (const auto& in : inputs_)
+        if (in->IsConnected())
+            in->EndOfStream();
+    RunUntilIdle();
 }
 
 void Multiplexer::WaitFinished()

@@ -233,6 +233,9 @@ public:
     void StopThread();
     // Blocks until the thread has finished the stream.
     void WaitFinished();
+    // Stop without end of stream (a graph Stop): every input counts as ended,
+    // what they hold is written and the stream is closed properly (end code).
+    void StopAndFinish();
 
     // ---- state read by the inputs and tests
     double Clock() const { return clock_; }
@@ -253,6 +256,7 @@ private:
     friend class InputStream;
     friend class Program;
 
+    bool ApplyFixedPids();
     void Prepare();
     void Rebase();
     int TsStep();

@@ -1,4 +1,4 @@
-// mux [--ts] [--dvd] [--svcd] [--padding] [--192] [--bitrate N] OUT [KIND:]IN...
+// mux [--ts|--fixed-pids] [--dvd] [--svcd] [--padding] [--192] [--bitrate N] OUT [KIND:]IN...
 // Multiplexes elementary-stream files (kind detected from the bytes, or given
 // as m2v, m1v, mp2, ac3, aac, wav) into a program stream, or with --ts a
 // transport stream.
@@ -27,6 +27,8 @@ int main(int argc, char** argv)
             job.settings.compatibility = muxcore::kCompatSvcd;
         else if (a == "--padding")
             job.settings.usePadding = 1;
+        else if (a == "--fixed-pids")
+            job.settings.output = muxcore::kTransportFixedPids;
         else if (a == "--192")
             job.settings.ts192 = 1;
         else if (a == "--bitrate" && i + 1 < argc)

@@ -93,6 +93,7 @@ public:
     STDMETHODIMP EndFlush() override;
 
     int Number() const { return number_; }
+    CM72* Muxer() const { return mux_; }
     int StreamType() { return static_cast<int>(config_.Snapshot().streamType); }
     bool HasEnded() const { return ended_.load(); }
     ConfigStreamImpl& Config() { return config_; }
@@ -188,7 +189,7 @@ public:
 private:
     class Sink : public muxcore::IMuxSink {
     public:
-        HRESULT_T Deliver(const muxcore::OutputSample& s) override;
+        muxcore::HRESULT_T Deliver(const muxcore::OutputSample& s) override;
         void EndOfStream() override;
         struct Piece {
             std::vector<uint8_t> bytes;

@@ -291,3 +291,56 @@ TEST(MuxPass, ThreadRunnerGivesTheSameStream)
         ++at;
     EXPECT_EQ(at, direct.size()) << "first difference";
 }
+
+TEST(MuxPass, FixedPidTransportStream)
+{
+    Multiplexer mux;
+    mux.Settings().output = kTransportFixedPids;
+    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    EXPECT_EQ(v->Pid(), 0x1011);
+    EXPECT_EQ(a->Pid(), 0x1100);
+    const Bytes vb = muxtest::SimpleGop(2), ab = muxtest::Mp2Frames(10);
+    v->Push(vb.data(), vb.size());
+    a->Push(ab.data(), ab.size());
+    v->EndOfStream();
+    a->EndOfStream();
+    ASSERT_TRUE(mux.RunUntilIdle());
+    EXPECT_EQ(sink.bytes.size() % (32 * 188), 0u) << "whole units of 32 packets";
+    for (uint32_t n : sink.samples)
+        EXPECT_EQ(n, 188u) << "one packet per sample";
+    std::string err;
+    size_t pcrs = 0, pmts = 0;
+    for (const auto& t : muxtest::ParseTransportStream(sink.bytes, 188, err)) {
+        if (t.hasPcr) {
+            EXPECT_EQ(t.pid, 0x1001);
+            EXPECT_EQ(t.afc, 2) << "PCR-only packets";
+            ++pcrs;
+        }
+        pmts += t.pid == 256;
+    }
+    EXPECT_GT(pcrs, 0u);
+    EXPECT_GT(pmts, 0u);
+}
+
+TEST(MuxPass, StopWithoutEndOfStreamClosesTheProgramStream)
+{
+    Multiplexer mux;
+    mux.Settings().output = kProgramStream;
+    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    mux.StartThread();
+    const Bytes vb = muxtest::SimpleGop(3), ab = muxtest::Mp2Frames(30);
+    v->Push(vb.data(), vb.size());
+    a->Push(ab.data(), ab.size());
+    mux.StopAndFinish(); // a graph Stop: no end of stream came
+    EXPECT_TRUE(mux.Finished());
+    EXPECT_EQ(PsPayload(sink.bytes, 0xE0), vb);
+    EXPECT_EQ(PsPayload(sink.bytes, 0xC0), ab);
+    ASSERT_GE(sink.bytes.size(), 4u);
+    EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
+}

@@ -1,0 +1,1287 @@
+#include "codec/multiplexer/filter/MuxoraFilter.h"
+
+#include "codec/multiplexer/filter/MuxoraIds.h"
+#include "codec/paramkit/ParamInterfaces.h"
+
+#include <dvdmedia.h>
+#include <mmreg.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace muxora {
+
+namespace {
+
+bool IsVideoGroup(long t) { return t == 1 || t == 5 || t == 6 || t == 8 || t == 10 || t == 12 || t == 14 || t == 17; }
+bool IsAudioGroup(long t) { return t == 2 || t == 3 || t == 7 || t == 11 || t == 20; }
+bool IsMpeg4Group(long t) { return t == 5 || t == 6 || t == 10 || t == 12 || t == 14; }
+
+HRESULT ToLong(const VARIANT* value, long* out)
+{
+    if (!value)
+        return E_POINTER;
+    VARIANT v;
+    VariantInit(&v);
+    HRESULT hr = VariantChangeType(&v, const_cast<VARIANT*>(value), 0, VT_I4);
+    if (FAILED(hr))
+        return E_INVALIDARG;
+    *out = v.lVal;
+    return S_OK;
+}
+
+HRESULT SetParamNow(ModuleConfig::CModuleConfig& config, const GUID& id, long long value)
+{
+    ModuleConfig::CBaseParam* p = config.FindParam(&id);
+    if (!p)
+        return E_UNEXPECTED;
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I8;
+    v.llVal = value;
+    return p->SetValue(&v, TRUE);
+}
+
+void ShowParam(ModuleConfig::CModuleConfig& config, const GUID& id, bool visible)
+{
+    if (ModuleConfig::CBaseParam* p = config.FindParam(&id))
+        p->SetVisible(visible ? TRUE : FALSE);
+}
+
+struct TypeRow {
+    const GUID* major;
+    GUID sub;
+    int type;
+};
+
+} // namespace
+
+// ------------------------------------------------------------- classification
+
+int ClassifyMediaType(const AM_MEDIA_TYPE& mt)
+{
+    const GUID& major = mt.majortype;
+    const GUID& sub = mt.subtype;
+    if (major == kMtMpeg2Pes) {
+        if (sub == kStMpeg2Audio)
+            return 20;
+        if (sub == kStDvdSubpicture)
+            return 32;
+    }
+    if (major == kMtIgPes && sub == kStIgPes)
+        return 18;
+    if (major == kMtStream) {
+        if (sub == kStMpeg2Program)
+            return 9;
+        if (sub == GUID_NULL)
+            return 55;
+    }
+    if (major == kMtDvdPack) {
+        if (sub == kStMpeg2Video)
+            return 1;
+        if (sub == kStDvdSubpicture)
+            return 0;
+        if (sub == kStDolbyAc3 || sub == FourccSubtype(0x2000))
+            return 3;
+    }
+    if (major == kMtVideo) {
+        if (sub == kStH264 || sub == FourccSubtype(Fourcc("AVC1")) || sub == FourccSubtype(Fourcc("h264")))
+            return 10;
+        for (const char* c : {"divx", "mp4v", "MP4V", "DX50"})
+            if (sub == FourccSubtype(Fourcc(*reinterpret_cast<const char(*)[5]>(c))))
+                return 14;
+        if (sub == FourccSubtype(Fourcc("VSSH")))
+            return 12;
+        if (sub == FourccSubtype(Fourcc("WVC1")))
+            return 17;
+        if (sub == kStMpeg1Payload)
+            return 8;
+        if (sub == kStMpeg2Video)
+            return 1;
+        if (sub == kStDvdSubpicture)
+            return 15;
+        if ((sub == FourccSubtype(Fourcc("DIV3")) || sub == FourccSubtype(Fourcc("DIVX"))) &&
+            mt.formattype == kFmtVideoInfo && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+            const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+            if (vih->bmiHeader.biCompression == Fourcc("DIVX"))
+                return 5;
+            if (vih->bmiHeader.biCompression == Fourcc("DIV5"))
+                return 6;
+        }
+    }
+    if (major == kMtAudio) {
+        if (sub == FourccSubtype(0x55) || sub == kStMpeg2Audio)
+            return 2;
+        if (sub == FourccSubtype(0x50))
+            return 7;
+        if (sub == kStDolbyAc3 || sub == FourccSubtype(0x2000))
+            return 3;
+        if (sub == FourccSubtype(0xFF))
+            return 11;
+        if (sub == FourccSubtype(1) || sub == kStDvdLpcm)
+            return 13;
+        if (sub == kStMpeg1Payload)
+            return 7;
+    }
+    return 0;
+}
+
+int PmtCodeOf(int t)
+{
+    switch (t) {
+    case 1: return 0x02;
+    case 2: return 0x04;
+    case 3: return 0x81;
+    case 5: case 6: case 14: return 0x10;
+    case 7: case 13: case 15: case 20: return 0x03;
+    case 8: return 0x01;
+    case 10: case 12: return 0x1B;
+    case 11: return 0x0F;
+    case 17: return 0xEA;
+    case 18: return 0x91;
+    case 55: return 0x06;
+    case 9: return 0;
+    default: return -1;
+    }
+}
+
+// ------------------------------------------------------------- muxer config
+
+ConfigMuxerImpl::ConfigMuxerImpl(CM72* filter, ConfigElMux* values)
+    : CModuleConfigImpl<ConfigElMux>(&kClsidMuxer, kMuxerSettingsVersion, values), filter_(filter)
+{
+    BuildMuxerTable(*this);
+}
+
+STDMETHODIMP ConfigMuxerImpl::QueryInterface(REFIID riid, void** ppv) { return filter_->GetOwner()->QueryInterface(riid, ppv); }
+STDMETHODIMP_(ULONG) ConfigMuxerImpl::AddRef() { return filter_->GetOwner()->AddRef(); }
+STDMETHODIMP_(ULONG) ConfigMuxerImpl::Release() { return filter_->GetOwner()->Release(); }
+
+ConfigElMux ConfigMuxerImpl::Snapshot()
+{
+    CAutoLock guard(&ValueLock());
+    return Values();
+}
+
+void ConfigMuxerImpl::Store(const GUID& id, long long value) { SetParamNow(*this, id, value); }
+
+void ConfigMuxerImpl::ShowOutputDependentRows()
+{
+    const bool ts = Snapshot().output != 1;
+    for (const GUID* id : {&kTransportStreamId, &kUsePadding, &kPcrInterval, &kRequiredBitrate, &kTsPacketsToDeliver,
+                           &kTs192, &kPesLengthForVideo})
+        ShowParam(*this, *id, ts);
+    ShowParam(*this, kCompatibility, !ts);
+}
+
+STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value)
+{
+    if (!id || !value)
+        return E_POINTER;
+    long v = 0;
+    if (*id == kOutput || *id == kCompatibility || *id == kDmbCompatibility) {
+        HRESULT hr = ToLong(value, &v);
+        if (FAILED(hr))
+            return hr;
+        if (*id == kOutput)
+            return SetOutput(v);
+        if (*id == kCompatibility)
+            return SetCompatibility(v);
+        return SetDmb(v);
+    }
+    if (*id == kAddProgram) {
+        const ConfigElMux m = Snapshot();
+        if (m.output == 1 || (m.output == 2 && m.dmbCompatibility == 1))
+            return E_FAIL;
+        return E_NOTIMPL; // one program only for now
+    }
+    if (*id == kRemoveProgram)
+        return E_FAIL; // the only program is the last one
+    if (*id == kEnumPrograms || *id == kAssignProgram)
+        return E_NOTIMPL;
+    return CModuleConfig::SetValue(id, value);
+}
+
+STDMETHODIMP ConfigMuxerImpl::GetValue(const GUID* id, VARIANT* value)
+{
+    if (id && *id == kEnumPrograms)
+        return E_NOTIMPL;
+    return CModuleConfig::GetValue(id, value);
+}
+
+HRESULT ConfigMuxerImpl::SetOutput(long value)
+{
+    CAutoLock lock(filter_->FilterLock());
+    if (!filter_->IsStoppedState())
+        return E_FAIL;
+    if (value != 1 && value != 2)
+        return E_FAIL;
+    const std::vector<CPin_In*> pins = filter_->Inputs();
+    if (value == 2)
+        for (CPin_In* pin : pins)
+            if (pin->StreamType() == 13)
+                return E_FAIL;
+    if (value == 2)
+        Store(kCompatibility, 0);
+    if (Snapshot().output == value)
+        return S_OK;
+    Store(kOutput, value);
+    filter_->ReconnectOutput();
+    ShowOutputDependentRows();
+    return S_OK;
+}
+
+HRESULT ConfigMuxerImpl::SetCompatibility(long value)
+{
+    CAutoLock lock(filter_->FilterLock());
+    if (value < 0 || value > 2)
+        return E_FAIL;
+    const ConfigElMux m = Snapshot();
+    if (value != 0 && m.output != 1)
+        return E_FAIL;
+    const std::vector<CPin_In*> pins = filter_->Inputs();
+    if (value != 0)
+        for (CPin_In* pin : pins)
+            if (pin->StreamType() != 0 && !pin->AcceptsCompatibility(value, m.output))
+                return S_FALSE;
+    Store(kCompatibility, value);
+    for (CPin_In* pin : pins) {
+        if (pin->StreamType() == 0)
+            continue;
+        pin->Config().Store(kPesPacketSize, value == 1 ? 2028 : value == 2 ? 2304 : 0);
+        pin->Config().Store(kPaddingSmall, value != 0);
+    }
+    return S_OK;
+}
+
+HRESULT ConfigMuxerImpl::SetDmb(long value)
+{
+    CAutoLock lock(filter_->FilterLock());
+    if (value != 0 && value != 1)
+        return E_FAIL;
+    if (value == 1)
+        for (CPin_In* pin : filter_->Inputs()) {
+            const int t = pin->StreamType();
+            if (t != 0 && t != 10 && t != 11)
+                return S_FALSE;
+        }
+    Store(kDmbCompatibility, value);
+    return S_OK;
+}
+
+HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
+{
+    StorePendingValues(count, ids);
+    for (long i = 0; i < count; ++i)
+        if (ids[i] == kOutput)
+            ShowParam(*this, kPcrInterval, Snapshot().output == 2);
+    return S_OK;
+}
+
+// The parameter image, then the count of programs with a connected input and
+// their images. The only program keeps no parameters of its own yet, so its
+// image is empty.
+STDMETHODIMP ConfigMuxerImpl::Save(IStream* stream, BOOL clearDirty)
+{
+    HRESULT hr = CModuleConfig::Save(stream, clearDirty);
+    if (FAILED(hr))
+        return hr;
+    ULONG zero = 0;
+    return stream->Write(&zero, sizeof zero, nullptr);
+}
+
+STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream)
+{
+    {
+        CAutoLock lock(filter_->FilterLock());
+        if (!filter_->IsStoppedState())
+            return VFW_E_NOT_STOPPED;
+    }
+    HRESULT hr = CModuleConfig::Load(stream);
+    if (FAILED(hr))
+        return hr;
+    ULONG programs = 0;
+    ULONG got = 0;
+    if (stream->Read(&programs, sizeof programs, &got) != S_OK || got != sizeof programs)
+        programs = 0;
+    const long output = Snapshot().output;
+    ShowParam(*this, kTransportStreamId, output == 2 || output == 3);
+    ShowParam(*this, kRequiredBitrate, output == 2 || output == 3);
+    ShowParam(*this, kCompatibility, output != 2 && output != 3);
+    return S_OK;
+}
+
+// ------------------------------------------------------------- stream config
+
+ConfigStreamImpl::ConfigStreamImpl(CPin_In* pin, ConfigStream* values)
+    : CModuleConfigImpl<ConfigStream>(&kClsidStreamConfig, 1, values), pin_(pin)
+{
+    BuildStreamTable(*this);
+}
+
+STDMETHODIMP ConfigStreamImpl::QueryInterface(REFIID riid, void** ppv) { return pin_->GetOwner()->QueryInterface(riid, ppv); }
+STDMETHODIMP_(ULONG) ConfigStreamImpl::AddRef() { return pin_->GetOwner()->AddRef(); }
+STDMETHODIMP_(ULONG) ConfigStreamImpl::Release() { return pin_->GetOwner()->Release(); }
+
+ConfigStream ConfigStreamImpl::Snapshot()
+{
+    CAutoLock guard(&ValueLock());
+    return Values();
+}
+
+void ConfigStreamImpl::Store(const GUID& id, long long value) { SetParamNow(*this, id, value); }
+void ConfigStreamImpl::Show(const GUID& id, bool visible) { ShowParam(*this, id, visible); }
+
+STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value)
+{
+    if (!id || !value)
+        return E_POINTER;
+    if (*id == kStreamType) {
+        long v = 0;
+        HRESULT hr = ToLong(value, &v);
+        if (FAILED(hr))
+            return hr;
+        if (pin_->IsConnected())
+            return E_FAIL;
+        pin_->SetStreamType(v);
+        return S_OK;
+    }
+    if (*id == kPesPacketSize) {
+        long v = 0;
+        HRESULT hr = ToLong(value, &v);
+        if (FAILED(hr))
+            return hr;
+        ConfigMuxerImpl& muxer = pin_->Muxer()->Config();
+        const long compat = muxer.Snapshot().compatibility;
+        if ((compat == 1 && v != 2028) || (compat == 2 && v != 2304))
+            muxer.Store(kCompatibility, 0);
+    }
+    if (*id == kStreamId) {
+        long v = 0;
+        HRESULT hr = ToLong(value, &v);
+        if (FAILED(hr))
+            return hr;
+        const long given = pin_->Muxer()->AllocatePid(v, pin_);
+        CModuleConfig::SetValue(id, value);
+        if (given != v) {
+            Store(kStreamId, given);
+            return E_FAIL;
+        }
+        return S_OK;
+    }
+    if (*id == kAssignProgram)
+        return E_NOTIMPL;
+    return CModuleConfig::SetValue(id, value);
+}
+
+STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value)
+{
+    if (!id || !value)
+        return E_POINTER;
+    if (*id == kEndedFlag) {
+        VariantInit(value);
+        value->vt = VT_INT;
+        value->intVal = pin_->HasEnded() && Snapshot().autoCreated == 0 ? 1 : 0;
+        return S_OK;
+    }
+    if (*id == kStreamName) {
+        VariantInit(value);
+        value->vt = VT_BSTR;
+        value->bstrVal = SysAllocString(pin_->Name());
+        return value->bstrVal ? S_OK : E_OUTOFMEMORY;
+    }
+    if (*id == kIsConnected) {
+        VariantInit(value);
+        value->vt = VT_I4;
+        value->lVal = pin_->IsConnected() || Snapshot().autoCreated ? 1 : 0;
+        return S_OK;
+    }
+    return CModuleConfig::GetValue(id, value);
+}
+
+HRESULT ConfigStreamImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
+{
+    StorePendingValues(count, ids);
+    return S_OK;
+}
+
+// ------------------------------------------------------------- input pin
+
+CPin_In::CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name)
+    : CBaseInputPin("M72 input", filter, lock, phr, name), mux_(filter), number_(number), config_(this, &values_)
+{
+    CAutoLock guard(&config_.ValueLock());
+    values_.streamNumber = number;
+}
+
+CPin_In::~CPin_In() = default;
+
+STDMETHODIMP CPin_In::NonDelegatingQueryInterface(REFIID riid, void** ppv)
+{
+    if (riid == IID_IModuleConfig)
+        return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
+    return CBaseInputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT CPin_In::CheckMediaType(const CMediaType* mt)
+{
+    if (!mt)
+        return E_POINTER;
+    const int t = ClassifyMediaType(*mt);
+    if (t == 0)
+        return S_FALSE;
+    if ((t == 18 || t == 13) && (!mt->pbFormat || mt->cbFormat == 0))
+        return S_FALSE;
+    return S_OK;
+}
+
+HRESULT CPin_In::GetMediaType(int position, CMediaType* mt)
+{
+    if (!mt)
+        return E_POINTER;
+    if (position < 0)
+        return E_INVALIDARG;
+    struct Offer {
+        const GUID* major;
+        GUID sub;
+    };
+    static const Offer kFree[] = {
+        {&kMtVideo, FourccSubtype(Fourcc("DIVX"))}, {&kMtAudio, FourccSubtype(0x55)}, {&kMtAudio, FourccSubtype(0x50)},
+        {&kMtVideo, kStMpeg2Video},                 {&kMtVideo, kStH264},              {&kMtVideo, kStMpeg1Payload},
+        {&kMtAudio, kStDolbyAc3},                   {&kMtAudio, FourccSubtype(0x2000)}, {&kMtVideo, FourccSubtype(Fourcc("VSSH"))},
+        {&kMtVideo, FourccSubtype(Fourcc("WVC1"))}, {&kMtAudio, FourccSubtype(0xFF)},  {&kMtStream, GUID_NULL},
+    };
+    Offer offer{nullptr, GUID_NULL};
+    const long type = config_.Snapshot().streamType;
+    if (type == 0 && !IsConnected()) {
+        if (position >= 12)
+            return VFW_S_NO_MORE_ITEMS;
+        offer = kFree[position];
+    } else if (type == 3 && position == 1) {
+        offer = {&kMtAudio, FourccSubtype(0x2000)};
+    } else if (position == 0) {
+        switch (type) {
+        case 1: offer = {&kMtVideo, kStMpeg2Video}; break;
+        case 2: offer = {&kMtAudio, FourccSubtype(0x55)}; break;
+        case 3: offer = {&kMtAudio, kStDolbyAc3}; break;
+        case 5: case 6: offer = {&kMtVideo, FourccSubtype(Fourcc("DIVX"))}; break;
+        case 7: offer = {&kMtAudio, FourccSubtype(0x50)}; break;
+        case 8: offer = {&kMtVideo, kStMpeg1Payload}; break;
+        case 9: offer = {&kMtStream, kStMpeg2Program}; break;
+        case 10: offer = {&kMtVideo, kStH264}; break;
+        case 12: offer = {&kMtVideo, FourccSubtype(Fourcc("VSSH"))}; break;
+        case 13: offer = {&kMtAudio, FourccSubtype(1)}; break;
+        case 14: offer = {&kMtVideo, FourccSubtype(Fourcc("divx"))}; break;
+        case 15: offer = {&kMtVideo, kStDvdSubpicture}; break;
+        case 55: offer = {&kMtStream, GUID_NULL}; break;
+        default: return VFW_S_NO_MORE_ITEMS;
+        }
+    } else {
+        return VFW_S_NO_MORE_ITEMS;
+    }
+    mt->InitMediaType();
+    mt->SetType(offer.major);
+    mt->SetSubtype(&offer.sub);
+    return S_OK;
+}
+
+void CPin_In::SetStreamType(long type)
+{
+    {
+        CAutoLock guard(&config_.ValueLock());
+        values_.streamType = type;
+    }
+    const bool ts = mux_->CurrentOutput() != 1;
+    const bool video = IsVideoGroup(type);
+    config_.Show(kAnnouncedFrameRate, video);
+    config_.Show(kRealBitrate, video);
+    config_.Show(kInputBufferSize, true);
+    // PES size, padding, bitrate, PID, PES id, time shift, current PTS, frequency.
+    bool rows[8];
+    if (type == 0) {
+        std::fill(rows, rows + 8, false);
+    } else if (type == 9) {
+        const bool r[8] = {false, true, false, false, false, false, false, false};
+        std::copy(r, r + 8, rows);
+    } else if (IsMpeg4Group(type) && type != 6) {
+        const bool r[8] = {true, true, true, true, true, true, true, false};
+        std::copy(r, r + 8, rows);
+    } else if (type == 11) {
+        std::fill(rows, rows + 8, true);
+    } else if (type == 13) {
+        const bool r[8] = {false, false, true, true, true, true, true, true};
+        std::copy(r, r + 8, rows);
+    } else if (type == 15) {
+        const bool r[8] = {true, true, false, true, false, true, true, false};
+        std::copy(r, r + 8, rows);
+    } else {
+        const bool r[8] = {true, true, true, ts, true, true, true, !video};
+        std::copy(r, r + 8, rows);
+    }
+    const GUID* ids[8] = {&kPesPacketSize,  &kPaddingSmall,     &kAnnouncedBitrate, &kStreamId,
+                          &kStreamPesId,    &kInitialTimeShift, &kCurrentPinPts,    &kFrequency};
+    for (int i = 0; i < 8; ++i)
+        config_.Show(*ids[i], rows[i]);
+    if (config_.Snapshot().autoCreated) {
+        config_.Show(kPesPacketSize, false);
+        config_.Show(kAnnouncedBitrate, false);
+        config_.Show(kInitialTimeShift, false);
+        config_.Show(kPaddingSmall, type != 0);
+    }
+    config_.Store(kChangingType, 1);
+}
+
+bool CPin_In::AcceptsCompatibility(long compat, long output)
+{
+    const long type = config_.Snapshot().streamType;
+    if (type == 0 || compat == 0)
+        return true;
+    if (output != 1 || !hasFormat_)
+        return false;
+    const long rate = config_.Snapshot().announcedFrameRate;
+    const long freq = config_.Snapshot().frequency;
+    auto size = [this](long w, long h) { return width_ == w && height_ == h; };
+    if (compat == 1) {
+        if (type == 1 || type == 8) {
+            if (rate == 4)
+                return size(720, 480) || size(704, 480) || size(352, 480) || size(352, 240);
+            if (rate == 3)
+                return size(720, 576) || size(704, 576) || size(352, 576) || size(352, 288);
+            return false;
+        }
+        if (IsAudioGroup(type) || type == 13)
+            return freq == 48000;
+        return type == 15;
+    }
+    if (type == 1 || type == 8) {
+        if (rate == 4)
+            return size(480, 480) || size(704, 480);
+        if (rate == 3)
+            return size(480, 576) || size(704, 576);
+        return false;
+    }
+    if (IsAudioGroup(type))
+        return freq == 44100 && channels_ >= 2 && type == 7;
+    return false;
+}
+
+HRESULT CPin_In::CompleteConnect(IPin* receivePin)
+{
+    const int type = ClassifyMediaType(m_mt);
+    const ConfigElMux muxer = mux_->Config().Snapshot();
+    if ((type == 13 || type == 15 || type == 32 || type == 33) && muxer.output != 1)
+        return E_FAIL;
+    if (type == 18 && muxer.output != 3)
+        return E_FAIL;
+    if (muxer.dmbCompatibility == 1 && type != 11 && type != 10)
+        return E_FAIL;
+
+    // The format block: picture size, rates.
+    long width = 0, height = 0, bitrate = 0, frequency = 0, channels = 0;
+    long long frameDuration = 0;
+    bool videoFormat = false;
+    const bool hasFormat = m_mt.pbFormat && m_mt.cbFormat > 0;
+    const long factor = IsMpeg4Group(type) ? 250000 : 500000;
+    auto fromPicture = [&](long w, long h) { return (w * h / 19200) * factor; };
+    if (hasFormat && m_mt.formattype != kFmtSkipped) {
+        const GUID& ft = m_mt.formattype;
+        if ((ft == kFmtMpeg2Video || ft == kFmtVideoInfo2) && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+            const auto* v = reinterpret_cast<const VIDEOINFOHEADER2*>(m_mt.pbFormat);
+            width = v->rcSource.right - v->rcSource.left;
+            height = v->rcSource.bottom - v->rcSource.top;
+            if ((width == 0 || height == 0) && ft == kFmtMpeg2Video) {
+                width = v->bmiHeader.biWidth;
+                height = std::abs(v->bmiHeader.biHeight);
+            }
+            bitrate = v->dwBitRate ? static_cast<long>(v->dwBitRate) : fromPicture(width, height);
+            frameDuration = v->AvgTimePerFrame;
+            videoFormat = true;
+        } else if ((ft == kFmtMpegVideo || ft == kFmtVideoInfo) && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+            const auto* v = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.pbFormat);
+            width = v->rcSource.right - v->rcSource.left;
+            height = v->rcSource.bottom - v->rcSource.top;
+            if (ft == kFmtVideoInfo && (width == 0 || height == 0)) {
+                width = v->bmiHeader.biWidth;
+                height = std::abs(v->bmiHeader.biHeight);
+            }
+            const long k = fromPicture(width, height);
+            bitrate = static_cast<long>(v->dwBitRate);
+            if (ft == kFmtMpegVideo ? bitrate == 0 : (bitrate == 0 || static_cast<long long>(bitrate) > 20LL * k))
+                bitrate = k;
+            frameDuration = v->AvgTimePerFrame;
+            videoFormat = true;
+        } else if (ft == kFmtWaveFormatEx && m_mt.cbFormat >= sizeof(WAVEFORMATEX) - 2) {
+            const auto* w = reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat);
+            if (type == 13 && w->nSamplesPerSec != 48000 && w->nSamplesPerSec != 96000)
+                return E_FAIL;
+            frequency = static_cast<long>(w->nSamplesPerSec);
+            if (w->nAvgBytesPerSec)
+                bitrate = static_cast<long>(w->nAvgBytesPerSec) * 8;
+            channels = w->nChannels;
+        }
+    } else if (!hasFormat && (type == 18 || type == 13)) {
+        return E_FAIL;
+    }
+
+    HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
+    if (FAILED(hr))
+        return hr;
+    width_ = width;
+    height_ = height;
+    channels_ = channels;
+    hasFormat_ = hasFormat;
+    const bool video = IsVideoGroup(type);
+    if (bitrate == 0)
+        bitrate = video ? 2000000 : type == 11 ? 128000 : 256000;
+    if (!(frameDuration > 0 && frameDuration <= 10000000))
+        frameDuration = video ? 400000 : 240000;
+    frameDuration_ = frameDuration;
+    long rateCode = 0;
+    if (video && m_mt.majortype == kMtVideo && videoFormat) {
+        switch (frameDuration) {
+        case 166666: rateCode = 8; break;
+        case 166833: rateCode = 7; break;
+        case 200000: rateCode = 6; break;
+        case 333333: rateCode = 5; break;
+        case 333666: case 333667: rateCode = 4; break;
+        case 400000: rateCode = 3; break;
+        case 416666: rateCode = 2; break;
+        case 417188: rateCode = 1; break;
+        default: rateCode = 0;
+        }
+    }
+    {
+        CAutoLock guard(&config_.ValueLock());
+        values_.isConnected = 1;
+        values_.announcedBitrate = bitrate;
+        values_.frequency = frequency;
+        values_.announcedFrameRate = rateCode;
+    }
+    SetStreamType(type);
+    config_.Store(kStreamId, mux_->AllocatePid(config_.Snapshot().streamId, this));
+    if (!AcceptsCompatibility(muxer.compatibility, muxer.output))
+        return E_FAIL;
+    mux_->OnInputConnected();
+    return S_OK;
+}
+
+HRESULT CPin_In::BreakConnect()
+{
+    config_.ResetToDefaults();
+    {
+        CAutoLock guard(&config_.ValueLock());
+        values_.isConnected = 0;
+        values_.announcedBitrate = 0;
+        values_.frequency = 0;
+        values_.announcedFrameRate = 0;
+    }
+    SetStreamType(0);
+    width_ = height_ = channels_ = 0;
+    hasFormat_ = false;
+    return CBaseInputPin::BreakConnect();
+}
+
+HRESULT CPin_In::RefuseWhileRunning()
+{
+    if (mux_->IsStoppedState())
+        return S_OK;
+    if (IMediaEventSink* sink = mux_->EventSink())
+        sink->Notify(EC_ERRORABORT, E_FAIL, 0);
+    return E_FAIL;
+}
+
+STDMETHODIMP CPin_In::Disconnect()
+{
+    CAutoLock lock(m_pLock);
+    HRESULT hr = RefuseWhileRunning();
+    if (FAILED(hr))
+        return hr;
+    return CBaseInputPin::Disconnect();
+}
+
+STDMETHODIMP CPin_In::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt)
+{
+    {
+        CAutoLock lock(m_pLock);
+        HRESULT hr = RefuseWhileRunning();
+        if (FAILED(hr))
+            return hr;
+    }
+    return CBaseInputPin::ReceiveConnection(connector, mt);
+}
+
+void CPin_In::Attach(muxcore::InputStream* in)
+{
+    CAutoLock lock(&receiveLock_);
+    in_ = in;
+    ended_ = false;
+}
+
+muxcore::StreamSettings CPin_In::CoreSettings()
+{
+    const ConfigStream c = config_.Snapshot();
+    muxcore::StreamSettings s;
+    s.streamType = c.streamType;
+    s.pesPacketSize = c.pesPacketSize;
+    s.paddingInSmallPackets = c.paddingInSmallPackets;
+    s.putPcr = c.putPcr;
+    s.inputBufferSize = c.inputBufferSize;
+    s.initialTimeShiftMs = c.initialTimeShiftMs;
+    s.streamId = c.streamId;
+    s.streamPesId = c.streamPesId;
+    s.announcedBitrate = c.announcedBitrate;
+    s.correctBitrate = c.correctBitrate;
+    s.correctEbSize = c.correctEbSize;
+    s.frequency = c.frequency;
+    if (c.streamType == 13) {
+        s.pcm.sampleRate = c.frequency ? c.frequency : 48000;
+        s.pcm.channels = channels_ ? channels_ : 2;
+        if (m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat && m_mt.cbFormat >= sizeof(WAVEFORMATEX) - 2)
+            s.pcm.bitsPerSample = reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat)->wBitsPerSample;
+        s.pcm.littleEndian = m_mt.subtype != kStDvdLpcm;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "Input%d", number_);
+    s.name = name;
+    return s;
+}
+
+STDMETHODIMP CPin_In::Receive(IMediaSample* sample)
+{
+    CAutoLock lock(&receiveLock_);
+    HRESULT hr = CBaseInputPin::Receive(sample);
+    if (hr != S_OK)
+        return hr;
+    if (mux_->Stopping() || ended_ || !in_)
+        return S_FALSE;
+    BYTE* data = nullptr;
+    if (FAILED(sample->GetPointer(&data)) || !data)
+        return S_FALSE;
+    const long length = sample->GetActualDataLength();
+    REFERENCE_TIME start = 0, stop = 0;
+    int64_t time = muxcore::kNoTime;
+    if (SUCCEEDED(sample->GetTime(&start, &stop)) && (m_SampleProps.dwSampleFlags & AM_SAMPLE_TIMEVALID))
+        time = start;
+    for (;;) {
+        const muxcore::HRESULT_T r = in_->Push(data, static_cast<size_t>(std::max(length, 0L)), time);
+        if (r != muxcore::kS_FALSE)
+            break;
+        // Full: the muxing thread makes room; wait for it, not for ever.
+        mux_->Kick();
+        WaitForSingleObject(mux_->DataEvent(), 50);
+        if (mux_->Stopping() || IsFlushing())
+            return S_OK;
+    }
+    mux_->Kick();
+    return S_OK;
+}
+
+STDMETHODIMP CPin_In::EndOfStream()
+{
+    CAutoLock lock(&receiveLock_);
+    if (in_ && !ended_) {
+        ended_ = true;
+        in_->EndOfStream();
+        mux_->Kick();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CPin_In::BeginFlush()
+{
+    {
+        CAutoLock lock(m_pLock);
+        HRESULT hr = CBaseInputPin::BeginFlush();
+        if (FAILED(hr))
+            return hr;
+    }
+    SetEvent(mux_->DataEvent());
+    mux_->OnInputBeginFlush();
+    return S_OK;
+}
+
+STDMETHODIMP CPin_In::EndFlush()
+{
+    {
+        CAutoLock lock(m_pLock);
+        HRESULT hr = CBaseInputPin::EndFlush();
+        if (FAILED(hr))
+            return hr;
+    }
+    mux_->OnInputEndFlush();
+    return S_OK;
+}
+
+// ------------------------------------------------------------- output pin
+
+CPin_Out::CPin_Out(CM72* filter, CCritSec* lock, HRESULT* phr)
+    : CBaseOutputPin("M72 output", filter, lock, phr, L"Out"), mux_(filter)
+{
+}
+
+HRESULT CPin_Out::CheckMediaType(const CMediaType* mt)
+{
+    if (!mt)
+        return E_POINTER;
+    const GUID& want = mux_->CurrentOutput() == 1 ? kStMpeg2Program : kStMpeg2Transport;
+    return mt->majortype == kMtStream && mt->subtype == want ? S_OK : S_FALSE;
+}
+
+HRESULT CPin_Out::GetMediaType(int position, CMediaType* mt)
+{
+    if (!mt)
+        return E_POINTER;
+    if (position < 0)
+        return E_INVALIDARG;
+    if (position > 0)
+        return VFW_S_NO_MORE_ITEMS;
+    mt->InitMediaType();
+    mt->SetType(&kMtStream);
+    mt->SetSubtype(mux_->CurrentOutput() == 1 ? &kStMpeg2Program : &kStMpeg2Transport);
+    return S_OK;
+}
+
+HRESULT CPin_Out::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props)
+{
+    props->cBuffers = 10;
+    props->cbBuffer = mux_->Config().Snapshot().outputBufferSize;
+    props->cbAlign = 1;
+    props->cbPrefix = 0;
+    ALLOCATOR_PROPERTIES actual = {};
+    HRESULT hr = alloc->SetProperties(props, &actual);
+    if (FAILED(hr))
+        return hr;
+    return actual.cbBuffer > 0 ? S_OK : E_FAIL;
+}
+
+HRESULT CPin_Out::CompleteConnect(IPin* receivePin)
+{
+    toFileWriter_ = false;
+    PIN_INFO info = {};
+    if (receivePin && SUCCEEDED(receivePin->QueryPinInfo(&info)) && info.pFilter) {
+        CLSID clsid = GUID_NULL;
+        if (SUCCEEDED(info.pFilter->GetClassID(&clsid)))
+            toFileWriter_ = clsid == kClsidFileWriter;
+        info.pFilter->Release();
+    }
+    return CBaseOutputPin::CompleteConnect(receivePin);
+}
+
+HRESULT CPin_Out::Active()
+{
+    flushing_ = false;
+    return CBaseOutputPin::Active();
+}
+
+void CPin_Out::ReleaseWaiters()
+{
+    if (m_pAllocator)
+        m_pAllocator->Decommit();
+}
+
+HRESULT CPin_Out::DeliverBytes(const uint8_t* data, uint32_t length, int64_t start, int64_t stop, bool byteTimes)
+{
+    CAutoLock lock(&deliverLock_);
+    if (!IsConnected() || !m_pAllocator)
+        return VFW_E_NOT_CONNECTED;
+    while (length > 0) {
+        IMediaSample* sample = nullptr;
+        HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
+        if (FAILED(hr))
+            return hr;
+        BYTE* dst = nullptr;
+        sample->GetPointer(&dst);
+        const uint32_t room = static_cast<uint32_t>(std::max(sample->GetSize(), 0L));
+        const uint32_t n = std::min(room, length);
+        if (n == 0) {
+            sample->Release();
+            return E_FAIL;
+        }
+        std::memcpy(dst, data, n);
+        sample->SetActualDataLength(static_cast<long>(n));
+        REFERENCE_TIME t0 = start, t1 = byteTimes ? start + n : stop;
+        sample->SetTime(&t0, &t1);
+        hr = Deliver(sample);
+        sample->Release();
+        if (hr != S_OK)
+            return FAILED(hr) ? hr : E_FAIL;
+        data += n;
+        length -= n;
+        if (byteTimes)
+            start += n;
+    }
+    return S_OK;
+}
+
+HRESULT CPin_Out::PassBeginFlush()
+{
+    if (flushing_)
+        return S_OK;
+    flushing_ = true;
+    return DeliverBeginFlush();
+}
+
+HRESULT CPin_Out::PassEndFlush()
+{
+    if (!flushing_)
+        return S_OK;
+    flushing_ = false;
+    return DeliverEndFlush();
+}
+
+// ------------------------------------------------------------- filter
+
+CUnknown* WINAPI CM72::CreateInstance(LPUNKNOWN outer, HRESULT* phr)
+{
+    auto* f = new (std::nothrow) CM72(outer, phr);
+    if (!f && phr)
+        *phr = E_OUTOFMEMORY;
+    return f;
+}
+
+CM72::CM72(LPUNKNOWN outer, HRESULT* phr)
+    : CBaseFilter("M72Muxer", outer, &filterLock_, kClsidMuxer), config_(this, &values_)
+{
+    dataEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    threadDone_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    HRESULT hr = S_OK;
+    out_ = new CPin_Out(this, &filterLock_, &hr);
+    config_.ShowOutputDependentRows();
+    MakeSpareInput();
+    if (phr && FAILED(hr))
+        *phr = hr;
+}
+
+CM72::~CM72()
+{
+    stopping_ = true;
+    StopThread();
+    core_.reset();
+    for (CPin_In* pin : inputs_)
+        delete pin;
+    delete out_;
+    CloseHandle(dataEvent_);
+    CloseHandle(threadDone_);
+}
+
+STDMETHODIMP CM72::NonDelegatingQueryInterface(REFIID riid, void** ppv)
+{
+    if (riid == IID_IModuleConfig)
+        return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
+    if (riid == IID_IPersistStream || riid == IID_IPersist)
+        return GetInterface(static_cast<IPersistStream*>(&config_), ppv);
+    if (riid == IID_ISpecifyPropertyPages)
+        return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+    return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CM72::GetPages(CAUUID* pages)
+{
+    if (!pages)
+        return E_POINTER;
+    pages->cElems = 2;
+    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(2 * sizeof(GUID)));
+    if (!pages->pElems) {
+        pages->cElems = 0;
+        return E_OUTOFMEMORY;
+    }
+    pages->pElems[0] = kClsidAboutPage;
+    pages->pElems[1] = kClsidSettingsPage;
+    return S_OK;
+}
+
+STDMETHODIMP CM72::QueryVendorInfo(LPWSTR* info)
+{
+    if (!info)
+        return E_POINTER;
+    static const wchar_t kVendor[] = L"Korvell";
+    *info = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof kVendor));
+    if (!*info)
+        return E_OUTOFMEMORY;
+    std::memcpy(*info, kVendor, sizeof kVendor);
+    return S_OK;
+}
+
+int CM72::GetPinCount()
+{
+    CAutoLock lock(&filterLock_);
+    return 1 + static_cast<int>(inputs_.size());
+}
+
+CBasePin* CM72::GetPin(int n)
+{
+    CAutoLock lock(&filterLock_);
+    if (n == 0)
+        return out_;
+    if (n >= 1 && n <= static_cast<int>(inputs_.size()))
+        return inputs_[static_cast<size_t>(n - 1)];
+    return nullptr;
+}
+
+std::vector<CPin_In*> CM72::Inputs()
+{
+    CAutoLock lock(&filterLock_);
+    return inputs_;
+}
+
+void CM72::MakeSpareInput()
+{
+    CAutoLock lock(&filterLock_);
+    for (CPin_In* pin : inputs_)
+        if (!pin->IsConnected() && pin->StreamType() == 0)
+            return;
+    int n = 0;
+    for (bool taken = true; taken; ++n) {
+        taken = false;
+        for (CPin_In* pin : inputs_)
+            taken = taken || pin->Number() == n;
+        if (!taken)
+            break;
+    }
+    wchar_t name[32];
+    swprintf(name, 32, L"Input%d", n);
+    HRESULT hr = S_OK;
+    auto* pin = new (std::nothrow) CPin_In(this, &filterLock_, &hr, n, name);
+    if (!pin)
+        return;
+    if (FAILED(hr)) {
+        delete pin;
+        return;
+    }
+    inputs_.push_back(pin);
+    IncrementPinVersion();
+}
+
+void CM72::OnInputConnected() { MakeSpareInput(); }
+
+long CM72::AllocatePid(long request, const CPin_In* self)
+{
+    constexpr long kProgramPid = 1000; // the first program's PMT PID
+    if (request > 8190 || request < 0)
+        request = 0;
+    auto taken = [&](long pid) {
+        if (pid == kProgramPid)
+            return true;
+        for (CPin_In* pin : Inputs())
+            if (pin != self && pin->IsConnected() && pin->Config().Snapshot().streamId == pid)
+                return true;
+        return false;
+    };
+    long pid = request ? (request & 0x1FFF) : kProgramPid;
+    if (!taken(pid))
+        return pid;
+    for (pid = kProgramPid; pid <= 8190; ++pid)
+        if (!taken(pid))
+            return pid;
+    return 0;
+}
+
+void CM72::ReconnectOutput()
+{
+    if (!out_->IsConnected() || !m_pGraph)
+        return;
+    IPin* other = out_->GetConnected();
+    other->AddRef();
+    m_pGraph->Disconnect(out_);
+    m_pGraph->Disconnect(other);
+    m_pGraph->ConnectDirect(out_, other, nullptr);
+    other->Release();
+}
+
+void CM72::OnInputBeginFlush()
+{
+    CAutoLock lock(&filterLock_);
+    int connected = 0;
+    for (CPin_In* pin : inputs_)
+        connected += pin->IsConnected() ? 1 : 0;
+    if (++flushingInputs_ >= connected) {
+        flushingInputs_ = 0;
+        out_->PassBeginFlush();
+    }
+}
+
+void CM72::OnInputEndFlush()
+{
+    CAutoLock lock(&filterLock_);
+    out_->PassEndFlush();
+}
+
+void CM72::Kick()
+{
+    {
+        std::lock_guard<std::mutex> g(workLock_);
+        ++work_;
+    }
+    workCv_.notify_one();
+}
+
+STDMETHODIMP CM72::Pause()
+{
+    CAutoLock lock(&filterLock_);
+    if (m_State != State_Stopped)
+        return CBaseFilter::Pause();
+    StopThread(); // a thread that ended at the end of the last run
+    stopping_ = false;
+    flushingInputs_ = 0;
+    config_.Store(kFilterState, 1);
+    const ConfigElMux c = config_.Snapshot();
+    {
+        CAutoLock values(&config_.ValueLock());
+        values_.muxerTime = 0;
+        values_.paddingPackets = 0;
+        values_.realOutputBitrate = 0;
+    }
+    for (CPin_In* pin : inputs_)
+        pin->Attach(nullptr);
+    core_ = std::make_unique<muxcore::Multiplexer>();
+    muxcore::MuxerSettings& s = core_->Settings();
+    s.output = c.output;
+    s.requiredBitrate = c.requiredBitrate;
+    s.pcrIntervalMs = c.pcrIntervalMs;
+    s.compatibility = c.output == 1 ? c.compatibility : 0;
+    s.transportStreamId = c.transportStreamId;
+    s.outputBufferSize = c.outputBufferSize;
+    s.createPinsAutomatically = c.createPinsAutomatically;
+    s.usePadding = c.usePadding;
+    s.tsPacketsToDeliver = c.tsPacketsToDeliver;
+    s.timingMode = c.timingMode;
+    s.dmbCompatibility = c.dmbCompatibility;
+    s.initialDataWaitMs = c.initialDataWaitMs;
+    s.allowMissingInputs = c.allowMissingInputs;
+    s.ts192 = c.ts192;
+    s.writePesLengthForVideo = c.writePesLengthForVideo;
+    s.noDtsForVideo = c.noDtsForVideo;
+    bool any = false;
+    for (CPin_In* pin : inputs_) {
+        if (!pin->IsConnected() || pin->StreamType() == 0)
+            continue;
+        muxcore::InputStream* in = core_->AddInput(pin->CoreSettings());
+        if (!in)
+            return E_FAIL;
+        pin->Attach(in);
+        any = true;
+    }
+    {
+        std::lock_guard<std::mutex> g(sink_.lock);
+        sink_.pieces.clear();
+        sink_.ended = false;
+    }
+    if (muxcore::Failed(core_->Start(&sink_, out_->ToFileWriter())))
+        return E_FAIL;
+    HRESULT hr = CBaseFilter::Pause();
+    if (FAILED(hr))
+        return hr;
+    if (any) {
+        ResetEvent(threadDone_);
+        work_ = 1;
+        thread_ = std::thread(&CM72::ThreadProc, this);
+    }
+    return hr;
+}
+
+STDMETHODIMP CM72::Stop()
+{
+    CAutoLock lock(&filterLock_);
+    config_.Store(kFilterState, 0);
+    if (m_State != State_Stopped) {
+        stopping_ = true;
+        Kick();
+        SetEvent(dataEvent_);
+        // A wait for a free output buffer ends now; the streaming threads
+        // leave their waits for room in the next 50 ms.
+        out_->ReleaseWaiters();
+        StopThread();
+    }
+    return CBaseFilter::Stop();
+}
+
+void CM72::StopThread()
+{
+    if (!thread_.joinable())
+        return;
+    WaitForSingleObject(threadDone_, 10000);
+    thread_.join();
+}
+
+muxcore::HRESULT_T CM72::Sink::Deliver(const muxcore::OutputSample& s)
+{
+    Piece p;
+    p.bytes.assign(s.data, s.data + s.length);
+    p.start = s.start;
+    p.stop = s.stop;
+    p.byteTimes = s.byteTimes;
+    std::lock_guard<std::mutex> g(lock);
+    pieces.push_back(std::move(p));
+    return muxcore::kS_OK;
+}
+
+void CM72::Sink::EndOfStream()
+{
+    std::lock_guard<std::mutex> g(lock);
+    ended = true;
+}
+
+void CM72::DeliverPending()
+{
+    for (;;) {
+        Sink::Piece p;
+        {
+            std::lock_guard<std::mutex> g(sink_.lock);
+            if (sink_.pieces.empty())
+                return;
+            p = std::move(sink_.pieces.front());
+            sink_.pieces.pop_front();
+        }
+        if (stopping_)
+            continue;
+        const HRESULT hr = out_->DeliverBytes(p.bytes.data(), static_cast<uint32_t>(p.bytes.size()), p.start, p.stop,
+                                              p.byteTimes);
+        if (FAILED(hr)) {
+            std::lock_guard<std::mutex> g(sink_.lock);
+            sink_.pieces.clear();
+            return;
+        }
+    }
+}
+
+void CM72::ThreadProc()
+{
+    muxcore::Multiplexer* core = core_.get();
+    while (!stopping_) {
+        {
+            std::unique_lock<std::mutex> g(workLock_);
+            workCv_.wait_for(g, std::chrono::milliseconds(100), [this] { return stopping_.load() || work_ > 0; });
+            work_ = 0;
+        }
+        if (stopping_)
+            break;
+        const bool finished = core->RunUntilIdle();
+        SetEvent(dataEvent_);
+        DeliverPending();
+        const int64_t now = core->MuxerTime();
+        const int64_t first = core->Output().FirstDeliveryTime();
+        {
+            CAutoLock values(&config_.ValueLock());
+            values_.muxerTime = now;
+            values_.paddingPackets = static_cast<long long>(core->PaddingPackets());
+            if (first >= 0 && now > first) {
+                const double rate = static_cast<double>(core->Output().BytesDelivered()) * 8.0 /
+                                    (static_cast<double>(now - first) / 1e7);
+                values_.realOutputBitrate =
+                    rate >= static_cast<double>(std::numeric_limits<long>::max()) ? std::numeric_limits<long>::max()
+                                                                                   : static_cast<long>(rate);
+            }
+        }
+        if (finished) {
+            if (!stopping_)
+                out_->DeliverEndOfStream();
+            break;
+        }
+    }
+    SetEvent(threadDone_);
+}
+
+} // namespace muxora
