@@ -173,6 +173,31 @@ void predict(const Plane& ref, int hx, int hy, int w, int h, uint8_t* out) {
     return;
   }
 #if defined(__SSE2__)
+  if (fx && fy && (w == 16 || w == 8)) {
+    const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    for (int r = 0; r < h; r++) {
+      const uint8_t* a = s + r * st;
+      for (int x = 0; x < w; x += 8) {
+        __m128i p0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + x)), z);
+        __m128i p1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + x + 1)), z);
+        __m128i p2 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + st + x)), z);
+        __m128i p3 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + st + x + 1)), z);
+        __m128i sum = _mm_add_epi16(_mm_add_epi16(p0, p1), _mm_add_epi16(p2, p3));
+        sum = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * w + x), _mm_packus_epi16(sum, sum));
+      }
+    }
+    return;
+  }
+  if (w == 8 && !(fx && fy)) {
+    int d = fx ? 1 : st;
+    for (int r = 0; r < h; r++) {
+      __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * st));
+      __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * st + d));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * w), _mm_avg_epu8(a, b));
+    }
+    return;
+  }
   if (w == 16 && !(fx && fy)) {
     int d = fx ? 1 : st;
     for (int r = 0; r < h; r++) {
