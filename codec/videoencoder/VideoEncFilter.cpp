@@ -483,6 +483,9 @@ HRESULT Mpeg2EncFilter::Receive(IMediaSample* sample) {
                    VIDOVA_FRAME_TIMES | VIDOVA_FRAME_REPEAT, options);
       m_nextStart = t.stop;
       ++m_outFrames;
+      // A repeat stands in for a frame that never came: counting it on the
+      // input side too keeps the next frames from being dropped for it.
+      ++m_inFrames;
       Rec().SetW(W_ENCODED_FRAMES, Rec().W(W_ENCODED_FRAMES) + 1);
     }
   }

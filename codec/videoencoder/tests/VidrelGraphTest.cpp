@@ -1,0 +1,396 @@
+// "Korvell MPEG-2 Video Encoder" under Wine: parameters through IModuleConfig
+// with the real engine behind the commit, and graphs from a raw frame source
+// to a recording renderer. Coded streams are written out for an independent
+// decoder check after this program.
+#include <gtest/gtest.h>
+
+#include "tests/support/TestFilters.h"
+#include "tests/support/VideoSource.h"
+
+#include <initguid.h>
+
+#include "codec/paramkit/ParamInterfaces.h"
+#include "codec/videoencoder/VideoEncParams.h"
+#include "companions/tests/GraphHelpers.h"
+
+#include <cstdio>
+#include <string>
+
+using namespace graphtest;
+using namespace testfilters;
+using namespace vidcore;
+
+namespace {
+
+const GUID kBitrate = {0xBDD50372, 0x38E2, 0x4A26, {0xBA, 0x15, 0x48, 0x2B, 0x70, 0xEE, 0x13, 0x6C}};
+const GUID kMinBitrate = {0x38A26DF5, 0xD04E, 0x4931, {0xBB, 0xC2, 0x19, 0x09, 0x7F, 0x81, 0x20, 0x69}};
+const GUID kMaxBitrate = {0x51EB9A74, 0xB317, 0x4FBB, {0x83, 0x2B, 0xCA, 0x5C, 0x2D, 0xAA, 0x19, 0x3F}};
+const CLSID kVideoEncoder = {0x00098205, 0x76CC, 0x497E, {0x98, 0xA1, 0x6E, 0xF1, 0x0D, 0x0B, 0xF2, 0x6C}};
+const wchar_t kName[] = L"Korvell MPEG-2 Video Encoder";
+
+const GUID& Id(int index) { return *reinterpret_cast<const GUID*>(&kParamRows[index].id); }
+
+HRESULT SetInt(IModuleConfig* c, const GUID& id, int v) {
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_INT;
+  x.intVal = v;
+  return c->SetValue(&id, &x);
+}
+
+int GetInt(IModuleConfig* c, const GUID& id) {
+  VARIANT x;
+  VariantInit(&x);
+  if (FAILED(c->GetValue(&id, &x))) return -12345;
+  int v = x.vt == VT_INT || x.vt == VT_I4 ? x.intVal : -12345;
+  VariantClear(&x);
+  return v;
+}
+
+double GetReal(IModuleConfig* c, const GUID& id) {
+  VARIANT x;
+  VariantInit(&x);
+  if (FAILED(c->GetValue(&id, &x)) || x.vt != VT_R8) return -1;
+  return x.dblVal;
+}
+
+int PendingInt(IModuleConfig* c, const GUID& id) {
+  ComPtr<IParamConfig> p;
+  if (FAILED(c->GetParamConfig(&id, p.Put()))) return -12345;
+  VARIANT x;
+  VariantInit(&x);
+  p->GetValue(&x, FALSE);
+  return x.intVal;
+}
+
+// Commits and hands back the reason of a refusal.
+HRESULT Commit(IModuleConfig* c, std::wstring* reason = nullptr) {
+  VARIANT r;
+  VariantInit(&r);
+  HRESULT hr = c->CommitChanges(&r);
+  if (reason) *reason = r.vt == VT_BSTR && r.bstrVal ? r.bstrVal : L"";
+  VariantClear(&r);
+  return hr;
+}
+
+class VidrelGraph : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    // Each test starts from the defaults, not from what the last one saved.
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Korvell\\Korvell MPEG-2 Video Encoder");
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     graph_.PutVoid()));
+    ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()));
+    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, kName, encoder_.Put()))
+        << "Vidrel.ax not registered";
+    ASSERT_EQ(S_OK, graph_->AddFilter(encoder_.Get(), L"MPEG Encoder"));
+    ASSERT_EQ(S_OK, encoder_->QueryInterface(IID_IModuleConfig, config_.PutVoid()));
+    recorder_ = new RecorderFilter;
+    recorder_->NonDelegatingAddRef();
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder_, L"Recorder"));
+  }
+
+  void TearDown() override {
+    if (control_) control_->Stop();
+    control_.Reset();
+    config_.Reset();
+    encoder_.Reset();
+    graph_.Reset();
+    if (source_) source_->NonDelegatingRelease();
+    if (recorder_) recorder_->NonDelegatingRelease();
+    CoUninitialize();
+  }
+
+  void ConnectInput(const VideoFormat& format) {
+    source_ = new VideoSourceFilter(format);
+    source_->NonDelegatingAddRef();
+    ASSERT_EQ(S_OK, graph_->AddFilter(source_, L"Video"));
+    ComPtr<IPin> in;
+    ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_INPUT, L"Input", in.Put()));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->GetPin(0), in.Get(), nullptr));
+  }
+  void ConnectOutput() {
+    ComPtr<IPin> out;
+    ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), &recorder_->Pin(), nullptr));
+  }
+  std::vector<SeenSample> RunToEnd() {
+    EXPECT_TRUE(SUCCEEDED(control_->Run()));
+    EXPECT_TRUE(recorder_->Pin().WaitForEnd(60000));
+    control_->Stop();
+    return recorder_->Pin().Seen();
+  }
+  static void WriteOut(const std::vector<SeenSample>& seen, const char* file) {
+    std::string path = std::string(KORVELL_E2E_OUT) + "/" + file;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f) << path;
+    for (const SeenSample& s : seen) std::fwrite(s.bytes.data(), 1, s.bytes.size(), f);
+    std::fclose(f);
+  }
+
+  ComPtr<IGraphBuilder> graph_;
+  ComPtr<IMediaControl> control_;
+  ComPtr<IBaseFilter> encoder_;
+  ComPtr<IModuleConfig> config_;
+  RecorderFilter* recorder_ = nullptr;
+  VideoSourceFilter* source_ = nullptr;
+};
+
+VideoFormat Format(VideoColour colour, int w, int h, double fps, int frames) {
+  return VideoFormat{colour, w, h, fps, frames, true, false, 0, 0, 0};
+}
+
+TEST_F(VidrelGraph, PinsAndNameAsTheGraphsFindThem) {
+  ComPtr<IPin> in, out;
+  EXPECT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_INPUT, L"Input", in.Put()));
+  EXPECT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
+  FILTER_INFO info = {};
+  ASSERT_EQ(S_OK, encoder_->QueryFilterInfo(&info));
+  EXPECT_STREQ(kName, info.achName);  // not "MPEG Encoder"
+  if (info.pGraph) info.pGraph->Release();
+  long count = 0;
+  EXPECT_EQ(S_FALSE, config_->EnumParams(&count, nullptr));
+  EXPECT_EQ(72, count);
+}
+
+// The recorder's sequence: bitrate, minimum, maximum, commit. Before the
+// input is connected the commit fails and the values wait; the connection
+// carries them into effect.
+TEST_F(VidrelGraph, BitrateCommittedBeforeConnectionAppliesAtConnection) {
+  const int bitrate = 3000000;
+  // Constant rate, so the stream's size shows the bitrate in effect.
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_BitrateMode), 1));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kBitrate, bitrate));
+  if (PendingInt(config_.Get(), kMinBitrate) > bitrate) SetInt(config_.Get(), kMinBitrate, bitrate / 2);
+  if (PendingInt(config_.Get(), kMaxBitrate) < bitrate) SetInt(config_.Get(), kMaxBitrate, bitrate * 3 / 2);
+  std::wstring reason;
+  EXPECT_EQ(E_FAIL, Commit(config_.Get(), &reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_NE(bitrate, GetInt(config_.Get(), kBitrate));
+  ConnectInput(Format(VideoColour::RGB32, 320, 240, 25, 50));
+  EXPECT_EQ(bitrate, GetInt(config_.Get(), kBitrate));
+  ConnectOutput();
+  std::vector<SeenSample> seen = RunToEnd();
+  ASSERT_FALSE(seen.empty());
+  size_t bytes = 0;
+  for (const SeenSample& s : seen) bytes += s.bytes.size();
+  // Two seconds at 3 Mbit/s, not at the default 6 Mbit/s.
+  EXPECT_NEAR(2.0 * bitrate / 8, static_cast<double>(bytes), 2.0 * bitrate / 8 * 0.2);
+  EXPECT_EQ(50, GetInt(config_.Get(), Id(P_EncodedFrames)));
+  WriteOut(seen, "vidrel_rgb32_320x240_25.m2v");
+}
+
+TEST_F(VidrelGraph, TopDownI420AndYuy2AreCoded) {
+  struct Case {
+    VideoColour colour;
+    int w, h;
+    double fps;
+    bool topDown;
+    const char* file;
+  } cases[] = {
+      {VideoColour::I420, 352, 288, 30000.0 / 1001, false, "vidrel_i420_352x288_2997.m2v"},
+      {VideoColour::RGB24, 320, 240, 25, true, "vidrel_rgb24_topdown_320x240_25.m2v"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    TearDown();
+    SetUp();
+    VideoFormat f = Format(c.colour, c.w, c.h, c.fps, 30);
+    f.topDown = c.topDown;
+    ConnectInput(f);
+    ConnectOutput();
+    std::vector<SeenSample> seen = RunToEnd();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(30, GetInt(config_.Get(), Id(P_EncodedFrames)));
+    for (const SeenSample& s : seen) EXPECT_TRUE(s.timed);
+    WriteOut(seen, c.file);
+  }
+}
+
+TEST_F(VidrelGraph, InputRateIsMatchedToTheOutputRate) {
+  struct Case {
+    double inRate;
+    bool announce;
+    int frameRate;  // "Frame rate": 0 auto
+    int frames, wantCoded;
+  } cases[] = {
+      {30, true, 3, 60, 50},  // 30 into 25: 5 of every 6
+      {25, true, 0, 40, 40},
+      {30, false, 3, 30, 30},  // no AvgTimePerFrame: all pass
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.inRate);
+    TearDown();
+    SetUp();
+    ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_FrameRate), c.frameRate));
+    VideoFormat f = Format(VideoColour::RGB32, 320, 240, c.inRate, c.frames);
+    f.announceRate = c.announce;
+    ConnectInput(f);
+    ConnectOutput();
+    RunToEnd();
+    EXPECT_NEAR(c.wantCoded, GetInt(config_.Get(), Id(P_EncodedFrames)), 1);
+  }
+}
+
+TEST_F(VidrelGraph, PaddingFillsRealGapsOnly) {
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_PadSkipped), 1));
+  VideoFormat f = Format(VideoColour::RGB32, 320, 240, 25, 20);
+  f.jitter = 30000;       // 3 ms of jitter: no repeats
+  f.gapAt = 10;
+  f.gap = 2 * 400000;     // two frame times missing: two repeats
+  ConnectInput(f);
+  ConnectOutput();
+  std::vector<SeenSample> seen = RunToEnd();
+  EXPECT_EQ(22, GetInt(config_.Get(), Id(P_EncodedFrames)));
+  EXPECT_FALSE(seen.empty());
+}
+
+TEST_F(VidrelGraph, RefusesInputsItCannotCode) {
+  ComPtr<IPin> in;
+  ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_INPUT, L"Input", in.Put()));
+  for (VideoFormat bad : {Format(VideoColour::RGB32, 4096, 240, 25, 1), Format(VideoColour::RGB32, 320, 4096, 25, 1)}) {
+    VideoSourceFilter* source = new VideoSourceFilter(bad);
+    source->NonDelegatingAddRef();
+    ASSERT_EQ(S_OK, graph_->AddFilter(source, L"bad"));
+    EXPECT_TRUE(FAILED(graph_->ConnectDirect(source->GetPin(0), in.Get(), nullptr)));
+    graph_->RemoveFilter(source);
+    source->NonDelegatingRelease();
+  }
+}
+
+// Commit rules on a connected 720x576 input at 25 fps.
+class VidrelParams : public VidrelGraph {
+ protected:
+  void SetUp() override {
+    VidrelGraph::SetUp();
+    ConnectInput(Format(VideoColour::YUY2, 720, 576, 25, 1));
+  }
+};
+
+TEST_F(VidrelParams, RangesAndNamedValues) {
+  EXPECT_EQ(E_INVALIDARG, SetInt(config_.Get(), Id(P_GopLength), 101));
+  EXPECT_EQ(E_INVALIDARG, SetInt(config_.Get(), Id(P_QuantI), 0));
+  EXPECT_EQ(S_OK, SetInt(config_.Get(), Id(P_SearchQuality), 17));
+  EXPECT_EQ(E_FAIL, SetInt(config_.Get(), Id(P_SearchQuality), 16));  // in range, not a named value
+  EXPECT_EQ(E_FAIL, SetInt(config_.Get(), Id(P_VideoType), 5));
+  EXPECT_EQ(E_ACCESSDENIED, SetInt(config_.Get(), Id(P_EncodedFrames), 3));
+  const GUID unknown = {0x12345678, 0, 0, {0}};
+  EXPECT_EQ(E_FAIL, SetInt(config_.Get(), unknown, 1));
+  ComPtr<IParamConfig> p;
+  ASSERT_EQ(S_OK, config_->GetParamConfig(&Id(P_VideoType), p.Put()));
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_INT;
+  v.intVal = 0;
+  BSTR name = nullptr;
+  ASSERT_EQ(S_OK, p->ValueToName(&v, &name));
+  EXPECT_STREQ(L"MPEG-1  ", name);
+  SysFreeString(name);
+}
+
+TEST_F(VidrelParams, BitrateRulesAndProfileLevel) {
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_BitrateMode), 0));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kMaxBitrate, 6000000));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kBitrate, 8000000));
+  ASSERT_EQ(S_OK, Commit(config_.Get()));
+  EXPECT_EQ(8000000, GetInt(config_.Get(), kMaxBitrate));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kMinBitrate, 2000000));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kBitrate, 1000000));
+  ASSERT_EQ(S_OK, Commit(config_.Get()));
+  EXPECT_EQ(500000, GetInt(config_.Get(), kMinBitrate));
+  EXPECT_EQ(4, GetInt(config_.Get(), Id(P_Profile)));
+  EXPECT_EQ(8, GetInt(config_.Get(), Id(P_Level)));  // PAL fits Main level
+  EXPECT_EQ(0, GetInt(config_.Get(), Id(P_OrigFrameType)) + 1);  // VIDEOINFOHEADER: not known
+  EXPECT_EQ(1, GetInt(config_.Get(), Id(P_OrigColorSpace)));
+  EXPECT_NEAR(25.0, GetReal(config_.Get(), Id(P_InputFramerate)), 0.01);
+}
+
+TEST_F(VidrelParams, Mpeg1ForcesProgressive420WithoutPulldown) {
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_VideoType), 0));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kBitrate, 1150000));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kMaxBitrate, 1150000));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_ProgressiveSeq), 0));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_IntraDcPrecision), 2));
+  std::wstring reason;
+  Commit(config_.Get(), &reason);
+  EXPECT_EQ(1, PendingInt(config_.Get(), Id(P_ProgressiveSeq)));
+  EXPECT_EQ(1, PendingInt(config_.Get(), Id(P_ProgressiveFrame)));
+  EXPECT_EQ(1, PendingInt(config_.Get(), Id(P_ChromaFormat)));
+  EXPECT_EQ(0, PendingInt(config_.Get(), Id(P_Pulldown)));
+  EXPECT_EQ(0, PendingInt(config_.Get(), Id(P_IntraDcPrecision)));
+}
+
+TEST_F(VidrelParams, RefusedCommitsGiveReasonsAndChangeNothing) {
+  struct Case {
+    int param, value;
+    const wchar_t* reason;  // null: the engine's own message
+  } cases[] = {
+      {P_OutSampleSize, -1, L"Out sample size must be > 0."},
+      {P_ChromaFormat, 2, nullptr},  // 4:2:2 is not Main profile: the engine says why
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kParamRows[c.param].name);
+    const int before = GetInt(config_.Get(), Id(c.param));
+    ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(c.param), c.value));
+    std::wstring reason;
+    EXPECT_EQ(E_FAIL, Commit(config_.Get(), &reason));
+    if (c.reason) EXPECT_EQ(c.reason, reason);
+    else EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(before, GetInt(config_.Get(), Id(c.param)));
+    config_->DeclineChanges();
+  }
+}
+
+TEST_F(VidrelParams, SimpleProfileDropsBFramesAndPresetSetsPendingValues) {
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_Profile), 5));
+  ASSERT_EQ(S_OK, Commit(config_.Get()));
+  EXPECT_EQ(5, GetInt(config_.Get(), Id(P_Profile)));
+  EXPECT_EQ(0, GetInt(config_.Get(), Id(P_BFrames)));
+
+  // HD DVD at 25 fps: a GOP of 30.
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_VideoType), 25));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_FrameRate), 0));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_SetDefaults), 1));
+  EXPECT_EQ(30, PendingInt(config_.Get(), Id(P_GopLength)));
+  config_->DeclineChanges();
+
+  // The MPEG-2 preset: quantisers 2, 4, 6, motion search optimal.
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_QuantI), 9));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_VideoType), 2));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_SetDefaults), 1));
+  EXPECT_EQ(2, PendingInt(config_.Get(), Id(P_QuantI)));
+  EXPECT_EQ(17, PendingInt(config_.Get(), Id(P_SearchQuality)));
+  const int share = 4 * PendingInt(config_.Get(), kBitrate) / 25;
+  EXPECT_EQ(share > 720 * 576 ? share : 720 * 576, PendingInt(config_.Get(), Id(P_OutSampleSize)));
+  EXPECT_EQ(S_OK, Commit(config_.Get()));
+}
+
+// HD DVD at an automatic 30 fps cannot be preset: the GOP stays.
+TEST_F(VidrelGraph, HdDvdPresetStopsAtThirtyFramesPerSecond) {
+  ConnectInput(Format(VideoColour::RGB32, 320, 240, 30, 1));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_GopLength), 15));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_VideoType), 25));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_FrameRate), 0));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_SetDefaults), 1));
+  EXPECT_EQ(15, PendingInt(config_.Get(), Id(P_GopLength)));
+  EXPECT_EQ(0, PendingInt(config_.Get(), Id(P_FrameRate)));
+}
+
+TEST_F(VidrelGraph, SettingsAreKeptPerHostProgram) {
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_GopLength), 7));
+  ConnectInput(Format(VideoColour::RGB32, 320, 240, 25, 1));
+  ASSERT_EQ(7, GetInt(config_.Get(), Id(P_GopLength)));
+  config_.Reset();
+  graph_->RemoveFilter(encoder_.Get());
+  encoder_.Reset();
+  wchar_t exe[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring key = std::wstring(L"Software\\Korvell\\Korvell MPEG-2 Video Encoder\\") + (wcsrchr(exe, L'\\') + 1);
+  DWORD gop = 0, size = sizeof gop;
+  EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"GOP length", RRF_RT_REG_DWORD, nullptr,
+                                        &gop, &size));
+  EXPECT_EQ(7u, gop);
+}
+
+}  // namespace
