@@ -378,6 +378,7 @@ Encoder::Encoder(const Config& c) : c_(c) {
   mvCur_.assign(size_t(mbW_) * mbH_ * 2, 0);
   mvPrev_.assign(size_t(mbW_) * mbH_ * 2, 0);
   mvB_.assign(size_t(mbW_) * mbH_ * 4, 0);
+  skipQ_.assign(size_t(mbW_) * mbH_, 0);
   rc_.init(c_);
 }
 
@@ -658,6 +659,17 @@ void Encoder::dequantise(const int16_t* lv, int last, bool intra, int qscale, in
   if (!c_.mpeg1 && (sum & 1) == 0) coef[63] += (coef[63] & 1) ? -1 : 1;
 }
 
+bool Encoder::unchangedMb(int mbx, int mby) const {
+  const int x0 = mbx * 16, y0 = mby * 16;
+  const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8, ch = c_.chroma == 2 ? 16 : 8;
+  for (int r = 0; r < 16; r++)
+    if (std::memcmp(codeSrc_->p[0].row(y0 + r) + x0, anchorSrc_.p[0].row(y0 + r) + x0, 16)) return false;
+  for (int c = 1; c < 3; c++)
+    for (int r = 0; r < ch; r++)
+      if (std::memcmp(codeSrc_->p[c].row(cy0 + r) + cx0, anchorSrc_.p[c].row(cy0 + r) + cx0, 8)) return false;
+  return true;
+}
+
 void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) {
   const int x0 = mbx * 16, y0 = mby * 16;
   const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8;
@@ -677,6 +689,17 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
   mb.mv[0][0] = mb.mv[0][1] = mb.mv[1][0] = mb.mv[1][1] = 0;
   const size_t idx = size_t(mby) * mbW_ + mbx;
   int sad = 0;
+  if (type == kPictureP && skipQ_[idx] && qscale >= skipQ_[idx] && haveAnchorSrc_ && unchangedMb(mbx, mby)) {
+    // The source is the one the reference was coded from, and this residual
+    // quantised to nothing at a finer quantiser then: it still does.
+    for (int r = 0; r < 16; r++) std::memcpy(cur_.p[0].row(y0 + r) + x0, ref_.p[0].row(y0 + r) + x0, 16);
+    for (int c = 1; c < 3; c++)
+      for (int r = 0; r < ch; r++) std::memcpy(cur_.p[c].row(cy0 + r) + cx0, ref_.p[c].row(cy0 + r) + cx0, 8);
+    mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
+    mb.cbp = 0;
+    for (int b = 0; b < blocks_; b++) mb.last[b] = -1;
+    return;
+  }
   if (type == kPictureP) {
     sad = motionSearch(ref_, haveAnchorSrc_ ? &anchorSrc_ : nullptr, mvCur_, 0, mbx, mby, qscale, mb.mv[0][0],
                        mb.mv[0][1]);
@@ -947,6 +970,11 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
         mb.cbp = 0;
       } else {
         analyseMb(mbx, mby, type, qscale, mb);
+        if (type != kPictureB) {
+          const size_t idx = size_t(mby) * mbW_ + mbx;
+          bool empty = type == kPictureP && !mb.intra && !mb.cbp && !mb.mv[0][0] && !mb.mv[0][1];
+          skipQ_[idx] = empty ? uint8_t(qscale) : 0;
+        }
         bool skip = false;
         if (!edge && !mb.intra && !mb.cbp) {
           if (type == kPictureP)

@@ -82,6 +82,7 @@ class Encoder {
   void writePictureHeaders(class BitWriter& bw, PictureType type, uint32_t display, uint16_t vbvDelay) const;
   void codeSlices(class BitWriter& bw, PictureType type, bool allSkip, double baseQ, double& quantSum);
   void analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb);
+  bool unchangedMb(int mbx, int mby) const;
   void writeMb(class BitWriter& bw, const Mb& mb, PictureType type, int increment);
   void writeBlock(class BitWriter& bw, const int16_t* levels, int last, bool intra, int comp);
   int motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field, int fieldDir,
@@ -109,6 +110,9 @@ class Encoder {
   // Motion vectors per macroblock (half-pel): the P field of the current and
   // the previous anchor, and forward/backward of the current B picture.
   std::vector<int16_t> mvCur_, mvPrev_, mvB_;
+  // Per macroblock: the quantiser scale at which the last anchor left it
+  // without residual and motion, 0 otherwise.
+  std::vector<uint8_t> skipQ_;
   int dcPred_[3] = {0, 0, 0};
   int pmv_[2][2] = {{0, 0}, {0, 0}};
   int curQcode_ = 1;
