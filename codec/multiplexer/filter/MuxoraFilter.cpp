@@ -51,11 +51,16 @@ void ShowParam(ModuleConfig::CModuleConfig& config, const GUID& id, bool visible
         p->SetVisible(visible ? TRUE : FALSE);
 }
 
-struct TypeRow {
-    const GUID* major;
-    GUID sub;
-    int type;
-};
+// Commits pending values of writable rows only: read-only rows hold what
+// the filter stores directly (stream facts, counters), and a visibility
+// change must not put their stale pending value back.
+void StoreWritable(ModuleConfig::CModuleConfig& config, long count, const GUID* ids)
+{
+    for (long i = 0; i < count; ++i)
+        if (ModuleConfig::CBaseParam* p = config.FindParam(&ids[i]))
+            if (!p->IsReadOnly())
+                p->StorePending();
+}
 
 } // namespace
 
@@ -274,7 +279,7 @@ HRESULT ConfigMuxerImpl::SetDmb(long value)
 
 HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
 {
-    StorePendingValues(count, ids);
+    StoreWritable(*this, count, ids);
     for (long i = 0; i < count; ++i)
         if (ids[i] == kOutput)
             ShowParam(*this, kPcrInterval, Snapshot().output == 2);
@@ -404,7 +409,7 @@ STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value)
 
 HRESULT ConfigStreamImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
 {
-    StorePendingValues(count, ids);
+    StoreWritable(*this, count, ids);
     return S_OK;
 }
 

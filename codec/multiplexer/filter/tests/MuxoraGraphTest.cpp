@@ -1,0 +1,442 @@
+// "Korvell MPEG Muxteron" in graphs of the platform's filter graph manager:
+// pins on demand, the structure rules of its parameters, program and
+// transport streams written by "Korvell Sink Filter" (read afterwards by an
+// independent demuxer), and Stop while data flows or downstream holds on.
+#include <gtest/gtest.h>
+
+#include "tests/support/EsSource.h"
+#include "tests/support/TestFilters.h"
+
+#include <initguid.h>
+
+#include "codec/paramkit/ParamInterfaces.h"
+#include "companions/tests/GraphHelpers.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using namespace graphtest;
+using namespace testfilters;
+
+namespace {
+
+const GUID kOutput = {0x6E7564E3, 0x05FA, 0x417A, {0xAA, 0x8E, 0x50, 0xE4, 0x74, 0x53, 0x7E, 0xC3}};
+const GUID kCompatibility = {0x6165514A, 0xBF3D, 0x40B3, {0xBB, 0x2C, 0xD9, 0x7B, 0xA3, 0x44, 0x85, 0x0A}};
+const GUID kDmb = {0x200FF445, 0xB535, 0x4A71, {0xA2, 0x84, 0x8B, 0x1E, 0x38, 0xEE, 0x7D, 0x3C}};
+const GUID kMuxerTime = {0xA32C0F2B, 0x37FE, 0x4417, {0xB4, 0x69, 0x34, 0x9C, 0x3C, 0x27, 0x1E, 0x88}};
+const GUID kRealOutputBitrate = {0x762F0204, 0xDB00, 0x44E4, {0x99, 0x28, 0xEF, 0x78, 0x28, 0xDB, 0x9E, 0x5F}};
+const GUID kUsePadding = {0x218C3E56, 0x54FC, 0x43FE, {0x87, 0xAC, 0x39, 0xD3, 0xEE, 0x2A, 0xB3, 0xBB}};
+const GUID kAddProgram = {0x1C10A3F8, 0x98AA, 0x45A7, {0x83, 0x32, 0x3E, 0x82, 0x64, 0x0C, 0x64, 0xAA}};
+const GUID kRemoveProgram = {0x06250D30, 0xF7D6, 0x4F5C, {0xA4, 0xB4, 0x36, 0x17, 0x0F, 0x3F, 0xE5, 0x52}};
+const GUID kStreamType = {0x1811ABAA, 0xF568, 0x4016, {0xA7, 0x28, 0x0A, 0x9B, 0x8E, 0x77, 0x99, 0xAE}};
+const GUID kPesPacketSize = {0x769E9811, 0x5D67, 0x472A, {0x88, 0x46, 0x95, 0xB3, 0x55, 0xA6, 0x06, 0xED}};
+const GUID kInputBufferSize = {0xA4FE0D19, 0x6AB8, 0x4367, {0x81, 0x24, 0x07, 0xD4, 0x5B, 0x13, 0x84, 0xDA}};
+const GUID kStreamId = {0x4F382B24, 0x2E36, 0x43D7, {0xAF, 0xF3, 0x04, 0x04, 0x7B, 0x0C, 0x2F, 0x87}};
+const GUID kMpeg2Program = {0xE06D8022, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+const GUID kMpeg2Transport = {0xE06D8023, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+const CLSID kHoldingClsid = {0x3F1B7A52, 0x6C0D, 0x4B8E, {0x9D, 0x21, 0x5A, 0x7E, 0x30, 0x44, 0x18, 0xC6}};
+
+constexpr REFERENCE_TIME kFrame = 400000;
+
+std::wstring Widen(const char* s) { return std::wstring(s, s + strlen(s)); }
+std::wstring InPath(const wchar_t* name) { return Widen(KORVELL_E2E_OUT) + L"/" + name; }
+
+VARIANT Long(long v)
+{
+    VARIANT x;
+    VariantInit(&x);
+    x.vt = VT_I4;
+    x.lVal = v;
+    return x;
+}
+
+long long ReadNumber(IModuleConfig* config, const GUID& id)
+{
+    VARIANT v;
+    VariantInit(&v);
+    if (FAILED(config->GetValue(&id, &v)))
+        return -12345;
+    VARIANT w;
+    VariantInit(&w);
+    VariantChangeType(&w, &v, 0, VT_I8);
+    VariantClear(&v);
+    return w.llVal;
+}
+
+// A renderer that keeps each sample until it is stopped or flushed: the
+// multiplexer's delivery blocks while upstream keeps pushing.
+class HoldingPin : public CBaseInputPin {
+public:
+    HoldingPin(CBaseFilter* f, CCritSec* lock, HRESULT* phr) : CBaseInputPin("holding", f, lock, phr, L"Input") {}
+    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
+    STDMETHODIMP Receive(IMediaSample* s) override
+    {
+        HRESULT hr = CBaseInputPin::Receive(s);
+        if (hr != S_OK)
+            return hr;
+        InterlockedIncrement(&received_);
+        release_.Wait();
+        return S_FALSE;
+    }
+    STDMETHODIMP BeginFlush() override
+    {
+        release_.Set();
+        return CBaseInputPin::BeginFlush();
+    }
+    HRESULT Active() override
+    {
+        release_.Reset();
+        return CBaseInputPin::Active();
+    }
+    HRESULT Inactive() override
+    {
+        release_.Set();
+        return CBaseInputPin::Inactive();
+    }
+    LONG Received() const { return received_; }
+
+private:
+    CAMEvent release_{TRUE};
+    volatile LONG received_ = 0;
+};
+
+class HoldingFilter : public CBaseFilter {
+public:
+    HoldingFilter() : CBaseFilter("holding renderer", nullptr, &lock_, kHoldingClsid), pin_(this, &lock_, &hr_) {}
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override { return n == 0 ? &pin_ : nullptr; }
+    HoldingPin& Pin() { return pin_; }
+
+private:
+    CCritSec lock_;
+    HRESULT hr_ = S_OK;
+    HoldingPin pin_;
+};
+
+class MuxGraph : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         graph_.PutVoid()));
+        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()));
+        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaEvent, events_.PutVoid()));
+        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell MPEG Muxteron", mux_.Put()))
+            << "Muxora.ax not registered";
+        ASSERT_EQ(S_OK, graph_->AddFilter(mux_.Get(), L"Mux"));
+        ASSERT_EQ(S_OK, mux_->QueryInterface(IID_IModuleConfig, config_.PutVoid()));
+    }
+
+    void TearDown() override
+    {
+        if (control_)
+            control_->Stop();
+        for (IUnknown* u : held_)
+            u->Release();
+        config_.Reset();
+        events_.Reset();
+        control_.Reset();
+        mux_.Reset();
+        graph_.Reset();
+        for (CBaseFilter* f : owned_)
+            f->NonDelegatingRelease();
+        CoUninitialize();
+    }
+
+    template <class F>
+    F* Own(F* f)
+    {
+        f->NonDelegatingAddRef();
+        owned_.push_back(f);
+        return f;
+    }
+
+    std::vector<BYTE> Load(const wchar_t* name)
+    {
+        std::vector<BYTE> bytes;
+        EXPECT_TRUE(ReadFileBytes(InPath(name), &bytes)) << "no elementary stream; the fixture makes it";
+        return bytes;
+    }
+
+    void ConnectSource(const CMediaType& type, std::vector<EsUnit> units, const wchar_t* pin)
+    {
+        auto* source = Own(new EsSourceFilter(type, std::move(units)));
+        ASSERT_EQ(S_OK, graph_->AddFilter(source, pin));
+        ComPtr<IPin> in;
+        ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, pin, in.Put()));
+        ASSERT_EQ(S_OK, graph_->ConnectDirect(source->GetPin(0), in.Get(), nullptr));
+    }
+
+    // The test streams: MPEG-2 video on "Input0", Layer II on "Input1".
+    void ConnectStreams()
+    {
+        ConnectSource(MpegVideoType(352, 288, kFrame, 2000000), SplitMpegVideo(Load(L"video.m2v"), kFrame),
+                      L"Input0");
+        ConnectSource(MpegAudioType(48000, 2, 192000), SplitMpegAudio(Load(L"audio.mp2")), L"Input1");
+    }
+
+    void ConnectOutputTo(IPin* in)
+    {
+        ComPtr<IPin> out;
+        ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_OUTPUT, L"Out", out.Put()));
+        ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), in, nullptr));
+    }
+
+    // The pin's parameters; the reference is dropped at the end of the test.
+    IModuleConfig* PinConfig(const wchar_t* name)
+    {
+        ComPtr<IPin> pin;
+        IModuleConfig* c = nullptr;
+        EXPECT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, name, pin.Put()));
+        if (pin) {
+            EXPECT_EQ(S_OK, pin->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&c)));
+        }
+        if (c)
+            held_.push_back(c);
+        return c;
+    }
+
+    HRESULT Set(const GUID& id, long v)
+    {
+        VARIANT x = Long(v);
+        return config_->SetValue(&id, &x);
+    }
+
+    std::vector<std::wstring> PinNames()
+    {
+        std::vector<std::wstring> names;
+        ComPtr<IEnumPins> pins;
+        mux_->EnumPins(pins.Put());
+        IPin* p = nullptr;
+        while (pins && pins->Next(1, &p, nullptr) == S_OK) {
+            PIN_INFO info = {};
+            p->QueryPinInfo(&info);
+            names.push_back(info.achName);
+            if (info.pFilter)
+                info.pFilter->Release();
+            p->Release();
+        }
+        return names;
+    }
+
+    ComPtr<IGraphBuilder> graph_;
+    ComPtr<IMediaControl> control_;
+    ComPtr<IMediaEvent> events_;
+    ComPtr<IBaseFilter> mux_;
+    ComPtr<IModuleConfig> config_;
+    std::vector<CBaseFilter*> owned_;
+    std::vector<IUnknown*> held_;
+};
+
+// The recorder connects "Input1" only after "Input0": the spare pin appears
+// once the previous one connects, never earlier.
+TEST_F(MuxGraph, SparePinAppearsOnlyAfterConnection)
+{
+    EXPECT_EQ(PinNames(), (std::vector<std::wstring>{L"Out", L"Input0"}));
+    ConnectSource(MpegVideoType(352, 288, kFrame, 0), {}, L"Input0");
+    EXPECT_EQ(PinNames(), (std::vector<std::wstring>{L"Out", L"Input0", L"Input1"}));
+    EXPECT_EQ(1, ReadNumber(PinConfig(L"Input0"), kStreamType)); // "MPEG-2 Video"
+    EXPECT_EQ(0, ReadNumber(PinConfig(L"Input1"), kStreamType));
+    ConnectSource(MpegAudioType(48000, 2, 192000), {}, L"Input1");
+    EXPECT_EQ(PinNames(), (std::vector<std::wstring>{L"Out", L"Input0", L"Input1", L"Input2"}));
+    EXPECT_EQ(7, ReadNumber(PinConfig(L"Input1"), kStreamType)); // "MPEG-1 Audio" (wave tag 0x50)
+    // Each input gets its own PID, apart from the program's.
+    const long long v = ReadNumber(PinConfig(L"Input0"), kStreamId);
+    const long long a = ReadNumber(PinConfig(L"Input1"), kStreamId);
+    EXPECT_NE(v, a);
+    EXPECT_NE(1000, v);
+    EXPECT_NE(1000, a);
+    // A type is fixed while connected.
+    VARIANT t = Long(2);
+    EXPECT_EQ(E_FAIL, PinConfig(L"Input0")->SetValue(&kStreamType, &t));
+}
+
+TEST_F(MuxGraph, StructureRulesOfOutputCompatibilityAndDmb)
+{
+    EXPECT_EQ(2, ReadNumber(config_.Get(), kOutput));
+    EXPECT_EQ(E_FAIL, Set(kOutput, 3)); // only through IParamConfig
+    EXPECT_EQ(E_FAIL, Set(kOutput, 0));
+    EXPECT_EQ(E_FAIL, Set(kCompatibility, 1)); // DVD needs a program stream
+    EXPECT_EQ(E_FAIL, Set(kDmb, 2));
+    ConnectSource(MpegVideoType(352, 288, kFrame, 0), {}, L"Input0");
+    ConnectSource(MpegAudioType(48000, 2, 192000), {}, L"Input1");
+    EXPECT_EQ(S_FALSE, Set(kDmb, 1)); // MPEG-2 video is not DMB
+    EXPECT_EQ(0, ReadNumber(config_.Get(), kDmb));
+
+    // Structure changes take effect at SetValue; declining cannot undo them.
+    ASSERT_EQ(S_OK, Set(kOutput, 1));
+    EXPECT_EQ(S_OK, config_->DeclineChanges());
+    EXPECT_EQ(1, ReadNumber(config_.Get(), kOutput));
+    EXPECT_EQ(E_FAIL, Set(kAddProgram, 0));
+    EXPECT_EQ(E_FAIL, Set(kRemoveProgram, 0));
+
+    // 352x288 at 25 fps with 48 kHz audio fits DVD: every typed input gets 2028-byte packets.
+    ASSERT_EQ(S_OK, Set(kCompatibility, 1));
+    EXPECT_EQ(2028, ReadNumber(PinConfig(L"Input0"), kPesPacketSize));
+    EXPECT_EQ(2028, ReadNumber(PinConfig(L"Input1"), kPesPacketSize));
+    // Another packet size on an input leaves DVD.
+    VARIANT size = Long(2048);
+    EXPECT_TRUE(SUCCEEDED(PinConfig(L"Input0")->SetValue(&kPesPacketSize, &size)));
+    EXPECT_EQ(0, ReadNumber(config_.Get(), kCompatibility));
+    // SVCD wants 480x576: refused with a success code, nothing changes.
+    EXPECT_EQ(S_FALSE, Set(kCompatibility, 2));
+    EXPECT_EQ(0, ReadNumber(config_.Get(), kCompatibility));
+
+    // Back to a transport stream: compatibility drops to None.
+    ASSERT_EQ(S_OK, Set(kCompatibility, 1));
+    ASSERT_EQ(S_OK, Set(kOutput, 2));
+    EXPECT_EQ(0, ReadNumber(config_.Get(), kCompatibility));
+}
+
+TEST_F(MuxGraph, OutputTypeFollowsOutputAndIsFixedWhileRunning)
+{
+    auto* recorder = Own(new RecorderFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    ConnectOutputTo(&recorder->Pin());
+    ComPtr<IPin> out;
+    ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_OUTPUT, L"Out", out.Put()));
+    AM_MEDIA_TYPE mt = {};
+    ASSERT_EQ(S_OK, out->ConnectionMediaType(&mt));
+    EXPECT_TRUE(mt.subtype == kMpeg2Transport);
+    FreeMediaType(mt);
+
+    // The output reconnects with the program-stream type.
+    ASSERT_EQ(S_OK, Set(kOutput, 1));
+    ASSERT_EQ(S_OK, out->ConnectionMediaType(&mt));
+    EXPECT_TRUE(mt.subtype == kMpeg2Program);
+    mt.subtype = kMpeg2Transport;
+    EXPECT_NE(S_OK, out->QueryAccept(&mt));
+    FreeMediaType(mt);
+
+    ConnectSource(MpegVideoType(352, 288, kFrame, 0), {}, L"Input0");
+    ASSERT_TRUE(SUCCEEDED(control_->Pause()));
+    EXPECT_EQ(E_FAIL, Set(kOutput, 2));
+    EXPECT_EQ(1, ReadNumber(config_.Get(), kOutput));
+    // A disconnect while running is refused.
+    ComPtr<IPin> in;
+    ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, L"Input0", in.Put()));
+    EXPECT_EQ(E_FAIL, in->Disconnect());
+    EXPECT_EQ(S_OK, control_->Stop());
+}
+
+struct WriteCase {
+    long output;
+    const wchar_t* file;
+};
+
+class MuxGraphWrite : public MuxGraph, public ::testing::WithParamInterface<WriteCase> {};
+
+// Video and audio streams into a file through "Korvell Sink Filter", the way
+// the recorder builds its graph; parameters are read and written from this
+// thread while the muxing thread runs.
+TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads)
+{
+    const WriteCase c = GetParam();
+    ComPtr<IBaseFilter> sink;
+    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
+    ASSERT_EQ(S_OK, graph_->AddFilter(sink.Get(), L"Korvell Sink Filter"));
+    ComPtr<IFileSinkFilter> file;
+    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
+    const std::wstring target = InPath(c.file);
+    DeleteFileW(target.c_str());
+    ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
+    ASSERT_EQ(S_OK, Set(kOutput, c.output));
+    ConnectStreams();
+    ComPtr<IPin> in;
+    ASSERT_EQ(S_OK, FindPinByName(sink.Get(), PINDIR_INPUT, L"Input", in.Put()));
+    ConnectOutputTo(in.Get());
+
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    long long lastTime = 0;
+    long code = 0;
+    LONG_PTR result = E_FAIL;
+    for (int i = 0; i < 400 && code == 0; ++i) {
+        const long long t = ReadNumber(config_.Get(), kMuxerTime);
+        EXPECT_GE(t, lastTime);
+        lastTime = t;
+        ReadNumber(config_.Get(), kRealOutputBitrate);
+        Set(kUsePadding, i & 1);
+        EXPECT_EQ(E_FAIL, Set(kOutput, 3 - c.output));
+        code = WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT, EC_USERABORT}, 50, &result);
+    }
+    config_->DeclineChanges();
+    ASSERT_EQ(EC_COMPLETE, code);
+    EXPECT_GT(ReadNumber(config_.Get(), kMuxerTime), 35000000); // about 4 s of stream
+    EXPECT_GT(ReadNumber(config_.Get(), kRealOutputBitrate), 0);
+    EXPECT_EQ(S_OK, control_->Stop());
+    // The end code of a program stream closes the file.
+    std::vector<BYTE> written;
+    ASSERT_TRUE(ReadFileBytes(target, &written));
+    ASSERT_GT(written.size(), 300000u);
+    if (c.output == 1) {
+        EXPECT_EQ(std::vector<BYTE>({0x00, 0x00, 0x01, 0xB9}), std::vector<BYTE>(written.end() - 4, written.end()));
+    } else {
+        EXPECT_EQ(0u, written.size() % 188);
+        for (size_t i = 0; i < written.size(); i += 188)
+            ASSERT_EQ(0x47, written[i]) << "packet " << i / 188;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, MuxGraphWrite,
+                         ::testing::Values(WriteCase{1, L"muxora_ps.mpg"}, WriteCase{2, L"muxora_ts.ts"}));
+
+// Each Stop returns promptly with data flowing, whichever moment it hits.
+TEST_F(MuxGraph, RunStopCyclesWithDataFlowing)
+{
+    ASSERT_EQ(S_OK, Set(kOutput, 1));
+    auto* recorder = Own(new RecorderFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    ConnectStreams();
+    ConnectOutputTo(&recorder->Pin());
+    int withData = 0;
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        ASSERT_TRUE(SUCCEEDED(control_->Run())) << "cycle " << cycle;
+        Sleep(static_cast<DWORD>(cycle % 7) * 3);
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_EQ(S_OK, control_->Stop()) << "cycle " << cycle;
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+        ASSERT_LT(ms, 2000) << "cycle " << cycle;
+        withData += recorder->Pin().Seen().empty() ? 0 : 1;
+        recorder->Pin().Clear();
+    }
+    EXPECT_GT(withData, 20);
+    // After all that the filter still makes a whole stream.
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    EXPECT_TRUE(recorder->Pin().WaitForEnd(30000));
+    EXPECT_FALSE(recorder->Pin().Seen().empty());
+}
+
+// Downstream keeps the first sample: the muxing thread waits in delivery, the
+// inputs fill (small buffers) and their streaming threads wait for room.
+// Stop still returns promptly.
+TEST_F(MuxGraph, StopWhileDownstreamHoldsDelivery)
+{
+    ASSERT_EQ(S_OK, Set(kOutput, 2));
+    auto* holder = Own(new HoldingFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(holder, L"Holder"));
+    ConnectStreams();
+    for (const wchar_t* pin : {L"Input0", L"Input1"}) {
+        VARIANT size = Long(100000);
+        IModuleConfig* c = PinConfig(pin);
+        ASSERT_EQ(S_OK, c->SetValue(&kInputBufferSize, &size)); if (getenv("NOBUF")) continue;
+        ASSERT_EQ(S_OK, c->CommitChanges(nullptr));
+    }
+    ConnectOutputTo(&holder->Pin());
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(SUCCEEDED(control_->Run()));
+        for (int i = 0; i < 100 && holder->Pin().Received() <= round; ++i)
+            Sleep(20);
+        Sleep(300); // the inputs fill meanwhile
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_EQ(S_OK, control_->Stop());
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_LT(ms, 1500) << "round " << round;
+    }
+    EXPECT_GE(holder->Pin().Received(), 3);
+}
+
+} // namespace

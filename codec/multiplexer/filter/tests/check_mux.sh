@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Reads the multiplexed files the Windows-side test wrote with an independent
+# demuxer and decoder: both streams present, about 4 s long, no errors.
+set -u
+dir=$1
+status=0
+for spec in "muxora_ps.mpg mpeg" "muxora_ts.ts mpegts"; do
+  set -- $spec
+  file=$dir/$1
+  if [ ! -s "$file" ]; then echo "missing $file"; status=1; continue; fi
+  info=$(ffprobe -v error -show_entries stream=codec_name -show_entries format=format_name,duration \
+         -of default=nw=1 "$file")
+  echo "$info" | grep -q "codec_name=mpeg2video" || { echo "$1: no video: $info"; status=1; }
+  echo "$info" | grep -q "codec_name=mp2" || { echo "$1: no audio: $info"; status=1; }
+  echo "$info" | grep -q "format_name=$2\$" || { echo "$1: not $2: $info"; status=1; }
+  duration=$(echo "$info" | sed -n 's/^duration=//p')
+  awk -v d="$duration" 'BEGIN { exit !(d > 3.8 && d < 4.4) }' || { echo "$1: duration $duration"; status=1; }
+  errors=$(ffmpeg -v error -i "$file" -f null - 2>&1)
+  if [ -n "$errors" ]; then echo "$1: decoder says: $errors"; status=1; fi
+  # Every picture and every audio frame arrives.
+  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$file" | head -1)
+  [ "$frames" = 100 ] || { echo "$1: $frames pictures"; status=1; }
+done
+[ $status -eq 0 ] && echo "1 passed, 0 failed" || echo "0 passed, 1 failed"
+exit $status
