@@ -641,9 +641,6 @@ HRESULT CPin_In::CompleteConnect(IPin* receivePin)
     const bool video = IsVideoGroup(type);
     if (bitrate == 0)
         bitrate = video ? 2000000 : type == 11 ? 128000 : 256000;
-    if (!(frameDuration > 0 && frameDuration <= 10000000))
-        frameDuration = video ? 400000 : 240000;
-    frameDuration_ = frameDuration;
     long rateCode = 0;
     if (video && m_mt.majortype == kMtVideo && videoFormat) {
         switch (frameDuration) {
@@ -658,6 +655,9 @@ HRESULT CPin_In::CompleteConnect(IPin* receivePin)
         default: rateCode = 0;
         }
     }
+    if (!(frameDuration > 0 && frameDuration <= 10000000))
+        frameDuration = video ? 400000 : 240000;
+    frameDuration_ = frameDuration;
     {
         CAutoLock guard(&config_.ValueLock());
         values_.isConnected = 1;
@@ -825,6 +825,22 @@ STDMETHODIMP CPin_In::EndFlush()
 CPin_Out::CPin_Out(CM72* filter, CCritSec* lock, HRESULT* phr)
     : CBaseOutputPin("M72 output", filter, lock, phr, L"Out"), mux_(filter)
 {
+}
+
+STDMETHODIMP CPin_Out::NonDelegatingQueryInterface(REFIID riid, void** ppv)
+{
+    if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        for (CPin_In* in : mux_->Inputs()) {
+            IPin* upstream = in->GetConnected();
+            if (upstream && SUCCEEDED(upstream->QueryInterface(riid, ppv)))
+                return S_OK;
+        }
+        return E_FAIL;
+    }
+    return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
 }
 
 HRESULT CPin_Out::CheckMediaType(const CMediaType* mt)

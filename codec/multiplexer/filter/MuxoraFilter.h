@@ -128,6 +128,8 @@ class CPin_Out : public CBaseOutputPin {
 public:
     CPin_Out(CM72* filter, CCritSec* lock, HRESULT* phr);
     DECLARE_IUNKNOWN
+    // Seeking is answered by the first connected input's upstream pin.
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
     HRESULT CheckMediaType(const CMediaType* mt) override;
     HRESULT GetMediaType(int position, CMediaType* mt) override;

@@ -35,9 +35,40 @@ const GUID kInputBufferSize = {0xA4FE0D19, 0x6AB8, 0x4367, {0x81, 0x24, 0x07, 0x
 const GUID kStreamId = {0x4F382B24, 0x2E36, 0x43D7, {0xAF, 0xF3, 0x04, 0x04, 0x7B, 0x0C, 0x2F, 0x87}};
 const GUID kMpeg2Program = {0xE06D8022, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
 const GUID kMpeg2Transport = {0xE06D8023, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+const GUID kAnnouncedBitrate = {0xD2BF1AF3, 0x2AA6, 0x47A9, {0xB9, 0x83, 0xB5, 0x28, 0xE0, 0x42, 0xAA, 0x17}};
+const GUID kFrequency = {0x9A49DB34, 0x8EDB, 0x4358, {0x9C, 0x94, 0xCC, 0xE4, 0x47, 0x95, 0x4E, 0xF8}};
+const GUID kAnnouncedFrameRate = {0x2B50384B, 0x03C0, 0x4576, {0xB2, 0x8A, 0x85, 0xB0, 0xF9, 0x6A, 0x9D, 0xE2}};
+const GUID kMpeg2VideoSubtype = {0xE06D8026, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+const GUID kH264Subtype = {0x8D2D71CB, 0x243F, 0x45E3, {0xB2, 0xD8, 0x5F, 0xD7, 0x96, 0x7E, 0xC0, 0x9B}};
 const CLSID kHoldingClsid = {0x3F1B7A52, 0x6C0D, 0x4B8E, {0x9D, 0x21, 0x5A, 0x7E, 0x30, 0x44, 0x18, 0xC6}};
 
 constexpr REFERENCE_TIME kFrame = 400000;
+
+GUID Fourcc(DWORD code)
+{
+    GUID g = {0x00000000, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    g.Data1 = code;
+    return g;
+}
+
+CMediaType VideoOf(const GUID& subtype, LONG w, LONG h, DWORD bitrate, REFERENCE_TIME frame, DWORD compression = 0)
+{
+    CMediaType mt = MpegVideoType(w, h, frame, bitrate);
+    mt.SetSubtype(&subtype);
+    reinterpret_cast<VIDEOINFOHEADER*>(mt.Format())->bmiHeader.biCompression = compression;
+    return mt;
+}
+
+CMediaType AudioOf(WORD tag, DWORD rate, WORD channels, DWORD bytesPerSecond)
+{
+    CMediaType mt = MpegAudioType(rate, channels, bytesPerSecond * 8);
+    const GUID sub = Fourcc(tag);
+    mt.SetSubtype(&sub);
+    auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt.Format());
+    wfx->wFormatTag = tag;
+    wfx->wBitsPerSample = tag == 1 ? 16 : 0;
+    return mt;
+}
 
 std::wstring Widen(const char* s) { return std::wstring(s, s + strlen(s)); }
 std::wstring InPath(const wchar_t* name) { return Widen(KORVELL_E2E_OUT) + L"/" + name; }
@@ -321,6 +352,57 @@ TEST_F(MuxGraph, OutputTypeFollowsOutputAndIsFixedWhileRunning)
     EXPECT_EQ(S_OK, control_->Stop());
 }
 
+struct ConnectCase {
+    const char* what;
+    long output;
+    CMediaType type;
+    bool accepted;
+    long streamType, bitrate, frequency, frameRate;
+};
+
+// What an input makes of the upstream media type: its stream type, the
+// announced bitrate and frame rate, the sample rate, and the refusals.
+TEST_F(MuxGraph, ConnectionClassifiesAndAnnouncesTheStream)
+{
+    const DWORD div5 = MAKEFOURCC('D', 'I', 'V', '5');
+    const ConnectCase cases[] = {
+        {"mpeg2 720x576 no rate", 2, VideoOf(kMpeg2VideoSubtype, 720, 576, 0, 400000), true, 1, 10500000, 0, 3},
+        {"h264 720x576 no rate", 2, VideoOf(kH264Subtype, 720, 576, 0, 333667), true, 10, 5250000, 0, 4},
+        {"rate beyond 20x the picture's", 2, VideoOf(kMpeg2VideoSubtype, 352, 288, 60000000, 417188), true, 1,
+         2500000, 0, 1},
+        {"divx coded DIV5", 2, VideoOf(Fourcc(MAKEFOURCC('D', 'I', 'V', 'X')), 352, 288, 1000000, 0, div5), true, 6,
+         1000000, 0, 0},
+        {"layer II wave tag 0x55", 2, AudioOf(0x55, 48000, 2, 24000), true, 2, 192000, 48000, 0},
+        {"ac3 without a byte rate", 2, AudioOf(0x2000, 48000, 2, 0), true, 3, 256000, 48000, 0},
+        {"pcm at 48 kHz in a program stream", 1, AudioOf(1, 48000, 2, 192000), true, 13, 1536000, 48000, 0},
+        {"pcm at 44.1 kHz", 1, AudioOf(1, 44100, 2, 176400), false, 0, 0, 0, 0},
+        {"pcm in a transport stream", 2, AudioOf(1, 48000, 2, 192000), false, 0, 0, 0, 0},
+        {"unknown audio", 2, AudioOf(0x1234, 48000, 2, 0), false, 0, 0, 0, 0},
+    };
+    for (const ConnectCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(S_OK, Set(kOutput, c.output));
+        auto* source = Own(new EsSourceFilter(c.type, {}));
+        ASSERT_EQ(S_OK, graph_->AddFilter(source, nullptr));
+        ComPtr<IPin> in;
+        ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, L"Input0", in.Put()));
+        const HRESULT hr = graph_->ConnectDirect(source->GetPin(0), in.Get(), nullptr);
+        EXPECT_EQ(c.accepted, hr == S_OK) << std::hex << hr;
+        IModuleConfig* pin = PinConfig(L"Input0");
+        EXPECT_EQ(c.streamType, ReadNumber(pin, kStreamType));
+        if (c.accepted) {
+            EXPECT_EQ(c.bitrate, ReadNumber(pin, kAnnouncedBitrate));
+            EXPECT_EQ(c.frequency, ReadNumber(pin, kFrequency));
+            EXPECT_EQ(c.frameRate, ReadNumber(pin, kAnnouncedFrameRate));
+            // A disconnect while stopped makes the pin free again.
+            EXPECT_EQ(S_OK, graph_->Disconnect(source->GetPin(0)));
+            EXPECT_EQ(S_OK, graph_->Disconnect(in.Get()));
+            EXPECT_EQ(0, ReadNumber(pin, kStreamType));
+        }
+        ASSERT_EQ(S_OK, graph_->RemoveFilter(source));
+    }
+}
+
 struct WriteCase {
     long output;
     const wchar_t* file;
@@ -342,7 +424,16 @@ TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads)
     const std::wstring target = InPath(c.file);
     DeleteFileW(target.c_str());
     ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
-    ASSERT_EQ(S_OK, Set(kOutput, c.output));
+    if (c.output == 3) {
+        // Fixed PIDs are not offered by IModuleConfig::SetValue, only by the parameter itself.
+        ComPtr<IParamConfig> param;
+        ASSERT_EQ(S_OK, config_->GetParamConfig(&kOutput, param.Put()));
+        VARIANT three = Long(3);
+        ASSERT_TRUE(SUCCEEDED(param->SetValue(&three, TRUE)));
+        ASSERT_EQ(3, ReadNumber(config_.Get(), kOutput));
+    } else {
+        ASSERT_EQ(S_OK, Set(kOutput, c.output));
+    }
     ConnectStreams();
     ComPtr<IPin> in;
     ASSERT_EQ(S_OK, FindPinByName(sink.Get(), PINDIR_INPUT, L"Input", in.Put()));
@@ -358,7 +449,7 @@ TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads)
         lastTime = t;
         ReadNumber(config_.Get(), kRealOutputBitrate);
         Set(kUsePadding, i & 1);
-        EXPECT_EQ(E_FAIL, Set(kOutput, 3 - c.output));
+        EXPECT_EQ(E_FAIL, Set(kOutput, c.output == 1 ? 2 : 1));
         code = WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT, EC_USERABORT}, 50, &result);
     }
     config_->DeclineChanges();
@@ -380,7 +471,8 @@ TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads)
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, MuxGraphWrite,
-                         ::testing::Values(WriteCase{1, L"muxora_ps.mpg"}, WriteCase{2, L"muxora_ts.ts"}));
+                         ::testing::Values(WriteCase{1, L"muxora_ps.mpg"}, WriteCase{2, L"muxora_ts.ts"},
+                                           WriteCase{3, L"muxora_ts3.ts"}));
 
 // Each Stop returns promptly with data flowing, whichever moment it hits.
 TEST_F(MuxGraph, RunStopCyclesWithDataFlowing)

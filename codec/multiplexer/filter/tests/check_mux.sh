@@ -4,7 +4,7 @@
 set -u
 dir=$1
 status=0
-for spec in "muxora_ps.mpg mpeg" "muxora_ts.ts mpegts"; do
+for spec in "muxora_ps.mpg mpeg" "muxora_ts.ts mpegts" "muxora_ts3.ts mpegts"; do
   set -- $spec
   file=$dir/$1
   if [ ! -s "$file" ]; then echo "missing $file"; status=1; continue; fi
