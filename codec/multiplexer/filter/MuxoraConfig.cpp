@@ -117,4 +117,18 @@ void BuildStreamTable(ModuleConfig::CModuleConfigImpl<ConfigStream>& config)
 }
 #undef S
 
+#define P(field) offsetof(ConfigProgram, field)
+void BuildProgramTable(ModuleConfig::CModuleConfigImpl<ConfigProgram>& config)
+{
+    const std::vector<ParamSpec> rows = {
+        Plain(kProgramBitrate, "Program Bitrate", ParamKind::I4, 0, true, false, P(programBitrate)),
+        Ranged(kProgramId, "Program ID", ParamKind::I4, 0, 0, 8191, true, P(programId)),
+        Plain(kProgramNumber, "Program #", ParamKind::I4, 0, false, true, P(programNumber)),
+        Plain(kPcrPid, "PCR PID", ParamKind::Int, 0, false, true, P(pcrPid)),
+        Plain(kUserPcrPid, "User Defined PCR PID", ParamKind::Int, 0, false, true, P(userDefinedPcrPid)),
+    };
+    config.BuildTable(rows.data(), rows.size());
+}
+#undef P
+
 } // namespace muxora

@@ -60,10 +60,20 @@ struct ConfigStream {
     int streamNumber;
 };
 
+// Parameters of one program.
+struct ConfigProgram {
+    long programBitrate;
+    long programId;
+    long programNumber;
+    int pcrPid;
+    int userDefinedPcrPid;
+};
+
 constexpr long kMuxerSettingsVersion = 16;
 
 // Appends the rows of each table to a configuration bound to the record.
 void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<ConfigElMux>& config);
 void BuildStreamTable(ModuleConfig::CModuleConfigImpl<ConfigStream>& config);
+void BuildProgramTable(ModuleConfig::CModuleConfigImpl<ConfigProgram>& config);
 
 } // namespace muxora

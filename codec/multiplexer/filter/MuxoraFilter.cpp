@@ -198,22 +198,54 @@ STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value)
         return SetDmb(v);
     }
     if (*id == kAddProgram) {
+        CAutoLock lock(filter_->FilterLock());
         const ConfigElMux m = Snapshot();
-        if (m.output == 1 || (m.output == 2 && m.dmbCompatibility == 1))
+        if (m.output == 1 || (m.output == 2 && m.dmbCompatibility == 1) || !filter_->IsStoppedState())
             return E_FAIL;
-        return E_NOTIMPL; // one program only for now
+        CProgram* program = filter_->AddProgram();
+        if (!program)
+            return E_OUTOFMEMORY;
+        if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
+            *value->ppunkVal = program->Interface();
+            program->Interface()->AddRef();
+        }
+        return S_OK;
     }
-    if (*id == kRemoveProgram)
-        return E_FAIL; // the only program is the last one
-    if (*id == kEnumPrograms || *id == kAssignProgram)
-        return E_NOTIMPL;
+    if (*id == kRemoveProgram) {
+        CAutoLock lock(filter_->FilterLock());
+        if (Snapshot().output == 1)
+            return E_FAIL;
+        CProgram* program = value->vt == VT_UNKNOWN ? filter_->FindProgram(value->punkVal) : nullptr;
+        return program ? filter_->RemoveProgram(program) : E_FAIL;
+    }
+    if (*id == kEnumPrograms)
+        return E_FAIL;
     return CModuleConfig::SetValue(id, value);
 }
 
+// Program enumeration: without a program in the variant the first one, with
+// one the next; past the last E_FAIL.
 STDMETHODIMP ConfigMuxerImpl::GetValue(const GUID* id, VARIANT* value)
 {
-    if (id && *id == kEnumPrograms)
-        return E_NOTIMPL;
+    if (id && *id == kEnumPrograms) {
+        if (!value)
+            return E_POINTER;
+        const std::vector<CProgram*> programs = filter_->Programs();
+        size_t next = 0;
+        if (value->vt == VT_UNKNOWN) {
+            CProgram* current = filter_->FindProgram(value->punkVal);
+            if (!current)
+                return E_FAIL;
+            next = static_cast<size_t>(std::find(programs.begin(), programs.end(), current) - programs.begin()) + 1;
+        }
+        if (next >= programs.size())
+            return E_FAIL;
+        VariantInit(value);
+        value->vt = VT_UNKNOWN;
+        value->punkVal = programs[next]->Interface();
+        value->punkVal->AddRef();
+        return S_OK;
+    }
     return CModuleConfig::GetValue(id, value);
 }
 
@@ -235,6 +267,7 @@ HRESULT ConfigMuxerImpl::SetOutput(long value)
         return S_OK;
     Store(kOutput, value);
     filter_->ReconnectOutput();
+    filter_->ApplyOutputStructure(value);
     ShowOutputDependentRows();
     return S_OK;
 }
@@ -291,11 +324,12 @@ HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
 // image is empty.
 STDMETHODIMP ConfigMuxerImpl::Save(IStream* stream, BOOL clearDirty)
 {
+    if (!stream)
+        return E_POINTER;
     HRESULT hr = CModuleConfig::Save(stream, clearDirty);
     if (FAILED(hr))
         return hr;
-    ULONG zero = 0;
-    return stream->Write(&zero, sizeof zero, nullptr);
+    return filter_->SaveStructure(stream);
 }
 
 STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream)
@@ -305,13 +339,17 @@ STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream)
         if (!filter_->IsStoppedState())
             return VFW_E_NOT_STOPPED;
     }
+    if (!stream)
+        return E_POINTER;
+    for (CPin_In* pin : filter_->Inputs())
+        if (pin->IsConnected())
+            return VFW_E_ALREADY_CONNECTED;
     HRESULT hr = CModuleConfig::Load(stream);
     if (FAILED(hr))
         return hr;
-    ULONG programs = 0;
-    ULONG got = 0;
-    if (stream->Read(&programs, sizeof programs, &got) != S_OK || got != sizeof programs)
-        programs = 0;
+    hr = filter_->LoadStructure(stream);
+    if (FAILED(hr))
+        return hr;
     const long output = Snapshot().output;
     ShowParam(*this, kTransportStreamId, output == 2 || output == 3);
     ShowParam(*this, kRequiredBitrate, output == 2 || output == 3);
@@ -377,8 +415,24 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value)
         }
         return S_OK;
     }
-    if (*id == kAssignProgram)
-        return E_NOTIMPL;
+    if (*id == kAssignProgram) {
+        CM72* mux = pin_->Muxer();
+        CAutoLock lock(mux->FilterLock());
+        CProgram* to = value->vt == VT_UNKNOWN ? mux->FindProgram(value->punkVal) : nullptr;
+        if (!to)
+            return E_INVALIDARG;
+        if (!mux->IsStoppedState())
+            return E_FAIL;
+        CProgram* from = pin_->Program();
+        if (from == to)
+            return S_OK;
+        pin_->SetProgram(to);
+        if (pin_->IsConnected()) {
+            from->OnInputLeft(pin_);
+            to->OnInputJoined(pin_);
+        }
+        return S_OK;
+    }
     return CModuleConfig::SetValue(id, value);
 }
 
@@ -415,8 +469,9 @@ HRESULT ConfigStreamImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
 
 // ------------------------------------------------------------- input pin
 
-CPin_In::CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name)
-    : CBaseInputPin("M72 input", filter, lock, phr, name), mux_(filter), number_(number), config_(this, &values_)
+CPin_In::CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name, CProgram* program)
+    : CBaseInputPin("M72 input", filter, lock, phr, name), mux_(filter), number_(number), program_(program),
+      config_(this, &values_)
 {
     CAutoLock guard(&config_.ValueLock());
     values_.streamNumber = number;
@@ -669,12 +724,14 @@ HRESULT CPin_In::CompleteConnect(IPin* receivePin)
     config_.Store(kStreamId, mux_->AllocatePid(config_.Snapshot().streamId, this));
     if (!AcceptsCompatibility(muxer.compatibility, muxer.output))
         return E_FAIL;
+    program_->OnInputJoined(this);
     mux_->OnInputConnected();
     return S_OK;
 }
 
 HRESULT CPin_In::BreakConnect()
 {
+    const bool wasTyped = config_.Snapshot().isConnected != 0;
     config_.ResetToDefaults();
     {
         CAutoLock guard(&config_.ValueLock());
@@ -686,7 +743,10 @@ HRESULT CPin_In::BreakConnect()
     SetStreamType(0);
     width_ = height_ = channels_ = 0;
     hasFormat_ = false;
-    return CBaseInputPin::BreakConnect();
+    HRESULT hr = CBaseInputPin::BreakConnect();
+    if (wasTyped)
+        program_->OnInputLeft(this);
+    return hr;
 }
 
 HRESULT CPin_In::RefuseWhileRunning()
@@ -971,6 +1031,7 @@ CM72::CM72(LPUNKNOWN outer, HRESULT* phr)
     HRESULT hr = S_OK;
     out_ = new CPin_Out(this, &filterLock_, &hr);
     config_.ShowOutputDependentRows();
+    FirstProgram();
     MakeSpareInput();
     if (phr && FAILED(hr))
         *phr = hr;
@@ -983,6 +1044,8 @@ CM72::~CM72()
     core_.reset();
     for (CPin_In* pin : inputs_)
         delete pin;
+    for (CProgram* p : programs_)
+        p->NonDelegatingRelease();
     delete out_;
     CloseHandle(dataEvent_);
     CloseHandle(threadDone_);
@@ -1054,47 +1117,287 @@ void CM72::MakeSpareInput()
     for (CPin_In* pin : inputs_)
         if (!pin->IsConnected() && pin->StreamType() == 0)
             return;
-    int n = 0;
-    for (bool taken = true; taken; ++n) {
-        taken = false;
+    MakeInput(FirstProgram());
+}
+
+CPin_In* CM72::MakeInput(CProgram* program, int number)
+{
+    CAutoLock lock(&filterLock_);
+    auto taken = [this](int n) {
         for (CPin_In* pin : inputs_)
-            taken = taken || pin->Number() == n;
-        if (!taken)
-            break;
-    }
+            if (pin->Number() == n)
+                return true;
+        return false;
+    };
+    int n = number >= 0 && !taken(number) ? number : 0;
+    if (number < 0 || n != number)
+        while (taken(n))
+            ++n;
     wchar_t name[32];
     swprintf(name, 32, L"Input%d", n);
     HRESULT hr = S_OK;
-    auto* pin = new (std::nothrow) CPin_In(this, &filterLock_, &hr, n, name);
+    auto* pin = new (std::nothrow) CPin_In(this, &filterLock_, &hr, n, name, program);
     if (!pin)
-        return;
+        return nullptr;
     if (FAILED(hr)) {
         delete pin;
-        return;
+        return nullptr;
     }
     inputs_.push_back(pin);
     IncrementPinVersion();
+    return pin;
+}
+
+HRESULT CM72::RemoveInput(CPin_In* pin)
+{
+    CAutoLock lock(&filterLock_);
+    if (!IsStoppedState() || pin->IsConnected())
+        return E_FAIL;
+    auto it = std::find(inputs_.begin(), inputs_.end(), pin);
+    if (it == inputs_.end())
+        return E_INVALIDARG;
+    inputs_.erase(it);
+    IncrementPinVersion();
+    delete pin;
+    return S_OK;
+}
+
+std::vector<CProgram*> CM72::Programs()
+{
+    CAutoLock lock(&filterLock_);
+    return programs_;
+}
+
+CProgram* CM72::FirstProgram()
+{
+    CAutoLock lock(&filterLock_);
+    return programs_.empty() ? AddProgram() : programs_.front();
+}
+
+CProgram* CM72::FindProgram(IUnknown* unknown)
+{
+    if (!unknown)
+        return nullptr;
+    CAutoLock lock(&filterLock_);
+    IModuleConfig* config = nullptr;
+    if (FAILED(unknown->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&config))))
+        return nullptr;
+    config->Release();
+    for (CProgram* p : programs_)
+        if (p->Interface() == config)
+            return p;
+    return nullptr;
+}
+
+CPin_In* CM72::FindInput(IUnknown* unknown)
+{
+    if (!unknown)
+        return nullptr;
+    CAutoLock lock(&filterLock_);
+    IModuleConfig* config = nullptr;
+    if (FAILED(unknown->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&config))))
+        return nullptr;
+    config->Release();
+    for (CPin_In* pin : inputs_)
+        if (pin->Interface() == config)
+            return pin;
+    return nullptr;
+}
+
+CProgram* CM72::AddProgram()
+{
+    CAutoLock lock(&filterLock_);
+    auto* program = new (std::nothrow) CProgram(this);
+    if (!program)
+        return nullptr;
+    program->NonDelegatingAddRef();
+    // "Program #": the lowest number from 1 that no program has.
+    long number = 1;
+    for (bool taken = true; taken; ++number) {
+        taken = false;
+        for (CProgram* p : programs_)
+            taken = taken || p->Snapshot().programNumber == number;
+        if (!taken)
+            break;
+    }
+    program->Store(kProgramNumber, number);
+    program->Store(kProgramId, AllocatePid(0, nullptr, program));
+    program->ShowTransportRows(CurrentOutput() != 1);
+    programs_.push_back(program);
+    return program;
+}
+
+HRESULT CM72::RemoveProgram(CProgram* program)
+{
+    CAutoLock lock(&filterLock_);
+    if (!IsStoppedState() || programs_.size() <= 1)
+        return E_FAIL;
+    for (CPin_In* pin : inputs_)
+        if (pin->Program() == program && pin->IsConnected())
+            return E_FAIL;
+    // Free inputs of the program move to the first remaining one.
+    programs_.erase(std::find(programs_.begin(), programs_.end(), program));
+    for (CPin_In* pin : inputs_)
+        if (pin->Program() == program)
+            pin->SetProgram(programs_.front());
+    program->NonDelegatingRelease();
+    return S_OK;
+}
+
+void CM72::ApplyOutputStructure(long output)
+{
+    CAutoLock lock(&filterLock_);
+    if (output != 1) {
+        for (CProgram* p : programs_)
+            p->ShowTransportRows(true);
+        return;
+    }
+    CProgram* first = FirstProgram();
+    for (CPin_In* pin : inputs_) {
+        CProgram* from = pin->Program();
+        if (from == first)
+            continue;
+        pin->SetProgram(first);
+        if (pin->IsConnected()) {
+            from->OnInputLeft(pin);
+            first->OnInputJoined(pin);
+        }
+    }
+    while (programs_.size() > 1) {
+        programs_.back()->NonDelegatingRelease();
+        programs_.pop_back();
+    }
+    first->Store(kProgramNumber, 1);
+    first->ShowTransportRows(false);
+}
+
+namespace {
+
+HRESULT WriteLong(IStream* stream, long v)
+{
+    ULONG done = 0;
+    HRESULT hr = stream->Write(&v, sizeof v, &done);
+    return SUCCEEDED(hr) && done == sizeof v ? S_OK : STG_E_MEDIUMFULL;
+}
+
+HRESULT ReadLong(IStream* stream, long* v)
+{
+    ULONG done = 0;
+    HRESULT hr = stream->Read(v, sizeof *v, &done);
+    return SUCCEEDED(hr) && done == sizeof *v ? S_OK : E_FAIL;
+}
+
+} // namespace
+
+// After the muxer's image: the programs with a connected input, each with its
+// image and its connected inputs (pin number and image).
+HRESULT CM72::SaveStructure(IStream* stream)
+{
+    CAutoLock lock(&filterLock_);
+    std::vector<CProgram*> used;
+    for (CProgram* p : programs_)
+        for (CPin_In* pin : inputs_)
+            if (pin->Program() == p && pin->IsConnected()) {
+                used.push_back(p);
+                break;
+            }
+    HRESULT hr = WriteLong(stream, static_cast<long>(used.size()));
+    for (CProgram* p : used) {
+        if (FAILED(hr))
+            return hr;
+        hr = p->Save(stream, FALSE);
+        std::vector<CPin_In*> pins;
+        for (CPin_In* pin : inputs_)
+            if (pin->Program() == p && pin->IsConnected())
+                pins.push_back(pin);
+        if (SUCCEEDED(hr))
+            hr = WriteLong(stream, static_cast<long>(pins.size()));
+        for (CPin_In* pin : pins) {
+            if (SUCCEEDED(hr))
+                hr = WriteLong(stream, pin->Number());
+            if (SUCCEEDED(hr))
+                hr = pin->Config().Save(stream, FALSE);
+        }
+    }
+    return hr;
+}
+
+// Replaces every (unconnected) input and program by the stored ones.
+HRESULT CM72::LoadStructure(IStream* stream)
+{
+    CAutoLock lock(&filterLock_);
+    for (CPin_In* pin : inputs_)
+        delete pin;
+    inputs_.clear();
+    for (CProgram* p : programs_)
+        p->NonDelegatingRelease();
+    programs_.clear();
+    long count = 0;
+    HRESULT hr = ReadLong(stream, &count);
+    for (long i = 0; SUCCEEDED(hr) && i < count && i < 1000; ++i) {
+        CProgram* program = AddProgram();
+        if (!program)
+            return E_OUTOFMEMORY;
+        hr = program->Load(stream);
+        if (FAILED(hr))
+            break;
+        // Numbers and PIDs stay unique among the programs.
+        const ConfigProgram c = program->Snapshot();
+        for (CProgram* other : programs_)
+            if (other != program && other->Snapshot().programNumber == c.programNumber) {
+                long n = 1;
+                for (bool taken = true; taken; ++n) {
+                    taken = false;
+                    for (CProgram* q : programs_)
+                        taken = taken || (q != program && q->Snapshot().programNumber == n);
+                    if (!taken)
+                        break;
+                }
+                program->Store(kProgramNumber, n);
+            }
+        program->Store(kProgramId, AllocatePid(c.programId, nullptr, program));
+        long pins = 0;
+        hr = ReadLong(stream, &pins);
+        for (long k = 0; SUCCEEDED(hr) && k < pins && k < 1000; ++k) {
+            long number = 0;
+            hr = ReadLong(stream, &number);
+            CPin_In* pin = SUCCEEDED(hr) ? MakeInput(program, static_cast<int>(number)) : nullptr;
+            if (SUCCEEDED(hr) && !pin)
+                hr = E_OUTOFMEMORY;
+            if (SUCCEEDED(hr))
+                hr = pin->Config().Load(stream);
+            if (SUCCEEDED(hr))
+                pin->Config().Store(kStreamId, AllocatePid(pin->Config().Snapshot().streamId, pin));
+        }
+    }
+    FirstProgram();
+    MakeSpareInput();
+    IncrementPinVersion();
+    return hr;
 }
 
 void CM72::OnInputConnected() { MakeSpareInput(); }
 
-long CM72::AllocatePid(long request, const CPin_In* self)
+long CM72::AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram)
 {
-    constexpr long kProgramPid = 1000; // the first program's PMT PID
+    constexpr long kFirstPid = 1000;
     if (request > 8190 || request < 0)
         request = 0;
+    const std::vector<CProgram*> programs = Programs();
+    const std::vector<CPin_In*> pins = Inputs();
     auto taken = [&](long pid) {
-        if (pid == kProgramPid)
-            return true;
-        for (CPin_In* pin : Inputs())
+        for (CProgram* p : programs)
+            if (p != selfProgram && p->Snapshot().programId == pid)
+                return true;
+        for (CPin_In* pin : pins)
             if (pin != self && pin->IsConnected() && pin->Config().Snapshot().streamId == pid)
                 return true;
         return false;
     };
-    long pid = request ? (request & 0x1FFF) : kProgramPid;
+    long pid = request ? (request & 0x1FFF) : kFirstPid;
     if (!taken(pid))
         return pid;
-    for (pid = kProgramPid; pid <= 8190; ++pid)
+    for (pid = kFirstPid; pid <= 8190; ++pid)
         if (!taken(pid))
             return pid;
     return 0;
@@ -1175,11 +1478,25 @@ STDMETHODIMP CM72::Pause()
     s.ts192 = c.ts192;
     s.writePesLengthForVideo = c.writePesLengthForVideo;
     s.noDtsForVideo = c.noDtsForVideo;
+    std::vector<std::pair<CProgram*, muxcore::Program*>> programs;
+    for (CProgram* p : programs_) {
+        const ConfigProgram pc = p->Snapshot();
+        muxcore::ProgramSettings ps;
+        ps.programId = pc.programId;
+        ps.programNumber = pc.programNumber;
+        ps.pcrPid = pc.pcrPid;
+        ps.userDefinedPcrPid = pc.userDefinedPcrPid;
+        programs.emplace_back(p, core_->AddProgram(ps));
+    }
     bool any = false;
     for (CPin_In* pin : inputs_) {
         if (!pin->IsConnected() || pin->StreamType() == 0)
             continue;
-        muxcore::InputStream* in = core_->AddInput(pin->CoreSettings());
+        muxcore::Program* target = nullptr;
+        for (const auto& pair : programs)
+            if (pair.first == pin->Program())
+                target = pair.second;
+        muxcore::InputStream* in = core_->AddInput(pin->CoreSettings(), target);
         if (!in)
             return E_FAIL;
         pin->Attach(in);
@@ -1303,6 +1620,149 @@ void CM72::ThreadProc()
         }
     }
     SetEvent(threadDone_);
+}
+
+// ------------------------------------------------------------- programs
+
+CProgram::CProgram(CM72* filter)
+    : CUnknown("M72Program", nullptr), CModuleConfigImpl<ConfigProgram>(&kClsidProgramConfig, kMuxerSettingsVersion,
+                                                                        &values_),
+      filter_(filter)
+{
+    BuildProgramTable(*this);
+}
+
+STDMETHODIMP CProgram::NonDelegatingQueryInterface(REFIID riid, void** ppv)
+{
+    if (riid == IID_IModuleConfig)
+        return GetInterface(static_cast<IModuleConfig*>(this), ppv);
+    if (riid == IID_IPersistStream || riid == IID_IPersist)
+        return GetInterface(static_cast<IPersistStream*>(this), ppv);
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+ConfigProgram CProgram::Snapshot()
+{
+    CAutoLock guard(&ValueLock());
+    return values_;
+}
+
+void CProgram::Store(const GUID& id, long long value) { SetParamNow(*this, id, value); }
+
+void CProgram::ShowTransportRows(bool visible)
+{
+    ShowParam(*this, kProgramId, visible);
+    ShowParam(*this, kPcrPid, visible);
+    ShowParam(*this, kUserPcrPid, visible);
+}
+
+std::vector<CPin_In*> CProgram::Inputs()
+{
+    std::vector<CPin_In*> mine;
+    for (CPin_In* pin : filter_->Inputs())
+        if (pin->Program() == this)
+            mine.push_back(pin);
+    return mine;
+}
+
+void CProgram::OnInputJoined(CPin_In* pin)
+{
+    if (Snapshot().pcrPid == 0)
+        Store(kPcrPid, pin->Config().Snapshot().streamId);
+}
+
+void CProgram::OnInputLeft(CPin_In* pin)
+{
+    const long pid = pin->Config().Snapshot().streamId;
+    if (Snapshot().pcrPid != pid)
+        return;
+    long next = 0;
+    for (CPin_In* other : Inputs())
+        if (other != pin && other->IsConnected()) {
+            next = other->Config().Snapshot().streamId;
+            break;
+        }
+    Store(kPcrPid, next);
+}
+
+STDMETHODIMP CProgram::SetValue(const GUID* id, const VARIANT* value)
+{
+    if (!id || !value)
+        return E_POINTER;
+    CAutoLock lock(filter_->FilterLock());
+    if (*id == kProgramId || *id == kUserPcrPid || *id == kPcrPid) {
+        long v = 0;
+        HRESULT hr = ToLong(value, &v);
+        if (FAILED(hr))
+            return hr;
+        if (*id == kProgramId && filter_->AllocatePid(v, nullptr, this) != v)
+            return E_FAIL;
+        if (*id == kUserPcrPid && v != 0 && filter_->AllocatePid(v, nullptr, nullptr) != v)
+            return E_FAIL;
+        if (*id == kPcrPid) {
+            bool found = false;
+            for (CPin_In* pin : Inputs())
+                found = found || (pin->IsConnected() && pin->Config().Snapshot().streamId == v);
+            if (!found)
+                return E_FAIL;
+        }
+        return CModuleConfig::SetValue(id, value);
+    }
+    if (*id == kAddInput) {
+        if (!filter_->IsStoppedState())
+            return E_FAIL;
+        for (CPin_In* pin : Inputs())
+            if (pin->StreamType() == 9)
+                return E_FAIL;
+        CPin_In* pin = filter_->MakeInput(this);
+        if (!pin)
+            return E_OUTOFMEMORY;
+        if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
+            *value->ppunkVal = pin->Interface();
+            pin->Interface()->AddRef();
+        }
+        return S_OK;
+    }
+    if (*id == kRemoveInput) {
+        if (!filter_->IsStoppedState())
+            return E_FAIL;
+        CPin_In* pin = value->vt == VT_UNKNOWN ? filter_->FindInput(value->punkVal) : nullptr;
+        if (!pin || pin->Program() != this)
+            return E_INVALIDARG;
+        return filter_->RemoveInput(pin);
+    }
+    return CModuleConfig::SetValue(id, value);
+}
+
+// Input enumeration, as the muxer enumerates programs.
+STDMETHODIMP CProgram::GetValue(const GUID* id, VARIANT* value)
+{
+    if (id && *id == kEnumInputs) {
+        if (!value)
+            return E_POINTER;
+        const std::vector<CPin_In*> pins = Inputs();
+        size_t next = 0;
+        if (value->vt == VT_UNKNOWN) {
+            CPin_In* current = filter_->FindInput(value->punkVal);
+            if (!current)
+                return E_FAIL;
+            next = static_cast<size_t>(std::find(pins.begin(), pins.end(), current) - pins.begin()) + 1;
+        }
+        if (next >= pins.size())
+            return E_FAIL;
+        VariantInit(value);
+        value->vt = VT_UNKNOWN;
+        value->punkVal = pins[next]->Interface();
+        value->punkVal->AddRef();
+        return S_OK;
+    }
+    return CModuleConfig::GetValue(id, value);
+}
+
+HRESULT CProgram::ApplyChanges(long count, const GUID* ids, VARIANT*)
+{
+    StoreWritable(*this, count, ids);
+    return S_OK;
 }
 
 } // namespace muxora

@@ -22,6 +22,7 @@ namespace muxora {
 
 class CM72;
 class CPin_In;
+class CProgram;
 
 // The PinType a media type stands for (0: not accepted).
 int ClassifyMediaType(const AM_MEDIA_TYPE& mt);
@@ -73,9 +74,35 @@ private:
     CPin_In* pin_;
 };
 
+// One program: its numbers and PIDs as parameters; its inputs are the pins
+// that name it. The filter holds one reference.
+class CProgram : public CUnknown, public ModuleConfig::CModuleConfigImpl<ConfigProgram> {
+public:
+    explicit CProgram(CM72* filter);
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
+    STDMETHODIMP GetValue(const GUID* id, VARIANT* value) override;
+    HRESULT CheckVersion() override { return SettingsVersion() == kMuxerSettingsVersion ? S_OK : E_FAIL; }
+    HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
+
+    ConfigProgram Snapshot();
+    void Store(const GUID& id, long long value);
+    void ShowTransportRows(bool visible);
+    IModuleConfig* Interface() { return static_cast<IModuleConfig*>(this); }
+    std::vector<CPin_In*> Inputs();
+    // Keeps "PCR PID" on a connected input of this program.
+    void OnInputJoined(CPin_In* pin);
+    void OnInputLeft(CPin_In* pin);
+
+private:
+    CM72* filter_;
+    ConfigProgram values_{};
+};
+
 class CPin_In : public CBaseInputPin {
 public:
-    CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name);
+    CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name, CProgram* program);
     ~CPin_In() override;
 
     DECLARE_IUNKNOWN
@@ -94,6 +121,9 @@ public:
 
     int Number() const { return number_; }
     CM72* Muxer() const { return mux_; }
+    CProgram* Program() const { return program_; }
+    void SetProgram(CProgram* p) { program_ = p; }
+    IModuleConfig* Interface() { return static_cast<IModuleConfig*>(&config_); }
     int StreamType() { return static_cast<int>(config_.Snapshot().streamType); }
     bool HasEnded() const { return ended_.load(); }
     ConfigStreamImpl& Config() { return config_; }
@@ -114,6 +144,7 @@ private:
 
     CM72* mux_;
     int number_;
+    CProgram* program_;
     ConfigStream values_{};
     ConfigStreamImpl config_;
     CCritSec receiveLock_;
@@ -182,8 +213,22 @@ public:
     void OnInputConnected();
     void OnInputBeginFlush();
     void OnInputEndFlush();
-    long AllocatePid(long request, const CPin_In* self);
+    long AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram = nullptr);
     std::vector<CPin_In*> Inputs();
+    std::vector<CProgram*> Programs();
+    CProgram* FirstProgram();
+    CProgram* FindProgram(IUnknown* unknown);
+    CPin_In* FindInput(IUnknown* unknown);
+    CProgram* AddProgram();
+    HRESULT RemoveProgram(CProgram* program);
+    // A new input pin in the program ("Input%d" with the lowest free number, or the given one).
+    CPin_In* MakeInput(CProgram* program, int number = -1);
+    HRESULT RemoveInput(CPin_In* pin);
+    // The structure that "Output" implies: one program for a program stream.
+    void ApplyOutputStructure(long output);
+    // Load: programs and their inputs from a stream.
+    HRESULT LoadStructure(IStream* stream);
+    HRESULT SaveStructure(IStream* stream);
     long CurrentOutput() { return config_.Snapshot().output; }
     // Re-negotiates the output after "Output" changed.
     void ReconnectOutput();
@@ -213,6 +258,7 @@ private:
     ConfigMuxerImpl config_;
     CPin_Out* out_ = nullptr;
     std::vector<CPin_In*> inputs_;
+    std::vector<CProgram*> programs_;
     int flushingInputs_ = 0;
 
     std::unique_ptr<muxcore::Multiplexer> core_;

@@ -66,6 +66,17 @@ constexpr GUID kAddProgram = Guid("{1C10A3F8-98AA-45A7-8332-3E82640C64AA}");
 constexpr GUID kRemoveProgram = Guid("{06250D30-F7D6-4F5C-A4B4-36170F3FE552}");
 constexpr GUID kAssignProgram = Guid("{F3A8774E-58F3-44E5-940D-842155353BAB}");
 
+// Program parameters and the program's structural identifiers.
+constexpr GUID kClsidProgramConfig = Guid("{BEB95059-EF42-4599-8B5E-543C310CC15F}");
+constexpr GUID kProgramBitrate = Guid("{B9067BD7-735F-4AAD-A643-36911E9ADE11}");
+constexpr GUID kProgramId = Guid("{F21C447B-3870-4FF1-B97E-6154067FCCE8}");
+constexpr GUID kProgramNumber = Guid("{BFB26B95-AC4A-4D48-8F2F-7DF8D03C673F}");
+constexpr GUID kPcrPid = Guid("{C54AFA11-3172-42A6-B92F-CEAC92AB3D12}");
+constexpr GUID kUserPcrPid = Guid("{6B914A19-555D-42C2-8638-3EF76D34436A}");
+constexpr GUID kEnumInputs = Guid("{8DB05E7F-3AE4-4738-ADB2-134175DD238C}");
+constexpr GUID kAddInput = Guid("{C91DD135-569A-4F48-802D-B1E0BE15E1D5}");
+constexpr GUID kRemoveInput = Guid("{9F420C44-CF0C-423E-AA32-BFB081F57422}");
+
 // Stream parameters.
 constexpr GUID kStreamType = Guid("{1811ABAA-F568-4016-A728-0A9B8E7799AE}");
 constexpr GUID kPesPacketSize = Guid("{769E9811-5D67-472A-8846-95B355A606ED}");

@@ -40,6 +40,13 @@ const GUID kFrequency = {0x9A49DB34, 0x8EDB, 0x4358, {0x9C, 0x94, 0xCC, 0xE4, 0x
 const GUID kAnnouncedFrameRate = {0x2B50384B, 0x03C0, 0x4576, {0xB2, 0x8A, 0x85, 0xB0, 0xF9, 0x6A, 0x9D, 0xE2}};
 const GUID kMpeg2VideoSubtype = {0xE06D8026, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
 const GUID kH264Subtype = {0x8D2D71CB, 0x243F, 0x45E3, {0xB2, 0xD8, 0x5F, 0xD7, 0x96, 0x7E, 0xC0, 0x9B}};
+const GUID kEnumPrograms = {0x197745C4, 0xA403, 0x44DE, {0x89, 0xC3, 0x96, 0x9B, 0x12, 0x79, 0x01, 0xF3}};
+const GUID kAssignProgram = {0xF3A8774E, 0x58F3, 0x44E5, {0x94, 0x0D, 0x84, 0x21, 0x55, 0x35, 0x3B, 0xAB}};
+const GUID kProgramId = {0xF21C447B, 0x3870, 0x4FF1, {0xB9, 0x7E, 0x61, 0x54, 0x06, 0x7F, 0xCC, 0xE8}};
+const GUID kProgramNumber = {0xBFB26B95, 0xAC4A, 0x4D48, {0x8F, 0x2F, 0x7D, 0xF8, 0xD0, 0x3C, 0x67, 0x3F}};
+const GUID kPcrPid = {0xC54AFA11, 0x3172, 0x42A6, {0xB9, 0x2F, 0xCE, 0xAC, 0x92, 0xAB, 0x3D, 0x12}};
+const GUID kEnumInputs = {0x8DB05E7F, 0x3AE4, 0x4738, {0xAD, 0xB2, 0x13, 0x41, 0x75, 0xDD, 0x23, 0x8C}};
+const GUID kPcrInterval = {0x4F6F3CCD, 0x989A, 0x4318, {0xB9, 0xF7, 0xFC, 0x60, 0x5C, 0x7E, 0xDF, 0xED}};
 const CLSID kHoldingClsid = {0x3F1B7A52, 0x6C0D, 0x4B8E, {0x9D, 0x21, 0x5A, 0x7E, 0x30, 0x44, 0x18, 0xC6}};
 
 constexpr REFERENCE_TIME kFrame = 400000;
@@ -235,6 +242,39 @@ protected:
         return config_->SetValue(&id, &x);
     }
 
+    // Enumerates through a "next" identifier: programs of the muxer or inputs of a program.
+    std::vector<IModuleConfig*> Enumerate(IModuleConfig* owner, const GUID& id)
+    {
+        std::vector<IModuleConfig*> items;
+        VARIANT v;
+        VariantInit(&v);
+        while (items.size() < 20 && SUCCEEDED(owner->GetValue(&id, &v))) {
+            EXPECT_EQ(VT_UNKNOWN, v.vt);
+            IModuleConfig* c = nullptr;
+            v.punkVal->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&c));
+            v.punkVal->Release();
+            held_.push_back(c);
+            items.push_back(c);
+            VariantInit(&v);
+            v.vt = VT_UNKNOWN;
+            v.punkVal = c;
+        }
+        return items;
+    }
+
+    IModuleConfig* AddProgram()
+    {
+        IUnknown* made = nullptr;
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BYREF | VT_UNKNOWN;
+        v.ppunkVal = &made;
+        EXPECT_EQ(S_OK, config_->SetValue(&kAddProgram, &v));
+        if (made)
+            held_.push_back(made);
+        return static_cast<IModuleConfig*>(made);
+    }
+
     std::vector<std::wstring> PinNames()
     {
         std::vector<std::wstring> names;
@@ -350,6 +390,110 @@ TEST_F(MuxGraph, OutputTypeFollowsOutputAndIsFixedWhileRunning)
     ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, L"Input0", in.Put()));
     EXPECT_EQ(E_FAIL, in->Disconnect());
     EXPECT_EQ(S_OK, control_->Stop());
+}
+
+// Programs of a transport stream: numbers and PMT PIDs kept apart, inputs
+// assigned, the PCR PID following the connected inputs, and a file with both
+// programs; a program stream keeps only the first.
+TEST_F(MuxGraph, ProgramsOfATransportStream)
+{
+    std::vector<IModuleConfig*> programs = Enumerate(config_.Get(), kEnumPrograms);
+    ASSERT_EQ(1u, programs.size());
+    IModuleConfig* first = programs[0];
+    IModuleConfig* second = AddProgram();
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(2u, Enumerate(config_.Get(), kEnumPrograms).size());
+    EXPECT_EQ(1, ReadNumber(first, kProgramNumber));
+    EXPECT_EQ(2, ReadNumber(second, kProgramNumber));
+    const long long firstPmt = ReadNumber(first, kProgramId);
+    EXPECT_NE(firstPmt, ReadNumber(second, kProgramId));
+    VARIANT pid = Long(static_cast<long>(firstPmt));
+    EXPECT_EQ(E_FAIL, second->SetValue(&kProgramId, &pid));
+
+    ComPtr<IBaseFilter> sink;
+    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
+    ASSERT_EQ(S_OK, graph_->AddFilter(sink.Get(), L"Korvell Sink Filter"));
+    ComPtr<IFileSinkFilter> file;
+    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
+    const std::wstring target = InPath(L"muxora_two_programs.ts");
+    DeleteFileW(target.c_str());
+    ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
+
+    ConnectSource(MpegVideoType(352, 288, kFrame, 2000000), SplitMpegVideo(Load(L"video.m2v"), kFrame), L"Input0");
+    VARIANT to;
+    VariantInit(&to);
+    to.vt = VT_UNKNOWN;
+    to.punkVal = second;
+    ASSERT_EQ(S_OK, PinConfig(L"Input1")->SetValue(&kAssignProgram, &to));
+    ConnectSource(MpegAudioType(48000, 2, 192000), SplitMpegAudio(Load(L"audio.mp2")), L"Input1");
+    const long long videoPid = ReadNumber(PinConfig(L"Input0"), kStreamId);
+    const long long audioPid = ReadNumber(PinConfig(L"Input1"), kStreamId);
+    EXPECT_EQ(videoPid, ReadNumber(first, kPcrPid));
+    EXPECT_EQ(audioPid, ReadNumber(second, kPcrPid));
+    EXPECT_EQ(1u, Enumerate(second, kEnumInputs).size());
+    VARIANT other = Long(static_cast<long>(audioPid));
+    EXPECT_EQ(E_FAIL, first->SetValue(&kPcrPid, &other)); // not an input of this program
+    VARIANT victim;
+    VariantInit(&victim);
+    victim.vt = VT_UNKNOWN;
+    victim.punkVal = second;
+    EXPECT_EQ(E_FAIL, config_->SetValue(&kRemoveProgram, &victim)); // it has a connected input
+
+    ComPtr<IPin> in;
+    ASSERT_EQ(S_OK, FindPinByName(sink.Get(), PINDIR_INPUT, L"Input", in.Put()));
+    ConnectOutputTo(in.Get());
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    LONG_PTR result = E_FAIL;
+    EXPECT_EQ(EC_COMPLETE, WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT}, 30000, &result));
+    ASSERT_EQ(S_OK, control_->Stop());
+
+    // A program stream has one program: the audio input moves to the first.
+    ASSERT_EQ(S_OK, Set(kOutput, 1));
+    programs = Enumerate(config_.Get(), kEnumPrograms);
+    ASSERT_EQ(1u, programs.size());
+    EXPECT_EQ(first, programs[0]);
+    EXPECT_EQ(1, ReadNumber(first, kProgramNumber));
+    EXPECT_EQ(3u, Enumerate(first, kEnumInputs).size()); // with the spare "Input2"
+}
+
+// Save writes the muxer's, the programs' and the connected inputs' images;
+// another instance loads them back.
+TEST_F(MuxGraph, SaveAndLoadCarryParametersAndInputs)
+{
+    ASSERT_EQ(S_OK, Set(kOutput, 1));
+    ASSERT_EQ(S_OK, Set(kPcrInterval, 120));
+    ASSERT_EQ(S_OK, config_->CommitChanges(nullptr));
+    ConnectSource(MpegVideoType(352, 288, kFrame, 0), {}, L"Input0");
+    IModuleConfig* pin = PinConfig(L"Input0");
+    VARIANT size = Long(1500);
+    ASSERT_TRUE(SUCCEEDED(pin->SetValue(&kPesPacketSize, &size)));
+    ASSERT_EQ(S_OK, pin->CommitChanges(nullptr));
+
+    ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()));
+    ComPtr<IPersistStream> persist;
+    ASSERT_EQ(S_OK, mux_->QueryInterface(IID_IPersistStream, persist.PutVoid()));
+    ASSERT_EQ(S_OK, persist->Save(stream.Get(), TRUE));
+
+    ComPtr<IBaseFilter> copy;
+    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell MPEG Muxteron", copy.Put()));
+    ComPtr<IPersistStream> load;
+    ASSERT_EQ(S_OK, copy->QueryInterface(IID_IPersistStream, load.PutVoid()));
+    LARGE_INTEGER zero = {};
+    ASSERT_EQ(S_OK, stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+    ASSERT_EQ(S_OK, load->Load(stream.Get()));
+    ComPtr<IModuleConfig> loaded;
+    ASSERT_EQ(S_OK, copy->QueryInterface(IID_IModuleConfig, loaded.PutVoid()));
+    EXPECT_EQ(1, ReadNumber(loaded.Get(), kOutput));
+    EXPECT_EQ(120, ReadNumber(loaded.Get(), kPcrInterval));
+    std::vector<IModuleConfig*> programs = Enumerate(loaded.Get(), kEnumPrograms);
+    ASSERT_EQ(1u, programs.size());
+    std::vector<IModuleConfig*> inputs = Enumerate(programs[0], kEnumInputs);
+    ASSERT_EQ(1u, inputs.size()); // the stored input is free again and waits for its stream
+    EXPECT_EQ(1500, ReadNumber(inputs[0], kPesPacketSize));
+    // A loaded settings image is refused while an input is connected.
+    ASSERT_EQ(S_OK, stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+    EXPECT_NE(S_OK, persist->Load(stream.Get()));
 }
 
 struct ConnectCase {

@@ -21,5 +21,11 @@ for spec in "muxora_ps.mpg mpeg" "muxora_ts.ts mpegts" "muxora_ts3.ts mpegts"; d
   frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$file" | head -1)
   [ "$frames" = 100 ] || { echo "$1: $frames pictures"; status=1; }
 done
+# Two programs, one stream each.
+file=$dir/muxora_two_programs.ts
+programs=$(ffprobe -v error -show_entries program=program_id -of csv=p=0 "$file" 2>&1 | grep -c .)
+[ "$programs" = 2 ] || { echo "muxora_two_programs.ts: $programs programs"; status=1; }
+errors=$(ffmpeg -v error -i "$file" -map 0 -f null - 2>&1)
+[ -z "$errors" ] || { echo "muxora_two_programs.ts: decoder says: $errors"; status=1; }
 [ $status -eq 0 ] && echo "1 passed, 0 failed" || echo "0 passed, 1 failed"
 exit $status
