@@ -783,6 +783,8 @@ void CPin_In::Attach(muxcore::InputStream* in)
     CAutoLock lock(&receiveLock_);
     in_ = in;
     ended_ = false;
+    aacMode_ = 0;
+    adtsBuilt_ = false;
 }
 
 muxcore::StreamSettings CPin_In::CoreSettings()
@@ -830,18 +832,59 @@ STDMETHODIMP CPin_In::Receive(IMediaSample* sample)
     int64_t time = muxcore::kNoTime;
     if (SUCCEEDED(sample->GetTime(&start, &stop)) && (m_SampleProps.dwSampleFlags & AM_SAMPLE_TIMEVALID))
         time = start;
-    for (;;) {
-        const muxcore::HRESULT_T r = in_->Push(data, static_cast<size_t>(std::max(length, 0L)), time);
-        if (r != muxcore::kS_FALSE)
-            break;
-        // Full: the muxing thread makes room; wait for it, not for ever.
-        mux_->Kick();
-        WaitForSingleObject(mux_->DataEvent(), 50);
-        if (mux_->Stopping() || IsFlushing())
-            return S_OK;
+    if (length <= 0)
+        return S_OK;
+    // Raw AAC: an ADTS header in front of each frame, unless the frame
+    // already starts with the header built last.
+    if (config_.Snapshot().streamType == 11) {
+        if (aacMode_ == 0)
+            aacMode_ = data[0] == 0xFF ? 2 : 1;
+        const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat);
+        if (aacMode_ == 1 && m_mt.formattype == kFmtWaveFormatEx && wfx && m_mt.cbFormat >= sizeof(WAVEFORMATEX) + 2 &&
+            !(adtsBuilt_ && length >= 7 && std::memcmp(data, lastAdts_, 7) == 0)) {
+            const uint8_t* asc = m_mt.pbFormat + sizeof(WAVEFORMATEX);
+            BuildAdtsHeader(asc[0], asc[1], static_cast<uint32_t>(length), lastAdts_);
+            adtsBuilt_ = true;
+            hr = PushWaiting(lastAdts_, 7, time, 10);
+            if (hr != S_OK)
+                return hr == S_FALSE ? S_OK : hr;
+            time = muxcore::kNoTime;
+        }
     }
-    mux_->Kick();
+    PushWaiting(data, static_cast<size_t>(length), time, 50);
     return S_OK;
+}
+
+// Appends to the core input; while it is full, signals the muxing thread and
+// waits in steps, until the data fit or the pin flushes or stops (S_FALSE).
+HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time, DWORD stepMs)
+{
+    for (;;) {
+        const muxcore::HRESULT_T r = in_->Push(data, length, time);
+        if (r != muxcore::kS_FALSE) {
+            mux_->Kick();
+            return muxcore::Failed(r) ? S_FALSE : S_OK;
+        }
+        mux_->Kick();
+        WaitForSingleObject(mux_->DataEvent(), stepMs);
+        if (mux_->Stopping() || IsFlushing())
+            return mux_->Stopping() && !IsFlushing() ? E_ABORT : S_FALSE;
+    }
+}
+
+void BuildAdtsHeader(uint8_t c0, uint8_t c1, uint32_t n, uint8_t out[7])
+{
+    const unsigned profile = (((c0 >> 3) & 0x1F) - 1) & 3;
+    const unsigned rate = ((c0 << 1) & 0xF) | (c1 >> 7);
+    const unsigned channels = (c1 >> 3) & 0xF;
+    const unsigned length = (n + 7) & 0x1FFF;
+    out[0] = 0xFF;
+    out[1] = 0xF1; // MPEG-4, layer 0, no CRC
+    out[2] = static_cast<uint8_t>(profile << 6 | rate << 2 | channels >> 2);
+    out[3] = static_cast<uint8_t>((channels & 3) << 6 | length >> 11);
+    out[4] = static_cast<uint8_t>(length >> 3);
+    out[5] = static_cast<uint8_t>((length & 7) << 5 | 0x1F); // buffer fullness 0x7FF
+    out[6] = 0xFC;
 }
 
 STDMETHODIMP CPin_In::EndOfStream()

@@ -141,6 +141,7 @@ public:
 
 private:
     HRESULT RefuseWhileRunning();
+    HRESULT PushWaiting(const uint8_t* data, size_t length, int64_t time, DWORD stepMs);
 
     CM72* mux_;
     int number_;
@@ -153,7 +154,15 @@ private:
     long width_ = 0, height_ = 0, channels_ = 0;
     long long frameDuration_ = 0;
     bool hasFormat_ = false;
+    // Raw AAC frames get an ADTS header each: 0 undecided, 1 raw, 2 framed.
+    int aacMode_ = 0;
+    uint8_t lastAdts_[7] = {};
+    bool adtsBuilt_ = false;
 };
+
+// The 7-byte ADTS header of a raw AAC frame of n bytes, from the two bytes of
+// its AudioSpecificConfig.
+void BuildAdtsHeader(uint8_t c0, uint8_t c1, uint32_t n, uint8_t out[7]);
 
 class CPin_Out : public CBaseOutputPin {
 public:

@@ -496,6 +496,70 @@ TEST_F(MuxGraph, SaveAndLoadCarryParametersAndInputs)
     EXPECT_NE(S_OK, persist->Load(stream.Get()));
 }
 
+// Raw AAC frames (no ADTS headers) with their AudioSpecificConfig after the
+// wave format: the input puts an ADTS header in front of each frame.
+TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders)
+{
+    const std::vector<BYTE> adts = Load(L"audio.aac");
+    std::vector<EsUnit> frames;
+    for (size_t i = 0; i + 7 <= adts.size();) {
+        const size_t length = (adts[i + 3] & 3u) << 11 | adts[i + 4] << 3 | adts[i + 5] >> 5;
+        ASSERT_EQ(0xFF, adts[i]);
+        ASSERT_GT(length, 7u);
+        EsUnit u;
+        const size_t end = std::min(i + length, adts.size());
+        u.bytes.assign(adts.begin() + static_cast<long>(i + 7), adts.begin() + static_cast<long>(end));
+        u.start = static_cast<REFERENCE_TIME>(frames.size()) * 1024 * 10000000 / 48000;
+        frames.push_back(std::move(u));
+        i += length;
+    }
+    ASSERT_GT(frames.size(), 180u);
+    CMediaType type = AudioOf(0xFF, 48000, 2, 16000);
+    BYTE* format = type.ReallocFormatBuffer(sizeof(WAVEFORMATEX) + 2);
+    reinterpret_cast<WAVEFORMATEX*>(format)->cbSize = 2;
+    format[sizeof(WAVEFORMATEX)] = 0x11;     // AAC LC, 48 kHz
+    format[sizeof(WAVEFORMATEX) + 1] = 0x90; // two channels
+
+    ComPtr<IBaseFilter> sink;
+    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
+    ASSERT_EQ(S_OK, graph_->AddFilter(sink.Get(), L"Korvell Sink Filter"));
+    ComPtr<IFileSinkFilter> file;
+    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
+    const std::wstring target = InPath(L"muxora_aac.ts");
+    DeleteFileW(target.c_str());
+    ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
+    ConnectSource(type, frames, L"Input0");
+    EXPECT_EQ(11, ReadNumber(PinConfig(L"Input0"), kStreamType));
+    ComPtr<IPin> in;
+    ASSERT_EQ(S_OK, FindPinByName(sink.Get(), PINDIR_INPUT, L"Input", in.Put()));
+    ConnectOutputTo(in.Get());
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    LONG_PTR result = E_FAIL;
+    ASSERT_EQ(EC_COMPLETE, WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT}, 30000, &result));
+    ASSERT_EQ(S_OK, control_->Stop());
+
+    // The first frame's header in the first audio PES: frame length = payload + 7.
+    std::vector<BYTE> ts;
+    ASSERT_TRUE(ReadFileBytes(target, &ts));
+    bool found = false;
+    for (size_t p = 0; p + 188 <= ts.size() && !found; p += 188) {
+        if (!(ts[p + 1] & 0x40))
+            continue; // no payload unit start
+        size_t at = p + 4;
+        if (ts[p + 3] & 0x20)
+            at += 1 + ts[p + 4];
+        if (ts[at] != 0 || ts[at + 1] != 0 || ts[at + 2] != 1 || (ts[at + 3] & 0xE0) != 0xC0)
+            continue;
+        const BYTE* h = &ts[at + 9 + ts[at + 8]];
+        const size_t length = (h[3] & 3u) << 11 | h[4] << 3 | h[5] >> 5;
+        EXPECT_EQ(0xFF, h[0]);
+        EXPECT_EQ(0xF1, h[1]);
+        EXPECT_EQ(frames[0].bytes.size() + 7, length);
+        found = true;
+    }
+    EXPECT_TRUE(found);
+}
+
 struct ConnectCase {
     const char* what;
     long output;
@@ -630,6 +694,10 @@ TEST_F(MuxGraph, RunStopCyclesWithDataFlowing)
     for (int cycle = 0; cycle < 200; ++cycle) {
         ASSERT_TRUE(SUCCEEDED(control_->Run())) << "cycle " << cycle;
         Sleep(static_cast<DWORD>(cycle % 7) * 3);
+        // Parameters from this thread while the muxing thread runs.
+        ReadNumber(config_.Get(), kMuxerTime);
+        ReadNumber(PinConfig(L"Input0"), kStreamId);
+        Set(kUsePadding, cycle & 1);
         const auto t0 = std::chrono::steady_clock::now();
         ASSERT_EQ(S_OK, control_->Stop()) << "cycle " << cycle;
         const auto ms =
@@ -639,6 +707,7 @@ TEST_F(MuxGraph, RunStopCyclesWithDataFlowing)
         recorder->Pin().Clear();
     }
     EXPECT_GT(withData, 20);
+    config_->DeclineChanges();
     // After all that the filter still makes a whole stream.
     ASSERT_TRUE(SUCCEEDED(control_->Run()));
     EXPECT_TRUE(recorder->Pin().WaitForEnd(30000));

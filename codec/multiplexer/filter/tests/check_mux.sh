@@ -21,6 +21,14 @@ for spec in "muxora_ps.mpg mpeg" "muxora_ts.ts mpegts" "muxora_ts3.ts mpegts"; d
   frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$file" | head -1)
   [ "$frames" = 100 ] || { echo "$1: $frames pictures"; status=1; }
 done
+# Raw AAC frames went in; the transport stream carries them as ADTS.
+file=$dir/muxora_aac.ts
+info=$(ffprobe -v error -show_entries stream=codec_name -show_entries format=duration -of default=nw=1 "$file" 2>&1)
+echo "$info" | grep -q "codec_name=aac" || { echo "muxora_aac.ts: no aac: $info"; status=1; }
+duration=$(echo "$info" | sed -n 's/^duration=//p')
+awk -v d="$duration" 'BEGIN { exit !(d > 3.8 && d < 4.4) }' || { echo "muxora_aac.ts: duration $duration"; status=1; }
+errors=$(ffmpeg -v error -i "$file" -f null - 2>&1)
+[ -z "$errors" ] || { echo "muxora_aac.ts: decoder says: $errors"; status=1; }
 # Two programs, one stream each.
 file=$dir/muxora_two_programs.ts
 programs=$(ffprobe -v error -show_entries program=program_id -of csv=p=0 "$file" 2>&1 | grep -c .)

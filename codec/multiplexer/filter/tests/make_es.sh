@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the elementary streams the graph test feeds the multiplexer: 4 s of
-# MPEG-2 video (352x288, 25 fps, no B pictures) and 4 s of Layer II audio.
+# MPEG-2 video (352x288, 25 fps, no B pictures), 4 s of Layer II audio and
+# 4 s of AAC (its frames are fed raw, without their ADTS headers).
 set -eu
 dir=$1
 mkdir -p "$dir"
@@ -8,3 +9,5 @@ ffmpeg -v error -y -f lavfi -i testsrc=size=352x288:rate=25 -t 4 -c:v mpeg2video
   -f mpeg2video "$dir/video.m2v"
 ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=48000 -ac 2 -t 4 -c:a mp2 -b:a 192k \
   -f mp2 "$dir/audio.mp2"
+ffmpeg -v error -y -f lavfi -i sine=frequency=500:sample_rate=48000 -ac 2 -t 4 -c:a aac -b:a 128k \
+  -f adts "$dir/audio.aac"
