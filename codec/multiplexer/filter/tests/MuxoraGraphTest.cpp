@@ -560,6 +560,55 @@ TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders)
     EXPECT_TRUE(found);
 }
 
+// Transport samples hold "Number of TS Packets to Deliver" packets (5 by
+// default), 188 or 192 bytes each; only the last may be shorter.
+TEST_F(MuxGraph, TransportSamplesHoldWholePackets)
+{
+    const GUID kTs192 = {0x8727A467, 0x7C6C, 0x4BF9, {0x91, 0xAE, 0xFB, 0x8D, 0xE6, 0x4B, 0xCA, 0xE9}};
+    const GUID kPerSample = {0x2394EEE2, 0x51FD, 0x4169, {0x96, 0xD1, 0x74, 0xD9, 0xE4, 0x5B, 0x33, 0x43}};
+    auto* recorder = Own(new RecorderFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    ConnectSource(MpegAudioType(48000, 2, 192000), SplitMpegAudio(Load(L"audio.mp2")), L"Input0");
+    ConnectOutputTo(&recorder->Pin());
+    struct Case {
+        long ts192, perSample;
+        size_t sampleBytes;
+    };
+    for (const Case c : {Case{0, 5, 940}, Case{1, 5, 960}, Case{0, 7, 1316}}) {
+        SCOPED_TRACE(c.sampleBytes);
+        ASSERT_EQ(S_OK, Set(kTs192, c.ts192));
+        ASSERT_EQ(S_OK, Set(kPerSample, c.perSample));
+        ASSERT_EQ(S_OK, config_->CommitChanges(nullptr));
+        recorder->Pin().Clear();
+        ASSERT_TRUE(SUCCEEDED(control_->Run()));
+        ASSERT_TRUE(recorder->Pin().WaitForEnd(30000));
+        ASSERT_EQ(S_OK, control_->Stop());
+        const std::vector<SeenSample> seen = recorder->Pin().Seen();
+        ASSERT_GT(seen.size(), 10u);
+        for (size_t i = 0; i + 1 < seen.size(); ++i)
+            ASSERT_EQ(c.sampleBytes, seen[i].bytes.size()) << "sample " << i;
+        const size_t packet = c.ts192 ? 192 : 188;
+        EXPECT_EQ(0u, seen.back().bytes.size() % packet);
+        EXPECT_EQ(0x47, seen[0].bytes[c.ts192 ? 4 : 0]);
+        // Stamped with the muxer's clock, which never runs backwards.
+        for (size_t i = 1; i < seen.size(); ++i)
+            ASSERT_GE(seen[i].start, seen[i - 1].start);
+    }
+}
+
+// Without a connected input there is no muxing thread: nothing goes out.
+TEST_F(MuxGraph, NoInputNoOutput)
+{
+    auto* recorder = Own(new RecorderFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    ConnectOutputTo(&recorder->Pin());
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    Sleep(300);
+    EXPECT_EQ(S_OK, control_->Stop());
+    EXPECT_TRUE(recorder->Pin().Seen().empty());
+    EXPECT_FALSE(recorder->Pin().WaitForEnd(0));
+}
+
 struct ConnectCase {
     const char* what;
     long output;
