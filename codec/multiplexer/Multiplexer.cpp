@@ -666,6 +666,19 @@ int Multiplexer::TsStep()
             return 1;
         // Fill the time until the first waiting input can send.
         const double target = static_cast<double>(TimeToTicks(earliest));
+        if (target - clock_ > 270000000.0) {
+            // More than 10 s without anything to send: damaged or broken
+            // time stamps. Step over the gap instead of filling it slot by slot.
+            WriteTables();
+            if (!WritePcrs())
+                return 1;
+            if (!lastHadPcr_)
+                WriteBracketPcrs();
+            slots_ += static_cast<int64_t>(std::ceil((target - clock_) / packetTime_));
+            clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
+            gapOpen_ = true;
+            return 0;
+        }
         do {
             WriteTables();
             if (!WritePcrs())

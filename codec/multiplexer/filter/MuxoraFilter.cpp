@@ -1464,16 +1464,36 @@ void CM72::OnInputBeginFlush()
     int connected = 0;
     for (CPin_In* pin : inputs_)
         connected += pin->IsConnected() ? 1 : 0;
-    if (++flushingInputs_ >= connected) {
-        flushingInputs_ = 0;
-        out_->PassBeginFlush();
-    }
+    if (++flushingInputs_ < connected)
+        return;
+    flushingInputs_ = 0;
+    // Downstream lets go of what it holds, so a delivery in progress ends.
+    out_->PassBeginFlush();
+    if (IsStoppedState() || !core_)
+        return;
+    // What the inputs and the core hold is dropped: a new core starts empty
+    // once the inputs end their flush.
+    stopping_ = true;
+    Kick();
+    SetEvent(dataEvent_);
+    StopThread();
+    bool any = false;
+    if (SUCCEEDED(BuildCore(&any)) && any)
+        restartAfterFlush_ = true;
+    stopping_ = false;
 }
 
 void CM72::OnInputEndFlush()
 {
     CAutoLock lock(&filterLock_);
     out_->PassEndFlush();
+    for (CPin_In* pin : inputs_)
+        if (pin->IsConnected() && pin->IsFlushing())
+            return;
+    if (restartAfterFlush_ && !IsStoppedState()) {
+        restartAfterFlush_ = false;
+        StartThread();
+    }
 }
 
 void CM72::Kick()
@@ -1493,14 +1513,40 @@ STDMETHODIMP CM72::Pause()
     StopThread(); // a thread that ended at the end of the last run
     stopping_ = false;
     flushingInputs_ = 0;
+    restartAfterFlush_ = false;
     config_.Store(kFilterState, 1);
-    const ConfigElMux c = config_.Snapshot();
     {
         CAutoLock values(&config_.ValueLock());
         values_.muxerTime = 0;
         values_.paddingPackets = 0;
         values_.realOutputBitrate = 0;
     }
+    bool any = false;
+    HRESULT hr = BuildCore(&any);
+    if (FAILED(hr))
+        return hr;
+    hr = CBaseFilter::Pause();
+    if (FAILED(hr))
+        return hr;
+    if (any)
+        StartThread();
+    return hr;
+}
+
+void CM72::StartThread()
+{
+    ResetEvent(threadDone_);
+    {
+        std::lock_guard<std::mutex> g(workLock_);
+        work_ = 1;
+    }
+    thread_ = std::thread(&CM72::ThreadProc, this);
+}
+
+// A fresh core for the connected inputs, with the committed parameters.
+HRESULT CM72::BuildCore(bool* any)
+{
+    const ConfigElMux c = config_.Snapshot();
     for (CPin_In* pin : inputs_)
         pin->Attach(nullptr);
     core_ = std::make_unique<muxcore::Multiplexer>();
@@ -1531,7 +1577,7 @@ STDMETHODIMP CM72::Pause()
         ps.userDefinedPcrPid = pc.userDefinedPcrPid;
         programs.emplace_back(p, core_->AddProgram(ps));
     }
-    bool any = false;
+    *any = false;
     for (CPin_In* pin : inputs_) {
         if (!pin->IsConnected() || pin->StreamType() == 0)
             continue;
@@ -1543,24 +1589,14 @@ STDMETHODIMP CM72::Pause()
         if (!in)
             return E_FAIL;
         pin->Attach(in);
-        any = true;
+        *any = true;
     }
     {
         std::lock_guard<std::mutex> g(sink_.lock);
         sink_.pieces.clear();
         sink_.ended = false;
     }
-    if (muxcore::Failed(core_->Start(&sink_, out_->ToFileWriter())))
-        return E_FAIL;
-    HRESULT hr = CBaseFilter::Pause();
-    if (FAILED(hr))
-        return hr;
-    if (any) {
-        ResetEvent(threadDone_);
-        work_ = 1;
-        thread_ = std::thread(&CM72::ThreadProc, this);
-    }
-    return hr;
+    return muxcore::Failed(core_->Start(&sink_, out_->ToFileWriter())) ? E_FAIL : S_OK;
 }
 
 STDMETHODIMP CM72::Stop()

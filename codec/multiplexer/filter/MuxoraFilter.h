@@ -259,7 +259,9 @@ private:
 
     void MakeSpareInput();
     void ThreadProc();
+    void StartThread();
     void StopThread();
+    HRESULT BuildCore(bool* any);
     void DeliverPending();
 
     CCritSec filterLock_;
@@ -269,6 +271,7 @@ private:
     std::vector<CPin_In*> inputs_;
     std::vector<CProgram*> programs_;
     int flushingInputs_ = 0;
+    bool restartAfterFlush_ = false;
 
     std::unique_ptr<muxcore::Multiplexer> core_;
     Sink sink_;

@@ -344,3 +344,52 @@ TEST(MuxPass, StopWithoutEndOfStreamClosesTheProgramStream)
     ASSERT_GE(sink.bytes.size(), 4u);
     EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
 }
+
+TEST(MuxPass, ArbitraryBytesNeverBreakThePass)
+{
+    // Every scanner meets noise, truncated headers and start-code storms;
+    // the pass must end with every input drained.
+    const int32_t types[] = {kPinMpeg2Video, kPinMpeg1Audio, kPinAc3, kPinAac, kPinPcm, kPinPesMpegAudio};
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    for (int output : {kProgramStream, kTransportStream}) {
+        for (int round = 0; round < 3; ++round) {
+            Multiplexer mux;
+            mux.Settings().output = output;
+            std::vector<std::pair<InputStream*, Bytes>> ins;
+            for (int32_t t : types) {
+                if (t == kPinPcm && output != kProgramStream)
+                    continue;
+                Bytes b(3000 + round * 7000);
+                for (auto& x : b) {
+                    const uint8_t r = next();
+                    // Mostly sync-like bytes so that headers are found and refused.
+                    x = round == 0 ? r : (r & 3) == 0 ? 0x00 : (r & 3) == 1 ? 0x01 : (r & 3) == 2 ? 0xFF : r;
+                }
+                if (round == 2)
+                    b.insert(b.begin(), {0x00, 0x00, 0x01, 0xB3, 0x16, 0x01, 0x20, 0x23});
+                ins.push_back({mux.AddInput(Type(t)), b});
+            }
+            MemorySink sink;
+            ASSERT_EQ(mux.Start(&sink), kS_OK);
+            for (auto& [in, b] : ins) {
+                for (size_t at = 0; at < b.size(); at += 1111) {
+                    ASSERT_EQ(in->Push(b.data() + at, std::min<size_t>(1111, b.size() - at), at ? kNoTime : 0),
+                              kS_OK);
+                    mux.RunUntilIdle();
+                }
+                in->EndOfStream();
+            }
+            EXPECT_TRUE(mux.RunUntilIdle()) << "output " << output << " round " << round;
+            for (auto& [in, b] : ins)
+                if (!in->IsDrained())
+                    ADD_FAILURE() << "type " << in->Settings().streamType << " units " << in->Units().GetCount()
+                                  << " holds " << (in->Scanner() ? in->Scanner()->HoldsData() : false)
+                                  << " head " << (in->Units().GetCount() ? in->Units().Peek().size : -1)
+                                  << " dts " << in->HeadDts() << " clock " << mux.Clock();
+        }
+    }
+}

@@ -255,7 +255,15 @@ void CScannerMPEG2::OnSampleStamp(int64_t pts)
 
 int64_t CScannerMPEG2::ComputeTimestamp()
 {
-    return gopBase_ + static_cast<int64_t>(pendingTemporalRef_) * host_->FrameDuration();
+    const int64_t f = host_->FrameDuration();
+    int64_t pts = gopBase_ + static_cast<int64_t>(pendingTemporalRef_) * f;
+    // Damaged headers must not throw the time far away: a group spans at
+    // most a few seconds around the last stamp.
+    if (anyPicture_ && (pts - lastStamp_ > 10000000LL * 10 || lastStamp_ - pts > 10000000LL * 10)) {
+        pts = lastStamp_ + f;
+        gopBase_ = pts - static_cast<int64_t>(pendingTemporalRef_) * f;
+    }
+    return pts;
 }
 
 void CScannerMPEG2::FlushAtEnd()
@@ -263,9 +271,11 @@ void CScannerMPEG2::FlushAtEnd()
     if (picturePending_) {
         EmitAccessUnit(host_->DataEnd(), true);
         picturePending_ = false;
-    } else if (pendingStart_ && host_->DataEnd() > pendingStart_ && unitsEmitted_ == 0) {
-        // No picture at all: hand the bytes on as one unit so nothing is lost.
-        pendingType_ = 0;
+    } else if (pendingStart_ && host_->DataEnd() > pendingStart_) {
+        // Headers without a picture after them: hand the bytes on as a last
+        // unit (a B-like unit, decoded when presented) so nothing is lost.
+        pendingType_ = unitsEmitted_ ? 3 : 0;
+        pendingTemporalRef_ = 0;
         picturePending_ = true;
         EmitAccessUnit(host_->DataEnd(), true);
         picturePending_ = false;

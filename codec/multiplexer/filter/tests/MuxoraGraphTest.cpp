@@ -119,6 +119,7 @@ public:
     }
     STDMETHODIMP BeginFlush() override
     {
+        InterlockedIncrement(&flushes_);
         release_.Set();
         return CBaseInputPin::BeginFlush();
     }
@@ -133,10 +134,12 @@ public:
         return CBaseInputPin::Inactive();
     }
     LONG Received() const { return received_; }
+    LONG Flushes() const { return flushes_; }
 
 private:
     CAMEvent release_{TRUE};
     volatile LONG received_ = 0;
+    volatile LONG flushes_ = 0;
 };
 
 class HoldingFilter : public CBaseFilter {
@@ -791,6 +794,44 @@ TEST_F(MuxGraph, StopWhileDownstreamHoldsDelivery)
         EXPECT_LT(ms, 1500) << "round " << round;
     }
     EXPECT_GE(holder->Pin().Received(), 3);
+}
+
+// A flush of every input while delivery is held and the inputs are full:
+// each BeginFlush returns promptly, downstream sees one begin-flush, and
+// Stop afterwards is prompt too.
+TEST_F(MuxGraph, FlushWhileDownstreamHoldsDelivery)
+{
+    ASSERT_EQ(S_OK, Set(kOutput, 1));
+    auto* holder = Own(new HoldingFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(holder, L"Holder"));
+    ConnectStreams();
+    for (const wchar_t* pin : {L"Input0", L"Input1"}) {
+        VARIANT size = Long(100000);
+        IModuleConfig* c = PinConfig(pin);
+        ASSERT_EQ(S_OK, c->SetValue(&kInputBufferSize, &size));
+        ASSERT_EQ(S_OK, c->CommitChanges(nullptr));
+    }
+    ConnectOutputTo(&holder->Pin());
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    for (int i = 0; i < 100 && holder->Pin().Received() == 0; ++i)
+        Sleep(20);
+    ASSERT_GT(holder->Pin().Received(), 0);
+    Sleep(300);
+    ComPtr<IPin> in0, in1;
+    ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, L"Input0", in0.Put()));
+    ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, L"Input1", in1.Put()));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(S_OK, in0->BeginFlush());
+    EXPECT_EQ(0, holder->Pin().Flushes()); // only when every input flushes
+    EXPECT_EQ(S_OK, in1->BeginFlush());
+    EXPECT_EQ(1, holder->Pin().Flushes());
+    EXPECT_EQ(S_OK, in0->EndFlush());
+    EXPECT_EQ(S_OK, in1->EndFlush());
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(ms, 1500);
+    const auto t1 = std::chrono::steady_clock::now();
+    ASSERT_EQ(S_OK, control_->Stop());
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t1).count(), 1500);
 }
 
 } // namespace
