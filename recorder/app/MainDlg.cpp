@@ -6,11 +6,13 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "platform/mfc/Pump.h"
 #include "recorder/app/Program.h"
 #include "recorder/app/SettingsStore.h"
 #include "recorder/app/resource.h"
+#include "recorder/core/OutputName.h"
 
 namespace zelbo {
 
@@ -94,15 +96,6 @@ void RegisterLevelsClass()
 }
 
 bool EngineGone(void*) { return FindTitled("ScreenCap") == nullptr; }
-
-const char* Extension(int format)
-{
-    switch (format) {
-    case 1: return ".wmv";
-    case 3: return ".avi";
-    default: return ".mpg";
-    }
-}
 
 }  // namespace
 
@@ -271,7 +264,7 @@ void MainDlg::RunExitSequence()
         mfc::PumpMessagesFor(1000);
     }
     PostToTitled("Wavrel", WM_CLOSE, 0, 0);
-    options_.StopCaptureGraph();
+    options_.ReleaseCapture();
     ::CoUninitialize();
     PostToTitled("Tonvik", WM_CLOSE, 0, 0);
     ::ExitProcess(0);
@@ -582,10 +575,26 @@ void MainDlg::SendMeter(int code, int value) { PostToTitled("Wavrel", Registered
 
 void MainDlg::MakeOutputFileName()
 {
-    // Default name in the recording folder; the prefix and uniqueness rules
-    // come with the engine launch.
     const recorder::Settings& s = TheSettings();
-    SetTarget(s.recordingFolder + "\\Zelbo" + Extension(s.protocol));
+    const std::string named = recorder::OutputFileName(s.recordingFolder, options_.FileNamePrefix(), s.protocol);
+    const std::size_t slash = named.find_last_of('\\');
+    const std::string display = slash == std::string::npos ? named : named.substr(slash + 1);
+
+    std::vector<recorder::FolderEntry> entries;
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((s.recordingFolder + "\\*.*").c_str(), &found);
+    std::string unique;
+    if (search == INVALID_HANDLE_VALUE) {
+        ShowMessage("Cannot find directory " + s.recordingFolder);
+        unique = "_FAIL_";
+    } else {
+        do {
+            entries.push_back({found.cFileName, found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY});
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+        unique = recorder::UniqueFileName(display, entries);
+    }
+    SetTarget(s.recordingFolder + "\\" + unique);
 }
 
 bool MainDlg::StartEngine()
@@ -595,7 +604,7 @@ bool MainDlg::StartEngine()
     return false;
 }
 
-bool MainDlg::StartCaptureGraph() { return options_.StartCaptureGraph(); }
+bool MainDlg::StartCaptureGraph() { return options_.StartCaptureGraph(target_); }
 void MainDlg::StopCaptureGraph() { options_.StopCaptureGraph(); }
 
 bool MainDlg::TargetSize(std::uint64_t& bytes)

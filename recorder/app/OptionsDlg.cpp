@@ -11,6 +11,10 @@ OptionsDlg::OptionsDlg() : mfc::Dialog(IDD_OPTIONS) {}
 BOOL OptionsDlg::OnInitDialog()
 {
     Show(SW_HIDE);
+    if (FAILED(graph_.CreateFilterGraph(hwnd_))) {
+        ShowMessage("Cannot Initialize DirectX");
+        return TRUE;
+    }
     LoadFields();
     return TRUE;
 }
@@ -53,21 +57,29 @@ void OptionsDlg::OnOK()
     Show(SW_HIDE);
 }
 
-bool OptionsDlg::StartCaptureGraph()
+bool OptionsDlg::StartCaptureGraph(const std::string& target)
 {
-    recorder::Region& region = TheRegion();
-    if (!ReadSourceRegion(region)) {
-        ShowMessage("Cannot read the registry.");
-        return false;
+    return recorder::StartCaptureGraph(graph_, TheSettings(), target, TheRegion());
+}
+
+void OptionsDlg::StopCaptureGraph() { graph_.StopCaptureGraph(hwnd_); }
+
+void OptionsDlg::ReleaseCapture()
+{
+    graph_.StopCaptureGraph(nullptr);
+    graph_.ReleaseGraphFilters();
+    graph_.ReleaseGraph();
+}
+
+bool OptionsDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    if (message == kGraphEventMessage) {
+        long code = 0;
+        if (graph_.TakeEvent(code)) lastGraphEvent_ = ::GetTickCount();
+        result = 0;
+        return true;
     }
-    region.frameRate = TheSettings().frameRate;
-    WriteSourceRegion(region);
-    const int format = TheSettings().protocol;
-    if (format < 0 || format > 2) return false;  // WM-MP4 records through the engine only
-    // No capture graph is built by this program yet: the first filter of
-    // either graph is the one reported missing.
-    ShowMessage("Cannot install Screen Capture filter");
-    return false;
+    return mfc::Dialog::OnMessage(message, wParam, lParam, result);
 }
 
 }  // namespace zelbo

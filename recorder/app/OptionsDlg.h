@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/mfc/Dialog.h"
+#include "recorder/app/GraphSession.h"
 
 namespace zelbo {
 
@@ -20,13 +21,23 @@ public:
     int FrameRate() const;
     std::string FileNamePrefix() const;
 
-    // The in-process capture graph; reports the missing screen source.
-    bool StartCaptureGraph();
-    void StopCaptureGraph() {}
+    // The in-process capture graph into `target`; true when it runs.
+    bool StartCaptureGraph(const std::string& target);
+    // Stops and releases it, leaving a fresh empty graph.
+    void StopCaptureGraph();
+    // At exit: stops and releases everything.
+    void ReleaseCapture();
+    GraphSession& Graph() { return graph_; }
+    DWORD LastGraphEventTime() const { return lastGraphEvent_; }
 
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    GraphSession graph_;
+    DWORD lastGraphEvent_ = 0;
 };
 
 }  // namespace zelbo

@@ -1,0 +1,466 @@
+#include "recorder/app/GraphSession.h"
+
+#include <oleauto.h>
+
+#include <cstdio>
+
+#include "codec/paramkit/ParamInterfaces.h"
+#include "platform/mfc/Pump.h"
+#include "recorder/app/Program.h"
+#include "recorder/app/SettingsStore.h"
+
+namespace zelbo {
+
+namespace {
+
+using recorder::GraphFilter;
+
+// {486F726E-4D43-49B9-8A0C-C22A2B0524E8}
+const IID kIidModuleConfig = {0x486f726e, 0x4d43, 0x49b9, {0x8a, 0x0c, 0xc2, 0x2a, 0x2b, 0x05, 0x24, 0xe8}};
+// The file writer's write mode; 2 continues an existing target.
+const GUID kSinkWriteMode = {0x4ca841f8, 0x9677, 0x4d23, {0xb0, 0xbc, 0xd0, 0x33, 0xbb, 0x96, 0xd8, 0xa4}};
+// Multiplexer "Output": 1 program stream.
+const GUID kMuxOutput = {0x6e7564e3, 0x05fa, 0x417a, {0xaa, 0x8e, 0x50, 0xe4, 0x74, 0x53, 0x7e, 0xc3}};
+const GUID kBitrate = {0xbdd50372, 0x38e2, 0x4a26, {0xba, 0x15, 0x48, 0x2b, 0x70, 0xee, 0x13, 0x6c}};
+const GUID kMinimumBitrate = {0x38a26df5, 0xd04e, 0x4931, {0xbb, 0xc2, 0x19, 0x09, 0x7f, 0x81, 0x20, 0x69}};
+const GUID kMaximumBitrate = {0x51eb9a74, 0xb317, 0x4fbb, {0x83, 0x2b, 0xca, 0x5c, 0x2d, 0xaa, 0x19, 0x3f}};
+// WM ASF Writer.
+const CLSID kAsfWriter = {0x7c23220e, 0x55bb, 0x11d3, {0x8b, 0x16, 0x00, 0xc0, 0x4f, 0xb6, 0xbd, 0x3d}};
+
+template <class T>
+void SafeRelease(T*& p)
+{
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
+
+void TraceFailure(const char* format, HRESULT hr)
+{
+    char text[1023];
+    std::snprintf(text, sizeof text, format, static_cast<unsigned>(hr));
+    ::OutputDebugStringA(text);
+}
+
+REFCLSID CategoryOf(recorder::FilterCategory category)
+{
+    switch (category) {
+    case recorder::FilterCategory::VideoInput: return CLSID_VideoInputDeviceCategory;
+    case recorder::FilterCategory::AudioInput: return CLSID_AudioInputDeviceCategory;
+    case recorder::FilterCategory::Legacy: break;
+    }
+    return CLSID_LegacyAmFilterCategory;
+}
+
+// Walks the monikers of a category; `visit` returns false to stop.
+template <class Visit>
+void ForEachDevice(REFCLSID category, Visit visit)
+{
+    ICreateDevEnum* devices = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                  reinterpret_cast<void**>(&devices))))
+        return;
+    IEnumMoniker* monikers = nullptr;
+    // S_FALSE: the category is empty.
+    if (devices->CreateClassEnumerator(category, &monikers, 0) == S_OK && monikers) {
+        IMoniker* moniker = nullptr;
+        bool more = true;
+        while (more && monikers->Next(1, &moniker, nullptr) == S_OK) {
+            IPropertyBag* bag = nullptr;
+            if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
+                VARIANT name;
+                ::VariantInit(&name);
+                if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR && name.bstrVal)
+                    more = visit(moniker, std::wstring(name.bstrVal));
+                ::VariantClear(&name);
+                bag->Release();
+            }
+            moniker->Release();
+        }
+        monikers->Release();
+    }
+    devices->Release();
+}
+
+IModuleConfig* ConfigOf(IBaseFilter* filter)
+{
+    if (!filter) return nullptr;
+    IModuleConfig* config = nullptr;
+    if (FAILED(filter->QueryInterface(kIidModuleConfig, reinterpret_cast<void**>(&config)))) return nullptr;
+    return config;
+}
+
+bool GetInt(IModuleConfig* config, const GUID& id, int& value)
+{
+    VARIANT v;
+    ::VariantInit(&v);
+    bool ok = SUCCEEDED(config->GetValue(&id, &v)) && SUCCEEDED(::VariantChangeType(&v, &v, 0, VT_I4));
+    if (ok) value = v.lVal;
+    ::VariantClear(&v);
+    return ok;
+}
+
+HRESULT SetInt(IModuleConfig* config, const GUID& id, int value)
+{
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_INT;
+    v.intVal = value;
+    const HRESULT hr = config->SetValue(&id, &v);
+    ::VariantClear(&v);
+    return hr;
+}
+
+// Get, set and commit one integer parameter.
+bool SetAndCommit(IBaseFilter* filter, const GUID& id, int value)
+{
+    IModuleConfig* config = ConfigOf(filter);
+    if (!config) return false;
+    int current = 0;
+    GetInt(config, id, current);
+    bool ok = SUCCEEDED(SetInt(config, id, value));
+    VARIANT error;
+    ::VariantInit(&error);
+    ok = SUCCEEDED(config->CommitChanges(&error)) && ok;
+    ::VariantClear(&error);
+    config->Release();
+    return ok;
+}
+
+
+}  // namespace
+
+IBaseFilter* FindFilterByFriendlyName(REFCLSID category, const std::wstring& name)
+{
+    IBaseFilter* found = nullptr;
+    ForEachDevice(category, [&](IMoniker* moniker, const std::wstring& friendly) {
+        if (friendly != name) return true;
+        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&found))))
+            found = nullptr;
+        return false;
+    });
+    return found;
+}
+
+IPin* FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name)
+{
+    if (!filter) return nullptr;
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
+    IPin* pin = nullptr;
+    IPin* found = nullptr;
+    while (!found && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_INFO info{};
+        if (SUCCEEDED(pin->QueryPinInfo(&info))) {
+            if (info.pFilter) info.pFilter->Release();
+            if (info.dir == direction && name == info.achName) {
+                found = pin;
+                continue;
+            }
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return found;
+}
+
+HRESULT FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index, IPin** result)
+{
+    *result = nullptr;
+    if (!filter) return E_FAIL;
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) return E_FAIL;
+    IPin* pin = nullptr;
+    int seen = 0;
+    while (!*result && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION dir;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == direction && seen++ == index) {
+            *result = pin;
+            continue;
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return *result ? S_OK : E_FAIL;
+}
+
+std::vector<std::string> ListDeviceNames(REFCLSID category)
+{
+    std::vector<std::string> names;
+    ForEachDevice(category, [&](IMoniker*, const std::wstring& friendly) {
+        names.push_back(Narrow(friendly).substr(0, 255));
+        return names.size() < 10;
+    });
+    return names;
+}
+
+bool ListAudioSourcePins(IBaseFilter* filter, PinNames& names)
+{
+    names = PinNames{};
+    if (!filter) return false;
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) return false;
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_INFO info{};
+        if (SUCCEEDED(pin->QueryPinInfo(&info))) {
+            if (info.pFilter) info.pFilter->Release();
+            std::vector<std::string>& list = info.dir == PINDIR_INPUT ? names.inputs : names.outputs;
+            const std::size_t limit = info.dir == PINDIR_INPUT ? 10 : 12;
+            if (list.size() < limit) list.push_back(Narrow(info.achName).substr(0, 255));
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return true;
+}
+
+GraphSession::GraphSession() = default;
+
+GraphSession::~GraphSession()
+{
+    ReleaseGraphFilters();
+    ReleaseGraph();
+}
+
+HRESULT GraphSession::CreateFilterGraph(HWND notifyWindow)
+{
+    HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                    reinterpret_cast<void**>(&graph_));
+    if (FAILED(hr) || !graph_) return FAILED(hr) ? hr : E_NOINTERFACE;
+    hr = ::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                            reinterpret_cast<void**>(&builder_));
+    if (FAILED(hr) || !builder_) return FAILED(hr) ? hr : E_NOINTERFACE;
+    hr = builder_->SetFiltergraph(graph_);
+    if (FAILED(hr)) return hr;
+    struct Query {
+        REFIID iid;
+        void** slot;
+        const char* trace;
+    } queries[] = {
+        {IID_IMediaControl, reinterpret_cast<void**>(&control_),
+         "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IMediaControl, (void **)&m_pMC)\n"},
+        {IID_IMediaEventEx, reinterpret_cast<void**>(&events_),
+         "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IMediaEventEx, (void **)&m_pME)\n"},
+        {IID_IVideoWindow, reinterpret_cast<void**>(&videoWindow_),
+         "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IVideoWindow, (void **)&pVW)\n"},
+        {IID_IBasicVideo, reinterpret_cast<void**>(&basicVideo_),
+         "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IBasicVideo, (void **)&pBV)\n"},
+        {IID_IMediaPosition, reinterpret_cast<void**>(&position_),
+         "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IMediaPosition, (void **)&pMP)\n"},
+        {IID_IMediaSeeking, reinterpret_cast<void**>(&seeking_), nullptr},
+    };
+    for (const Query& q : queries) {
+        hr = graph_->QueryInterface(q.iid, q.slot);
+        if (FAILED(hr)) {
+            if (q.trace) TraceFailure(q.trace, hr);
+            return hr;
+        }
+    }
+    if (notifyWindow) events_->SetNotifyWindow(reinterpret_cast<OAHWND>(notifyWindow), kGraphEventMessage, 0);
+    events_->CancelDefaultHandling(EC_REPAINT);
+    return S_OK;
+}
+
+void GraphSession::ReleaseGraph()
+{
+    if (events_) events_->SetNotifyWindow(0, 0, 0);
+    SafeRelease(seeking_);
+    SafeRelease(position_);
+    SafeRelease(basicVideo_);
+    SafeRelease(videoWindow_);
+    SafeRelease(events_);
+    SafeRelease(control_);
+    SafeRelease(builder_);
+    SafeRelease(graph_);
+}
+
+void GraphSession::Drop(GraphFilter filter)
+{
+    IBaseFilter*& slot = filters_[static_cast<int>(filter)];
+    if (!slot) return;
+    if (graph_) graph_->RemoveFilter(slot);
+    SafeRelease(slot);
+}
+
+void GraphSession::ReleaseGraphFilters()
+{
+    SafeRelease(sink_);
+    // Every filter of every graph, the multiplexer and audio encoder included.
+    for (int i = 0; i < static_cast<int>(GraphFilter::Count); ++i) Drop(static_cast<GraphFilter>(i));
+    SafeRelease(videoWindow_);
+    SafeRelease(basicVideo_);
+}
+
+HRESULT GraphSession::ResetGraph(HWND notifyWindow)
+{
+    ReleaseGraph();
+    return CreateFilterGraph(notifyWindow);
+}
+
+void GraphSession::StopCaptureGraph(HWND notifyWindow)
+{
+    if (control_) control_->Stop();
+    Wait(1000);
+    ReleaseGraphFilters();
+    ReleaseGraph();
+    CreateFilterGraph(notifyWindow);
+}
+
+bool GraphSession::TakeEvent(long& code)
+{
+    if (!events_) return false;
+    LONG_PTR p1 = 0;
+    LONG_PTR p2 = 0;
+    if (events_->GetEvent(&code, &p1, &p2, 0) != S_OK) return false;
+    events_->FreeEventParams(code, p1, p2);
+    return true;
+}
+
+bool GraphSession::HasGraph() { return graph_ != nullptr; }
+
+bool GraphSession::AddFilter(GraphFilter filter, const std::string& friendlyName)
+{
+    if (!graph_ || friendlyName.empty()) return false;
+    const std::wstring name = Widen(friendlyName);
+    IBaseFilter* found = FindFilterByFriendlyName(CategoryOf(recorder::NameOf(filter).category), name);
+    if (!found) return false;
+    Drop(filter);
+    filters_[static_cast<int>(filter)] = found;
+    graph_->AddFilter(found, name.c_str());
+    return true;
+}
+
+bool GraphSession::Connect(GraphFilter from, const std::string& outPin, GraphFilter to, const std::string& inPin)
+{
+    if (!graph_) return false;
+    IPin* out = FindPinByName(Filter(from), PINDIR_OUTPUT, Widen(outPin));
+    // The stored pin name of an audio device need not be the one it has
+    // today (another driver, another platform): its first output will do.
+    if (!out && from == GraphFilter::AudioSource) FindPinByIndex(Filter(from), PINDIR_OUTPUT, 0, &out);
+    IPin* in = FindPinByName(Filter(to), PINDIR_INPUT, Widen(inPin));
+    const bool ok = out && in && SUCCEEDED(graph_->ConnectDirect(out, in, nullptr));
+    if (out) out->Release();
+    if (in) in->Release();
+    return ok;
+}
+
+recorder::SinkNameResult GraphSession::SetSinkFileName(const std::string& target)
+{
+    SafeRelease(sink_);
+    IBaseFilter* writer = Filter(GraphFilter::FileWriter);
+    if (!writer ||
+        FAILED(writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&sink_))) || !sink_)
+        return recorder::SinkNameResult::NoInterface;
+    return SUCCEEDED(sink_->SetFileName(Widen(target).c_str(), nullptr)) ? recorder::SinkNameResult::Ok
+                                                                         : recorder::SinkNameResult::Failed;
+}
+
+bool GraphSession::ConfigureSink() { return SetAndCommit(Filter(GraphFilter::FileWriter), kSinkWriteMode, 2); }
+
+bool GraphSession::ConfigureMux() { return SetAndCommit(Filter(GraphFilter::Mux), kMuxOutput, 1); }
+
+bool GraphSession::ConfigureVideoEncoder(int bits)
+{
+    IModuleConfig* config = ConfigOf(Filter(GraphFilter::VideoEncoder));
+    if (!config) return false;
+    int minimum = 0;
+    int maximum = 0;
+    const bool haveMin = GetInt(config, kMinimumBitrate, minimum);
+    const bool haveMax = GetInt(config, kMaximumBitrate, maximum);
+    const recorder::VbrLimits limits = recorder::VbrLimitsFor(bits, minimum, maximum);
+    if (haveMin && limits.setMinimum) SetInt(config, kMinimumBitrate, limits.minimum);
+    if (haveMax && limits.setMaximum) SetInt(config, kMaximumBitrate, limits.maximum);
+    SetInt(config, kBitrate, bits);
+    VARIANT error;
+    ::VariantInit(&error);
+    config->CommitChanges(&error);
+    ::VariantClear(&error);
+    config->Release();
+    return true;
+}
+
+bool GraphSession::AddAsfWriter()
+{
+    if (!graph_) return false;
+    IBaseFilter* writer = nullptr;
+    if (FAILED(::CoCreateInstance(kAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  reinterpret_cast<void**>(&writer))) ||
+        !writer)
+        return false;
+    Drop(GraphFilter::AsfWriter);
+    filters_[static_cast<int>(GraphFilter::AsfWriter)] = writer;
+    graph_->AddFilter(writer, L"Mux");
+    // The generated Windows Media profile is not available in this build:
+    // a writer without its profile records nothing, so it is refused here.
+    return false;
+}
+
+bool GraphSession::RenderScreenToAsfWriter()
+{
+    if (!builder_) return false;
+    return SUCCEEDED(
+        builder_->RenderStream(nullptr, nullptr, Filter(GraphFilter::Screen), nullptr, Filter(GraphFilter::AsfWriter)));
+}
+
+bool GraphSession::WriteWmvProfile(const recorder::Settings&, const recorder::Region&)
+{
+    // The profile file is written with the Windows Media profile support;
+    // the writer refuses to start without it (AddAsfWriter).
+    return true;
+}
+
+bool GraphSession::ReadRegion(recorder::Region& region) { return ReadSourceRegion(region) != 0; }
+bool GraphSession::WriteRegion(recorder::Region& region) { return WriteSourceRegion(region) != 0; }
+void GraphSession::Wait(unsigned milliseconds) { mfc::PumpMessagesFor(milliseconds); }
+
+recorder::GraphOps::RunResult GraphSession::Run()
+{
+    if (!control_) return RunResult::NoControl;
+    return SUCCEEDED(control_->Run()) ? RunResult::Ok : RunResult::Failed;
+}
+
+void GraphSession::ShowMessage(const std::string& text) { zelbo::ShowMessage(text); }
+
+bool GraphSession::BuildAudioTestGraph()
+{
+    recorder::Settings& settings = TheSettings();
+    if (!graph_) {
+        ShowMessage("Cannot query FilterGraph");
+        return false;
+    }
+    if (!AddFilter(GraphFilter::AudioSource, settings.audioSource)) {
+        ShowMessage("Cannot install audio " + settings.audioSource + " filter");
+        return false;
+    }
+    if (!AddFilter(GraphFilter::WavDest, "WAV Dest")) {
+        ShowMessage("Cannot install WAV Dest filter");
+        return false;
+    }
+    IPin* in = FindPinByName(Filter(GraphFilter::WavDest), PINDIR_INPUT, L"In");
+    PinNames names;
+    if (!ListAudioSourcePins(Filter(GraphFilter::AudioSource), names)) {
+        if (in) in->Release();
+        ShowMessage("Cannot find audio source pins (" + settings.audioSource + ")");
+        return false;
+    }
+    if (names.outputs.empty()) {
+        if (in) in->Release();
+        ShowMessage("Cannot find output audio source pins (" + settings.audioSource + ")");
+        return false;
+    }
+    IPin* out = FindPinByName(Filter(GraphFilter::AudioSource), PINDIR_OUTPUT, Widen(names.outputs.front()));
+    settings.audioOutput = names.outputs.front();
+    const bool ok = out && in && SUCCEEDED(graph_->ConnectDirect(out, in, nullptr));
+    if (out) out->Release();
+    if (in) in->Release();
+    if (!ok) {
+        ShowMessage("Cannot connect test Audio Source to WAV Dest");
+        return false;
+    }
+    SaveSettings();
+    return true;
+}
+
+}  // namespace zelbo

@@ -1,0 +1,37 @@
+#include "recorder/core/OutputName.h"
+
+#include <gtest/gtest.h>
+
+namespace recorder {
+namespace {
+
+TEST(OutputName, PrefixFormatAndDefault)
+{
+    EXPECT_EQ("C:\\r\\clip.wmv", OutputFileName("C:\\r", "clip", 1));
+    EXPECT_EQ("C:\\r\\clip.mpg", OutputFileName("C:\\r", "clip", 2));
+    EXPECT_EQ("C:\\r\\Zelbo.mpg", OutputFileName("C:\\r", "", 0));
+    EXPECT_EQ("C:\\r\\Zelbo.avi", OutputFileName("C:\\r", "my Zelbo.x", 3));
+    EXPECT_EQ("http://h/a.mpg", OutputFileName("C:\\r", "http://h/a", 0));
+}
+
+TEST(OutputName, UniqueAgainstTheFolder)
+{
+    struct Case {
+        const char* requested;
+        std::vector<FolderEntry> entries;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Zelbo.mpg", {}, "Zelbo.mpg"},
+        {"Zelbo.mpg", {{"zelbo.mpg"}}, "Zelbo[2].mpg"},
+        {"Zelbo.mpg", {{"zelbo.mpg"}, {"Zelbo[2].mpg"}}, "Zelbo[3].mpg"},
+        {"Zelbo[7].mpg", {{"Zelbo[2].mpg"}}, "Zelbo[3].mpg"},
+        {"a.mpg", {{"banana.txt"}}, "a[2].mpg"},               // containment decides
+        {"Zelbo.mpg", {{"Zelbo.mpg", true}, {"x.ind"}}, "Zelbo.mpg"},  // folders and index files do not count
+        {"a:b?.mpg", {}, "a_b_.mpg"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.expected, UniqueFileName(c.requested, c.entries)) << c.requested;
+}
+
+}  // namespace
+}  // namespace recorder

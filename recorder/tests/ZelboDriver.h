@@ -1,0 +1,226 @@
+// Drives Zelbo.exe from a Windows-side test: a program folder of its own,
+// the process, its windows and message boxes, posted clicks, the screen
+// source's registry values and screenshots.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace zelbotest {
+
+constexpr char kSourceKey[] = "SOFTWARE\\Unreal\\Live\\UScreenCapture";
+
+// Unix paths from the build reach Wine through drive Z:.
+inline std::string FromUnix(const std::string& path)
+{
+    std::string out = "Z:" + path;
+    for (char& c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+inline std::string GoldenSettings() { return ReadFile(FromUnix(RECORDER_TEST_DATA "/Settings.ini")); }
+
+// A program folder of its own with a copy of Zelbo.exe.
+inline std::string MakeProgramFolder()
+{
+    static int serial = 0;
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    const std::string folder =
+        std::string(temp) + "zelbo-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    EXPECT_TRUE(::CopyFileA(FromUnix(ZELBO_EXE).c_str(), (folder + "\\Zelbo.exe").c_str(), FALSE));
+    return folder;
+}
+
+struct Program {
+    PROCESS_INFORMATION info{};
+
+    explicit Program(const std::string& folder)
+    {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        std::string command = "\"" + folder + "\\Zelbo.exe\"";
+        EXPECT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                                     &startup, &info));
+    }
+    ~Program()
+    {
+        if (!info.hProcess) return;
+        if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(info.hProcess, 1);
+            ::WaitForSingleObject(info.hProcess, 5000);
+        }
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+    }
+    bool Exited(DWORD ms, DWORD& code) const
+    {
+        if (::WaitForSingleObject(info.hProcess, ms) != WAIT_OBJECT_0) return false;
+        ::GetExitCodeProcess(info.hProcess, &code);
+        return true;
+    }
+};
+
+inline HWND WaitForWindow(const char* title, DWORD ms)
+{
+    for (DWORD waited = 0; waited <= ms; waited += 100) {
+        if (HWND w = ::FindWindowA(nullptr, title)) return w;
+        ::Sleep(100);
+    }
+    return nullptr;
+}
+
+struct BoxSearch {
+    DWORD pid;
+    HWND found;
+};
+
+inline BOOL CALLBACK FindBox(HWND hwnd, LPARAM context)
+{
+    BoxSearch* search = reinterpret_cast<BoxSearch*>(context);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hwnd, &pid);
+    char title[64] = {};
+    ::GetWindowTextA(hwnd, title, sizeof title);
+    if (pid == search->pid && std::string(title) == "Zelbo Message" && ::IsWindowVisible(hwnd)) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits for the program's next message box, answers it and returns its text.
+inline std::string AnswerMessageBox(const Program& program, int button = IDOK, DWORD ms = 20000)
+{
+    for (DWORD waited = 0; waited <= ms; waited += 100) {
+        BoxSearch search{program.info.dwProcessId, nullptr};
+        ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            char text[512] = {};
+            ::GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
+            ::PostMessageA(search.found, WM_COMMAND, static_cast<WPARAM>(button), 0);
+            for (int i = 0; i < 50 && ::IsWindow(search.found); ++i) ::Sleep(100);
+            return text;
+        }
+        ::Sleep(100);
+    }
+    return "(no message box)";
+}
+
+inline void Click(HWND panel, int x, int y)
+{
+    ::PostMessageA(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    ::PostMessageA(panel, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+inline std::string StatusText(HWND panel)
+{
+    char text[256] = {};
+    ::GetDlgItemTextA(panel, 1038, text, sizeof text);
+    return text;
+}
+
+// Output of "reg query" on the screen source key.
+inline std::string QuerySourceKey()
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {};
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION info{};
+    std::string command = std::string("reg.exe query \"HKLM\\") + kSourceKey + "\"";
+    std::string out;
+    if (::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                         &info)) {
+        ::CloseHandle(writeEnd);
+        writeEnd = nullptr;
+        char buffer[512];
+        DWORD n = 0;
+        while (::ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0) out.append(buffer, n);
+        ::WaitForSingleObject(info.hProcess, 10000);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+    }
+    if (writeEnd) ::CloseHandle(writeEnd);
+    ::CloseHandle(readEnd);
+    return out;
+}
+
+inline bool HasValue(const std::string& query, const std::string& name, const std::string& hex)
+{
+    std::istringstream lines(query);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string n, type, value;
+        if (words >> n >> type >> value && n == name && type == "REG_DWORD" && value == hex) return true;
+    }
+    return false;
+}
+
+// The panel's pixels as a 24-bit BMP.
+inline bool SaveWindowShot(HWND window, const std::string& path)
+{
+    RECT r;
+    ::GetWindowRect(window, &r);
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    ::GdiFlush();
+    const DWORD stride = static_cast<DWORD>((w * 3 + 3) & ~3);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(h);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+    out.write(static_cast<const char*>(bits), stride * static_cast<DWORD>(h));
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return out.good();
+}
+
+inline bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace zelbotest

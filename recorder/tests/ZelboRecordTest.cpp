@@ -1,0 +1,350 @@
+// Records for real through the panel under Wine: the screen source, the
+// MPEG-2 encoder, the multiplexer, the time marker and the file writer, with
+// the PulseAudio null sink's monitor as audio source while a tone plays into
+// that sink. The recording is kept as artefact for the ffprobe checks of
+// check_recording.sh; the stop limits are checked here.
+#include <windows.h>
+
+#include <dshow.h>
+#include <mmsystem.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "companions/tests/GraphHelpers.h"
+#include "recorder/tests/ZelboDriver.h"
+
+namespace {
+
+using namespace zelbotest;
+
+const wchar_t kAudioDevice[] = L"Monitor of Null Output";
+
+// A looping 1 kHz tone through the default wave output (the null sink).
+class Tone {
+public:
+    Tone()
+    {
+        const std::uint32_t rate = 44100;
+        const std::uint32_t frames = rate;  // one second, a whole number of periods
+        const std::uint32_t dataBytes = frames * 4;
+        wave_.resize(44 + dataBytes);
+        auto put32 = [&](std::size_t at, std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) wave_[at + i] = static_cast<char>(v >> (8 * i));
+        };
+        auto put16 = [&](std::size_t at, std::uint16_t v) {
+            wave_[at] = static_cast<char>(v);
+            wave_[at + 1] = static_cast<char>(v >> 8);
+        };
+        std::memcpy(&wave_[0], "RIFF", 4);
+        put32(4, 36 + dataBytes);
+        std::memcpy(&wave_[8], "WAVEfmt ", 8);
+        put32(16, 16);
+        put16(20, 1);
+        put16(22, 2);
+        put32(24, rate);
+        put32(28, rate * 4);
+        put16(32, 4);
+        put16(34, 16);
+        std::memcpy(&wave_[36], "data", 4);
+        put32(40, dataBytes);
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            const auto s = static_cast<std::int16_t>(12000 * std::sin(2 * 3.14159265358979 * 1000 * i / rate));
+            put16(44 + i * 4, static_cast<std::uint16_t>(s));
+            put16(46 + i * 4, static_cast<std::uint16_t>(s));
+        }
+        playing_ = ::PlaySoundA(wave_.data(), nullptr, SND_MEMORY | SND_ASYNC | SND_LOOP | SND_NODEFAULT) != FALSE;
+    }
+    ~Tone() { ::PlaySoundA(nullptr, nullptr, 0); }
+    bool Playing() const { return playing_; }
+
+private:
+    std::vector<char> wave_;
+    bool playing_ = false;
+};
+
+// A top-most window over the capture region that repaints random blocks
+// every 40 ms, so the encoder has pictures that change (a still desktop
+// codes to almost nothing).
+class Noise {
+public:
+    Noise(int left, int top, int width, int height)
+    {
+        thread_ = ::CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        rect_ = {left, top, left + width, top + height};
+        ::SetEvent(ready_);
+    }
+    ~Noise()
+    {
+        stop_ = true;
+        ::WaitForSingleObject(thread_, 5000);
+        ::CloseHandle(thread_);
+        ::CloseHandle(ready_);
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_TIMER) {
+            HDC dc = ::GetDC(hwnd);
+            RECT client;
+            ::GetClientRect(hwnd, &client);
+            for (int i = 0; i < 200; ++i) {
+                const int x = std::rand() % (client.right + 1);
+                const int y = std::rand() % (client.bottom + 1);
+                RECT block{x, y, x + 8 + std::rand() % 64, y + 8 + std::rand() % 64};
+                HBRUSH brush = ::CreateSolidBrush(RGB(std::rand() % 256, std::rand() % 256, std::rand() % 256));
+                ::FillRect(dc, &block, brush);
+                ::DeleteObject(brush);
+            }
+            ::ReleaseDC(hwnd, dc);
+            return 0;
+        }
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    static DWORD WINAPI Run(LPVOID context)
+    {
+        Noise* self = static_cast<Noise*>(context);
+        ::WaitForSingleObject(self->ready_, INFINITE);
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"ZelboTestNoise";
+        ::RegisterClassW(&wc);
+        const RECT& r = self->rect_;
+        HWND hwnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"ZelboTestNoise", L"",
+                                      WS_POPUP | WS_VISIBLE, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                                      nullptr, nullptr, wc.hInstance, nullptr);
+        ::SetTimer(hwnd, 1, 40, nullptr);
+        MSG msg;
+        while (!self->stop_) {
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+        ::DestroyWindow(hwnd);
+        return 0;
+    }
+
+    HANDLE ready_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread_ = nullptr;
+    RECT rect_{};
+    volatile bool stop_ = false;
+};
+
+// What this machine lacks for a recording; empty when all is there.
+std::string MissingFilters()
+{
+    const wchar_t* filters[] = {L"Korvell MPEG-2 Video Encoder", L"Korvell MPEG Muxteron", L"Korvell Chronel",
+                                L"Korvell Sink Filter", L"Korvell Layer II Audio Encoder"};
+    std::string missing;
+    graphtest::ComPtr<IBaseFilter> filter;
+    for (const wchar_t* name : filters) {
+        if (FAILED(graphtest::FindFilterByFriendlyName(graphtest::kLegacyFilterCategory, name, filter.Put())))
+            missing += " \"" + std::string(name, name + wcslen(name)) + "\"";
+    }
+    if (FAILED(graphtest::FindFilterByFriendlyName(CLSID_VideoInputDeviceCategory, L"UScreenCapture", filter.Put())))
+        missing += " \"UScreenCapture\"";
+    if (FAILED(graphtest::FindFilterByFriendlyName(CLSID_AudioInputDeviceCategory, kAudioDevice, filter.Put())))
+        missing += " the audio device \"Monitor of Null Output\"";
+    return missing;
+}
+
+// The device's first output pin name, which the settings must name.
+std::string AudioOutputPin()
+{
+    graphtest::ComPtr<IBaseFilter> filter;
+    if (FAILED(graphtest::FindFilterByFriendlyName(CLSID_AudioInputDeviceCategory, kAudioDevice, filter.Put())))
+        return {};
+    graphtest::ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(pins.Put()))) return {};
+    IPin* pin = nullptr;
+    std::string name;
+    while (name.empty() && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_INFO info{};
+        if (SUCCEEDED(pin->QueryPinInfo(&info))) {
+            if (info.pFilter) info.pFilter->Release();
+            if (info.dir == PINDIR_OUTPUT) {
+                char text[128] = {};
+                ::WideCharToMultiByte(CP_ACP, 0, info.achName, -1, text, sizeof text, nullptr, nullptr);
+                name = text;
+            }
+        }
+        pin->Release();
+    }
+    return name;
+}
+
+std::string SettingsText(const std::string& folder, const std::string& pin, int maxSize, int maxTime, bool videoOnly)
+{
+    return "Vantor Settings -- Do not delete or alter\n"
+           "*****************************************************\n"
+           "Recording Folder: " + folder + "\n"
+           "Protocol: 0\nVideo Bitrate: 4000\nAudio Bitrate: 256\nFrame Rate: 25\n"
+           "Audio Source: Monitor of Null Output\nAudio Input: \nAudio Output: " + pin + "\n"
+           "Max File Size: " + std::to_string(maxSize) + "\nMax File Time: " + std::to_string(maxTime) + "\n"
+           "Audio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: " + (videoOnly ? "1" : "0") + "\n"
+           "Video Accel: 0\nOnTop: 1\n"
+           "Audio Message: 0\nVideo Message: 0\nPlayer: 0\nAudio_Sonifer: 0\nAudio Compression: 0\n"
+           "AutoWnd: 0\nDelay: 0\nVistaAudio: 0\n"
+           "*****************************************************\n"
+           "end";
+}
+
+void WriteRegion(DWORD left, DWORD top, DWORD right, DWORD bottom)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                               &key, nullptr));
+    const DWORD values[] = {left, right, top, bottom, 30};
+    const char* names[] = {"Left", "Right", "Top", "Bottom", "FrameRate"};
+    for (int i = 0; i < 5; ++i)
+        ::RegSetValueExA(key, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values[i]), 4);
+    ::RegCloseKey(key);
+}
+
+std::uint64_t FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A started program with its panel up and its options dialog created.
+struct Session {
+    std::string folder = MakeProgramFolder();
+    Program* program = nullptr;
+    HWND panel = nullptr;
+
+    bool Start(const std::string& pin, int maxSize, int maxTime, bool videoOnly = false)
+    {
+        WriteFile(folder + "\\Settings.ini", SettingsText(folder, pin, maxSize, maxTime, videoOnly));
+        program = new Program(folder);
+        panel = WaitForWindow("Zelbo", 30000);
+        // The first ticks create the options dialog with the graph.
+        for (int i = 0; i < 100 && !::FindWindowA(nullptr, "Vantor Settings"); ++i) ::Sleep(100);
+        return panel && ::FindWindowA(nullptr, "Vantor Settings");
+    }
+    // The recording's name is made unique against the folder (which holds
+    // Zelbo.exe), so it is looked for.
+    std::string Target() const
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA((folder + "\\*.mpg").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return folder + "\\none.mpg";
+        ::FindClose(search);
+        return folder + "\\" + found.cFileName;
+    }
+    void Exit()
+    {
+        Click(panel, 315, 15);
+        DWORD code = 1;
+        EXPECT_TRUE(program->Exited(15000, code));
+    }
+    ~Session() { delete program; }
+};
+
+class ZelboRecord : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const std::string missing = MissingFilters();
+        if (!missing.empty()) GTEST_SKIP() << "cannot record on this machine, missing:" << missing;
+        pin_ = AudioOutputPin();
+    }
+    // Wine 8.0's audio capture filter lists the device but has no pins.
+    bool NoAudio() const { return pin_.empty(); }
+    // Records ten seconds of a 640 x 480 region through the panel and keeps
+    // the file as `artefact`.
+    void RecordTenSeconds(bool videoOnly, const char* artefact);
+    void TearDown() override { ::CoUninitialize(); }
+    std::string pin_;
+};
+
+void ZelboRecord::RecordTenSeconds(bool videoOnly, const char* artefact)
+{
+    WriteRegion(100, 100, 740, 580);
+    Noise noise(100, 100, 640, 480);
+    Session session;
+    ASSERT_TRUE(session.Start(pin_, 0, 0, videoOnly));
+
+    Click(session.panel, 30, 130);
+    // The graph runs a second after the press; the file writer creates the
+    // target when the graph starts.
+    DWORD waited = 0;
+    while (FileSize(session.Target()) == 0 && waited < 20000) {
+        ::Sleep(50);
+        waited += 50;
+    }
+    ASSERT_GT(FileSize(session.Target()), 0u) << "no recording appeared";
+    ::Sleep(10000);
+    Click(session.panel, 30, 130);
+    const std::string stopped = AnswerMessageBox(*session.program);
+    EXPECT_EQ(0u, stopped.find("Recording Stopped: ")) << stopped;
+    const std::string query = QuerySourceKey();
+    EXPECT_TRUE(HasValue(query, "Right", "0x2e4")) << query;
+    EXPECT_TRUE(HasValue(query, "FrameRate", "0x19")) << query;
+
+    const std::string artefacts = FromUnix(ARTEFACT_DIR);
+    ::CreateDirectoryA(artefacts.c_str(), nullptr);
+    EXPECT_TRUE(::CopyFileA(session.Target().c_str(), (artefacts + "\\" + artefact).c_str(), FALSE));
+    session.Exit();
+}
+
+TEST_F(ZelboRecord, TenSecondsOfA640x480RegionWithTheTone)
+{
+    if (NoAudio()) GTEST_SKIP() << "the audio capture filter of \"Monitor of Null Output\" has no output pin";
+    Tone tone;
+    ASSERT_TRUE(tone.Playing());
+    RecordTenSeconds(false, "zelbo_record.mpg");
+}
+
+TEST_F(ZelboRecord, TenSecondsOfVideoOnly) { RecordTenSeconds(true, "zelbo_record_video.mpg"); }
+
+TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves)
+{
+    struct Case {
+        const char* name;
+        int maxSize;
+        int maxTime;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"time", 0, 10, "Recording Stopped. File time exceeded"},
+        {"size", 1, 0, "Recording Stopped. File size exceeded"},
+    };
+    for (const Case& c : cases) {
+        // 641 x 479 is recorded as 640 x 472.
+        WriteRegion(100, 100, 741, 579);
+        Noise noise(100, 100, 641, 479);
+        Session session;
+        ASSERT_TRUE(session.Start(pin_, c.maxSize, c.maxTime, NoAudio())) << c.name;
+        const DWORD start = ::GetTickCount();
+        Click(session.panel, 30, 130);
+        const std::string stopped = AnswerMessageBox(*session.program, IDOK, 60000);
+        const DWORD elapsed = ::GetTickCount() - start;
+        EXPECT_EQ(0u, stopped.find("Recording Stopped: ")) << c.name << ": " << stopped;
+        EXPECT_EQ(c.reason, AnswerMessageBox(*session.program)) << c.name;
+        const std::string query = QuerySourceKey();
+        EXPECT_TRUE(HasValue(query, "Right", "0x2e4")) << query;
+        EXPECT_TRUE(HasValue(query, "Bottom", "0x23c")) << query;
+        const std::uint64_t size = FileSize(session.Target());
+        if (c.maxTime) {
+            EXPECT_GE(elapsed, 10000u) << c.name;
+            EXPECT_LE(elapsed, 15000u) << c.name;
+        } else {
+            // Checked once a second: a little over the limit at most.
+            EXPECT_GE(size, 1048576u) << c.name;
+            EXPECT_LE(size, 1048576u * 2) << c.name;
+        }
+        session.Exit();
+    }
+}
+
+}  // namespace
