@@ -152,6 +152,12 @@ TEST_F(VidrelGraph, PinsAndNameAsTheGraphsFindThem) {
   long count = 0;
   EXPECT_EQ(S_FALSE, config_->EnumParams(&count, nullptr));
   EXPECT_EQ(72, count);
+  DWORD capable = 0, size = sizeof capable;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegGetValueW(HKEY_CLASSES_ROOT,
+                         L"CLSID\\{7D22E920-5CA9-4787-8C2B-A6779BD11781}\\Instance\\Korvell MPEG-2 Video Encoder\\Capabilities",
+                         L"{BB4FAA02-596C-4129-8FB3-74E75421FA02}", RRF_RT_REG_DWORD, nullptr, &capable, &size));
+  EXPECT_EQ(1u, capable);
 }
 
 // The recorder's sequence: bitrate, minimum, maximum, commit. Before the
@@ -364,6 +370,105 @@ TEST_F(VidrelParams, SimpleProfileDropsBFramesAndPresetSetsPendingValues) {
   const int share = 4 * PendingInt(config_.Get(), kBitrate) / 25;
   EXPECT_EQ(share > 720 * 576 ? share : 720 * 576, PendingInt(config_.Get(), Id(P_OutSampleSize)));
   EXPECT_EQ(S_OK, Commit(config_.Get()));
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+HRESULT SetText(IModuleConfig* c, const GUID& id, const std::string& text) {
+  std::wstring wide(text.begin(), text.end());
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_BSTR;
+  x.bstrVal = SysAllocString(wide.c_str());
+  HRESULT hr = c->SetValue(&id, &x);
+  VariantClear(&x);
+  return hr;
+}
+
+// A flush in the middle of the second pass restarts a pass that reads the
+// statistics again: only the end of the run deletes them.
+TEST_F(VidrelGraph, SecondPassKeepsStatisticsUntilTheRunEnds) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string base = std::string(temp) + "vidrel_pass_test";
+  for (int i = 0; i < 2; ++i) {
+    FILE* f = std::fopen((base + ".md" + std::to_string(i)).c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fputs("statistics", f);
+    std::fclose(f);
+  }
+  VideoFormat f = Format(VideoColour::RGB32, 320, 240, 25, 0);  // nothing but the end
+  ConnectInput(f);
+  ConnectOutput();
+  ASSERT_TRUE(SUCCEEDED(SetText(config_.Get(), Id(P_StatsFile), base)));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_TwoPass), 2));
+  ASSERT_EQ(S_OK, Commit(config_.Get()));
+  ASSERT_TRUE(SUCCEEDED(control_->Run()));
+  ComPtr<IPin> in;
+  ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_INPUT, L"Input", in.Put()));
+  recorder_->Pin().WaitForEnd(10000);
+  in->BeginFlush();
+  in->EndFlush();
+  EXPECT_TRUE(Exists(base + ".md0"));
+  EXPECT_TRUE(Exists(base + ".md1"));
+  control_->Stop();
+  EXPECT_FALSE(Exists(base + ".md0"));
+  EXPECT_FALSE(Exists(base + ".md1"));
+}
+
+// A statistics path that does not convert into the engine's 256 bytes is an
+// error, not a cut-off name.
+TEST_F(VidrelGraph, UnconvertibleStatisticsPathFailsTheRun) {
+  ConnectInput(Format(VideoColour::RGB32, 320, 240, 25, 5));
+  ConnectOutput();
+  ASSERT_TRUE(SUCCEEDED(SetText(config_.Get(), Id(P_StatsFile), std::string(300, 'p'))));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_TwoPass), 1));
+  ASSERT_EQ(S_OK, Commit(config_.Get()));
+  // The encoder alone: a graph whose run failed half way is not what is tested.
+  EXPECT_EQ(E_FAIL, encoder_->Pause());
+  encoder_->Stop();
+}
+
+// A sample whose in-band type is refused leaves no engine: what follows is
+// refused, never handed to a freed engine.
+TEST_F(VidrelGraph, RefusedInBandTypeStopsTheStream) {
+  ConnectInput(Format(VideoColour::RGB32, 320, 240, 25, 0));
+  ConnectOutput();
+  ASSERT_TRUE(SUCCEEDED(control_->Run()));
+  ComPtr<IPin> in;
+  ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_INPUT, L"Input", in.Put()));
+  ComPtr<IMemInputPin> mem;
+  ASSERT_EQ(S_OK, in->QueryInterface(IID_IMemInputPin, mem.PutVoid()));
+  ComPtr<IMemAllocator> alloc;
+  ASSERT_EQ(S_OK, mem->GetAllocator(alloc.Put()));
+  ALLOCATOR_PROPERTIES want = {2, 320 * 240 * 4, 1, 0}, got = {};
+  alloc->Decommit();
+  ASSERT_EQ(S_OK, alloc->SetProperties(&want, &got));
+  ASSERT_EQ(S_OK, alloc->Commit());
+  auto push = [&](const AM_MEDIA_TYPE* type) {
+    ComPtr<IMediaSample> sample;
+    EXPECT_EQ(S_OK, alloc->GetBuffer(sample.Put(), nullptr, nullptr, 0));
+    sample->SetActualDataLength(320 * 240 * 4);
+    REFERENCE_TIME a = 0, b = 400000;
+    sample->SetTime(&a, &b);
+    if (type) sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(type));
+    return mem->Receive(sample.Get());
+  };
+  EXPECT_EQ(S_OK, push(nullptr));
+  CMediaType bad;
+  VIDEOINFOHEADER vih = {};
+  vih.bmiHeader.biSize = sizeof vih.bmiHeader;
+  vih.bmiHeader.biWidth = 4096;
+  vih.bmiHeader.biHeight = 240;
+  vih.bmiHeader.biBitCount = 32;
+  vih.bmiHeader.biPlanes = 1;
+  bad.SetType(&MEDIATYPE_Video);
+  bad.SetSubtype(&MEDIASUBTYPE_RGB32);
+  bad.SetFormatType(&FORMAT_VideoInfo);
+  bad.SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof vih);
+  EXPECT_TRUE(FAILED(push(&bad)));
+  EXPECT_TRUE(FAILED(push(nullptr)));
+  control_->Stop();
 }
 
 // HD DVD at an automatic 30 fps cannot be preset: the GOP stays.
