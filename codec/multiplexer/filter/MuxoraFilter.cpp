@@ -161,7 +161,10 @@ ConfigMuxerImpl::ConfigMuxerImpl(CM72* filter, ConfigElMux* values)
     BuildMuxerTable(*this);
 }
 
-STDMETHODIMP ConfigMuxerImpl::QueryInterface(REFIID riid, void** ppv) { return filter_->GetOwner()->QueryInterface(riid, ppv); }
+STDMETHODIMP ConfigMuxerImpl::QueryInterface(REFIID riid, void** ppv)
+{
+    return filter_->GetOwner()->QueryInterface(riid, ppv);
+}
 STDMETHODIMP_(ULONG) ConfigMuxerImpl::AddRef() { return filter_->GetOwner()->AddRef(); }
 STDMETHODIMP_(ULONG) ConfigMuxerImpl::Release() { return filter_->GetOwner()->Release(); }
 
@@ -365,7 +368,10 @@ ConfigStreamImpl::ConfigStreamImpl(CPin_In* pin, ConfigStream* values)
     BuildStreamTable(*this);
 }
 
-STDMETHODIMP ConfigStreamImpl::QueryInterface(REFIID riid, void** ppv) { return pin_->GetOwner()->QueryInterface(riid, ppv); }
+STDMETHODIMP ConfigStreamImpl::QueryInterface(REFIID riid, void** ppv)
+{
+    return pin_->GetOwner()->QueryInterface(riid, ppv);
+}
 STDMETHODIMP_(ULONG) ConfigStreamImpl::AddRef() { return pin_->GetOwner()->AddRef(); }
 STDMETHODIMP_(ULONG) ConfigStreamImpl::Release() { return pin_->GetOwner()->Release(); }
 
@@ -509,10 +515,12 @@ HRESULT CPin_In::GetMediaType(int position, CMediaType* mt)
         GUID sub;
     };
     static const Offer kFree[] = {
-        {&kMtVideo, FourccSubtype(Fourcc("DIVX"))}, {&kMtAudio, FourccSubtype(0x55)}, {&kMtAudio, FourccSubtype(0x50)},
-        {&kMtVideo, kStMpeg2Video},                 {&kMtVideo, kStH264},              {&kMtVideo, kStMpeg1Payload},
-        {&kMtAudio, kStDolbyAc3},                   {&kMtAudio, FourccSubtype(0x2000)}, {&kMtVideo, FourccSubtype(Fourcc("VSSH"))},
-        {&kMtVideo, FourccSubtype(Fourcc("WVC1"))}, {&kMtAudio, FourccSubtype(0xFF)},  {&kMtStream, GUID_NULL},
+        {&kMtVideo, FourccSubtype(Fourcc("DIVX"))}, {&kMtAudio, FourccSubtype(0x55)},
+        {&kMtAudio, FourccSubtype(0x50)},           {&kMtVideo, kStMpeg2Video},
+        {&kMtVideo, kStH264},                       {&kMtVideo, kStMpeg1Payload},
+        {&kMtAudio, kStDolbyAc3},                   {&kMtAudio, FourccSubtype(0x2000)},
+        {&kMtVideo, FourccSubtype(Fourcc("VSSH"))}, {&kMtVideo, FourccSubtype(Fourcc("WVC1"))},
+        {&kMtAudio, FourccSubtype(0xFF)},           {&kMtStream, GUID_NULL},
     };
     Offer offer{nullptr, GUID_NULL};
     const long type = config_.Snapshot().streamType;

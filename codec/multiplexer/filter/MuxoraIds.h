@@ -8,7 +8,9 @@ namespace muxora {
 
 constexpr unsigned HexDigit(char c)
 {
-    return c >= '0' && c <= '9' ? static_cast<unsigned>(c - '0') : c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10) : static_cast<unsigned>(c - 'A' + 10);
+    return c >= '0' && c <= '9'   ? static_cast<unsigned>(c - '0')
+           : c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
+                                  : static_cast<unsigned>(c - 'A' + 10);
 }
 constexpr unsigned long long HexAt(const char* s, int from, int count)
 {
@@ -141,8 +143,10 @@ constexpr GUID FourccSubtype(unsigned long code)
 }
 constexpr unsigned long Fourcc(const char (&s)[5])
 {
-    return static_cast<unsigned long>(static_cast<unsigned char>(s[0])) | static_cast<unsigned long>(static_cast<unsigned char>(s[1])) << 8 |
-           static_cast<unsigned long>(static_cast<unsigned char>(s[2])) << 16 | static_cast<unsigned long>(static_cast<unsigned char>(s[3])) << 24;
+    unsigned long v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(s[i]);
+    return v;
 }
 
 } // namespace muxora

@@ -77,6 +77,11 @@ CMediaType AudioOf(WORD tag, DWORD rate, WORD channels, DWORD bytesPerSecond)
     return mt;
 }
 
+long long MsSince(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
 std::wstring Widen(const char* s) { return std::wstring(s, s + strlen(s)); }
 std::wstring InPath(const wchar_t* name) { return Widen(KORVELL_E2E_OUT) + L"/" + name; }
 
@@ -827,11 +832,10 @@ TEST_F(MuxGraph, FlushWhileDownstreamHoldsDelivery)
     EXPECT_EQ(1, holder->Pin().Flushes());
     EXPECT_EQ(S_OK, in0->EndFlush());
     EXPECT_EQ(S_OK, in1->EndFlush());
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_LT(ms, 1500);
+    EXPECT_LT(MsSince(t0), 1500);
     const auto t1 = std::chrono::steady_clock::now();
     ASSERT_EQ(S_OK, control_->Stop());
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t1).count(), 1500);
+    EXPECT_LT(MsSince(t1), 1500);
 }
 
 } // namespace
