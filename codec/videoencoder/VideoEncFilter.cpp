@@ -474,6 +474,9 @@ HRESULT Mpeg2EncFilter::Receive(IMediaSample* sample) {
   } else if (timed == VFW_S_NO_STOP_TIME || stop < start) {
     stop = start + static_cast<REFERENCE_TIME>(10000000.0 / fps);
   }
+  // A flush on the application thread finishes and restarts the engine.
+  CAutoLock engineLock(&m_engineLock);
+  if (!m_running) return E_FAIL;
   if (Rec().W(W_PAD_SKIPPED) && m_outFrames > 0) {
     PadPlan plan = PlanPadding(start, m_nextStart, r1, fps, m_inFrames);
     for (int i = 0; i < plan.repeats; ++i) {
@@ -500,20 +503,16 @@ HRESULT Mpeg2EncFilter::Receive(IMediaSample* sample) {
   return S_OK;
 }
 
+// The input pin calls this under the receive lock.
 HRESULT Mpeg2EncFilter::EndOfStream() {
-  {
-    CAutoLock lock(&m_csFilter);
-    FlushAndRestart();
-  }
+  FlushAndRestart();
   return CTransformFilter::EndOfStream();
 }
 
+// The input pin calls this under the filter lock.
 HRESULT Mpeg2EncFilter::EndFlush() {
-  {
-    CAutoLock lock(&m_csFilter);
-    FlushAndRestart();
-    m_inFrames = m_outFrames = 0;
-  }
+  FlushAndRestart();
+  m_inFrames = m_outFrames = 0;
   return CTransformFilter::EndFlush();
 }
 

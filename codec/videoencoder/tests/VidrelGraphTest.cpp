@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using namespace graphtest;
 using namespace testfilters;
@@ -327,6 +328,49 @@ TEST_F(VidrelParams, Mpeg1ForcesProgressive420WithoutPulldown) {
   EXPECT_EQ(0, PendingInt(config_.Get(), Id(P_IntraDcPrecision)));
 }
 
+// Rules that carry one parameter into others, seen through the values they
+// leave behind after a commit.
+TEST_F(VidrelParams, FollowOnRules) {
+  struct Set {
+    int param, value;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Set> sets;
+    std::vector<Set> want;
+  } cases[] = {
+      {"interlaced frames make an interlaced sequence",
+       {{P_ProgressiveSeq, 1}, {P_ProgressiveFrame, 0}},
+       {{P_ProgressiveSeq, 0}, {P_Pulldown, 0}}},
+      {"a progressive sequence has progressive frames, no field order",
+       {{P_ProgressiveSeq, 1}, {P_ProgressiveFrame, 1}, {P_TopFieldFirst, 1}},
+       {{P_ProgressiveFrame, 1}, {P_TopFieldFirst, 0}}},
+      {"interlaced frames repeat no field",
+       {{P_ProgressiveFrame, 0}, {P_RepeatFirstField, 1}},
+       {{P_RepeatFirstField, 0}}},
+      {"constant quality leaves the rates alone",
+       {{P_BitrateMode, 2}, {P_MaxBitrate, 2000000}, {P_Bitrate, 4000000}},
+       {{P_MaxBitrate, 2000000}}},
+      {"the automatic frame rate follows the input",
+       {{P_FrameRate, 0}},
+       {{P_FrameRate, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const Set& s : c.sets) ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(s.param), s.value)) << s.param;
+    std::wstring reason;
+    HRESULT hr = Commit(config_.Get(), &reason);
+    EXPECT_EQ(S_OK, hr) << std::string(reason.begin(), reason.end());
+    for (const Set& w : c.want) {
+      EXPECT_EQ(w.value, PendingInt(config_.Get(), Id(w.param))) << kParamRows[w.param].name;
+      if (hr == S_OK) {
+        EXPECT_EQ(w.value, GetInt(config_.Get(), Id(w.param))) << kParamRows[w.param].name;
+      }
+    }
+    config_->DeclineChanges();
+  }
+}
+
 TEST_F(VidrelParams, RefusedCommitsGiveReasonsAndChangeNothing) {
   struct Case {
     int param, value;
@@ -341,8 +385,11 @@ TEST_F(VidrelParams, RefusedCommitsGiveReasonsAndChangeNothing) {
     ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(c.param), c.value));
     std::wstring reason;
     EXPECT_EQ(E_FAIL, Commit(config_.Get(), &reason));
-    if (c.reason) EXPECT_EQ(c.reason, reason);
-    else EXPECT_FALSE(reason.empty());
+    if (c.reason) {
+      EXPECT_EQ(c.reason, reason);
+    } else {
+      EXPECT_FALSE(reason.empty());
+    }
     EXPECT_EQ(before, GetInt(config_.Get(), Id(c.param)));
     config_->DeclineChanges();
   }
