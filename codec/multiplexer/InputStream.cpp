@@ -1,7 +1,10 @@
 #include "codec/multiplexer/Multiplexer.h"
 
+#include "codec/multiplexer/MediaClassify.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace muxcore {
 
@@ -64,6 +67,25 @@ HRESULT_T InputStream::Push(const uint8_t* bytes, size_t n, int64_t time)
         return kS_OK;
     if (!bytes)
         return kE_POINTER;
+    if (settings_.streamType == kPinAac && settings_.hasAacConfig) {
+        if (bytesReceived_ == 0)
+            rawAac_ = bytes[0] != 0xFF;
+        if (rawAac_) {
+            // Raw frames get an ADTS header so the scanner can find them.
+            uint8_t h[7];
+            BuildAdtsHeader(settings_.aacConfig[0], settings_.aacConfig[1], static_cast<uint32_t>(n), h);
+            if (!(n >= 7 && std::memcmp(bytes, h, 7) == 0)) {
+                uint8_t* room = n + 7 <= mem_.Capacity() ? mem_.Reserve(n + 7) : nullptr;
+                if (!room)
+                    return kS_FALSE;
+                std::memcpy(room, h, 7);
+                std::memcpy(room + 7, bytes, n);
+                mem_.Commit(n + 7);
+                NoteReceived(n + 7, time);
+                return kS_OK;
+            }
+        }
+    }
     while (!mem_.Append(bytes, n)) {
         if (n <= mem_.Capacity())
             return kS_FALSE; // full: the muxer has to make room first

@@ -163,6 +163,7 @@ private:
     bool created_ = false;
     bool configuredCounted_ = false;
     bool firstPsPacket_ = true;
+    bool rawAac_ = false;
     int lpcmFrame_ = 0;
     uint64_t lpcmBytes_ = 0;
     int64_t currentPinPts_ = 0;

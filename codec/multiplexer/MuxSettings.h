@@ -94,6 +94,9 @@ struct StreamSettings {
     int32_t correctEbSize = 0;            // "Correct EB size"
     int32_t frequency = 0;                // "Frequency (Hz)"
     PcmFormat pcm;                        // for "PCM" inputs
+    // AudioSpecificConfig of "AAC" inputs that deliver raw frames (no ADTS).
+    uint8_t aacConfig[2] = {0, 0};
+    bool hasAacConfig = false;
     std::string name;                     // "Stream Name"
 };
 
