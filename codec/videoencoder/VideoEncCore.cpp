@@ -241,11 +241,16 @@ int32_t DefaultOutSampleSize(int32_t width, int32_t height, int32_t bitrate, dou
   return static_cast<int32_t>(bytes > 2147483647 ? 2147483647 : bytes);
 }
 
+namespace {
+// 100 ns ticks of n frames at a rate, clamped into range.
+double Ticks(int64_t frames, double rate) { return static_cast<double>(frames) * 10000000.0 / rate; }
+}  // namespace
+
 bool DropFrame(int64_t inFrames, int64_t outFrames, double inputRate, double outputRate) {
   // An unknown rate on either side never drops.
   if (!(inputRate > 0) || !(outputRate > 0) || !std::isfinite(inputRate) || !std::isfinite(outputRate)) return false;
-  const int64_t inTime = static_cast<int64_t>(static_cast<double>(inFrames) * 10000000.0 / inputRate);
-  const int64_t outTime = static_cast<int64_t>(static_cast<double>(outFrames) * 10000000.0 / outputRate);
+  const double inTime = std::floor(Ticks(inFrames, inputRate));
+  const double outTime = std::floor(Ticks(outFrames, outputRate));
   return inTime < outTime;
 }
 
@@ -253,9 +258,12 @@ PadPlan PlanPadding(int64_t start, int64_t nextStart, double inputRate, double e
   PadPlan plan{0, 0};
   const double rate = inputRate > 0 && std::isfinite(inputRate) ? inputRate
                       : (engineFps > 0 && std::isfinite(engineFps) ? engineFps : 0.0);
-  if (rate <= 0 || inFrames < 2 || start <= nextStart) return plan;
-  plan.step = static_cast<int64_t>(10000000.0 / rate);
-  if (plan.step <= 0) return plan;
+  // Times far from any real stream are not padded: no step may overflow.
+  const int64_t kLimit = int64_t(1) << 62;
+  if (rate <= 0 || inFrames < 2 || start <= nextStart || start > kLimit || nextStart < -kLimit) return plan;
+  const double step = 10000000.0 / rate;
+  if (!(step >= 1.0) || step > 1e12) return plan;
+  plan.step = static_cast<int64_t>(step);
   // Gaps under half a picture are jitter; long gaps fill at most a cap.
   const int64_t gap = start - nextStart;
   int n = 0;
@@ -266,7 +274,9 @@ PadPlan PlanPadding(int64_t start, int64_t nextStart, double inputRate, double e
 
 int64_t SkippedFrames(int64_t start, int64_t nextStart, double inputRate) {
   if (start <= nextStart || !(inputRate > 0) || !std::isfinite(inputRate)) return 0;
-  double n = static_cast<double>(start - nextStart) * inputRate * 1e-7;
+  // The difference of two in-range times fits an unsigned 64-bit count.
+  const double gap = static_cast<double>(static_cast<uint64_t>(start) - static_cast<uint64_t>(nextStart));
+  const double n = gap * inputRate * 1e-7;
   return n >= 9.2e18 ? INT64_MAX : static_cast<int64_t>(n);
 }
 

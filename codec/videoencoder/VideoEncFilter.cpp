@@ -468,7 +468,8 @@ HRESULT Mpeg2EncFilter::Receive(IMediaSample* sample) {
   const double fps = Rec().D(B_FPS) > 0 ? Rec().D(B_FPS) : 25.0;
   REFERENCE_TIME start = 0, stop = 0;
   HRESULT timed = sample->GetTime(&start, &stop);
-  if (FAILED(timed)) {
+  const REFERENCE_TIME kFar = REFERENCE_TIME(1) << 62;  // beyond any real stream
+  if (FAILED(timed) || start > kFar || start < -kFar || stop > kFar) {
     start = m_nextStart;
     stop = start + static_cast<REFERENCE_TIME>(10000000.0 / fps);
   } else if (timed == VFW_S_NO_STOP_TIME || stop < start) {

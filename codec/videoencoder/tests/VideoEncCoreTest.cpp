@@ -3,6 +3,9 @@
 
 #include "codec/videoencoder/VideoEncCore.h"
 
+#include <climits>
+#include <cstdint>
+
 using namespace vidcore;
 
 namespace {
@@ -200,6 +203,37 @@ TEST(VideoEncStreaming, PaddingNeedsHalfAFrameAndIsCapped) {
   EXPECT_EQ(2, SkippedFrames(2 * frame + 10, 0, 25.0));
   EXPECT_EQ(0, SkippedFrames(0, 10, 25.0));
   EXPECT_EQ(0, SkippedFrames(100, 0, 0.0));
+}
+
+// Whatever a type or a sample carries: no overflow, no out-of-range result.
+TEST(VideoEncRobustness, ExtremeInputs) {
+  const int32_t ints[] = {INT32_MIN, -4096, -1, 0, 1, 4095, 4096, 16384, INT32_MAX};
+  const int64_t times[] = {INT64_MIN, -1, 0, 400000, INT64_MAX};
+  const double rates[] = {-1.0, 0.0, 1e-300, 23.9, 25.0, 1e300};
+  for (int32_t a : ints) {
+    for (int32_t b : ints) {
+      InputDescription in{kBGR4, 0, a, b, 32, static_cast<uint32_t>(b)};
+      int r = CheckInput(in, 1);
+      EXPECT_TRUE(r >= 0 && r <= 2);
+      EXPECT_GE(SourceStride(in), 0);
+      ProfileLevel pl = SelectProfileLevel(4, 8, a, b, 25.0, a > 0);
+      EXPECT_TRUE(pl.profile >= 1 && pl.profile <= 7);
+      EXPECT_GE(AutoAspectRatio(25, 0, 3, a, b, a, b), 1);
+      EXPECT_GE(DefaultOutSampleSize(a, b, a, 25.0), 0);
+    }
+  }
+  for (int64_t t : times) {
+    for (double r : rates) {
+      DetectedRate d = DetectFrameRate(t, 480, 0);
+      EXPECT_TRUE(d.code >= 1 && d.code <= 8);
+      for (int64_t u : times) {
+        PadPlan p = PlanPadding(t, u, r, r, 5);
+        EXPECT_TRUE(p.repeats >= 0 && p.repeats <= kMaxRepeatsPerFrame);
+        EXPECT_GE(SkippedFrames(t, u, r), 0);
+      }
+      DropFrame(t < 0 ? 0 : t, 3, r, 25.0);
+    }
+  }
 }
 
 TEST(VideoEncRecord, UnalignedFieldsAndSampleSize) {

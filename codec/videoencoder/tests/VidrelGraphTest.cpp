@@ -185,6 +185,14 @@ TEST_F(VidrelGraph, BitrateCommittedBeforeConnectionAppliesAtConnection) {
   // Two seconds at 3 Mbit/s, not at the default 6 Mbit/s.
   EXPECT_NEAR(2.0 * bitrate / 8, static_cast<double>(bytes), 2.0 * bitrate / 8 * 0.2);
   EXPECT_EQ(50, GetInt(config_.Get(), Id(P_EncodedFrames)));
+  // One picture a sample, stamped with its frame's time: the multiplexer
+  // takes a sample's start as the time of its first picture.
+  ASSERT_EQ(50u, seen.size());
+  for (size_t i = 0; i < seen.size(); ++i) {
+    ASSERT_TRUE(seen[i].timed) << i;
+    EXPECT_EQ(static_cast<REFERENCE_TIME>(i) * 400000, seen[i].start) << i;
+    EXPECT_TRUE(seen[i].sync) << i;
+  }
   WriteOut(seen, "vidrel_rgb32_320x240_25.m2v");
 }
 
