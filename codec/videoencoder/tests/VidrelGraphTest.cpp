@@ -223,6 +223,35 @@ TEST_F(VidrelGraph, TopDownI420AndYuy2AreCoded) {
   }
 }
 
+TEST_F(VidrelGraph, Mpeg1TypeGivesMpeg1OutputTypes) {
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_VideoType), 0));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kBitrate, 1150000));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kMaxBitrate, 1150000));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kMinBitrate, 500000));
+  ConnectInput(Format(VideoColour::YUY2, 352, 288, 25, 25));
+  ASSERT_EQ(0, GetInt(config_.Get(), Id(P_VideoType)));
+  ComPtr<IPin> out;
+  ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(S_OK, out->EnumMediaTypes(types.Put()));
+  AM_MEDIA_TYPE* mt[5] = {};
+  ULONG count = 0;
+  types->Next(5, mt, &count);
+  ASSERT_EQ(4u, count);
+  EXPECT_TRUE(IsEqualGUID(mt[0]->subtype, MEDIASUBTYPE_MPEG1Payload));
+  EXPECT_TRUE(IsEqualGUID(mt[1]->majortype, MEDIATYPE_Stream));
+  EXPECT_TRUE(IsEqualGUID(mt[2]->subtype, MEDIASUBTYPE_MPEG1Video));
+  EXPECT_TRUE(IsEqualGUID(mt[0]->formattype, FORMAT_MPEGVideo));
+  for (ULONG i = 0; i < count; ++i) {
+    if (mt[i]->pbFormat) CoTaskMemFree(mt[i]->pbFormat);
+    CoTaskMemFree(mt[i]);
+  }
+  ConnectOutput();
+  std::vector<SeenSample> seen = RunToEnd();
+  ASSERT_FALSE(seen.empty());
+  WriteOut(seen, "vidrel_mpeg1_352x288_25.m1v");
+}
+
 TEST_F(VidrelGraph, InputRateIsMatchedToTheOutputRate) {
   struct Case {
     double inRate;

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Decodes the streams the Windows-side test wrote, with an independent
-# decoder: no error, MPEG-2 video at the configured size and rate.
+# decoder: no error, MPEG-2 (or MPEG-1) video at the configured size and rate.
 set -u
 dir=$1
 status=0
 for spec in "vidrel_rgb32_320x240_25.m2v 320 240 25/1 50" "vidrel_i420_352x288_2997.m2v 352 288 30000/1001 30" \
-            "vidrel_rgb24_topdown_320x240_25.m2v 320 240 25/1 30"; do
+            "vidrel_rgb24_topdown_320x240_25.m2v 320 240 25/1 30" "vidrel_mpeg1_352x288_25.m1v 352 288 25/1 25"; do
   set -- $spec
   file=$dir/$1
   if [ ! -s "$file" ]; then echo "missing $file"; status=1; continue; fi
@@ -13,7 +13,9 @@ for spec in "vidrel_rgb32_320x240_25.m2v 320 240 25/1 50" "vidrel_i420_352x288_2
   if [ -n "$errors" ]; then echo "$1: decoder says: $errors"; status=1; fi
   info=$(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height,r_frame_rate \
          -of default=nw=1 "$file")
-  echo "$info" | grep -q "codec_name=mpeg2video" || { echo "$1: not MPEG-2 video: $info"; status=1; }
+  codec=mpeg2video
+  case $1 in *.m1v) codec=mpeg1video ;; esac
+  echo "$info" | grep -q "codec_name=$codec" || { echo "$1: not $codec: $info"; status=1; }
   echo "$info" | grep -q "width=$2" || { echo "$1: width: $info"; status=1; }
   echo "$info" | grep -q "height=$3" || { echo "$1: height: $info"; status=1; }
   echo "$info" | grep -q "r_frame_rate=$4" || { echo "$1: rate: $info"; status=1; }
