@@ -252,6 +252,27 @@ TEST_F(VidrelGraph, Mpeg1TypeGivesMpeg1OutputTypes) {
   WriteOut(seen, "vidrel_mpeg1_352x288_25.m1v");
 }
 
+// A committed video type reconnects a connected output with the new type.
+TEST_F(VidrelGraph, VideoTypeChangeReconnectsTheOutput) {
+  ConnectInput(Format(VideoColour::YUY2, 352, 288, 25, 5));
+  ConnectOutput();
+  ComPtr<IPin> out;
+  ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
+  AM_MEDIA_TYPE mt = {};
+  ASSERT_EQ(S_OK, out->ConnectionMediaType(&mt));
+  EXPECT_FALSE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_MPEG1Payload));
+  FreeMediaType(mt);
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_VideoType), 0));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kBitrate, 1150000));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kMaxBitrate, 1150000));
+  ASSERT_EQ(S_OK, SetInt(config_.Get(), kMinBitrate, 500000));
+  std::wstring reason;
+  ASSERT_EQ(S_OK, Commit(config_.Get(), &reason)) << std::string(reason.begin(), reason.end());
+  ASSERT_EQ(S_OK, out->ConnectionMediaType(&mt));
+  EXPECT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_MPEG1Payload));
+  FreeMediaType(mt);
+}
+
 TEST_F(VidrelGraph, InputRateIsMatchedToTheOutputRate) {
   struct Case {
     double inRate;
