@@ -1,5 +1,6 @@
 // The COM server of "Korvell MPEG-2 Video Encoder".
 #include "platform/dshow/BaseClasses.h"
+#include "platform/com/EncoderRegistration.h"
 #include "codec/videoencoder/VideoEncFilter.h"
 #include "codec/videoencoder/VideoEncIds.h"
 
@@ -11,10 +12,6 @@ namespace {
 
 // {33D9A760-90C8-11D0-BD43-00A0C911CE86}
 const CLSID kVideoCompressorCategory = {0x33D9A760, 0x90C8, 0x11D0, {0xBD, 0x43, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-// {7D22E920-5CA9-4787-8C2B-A6779BD11781}
-const CLSID kEncoderCategory = {0x7D22E920, 0x5CA9, 0x4787, {0x8C, 0x2B, 0xA6, 0x77, 0x9B, 0xD1, 0x17, 0x81}};
-// {083863F1-70DE-11D0-BD40-00A0C911CE86}
-const CLSID kFilterCategory = {0x083863F1, 0x70DE, 0x11D0, {0xBD, 0x40, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 // {E06D8026-DB46-11CF-B4D1-00805F6CBBEA}
 const GUID kMpeg2VideoSubtype = {0xE06D8026, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
 // {30323449-0000-0010-8000-00AA00389B71}
@@ -36,33 +33,6 @@ const AMOVIESETUP_PIN kPins[] = {
     {const_cast<LPWSTR>(L"Output"), FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, NULL, 4, kOutTypes},
 };
 
-std::wstring GuidText(const GUID& g) {
-  wchar_t text[40] = {};
-  StringFromGUID2(g, text, 40);
-  return text;
-}
-
-HRESULT SetCapabilities(const GUID& category, const std::wstring& instance) {
-  std::wstring key = L"CLSID\\" + GuidText(category) + L"\\Instance\\" + instance + L"\\Capabilities";
-  DWORD one = 1;
-  LONG rc = RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), L"{BB4FAA02-596C-4129-8FB3-74E75421FA02}", REG_DWORD, &one,
-                            sizeof one);
-  return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
-}
-
-HRESULT RegisterCategories(BOOL bRegister) {
-  IFilterMapper2* mapper = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                reinterpret_cast<void**>(&mapper));
-  if (FAILED(hr)) return hr;
-  for (const CLSID* category : {&kVideoCompressorCategory, &kEncoderCategory}) {
-    HRESULT r = AMovieSetupRegisterFilterInCategory(&g_VideoEncSetup, mapper, *category, bRegister);
-    if (FAILED(r) && bRegister) hr = r;
-  }
-  mapper->Release();
-  return hr;
-}
-
 }  // namespace
 
 const AMOVIESETUP_FILTER g_VideoEncSetup = {&CLSID_KorvellVideoEncoder, kFriendlyName, 0x800001, 2, kPins};
@@ -75,20 +45,16 @@ int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 STDAPI DllRegisterServer() {
   HRESULT hr = AMovieDllRegisterServer2(TRUE);
   if (FAILED(hr)) return hr;
-  CoInitialize(nullptr);
-  hr = RegisterCategories(TRUE);
-  CoUninitialize();
-  SetCapabilities(kEncoderCategory, kFriendlyName);
-  SetCapabilities(kFilterCategory, GuidText(CLSID_KorvellVideoEncoder));
+  hr = RegisterFilterInCategories(&g_VideoEncSetup, {&kVideoCompressorCategory, &kEncoderCategory}, TRUE);
+  SetEncoderCapabilities(&g_VideoEncSetup);
   return hr;
 }
 
 STDAPI DllUnregisterServer() {
   HRESULT hr = AMovieDllRegisterServer2(FALSE);
-  std::wstring key = L"Filter\\" + GuidText(CLSID_KorvellVideoEncoder);
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-  CoInitialize(nullptr);
-  RegisterCategories(FALSE);
-  CoUninitialize();
+  wchar_t clsid[40] = {};
+  StringFromGUID2(CLSID_KorvellVideoEncoder, clsid, 40);
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"Filter\\") + clsid).c_str());
+  RegisterFilterInCategories(&g_VideoEncSetup, {&kVideoCompressorCategory, &kEncoderCategory}, FALSE);
   return hr;
 }
