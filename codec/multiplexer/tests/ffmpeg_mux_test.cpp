@@ -121,9 +121,10 @@ std::map<std::string, std::string> Probe(const std::string& file, const std::str
 }
 
 muxcore::FileMuxResult Mux(const std::string& out, const std::vector<std::string>& clips, int output,
-                           int compat = 0, bool padding = false, bool ts192 = false)
+                           int compat = 0, bool padding = false, bool ts192 = false, int timing = 0)
 {
     muxcore::FileMuxJob job;
+    job.settings.timingMode = timing;
     job.settings.output = output;
     job.settings.compatibility = compat;
     job.settings.usePadding = padding;
@@ -231,6 +232,11 @@ TEST(MuxFfmpeg, ProgramStreamsReadBackUnchanged)
         EXPECT_EQ(ps.error, "");
         EXPECT_TRUE(ps.endCode);
     }
+    // The same stream with its group times rebuilt ("Reconstruction Mode").
+    const std::string out = Work("ps_reconstructed.mpg");
+    const auto r = Mux(out, {"v.m2v", "a.mp2"}, muxcore::kProgramStream, 0, false, false, 1);
+    ASSERT_TRUE(r.ok) << r.error;
+    ExpectReadsBack(out, {"v.m2v", "a.mp2"});
 }
 
 TEST(MuxFfmpeg, ProgramStreamKeepsItsBufferModel)

@@ -12,9 +12,10 @@ namespace {
 struct Rig {
     Multiplexer mux;
     InputStream* in = nullptr;
-    explicit Rig(int32_t type, int32_t output = kProgramStream)
+    explicit Rig(int32_t type, int32_t output = kProgramStream, int32_t timing = kCaptureMode)
     {
         mux.Settings().output = output;
+        mux.Settings().timingMode = timing;
         StreamSettings s;
         s.streamType = type;
         in = mux.AddInput(s);
@@ -81,6 +82,28 @@ TEST(MpegVideoScanner, ReorderedGroupsGetIncreasingDecodingTimes)
         }
         EXPECT_LE(u[i].dts, u[i].pts) << i;
     }
+}
+
+TEST(MpegVideoScanner, ReconstructionRebuildsTimesPerGroup)
+{
+    Rig rig(kPinMpeg2Video, kProgramStream, kReconstructionMode);
+    const Bytes b = muxtest::SimpleGop(2);
+    // One stamp for the whole stream: every group is timed from it on.
+    const auto u = rig.Units(b, 2000000);
+    ASSERT_EQ(u.size(), 8u);
+    const int64_t f = 400000, t0 = 2000000;
+    const int64_t pts[] = {t0, t0 + 3 * f, t0 + f, t0 + 2 * f, t0 + 4 * f, t0 + 7 * f, t0 + 5 * f, t0 + 6 * f};
+    const int64_t dts[] = {t0 - 2 * f, t0, t0 + f, t0 + 2 * f, t0 + 3 * f, t0 + 4 * f, t0 + 5 * f, t0 + 6 * f};
+    int32_t bytes = 0;
+    for (size_t i = 0; i < u.size(); ++i) {
+        EXPECT_EQ(u[i].pts, pts[i]) << i;
+        EXPECT_EQ(u[i].dts, dts[i]) << i;
+        EXPECT_EQ(u[i].location, rig.in->DataStart() + bytes) << "units follow each other";
+        bytes += u[i].size;
+    }
+    EXPECT_EQ(bytes, static_cast<int32_t>(b.size()));
+    EXPECT_EQ(u[0].kind, kUnitIWithSequence);
+    EXPECT_EQ(u[4].kind, kUnitIWithSequence);
 }
 
 TEST(MpegVideoScanner, TwoUnitsInOneSampleShareNoStamp)

@@ -2,6 +2,7 @@
 // one); sequence and group headers join the picture that follows them.
 #include "codec/scanning/scanners/ScannerBase.h"
 
+#include <algorithm>
 #include <cstring>
 
 using muxcore::AccessUnit;
@@ -61,11 +62,94 @@ void CScannerMPEG2::Reset()
     gopPictures_ = 0;
     vbvDelay_ = 0xFFFF;
     vbvBytes_ = 0;
+    group_.clear();
+    groupStart_ = nullptr;
+    runningTime_ = 0;
+}
+
+void CScannerMPEG2::OnDataShifted(ptrdiff_t distance)
+{
+    CScannerBase::OnDataShifted(distance);
+    for (HeldPicture& h : group_)
+        h.unit.location -= distance;
+    if (groupStart_)
+        groupStart_ -= distance;
+}
+
+void CScannerMPEG2::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase)
+{
+    CScannerBase::OnDataMoved(oldBase, newBase);
+    for (HeldPicture& h : group_)
+        h.unit.location += newBase - oldBase;
+    if (groupStart_)
+        groupStart_ += newBase - oldBase;
+}
+
+void CScannerMPEG2::HoldPendingPicture(uint8_t* end)
+{
+    AccessUnit u = muxcore::ZeroUnit();
+    bool derived = false;
+    ClassifyAccessUnit(u, derived);
+    u.location = pendingStart_;
+    u.size = static_cast<int32_t>(end - pendingStart_);
+    u.unitStart = 1;
+    group_.push_back({u, pendingTemporalRef_, unitDuration_ > 0 ? unitDuration_ : host_->FrameDuration()});
+    pendingStart_ = end;
+    lastUnitEnd_ = end;
+    picturePending_ = false;
+}
+
+void CScannerMPEG2::FlushGroup()
+{
+    if (group_.empty())
+        return;
+    int64_t anchor = TakeSampleStamp(group_.front().unit.location);
+    if (anchor == kNoTime)
+        anchor = runningTime_;
+    // Presentation order by temporal reference; a repeated reference follows
+    // the picture that had it first.
+    std::vector<size_t> order(group_.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [this](size_t a, size_t b) { return group_[a].key < group_[b].key; });
+    std::vector<int64_t> times(group_.size());
+    int64_t t = anchor;
+    for (size_t i : order) {
+        times[i] = t;
+        t += group_[i].duration;
+    }
+    runningTime_ = t;
+    const int64_t f = host_->FrameDuration();
+    for (size_t i = 0; i < group_.size(); ++i) {
+        AccessUnit u = group_[i].unit;
+        u.pts = times[i];
+        u.ptsPresent = u.dtsPresent = 1;
+        if (u.kind <= muxcore::kUnitP) {
+            if (prevRefPts_ == kNoTime) {
+                startupDelay_ = vbvDelay_ != 0xFFFF ? static_cast<int64_t>(vbvDelay_) * 1000 / 9 : 0;
+                if (startupDelay_ == 0 && host_->AnnouncedBitrate() > 0)
+                    startupDelay_ = static_cast<int64_t>(vbvBytes_) * 8 * 10000000 / host_->AnnouncedBitrate();
+            }
+            u.dts = prevRefPts_ == kNoTime ? u.pts - 2 * f : prevRefPts_;
+            prevRefPts_ = u.pts;
+        } else {
+            u.dts = u.pts;
+        }
+        lastStamp_ = u.pts;
+        // Sample records up to this unit's end are used up.
+        AccessUnit r;
+        while (host_->SampleTimes().Peek(r) == 0 && r.location < u.location + u.size)
+            host_->SampleTimes().Pop();
+        bytesEmitted_ += u.size;
+        Finish(u);
+    }
+    group_.clear();
 }
 
 bool CScannerMPEG2::HoldsData() const
 {
-    return picturePending_ || CScannerBase::HoldsData();
+    return picturePending_ || !group_.empty() || CScannerBase::HoldsData();
 }
 
 uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n)
@@ -122,7 +206,10 @@ uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n)
 void CScannerMPEG2::OnSequenceHeader(uint8_t* at)
 {
     const SPL_VES::VESSeqHdr& h = consumer_.seqHdr;
-    if (picturePending_) {
+    if (Reconstructing()) {
+        if (!groupStart_)
+            groupStart_ = at;
+    } else if (picturePending_) {
         EmitAccessUnit(at, true);
         picturePending_ = false;
     }
@@ -164,7 +251,10 @@ void CScannerMPEG2::OnSequenceExtension()
 
 void CScannerMPEG2::OnGop(uint8_t* at)
 {
-    if (picturePending_) {
+    if (Reconstructing()) {
+        if (!groupStart_)
+            groupStart_ = at;
+    } else if (picturePending_) {
         EmitAccessUnit(at, true);
         picturePending_ = false;
     }
@@ -189,8 +279,17 @@ void CScannerMPEG2::OnPicture(uint8_t* at)
         pendingFields_ = 2; // second field of the pending frame
         return;
     }
-    if (picturePending_)
+    if (Reconstructing()) {
+        // The held picture ends where the headers before this one begin.
+        uint8_t* end = groupStart_ ? groupStart_ : at;
+        if (picturePending_)
+            HoldPendingPicture(end);
+        if (boundary || h.picture_coding_type == 1)
+            FlushGroup();
+        groupStart_ = nullptr;
+    } else if (picturePending_) {
         EmitAccessUnit(at, true);
+    }
     if (anyPicture_ && gopSinceLastPicture_) {
         gopBase_ += gopPictures_ * host_->FrameDuration();
         gopPictures_ = 0;
@@ -268,6 +367,21 @@ int64_t CScannerMPEG2::ComputeTimestamp()
 
 void CScannerMPEG2::FlushAtEnd()
 {
+    if (Reconstructing()) {
+        if (picturePending_)
+            HoldPendingPicture(host_->DataEnd());
+        FlushGroup();
+        if (pendingStart_ && host_->DataEnd() > pendingStart_ && !group_.size()) {
+            // Trailing headers join as a last unit.
+            pendingType_ = 3;
+            picturePending_ = true;
+            HoldPendingPicture(host_->DataEnd());
+            FlushGroup();
+        }
+        groupStart_ = nullptr;
+        host_->SampleTimes().Clear();
+        return;
+    }
     if (picturePending_) {
         EmitAccessUnit(host_->DataEnd(), true);
         picturePending_ = false;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class CScannerBase : public muxcore::BufferMoveListener {
 public:
@@ -86,7 +87,24 @@ protected:
     void OnSampleStamp(int64_t pts) override;
     bool IsVideo() const override { return true; }
 
+    void OnDataShifted(ptrdiff_t distance) override;
+    void OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) override;
+
 private:
+    // "Reconstruction Mode": the pictures of a group are held and their
+    // times rebuilt from the temporal references when the group ends.
+    struct HeldPicture {
+        muxcore::AccessUnit unit;
+        uint32_t key;
+        int64_t duration;
+    };
+    bool Reconstructing() const { return host_->TimingMode() == muxcore::kReconstructionMode; }
+    void HoldPendingPicture(uint8_t* end);
+    void FlushGroup();
+    std::vector<HeldPicture> group_;
+    uint8_t* groupStart_ = nullptr; // sequence or group header after the pending picture
+    int64_t runningTime_ = 0;
+
     void OnSequenceHeader(uint8_t* at);
     void OnSequenceExtension();
     void OnGop(uint8_t* at);
