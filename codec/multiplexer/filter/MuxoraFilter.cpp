@@ -16,8 +16,6 @@ namespace muxora {
 
 namespace {
 
-bool IsVideoGroup(long t) { return t == 1 || t == 5 || t == 6 || t == 8 || t == 10 || t == 12 || t == 14 || t == 17; }
-bool IsAudioGroup(long t) { return t == 2 || t == 3 || t == 7 || t == 11 || t == 20; }
 bool IsMpeg4Group(long t) { return t == 5 || t == 6 || t == 10 || t == 12 || t == 14; }
 
 HRESULT ToLong(const VARIANT* value, long* out)
@@ -66,73 +64,20 @@ void StoreWritable(ModuleConfig::CModuleConfig& config, long count, const GUID* 
 
 // ------------------------------------------------------------- classification
 
-int ClassifyMediaType(const AM_MEDIA_TYPE& mt)
+static_assert(sizeof(GUID) == sizeof(muxcore::Guid), "GUID layouts");
+
+muxcore::MediaTypeDesc DescribeMediaType(const AM_MEDIA_TYPE& mt)
 {
-    const GUID& major = mt.majortype;
-    const GUID& sub = mt.subtype;
-    if (major == kMtMpeg2Pes) {
-        if (sub == kStMpeg2Audio)
-            return 20;
-        if (sub == kStDvdSubpicture)
-            return 32;
-    }
-    if (major == kMtIgPes && sub == kStIgPes)
-        return 18;
-    if (major == kMtStream) {
-        if (sub == kStMpeg2Program)
-            return 9;
-        if (sub == GUID_NULL)
-            return 55;
-    }
-    if (major == kMtDvdPack) {
-        if (sub == kStMpeg2Video)
-            return 1;
-        if (sub == kStDvdSubpicture)
-            return 0;
-        if (sub == kStDolbyAc3 || sub == FourccSubtype(0x2000))
-            return 3;
-    }
-    if (major == kMtVideo) {
-        if (sub == kStH264 || sub == FourccSubtype(Fourcc("AVC1")) || sub == FourccSubtype(Fourcc("h264")))
-            return 10;
-        for (const char* c : {"divx", "mp4v", "MP4V", "DX50"})
-            if (sub == FourccSubtype(Fourcc(*reinterpret_cast<const char(*)[5]>(c))))
-                return 14;
-        if (sub == FourccSubtype(Fourcc("VSSH")))
-            return 12;
-        if (sub == FourccSubtype(Fourcc("WVC1")))
-            return 17;
-        if (sub == kStMpeg1Payload)
-            return 8;
-        if (sub == kStMpeg2Video)
-            return 1;
-        if (sub == kStDvdSubpicture)
-            return 15;
-        if ((sub == FourccSubtype(Fourcc("DIV3")) || sub == FourccSubtype(Fourcc("DIVX"))) &&
-            mt.formattype == kFmtVideoInfo && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-            const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-            if (vih->bmiHeader.biCompression == Fourcc("DIVX"))
-                return 5;
-            if (vih->bmiHeader.biCompression == Fourcc("DIV5"))
-                return 6;
-        }
-    }
-    if (major == kMtAudio) {
-        if (sub == FourccSubtype(0x55) || sub == kStMpeg2Audio)
-            return 2;
-        if (sub == FourccSubtype(0x50))
-            return 7;
-        if (sub == kStDolbyAc3 || sub == FourccSubtype(0x2000))
-            return 3;
-        if (sub == FourccSubtype(0xFF))
-            return 11;
-        if (sub == FourccSubtype(1) || sub == kStDvdLpcm)
-            return 13;
-        if (sub == kStMpeg1Payload)
-            return 7;
-    }
-    return 0;
+    muxcore::MediaTypeDesc d;
+    std::memcpy(&d.major, &mt.majortype, sizeof(GUID));
+    std::memcpy(&d.subtype, &mt.subtype, sizeof(GUID));
+    std::memcpy(&d.formatType, &mt.formattype, sizeof(GUID));
+    d.format = mt.pbFormat;
+    d.formatSize = mt.pbFormat ? mt.cbFormat : 0;
+    return d;
 }
+
+int ClassifyMediaType(const AM_MEDIA_TYPE& mt) { return muxcore::ClassifyMediaType(DescribeMediaType(mt)).streamType; }
 
 int PmtCodeOf(int t)
 {
@@ -563,7 +508,7 @@ void CPin_In::SetStreamType(long type)
         values_.streamType = type;
     }
     const bool ts = mux_->CurrentOutput() != 1;
-    const bool video = IsVideoGroup(type);
+    const bool video = muxcore::IsVideoType(type);
     config_.Show(kAnnouncedFrameRate, video);
     config_.Show(kRealBitrate, video);
     config_.Show(kInputBufferSize, true);
@@ -604,129 +549,30 @@ void CPin_In::SetStreamType(long type)
 
 bool CPin_In::AcceptsCompatibility(long compat, long output)
 {
-    const long type = config_.Snapshot().streamType;
-    if (type == 0 || compat == 0)
-        return true;
-    if (output != 1 || !hasFormat_)
-        return false;
-    const long rate = config_.Snapshot().announcedFrameRate;
-    const long freq = config_.Snapshot().frequency;
-    auto size = [this](long w, long h) { return width_ == w && height_ == h; };
-    if (compat == 1) {
-        if (type == 1 || type == 8) {
-            if (rate == 4)
-                return size(720, 480) || size(704, 480) || size(352, 480) || size(352, 240);
-            if (rate == 3)
-                return size(720, 576) || size(704, 576) || size(352, 576) || size(352, 288);
-            return false;
-        }
-        if (IsAudioGroup(type) || type == 13)
-            return freq == 48000;
-        return type == 15;
-    }
-    if (type == 1 || type == 8) {
-        if (rate == 4)
-            return size(480, 480) || size(704, 480);
-        if (rate == 3)
-            return size(480, 576) || size(704, 576);
-        return false;
-    }
-    if (IsAudioGroup(type))
-        return freq == 44100 && channels_ >= 2 && type == 7;
-    return false;
+    return muxcore::CheckCompatibility(compat, config_.Snapshot().streamType, output, facts_);
 }
 
 HRESULT CPin_In::CompleteConnect(IPin* receivePin)
 {
-    const int type = ClassifyMediaType(m_mt);
+    const muxcore::MediaTypeDesc desc = DescribeMediaType(m_mt);
+    const int type = muxcore::ClassifyMediaType(desc).streamType;
     const ConfigElMux muxer = mux_->Config().Snapshot();
-    if ((type == 13 || type == 15 || type == 32 || type == 33) && muxer.output != 1)
+    muxcore::MuxerSettings ms;
+    ms.output = muxer.output;
+    ms.dmbCompatibility = muxer.dmbCompatibility;
+    muxcore::ConnectFacts facts;
+    if (muxcore::Failed(muxcore::ReadConnectFacts(desc, type, ms, facts)))
         return E_FAIL;
-    if (type == 18 && muxer.output != 3)
-        return E_FAIL;
-    if (muxer.dmbCompatibility == 1 && type != 11 && type != 10)
-        return E_FAIL;
-
-    // The format block: picture size, rates.
-    long width = 0, height = 0, bitrate = 0, frequency = 0, channels = 0;
-    long long frameDuration = 0;
-    bool videoFormat = false;
-    const bool hasFormat = m_mt.pbFormat && m_mt.cbFormat > 0;
-    const long factor = IsMpeg4Group(type) ? 250000 : 500000;
-    auto fromPicture = [&](long w, long h) { return (w * h / 19200) * factor; };
-    if (hasFormat && m_mt.formattype != kFmtSkipped) {
-        const GUID& ft = m_mt.formattype;
-        if ((ft == kFmtMpeg2Video || ft == kFmtVideoInfo2) && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-            const auto* v = reinterpret_cast<const VIDEOINFOHEADER2*>(m_mt.pbFormat);
-            width = v->rcSource.right - v->rcSource.left;
-            height = v->rcSource.bottom - v->rcSource.top;
-            if ((width == 0 || height == 0) && ft == kFmtMpeg2Video) {
-                width = v->bmiHeader.biWidth;
-                height = std::abs(v->bmiHeader.biHeight);
-            }
-            bitrate = v->dwBitRate ? static_cast<long>(v->dwBitRate) : fromPicture(width, height);
-            frameDuration = v->AvgTimePerFrame;
-            videoFormat = true;
-        } else if ((ft == kFmtMpegVideo || ft == kFmtVideoInfo) && m_mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-            const auto* v = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.pbFormat);
-            width = v->rcSource.right - v->rcSource.left;
-            height = v->rcSource.bottom - v->rcSource.top;
-            if (ft == kFmtVideoInfo && (width == 0 || height == 0)) {
-                width = v->bmiHeader.biWidth;
-                height = std::abs(v->bmiHeader.biHeight);
-            }
-            const long k = fromPicture(width, height);
-            bitrate = static_cast<long>(v->dwBitRate);
-            if (ft == kFmtMpegVideo ? bitrate == 0 : (bitrate == 0 || static_cast<long long>(bitrate) > 20LL * k))
-                bitrate = k;
-            frameDuration = v->AvgTimePerFrame;
-            videoFormat = true;
-        } else if (ft == kFmtWaveFormatEx && m_mt.cbFormat >= sizeof(WAVEFORMATEX) - 2) {
-            const auto* w = reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat);
-            if (type == 13 && w->nSamplesPerSec != 48000 && w->nSamplesPerSec != 96000)
-                return E_FAIL;
-            frequency = static_cast<long>(w->nSamplesPerSec);
-            if (w->nAvgBytesPerSec)
-                bitrate = static_cast<long>(w->nAvgBytesPerSec) * 8;
-            channels = w->nChannels;
-        }
-    } else if (!hasFormat && (type == 18 || type == 13)) {
-        return E_FAIL;
-    }
-
     HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
     if (FAILED(hr))
         return hr;
-    width_ = width;
-    height_ = height;
-    channels_ = channels;
-    hasFormat_ = hasFormat;
-    const bool video = IsVideoGroup(type);
-    if (bitrate == 0)
-        bitrate = video ? 2000000 : type == 11 ? 128000 : 256000;
-    long rateCode = 0;
-    if (video && m_mt.majortype == kMtVideo && videoFormat) {
-        switch (frameDuration) {
-        case 166666: rateCode = 8; break;
-        case 166833: rateCode = 7; break;
-        case 200000: rateCode = 6; break;
-        case 333333: rateCode = 5; break;
-        case 333666: case 333667: rateCode = 4; break;
-        case 400000: rateCode = 3; break;
-        case 416666: rateCode = 2; break;
-        case 417188: rateCode = 1; break;
-        default: rateCode = 0;
-        }
-    }
-    if (!(frameDuration > 0 && frameDuration <= 10000000))
-        frameDuration = video ? 400000 : 240000;
-    frameDuration_ = frameDuration;
+    facts_ = facts;
     {
         CAutoLock guard(&config_.ValueLock());
         values_.isConnected = 1;
-        values_.announcedBitrate = bitrate;
-        values_.frequency = frequency;
-        values_.announcedFrameRate = rateCode;
+        values_.announcedBitrate = facts.announcedBitrate;
+        values_.frequency = facts.frequency;
+        values_.announcedFrameRate = facts.announcedFrameRate;
     }
     SetStreamType(type);
     config_.Store(kStreamId, mux_->AllocatePid(config_.Snapshot().streamId, this));
@@ -749,8 +595,7 @@ HRESULT CPin_In::BreakConnect()
         values_.announcedFrameRate = 0;
     }
     SetStreamType(0);
-    width_ = height_ = channels_ = 0;
-    hasFormat_ = false;
+    facts_ = muxcore::ConnectFacts();
     HRESULT hr = CBaseInputPin::BreakConnect();
     if (wasTyped)
         program_->OnInputLeft(this);
@@ -791,8 +636,6 @@ void CPin_In::Attach(muxcore::InputStream* in)
     CAutoLock lock(&receiveLock_);
     in_ = in;
     ended_ = false;
-    aacMode_ = 0;
-    adtsBuilt_ = false;
 }
 
 muxcore::StreamSettings CPin_In::CoreSettings()
@@ -811,12 +654,20 @@ muxcore::StreamSettings CPin_In::CoreSettings()
     s.correctBitrate = c.correctBitrate;
     s.correctEbSize = c.correctEbSize;
     s.frequency = c.frequency;
-    if (c.streamType == 13) {
-        s.pcm.sampleRate = c.frequency ? c.frequency : 48000;
-        s.pcm.channels = channels_ ? channels_ : 2;
-        if (m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat && m_mt.cbFormat >= sizeof(WAVEFORMATEX) - 2)
-            s.pcm.bitsPerSample = reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat)->wBitsPerSample;
-        s.pcm.littleEndian = m_mt.subtype != kStDvdLpcm;
+    muxcore::ApplyConnectFacts(facts_, s);
+    s.announcedBitrate = c.announcedBitrate;
+    s.frequency = c.frequency;
+    const muxcore::MediaTypeDesc desc = DescribeMediaType(m_mt);
+    if (c.streamType == 13)
+        s.pcm.littleEndian = !muxcore::ClassifyMediaType(desc).dvdLpcm;
+    // Raw AAC frames: the core puts an ADTS header made from the
+    // AudioSpecificConfig after the wave format in front of each.
+    if (c.streamType == 11 && m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat &&
+        m_mt.cbFormat >= sizeof(WAVEFORMATEX) + 2 &&
+        reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat)->cbSize >= 2) {
+        s.aacConfig[0] = m_mt.pbFormat[sizeof(WAVEFORMATEX)];
+        s.aacConfig[1] = m_mt.pbFormat[sizeof(WAVEFORMATEX) + 1];
+        s.hasAacConfig = true;
     }
     char name[32];
     std::snprintf(name, sizeof name, "Input%d", number_);
@@ -842,30 +693,13 @@ STDMETHODIMP CPin_In::Receive(IMediaSample* sample)
         time = start;
     if (length <= 0)
         return S_OK;
-    // Raw AAC: an ADTS header in front of each frame, unless the frame
-    // already starts with the header built last.
-    if (config_.Snapshot().streamType == 11) {
-        if (aacMode_ == 0)
-            aacMode_ = data[0] == 0xFF ? 2 : 1;
-        const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat);
-        if (aacMode_ == 1 && m_mt.formattype == kFmtWaveFormatEx && wfx && m_mt.cbFormat >= sizeof(WAVEFORMATEX) + 2 &&
-            !(adtsBuilt_ && length >= 7 && std::memcmp(data, lastAdts_, 7) == 0)) {
-            const uint8_t* asc = m_mt.pbFormat + sizeof(WAVEFORMATEX);
-            BuildAdtsHeader(asc[0], asc[1], static_cast<uint32_t>(length), lastAdts_);
-            adtsBuilt_ = true;
-            hr = PushWaiting(lastAdts_, 7, time, 10);
-            if (hr != S_OK)
-                return hr == S_FALSE ? S_OK : hr;
-            time = muxcore::kNoTime;
-        }
-    }
-    PushWaiting(data, static_cast<size_t>(length), time, 50);
+    PushWaiting(data, static_cast<size_t>(length), time);
     return S_OK;
 }
 
 // Appends to the core input; while it is full, signals the muxing thread and
 // waits in steps, until the data fit or the pin flushes or stops (S_FALSE).
-HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time, DWORD stepMs)
+HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time)
 {
     for (;;) {
         const muxcore::HRESULT_T r = in_->Push(data, length, time);
@@ -874,26 +708,12 @@ HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time, D
             return muxcore::Failed(r) ? S_FALSE : S_OK;
         }
         mux_->Kick();
-        WaitForSingleObject(mux_->DataEvent(), stepMs);
+        WaitForSingleObject(mux_->DataEvent(), 50);
         if (mux_->Stopping() || IsFlushing())
             return mux_->Stopping() && !IsFlushing() ? E_ABORT : S_FALSE;
     }
 }
 
-void BuildAdtsHeader(uint8_t c0, uint8_t c1, uint32_t n, uint8_t out[7])
-{
-    const unsigned profile = (((c0 >> 3) & 0x1F) - 1) & 3;
-    const unsigned rate = ((c0 << 1) & 0xF) | (c1 >> 7);
-    const unsigned channels = (c1 >> 3) & 0xF;
-    const unsigned length = (n + 7) & 0x1FFF;
-    out[0] = 0xFF;
-    out[1] = 0xF1; // MPEG-4, layer 0, no CRC
-    out[2] = static_cast<uint8_t>(profile << 6 | rate << 2 | channels >> 2);
-    out[3] = static_cast<uint8_t>((channels & 3) << 6 | length >> 11);
-    out[4] = static_cast<uint8_t>(length >> 3);
-    out[5] = static_cast<uint8_t>((length & 7) << 5 | 0x1F); // buffer fullness 0x7FF
-    out[6] = 0xFC;
-}
 
 STDMETHODIMP CPin_In::EndOfStream()
 {

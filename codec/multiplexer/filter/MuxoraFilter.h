@@ -7,6 +7,7 @@
 
 #include "platform/dshow/BaseClasses.h"
 
+#include "codec/multiplexer/MediaClassify.h"
 #include "codec/multiplexer/Multiplexer.h"
 #include "codec/multiplexer/filter/MuxoraConfig.h"
 
@@ -132,16 +133,11 @@ public:
     muxcore::StreamSettings CoreSettings();
     // CheckCompatibility of the stream with a compatibility mode.
     bool AcceptsCompatibility(long compat, long output);
-    // Stream facts of the connection.
-    long Width() const { return width_; }
-    long Height() const { return height_; }
-    long Channels() const { return channels_; }
-    long long FrameDuration() const { return frameDuration_; }
     void SetStreamType(long type);
 
 private:
     HRESULT RefuseWhileRunning();
-    HRESULT PushWaiting(const uint8_t* data, size_t length, int64_t time, DWORD stepMs);
+    HRESULT PushWaiting(const uint8_t* data, size_t length, int64_t time);
 
     CM72* mux_;
     int number_;
@@ -151,18 +147,9 @@ private:
     CCritSec receiveLock_;
     muxcore::InputStream* in_ = nullptr;
     std::atomic<bool> ended_{false};
-    long width_ = 0, height_ = 0, channels_ = 0;
-    long long frameDuration_ = 0;
-    bool hasFormat_ = false;
-    // Raw AAC frames get an ADTS header each: 0 undecided, 1 raw, 2 framed.
-    int aacMode_ = 0;
-    uint8_t lastAdts_[7] = {};
-    bool adtsBuilt_ = false;
+    // What the connection's media type says (picture, rates, format block).
+    muxcore::ConnectFacts facts_;
 };
-
-// The 7-byte ADTS header of a raw AAC frame of n bytes, from the two bytes of
-// its AudioSpecificConfig.
-void BuildAdtsHeader(uint8_t c0, uint8_t c1, uint32_t n, uint8_t out[7]);
 
 class CPin_Out : public CBaseOutputPin {
 public:
