@@ -475,6 +475,16 @@ void Multiplexer::WaitFinished()
         thread_.join();
 }
 
+int64_t Multiplexer::RealOutputBitrate() const
+{
+    const int64_t first = out_.FirstDeliveryTime();
+    const int64_t span = MuxerTime() - (first < 0 ? 0 : first);
+    if (first < 0 || span <= 0)
+        return 0;
+    const double r = static_cast<double>(out_.BytesDelivered()) * 8 / (static_cast<double>(span) * 1e-7);
+    return r >= 9.2e18 ? INT64_MAX : static_cast<int64_t>(r);
+}
+
 // ------------------------------------------------------------------ transport
 
 void Multiplexer::WriteBracketPcrs(const InputStream* except)

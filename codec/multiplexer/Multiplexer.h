@@ -176,6 +176,9 @@ public:
 
     ProgramSettings& Settings() { return settings_; }
     const std::vector<InputStream*>& Inputs() const { return inputs_; }
+    // "Program ID" and "PCR PID": E_FAIL when the PID is taken or names no input.
+    HRESULT_T SetProgramId(int32_t pid);
+    HRESULT_T SetPcrPid(int32_t pid);
     void AddInput(InputStream* in);
     void RemoveInput(InputStream* in);
     InputStream* PcrInput() const { return pcrInput_; }
@@ -247,6 +250,8 @@ public:
     uint64_t PaddingPackets() const { return padding_; }
     uint32_t ProgramMuxRate() const { return muxRate_; }
     const OutputFramer& Output() const { return out_; }
+    // "Real Output Bitrate": bytes delivered over the muxer time since the first delivery.
+    int64_t RealOutputBitrate() const;
     std::recursive_mutex& Lock() { return lock_; }
     void NotifyData();
 

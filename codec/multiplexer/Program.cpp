@@ -14,6 +14,31 @@ bool Program::HasConnectedInput() const
     return false;
 }
 
+HRESULT_T Program::SetProgramId(int32_t pid)
+{
+    if (pid == settings_.programId)
+        return kS_OK;
+    const int32_t old = settings_.programId;
+    settings_.programId = -1; // not counted against itself
+    const uint16_t got = mux_->AllocatePid(pid, nullptr);
+    if (got != pid) {
+        settings_.programId = old;
+        return kE_FAIL;
+    }
+    settings_.programId = pid;
+    return kS_OK;
+}
+
+HRESULT_T Program::SetPcrPid(int32_t pid)
+{
+    for (InputStream* in : inputs_)
+        if (in->IsConnected() && in->Settings().streamId == pid) {
+            settings_.pcrPid = pid;
+            return kS_OK;
+        }
+    return kE_FAIL;
+}
+
 void Program::AddInput(InputStream* in)
 {
     if (std::find(inputs_.begin(), inputs_.end(), in) != inputs_.end())

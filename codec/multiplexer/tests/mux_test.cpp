@@ -250,6 +250,7 @@ TEST(MuxPass, RequiredBitrateSetsThePacketTime)
     EXPECT_DOUBLE_EQ(mux.PacketTime(), 27000.0) << "1 ms per packet";
     EXPECT_EQ(mux.MuxerTime(), static_cast<int64_t>(mux.Clock() * 10 / 27));
     EXPECT_GT(mux.PaddingPackets(), 0u);
+    EXPECT_NEAR(static_cast<double>(mux.RealOutputBitrate()), 1504000.0, 1504000.0 * 0.05);
 }
 
 TEST(MuxPass, ThreadRunnerGivesTheSameStream)
@@ -392,4 +393,24 @@ TEST(MuxPass, ArbitraryBytesNeverBreakThePass)
                                   << " dts " << in->HeadDts() << " clock " << mux.Clock();
         }
     }
+}
+
+TEST(MuxStructure, ProgramPidsAndPcrInput)
+{
+    Multiplexer ts;
+    Program* p1 = ts.AddProgram();
+    Program* p2 = ts.AddProgram();
+    InputStream* v = ts.AddInput(Type(kPinMpeg2Video), p1);
+    InputStream* a = ts.AddInput(Type(kPinMpeg1Audio), p1);
+    InputStream* other = ts.AddInput(Type(kPinMpeg1Audio), p2);
+    EXPECT_EQ(p1->Settings().pcrPid, v->Pid()) << "the first connected input";
+    EXPECT_EQ(p2->SetProgramId(other->Pid()), kE_FAIL) << "an input of another program has it";
+    EXPECT_EQ(p2->SetProgramId(p1->Settings().programId), kE_FAIL);
+    EXPECT_EQ(p2->SetProgramId(4000), kS_OK);
+    EXPECT_EQ(p1->SetPcrPid(other->Pid()), kE_FAIL) << "not an input of this program";
+    EXPECT_EQ(p1->SetPcrPid(a->Pid()), kS_OK);
+    ASSERT_EQ(ts.RemoveInput(a), kS_OK);
+    EXPECT_EQ(p1->Settings().pcrPid, v->Pid()) << "the PCR moves to the next connected input";
+    ASSERT_EQ(ts.RemoveInput(v), kS_OK);
+    EXPECT_EQ(p1->Settings().pcrPid, 0);
 }
