@@ -170,9 +170,13 @@ STDMETHODIMP CModuleConfig::UnregisterFromNotifies(IModuleCallback* callback) {
   return S_OK;
 }
 
+// Read-only parameters are the owner's outputs: their bound value is never
+// replaced by a pending one.
 void CModuleConfig::StorePendingValues(long count, const GUID* ids) {
-  for (long i = 0; i < count; ++i)
-    if (CBaseParam* p = FindParam(&ids[i])) p->StorePending();
+  for (long i = 0; i < count; ++i) {
+    CBaseParam* p = FindParam(&ids[i]);
+    if (p && !p->IsReadOnly()) p->StorePending();
+  }
 }
 
 }  // namespace ModuleConfig

@@ -24,6 +24,17 @@ TEST_F(ModuleConfigTest, SetIsPendingUntilCommit) {
   EXPECT_EQ((std::vector<GUID>{kLong, kReadOnly}), config.applied[0]);
 }
 
+// The owner's outputs survive commits: a read-only value it set stays.
+TEST_F(ModuleConfigTest, CommitKeepsReadOnlyValuesTheOwnerSet) {
+  config.settings.readOnlyValue = 7;
+  IParamConfig* p = nullptr;
+  config.GetParamConfig(&kReadOnly, &p);
+  p->SetVisible(FALSE);
+  p->Release();
+  ASSERT_EQ(S_OK, config.CommitChanges(nullptr));
+  EXPECT_EQ(7, config.settings.readOnlyValue);
+}
+
 TEST_F(ModuleConfigTest, UnknownIdsAndNulls) {
   GUID unknown = MakeId(200);
   Var v(1);
