@@ -1,13 +1,14 @@
-// The options dialog "Vantor Settings" (resource 10). It is created hidden
-// on the panel's first timer tick and holds the fields the recording reads:
-// video bitrate (1034), frame rate (1035) and the file-name prefix (1086).
-// The capture graph it will host is not part of this program yet.
+// The settings dialog "Vantor Settings" (resource 10). Created hidden on the
+// panel's first timer tick and alive for the whole run; it carries the
+// in-process capture graph, the Ctrl+F12 record hot key and the graph's
+// event window.
 #pragma once
 
 #include <string>
 
 #include "platform/mfc/Dialog.h"
 #include "recorder/app/GraphSession.h"
+#include "recorder/core/SettingsDialog.h"
 
 namespace zelbo {
 
@@ -15,7 +16,7 @@ class OptionsDlg : public mfc::Dialog {
 public:
     OptionsDlg();
 
-    // Fills the fields from the settings.
+    // The panel's settings button: the stored values into the controls.
     void LoadFields();
     int VideoBitrate() const;
     int FrameRate() const;
@@ -33,11 +34,36 @@ public:
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
+    void OnCancel() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
+    void FillLists();
+    void ShowLists(const recorder::BitrateLists& lists);
+    void SelectFormat(const char* name);
+    std::string FormatText() const;
+    void OnFormatChange();
+    void OnCommand(int id, int code);
+    void OnRecordVideo();
+    void OnRecordAudio();
+    void OnHide();
+    void OnTonvik();
+    void OnHotKeyMessage(WPARAM wParam);
+    void OnTimer();
+    void ChooseFolder();
+    void ShowDefaults();
+    void ShowHint(int id);
+    bool Checked(int id) const;
+    void Check(int id, bool on);
+    void Enable(int id, bool on);
+    void RestorePanel();
+
     GraphSession graph_;
     DWORD lastGraphEvent_ = 0;
+    bool driver_ = false;       // Tonvik switched on in this dialog
+    bool firstTick_ = true;
+    int hotKeyTicks_ = 0;       // a hot-key action is this many ticks old
+    bool hotKeyActive_ = false;
 };
 
 }  // namespace zelbo

@@ -100,6 +100,28 @@ TEST(ZelboProgram, StartsOnceKeepsSettingsAndRecordsThroughThePanel)
     EXPECT_TRUE(::IsWindowVisible(options));
     EXPECT_EQ(4000u, ::GetDlgItemInt(options, 1034, nullptr, FALSE));
     EXPECT_EQ(25u, ::GetDlgItemInt(options, 1035, nullptr, FALSE));
+    char format[32] = {};
+    ::GetDlgItemTextA(options, 1054, format, sizeof format);
+    EXPECT_STREQ("MPEG-2", format);
+
+    // A refused OK keeps the dialog open and changes nothing; a valid one
+    // stores every field and hides the dialog.
+    const std::string stored = ReadFile(folder + "\\Settings.ini");
+    ::SetDlgItemTextA(options, 1056, "1:00:00");
+    ::SetDlgItemTextA(options, 1055, "7");
+    ::PostMessageA(options, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ("Unknown stop time format! (hh:mm:ss)", AnswerMessageBox(first));
+    EXPECT_TRUE(::IsWindowVisible(options));
+    EXPECT_EQ(stored, ReadFile(folder + "\\Settings.ini"));
+    ::SetDlgItemTextA(options, 1056, "00:02:05");
+    ::PostMessageA(options, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 50 && ::IsWindowVisible(options); ++i) ::Sleep(100);
+    EXPECT_FALSE(::IsWindowVisible(options));
+    std::string saved;
+    for (int i = 0; i < 50 && (saved = ReadFile(folder + "\\Settings.ini")) == stored; ++i) ::Sleep(100);
+    EXPECT_NE(std::string::npos, saved.find("\nMax File Time: 125\n")) << saved;
+    EXPECT_NE(std::string::npos, saved.find("\nMax File Size: 7\n")) << saved;
+    EXPECT_EQ("Ready (200,200,600,600)", StatusText(panel));
 
     // Exit box: temporary waves go, a directory of such a name stays.
     WriteFile(folder + "\\take_100.wav", "RIFF");
