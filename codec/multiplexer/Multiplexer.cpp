@@ -955,6 +955,11 @@ void Multiplexer::WritePassThrough(InputStream* in)
     SPL::BitstreamWriter w;
     w.Attach(buf.data(), 14);
     WritePackHeader(w);
+    if (systemHeaderDue_) {
+        const std::vector<uint8_t>& sys = programs_.front()->SystemHeader();
+        buf.insert(buf.end(), sys.begin(), sys.end());
+        systemHeaderDue_ = false;
+    }
     buf.insert(buf.end(), u.location, u.location + u.size);
     const int32_t fixed = in->Settings().pesPacketSize;
     if (in->Settings().streamType == kPinDvdSubtitles && fixed > 0 && u.size + 6 < fixed) {

@@ -414,3 +414,42 @@ TEST(MuxStructure, ProgramPidsAndPcrInput)
     ASSERT_EQ(ts.RemoveInput(v), kS_OK);
     EXPECT_EQ(p1->Settings().pcrPid, 0);
 }
+
+TEST(MuxPass, PesInputPassesThroughUnchanged)
+{
+    // PES-packetised Layer II: each packet goes out as it came, one per pack.
+    Bytes pes;
+    const Bytes frames = muxtest::Mp2Frames(12);
+    for (int i = 0; i < 12; ++i) {
+        const uint64_t pts = 90000 + 2160ull * i;
+        const uint8_t h[14] = {0x00, 0x00, 0x01, 0xC0, static_cast<uint8_t>((576 + 8) >> 8),
+                               static_cast<uint8_t>(576 + 8), 0x80, 0x80, 0x05,
+                               static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E)), static_cast<uint8_t>(pts >> 22),
+                               static_cast<uint8_t>((pts >> 14) | 1), static_cast<uint8_t>(pts >> 7),
+                               static_cast<uint8_t>((pts << 1) | 1)};
+        pes.insert(pes.end(), h, h + 14);
+        pes.insert(pes.end(), frames.begin() + i * 576, frames.begin() + (i + 1) * 576);
+    }
+    Multiplexer mux;
+    mux.Settings().output = kProgramStream;
+    InputStream* in = mux.AddInput(Type(kPinPesMpegAudio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    in->Push(pes.data(), pes.size());
+    in->EndOfStream();
+    ASSERT_TRUE(mux.RunUntilIdle());
+    const auto ps = muxtest::ParseProgramStream(sink.bytes);
+    ASSERT_EQ(ps.error, "");
+    Bytes back;
+    size_t packets = 0;
+    for (const auto& pk : ps.packs)
+        for (size_t i = 0; i < pk.pes.size(); ++i) {
+            const size_t at = pk.offset + pk.pesOffsets[i];
+            back.insert(back.end(), sink.bytes.begin() + static_cast<long>(at),
+                        sink.bytes.begin() + static_cast<long>(at + 6 + pk.pes[i].packetLength));
+            ++packets;
+        }
+    EXPECT_EQ(packets, 12u);
+    EXPECT_EQ(back, pes);
+    EXPECT_TRUE(ps.packs.front().systemHeader);
+}
