@@ -1,5 +1,7 @@
 #include "codec/multiplexer/BufferModels.h"
 
+#include <cmath>
+
 namespace muxcore {
 
 CBufSupervizor::CBufSupervizor(double rate, int32_t size, int32_t fullness)
@@ -80,20 +82,23 @@ void CBufSupervizor::Reset()
 
 int CTBSupervizor::CanAcceptPacket(int64_t now)
 {
-    if (fullness_ > 0) {
-        const int64_t leaked = static_cast<int64_t>(static_cast<double>(now - lastUpdate_) * rate_);
-        fullness_ = leaked >= fullness_ ? 0 : static_cast<int32_t>(fullness_ - leaked);
+    if (level_ > 0) {
+        level_ -= static_cast<double>(now - lastUpdate_) * rate_;
+        if (level_ < 0)
+            level_ = 0;
     }
     lastUpdate_ = now;
+    fullness_ = static_cast<int32_t>(std::ceil(level_));
     return size_ < fullness_ + 188 ? kBufOverflow : kBufOk;
 }
 
 int CTBSupervizor::AddBytes(int32_t n, int64_t now)
 {
     const double leaked = static_cast<double>(now - lastUpdate_) * rate_;
-    if (static_cast<double>(size_) < static_cast<double>(fullness_) + n - leaked)
+    if (static_cast<double>(size_) < level_ + n - leaked)
         return kBufOverflow;
-    fullness_ += n;
+    level_ += n;
+    fullness_ = static_cast<int32_t>(std::ceil(level_));
     return kBufOk;
 }
 

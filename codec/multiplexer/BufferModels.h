@@ -53,6 +53,9 @@ public:
 
 private:
     int64_t lastUpdate_ = 0;
+    // The exact level: truncating every leak step would make the level depend
+    // on how often it is asked.
+    double level_ = 0;
 };
 
 } // namespace muxcore

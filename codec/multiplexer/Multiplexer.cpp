@@ -428,6 +428,7 @@ void Multiplexer::Finish()
         sink_->EndOfStream();
     finished_ = true;
     wake_.notify_all();
+    progress_.notify_all();
 }
 
 void Multiplexer::ThreadProc()
@@ -435,7 +436,10 @@ void Multiplexer::ThreadProc()
     std::unique_lock<std::recursive_mutex> g(lock_);
     while (!stop_.load()) {
         work_.store(0);
-        if (RunUntilIdle())
+        const bool done = RunUntilIdle();
+        ++passes_;
+        progress_.notify_all();
+        if (done)
             break;
         wake_.wait_for(g, std::chrono::milliseconds(100), [this] { return stop_.load() || work_.load() > 0; });
     }
@@ -467,6 +471,14 @@ void Multiplexer::StopAndFinish()
         if (in->IsConnected())
             in->EndOfStream();
     RunUntilIdle();
+}
+
+void Multiplexer::WaitForRoom(int ms)
+{
+    std::unique_lock<std::recursive_mutex> g(lock_);
+    const uint64_t seen = passes_;
+    NotifyData();
+    progress_.wait_for(g, std::chrono::milliseconds(ms), [&] { return passes_ != seen || finished_; });
 }
 
 void Multiplexer::WaitFinished()
@@ -616,9 +628,23 @@ int Multiplexer::TsStep()
 {
     if (!prepared_ || finished_)
         return 1;
+    // An input waiting for data holds everything back, tables and PCR
+    // packets included, so the stream does not depend on when data arrives.
+    if (!settings_.allowMissingInputs)
+        for (const auto& in : inputs_) {
+            const int32_t t = in->Settings().streamType;
+            if (in->IsConnected() && t != kPinPcrOnly && t != kPinPrivateData && !in->IsDrained() &&
+                in->Units().IsEmpty())
+                return 1;
+        }
+    const int64_t slotsBefore = slots_;
     WriteTables();
     if (!WritePcrs())
         return 1;
+    // Whatever tables or PCR packets went out, the choice starts afresh in the
+    // next step: where a step ends then never depends on when data arrived.
+    if (slots_ != slotsBefore)
+        return 0;
 
     InputStream* video = nullptr;
     InputStream* other = nullptr;

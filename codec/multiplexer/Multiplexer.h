@@ -237,6 +237,9 @@ public:
     void StopThread();
     // Blocks until the thread has finished the stream.
     void WaitFinished();
+    // For a producer whose Push answered "full": waits until the muxing
+    // thread has run a pass (or ms milliseconds have gone by).
+    void WaitForRoom(int ms);
     // Stop without end of stream (a graph Stop): every input counts as ended,
     // what they hold is written and the stream is closed properly (end code).
     void StopAndFinish();
@@ -310,6 +313,8 @@ private:
 
     std::recursive_mutex lock_;
     std::condition_variable_any wake_;
+    std::condition_variable_any progress_;
+    uint64_t passes_ = 0;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<int> work_{0};

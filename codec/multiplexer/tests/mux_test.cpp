@@ -453,3 +453,63 @@ TEST(MuxPass, PesInputPassesThroughUnchanged)
     EXPECT_EQ(back, pes);
     EXPECT_TRUE(ps.packs.front().systemHeader);
 }
+
+TEST(MuxPass, ProducersWaitForRoomWhileTheThreadMuxes)
+{
+    auto run = [](bool threaded) {
+        Multiplexer mux;
+        mux.Settings().output = kTransportStream;
+        StreamSettings vs = Type(kPinMpeg2Video), as = Type(kPinMpeg1Audio);
+        vs.inputBufferSize = as.inputBufferSize = 100000; // the smallest: fills up quickly
+        InputStream* v = mux.AddInput(vs);
+        InputStream* a = mux.AddInput(as);
+        auto sink = std::make_unique<MemorySink>();
+        EXPECT_EQ(mux.Start(sink.get()), kS_OK);
+        if (threaded)
+            mux.StartThread();
+        const Bytes vb = muxtest::SimpleGop(40, 6000), ab = muxtest::Mp2Frames(400);
+        auto feed = [&](InputStream* in, const Bytes& b, size_t chunk) {
+            for (size_t at = 0; at < b.size();) {
+                const size_t n = std::min(chunk, b.size() - at);
+                const HRESULT_T hr = in->Push(b.data() + at, n);
+                if (hr == kS_OK)
+                    at += n;
+                else if (threaded)
+                    mux.WaitForRoom(50);
+                else
+                    mux.RunUntilIdle();
+            }
+            in->EndOfStream();
+        };
+        if (threaded) {
+            std::thread tv([&] { feed(v, vb, 30000); });
+            std::thread ta([&] { feed(a, ab, 20000); });
+            tv.join();
+            ta.join();
+            mux.WaitFinished();
+        } else {
+            // One producer at a time would stall: alternate chunks instead.
+            size_t i = 0, j = 0;
+            while (i < vb.size() || j < ab.size()) {
+                if (i < vb.size() && v->Push(vb.data() + i, std::min<size_t>(30000, vb.size() - i)) == kS_OK)
+                    i += std::min<size_t>(30000, vb.size() - i);
+                if (j < ab.size() && a->Push(ab.data() + j, std::min<size_t>(20000, ab.size() - j)) == kS_OK)
+                    j += std::min<size_t>(20000, ab.size() - j);
+                mux.RunUntilIdle();
+            }
+            v->EndOfStream();
+            a->EndOfStream();
+            mux.RunUntilIdle();
+        }
+        EXPECT_TRUE(mux.Finished());
+        return sink->bytes;
+    };
+    const Bytes threaded = run(true);
+    EXPECT_GT(threaded.size(), 40u * 4 * 6000);
+    const Bytes direct = run(false);
+    size_t at = 0;
+    while (at < direct.size() && at < threaded.size() && direct[at] == threaded[at])
+        ++at;
+    EXPECT_EQ(at, direct.size()) << "first difference in packet " << at / 188;
+    EXPECT_EQ(threaded.size(), direct.size());
+}
