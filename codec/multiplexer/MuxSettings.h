@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace muxcore {
 
@@ -97,6 +98,8 @@ struct StreamSettings {
     // AudioSpecificConfig of "AAC" inputs that deliver raw frames (no ADTS).
     uint8_t aacConfig[2] = {0, 0};
     bool hasAacConfig = false;
+    // ES-info descriptors of the PMT entry ("Pointer to ES info", "ES Info Length").
+    std::vector<uint8_t> esInfo;
     std::string name;                     // "Stream Name"
 };
 

@@ -160,10 +160,7 @@ void Program::BuildPmt()
         SPL_TS::PMTStreamEntry e;
         e.stream_type = PmtStreamType(in->Settings().streamType);
         e.elementary_PID = in->Pid();
-        if (in->Settings().streamType == kPinAc3) {
-            // Registration descriptor 'AC-3' so that players recognise 0x81.
-            e.info = {0x05, 0x04, 'A', 'C', '-', '3'};
-        }
+        e.info = in->Settings().esInfo;
         e.ES_info_length = static_cast<uint16_t>(e.info.size());
         pmt.streams.push_back(e);
     }

@@ -124,7 +124,9 @@ TEST(MuxPass, TablesListOnlyConnectedInputs)
         Multiplexer mux;
         mux.Settings().output = output;
         mux.AddInput(StreamSettings()); // a free input, as the filter keeps one
-        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        StreamSettings vs = Type(kPinMpeg2Video);
+        vs.esInfo = {0x05, 0x04, 'T', 'E', 'S', 'T'};
+        InputStream* v = mux.AddInput(vs);
         InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
         MemorySink sink;
         ASSERT_EQ(mux.Start(&sink), kS_OK);
@@ -147,7 +149,7 @@ TEST(MuxPass, TablesListOnlyConnectedInputs)
                 if (t.pid == pmtPid && t.pusi) {
                     const uint8_t* s = t.payload + 1;
                     const int len = ((s[1] & 0x0F) << 8) | s[2];
-                    EXPECT_EQ(len, 13 + 2 * 5) << "two entries";
+                    EXPECT_EQ(len, 13 + 2 * 5 + 6) << "two entries, one descriptor";
                     seen = true;
                     break;
                 }
