@@ -339,11 +339,6 @@ void InputStream::PullInput()
     }
 }
 
-bool InputStream::ScannerHoldsData() const
-{
-    return scanner_ && !ended_ ? true : (scanner_ && scanner_->HoldsData());
-}
-
 bool InputStream::IsDrained() const
 {
     if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly)
@@ -509,7 +504,9 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr)
     const uint8_t* consumedTo = head.location + n;
     if (n == head.size) {
         units_.Pop();
-        currentPinPts_ = head.pts;
+        // "Current Pin PTS": where the next unit will be due.
+        currentPinPts_ = units_.IsEmpty() ? head.dts + static_cast<int64_t>(frameDuration_)
+                                          : HeadDts() + static_cast<int64_t>(frameDuration_);
     } else {
         AccessUnit rest = head;
         rest.location += n;

@@ -922,10 +922,8 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned)
             q.ReplaceHead(rest);
             break;
         }
-        if (fixed <= 0 && !(t == kPinAc3 || IsAudioType(t)))
-            break; // free size: one unit per packet
         if (fixed <= 0)
-            break;
+            break; // free size: one unit (or piece of one) per packet
     }
     if (t == kPinAc3) {
         ac3Header[0] = in->SubId();

@@ -58,7 +58,6 @@ public:
     HRESULT_T CreateStreamObjects();
     void CreateBufferModels(double packetTime);
     void PullInput();
-    bool ScannerHoldsData() const;
     bool IsFinished() const { return ended_; }
     bool IsDrained() const;
     int GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t& waitTime);
@@ -73,6 +72,8 @@ public:
     double PsByteRate() const { return psByteRate_; }
     int64_t BytesReceived() const { return bytesReceived_; }
     int64_t LastSentTime() const { return lastSent_; }
+    int64_t CurrentPinPts() const { return currentPinPts_; }
+    int32_t RealBitrate() const { return realBitrate_; }
     void SetLastSentTime(int64_t t) { lastSent_ = t; }
 
     // Transport packets.
