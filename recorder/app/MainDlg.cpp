@@ -10,6 +10,7 @@
 
 #include "platform/mfc/Pump.h"
 #include "recorder/app/Program.h"
+#include "recorder/app/RegionWindows.h"
 #include "recorder/app/SettingsStore.h"
 #include "recorder/app/resource.h"
 #include "recorder/core/OutputName.h"
@@ -400,6 +401,7 @@ void MainDlg::OnLButtonUp(int x, int y)
     case recorder::HitBox::Picker:
         // The window picker shows its pressed state until it is closed.
         SetImage(Button::Picker, Image::GetWindowOn);
+        TheRegionSelector().OnPickerButton(controller_->State().recording);
         break;
     case recorder::HitBox::Help:
         SetImage(Button::Help, Image::HelpOn);
@@ -414,7 +416,7 @@ void MainDlg::OnLButtonUp(int x, int y)
         SetImage(Button::Browser, Image::ViewOn);
         OpenBrowserDialog();
         break;
-    case recorder::HitBox::Region: break;
+    case recorder::HitBox::Region: TheRegionSelector().OnMarkersButton(controller_->State().recording); break;
     case recorder::HitBox::Minimize: ::ShowWindow(MainFrameHandle(), SW_MINIMIZE); break;
     case recorder::HitBox::Exit: RunExitSequence(); break;
     case recorder::HitBox::None: break;
@@ -669,6 +671,24 @@ void MainDlg::RedrawPanel() { ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALI
 void MainDlg::SendAudioTestResult(bool detected, int left, int right)
 {
     PostToTitled("Audio Test", detected ? WM_USER + 1 : WM_USER + 2, static_cast<WPARAM>(left), static_cast<LPARAM>(right));
+}
+
+}  // namespace zelbo
+
+namespace zelbo {
+
+void MainDlg::ParkMarkers()
+{
+    TheRegionSelector().ParkMarkers(controller_ && controller_->State().inProcessPaused);
+}
+
+void MainDlg::HideMarkers() { TheRegionSelector().HideMarkers(); }
+void MainDlg::ShowCornerMarkers(bool show) { TheRegionSelector().ShowCornerMarkers(show); }
+
+void MainDlg::CreateMarkers()
+{
+    TheRegionSelector().CreateMarkers();
+    TheRegionSelector().ShowCornerMarkers(true);
 }
 
 }  // namespace zelbo

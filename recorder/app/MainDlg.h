@@ -74,6 +74,10 @@ public:
     void DrawLevels(int left, int right) override;
     void RedrawPanel() override;
     void SendAudioTestResult(bool detected, int left, int right) override;
+    void ParkMarkers() override;
+    void HideMarkers() override;
+    void ShowCornerMarkers(bool show) override;
+    void CreateMarkers() override;
 
 protected:
     BOOL OnInitDialog() override;

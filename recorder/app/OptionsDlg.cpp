@@ -6,6 +6,7 @@
 #include "platform/mfc/Pump.h"
 #include "recorder/app/MainDlg.h"
 #include "recorder/app/Program.h"
+#include "recorder/app/RegionWindows.h"
 #include "recorder/app/SettingsStore.h"
 #include "recorder/app/resource.h"
 
@@ -80,18 +81,6 @@ RECT DesktopRect()
     return desktop;
 }
 
-void SetFullScreenRegion()
-{
-    recorder::Region& region = TheRegion();
-    const RECT desktop = DesktopRect();
-    region.left = desktop.left;
-    region.top = desktop.top;
-    region.right = desktop.right;
-    region.bottom = desktop.bottom;
-    FullScreenRegion() = true;
-    WriteSourceRegion(region);
-    ThePanel().SetStatus("SetRegion: Full Screen");
-}
 
 // Presets dialog: applies the chosen row to the settings dialog's controls.
 class DefaultsDlg : public mfc::Dialog {
@@ -438,7 +427,7 @@ void OptionsDlg::OnOK()
     ThePanel().Show(SW_RESTORE);
     std::string status;
     if (FullScreenRegion()) {
-        SetFullScreenRegion();
+        TheRegionSelector().SetFullScreenRegion();
         status = "Ready (Full Screen)";
     } else {
         const recorder::Region& r = TheRegion();

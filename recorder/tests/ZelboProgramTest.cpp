@@ -118,7 +118,14 @@ TEST(ZelboProgram, StartsOnceKeepsSettingsAndRecordsThroughThePanel)
     for (int i = 0; i < 50 && ::IsWindowVisible(options); ++i) ::Sleep(100);
     EXPECT_FALSE(::IsWindowVisible(options));
     std::string saved;
-    for (int i = 0; i < 50 && (saved = ReadFile(folder + "\\Settings.ini")) == stored; ++i) ::Sleep(100);
+    // The file is rewritten in place: read until the new text is whole.
+    for (int i = 0; i < 50; ++i) {
+        saved = ReadFile(folder + "\\Settings.ini");
+        if (saved != stored && saved.find(" alter\n") != std::string::npos &&
+            saved.find("VistaAudio: ") != std::string::npos)
+            break;
+        ::Sleep(100);
+    }
     EXPECT_NE(std::string::npos, saved.find("\nMax File Time: 125\n")) << saved;
     EXPECT_NE(std::string::npos, saved.find("\nMax File Size: 7\n")) << saved;
     EXPECT_EQ("Ready (200,200,600,600)", StatusText(panel));
@@ -174,6 +181,123 @@ TEST(ZelboProgram, StartRefusals)
         }
     }
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSourceKey);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace zelbotest;
+
+struct ClassSearch {
+    DWORD pid;
+    const char* cls;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK FindByClass(HWND hwnd, LPARAM context)
+{
+    ClassSearch* search = reinterpret_cast<ClassSearch*>(context);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hwnd, &pid);
+    char cls[64] = {};
+    ::GetClassNameA(hwnd, cls, sizeof cls);
+    if (pid == search->pid && std::string(cls) == search->cls && ::IsWindowVisible(hwnd)) search->found.push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> WindowsOfClass(const Program& program, const char* cls)
+{
+    ClassSearch search{program.info.dwProcessId, cls, {}};
+    ::EnumWindows(FindByClass, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Waits until the panel's status line reads `text`.
+bool WaitStatus(HWND panel, const std::string& text)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (StatusText(panel) == text) return true;
+        ::Sleep(100);
+    }
+    return false;
+}
+
+TEST(ZelboProgram, RegionByMarkersAndByWindowPicker)
+{
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSourceKey);
+    const std::string folder = MakeProgramFolder();
+    std::string settings = GoldenSettings();
+    const std::string folderLine = "Recording Folder: C:\\Users\\tester\\Videos\\Zlb Recordings";
+    settings.replace(settings.find(folderLine), folderLine.size(), "Recording Folder: " + folder);
+    WriteFile(folder + "\\Settings.ini", settings);
+
+    // A window of another program for the picker to choose.
+    HWND target = ::CreateWindowExA(WS_EX_TOPMOST, "STATIC", "Picker target", WS_POPUP | WS_VISIBLE | WS_BORDER, 300,
+                                    250, 417, 233, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, target);
+
+    Program program(folder);
+    HWND panel = WaitForWindow("Zelbo", 30000);
+    ASSERT_NE(nullptr, panel);
+    // The markers come with the options dialog, on the panel's second tick.
+    ASSERT_NE(nullptr, WaitForWindow("Vantor Settings", 15000));
+
+    // The region box puts the markers on the region's corners.
+    Click(panel, 50, 90);
+    std::vector<HWND> markers;
+    for (int i = 0; i < 50; ++i) {
+        markers = WindowsOfClass(program, "ZelboMarker");
+        RECT r{};
+        if (markers.size() == 2 && ::GetWindowRect(markers[0], &r) && (r.left == 188 || r.left == 600)) break;
+        ::Sleep(100);
+    }
+    ASSERT_EQ(2u, markers.size());
+    HWND bottomRight = nullptr;
+    for (HWND m : markers) {
+        RECT r;
+        ::GetWindowRect(m, &r);
+        if (r.left == 600 && r.top == 600) bottomRight = m;
+        else EXPECT_TRUE(r.left == 188 && r.top == 188) << r.left << "," << r.top;
+    }
+    ASSERT_NE(nullptr, bottomRight);
+    EXPECT_EQ(4u, WindowsOfClass(program, "ZelboFrameBar").size());
+
+    // Dragging the bottom-right marker by (-100, -50) commits a region
+    // rounded to multiples of 8.
+    ::PostMessageA(bottomRight, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(6, 6));
+    ::PostMessageA(bottomRight, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-94, -44));
+    ::PostMessageA(bottomRight, WM_LBUTTONUP, 0, MAKELPARAM(6, 6));
+    EXPECT_TRUE(WaitStatus(panel, "200,200,496,544")) << StatusText(panel);
+    std::string query = QuerySourceKey();
+    EXPECT_TRUE(HasValue(query, "Right", "0x1f0")) << query;
+    EXPECT_TRUE(HasValue(query, "Bottom", "0x220")) << query;
+
+    // The picker: pressed on the panel, released over the other window.
+    Click(panel, 280, 90);
+    std::vector<HWND> pickers;
+    for (int i = 0; i < 50 && pickers.empty(); ++i) {
+        pickers = WindowsOfClass(program, "ZelboPicker");
+        ::Sleep(100);
+    }
+    ASSERT_EQ(1u, pickers.size());
+    RECT picker;
+    ::GetWindowRect(pickers[0], &picker);
+    const int dx = 450 - picker.left - 6;
+    const int dy = 300 - picker.top - 6;
+    ::PostMessageA(pickers[0], WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(dx, dy));
+    // The picker follows the pointer: released at its centre.
+    ::PostMessageA(pickers[0], WM_LBUTTONUP, 0, MAKELPARAM(6, 6));
+    // 417 x 233 is kept as 416 x 232.
+    EXPECT_TRUE(WaitStatus(panel, "300,250,716,482")) << "[" << StatusText(panel) << "]";
+    query = QuerySourceKey();
+    EXPECT_TRUE(HasValue(query, "Left", "0x12c")) << query;
+    EXPECT_TRUE(HasValue(query, "Right", "0x2cc")) << query;
+
+    ::DestroyWindow(target);
+    Click(panel, 315, 15);
+    DWORD code = 1;
+    EXPECT_TRUE(program.Exited(15000, code));
 }
 
 }  // namespace
