@@ -141,6 +141,32 @@ void InputStream::EndOfStream()
     mux_->NotifyData();
 }
 
+void InputStream::BeginFlush()
+{
+    std::lock_guard<std::recursive_mutex> g(mux_->lock_);
+    if (!created_ || settings_.streamType == kPinPcrOnly)
+        return;
+    units_.Clear();
+    sampleTimes_.Clear();
+    mem_.Reset();
+    scanPos_ = mem_.ReadPosition();
+    firstTime_ = kNoTime;
+    ended_ = false;
+    if (eb_)
+        eb_->Reset();
+    if (tb_)
+        tb_.reset(); // made again with the new packet time
+}
+
+void InputStream::EndFlush()
+{
+    std::lock_guard<std::recursive_mutex> g(mux_->lock_);
+    if (scanner_)
+        scanner_->Reset();
+    scanPos_ = mem_.ReadPosition();
+    firstPsPacket_ = true;
+}
+
 HRESULT_T InputStream::CreateStreamObjects()
 {
     if (!IsConnected())

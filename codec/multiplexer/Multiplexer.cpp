@@ -227,7 +227,7 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes)
     padding_ = 0;
     psBytes_ = 0;
     timeOffset_ = 0;
-    prepared_ = finished_ = false;
+    prepared_ = finished_ = rebased_ = false;
     systemHeaderDue_ = true;
     started_ = true;
     return kS_OK;
@@ -377,7 +377,10 @@ bool Multiplexer::RunUntilIdle()
                     return false;
             }
             Prepare();
-            Rebase();
+            if (!rebased_) {
+                Rebase(); // once per start; later units carry the same offset
+                rebased_ = true;
+            }
             prepared_ = true;
         }
         const bool ps = settings_.output == kProgramStream;
@@ -459,6 +462,26 @@ void Multiplexer::StopThread()
     wake_.notify_all();
     if (thread_.joinable())
         thread_.join();
+}
+
+void Multiplexer::BeginFlush()
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    for (const auto& in : inputs_)
+        in->BeginFlush();
+}
+
+void Multiplexer::EndFlush()
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    for (const auto& in : inputs_)
+        in->EndFlush();
+    out_.Flush(MuxerTime());
+    prepared_ = false;
+    systemHeaderDue_ = true;
+    // The clock starts again: the next PCR says so.
+    for (const auto& p : programs_)
+        p->pendingDiscontinuity = true;
 }
 
 void Multiplexer::StopAndFinish()

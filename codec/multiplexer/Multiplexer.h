@@ -40,6 +40,10 @@ public:
     uint8_t* BeginWrite(size_t n);
     HRESULT_T CommitWrite(size_t n, int64_t time = kNoTime);
     void EndOfStream();
+    // A flush drops everything received and not yet written; after it the
+    // input starts over as a new stream (its scanner is reset).
+    void BeginFlush();
+    void EndFlush();
 
     int Number() const { return number_; }
     const StreamSettings& Settings() const { return settings_; }
@@ -241,6 +245,10 @@ public:
     // For a producer whose Push answered "full": waits until the muxing
     // thread has run a pass (or ms milliseconds have gone by).
     void WaitForRoom(int ms);
+    // Flush of every input (a seek upstream): held data is dropped, and the
+    // next pass prepares the rates and the clock again.
+    void BeginFlush();
+    void EndFlush();
     // Stop without end of stream (a graph Stop): every input counts as ended,
     // what they hold is written and the stream is closed properly (end code).
     void StopAndFinish();
@@ -303,6 +311,7 @@ private:
     int64_t timeOffset_ = 0;
     bool started_ = false;
     bool prepared_ = false;
+    bool rebased_ = false;
     bool finished_ = false;
     bool systemHeaderDue_ = true;
     uint64_t psBytes_ = 0;

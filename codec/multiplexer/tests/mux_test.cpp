@@ -515,3 +515,45 @@ TEST(MuxPass, ProducersWaitForRoomWhileTheThreadMuxes)
     EXPECT_EQ(at, direct.size()) << "first difference in packet " << at / 188;
     EXPECT_EQ(threaded.size(), direct.size());
 }
+
+TEST(MuxPass, FlushStartsTheInputsOver)
+{
+    for (int output : {kProgramStream, kTransportStream}) {
+        SCOPED_TRACE(output);
+        Multiplexer mux;
+        mux.Settings().output = output;
+        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+        MemorySink sink;
+        ASSERT_EQ(mux.Start(&sink), kS_OK);
+        const Bytes v1 = muxtest::SimpleGop(3), a1 = muxtest::Mp2Frames(20);
+        v->Push(v1.data(), v1.size() / 2);
+        a->Push(a1.data(), a1.size() / 2);
+        mux.RunUntilIdle();
+        mux.BeginFlush();
+        mux.EndFlush();
+        const size_t before = sink.bytes.size();
+        const Bytes v2 = muxtest::SimpleGop(2, 300), a2 = muxtest::Mp2Frames(10);
+        v->Push(v2.data(), v2.size());
+        a->Push(a2.data(), a2.size());
+        v->EndOfStream();
+        a->EndOfStream();
+        ASSERT_TRUE(mux.RunUntilIdle());
+        const Bytes after(sink.bytes.begin() + static_cast<long>(before), sink.bytes.end());
+        if (output == kProgramStream) {
+            // The new stream comes whole, with its own system header.
+            EXPECT_EQ(PsPayload(after, 0xE0), v2);
+            EXPECT_EQ(PsPayload(after, 0xC0), a2);
+            EXPECT_TRUE(muxtest::ParseProgramStream(after).packs.front().systemHeader);
+        } else {
+            std::string err;
+            bool discontinuity = false;
+            for (const auto& t : muxtest::ParseTransportStream(after, 188, err))
+                if (t.hasPcr) {
+                    discontinuity = (t.afFlags & 0x80) != 0;
+                    break;
+                }
+            EXPECT_TRUE(discontinuity) << "the first PCR after the flush";
+        }
+    }
+}
