@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "recorder/core/RegionSelect.h"
+
 namespace recorder {
 
 namespace {
@@ -155,7 +157,8 @@ bool StartCaptureGraph(GraphOps& ops, const Settings& settings, const std::strin
         ops.ShowMessage("Cannot read the registry.");
         return false;
     }
-    region = RoundRegion(region);
+    // Values written by hand or by another program may be inverted or tiny.
+    region = RoundRegion(NormaliseRegion(region, Rect{}));
     region.frameRate = settings.frameRate;
     ops.WriteRegion(region);
 

@@ -96,6 +96,21 @@ TEST(CaptureGraph, MpegGraphInOrderWithRoundedRegionAndRunAfterASecond)
     EXPECT_EQ(650, region.right);
 }
 
+TEST(CaptureGraph, StoredRegionIsNormalisedBeforeRounding)
+{
+    FakeOps ops;
+    ops.stored = {651, 499, 10, 20, 30};  // corners swapped
+    Region region;
+    ASSERT_TRUE(StartCaptureGraph(ops, Mpeg2(), "t.mpg", region));
+    EXPECT_EQ(10, ops.written.left);
+    EXPECT_EQ(650, ops.written.right);
+    EXPECT_EQ(492, ops.written.bottom);
+    ops.stored = {10, 20, 13, 21, 30};  // smaller than the least region
+    ASSERT_TRUE(StartCaptureGraph(ops, Mpeg2(), "t.mpg", region));
+    EXPECT_EQ(26, ops.written.right);
+    EXPECT_EQ(36, ops.written.bottom);
+}
+
 TEST(CaptureGraph, VideoOnlyHasNoAudioBranch)
 {
     Settings s = Mpeg2();

@@ -307,6 +307,40 @@ TEST_F(ZelboRecord, TenSecondsOfA640x480RegionWithTheTone)
 
 TEST_F(ZelboRecord, TenSecondsOfVideoOnly) { RecordTenSeconds(true, "zelbo_record_video.mpg"); }
 
+TEST_F(ZelboRecord, PauseAndResumeWriteOneFile)
+{
+    WriteRegion(100, 100, 420, 340);
+    Noise noise(100, 100, 320, 240);
+    Session session;
+    ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio()));
+    Click(session.panel, 30, 130);
+    for (int i = 0; i < 200 && FileSize(session.Target()) == 0; ++i) ::Sleep(100);
+    ASSERT_GT(FileSize(session.Target()), 0u);
+    ::Sleep(3000);
+
+    Click(session.panel, 100, 130);  // pause: the segment ends and the file is closed
+    ::Sleep(3000);
+    const std::string target = session.Target();
+    const std::uint64_t paused = FileSize(target);
+    ::Sleep(1500);
+    EXPECT_EQ(paused, FileSize(target)) << "the file grows while paused";
+
+    Click(session.panel, 100, 130);  // resume: the same target goes on
+    std::uint64_t resumed = paused;
+    for (int i = 0; i < 100 && resumed <= paused; ++i) {
+        ::Sleep(100);
+        resumed = FileSize(target);
+    }
+    EXPECT_GT(resumed, paused);
+    ::Sleep(2000);
+    Click(session.panel, 30, 130);
+    const std::string stopped = AnswerMessageBox(*session.program);
+    EXPECT_EQ(0u, stopped.find("Recording Stopped: ")) << stopped;
+    EXPECT_EQ(target, session.Target()) << "a second file was made";
+    EXPECT_GT(FileSize(target), resumed);
+    session.Exit();
+}
+
 TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves)
 {
     struct Case {
