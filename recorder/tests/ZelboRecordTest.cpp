@@ -180,12 +180,14 @@ std::string AudioOutputPin()
     return name;
 }
 
-std::string SettingsText(const std::string& folder, const std::string& pin, int maxSize, int maxTime, bool videoOnly)
+std::string SettingsText(const std::string& folder, const std::string& pin, int maxSize, int maxTime, bool videoOnly,
+                         int fps = 25, int kbps = 4000)
 {
     return "Vantor Settings -- Do not delete or alter\n"
            "*****************************************************\n"
            "Recording Folder: " + folder + "\n"
-           "Protocol: 0\nVideo Bitrate: 4000\nAudio Bitrate: 256\nFrame Rate: 25\n"
+           "Protocol: 0\nVideo Bitrate: " + std::to_string(kbps) + "\nAudio Bitrate: 256\nFrame Rate: " +
+           std::to_string(fps) + "\n"
            "Audio Source: Monitor of Null Output\nAudio Input: \nAudio Output: " + pin + "\n"
            "Max File Size: " + std::to_string(maxSize) + "\nMax File Time: " + std::to_string(maxTime) + "\n"
            "Audio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: " + (videoOnly ? "1" : "0") + "\n"
@@ -221,9 +223,10 @@ struct Session {
     Program* program = nullptr;
     HWND panel = nullptr;
 
-    bool Start(const std::string& pin, int maxSize, int maxTime, bool videoOnly = false)
+    bool Start(const std::string& pin, int maxSize, int maxTime, bool videoOnly = false, int fps = 25,
+               int kbps = 4000)
     {
-        WriteFile(folder + "\\Settings.ini", SettingsText(folder, pin, maxSize, maxTime, videoOnly));
+        WriteFile(folder + "\\Settings.ini", SettingsText(folder, pin, maxSize, maxTime, videoOnly, fps, kbps));
         program = new Program(folder);
         panel = WaitForWindow("Zelbo", 30000);
         // The first ticks create the options dialog with the graph.
@@ -379,6 +382,28 @@ TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves)
         }
         session.Exit();
     }
+}
+
+// Run by bench_record.sh: the whole 1280 x 720 screen at 30 fps for
+// ZELBO_BENCH_SECONDS (60 by default), kept as zelbo_bench.mpg.
+TEST_F(ZelboRecord, DISABLED_Benchmark1280x720At30)
+{
+    char text[16] = {};
+    const int seconds = ::GetEnvironmentVariableA("ZELBO_BENCH_SECONDS", text, sizeof text) ? std::atoi(text) : 60;
+    WriteRegion(0, 0, 1280, 720);
+    Noise noise(0, 0, 1280, 720);
+    Session session;
+    ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio(), 30, 8000));
+    Click(session.panel, 30, 130);
+    for (int i = 0; i < 200 && FileSize(session.Target()) == 0; ++i) ::Sleep(100);
+    ASSERT_GT(FileSize(session.Target()), 0u);
+    ::Sleep(static_cast<DWORD>(seconds) * 1000);
+    Click(session.panel, 30, 130);
+    AnswerMessageBox(*session.program);
+    const std::string artefacts = FromUnix(ARTEFACT_DIR);
+    ::CreateDirectoryA(artefacts.c_str(), nullptr);
+    EXPECT_TRUE(::CopyFileA(session.Target().c_str(), (artefacts + "\\zelbo_bench.mpg").c_str(), FALSE));
+    session.Exit();
 }
 
 }  // namespace
