@@ -22,7 +22,7 @@ rm -f "$out"
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
   -of default=noprint_wrappers=1:nokey=1 "$out" 2>/dev/null)
 duration=$(ffprobe -v error -show_entries format=duration -of default=noprint_wrappers=1:nokey=1 "$out")
-size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=s=x:p=0 "$out" | head -1 | tr -d ',')
+size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=s=x:p=0 "$out" | head -1 | sed 's/x*$//')
 awk -v f="$frames" -v d="$duration" -v s="$size" 'BEGIN {
   expected = int(d * 30 + 0.5)
   dropped = expected - f; if (dropped < 0) dropped = 0
