@@ -332,6 +332,16 @@ bool GraphSession::AddFilter(GraphFilter filter, const std::string& friendlyName
     return true;
 }
 
+bool GraphSession::AdoptFilter(GraphFilter filter, IBaseFilter* instance, const std::string& name)
+{
+    if (!graph_ || !instance) return false;
+    Drop(filter);
+    instance->AddRef();
+    filters_[static_cast<int>(filter)] = instance;
+    graph_->AddFilter(instance, Widen(name).c_str());
+    return true;
+}
+
 bool GraphSession::Connect(GraphFilter from, const std::string& outPin, GraphFilter to, const std::string& inPin)
 {
     if (!graph_) return false;

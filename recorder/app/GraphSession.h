@@ -52,6 +52,8 @@ public:
     bool BuildAudioTestGraph();
 
     IBaseFilter* Filter(recorder::GraphFilter filter) const { return filters_[static_cast<int>(filter)]; }
+    // Puts a filter the caller already has into the graph in that role.
+    bool AdoptFilter(recorder::GraphFilter filter, IBaseFilter* instance, const std::string& name);
 
     // GraphOps.
     bool HasGraph() override;

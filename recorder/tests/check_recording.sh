@@ -1,12 +1,14 @@
 #!/bin/bash
-# Checks the recording that zelbo_record_test keeps: an MPEG program stream
-# with MPEG-2 video 640x480 and MPEG audio, 10 s +/- 1 s long, decoding
+# Checks a recording that zelbo_record_test or zelbo_graph_test keeps: an
+# MPEG program stream with MPEG-2 video 640x480 and MPEG audio, 10 s (or the
+# given length) +/- 1 s long, decoding
 # without a single error, audio and video starting within 100 ms of each
 # other, and the 1 kHz tone in its sound. Exit 77 when no recording was made
 # (the recording test skipped for missing filters).
 set -u
 file=$1
 mode=${2:-av}  # "video" for a video-only recording, "decode" for the decode check alone
+seconds=${3:-10}  # the expected length
 if [ ! -s "$file" ]; then
   echo "no recording at $file"
   exit 77
@@ -35,11 +37,11 @@ check "MPEG-2 video" '[ "$vcodec" = mpeg2video ]'
 check "640x480" '[ "$size" = 640x480 ]'
 if [ "$mode" = video ]; then
   check "no audio stream" '[ -z "$acodec" ]'
-  check "10 s +/- 1 s" 'awk -v d="$duration" "BEGIN { exit !(d >= 9 && d <= 11) }"'
+  check "$seconds s +/- 1 s" 'awk -v d="$duration" -v s="$seconds" "BEGIN { exit !(d >= s - 1 && d <= s + 1) }"'
   exit $fail
 fi
 check "MPEG audio" '[ "$acodec" = mp2 ] || [ "$acodec" = mp1 ] || [ "$acodec" = mp3 ]'
-check "10 s +/- 1 s" 'awk -v d="$duration" "BEGIN { exit !(d >= 9 && d <= 11) }"'
+check "$seconds s +/- 1 s" 'awk -v d="$duration" -v s="$seconds" "BEGIN { exit !(d >= s - 1 && d <= s + 1) }"'
 check "audio and video start within 100 ms" \
   'awk -v a="$astart" -v v="$vstart" "BEGIN { d = a - v; if (d < 0) d = -d; exit !(d <= 0.1) }"'
 
