@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,54 @@ TEST(GraphSession, MpegGraphWithAToneRecordsBothStreams)
     ::CreateDirectoryA(windows.c_str(), nullptr);
     EXPECT_TRUE(::CopyFileA(target.c_str(), (windows + "\\zelbo_graph_tone.mpg").c_str(), FALSE));
     ::DeleteFileA(target.c_str());
+    ::CoUninitialize();
+}
+
+TEST(GraphSession, AudioTestGraphStoresTheSourcesOutputPin)
+{
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    graphtest::ComPtr<IBaseFilter> dest;
+    if (FAILED(graphtest::FindFilterByFriendlyName(graphtest::kLegacyFilterCategory, L"WAV Dest", dest.Put()))) {
+        ::CoUninitialize();
+        GTEST_SKIP() << "\"WAV Dest\" is not registered";
+    }
+    dest.Reset();
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    const std::string settingsFile = std::string(temp) + "zelbo_graph_settings_" +
+                                     std::to_string(::GetCurrentProcessId()) + ".ini";
+    zelbo::SetSettingsPath(settingsFile);
+    recorder::Settings& settings = zelbo::TheSettings();
+    settings.recordingFolder = temp;
+    settings.audioSource = "Tone";
+    settings.audioOutput = "Capture";  // what another device called its pin
+
+    {
+        TestSession session;
+        auto* tone = new testfilters::PcmSourceFilter({44100, 2, 16, 1.0, 40});
+        tone->NonDelegatingAddRef();
+        session.tone = tone;
+        ASSERT_EQ(S_OK, session.CreateFilterGraph(nullptr));
+        ASSERT_TRUE(session.BuildAudioTestGraph()) << (session.messages.empty() ? "" : session.messages.front());
+        EXPECT_EQ("Output", settings.audioOutput);
+        graphtest::ComPtr<IPin> in;
+        ASSERT_EQ(S_OK, graphtest::FindPinByName(session.Filter(recorder::GraphFilter::WavDest), PINDIR_INPUT, L"In",
+                                                 in.Put()));
+        graphtest::ComPtr<IPin> peer;
+        EXPECT_EQ(S_OK, in->ConnectedTo(peer.Put()));
+        session.ReleaseGraphFilters();
+        session.ReleaseGraph();
+        tone->NonDelegatingRelease();
+    }
+    // The pin name was written to the settings file.
+    std::string text;
+    if (FILE* f = std::fopen(settingsFile.c_str(), "rb")) {
+        char buffer[4096];
+        text.assign(buffer, std::fread(buffer, 1, sizeof buffer, f));
+        std::fclose(f);
+    }
+    EXPECT_NE(std::string::npos, text.find("\nAudio Output: Output\n")) << text;
+    ::DeleteFileA(settingsFile.c_str());
     ::CoUninitialize();
 }
 
