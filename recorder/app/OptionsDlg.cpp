@@ -563,6 +563,13 @@ void OptionsDlg::ReleaseCapture()
     graph_.ReleaseGraph();
 }
 
+void OptionsDlg::OnDestroyed()
+{
+    ReleaseCapture();
+    ::CoUninitialize();
+    ::ExitProcess(0);
+}
+
 bool OptionsDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     if (message == kGraphEventMessage) {

@@ -36,6 +36,8 @@ protected:
     void OnOK() override;
     void OnCancel() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    // The dialog lives as long as the program: its end is the program's.
+    void OnDestroyed() override;
 
 private:
     void FillLists();
