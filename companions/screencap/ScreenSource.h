@@ -22,10 +22,18 @@ ScreenRegion ReadScreenRegion();
 
 class ScreenSource;
 
-class ScreenStream : public CSourceStream {
+// The pin also takes IAMStreamControl::StopAt, so a recorder can end the
+// stream (end of stream downstream) before it stops the graph.
+class ScreenStream : public CSourceStream, public IAMStreamControl {
  public:
   ScreenStream(ScreenSource* filter, HRESULT* phr);
   ~ScreenStream() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP StartAt(const REFERENCE_TIME* ptStart, DWORD dwCookie) override;
+  STDMETHODIMP StopAt(const REFERENCE_TIME* ptStop, BOOL bSendExtra, DWORD dwCookie) override;
+  STDMETHODIMP GetInfo(AM_STREAM_INFO* pInfo) override;
 
   HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
   HRESULT CheckMediaType(const CMediaType* pmt) override;
@@ -49,6 +57,9 @@ class ScreenStream : public CSourceStream {
   LONGLONG m_frame = 0;  // index of the next frame to send
   LARGE_INTEGER m_runStart{}, m_frequency{};
   bool m_haveRunStart = false;
+  // StopAt: stream time from which no frame goes out (MAXLONGLONG: none).
+  volatile LONGLONG m_stopAt = MAXLONGLONG;
+  bool m_ended = false;
   HDC m_screenDC = nullptr;
   HDC m_memDC = nullptr;
   HBITMAP m_bitmap = nullptr;

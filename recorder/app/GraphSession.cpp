@@ -1,5 +1,7 @@
 #include "recorder/app/GraphSession.h"
 
+#include <vector>
+
 #include <oleauto.h>
 
 #include <cstdio>
@@ -299,8 +301,61 @@ HRESULT GraphSession::ResetGraph(HWND notifyWindow)
     return CreateFilterGraph(notifyWindow);
 }
 
+namespace {
+
+// The connected output pins of a capture source that can end their stream
+// on request; false when the filter has a connected pin that cannot.
+bool CollectStreamControls(IBaseFilter* filter, std::vector<IAMStreamControl*>& controls)
+{
+    if (!filter) return true;
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins))) return false;
+    bool all = true;
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION dir = PINDIR_INPUT;
+        IPin* peer = nullptr;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT && SUCCEEDED(pin->ConnectedTo(&peer))) {
+            peer->Release();
+            IAMStreamControl* control = nullptr;
+            if (SUCCEEDED(pin->QueryInterface(IID_IAMStreamControl, reinterpret_cast<void**>(&control))))
+                controls.push_back(control);
+            else
+                all = false;
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return all;
+}
+
+}  // namespace
+
+// A graph Stop drops what the filters still hold, which would cut the file
+// in the middle of a packet. When every capture pin can end its stream,
+// the end of stream runs through the encoders, the multiplexer and the
+// time marker first, so the file ends whole (with its end code).
+void GraphSession::EndCaptureStreams()
+{
+    std::vector<IAMStreamControl*> controls;
+    bool all = CollectStreamControls(Filter(GraphFilter::Screen), controls) &&
+               CollectStreamControls(Filter(GraphFilter::AudioSource), controls);
+    if (all && !controls.empty()) {
+        for (IAMStreamControl* c : controls) c->StopAt(nullptr, FALSE, 0);
+        // The end runs on the streaming threads: no message pumping here, so
+        // the completion event stays ours and is not taken by the dialog.
+        long code = 0;
+        for (int waited = 0; waited < 3000; waited += 20) {
+            if (TakeEvent(code) && (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT)) break;
+            Sleep(20);
+        }
+    }
+    for (IAMStreamControl* c : controls) c->Release();
+}
+
 void GraphSession::StopCaptureGraph(HWND notifyWindow)
 {
+    EndCaptureStreams();
     if (control_) control_->Stop();
     Wait(1000);
     ReleaseGraphFilters();

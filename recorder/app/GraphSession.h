@@ -44,6 +44,8 @@ public:
 
     // Stops the graph, waits a second and leaves a fresh, empty graph.
     void StopCaptureGraph(HWND notifyWindow);
+    // Ends the capture streams so everything downstream finishes its data.
+    void EndCaptureStreams();
     // Takes one pending graph event; false when none is left.
     bool TakeEvent(long& code);
 
