@@ -62,7 +62,7 @@ harness_start() {
   harness_display
   harness_sound
   # One persistent wineserver for the whole run keeps each program start short.
-  wineserver -p
+  wineserver -p >/dev/null 2>&1
   # Start the prefix's own services now: started from a test, they would
   # keep the test runner's output pipe open after the test ends.
   wine cmd /c exit >/dev/null 2>&1

@@ -43,8 +43,15 @@ BOOL CALLBACK FindStatic(HWND child, LPARAM out) {
 bool TakeMessageBox(std::string* text) {
   HWND box = FindWindowA("#32770", "Zelbo Message");
   if (!box) return false;
-  text->clear();
-  EnumChildWindows(box, FindStatic, reinterpret_cast<LPARAM>(text));
+  Sleep(300);  // let the box finish building its controls
+  char buffer[1024] = {};
+  // A message box keeps its text in the static control 0xFFFF.
+  if (GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer) > 0) {
+    *text = buffer;
+  } else {
+    text->clear();
+    EnumChildWindows(box, FindStatic, reinterpret_cast<LPARAM>(text));
+  }
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   for (int i = 0; i < 50 && IsWindow(box); ++i) Sleep(100);
   return true;
@@ -61,7 +68,13 @@ int main(int argc, char** argv) {
     std::printf("the control panel did not appear\n");
     return 1;
   }
-  Sleep(1500);  // the panel's first ticks
+  // The options dialog, made hidden on the panel's first ticks, holds the
+  // capture graph: Record works once it exists.
+  if (!WaitForWindow("Vantor Settings", 60000)) {
+    std::printf("the options dialog did not appear\n");
+    return 1;
+  }
+  Sleep(500);
   Click(panel, kRecord);
   std::string text;
   // The graph starts a second after Record; a failure shows at once.
