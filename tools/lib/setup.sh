@@ -4,7 +4,7 @@
 
 PACKAGES=(cmake ninja-build ccache g++ googletest
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
-  wine wine32:i386 xvfb xauth pulseaudio pulseaudio-utils ffmpeg imagemagick)
+  wine wine32:i386 xvfb xauth x11-utils pulseaudio pulseaudio-utils ffmpeg imagemagick)
 
 setup_packages() {
   local missing=()
