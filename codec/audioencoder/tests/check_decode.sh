@@ -4,8 +4,8 @@
 set -u
 dir=$1
 status=0
-for spec in "audrel_48000_2.mp2 48000 2" "audrel_44100_1.mp2 44100 1" "audrel_22050_2.mp2 22050 2"; do
-  set -- $spec
+for entry in "audrel_48000_2.mp2 48000 2" "audrel_44100_1.mp2 44100 1" "audrel_22050_2.mp2 22050 2"; do
+  set -- $entry
   file=$dir/$1
   if [ ! -s "$file" ]; then echo "missing $file"; status=1; continue; fi
   errors=$(ffmpeg -v error -err_detect crccheck+explode -i "$file" -f null - 2>&1)

@@ -4,8 +4,8 @@
 set -u
 dir=$1
 status=0
-for spec in "muxora_ps.mpg mpeg" "muxora_ts.ts mpegts" "muxora_ts3.ts mpegts"; do
-  set -- $spec
+for entry in "muxora_ps.mpg mpeg" "muxora_ts.ts mpegts" "muxora_ts3.ts mpegts"; do
+  set -- $entry
   file=$dir/$1
   if [ ! -s "$file" ]; then echo "missing $file"; status=1; continue; fi
   info=$(ffprobe -v error -show_entries stream=codec_name -show_entries format=format_name,duration \
