@@ -24,7 +24,7 @@ namespace {
 
 using namespace zelbotest;
 
-const wchar_t kAudioDevice[] = L"Monitor of Null Output";
+const wchar_t kAudioDevice[] = L"Korvell Audio Capture";
 
 // A looping 1 kHz tone through the default wave output (the null sink).
 class Tone {
@@ -151,7 +151,7 @@ std::string MissingFilters()
     if (FAILED(graphtest::FindFilterByFriendlyName(CLSID_VideoInputDeviceCategory, L"UScreenCapture", filter.Put())))
         missing += " \"UScreenCapture\"";
     if (FAILED(graphtest::FindFilterByFriendlyName(CLSID_AudioInputDeviceCategory, kAudioDevice, filter.Put())))
-        missing += " the audio device \"Monitor of Null Output\"";
+        missing += " the audio device \"Korvell Audio Capture\"";
     return missing;
 }
 
@@ -188,7 +188,7 @@ std::string SettingsText(const std::string& folder, const std::string& pin, int 
            "Recording Folder: " + folder + "\n"
            "Protocol: 0\nVideo Bitrate: " + std::to_string(kbps) + "\nAudio Bitrate: 256\nFrame Rate: " +
            std::to_string(fps) + "\n"
-           "Audio Source: Monitor of Null Output\nAudio Input: \nAudio Output: " + pin + "\n"
+           "Audio Source: Korvell Audio Capture\nAudio Input: \nAudio Output: " + pin + "\n"
            "Max File Size: " + std::to_string(maxSize) + "\nMax File Time: " + std::to_string(maxTime) + "\n"
            "Audio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: " + (videoOnly ? "1" : "0") + "\n"
            "Video Accel: 0\nOnTop: 1\n"
@@ -302,7 +302,7 @@ void ZelboRecord::RecordTenSeconds(bool videoOnly, const char* artefact)
 
 TEST_F(ZelboRecord, TenSecondsOfA640x480RegionWithTheTone)
 {
-    if (NoAudio()) GTEST_SKIP() << "the audio capture filter of \"Monitor of Null Output\" has no output pin";
+    if (NoAudio()) GTEST_SKIP() << "the audio capture filter \"Korvell Audio Capture\" has no output pin";
     Tone tone;
     ASSERT_TRUE(tone.Playing());
     RecordTenSeconds(false, "zelbo_record.mpg");

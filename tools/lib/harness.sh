@@ -39,7 +39,7 @@ harness_sound() {
   mkdir -p "$XDG_RUNTIME_DIR"
   chmod 700 "$XDG_RUNTIME_DIR"
   pulseaudio --daemonize=yes -n --exit-idle-time=-1 --log-target=file:"$HARNESS_RUN/pulse.log" \
-    --load="module-null-sink sink_name=korvell_null" --load=module-native-protocol-unix \
+    --load="module-null-sink sink_name=korvell_null rate=48000" --load=module-native-protocol-unix \
     >/dev/null 2>&1 || die "pulseaudio did not start"
   PULSE_PID=$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null)
   export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native

@@ -1,0 +1,61 @@
+// "Korvell Audio Capture": a live source of 16-bit PCM from the default wave
+// input device, on the output pin "Capture". The platform's own audio
+// capture filter has no pins under Wine; this one records through waveIn.
+#pragma once
+
+#include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/Source.h"
+
+#include <mmsystem.h>
+
+#include <vector>
+
+// {8F3C2B6A-1D4E-4F70-A5B9-C6D7E8F90A1B}
+extern "C" const CLSID CLSID_KorvellAudioCapture;
+
+class WaveCaptureSource;
+
+// The pin takes IAMStreamControl::StopAt, so a recorder can end the stream
+// before it stops the graph.
+class WaveCaptureStream : public CSourceStream, public IAMStreamControl {
+ public:
+  WaveCaptureStream(WaveCaptureSource* filter, HRESULT* phr);
+  ~WaveCaptureStream() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP StartAt(const REFERENCE_TIME*, DWORD) override { return S_OK; }
+  STDMETHODIMP StopAt(const REFERENCE_TIME* ptStop, BOOL, DWORD) override;
+  STDMETHODIMP GetInfo(AM_STREAM_INFO* pInfo) override;
+
+  HRESULT GetMediaType(CMediaType* pmt) override;
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;
+  HRESULT FillBuffer(IMediaSample* sample) override;
+  HRESULT OnThreadCreate() override;
+  HRESULT OnThreadDestroy() override;
+  HRESULT OnThreadStartPlay() override;
+  HRESULT DoBufferProcessingLoop() override;
+
+ private:
+  void CloseDevice();
+
+  WaveCaptureSource* m_source;
+  WAVEFORMATEX m_format{};
+  HWAVEIN m_device = nullptr;
+  HANDLE m_filled = nullptr;
+  std::vector<std::vector<BYTE>> m_blocks;
+  std::vector<WAVEHDR> m_headers;
+  size_t m_next = 0;               // header to wait for
+  unsigned long long m_frames = 0;  // frames sent since running
+  volatile LONGLONG m_stopAt = MAXLONGLONG;  // stream time of the end
+  bool m_ended = false;
+};
+
+class WaveCaptureSource : public CSource {
+ public:
+  static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
+  bool IsRunning() { return m_State == State_Running; }
+
+ private:
+  WaveCaptureSource(LPUNKNOWN pUnk, HRESULT* phr);
+};
