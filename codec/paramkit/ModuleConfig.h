@@ -5,7 +5,7 @@
 #pragma once
 
 #include "codec/paramkit/BaseParam.h"
-#include "codec/paramkit/ParamSpec.h"
+#include "codec/paramkit/ParamRow.h"
 
 #include <initializer_list>
 #include <utility>

@@ -175,8 +175,7 @@ HRESULT ScreenStream::OnThreadDestroy() {
 HRESULT ScreenStream::OnThreadStartPlay() {
   m_frame = 0;
   m_haveRunStart = false;
-  m_ended = false;
-  m_stopAt = MAXLONGLONG;
+  ResetStreamEnd();
   return S_OK;
 }
 
@@ -184,26 +183,6 @@ STDMETHODIMP ScreenStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) 
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IAMStreamControl) return GetInterface(static_cast<IAMStreamControl*>(this), ppv);
   return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
-}
-
-// Capture starts with the graph; a start time is accepted and not needed.
-STDMETHODIMP ScreenStream::StartAt(const REFERENCE_TIME*, DWORD) { return S_OK; }
-
-// Null: end now. MAXLONGLONG: cancel. Else from that stream time on.
-STDMETHODIMP ScreenStream::StopAt(const REFERENCE_TIME* ptStop, BOOL, DWORD) {
-  m_stopAt = ptStop ? *ptStop : 0;
-  return S_OK;
-}
-
-STDMETHODIMP ScreenStream::GetInfo(AM_STREAM_INFO* pInfo) {
-  CheckPointer(pInfo, E_POINTER);
-  std::memset(pInfo, 0, sizeof *pInfo);
-  if (m_stopAt != MAXLONGLONG) {
-    pInfo->tStop = m_stopAt;
-    pInfo->dwFlags = AM_STREAM_INFO_STOP_DEFINED;
-  }
-  if (m_ended) pInfo->dwFlags |= AM_STREAM_INFO_DISCARDING;
-  return S_OK;
 }
 
 // Stream time: from the graph's clock when there is one, else our own.
@@ -270,15 +249,13 @@ HRESULT ScreenStream::DoBufferProcessingLoop() {
   Command com;
   do {
     while (!CheckRequest(&com)) {
-      if (m_ended) {
+      if (StreamEnded()) {
         Sleep(10);
         continue;
       }
       if (!NextFrameDue()) continue;
-      if (m_frame * m_frameTime >= m_stopAt) {
-        // Asked to end: what follows downstream can finish its files.
-        m_ended = true;
-        DeliverEndOfStream();
+      if (StreamEndDue(m_frame * m_frameTime)) {
+        DeliverEndOfStream();  // downstream can finish its files
         continue;
       }
       IMediaSample* sample = nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/LiveStreamControl.h"
 #include "platform/dshow/Source.h"
 
 // {4E7B8C21-7F4A-4C51-9B1E-2D3A6F8E5C90}
@@ -24,16 +25,13 @@ class ScreenSource;
 
 // The pin also takes IAMStreamControl::StopAt, so a recorder can end the
 // stream (end of stream downstream) before it stops the graph.
-class ScreenStream : public CSourceStream, public IAMStreamControl {
+class ScreenStream : public CSourceStream, public CLiveStreamControl {
  public:
   ScreenStream(ScreenSource* filter, HRESULT* phr);
   ~ScreenStream() override;
 
   DECLARE_IUNKNOWN
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP StartAt(const REFERENCE_TIME* ptStart, DWORD dwCookie) override;
-  STDMETHODIMP StopAt(const REFERENCE_TIME* ptStop, BOOL bSendExtra, DWORD dwCookie) override;
-  STDMETHODIMP GetInfo(AM_STREAM_INFO* pInfo) override;
 
   HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
   HRESULT CheckMediaType(const CMediaType* pmt) override;
@@ -57,9 +55,7 @@ class ScreenStream : public CSourceStream, public IAMStreamControl {
   LONGLONG m_frame = 0;  // index of the next frame to send
   LARGE_INTEGER m_runStart{}, m_frequency{};
   bool m_haveRunStart = false;
-  // StopAt: stream time from which no frame goes out (MAXLONGLONG: none).
-  volatile LONGLONG m_stopAt = MAXLONGLONG;
-  bool m_ended = false;
+
   HDC m_screenDC = nullptr;
   HDC m_memDC = nullptr;
   HBITMAP m_bitmap = nullptr;

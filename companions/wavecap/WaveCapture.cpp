@@ -110,8 +110,7 @@ HRESULT WaveCaptureStream::OnThreadDestroy() {
 
 HRESULT WaveCaptureStream::OnThreadStartPlay() {
   m_frames = 0;
-  m_stopAt = MAXLONGLONG;
-  m_ended = false;
+  ResetStreamEnd();
   return S_OK;
 }
 
@@ -119,23 +118,6 @@ STDMETHODIMP WaveCaptureStream::NonDelegatingQueryInterface(REFIID riid, void** 
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IAMStreamControl) return GetInterface(static_cast<IAMStreamControl*>(this), ppv);
   return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
-}
-
-// Null: end now. MAXLONGLONG: cancel. Else from that stream time on.
-STDMETHODIMP WaveCaptureStream::StopAt(const REFERENCE_TIME* ptStop, BOOL, DWORD) {
-  m_stopAt = ptStop ? *ptStop : 0;
-  return S_OK;
-}
-
-STDMETHODIMP WaveCaptureStream::GetInfo(AM_STREAM_INFO* pInfo) {
-  CheckPointer(pInfo, E_POINTER);
-  std::memset(pInfo, 0, sizeof *pInfo);
-  if (m_stopAt != MAXLONGLONG) {
-    pInfo->tStop = m_stopAt;
-    pInfo->dwFlags = AM_STREAM_INFO_STOP_DEFINED;
-  }
-  if (m_ended) pInfo->dwFlags |= AM_STREAM_INFO_DISCARDING;
-  return S_OK;
 }
 
 // Copies the next captured block; its time follows the frames sent.
@@ -167,11 +149,9 @@ HRESULT WaveCaptureStream::DoBufferProcessingLoop() {
       while (!m_headers.empty() && (m_headers[m_next].dwFlags & WHDR_DONE)) {
         WAVEHDR& h = m_headers[m_next];
         HRESULT hr = S_OK;
-        if (!m_ended && static_cast<REFERENCE_TIME>(m_frames * 10000000ULL / kRate) >= m_stopAt) {
-          m_ended = true;  // asked to end: downstream finishes its data
-          DeliverEndOfStream();
-        }
-        if (!m_ended && m_source->IsRunning() && h.dwBytesRecorded > 0) {
+        if (StreamEndDue(static_cast<REFERENCE_TIME>(m_frames * 10000000ULL / kRate)))
+          DeliverEndOfStream();  // downstream can finish its data
+        if (!StreamEnded() && m_source->IsRunning() && h.dwBytesRecorded > 0) {
           IMediaSample* sample = nullptr;
           hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
           if (SUCCEEDED(hr)) {

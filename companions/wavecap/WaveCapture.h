@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/LiveStreamControl.h"
 #include "platform/dshow/Source.h"
 
 #include <mmsystem.h>
@@ -17,16 +18,13 @@ class WaveCaptureSource;
 
 // The pin takes IAMStreamControl::StopAt, so a recorder can end the stream
 // before it stops the graph.
-class WaveCaptureStream : public CSourceStream, public IAMStreamControl {
+class WaveCaptureStream : public CSourceStream, public CLiveStreamControl {
  public:
   WaveCaptureStream(WaveCaptureSource* filter, HRESULT* phr);
   ~WaveCaptureStream() override;
 
   DECLARE_IUNKNOWN
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP StartAt(const REFERENCE_TIME*, DWORD) override { return S_OK; }
-  STDMETHODIMP StopAt(const REFERENCE_TIME* ptStop, BOOL, DWORD) override;
-  STDMETHODIMP GetInfo(AM_STREAM_INFO* pInfo) override;
 
   HRESULT GetMediaType(CMediaType* pmt) override;
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;
@@ -47,8 +45,7 @@ class WaveCaptureStream : public CSourceStream, public IAMStreamControl {
   std::vector<WAVEHDR> m_headers;
   size_t m_next = 0;               // header to wait for
   unsigned long long m_frames = 0;  // frames sent since running
-  volatile LONGLONG m_stopAt = MAXLONGLONG;  // stream time of the end
-  bool m_ended = false;
+
 };
 
 class WaveCaptureSource : public CSource {

@@ -1,4 +1,4 @@
-#include "codec/paramkit/ParamSpec.h"
+#include "codec/paramkit/ParamRow.h"
 
 #include "codec/paramkit/BaseParam.h"
 
