@@ -261,7 +261,10 @@ TEST(ZelboProgram, RegionByMarkersAndByWindowPicker)
         else EXPECT_TRUE(r.left == 188 && r.top == 188) << r.left << "," << r.top;
     }
     ASSERT_NE(nullptr, bottomRight);
-    EXPECT_EQ(4u, WindowsOfClass(program, "ZelboFrameBar").size());
+    // The frame bars follow the markers; give them the same time to show.
+    size_t bars = 0;
+    for (int i = 0; i < 50 && (bars = WindowsOfClass(program, "ZelboFrameBar").size()) != 4; ++i) ::Sleep(100);
+    EXPECT_EQ(4u, bars);
 
     // Dragging the bottom-right marker by (-100, -50) commits a region
     // rounded to multiples of 8.
