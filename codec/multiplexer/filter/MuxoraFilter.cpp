@@ -937,14 +937,10 @@ STDMETHODIMP CM72::GetPages(CAUUID* pages)
 {
     if (!pages)
         return E_POINTER;
-    pages->cElems = 2;
-    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(2 * sizeof(GUID)));
-    if (!pages->pElems) {
-        pages->cElems = 0;
-        return E_OUTOFMEMORY;
-    }
-    pages->pElems[0] = kClsidAboutPage;
-    pages->pElems[1] = kClsidSettingsPage;
+    // The "About" and "Settings" pages are not part of this build: listing
+    // their class ids would send hosts to objects that do not exist.
+    pages->cElems = 0;
+    pages->pElems = nullptr;
     return S_OK;
 }
 
