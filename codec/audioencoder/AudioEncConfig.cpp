@@ -112,16 +112,10 @@ void* __cdecl AudioEncGetCallback(const char* name) {
 }
 
 ConfigAudioEncImpl::ConfigAudioEncImpl(AudioEncFilter* filter, AudovaSettings* settings)
-    : CModuleConfigImpl<AudovaSettings>(&CLSID_KorvellAudioEncoder, 1, settings), filter_(filter) {
+    : CModuleConfigPart<AudovaSettings>(filter, &CLSID_KorvellAudioEncoder, 1, settings), filter_(filter) {
   std::vector<ParamSpec> rows = Table();
   BuildTable(rows.data(), rows.size());
 }
-
-STDMETHODIMP ConfigAudioEncImpl::QueryInterface(REFIID riid, void** ppv) {
-  return filter_->GetOwner()->QueryInterface(riid, ppv);
-}
-STDMETHODIMP_(ULONG) ConfigAudioEncImpl::AddRef() { return filter_->GetOwner()->AddRef(); }
-STDMETHODIMP_(ULONG) ConfigAudioEncImpl::Release() { return filter_->GetOwner()->Release(); }
 
 void ConfigAudioEncImpl::RebuildBitrateList(int outputChannels, int layer, int sampleRate) {
   ModuleConfig::CBaseParam* p = FindParam(&kBitRate);

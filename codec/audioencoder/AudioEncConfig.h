@@ -9,14 +9,9 @@
 
 class AudioEncFilter;
 
-class ConfigAudioEncImpl : public ModuleConfig::CModuleConfigImpl<AudovaSettings> {
+class ConfigAudioEncImpl : public ModuleConfig::CModuleConfigPart<AudovaSettings> {
  public:
   ConfigAudioEncImpl(AudioEncFilter* filter, AudovaSettings* settings);
-
-  // IUnknown of the filter that holds us.
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
 
   HRESULT CheckVersion() override { return SettingsVersion() == 1 ? S_OK : E_FAIL; }
   HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;

@@ -130,4 +130,25 @@ class CModuleConfigImpl : public CModuleConfig {
   Settings* settings_;
 };
 
+// A configuration that is a part of a COM object (a filter or a pin): its
+// IUnknown is that object's, and Snapshot copies the committed record.
+template <class Settings>
+class CModuleConfigPart : public CModuleConfigImpl<Settings> {
+ public:
+  CModuleConfigPart(CUnknown* owner, const CLSID* classId, long settingsVersion, Settings* settings)
+      : CModuleConfigImpl<Settings>(classId, settingsVersion, settings), owner_(owner) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return owner_->GetOwner()->QueryInterface(riid, ppv); }
+  STDMETHODIMP_(ULONG) AddRef() override { return owner_->GetOwner()->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return owner_->GetOwner()->Release(); }
+
+  Settings Snapshot() {
+    CAutoLock guard(&this->ValueLock());
+    return this->Values();
+  }
+
+ private:
+  CUnknown* owner_;
+};
+
 }  // namespace ModuleConfig

@@ -13,22 +13,17 @@ struct SinkSettings {
   long writeMode;
 };
 
-class SinkConfig : public ModuleConfig::CModuleConfigImpl<SinkSettings> {
+class SinkConfig : public ModuleConfig::CModuleConfigPart<SinkSettings> {
  public:
-  SinkConfig(IUnknown* owner, const CLSID* classId);
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return owner_->QueryInterface(riid, ppv); }
-  STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
-  STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+  SinkConfig(CUnknown* owner, const CLSID* classId);
 
   HRESULT CheckVersion() override { return SettingsVersion() == 1 ? S_OK : E_FAIL; }
   HRESULT ApplyChanges(long count, const GUID* ids, VARIANT*) override {
     StorePendingValues(count, ids);
     return S_OK;
   }
-  long WriteMode();
+  long WriteMode() { return Snapshot().writeMode; }
 
  private:
-  IUnknown* owner_;
   SinkSettings settings_{};
 };

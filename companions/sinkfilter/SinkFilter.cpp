@@ -68,7 +68,7 @@ CKorvellSink::CKorvellSink(LPUNKNOWN pUnk, HRESULT *phr)
       m_endOfStream(false),
       m_failureReported(false),
       m_completePending(false),
-      m_config(GetOwner(), &CLSID_KorvellSinkFilter) {
+      m_config(this, &CLSID_KorvellSinkFilter) {
   m_pPin = new (std::nothrow) CSinkInputPin(this, &m_filterLock, phr);
   if (m_pPin == NULL) *phr = E_OUTOFMEMORY;
 }

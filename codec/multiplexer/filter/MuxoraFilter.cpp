@@ -101,22 +101,9 @@ int PmtCodeOf(int t)
 // ------------------------------------------------------------- muxer config
 
 ConfigMuxerImpl::ConfigMuxerImpl(CM72* filter, ConfigElMux* values)
-    : CModuleConfigImpl<ConfigElMux>(&kClsidMuxer, kMuxerSettingsVersion, values), filter_(filter)
+    : CModuleConfigPart<ConfigElMux>(filter, &kClsidMuxer, kMuxerSettingsVersion, values), filter_(filter)
 {
     BuildMuxerTable(*this);
-}
-
-STDMETHODIMP ConfigMuxerImpl::QueryInterface(REFIID riid, void** ppv)
-{
-    return filter_->GetOwner()->QueryInterface(riid, ppv);
-}
-STDMETHODIMP_(ULONG) ConfigMuxerImpl::AddRef() { return filter_->GetOwner()->AddRef(); }
-STDMETHODIMP_(ULONG) ConfigMuxerImpl::Release() { return filter_->GetOwner()->Release(); }
-
-ConfigElMux ConfigMuxerImpl::Snapshot()
-{
-    CAutoLock guard(&ValueLock());
-    return Values();
 }
 
 void ConfigMuxerImpl::Store(const GUID& id, long long value) { SetParamNow(*this, id, value); }
@@ -308,22 +295,9 @@ STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream)
 // ------------------------------------------------------------- stream config
 
 ConfigStreamImpl::ConfigStreamImpl(CPin_In* pin, ConfigStream* values)
-    : CModuleConfigImpl<ConfigStream>(&kClsidStreamConfig, 1, values), pin_(pin)
+    : CModuleConfigPart<ConfigStream>(pin, &kClsidStreamConfig, 1, values), pin_(pin)
 {
     BuildStreamTable(*this);
-}
-
-STDMETHODIMP ConfigStreamImpl::QueryInterface(REFIID riid, void** ppv)
-{
-    return pin_->GetOwner()->QueryInterface(riid, ppv);
-}
-STDMETHODIMP_(ULONG) ConfigStreamImpl::AddRef() { return pin_->GetOwner()->AddRef(); }
-STDMETHODIMP_(ULONG) ConfigStreamImpl::Release() { return pin_->GetOwner()->Release(); }
-
-ConfigStream ConfigStreamImpl::Snapshot()
-{
-    CAutoLock guard(&ValueLock());
-    return Values();
 }
 
 void ConfigStreamImpl::Store(const GUID& id, long long value) { SetParamNow(*this, id, value); }

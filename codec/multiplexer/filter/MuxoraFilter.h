@@ -30,12 +30,9 @@ int ClassifyMediaType(const AM_MEDIA_TYPE& mt);
 // The PMT stream_type code of a pin type, or -1 when the type leaves it unchanged.
 int PmtCodeOf(int pinType);
 
-class ConfigMuxerImpl : public ModuleConfig::CModuleConfigImpl<ConfigElMux> {
+class ConfigMuxerImpl : public ModuleConfig::CModuleConfigPart<ConfigElMux> {
 public:
     ConfigMuxerImpl(CM72* filter, ConfigElMux* values);
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
     STDMETHODIMP GetValue(const GUID* id, VARIANT* value) override;
     STDMETHODIMP Load(IStream* stream) override;
@@ -44,7 +41,6 @@ public:
     HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
 
     // Committed values, read under the value lock.
-    ConfigElMux Snapshot();
     // Stores a value at once, read-only rows included (no change notice).
     void Store(const GUID& id, long long value);
     void ShowOutputDependentRows();
@@ -56,18 +52,14 @@ private:
     CM72* filter_;
 };
 
-class ConfigStreamImpl : public ModuleConfig::CModuleConfigImpl<ConfigStream> {
+class ConfigStreamImpl : public ModuleConfig::CModuleConfigPart<ConfigStream> {
 public:
     ConfigStreamImpl(CPin_In* pin, ConfigStream* values);
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
     STDMETHODIMP GetValue(const GUID* id, VARIANT* value) override;
     HRESULT CheckVersion() override { return S_OK; }
     HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
 
-    ConfigStream Snapshot();
     void Store(const GUID& id, long long value);
     void Show(const GUID& id, bool visible);
 
