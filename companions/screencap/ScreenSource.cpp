@@ -1,5 +1,6 @@
 #include "companions/screencap/ScreenSource.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" const CLSID CLSID_UScreenCapture = {
@@ -9,6 +10,9 @@ namespace {
 
 const wchar_t kKey[] = L"SOFTWARE\\Unreal\\Live\\UScreenCapture";
 const ScreenRegion kDefaults = {200, 200, 600, 600, 30};
+const long kBuffers = 6;
+const LONGLONG kMaxLagFrames = 2;
+const LONG kBandBytes = 256 * 1024;
 
 DWORD ReadOrCreate(HKEY key, const wchar_t* name, DWORD fallback) {
   DWORD value = 0, size = sizeof value, type = 0;
@@ -128,7 +132,8 @@ HRESULT ScreenStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIE
   CheckPointer(props, E_POINTER);
   const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
   if (!vih) return E_UNEXPECTED;
-  props->cBuffers = props->cBuffers > 3 ? props->cBuffers : 3;
+  // Enough frames in hand for the encoder to catch up after a slow frame.
+  props->cBuffers = props->cBuffers > kBuffers ? props->cBuffers : kBuffers;
   props->cbBuffer = static_cast<long>(vih->bmiHeader.biSizeImage);
   props->cbAlign = props->cbAlign > 0 ? props->cbAlign : 1;
   ALLOCATOR_PROPERTIES actual = {};
@@ -179,6 +184,47 @@ HRESULT ScreenStream::OnThreadStartPlay() {
   return S_OK;
 }
 
+HRESULT ScreenStream::Active() {
+  CAutoLock lock(m_pFilter->pStateLock());
+  if (IsConnected() && !m_pFilter->IsActive() && !m_queue) {
+    HRESULT hr = S_OK;
+    m_queue = new (std::nothrow) COutputQueue(GetConnected(), &hr, FALSE, TRUE);
+    if (!m_queue) return E_OUTOFMEMORY;
+    if (FAILED(hr)) {
+      delete m_queue;
+      m_queue = nullptr;
+      return hr;
+    }
+  }
+  HRESULT hr = CSourceStream::Active();
+  if (FAILED(hr)) {
+    delete m_queue;
+    m_queue = nullptr;
+  }
+  return hr;
+}
+
+HRESULT ScreenStream::Inactive() {
+  CAutoLock lock(m_pFilter->pStateLock());
+  // The capture thread ends first; then the queue hands back its frames.
+  HRESULT hr = CSourceStream::Inactive();
+  delete m_queue;
+  m_queue = nullptr;
+  return hr;
+}
+
+HRESULT ScreenStream::Deliver(IMediaSample* sample) {
+  if (!m_queue) return CSourceStream::Deliver(sample);
+  sample->AddRef();  // the queue takes over a reference
+  return m_queue->Receive(sample);
+}
+
+HRESULT ScreenStream::DeliverEndOfStream() {
+  if (!m_queue) return CSourceStream::DeliverEndOfStream();
+  m_queue->EOS();
+  return S_OK;
+}
+
 STDMETHODIMP ScreenStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IAMStreamControl) return GetInterface(static_cast<IAMStreamControl*>(this), ppv);
@@ -217,9 +263,11 @@ bool ScreenStream::NextFrameDue() {
     Sleep(static_cast<DWORD>(wait > 10 ? 10 : (wait < 1 ? 1 : wait)));
     return false;
   }
-  // Running late: skip to the frame of now, so times stay true.
+  // A little late (a slow grab, a busy moment): take the frame now and catch
+  // up, as the grab is faster than the frame rate. Further behind: skip to
+  // the frame of now, so times stay true.
   LONGLONG current = now / m_frameTime;
-  if (current > m_frame) m_frame = current;
+  if (current - m_frame > kMaxLagFrames) m_frame = current;
   return true;
 }
 
@@ -230,9 +278,15 @@ HRESULT ScreenStream::FillBuffer(IMediaSample* sample) {
   const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
   long size = static_cast<long>(vih->bmiHeader.biSizeImage);
   if (sample->GetSize() < size) return E_FAIL;
-  if (!BitBlt(m_memDC, 0, 0, m_region.Width(), m_region.Height(), m_screenDC, m_region.left, m_region.top,
-              SRCCOPY | CAPTUREBLT))
-    return E_FAIL;
+  // Grabbed in bands: each band's transfer buffer is small enough to be
+  // reused from one grab to the next instead of mapped afresh.
+  const LONG width = m_region.Width(), height = m_region.Height();
+  const LONG band = std::max<LONG>(1, kBandBytes / (width * 4));
+  for (LONG y = 0; y < height; y += band) {
+    const LONG rows = std::min(band, height - y);
+    if (!BitBlt(m_memDC, 0, y, width, rows, m_screenDC, m_region.left, m_region.top + y, SRCCOPY | CAPTUREBLT))
+      return E_FAIL;
+  }
   GdiFlush();
   std::memcpy(p, m_bits32, static_cast<size_t>(size));
   sample->SetActualDataLength(size);

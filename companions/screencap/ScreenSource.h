@@ -4,6 +4,7 @@
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/LiveStreamControl.h"
+#include "platform/dshow/OutputQueue.h"
 #include "platform/dshow/Source.h"
 
 // {4E7B8C21-7F4A-4C51-9B1E-2D3A6F8E5C90}
@@ -42,6 +43,12 @@ class ScreenStream : public CSourceStream, public CLiveStreamControl {
   HRESULT OnThreadDestroy() override;
   HRESULT OnThreadStartPlay() override;
   HRESULT DoBufferProcessingLoop() override;
+  HRESULT Active() override;
+  HRESULT Inactive() override;
+  // Frames go downstream from a thread of their own, so grabbing the next
+  // frame overlaps with encoding the last one.
+  HRESULT Deliver(IMediaSample* sample) override;
+  HRESULT DeliverEndOfStream() override;
 
  private:
   // True when the next frame is due; sleeps a little otherwise.
@@ -61,6 +68,8 @@ class ScreenStream : public CSourceStream, public CLiveStreamControl {
   HBITMAP m_bitmap = nullptr;
   HGDIOBJ m_oldBitmap = nullptr;
   BYTE* m_bits32 = nullptr;
+
+  COutputQueue* m_queue = nullptr;  // while active
 };
 
 class ScreenSource : public CSource {

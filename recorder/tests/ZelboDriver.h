@@ -46,9 +46,12 @@ inline std::string MakeProgramFolder()
     static int serial = 0;
     char temp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, temp);
-    const std::string folder =
-        std::string(temp) + "zelbo-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
-    ::CreateDirectoryA(folder.c_str(), nullptr);
+    // Process ids repeat from one prefix boot to the next: a folder left by
+    // an earlier run would hand its old recordings to this one.
+    std::string folder;
+    do {
+        folder = std::string(temp) + "zelbo-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    } while (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(::CopyFileA(FromUnix(ZELBO_EXE).c_str(), (folder + "\\Zelbo.exe").c_str(), FALSE));
     return folder;
 }

@@ -17,7 +17,7 @@ rm -f "$out"
   harness_register "$build/bin"
   ZELBO_BENCH_SECONDS=$seconds WINEDEBUG=-all wine "$build/recorder/zelbo_record_test.exe" \
     --gtest_also_run_disabled_tests --gtest_filter='*Benchmark1280x720At30*'
-) >/dev/null 2>&1 || true
+) >"$build/recorder/bench.log" 2>&1 || true
 [ -s "$out" ] || { echo "no recording made"; exit 1; }
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
   -of default=noprint_wrappers=1:nokey=1 "$out" 2>/dev/null)

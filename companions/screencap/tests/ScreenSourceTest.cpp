@@ -2,6 +2,8 @@
 // region and rate of its registry values with true frame times.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tests/support/TestFilters.h"
 
 #include <initguid.h>
@@ -27,7 +29,9 @@ HWND ShowColourWindow(int x, int y, int w, int h, COLORREF colour) {
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.hbrBackground = CreateSolidBrush(colour);
-  wc.lpszClassName = L"ScreenSourceTestColour";
+  // One class per colour: the background brush belongs to the class.
+  const std::wstring name = L"ScreenSourceTestColour" + std::to_wstring(colour);
+  wc.lpszClassName = name.c_str();
   RegisterClassW(&wc);
   HWND wnd = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"colour", WS_POPUP | WS_VISIBLE, x, y, w, h, nullptr,
                              nullptr, wc.hInstance, nullptr);
@@ -96,6 +100,9 @@ TEST_F(ScreenSourceTest, MissingKeyIsMadeWithDefaults) {
 TEST_F(ScreenSourceTest, CapturesTheRegionAtItsRateWithTrueTimes) {
   SetRegion(100, 80, 420, 320, 25);
   HWND wnd = ShowColourWindow(100, 80, 320, 240, RGB(10, 200, 30));
+  // A strip along the bottom: the frame is grabbed in bands, and this one
+  // lies in the last band.
+  HWND strip = ShowColourWindow(100, 300, 320, 20, RGB(220, 40, 90));
   AddSource();
   ASSERT_EQ(320, vih_.bmiHeader.biWidth);
   ASSERT_EQ(240, vih_.bmiHeader.biHeight);
@@ -103,6 +110,7 @@ TEST_F(ScreenSourceTest, CapturesTheRegionAtItsRateWithTrueTimes) {
   ASSERT_TRUE(SUCCEEDED(control_->Run()));
   Sleep(1200);
   control_->Stop();
+  DestroyWindow(strip);
   DestroyWindow(wnd);
   std::vector<SeenSample> seen = recorder_->Pin().Seen();
   // About 30 frames in 1.2 s; a slow machine may skip some, never add.
@@ -123,6 +131,13 @@ TEST_F(ScreenSourceTest, CapturesTheRegionAtItsRateWithTrueTimes) {
   EXPECT_EQ(30, px[0]);
   EXPECT_EQ(200, px[1]);
   EXPECT_EQ(10, px[2]);
+  // Bottom-up: the strip's rows come first in the buffer.
+  const BYTE* low = &seen.back().bytes[(10 * 320 + 160) * 4];
+  EXPECT_EQ(90, low[0]);
+  EXPECT_EQ(40, low[1]);
+  EXPECT_EQ(220, low[2]);
+  const BYTE* top = &seen.back().bytes[(239 * 320 + 5) * 4];
+  EXPECT_EQ(30, top[0]);
 }
 
 }  // namespace
