@@ -100,6 +100,11 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
   c.intraDcPrecision = int(w[VIDOVA_W_INTRA_DC_PRECISION]);
   if (c.intraDcPrecision > 3) return fail(error, "Intra DC precision %ld is out of range.", c.intraDcPrecision);
   c.qscaleType = w[VIDOVA_W_QSCALE_TYPE_I] ? 1 : 0;
+  // A per-type word that is zero leaves the choice to the default word.
+  for (int t = 1; t <= 3; t++) {
+    c.intraVlc[t] = w[VIDOVA_W_INTRA_VLC_I + t - 1] || w[VIDOVA_W_INTRA_VLC_DEFAULT];
+    c.alternateScan[t] = w[VIDOVA_W_ALT_SCAN_I + t - 1] || w[VIDOVA_W_SCAN_DEFAULT];
+  }
   c.progressiveSeq = w[VIDOVA_W_PROGRESSIVE_SEQ] != 0;
   if (c.pulldown) c.progressiveSeq = false;
   c.progressiveFrame = c.progressiveSeq || c.pulldown || w[VIDOVA_W_PROGRESSIVE_FRAME] != 0;
@@ -110,6 +115,7 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
     if (c.chroma != 1) return fail(error, "MPEG-1 supports 4:2:0 chroma only.");
     c.intraDcPrecision = 0;
     c.qscaleType = 0;
+    for (int t = 1; t <= 3; t++) c.intraVlc[t] = c.alternateScan[t] = false;
     c.progressiveSeq = c.progressiveFrame = true;
     c.topFieldFirst = false;
     c.constrained = w[VIDOVA_W_CONSTRAINED] != 0;

@@ -22,6 +22,10 @@ struct Config {
   int displayWidth = 0, displayHeight = 0;
   int intraDcPrecision = 0;
   int qscaleType = 0;
+  // By picture type (1 I, 2 P, 3 B): intra blocks coded with table one, and
+  // coefficients in the alternate scan order. MPEG-2 only.
+  bool intraVlc[4] = {false, false, false, false};
+  bool alternateScan[4] = {false, false, false, false};
   int rcMode = 0;  // 0 VBR, 1 CBR, 2/3 constant quantiser
   double bitrate = 0, maxBitrate = 0, minBitrate = 0;
   int vbvSize16k = 112;

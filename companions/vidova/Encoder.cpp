@@ -309,12 +309,12 @@ inline uint64_t nonzeroMask(const int16_t* v) {
 // Scan position of each natural position.
 struct ScanIndex {
   uint8_t of[64];
-  ScanIndex() {
-    for (int k = 0; k < 64; k++) of[kZigzag[k]] = uint8_t(k);
+  explicit ScanIndex(const uint8_t* scan) {
+    for (int k = 0; k < 64; k++) of[scan[k]] = uint8_t(k);
   }
 };
-const ScanIndex kScanIndex;
-const uint8_t* const kScanOf = kScanIndex.of;
+const ScanIndex kZigzagIndex(kZigzag);
+const ScanIndex kAlternateIndex(kAlternateScan);
 
 // Natural-order quantisation: level = sign(f) * min(max, trunc(|f| * inv + bias)),
 // inv per coefficient (intra) or one value for all.
@@ -380,6 +380,7 @@ Encoder::Encoder(const Config& c) : c_(c) {
   mvB_.assign(size_t(mbW_) * mbH_ * 4, 0);
   skipQ_.assign(size_t(mbW_) * mbH_, 0);
   rc_.init(c_);
+  selectCoefficientCoding(kPictureI);
 }
 
 int Encoder::qscaleOf(int code) const { return c_.qscaleType ? kNonLinearScale[code] : 2 * code; }
@@ -534,8 +535,8 @@ void Encoder::writePictureHeaders(BitWriter& bw, PictureType type, uint32_t disp
   bw.put(1, 1);  // frame_pred_frame_dct
   bw.put(0, 1);  // concealment vectors
   bw.put(uint32_t(c_.qscaleType), 1);
-  bw.put(0, 1);  // intra_vlc_format
-  bw.put(0, 1);  // alternate_scan
+  bw.put(intraVlc_ ? 1 : 0, 1);
+  bw.put(scan_ == kAlternateScan ? 1 : 0, 1);
   bw.put(rff ? 1 : 0, 1);
   bw.put(c_.chroma == 1 && c_.progressiveFrame ? 1 : 0, 1);
   bw.put(c_.progressiveFrame ? 1 : 0, 1);
@@ -642,7 +643,7 @@ void Encoder::dequantise(const int16_t* lv, int last, bool intra, int qscale, in
   for (int k = start; k <= last; k++) {  // levels beyond the last are not written
     int l = lv[k];
     if (!l) continue;
-    int p = kZigzag[k];
+    int p = scan_[k];
     int w = intra ? kDefaultIntraMatrix[p] : 16;
     int v;
     if (c_.mpeg1) {
@@ -797,8 +798,8 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     uint64_t nz = nonzeroMask(nat);
     if (mb.intra) nz &= ~uint64_t(1);
     if (nz) {
-      for (int k = k0; k < 64; k++) lv[k] = nat[kZigzag[k]];
-      for (; nz; nz &= nz - 1) last = std::max(last, int(kScanOf[__builtin_ctzll(nz)]));
+      for (int k = k0; k < 64; k++) lv[k] = nat[scan_[k]];
+      for (; nz; nz &= nz - 1) last = std::max(last, int(scanOf_[__builtin_ctzll(nz)]));
     }
     mb.last[b] = last;
     if (!mb.intra && last < 0) {
@@ -836,7 +837,7 @@ void putMvComponent(BitWriter& bw, int delta, int fcode) {
 }  // namespace
 
 void Encoder::writeBlock(BitWriter& bw, const int16_t* lv, int last, bool intra, int comp) {
-  const CoefVlcTable& tab = coefTable();
+  const CoefVlcTable& tab = intra && intraVlc_ ? coefTableOne() : coefTable();
   int k = 0;
   if (intra) {
     int diff = lv[0] - dcPred_[comp];
@@ -878,7 +879,7 @@ void Encoder::writeBlock(BitWriter& bw, const int16_t* lv, int last, bool intra,
     first = false;
     run = 0;
   }
-  bw.put(2, 2);  // end of block
+  bw.put(tab.endOfBlock.code, tab.endOfBlock.len);
 }
 
 void Encoder::writeMb(BitWriter& bw, const Mb& mb, PictureType type, int increment) {
@@ -1006,9 +1007,16 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
     for (int i = 0; i < 3; i++) cur_.p[i].pix = ref_.p[i].pix;
 }
 
+void Encoder::selectCoefficientCoding(PictureType type) {
+  intraVlc_ = c_.intraVlc[type];
+  scan_ = c_.alternateScan[type] ? kAlternateScan : kZigzag;
+  scanOf_ = c_.alternateScan[type] ? kAlternateIndex.of : kZigzagIndex.of;
+}
+
 void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, const uint8_t* userData,
                             int userDataLen, std::vector<uint8_t>& out) {
   const bool allSkip = repeat && type == kPictureP && pictures_ > 0;
+  selectCoefficientCoding(type);
   double baseQ = rc_.startPicture(type);
   const uint16_t vbvDelay = rc_.vbvDelay();
   std::vector<uint8_t> pic;

@@ -77,6 +77,9 @@ class Encoder {
   };
   void encodePicture(PictureType type, uint32_t display, bool repeat, const uint8_t* userData, int userDataLen,
                      std::vector<uint8_t>& out);
+  // Coefficient table and scan of the picture about to be coded: the header,
+  // the blocks and the reconstruction all follow them.
+  void selectCoefficientCoding(PictureType type);
   void writeSequenceHeader(class BitWriter& bw) const;
   void writeGopHeader(class BitWriter& bw) const;
   void writePictureHeaders(class BitWriter& bw, PictureType type, uint32_t display, uint16_t vbvDelay) const;
@@ -116,6 +119,9 @@ class Encoder {
   int dcPred_[3] = {0, 0, 0};
   int pmv_[2][2] = {{0, 0}, {0, 0}};
   int curQcode_ = 1;
+  bool intraVlc_ = false;
+  const uint8_t* scan_;    // natural position of each scan index
+  const uint8_t* scanOf_;  // and the reverse
   float intraInv_[64];
   int intraInvQ_ = -1;
   uint32_t pictures_ = 0;  // coded so far

@@ -31,6 +31,11 @@ const uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18,
                              41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
                              30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
+// Columns first: suits interlaced material, whose energy sits in vertical frequencies.
+const uint8_t kAlternateScan[64] = {0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
+                                    4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
+                                    52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
+
 const uint8_t kDefaultIntraMatrix[64] = {8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37,
                                         19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
                                         22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,
@@ -108,20 +113,95 @@ const CoefEntry kCoefEntries[] = {
 };
 const int kCoefEntryCount = int(sizeof(kCoefEntries) / sizeof(kCoefEntries[0]));
 
-static CoefVlcTable buildCoefTable() {
+// Shorter codes for the large low-frequency levels of intra blocks; the
+// 13-bit codes are those of table zero.
+const CoefEntry kCoefEntriesOne[] = {
+    {0, 1, "10"},
+    {1, 1, "010"},
+    {0, 2, "110"},
+    {2, 1, "00101"},
+    {0, 3, "0111"},
+    {3, 1, "00111"},
+    {4, 1, "000110"},
+    {1, 2, "00110"},
+    {5, 1, "000111"},
+    {6, 1, "0000110"},
+    {7, 1, "0000100"},
+    {0, 4, "11100"},
+    {2, 2, "0000111"},
+    {8, 1, "0000101"},
+    {9, 1, "1111000"},
+    {0, 5, "11101"},
+    {0, 6, "000101"},
+    {1, 3, "1111001"},
+    {3, 2, "00100110"},
+    {10, 1, "1111010"},
+    {11, 1, "00100001"},
+    {12, 1, "00100101"},
+    {13, 1, "00100100"},
+    {0, 7, "000100"},
+    {1, 4, "00100111"},
+    {2, 3, "11111100"},
+    {4, 2, "11111101"},
+    {5, 2, "000000100"},
+    {14, 1, "000000101"},
+    {15, 1, "000000111"},
+    {16, 1, "0000001101"},
+    {0, 8, "1111011"},
+    {0, 9, "1111100"},
+    {0, 10, "00100011"},
+    {0, 11, "00100010"},
+    {1, 5, "00100000"},
+    {2, 4, "0000001100"},
+    {3, 3, "000000011100"},
+    {4, 3, "000000010010"},
+    {6, 2, "000000011110"},
+    {7, 2, "000000010101"},
+    {8, 2, "000000010001"},
+    {17, 1, "000000011111"},
+    {18, 1, "000000011010"},
+    {19, 1, "000000011001"},
+    {20, 1, "000000010111"},
+    {21, 1, "000000010110"},
+    {0, 12, "11111010"},
+    {0, 13, "11111011"},
+    {0, 14, "11111110"},
+    {0, 15, "11111111"},
+    {1, 6, "0000000010110"},
+    {1, 7, "0000000010101"},
+    {2, 5, "0000000010100"},
+    {3, 4, "0000000010011"},
+    {5, 3, "0000000010010"},
+    {9, 2, "0000000010001"},
+    {10, 2, "0000000010000"},
+    {22, 1, "0000000011111"},
+    {23, 1, "0000000011110"},
+    {24, 1, "0000000011101"},
+    {25, 1, "0000000011100"},
+    {26, 1, "0000000011011"},
+};
+const int kCoefEntryCountOne = int(sizeof(kCoefEntriesOne) / sizeof(kCoefEntriesOne[0]));
+
+static Vlc vlcOf(const char* bits) {
+  Vlc v{0, 0};
+  for (const char* p = bits; *p; ++p, ++v.len) v.code = uint16_t((v.code << 1) | (*p == '1'));
+  return v;
+}
+
+static CoefVlcTable buildCoefTable(const CoefEntry* entries, int count, const char* endOfBlock) {
   CoefVlcTable t{};
-  for (int i = 0; i < kCoefEntryCount; i++) {
-    const CoefEntry& e = kCoefEntries[i];
-    uint16_t code = 0;
-    uint8_t len = 0;
-    for (const char* p = e.bits; *p; ++p, ++len) code = uint16_t((code << 1) | (*p == '1'));
-    t.code[e.run][e.level] = {code, len};
-  }
+  for (int i = 0; i < count; i++) t.code[entries[i].run][entries[i].level] = vlcOf(entries[i].bits);
+  t.endOfBlock = vlcOf(endOfBlock);
   return t;
 }
 
 const CoefVlcTable& coefTable() {
-  static const CoefVlcTable table = buildCoefTable();
+  static const CoefVlcTable table = buildCoefTable(kCoefEntries, kCoefEntryCount, "10");
+  return table;
+}
+
+const CoefVlcTable& coefTableOne() {
+  static const CoefVlcTable table = buildCoefTable(kCoefEntriesOne, kCoefEntryCountOne, "0110");
   return table;
 }
 

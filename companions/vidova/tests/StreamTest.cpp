@@ -105,6 +105,102 @@ TEST(VidovaStream, DecodesCleanlyWithTheConfiguredParameters) {
   }
 }
 
+// intra_vlc_format and alternate_scan of each picture coding extension, by
+// picture_coding_type (1 I, 2 P, 3 B) in coded order.
+struct CodingFlags {
+  int type, intraVlc, alternateScan;
+};
+std::vector<CodingFlags> codingFlags(const std::vector<uint8_t>& s) {
+  std::vector<CodingFlags> flags;
+  int type = 0;
+  for (size_t i = 0; i + 8 < s.size(); i++) {
+    if (s[i] || s[i + 1] || s[i + 2] != 1) continue;
+    if (s[i + 3] == 0x00) type = (s[i + 5] >> 3) & 7;
+    if (s[i + 3] == 0xB5 && (s[i + 4] >> 4) == 8) flags.push_back({type, (s[i + 7] >> 3) & 1, (s[i + 7] >> 2) & 1});
+  }
+  return flags;
+}
+
+// Intra table one and the alternate scan, per picture type or through the
+// default words: the stream decodes cleanly, each picture's extension says
+// how its blocks were coded, the engine's reconstruction is the decoder's, and
+// quality stays with the plain zig-zag/table zero stream. At constant
+// quantisers only the entropy coding changes, so the decoded pictures are the
+// same to the byte. MPEG-1 has neither and ignores the words.
+TEST(VidovaStream, IntraTableAndScanFollowTheSettings) {
+  REQUIRE_FFMPEG();
+  const int w = 352, h = 288, fps = 25;
+  std::string src = vt::tempPath("scan.yuv"), es = vt::tempPath("scan.m2v"), dec = vt::tempPath("scan_dec.yuv");
+  ASSERT_EQ(vt::lavfi("testsrc2=s=352x288:r=25", w, h, fps, 1.2, src), "");
+  const auto yuv = vt::readFile(src);
+  struct Case {
+    const char* name;
+    uint32_t vlc[3], alt[3];            // words I, P, B
+    uint32_t vlcDefault, altDefault;    // words 120 and 123
+  } cases[] = {
+      {"table 0, zig-zag", {0, 0, 0}, {0, 0, 0}, 0, 0},
+      {"table 1, zig-zag", {1, 1, 1}, {0, 0, 0}, 0, 0},
+      {"table 0, alternate", {0, 0, 0}, {1, 1, 1}, 0, 0},
+      {"table 1, alternate", {1, 1, 1}, {1, 1, 1}, 0, 0},
+      {"by type: table 1 in I, alternate in P and B", {1, 0, 0}, {0, 2, 1}, 0, 0},
+      {"by type: table 1 in B, alternate in I", {0, 0, 1}, {1, 0, 0}, 0, 0},
+      {"default words only", {0, 0, 0}, {0, 0, 0}, 1, 1},
+  };
+  for (int mode : {0, 3}) {
+    double basePsnr = 0;
+    std::vector<uint8_t> baseDecoded;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (mode ? ", constant quantisers" : ", VBR"));
+      auto s = settings(2, w, h, 3, 1.5e6, mode);
+      s.w[VIDOVA_W_REF_DISTANCE] = 3;
+      s.w[VIDOVA_W_QUANTISERS] = (3u + 4u * 256u + 6u * 65536u) * 256u;
+      s.w[VIDOVA_W_INTRA_VLC_DEFAULT] = c.vlcDefault;
+      s.w[VIDOVA_W_SCAN_DEFAULT] = c.altDefault;
+      for (int t = 0; t < 3; t++) {
+        s.w[VIDOVA_W_INTRA_VLC_I + t] = c.vlc[t];
+        s.w[VIDOVA_W_ALT_SCAN_I + t] = c.alt[t];
+      }
+      vidova_set_int(&s, VIDOVA_B_CALC_PSNR, 1);
+      vt::Encoded e;
+      vt::encodeI420(s, yuv, w, h, e, fps);
+      const auto stream = e.stream();
+      int seen[4] = {0, 0, 0, 0};
+      for (const CodingFlags& f : codingFlags(stream)) {
+        ASSERT_TRUE(f.type >= 1 && f.type <= 3);
+        seen[f.type]++;
+        EXPECT_EQ(f.intraVlc, c.vlc[f.type - 1] || c.vlcDefault ? 1 : 0) << "type " << f.type;
+        EXPECT_EQ(f.alternateScan, c.alt[f.type - 1] || c.altDefault ? 1 : 0) << "type " << f.type;
+      }
+      EXPECT_TRUE(seen[1] && seen[2] && seen[3]) << seen[1] << " " << seen[2] << " " << seen[3];
+      vt::writeFile(es, stream);
+      EXPECT_EQ(vt::decode(es, dec), "");
+      auto out = vt::readFile(dec);
+      ASSERT_EQ(out.size(), yuv.size());
+      const double psnr = vt::psnrY(yuv, out, w, h);
+      EXPECT_NEAR(e.out.lastPsnr, psnr, 0.1);
+      if (baseDecoded.empty()) {
+        basePsnr = psnr;
+        baseDecoded = out;
+      }
+      EXPECT_NEAR(psnr, basePsnr, 0.5);
+      if (mode == 3) {
+        EXPECT_TRUE(out == baseDecoded);
+      }
+    }
+  }
+  // MPEG-1: the same stream whatever the words say.
+  auto plain = settings(0, w, h, 3, 1.15e6);
+  plain.w[VIDOVA_W_REF_DISTANCE] = 2;
+  auto asked = plain;
+  for (int t = 0; t < 3; t++) asked.w[VIDOVA_W_INTRA_VLC_I + t] = asked.w[VIDOVA_W_ALT_SCAN_I + t] = 1;
+  asked.w[VIDOVA_W_INTRA_VLC_DEFAULT] = asked.w[VIDOVA_W_SCAN_DEFAULT] = 1;
+  vt::Encoded a, b;
+  vt::encodeI420(plain, yuv, w, h, a, fps);
+  vt::encodeI420(asked, yuv, w, h, b, fps);
+  EXPECT_TRUE(a.stream() == b.stream());
+  EXPECT_TRUE(codingFlags(b.stream()).empty());
+}
+
 // Over ten seconds the stream's size matches the bitrate within 5%, on
 // camera-like and on screen content, in constant and in variable mode.
 TEST(VidovaStream, AverageBitrateMatchesTheTarget) {

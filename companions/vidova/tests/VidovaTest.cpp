@@ -2,6 +2,7 @@
 #include "companions/vidova/Tables.h"
 #include "companions/vidova/tests/TestUtil.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <set>
@@ -49,6 +50,44 @@ TEST(VidovaTables, CodesArePrefixFreeAndComplete) {
     dcc.push_back(bits(vidova::kDcSizeChroma[i].code, vidova::kDcSizeChroma[i].len));
   }
   for (auto* set : {&cbp, &inc, &mv, &dcl, &dcc}) EXPECT_TRUE(prefixFree(*set));
+}
+
+// Table one lists the pairs of table zero (up to 13 bits, the longer codes
+// being shared) and is prefix-free with its own end of block and the escape.
+// It fills the code space of table zero less the long codes of table zero
+// that it replaced by shorter ones: a wrong or missing bit shows up here.
+TEST(VidovaTables, IntraTableOneMatchesTableZerosCodeSpace) {
+  auto kraft = [](const vidova::CoefEntry* e, int n, std::vector<std::string> extra) {
+    double sum = 0;
+    for (int i = 0; i < n; i++) sum += std::ldexp(1.0, -int(std::strlen(e[i].bits)));  // both signs
+    for (const auto& s : extra) sum += std::ldexp(1.0, -int(s.size()));
+    return sum;
+  };
+  std::vector<std::string> one = {"0110", "000001"};
+  std::set<std::pair<int, int>> pairsZero, pairsOne;
+  for (int i = 0; i < vidova::kCoefEntryCount; i++)
+    pairsZero.insert({vidova::kCoefEntries[i].run, vidova::kCoefEntries[i].level});
+  for (int i = 0; i < vidova::kCoefEntryCountOne; i++) {
+    const auto& e = vidova::kCoefEntriesOne[i];
+    EXPECT_TRUE(pairsOne.insert({e.run, e.level}).second) << int(e.run) << "," << int(e.level);
+    EXPECT_LE(std::strlen(e.bits), 13u);
+    one.push_back(std::string(e.bits) + "0");
+    one.push_back(std::string(e.bits) + "1");
+  }
+  EXPECT_EQ(pairsOne, pairsZero);
+  EXPECT_TRUE(prefixFree(one));
+  double unused = 0;
+  const auto& zero = vidova::coefTable();
+  for (int i = 0; i < vidova::kCoefEntryCountOne; i++) {
+    const auto& e = vidova::kCoefEntriesOne[i];
+    int lenZero = zero.code[e.run][e.level].len;
+    if (lenZero >= 12 && int(std::strlen(e.bits)) < 12) unused += std::ldexp(1.0, -lenZero);
+  }
+  EXPECT_DOUBLE_EQ(kraft(vidova::kCoefEntriesOne, vidova::kCoefEntryCountOne, {"0110", "000001"}) + unused,
+                   kraft(vidova::kCoefEntries, vidova::kCoefEntryCount, {"10", "000001"}));
+  const auto& t = vidova::coefTableOne();
+  EXPECT_EQ(bits(t.endOfBlock.code, t.endOfBlock.len), "0110");
+  EXPECT_EQ(bits(t.code[0][1].code, t.code[0][1].len), "10");
 }
 
 // ---------------------------------------------------------------- settings record
