@@ -128,8 +128,10 @@ void InputStream::NoteReceived(size_t n, int64_t time)
         r.ptsPresent = time != kNoTime;
         sampleTimes_.Push(r);
     }
-    if (time != kNoTime && firstTime_ == kNoTime)
+    if (time != kNoTime && firstTime_ == kNoTime) {
         firstTime_ = time;
+        mux_->OnFirstTime(this);
+    }
     bytesReceived_ += static_cast<int64_t>(n);
     mux_->NotifyData();
 }

@@ -18,6 +18,14 @@ bool PassThroughType(int32_t t)
     return t == kPinPesMpegAudio || t == kPinDvdSubtitles || t == kPinPesDvdSubtitles || t == kPinPesSubpicture33;
 }
 
+// Inputs whose first time stamp the first pass waits for. Subpictures and
+// private data may stay silent for long, the PCR carrier gets no data.
+bool AwaitsFirstTime(int32_t t)
+{
+    return t != kPinFree && t != kPinDvdSubtitles && t != kPinPesSubpicture33 && t != kPinPesDvdSubtitles &&
+           t != kPinPrivateData && t != kPinPcrOnly;
+}
+
 } // namespace
 
 Multiplexer::Multiplexer() = default;
@@ -230,6 +238,7 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes)
     prepared_ = finished_ = rebased_ = false;
     systemHeaderDue_ = true;
     started_ = true;
+    ArmFirstData();
     return kS_OK;
 }
 
@@ -434,11 +443,67 @@ void Multiplexer::Finish()
     progress_.notify_all();
 }
 
+void Multiplexer::ArmFirstData()
+{
+    awaitingFirstTime_ = 0;
+    for (const auto& in : inputs_)
+        if (in->IsConnected() && AwaitsFirstTime(in->Settings().streamType) && in->FirstTime() == kNoTime)
+            ++awaitingFirstTime_;
+    firstData_ = awaitingFirstTime_ == 0;
+}
+
+void Multiplexer::OnFirstTime(const InputStream* in)
+{
+    if (!AwaitsFirstTime(in->Settings().streamType) || awaitingFirstTime_ <= 0)
+        return;
+    if (--awaitingFirstTime_ == 0) {
+        firstData_ = true;
+        wake_.notify_all();
+    }
+}
+
+bool Multiplexer::FirstDataArrived()
+{
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    return firstData_;
+}
+
+bool Multiplexer::WaitFirstData()
+{
+    std::unique_lock<std::recursive_mutex> g(lock_);
+    return WaitFirstDataLocked(g);
+}
+
+bool Multiplexer::WaitFirstDataLocked(std::unique_lock<std::recursive_mutex>& g)
+{
+    if (!firstData_) {
+        const auto limit = std::chrono::milliseconds(std::max(0, settings_.initialDataWaitMs));
+        wake_.wait_for(g, limit, [this] { return stop_.load() || firstData_; });
+        if (stop_.load())
+            return false;
+        firstData_ = true; // an input still silent is not waited for again
+    }
+    return !stop_.load();
+}
+
+void Multiplexer::Interrupt()
+{
+    stop_.store(true);
+    {
+        // A waiter checks the flag under the lock: once the lock was ours, it
+        // either saw the flag or waits and gets the notice.
+        std::lock_guard<std::recursive_mutex> g(lock_);
+    }
+    wake_.notify_all();
+}
+
 void Multiplexer::ThreadProc()
 {
     std::unique_lock<std::recursive_mutex> g(lock_);
     while (!stop_.load()) {
         work_.store(0);
+        if (!WaitFirstDataLocked(g))
+            break;
         const bool done = RunUntilIdle();
         ++passes_;
         progress_.notify_all();
@@ -458,8 +523,7 @@ void Multiplexer::StartThread()
 
 void Multiplexer::StopThread()
 {
-    stop_.store(true);
-    wake_.notify_all();
+    Interrupt();
     if (thread_.joinable())
         thread_.join();
 }
@@ -479,6 +543,7 @@ void Multiplexer::EndFlush()
     out_.Flush(MuxerTime());
     prepared_ = false;
     systemHeaderDue_ = true;
+    ArmFirstData(); // the first pass after a flush waits for data again
     // The clock starts again: the next PCR says so.
     for (const auto& p : programs_)
         p->pendingDiscontinuity = true;

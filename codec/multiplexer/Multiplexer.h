@@ -253,6 +253,22 @@ public:
     // what they hold is written and the stream is closed properly (end code).
     void StopAndFinish();
 
+    // ---- first data
+    // Whether every input that carries time stamps has had its first one
+    // since the start or the last flush (or a wait below gave up on them).
+    // Subpicture, private-data and PCR-only inputs are not waited for.
+    bool FirstDataArrived();
+    // The first step of every pass on a muxing thread: waits until the first
+    // data have arrived, for at most "Initial data waiting mode" ms (0: not
+    // at all), and then counts them as arrived, so that no later pass waits
+    // until the next flush. False when Interrupt ended the wait. Never with
+    // the core's lock held: the inputs need it to deliver.
+    bool WaitFirstData();
+    // Ends the waits of the muxing thread now, this core's own thread's and
+    // a caller's WaitFirstData alike; the thread is to stop. After the
+    // current step, never after a whole wait.
+    void Interrupt();
+
     // ---- state read by the inputs and tests
     double Clock() const { return clock_; }
     double PacketTime() const { return packetTime_; }
@@ -290,6 +306,10 @@ private:
     void WritePackHeader(SPL::BitstreamWriter& w);
     void Finish();
     void ThreadProc();
+    bool WaitFirstDataLocked(std::unique_lock<std::recursive_mutex>& g);
+    // Counts the inputs the first pass waits for; at the start and after a flush.
+    void ArmFirstData();
+    void OnFirstTime(const InputStream* in);
 
     MuxerSettings settings_;
     std::vector<std::unique_ptr<Program>> programs_;
@@ -328,6 +348,8 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<int> work_{0};
+    int32_t awaitingFirstTime_ = 0;
+    bool firstData_ = false;
 };
 
 } // namespace muxcore

@@ -242,6 +242,12 @@ CDmxPushFilter::CDmxPushFilter(LPUNKNOWN pUnk, HRESULT* phr)
       m_dispatcher(new CChronelDispatcher(this)) {
   m_pInput = new (std::nothrow) CDmxPushInPin(this, &m_filterLock, phr);
   if (!m_pInput && phr) *phr = E_OUTOFMEMORY;
+  // The filter's own clock; a clock without its thread fails the filter.
+  m_pClock = new (std::nothrow) CDmxrClock(phr);
+  if (m_pClock)
+    m_pClock->NonDelegatingAddRef();
+  else if (phr)
+    *phr = E_OUTOFMEMORY;
 }
 
 CDmxPushFilter::~CDmxPushFilter() {
@@ -255,6 +261,7 @@ CDmxPushFilter::~CDmxPushFilter() {
     delete pin;
   }
   delete m_pInput;
+  if (m_pClock) m_pClock->NonDelegatingRelease();
 }
 
 STDMETHODIMP CDmxPushFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {

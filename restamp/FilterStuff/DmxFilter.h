@@ -15,6 +15,13 @@
 
 class CDmxPushFilter;
 
+// The filter's own reference clock. The filter keeps it for its lifetime and
+// offers it to nobody, so the graph never picks it as its clock.
+class CDmxrClock : public CBaseReferenceClock {
+ public:
+  explicit CDmxrClock(HRESULT* phr) : CBaseReferenceClock(NAME("DmxrClock"), NULL, phr) {}
+};
+
 class CDmxPushInPin : public CBaseInputPin {
  public:
   CDmxPushInPin(CDmxPushFilter* pFilter, CCritSec* pLock, HRESULT* phr);
@@ -110,6 +117,7 @@ class CDmxPushFilter : public CBaseFilter,
   std::unique_ptr<chronel::ChunkDispatcher> m_dispatcher;
   CDmxPushInPin* m_pInput = nullptr;
   CSequentialAllocator* m_pInputAllocator = nullptr;
+  CDmxrClock* m_pClock = nullptr;  // one reference, from construction to destruction
   LONGLONG m_position = 0;  // stream offset of the current chunk
   int64_t m_keptTime = 0;
   DWORD m_settingsWord = 0;

@@ -884,7 +884,7 @@ CM72::CM72(LPUNKNOWN outer, HRESULT* phr)
 
 CM72::~CM72()
 {
-    stopping_ = true;
+    SignalStop();
     StopThread();
     core_.reset();
     for (CPin_In* pin : inputs_)
@@ -1271,9 +1271,7 @@ void CM72::OnInputBeginFlush()
         return;
     // What the inputs and the core hold is dropped: a new core starts empty
     // once the inputs end their flush.
-    stopping_ = true;
-    Kick();
-    SetEvent(dataEvent_);
+    SignalStop();
     StopThread();
     bool any = false;
     if (SUCCEEDED(BuildCore(&any)) && any)
@@ -1292,6 +1290,15 @@ void CM72::OnInputEndFlush()
         restartAfterFlush_ = false;
         StartThread();
     }
+}
+
+void CM72::SignalStop()
+{
+    stopping_ = true;
+    Kick();
+    SetEvent(dataEvent_);
+    if (core_)
+        core_->Interrupt(); // also a wait for the first data
 }
 
 void CM72::Kick()
@@ -1402,9 +1409,7 @@ STDMETHODIMP CM72::Stop()
     CAutoLock lock(&filterLock_);
     config_.Store(kFilterState, 0);
     if (m_State != State_Stopped) {
-        stopping_ = true;
-        Kick();
-        SetEvent(dataEvent_);
+        SignalStop();
         // A wait for a free output buffer ends now; the streaming threads
         // leave their waits for room in the next 50 ms.
         out_->ReleaseWaiters();
@@ -1472,6 +1477,11 @@ void CM72::ThreadProc()
             work_ = 0;
         }
         if (stopping_)
+            break;
+        // The first pass waits for a first time stamp on every input (for
+        // at most "Initial data waiting mode"), so that the common time base
+        // starts at the earliest of them.
+        if (!core->WaitFirstData())
             break;
         const bool finished = core->RunUntilIdle();
         SetEvent(dataEvent_);

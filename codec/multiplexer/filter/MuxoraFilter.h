@@ -237,6 +237,8 @@ private:
     };
 
     void MakeSpareInput();
+    // Tells the muxing thread to leave its waits and end.
+    void SignalStop();
     void ThreadProc();
     void StartThread();
     void StopThread();

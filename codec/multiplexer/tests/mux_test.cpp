@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
 using namespace muxcore;
 using muxtest::Bytes;
 
@@ -556,4 +561,178 @@ TEST(MuxPass, FlushStartsTheInputsOver)
             EXPECT_TRUE(discontinuity) << "the first PCR after the flush";
         }
     }
+}
+
+// ------------------------------------------------------------------ first data
+
+namespace {
+
+// Counts what the muxing thread delivers; read from the test's thread.
+struct CountingSink : IMuxSink {
+    std::atomic<size_t> bytes{0};
+    HRESULT_T Deliver(const OutputSample& s) override
+    {
+        bytes += s.length;
+        return kS_OK;
+    }
+    void EndOfStream() override {}
+};
+
+long long MsSince(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    while (!done()) {
+        if (MsSince(t0) > ms)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+} // namespace
+
+// The first pass waits for a first time stamp on every input that carries
+// them: untimed bytes do not count, nor do several stamps on one input;
+// subpicture inputs are not waited for; a flush waits again.
+TEST(MuxFirstData, ArrivesWithAFirstTimeOnEveryTimedInput)
+{
+    enum Op { kTimed, kUntimed, kFlush };
+    struct Step {
+        Op op;
+        int input;
+    };
+    struct Case {
+        const char* what;
+        std::vector<int32_t> types;
+        std::vector<Step> steps;
+        bool arrived;
+    };
+    const std::vector<int32_t> va = {kPinMpeg2Video, kPinMpeg1Audio};
+    const Case cases[] = {
+        {"nothing yet", va, {}, false},
+        {"one input of two", va, {{kTimed, 0}}, false},
+        {"twice on the same input", va, {{kTimed, 0}, {kTimed, 0}}, false},
+        {"untimed bytes", va, {{kTimed, 0}, {kUntimed, 1}}, false},
+        {"every input", va, {{kTimed, 0}, {kUntimed, 1}, {kTimed, 1}}, true},
+        {"subtitles are not waited for", {kPinMpeg2Video, kPinDvdSubtitles}, {{kTimed, 0}}, true},
+        {"no input with time stamps", {kPinDvdSubtitles}, {}, true},
+        {"a flush waits again", va, {{kTimed, 0}, {kTimed, 1}, {kFlush, 0}}, false},
+        {"first times after the flush", va, {{kTimed, 0}, {kTimed, 1}, {kFlush, 0}, {kTimed, 1}, {kTimed, 0}}, true},
+    };
+    const Bytes bytes(1000, 0x55);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Multiplexer mux;
+        std::vector<InputStream*> in;
+        for (int32_t t : c.types)
+            in.push_back(mux.AddInput(Type(t)));
+        MemorySink sink;
+        ASSERT_EQ(mux.Start(&sink), kS_OK);
+        int64_t time = 0;
+        for (const Step& s : c.steps) {
+            if (s.op == kFlush) {
+                mux.BeginFlush();
+                mux.EndFlush();
+            } else {
+                ASSERT_EQ(in[s.input]->Push(bytes.data(), bytes.size(), s.op == kTimed ? time += 400000 : kNoTime),
+                          kS_OK);
+            }
+        }
+        EXPECT_EQ(mux.FirstDataArrived(), c.arrived);
+    }
+}
+
+// WaitFirstData, as the filter's muxing thread calls it: ends with the first
+// data, at the limit (at once with 0) or on Interrupt; once it has ended with
+// data or at the limit, the data count as arrived and no later call waits.
+TEST(MuxFirstData, WaitEndsWithDataAtTheLimitOrOnInterrupt)
+{
+    enum Then { kNothing, kData, kInterrupt };
+    struct Case {
+        const char* what;
+        int32_t limitMs;
+        Then then;
+        bool result;
+        long long atLeastMs;
+    };
+    // A minute stands for "never" (beyond the parameter's range, the core takes it).
+    const Case cases[] = {
+        {"0: no wait", 0, kNothing, true, 0},
+        {"the limit", 300, kNothing, true, 300},
+        {"data from another thread", 60000, kData, true, 0},
+        {"interrupted", 60000, kInterrupt, false, 0},
+    };
+    const Bytes vb = muxtest::SimpleGop(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Multiplexer mux;
+        mux.Settings().initialDataWaitMs = c.limitMs;
+        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        MemorySink sink;
+        ASSERT_EQ(mux.Start(&sink), kS_OK);
+        std::thread other([&] {
+            if (c.then == kNothing)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (c.then == kData)
+                EXPECT_EQ(v->Push(vb.data(), vb.size(), 0), kS_OK);
+            else
+                mux.Interrupt();
+        });
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(mux.WaitFirstData(), c.result);
+        const long long ms = MsSince(t0);
+        other.join();
+        EXPECT_GE(ms, c.atLeastMs);
+        EXPECT_LT(ms, c.limitMs == 0 ? 250 : 30000) << "it did not wait the whole minute";
+        EXPECT_EQ(mux.FirstDataArrived(), c.result);
+        if (c.result) {
+            const auto t1 = std::chrono::steady_clock::now();
+            EXPECT_TRUE(mux.WaitFirstData());
+            EXPECT_LT(MsSince(t1), 250);
+        }
+    }
+}
+
+// The core's own thread: no pass before the first data, although the video
+// alone could be written ("Allow missing Input Streams"), then passes at once.
+// Stop during the wait returns without waiting it out.
+TEST(MuxFirstData, ThreadHoldsTheFirstPassAndStopEndsTheWait)
+{
+    Multiplexer mux;
+    mux.Settings().initialDataWaitMs = 60000;
+    mux.Settings().allowMissingInputs = 1;
+    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    CountingSink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    mux.StartThread();
+    const Bytes vb = muxtest::SimpleGop(8), ab = muxtest::Mp2Frames(20);
+    ASSERT_EQ(v->Push(vb.data(), vb.size(), 0), kS_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(sink.bytes.load(), 0u) << "a pass ran before the audio input's first data";
+    ASSERT_EQ(a->Push(ab.data(), ab.size(), 0), kS_OK);
+    EXPECT_TRUE(WaitFor([&] { return sink.bytes.load() > 0; }, 30000));
+    mux.StopThread();
+
+    // The same without the audio data: the thread waits until Stop.
+    Multiplexer idle;
+    idle.Settings().initialDataWaitMs = 60000;
+    idle.Settings().allowMissingInputs = 1;
+    v = idle.AddInput(Type(kPinMpeg2Video));
+    idle.AddInput(Type(kPinMpeg1Audio));
+    CountingSink none;
+    ASSERT_EQ(idle.Start(&none), kS_OK);
+    idle.StartThread();
+    ASSERT_EQ(v->Push(vb.data(), vb.size(), 0), kS_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto t0 = std::chrono::steady_clock::now();
+    idle.StopThread();
+    EXPECT_LT(MsSince(t0), 5000);
+    EXPECT_EQ(none.bytes.load(), 0u);
 }

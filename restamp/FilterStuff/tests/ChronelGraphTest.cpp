@@ -9,6 +9,8 @@
 #include "companions/tests/GraphHelpers.h"
 #include "restamp/FilterStuff/ChronelIds.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -159,6 +161,42 @@ TEST_F(ChronelGraph, StreamSelectAndParserSettings) {
   ComPtr<IUnknown> none;
   EXPECT_EQ(E_NOINTERFACE, chronel_->QueryInterface(IID_IFileSinkFilter, none.PutVoid()));
   EXPECT_FALSE(none);
+}
+
+// Threads of this process now.
+int ThreadCount() {
+  const HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 t = {};
+  t.dwSize = sizeof t;
+  int n = 0;
+  for (BOOL more = Thread32First(snap, &t); more; more = Thread32Next(snap, &t))
+    n += t.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+  CloseHandle(snap);
+  return n;
+}
+
+// Each filter keeps a clock of its own (with the clock's advise thread) for
+// its lifetime and hands it to nobody: the graph must not take the filter for
+// a clock, and filters made and released leave no thread behind.
+TEST_F(ChronelGraph, OwnClockIsNeitherOfferedNorLeaked) {
+  ComPtr<IUnknown> clock;
+  EXPECT_EQ(E_NOINTERFACE, chronel_->QueryInterface(IID_IReferenceClock, clock.PutVoid()));
+  EXPECT_FALSE(clock);
+
+  constexpr int kFilters = 16;
+  const int before = ThreadCount();
+  ASSERT_GT(before, 0);
+  std::vector<IBaseFilter*> made;
+  for (int i = 0; i < kFilters; ++i) {
+    IBaseFilter* f = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_KorvellChronel, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(&f)));
+    made.push_back(f);
+  }
+  EXPECT_GE(ThreadCount(), before + kFilters) << "a clock per filter";
+  for (IBaseFilter* f : made) EXPECT_EQ(0u, f->Release());
+  EXPECT_LE(ThreadCount(), before + 2) << "threads left by released filters";
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ const GUID kProgramNumber = {0xBFB26B95, 0xAC4A, 0x4D48, {0x8F, 0x2F, 0x7D, 0xF8
 const GUID kPcrPid = {0xC54AFA11, 0x3172, 0x42A6, {0xB9, 0x2F, 0xCE, 0xAC, 0x92, 0xAB, 0x3D, 0x12}};
 const GUID kEnumInputs = {0x8DB05E7F, 0x3AE4, 0x4738, {0xAD, 0xB2, 0x13, 0x41, 0x75, 0xDD, 0x23, 0x8C}};
 const GUID kPcrInterval = {0x4F6F3CCD, 0x989A, 0x4318, {0xB9, 0xF7, 0xFC, 0x60, 0x5C, 0x7E, 0xDF, 0xED}};
+const GUID kInitialDataWait = {0x002D6EC9, 0x8E71, 0x4B4C, {0xAA, 0x75, 0x29, 0x7C, 0x94, 0xED, 0xF9, 0xF6}};
 const CLSID kHoldingClsid = {0x3F1B7A52, 0x6C0D, 0x4B8E, {0x9D, 0x21, 0x5A, 0x7E, 0x30, 0x44, 0x18, 0xC6}};
 
 constexpr REFERENCE_TIME kFrame = 400000;
@@ -215,12 +216,17 @@ protected:
         ASSERT_EQ(S_OK, graph_->ConnectDirect(source->GetPin(0), in.Get(), nullptr));
     }
 
-    // The test streams: MPEG-2 video on "Input0", Layer II on "Input1".
-    void ConnectStreams()
+    // The test streams: MPEG-2 video on "Input0", Layer II on "Input1"
+    // (its frames without times when audioTimed is false).
+    void ConnectStreams(bool audioTimed = true)
     {
         ConnectSource(MpegVideoType(352, 288, kFrame, 2000000), SplitMpegVideo(Load(L"video.m2v"), kFrame),
                       L"Input0");
-        ConnectSource(MpegAudioType(48000, 2, 192000), SplitMpegAudio(Load(L"audio.mp2")), L"Input1");
+        std::vector<EsUnit> audio = SplitMpegAudio(Load(L"audio.mp2"));
+        if (!audioTimed)
+            for (EsUnit& u : audio)
+                u.start = -1;
+        ConnectSource(MpegAudioType(48000, 2, 192000), std::move(audio), L"Input1");
     }
 
     void ConnectOutputTo(IPin* in)
@@ -769,6 +775,76 @@ TEST_F(MuxGraph, RunStopCyclesWithDataFlowing)
     ASSERT_TRUE(SUCCEEDED(control_->Run()));
     EXPECT_TRUE(recorder->Pin().WaitForEnd(30000));
     EXPECT_FALSE(recorder->Pin().Seen().empty());
+}
+
+struct FirstDataCase {
+    const char* what;
+    bool audioTimed;
+    long waitMs;
+    bool atTheLimit; // else well before it
+};
+
+class MuxGraphFirstData : public MuxGraph, public ::testing::WithParamInterface<FirstDataCase> {};
+
+// The first pass waits until every input has had a first time stamp, for at
+// most "Initial data waiting mode": the stream starts with the data when both
+// inputs carry times, at the limit when the audio carries none, and without a
+// wait with 0. The stream is whole in every case.
+TEST_P(MuxGraphFirstData, StreamStartsWithFirstDataOrAtTheLimit)
+{
+    const FirstDataCase c = GetParam();
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(S_OK, Set(kOutput, 2));
+    ASSERT_EQ(S_OK, Set(kInitialDataWait, c.waitMs));
+    ASSERT_EQ(S_OK, config_->CommitChanges(nullptr));
+    auto* recorder = Own(new RecorderFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    ConnectStreams(c.audioTimed);
+    ConnectOutputTo(&recorder->Pin());
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    long long first = -1;
+    while (first < 0 && MsSince(t0) < 30000) {
+        if (!recorder->Pin().Seen().empty())
+            first = MsSince(t0);
+        else
+            Sleep(5);
+    }
+    ASSERT_GE(first, 0) << "nothing came out";
+    if (c.atTheLimit)
+        EXPECT_GE(first, c.waitMs - 50);
+    else
+        EXPECT_LT(first, 800) << "the limit is 1000 ms";
+    EXPECT_TRUE(recorder->Pin().WaitForEnd(30000));
+    EXPECT_EQ(S_OK, control_->Stop());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MuxGraphFirstData,
+    ::testing::Values(FirstDataCase{"times on both inputs", true, 1000, false},
+                      FirstDataCase{"no times on the audio", false, 1000, true},
+                      FirstDataCase{"no times on the audio, no wait", false, 0, false}),
+    [](const ::testing::TestParamInfo<FirstDataCase>& i) { return std::to_string(i.index); });
+
+// Stop while the muxing thread waits for the audio's first time stamp
+// returns at once, not when the wait would end.
+TEST_F(MuxGraph, StopDuringTheFirstDataWaitIsPrompt)
+{
+    ASSERT_EQ(S_OK, Set(kOutput, 2));
+    ASSERT_EQ(S_OK, Set(kInitialDataWait, 1000));
+    ASSERT_EQ(S_OK, config_->CommitChanges(nullptr));
+    auto* recorder = Own(new RecorderFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    ConnectStreams(false);
+    ConnectOutputTo(&recorder->Pin());
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(SUCCEEDED(control_->Run()));
+        Sleep(100);
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_EQ(S_OK, control_->Stop());
+        EXPECT_LT(MsSince(t0), 500) << "round " << round;
+        EXPECT_TRUE(recorder->Pin().Seen().empty()) << "the wait was over before Stop";
+    }
 }
 
 // Downstream keeps the first sample: the muxing thread waits in delivery, the
