@@ -83,9 +83,7 @@ AudioEncFilter::~AudioEncFilter() {
 
 STDMETHODIMP AudioEncFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
-  if (riid == IID_IModuleConfig) return GetInterface(static_cast<IModuleConfig*>(&m_config), ppv);
-  if (riid == IID_IPersistStream) return GetInterface(static_cast<IPersistStream*>(&m_config), ppv);
-  if (riid == IID_IPersist) return GetInterface(static_cast<IPersist*>(&m_config), ppv);
+  if (ModuleConfig::IsConfigInterface(riid)) return GetInterface(static_cast<IModuleConfig*>(&m_config), ppv);
   if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
   return CTransformFilter::NonDelegatingQueryInterface(riid, ppv);
 }

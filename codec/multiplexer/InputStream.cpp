@@ -543,8 +543,7 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr)
         rest.ptsPresent = rest.dtsPresent = 0;
         units_.ReplaceHead(rest);
     }
-    if (consumedTo > mem_.ReadPosition())
-        mem_.Release(static_cast<size_t>(consumedTo - mem_.ReadPosition()));
+    ReleaseUpTo(consumedTo);
     if (program_)
         ++program_->packetsSincePcr;
     lastSent_ = head.dts;

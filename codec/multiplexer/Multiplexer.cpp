@@ -1052,9 +1052,7 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned)
         w.Fill(0xFF, padding - 6);
     }
     in->ClearFirstPsPacket();
-    uint8_t* consumedTo = start + payload;
-    if (consumedTo > in->DataStart())
-        in->ReleaseBytes(static_cast<size_t>(consumedTo - in->DataStart()));
+    in->ReleaseUpTo(start + payload);
     DeliverPs(packBuf_.data(), static_cast<uint32_t>(w.GetPosition()));
 }
 
@@ -1081,9 +1079,7 @@ void Multiplexer::WritePassThrough(InputStream* in)
         buf.insert(buf.end(), static_cast<size_t>(pad - 6), 0xFF);
     }
     in->Units().Pop();
-    uint8_t* consumedTo = u.location + u.size;
-    if (consumedTo > in->DataStart())
-        in->ReleaseBytes(static_cast<size_t>(consumedTo - in->DataStart()));
+    in->ReleaseUpTo(u.location + u.size);
     DeliverPs(buf.data(), static_cast<uint32_t>(buf.size()));
 }
 
@@ -1186,9 +1182,7 @@ void Multiplexer::WriteLpcmPack(InputStream* in)
     in->AddLpcmBytes(static_cast<uint64_t>(u.size));
     in->Units().Pop();
     in->ClearFirstPsPacket();
-    uint8_t* consumedTo = u.location + u.size;
-    if (consumedTo > in->DataStart())
-        in->ReleaseBytes(static_cast<size_t>(consumedTo - in->DataStart()));
+    in->ReleaseUpTo(u.location + u.size);
     DeliverPs(b.data(), static_cast<uint32_t>(b.size()));
 }
 

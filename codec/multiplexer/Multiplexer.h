@@ -89,7 +89,12 @@ public:
     NS_PES::CPESPacketHdr& PesHeader() { return *pes_; }
     bool FirstPsPacket() const { return firstPsPacket_; }
     void ClearFirstPsPacket() { firstPsPacket_ = false; }
-    void ReleaseBytes(size_t n) { mem_.Release(n); }
+    // Hands back the buffered bytes before `end` once they are written.
+    void ReleaseUpTo(const uint8_t* end)
+    {
+        if (end > mem_.ReadPosition())
+            mem_.Release(static_cast<size_t>(end - mem_.ReadPosition()));
+    }
     int LpcmFrameNumber() { return lpcmFrame_++ % 20; }
     uint64_t LpcmBytesWritten() const { return lpcmBytes_; }
     void AddLpcmBytes(uint64_t n) { lpcmBytes_ += n; }

@@ -16,6 +16,12 @@ namespace ModuleConfig {
 // The GUID at the head of every saved settings stream.
 extern const GUID kSettingsStreamMagic;
 
+// The interfaces an object hands out through its configuration: IModuleConfig
+// and the persistence interfaces it derives from, all one pointer.
+inline bool IsConfigInterface(REFIID riid) {
+  return riid == IID_IModuleConfig || riid == IID_IPersistStream || riid == IID_IPersist;
+}
+
 class CModuleConfig : public IModuleConfig {
  public:
   CModuleConfig(const CLSID* classId, long settingsVersion);

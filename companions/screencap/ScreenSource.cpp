@@ -69,7 +69,7 @@ ScreenSource::ScreenSource(LPUNKNOWN pUnk, HRESULT* phr) : CSource("UScreenCaptu
 // ---- stream ----
 
 ScreenStream::ScreenStream(ScreenSource* filter, HRESULT* phr)
-    : CSourceStream("UScreenCapture stream", phr, filter, L"Capture"), m_source(filter) {
+    : CLiveSourceStream("UScreenCapture stream", phr, filter, L"Capture"), m_source(filter) {
   m_region = ReadScreenRegion();
   QueryPerformanceFrequency(&m_frequency);
 }
@@ -225,12 +225,6 @@ HRESULT ScreenStream::DeliverEndOfStream() {
   return S_OK;
 }
 
-STDMETHODIMP ScreenStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-  CheckPointer(ppv, E_POINTER);
-  if (riid == IID_IAMStreamControl) return GetInterface(static_cast<IAMStreamControl*>(this), ppv);
-  return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
-}
-
 // Stream time: from the graph's clock when there is one, else our own.
 bool ScreenStream::StreamNow(REFERENCE_TIME* now) {
   if (IReferenceClock* clock = m_source->Clock()) {
@@ -328,8 +322,6 @@ HRESULT ScreenStream::DoBufferProcessingLoop() {
       }
       if (hr != S_OK) return S_OK;  // downstream wants no more
     }
-    if (com == CMD_RUN || com == CMD_PAUSE) Reply(NOERROR);
-    else if (com != CMD_STOP) Reply(static_cast<DWORD>(E_UNEXPECTED));
-  } while (com != CMD_STOP);
+  } while (AnswerLoopCommand(com));
   return S_FALSE;
 }

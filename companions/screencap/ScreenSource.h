@@ -26,13 +26,10 @@ class ScreenSource;
 
 // The pin also takes IAMStreamControl::StopAt, so a recorder can end the
 // stream (end of stream downstream) before it stops the graph.
-class ScreenStream : public CSourceStream, public CLiveStreamControl {
+class ScreenStream : public CLiveSourceStream {
  public:
   ScreenStream(ScreenSource* filter, HRESULT* phr);
   ~ScreenStream() override;
-
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
   HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
   HRESULT CheckMediaType(const CMediaType* pmt) override;

@@ -30,7 +30,7 @@ WaveCaptureSource::WaveCaptureSource(LPUNKNOWN pUnk, HRESULT* phr)
 }
 
 WaveCaptureStream::WaveCaptureStream(WaveCaptureSource* filter, HRESULT* phr)
-    : CSourceStream("Korvell Audio Capture stream", phr, filter, L"Capture"), m_source(filter) {
+    : CLiveSourceStream("Korvell Audio Capture stream", phr, filter, L"Capture"), m_source(filter) {
   m_format.wFormatTag = WAVE_FORMAT_PCM;
   m_format.nChannels = kChannels;
   m_format.nSamplesPerSec = kRate;
@@ -114,12 +114,6 @@ HRESULT WaveCaptureStream::OnThreadStartPlay() {
   return S_OK;
 }
 
-STDMETHODIMP WaveCaptureStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-  CheckPointer(ppv, E_POINTER);
-  if (riid == IID_IAMStreamControl) return GetInterface(static_cast<IAMStreamControl*>(this), ppv);
-  return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
-}
-
 // Copies the next captured block; its time follows the frames sent.
 HRESULT WaveCaptureStream::FillBuffer(IMediaSample* sample) {
   WAVEHDR& h = m_headers[m_next];
@@ -171,8 +165,6 @@ HRESULT WaveCaptureStream::DoBufferProcessingLoop() {
         }
       }
     }
-    if (com == CMD_RUN || com == CMD_PAUSE) Reply(NOERROR);
-    else if (com != CMD_STOP) Reply(static_cast<DWORD>(E_UNEXPECTED));
-  } while (com != CMD_STOP);
+  } while (AnswerLoopCommand(com));
   return S_FALSE;
 }

@@ -18,13 +18,10 @@ class WaveCaptureSource;
 
 // The pin takes IAMStreamControl::StopAt, so a recorder can end the stream
 // before it stops the graph.
-class WaveCaptureStream : public CSourceStream, public CLiveStreamControl {
+class WaveCaptureStream : public CLiveSourceStream {
  public:
   WaveCaptureStream(WaveCaptureSource* filter, HRESULT* phr);
   ~WaveCaptureStream() override;
-
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
   HRESULT GetMediaType(CMediaType* pmt) override;
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;

@@ -28,3 +28,9 @@ bool CLiveStreamControl::StreamEndDue(REFERENCE_TIME streamTime) {
   m_ended = true;
   return true;
 }
+
+STDMETHODIMP CLiveSourceStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid == IID_IAMStreamControl) return GetInterface(static_cast<IAMStreamControl*>(this), ppv);
+  return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/dshow/ComBase.h"
+#include "platform/dshow/Source.h"
 
 class CLiveStreamControl : public IAMStreamControl {
  public:
@@ -23,4 +24,13 @@ class CLiveStreamControl : public IAMStreamControl {
  private:
   volatile LONGLONG m_stopAt = MAXLONGLONG;
   bool m_ended = false;
+};
+
+// A live capture pin: a source stream that also answers IAMStreamControl.
+class AM_NOVTABLE CLiveSourceStream : public CSourceStream, public CLiveStreamControl {
+ public:
+  using CSourceStream::CSourceStream;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 };

@@ -218,11 +218,14 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
         return hr;
       }
     }
-    if (com == CMD_RUN || com == CMD_PAUSE) {
-      Reply(NOERROR);
-    } else if (com != CMD_STOP) {
-      Reply(static_cast<DWORD>(E_UNEXPECTED));
-    }
-  } while (com != CMD_STOP);
+  } while (AnswerLoopCommand(com));
   return S_FALSE;
+}
+
+bool CSourceStream::AnswerLoopCommand(Command com) {
+  if (com == CMD_RUN || com == CMD_PAUSE)
+    Reply(NOERROR);
+  else if (com != CMD_STOP)
+    Reply(static_cast<DWORD>(E_UNEXPECTED));
+  return com != CMD_STOP;
 }

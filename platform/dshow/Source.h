@@ -77,6 +77,9 @@ class AM_NOVTABLE CSourceStream : public CAMThread, public CBaseOutputPin {
 
   DWORD ThreadProc() override;
   virtual HRESULT DoBufferProcessingLoop();
+  // Answers a command that reached the streaming loop; false once it is a
+  // stop, which ends the loop.
+  bool AnswerLoopCommand(Command com);
 
  public:
   STDMETHODIMP QueryId(LPWSTR *Id) override;

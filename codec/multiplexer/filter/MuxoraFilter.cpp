@@ -60,6 +60,27 @@ void StoreWritable(ModuleConfig::CModuleConfig& config, long count, const GUID* 
                 p->StorePending();
 }
 
+// Structure enumeration through GetValue: a variant without an item gets
+// the first one, a variant with an item the next; past the last E_FAIL.
+template <class Item, class Find>
+HRESULT HandOutNext(const std::vector<Item*>& items, VARIANT* value, Find find)
+{
+    size_t next = 0;
+    if (value->vt == VT_UNKNOWN) {
+        Item* current = find(value->punkVal);
+        if (!current)
+            return E_FAIL;
+        next = static_cast<size_t>(std::find(items.begin(), items.end(), current) - items.begin()) + 1;
+    }
+    if (next >= items.size())
+        return E_FAIL;
+    VariantInit(value);
+    value->vt = VT_UNKNOWN;
+    value->punkVal = items[next]->Interface();
+    value->punkVal->AddRef();
+    return S_OK;
+}
+
 } // namespace
 
 // ------------------------------------------------------------- classification
@@ -78,25 +99,6 @@ muxcore::MediaTypeDesc DescribeMediaType(const AM_MEDIA_TYPE& mt)
 }
 
 int ClassifyMediaType(const AM_MEDIA_TYPE& mt) { return muxcore::ClassifyMediaType(DescribeMediaType(mt)).streamType; }
-
-int PmtCodeOf(int t)
-{
-    switch (t) {
-    case 1: return 0x02;
-    case 2: return 0x04;
-    case 3: return 0x81;
-    case 5: case 6: case 14: return 0x10;
-    case 7: case 13: case 15: case 20: return 0x03;
-    case 8: return 0x01;
-    case 10: case 12: return 0x1B;
-    case 11: return 0x0F;
-    case 17: return 0xEA;
-    case 18: return 0x91;
-    case 55: return 0x06;
-    case 9: return 0;
-    default: return -1;
-    }
-}
 
 // ------------------------------------------------------------- muxer config
 
@@ -165,21 +167,7 @@ STDMETHODIMP ConfigMuxerImpl::GetValue(const GUID* id, VARIANT* value)
     if (id && *id == kEnumPrograms) {
         if (!value)
             return E_POINTER;
-        const std::vector<CProgram*> programs = filter_->Programs();
-        size_t next = 0;
-        if (value->vt == VT_UNKNOWN) {
-            CProgram* current = filter_->FindProgram(value->punkVal);
-            if (!current)
-                return E_FAIL;
-            next = static_cast<size_t>(std::find(programs.begin(), programs.end(), current) - programs.begin()) + 1;
-        }
-        if (next >= programs.size())
-            return E_FAIL;
-        VariantInit(value);
-        value->vt = VT_UNKNOWN;
-        value->punkVal = programs[next]->Interface();
-        value->punkVal->AddRef();
-        return S_OK;
+        return HandOutNext(filter_->Programs(), value, [this](IUnknown* u) { return filter_->FindProgram(u); });
     }
     return CModuleConfig::GetValue(id, value);
 }
@@ -688,7 +676,6 @@ HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time)
     }
 }
 
-
 STDMETHODIMP CPin_In::EndOfStream()
 {
     CAutoLock lock(&receiveLock_);
@@ -898,10 +885,8 @@ CM72::~CM72()
 
 STDMETHODIMP CM72::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 {
-    if (riid == IID_IModuleConfig)
+    if (ModuleConfig::IsConfigInterface(riid))
         return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
-    if (riid == IID_IPersistStream || riid == IID_IPersist)
-        return GetInterface(static_cast<IPersistStream*>(&config_), ppv);
     if (riid == IID_ISpecifyPropertyPages)
         return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
@@ -1521,10 +1506,8 @@ CProgram::CProgram(CM72* filter)
 
 STDMETHODIMP CProgram::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 {
-    if (riid == IID_IModuleConfig)
+    if (ModuleConfig::IsConfigInterface(riid))
         return GetInterface(static_cast<IModuleConfig*>(this), ppv);
-    if (riid == IID_IPersistStream || riid == IID_IPersist)
-        return GetInterface(static_cast<IPersistStream*>(this), ppv);
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -1627,21 +1610,7 @@ STDMETHODIMP CProgram::GetValue(const GUID* id, VARIANT* value)
     if (id && *id == kEnumInputs) {
         if (!value)
             return E_POINTER;
-        const std::vector<CPin_In*> pins = Inputs();
-        size_t next = 0;
-        if (value->vt == VT_UNKNOWN) {
-            CPin_In* current = filter_->FindInput(value->punkVal);
-            if (!current)
-                return E_FAIL;
-            next = static_cast<size_t>(std::find(pins.begin(), pins.end(), current) - pins.begin()) + 1;
-        }
-        if (next >= pins.size())
-            return E_FAIL;
-        VariantInit(value);
-        value->vt = VT_UNKNOWN;
-        value->punkVal = pins[next]->Interface();
-        value->punkVal->AddRef();
-        return S_OK;
+        return HandOutNext(Inputs(), value, [this](IUnknown* u) { return filter_->FindInput(u); });
     }
     return CModuleConfig::GetValue(id, value);
 }

@@ -27,8 +27,6 @@ class CProgram;
 
 // The PinType a media type stands for (0: not accepted).
 int ClassifyMediaType(const AM_MEDIA_TYPE& mt);
-// The PMT stream_type code of a pin type, or -1 when the type leaves it unchanged.
-int PmtCodeOf(int pinType);
 
 class ConfigMuxerImpl : public ModuleConfig::CModuleConfigPart<ConfigElMux> {
 public:
