@@ -2,15 +2,7 @@
 
 #include <new>
 
-namespace {
-
-// A failure code that is never a success, even when the system gave none.
-HRESULT LastError() {
-  const DWORD error = GetLastError();
-  return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
-
-}  // namespace
+#include "platform/dshow/FileIo.h"
 
 // ---------------------------------------------------------------------------
 // Input pin
@@ -214,15 +206,7 @@ HRESULT CKorvellSink::WriteAll(IMediaSample *pSample) {
   if (FAILED(hr)) return hr;
   const long length = pSample->GetActualDataLength();
   if (length < 0) return E_INVALIDARG;
-  DWORD done = 0;
-  while (done < static_cast<DWORD>(length)) {
-    DWORD written = 0;
-    if (!WriteFile(m_hFile, pData + done, static_cast<DWORD>(length) - done, &written, NULL))
-      return LastError();
-    if (written == 0) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-    done += written;
-  }
-  return S_OK;
+  return WriteAllBytes(m_hFile, pData, static_cast<DWORD>(length));
 }
 
 HRESULT CKorvellSink::EndOfStreamReached() {
@@ -253,10 +237,10 @@ HRESULT CKorvellSink::OpenTarget() {
   const bool append = m_config.WriteMode() == kSinkAppend;
   m_hFile = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-  if (m_hFile == INVALID_HANDLE_VALUE) return LastError();
+  if (m_hFile == INVALID_HANDLE_VALUE) return LastErrorResult();
   LARGE_INTEGER zero = {};
   if (append && !SetFilePointerEx(m_hFile, zero, NULL, FILE_END)) {
-    HRESULT hr = LastError();
+    HRESULT hr = LastErrorResult();
     CloseTarget();
     return hr;
   }
@@ -265,8 +249,8 @@ HRESULT CKorvellSink::OpenTarget() {
 
 HRESULT CKorvellSink::CloseTarget() {
   if (m_hFile == INVALID_HANDLE_VALUE) return S_OK;
-  HRESULT hr = FlushFileBuffers(m_hFile) ? S_OK : LastError();
-  if (!CloseHandle(m_hFile) && SUCCEEDED(hr)) hr = LastError();
+  HRESULT hr = FlushFileBuffers(m_hFile) ? S_OK : LastErrorResult();
+  if (!CloseHandle(m_hFile) && SUCCEEDED(hr)) hr = LastErrorResult();
   m_hFile = INVALID_HANDLE_VALUE;
   return hr;
 }

@@ -2,14 +2,11 @@
 
 #include <new>
 
+#include "platform/dshow/FileIo.h"
+
 namespace {
 
 constexpr long kBufferCount = 4;
-
-HRESULT LastError() {
-  const DWORD error = GetLastError();
-  return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
 
 }  // namespace
 
@@ -63,7 +60,7 @@ HRESULT CTestFileStream::OnThreadCreate() {
   if (name.empty()) return E_UNEXPECTED;
   m_hFile = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                         FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-  return m_hFile == INVALID_HANDLE_VALUE ? LastError() : S_OK;
+  return m_hFile == INVALID_HANDLE_VALUE ? LastErrorResult() : S_OK;
 }
 
 HRESULT CTestFileStream::OnThreadDestroy() {
@@ -77,7 +74,7 @@ HRESULT CTestFileStream::FillBuffer(IMediaSample *pSample) {
   HRESULT hr = pSample->GetPointer(&pData);
   if (FAILED(hr)) return hr;
   DWORD got = 0;
-  if (!ReadFile(m_hFile, pData, static_cast<DWORD>(pSample->GetSize()), &got, NULL)) return LastError();
+  if (!ReadFile(m_hFile, pData, static_cast<DWORD>(pSample->GetSize()), &got, NULL)) return LastErrorResult();
   if (got == 0) return S_FALSE;  // end of file: end of stream
   pSample->SetActualDataLength(static_cast<long>(got));
   pSample->SetSyncPoint(TRUE);
@@ -121,7 +118,7 @@ STDMETHODIMP CTestFileSource::Load(LPCOLESTR pszFileName, const AM_MEDIA_TYPE *p
   CheckPointer(pszFileName, E_POINTER);
   CAutoLock lock(pStateLock());
   if (!IsStopped()) return VFW_E_NOT_STOPPED;
-  if (GetFileAttributesW(pszFileName) == INVALID_FILE_ATTRIBUTES) return LastError();
+  if (GetFileAttributesW(pszFileName) == INVALID_FILE_ATTRIBUTES) return LastErrorResult();
   m_fileName = pszFileName;
   m_subtype = pmt ? pmt->subtype : MEDIASUBTYPE_NULL;
   return S_OK;

@@ -5,12 +5,9 @@
 #include <new>
 #include <vector>
 
-namespace {
+#include "platform/dshow/FileIo.h"
 
-HRESULT LastError() {
-  const DWORD error = GetLastError();
-  return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
+namespace {
 
 // {00000003-0000-0010-8000-00AA00389B71}
 const GUID kSubtypeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
@@ -162,23 +159,11 @@ STDMETHODIMP CWavDest::GetCurFile(LPOLESTR *ppszFileName, AM_MEDIA_TYPE *pmt) {
 
 STDMETHODIMP_(ULONG) CWavDest::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
-HRESULT CWavDest::WriteBytes(const void *data, DWORD size) {
-  const BYTE *p = static_cast<const BYTE *>(data);
-  while (size > 0) {
-    DWORD written = 0;
-    if (!WriteFile(m_hFile, p, size, &written, NULL)) return LastError();
-    if (written == 0) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-    p += written;
-    size -= written;
-  }
-  return S_OK;
-}
-
 HRESULT CWavDest::OpenTarget() {
   CloseTarget();
   m_hFile = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, NULL);
-  if (m_hFile == INVALID_HANDLE_VALUE) return LastError();
+  if (m_hFile == INVALID_HANDLE_VALUE) return LastErrorResult();
   // RIFF header with the format as connected; sizes come at the close.
   const CMediaType &mt = m_pPin->CurrentMediaType();
   const DWORD formatSize = mt.FormatLength();
@@ -190,7 +175,7 @@ HRESULT CWavDest::OpenTarget() {
   memcpy(&header[header.size() - 8], "data", 4);
   m_dataOffset = static_cast<DWORD>(header.size());
   m_dataBytes = 0;
-  HRESULT hr = WriteBytes(header.data(), m_dataOffset);
+  HRESULT hr = WriteAllBytes(m_hFile, header.data(), m_dataOffset);
   if (FAILED(hr)) {
     CloseHandle(m_hFile);
     m_hFile = INVALID_HANDLE_VALUE;
@@ -204,16 +189,16 @@ HRESULT CWavDest::CloseTarget() {
   // An odd data chunk gets its pad byte.
   if (m_dataBytes & 1) {
     const BYTE pad = 0;
-    hr = WriteBytes(&pad, 1);
+    hr = WriteAllBytes(m_hFile, &pad, 1);
   }
   const DWORD riff = Clamp32(m_dataOffset - 8 + m_dataBytes + (m_dataBytes & 1));
   const DWORD data = Clamp32(m_dataBytes);
   LARGE_INTEGER at = {};
   at.QuadPart = 4;
-  if (SUCCEEDED(hr) && SetFilePointerEx(m_hFile, at, NULL, FILE_BEGIN)) hr = WriteBytes(&riff, 4);
+  if (SUCCEEDED(hr) && SetFilePointerEx(m_hFile, at, NULL, FILE_BEGIN)) hr = WriteAllBytes(m_hFile, &riff, 4);
   at.QuadPart = m_dataOffset - 4;
-  if (SUCCEEDED(hr) && SetFilePointerEx(m_hFile, at, NULL, FILE_BEGIN)) hr = WriteBytes(&data, 4);
-  if (!CloseHandle(m_hFile) && SUCCEEDED(hr)) hr = LastError();
+  if (SUCCEEDED(hr) && SetFilePointerEx(m_hFile, at, NULL, FILE_BEGIN)) hr = WriteAllBytes(m_hFile, &data, 4);
+  if (!CloseHandle(m_hFile) && SUCCEEDED(hr)) hr = LastErrorResult();
   m_hFile = INVALID_HANDLE_VALUE;
   return hr;
 }
@@ -228,7 +213,7 @@ HRESULT CWavDest::WriteSample(IMediaSample *pSample) {
     BYTE *pData = NULL;
     hr = pSample->GetPointer(&pData);
     const long length = pSample->GetActualDataLength();
-    if (SUCCEEDED(hr) && length > 0) hr = WriteBytes(pData, static_cast<DWORD>(length));
+    if (SUCCEEDED(hr) && length > 0) hr = WriteAllBytes(m_hFile, pData, static_cast<DWORD>(length));
     if (SUCCEEDED(hr)) {
       m_dataBytes += length > 0 ? static_cast<unsigned long long>(length) : 0;
       return S_OK;

@@ -59,7 +59,6 @@ class CWavDest : public CBaseFilter, public IFileSinkFilter, public IAMFilterMis
   void EndOfStreamReached();
   HRESULT OpenTarget();   // with m_receiveLock held
   HRESULT CloseTarget();  // with m_receiveLock held; fills in the sizes
-  HRESULT WriteBytes(const void *data, DWORD size);
 
   CCritSec m_filterLock;
   CCritSec m_receiveLock;
