@@ -4,6 +4,10 @@ add_library(project_options INTERFACE)
 target_compile_options(project_options INTERFACE
   -Wall -Wextra -Wshadow=local -Wnon-virtual-dtor -Wno-unknown-pragmas)
 target_include_directories(project_options INTERFACE ${PROJECT_SOURCE_DIR})
+# No pointer, handle or window datum may pass through a narrower integer: in a
+# 64-bit build such a cast fails (C++ refuses pointer-to-smaller-int itself).
+target_compile_options(project_options INTERFACE -Werror=int-to-pointer-cast
+  $<$<COMPILE_LANGUAGE:C>:-Werror=pointer-to-int-cast>)
 
 if(WIN32)
   target_compile_options(project_options INTERFACE -msse2 -mfpmath=sse)

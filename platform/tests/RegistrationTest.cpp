@@ -68,9 +68,9 @@ TEST(Registration, RegisterFindUnregister) {
   const std::wstring dllPath = ModuleDir() + L"platform_test_filters.ax";
   HMODULE dll = LoadLibraryW(dllPath.c_str());
   ASSERT_NE(nullptr, dll);
-  auto reg = reinterpret_cast<HRESULT(WINAPI *)()>(GetProcAddress(dll, "DllRegisterServer"));
-  auto unreg = reinterpret_cast<HRESULT(WINAPI *)()>(GetProcAddress(dll, "DllUnregisterServer"));
-  auto canUnload = reinterpret_cast<HRESULT(WINAPI *)()>(GetProcAddress(dll, "DllCanUnloadNow"));
+  auto reg = reinterpret_cast<HRESULT(WINAPI *)()>(reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllRegisterServer")));
+  auto unreg = reinterpret_cast<HRESULT(WINAPI *)()>(reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllUnregisterServer")));
+  auto canUnload = reinterpret_cast<HRESULT(WINAPI *)()>(reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllCanUnloadNow")));
   ASSERT_TRUE(reg && unreg && canUnload && GetProcAddress(dll, "DllGetClassObject"));
 
   ASSERT_EQ(S_OK, reg());

@@ -2,20 +2,23 @@
 # Benchmark: records the whole 1280 x 720 screen at 30 fps through the panel
 # for N seconds (default 60) under the Wine harness and prints how many
 # frames the recording holds against how many the time asks for.
-# Usage: recorder/tests/bench_record.sh [seconds]   (after a win32 build)
+# Usage: recorder/tests/bench_record.sh [seconds] [32|64]   (after that build)
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-60}
-build=$root/build/win32
+# shellcheck source=../../tools/lib/common.sh
+. "$root/tools/lib/common.sh"
+wine_use_arch "${2:-32}"
+build=$WIN_BUILD
 out=$build/recorder/artefacts/zelbo_bench.mpg
 rm -f "$out"
 (
   cd "$root"
-  # shellcheck source=/dev/null
+  # shellcheck source=../../tools/lib/harness.sh
   . tools/lib/harness.sh
   harness_start
   harness_register "$build/bin"
-  ZELBO_BENCH_SECONDS=$seconds WINEDEBUG=-all wine "$build/recorder/zelbo_record_test.exe" \
+  ZELBO_BENCH_SECONDS=$seconds WINEDEBUG=-all "$WINE" "$build/recorder/zelbo_record_test.exe" \
     --gtest_also_run_disabled_tests --gtest_filter='*Benchmark1280x720At30*'
 ) >"$build/recorder/bench.log" 2>&1 || true
 [ -s "$out" ] || { echo "no recording made"; exit 1; }

@@ -1,12 +1,14 @@
-# The Wine test harness: our own 32-bit prefix, a display and a sound device.
-# Everything started here is stopped by harness_stop through its own pid.
+# shellcheck shell=bash
+# The Wine test harness: our own prefix of the chosen word size (wine_use_arch
+# first), a display and a sound device. Everything started here is stopped by
+# harness_stop through its own pid.
 # shellcheck source=common.sh
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # One folder per harness run, so runs side by side keep their own sound
-# server and display.
-HARNESS_ROOT=$BUILD_DIR/harness
-HARNESS_RUN=$HARNESS_ROOT/run.$$
+# server and display; runs of one word size share its prefix.
+HARNESS_ROOT=""
+HARNESS_RUN=""
 XVFB_PID=""
 PULSE_PID=""
 
@@ -16,9 +18,9 @@ harness_prefix() {
     log "creating the Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
-    wineboot -i >/dev/null 2>&1 || die "wineboot failed"
-    wine winecfg -v vista >/dev/null 2>&1 || die "winecfg -v vista failed"
-    wineserver -w
+    "$WINE" wineboot -i >/dev/null 2>&1 || die "wineboot failed ($WINEARCH prefix)"
+    "$WINE" winecfg -v vista >/dev/null 2>&1 || die "winecfg -v vista failed"
+    "$WINESERVER" -w
     touch "$WINEPREFIX/.korvell-ready"
   fi
 }
@@ -51,21 +53,24 @@ harness_register() {
   for dll in "$bin"/*.dll "$bin"/*.ax; do
     [ -e "$dll" ] || continue
     case "$(basename "$dll")" in Vidova.dll|Audova.dll|Mexora.dll|Demexa.dll) continue ;; esac
-    wine regsvr32 /s "$(winepath -w "$dll")" >/dev/null 2>&1 || die "regsvr32 failed for $dll"
+    "$WINE" regsvr32 /s "$(win_path "$dll")" >/dev/null 2>&1 || die "regsvr32 failed for $dll"
   done
 }
 
 harness_start() {
+  [ -n "${WINE_ARCH:-}" ] || wine_use_arch "$(wine_default_arch)"
+  HARNESS_ROOT=$BUILD_DIR/harness/$WIN_PRESET
+  HARNESS_RUN=$HARNESS_ROOT/run.$$
   mkdir -p "$HARNESS_RUN"
   trap harness_stop EXIT
   harness_prefix
   harness_display
   harness_sound
   # One persistent wineserver for the whole run keeps each program start short.
-  wineserver -p >/dev/null 2>&1
+  "$WINESERVER" -p >/dev/null 2>&1
   # Start the prefix's own services now: started from a test, they would
   # keep the test runner's output pipe open after the test ends.
-  wine cmd /c exit >/dev/null 2>&1
+  "$WINE" cmd /c exit >/dev/null 2>&1
 }
 
 # True while another harness run (another process) still uses the prefix.
@@ -82,10 +87,12 @@ harness_others_alive() {
 }
 
 harness_stop() {
-  harness_others_alive || wineserver -k >/dev/null 2>&1 || true
+  [ -n "$HARNESS_RUN" ] || return 0
+  harness_others_alive || "$WINESERVER" -k >/dev/null 2>&1 || true
   [ -n "$PULSE_PID" ] && kill "$PULSE_PID" 2>/dev/null
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   PULSE_PID=""
   XVFB_PID=""
   rm -rf "$HARNESS_RUN" 2>/dev/null || true
+  HARNESS_RUN=""
 }
