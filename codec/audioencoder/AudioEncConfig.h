@@ -10,19 +10,19 @@
 class AudioEncFilter;
 
 class ConfigAudioEncImpl : public ModuleConfig::CModuleConfigPart<AudovaSettings> {
- public:
-  ConfigAudioEncImpl(AudioEncFilter* filter, AudovaSettings* settings);
+public:
+    ConfigAudioEncImpl(AudioEncFilter* filter, AudovaSettings* settings);
 
-  HRESULT CheckVersion() override { return SettingsVersion() == 1 ? S_OK : E_FAIL; }
-  HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
+    HRESULT CheckVersion() override { return SettingsVersion() == 1 ? S_OK : E_FAIL; }
+    HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
 
-  // Offers the bit rates that fit the output channels, layer and rate.
-  void RebuildBitrateList(int outputChannels, int layer, int sampleRate);
-  // Key of this host program's settings, or empty when it has no name.
-  static std::wstring RegistryKeyPath();
+    // Offers the bit rates that fit the output channels, layer and rate.
+    void RebuildBitrateList(int outputChannels, int layer, int sampleRate);
+    // Key of this host program's settings, or empty when it has no name.
+    static std::wstring RegistryKeyPath();
 
- private:
-  AudioEncFilter* filter_;
+private:
+    AudioEncFilter* filter_;
 };
 
 // The settings as the engine gets them: the mode in effect for the input.

@@ -8,6 +8,6 @@ extern "C" const CLSID CLSID_AudioEncSettingsPage;
 extern "C" const CLSID CLSID_AudioEncAboutPage;
 
 namespace audioenc {
-extern const GUID kAudioMode, kBitRate, kBitRateLayer1, kBitRateLayer2, kCopyright, kOriginal, kCrc, kLayer,
-    kPsyModel, kEmphasis, kExtensionBit, kOutSampleSize, kInputSampleRate, kInputChannels, kOutputChannels;
+extern const GUID kAudioMode, kBitRate, kBitRateLayer1, kBitRateLayer2, kCopyright, kOriginal, kCrc, kLayer, kPsyModel,
+    kEmphasis, kExtensionBit, kOutSampleSize, kInputSampleRate, kInputChannels, kOutputChannels;
 }

@@ -6,14 +6,14 @@
 #include "companions/audova/Audova.h"
 
 struct AudovaBinding {
-  decltype(&::AudovaFree) Free = nullptr;
-  decltype(&::AudovaCreate) Create = nullptr;
-  decltype(&::AudovaStart) Start = nullptr;
-  decltype(&::AudovaEncode) Encode = nullptr;
-  decltype(&::AudovaDone) Done = nullptr;
-  decltype(&::AudovaCheckSettings) CheckSettings = nullptr;
+    decltype(&::AudovaFree) Free = nullptr;
+    decltype(&::AudovaCreate) Create = nullptr;
+    decltype(&::AudovaStart) Start = nullptr;
+    decltype(&::AudovaEncode) Encode = nullptr;
+    decltype(&::AudovaDone) Done = nullptr;
+    decltype(&::AudovaCheckSettings) CheckSettings = nullptr;
 
-  bool Loaded() const { return Free && Create && Start && Encode && Done && CheckSettings; }
+    bool Loaded() const { return Free && Create && Start && Encode && Done && CheckSettings; }
 };
 
 // The engine's entry points, loaded once per process; null members when the

@@ -29,15 +29,15 @@ CFactoryTemplate g_Templates[] = {
 int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 
 STDAPI DllRegisterServer() {
-  HRESULT hr = AMovieDllRegisterServer2(TRUE);
-  if (SUCCEEDED(hr)) hr = RegisterFilterInCategories(&kSetup, {&kAudioCompressorCategory, &kEncoderCategory}, TRUE);
-  if (SUCCEEDED(hr)) hr = SetEncoderCapabilities(&kSetup);
-  return hr;
+    HRESULT hr = AMovieDllRegisterServer2(TRUE);
+    if (SUCCEEDED(hr)) hr = RegisterFilterInCategories(&kSetup, {&kAudioCompressorCategory, &kEncoderCategory}, TRUE);
+    if (SUCCEEDED(hr)) hr = SetEncoderCapabilities(&kSetup);
+    return hr;
 }
 
 STDAPI DllUnregisterServer() {
-  HRESULT hr = AMovieDllRegisterServer2(FALSE);
-  RegisterFilterInCategories(&kSetup, {&kAudioCompressorCategory, &kEncoderCategory}, FALSE);
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Korvell\\Korvell Layer II Audio Encoder");
-  return hr;
+    HRESULT hr = AMovieDllRegisterServer2(FALSE);
+    RegisterFilterInCategories(&kSetup, {&kAudioCompressorCategory, &kEncoderCategory}, FALSE);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Korvell\\Korvell Layer II Audio Encoder");
+    return hr;
 }

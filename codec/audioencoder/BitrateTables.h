@@ -16,8 +16,8 @@ std::vector<int> OfferedIndexes(int sampleRate, int layer, int outputChannels);
 
 // One offered (name, index) pair per offered index; names are the kbit/s.
 struct NamedIndex {
-  std::wstring name;
-  int index;
+    std::wstring name;
+    int index;
 };
 std::vector<NamedIndex> OfferedNames(int sampleRate, int layer, int outputChannels);
 

@@ -8,12 +8,12 @@
 #include "codec/common/bufstream.h"
 
 class OutputSink {
- public:
-  virtual ~OutputSink() = default;
-  // A fresh buffer to fill (the held one, if any, is released first).
-  virtual HRESULT GetBuffer(BYTE** buffer, long* size, REFERENCE_TIME start) = 0;
-  // The held buffer with used bytes in it.
-  virtual HRESULT Deliver(BYTE* buffer, long used, REFERENCE_TIME start, REFERENCE_TIME stop) = 0;
+public:
+    virtual ~OutputSink() = default;
+    // A fresh buffer to fill (the held one, if any, is released first).
+    virtual HRESULT GetBuffer(BYTE** buffer, long* size, REFERENCE_TIME start) = 0;
+    // The held buffer with used bytes in it.
+    virtual HRESULT Deliver(BYTE* buffer, long used, REFERENCE_TIME start, REFERENCE_TIME stop) = 0;
 };
 
 // A record of the engine's output; privateSize is the size of the spare

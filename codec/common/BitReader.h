@@ -43,12 +43,12 @@ private:
 
     const uint8_t* data_ = nullptr;
     size_t len_ = 0;
-    size_t pos_ = 0;       // next raw byte to load into the cache
-    uint64_t cache_ = 0;   // unread bits, left aligned
-    unsigned bits_ = 0;    // valid bits in cache_
-    unsigned zeros_ = 0;   // run of zero bytes seen by the loader
+    size_t pos_ = 0;      // next raw byte to load into the cache
+    uint64_t cache_ = 0;  // unread bits, left aligned
+    unsigned bits_ = 0;   // valid bits in cache_
+    unsigned zeros_ = 0;  // run of zero bytes seen by the loader
     bool ep_ = false;
     bool overrun_ = false;
 };
 
-} // namespace MpegCommon
+}  // namespace MpegCommon

@@ -10,4 +10,4 @@ namespace MpegCommon {
 
 uint32_t Crc32Mpeg2(const uint8_t* data, size_t length, uint32_t crc = 0xFFFFFFFFu);
 
-} // namespace MpegCommon
+}  // namespace MpegCommon

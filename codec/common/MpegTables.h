@@ -24,7 +24,7 @@ Rational DisplayAspectRatio(unsigned aspectCode);
 
 // MPEG audio header codes: version 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5 (1 is
 // reserved); layer 3 Layer I, 2 Layer II, 1 Layer III (0 is reserved).
-uint32_t MpegAudioBitRate(unsigned version, unsigned layer, unsigned bitrateIndex); // bit/s
+uint32_t MpegAudioBitRate(unsigned version, unsigned layer, unsigned bitrateIndex);  // bit/s
 uint32_t MpegAudioSampleRate(unsigned version, unsigned samplingFrequency);          // Hz
 
 // ADTS sampling_frequency_index 0..11.
@@ -33,10 +33,10 @@ uint32_t AdtsSampleRate(unsigned index);
 // AC-3: fscod 0..2, frmsizecod 0..37 (A/52 Table 5.18, 16-bit words per frame).
 uint32_t Ac3SampleRate(unsigned fscod);
 uint32_t Ac3FrameSizeWords(unsigned frmsizecod, unsigned fscod);
-uint32_t Ac3NominalBitRate(unsigned frmsizecod); // bit/s
+uint32_t Ac3NominalBitRate(unsigned frmsizecod);  // bit/s
 // Full-bandwidth channels of acmod 0..7 (without the LFE channel).
 unsigned Ac3Channels(unsigned acmod);
 // E-AC-3 reduced sample rates, fscod2 0..2 (fscod = 3).
 uint32_t Eac3ReducedSampleRate(unsigned fscod2);
 
-} // namespace MpegCommon
+}  // namespace MpegCommon

@@ -2,14 +2,12 @@
 
 namespace MpegCommon {
 
-uint64_t DecodeTimeStamp(const uint8_t b[5])
-{
-    return (uint64_t(b[0] >> 1) & 7) << 30 | uint64_t(b[1]) << 22 | uint64_t(b[2] >> 1) << 15 |
-           uint64_t(b[3]) << 7 | uint64_t(b[4] >> 1);
+uint64_t DecodeTimeStamp(const uint8_t b[5]) {
+    return (uint64_t(b[0] >> 1) & 7) << 30 | uint64_t(b[1]) << 22 | uint64_t(b[2] >> 1) << 15 | uint64_t(b[3]) << 7 |
+           uint64_t(b[4] >> 1);
 }
 
-void EncodeTimeStamp(uint8_t out[5], uint8_t prefix, uint64_t value)
-{
+void EncodeTimeStamp(uint8_t out[5], uint8_t prefix, uint64_t value) {
     value &= kTimeStampMask;
     out[0] = static_cast<uint8_t>((prefix & 0x0F) << 4 | ((value >> 30) & 7) << 1 | 1);
     out[1] = static_cast<uint8_t>(value >> 22);
@@ -18,21 +16,17 @@ void EncodeTimeStamp(uint8_t out[5], uint8_t prefix, uint64_t value)
     out[4] = static_cast<uint8_t>((value & 0x7F) << 1 | 1);
 }
 
-bool TimeStampMarkersSet(const uint8_t b[5])
-{
+bool TimeStampMarkersSet(const uint8_t b[5]) {
     return (b[0] & 1) && (b[2] & 1) && (b[4] & 1);
 }
 
-void DecodePackScr(const uint8_t b[6], uint64_t& base, uint32_t& extension)
-{
+void DecodePackScr(const uint8_t b[6], uint64_t& base, uint32_t& extension) {
     base = (uint64_t(b[0] >> 3) & 7) << 30 | (uint64_t(b[0]) & 3) << 28 | uint64_t(b[1]) << 20 |
-           (uint64_t(b[2] >> 3) & 0x1F) << 15 | (uint64_t(b[2]) & 3) << 13 | uint64_t(b[3]) << 5 |
-           uint64_t(b[4] >> 3);
+           (uint64_t(b[2] >> 3) & 0x1F) << 15 | (uint64_t(b[2]) & 3) << 13 | uint64_t(b[3]) << 5 | uint64_t(b[4] >> 3);
     extension = (uint32_t(b[4]) & 3) << 7 | uint32_t(b[5] >> 1);
 }
 
-void EncodePackScr(uint8_t out[6], uint64_t base, uint32_t extension)
-{
+void EncodePackScr(uint8_t out[6], uint64_t base, uint32_t extension) {
     base &= kTimeStampMask;
     extension &= 0x1FF;
     out[0] = static_cast<uint8_t>(0x40 | ((base >> 30) & 7) << 3 | 0x04 | ((base >> 28) & 3));
@@ -43,15 +37,13 @@ void EncodePackScr(uint8_t out[6], uint64_t base, uint32_t extension)
     out[5] = static_cast<uint8_t>((extension & 0x7F) << 1 | 1);
 }
 
-void DecodePcr(const uint8_t b[6], uint64_t& base, uint32_t& extension)
-{
-    base = uint64_t(b[0]) << 25 | uint64_t(b[1]) << 17 | uint64_t(b[2]) << 9 | uint64_t(b[3]) << 1 |
-           uint64_t(b[4] >> 7);
+void DecodePcr(const uint8_t b[6], uint64_t& base, uint32_t& extension) {
+    base =
+        uint64_t(b[0]) << 25 | uint64_t(b[1]) << 17 | uint64_t(b[2]) << 9 | uint64_t(b[3]) << 1 | uint64_t(b[4] >> 7);
     extension = (uint32_t(b[4]) & 1) << 8 | b[5];
 }
 
-void EncodePcr(uint8_t out[6], uint64_t base, uint32_t extension)
-{
+void EncodePcr(uint8_t out[6], uint64_t base, uint32_t extension) {
     base &= kTimeStampMask;
     extension &= 0x1FF;
     out[0] = static_cast<uint8_t>(base >> 25);
@@ -62,4 +54,4 @@ void EncodePcr(uint8_t out[6], uint64_t base, uint32_t extension)
     out[5] = static_cast<uint8_t>(extension);
 }
 
-} // namespace MpegCommon
+}  // namespace MpegCommon

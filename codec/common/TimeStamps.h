@@ -23,4 +23,4 @@ void EncodePackScr(uint8_t out[6], uint64_t base, uint32_t extension);
 void DecodePcr(const uint8_t b[6], uint64_t& base, uint32_t& extension);
 void EncodePcr(uint8_t out[6], uint64_t base, uint32_t extension);
 
-} // namespace MpegCommon
+}  // namespace MpegCommon

@@ -22,30 +22,30 @@ extern "C" {
 typedef struct bufstream bufstream;
 
 struct bufstream {
-  /* 0: bytes that can be read now (reader) or written without a flush (writer). */
-  uint32_t(BUFSTREAM_CALL* bytes_available)(bufstream* bs);
-  /* 1: n contiguous bytes to read or to fill, or null; consumes nothing. */
-  uint8_t*(BUFSTREAM_CALL* request)(bufstream* bs, uint32_t n);
-  /* 2: n bytes of the last request were consumed or filled; returns the count. */
-  uint32_t(BUFSTREAM_CALL* commit)(bufstream* bs, uint32_t n);
-  /* 3: copy n bytes out of (reader) or into (writer) the stream. */
-  uint32_t(BUFSTREAM_CALL* copy_bytes)(bufstream* bs, uint8_t* p, uint32_t n);
-  /* 4: size of the implementation's buffer, 0 when it has none. */
-  uint32_t(BUFSTREAM_CALL* buffer_size)(bufstream* bs);
-  /* 5: notification or query by id; 0 handled or ignored, -1 refused. */
-  int32_t(BUFSTREAM_CALL* info)(bufstream* bs, uint32_t offset, uint32_t id, void* data, uint32_t size);
-  /* 6: continue in a new part. */
-  int32_t(BUFSTREAM_CALL* split)(bufstream* bs);
-  /* 7: finish the stream (flush unless aborting); frees the private state. */
-  int32_t(BUFSTREAM_CALL* done)(bufstream* bs, int32_t abort_flag);
-  /* 8: release the record; runs done(bs, 0) first while state is set. */
-  void(BUFSTREAM_CALL* free)(bufstream* bs);
-  /* 9: context of whoever replaced the info slot. */
-  void* owner;
-  /* 10-12: zero at creation. */
-  uint32_t reserved[3];
-  /* 13: the implementation's private state; null once done has run. */
-  void* state;
+    /* 0: bytes that can be read now (reader) or written without a flush (writer). */
+    uint32_t(BUFSTREAM_CALL* bytes_available)(bufstream* bs);
+    /* 1: n contiguous bytes to read or to fill, or null; consumes nothing. */
+    uint8_t*(BUFSTREAM_CALL* request)(bufstream* bs, uint32_t n);
+    /* 2: n bytes of the last request were consumed or filled; returns the count. */
+    uint32_t(BUFSTREAM_CALL* commit)(bufstream* bs, uint32_t n);
+    /* 3: copy n bytes out of (reader) or into (writer) the stream. */
+    uint32_t(BUFSTREAM_CALL* copy_bytes)(bufstream* bs, uint8_t* p, uint32_t n);
+    /* 4: size of the implementation's buffer, 0 when it has none. */
+    uint32_t(BUFSTREAM_CALL* buffer_size)(bufstream* bs);
+    /* 5: notification or query by id; 0 handled or ignored, -1 refused. */
+    int32_t(BUFSTREAM_CALL* info)(bufstream* bs, uint32_t offset, uint32_t id, void* data, uint32_t size);
+    /* 6: continue in a new part. */
+    int32_t(BUFSTREAM_CALL* split)(bufstream* bs);
+    /* 7: finish the stream (flush unless aborting); frees the private state. */
+    int32_t(BUFSTREAM_CALL* done)(bufstream* bs, int32_t abort_flag);
+    /* 8: release the record; runs done(bs, 0) first while state is set. */
+    void(BUFSTREAM_CALL* free)(bufstream* bs);
+    /* 9: context of whoever replaced the info slot. */
+    void* owner;
+    /* 10-12: zero at creation. */
+    uint32_t reserved[3];
+    /* 13: the implementation's private state; null once done has run. */
+    void* state;
 };
 
 /* get_callback: hands an engine its allocation and message functions by name
@@ -67,13 +67,13 @@ typedef char bufstream_size_is_56[(sizeof(bufstream) == 56) ? 1 : -1];
 
 /* done(*p, abort), then free(*p), then *p := null. Either slot may be null. */
 static inline uint32_t BufstreamClose(bufstream** p, int abort_flag) {
-  bufstream* bs;
-  if (!p || !*p) return 0;
-  bs = *p;
-  if (bs->done) bs->done(bs, abort_flag);
-  if (bs->free) bs->free(bs);
-  *p = NULL;
-  return 0;
+    bufstream* bs;
+    if (!p || !*p) return 0;
+    bs = *p;
+    if (bs->done) bs->done(bs, abort_flag);
+    if (bs->free) bs->free(bs);
+    *p = NULL;
+    return 0;
 }
 
 #ifdef __cplusplus

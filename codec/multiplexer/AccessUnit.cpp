@@ -6,8 +6,7 @@
 
 namespace muxcore {
 
-void AccessUnitQueue::Init(int32_t capacity)
-{
+void AccessUnitQueue::Init(int32_t capacity) {
     ring_.clear();
     capacity_ = 0;
     if (capacity > 0) {
@@ -22,10 +21,8 @@ void AccessUnitQueue::Init(int32_t capacity)
     byteSum_ = 0;
 }
 
-int AccessUnitQueue::Push(const AccessUnit& u)
-{
-    if (count_ >= capacity_)
-        return 1;
+int AccessUnitQueue::Push(const AccessUnit& u) {
+    if (count_ >= capacity_) return 1;
     ring_[write_] = u;
     byteSum_ += u.size;
     write_ = (write_ + 1) % capacity_;
@@ -33,117 +30,92 @@ int AccessUnitQueue::Push(const AccessUnit& u)
     return 0;
 }
 
-int AccessUnitQueue::Peek(AccessUnit& out) const
-{
-    if (count_ == 0)
-        return 1;
+int AccessUnitQueue::Peek(AccessUnit& out) const {
+    if (count_ == 0) return 1;
     out = ring_[head_];
     return 0;
 }
 
-AccessUnit AccessUnitQueue::Peek() const
-{
+AccessUnit AccessUnitQueue::Peek() const {
     return count_ ? ring_[head_] : ZeroUnit();
 }
 
-AccessUnit AccessUnitQueue::PeekNext() const
-{
+AccessUnit AccessUnitQueue::PeekNext() const {
     return count_ >= 2 ? ring_[Index(1)] : ZeroUnit();
 }
 
-int AccessUnitQueue::PeekLast(AccessUnit& out) const
-{
-    if (count_ == 0)
-        return 1;
+int AccessUnitQueue::PeekLast(AccessUnit& out) const {
+    if (count_ == 0) return 1;
     out = ring_[Index(count_ - 1)];
     return 0;
 }
 
-int AccessUnitQueue::At(int32_t distance, AccessUnit& out) const
-{
-    if (distance < 0 || distance >= count_)
-        return 1;
+int AccessUnitQueue::At(int32_t distance, AccessUnit& out) const {
+    if (distance < 0 || distance >= count_) return 1;
     out = ring_[Index(distance)];
     return 0;
 }
 
-int AccessUnitQueue::SetAdmitted(int32_t distance, int32_t bytes)
-{
-    if (distance < 0 || distance >= count_)
-        return 1;
+int AccessUnitQueue::SetAdmitted(int32_t distance, int32_t bytes) {
+    if (distance < 0 || distance >= count_) return 1;
     ring_[Index(distance)].admitted = bytes;
     return 0;
 }
 
-int AccessUnitQueue::ReplaceHead(const AccessUnit& u)
-{
-    if (count_ == 0)
-        return 1;
+int AccessUnitQueue::ReplaceHead(const AccessUnit& u) {
+    if (count_ == 0) return 1;
     byteSum_ += static_cast<int64_t>(u.size) - ring_[head_].size;
     ring_[head_] = u;
     return 0;
 }
 
-int AccessUnitQueue::Pop()
-{
-    if (count_ == 0)
-        return 1;
+int AccessUnitQueue::Pop() {
+    if (count_ == 0) return 1;
     byteSum_ -= ring_[head_].size;
     head_ = (head_ + 1) % capacity_;
     --count_;
     return 0;
 }
 
-void AccessUnitQueue::Clear()
-{
+void AccessUnitQueue::Clear() {
     write_ = head_ = count_ = 0;
     byteSum_ = 0;
 }
 
-int64_t AccessUnitQueue::HeadDTS() const
-{
-    if (count_ == 0 || !ring_[head_].dtsPresent)
-        return kNoTime;
+int64_t AccessUnitQueue::HeadDTS() const {
+    if (count_ == 0 || !ring_[head_].dtsPresent) return kNoTime;
     return ring_[head_].dts;
 }
 
-int64_t AccessUnitQueue::NextDTS() const
-{
+int64_t AccessUnitQueue::NextDTS() const {
     for (int32_t i = 0; i < count_; ++i)
-        if (ring_[Index(i)].dtsPresent)
-            return ring_[Index(i)].dts;
+        if (ring_[Index(i)].dtsPresent) return ring_[Index(i)].dts;
     return kNoTime;
 }
 
-int64_t AccessUnitQueue::LastDTS() const
-{
+int64_t AccessUnitQueue::LastDTS() const {
     for (int32_t i = count_ - 1; i >= 0; --i)
-        if (ring_[Index(i)].dtsPresent)
-            return ring_[Index(i)].dts;
+        if (ring_[Index(i)].dtsPresent) return ring_[Index(i)].dts;
     return kNoTime;
 }
 
-void AccessUnitQueue::ShiftTimeStamps(int64_t offset)
-{
+void AccessUnitQueue::ShiftTimeStamps(int64_t offset) {
     for (int32_t i = 0; i < count_; ++i) {
         ring_[Index(i)].pts += offset;
         ring_[Index(i)].dts += offset;
     }
 }
 
-void AccessUnitQueue::Relocate(ptrdiff_t delta)
-{
+void AccessUnitQueue::Relocate(ptrdiff_t delta) {
     for (int32_t i = 0; i < count_; ++i) {
         AccessUnit& u = ring_[Index(i)];
-        if (u.location)
-            u.location += delta;
+        if (u.location) u.location += delta;
     }
 }
 
 // ------------------------------------------------------------------ buffer
 
-int32_t CMemManager::Init(size_t capacity)
-{
+int32_t CMemManager::Init(size_t capacity) {
     try {
         std::vector<uint8_t>(capacity).swap(buf_);
     } catch (const std::bad_alloc&) {
@@ -156,67 +128,49 @@ int32_t CMemManager::Init(size_t capacity)
     return 0;
 }
 
-void CMemManager::Reset()
-{
+void CMemManager::Reset() {
     read_ = 0;
     held_ = 0;
 }
 
-bool CMemManager::Append(const uint8_t* bytes, size_t n)
-{
-    if (buf_.size() - held_ < n)
-        return false;
-    if (buf_.size() - read_ - held_ < n)
-        Compact();
-    if (n)
-        std::memcpy(buf_.data() + read_ + held_, bytes, n);
+bool CMemManager::Append(const uint8_t* bytes, size_t n) {
+    if (buf_.size() - held_ < n) return false;
+    if (buf_.size() - read_ - held_ < n) Compact();
+    if (n) std::memcpy(buf_.data() + read_ + held_, bytes, n);
     held_ += n;
     return true;
 }
 
-uint8_t* CMemManager::Reserve(size_t n)
-{
-    if (buf_.size() - held_ < n)
-        return nullptr;
-    if (buf_.size() - read_ - held_ < n)
-        Compact();
+uint8_t* CMemManager::Reserve(size_t n) {
+    if (buf_.size() - held_ < n) return nullptr;
+    if (buf_.size() - read_ - held_ < n) Compact();
     return buf_.data() + read_ + held_;
 }
 
-void CMemManager::Commit(size_t n)
-{
+void CMemManager::Commit(size_t n) {
     held_ = std::min(held_ + n, buf_.size() - read_);
 }
 
-void CMemManager::Release(size_t n)
-{
-    if (n > held_)
-        n = held_;
+void CMemManager::Release(size_t n) {
+    if (n > held_) n = held_;
     read_ += n;
     held_ -= n;
     consumed_ += n;
 }
 
-void CMemManager::Compact()
-{
-    if (read_ == 0 || buf_.empty())
-        return;
+void CMemManager::Compact() {
+    if (read_ == 0 || buf_.empty()) return;
     const ptrdiff_t d = static_cast<ptrdiff_t>(read_);
     std::memmove(buf_.data(), buf_.data() + read_, held_);
     read_ = 0;
-    if (queueA_)
-        queueA_->Shift(d);
-    if (queueB_)
-        queueB_->Shift(d);
-    if (listener_)
-        listener_->OnDataShifted(d);
+    if (queueA_) queueA_->Shift(d);
+    if (queueB_) queueB_->Shift(d);
+    if (listener_) listener_->OnDataShifted(d);
 }
 
-int CMemManager::Grow()
-{
+int CMemManager::Grow() {
     static const double kFactors[3] = {2.0, 2.0, 2.0};
-    if (step_ >= 3)
-        return 1;
+    if (step_ >= 3) return 1;
     std::vector<uint8_t> bigger;
     try {
         bigger.resize(static_cast<size_t>(static_cast<double>(buf_.size()) * kFactors[step_]));
@@ -224,25 +178,20 @@ int CMemManager::Grow()
         return 1;
     }
     ++step_;
-    if (held_)
-        std::memcpy(bigger.data() + read_, buf_.data() + read_, held_);
+    if (held_) std::memcpy(bigger.data() + read_, buf_.data() + read_, held_);
     const uint8_t* oldBase = buf_.data();
     const uint8_t* newBase = bigger.data();
     const ptrdiff_t delta = newBase - oldBase;
     buf_.swap(bigger);
-    if (queueA_)
-        queueA_->Relocate(delta);
-    if (queueB_)
-        queueB_->Relocate(delta);
-    if (listener_)
-        listener_->OnDataMoved(oldBase, newBase);
+    if (queueA_) queueA_->Relocate(delta);
+    if (queueB_) queueB_->Relocate(delta);
+    if (listener_) listener_->OnDataMoved(oldBase, newBase);
     return 0;
 }
 
-bool CMemManager::NearlyFull() const
-{
+bool CMemManager::NearlyFull() const {
     // At least 90 percent used; 64-bit so large buffers do not overflow.
     return static_cast<uint64_t>(held_) * 10 >= static_cast<uint64_t>(buf_.size()) * 9;
 }
 
-} // namespace muxcore
+}  // namespace muxcore

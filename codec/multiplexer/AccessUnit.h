@@ -24,14 +24,14 @@ enum UnitKind : int32_t {
 
 #pragma pack(push, 8)
 struct AccessUnit {
-    uint8_t* location;   // first unwritten byte in the input's buffer
+    uint8_t* location;  // first unwritten byte in the input's buffer
     int32_t kind;
-    int32_t size;        // bytes still to be written
-    int32_t admitted;    // bytes already admitted into the elementary-buffer model
+    int32_t size;      // bytes still to be written
+    int32_t admitted;  // bytes already admitted into the elementary-buffer model
     uint8_t ptsPresent;
     uint8_t dtsPresent;
-    int64_t pts;         // 100 ns
-    int64_t dts;         // 100 ns
+    int64_t pts;  // 100 ns
+    int64_t dts;  // 100 ns
     uint8_t pesHeaderSize;
     uint8_t unitStart;
     uint8_t continuation;
@@ -44,14 +44,15 @@ static_assert(offsetof(AccessUnit, pts) == 24, "PTS at 24");
 static_assert(offsetof(AccessUnit, pesHeaderSize) == 40, "PES header size at 40");
 #endif
 
-inline AccessUnit ZeroUnit()
-{
+inline AccessUnit ZeroUnit() {
     AccessUnit u{};
     return u;
 }
 
 // Stamps convert to 27 MHz ticks as value / 10 x 27, division first.
-inline int64_t TimeToTicks(int64_t t) { return t / 10 * 27; }
+inline int64_t TimeToTicks(int64_t t) {
+    return t / 10 * 27;
+}
 
 class AccessUnitQueue {
 public:
@@ -60,12 +61,12 @@ public:
     AccessUnitQueue& operator=(const AccessUnitQueue&) = delete;
 
     void Init(int32_t capacity);
-    int Push(const AccessUnit& u);          // 1 when full
-    int Peek(AccessUnit& out) const;         // 1 when empty
-    AccessUnit Peek() const;                 // zeroed when empty
-    AccessUnit PeekNext() const;             // zeroed unless two are queued
+    int Push(const AccessUnit& u);    // 1 when full
+    int Peek(AccessUnit& out) const;  // 1 when empty
+    AccessUnit Peek() const;          // zeroed when empty
+    AccessUnit PeekNext() const;      // zeroed unless two are queued
     int PeekLast(AccessUnit& out) const;
-    int At(int32_t distance, AccessUnit& out) const; // 1 past the newest
+    int At(int32_t distance, AccessUnit& out) const;  // 1 past the newest
     int SetAdmitted(int32_t distance, int32_t bytes);
     int ReplaceHead(const AccessUnit& u);
     int Pop();
@@ -78,7 +79,7 @@ public:
     int64_t ByteSum() const { return byteSum_; }
 
     int64_t HeadDTS() const;
-    int64_t NextDTS() const; // kNoTime when none carries one
+    int64_t NextDTS() const;  // kNoTime when none carries one
     int64_t LastDTS() const;
 
     void ShiftTimeStamps(int64_t offset);
@@ -114,15 +115,14 @@ public:
     CMemManager& operator=(const CMemManager&) = delete;
 
     // Queues whose records point into this buffer, and who else keeps positions.
-    void Bind(AccessUnitQueue* a, AccessUnitQueue* b, BufferMoveListener* l)
-    {
+    void Bind(AccessUnitQueue* a, AccessUnitQueue* b, BufferMoveListener* l) {
         queueA_ = a;
         queueB_ = b;
         listener_ = l;
     }
     void SetListener(BufferMoveListener* l) { listener_ = l; }
 
-    int32_t Init(size_t capacity); // 0, or E_FAIL-like negative when allocation fails
+    int32_t Init(size_t capacity);  // 0, or E_FAIL-like negative when allocation fails
     void Reset();
     bool Append(const uint8_t* bytes, size_t n);
     // Room for n bytes behind the held ones (compacting first), or null;
@@ -131,7 +131,7 @@ public:
     void Commit(size_t n);
     void Release(size_t n);
     void Compact();
-    int Grow(); // 1 when no growth step is left
+    int Grow();  // 1 when no growth step is left
     bool NearlyFull() const;
 
     uint8_t* ReadPosition() { return buf_.empty() ? nullptr : buf_.data() + read_; }
@@ -153,4 +153,4 @@ private:
     BufferMoveListener* listener_ = nullptr;
 };
 
-} // namespace muxcore
+}  // namespace muxcore

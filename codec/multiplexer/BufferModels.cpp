@@ -5,33 +5,25 @@
 namespace muxcore {
 
 CBufSupervizor::CBufSupervizor(double rate, int32_t size, int32_t fullness)
-    : rate_(rate), fullness_(fullness), size_(size)
-{
+    : rate_(rate), fullness_(fullness), size_(size) {
     queue_.Init(10000);
 }
 
-int CBufSupervizor::Status() const
-{
-    if (size_ < fullness_)
-        return kBufOverflow;
-    if (fullness_ == 0)
-        return kBufEmpty;
-    if (fullness_ < 0)
-        return kBufError;
+int CBufSupervizor::Status() const {
+    if (size_ < fullness_) return kBufOverflow;
+    if (fullness_ == 0) return kBufEmpty;
+    if (fullness_ < 0) return kBufError;
     return kBufOk;
 }
 
-int CBufSupervizor::PushUnit(const AccessUnit& u)
-{
+int CBufSupervizor::PushUnit(const AccessUnit& u) {
     ++pushed_;
     return queue_.Push(u);
 }
 
-int CBufSupervizor::Admit(int32_t n)
-{
+int CBufSupervizor::Admit(int32_t n) {
     const int before = Status();
-    if (queue_.IsEmpty())
-        return before;
+    if (queue_.IsEmpty()) return before;
     AccessUnit last;
     if (queue_.PeekLast(last) != 0 || queue_.SetAdmitted(queue_.GetCount() - 1, last.admitted + n) != 0)
         return kBufError;
@@ -39,10 +31,8 @@ int CBufSupervizor::Admit(int32_t n)
     return before;
 }
 
-int CBufSupervizor::RemoveHead(int32_t size, int32_t admitted)
-{
-    if (queue_.IsEmpty())
-        return kBufError;
+int CBufSupervizor::RemoveHead(int32_t size, int32_t admitted) {
+    if (queue_.IsEmpty()) return kBufError;
     fullness_ -= admitted;
     if (queue_.GetCount() > 1) {
         queue_.Pop();
@@ -58,48 +48,39 @@ int CBufSupervizor::RemoveHead(int32_t size, int32_t admitted)
     return queue_.SetAdmitted(0, 0) == 0 ? kBufNothing : kBufError;
 }
 
-int CBufSupervizor::Drain(int64_t now)
-{
-    if (fullness_ == 0 && queue_.IsEmpty())
-        return kBufNothing;
+int CBufSupervizor::Drain(int64_t now) {
+    if (fullness_ == 0 && queue_.IsEmpty()) return kBufNothing;
     while (!queue_.IsEmpty()) {
         const AccessUnit head = queue_.Peek();
-        if (TimeToTicks(head.dts) > now)
-            return Status();
+        if (TimeToTicks(head.dts) > now) return Status();
         const int r = RemoveHead(head.size, head.admitted);
-        if (r == kBufNothing || r == kBufError)
-            return r;
+        if (r == kBufNothing || r == kBufError) return r;
     }
     return kBufNothing;
 }
 
-void CBufSupervizor::Reset()
-{
+void CBufSupervizor::Reset() {
     fullness_ = 0;
     pushed_ = removed_ = 0;
     queue_.Clear();
 }
 
-int CTBSupervizor::CanAcceptPacket(int64_t now)
-{
+int CTBSupervizor::CanAcceptPacket(int64_t now) {
     if (level_ > 0) {
         level_ -= static_cast<double>(now - lastUpdate_) * rate_;
-        if (level_ < 0)
-            level_ = 0;
+        if (level_ < 0) level_ = 0;
     }
     lastUpdate_ = now;
     fullness_ = static_cast<int32_t>(std::ceil(level_));
     return size_ < fullness_ + 188 ? kBufOverflow : kBufOk;
 }
 
-int CTBSupervizor::AddBytes(int32_t n, int64_t now)
-{
+int CTBSupervizor::AddBytes(int32_t n, int64_t now) {
     const double leaked = static_cast<double>(now - lastUpdate_) * rate_;
-    if (static_cast<double>(size_) < level_ + n - leaked)
-        return kBufOverflow;
+    if (static_cast<double>(size_) < level_ + n - leaked) return kBufOverflow;
     level_ += n;
     fullness_ = static_cast<int32_t>(std::ceil(level_));
     return kBufOk;
 }
 
-} // namespace muxcore
+}  // namespace muxcore

@@ -18,7 +18,7 @@ public:
     int PushUnit(const AccessUnit& u);
     int Admit(int32_t n);
     int RemoveHead(int32_t size, int32_t admitted);
-    int Drain(int64_t now); // now in 27 MHz ticks
+    int Drain(int64_t now);  // now in 27 MHz ticks
     int Status() const;
 
     int32_t Free() const { return size_ - fullness_; }
@@ -58,4 +58,4 @@ private:
     double level_ = 0;
 };
 
-} // namespace muxcore
+}  // namespace muxcore

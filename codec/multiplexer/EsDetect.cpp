@@ -7,20 +7,16 @@ namespace muxcore {
 
 namespace {
 
-uint32_t Le32(const uint8_t* p)
-{
+uint32_t Le32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-uint16_t Le16(const uint8_t* p)
-{
+uint16_t Le16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-bool ParseWav(const uint8_t* d, size_t n, EsInfo& info)
-{
-    if (n < 12 || std::memcmp(d, "RIFF", 4) != 0 || std::memcmp(d + 8, "WAVE", 4) != 0)
-        return false;
+bool ParseWav(const uint8_t* d, size_t n, EsInfo& info) {
+    if (n < 12 || std::memcmp(d, "RIFF", 4) != 0 || std::memcmp(d + 8, "WAVE", 4) != 0) return false;
     size_t at = 12;
     bool haveFormat = false;
     while (at + 8 <= n) {
@@ -28,16 +24,14 @@ bool ParseWav(const uint8_t* d, size_t n, EsInfo& info)
         if (std::memcmp(d + at, "fmt ", 4) == 0 && at + 8 + 16 <= n) {
             const uint8_t* f = d + at + 8;
             const uint16_t tag = Le16(f);
-            if (tag != 1 && tag != 0xFFFE)
-                return false;
+            if (tag != 1 && tag != 0xFFFE) return false;
             info.pcm.channels = Le16(f + 2);
             info.pcm.sampleRate = static_cast<int32_t>(Le32(f + 4));
             info.pcm.bitsPerSample = Le16(f + 14);
             info.pcm.littleEndian = true;
             haveFormat = true;
         } else if (std::memcmp(d + at, "data", 4) == 0) {
-            if (!haveFormat)
-                return false;
+            if (!haveFormat) return false;
             info.dataOffset = at + 8;
             info.dataLength = size == 0xFFFFFFFFu || size == 0 ? SIZE_MAX : size;
             info.streamType = kPinPcm;
@@ -48,24 +42,19 @@ bool ParseWav(const uint8_t* d, size_t n, EsInfo& info)
     return false;
 }
 
-} // namespace
+}  // namespace
 
-EsInfo DetectElementaryStream(const uint8_t* d, size_t n)
-{
+EsInfo DetectElementaryStream(const uint8_t* d, size_t n) {
     EsInfo info;
-    if (!d || n < 4)
-        return info;
-    if (ParseWav(d, n, info))
-        return info;
+    if (!d || n < 4) return info;
+    if (ParseWav(d, n, info)) return info;
     if (d[0] == 0 && d[1] == 0 && d[2] == 1 && d[3] == 0xB3) {
         // MPEG-2 when a sequence extension follows the sequence header.
         info.streamType = kPinMpeg1Video;
         for (size_t i = 4; i + 4 < n && i < 4096; ++i)
             if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
-                if (d[i + 3] == 0xB5 && (d[i + 4] >> 4) == 1)
-                    info.streamType = kPinMpeg2Video;
-                if (d[i + 3] == 0x00 || d[i + 3] == 0xB8)
-                    break;
+                if (d[i + 3] == 0xB5 && (d[i + 4] >> 4) == 1) info.streamType = kPinMpeg2Video;
+                if (d[i + 3] == 0x00 || d[i + 3] == 0xB8) break;
             }
         return info;
     }
@@ -85,25 +74,17 @@ EsInfo DetectElementaryStream(const uint8_t* d, size_t n)
     return info;
 }
 
-int32_t StreamTypeFromName(const std::string& s)
-{
-    if (s == "m2v" || s == "mpeg2video")
-        return kPinMpeg2Video;
-    if (s == "m1v" || s == "mpeg1video")
-        return kPinMpeg1Video;
-    if (s == "mp2" || s == "mpa")
-        return kPinMpeg1Audio;
-    if (s == "mp2a")
-        return kPinMpeg2Audio;
-    if (s == "ac3")
-        return kPinAc3;
-    if (s == "aac")
-        return kPinAac;
-    if (s == "wav" || s == "pcm")
-        return kPinPcm;
+int32_t StreamTypeFromName(const std::string& s) {
+    if (s == "m2v" || s == "mpeg2video") return kPinMpeg2Video;
+    if (s == "m1v" || s == "mpeg1video") return kPinMpeg1Video;
+    if (s == "mp2" || s == "mpa") return kPinMpeg1Audio;
+    if (s == "mp2a") return kPinMpeg2Audio;
+    if (s == "ac3") return kPinAc3;
+    if (s == "aac") return kPinAac;
+    if (s == "wav" || s == "pcm") return kPinPcm;
     char* end = nullptr;
     const long v = std::strtol(s.c_str(), &end, 10);
     return end && *end == 0 && !s.empty() ? static_cast<int32_t>(v) : kPinFree;
 }
 
-} // namespace muxcore
+}  // namespace muxcore

@@ -14,10 +14,8 @@ namespace {
 class FileSink : public IMuxSink {
 public:
     explicit FileSink(FILE* f) : f_(f) {}
-    HRESULT_T Deliver(const OutputSample& s) override
-    {
-        if (std::fwrite(s.data, 1, s.length, f_) != s.length)
-            return kE_FAIL;
+    HRESULT_T Deliver(const OutputSample& s) override {
+        if (std::fwrite(s.data, 1, s.length, f_) != s.length) return kE_FAIL;
         bytes_ += s.length;
         return kS_OK;
     }
@@ -32,17 +30,14 @@ struct Source {
     InputStream* in = nullptr;
     size_t left = SIZE_MAX;
     bool eof = false;
-    ~Source()
-    {
-        if (f)
-            std::fclose(f);
+    ~Source() {
+        if (f) std::fclose(f);
     }
 };
 
-} // namespace
+}  // namespace
 
-FileMuxResult MuxFiles(const FileMuxJob& job)
-{
+FileMuxResult MuxFiles(const FileMuxJob& job) {
     FileMuxResult res;
     Multiplexer mux;
     mux.Settings() = job.settings;
@@ -66,8 +61,7 @@ FileMuxResult MuxFiles(const FileMuxJob& job)
         if (fi.streamType != kPinFree) {
             const bool wav = info.streamType == kPinPcm;
             info.streamType = fi.streamType;
-            if (!wav)
-                info.dataOffset = 0;
+            if (!wav) info.dataOffset = 0;
         }
         if (info.streamType == kPinFree) {
             res.error = "cannot tell the kind of " + fi.path;
@@ -107,8 +101,7 @@ FileMuxResult MuxFiles(const FileMuxJob& job)
             while (!src->eof) {
                 const size_t want = std::min(job.chunkSize, src->left);
                 uint8_t* room = want ? src->in->BeginWrite(want) : nullptr;
-                if (want && !room)
-                    break; // full: the muxer has to make room first
+                if (want && !room) break;  // full: the muxer has to make room first
                 const size_t got = want ? std::fread(room, 1, want, src->f) : 0;
                 src->left -= got;
                 if (got == 0) {
@@ -138,12 +131,11 @@ FileMuxResult MuxFiles(const FileMuxJob& job)
         }
     }
     res.ok = std::fclose(out) == 0;
-    if (!res.ok)
-        res.error = "cannot write " + job.output;
+    if (!res.ok) res.error = "cannot write " + job.output;
     res.bytesOut = sink.bytes_;
     res.paddingPackets = mux.PaddingPackets();
     res.programMuxRate = mux.ProgramMuxRate();
     return res;
 }
 
-} // namespace muxcore
+}  // namespace muxcore

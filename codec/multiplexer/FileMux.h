@@ -12,7 +12,7 @@ namespace muxcore {
 
 struct FileMuxInput {
     std::string path;
-    int32_t streamType = kPinFree; // kPinFree: detect from the bytes
+    int32_t streamType = kPinFree;  // kPinFree: detect from the bytes
 };
 
 struct FileMuxJob {
@@ -32,4 +32,4 @@ struct FileMuxResult {
 
 FileMuxResult MuxFiles(const FileMuxJob& job);
 
-} // namespace muxcore
+}  // namespace muxcore

@@ -19,6 +19,8 @@ constexpr HRESULT_T kE_ACCESSDENIED = static_cast<int32_t>(0x80070005u);
 constexpr HRESULT_T kE_OUTOFMEMORY = static_cast<int32_t>(0x8007000Eu);
 constexpr HRESULT_T kE_INVALIDARG = static_cast<int32_t>(0x80070057u);
 
-inline bool Failed(HRESULT_T hr) { return hr < 0; }
+inline bool Failed(HRESULT_T hr) {
+    return hr < 0;
+}
 
-} // namespace muxcore
+}  // namespace muxcore

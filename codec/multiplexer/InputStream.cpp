@@ -11,44 +11,36 @@ namespace muxcore {
 namespace {
 
 // Sample bytes per LPCM pack by channels and bits (whole samples per pack).
-int32_t LpcmSampleBytes(int32_t channels, int32_t bits)
-{
-    if (channels <= 2 && bits == 16)
-        return 2008;
-    if ((channels == 2 && bits == 24) || (channels == 3 && bits == 16))
-        return 2004;
-    if (channels == 3 && bits == 24)
-        return 1998;
-    if ((channels == 4 || channels == 5) && bits != 24)
-        return 2000;
-    if ((channels == 4 && bits == 24) || (channels == 6 && bits == 16))
-        return 1992;
-    if (channels == 7)
-        return 1988;
-    if (channels == 8)
-        return 1984;
+int32_t LpcmSampleBytes(int32_t channels, int32_t bits) {
+    if (channels <= 2 && bits == 16) return 2008;
+    if ((channels == 2 && bits == 24) || (channels == 3 && bits == 16)) return 2004;
+    if (channels == 3 && bits == 24) return 1998;
+    if ((channels == 4 || channels == 5) && bits != 24) return 2000;
+    if ((channels == 4 && bits == 24) || (channels == 6 && bits == 16)) return 1992;
+    if (channels == 7) return 1988;
+    if (channels == 8) return 1984;
     return 2010;
 }
 
-} // namespace
+}  // namespace
 
 InputStream::InputStream(Multiplexer* mux, int number, const StreamSettings& s)
-    : mux_(mux), number_(number), settings_(s)
-{
-}
+    : mux_(mux), number_(number), settings_(s) {}
 
 InputStream::~InputStream() = default;
 
-int32_t InputStream::OutputType() { return mux_->settings_.output; }
-int32_t InputStream::TimingMode() { return mux_->settings_.timingMode; }
+int32_t InputStream::OutputType() {
+    return mux_->settings_.output;
+}
+int32_t InputStream::TimingMode() {
+    return mux_->settings_.timingMode;
+}
 
-int64_t InputStream::TimeShift()
-{
+int64_t InputStream::TimeShift() {
     return static_cast<int64_t>(settings_.initialTimeShiftMs) * 10000 + mux_->timeOffset_;
 }
 
-void InputStream::SetFrameDuration(int64_t d)
-{
+void InputStream::SetFrameDuration(int64_t d) {
     if (d > 0 && d <= 10000000)
         frameDuration_ = static_cast<double>(d);
     else if (frameDuration_ <= 0)
@@ -56,28 +48,21 @@ void InputStream::SetFrameDuration(int64_t d)
     auRate_ = static_cast<int64_t>(10000000 / frameDuration_);
 }
 
-HRESULT_T InputStream::Push(const uint8_t* bytes, size_t n, int64_t time)
-{
+HRESULT_T InputStream::Push(const uint8_t* bytes, size_t n, int64_t time) {
     std::lock_guard<std::recursive_mutex> g(mux_->lock_);
-    if (!created_ || !IsConnected())
-        return kE_UNEXPECTED;
-    if (ended_)
-        return kE_FAIL;
-    if (n == 0)
-        return kS_OK;
-    if (!bytes)
-        return kE_POINTER;
+    if (!created_ || !IsConnected()) return kE_UNEXPECTED;
+    if (ended_) return kE_FAIL;
+    if (n == 0) return kS_OK;
+    if (!bytes) return kE_POINTER;
     if (settings_.streamType == kPinAac && settings_.hasAacConfig) {
-        if (bytesReceived_ == 0)
-            rawAac_ = bytes[0] != 0xFF;
+        if (bytesReceived_ == 0) rawAac_ = bytes[0] != 0xFF;
         if (rawAac_) {
             // Raw frames get an ADTS header so the scanner can find them.
             uint8_t h[7];
             BuildAdtsHeader(settings_.aacConfig[0], settings_.aacConfig[1], static_cast<uint32_t>(n), h);
             if (!(n >= 7 && std::memcmp(bytes, h, 7) == 0)) {
                 uint8_t* room = n + 7 <= mem_.Capacity() ? mem_.Reserve(n + 7) : nullptr;
-                if (!room)
-                    return kS_FALSE;
+                if (!room) return kS_FALSE;
                 std::memcpy(room, h, 7);
                 std::memcpy(room + 7, bytes, n);
                 mem_.Commit(n + 7);
@@ -87,38 +72,30 @@ HRESULT_T InputStream::Push(const uint8_t* bytes, size_t n, int64_t time)
         }
     }
     while (!mem_.Append(bytes, n)) {
-        if (n <= mem_.Capacity())
-            return kS_FALSE; // full: the muxer has to make room first
-        if (mem_.Grow() != 0)
-            return kE_OUTOFMEMORY;
+        if (n <= mem_.Capacity()) return kS_FALSE;  // full: the muxer has to make room first
+        if (mem_.Grow() != 0) return kE_OUTOFMEMORY;
         scanPos_ = scanPos_ ? scanPos_ : mem_.ReadPosition();
     }
     NoteReceived(n, time);
     return kS_OK;
 }
 
-uint8_t* InputStream::BeginWrite(size_t n)
-{
+uint8_t* InputStream::BeginWrite(size_t n) {
     std::lock_guard<std::recursive_mutex> g(mux_->lock_);
-    if (!created_ || !IsConnected() || ended_ || n == 0 || n > mem_.Capacity())
-        return nullptr;
+    if (!created_ || !IsConnected() || ended_ || n == 0 || n > mem_.Capacity()) return nullptr;
     return mem_.Reserve(n);
 }
 
-HRESULT_T InputStream::CommitWrite(size_t n, int64_t time)
-{
+HRESULT_T InputStream::CommitWrite(size_t n, int64_t time) {
     std::lock_guard<std::recursive_mutex> g(mux_->lock_);
-    if (!created_ || !IsConnected() || ended_)
-        return kE_UNEXPECTED;
-    if (n == 0)
-        return kS_OK;
+    if (!created_ || !IsConnected() || ended_) return kE_UNEXPECTED;
+    if (n == 0) return kS_OK;
     mem_.Commit(n);
     NoteReceived(n, time);
     return kS_OK;
 }
 
-void InputStream::NoteReceived(size_t n, int64_t time)
-{
+void InputStream::NoteReceived(size_t n, int64_t time) {
     const int32_t t = settings_.streamType;
     if (time != kNoTime || t == kPinPcm || t == kPinPrivateData || t == kPinDvdSubtitles) {
         AccessUnit r = ZeroUnit();
@@ -136,43 +113,34 @@ void InputStream::NoteReceived(size_t n, int64_t time)
     mux_->NotifyData();
 }
 
-void InputStream::EndOfStream()
-{
+void InputStream::EndOfStream() {
     std::lock_guard<std::recursive_mutex> g(mux_->lock_);
     ended_ = true;
     mux_->NotifyData();
 }
 
-void InputStream::BeginFlush()
-{
+void InputStream::BeginFlush() {
     std::lock_guard<std::recursive_mutex> g(mux_->lock_);
-    if (!created_ || settings_.streamType == kPinPcrOnly)
-        return;
+    if (!created_ || settings_.streamType == kPinPcrOnly) return;
     units_.Clear();
     sampleTimes_.Clear();
     mem_.Reset();
     scanPos_ = mem_.ReadPosition();
     firstTime_ = kNoTime;
     ended_ = false;
-    if (eb_)
-        eb_->Reset();
-    if (tb_)
-        tb_.reset(); // made again with the new packet time
+    if (eb_) eb_->Reset();
+    if (tb_) tb_.reset();  // made again with the new packet time
 }
 
-void InputStream::EndFlush()
-{
+void InputStream::EndFlush() {
     std::lock_guard<std::recursive_mutex> g(mux_->lock_);
-    if (scanner_)
-        scanner_->Reset();
+    if (scanner_) scanner_->Reset();
     scanPos_ = mem_.ReadPosition();
     firstPsPacket_ = true;
 }
 
-HRESULT_T InputStream::CreateStreamObjects()
-{
-    if (!IsConnected())
-        return kS_OK;
+HRESULT_T InputStream::CreateStreamObjects() {
+    if (!IsConnected()) return kS_OK;
     const MuxerSettings& ms = mux_->settings_;
     const int32_t t = settings_.streamType;
     if (t == kPinPcrOnly) {
@@ -192,8 +160,7 @@ HRESULT_T InputStream::CreateStreamObjects()
     settings_.pesPacketSize = pesSize;
     sampleTimes_.Init(10000);
     units_.Init(20000);
-    if (mem_.Init(static_cast<size_t>(std::max(settings_.inputBufferSize, 100000))) != 0)
-        return kE_OUTOFMEMORY;
+    if (mem_.Init(static_cast<size_t>(std::max(settings_.inputBufferSize, 100000))) != 0) return kE_OUTOFMEMORY;
     mem_.Bind(&sampleTimes_, &units_, this);
     scanPos_ = mem_.ReadPosition();
     uint8_t subOrExt = 0;
@@ -202,19 +169,16 @@ HRESULT_T InputStream::CreateStreamObjects()
     else if (settings_.streamPesId == 0xFD)
         subOrExt = t == kPinVc1 ? 0x55 : 0x71;
     // LPCM and AC-3 private headers are written by the program-stream writer.
-    if (t == kPinPcm || t == kPinAc3)
-        subOrExt = 0;
+    if (t == kPinPcm || t == kPinAc3) subOrExt = 0;
     pes_ = std::make_unique<NS_PES::CPESPacketHdr>(static_cast<uint8_t>(settings_.streamPesId), pesSize, subOrExt);
     ts_.SetPid(static_cast<uint16_t>(settings_.streamId));
     ts_.SetCounter(15);
     window_ = LookAheadWindow(t);
     scanner_ = CreateScanner(t, this);
-    if (scanner_)
-        mem_.SetListener(this);
+    if (scanner_) mem_.SetListener(this);
 
     // Defaults until the scanner reads the stream's own headers.
-    if (frameDuration_ <= 0)
-        SetFrameDuration(IsVideo() ? 400000 : 240000);
+    if (frameDuration_ <= 0) SetFrameDuration(IsVideo() ? 400000 : 240000);
     if (settings_.announcedBitrate <= 0)
         settings_.announcedBitrate = IsVideo() ? 2000000 : t == kPinAac ? 128000 : 256000;
     if (t == kPinPcm) {
@@ -235,26 +199,25 @@ HRESULT_T InputStream::CreateStreamObjects()
     else if (IsVideo())
         ebSize_ = settings_.correctBitrate > 0
                       ? static_cast<int32_t>(settings_.correctBitrate / 8 * (window_ / 27000000))
-                      : settings_.announcedBitrate > 0
-                            ? static_cast<int32_t>(window_ / 27000000.0 * settings_.announcedBitrate / 8)
-                            : 1000000;
+                  : settings_.announcedBitrate > 0
+                      ? static_cast<int32_t>(window_ / 27000000.0 * settings_.announcedBitrate / 8)
+                      : 1000000;
     ConfigureRates(0);
     created_ = true;
     return kS_OK;
 }
 
-void InputStream::ConfigureRates(int64_t duration)
-{
+void InputStream::ConfigureRates(int64_t duration) {
     const MuxerSettings& ms = mux_->settings_;
     const int32_t t = settings_.streamType;
     const double r = settings_.correctBitrate > 0 ? settings_.correctBitrate : settings_.announcedBitrate;
-    if (duration > 0)
-        auRate_ = 10000000 / duration;
+    if (duration > 0) auRate_ = 10000000 / duration;
     // Transport: the payload rate with the packet and PES overhead, rounded
     // up to a multiple of 50 bytes/s.
     double byteRate;
     if (duration > 0)
-        byteRate = std::ceil(std::ceil(r * 0.1277173913043478) + static_cast<double>(auRate_) * (IsVideo() ? 214 : 209));
+        byteRate =
+            std::ceil(std::ceil(r * 0.1277173913043478) + static_cast<double>(auRate_) * (IsVideo() ? 214 : 209));
     else
         byteRate = r > 0 ? r * 1.05 / 8 * 188 / 184 : 100000;
     transportByteRate_ = std::ceil(byteRate * 0.02) * 50;
@@ -275,80 +238,62 @@ void InputStream::ConfigureRates(int64_t duration)
         else
             b += g * units + std::ceil(b / 65000.0) * g;
     }
-    if (ms.compatibility == kCompatDvd || ms.compatibility == kCompatSvcd)
-        b *= 1.02; // padding of short packs
+    if (ms.compatibility == kCompatDvd || ms.compatibility == kCompatSvcd) b *= 1.02;  // padding of short packs
     psByteRate_ = std::ceil(b * 1.01);
 }
 
-int32_t InputStream::ConfigureStream(int64_t unitDuration)
-{
+int32_t InputStream::ConfigureStream(int64_t unitDuration) {
     configuredCounted_ = true;
     SetFrameDuration(static_cast<int64_t>(frameDuration_));
-    if (settings_.announcedBitrate == 0)
-        settings_.announcedBitrate = IsVideo() ? 2000000 : 256000;
+    if (settings_.announcedBitrate == 0) settings_.announcedBitrate = IsVideo() ? 2000000 : 256000;
     ConfigureRates(unitDuration);
     return mux_->settings_.output == kTransportStream ? 0 : 1;
 }
 
-void InputStream::CreateBufferModels(double packetTime)
-{
+void InputStream::CreateBufferModels(double packetTime) {
     const MuxerSettings& ms = mux_->settings_;
     const int32_t t = settings_.streamType;
-    if (t == kPinPrivateData)
-        return;
+    if (t == kPinPrivateData) return;
     if (t == kPinPcm) {
         // Two LPCM packs and then some: the decoder takes one pack per frame time.
         ebSize_ = pstdSize_ = 8192;
-        if (!eb_)
-            eb_ = std::make_unique<CEBSupervizor>(ebSize_);
+        if (!eb_) eb_ = std::make_unique<CEBSupervizor>(ebSize_);
         return;
     }
     if (ms.output != kProgramStream && !tb_) {
         double leak = leakRate_;
-        if (!IsVideo())
-            leak = 250000; // 2 Mbit/s, the audio transport-buffer rate
+        if (!IsVideo()) leak = 250000;  // 2 Mbit/s, the audio transport-buffer rate
         if (leak <= 0)
-            leak = 0.15 * (settings_.correctBitrate > 0 ? settings_.correctBitrate
-                          : settings_.announcedBitrate > 0 ? settings_.announcedBitrate : 1125000 / 0.15);
+            leak = 0.15 * (settings_.correctBitrate > 0     ? settings_.correctBitrate
+                           : settings_.announcedBitrate > 0 ? settings_.announcedBitrate
+                                                            : 1125000 / 0.15);
         tb_ = std::make_unique<CTBSupervizor>(leak * packetTime / 27000000.0, 512);
     }
     if (!eb_) {
-        if (ebSize_ <= 0)
-            ebSize_ = IsVideo() ? 1000000 : 3584;
+        if (ebSize_ <= 0) ebSize_ = IsVideo() ? 1000000 : 3584;
         eb_ = std::make_unique<CEBSupervizor>(ebSize_);
     }
     // The P-STD size announced in the program stream covers the model.
     pstdSize_ = IsVideo() ? ((ebSize_ + 1023) / 1024) * 1024 : std::max(4096, ((ebSize_ + 127) / 128) * 128);
 }
 
-void InputStream::OnDataShifted(ptrdiff_t distance)
-{
-    if (scanPos_)
-        scanPos_ -= distance;
-    if (scanner_)
-        scanner_->OnDataShifted(distance);
+void InputStream::OnDataShifted(ptrdiff_t distance) {
+    if (scanPos_) scanPos_ -= distance;
+    if (scanner_) scanner_->OnDataShifted(distance);
 }
 
-void InputStream::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase)
-{
-    if (scanPos_)
-        scanPos_ += newBase - oldBase;
-    if (scanner_)
-        scanner_->OnDataMoved(oldBase, newBase);
+void InputStream::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) {
+    if (scanPos_) scanPos_ += newBase - oldBase;
+    if (scanner_) scanner_->OnDataMoved(oldBase, newBase);
 }
 
-void InputStream::PullInput()
-{
-    if (!created_ || !IsConnected())
-        return;
-    if (units_.GetFreeCount() <= 0)
-        return;
+void InputStream::PullInput() {
+    if (!created_ || !IsConnected()) return;
+    if (units_.GetFreeCount() <= 0) return;
     if (scanner_) {
-        if (!scanPos_)
-            scanPos_ = mem_.ReadPosition();
+        if (!scanPos_) scanPos_ = mem_.ReadPosition();
         uint8_t* end = mem_.End();
-        if (scanPos_ < end || ended_)
-            scanPos_ = scanner_->ParseData(scanPos_, static_cast<int32_t>(end - scanPos_));
+        if (scanPos_ < end || ended_) scanPos_ = scanner_->ParseData(scanPos_, static_cast<int32_t>(end - scanPos_));
         return;
     }
     // No scanner: every sample record becomes a unit.
@@ -367,23 +312,19 @@ void InputStream::PullInput()
     }
 }
 
-bool InputStream::IsDrained() const
-{
-    if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly)
-        return true;
+bool InputStream::IsDrained() const {
+    if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly) return true;
     return ended_ && units_.IsEmpty() && !(scanner_ && scanner_->HoldsData());
 }
 
-void InputStream::QueueAccessUnit(const AccessUnit& unit)
-{
+void InputStream::QueueAccessUnit(const AccessUnit& unit) {
     const MuxerSettings& ms = mux_->settings_;
     auto push = [this](const AccessUnit& u) {
         // The scanners stop before the queue runs out; a full queue is
         // emptied by muxing steps rather than by losing the unit.
         int guard = 0;
         while (units_.Push(u) != 0 && guard++ < 100000) {
-            if (mux_->settings_.output == kProgramStream ? mux_->PsStep() != 0 : mux_->TsStep() != 0)
-                break;
+            if (mux_->settings_.output == kProgramStream ? mux_->PsStep() != 0 : mux_->TsStep() != 0) break;
         }
     };
     if (ms.output == kProgramStream) {
@@ -426,25 +367,18 @@ void InputStream::QueueAccessUnit(const AccessUnit& unit)
     } while (left > 0);
 }
 
-int64_t InputStream::HeadDts() const
-{
+int64_t InputStream::HeadDts() const {
     const AccessUnit h = units_.Peek();
-    if (units_.IsEmpty())
-        return kNoTime;
+    if (units_.IsEmpty()) return kNoTime;
     return h.dtsPresent ? h.dts : h.pts;
 }
 
-int InputStream::GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t& waitTime)
-{
+int InputStream::GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t& waitTime) {
     waitTime = kNoTime;
-    if (!IsConnected() || !created_)
-        return kNoData;
-    if (IsDrained())
-        return kEnded;
-    if (tb_ && tb_->CanAcceptPacket(slot) == kBufOverflow)
-        return kTbFull;
-    if (units_.IsEmpty())
-        return kNoData;
+    if (!IsConnected() || !created_) return kNoData;
+    if (IsDrained()) return kEnded;
+    if (tb_ && tb_->CanAcceptPacket(slot) == kBufOverflow) return kTbFull;
+    if (units_.IsEmpty()) return kNoData;
     if (eb_) {
         eb_->Drain(clock);
         const AccessUnit head = units_.Peek();
@@ -452,8 +386,7 @@ int InputStream::GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t
         const int32_t want = std::min(need, eb_->GetSize());
         if (eb_->Free() < want || (head.unitStart && !head.continuation && eb_->QueuedUnits() >= 9999)) {
             waitTime = eb_->NextRemoval();
-            if (waitTime != kNoTime)
-                return kEbFull;
+            if (waitTime != kNoTime) return kEbFull;
         }
     }
     const int64_t dts = HeadDts();
@@ -464,12 +397,10 @@ int InputStream::GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t
     return kReady;
 }
 
-void InputStream::WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWriter& w)
-{
+void InputStream::WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWriter& w) {
     const MuxerSettings& ms = mux_->settings_;
     pes_->Reset();
-    if (piece.unitStart && settings_.streamType != kPinPrivateData)
-        pes_->SetDataAlignment(true);
+    if (piece.unitStart && settings_.streamType != kPinPrivateData) pes_->SetDataAlignment(true);
     if (piece.unitStart && piece.ptsPresent) {
         if (!piece.dtsPresent || piece.dts >= piece.pts || (IsVideo() && ms.noDtsForVideo))
             pes_->SetPts(piece.pts);
@@ -483,11 +414,9 @@ void InputStream::WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWrite
     pes_->Write(w);
 }
 
-HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr)
-{
+HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
     AccessUnit head;
-    if (units_.Peek(head) != 0)
-        return kE_FAIL;
+    if (units_.Peek(head) != 0) return kE_FAIL;
     uint8_t pkt[188];
     uint8_t hdr[64];
     int32_t hdrSize = 0;
@@ -497,8 +426,7 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr)
             ts_.AddFlag(NS_TS::CTSAdaptation::DISCONTINUITY);
             program_->pendingDiscontinuity = false;
         }
-        if (program_)
-            program_->nextPcrTime = static_cast<int64_t>(pcr) + mux_->settings_.pcrIntervalMs * 27000LL;
+        if (program_) program_->nextPcrTime = static_cast<int64_t>(pcr) + mux_->settings_.pcrIntervalMs * 27000LL;
     }
     const bool pesStart = head.continuation == 0;
     if (pesStart) {
@@ -509,26 +437,21 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr)
         ts_.SetPayloadUnitStart(true);
         if (head.unitStart && (head.kind == kUnitI || head.kind == kUnitIWithSequence))
             ts_.AddFlag(NS_TS::CTSAdaptation::ES_PRIORITY);
-        if (head.unitStart && head.kind == kUnitIWithSequence)
-            ts_.AddFlag(NS_TS::CTSAdaptation::RANDOM_ACCESS);
-        if (eb_ && head.unitStart)
-            eb_->PushUnit(head);
+        if (head.unitStart && head.kind == kUnitIWithSequence) ts_.AddFlag(NS_TS::CTSAdaptation::RANDOM_ACCESS);
+        if (eb_ && head.unitStart) eb_->PushUnit(head);
     }
     const int32_t room = ts_.Room() - hdrSize;
     const int32_t n = std::max(0, std::min(head.size, room));
     ts_.Reserve(hdrSize + n);
     // One PES begins per packet, at its first payload byte: stuff the rest.
-    if (n < room)
-        ts_.StuffRest();
+    if (n < room) ts_.StuffRest();
     SPL::BitstreamWriter w;
     w.Attach(pkt, 188);
     ts_.Write(w);
     w.PutBytes(hdr, hdrSize);
     w.PutBytes(head.location, n);
-    if (eb_)
-        eb_->Admit(n);
-    if (tb_)
-        tb_->AddBytes(188, mux_->slots_);
+    if (eb_) eb_->Admit(n);
+    if (tb_) tb_->AddBytes(188, mux_->slots_);
     const uint8_t* consumedTo = head.location + n;
     if (n == head.size) {
         units_.Pop();
@@ -544,14 +467,12 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr)
         units_.ReplaceHead(rest);
     }
     ReleaseUpTo(consumedTo);
-    if (program_)
-        ++program_->packetsSincePcr;
+    if (program_) ++program_->packetsSincePcr;
     lastSent_ = head.dts;
     return mux_->DeliverPacket(pkt, withPcr);
 }
 
-HRESULT_T InputStream::WritePcrOnlyPacket(uint64_t pcr)
-{
+HRESULT_T InputStream::WritePcrOnlyPacket(uint64_t pcr) {
     uint8_t pkt[188];
     ts_.AddPcr(pcr);
     if (program_ && program_->pendingDiscontinuity) {
@@ -562,11 +483,9 @@ HRESULT_T InputStream::WritePcrOnlyPacket(uint64_t pcr)
     SPL::BitstreamWriter w;
     w.Attach(pkt, 188);
     ts_.Write(w);
-    if (tb_)
-        tb_->AddBytes(188, mux_->slots_);
-    if (program_)
-        program_->packetsSincePcr = 0;
+    if (tb_) tb_->AddBytes(188, mux_->slots_);
+    if (program_) program_->packetsSincePcr = 0;
     return mux_->DeliverPacket(pkt, true);
 }
 
-} // namespace muxcore
+}  // namespace muxcore

@@ -17,29 +17,30 @@ struct Guid {
     uint8_t data4[8];
 };
 bool operator==(const Guid& a, const Guid& b);
-inline bool operator!=(const Guid& a, const Guid& b) { return !(a == b); }
+inline bool operator!=(const Guid& a, const Guid& b) {
+    return !(a == b);
+}
 
 // {XXXXXXXX-0000-0010-8000-00AA00389B71}: FOURCC and wave-tag subtypes.
 Guid FourccGuid(uint32_t code);
-constexpr uint32_t Fourcc(char a, char b, char c, char d)
-{
+constexpr uint32_t Fourcc(char a, char b, char c, char d) {
     return static_cast<uint8_t>(a) | static_cast<uint8_t>(b) << 8 | static_cast<uint8_t>(c) << 16 |
            static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
 
 namespace mediatype {
 extern const Guid kVideo, kAudio, kStream, kMpeg2Pes, kDvdEncryptedPack, kIgPesMajor;
-extern const Guid kMpeg2Video, kMpeg2Audio, kMpeg2Program, kDolbyAc3, kDvdSubpicture, kDvdLpcm, kMpeg1Payload,
-    kH264, kIgPes, kNull;
+extern const Guid kMpeg2Video, kMpeg2Audio, kMpeg2Program, kDolbyAc3, kDvdSubpicture, kDvdLpcm, kMpeg1Payload, kH264,
+    kIgPes, kNull;
 extern const Guid kFormatVideoInfo, kFormatVideoInfo2, kFormatMpegVideo, kFormatMpeg2Video, kFormatWaveFormatEx,
     kFormatBlob;
-} // namespace mediatype
+}  // namespace mediatype
 
 struct MediaTypeDesc {
     Guid major{};
     Guid subtype{};
     Guid formatType{};
-    const uint8_t* format = nullptr; // the format block (32-bit layouts)
+    const uint8_t* format = nullptr;  // the format block (32-bit layouts)
     uint32_t formatSize = 0;
 };
 
@@ -51,8 +52,8 @@ Classification ClassifyMediaType(const MediaTypeDesc& mt);
 
 struct ConnectFacts {
     int32_t announcedBitrate = 0;
-    int64_t frameDuration = 0;   // 100 ns
-    int32_t announcedFrameRate = 0; // "Announced frame rate" code
+    int64_t frameDuration = 0;       // 100 ns
+    int32_t announcedFrameRate = 0;  // "Announced frame rate" code
     int32_t width = 0, height = 0;
     int32_t frequency = 0;
     int32_t channels = 0;
@@ -77,4 +78,4 @@ void ApplyConnectFacts(const ConnectFacts& f, StreamSettings& s);
 // AudioSpecificConfig bytes.
 void BuildAdtsHeader(uint8_t c0, uint8_t c1, uint32_t n, uint8_t out[7]);
 
-} // namespace muxcore
+}  // namespace muxcore

@@ -13,43 +13,35 @@ namespace {
 
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 
-bool PassThroughType(int32_t t)
-{
+bool PassThroughType(int32_t t) {
     return t == kPinPesMpegAudio || t == kPinDvdSubtitles || t == kPinPesDvdSubtitles || t == kPinPesSubpicture33;
 }
 
 // Inputs whose first time stamp the first pass waits for. Subpictures and
 // private data may stay silent for long, the PCR carrier gets no data.
-bool AwaitsFirstTime(int32_t t)
-{
+bool AwaitsFirstTime(int32_t t) {
     return t != kPinFree && t != kPinDvdSubtitles && t != kPinPesSubpicture33 && t != kPinPesDvdSubtitles &&
            t != kPinPrivateData && t != kPinPcrOnly;
 }
 
-} // namespace
+}  // namespace
 
 Multiplexer::Multiplexer() = default;
 
-Multiplexer::~Multiplexer()
-{
+Multiplexer::~Multiplexer() {
     StopThread();
 }
 
 // ------------------------------------------------------------------ structure
 
-HRESULT_T Multiplexer::SetOutput(int32_t output)
-{
+HRESULT_T Multiplexer::SetOutput(int32_t output) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_)
-        return kE_FAIL;
-    if (output != kProgramStream && output != kTransportStream)
-        return kE_FAIL;
-    if (output == settings_.output)
-        return kS_OK;
+    if (started_) return kE_FAIL;
+    if (output != kProgramStream && output != kTransportStream) return kE_FAIL;
+    if (output == settings_.output) return kS_OK;
     if (output == kTransportStream) {
         for (const auto& in : inputs_)
-            if (in->Settings().streamType == kPinPcm)
-                return kE_FAIL;
+            if (in->Settings().streamType == kPinPcm) return kE_FAIL;
         settings_.compatibility = kCompatNone;
     } else {
         // A program stream has one program: every input moves to the first.
@@ -61,24 +53,19 @@ HRESULT_T Multiplexer::SetOutput(int32_t output)
             }
             programs_.pop_back();
         }
-        if (!programs_.empty())
-            programs_.front()->Settings().programNumber = 1;
+        if (!programs_.empty()) programs_.front()->Settings().programNumber = 1;
     }
     settings_.output = output;
     return kS_OK;
 }
 
-HRESULT_T Multiplexer::SetCompatibility(int32_t compat)
-{
+HRESULT_T Multiplexer::SetCompatibility(int32_t compat) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_ || compat < kCompatNone || compat > kCompatSvcd)
-        return kE_FAIL;
-    if (compat != kCompatNone && settings_.output != kProgramStream)
-        return kE_FAIL;
+    if (started_ || compat < kCompatNone || compat > kCompatSvcd) return kE_FAIL;
+    if (compat != kCompatNone && settings_.output != kProgramStream) return kE_FAIL;
     settings_.compatibility = compat;
     for (const auto& in : inputs_) {
-        if (!in->IsConnected())
-            continue;
+        if (!in->IsConnected()) continue;
         StreamSettings& s = in->MutableSettings();
         s.pesPacketSize = compat == kCompatDvd ? 2028 : compat == kCompatSvcd ? 2304 : 0;
         s.paddingInSmallPackets = compat != kCompatNone;
@@ -86,79 +73,62 @@ HRESULT_T Multiplexer::SetCompatibility(int32_t compat)
     return kS_OK;
 }
 
-Program* Multiplexer::AddProgram(const ProgramSettings& s)
-{
+Program* Multiplexer::AddProgram(const ProgramSettings& s) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_)
-        return nullptr;
-    if (settings_.output == kProgramStream && !programs_.empty())
-        return nullptr;
+    if (started_) return nullptr;
+    if (settings_.output == kProgramStream && !programs_.empty()) return nullptr;
     auto p = std::make_unique<Program>(this, s);
     ProgramSettings& ps = p->Settings();
     // Program numbers: the request, else the lowest number that no program has.
     auto numberTaken = [this](int32_t n) {
         for (const auto& o : programs_)
-            if (o->Settings().programNumber == n)
-                return true;
+            if (o->Settings().programNumber == n) return true;
         return false;
     };
     int32_t num = ps.programNumber > 0 ? ps.programNumber : 1;
     if (numberTaken(num))
-        for (num = 1; num < 65535 && numberTaken(num); ++num) {
-        }
+        for (num = 1; num < 65535 && numberTaken(num); ++num) {}
     ps.programNumber = num;
     ps.programId = AllocatePid(ps.programId, nullptr);
     programs_.push_back(std::move(p));
     return programs_.back().get();
 }
 
-HRESULT_T Multiplexer::RemoveProgram(Program* p)
-{
+HRESULT_T Multiplexer::RemoveProgram(Program* p) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (started_ || settings_.output == kProgramStream || programs_.size() <= 1 || p->HasConnectedInput())
         return kE_FAIL;
     for (auto it = programs_.begin(); it != programs_.end(); ++it)
         if (it->get() == p) {
-            for (InputStream* in : std::vector<InputStream*>(p->Inputs()))
-                RemoveInput(in);
+            for (InputStream* in : std::vector<InputStream*>(p->Inputs())) RemoveInput(in);
             programs_.erase(it);
             return kS_OK;
         }
     return kE_INVALIDARG;
 }
 
-uint16_t Multiplexer::AllocatePid(int32_t request, const InputStream* self) const
-{
-    if (request > 8190 || request < 0)
-        request = 0;
+uint16_t Multiplexer::AllocatePid(int32_t request, const InputStream* self) const {
+    if (request > 8190 || request < 0) request = 0;
     auto taken = [&](int32_t pid) {
         for (const auto& p : programs_)
-            if (p->Settings().programId == pid)
-                return true;
+            if (p->Settings().programId == pid) return true;
         for (const auto& in : inputs_)
-            if (in.get() != self && in->IsConnected() && in->Settings().streamId == pid)
-                return true;
+            if (in.get() != self && in->IsConnected() && in->Settings().streamId == pid) return true;
         return false;
     };
     int32_t pid = request ? (request & 0x1FFF) : 1000;
-    if (!taken(pid))
-        return static_cast<uint16_t>(pid);
+    if (!taken(pid)) return static_cast<uint16_t>(pid);
     for (pid = 1000; pid <= 8190; ++pid)
-        if (!taken(pid))
-            return static_cast<uint16_t>(pid);
+        if (!taken(pid)) return static_cast<uint16_t>(pid);
     return 0;
 }
 
-InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program)
-{
+InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_)
-        return nullptr;
-    if (s.streamType == kPinPcm && settings_.output != kProgramStream)
-        return nullptr;
+    if (started_) return nullptr;
+    if (s.streamType == kPinPcm && settings_.output != kProgramStream) return nullptr;
     if (!program) {
-        if (programs_.empty())
-            AddProgram();
+        if (programs_.empty()) AddProgram();
         program = programs_.front().get();
     }
     // The lowest number no input carries.
@@ -166,16 +136,13 @@ InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program)
     for (bool clash = true; clash; ++n) {
         clash = false;
         for (const auto& in : inputs_)
-            if (in->Number() == n)
-                clash = true;
-        if (!clash)
-            break;
+            if (in->Number() == n) clash = true;
+        if (!clash) break;
     }
     auto in = std::make_unique<InputStream>(this, n, s);
     InputStream* raw = in.get();
     StreamSettings& ss = raw->MutableSettings();
-    if (ss.name.empty())
-        ss.name = "Input" + std::to_string(n);
+    if (ss.name.empty()) ss.name = "Input" + std::to_string(n);
     inputs_.push_back(std::move(in));
     if (raw->IsConnected()) {
         ss.streamId = AllocatePid(ss.streamId, raw);
@@ -192,15 +159,12 @@ InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program)
     return raw;
 }
 
-HRESULT_T Multiplexer::RemoveInput(InputStream* in)
-{
+HRESULT_T Multiplexer::RemoveInput(InputStream* in) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_)
-        return kE_FAIL;
+    if (started_) return kE_FAIL;
     for (auto it = inputs_.begin(); it != inputs_.end(); ++it)
         if (it->get() == in) {
-            if (in->GetProgram())
-                in->GetProgram()->RemoveInput(in);
+            if (in->GetProgram()) in->GetProgram()->RemoveInput(in);
             inputs_.erase(it);
             return kS_OK;
         }
@@ -209,23 +173,17 @@ HRESULT_T Multiplexer::RemoveInput(InputStream* in)
 
 // ------------------------------------------------------------------ start
 
-HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes)
-{
+HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_)
-        return kE_UNEXPECTED;
+    if (started_) return kE_UNEXPECTED;
     sink_ = sink;
-    if (settings_.output == kTransportFixedPids && !ApplyFixedPids())
-        return kE_FAIL;
+    if (settings_.output == kTransportFixedPids && !ApplyFixedPids()) return kE_FAIL;
     for (const auto& in : inputs_) {
-        if (!in->IsConnected())
-            continue;
+        if (!in->IsConnected()) continue;
         // Sub-stream ids follow the final list order.
-        if (in->GetProgram())
-            in->GetProgram()->AssignStreamId(in.get());
+        if (in->GetProgram()) in->GetProgram()->AssignStreamId(in.get());
         const HRESULT_T hr = in->CreateStreamObjects();
-        if (Failed(hr))
-            return hr;
+        if (Failed(hr)) return hr;
     }
     const bool ps = settings_.output == kProgramStream;
     const uint32_t perSample = ps ? 0 : settings_.output == kTransportFixedPids ? 1 : settings_.tsPacketsToDeliver;
@@ -242,17 +200,14 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes)
     return kS_OK;
 }
 
-bool Multiplexer::ApplyFixedPids()
-{
-    if (programs_.empty())
-        AddProgram();
+bool Multiplexer::ApplyFixedPids() {
+    if (programs_.empty()) AddProgram();
     Program* p = programs_.front().get();
     p->Settings().programId = 256;
     std::map<int32_t, int32_t> seen;
     for (const auto& in : inputs_) {
         StreamSettings& s = in->MutableSettings();
-        if (!in->IsConnected() || s.streamType == kPinPcrOnly)
-            continue;
+        if (!in->IsConnected() || s.streamType == kPinPcrOnly) continue;
         const int32_t n = ++seen[s.streamType];
         if (in->IsVideo())
             s.streamId = 0x1011 + (n - 1);
@@ -267,33 +222,27 @@ bool Multiplexer::ApplyFixedPids()
     pcr.streamId = 0x1001;
     pcr.name = "PCR only internal pin";
     InputStream* in = AddInput(pcr, p);
-    if (!in)
-        return false;
+    if (!in) return false;
     in->MutableSettings().streamId = 0x1001;
     p->Settings().pcrPid = 0x1001;
     return true;
 }
 
-void Multiplexer::Prepare()
-{
+void Multiplexer::Prepare() {
     std::vector<InputStream*> connected;
     for (const auto& in : inputs_)
-        if (in->IsConnected())
-            connected.push_back(in.get());
+        if (in->IsConnected()) connected.push_back(in.get());
     if (settings_.output == kProgramStream) {
         double sum = 0;
-        for (InputStream* in : connected)
-            sum += in->PsByteRate();
+        for (InputStream* in : connected) sum += in->PsByteRate();
         // The SCR advances at exactly the announced mux rate.
         muxRate_ = static_cast<uint32_t>(std::ceil(std::max(sum, 50.0) / 50.0));
-        if (settings_.compatibility == kCompatDvd && muxRate_ <= 25200)
-            muxRate_ = 25200;
+        if (settings_.compatibility == kCompatDvd && muxRate_ <= 25200) muxRate_ = 25200;
         packetTime_ = 27000000.0 / (static_cast<double>(muxRate_) * 50.0);
-        for (InputStream* in : connected)
-            in->CreateBufferModels(packetTime_);
+        for (InputStream* in : connected) in->CreateBufferModels(packetTime_);
         if (!programs_.empty()) {
             const int32_t bound = settings_.compatibility == kCompatDvd ? std::max<int32_t>(25200, muxRate_)
-                                                                         : static_cast<int32_t>(muxRate_);
+                                                                        : static_cast<int32_t>(muxRate_);
             programs_.front()->BuildSystemHeader(bound);
         }
     } else {
@@ -301,16 +250,14 @@ void Multiplexer::Prepare()
             packetTime_ = 27000000.0 / (settings_.requiredBitrate / 1504.0);
         } else {
             double pps = 1000.0 / patIntervalMs_ + 1000.0 / pmtIntervalMs_;
-            for (InputStream* in : connected)
-                pps += in->TransportPacketRate();
-            pps += 1000.0 / settings_.pcrIntervalMs * programs_.size(); // PCR-only packets
+            for (InputStream* in : connected) pps += in->TransportPacketRate();
+            pps += 1000.0 / settings_.pcrIntervalMs * programs_.size();  // PCR-only packets
             const int64_t perInterval = static_cast<int64_t>(
                 std::ceil(static_cast<double>(static_cast<int64_t>(pps)) * settings_.pcrIntervalMs * 0.001));
             const int64_t perSecond = std::max<int64_t>(1, perInterval * 1000 / settings_.pcrIntervalMs);
             packetTime_ = 27000000.0 / static_cast<double>(perSecond);
         }
-        for (InputStream* in : connected)
-            in->CreateBufferModels(packetTime_);
+        for (InputStream* in : connected) in->CreateBufferModels(packetTime_);
     }
     for (const auto& p : programs_) {
         p->ChoosePcrInput();
@@ -323,24 +270,20 @@ void Multiplexer::Prepare()
     patDue_ = pmtDue_ = 0;
 }
 
-void Multiplexer::Rebase()
-{
+void Multiplexer::Rebase() {
     int64_t t0 = kNever;
     bool allTimed = true;
     for (const auto& in : inputs_) {
-        if (!in->IsConnected())
-            continue;
+        if (!in->IsConnected()) continue;
         if (in->FirstTime() == kNoTime)
             allTimed = false;
         else
             t0 = std::min(t0, in->FirstTime());
     }
-    if (!allTimed || t0 == kNever)
-        t0 = 0;
+    if (!allTimed || t0 == kNever) t0 = 0;
     int64_t d = kNoTime;
     for (const auto& in : inputs_) {
-        if (!in->IsConnected() || !in->Scanner() || !in->Scanner()->HasStartValue())
-            continue;
+        if (!in->IsConnected() || !in->Scanner() || !in->Scanner()->HasStartValue()) continue;
         const int64_t first = in->FirstTime() == kNoTime ? t0 : in->FirstTime();
         const int64_t di = first - in->Scanner()->StartValue() + in->TimingOffset() -
                            static_cast<int64_t>(in->Settings().initialTimeShiftMs) * 10000;
@@ -350,25 +293,20 @@ void Multiplexer::Rebase()
     const int64_t lead = std::min<int64_t>(std::max<int64_t>(d, 2130000), 7000000);
     timeOffset_ = -t0 + lead;
     for (const auto& in : inputs_)
-        if (in->IsConnected())
-            in->Units().ShiftTimeStamps(timeOffset_);
+        if (in->IsConnected()) in->Units().ShiftTimeStamps(timeOffset_);
 }
 
 // ------------------------------------------------------------------ pass
 
-void Multiplexer::NotifyData()
-{
+void Multiplexer::NotifyData() {
     work_.fetch_add(1);
     wake_.notify_all();
 }
 
-bool Multiplexer::RunUntilIdle()
-{
+bool Multiplexer::RunUntilIdle() {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (finished_)
-        return true;
-    if (!started_)
-        return false;
+    if (finished_) return true;
+    if (!started_) return false;
     for (;;) {
         int64_t queued = 0;
         for (const auto& in : inputs_) {
@@ -378,23 +316,19 @@ bool Multiplexer::RunUntilIdle()
         if (!prepared_) {
             // Every input's rates and first decoding time are needed first.
             for (const auto& in : inputs_) {
-                if (!in->IsConnected() || in->IsFinished())
-                    continue;
-                if (!in->Configured() && !settings_.allowMissingInputs)
-                    return false;
-                if (in->Scanner() && !in->Scanner()->HasStartValue() && !settings_.allowMissingInputs)
-                    return false;
+                if (!in->IsConnected() || in->IsFinished()) continue;
+                if (!in->Configured() && !settings_.allowMissingInputs) return false;
+                if (in->Scanner() && !in->Scanner()->HasStartValue() && !settings_.allowMissingInputs) return false;
             }
             Prepare();
             if (!rebased_) {
-                Rebase(); // once per start; later units carry the same offset
+                Rebase();  // once per start; later units carry the same offset
                 rebased_ = true;
             }
             prepared_ = true;
         }
         const bool ps = settings_.output == kProgramStream;
-        while ((ps ? PsStep() : TsStep()) == 0) {
-        }
+        while ((ps ? PsStep() : TsStep()) == 0) {}
         // A step may have made room for units a scanner could not queue.
         int64_t after = 0;
         bool blocked = false;
@@ -404,13 +338,11 @@ bool Multiplexer::RunUntilIdle()
                 in->DataEnd() && in->scanPos_ < in->DataEnd())
                 blocked = true;
         }
-        if (!blocked || after == queued)
-            break;
+        if (!blocked || after == queued) break;
     }
     bool allDone = true;
     for (const auto& in : inputs_)
-        if (in->IsConnected() && !in->IsDrained())
-            allDone = false;
+        if (in->IsConnected() && !in->IsDrained()) allDone = false;
     if (allDone) {
         Finish();
         return true;
@@ -418,8 +350,7 @@ bool Multiplexer::RunUntilIdle()
     return false;
 }
 
-void Multiplexer::Finish()
-{
+void Multiplexer::Finish() {
     if (settings_.output == kProgramStream) {
         static const uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
         DeliverPs(kEnd, 4);
@@ -432,19 +363,16 @@ void Multiplexer::Finish()
         nullPacket[3] = 0x11;
         std::memset(nullPacket + 4, 0xFF, 184);
         gapOpen_ = false;
-        while (out_.PacketCounter() != 0)
-            DeliverPacket(nullPacket);
+        while (out_.PacketCounter() != 0) DeliverPacket(nullPacket);
     }
     out_.Flush(MuxerTime());
-    if (sink_)
-        sink_->EndOfStream();
+    if (sink_) sink_->EndOfStream();
     finished_ = true;
     wake_.notify_all();
     progress_.notify_all();
 }
 
-void Multiplexer::ArmFirstData()
-{
+void Multiplexer::ArmFirstData() {
     awaitingFirstTime_ = 0;
     for (const auto& in : inputs_)
         if (in->IsConnected() && AwaitsFirstTime(in->Settings().streamType) && in->FirstTime() == kNoTime)
@@ -452,42 +380,35 @@ void Multiplexer::ArmFirstData()
     firstData_ = awaitingFirstTime_ == 0;
 }
 
-void Multiplexer::OnFirstTime(const InputStream* in)
-{
-    if (!AwaitsFirstTime(in->Settings().streamType) || awaitingFirstTime_ <= 0)
-        return;
+void Multiplexer::OnFirstTime(const InputStream* in) {
+    if (!AwaitsFirstTime(in->Settings().streamType) || awaitingFirstTime_ <= 0) return;
     if (--awaitingFirstTime_ == 0) {
         firstData_ = true;
         wake_.notify_all();
     }
 }
 
-bool Multiplexer::FirstDataArrived()
-{
+bool Multiplexer::FirstDataArrived() {
     std::lock_guard<std::recursive_mutex> g(lock_);
     return firstData_;
 }
 
-bool Multiplexer::WaitFirstData()
-{
+bool Multiplexer::WaitFirstData() {
     std::unique_lock<std::recursive_mutex> g(lock_);
     return WaitFirstDataLocked(g);
 }
 
-bool Multiplexer::WaitFirstDataLocked(std::unique_lock<std::recursive_mutex>& g)
-{
+bool Multiplexer::WaitFirstDataLocked(std::unique_lock<std::recursive_mutex>& g) {
     if (!firstData_) {
         const auto limit = std::chrono::milliseconds(std::max(0, settings_.initialDataWaitMs));
         wake_.wait_for(g, limit, [this] { return stop_.load() || firstData_; });
-        if (stop_.load())
-            return false;
-        firstData_ = true; // an input still silent is not waited for again
+        if (stop_.load()) return false;
+        firstData_ = true;  // an input still silent is not waited for again
     }
     return !stop_.load();
 }
 
-void Multiplexer::Interrupt()
-{
+void Multiplexer::Interrupt() {
     stop_.store(true);
     {
         // A waiter checks the flag under the lock: once the lock was ours, it
@@ -497,102 +418,80 @@ void Multiplexer::Interrupt()
     wake_.notify_all();
 }
 
-void Multiplexer::ThreadProc()
-{
+void Multiplexer::ThreadProc() {
     std::unique_lock<std::recursive_mutex> g(lock_);
     while (!stop_.load()) {
         work_.store(0);
-        if (!WaitFirstDataLocked(g))
-            break;
+        if (!WaitFirstDataLocked(g)) break;
         const bool done = RunUntilIdle();
         ++passes_;
         progress_.notify_all();
-        if (done)
-            break;
+        if (done) break;
         wake_.wait_for(g, std::chrono::milliseconds(100), [this] { return stop_.load() || work_.load() > 0; });
     }
 }
 
-void Multiplexer::StartThread()
-{
-    if (thread_.joinable())
-        return;
+void Multiplexer::StartThread() {
+    if (thread_.joinable()) return;
     stop_.store(false);
     thread_ = std::thread(&Multiplexer::ThreadProc, this);
 }
 
-void Multiplexer::StopThread()
-{
+void Multiplexer::StopThread() {
     Interrupt();
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
-void Multiplexer::BeginFlush()
-{
+void Multiplexer::BeginFlush() {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    for (const auto& in : inputs_)
-        in->BeginFlush();
+    for (const auto& in : inputs_) in->BeginFlush();
 }
 
-void Multiplexer::EndFlush()
-{
+void Multiplexer::EndFlush() {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    for (const auto& in : inputs_)
-        in->EndFlush();
+    for (const auto& in : inputs_) in->EndFlush();
     out_.Flush(MuxerTime());
     prepared_ = false;
     systemHeaderDue_ = true;
-    ArmFirstData(); // the first pass after a flush waits for data again
+    ArmFirstData();  // the first pass after a flush waits for data again
     // The clock starts again: the next PCR says so.
-    for (const auto& p : programs_)
-        p->pendingDiscontinuity = true;
+    for (const auto& p : programs_) p->pendingDiscontinuity = true;
 }
 
-void Multiplexer::StopAndFinish()
-{
+void Multiplexer::StopAndFinish() {
     StopThread();
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (!started_ || finished_)
-        return;
+    if (!started_ || finished_) return;
     for (const auto& in : inputs_)
-        if (in->IsConnected())
-            in->EndOfStream();
+        if (in->IsConnected()) in->EndOfStream();
     RunUntilIdle();
 }
 
-void Multiplexer::WaitForRoom(int ms)
-{
+void Multiplexer::WaitForRoom(int ms) {
     std::unique_lock<std::recursive_mutex> g(lock_);
     const uint64_t seen = passes_;
     NotifyData();
     progress_.wait_for(g, std::chrono::milliseconds(ms), [&] { return passes_ != seen || finished_; });
 }
 
-void Multiplexer::WaitFinished()
-{
-    if (thread_.joinable())
-        thread_.join();
+void Multiplexer::WaitFinished() {
+    if (thread_.joinable()) thread_.join();
 }
 
-int64_t Multiplexer::RealOutputBitrate() const
-{
+int64_t Multiplexer::RealOutputBitrate() const {
     const int64_t first = out_.FirstDeliveryTime();
     const int64_t span = MuxerTime() - (first < 0 ? 0 : first);
-    if (first < 0 || span <= 0)
-        return 0;
+    if (first < 0 || span <= 0) return 0;
     const double r = static_cast<double>(out_.BytesDelivered()) * 8 / (static_cast<double>(span) * 1e-7);
     return r >= 9.2e18 ? INT64_MAX : static_cast<int64_t>(r);
 }
 
 // ------------------------------------------------------------------ transport
 
-void Multiplexer::WriteBracketPcrs(const InputStream* except)
-{
+void Multiplexer::WriteBracketPcrs(const InputStream* except) {
     for (const auto& p : programs_) {
         InputStream* in = p->PcrInput();
-        if (!p->HasConnectedInput() || !in || in == except)
-            continue;
+        if (!p->HasConnectedInput() || !in || in == except) continue;
         const uint64_t pcr = static_cast<uint64_t>(std::llround(clock_));
         in->WritePcrOnlyPacket(pcr);
         p->packetsSincePcr = 0;
@@ -600,15 +499,13 @@ void Multiplexer::WriteBracketPcrs(const InputStream* except)
     }
 }
 
-HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt, bool hasPcr)
-{
+HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt, bool hasPcr) {
     if (gapOpen_ && !hasPcr) {
         // The first packet after idle slots needs a PCR before it.
         gapOpen_ = false;
         WriteBracketPcrs();
     }
-    if (hasPcr)
-        gapOpen_ = false;
+    if (hasPcr) gapOpen_ = false;
     lastHadPcr_ = hasPcr;
     HRESULT_T hr;
     if (settings_.ts192 && settings_.output == kTransportStream) {
@@ -629,8 +526,7 @@ HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt, bool hasPcr)
     return hr;
 }
 
-void Multiplexer::FillSlot()
-{
+void Multiplexer::FillSlot() {
     if (settings_.usePadding) {
         uint8_t nullPacket[188];
         nullPacket[0] = 0x47;
@@ -653,49 +549,41 @@ void Multiplexer::FillSlot()
     clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
 }
 
-void Multiplexer::WriteTables()
-{
+void Multiplexer::WriteTables() {
     const int64_t horizon = static_cast<int64_t>(clock_ + packetTime_);
     if (patDue_ <= horizon) {
         for (const auto& p : programs_)
             if (p->HasConnectedInput())
-                pat_.PATEntries.push_back(
-                    {static_cast<uint16_t>(p->Settings().programNumber), static_cast<uint16_t>(p->Settings().programId)});
+                pat_.PATEntries.push_back({static_cast<uint16_t>(p->Settings().programNumber),
+                                           static_cast<uint16_t>(p->Settings().programId)});
         pat_.Build(static_cast<uint16_t>(settings_.transportStreamId));
         const std::vector<uint8_t> pkts = pat_.Packetize();
         // The next one is due an interval after this one, so gaps never exceed it.
         patDue_ = static_cast<int64_t>(clock_) + patIntervalMs_ * 27000LL;
-        for (size_t i = 0; i < pkts.size(); i += 188)
-            DeliverPacket(pkts.data() + i);
+        for (size_t i = 0; i < pkts.size(); i += 188) DeliverPacket(pkts.data() + i);
     }
     if (pmtDue_ <= static_cast<int64_t>(clock_ + packetTime_)) {
         pmtDue_ = static_cast<int64_t>(clock_) + pmtIntervalMs_ * 27000LL;
         for (const auto& p : programs_) {
-            if (!p->HasConnectedInput())
-                continue;
+            if (!p->HasConnectedInput()) continue;
             p->BuildPmt();
             const std::vector<uint8_t> pkts = p->Pmt().Packetize();
-            for (size_t i = 0; i < pkts.size(); i += 188)
-                DeliverPacket(pkts.data() + i);
+            for (size_t i = 0; i < pkts.size(); i += 188) DeliverPacket(pkts.data() + i);
         }
     }
 }
 
-bool Multiplexer::WritePcrs()
-{
+bool Multiplexer::WritePcrs() {
     bool waiting = false;
     for (const auto& p : programs_) {
-        if (!p->HasConnectedInput())
-            continue;
+        if (!p->HasConnectedInput()) continue;
         // Due one packet early, so that consecutive PCRs stay within the interval.
-        if (static_cast<double>(p->nextPcrTime) > clock_ + packetTime_ - 1)
-            continue;
+        if (static_cast<double>(p->nextPcrTime) > clock_ + packetTime_ - 1) continue;
         InputStream* in = p->PcrInput();
         const uint64_t pcr = static_cast<uint64_t>(std::llround(clock_));
         int64_t wait;
         const int st = in ? in->GetMuxStatus(static_cast<int64_t>(clock_), slots_, 184, wait) : kEnded;
-        if (st == kTbFull)
-            break;
+        if (st == kTbFull) break;
         if (st == kNoData && !settings_.allowMissingInputs) {
             p->waitingForPcrInput = true;
             waiting = true;
@@ -712,10 +600,8 @@ bool Multiplexer::WritePcrs()
     return !waiting;
 }
 
-int Multiplexer::TsStep()
-{
-    if (!prepared_ || finished_)
-        return 1;
+int Multiplexer::TsStep() {
+    if (!prepared_ || finished_) return 1;
     // An input waiting for data holds everything back, tables and PCR
     // packets included, so the stream does not depend on when data arrives.
     if (!settings_.allowMissingInputs)
@@ -727,23 +613,20 @@ int Multiplexer::TsStep()
         }
     const int64_t slotsBefore = slots_;
     WriteTables();
-    if (!WritePcrs())
-        return 1;
+    if (!WritePcrs()) return 1;
     // Whatever tables or PCR packets went out, the choice starts afresh in the
     // next step: where a step ends then never depends on when data arrived.
-    if (slots_ != slotsBefore)
-        return 0;
+    if (slots_ != slotsBefore) return 0;
 
     InputStream* video = nullptr;
     InputStream* other = nullptr;
     bool empty = false;
     bool waiting = false;
-    int64_t earliest = kNever; // 100 ns
+    int64_t earliest = kNever;  // 100 ns
     const int64_t now = static_cast<int64_t>(clock_);
     for (const auto& inp : inputs_) {
         InputStream* in = inp.get();
-        if (!in->IsConnected() || in->Settings().streamType == kPinPcrOnly)
-            continue;
+        if (!in->IsConnected() || in->Settings().streamType == kPinPcrOnly) continue;
         int64_t wait;
         const int st = in->GetMuxStatus(now, slots_, 184, wait);
         if (st == kReady) {
@@ -760,8 +643,7 @@ int Multiplexer::TsStep()
             }
         } else if (st == kEbFull || st == kNotDue) {
             waiting = true;
-            if (wait != kNoTime)
-                earliest = std::min(earliest, wait);
+            if (wait != kNoTime) earliest = std::min(earliest, wait);
         } else if (st == kTbFull) {
             waiting = true;
             earliest = std::min(earliest, MuxerTime());
@@ -769,8 +651,7 @@ int Multiplexer::TsStep()
             empty = true;
         }
     }
-    if (empty && !settings_.allowMissingInputs)
-        video = other = nullptr;
+    if (empty && !settings_.allowMissingInputs) video = other = nullptr;
     InputStream* chosen = nullptr;
     if (video && other) {
         const int64_t vd = video->HeadDts();
@@ -786,18 +667,15 @@ int Multiplexer::TsStep()
         chosen = video ? video : other;
     }
     if (!chosen) {
-        if (!waiting || (empty && !settings_.allowMissingInputs))
-            return 1;
+        if (!waiting || (empty && !settings_.allowMissingInputs)) return 1;
         // Fill the time until the first waiting input can send.
         const double target = static_cast<double>(TimeToTicks(earliest));
         if (target - clock_ > 270000000.0) {
             // More than 10 s without anything to send: damaged or broken
             // time stamps. Step over the gap instead of filling it slot by slot.
             WriteTables();
-            if (!WritePcrs())
-                return 1;
-            if (!lastHadPcr_)
-                WriteBracketPcrs();
+            if (!WritePcrs()) return 1;
+            if (!lastHadPcr_) WriteBracketPcrs();
             slots_ += static_cast<int64_t>(std::ceil((target - clock_) / packetTime_));
             clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
             gapOpen_ = true;
@@ -805,31 +683,27 @@ int Multiplexer::TsStep()
         }
         do {
             WriteTables();
-            if (!WritePcrs())
-                return 1;
+            if (!WritePcrs()) return 1;
             FillSlot();
         } while (clock_ < target);
         return 0;
     }
     // After idle slots the PCR input's own packet carries the PCR.
     const bool pcrHere = gapOpen_ && programs_.size() == 1 && programs_.front()->PcrInput() == chosen;
-    if (Failed(chosen->WriteTransportPacket(pcrHere, static_cast<uint64_t>(std::llround(clock_)))))
-        return 1;
+    if (Failed(chosen->WriteTransportPacket(pcrHere, static_cast<uint64_t>(std::llround(clock_))))) return 1;
     return 0;
 }
 
 // ------------------------------------------------------------------ program stream
 
-HRESULT_T Multiplexer::DeliverPs(const uint8_t* bytes, uint32_t n)
-{
+HRESULT_T Multiplexer::DeliverPs(const uint8_t* bytes, uint32_t n) {
     psBytes_ += n;
     const HRESULT_T hr = out_.Deliver(bytes, n, MuxerTime(), false);
     clock_ += packetTime_ * n;
     return hr;
 }
 
-void Multiplexer::WritePackHeader(SPL::BitstreamWriter& w)
-{
+void Multiplexer::WritePackHeader(SPL::BitstreamWriter& w) {
     const uint64_t scr = static_cast<uint64_t>(clock_);
     w.PutByte(0);
     w.PutByte(0);
@@ -850,10 +724,8 @@ void Multiplexer::WritePackHeader(SPL::BitstreamWriter& w)
     w.PutByte(0xF8);
 }
 
-int Multiplexer::PsStep()
-{
-    if (!prepared_ || finished_)
-        return 1;
+int Multiplexer::PsStep() {
+    if (!prepared_ || finished_) return 1;
     const std::vector<uint8_t>& sys = programs_.front()->SystemHeader();
     bool missing = false;
     bool waiting = false;
@@ -863,11 +735,9 @@ int Multiplexer::PsStep()
     const int64_t now = static_cast<int64_t>(clock_);
     for (const auto& inp : inputs_) {
         InputStream* in = inp.get();
-        if (!in->IsConnected() || in->IsDrained())
-            continue;
+        if (!in->IsConnected() || in->IsDrained()) continue;
         if (in->Units().IsEmpty()) {
-            if (!in->IsFinished())
-                missing = true;
+            if (!in->IsFinished()) missing = true;
             continue;
         }
         const int32_t t = in->Settings().streamType;
@@ -877,12 +747,9 @@ int Multiplexer::PsStep()
         if (t != kPinPcm && !PassThroughType(t) && t != kPinPrivateData && s > 0) {
             NS_PES::CPESPacketHdr& pes = in->PesHeader();
             pes.Reset();
-            if (head.ptsPresent)
-                pes.SetPts(head.pts);
-            if (head.ptsPresent && head.dtsPresent && head.dts < head.pts)
-                pes.SetPtsDts(head.pts, head.dts);
-            if (in->FirstPsPacket())
-                pes.SetPstd(in->PstdSize());
+            if (head.ptsPresent) pes.SetPts(head.pts);
+            if (head.ptsPresent && head.dtsPresent && head.dts < head.pts) pes.SetPtsDts(head.pts, head.dts);
+            if (in->FirstPsPacket()) pes.SetPstd(in->PstdSize());
             planned = s + 6 - pes.HeaderSize() - (systemHeaderDue_ ? static_cast<int32_t>(sys.size()) : 0) -
                       (t == kPinAc3 ? 4 : 0);
             if (in->Units().ByteSum() < planned && !in->IsFinished()) {
@@ -897,20 +764,17 @@ int Multiplexer::PsStep()
         if (st == kReady) {
             const int64_t dts = in->HeadDts();
             if (in->IsVideo()) {
-                if (!video || dts < video->HeadDts())
-                    video = in;
+                if (!video || dts < video->HeadDts()) video = in;
             } else if (!other || dts < other->HeadDts()) {
                 other = in;
             }
             in->lastPlanned_ = planned;
         } else if (st == kEbFull || st == kNotDue) {
             waiting = true;
-            if (wait != kNoTime)
-                earliest = std::min(earliest, wait);
+            if (wait != kNoTime) earliest = std::min(earliest, wait);
         }
     }
-    if (missing && !settings_.allowMissingInputs)
-        return 1;
+    if (missing && !settings_.allowMissingInputs) return 1;
     InputStream* chosen = nullptr;
     if (video && other)
         chosen = video->HeadDts() >= other->HeadDts() - other->TimingOffset() ? other : video;
@@ -937,8 +801,7 @@ int Multiplexer::PsStep()
     return 1;
 }
 
-void Multiplexer::WritePsPacket(InputStream* in, int32_t planned)
-{
+void Multiplexer::WritePsPacket(InputStream* in, int32_t planned) {
     AccessUnitQueue& q = in->Units();
     const int32_t t = in->Settings().streamType;
     const bool video = in->IsVideo();
@@ -960,11 +823,9 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned)
                 pes.SetPts(head.pts);
         }
     }
-    if (in->FirstPsPacket())
-        pes.SetPstd(in->PstdSize());
+    if (in->FirstPsPacket()) pes.SetPstd(in->PstdSize());
     uint8_t ac3Header[4];
-    if (t == kPinAc3)
-        pes.SetExtraData(ac3Header, 4);
+    if (t == kPinAc3) pes.SetExtraData(ac3Header, 4);
     const int32_t sysBytes = withSys ? static_cast<int32_t>(sys.size()) : 0;
     int32_t maxPayload = fixed > 0 ? fixed + 6 - pes.HeaderSize() - sysBytes : std::min(pes.MaxPayload(), 65000);
     maxPayload = std::max(1, std::min(maxPayload, std::max(planned, 1)));
@@ -978,26 +839,19 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned)
     CEBSupervizor* eb = in->Eb();
     for (;;) {
         AccessUnit u;
-        if (q.Peek(u) != 0)
-            break;
+        if (q.Peek(u) != 0) break;
         if (payload > 0) {
-            if (u.location != start + payload)
-                break;
-            if (video && (u.kind == kUnitI || u.kind == kUnitIWithSequence || u.kind == kUnitNoPicture))
-                break;
+            if (u.location != start + payload) break;
+            if (video && (u.kind == kUnitI || u.kind == kUnitIWithSequence || u.kind == kUnitNoPicture)) break;
         }
         const int32_t n = std::min(u.size, maxPayload - payload);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         if (u.continuation == 0) {
-            if (eb)
-                eb->PushUnit(u);
+            if (eb) eb->PushUnit(u);
             ++ac3Frames;
-            if (firstAuOffset < 0)
-                firstAuOffset = payload;
+            if (firstAuOffset < 0) firstAuOffset = payload;
         }
-        if (eb)
-            eb->Admit(n);
+        if (eb) eb->Admit(n);
         payload += n;
         if (n == u.size) {
             q.Pop();
@@ -1010,8 +864,7 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned)
             q.ReplaceHead(rest);
             break;
         }
-        if (fixed <= 0)
-            break; // free size: one unit (or piece of one) per packet
+        if (fixed <= 0) break;  // free size: one unit (or piece of one) per packet
     }
     if (t == kPinAc3) {
         ac3Header[0] = in->SubId();
@@ -1056,11 +909,9 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned)
     DeliverPs(packBuf_.data(), static_cast<uint32_t>(w.GetPosition()));
 }
 
-void Multiplexer::WritePassThrough(InputStream* in)
-{
+void Multiplexer::WritePassThrough(InputStream* in) {
     AccessUnit u;
-    if (in->Units().Peek(u) != 0)
-        return;
+    if (in->Units().Peek(u) != 0) return;
     std::vector<uint8_t> buf(14);
     SPL::BitstreamWriter w;
     w.Attach(buf.data(), 14);
@@ -1083,11 +934,9 @@ void Multiplexer::WritePassThrough(InputStream* in)
     DeliverPs(buf.data(), static_cast<uint32_t>(buf.size()));
 }
 
-void Multiplexer::WriteLpcmPack(InputStream* in)
-{
+void Multiplexer::WriteLpcmPack(InputStream* in) {
     AccessUnit u;
-    if (in->Units().Peek(u) != 0)
-        return;
+    if (in->Units().Peek(u) != 0) return;
     const PcmFormat f = in->Pcm();
     const int32_t bps = std::max(1, f.channels * f.bitsPerSample / 8);
     const std::vector<uint8_t>& sys = programs_.front()->SystemHeader();
@@ -1111,8 +960,7 @@ void Multiplexer::WriteLpcmPack(InputStream* in)
     if (settings_.compatibility == kCompatNone && psBytes_ % 16 != 0) {
         // Keep LPCM packs on a 16-byte grid.
         size_t pad = 16 - psBytes_ % 16;
-        if (pad < 8)
-            pad += 16;
+        if (pad < 8) pad += 16;
         std::vector<uint8_t> b = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
         b.insert(b.end(), pad - 6, 0xFF);
         DeliverPs(b.data(), static_cast<uint32_t>(b.size()));
@@ -1125,15 +973,13 @@ void Multiplexer::WriteLpcmPack(InputStream* in)
     const uint64_t firstFrame = frameBytes > 0 ? (at + frameBytes - 1) / frameBytes * frameBytes : at;
     const int32_t toFirst = static_cast<int32_t>(firstFrame - at);
     int frames = 0;
-    if (frameBytes > 0 && toFirst < u.size)
-        frames = 1 + (u.size - 1 - toFirst) / frameBytes;
+    if (frameBytes > 0 && toFirst < u.size) frames = 1 + (u.size - 1 - toFirst) / frameBytes;
     const int64_t pts = u.pts + static_cast<int64_t>(toFirst / bps) * 10000000 / f.sampleRate;
 
     NS_PES::CPESPacketHdr& pes = in->PesHeader();
     pes.Reset();
     pes.SetPts(pts);
-    if (first)
-        pes.SetPstd(in->PstdSize() > 0 ? in->PstdSize() : 4096);
+    if (first) pes.SetPstd(in->PstdSize() > 0 ? in->PstdSize() : 4096);
     const int32_t fixedPayload = 2048 - 14 - 7 - unit;
     int32_t stuffing = fixedPayload - pes.HeaderSize();
     stuffing = std::max(0, std::min(stuffing, 32 - pes.HeaderDataLength()));
@@ -1144,7 +990,7 @@ void Multiplexer::WriteLpcmPack(InputStream* in)
     const int32_t ptr = frames ? toFirst + 4 : 0;
     lpcm[2] = static_cast<uint8_t>(ptr >> 8);
     lpcm[3] = static_cast<uint8_t>(ptr);
-    lpcm[4] = static_cast<uint8_t>(in->LpcmFrameNumber() & 0x1F); // emphasis off, mute off
+    lpcm[4] = static_cast<uint8_t>(in->LpcmFrameNumber() & 0x1F);  // emphasis off, mute off
     const unsigned quant = f.bitsPerSample == 24 ? 2 : f.bitsPerSample == 20 ? 1 : 0;
     const unsigned rate = f.sampleRate == 96000 ? 1 : f.sampleRate == 44100 ? 2 : f.sampleRate == 32000 ? 3 : 0;
     lpcm[5] = static_cast<uint8_t>((quant << 6) | (rate << 4) | ((f.channels - 1) & 7));
@@ -1163,8 +1009,7 @@ void Multiplexer::WriteLpcmPack(InputStream* in)
             dst[i] = u.location[i + 1];
             dst[i + 1] = u.location[i];
         }
-        if (u.size & 1)
-            dst[u.size - 1] = u.location[u.size - 1];
+        if (u.size & 1) dst[u.size - 1] = u.location[u.size - 1];
     } else {
         std::memcpy(dst, u.location, static_cast<size_t>(u.size));
     }
@@ -1186,4 +1031,4 @@ void Multiplexer::WriteLpcmPack(InputStream* in)
     DeliverPs(b.data(), static_cast<uint32_t>(b.size()));
 }
 
-} // namespace muxcore
+}  // namespace muxcore

@@ -90,10 +90,8 @@ public:
     bool FirstPsPacket() const { return firstPsPacket_; }
     void ClearFirstPsPacket() { firstPsPacket_ = false; }
     // Hands back the buffered bytes before `end` once they are written.
-    void ReleaseUpTo(const uint8_t* end)
-    {
-        if (end > mem_.ReadPosition())
-            mem_.Release(static_cast<size_t>(end - mem_.ReadPosition()));
+    void ReleaseUpTo(const uint8_t* end) {
+        if (end > mem_.ReadPosition()) mem_.Release(static_cast<size_t>(end - mem_.ReadPosition()));
     }
     int LpcmFrameNumber() { return lpcmFrame_++ % 20; }
     uint64_t LpcmBytesWritten() const { return lpcmBytes_; }
@@ -301,7 +299,7 @@ private:
     int TsStep();
     int PsStep();
     void WriteTables();
-    bool WritePcrs(); // false when a program waits for its PCR input
+    bool WritePcrs();  // false when a program waits for its PCR input
     void FillSlot();
     void WriteBracketPcrs(const InputStream* except = nullptr);
     HRESULT_T DeliverPs(const uint8_t* bytes, uint32_t n);
@@ -357,4 +355,4 @@ private:
     bool firstData_ = false;
 };
 
-} // namespace muxcore
+}  // namespace muxcore

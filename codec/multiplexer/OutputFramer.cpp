@@ -5,8 +5,7 @@
 
 namespace muxcore {
 
-void OutputFramer::Configure(IMuxSink* sink, uint32_t bufferSize, uint32_t packetsPerSample, bool byteTimes)
-{
+void OutputFramer::Configure(IMuxSink* sink, uint32_t bufferSize, uint32_t packetsPerSample, bool byteTimes) {
     sink_ = sink;
     sample_.assign(std::max<uint32_t>(bufferSize, 192), 0);
     perSample_ = packetsPerSample;
@@ -14,20 +13,16 @@ void OutputFramer::Configure(IMuxSink* sink, uint32_t bufferSize, uint32_t packe
     Reset();
 }
 
-void OutputFramer::Reset()
-{
+void OutputFramer::Reset() {
     used_ = packets_ = 0;
     position_ = delivered_ = samples_ = 0;
     firstTime_ = -1;
     counter_ = 0;
 }
 
-HRESULT_T OutputFramer::Send(int64_t muxerTime)
-{
-    if (used_ == 0)
-        return kS_OK;
-    if (firstTime_ < 0)
-        firstTime_ = muxerTime;
+HRESULT_T OutputFramer::Send(int64_t muxerTime) {
+    if (used_ == 0) return kS_OK;
+    if (firstTime_ < 0) firstTime_ = muxerTime;
     OutputSample s;
     s.data = sample_.data();
     s.length = used_;
@@ -48,30 +43,25 @@ HRESULT_T OutputFramer::Send(int64_t muxerTime)
     return hr;
 }
 
-HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t muxerTime, bool isPacket)
-{
+HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t muxerTime, bool isPacket) {
     const uint32_t cap = static_cast<uint32_t>(sample_.size());
     if (isPacket) {
         // A packet goes whole into one sample.
-        if (length > cap)
-            return kE_INVALIDARG;
+        if (length > cap) return kE_INVALIDARG;
         if (cap - used_ < length) {
             const HRESULT_T hr = Send(muxerTime);
-            if (Failed(hr))
-                return hr;
+            if (Failed(hr)) return hr;
         }
         std::memcpy(sample_.data() + used_, bytes, length);
         used_ += length;
         ++packets_;
         counter_ = (counter_ + 1) & 31;
-        if (perSample_ == 0 || packets_ >= perSample_)
-            return Send(muxerTime);
+        if (perSample_ == 0 || packets_ >= perSample_) return Send(muxerTime);
         return kS_OK;
     }
     if (used_ == 0 && length > 0 && length <= cap) {
         // A whole piece with nothing held: hand it on without copying.
-        if (firstTime_ < 0)
-            firstTime_ = muxerTime;
+        if (firstTime_ < 0) firstTime_ = muxerTime;
         OutputSample s;
         s.data = bytes;
         s.length = length;
@@ -94,16 +84,14 @@ HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t m
         counter_ = (counter_ + 1) & 31;
         if (used_ == cap || length == 0) {
             const HRESULT_T hr = Send(muxerTime);
-            if (Failed(hr))
-                return hr;
+            if (Failed(hr)) return hr;
         }
     }
     return kS_OK;
 }
 
-HRESULT_T OutputFramer::Flush(int64_t muxerTime)
-{
+HRESULT_T OutputFramer::Flush(int64_t muxerTime) {
     return Send(muxerTime);
 }
 
-} // namespace muxcore
+}  // namespace muxcore

@@ -13,7 +13,7 @@ namespace muxcore {
 struct OutputSample {
     const uint8_t* data;
     uint32_t length;
-    int64_t start;     // 100 ns, or the byte position with byteTimes
+    int64_t start;  // 100 ns, or the byte position with byteTimes
     int64_t stop;
     bool byteTimes;
 };
@@ -56,4 +56,4 @@ private:
     uint32_t counter_ = 0;
 };
 
-} // namespace muxcore
+}  // namespace muxcore

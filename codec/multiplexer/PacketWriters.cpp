@@ -6,28 +6,23 @@
 
 namespace NS_PES {
 
-uint64_t To90k(int64_t t, int64_t base)
-{
+uint64_t To90k(int64_t t, int64_t base) {
     const int64_t v = (t - base) * 9 / 1000 + base * 9 / 1000;
     return static_cast<uint64_t>(v) & ((uint64_t(1) << 33) - 1);
 }
 
-bool CPESPacketHdr::HasNoOptionalHeader(uint8_t id)
-{
-    return id == 0xBC || id == 0xBE || id == 0xBF || id == 0xF0 || id == 0xF1 || id == 0xF2 ||
-           id == 0xF8 || id == 0xFF;
+bool CPESPacketHdr::HasNoOptionalHeader(uint8_t id) {
+    return id == 0xBC || id == 0xBE || id == 0xBF || id == 0xF0 || id == 0xF1 || id == 0xF2 || id == 0xF8 || id == 0xFF;
 }
 
 CPESPacketHdr::CPESPacketHdr(uint8_t streamId, int32_t fixedPacketSize, uint8_t subOrExtension)
-    : fixedSize_(fixedPacketSize), sub_(subOrExtension)
-{
+    : fixedSize_(fixedPacketSize), sub_(subOrExtension) {
     stream_id = streamId;
     ext2_ = streamId == 0xFD;
     Reset();
 }
 
-void CPESPacketHdr::Reset()
-{
+void CPESPacketHdr::Reset() {
     alignment_ = false;
     ptsFlags_ = 0;
     pts_ = dts_ = 0;
@@ -38,21 +33,18 @@ void CPESPacketHdr::Reset()
     extraLen_ = 0;
 }
 
-void CPESPacketHdr::SetPts(int64_t pts)
-{
+void CPESPacketHdr::SetPts(int64_t pts) {
     ptsFlags_ = 2;
     pts_ = pts;
 }
 
-void CPESPacketHdr::SetPtsDts(int64_t pts, int64_t dts)
-{
+void CPESPacketHdr::SetPtsDts(int64_t pts, int64_t dts) {
     ptsFlags_ = 3;
     pts_ = pts;
     dts_ = dts;
 }
 
-void CPESPacketHdr::SetPstd(int32_t bufferBytes)
-{
+void CPESPacketHdr::SetPstd(int32_t bufferBytes) {
     pstd_ = true;
     // Audio stream ids count in 128-byte units, video and private ones in 1024.
     pstdScale_ = (stream_id >= 0xC0 && stream_id <= 0xDF) ? 0 : 1;
@@ -60,8 +52,7 @@ void CPESPacketHdr::SetPstd(int32_t bufferBytes)
     pstdSize_ = static_cast<unsigned>(std::min<int64_t>((bufferBytes + unit - 1) / unit, 0x1FFF));
 }
 
-int32_t CPESPacketHdr::OptionalBytes() const
-{
+int32_t CPESPacketHdr::OptionalBytes() const {
     int32_t n = 0;
     if (ptsFlags_ == 2)
         n += 5;
@@ -69,44 +60,34 @@ int32_t CPESPacketHdr::OptionalBytes() const
         n += 10;
     if (pstd_ || ext2_) {
         n += 1;
-        if (pstd_)
-            n += 2;
-        if (ext2_)
-            n += 2;
+        if (pstd_) n += 2;
+        if (ext2_) n += 2;
     }
     return n;
 }
 
-int32_t CPESPacketHdr::HeaderDataLength() const
-{
+int32_t CPESPacketHdr::HeaderDataLength() const {
     return OptionalBytes() + stuffing_;
 }
 
-int32_t CPESPacketHdr::HeaderSize() const
-{
-    if (HasNoOptionalHeader(stream_id))
-        return 6 + extraLen_;
+int32_t CPESPacketHdr::HeaderSize() const {
+    if (HasNoOptionalHeader(stream_id)) return 6 + extraLen_;
     int32_t n = 9 + HeaderDataLength();
-    if (stream_id == 0xBD && sub_ != 0)
-        n += 1;
+    if (stream_id == 0xBD && sub_ != 0) n += 1;
     return n + extraLen_;
 }
 
-int32_t CPESPacketHdr::MaxPayload() const
-{
-    if (fixedSize_ > 0)
-        return fixedSize_ + 6 - HeaderSize();
+int32_t CPESPacketHdr::MaxPayload() const {
+    if (fixedSize_ > 0) return fixedSize_ + 6 - HeaderSize();
     return 65541 - HeaderSize();
 }
 
-int32_t CPESPacketHdr::SetPayloadLength(int32_t n)
-{
+int32_t CPESPacketHdr::SetPayloadLength(int32_t n) {
     payload_ = std::max(0, std::min(n, MaxPayload()));
     return payload_;
 }
 
-int32_t CPESPacketHdr::Write(SPL::BitstreamWriter& w, int64_t base) const
-{
+int32_t CPESPacketHdr::Write(SPL::BitstreamWriter& w, int64_t base) const {
     const int32_t start = w.GetPosition();
     w.PutByte(0);
     w.PutByte(0);
@@ -115,8 +96,7 @@ int32_t CPESPacketHdr::Write(SPL::BitstreamWriter& w, int64_t base) const
     const int32_t len = payload_ > 0 ? HeaderSize() + payload_ - 6 : 0;
     w.PutWord16(static_cast<uint16_t>(std::min(len, 0xFFFF)));
     if (HasNoOptionalHeader(stream_id)) {
-        if (extraLen_ > 0)
-            w.PutBytes(extra_, extraLen_);
+        if (extraLen_ > 0) w.PutBytes(extra_, extraLen_);
         return w.GetPosition() - start;
     }
     w.PutBits(2, 2);                   // '10'
@@ -125,7 +105,7 @@ int32_t CPESPacketHdr::Write(SPL::BitstreamWriter& w, int64_t base) const
     w.PutBits(alignment_ ? 1 : 0, 1);  // data_alignment_indicator
     w.PutBits(0, 2);                   // copyright, original
     w.PutBits(ptsFlags_, 2);
-    w.PutBits(0, 5);                   // ESCR, ES rate, trick mode, copy info, CRC
+    w.PutBits(0, 5);  // ESCR, ES rate, trick mode, copy info, CRC
     w.PutBits((pstd_ || ext2_) ? 1 : 0, 1);
     w.PutByte(static_cast<uint8_t>(HeaderDataLength()));
     auto putStamp = [&w](unsigned prefix, uint64_t v) {
@@ -144,7 +124,7 @@ int32_t CPESPacketHdr::Write(SPL::BitstreamWriter& w, int64_t base) const
         putStamp(1, To90k(dts_, base));
     }
     if (pstd_ || ext2_) {
-        w.PutBits(0, 3);               // private data, pack header, sequence counter
+        w.PutBits(0, 3);  // private data, pack header, sequence counter
         w.PutBits(pstd_ ? 1 : 0, 1);
         w.PutBits(7, 3);
         w.PutBits(ext2_ ? 1 : 0, 1);
@@ -156,24 +136,21 @@ int32_t CPESPacketHdr::Write(SPL::BitstreamWriter& w, int64_t base) const
         if (ext2_) {
             w.PutBits(1, 1);
             w.PutBits(1, 7);
-            w.PutBits(0, 1);           // stream_id_extension_flag
+            w.PutBits(0, 1);  // stream_id_extension_flag
             w.PutBits(sub_, 7);
         }
     }
     w.Fill(0xFF, stuffing_);
-    if (stream_id == 0xBD && sub_ != 0)
-        w.PutByte(sub_);
-    if (extraLen_ > 0)
-        w.PutBytes(extra_, extraLen_);
+    if (stream_id == 0xBD && sub_ != 0) w.PutByte(sub_);
+    if (extraLen_ > 0) w.PutBytes(extra_, extraLen_);
     return w.GetPosition() - start;
 }
 
-} // namespace NS_PES
+}  // namespace NS_PES
 
 namespace NS_TS {
 
-void CTSAdaptation::Reset()
-{
+void CTSAdaptation::Reset() {
     present_ = false;
     adaptation_field_length = 0;
     flags = 0;
@@ -181,13 +158,10 @@ void CTSAdaptation::Reset()
     stuffing = 0;
 }
 
-void CTSAdaptation::Write(SPL::BitstreamWriter& w) const
-{
-    if (!present_)
-        return;
+void CTSAdaptation::Write(SPL::BitstreamWriter& w) const {
+    if (!present_) return;
     w.PutByte(adaptation_field_length);
-    if (adaptation_field_length == 0)
-        return;
+    if (adaptation_field_length == 0) return;
     w.PutByte(flags);
     if (flags & PCR) {
         w.PutBits(pcrValue / 300, 33);
@@ -197,32 +171,27 @@ void CTSAdaptation::Write(SPL::BitstreamWriter& w) const
     w.Fill(0xFF, stuffing);
 }
 
-CTSPacketHdr::CTSPacketHdr(uint16_t pid)
-{
+CTSPacketHdr::CTSPacketHdr(uint16_t pid) {
     SetPid(pid);
     ResetPacket();
 }
 
-void CTSPacketHdr::SetPid(uint16_t pid)
-{
+void CTSPacketHdr::SetPid(uint16_t pid) {
     word12 = static_cast<uint16_t>((word12 & ~0x1FFF) | (pid & 0x1FFF));
 }
 
-void CTSPacketHdr::SetPayloadUnitStart(bool on)
-{
+void CTSPacketHdr::SetPayloadUnitStart(bool on) {
     word12 = static_cast<uint16_t>(on ? (word12 | 0x4000) : (word12 & ~0x4000));
 }
 
-void CTSPacketHdr::ResetPacket()
-{
+void CTSPacketHdr::ResetPacket() {
     af_.Reset();
     room_ = 184;
     SetPayloadUnitStart(false);
     byte3 = 0x10;
 }
 
-void CTSPacketHdr::AddFlag(uint8_t flag)
-{
+void CTSPacketHdr::AddFlag(uint8_t flag) {
     if (!af_.present_) {
         af_.present_ = true;
         af_.adaptation_field_length = 1;
@@ -234,8 +203,7 @@ void CTSPacketHdr::AddFlag(uint8_t flag)
     af_.flags |= flag;
 }
 
-void CTSPacketHdr::AddPcr(uint64_t pcr)
-{
+void CTSPacketHdr::AddPcr(uint64_t pcr) {
     AddFlag(0);
     if (!(af_.flags & CTSAdaptation::PCR)) {
         af_.flags |= CTSAdaptation::PCR;
@@ -245,19 +213,15 @@ void CTSPacketHdr::AddPcr(uint64_t pcr)
     af_.pcrValue = pcr;
 }
 
-int32_t CTSPacketHdr::Reserve(int32_t n)
-{
-    if (n < 0 || n > room_)
-        return -1;
+int32_t CTSPacketHdr::Reserve(int32_t n) {
+    if (n < 0 || n > room_) return -1;
     room_ -= n;
     return n;
 }
 
-void CTSPacketHdr::StuffRest()
-{
+void CTSPacketHdr::StuffRest() {
     const int32_t r = room_;
-    if (r <= 0)
-        return;
+    if (r <= 0) return;
     if (af_.present_) {
         if (af_.adaptation_field_length == 0) {
             // The flag byte comes first, then stuffing.
@@ -275,8 +239,7 @@ void CTSPacketHdr::StuffRest()
     room_ = 0;
 }
 
-int32_t CTSPacketHdr::Write(SPL::BitstreamWriter& w)
-{
+int32_t CTSPacketHdr::Write(SPL::BitstreamWriter& w) {
     const int32_t start = w.GetPosition();
     // 10 (adaptation field only) when the field fills the packet.
     const unsigned afc = !af_.present_ ? 1 : (af_.adaptation_field_length >= 183 ? 2 : 3);
@@ -287,8 +250,7 @@ int32_t CTSPacketHdr::Write(SPL::BitstreamWriter& w)
         ResetPacket();
         return w.GetPosition() - start;
     }
-    if (afc != 2)
-        cc_ = static_cast<uint8_t>((cc_ + 1) & 15);
+    if (afc != 2) cc_ = static_cast<uint8_t>((cc_ + 1) & 15);
     byte3 = static_cast<uint8_t>((afc << 4) | cc_);
     w.PutByte(0x47);
     w.PutWord16(word12);
@@ -298,8 +260,7 @@ int32_t CTSPacketHdr::Write(SPL::BitstreamWriter& w)
     return w.GetPosition() - start;
 }
 
-std::vector<uint8_t> CPSITransport::Packetize()
-{
+std::vector<uint8_t> CPSITransport::Packetize() {
     std::vector<uint8_t> out;
     size_t at = 0;
     bool first = true;
@@ -322,8 +283,7 @@ std::vector<uint8_t> CPSITransport::Packetize()
 
 namespace {
 
-void FinishSection(std::vector<uint8_t>& s)
-{
+void FinishSection(std::vector<uint8_t>& s) {
     // s[0] is the pointer_field; the CRC covers table_id up to the CRC.
     const uint32_t crc = MpegCommon::Crc32Mpeg2(s.data() + 1, s.size() - 1);
     s.push_back(static_cast<uint8_t>(crc >> 24));
@@ -332,23 +292,21 @@ void FinishSection(std::vector<uint8_t>& s)
     s.push_back(static_cast<uint8_t>(crc));
 }
 
-void Put16(std::vector<uint8_t>& s, uint32_t v)
-{
+void Put16(std::vector<uint8_t>& s, uint32_t v) {
     s.push_back(static_cast<uint8_t>(v >> 8));
     s.push_back(static_cast<uint8_t>(v));
 }
 
-} // namespace
+}  // namespace
 
-void CPAT::Build(uint16_t transportStreamId)
-{
+void CPAT::Build(uint16_t transportStreamId) {
     section.clear();
-    section.push_back(0); // pointer_field
-    section.push_back(0); // table_id
+    section.push_back(0);  // pointer_field
+    section.push_back(0);  // table_id
     section_length = static_cast<uint16_t>(9 + 4 * PATEntries.size());
     Put16(section, 0xB000 | section_length);
     Put16(section, transportStreamId);
-    section.push_back(0xC1); // '11' version 0, current_next 1
+    section.push_back(0xC1);  // '11' version 0, current_next 1
     section.push_back(0);
     section.push_back(0);
     for (const auto& e : PATEntries) {
@@ -359,14 +317,12 @@ void CPAT::Build(uint16_t transportStreamId)
     PATEntries.clear();
 }
 
-void CPMT::Build()
-{
+void CPMT::Build() {
     section.clear();
     section.push_back(0);
     section.push_back(2);
     uint32_t len = 13 + static_cast<uint32_t>(programInfo.size());
-    for (const auto& e : streams)
-        len += 5 + static_cast<uint32_t>(e.info.size());
+    for (const auto& e : streams) len += 5 + static_cast<uint32_t>(e.info.size());
     section_length = static_cast<uint16_t>(len);
     Put16(section, 0xB000 | (len & 0x3FF));
     Put16(section, program_number);
@@ -386,4 +342,4 @@ void CPMT::Build()
     streams.clear();
 }
 
-} // namespace NS_TS
+}  // namespace NS_TS

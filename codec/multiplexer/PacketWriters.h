@@ -17,14 +17,13 @@ public:
     // subOrExtension: sub-stream id for 0xBD (0 = none), stream_id_extension for 0xFD.
     CPESPacketHdr(uint8_t streamId, int32_t fixedPacketSize, uint8_t subOrExtension);
 
-    void Reset();                        // per-packet fields back to their defaults
-    void SetPts(int64_t pts);            // 100 ns
+    void Reset();              // per-packet fields back to their defaults
+    void SetPts(int64_t pts);  // 100 ns
     void SetPtsDts(int64_t pts, int64_t dts);
-    void SetPstd(int32_t bufferBytes);   // scale follows the stream id
+    void SetPstd(int32_t bufferBytes);  // scale follows the stream id
     void SetDataAlignment(bool on) { alignment_ = on; }
     void SetStuffing(int32_t n) { stuffing_ = n; }
-    void SetExtraData(const uint8_t* p, int32_t n)
-    {
+    void SetExtraData(const uint8_t* p, int32_t n) {
         extra_ = p;
         extraLen_ = n;
     }
@@ -34,8 +33,8 @@ public:
     int32_t SetPayloadLength(int32_t n);
 
     bool HasPts() const { return ptsFlags_ >= 2; }
-    int32_t HeaderDataLength() const;      // PES_header_data_length
-    int32_t HeaderSize() const;            // every byte before the payload
+    int32_t HeaderDataLength() const;  // PES_header_data_length
+    int32_t HeaderSize() const;        // every byte before the payload
     int32_t MaxPayload() const;
     int32_t FixedPacketSize() const { return fixedSize_; }
     uint8_t StreamId() const { return stream_id; }
@@ -46,7 +45,7 @@ public:
     int32_t Write(SPL::BitstreamWriter& w, int64_t base = 0) const;
 
 private:
-    int32_t OptionalBytes() const; // optional fields without stuffing
+    int32_t OptionalBytes() const;  // optional fields without stuffing
 
     int32_t fixedSize_;
     uint8_t sub_;
@@ -59,7 +58,7 @@ private:
     unsigned pstdSize_ = 0;
     bool ext2_ = false;
     int32_t stuffing_ = 0;
-    int32_t payload_ = 0; // 0 = not set, -1 = unbounded
+    int32_t payload_ = 0;  // 0 = not set, -1 = unbounded
     const uint8_t* extra_ = nullptr;
     int32_t extraLen_ = 0;
 };
@@ -67,7 +66,7 @@ private:
 // 100 ns to a 33-bit 90 kHz value.
 uint64_t To90k(int64_t t, int64_t base = 0);
 
-} // namespace NS_PES
+}  // namespace NS_PES
 
 namespace NS_TS {
 
@@ -90,7 +89,7 @@ public:
     void Write(SPL::BitstreamWriter& w) const;
 
     bool present_ = false;
-    uint64_t pcrValue = 0; // 27 MHz
+    uint64_t pcrValue = 0;  // 27 MHz
     int32_t stuffing = 0;
 };
 
@@ -102,9 +101,9 @@ public:
     uint16_t Pid() const { return PID(); }
     void SetPayloadUnitStart(bool on);
     void AddPcr(uint64_t pcr);
-    void AddFlag(uint8_t flag); // adds an adaptation field when needed
+    void AddFlag(uint8_t flag);  // adds an adaptation field when needed
     int32_t Room() const { return room_; }
-    int32_t Reserve(int32_t n); // -1 when larger than the room left
+    int32_t Reserve(int32_t n);  // -1 when larger than the room left
     // Puts the room left into the adaptation field (stuffing).
     void StuffRest();
     // Writes the 4-byte header and the adaptation field; returns the bytes
@@ -118,7 +117,7 @@ private:
     void ResetPacket();
     CTSAdaptation af_;
     int32_t room_ = 184;
-    uint8_t cc_ = 15; // the first packet with payload writes 0
+    uint8_t cc_ = 15;  // the first packet with payload writes 0
 };
 
 class CPSITransport {
@@ -127,21 +126,21 @@ public:
     // The section split into 188-byte packets.
     std::vector<uint8_t> Packetize();
 
-    std::vector<uint8_t> section; // pointer_field first
+    std::vector<uint8_t> section;  // pointer_field first
     CTSPacketHdr hdr;
 };
 
 class CPAT : public SPL_TS::TSTablePAT, public CPSITransport {
 public:
     CPAT() : CPSITransport(0) {}
-    void Build(uint16_t transportStreamId); // empties the entry list
+    void Build(uint16_t transportStreamId);  // empties the entry list
 };
 
 class CPMT : public SPL_TS::TSTablePMT, public CPSITransport {
 public:
     CPMT() : CPSITransport(0) {}
-    void Build(); // empties the entry list
+    void Build();  // empties the entry list
     std::vector<uint8_t> programInfo;
 };
 
-} // namespace NS_TS
+}  // namespace NS_TS

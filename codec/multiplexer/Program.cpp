@@ -6,20 +6,16 @@ namespace muxcore {
 
 Program::Program(Multiplexer* mux, const ProgramSettings& s) : mux_(mux), settings_(s) {}
 
-bool Program::HasConnectedInput() const
-{
+bool Program::HasConnectedInput() const {
     for (const InputStream* in : inputs_)
-        if (in->IsConnected())
-            return true;
+        if (in->IsConnected()) return true;
     return false;
 }
 
-HRESULT_T Program::SetProgramId(int32_t pid)
-{
-    if (pid == settings_.programId)
-        return kS_OK;
+HRESULT_T Program::SetProgramId(int32_t pid) {
+    if (pid == settings_.programId) return kS_OK;
     const int32_t old = settings_.programId;
-    settings_.programId = -1; // not counted against itself
+    settings_.programId = -1;  // not counted against itself
     const uint16_t got = mux_->AllocatePid(pid, nullptr);
     if (got != pid) {
         settings_.programId = old;
@@ -29,8 +25,7 @@ HRESULT_T Program::SetProgramId(int32_t pid)
     return kS_OK;
 }
 
-HRESULT_T Program::SetPcrPid(int32_t pid)
-{
+HRESULT_T Program::SetPcrPid(int32_t pid) {
     for (InputStream* in : inputs_)
         if (in->IsConnected() && in->Settings().streamId == pid) {
             settings_.pcrPid = pid;
@@ -39,21 +34,16 @@ HRESULT_T Program::SetPcrPid(int32_t pid)
     return kE_FAIL;
 }
 
-void Program::AddInput(InputStream* in)
-{
-    if (std::find(inputs_.begin(), inputs_.end(), in) != inputs_.end())
-        return;
+void Program::AddInput(InputStream* in) {
+    if (std::find(inputs_.begin(), inputs_.end(), in) != inputs_.end()) return;
     inputs_.push_back(in);
     in->program_ = this;
-    if (settings_.pcrPid == 0 && in->IsConnected())
-        settings_.pcrPid = in->Settings().streamId;
+    if (settings_.pcrPid == 0 && in->IsConnected()) settings_.pcrPid = in->Settings().streamId;
 }
 
-void Program::RemoveInput(InputStream* in)
-{
+void Program::RemoveInput(InputStream* in) {
     inputs_.erase(std::remove(inputs_.begin(), inputs_.end(), in), inputs_.end());
-    if (in->program_ == this)
-        in->program_ = nullptr;
+    if (in->program_ == this) in->program_ = nullptr;
     if (pcrInput_ == in || settings_.pcrPid == in->Settings().streamId) {
         pcrInput_ = nullptr;
         settings_.pcrPid = 0;
@@ -65,41 +55,34 @@ void Program::RemoveInput(InputStream* in)
     }
 }
 
-void Program::ChoosePcrInput()
-{
+void Program::ChoosePcrInput() {
     pcrInput_ = nullptr;
     // Video carries the PCR when the user did not choose: its packets come
     // most often.
     for (InputStream* in : inputs_)
-        if (in->IsConnected() && in->Settings().streamId == settings_.pcrPid)
-            pcrInput_ = in;
+        if (in->IsConnected() && in->Settings().streamId == settings_.pcrPid) pcrInput_ = in;
     if (!pcrInput_)
         for (InputStream* in : inputs_)
             if (in->IsConnected()) {
                 pcrInput_ = in;
                 break;
             }
-    if (pcrInput_)
-        settings_.pcrPid = pcrInput_->Settings().streamId;
+    if (pcrInput_) settings_.pcrPid = pcrInput_->Settings().streamId;
 }
 
-HRESULT_T Program::AssignStreamId(InputStream* in)
-{
+HRESULT_T Program::AssignStreamId(InputStream* in) {
     const int32_t t = in->Settings().streamType;
     const int32_t output = mux_->settings_.output;
     auto taken = [&](int32_t id, uint8_t sub) {
         for (InputStream* o : inputs_)
-            if (o != in && o->IsConnected() && o->Settings().streamPesId == id && o->SubId() == sub)
-                return true;
+            if (o != in && o->IsConnected() && o->Settings().streamPesId == id && o->SubId() == sub) return true;
         return false;
     };
     auto lowestFree = [&](int32_t requested, int32_t base, int32_t last) {
         int32_t id = requested >= base && requested <= last ? requested : base;
-        if (!taken(id, 0))
-            return id;
+        if (!taken(id, 0)) return id;
         for (id = base; id <= last; ++id)
-            if (!taken(id, 0))
-                return id;
+            if (!taken(id, 0)) return id;
         return -1;
     };
     StreamSettings& s = in->MutableSettings();
@@ -108,10 +91,8 @@ HRESULT_T Program::AssignStreamId(InputStream* in)
     auto countBefore = [&](int32_t type) {
         uint8_t n = 0;
         for (InputStream* o : inputs_) {
-            if (o == in)
-                break;
-            if (o->IsConnected() && o->Settings().streamType == type)
-                ++n;
+            if (o == in) break;
+            if (o->IsConnected() && o->Settings().streamType == type) ++n;
         }
         return n;
     };
@@ -139,15 +120,13 @@ HRESULT_T Program::AssignStreamId(InputStream* in)
     } else {
         id = s.streamPesId > 0 ? s.streamPesId : 0xBD;
     }
-    if (id < 0)
-        return kE_FAIL;
+    if (id < 0) return kE_FAIL;
     s.streamPesId = id;
     in->SetSubId(sub);
     return kS_OK;
 }
 
-void Program::BuildPmt()
-{
+void Program::BuildPmt() {
     NS_TS::CPMT& pmt = pmt_;
     pmt.hdr.SetPid(static_cast<uint16_t>(settings_.programId));
     pmt.program_number = static_cast<uint16_t>(settings_.programNumber);
@@ -155,8 +134,7 @@ void Program::BuildPmt()
     pmt.streams.clear();
     for (InputStream* in : inputs_) {
         // Entries only for connected inputs: a free input has no stream.
-        if (!in->IsConnected() || in->Settings().streamType == kPinPcrOnly)
-            continue;
+        if (!in->IsConnected() || in->Settings().streamType == kPinPcrOnly) continue;
         SPL_TS::PMTStreamEntry e;
         e.stream_type = PmtStreamType(in->Settings().streamType);
         e.elementary_PID = in->Pid();
@@ -167,22 +145,18 @@ void Program::BuildPmt()
     pmt.Build();
 }
 
-void Program::BuildSystemHeader(int32_t rateBound)
-{
+void Program::BuildSystemHeader(int32_t rateBound) {
     std::vector<uint8_t>& h = systemHeader_;
     h.clear();
     std::vector<InputStream*> streams;
     int audio = 0, video = 0;
     for (InputStream* in : inputs_) {
-        if (!in->IsConnected())
-            continue;
+        if (!in->IsConnected()) continue;
         // One entry per stream_id: private stream 1 carries several sub-streams.
         bool dup = false;
         for (InputStream* o : streams)
-            if (o->PesId() == in->PesId())
-                dup = true;
-        if (!dup)
-            streams.push_back(in);
+            if (o->PesId() == in->PesId()) dup = true;
+        if (!dup) streams.push_back(in);
         if (in->IsVideo())
             ++video;
         else if (in->IsAudioGroup() || in->Settings().streamType == kPinPcm)
@@ -194,15 +168,14 @@ void Program::BuildSystemHeader(int32_t rateBound)
     h.push_back(static_cast<uint8_t>(0x80 | (rb >> 15)));
     h.push_back(static_cast<uint8_t>(rb >> 7));
     h.push_back(static_cast<uint8_t>((rb << 1) | 1));
-    h.push_back(static_cast<uint8_t>(audio << 2)); // fixed_flag 0, CSPS_flag 0
-    h.push_back(static_cast<uint8_t>(0x20 | (video & 0x1F))); // locks 0, marker 1
+    h.push_back(static_cast<uint8_t>(audio << 2));             // fixed_flag 0, CSPS_flag 0
+    h.push_back(static_cast<uint8_t>(0x20 | (video & 0x1F)));  // locks 0, marker 1
     h.push_back(0x7F);
     for (InputStream* in : streams) {
         // The bound of private stream 1 covers the largest of its sub-streams.
         int32_t size = in->PstdSize();
         for (InputStream* o : inputs_)
-            if (o->IsConnected() && o->PesId() == in->PesId())
-                size = std::max(size, o->PstdSize());
+            if (o->IsConnected() && o->PesId() == in->PesId()) size = std::max(size, o->PstdSize());
         const uint8_t id = in->PesId();
         const unsigned scale = (id >= 0xC0 && id <= 0xDF) ? 0 : 1;
         const int32_t unit = scale ? 1024 : 128;
@@ -213,4 +186,4 @@ void Program::BuildSystemHeader(int32_t rateBound)
     }
 }
 
-} // namespace muxcore
+}  // namespace muxcore

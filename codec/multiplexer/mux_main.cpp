@@ -10,8 +10,7 @@
 #include <cstring>
 #include <string>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     muxcore::FileMuxJob job;
     job.settings.output = muxcore::kProgramStream;
     int i = 1;
@@ -49,8 +48,7 @@ int main(int argc, char** argv)
         const size_t colon = a.find(':');
         if (colon != std::string::npos && colon > 0 && colon < 6) {
             in.streamType = muxcore::StreamTypeFromName(a.substr(0, colon));
-            if (in.streamType != muxcore::kPinFree)
-                a = a.substr(colon + 1);
+            if (in.streamType != muxcore::kPinFree) a = a.substr(colon + 1);
         }
         in.path = a;
         job.inputs.push_back(in);

@@ -18,42 +18,41 @@ extern "C" const IID IID_IModuleCallback;
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
 struct IParamConfig : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE SetValue(const VARIANT* value, BOOL applyNow) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetValue(VARIANT* value, BOOL committed) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetVisible(BOOL visible) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetVisible(BOOL* visible) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetParamID(GUID* id) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* name) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetReadOnly(BOOL* readOnly) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetInfo(VARIANT* value, BSTR* valueName, BSTR* name,
-                                            BOOL* readOnly, BOOL* visible) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetDefaultValue(VARIANT* value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetRange(VARIANT* min, VARIANT* max, VARIANT* step) = 0;
-  virtual HRESULT STDMETHODCALLTYPE EnumValidValues(long* count, VARIANT* values, BSTR* names) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ValueToName(const VARIANT* value, BSTR* name) = 0;
-  virtual HRESULT STDMETHODCALLTYPE NameToValue(BSTR name, VARIANT* value) = 0;
-  // Only the builds whose policy allows editing value lists answer this one.
-  virtual HRESULT STDMETHODCALLTYPE SetValidValues(long count, VARIANT* values,
-                                                   const wchar_t* const* names) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetValue(const VARIANT* value, BOOL applyNow) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetValue(VARIANT* value, BOOL committed) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetVisible(BOOL visible) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetVisible(BOOL* visible) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetParamID(GUID* id) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* name) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetReadOnly(BOOL* readOnly) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetInfo(VARIANT* value, BSTR* valueName, BSTR* name, BOOL* readOnly,
+                                              BOOL* visible) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDefaultValue(VARIANT* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetRange(VARIANT* min, VARIANT* max, VARIANT* step) = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnumValidValues(long* count, VARIANT* values, BSTR* names) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ValueToName(const VARIANT* value, BSTR* name) = 0;
+    virtual HRESULT STDMETHODCALLTYPE NameToValue(BSTR name, VARIANT* value) = 0;
+    // Only the builds whose policy allows editing value lists answer this one.
+    virtual HRESULT STDMETHODCALLTYPE SetValidValues(long count, VARIANT* values, const wchar_t* const* names) = 0;
 };
 
 struct IModuleCallback : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE OnModuleChanged(long count, const GUID* changedIds) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnModuleChanged(long count, const GUID* changedIds) = 0;
 };
 
 struct IModuleConfig : public IPersistStream {
-  virtual HRESULT STDMETHODCALLTYPE SetValue(const GUID* id, const VARIANT* value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetValue(const GUID* id, VARIANT* value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetParamConfig(const GUID* id, IParamConfig** param) = 0;
-  virtual HRESULT STDMETHODCALLTYPE IsSupported(const GUID* id) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResetToDefaults() = 0;
-  virtual HRESULT STDMETHODCALLTYPE EnumParams(long* count, GUID* ids) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CommitChanges(VARIANT* errorInfo) = 0;
-  virtual HRESULT STDMETHODCALLTYPE DeclineChanges() = 0;
-  virtual HRESULT STDMETHODCALLTYPE SaveToRegistry(HKEY root, const wchar_t* keyPath, BOOL readable) = 0;
-  virtual HRESULT STDMETHODCALLTYPE LoadFromRegistry(HKEY root, const wchar_t* keyPath, BOOL readable) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RegisterForNotifies(IModuleCallback* callback) = 0;
-  virtual HRESULT STDMETHODCALLTYPE UnregisterFromNotifies(IModuleCallback* callback) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetValue(const GUID* id, const VARIANT* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetValue(const GUID* id, VARIANT* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetParamConfig(const GUID* id, IParamConfig** param) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsSupported(const GUID* id) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResetToDefaults() = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnumParams(long* count, GUID* ids) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CommitChanges(VARIANT* errorInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DeclineChanges() = 0;
+    virtual HRESULT STDMETHODCALLTYPE SaveToRegistry(HKEY root, const wchar_t* keyPath, BOOL readable) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LoadFromRegistry(HKEY root, const wchar_t* keyPath, BOOL readable) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RegisterForNotifies(IModuleCallback* callback) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnregisterFromNotifies(IModuleCallback* callback) = 0;
 };
 
 #pragma GCC diagnostic pop

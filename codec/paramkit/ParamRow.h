@@ -13,24 +13,24 @@ class CModuleConfig;
 enum class ParamKind { UI1, Int, I4, I8, R8, Ptr, Str };
 
 struct NamedValue {
-  const char* name;
-  long long value;
+    const char* name;
+    long long value;
 };
 
 struct ParamSpec {
-  const GUID* id;
-  const char* name;
-  ParamKind kind;
-  bool readOnly;
-  bool visible;
-  size_t offset;  // of the bound field in the settings record
-  long long defaultValue;
-  double defaultReal;
-  const wchar_t* defaultText;
-  bool hasRange;
-  long long min, max, step;
-  const NamedValue* values;  // in display order
-  size_t valueCount;
+    const GUID* id;
+    const char* name;
+    ParamKind kind;
+    bool readOnly;
+    bool visible;
+    size_t offset;  // of the bound field in the settings record
+    long long defaultValue;
+    double defaultReal;
+    const wchar_t* defaultText;
+    bool hasRange;
+    long long min, max, step;
+    const NamedValue* values;  // in display order
+    size_t valueCount;
 };
 
 // Creates the parameter a row describes, bound into record.

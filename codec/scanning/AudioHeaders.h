@@ -60,7 +60,7 @@ public:
     virtual bool OnFrameHeader(SPL::BaseEventParser<AESHdr>* ev, uint32_t* out);
 };
 
-} // namespace SPL_AES
+}  // namespace SPL_AES
 
 namespace SPL_AAC {
 
@@ -114,15 +114,14 @@ public:
     virtual bool OnAdtsHeader(SPL::BaseEventParser<AACHdr>* ev, uint32_t* out);
 };
 
-} // namespace SPL_AAC
+}  // namespace SPL_AAC
 
 namespace SPL_AC3 {
 
 class AC3Parser : public SPL::BaseParserSimple {
 public:
     AC3Parser() : SPL::BaseParserSimple(4, 10) {}
-    bool IsStartCode(const uint8_t* p) const override
-    {
+    bool IsStartCode(const uint8_t* p) const override {
         return (p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B);
     }
 };
@@ -160,7 +159,7 @@ public:
     uint8_t chanmape = 0;
     uint32_t chanmap = 0;
 
-    uint16_t frameLength = 0; // bytes
+    uint16_t frameLength = 0;  // bytes
     uint16_t sampleRate = 0;
     uint8_t channels = 0;
     uint32_t bitRate = 0;
@@ -187,4 +186,4 @@ public:
     virtual bool OnSyncFrame(SPL::BaseEventParser<AC3Hdr>* ev, uint32_t* out);
 };
 
-} // namespace SPL_AC3
+}  // namespace SPL_AC3

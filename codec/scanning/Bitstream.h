@@ -23,10 +23,7 @@ public:
     explicit BitstreamReader(uint8_t removeEmulation = 0) : r_(removeEmulation != 0) {}
     virtual ~BitstreamReader() = default;
 
-    void Attach(const uint8_t* data, int32_t length)
-    {
-        r_.Attach(data, length > 0 ? static_cast<size_t>(length) : 0);
-    }
+    void Attach(const uint8_t* data, int32_t length) { r_.Attach(data, length > 0 ? static_cast<size_t>(length) : 0); }
     uint32_t PeekBits(unsigned n) { return r_.Peek(n); }
     void SkipBits(unsigned n) { r_.Skip(n); }
     uint32_t ReadBits(unsigned n) { return r_.Read(n); }
@@ -58,8 +55,7 @@ public:
     void SkipBytes(unsigned n);
     void SkipBits(unsigned n);
     int32_t GetPosition() const { return pos_; }
-    void SetPosition(int32_t p)
-    {
+    void SetPosition(int32_t p) {
         pos_ = p;
         bit_ = 0;
     }
@@ -67,11 +63,9 @@ public:
     bool Overflow() const { return overflow_; }
 
 private:
-    bool InRange(int32_t at, int32_t count)
-    {
+    bool InRange(int32_t at, int32_t count) {
         if (!buf_ || at < 0 || count < 0 || at > cap_ || count > cap_ - at) {
-            if (count > 0)
-                overflow_ = true;
+            if (count > 0) overflow_ = true;
             return false;
         }
         return true;
@@ -84,4 +78,4 @@ private:
     bool overflow_ = false;
 };
 
-} // namespace SPL
+}  // namespace SPL

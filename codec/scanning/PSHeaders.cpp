@@ -9,22 +9,18 @@ namespace SPL_PS {
 
 namespace {
 
-bool HasPrefix(const uint8_t* b, uint32_t length)
-{
+bool HasPrefix(const uint8_t* b, uint32_t length) {
     return b && length >= 4 && b[0] == 0 && b[1] == 0 && b[2] == 1;
 }
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------- PES header
 
-bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict)
-{
+bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     Clear();
-    if (!HasPrefix(bytes, length) || bytes[3] < 0xBC || bytes[3] == 0xFF)
-        return false;
-    if (length < 6)
-        return Truncated();
+    if (!HasPrefix(bytes, length) || bytes[3] < 0xBC || bytes[3] == 0xFF) return false;
+    if (length < 6) return Truncated();
     stream_id = bytes[3];
     PES_packet_length = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
     // Padding and private_stream_2 carry no flag bytes.
@@ -35,8 +31,7 @@ bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict)
     sub_stream_id = 0;
 
     if (stream_id == 0xBF) {
-        if (length > 6)
-            sub_stream_id = bytes[6];
+        if (length > 6) sub_stream_id = bytes[6];
         valid_ = 1;
         return true;
     }
@@ -44,55 +39,44 @@ bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict)
         valid_ = 1;
         return true;
     }
-    if (length < 9)
-        return Truncated();
-    if (strict && (flags1 & 0xC0) != 0x80)
-        return false;
+    if (length < 9) return Truncated();
+    if (strict && (flags1 & 0xC0) != 0x80) return false;
     const uint32_t hl = HeaderLength();
-    if (stream_id == 0xBD && hl < length)
-        sub_stream_id = bytes[hl];
+    if (stream_id == 0xBD && hl < length) sub_stream_id = bytes[hl];
     const unsigned f = PtsDtsFlags();
     if (f >= 2) {
-        if (length < 14)
-            return Truncated();
+        if (length < 14) return Truncated();
         std::memcpy(pts_bytes, bytes + 9, 5);
     }
     if (f == 3) {
-        if (length < 19)
-            return Truncated();
+        if (length < 19) return Truncated();
         std::memcpy(dts_bytes, bytes + 14, 5);
     }
     valid_ = 1;
     return true;
 }
 
-uint32_t PSPesPacket::HeaderLength() const
-{
+uint32_t PSPesPacket::HeaderLength() const {
     return (stream_id == 0xBE || stream_id == 0xBF) ? 6u : 9u + PES_header_data_length;
 }
 
-uint32_t PSPesPacket::PacketSize() const
-{
+uint32_t PSPesPacket::PacketSize() const {
     return PES_packet_length ? PES_packet_length + 6u : 0u;
 }
 
-uint64_t PSPesPacket::PTS() const
-{
+uint64_t PSPesPacket::PTS() const {
     return MpegCommon::DecodeTimeStamp(pts_bytes);
 }
 
-uint64_t PSPesPacket::DTS() const
-{
+uint64_t PSPesPacket::DTS() const {
     return MpegCommon::DecodeTimeStamp(dts_bytes);
 }
 
 // ---------------------------------------------------------------- pack header
 
-bool PSPackHeader::Parse(const uint8_t* bytes, uint32_t length)
-{
+bool PSPackHeader::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasPrefix(bytes, length) || bytes[3] != 0xBA || length < 5 || bytes[4] < 0x40 || bytes[4] > 0x7F)
-        return false;
+    if (!HasPrefix(bytes, length) || bytes[3] != 0xBA || length < 5 || bytes[4] < 0x40 || bytes[4] > 0x7F) return false;
     SPL::BitstreamReader r;
     r.Attach(bytes + 4, static_cast<int32_t>(length - 4));
     r.SkipBits(2);
@@ -101,16 +85,14 @@ bool PSPackHeader::Parse(const uint8_t* bytes, uint32_t length)
     scr |= static_cast<uint64_t>(r.ReadBits(15)) << 15;
     markers = r.ReadBit() && markers;
     scr |= r.ReadBits(15);
-    r.SkipBits(1); // not tested
+    r.SkipBits(1);  // not tested
     const uint32_t ext = r.ReadBits(9);
     markers = r.ReadBit() && markers;
     const uint32_t mux = r.ReadBits(22);
     markers = r.ReadBit() && markers;
     markers = r.ReadBit() && markers;
-    if (r.Overrun())
-        return Truncated();
-    if (!markers)
-        return false;
+    if (r.Overrun()) return Truncated();
+    if (!markers) return false;
     system_clock_reference_base = scr;
     system_clock_reference_extension = ext;
     program_mux_rate = mux;
@@ -120,14 +102,11 @@ bool PSPackHeader::Parse(const uint8_t* bytes, uint32_t length)
 
 // ---------------------------------------------------------------- system header
 
-bool PSHdrSysPack::Parse(const uint8_t* bytes, uint32_t length)
-{
+bool PSHdrSysPack::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasPrefix(bytes, length) || length < 12 || bytes[3] != 0xBB)
-        return false;
+    if (!HasPrefix(bytes, length) || length < 12 || bytes[3] != 0xBB) return false;
     const uint32_t hlen = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]);
-    if (hlen + 6 > length)
-        return false;
+    if (hlen + 6 > length) return false;
     SPL::BitstreamReader r;
     r.Attach(bytes + 6, static_cast<int32_t>(hlen));
     bool markers = r.ReadBit() != 0;
@@ -142,16 +121,13 @@ bool PSHdrSysPack::Parse(const uint8_t* bytes, uint32_t length)
     video_bound = r.ReadBits(5);
     packet_rate_restriction_flag = static_cast<uint8_t>(r.ReadBit());
     r.SkipBits(7);
-    if (r.Overrun() || !markers)
-        return false;
+    if (r.Overrun() || !markers) return false;
     stream_count = 0;
     while (r.BitsLeft() >= 24 && r.PeekBits(1) == 1) {
         const uint32_t id = r.ReadBits(8);
-        if (r.ReadBits(2) != 3)
-            return false;
-        r.SkipBits(14); // P-STD_buffer_bound_scale and size bound
-        if (stream_count < kMaxStreams)
-            stream_ids[stream_count++] = static_cast<uint16_t>(id);
+        if (r.ReadBits(2) != 3) return false;
+        r.SkipBits(14);  // P-STD_buffer_bound_scale and size bound
+        if (stream_count < kMaxStreams) stream_ids[stream_count++] = static_cast<uint16_t>(id);
     }
     header_length = static_cast<uint16_t>(hlen);
     rate_bound = rb;
@@ -162,25 +138,19 @@ bool PSHdrSysPack::Parse(const uint8_t* bytes, uint32_t length)
 
 // ---------------------------------------------------------------- stream map
 
-void PSMap::Clear()
-{
+void PSMap::Clear() {
     SPL::BaseHeaderSimple::Clear();
     entries.clear();
 }
 
-bool PSMap::Parse(const uint8_t* bytes, uint32_t length)
-{
+bool PSMap::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasPrefix(bytes, length) || bytes[3] != 0xBC || length < 12)
-        return false;
+    if (!HasPrefix(bytes, length) || bytes[3] != 0xBC || length < 12) return false;
     const uint32_t mapLength = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]);
-    if (mapLength > kInfoCapacity)
-        return false;
-    if ((bytes[7] & 1) == 0)
-        return false;
+    if (mapLength > kInfoCapacity) return false;
+    if ((bytes[7] & 1) == 0) return false;
     const uint32_t infoLength = static_cast<uint32_t>(bytes[8] << 8 | bytes[9]);
-    if (infoLength + 16 > length)
-        return false;
+    if (infoLength + 16 > length) return false;
     program_stream_map_length = static_cast<uint16_t>(mapLength);
     current_next_indicator = static_cast<uint8_t>(bytes[6] >> 7);
     program_stream_map_version = static_cast<uint8_t>(bytes[6] & 0x1F);
@@ -196,8 +166,7 @@ bool PSMap::Parse(const uint8_t* bytes, uint32_t length)
         // An entry needs at least 4 bytes; a final entry without info counts.
         while (esmLength >= 4 && esmLength - read >= 4) {
             const uint32_t at = esmBase + read;
-            if (at + 4 > length)
-                return false;
+            if (at + 4 > length) return false;
             PSMapEntry e;
             e.stream_type = bytes[at];
             e.elementary_stream_id = bytes[at + 1];
@@ -221,62 +190,46 @@ bool PSMap::Parse(const uint8_t* bytes, uint32_t length)
 
 // ---------------------------------------------------------------- consumer
 
-SPL::BaseEvent* PSProgramStreamParserConsumer::ParseHeader(int64_t position, const uint8_t* data,
-                                                           uint32_t length)
-{
+SPL::BaseEvent* PSProgramStreamParserConsumer::ParseHeader(int64_t position, const uint8_t* data, uint32_t length) {
     using SPL::FillEvent;
-    if (pack.Parse(data, length))
-        return FillEvent(evPack_, pack, position, data, length);
-    if (pes.Parse(data, length, true))
-        return FillEvent(evPes_, pes, position, data, length);
-    if (system.Parse(data, length))
-        return FillEvent(evSystem_, system, position, data, length);
-    if (map.Parse(data, length))
-        return FillEvent(evMap_, map, position, data, length);
+    if (pack.Parse(data, length)) return FillEvent(evPack_, pack, position, data, length);
+    if (pes.Parse(data, length, true)) return FillEvent(evPes_, pes, position, data, length);
+    if (system.Parse(data, length)) return FillEvent(evSystem_, system, position, data, length);
+    if (map.Parse(data, length)) return FillEvent(evMap_, map, position, data, length);
     return nullptr;
 }
 
 // ---------------------------------------------------------------- PES stream
 
-int32_t FindPesOrPackStart(const uint8_t* data, uint32_t length)
-{
-    if (!data)
-        return -1;
+int32_t FindPesOrPackStart(const uint8_t* data, uint32_t length) {
+    if (!data) return -1;
     for (uint32_t k = 0; k + 4 <= length; ++k) {
         const uint8_t* q = data + k;
-        if (q[0] != 0 || q[1] != 0 || q[2] != 1)
-            continue;
-        if (q[3] >= 0xBC && q[3] != 0xFF)
-            return static_cast<int32_t>(k);
-        if (q[3] == 0xBA && k + 5 <= length && q[4] >= 0x40 && q[4] <= 0x7F)
-            return static_cast<int32_t>(k);
+        if (q[0] != 0 || q[1] != 0 || q[2] != 1) continue;
+        if (q[3] >= 0xBC && q[3] != 0xFF) return static_cast<int32_t>(k);
+        if (q[3] == 0xBA && k + 5 <= length && q[4] >= 0x40 && q[4] <= 0x7F) return static_cast<int32_t>(k);
     }
     return -1;
 }
 
-bool PSPESStream::OnEvent(SPL::BaseEvent* event, uint32_t* out)
-{
+bool PSPESStream::OnEvent(SPL::BaseEvent* event, uint32_t* out) {
     if (auto* e = dynamic_cast<SPL::BaseEventParser<PSPesPacket>*>(event)) {
         SPL::PayloadResult result;
         const bool ok = OnPesPacket(e, &result);
-        if (out)
-            *out = result.part;
+        if (out) *out = result.part;
         return ok;
     }
-    if (out)
-        *out = 0;
+    if (out) *out = 0;
     return true;
 }
 
-bool PSPESStream::OnPesPacket(SPL::BaseEventParser<PSPesPacket>* ev, SPL::PayloadResult* result)
-{
+bool PSPESStream::OnPesPacket(SPL::BaseEventParser<PSPesPacket>* ev, SPL::PayloadResult* result) {
     MeasurePacket(ev, result);
     EmitPacket(ev, result);
     return true;
 }
 
-bool PSPESStream::MeasurePacket(SPL::BaseEventParser<PSPesPacket>* ev, SPL::PayloadResult* result)
-{
+bool PSPESStream::MeasurePacket(SPL::BaseEventParser<PSPesPacket>* ev, SPL::PayloadResult* result) {
     const PSPesPacket* h = ev->GetHeader();
     const uint32_t L = ev->GetLength();
     const uint32_t S = h->PacketSize();
@@ -308,8 +261,7 @@ bool PSPESStream::MeasurePacket(SPL::BaseEventParser<PSPesPacket>* ev, SPL::Payl
     return true;
 }
 
-bool PSPESStream::EmitPacket(SPL::BaseEventParser<PSPesPacket>* ev, SPL::PayloadResult* result)
-{
+bool PSPESStream::EmitPacket(SPL::BaseEventParser<PSPesPacket>* ev, SPL::PayloadResult* result) {
     SetState(PES_HEADER, ev);
     const uint32_t hl = ev->GetHeader()->HeaderLength();
     const uint32_t part = result->part;
@@ -320,14 +272,11 @@ bool PSPESStream::EmitPacket(SPL::BaseEventParser<PSPesPacket>* ev, SPL::Payload
 }
 
 bool PSPESStream::OnData(int64_t position, const uint8_t* data, uint32_t length, SPL::PayloadResult* result,
-                         uint8_t flag)
-{
-    if (!data)
-        return false;
+                         uint8_t flag) {
+    if (!data) return false;
     if (nextPosition_ > position) {
         const int64_t overlap = nextPosition_ - position;
-        if (overlap >= length)
-            return false;
+        if (overlap >= length) return false;
         data += overlap;
         length -= static_cast<uint32_t>(overlap);
         position = nextPosition_;
@@ -358,4 +307,4 @@ bool PSPESStream::OnData(int64_t position, const uint8_t* data, uint32_t length,
     return true;
 }
 
-} // namespace SPL_PS
+}  // namespace SPL_PS

@@ -25,13 +25,13 @@ public:
     unsigned PtsDtsFlags() const { return (flags2 >> 6) & 3; }
     bool HasPts() const { return PtsDtsFlags() >= 2; }
     bool HasDts() const { return PtsDtsFlags() == 3; }
-    uint64_t PTS() const; // 33-bit, 90 kHz
+    uint64_t PTS() const;  // 33-bit, 90 kHz
     uint64_t DTS() const;
 
     uint8_t stream_id = 0;
     uint16_t PES_packet_length = 0;
-    uint8_t flags1 = 0; // '10', scrambling, priority, alignment, copyright, original
-    uint8_t flags2 = 0; // PTS_DTS_flags and the other presence flags
+    uint8_t flags1 = 0;  // '10', scrambling, priority, alignment, copyright, original
+    uint8_t flags2 = 0;  // PTS_DTS_flags and the other presence flags
     uint8_t PES_header_data_length = 0;
     uint8_t pts_bytes[5] = {};
     uint8_t dts_bytes[5] = {};
@@ -54,7 +54,7 @@ public:
 
     uint16_t header_length = 0;
     uint32_t rate_bound = 0;
-    uint32_t rate = 0; // bit/s
+    uint32_t rate = 0;  // bit/s
     uint32_t audio_bound = 0;
     uint8_t fixed_flag = 0;
     uint8_t CSPS_flag = 0;
@@ -82,8 +82,8 @@ public:
     uint16_t program_stream_map_length = 0;
     uint8_t current_next_indicator = 0;
     uint8_t program_stream_map_version = 0;
-    uint16_t program_stream_info_length = 0; // as written in the map
-    uint16_t info_bytes_kept = 0;            // at most kInfoCapacity
+    uint16_t program_stream_info_length = 0;  // as written in the map
+    uint16_t info_bytes_kept = 0;             // at most kInfoCapacity
     uint8_t info[kInfoCapacity] = {};
     uint16_t elementary_stream_map_length = 0;
     std::vector<PSMapEntry> entries;
@@ -112,9 +112,7 @@ enum E_PESStreamState { PES_HEADER = 0, PES_PAYLOAD = 1 };
 // -1 when there is none.
 int32_t FindPesOrPackStart(const uint8_t* data, uint32_t length);
 
-class PSPESStream : public SPL::BaseStream,
-                    public SPL::BaseEventConsumer,
-                    public SPL::StreamState<E_PESStreamState> {
+class PSPESStream : public SPL::BaseStream, public SPL::BaseEventConsumer, public SPL::StreamState<E_PESStreamState> {
 public:
     PSPESStream() = default;
     explicit PSPESStream(const SPL::StreamKey& key) : SPL::BaseStream(key) {}
@@ -126,8 +124,7 @@ public:
     // keyed stream the count still to come stays -1.
     bool OnData(int64_t position, const uint8_t* data, uint32_t length, SPL::PayloadResult* result,
                 uint8_t flag) override;
-    void ResetPayload() override
-    {
+    void ResetPayload() override {
         nextPosition_ = 0;
         stillToCome_ = 0;
     }
@@ -145,4 +142,4 @@ protected:
     SPL::BaseEvent payload_;
 };
 
-} // namespace SPL_PS
+}  // namespace SPL_PS

@@ -21,7 +21,7 @@ public:
     // Bytes from the latest hit to the end of the buffer (the whole buffer
     // before the first search).
     virtual uint32_t GetHeaderSpan() const = 0;
-    virtual uint32_t GetHeaderSpanAt() const = 0; // same answer, second entry
+    virtual uint32_t GetHeaderSpanAt() const = 0;  // same answer, second entry
     virtual uint32_t GetPosition() const = 0;
     virtual uint32_t Advance(uint32_t n) = 0;
 };
@@ -73,8 +73,7 @@ public:
 
 class BaseHeaderSimple : public BaseHeader {
 public:
-    void Clear() override
-    {
+    void Clear() override {
         valid_ = 0;
         truncated_ = 0;
     }
@@ -84,8 +83,7 @@ public:
     bool IsTruncated() const { return truncated_ != 0; }
 
 protected:
-    bool Truncated()
-    {
+    bool Truncated() {
         truncated_ = 1;
         return false;
     }
@@ -100,8 +98,7 @@ class BaseEvent {
 public:
     virtual ~BaseEvent() = default;
 
-    void Set(int64_t position, const uint8_t* data, uint32_t length, uint8_t flag1 = 0, uint8_t flag2 = 0)
-    {
+    void Set(int64_t position, const uint8_t* data, uint32_t length, uint8_t flag1 = 0, uint8_t flag2 = 0) {
         position_ = position;
         data_ = data;
         length_ = length;
@@ -134,8 +131,7 @@ private:
 
 // Fills the event of a header that parsed.
 template <class H>
-BaseEvent* FillEvent(BaseEventParser<H>& ev, H& h, int64_t position, const uint8_t* data, uint32_t length)
-{
+BaseEvent* FillEvent(BaseEventParser<H>& ev, H& h, int64_t position, const uint8_t* data, uint32_t length) {
     ev.Set(position, data, length);
     ev.SetHeader(&h);
     return &ev;
@@ -277,8 +273,7 @@ public:
 
 protected:
     // Records a change and tells the listeners.
-    void SetState(E code, const BaseEvent* value)
-    {
+    void SetState(E code, const BaseEvent* value) {
         state_ = code;
         current_ = value;
         NotifyListeners();
@@ -287,4 +282,4 @@ protected:
     E state_{};
 };
 
-} // namespace SPL
+}  // namespace SPL

@@ -10,11 +10,9 @@ namespace SPL_TS {
 
 // ---------------------------------------------------------------- adaptation
 
-bool TSAdaptationField::Parse(const uint8_t* bytes, uint32_t length)
-{
+bool TSAdaptationField::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!bytes || length < 1)
-        return false;
+    if (!bytes || length < 1) return false;
     adaptation_field_length = bytes[0];
     flags = length > 1 ? bytes[1] : 0;
     if (adaptation_field_length == 0) {
@@ -22,13 +20,12 @@ bool TSAdaptationField::Parse(const uint8_t* bytes, uint32_t length)
         valid_ = 1;
         return true;
     }
-    if (adaptation_field_length > 183)
-        return false;
+    if (adaptation_field_length > 183) return false;
     // Only the field's own bytes are read.
     const uint32_t avail = length - 1 < adaptation_field_length ? length - 1 : adaptation_field_length;
     SPL::BitstreamReader r;
     r.Attach(bytes + 1, static_cast<int32_t>(avail));
-    r.SkipBits(8); // flags
+    r.SkipBits(8);  // flags
     if (flags & PCR_FLAG) {
         r.SkipBits(1);
         const uint64_t base = r.ReadBits(32);
@@ -41,40 +38,33 @@ bool TSAdaptationField::Parse(const uint8_t* bytes, uint32_t length)
         opcrBase = r.ReadBits(32);
         r.SkipBits(6 + 9);
     }
-    if (r.Overrun())
-        return Truncated();
+    if (r.Overrun()) return Truncated();
     valid_ = 1;
     return true;
 }
 
 // ---------------------------------------------------------------- packet header
 
-void TSPacketHdr::Clear()
-{
+void TSPacketHdr::Clear() {
     ReleaseAdaptation();
     SPL::BaseHeaderSimple::Clear();
 }
 
-void TSPacketHdr::ReleaseAdaptation()
-{
+void TSPacketHdr::ReleaseAdaptation() {
     adaptation_.reset();
 }
 
-bool TSPacketHdr::Parse(const uint8_t* packet, uint32_t length)
-{
+bool TSPacketHdr::Parse(const uint8_t* packet, uint32_t length) {
     Clear();
-    if (!packet || length < 4 || packet[0] != 0x47)
-        return false;
+    if (!packet || length < 4 || packet[0] != 0x47) return false;
     word12 = static_cast<uint16_t>(packet[1] << 8 | packet[2]);
     byte3 = packet[3];
     const unsigned afc = AdaptationFieldControl();
     if (afc == 2 || afc == 3) {
         TSAdaptationField field;
-        if (length < 5 || !field.Parse(packet + 4, length - 4))
-            return false;
+        if (length < 5 || !field.Parse(packet + 4, length - 4)) return false;
         adaptation_.reset(new (std::nothrow) TSAdaptationField(field));
-        if (!adaptation_)
-            return false;
+        if (!adaptation_) return false;
     }
     valid_ = 1;
     return true;
@@ -82,10 +72,8 @@ bool TSPacketHdr::Parse(const uint8_t* packet, uint32_t length)
 
 // ---------------------------------------------------------------- sections
 
-bool TSTable::ParseHeader(const uint8_t* section, uint32_t length)
-{
-    if (!section || length < 8)
-        return false;
+bool TSTable::ParseHeader(const uint8_t* section, uint32_t length) {
+    if (!section || length < 8) return false;
     SPL::BitstreamReader r;
     r.Attach(section, 8);
     table_id = static_cast<uint8_t>(r.ReadBits(8));
@@ -102,19 +90,15 @@ bool TSTable::ParseHeader(const uint8_t* section, uint32_t length)
     return !r.Overrun();
 }
 
-bool TSTable::Parse(const uint8_t* section, uint32_t length)
-{
+bool TSTable::Parse(const uint8_t* section, uint32_t length) {
     Clear();
-    if (!ParseHeader(section, length))
-        return false;
+    if (!ParseHeader(section, length)) return false;
     valid_ = 1;
     return true;
 }
 
-bool TSTable::ReserveBuffer(uint32_t n)
-{
-    if (buffer_.size() >= n && !buffer_.empty())
-        return true;
+bool TSTable::ReserveBuffer(uint32_t n) {
+    if (buffer_.size() >= n && !buffer_.empty()) return true;
     try {
         std::vector<uint8_t>(n ? n : 1).swap(buffer_);
     } catch (...) {
@@ -127,19 +111,16 @@ bool TSTable::ReserveBuffer(uint32_t n)
     return true;
 }
 
-bool TSTable::Assemble(const uint8_t* bytes, uint32_t& n, bool unitStart)
-{
-    if (!bytes)
-        return false;
+bool TSTable::Assemble(const uint8_t* bytes, uint32_t& n, bool unitStart) {
+    if (!bytes) return false;
     if (unitStart) {
         // A section may start so near the end of a packet that its header
         // is split: three bytes give its size, the rest of the header is
         // read once eight bytes are in.
-        if (n < 3 || bytes[0] == 0xFF) // 0xFF: stuffing, no section
+        if (n < 3 || bytes[0] == 0xFF)  // 0xFF: stuffing, no section
             return false;
         const uint32_t length = static_cast<uint32_t>((bytes[1] & 0x0F) << 8 | bytes[2]);
-        if (!ReserveBuffer(length + 7u))
-            return false;
+        if (!ReserveBuffer(length + 7u)) return false;
         total_ = length + 3u;
         const uint32_t take = n < total_ ? n : total_;
         std::memcpy(buffer_.data(), bytes, take);
@@ -151,41 +132,33 @@ bool TSTable::Assemble(const uint8_t* bytes, uint32_t& n, bool unitStart)
             section_length = static_cast<uint16_t>(length);
         return true;
     }
-    if (buffer_.empty() || filled_ == 0 || filled_ > total_)
-        return false;
+    if (buffer_.empty() || filled_ == 0 || filled_ > total_) return false;
     const uint32_t before = filled_;
     const uint32_t room = total_ - filled_;
     const uint32_t take = n < room ? n : room;
     std::memcpy(buffer_.data() + filled_, bytes, take);
     filled_ += take;
     n = take;
-    if (before < 8 && filled_ >= 8)
-        ParseHeader(buffer_.data(), filled_);
+    if (before < 8 && filled_ >= 8) ParseHeader(buffer_.data(), filled_);
     return true;
 }
 
 // ---------------------------------------------------------------- PAT
 
-void TSTablePAT::Clear()
-{
+void TSTablePAT::Clear() {
     TSTable::Clear();
     PATEntries.clear();
 }
 
-bool TSTablePAT::Parse(const uint8_t* section, uint32_t length)
-{
+bool TSTablePAT::Parse(const uint8_t* section, uint32_t length) {
     Clear();
-    if (!ParseHeader(section, length) || table_id != 0)
-        return false;
+    if (!ParseHeader(section, length) || table_id != 0) return false;
     const uint32_t total = section_length + 3u;
     // The CRC runs only over bytes that exist.
-    if (section_length < 8 || total > length)
-        return false;
+    if (section_length < 8 || total > length) return false;
     const uint32_t count = (section_length - 8u) / 4u;
-    if (count == 0)
-        return false;
-    if (MpegCommon::Crc32Mpeg2(section, total) != 0)
-        return false;
+    if (count == 0) return false;
+    if (MpegCommon::Crc32Mpeg2(section, total) != 0) return false;
     try {
         SPL::BitstreamReader r;
         r.Attach(section + 8, static_cast<int32_t>(total - 8));
@@ -210,25 +183,21 @@ bool TSTablePAT::Parse(const uint8_t* section, uint32_t length)
 
 // ---------------------------------------------------------------- PMT
 
-void TSTablePMT::Clear()
-{
+void TSTablePMT::Clear() {
     TSTable::Clear();
     streams.clear();
     program_info_length = 0;
 }
 
-bool TSTablePMT::Parse(const uint8_t* section, uint32_t length)
-{
+bool TSTablePMT::Parse(const uint8_t* section, uint32_t length) {
     Clear();
-    if (!ParseHeader(section, length) || table_id != 2 || length < 12)
-        return false;
+    if (!ParseHeader(section, length) || table_id != 2 || length < 12) return false;
     program_number = table_id_extension;
     PCR_PID = static_cast<uint16_t>((section[8] & 0x1F) << 8 | section[9]);
     const uint32_t infoLength = static_cast<uint32_t>((section[10] & 0x0F) << 8 | section[11]);
     // Lengths are checked before anything is copied.
     int64_t available = static_cast<int64_t>(length) - infoLength - 12;
-    if (available < 0 || infoLength > kInfoCapacity)
-        return false;
+    if (available < 0 || infoLength > kInfoCapacity) return false;
     program_info_length = static_cast<uint16_t>(infoLength);
     std::memcpy(program_info, section + 12, infoLength);
 
@@ -262,4 +231,4 @@ bool TSTablePMT::Parse(const uint8_t* section, uint32_t length)
     return true;
 }
 
-} // namespace SPL_TS
+}  // namespace SPL_TS

@@ -18,8 +18,8 @@ public:
 
     uint8_t adaptation_field_length = 0;
     uint8_t flags = 0;
-    uint32_t opcrBase = 0; // low 32 bits of the OPCR base
-    uint64_t pcr = 0;      // low 32 bits of the base x 300 + extension (27 MHz)
+    uint32_t opcrBase = 0;  // low 32 bits of the OPCR base
+    uint64_t pcr = 0;       // low 32 bits of the base x 300 + extension (27 MHz)
 };
 
 class TSPacketHdr : public SPL::BaseHeaderSimple {
@@ -41,7 +41,7 @@ public:
     unsigned ContinuityCounter() const { return byte3 & 0x0F; }
     const TSAdaptationField* Adaptation() const { return adaptation_.get(); }
 
-    uint16_t word12 = 0; // bytes 1 and 2
+    uint16_t word12 = 0;  // bytes 1 and 2
     uint8_t byte3 = 0;
     uint32_t packetSize = 188;
 
@@ -106,8 +106,7 @@ struct PMTStreamEntry {
     uint16_t elementary_PID = 0;
     uint16_t ES_info_length = 0;
     std::vector<uint8_t> info;
-    void Reset()
-    {
+    void Reset() {
         ES_info_length = 0;
         std::vector<uint8_t>().swap(info);
     }
@@ -127,4 +126,4 @@ public:
     std::vector<PMTStreamEntry> streams;
 };
 
-} // namespace SPL_TS
+}  // namespace SPL_TS

@@ -7,29 +7,24 @@ namespace SPL_VES {
 
 namespace {
 
-bool HasCode(const uint8_t* b, uint32_t length, uint8_t code)
-{
+bool HasCode(const uint8_t* b, uint32_t length, uint8_t code) {
     return b && length >= 4 && b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == code;
 }
 
 // Extension start code with the given extension id in the high nibble of byte 4.
-bool HasExtension(const uint8_t* b, uint32_t length, unsigned id)
-{
+bool HasExtension(const uint8_t* b, uint32_t length, unsigned id) {
     return HasCode(b, length, 0xB5) && length >= 5 && (b[4] >> 4) == id;
 }
 
-void AttachAfterCode(SPL::BitstreamReader& r, const uint8_t* b, uint32_t length)
-{
+void AttachAfterCode(SPL::BitstreamReader& r, const uint8_t* b, uint32_t length) {
     r.Attach(b + 4, static_cast<int32_t>(length - 4));
 }
 
-} // namespace
+}  // namespace
 
-bool VESSeqHdr::Parse(const uint8_t* bytes, uint32_t length, bool strict)
-{
+bool VESSeqHdr::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     Clear();
-    if (!HasCode(bytes, length, 0xB3))
-        return false;
+    if (!HasCode(bytes, length, 0xB3)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     horizontal_size_value = r.ReadBits(12);
@@ -41,15 +36,11 @@ bool VESSeqHdr::Parse(const uint8_t* bytes, uint32_t length, bool strict)
     vbv_buffer_size_value = r.ReadBits(10);
     constrained_parameters_flag = static_cast<uint8_t>(r.ReadBit());
     load_intra_quantiser_matrix = static_cast<uint8_t>(r.ReadBit());
-    if (load_intra_quantiser_matrix)
-        r.SkipBits(64 * 8);
+    if (load_intra_quantiser_matrix) r.SkipBits(64 * 8);
     load_non_intra_quantiser_matrix = static_cast<uint8_t>(r.ReadBit());
-    if (r.Overrun())
-        return Truncated();
-    if (strict && marker != 1)
-        return false;
-    if (aspect_ratio_information < 1 || aspect_ratio_information > 14)
-        return false;
+    if (r.Overrun()) return Truncated();
+    if (strict && marker != 1) return false;
+    if (aspect_ratio_information < 1 || aspect_ratio_information > 14) return false;
 
     frameRate = MpegCommon::FrameRate(frame_rate_code);
     frameDuration = frameRate > 0 ? static_cast<int64_t>(10000000.0 / frameRate) : 0;
@@ -61,11 +52,9 @@ bool VESSeqHdr::Parse(const uint8_t* bytes, uint32_t length, bool strict)
     return true;
 }
 
-bool VESSeqExt::Parse(const uint8_t* bytes, uint32_t length, bool strict)
-{
+bool VESSeqExt::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     Clear();
-    if (!HasExtension(bytes, length, 1))
-        return false;
+    if (!HasExtension(bytes, length, 1)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     r.SkipBits(4);
@@ -80,45 +69,65 @@ bool VESSeqExt::Parse(const uint8_t* bytes, uint32_t length, bool strict)
     low_delay = static_cast<uint8_t>(r.ReadBit());
     frame_rate_extension_n = r.ReadBits(2);
     frame_rate_extension_d = r.ReadBits(5);
-    if (r.Overrun())
-        return Truncated();
-    if (strict && marker != 1)
-        return false;
+    if (r.Overrun()) return Truncated();
+    if (strict && marker != 1) return false;
 
     const uint32_t p = profile_and_level_indication;
     profile = 0;
     if (p >= 0x10 && p < 0x90) {
         switch (p >> 4) {
-        case 1: profile = 5; break;
-        case 2: profile = 4; break;
-        case 3: profile = 3; break;
-        case 4: profile = 2; break;
-        case 5: profile = 1; break;
-        case 8: profile = 6; break;
-        default: profile = 0; break;
+            case 1:
+                profile = 5;
+                break;
+            case 2:
+                profile = 4;
+                break;
+            case 3:
+                profile = 3;
+                break;
+            case 4:
+                profile = 2;
+                break;
+            case 5:
+                profile = 1;
+                break;
+            case 8:
+                profile = 6;
+                break;
+            default:
+                profile = 0;
+                break;
         }
     }
     switch (p & 0x0F) {
-    case 4: level = 4; break;
-    case 5:
-        level = 5;
-        profile = 2;
-        break;
-    case 6: level = 3; break;
-    case 8: level = 2; break;
-    case 10: level = 1; break;
-    default: level = 0; break;
+        case 4:
+            level = 4;
+            break;
+        case 5:
+            level = 5;
+            profile = 2;
+            break;
+        case 6:
+            level = 3;
+            break;
+        case 8:
+            level = 2;
+            break;
+        case 10:
+            level = 1;
+            break;
+        default:
+            level = 0;
+            break;
     }
     chroma = chroma_format;
     valid_ = 1;
     return true;
 }
 
-bool VESHdrSeqDisplayExt::Parse(const uint8_t* bytes, uint32_t length, bool strict)
-{
+bool VESHdrSeqDisplayExt::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     Clear();
-    if (!HasExtension(bytes, length, 2))
-        return false;
+    if (!HasExtension(bytes, length, 2)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     r.SkipBits(4);
@@ -132,19 +141,15 @@ bool VESHdrSeqDisplayExt::Parse(const uint8_t* bytes, uint32_t length, bool stri
     display_horizontal_size = r.ReadBits(14);
     const uint32_t marker = r.ReadBit();
     display_vertical_size = r.ReadBits(14);
-    if (r.Overrun())
-        return Truncated();
-    if (strict && marker != 1)
-        return false;
+    if (r.Overrun()) return Truncated();
+    if (strict && marker != 1) return false;
     valid_ = 1;
     return true;
 }
 
-bool VESGop::Parse(const uint8_t* bytes, uint32_t length, bool strict)
-{
+bool VESGop::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     Clear();
-    if (!HasCode(bytes, length, 0xB8))
-        return false;
+    if (!HasCode(bytes, length, 0xB8)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     drop_frame_flag = static_cast<uint8_t>(r.ReadBit());
@@ -155,20 +160,17 @@ bool VESGop::Parse(const uint8_t* bytes, uint32_t length, bool strict)
     time_code_pictures = r.ReadBits(6);
     closed_gop = static_cast<uint8_t>(r.ReadBit());
     broken_link = static_cast<uint8_t>(r.ReadBit());
-    if (r.Overrun())
-        return Truncated();
-    if (strict && (marker != 1 || time_code_hours >= 24 || time_code_minutes >= 60 ||
-                   time_code_seconds >= 60 || time_code_pictures >= 60))
+    if (r.Overrun()) return Truncated();
+    if (strict && (marker != 1 || time_code_hours >= 24 || time_code_minutes >= 60 || time_code_seconds >= 60 ||
+                   time_code_pictures >= 60))
         return false;
     valid_ = 1;
     return true;
 }
 
-bool VESPictureHdr::Parse(const uint8_t* bytes, uint32_t length)
-{
+bool VESPictureHdr::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasCode(bytes, length, 0x00))
-        return false;
+    if (!HasCode(bytes, length, 0x00)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     temporal_reference = r.ReadBits(10);
@@ -182,20 +184,16 @@ bool VESPictureHdr::Parse(const uint8_t* bytes, uint32_t length)
         full_pel_backward_vector = static_cast<uint8_t>(r.ReadBit());
         backward_f_code = r.ReadBits(3);
     }
-    if (r.Overrun())
-        return Truncated();
-    if (picture_coding_type < 1 || picture_coding_type > 4)
-        return false;
+    if (r.Overrun()) return Truncated();
+    if (picture_coding_type < 1 || picture_coding_type > 4) return false;
     pictureType = picture_coding_type;
     valid_ = 1;
     return true;
 }
 
-bool VESPictureCodingExt::Parse(const uint8_t* bytes, uint32_t length)
-{
+bool VESPictureCodingExt::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasExtension(bytes, length, 8))
-        return false;
+    if (!HasExtension(bytes, length, 8)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     r.SkipBits(4);
@@ -222,88 +220,64 @@ bool VESPictureCodingExt::Parse(const uint8_t* bytes, uint32_t length)
         burst_amplitude = r.ReadBits(7);
         sub_carrier_phase = r.ReadBits(8);
     }
-    if (r.Overrun())
-        return Truncated();
+    if (r.Overrun()) return Truncated();
     valid_ = 1;
     return true;
 }
 
-bool VESHdrUserData::Parse(const uint8_t* bytes, uint32_t length)
-{
+bool VESHdrUserData::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasCode(bytes, length, 0xB2))
-        return false;
+    if (!HasCode(bytes, length, 0xB2)) return false;
     valid_ = 1;
     return true;
 }
 
-SPL::BaseEvent* VESParserConsumer::ParseHeader(int64_t position, const uint8_t* data, uint32_t length)
-{
+SPL::BaseEvent* VESParserConsumer::ParseHeader(int64_t position, const uint8_t* data, uint32_t length) {
     using SPL::FillEvent;
-    if (pictureHdr.Parse(data, length))
-        return FillEvent(evPictureHdr_, pictureHdr, position, data, length);
+    if (pictureHdr.Parse(data, length)) return FillEvent(evPictureHdr_, pictureHdr, position, data, length);
     if (pictureCodingExt.Parse(data, length))
         return FillEvent(evPictureCodingExt_, pictureCodingExt, position, data, length);
-    if (seqHdr.Parse(data, length, true))
-        return FillEvent(evSeqHdr_, seqHdr, position, data, length);
-    if (seqExt.Parse(data, length, true))
-        return FillEvent(evSeqExt_, seqExt, position, data, length);
-    if (gop.Parse(data, length, true))
-        return FillEvent(evGop_, gop, position, data, length);
+    if (seqHdr.Parse(data, length, true)) return FillEvent(evSeqHdr_, seqHdr, position, data, length);
+    if (seqExt.Parse(data, length, true)) return FillEvent(evSeqExt_, seqExt, position, data, length);
+    if (gop.Parse(data, length, true)) return FillEvent(evGop_, gop, position, data, length);
     if (seqDisplayExt.Parse(data, length, true))
         return FillEvent(evSeqDisplayExt_, seqDisplayExt, position, data, length);
-    if (userData.Parse(data, length))
-        return FillEvent(evUserData_, userData, position, data, length);
+    if (userData.Parse(data, length)) return FillEvent(evUserData_, userData, position, data, length);
     return nullptr;
 }
 
-bool VESStream::OnEvent(SPL::BaseEvent* event, uint32_t* out)
-{
+bool VESStream::OnEvent(SPL::BaseEvent* event, uint32_t* out) {
     using SPL::BaseEventParser;
-    if (auto* e = dynamic_cast<BaseEventParser<VESSeqHdr>*>(event))
-        return OnSeqHdr(e, out);
-    if (auto* e = dynamic_cast<BaseEventParser<VESSeqExt>*>(event))
-        return OnSeqExt(e, out);
-    if (auto* e = dynamic_cast<BaseEventParser<VESGop>*>(event))
-        return OnGop(e, out);
-    if (auto* e = dynamic_cast<BaseEventParser<VESPictureHdr>*>(event))
-        return OnPictureHdr(e, out);
-    if (auto* e = dynamic_cast<BaseEventParser<VESPictureCodingExt>*>(event))
-        return OnPictureCodingExt(e, out);
-    if (auto* e = dynamic_cast<BaseEventParser<VESHdrSeqDisplayExt>*>(event))
-        return OnSeqDisplayExt(e, out);
-    if (auto* e = dynamic_cast<BaseEventParser<VESHdrUserData>*>(event))
-        return OnUserData(e, out);
+    if (auto* e = dynamic_cast<BaseEventParser<VESSeqHdr>*>(event)) return OnSeqHdr(e, out);
+    if (auto* e = dynamic_cast<BaseEventParser<VESSeqExt>*>(event)) return OnSeqExt(e, out);
+    if (auto* e = dynamic_cast<BaseEventParser<VESGop>*>(event)) return OnGop(e, out);
+    if (auto* e = dynamic_cast<BaseEventParser<VESPictureHdr>*>(event)) return OnPictureHdr(e, out);
+    if (auto* e = dynamic_cast<BaseEventParser<VESPictureCodingExt>*>(event)) return OnPictureCodingExt(e, out);
+    if (auto* e = dynamic_cast<BaseEventParser<VESHdrSeqDisplayExt>*>(event)) return OnSeqDisplayExt(e, out);
+    if (auto* e = dynamic_cast<BaseEventParser<VESHdrUserData>*>(event)) return OnUserData(e, out);
     return false;
 }
 
-bool VESStream::OnSeqHdr(SPL::BaseEventParser<VESSeqHdr>* ev, uint32_t* out)
-{
+bool VESStream::OnSeqHdr(SPL::BaseEventParser<VESSeqHdr>* ev, uint32_t* out) {
     return Handle(VES_SEQUENCE_HEADER, ev, out);
 }
-bool VESStream::OnSeqExt(SPL::BaseEventParser<VESSeqExt>* ev, uint32_t* out)
-{
+bool VESStream::OnSeqExt(SPL::BaseEventParser<VESSeqExt>* ev, uint32_t* out) {
     return Handle(VES_SEQUENCE_EXTENSION, ev, out);
 }
-bool VESStream::OnGop(SPL::BaseEventParser<VESGop>* ev, uint32_t* out)
-{
+bool VESStream::OnGop(SPL::BaseEventParser<VESGop>* ev, uint32_t* out) {
     return Handle(VES_GOP, ev, out);
 }
-bool VESStream::OnPictureHdr(SPL::BaseEventParser<VESPictureHdr>* ev, uint32_t* out)
-{
+bool VESStream::OnPictureHdr(SPL::BaseEventParser<VESPictureHdr>* ev, uint32_t* out) {
     return Handle(VES_PICTURE_HEADER, ev, out);
 }
-bool VESStream::OnPictureCodingExt(SPL::BaseEventParser<VESPictureCodingExt>* ev, uint32_t* out)
-{
+bool VESStream::OnPictureCodingExt(SPL::BaseEventParser<VESPictureCodingExt>* ev, uint32_t* out) {
     return Handle(VES_PICTURE_CODING_EXTENSION, ev, out);
 }
-bool VESStream::OnSeqDisplayExt(SPL::BaseEventParser<VESHdrSeqDisplayExt>* ev, uint32_t* out)
-{
+bool VESStream::OnSeqDisplayExt(SPL::BaseEventParser<VESHdrSeqDisplayExt>* ev, uint32_t* out) {
     return Handle(VES_SEQUENCE_DISPLAY_EXTENSION, ev, out);
 }
-bool VESStream::OnUserData(SPL::BaseEventParser<VESHdrUserData>* ev, uint32_t* out)
-{
+bool VESStream::OnUserData(SPL::BaseEventParser<VESHdrUserData>* ev, uint32_t* out) {
     return Handle(VES_USER_DATA, ev, out);
 }
 
-} // namespace SPL_VES
+}  // namespace SPL_VES

@@ -28,9 +28,9 @@ public:
     uint8_t load_non_intra_quantiser_matrix = 0;
 
     double frameRate = 0;
-    int64_t frameDuration = 0; // 100-ns units
+    int64_t frameDuration = 0;  // 100-ns units
     double pelAspectRatio = 0;
-    uint32_t bitRate = 0; // bit/s
+    uint32_t bitRate = 0;  // bit/s
     uint32_t displayWidth = 0;
     uint32_t displayHeight = 0;
 };
@@ -50,8 +50,8 @@ public:
     uint32_t frame_rate_extension_n = 0;
     uint32_t frame_rate_extension_d = 0;
 
-    uint32_t profile = 0; // 1 high .. 5 simple, 6 escape, 0 unknown
-    uint32_t level = 0;   // 1 high .. 4 low, 5 from escape 0x_5, 0 unknown
+    uint32_t profile = 0;  // 1 high .. 5 simple, 6 escape, 0 unknown
+    uint32_t level = 0;    // 1 high .. 4 low, 5 from escape 0x_5, 0 unknown
     uint32_t chroma = 0;
 };
 
@@ -174,13 +174,11 @@ public:
     virtual bool OnUserData(SPL::BaseEventParser<VESHdrUserData>* ev, uint32_t* out);
 
 protected:
-    bool Handle(E_VESStreamState code, SPL::BaseEvent* ev, uint32_t* out)
-    {
+    bool Handle(E_VESStreamState code, SPL::BaseEvent* ev, uint32_t* out) {
         SetState(code, ev);
-        if (out)
-            *out = 1;
+        if (out) *out = 1;
         return true;
     }
 };
 
-} // namespace SPL_VES
+}  // namespace SPL_VES

@@ -12,52 +12,52 @@
 // offsets (bytes 817, 837 and 857): parameters bind to the copies, commits
 // write both.
 struct VideoEncSettings {
-  vidcore::Record rec;
-  int32_t svcdOffsets;
-  int32_t calcPsnr;
-  int32_t picDisplayExt;
+    vidcore::Record rec;
+    int32_t svcdOffsets;
+    int32_t calcPsnr;
+    int32_t picDisplayExt;
 };
 
 // What the configuration asks of its filter.
 class VideoEncHost {
- public:
-  virtual IUnknown* Owner() = 0;
-  virtual bool InputConnected() = 0;
-  // Frame-rate code detected from the input (3 when there is none).
-  virtual int DetectedFrameRateCode() = 0;
-  // Picture aspect of the input (1:1 unless the type says otherwise).
-  virtual void PictureAspect(int* x, int* y) = 0;
-  virtual void Reconnect(bool input, bool output) = 0;
+public:
+    virtual IUnknown* Owner() = 0;
+    virtual bool InputConnected() = 0;
+    // Frame-rate code detected from the input (3 when there is none).
+    virtual int DetectedFrameRateCode() = 0;
+    // Picture aspect of the input (1:1 unless the type says otherwise).
+    virtual void PictureAspect(int* x, int* y) = 0;
+    virtual void Reconnect(bool input, bool output) = 0;
 
- protected:
-  ~VideoEncHost() = default;
+protected:
+    ~VideoEncHost() = default;
 };
 
 class ConfigVideoEncImpl : public ModuleConfig::CModuleConfigImpl<VideoEncSettings> {
- public:
-  ConfigVideoEncImpl(VideoEncHost* host, VideoEncSettings* settings);
+public:
+    ConfigVideoEncImpl(VideoEncHost* host, VideoEncSettings* settings);
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
 
-  STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
-  HRESULT CheckVersion() override { return SettingsVersion() == 3 ? S_OK : E_FAIL; }
-  HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
+    STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
+    HRESULT CheckVersion() override { return SettingsVersion() == 3 ? S_OK : E_FAIL; }
+    HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
 
-  // The preset of a video type and format on a record; it sets pending values.
-  HRESULT RunPreset(vidcore::Record& r, int videoType, int videoFormat);
-  // Pending values of the filter's own use.
-  HRESULT SetPendingInt(int index, int value);
-  int PendingInt(int index);
-  HRESULT SetPendingText(int index, const std::wstring& text);
-  ModuleConfig::CBaseParam* Param(int index) const { return ParamAt(static_cast<size_t>(index)); }
+    // The preset of a video type and format on a record; it sets pending values.
+    HRESULT RunPreset(vidcore::Record& r, int videoType, int videoFormat);
+    // Pending values of the filter's own use.
+    HRESULT SetPendingInt(int index, int value);
+    int PendingInt(int index);
+    HRESULT SetPendingText(int index, const std::wstring& text);
+    ModuleConfig::CBaseParam* Param(int index) const { return ParamAt(static_cast<size_t>(index)); }
 
-  // Key of this host program's settings, or empty when it has none.
-  static std::wstring RegistryKeyPath();
-  // A fresh base path for two-pass statistics.
-  static std::wstring DefaultStatsFileName();
+    // Key of this host program's settings, or empty when it has none.
+    static std::wstring RegistryKeyPath();
+    // A fresh base path for two-pass statistics.
+    static std::wstring DefaultStatsFileName();
 
- private:
-  VideoEncHost* host_;
+private:
+    VideoEncHost* host_;
 };

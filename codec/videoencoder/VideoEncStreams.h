@@ -14,13 +14,13 @@ namespace vidcore {
 
 // The filter's side of the bitstream output.
 class OutputSink {
- public:
-  virtual ~OutputSink() = default;
-  // A fresh delivery buffer; false when none is available.
-  virtual bool GetBuffer(uint8_t** data, uint32_t* size) = 0;
-  // The held buffer is finished (used may be 0: then it is only released).
-  virtual void Deliver(uint8_t* data, uint32_t used, const int32_t times[4]) = 0;
-  virtual void Notify(uint32_t id, const void* data, uint32_t size) = 0;
+public:
+    virtual ~OutputSink() = default;
+    // A fresh delivery buffer; false when none is available.
+    virtual bool GetBuffer(uint8_t** data, uint32_t* size) = 0;
+    // The held buffer is finished (used may be 0: then it is only released).
+    virtual void Deliver(uint8_t* data, uint32_t used, const int32_t times[4]) = 0;
+    virtual void Notify(uint32_t id, const void* data, uint32_t size) = 0;
 };
 
 constexpr uint32_t kInfoTimes = 0xF000000u;
@@ -34,15 +34,15 @@ uint64_t BitstreamOutputTotal(bufstream* bs);
 
 // Statistics ids of the info operation.
 enum : uint32_t {
-  kStatsOpenWrite = 0x100001,
-  kStatsOpenRead = 0x100002,
-  kStatsClose = 0x100003,
-  kStatsWrite = 0x100004,
-  kStatsRead = 0x100005,
-  kStatsRewind = 0x100006,
-  kStatsDelete = 0x100007,
-  kStatsDeleteLater = 0x100008,
-  kStatsSize = 0x100009,
+    kStatsOpenWrite = 0x100001,
+    kStatsOpenRead = 0x100002,
+    kStatsClose = 0x100003,
+    kStatsWrite = 0x100004,
+    kStatsRead = 0x100005,
+    kStatsRewind = 0x100006,
+    kStatsDelete = 0x100007,
+    kStatsDeleteLater = 0x100008,
+    kStatsSize = 0x100009,
 };
 constexpr int kStatsFiles = 8;
 constexpr size_t kStatsPathMax = 2048;

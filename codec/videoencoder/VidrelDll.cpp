@@ -25,8 +25,10 @@ const AMOVIESETUP_MEDIATYPE kInTypes[] = {
     {&MEDIATYPE_Video, &kI420Subtype},
 };
 const AMOVIESETUP_MEDIATYPE kOutTypes[] = {
-    {&MEDIATYPE_Video, &kMpeg2VideoSubtype},          {&MEDIATYPE_Stream, &kMpeg2VideoSubtype},
-    {&MEDIATYPE_Video, &MEDIASUBTYPE_MPEG1Payload},   {&MEDIATYPE_Stream, &MEDIASUBTYPE_MPEG1Video},
+    {&MEDIATYPE_Video, &kMpeg2VideoSubtype},
+    {&MEDIATYPE_Stream, &kMpeg2VideoSubtype},
+    {&MEDIATYPE_Video, &MEDIASUBTYPE_MPEG1Payload},
+    {&MEDIATYPE_Stream, &MEDIASUBTYPE_MPEG1Video},
 };
 const AMOVIESETUP_PIN kPins[] = {
     {const_cast<LPWSTR>(L"Input"), FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, NULL, 7, kInTypes},
@@ -43,18 +45,18 @@ CFactoryTemplate g_Templates[] = {
 int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 
 STDAPI DllRegisterServer() {
-  HRESULT hr = AMovieDllRegisterServer2(TRUE);
-  if (FAILED(hr)) return hr;
-  hr = RegisterFilterInCategories(&g_VideoEncSetup, {&kVideoCompressorCategory, &kEncoderCategory}, TRUE);
-  SetEncoderCapabilities(&g_VideoEncSetup);
-  return hr;
+    HRESULT hr = AMovieDllRegisterServer2(TRUE);
+    if (FAILED(hr)) return hr;
+    hr = RegisterFilterInCategories(&g_VideoEncSetup, {&kVideoCompressorCategory, &kEncoderCategory}, TRUE);
+    SetEncoderCapabilities(&g_VideoEncSetup);
+    return hr;
 }
 
 STDAPI DllUnregisterServer() {
-  HRESULT hr = AMovieDllRegisterServer2(FALSE);
-  wchar_t clsid[40] = {};
-  StringFromGUID2(CLSID_KorvellVideoEncoder, clsid, 40);
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"Filter\\") + clsid).c_str());
-  RegisterFilterInCategories(&g_VideoEncSetup, {&kVideoCompressorCategory, &kEncoderCategory}, FALSE);
-  return hr;
+    HRESULT hr = AMovieDllRegisterServer2(FALSE);
+    wchar_t clsid[40] = {};
+    StringFromGUID2(CLSID_KorvellVideoEncoder, clsid, 40);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"Filter\\") + clsid).c_str());
+    RegisterFilterInCategories(&g_VideoEncSetup, {&kVideoCompressorCategory, &kEncoderCategory}, FALSE);
+    return hr;
 }

@@ -37,23 +37,23 @@ enum { AUDOVA_STEREO = 0, AUDOVA_JOINT_STEREO = 1, AUDOVA_DUAL_CHANNEL = 2, AUDO
 
 /* The 72-byte settings record, handed over as is. */
 typedef struct AudovaSettings {
-  int32_t audio_mode;        /*  0: mode in effect */
-  int32_t layer;             /*  4: 1 or 2 */
-  int32_t psy_model;         /*  8: 1 or 2 */
-  int32_t bitrate_index;     /* 12: 1..14 of the rate class and layer */
-  int32_t emphasis;          /* 16: 0 none, 1 50/15 us, 3 CCITT J.17 */
-  int32_t private_bit;       /* 20 */
-  int32_t crc;               /* 24: nonzero adds the CRC-16 word */
-  int32_t copyright;         /* 28 */
-  int32_t original;          /* 32 */
-  int32_t bitrate_index_l1;  /* 36 */
-  int32_t bitrate_index_l2;  /* 40 */
-  int32_t sample_rate;       /* 44: Hz */
-  int32_t input_channels;    /* 48 */
-  int32_t output_channels;   /* 52: channels of the PCM given to AudovaEncode */
-  int32_t buffer_size;       /* 56: output buffer size in bytes */
-  int32_t requested_mode;    /* 60 */
-  int32_t reserved[2];       /* 64, 68 */
+    int32_t audio_mode;       /*  0: mode in effect */
+    int32_t layer;            /*  4: 1 or 2 */
+    int32_t psy_model;        /*  8: 1 or 2 */
+    int32_t bitrate_index;    /* 12: 1..14 of the rate class and layer */
+    int32_t emphasis;         /* 16: 0 none, 1 50/15 us, 3 CCITT J.17 */
+    int32_t private_bit;      /* 20 */
+    int32_t crc;              /* 24: nonzero adds the CRC-16 word */
+    int32_t copyright;        /* 28 */
+    int32_t original;         /* 32 */
+    int32_t bitrate_index_l1; /* 36 */
+    int32_t bitrate_index_l2; /* 40 */
+    int32_t sample_rate;      /* 44: Hz */
+    int32_t input_channels;   /* 48 */
+    int32_t output_channels;  /* 52: channels of the PCM given to AudovaEncode */
+    int32_t buffer_size;      /* 56: output buffer size in bytes */
+    int32_t requested_mode;   /* 60 */
+    int32_t reserved[2];      /* 64, 68 */
 } AudovaSettings;
 
 typedef void* AudovaHandle;
@@ -63,8 +63,8 @@ typedef void* AudovaHandle;
 int AudovaCheckSettings(get_callback_t get_callback, const AudovaSettings* settings, void* reserved,
                         int32_t sample_rate, int32_t reserved2, int32_t reserved3);
 /* Copies the settings; cheap. 0 on failure. sample_rate 0 takes word 44. */
-AudovaHandle AudovaCreate(get_callback_t get_callback, const AudovaSettings* settings, void* reserved,
-                          uint32_t options, int32_t sample_rate);
+AudovaHandle AudovaCreate(get_callback_t get_callback, const AudovaSettings* settings, void* reserved, uint32_t options,
+                          int32_t sample_rate);
 /* Starts a stream into the output record. 0 when started. */
 int AudovaStart(AudovaHandle handle, bufstream* output);
 /* Interleaved signed 16-bit little-endian PCM with the output channel count;

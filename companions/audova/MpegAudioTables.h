@@ -15,18 +15,18 @@ bool BitrateIndexLegal(bool lsf, int layer, int channels, int index);
 
 // Layer II quantization classes.
 struct QuantClass {
-  int levels;
-  int bits;      // bits of one codeword (a group of three when grouped)
-  bool grouped;
+    int levels;
+    int bits;  // bits of one codeword (a group of three when grouped)
+    bool grouped;
 };
 extern const QuantClass kQuantClasses[17];
 
 // A Layer II allocation table: per subband the allocation-field width and
 // the quantization class of every non-zero allocation.
 struct AllocTable {
-  int sblimit;
-  uint8_t nbal[32];
-  int8_t cls[32][16];  // cls[sb][a] for a >= 1; -1 unused
+    int sblimit;
+    uint8_t nbal[32];
+    int8_t cls[32][16];  // cls[sb][a] for a >= 1; -1 unused
 };
 const AllocTable& Layer2Table(bool lsf, int rate, int kbpsPerChannel);
 

@@ -2,7 +2,8 @@
 #include "companions/screencap/ScreenSource.h"
 
 namespace {
-const AMOVIESETUP_MEDIATYPE kTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32}, {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
+const AMOVIESETUP_MEDIATYPE kTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
+                                        {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
 const AMOVIESETUP_PIN kPins[] = {
     {const_cast<LPWSTR>(L"Capture"), FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, NULL, 2, kTypes}};
 }  // namespace
@@ -17,20 +18,24 @@ int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 
 namespace {
 HRESULT RegisterInCategory(BOOL bRegister) {
-  HRESULT hr = AMovieDllRegisterServer2(bRegister);
-  if (FAILED(hr) && bRegister) return hr;
-  CoInitialize(nullptr);
-  IFilterMapper2* mapper = nullptr;
-  HRESULT r = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                               reinterpret_cast<void**>(&mapper));
-  if (SUCCEEDED(r)) {
-    r = AMovieSetupRegisterFilterInCategory(&g_ScreenSetup, mapper, CLSID_VideoInputDeviceCategory, bRegister);
-    mapper->Release();
-  }
-  CoUninitialize();
-  return bRegister ? r : hr;
+    HRESULT hr = AMovieDllRegisterServer2(bRegister);
+    if (FAILED(hr) && bRegister) return hr;
+    CoInitialize(nullptr);
+    IFilterMapper2* mapper = nullptr;
+    HRESULT r = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                 reinterpret_cast<void**>(&mapper));
+    if (SUCCEEDED(r)) {
+        r = AMovieSetupRegisterFilterInCategory(&g_ScreenSetup, mapper, CLSID_VideoInputDeviceCategory, bRegister);
+        mapper->Release();
+    }
+    CoUninitialize();
+    return bRegister ? r : hr;
 }
 }  // namespace
 
-STDAPI DllRegisterServer() { return RegisterInCategory(TRUE); }
-STDAPI DllUnregisterServer() { return RegisterInCategory(FALSE); }
+STDAPI DllRegisterServer() {
+    return RegisterInCategory(TRUE);
+}
+STDAPI DllUnregisterServer() {
+    return RegisterInCategory(FALSE);
+}

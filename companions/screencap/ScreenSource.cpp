@@ -15,313 +15,317 @@ const LONGLONG kMaxLagFrames = 2;
 const LONG kBandBytes = 256 * 1024;
 
 DWORD ReadOrCreate(HKEY key, const wchar_t* name, DWORD fallback) {
-  DWORD value = 0, size = sizeof value, type = 0;
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
-      type == REG_DWORD && size == sizeof value)
-    return value;
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fallback), sizeof fallback);
-  return fallback;
+    DWORD value = 0, size = sizeof value, type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof value)
+        return value;
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fallback), sizeof fallback);
+    return fallback;
 }
 
 }  // namespace
 
 ScreenRegion ReadScreenRegion() {
-  ScreenRegion r = kDefaults;
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) ==
-      ERROR_SUCCESS) {
-    r.left = static_cast<LONG>(ReadOrCreate(key, L"Left", static_cast<DWORD>(kDefaults.left)));
-    r.right = static_cast<LONG>(ReadOrCreate(key, L"Right", static_cast<DWORD>(kDefaults.right)));
-    r.top = static_cast<LONG>(ReadOrCreate(key, L"Top", static_cast<DWORD>(kDefaults.top)));
-    r.bottom = static_cast<LONG>(ReadOrCreate(key, L"Bottom", static_cast<DWORD>(kDefaults.bottom)));
-    r.frameRate = ReadOrCreate(key, L"FrameRate", kDefaults.frameRate);
-    RegCloseKey(key);
-  }
-  if (r.Width() < 8 || r.Height() < 8 || r.Width() > 8192 || r.Height() > 8192) {
-    r.left = kDefaults.left;
-    r.top = kDefaults.top;
-    r.right = kDefaults.right;
-    r.bottom = kDefaults.bottom;
-  }
-  if (r.frameRate < 1 || r.frameRate > 120) r.frameRate = kDefaults.frameRate;
-  return r;
+    ScreenRegion r = kDefaults;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        r.left = static_cast<LONG>(ReadOrCreate(key, L"Left", static_cast<DWORD>(kDefaults.left)));
+        r.right = static_cast<LONG>(ReadOrCreate(key, L"Right", static_cast<DWORD>(kDefaults.right)));
+        r.top = static_cast<LONG>(ReadOrCreate(key, L"Top", static_cast<DWORD>(kDefaults.top)));
+        r.bottom = static_cast<LONG>(ReadOrCreate(key, L"Bottom", static_cast<DWORD>(kDefaults.bottom)));
+        r.frameRate = ReadOrCreate(key, L"FrameRate", kDefaults.frameRate);
+        RegCloseKey(key);
+    }
+    if (r.Width() < 8 || r.Height() < 8 || r.Width() > 8192 || r.Height() > 8192) {
+        r.left = kDefaults.left;
+        r.top = kDefaults.top;
+        r.right = kDefaults.right;
+        r.bottom = kDefaults.bottom;
+    }
+    if (r.frameRate < 1 || r.frameRate > 120) r.frameRate = kDefaults.frameRate;
+    return r;
 }
 
 // ---- filter ----
 
 CUnknown* WINAPI ScreenSource::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* source = new (std::nothrow) ScreenSource(pUnk, &hr);
-  if (!source) hr = E_OUTOFMEMORY;
-  else if (FAILED(hr)) {
-    delete source;
-    source = nullptr;
-  }
-  if (phr) *phr = hr;
-  return source;
+    HRESULT hr = S_OK;
+    auto* source = new (std::nothrow) ScreenSource(pUnk, &hr);
+    if (!source)
+        hr = E_OUTOFMEMORY;
+    else if (FAILED(hr)) {
+        delete source;
+        source = nullptr;
+    }
+    if (phr) *phr = hr;
+    return source;
 }
 
 ScreenSource::ScreenSource(LPUNKNOWN pUnk, HRESULT* phr) : CSource("UScreenCapture", pUnk, CLSID_UScreenCapture, phr) {
-  m_stream = new (std::nothrow) ScreenStream(this, phr);
-  if (!m_stream && phr) *phr = E_OUTOFMEMORY;
+    m_stream = new (std::nothrow) ScreenStream(this, phr);
+    if (!m_stream && phr) *phr = E_OUTOFMEMORY;
 }
 
 // ---- stream ----
 
 ScreenStream::ScreenStream(ScreenSource* filter, HRESULT* phr)
     : CLiveSourceStream("UScreenCapture stream", phr, filter, L"Capture"), m_source(filter) {
-  m_region = ReadScreenRegion();
-  QueryPerformanceFrequency(&m_frequency);
+    m_region = ReadScreenRegion();
+    QueryPerformanceFrequency(&m_frequency);
 }
 
-ScreenStream::~ScreenStream() { OnThreadDestroy(); }
+ScreenStream::~ScreenStream() {
+    OnThreadDestroy();
+}
 
 HRESULT ScreenStream::GetMediaType(int iPosition, CMediaType* pmt) {
-  CheckPointer(pmt, E_POINTER);
-  if (iPosition < 0) return E_INVALIDARG;
-  if (iPosition > 1) return VFW_S_NO_MORE_ITEMS;
-  // The region is read again for every new connection.
-  m_region = ReadScreenRegion();
-  WORD bits = iPosition == 0 ? 32 : 24;
-  VIDEOINFOHEADER vih = {};
-  vih.AvgTimePerFrame = 10000000 / m_region.frameRate;
-  vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih.bmiHeader.biWidth = m_region.Width();
-  vih.bmiHeader.biHeight = m_region.Height();
-  vih.bmiHeader.biPlanes = 1;
-  vih.bmiHeader.biBitCount = bits;
-  vih.bmiHeader.biCompression = BI_RGB;
-  DWORD stride = ((static_cast<DWORD>(m_region.Width()) * bits / 8) + 3) & ~3u;
-  vih.bmiHeader.biSizeImage = stride * static_cast<DWORD>(m_region.Height());
-  vih.dwBitRate = static_cast<DWORD>(static_cast<unsigned long long>(vih.bmiHeader.biSizeImage) * 8 * m_region.frameRate);
-  SetRect(&vih.rcSource, 0, 0, m_region.Width(), m_region.Height());
-  vih.rcTarget = vih.rcSource;
-  pmt->InitMediaType();
-  pmt->SetType(&MEDIATYPE_Video);
-  pmt->SetSubtype(bits == 32 ? &MEDIASUBTYPE_RGB32 : &MEDIASUBTYPE_RGB24);
-  pmt->SetFormatType(&FORMAT_VideoInfo);
-  pmt->SetTemporalCompression(FALSE);
-  pmt->SetSampleSize(vih.bmiHeader.biSizeImage);
-  return pmt->SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof vih) ? S_OK : E_OUTOFMEMORY;
+    CheckPointer(pmt, E_POINTER);
+    if (iPosition < 0) return E_INVALIDARG;
+    if (iPosition > 1) return VFW_S_NO_MORE_ITEMS;
+    // The region is read again for every new connection.
+    m_region = ReadScreenRegion();
+    WORD bits = iPosition == 0 ? 32 : 24;
+    VIDEOINFOHEADER vih = {};
+    vih.AvgTimePerFrame = 10000000 / m_region.frameRate;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = m_region.Width();
+    vih.bmiHeader.biHeight = m_region.Height();
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = bits;
+    vih.bmiHeader.biCompression = BI_RGB;
+    DWORD stride = ((static_cast<DWORD>(m_region.Width()) * bits / 8) + 3) & ~3u;
+    vih.bmiHeader.biSizeImage = stride * static_cast<DWORD>(m_region.Height());
+    vih.dwBitRate =
+        static_cast<DWORD>(static_cast<unsigned long long>(vih.bmiHeader.biSizeImage) * 8 * m_region.frameRate);
+    SetRect(&vih.rcSource, 0, 0, m_region.Width(), m_region.Height());
+    vih.rcTarget = vih.rcSource;
+    pmt->InitMediaType();
+    pmt->SetType(&MEDIATYPE_Video);
+    pmt->SetSubtype(bits == 32 ? &MEDIASUBTYPE_RGB32 : &MEDIASUBTYPE_RGB24);
+    pmt->SetFormatType(&FORMAT_VideoInfo);
+    pmt->SetTemporalCompression(FALSE);
+    pmt->SetSampleSize(vih.bmiHeader.biSizeImage);
+    return pmt->SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof vih) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT ScreenStream::CheckMediaType(const CMediaType* pmt) {
-  CheckPointer(pmt, E_POINTER);
-  if (!IsEqualGUID(*pmt->Type(), MEDIATYPE_Video) || !IsEqualGUID(*pmt->FormatType(), FORMAT_VideoInfo) ||
-      pmt->FormatLength() < sizeof(VIDEOINFOHEADER))
-    return E_INVALIDARG;
-  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->Format());
-  bool rgb32 = IsEqualGUID(*pmt->Subtype(), MEDIASUBTYPE_RGB32) && vih->bmiHeader.biBitCount == 32;
-  bool rgb24 = IsEqualGUID(*pmt->Subtype(), MEDIASUBTYPE_RGB24) && vih->bmiHeader.biBitCount == 24;
-  if (!rgb32 && !rgb24) return E_INVALIDARG;
-  if (vih->bmiHeader.biWidth != m_region.Width() || vih->bmiHeader.biHeight != m_region.Height()) return E_INVALIDARG;
-  return S_OK;
+    CheckPointer(pmt, E_POINTER);
+    if (!IsEqualGUID(*pmt->Type(), MEDIATYPE_Video) || !IsEqualGUID(*pmt->FormatType(), FORMAT_VideoInfo) ||
+        pmt->FormatLength() < sizeof(VIDEOINFOHEADER))
+        return E_INVALIDARG;
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->Format());
+    bool rgb32 = IsEqualGUID(*pmt->Subtype(), MEDIASUBTYPE_RGB32) && vih->bmiHeader.biBitCount == 32;
+    bool rgb24 = IsEqualGUID(*pmt->Subtype(), MEDIASUBTYPE_RGB24) && vih->bmiHeader.biBitCount == 24;
+    if (!rgb32 && !rgb24) return E_INVALIDARG;
+    if (vih->bmiHeader.biWidth != m_region.Width() || vih->bmiHeader.biHeight != m_region.Height()) return E_INVALIDARG;
+    return S_OK;
 }
 
 HRESULT ScreenStream::SetMediaType(const CMediaType* pmt) {
-  HRESULT hr = CSourceStream::SetMediaType(pmt);
-  if (FAILED(hr)) return hr;
-  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->Format());
-  m_bits = vih->bmiHeader.biBitCount;
-  m_frameTime = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : 10000000 / m_region.frameRate;
-  return S_OK;
+    HRESULT hr = CSourceStream::SetMediaType(pmt);
+    if (FAILED(hr)) return hr;
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->Format());
+    m_bits = vih->bmiHeader.biBitCount;
+    m_frameTime = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : 10000000 / m_region.frameRate;
+    return S_OK;
 }
 
 HRESULT ScreenStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) {
-  CheckPointer(alloc, E_POINTER);
-  CheckPointer(props, E_POINTER);
-  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
-  if (!vih) return E_UNEXPECTED;
-  // Enough frames in hand for the encoder to catch up after a slow frame.
-  props->cBuffers = props->cBuffers > kBuffers ? props->cBuffers : kBuffers;
-  props->cbBuffer = static_cast<long>(vih->bmiHeader.biSizeImage);
-  props->cbAlign = props->cbAlign > 0 ? props->cbAlign : 1;
-  ALLOCATOR_PROPERTIES actual = {};
-  HRESULT hr = alloc->SetProperties(props, &actual);
-  if (FAILED(hr)) return hr;
-  return actual.cbBuffer < props->cbBuffer ? E_FAIL : S_OK;
+    CheckPointer(alloc, E_POINTER);
+    CheckPointer(props, E_POINTER);
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
+    if (!vih) return E_UNEXPECTED;
+    // Enough frames in hand for the encoder to catch up after a slow frame.
+    props->cBuffers = props->cBuffers > kBuffers ? props->cBuffers : kBuffers;
+    props->cbBuffer = static_cast<long>(vih->bmiHeader.biSizeImage);
+    props->cbAlign = props->cbAlign > 0 ? props->cbAlign : 1;
+    ALLOCATOR_PROPERTIES actual = {};
+    HRESULT hr = alloc->SetProperties(props, &actual);
+    if (FAILED(hr)) return hr;
+    return actual.cbBuffer < props->cbBuffer ? E_FAIL : S_OK;
 }
 
 HRESULT ScreenStream::OnThreadCreate() {
-  m_screenDC = GetDC(nullptr);
-  if (!m_screenDC) return E_FAIL;
-  m_memDC = CreateCompatibleDC(m_screenDC);
-  BITMAPINFO bmi = {};
-  bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bmi.bmiHeader.biWidth = m_region.Width();
-  bmi.bmiHeader.biHeight = m_region.Height();  // bottom-up, as the media type says
-  bmi.bmiHeader.biPlanes = 1;
-  bmi.bmiHeader.biBitCount = m_bits;
-  bmi.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  m_bitmap = CreateDIBSection(m_screenDC, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!m_memDC || !m_bitmap || !bits) {
-    OnThreadDestroy();
-    return E_OUTOFMEMORY;
-  }
-  m_bits32 = static_cast<BYTE*>(bits);
-  m_oldBitmap = SelectObject(m_memDC, m_bitmap);
-  return S_OK;
+    m_screenDC = GetDC(nullptr);
+    if (!m_screenDC) return E_FAIL;
+    m_memDC = CreateCompatibleDC(m_screenDC);
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = m_region.Width();
+    bmi.bmiHeader.biHeight = m_region.Height();  // bottom-up, as the media type says
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = m_bits;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    m_bitmap = CreateDIBSection(m_screenDC, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!m_memDC || !m_bitmap || !bits) {
+        OnThreadDestroy();
+        return E_OUTOFMEMORY;
+    }
+    m_bits32 = static_cast<BYTE*>(bits);
+    m_oldBitmap = SelectObject(m_memDC, m_bitmap);
+    return S_OK;
 }
 
 HRESULT ScreenStream::OnThreadDestroy() {
-  if (m_memDC && m_oldBitmap) SelectObject(m_memDC, m_oldBitmap);
-  if (m_bitmap) DeleteObject(m_bitmap);
-  if (m_memDC) DeleteDC(m_memDC);
-  if (m_screenDC) ReleaseDC(nullptr, m_screenDC);
-  m_oldBitmap = nullptr;
-  m_bitmap = nullptr;
-  m_memDC = nullptr;
-  m_screenDC = nullptr;
-  m_bits32 = nullptr;
-  return S_OK;
+    if (m_memDC && m_oldBitmap) SelectObject(m_memDC, m_oldBitmap);
+    if (m_bitmap) DeleteObject(m_bitmap);
+    if (m_memDC) DeleteDC(m_memDC);
+    if (m_screenDC) ReleaseDC(nullptr, m_screenDC);
+    m_oldBitmap = nullptr;
+    m_bitmap = nullptr;
+    m_memDC = nullptr;
+    m_screenDC = nullptr;
+    m_bits32 = nullptr;
+    return S_OK;
 }
 
 HRESULT ScreenStream::OnThreadStartPlay() {
-  m_frame = 0;
-  m_haveRunStart = false;
-  ResetStreamEnd();
-  return S_OK;
+    m_frame = 0;
+    m_haveRunStart = false;
+    ResetStreamEnd();
+    return S_OK;
 }
 
 HRESULT ScreenStream::Active() {
-  CAutoLock lock(m_pFilter->pStateLock());
-  if (IsConnected() && !m_pFilter->IsActive() && !m_queue) {
-    HRESULT hr = S_OK;
-    m_queue = new (std::nothrow) COutputQueue(GetConnected(), &hr, FALSE, TRUE);
-    if (!m_queue) return E_OUTOFMEMORY;
-    if (FAILED(hr)) {
-      delete m_queue;
-      m_queue = nullptr;
-      return hr;
+    CAutoLock lock(m_pFilter->pStateLock());
+    if (IsConnected() && !m_pFilter->IsActive() && !m_queue) {
+        HRESULT hr = S_OK;
+        m_queue = new (std::nothrow) COutputQueue(GetConnected(), &hr, FALSE, TRUE);
+        if (!m_queue) return E_OUTOFMEMORY;
+        if (FAILED(hr)) {
+            delete m_queue;
+            m_queue = nullptr;
+            return hr;
+        }
     }
-  }
-  HRESULT hr = CSourceStream::Active();
-  if (FAILED(hr)) {
-    delete m_queue;
-    m_queue = nullptr;
-  }
-  return hr;
+    HRESULT hr = CSourceStream::Active();
+    if (FAILED(hr)) {
+        delete m_queue;
+        m_queue = nullptr;
+    }
+    return hr;
 }
 
 HRESULT ScreenStream::Inactive() {
-  CAutoLock lock(m_pFilter->pStateLock());
-  // The capture thread ends first; then the queue hands back its frames.
-  HRESULT hr = CSourceStream::Inactive();
-  delete m_queue;
-  m_queue = nullptr;
-  return hr;
+    CAutoLock lock(m_pFilter->pStateLock());
+    // The capture thread ends first; then the queue hands back its frames.
+    HRESULT hr = CSourceStream::Inactive();
+    delete m_queue;
+    m_queue = nullptr;
+    return hr;
 }
 
 HRESULT ScreenStream::Deliver(IMediaSample* sample) {
-  if (!m_queue) return CSourceStream::Deliver(sample);
-  sample->AddRef();  // the queue takes over a reference
-  return m_queue->Receive(sample);
+    if (!m_queue) return CSourceStream::Deliver(sample);
+    sample->AddRef();  // the queue takes over a reference
+    return m_queue->Receive(sample);
 }
 
 HRESULT ScreenStream::DeliverEndOfStream() {
-  if (!m_queue) return CSourceStream::DeliverEndOfStream();
-  m_queue->EOS();
-  return S_OK;
+    if (!m_queue) return CSourceStream::DeliverEndOfStream();
+    m_queue->EOS();
+    return S_OK;
 }
 
 // Stream time: from the graph's clock when there is one, else our own.
 bool ScreenStream::StreamNow(REFERENCE_TIME* now) {
-  if (IReferenceClock* clock = m_source->Clock()) {
-    REFERENCE_TIME t = 0;
-    if (SUCCEEDED(clock->GetTime(&t))) {
-      *now = t - m_source->StartTime();
-      return true;
+    if (IReferenceClock* clock = m_source->Clock()) {
+        REFERENCE_TIME t = 0;
+        if (SUCCEEDED(clock->GetTime(&t))) {
+            *now = t - m_source->StartTime();
+            return true;
+        }
     }
-  }
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  if (!m_haveRunStart) {
-    m_runStart = c;
-    m_haveRunStart = true;
-  }
-  *now = static_cast<REFERENCE_TIME>((c.QuadPart - m_runStart.QuadPart) * 10000000.0 / m_frequency.QuadPart);
-  return true;
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    if (!m_haveRunStart) {
+        m_runStart = c;
+        m_haveRunStart = true;
+    }
+    *now = static_cast<REFERENCE_TIME>((c.QuadPart - m_runStart.QuadPart) * 10000000.0 / m_frequency.QuadPart);
+    return true;
 }
 
 bool ScreenStream::NextFrameDue() {
-  if (!m_source->IsRunning()) {
-    Sleep(5);
-    return false;
-  }
-  REFERENCE_TIME now = 0;
-  StreamNow(&now);
-  REFERENCE_TIME due = m_frame * m_frameTime;
-  if (now < due) {
-    REFERENCE_TIME wait = (due - now) / 10000;
-    Sleep(static_cast<DWORD>(wait > 10 ? 10 : (wait < 1 ? 1 : wait)));
-    return false;
-  }
-  // A little late (a slow grab, a busy moment): take the frame now and catch
-  // up, as the grab is faster than the frame rate. Further behind: skip to
-  // the frame of now, so times stay true.
-  LONGLONG current = now / m_frameTime;
-  if (current - m_frame > kMaxLagFrames) m_frame = current;
-  return true;
+    if (!m_source->IsRunning()) {
+        Sleep(5);
+        return false;
+    }
+    REFERENCE_TIME now = 0;
+    StreamNow(&now);
+    REFERENCE_TIME due = m_frame * m_frameTime;
+    if (now < due) {
+        REFERENCE_TIME wait = (due - now) / 10000;
+        Sleep(static_cast<DWORD>(wait > 10 ? 10 : (wait < 1 ? 1 : wait)));
+        return false;
+    }
+    // A little late (a slow grab, a busy moment): take the frame now and catch
+    // up, as the grab is faster than the frame rate. Further behind: skip to
+    // the frame of now, so times stay true.
+    LONGLONG current = now / m_frameTime;
+    if (current - m_frame > kMaxLagFrames) m_frame = current;
+    return true;
 }
 
 HRESULT ScreenStream::FillBuffer(IMediaSample* sample) {
-  BYTE* p = nullptr;
-  HRESULT hr = sample->GetPointer(&p);
-  if (FAILED(hr)) return hr;
-  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
-  long size = static_cast<long>(vih->bmiHeader.biSizeImage);
-  if (sample->GetSize() < size) return E_FAIL;
-  // Grabbed in bands: each band's transfer buffer is small enough to be
-  // reused from one grab to the next instead of mapped afresh.
-  const LONG width = m_region.Width(), height = m_region.Height();
-  const LONG band = std::max<LONG>(1, kBandBytes / (width * 4));
-  for (LONG y = 0; y < height; y += band) {
-    const LONG rows = std::min(band, height - y);
-    if (!BitBlt(m_memDC, 0, y, width, rows, m_screenDC, m_region.left, m_region.top + y, SRCCOPY | CAPTUREBLT))
-      return E_FAIL;
-  }
-  GdiFlush();
-  std::memcpy(p, m_bits32, static_cast<size_t>(size));
-  sample->SetActualDataLength(size);
-  REFERENCE_TIME start = m_frame * m_frameTime, stop = start + m_frameTime;
-  sample->SetTime(&start, &stop);
-  sample->SetSyncPoint(TRUE);
-  ++m_frame;
-  return S_OK;
+    BYTE* p = nullptr;
+    HRESULT hr = sample->GetPointer(&p);
+    if (FAILED(hr)) return hr;
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
+    long size = static_cast<long>(vih->bmiHeader.biSizeImage);
+    if (sample->GetSize() < size) return E_FAIL;
+    // Grabbed in bands: each band's transfer buffer is small enough to be
+    // reused from one grab to the next instead of mapped afresh.
+    const LONG width = m_region.Width(), height = m_region.Height();
+    const LONG band = std::max<LONG>(1, kBandBytes / (width * 4));
+    for (LONG y = 0; y < height; y += band) {
+        const LONG rows = std::min(band, height - y);
+        if (!BitBlt(m_memDC, 0, y, width, rows, m_screenDC, m_region.left, m_region.top + y, SRCCOPY | CAPTUREBLT))
+            return E_FAIL;
+    }
+    GdiFlush();
+    std::memcpy(p, m_bits32, static_cast<size_t>(size));
+    sample->SetActualDataLength(size);
+    REFERENCE_TIME start = m_frame * m_frameTime, stop = start + m_frameTime;
+    sample->SetTime(&start, &stop);
+    sample->SetSyncPoint(TRUE);
+    ++m_frame;
+    return S_OK;
 }
 
 // A live source: frames only while running, each at its due time.
 HRESULT ScreenStream::DoBufferProcessingLoop() {
-  OnThreadStartPlay();
-  Command com;
-  do {
-    while (!CheckRequest(&com)) {
-      if (StreamEnded()) {
-        Sleep(10);
-        continue;
-      }
-      if (!NextFrameDue()) continue;
-      if (StreamEndDue(m_frame * m_frameTime)) {
-        DeliverEndOfStream();  // downstream can finish its files
-        continue;
-      }
-      IMediaSample* sample = nullptr;
-      HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
-      if (FAILED(hr)) {
-        Sleep(1);
-        continue;
-      }
-      hr = FillBuffer(sample);
-      if (hr == S_OK) hr = Deliver(sample);
-      sample->Release();
-      if (FAILED(hr)) {
-        DeliverEndOfStream();
-        m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-        return hr;
-      }
-      if (hr != S_OK) return S_OK;  // downstream wants no more
-    }
-  } while (AnswerLoopCommand(com));
-  return S_FALSE;
+    OnThreadStartPlay();
+    Command com;
+    do {
+        while (!CheckRequest(&com)) {
+            if (StreamEnded()) {
+                Sleep(10);
+                continue;
+            }
+            if (!NextFrameDue()) continue;
+            if (StreamEndDue(m_frame * m_frameTime)) {
+                DeliverEndOfStream();  // downstream can finish its files
+                continue;
+            }
+            IMediaSample* sample = nullptr;
+            HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
+            if (FAILED(hr)) {
+                Sleep(1);
+                continue;
+            }
+            hr = FillBuffer(sample);
+            if (hr == S_OK) hr = Deliver(sample);
+            sample->Release();
+            if (FAILED(hr)) {
+                DeliverEndOfStream();
+                m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+                return hr;
+            }
+            if (hr != S_OK) return S_OK;  // downstream wants no more
+        }
+    } while (AnswerLoopCommand(com));
+    return S_FALSE;
 }

@@ -11,10 +11,10 @@
 extern "C" const CLSID CLSID_UScreenCapture;
 
 struct ScreenRegion {
-  LONG left, top, right, bottom;
-  DWORD frameRate;
-  LONG Width() const { return right - left; }
-  LONG Height() const { return bottom - top; }
+    LONG left, top, right, bottom;
+    DWORD frameRate;
+    LONG Width() const { return right - left; }
+    LONG Height() const { return bottom - top; }
 };
 
 // The region from HKLM "SOFTWARE\Unreal\Live\UScreenCapture", the key made
@@ -27,56 +27,56 @@ class ScreenSource;
 // The pin also takes IAMStreamControl::StopAt, so a recorder can end the
 // stream (end of stream downstream) before it stops the graph.
 class ScreenStream : public CLiveSourceStream {
- public:
-  ScreenStream(ScreenSource* filter, HRESULT* phr);
-  ~ScreenStream() override;
+public:
+    ScreenStream(ScreenSource* filter, HRESULT* phr);
+    ~ScreenStream() override;
 
-  HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
-  HRESULT CheckMediaType(const CMediaType* pmt) override;
-  HRESULT SetMediaType(const CMediaType* pmt) override;
-  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;
-  HRESULT FillBuffer(IMediaSample* sample) override;
-  HRESULT OnThreadCreate() override;
-  HRESULT OnThreadDestroy() override;
-  HRESULT OnThreadStartPlay() override;
-  HRESULT DoBufferProcessingLoop() override;
-  HRESULT Active() override;
-  HRESULT Inactive() override;
-  // Frames go downstream from a thread of their own, so grabbing the next
-  // frame overlaps with encoding the last one.
-  HRESULT Deliver(IMediaSample* sample) override;
-  HRESULT DeliverEndOfStream() override;
+    HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
+    HRESULT SetMediaType(const CMediaType* pmt) override;
+    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;
+    HRESULT FillBuffer(IMediaSample* sample) override;
+    HRESULT OnThreadCreate() override;
+    HRESULT OnThreadDestroy() override;
+    HRESULT OnThreadStartPlay() override;
+    HRESULT DoBufferProcessingLoop() override;
+    HRESULT Active() override;
+    HRESULT Inactive() override;
+    // Frames go downstream from a thread of their own, so grabbing the next
+    // frame overlaps with encoding the last one.
+    HRESULT Deliver(IMediaSample* sample) override;
+    HRESULT DeliverEndOfStream() override;
 
- private:
-  // True when the next frame is due; sleeps a little otherwise.
-  bool NextFrameDue();
-  bool StreamNow(REFERENCE_TIME* now);
+private:
+    // True when the next frame is due; sleeps a little otherwise.
+    bool NextFrameDue();
+    bool StreamNow(REFERENCE_TIME* now);
 
-  ScreenSource* m_source;
-  ScreenRegion m_region{};
-  WORD m_bits = 32;
-  REFERENCE_TIME m_frameTime = 333333;
-  LONGLONG m_frame = 0;  // index of the next frame to send
-  LARGE_INTEGER m_runStart{}, m_frequency{};
-  bool m_haveRunStart = false;
+    ScreenSource* m_source;
+    ScreenRegion m_region{};
+    WORD m_bits = 32;
+    REFERENCE_TIME m_frameTime = 333333;
+    LONGLONG m_frame = 0;  // index of the next frame to send
+    LARGE_INTEGER m_runStart{}, m_frequency{};
+    bool m_haveRunStart = false;
 
-  HDC m_screenDC = nullptr;
-  HDC m_memDC = nullptr;
-  HBITMAP m_bitmap = nullptr;
-  HGDIOBJ m_oldBitmap = nullptr;
-  BYTE* m_bits32 = nullptr;
+    HDC m_screenDC = nullptr;
+    HDC m_memDC = nullptr;
+    HBITMAP m_bitmap = nullptr;
+    HGDIOBJ m_oldBitmap = nullptr;
+    BYTE* m_bits32 = nullptr;
 
-  COutputQueue* m_queue = nullptr;  // while active
+    COutputQueue* m_queue = nullptr;  // while active
 };
 
 class ScreenSource : public CSource {
- public:
-  static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
-  bool IsRunning() { return m_State == State_Running; }
-  IReferenceClock* Clock() { return m_pClock; }
-  REFERENCE_TIME StartTime() const { return m_tStart; }
+public:
+    static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
+    bool IsRunning() { return m_State == State_Running; }
+    IReferenceClock* Clock() { return m_pClock; }
+    REFERENCE_TIME StartTime() const { return m_tStart; }
 
- private:
-  ScreenSource(LPUNKNOWN pUnk, HRESULT* phr);
-  ScreenStream* m_stream = nullptr;
+private:
+    ScreenSource(LPUNKNOWN pUnk, HRESULT* phr);
+    ScreenStream* m_stream = nullptr;
 };

@@ -4,6 +4,6 @@ const GUID kSinkWriteMode = {0x4CA841F8, 0x9677, 0x4D23, {0xB0, 0xBC, 0xD0, 0x33
 
 SinkConfig::SinkConfig(CUnknown* owner, const CLSID* classId)
     : CModuleConfigPart<SinkSettings>(owner, classId, 1, &settings_) {
-  AddNamed(&kSinkWriteMode, "Write Mode", &SinkSettings::writeMode, static_cast<long>(kSinkReplace),
-           {{"Replace", static_cast<long>(kSinkReplace)}, {"Append", static_cast<long>(kSinkAppend)}});
+    AddNamed(&kSinkWriteMode, "Write Mode", &SinkSettings::writeMode, static_cast<long>(kSinkReplace),
+             {{"Replace", static_cast<long>(kSinkReplace)}, {"Append", static_cast<long>(kSinkAppend)}});
 }

@@ -10,20 +10,20 @@ extern const GUID kSinkWriteMode;
 enum SinkWriteMode : long { kSinkReplace = 1, kSinkAppend = 2 };
 
 struct SinkSettings {
-  long writeMode;
+    long writeMode;
 };
 
 class SinkConfig : public ModuleConfig::CModuleConfigPart<SinkSettings> {
- public:
-  SinkConfig(CUnknown* owner, const CLSID* classId);
+public:
+    SinkConfig(CUnknown* owner, const CLSID* classId);
 
-  HRESULT CheckVersion() override { return SettingsVersion() == 1 ? S_OK : E_FAIL; }
-  HRESULT ApplyChanges(long count, const GUID* ids, VARIANT*) override {
-    StorePendingValues(count, ids);
-    return S_OK;
-  }
-  long WriteMode() { return Snapshot().writeMode; }
+    HRESULT CheckVersion() override { return SettingsVersion() == 1 ? S_OK : E_FAIL; }
+    HRESULT ApplyChanges(long count, const GUID* ids, VARIANT*) override {
+        StorePendingValues(count, ids);
+        return S_OK;
+    }
+    long WriteMode() { return Snapshot().writeMode; }
 
- private:
-  SinkSettings settings_{};
+private:
+    SinkSettings settings_{};
 };

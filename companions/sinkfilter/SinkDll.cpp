@@ -13,12 +13,10 @@ const AMOVIESETUP_MEDIATYPE kInputTypes[] = {
 };
 
 const AMOVIESETUP_PIN kPins[] = {
-    {const_cast<LPWSTR>(L"Input"), TRUE /*rendered*/, FALSE, FALSE, FALSE, &CLSID_NULL, NULL, 2,
-     kInputTypes},
+    {const_cast<LPWSTR>(L"Input"), TRUE /*rendered*/, FALSE, FALSE, FALSE, &CLSID_NULL, NULL, 2, kInputTypes},
 };
 
-const AMOVIESETUP_FILTER kSetup = {&CLSID_KorvellSinkFilter, L"Korvell Sink Filter",
-                                   MERIT_DO_NOT_USE, 1, kPins};
+const AMOVIESETUP_FILTER kSetup = {&CLSID_KorvellSinkFilter, L"Korvell Sink Filter", MERIT_DO_NOT_USE, 1, kPins};
 
 }  // namespace
 
@@ -27,5 +25,9 @@ CFactoryTemplate g_Templates[] = {
 };
 int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 
-STDAPI DllRegisterServer() { return AMovieDllRegisterServer2(TRUE); }
-STDAPI DllUnregisterServer() { return AMovieDllRegisterServer2(FALSE); }
+STDAPI DllRegisterServer() {
+    return AMovieDllRegisterServer2(TRUE);
+}
+STDAPI DllUnregisterServer() {
+    return AMovieDllRegisterServer2(FALSE);
+}

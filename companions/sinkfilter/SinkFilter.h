@@ -14,78 +14,78 @@
 class CKorvellSink;
 
 class CSinkInputPin : public CBaseInputPin {
- public:
-  CSinkInputPin(CKorvellSink *pFilter, CCritSec *pLock, HRESULT *phr);
+public:
+    CSinkInputPin(CKorvellSink* pFilter, CCritSec* pLock, HRESULT* phr);
 
-  // Any byte stream is stored as it comes, so every type is taken.
-  HRESULT CheckMediaType(const CMediaType *pmt) override;
+    // Any byte stream is stored as it comes, so every type is taken.
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
 
-  STDMETHODIMP Receive(IMediaSample *pSample) override;
-  STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP BeginFlush() override;
-  STDMETHODIMP EndFlush() override;
-  STDMETHODIMP ReceiveCanBlock() override;
+    STDMETHODIMP Receive(IMediaSample* pSample) override;
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP ReceiveCanBlock() override;
 
- private:
-  CKorvellSink *m_pSink;
+private:
+    CKorvellSink* m_pSink;
 };
 
 class CKorvellSink : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
- public:
-  static CUnknown *WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT *phr);
-  ~CKorvellSink() override;
+public:
+    static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
+    ~CKorvellSink() override;
 
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void **ppv) override;
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  int GetPinCount() override { return 1; }
-  CBasePin *GetPin(int n) override;
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override;
 
-  STDMETHODIMP Stop() override;
-  STDMETHODIMP Pause() override;
-  STDMETHODIMP Run(REFERENCE_TIME tStart) override;
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME tStart) override;
 
-  // IFileSinkFilter
-  STDMETHODIMP SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE *pmt) override;
-  STDMETHODIMP GetCurFile(LPOLESTR *ppszFileName, AM_MEDIA_TYPE *pmt) override;
+    // IFileSinkFilter
+    STDMETHODIMP SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) override;
+    STDMETHODIMP GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) override;
 
-  // IAMFilterMiscFlags: a renderer, so the graph waits for its EC_COMPLETE.
-  STDMETHODIMP_(ULONG) GetMiscFlags() override;
+    // IAMFilterMiscFlags: a renderer, so the graph waits for its EC_COMPLETE.
+    STDMETHODIMP_(ULONG) GetMiscFlags() override;
 
- private:
-  friend class CSinkInputPin;
+private:
+    friend class CSinkInputPin;
 
-  CKorvellSink(LPUNKNOWN pUnk, HRESULT *phr);
+    CKorvellSink(LPUNKNOWN pUnk, HRESULT* phr);
 
-  // Streaming side, called by the input pin.
-  HRESULT WriteSample(IMediaSample *pSample);
-  HRESULT WriteAll(IMediaSample *pSample);
-  HRESULT EndOfStreamReached();
+    // Streaming side, called by the input pin.
+    HRESULT WriteSample(IMediaSample* pSample);
+    HRESULT WriteAll(IMediaSample* pSample);
+    HRESULT EndOfStreamReached();
 
-  // Opens the target (truncating); fails when no name is set.
-  HRESULT OpenTarget();
-  // Flushes and closes the target; the flush result (S_OK when none open).
-  HRESULT CloseTarget();
-  // Sends EC_ERRORABORT once per run for the failure m_failure holds, when
-  // running (else Run sends it) or stopping.
-  void ReportFailure(bool stopping = false);
+    // Opens the target (truncating); fails when no name is set.
+    HRESULT OpenTarget();
+    // Flushes and closes the target; the flush result (S_OK when none open).
+    HRESULT CloseTarget();
+    // Sends EC_ERRORABORT once per run for the failure m_failure holds, when
+    // running (else Run sends it) or stopping.
+    void ReportFailure(bool stopping = false);
 
-  CCritSec m_filterLock;   // state changes, connection, file name
-  CCritSec m_receiveLock;  // the target file and the streaming flags
-  CSinkInputPin *m_pPin;
-  std::wstring m_fileName;
-  CMediaType m_fileType;
-  bool m_hasFileType;
+    CCritSec m_filterLock;   // state changes, connection, file name
+    CCritSec m_receiveLock;  // the target file and the streaming flags
+    CSinkInputPin* m_pPin;
+    std::wstring m_fileName;
+    CMediaType m_fileType;
+    bool m_hasFileType;
 
-  // Guarded by m_receiveLock.
-  HANDLE m_hFile;
-  HRESULT m_failure;  // first failure of this run; later samples get it too
-  bool m_endOfStream;
-  bool m_failureReported;
-  // End of stream came before Run: EC_COMPLETE waits for Run, as the graph
-  // counts completions of running renderers only.
-  bool m_completePending;
+    // Guarded by m_receiveLock.
+    HANDLE m_hFile;
+    HRESULT m_failure;  // first failure of this run; later samples get it too
+    bool m_endOfStream;
+    bool m_failureReported;
+    // End of stream came before Run: EC_COMPLETE waits for Run, as the graph
+    // counts completions of running renderers only.
+    bool m_completePending;
 
-  // IModuleConfig: replace or append on the next open.
-  SinkConfig m_config;
+    // IModuleConfig: replace or append on the next open.
+    SinkConfig m_config;
 };

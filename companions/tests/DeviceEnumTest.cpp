@@ -24,14 +24,11 @@ TEST_F(DeviceEnum, AudioInputCategoryListsNullSinkMonitor) {
 
 TEST_F(DeviceEnum, FriendlyNameMatchIsExact) {
     ComPtr<IBaseFilter> filter;
-    EXPECT_EQ(FindFilterByFriendlyName(CLSID_AudioInputDeviceCategory, L"Monitor of Null Output",
-                                       filter.Put()),
-              S_OK);
+    EXPECT_EQ(FindFilterByFriendlyName(CLSID_AudioInputDeviceCategory, L"Monitor of Null Output", filter.Put()), S_OK);
     EXPECT_TRUE(filter);
     for (const wchar_t* almost : {L"monitor of null output", L"Monitor of Null", L"Monitor of Null Output "}) {
         ComPtr<IBaseFilter> none;
-        EXPECT_EQ(FindFilterByFriendlyName(CLSID_AudioInputDeviceCategory, almost, none.Put()),
-                  VFW_E_NOT_FOUND);
+        EXPECT_EQ(FindFilterByFriendlyName(CLSID_AudioInputDeviceCategory, almost, none.Put()), VFW_E_NOT_FOUND);
         EXPECT_FALSE(none);
     }
 }

@@ -4,8 +4,7 @@
 
 namespace graphtest {
 
-const CLSID kLegacyFilterCategory = {
-    0x083863F1, 0x70DE, 0x11D0, {0xBD, 0x40, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+const CLSID kLegacyFilterCategory = {0x083863F1, 0x70DE, 0x11D0, {0xBD, 0x40, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 
 namespace {
 
@@ -14,8 +13,8 @@ namespace {
 template <class Fn>
 HRESULT ForEachDevice(REFCLSID category, Fn fn) {
     ComPtr<ICreateDevEnum> devEnum;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_ICreateDevEnum, devEnum.PutVoid());
+    HRESULT hr =
+        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devEnum.PutVoid());
     if (FAILED(hr)) return hr;
     ComPtr<IEnumMoniker> monikers;
     hr = devEnum->CreateClassEnumerator(category, monikers.Put(), 0);
@@ -24,8 +23,7 @@ HRESULT ForEachDevice(REFCLSID category, Fn fn) {
         ComPtr<IMoniker> moniker;
         if (monikers->Next(1, moniker.Put(), nullptr) != S_OK) break;
         ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())))
-            continue;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
         VARIANT v;
         VariantInit(&v);
         if (SUCCEEDED(bag->Read(L"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR) {
@@ -55,8 +53,7 @@ HRESULT FindFilterByFriendlyName(REFCLSID category, const wchar_t* name, IBaseFi
     HRESULT bindHr = E_FAIL;
     HRESULT hr = ForEachDevice(category, [&](IMoniker* moniker, const std::wstring& found) {
         if (found != name) return false;
-        bindHr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                       reinterpret_cast<void**>(filter));
+        bindHr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter));
         return true;
     });
     if (FAILED(hr)) return hr;
@@ -84,8 +81,7 @@ HRESULT FindPinByName(IBaseFilter* filter, PIN_DIRECTION dir, const wchar_t* nam
     return VFW_E_NOT_FOUND;
 }
 
-long WaitForEvent(IMediaEvent* events, std::initializer_list<long> wanted, DWORD timeoutMs,
-                  LONG_PTR* param1) {
+long WaitForEvent(IMediaEvent* events, std::initializer_list<long> wanted, DWORD timeoutMs, LONG_PTR* param1) {
     const DWORD start = GetTickCount();
     for (;;) {
         long code = 0;
@@ -138,21 +134,19 @@ void RemoveTree(const std::wstring& folder) {
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size());
+    bool ok = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                                written == bytes.size());
     CloseHandle(file);
     return ok;
 }
 
 bool ReadFileBytes(const std::wstring& path, std::vector<unsigned char>* bytes) {
     bytes->clear();
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size;
     bool ok = GetFileSizeEx(file, &size) != 0;
@@ -160,8 +154,7 @@ bool ReadFileBytes(const std::wstring& path, std::vector<unsigned char>* bytes) 
         bytes->resize(static_cast<size_t>(size.QuadPart));
         DWORD got = 0;
         ok = bytes->empty() ||
-             (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &got, nullptr) &&
-              got == bytes->size());
+             (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &got, nullptr) && got == bytes->size());
     }
     CloseHandle(file);
     return ok;

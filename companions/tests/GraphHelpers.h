@@ -21,9 +21,17 @@ public:
     T* operator->() const { return p_; }
     T* Get() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
-    T** Put() { Reset(); return &p_; }
+    T** Put() {
+        Reset();
+        return &p_;
+    }
     void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-    void Reset() { if (p_) { p_->Release(); p_ = nullptr; } }
+    void Reset() {
+        if (p_) {
+            p_->Release();
+            p_ = nullptr;
+        }
+    }
 
 private:
     T* p_ = nullptr;
@@ -44,8 +52,7 @@ HRESULT FindPinByName(IBaseFilter* filter, PIN_DIRECTION dir, const wchar_t* nam
 // Waits for one of the wanted events (others are freed and skipped). Returns
 // the event code seen, or 0 on timeout; param1 receives that event's first
 // parameter.
-long WaitForEvent(IMediaEvent* events, std::initializer_list<long> wanted, DWORD timeoutMs,
-                  LONG_PTR* param1 = nullptr);
+long WaitForEvent(IMediaEvent* events, std::initializer_list<long> wanted, DWORD timeoutMs, LONG_PTR* param1 = nullptr);
 
 // A fresh folder under the Windows temporary folder, removed by the caller.
 std::wstring MakeTempFolder();

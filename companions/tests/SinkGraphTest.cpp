@@ -21,8 +21,7 @@ constexpr DWORD kEventTimeoutMs = 20000;
 
 // Opening with no sharing succeeds only once nobody holds the file.
 bool IsClosedByOthers(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     CloseHandle(file);
     return true;
@@ -38,17 +37,14 @@ protected:
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         folder_ = MakeTempFolder();
         ASSERT_FALSE(folder_.empty());
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph_.PutVoid()),
-                  S_OK);
+        ASSERT_EQ(
+            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.PutVoid()),
+            S_OK);
         ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()), S_OK);
         ASSERT_EQ(graph_->QueryInterface(IID_IMediaEvent, events_.PutVoid()), S_OK);
-        ASSERT_EQ(FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source",
-                                           source_.Put()),
-                  S_OK)
+        ASSERT_EQ(FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source_.Put()), S_OK)
             << "test source not registered";
-        ASSERT_EQ(FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink_.Put()),
-                  S_OK)
+        ASSERT_EQ(FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink_.Put()), S_OK)
             << "sink filter not registered";
         ASSERT_EQ(graph_->AddFilter(source_.Get(), L"Korvell Test File Source"), S_OK);
         ASSERT_EQ(graph_->AddFilter(sink_.Get(), L"Korvell Sink Filter"), S_OK);
@@ -71,8 +67,7 @@ protected:
 
     // Loads the source, names the target (before connecting, with no media
     // type, as the recorder does) and connects "Output" to "Input".
-    void Connect(const std::wstring& source, const std::wstring& target, ULONG sampleBytes = 0,
-                 ULONG delayMs = 0) {
+    void Connect(const std::wstring& source, const std::wstring& target, ULONG sampleBytes = 0, ULONG delayMs = 0) {
         ASSERT_EQ(pacing_->SetPacing(sampleBytes, delayMs), S_OK);
         ComPtr<IFileSourceFilter> load;
         ASSERT_EQ(source_->QueryInterface(IID_IFileSourceFilter, load.PutVoid()), S_OK);
@@ -120,8 +115,7 @@ TEST_P(SinkGraphCopy, WritesSourceByteForByte) {
 
     ASSERT_TRUE(SUCCEEDED(control_->Run()));
     LONG_PTR result = E_FAIL;
-    ASSERT_EQ(WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT, EC_USERABORT}, kEventTimeoutMs,
-                           &result),
+    ASSERT_EQ(WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT, EC_USERABORT}, kEventTimeoutMs, &result),
               EC_COMPLETE);
     EXPECT_EQ(static_cast<HRESULT>(result), S_OK);
     EXPECT_TRUE(IsClosedByOthers(target)) << "still open after end of stream";
@@ -181,8 +175,8 @@ TEST_F(SinkGraph, FailedOpenOrWriteIsReportedAsErrorAbort) {
     ASSERT_TRUE(WriteFileBytes(source, PatternBytes(5 * 65536, 11)));
     const std::wstring existingFolder = Path(L"a folder");
     ASSERT_TRUE(CreateDirectoryW(existingFolder.c_str(), nullptr));
-    HANDLE full = CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE full = CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     const bool haveFullDevice = full != INVALID_HANDLE_VALUE;
     if (haveFullDevice) CloseHandle(full);
 
@@ -210,8 +204,7 @@ TEST_F(SinkGraph, FailedOpenOrWriteIsReportedAsErrorAbort) {
         }
         control_->Run();  // may fail when the open fails; the event tells
         LONG_PTR result = S_OK;
-        EXPECT_EQ(WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT}, kEventTimeoutMs, &result),
-                  EC_ERRORABORT);
+        EXPECT_EQ(WaitForEvent(events_.Get(), {EC_COMPLETE, EC_ERRORABORT}, kEventTimeoutMs, &result), EC_ERRORABORT);
         EXPECT_TRUE(FAILED(static_cast<HRESULT>(result)));
         EXPECT_EQ(control_->Stop(), S_OK);
         // Nothing more is pending: no late EC_COMPLETE claims success.

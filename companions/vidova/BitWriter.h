@@ -6,32 +6,32 @@
 namespace vidova {
 
 class BitWriter {
- public:
-  explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+public:
+    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
 
-  void put(uint32_t value, int bits) {  // bits <= 32
-    if (bits <= 0) return;
-    acc_ = (acc_ << bits) | (bits == 32 ? value : (value & ((1u << bits) - 1)));
-    n_ += bits;
-    while (n_ >= 8) {
-      n_ -= 8;
-      out_.push_back(uint8_t(acc_ >> n_));
+    void put(uint32_t value, int bits) {  // bits <= 32
+        if (bits <= 0) return;
+        acc_ = (acc_ << bits) | (bits == 32 ? value : (value & ((1u << bits) - 1)));
+        n_ += bits;
+        while (n_ >= 8) {
+            n_ -= 8;
+            out_.push_back(uint8_t(acc_ >> n_));
+        }
     }
-  }
-  void align() {
-    if (n_) put(0, 8 - n_);
-  }
-  void startCode(uint8_t code) {
-    align();
-    put(0x000001, 24);
-    put(code, 8);
-  }
-  uint64_t bitCount() const { return uint64_t(out_.size()) * 8 + uint64_t(n_); }
+    void align() {
+        if (n_) put(0, 8 - n_);
+    }
+    void startCode(uint8_t code) {
+        align();
+        put(0x000001, 24);
+        put(code, 8);
+    }
+    uint64_t bitCount() const { return uint64_t(out_.size()) * 8 + uint64_t(n_); }
 
- private:
-  std::vector<uint8_t>& out_;
-  uint64_t acc_ = 0;
-  int n_ = 0;
+private:
+    std::vector<uint8_t>& out_;
+    uint64_t acc_ = 0;
+    int n_ = 0;
 };
 
 }  // namespace vidova

@@ -13,125 +13,125 @@ namespace vidova {
 enum PictureType { kPictureI = 1, kPictureP = 2, kPictureB = 3 };
 
 class RateControl {
- public:
-  void init(const Config& c);
-  void setTarget(double bitrate);
-  void startGop(int pictures, int refDistance);
-  // Base quantiser (1..31, linear units) for the next picture.
-  double startPicture(PictureType type);
-  double sliceQuant(double base, uint64_t bitsSoFar, double fraction) const;
-  // Largest size the next picture may take without emptying the VBV buffer.
-  double maxPictureBits() const { return vbv_; }
-  // Books a coded picture; returns the stuffing bits the picture must carry.
-  uint64_t endPicture(PictureType type, uint64_t bits, double avgQuant);
-  uint16_t vbvDelay() const;
-  bool constantQuant() const { return mode_ >= 2; }
+public:
+    void init(const Config& c);
+    void setTarget(double bitrate);
+    void startGop(int pictures, int refDistance);
+    // Base quantiser (1..31, linear units) for the next picture.
+    double startPicture(PictureType type);
+    double sliceQuant(double base, uint64_t bitsSoFar, double fraction) const;
+    // Largest size the next picture may take without emptying the VBV buffer.
+    double maxPictureBits() const { return vbv_; }
+    // Books a coded picture; returns the stuffing bits the picture must carry.
+    uint64_t endPicture(PictureType type, uint64_t bits, double avgQuant);
+    uint16_t vbvDelay() const;
+    bool constantQuant() const { return mode_ >= 2; }
 
- private:
-  int mode_ = 0;
-  double rate_ = 0, maxRate_ = 0, fps_ = 25, perFrame_ = 0;
-  double vbvSize_ = 0, vbv_ = 0;
-  double x_[4] = {0, 0, 0, 0}, rgop_ = 0;  // complexities by picture type
-  int n_[4] = {0, 0, 0, 0};                // pictures of each type left in the GOP
-  int gopN_ = 1;
-  double target_ = 0, q0_ = 8;
-  double lastQ_[4] = {0, 0, 0, 0};
-  int qI_ = 2, qP_ = 4, qB_ = 6;
+private:
+    int mode_ = 0;
+    double rate_ = 0, maxRate_ = 0, fps_ = 25, perFrame_ = 0;
+    double vbvSize_ = 0, vbv_ = 0;
+    double x_[4] = {0, 0, 0, 0}, rgop_ = 0;  // complexities by picture type
+    int n_[4] = {0, 0, 0, 0};                // pictures of each type left in the GOP
+    int gopN_ = 1;
+    double target_ = 0, q0_ = 8;
+    double lastQ_[4] = {0, 0, 0, 0};
+    int qI_ = 2, qP_ = 4, qB_ = 6;
 };
 
 class Encoder {
- public:
-  struct Coded {
-    std::vector<uint8_t> bytes;
-    uint64_t tag;  // the caller's tag of the input picture
-  };
+public:
+    struct Coded {
+        std::vector<uint8_t> bytes;
+        uint64_t tag;  // the caller's tag of the input picture
+    };
 
-  explicit Encoder(const Config& c);
+    explicit Encoder(const Config& c);
 
-  Frame& source() { return src_; }
-  // Takes the picture in source() (or, with repeat, the previous one again)
-  // and appends whatever pictures can be coded now, in coded order, with the
-  // sequence and GOP headers they need.
-  void submit(bool repeat, const uint8_t* userData, int userDataLen, uint64_t tag, std::vector<Coded>& out);
-  // Codes every picture still held back for reordering.
-  void flush(std::vector<Coded>& out);
-  // Reconstruction of the picture most recently appended by submit/flush.
-  const Frame& lastReconstruction() const { return *lastRecon_; }
-  void writeEndCode(std::vector<uint8_t>& out) const;
-  void setTargetBitrate(double bitrate) { rc_.setTarget(bitrate); }
-  // Called with each picture's tag and reconstruction as it is coded.
-  std::function<void(uint64_t, const Frame&)> onPicture_;
+    Frame& source() { return src_; }
+    // Takes the picture in source() (or, with repeat, the previous one again)
+    // and appends whatever pictures can be coded now, in coded order, with the
+    // sequence and GOP headers they need.
+    void submit(bool repeat, const uint8_t* userData, int userDataLen, uint64_t tag, std::vector<Coded>& out);
+    // Codes every picture still held back for reordering.
+    void flush(std::vector<Coded>& out);
+    // Reconstruction of the picture most recently appended by submit/flush.
+    const Frame& lastReconstruction() const { return *lastRecon_; }
+    void writeEndCode(std::vector<uint8_t>& out) const;
+    void setTargetBitrate(double bitrate) { rc_.setTarget(bitrate); }
+    // Called with each picture's tag and reconstruction as it is coded.
+    std::function<void(uint64_t, const Frame&)> onPicture_;
 
-  uint32_t pictures() const { return pictures_; }
-  uint64_t totalBits() const { return totalBits_; }
-  double overallPsnr() const;
-  const Config& config() const { return c_; }
+    uint32_t pictures() const { return pictures_; }
+    uint64_t totalBits() const { return totalBits_; }
+    double overallPsnr() const;
+    const Config& config() const { return c_; }
 
- private:
-  struct Mb;
-  struct Held {
-    Frame frame;
-    std::vector<uint8_t> userData;
-    uint64_t tag = 0;
-    uint32_t display = 0, abs = 0;
-  };
-  void encodePicture(PictureType type, uint32_t display, bool repeat, const uint8_t* userData, int userDataLen,
-                     std::vector<uint8_t>& out);
-  // Coefficient table and scan of the picture about to be coded: the header,
-  // the blocks and the reconstruction all follow them.
-  void selectCoefficientCoding(PictureType type);
-  void writeSequenceHeader(class BitWriter& bw) const;
-  void writeGopHeader(class BitWriter& bw) const;
-  void writePictureHeaders(class BitWriter& bw, PictureType type, uint32_t display, uint16_t vbvDelay) const;
-  void codeSlices(class BitWriter& bw, PictureType type, bool allSkip, double baseQ, double& quantSum);
-  void analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb);
-  bool unchangedMb(int mbx, int mby) const;
-  void writeMb(class BitWriter& bw, const Mb& mb, PictureType type, int increment);
-  void writeBlock(class BitWriter& bw, const int16_t* levels, int last, bool intra, int comp);
-  int motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field, int fieldDir,
-                   int mbx, int mby, int qscale, int& mvx, int& mvy);
-  int qscaleOf(int code) const;
-  int codeForQuant(double q) const;
-  void dequantise(const int16_t* levelsScan, int last, bool intra, int qscale, int qcode, int32_t* coef) const;
-  void accumulatePsnr(const Frame& recon);
+private:
+    struct Mb;
+    struct Held {
+        Frame frame;
+        std::vector<uint8_t> userData;
+        uint64_t tag = 0;
+        uint32_t display = 0, abs = 0;
+    };
+    void encodePicture(PictureType type, uint32_t display, bool repeat, const uint8_t* userData, int userDataLen,
+                       std::vector<uint8_t>& out);
+    // Coefficient table and scan of the picture about to be coded: the header,
+    // the blocks and the reconstruction all follow them.
+    void selectCoefficientCoding(PictureType type);
+    void writeSequenceHeader(class BitWriter& bw) const;
+    void writeGopHeader(class BitWriter& bw) const;
+    void writePictureHeaders(class BitWriter& bw, PictureType type, uint32_t display, uint16_t vbvDelay) const;
+    void codeSlices(class BitWriter& bw, PictureType type, bool allSkip, double baseQ, double& quantSum);
+    void analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb);
+    bool unchangedMb(int mbx, int mby) const;
+    void writeMb(class BitWriter& bw, const Mb& mb, PictureType type, int increment);
+    void writeBlock(class BitWriter& bw, const int16_t* levels, int last, bool intra, int comp);
+    int motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field, int fieldDir,
+                     int mbx, int mby, int qscale, int& mvx, int& mvy);
+    int qscaleOf(int code) const;
+    int codeForQuant(double q) const;
+    void dequantise(const int16_t* levelsScan, int last, bool intra, int qscale, int qcode, int32_t* coef) const;
+    void accumulatePsnr(const Frame& recon);
 
-  Config c_;
-  int mbW_, mbH_, codedW_, codedH_, blocks_;
-  int fcode_ = 1;
-  int refDistance_ = 1;
-  Frame src_;            // latest input
-  Frame ref_, past_;     // latest anchor's reconstruction and the one before
-  Frame cur_;            // reconstruction being built
-  Frame anchorSrc_, pastSrc_;  // sources of ref_ and past_
-  bool haveAnchorSrc_ = false, havePastSrc_ = false;
-  const Frame* codeSrc_ = &src_;  // source of the picture being coded
-  const Frame* lastRecon_ = &ref_;
-  std::vector<Held> held_;  // inputs waiting for their backward reference
-  size_t heldCount_ = 0;
-  RateControl rc_;
-  std::vector<double> rowShare_[4];  // cumulative share of a picture's bits per row, by type
-  // Motion vectors per macroblock (half-pel): the P field of the current and
-  // the previous anchor, and forward/backward of the current B picture.
-  std::vector<int16_t> mvCur_, mvPrev_, mvB_;
-  // Per macroblock: the quantiser scale at which the last anchor left it
-  // without residual and motion, 0 otherwise.
-  std::vector<uint8_t> skipQ_;
-  int dcPred_[3] = {0, 0, 0};
-  int pmv_[2][2] = {{0, 0}, {0, 0}};
-  int curQcode_ = 1;
-  bool intraVlc_ = false;
-  const uint8_t* scan_;    // natural position of each scan index
-  const uint8_t* scanOf_;  // and the reverse
-  float intraInv_[64];
-  int intraInvQ_ = -1;
-  uint32_t pictures_ = 0;  // coded so far
-  uint32_t inputs_ = 0;    // taken so far
-  uint32_t gopIndex_ = 0;  // display index in the GOP of the next input
-  uint32_t codingAbs_ = 0; // display number of the picture being coded
-  uint64_t totalBits_ = 0;
-  double mseSum_ = 0;
-  uint32_t psnrFrames_ = 0;
-  bool sequenceStarted_ = false;
+    Config c_;
+    int mbW_, mbH_, codedW_, codedH_, blocks_;
+    int fcode_ = 1;
+    int refDistance_ = 1;
+    Frame src_;                  // latest input
+    Frame ref_, past_;           // latest anchor's reconstruction and the one before
+    Frame cur_;                  // reconstruction being built
+    Frame anchorSrc_, pastSrc_;  // sources of ref_ and past_
+    bool haveAnchorSrc_ = false, havePastSrc_ = false;
+    const Frame* codeSrc_ = &src_;  // source of the picture being coded
+    const Frame* lastRecon_ = &ref_;
+    std::vector<Held> held_;  // inputs waiting for their backward reference
+    size_t heldCount_ = 0;
+    RateControl rc_;
+    std::vector<double> rowShare_[4];  // cumulative share of a picture's bits per row, by type
+    // Motion vectors per macroblock (half-pel): the P field of the current and
+    // the previous anchor, and forward/backward of the current B picture.
+    std::vector<int16_t> mvCur_, mvPrev_, mvB_;
+    // Per macroblock: the quantiser scale at which the last anchor left it
+    // without residual and motion, 0 otherwise.
+    std::vector<uint8_t> skipQ_;
+    int dcPred_[3] = {0, 0, 0};
+    int pmv_[2][2] = {{0, 0}, {0, 0}};
+    int curQcode_ = 1;
+    bool intraVlc_ = false;
+    const uint8_t* scan_;    // natural position of each scan index
+    const uint8_t* scanOf_;  // and the reverse
+    float intraInv_[64];
+    int intraInvQ_ = -1;
+    uint32_t pictures_ = 0;   // coded so far
+    uint32_t inputs_ = 0;     // taken so far
+    uint32_t gopIndex_ = 0;   // display index in the GOP of the next input
+    uint32_t codingAbs_ = 0;  // display number of the picture being coded
+    uint64_t totalBits_ = 0;
+    double mseSum_ = 0;
+    uint32_t psnrFrames_ = 0;
+    bool sequenceStarted_ = false;
 };
 
 }  // namespace vidova

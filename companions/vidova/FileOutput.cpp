@@ -7,63 +7,67 @@
 namespace vidova {
 namespace {
 
-MemoryOutput* self(bufstream* bs) { return static_cast<MemoryOutput*>(bs->state); }
+MemoryOutput* self(bufstream* bs) {
+    return static_cast<MemoryOutput*>(bs->state);
+}
 
 uint32_t BUFSTREAM_CALL avail(bufstream* bs) {
-  MemoryOutput* m = self(bs);
-  return uint32_t(m->buffer.size()) - m->used;
+    MemoryOutput* m = self(bs);
+    return uint32_t(m->buffer.size()) - m->used;
 }
 uint8_t* BUFSTREAM_CALL request(bufstream* bs, uint32_t n) {
-  MemoryOutput* m = self(bs);
-  if (m->used + n > m->buffer.size()) m->deliverHeld();
-  if (n > m->buffer.size()) return nullptr;
-  return m->buffer.data() + m->used;
+    MemoryOutput* m = self(bs);
+    if (m->used + n > m->buffer.size()) m->deliverHeld();
+    if (n > m->buffer.size()) return nullptr;
+    return m->buffer.data() + m->used;
 }
 uint32_t BUFSTREAM_CALL commit(bufstream* bs, uint32_t n) {
-  self(bs)->used += n;
-  return n;
+    self(bs)->used += n;
+    return n;
 }
-uint32_t BUFSTREAM_CALL size(bufstream* bs) { return uint32_t(self(bs)->buffer.size()); }
+uint32_t BUFSTREAM_CALL size(bufstream* bs) {
+    return uint32_t(self(bs)->buffer.size());
+}
 int32_t BUFSTREAM_CALL info(bufstream* bs, uint32_t, uint32_t id, void* data, uint32_t n) {
-  MemoryOutput* m = self(bs);
-  m->infoCalls++;
-  if (id == VIDOVA_INFO_TIMES && data && n >= 16) std::memcpy(m->times, data, 16);
-  if (id == VIDOVA_INFO_UNIT_END) m->deliverHeld();
-  if (id == VIDOVA_INFO_STATS && data && n >= sizeof(VidovaStats)) {
-    const VidovaStats* s = static_cast<const VidovaStats*>(data);
-    m->lastPsnr = s->overallPsnr;
-    m->lastBitrate = s->realBitrate;
-  }
-  return 0;
+    MemoryOutput* m = self(bs);
+    m->infoCalls++;
+    if (id == VIDOVA_INFO_TIMES && data && n >= 16) std::memcpy(m->times, data, 16);
+    if (id == VIDOVA_INFO_UNIT_END) m->deliverHeld();
+    if (id == VIDOVA_INFO_STATS && data && n >= sizeof(VidovaStats)) {
+        const VidovaStats* s = static_cast<const VidovaStats*>(data);
+        m->lastPsnr = s->overallPsnr;
+        m->lastBitrate = s->realBitrate;
+    }
+    return 0;
 }
 
 }  // namespace
 
 MemoryOutput::MemoryOutput(uint32_t sz) : buffer(sz) {
-  bs.bytes_available = avail;
-  bs.request = request;
-  bs.commit = commit;
-  bs.buffer_size = size;
-  bs.info = info;
-  bs.state = this;
+    bs.bytes_available = avail;
+    bs.request = request;
+    bs.commit = commit;
+    bs.buffer_size = size;
+    bs.info = info;
+    bs.state = this;
 }
 
 void MemoryOutput::deliverHeld() {
-  if (!used) return;
-  if (file) {
-    std::fwrite(buffer.data(), 1, used, file);
-    units.emplace_back();  // keep the count only
-  } else {
-    units.emplace_back(buffer.begin(), buffer.begin() + used);
-  }
-  unitStart.push_back(times[0]);
-  used = 0;
+    if (!used) return;
+    if (file) {
+        std::fwrite(buffer.data(), 1, used, file);
+        units.emplace_back();  // keep the count only
+    } else {
+        units.emplace_back(buffer.begin(), buffer.begin() + used);
+    }
+    unitStart.push_back(times[0]);
+    used = 0;
 }
 
 uint64_t MemoryOutput::bytes() const {
-  uint64_t n = 0;
-  for (const auto& u : units) n += u.size();
-  return n;
+    uint64_t n = 0;
+    for (const auto& u : units) n += u.size();
+    return n;
 }
 
 }  // namespace vidova

@@ -9,19 +9,19 @@
 namespace vidova {
 
 struct MemoryOutput {
-  bufstream bs{};
-  std::vector<uint8_t> buffer;  // the unit being filled
-  uint32_t used = 0;
-  std::vector<std::vector<uint8_t>> units;  // delivered units
-  std::vector<int64_t> unitStart;           // their start times
-  std::FILE* file = nullptr;                // when set, units are written here instead of kept
-  int64_t times[2] = {-1, -1};
-  uint32_t infoCalls = 0;
-  double lastPsnr = 0, lastBitrate = 0;
+    bufstream bs{};
+    std::vector<uint8_t> buffer;  // the unit being filled
+    uint32_t used = 0;
+    std::vector<std::vector<uint8_t>> units;  // delivered units
+    std::vector<int64_t> unitStart;           // their start times
+    std::FILE* file = nullptr;                // when set, units are written here instead of kept
+    int64_t times[2] = {-1, -1};
+    uint32_t infoCalls = 0;
+    double lastPsnr = 0, lastBitrate = 0;
 
-  explicit MemoryOutput(uint32_t size = 1u << 20);
-  void deliverHeld();
-  uint64_t bytes() const;
+    explicit MemoryOutput(uint32_t size = 1u << 20);
+    void deliverHeld();
+    uint64_t bytes() const;
 };
 
 }  // namespace vidova

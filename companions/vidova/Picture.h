@@ -7,40 +7,40 @@
 namespace vidova {
 
 struct Plane {
-  std::vector<uint8_t> pix;
-  int width = 0, height = 0;  // padded size; stride == width
-  uint8_t* row(int y) { return pix.data() + size_t(y) * size_t(width); }
-  const uint8_t* row(int y) const { return pix.data() + size_t(y) * size_t(width); }
+    std::vector<uint8_t> pix;
+    int width = 0, height = 0;  // padded size; stride == width
+    uint8_t* row(int y) { return pix.data() + size_t(y) * size_t(width); }
+    const uint8_t* row(int y) const { return pix.data() + size_t(y) * size_t(width); }
 };
 
 struct Frame {
-  Plane p[3];  // Y, Cb, Cr
-  void allocate(int codedWidth, int codedHeight, int chroma) {
-    p[0].width = codedWidth;
-    p[0].height = codedHeight;
-    p[1].width = p[2].width = codedWidth / 2;
-    p[1].height = p[2].height = chroma == 2 ? codedHeight : codedHeight / 2;
-    for (Plane& q : p) q.pix.assign(size_t(q.width) * size_t(q.height), 128);
-  }
+    Plane p[3];  // Y, Cb, Cr
+    void allocate(int codedWidth, int codedHeight, int chroma) {
+        p[0].width = codedWidth;
+        p[0].height = codedHeight;
+        p[1].width = p[2].width = codedWidth / 2;
+        p[1].height = p[2].height = chroma == 2 ? codedHeight : codedHeight / 2;
+        for (Plane& q : p) q.pix.assign(size_t(q.width) * size_t(q.height), 128);
+    }
 };
 
 // Fourcc codes of the accepted inputs.
 enum : uint32_t {
-  kFourccBGR3 = 0x33524742u,
-  kFourccBGR4 = 0x34524742u,
-  kFourccYUY2 = 0x32595559u,
-  kFourccUYVY = 0x59565955u,
-  kFourccYV16 = 0x36315659u,
-  kFourccI420 = 0x30323449u,
-  kFourccYV12 = 0x32315659u,
+    kFourccBGR3 = 0x33524742u,
+    kFourccBGR4 = 0x34524742u,
+    kFourccYUY2 = 0x32595559u,
+    kFourccUYVY = 0x59565955u,
+    kFourccYV16 = 0x36315659u,
+    kFourccI420 = 0x30323449u,
+    kFourccYV12 = 0x32315659u,
 };
 
 // Converts one input picture into dst (already allocated), cropping or
 // replicating edges when the input's size differs from the coded size.
 // width x height is the visible size of the stream. Returns false for an
 // unknown format or unusable geometry.
-bool convertPicture(const uint8_t* pic, int stride, int inWidth, int inHeight, uint32_t fourcc, int width,
-                    int height, int chroma, Frame& dst);
+bool convertPicture(const uint8_t* pic, int stride, int inWidth, int inHeight, uint32_t fourcc, int width, int height,
+                    int chroma, Frame& dst);
 
 // Writes a picture as UYVY (width x height, stride width * 2).
 void frameToUyvy(const Frame& f, int width, int height, int chroma, uint8_t* out);

@@ -2,27 +2,27 @@
 
 namespace vidova {
 
-const Vlc kMbAddrInc[34] = {
-    {0x08, 11}, {0x1, 1},   {0x3, 3},   {0x2, 3},   {0x3, 4},   {0x2, 4},   {0x3, 5},   {0x2, 5},   {0x7, 7},
-    {0x6, 7},   {0xB, 8},   {0xA, 8},   {0x9, 8},   {0x8, 8},   {0x7, 8},   {0x6, 8},   {0x17, 10}, {0x16, 10},
-    {0x15, 10}, {0x14, 10}, {0x13, 10}, {0x12, 10}, {0x23, 11}, {0x22, 11}, {0x21, 11}, {0x20, 11}, {0x1F, 11},
-    {0x1E, 11}, {0x1D, 11}, {0x1C, 11}, {0x1B, 11}, {0x1A, 11}, {0x19, 11}, {0x18, 11}};
+const Vlc kMbAddrInc[34] = {{0x08, 11}, {0x1, 1},   {0x3, 3},   {0x2, 3},   {0x3, 4},   {0x2, 4},   {0x3, 5},
+                            {0x2, 5},   {0x7, 7},   {0x6, 7},   {0xB, 8},   {0xA, 8},   {0x9, 8},   {0x8, 8},
+                            {0x7, 8},   {0x6, 8},   {0x17, 10}, {0x16, 10}, {0x15, 10}, {0x14, 10}, {0x13, 10},
+                            {0x12, 10}, {0x23, 11}, {0x22, 11}, {0x21, 11}, {0x20, 11}, {0x1F, 11}, {0x1E, 11},
+                            {0x1D, 11}, {0x1C, 11}, {0x1B, 11}, {0x1A, 11}, {0x19, 11}, {0x18, 11}};
 
 const Vlc kMbTypeP[8] = {{1, 1}, {1, 2}, {1, 3}, {3, 5}, {2, 5}, {1, 5}, {1, 6}, {0, 0}};
 
-const Vlc kCbp[64] = {
-    {0x01, 9}, {0x0B, 5}, {0x09, 5}, {0x0D, 6}, {0x0D, 4}, {0x17, 7}, {0x13, 7}, {0x1F, 8}, {0x0C, 4}, {0x16, 7},
-    {0x12, 7}, {0x1E, 8}, {0x13, 5}, {0x1B, 8}, {0x17, 8}, {0x13, 8}, {0x0B, 4}, {0x15, 7}, {0x11, 7}, {0x1D, 8},
-    {0x11, 5}, {0x19, 8}, {0x15, 8}, {0x11, 8}, {0x0F, 6}, {0x0F, 8}, {0x0D, 8}, {0x03, 9}, {0x0F, 5}, {0x0B, 8},
-    {0x07, 8}, {0x07, 9}, {0x0A, 4}, {0x14, 7}, {0x10, 7}, {0x1C, 8}, {0x0E, 6}, {0x0E, 8}, {0x0C, 8}, {0x02, 9},
-    {0x10, 5}, {0x18, 8}, {0x14, 8}, {0x10, 8}, {0x0E, 5}, {0x0A, 8}, {0x06, 8}, {0x06, 9}, {0x12, 5}, {0x1A, 8},
-    {0x16, 8}, {0x12, 8}, {0x0D, 5}, {0x09, 8}, {0x05, 8}, {0x05, 9}, {0x0C, 5}, {0x08, 8}, {0x04, 8}, {0x04, 9},
-    {0x07, 3}, {0x0A, 5}, {0x08, 5}, {0x0C, 6}};
+const Vlc kCbp[64] = {{0x01, 9}, {0x0B, 5}, {0x09, 5}, {0x0D, 6}, {0x0D, 4}, {0x17, 7}, {0x13, 7}, {0x1F, 8},
+                      {0x0C, 4}, {0x16, 7}, {0x12, 7}, {0x1E, 8}, {0x13, 5}, {0x1B, 8}, {0x17, 8}, {0x13, 8},
+                      {0x0B, 4}, {0x15, 7}, {0x11, 7}, {0x1D, 8}, {0x11, 5}, {0x19, 8}, {0x15, 8}, {0x11, 8},
+                      {0x0F, 6}, {0x0F, 8}, {0x0D, 8}, {0x03, 9}, {0x0F, 5}, {0x0B, 8}, {0x07, 8}, {0x07, 9},
+                      {0x0A, 4}, {0x14, 7}, {0x10, 7}, {0x1C, 8}, {0x0E, 6}, {0x0E, 8}, {0x0C, 8}, {0x02, 9},
+                      {0x10, 5}, {0x18, 8}, {0x14, 8}, {0x10, 8}, {0x0E, 5}, {0x0A, 8}, {0x06, 8}, {0x06, 9},
+                      {0x12, 5}, {0x1A, 8}, {0x16, 8}, {0x12, 8}, {0x0D, 5}, {0x09, 8}, {0x05, 8}, {0x05, 9},
+                      {0x0C, 5}, {0x08, 8}, {0x04, 8}, {0x04, 9}, {0x07, 3}, {0x0A, 5}, {0x08, 5}, {0x0C, 6}};
 
-const Vlc kMotionCode[17] = {{1, 1},  {1, 2},  {1, 3},  {1, 4},  {3, 6},  {5, 7},  {4, 7},  {3, 7},  {11, 9},
-                             {10, 9}, {9, 9},  {17, 10}, {16, 10}, {15, 10}, {14, 10}, {13, 10}, {12, 10}};
+const Vlc kMotionCode[17] = {{1, 1},  {1, 2}, {1, 3},   {1, 4},   {3, 6},   {5, 7},   {4, 7},   {3, 7},  {11, 9},
+                             {10, 9}, {9, 9}, {17, 10}, {16, 10}, {15, 10}, {14, 10}, {13, 10}, {12, 10}};
 
-const Vlc kDcSizeLuma[12] = {{0x4, 3}, {0x0, 2},  {0x1, 2},  {0x5, 3},  {0x6, 3},   {0xE, 4},
+const Vlc kDcSizeLuma[12] = {{0x4, 3},  {0x0, 2},  {0x1, 2},  {0x5, 3},  {0x6, 3},   {0xE, 4},
                              {0x1E, 5}, {0x3E, 6}, {0x7E, 7}, {0xFE, 8}, {0x1FE, 9}, {0x1FF, 9}};
 const Vlc kDcSizeChroma[12] = {{0x0, 2},  {0x1, 2},  {0x2, 2},  {0x6, 3},   {0xE, 4},    {0x1E, 5},
                                {0x3E, 6}, {0x7E, 7}, {0xFE, 8}, {0x1FE, 9}, {0x3FE, 10}, {0x3FF, 10}};
@@ -32,16 +32,17 @@ const uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18,
                              30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // Columns first: suits interlaced material, whose energy sits in vertical frequencies.
-const uint8_t kAlternateScan[64] = {0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
-                                    4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
-                                    52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
+const uint8_t kAlternateScan[64] = {0,  8,  16, 24, 1, 9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49,
+                                    41, 33, 26, 18, 3, 11, 4,  12, 19, 27, 34, 42, 50, 58, 35, 43,
+                                    51, 59, 20, 28, 5, 13, 6,  14, 21, 29, 36, 44, 52, 60, 37, 45,
+                                    53, 61, 22, 30, 7, 15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
 
 const uint8_t kDefaultIntraMatrix[64] = {8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37,
-                                        19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
-                                        22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,
-                                        26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83};
+                                         19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
+                                         22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,
+                                         26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83};
 
-const uint8_t kNonLinearScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18,  20,  22,
+const uint8_t kNonLinearScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18, 20,  22,
                                      24, 28, 32, 36, 40, 44, 48, 52, 56, 64, 72, 80, 88, 96, 104, 112};
 
 // (0,1) is listed with its general form "11"; the first coefficient of a
@@ -183,26 +184,26 @@ const CoefEntry kCoefEntriesOne[] = {
 const int kCoefEntryCountOne = int(sizeof(kCoefEntriesOne) / sizeof(kCoefEntriesOne[0]));
 
 static Vlc vlcOf(const char* bits) {
-  Vlc v{0, 0};
-  for (const char* p = bits; *p; ++p, ++v.len) v.code = uint16_t((v.code << 1) | (*p == '1'));
-  return v;
+    Vlc v{0, 0};
+    for (const char* p = bits; *p; ++p, ++v.len) v.code = uint16_t((v.code << 1) | (*p == '1'));
+    return v;
 }
 
 static CoefVlcTable buildCoefTable(const CoefEntry* entries, int count, const char* endOfBlock) {
-  CoefVlcTable t{};
-  for (int i = 0; i < count; i++) t.code[entries[i].run][entries[i].level] = vlcOf(entries[i].bits);
-  t.endOfBlock = vlcOf(endOfBlock);
-  return t;
+    CoefVlcTable t{};
+    for (int i = 0; i < count; i++) t.code[entries[i].run][entries[i].level] = vlcOf(entries[i].bits);
+    t.endOfBlock = vlcOf(endOfBlock);
+    return t;
 }
 
 const CoefVlcTable& coefTable() {
-  static const CoefVlcTable table = buildCoefTable(kCoefEntries, kCoefEntryCount, "10");
-  return table;
+    static const CoefVlcTable table = buildCoefTable(kCoefEntries, kCoefEntryCount, "10");
+    return table;
 }
 
 const CoefVlcTable& coefTableOne() {
-  static const CoefVlcTable table = buildCoefTable(kCoefEntriesOne, kCoefEntryCountOne, "0110");
-  return table;
+    static const CoefVlcTable table = buildCoefTable(kCoefEntriesOne, kCoefEntryCountOne, "0110");
+    return table;
 }
 
 }  // namespace vidova

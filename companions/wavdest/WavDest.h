@@ -16,59 +16,59 @@ DEFINE_GUID(CLSID_WavDest, 0x209f757a, 0x1f60, 0x4968, 0xae, 0x77, 0x40, 0xd9, 0
 class CWavDest;
 
 class CWavDestInputPin : public CBaseInputPin {
- public:
-  CWavDestInputPin(CWavDest *pFilter, CCritSec *pLock, HRESULT *phr);
+public:
+    CWavDestInputPin(CWavDest* pFilter, CCritSec* pLock, HRESULT* phr);
 
-  // Audio with a WAVEFORMATEX of integer PCM or float samples.
-  HRESULT CheckMediaType(const CMediaType *pmt) override;
-  STDMETHODIMP Receive(IMediaSample *pSample) override;
-  STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP BeginFlush() override;
-  STDMETHODIMP EndFlush() override;
-  STDMETHODIMP ReceiveCanBlock() override;
+    // Audio with a WAVEFORMATEX of integer PCM or float samples.
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
+    STDMETHODIMP Receive(IMediaSample* pSample) override;
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP ReceiveCanBlock() override;
 
- private:
-  CWavDest *m_pDest;
+private:
+    CWavDest* m_pDest;
 };
 
 class CWavDest : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
- public:
-  static CUnknown *WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT *phr);
-  ~CWavDest() override;
+public:
+    static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
+    ~CWavDest() override;
 
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void **ppv) override;
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  int GetPinCount() override { return 1; }
-  CBasePin *GetPin(int n) override;
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override;
 
-  STDMETHODIMP Stop() override;
-  STDMETHODIMP Pause() override;
-  STDMETHODIMP Run(REFERENCE_TIME tStart) override;
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME tStart) override;
 
-  STDMETHODIMP SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE *pmt) override;
-  STDMETHODIMP GetCurFile(LPOLESTR *ppszFileName, AM_MEDIA_TYPE *pmt) override;
+    STDMETHODIMP SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) override;
+    STDMETHODIMP GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) override;
 
-  STDMETHODIMP_(ULONG) GetMiscFlags() override;
+    STDMETHODIMP_(ULONG) GetMiscFlags() override;
 
- private:
-  friend class CWavDestInputPin;
-  CWavDest(LPUNKNOWN pUnk, HRESULT *phr);
+private:
+    friend class CWavDestInputPin;
+    CWavDest(LPUNKNOWN pUnk, HRESULT* phr);
 
-  HRESULT WriteSample(IMediaSample *pSample);
-  void EndOfStreamReached();
-  HRESULT OpenTarget();   // with m_receiveLock held
-  HRESULT CloseTarget();  // with m_receiveLock held; fills in the sizes
+    HRESULT WriteSample(IMediaSample* pSample);
+    void EndOfStreamReached();
+    HRESULT OpenTarget();   // with m_receiveLock held
+    HRESULT CloseTarget();  // with m_receiveLock held; fills in the sizes
 
-  CCritSec m_filterLock;
-  CCritSec m_receiveLock;
-  CWavDestInputPin *m_pPin;
-  std::wstring m_fileName;
+    CCritSec m_filterLock;
+    CCritSec m_receiveLock;
+    CWavDestInputPin* m_pPin;
+    std::wstring m_fileName;
 
-  // Guarded by m_receiveLock.
-  HANDLE m_hFile;
-  DWORD m_dataOffset;  // where the samples begin
-  unsigned long long m_dataBytes;
-  bool m_endOfStream;
-  bool m_completePending;
+    // Guarded by m_receiveLock.
+    HANDLE m_hFile;
+    DWORD m_dataOffset;  // where the samples begin
+    unsigned long long m_dataBytes;
+    bool m_endOfStream;
+    bool m_completePending;
 };

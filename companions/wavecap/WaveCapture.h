@@ -19,37 +19,36 @@ class WaveCaptureSource;
 // The pin takes IAMStreamControl::StopAt, so a recorder can end the stream
 // before it stops the graph.
 class WaveCaptureStream : public CLiveSourceStream {
- public:
-  WaveCaptureStream(WaveCaptureSource* filter, HRESULT* phr);
-  ~WaveCaptureStream() override;
+public:
+    WaveCaptureStream(WaveCaptureSource* filter, HRESULT* phr);
+    ~WaveCaptureStream() override;
 
-  HRESULT GetMediaType(CMediaType* pmt) override;
-  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;
-  HRESULT FillBuffer(IMediaSample* sample) override;
-  HRESULT OnThreadCreate() override;
-  HRESULT OnThreadDestroy() override;
-  HRESULT OnThreadStartPlay() override;
-  HRESULT DoBufferProcessingLoop() override;
+    HRESULT GetMediaType(CMediaType* pmt) override;
+    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override;
+    HRESULT FillBuffer(IMediaSample* sample) override;
+    HRESULT OnThreadCreate() override;
+    HRESULT OnThreadDestroy() override;
+    HRESULT OnThreadStartPlay() override;
+    HRESULT DoBufferProcessingLoop() override;
 
- private:
-  void CloseDevice();
+private:
+    void CloseDevice();
 
-  WaveCaptureSource* m_source;
-  WAVEFORMATEX m_format{};
-  HWAVEIN m_device = nullptr;
-  HANDLE m_filled = nullptr;
-  std::vector<std::vector<BYTE>> m_blocks;
-  std::vector<WAVEHDR> m_headers;
-  size_t m_next = 0;               // header to wait for
-  unsigned long long m_frames = 0;  // frames sent since running
-
+    WaveCaptureSource* m_source;
+    WAVEFORMATEX m_format{};
+    HWAVEIN m_device = nullptr;
+    HANDLE m_filled = nullptr;
+    std::vector<std::vector<BYTE>> m_blocks;
+    std::vector<WAVEHDR> m_headers;
+    size_t m_next = 0;                // header to wait for
+    unsigned long long m_frames = 0;  // frames sent since running
 };
 
 class WaveCaptureSource : public CSource {
- public:
-  static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
-  bool IsRunning() { return m_State == State_Running; }
+public:
+    static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
+    bool IsRunning() { return m_State == State_Running; }
 
- private:
-  WaveCaptureSource(LPUNKNOWN pUnk, HRESULT* phr);
+private:
+    WaveCaptureSource(LPUNKNOWN pUnk, HRESULT* phr);
 };

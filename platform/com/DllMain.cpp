@@ -3,5 +3,5 @@
 #include "platform/dshow/BaseClasses.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pv) {
-  return DllEntryPoint(hInstance, dwReason, pv);
+    return DllEntryPoint(hInstance, dwReason, pv);
 }

@@ -11,5 +11,5 @@ HMODULE LoadLibraryBesideModule(const wchar_t* fileName);
 // *slot := the export with that ordinal (null when missing).
 template <class F>
 void BindOrdinal(HMODULE module, int ordinal, F* slot) {
-  *slot = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
+    *slot = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
 }

@@ -9,17 +9,26 @@ const LONGLONG UNITS = NANOSECONDS / 100;
 #define MILLISECONDS_TO_100NS_UNITS(lMs) Int32x32To64((lMs), (UNITS / MILLISECONDS))
 
 class CRefTime {
- public:
-  REFERENCE_TIME m_time;
-  CRefTime() : m_time(0) {}
-  CRefTime(LONG msecs) : m_time(MILLISECONDS_TO_100NS_UNITS(msecs)) {}
-  CRefTime(REFERENCE_TIME rt) : m_time(rt) {}
-  operator REFERENCE_TIME() const { return m_time; }
-  CRefTime &operator=(const REFERENCE_TIME &rt) { m_time = rt; return *this; }
-  CRefTime &operator+=(const CRefTime &rt) { m_time += rt.m_time; return *this; }
-  CRefTime &operator-=(const CRefTime &rt) { m_time -= rt.m_time; return *this; }
-  LONG Millisecs() const { return static_cast<LONG>(m_time / (UNITS / MILLISECONDS)); }
-  REFERENCE_TIME GetUnits() const { return m_time; }
+public:
+    REFERENCE_TIME m_time;
+    CRefTime() : m_time(0) {}
+    CRefTime(LONG msecs) : m_time(MILLISECONDS_TO_100NS_UNITS(msecs)) {}
+    CRefTime(REFERENCE_TIME rt) : m_time(rt) {}
+    operator REFERENCE_TIME() const { return m_time; }
+    CRefTime& operator=(const REFERENCE_TIME& rt) {
+        m_time = rt;
+        return *this;
+    }
+    CRefTime& operator+=(const CRefTime& rt) {
+        m_time += rt.m_time;
+        return *this;
+    }
+    CRefTime& operator-=(const CRefTime& rt) {
+        m_time -= rt.m_time;
+        return *this;
+    }
+    LONG Millisecs() const { return static_cast<LONG>(m_time / (UNITS / MILLISECONDS)); }
+    REFERENCE_TIME GetUnits() const { return m_time; }
 };
 
 // (a * b + d) / c with a 128-bit intermediate; rounds toward zero;

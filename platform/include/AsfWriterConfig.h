@@ -13,16 +13,16 @@ const GUID IID_IConfigAsfWriter = {0x45086030, 0xf7e4, 0x486a, {0xb5, 0x04, 0x82
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 struct IConfigAsfWriter : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE ConfigureFilterUsingProfileId(DWORD dwProfileId) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetCurrentProfileId(DWORD *pdwProfileId) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ConfigureFilterUsingProfileGuid(REFGUID guidProfile) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetCurrentProfileGuid(GUID *pProfileGuid) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ConfigureFilterUsingProfile(IWMProfile *pProfile) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetCurrentProfile(IWMProfile **ppProfile) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetIndexMode(BOOL bIndexFile) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetIndexMode(BOOL *pbIndexFile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ConfigureFilterUsingProfileId(DWORD dwProfileId) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCurrentProfileId(DWORD* pdwProfileId) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ConfigureFilterUsingProfileGuid(REFGUID guidProfile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCurrentProfileGuid(GUID* pProfileGuid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ConfigureFilterUsingProfile(IWMProfile* pProfile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCurrentProfile(IWMProfile** ppProfile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetIndexMode(BOOL bIndexFile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIndexMode(BOOL* pbIndexFile) = 0;
 
- protected:
-  ~IConfigAsfWriter() = default;
+protected:
+    ~IConfigAsfWriter() = default;
 };
 #pragma GCC diagnostic pop

@@ -11,11 +11,11 @@ const GUID IID_IWMPPluginEnable = {0x5fca444c, 0x7ad1, 0x479d, {0xa4, 0xef, 0x40
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 struct IWMPPluginEnable : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE SetEnable(BOOL fEnable) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetEnable(BOOL *pfEnable) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetEnable(BOOL fEnable) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pfEnable) = 0;
 
- protected:
-  ~IWMPPluginEnable() = default;
+protected:
+    ~IWMPPluginEnable() = default;
 };
 #pragma GCC diagnostic pop
 
@@ -24,28 +24,27 @@ const GUID WMP_PLUGINTYPE_DSP = {0x6434baea, 0x4954, 0x498d, {0xab, 0xd5, 0x2b, 
 
 #define WMP_PLUGIN_ENABLED_DEFAULT 0  // registration priority used by most plug-ins
 
-typedef HRESULT(WINAPI *PFN_WMPRegisterPlayerPlugin)(LPWSTR pwszFriendlyName, LPWSTR pwszDescription,
-                                                     LPWSTR pwszUninstallString, DWORD dwPriority,
-                                                     GUID guidPluginType, CLSID clsid, UINT cMediaTypes,
-                                                     LPVOID pMediaTypes);
-typedef HRESULT(WINAPI *PFN_WMPUnRegisterPlayerPlugin)(GUID guidPluginType, CLSID clsid);
+typedef HRESULT(WINAPI* PFN_WMPRegisterPlayerPlugin)(LPWSTR pwszFriendlyName, LPWSTR pwszDescription,
+                                                     LPWSTR pwszUninstallString, DWORD dwPriority, GUID guidPluginType,
+                                                     CLSID clsid, UINT cMediaTypes, LPVOID pMediaTypes);
+typedef HRESULT(WINAPI* PFN_WMPUnRegisterPlayerPlugin)(GUID guidPluginType, CLSID clsid);
 
 // The registrar's entry points, or null (and the module stays unloaded)
 // when the player is not installed.
-inline HMODULE WmpLoadRegistrar(PFN_WMPRegisterPlayerPlugin *pRegister, PFN_WMPUnRegisterPlayerPlugin *pUnregister) {
-  *pRegister = NULL;
-  *pUnregister = NULL;
-  HMODULE h = LoadLibraryW(L"wmp.dll");
-  if (h == NULL) return NULL;
-  *pRegister = reinterpret_cast<PFN_WMPRegisterPlayerPlugin>(
-      reinterpret_cast<void (*)()>(GetProcAddress(h, "WMPRegisterPlayerPlugin")));
-  *pUnregister = reinterpret_cast<PFN_WMPUnRegisterPlayerPlugin>(
-      reinterpret_cast<void (*)()>(GetProcAddress(h, "WMPUnRegisterPlayerPlugin")));
-  if (*pRegister == NULL || *pUnregister == NULL) {
-    FreeLibrary(h);
+inline HMODULE WmpLoadRegistrar(PFN_WMPRegisterPlayerPlugin* pRegister, PFN_WMPUnRegisterPlayerPlugin* pUnregister) {
     *pRegister = NULL;
     *pUnregister = NULL;
-    return NULL;
-  }
-  return h;
+    HMODULE h = LoadLibraryW(L"wmp.dll");
+    if (h == NULL) return NULL;
+    *pRegister = reinterpret_cast<PFN_WMPRegisterPlayerPlugin>(
+        reinterpret_cast<void (*)()>(GetProcAddress(h, "WMPRegisterPlayerPlugin")));
+    *pUnregister = reinterpret_cast<PFN_WMPUnRegisterPlayerPlugin>(
+        reinterpret_cast<void (*)()>(GetProcAddress(h, "WMPUnRegisterPlayerPlugin")));
+    if (*pRegister == NULL || *pUnregister == NULL) {
+        FreeLibrary(h);
+        *pRegister = NULL;
+        *pUnregister = NULL;
+        return NULL;
+    }
+    return h;
 }

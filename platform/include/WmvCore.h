@@ -7,33 +7,33 @@
 #include <windows.h>
 #include <wmsdkidl.h>
 
-typedef HRESULT(STDMETHODCALLTYPE *PFN_WMCreateProfileManager)(IWMProfileManager **ppProfileManager);
-typedef HRESULT(STDMETHODCALLTYPE *PFN_WMCreateWriter)(IUnknown *pUnkCert, IWMWriter **ppWriter);
+typedef HRESULT(STDMETHODCALLTYPE* PFN_WMCreateProfileManager)(IWMProfileManager** ppProfileManager);
+typedef HRESULT(STDMETHODCALLTYPE* PFN_WMCreateWriter)(IUnknown* pUnkCert, IWMWriter** ppWriter);
 
 // One loaded module for the life of the process; null entries when the
 // runtime is missing.
 struct WmvCoreFunctions {
-  PFN_WMCreateProfileManager createProfileManager;
-  PFN_WMCreateWriter createWriter;
+    PFN_WMCreateProfileManager createProfileManager;
+    PFN_WMCreateWriter createWriter;
 };
 
-inline const WmvCoreFunctions &WmvCore() {
-  static const WmvCoreFunctions f = [] {
-    WmvCoreFunctions r = {NULL, NULL};
-    HMODULE h = LoadLibraryW(L"wmvcore.dll");
-    if (h != NULL) {
-      r.createProfileManager = reinterpret_cast<PFN_WMCreateProfileManager>(
-          reinterpret_cast<void (*)()>(GetProcAddress(h, "WMCreateProfileManager")));
-      r.createWriter = reinterpret_cast<PFN_WMCreateWriter>(
-          reinterpret_cast<void (*)()>(GetProcAddress(h, "WMCreateWriter")));
-    }
-    return r;
-  }();
-  return f;
+inline const WmvCoreFunctions& WmvCore() {
+    static const WmvCoreFunctions f = [] {
+        WmvCoreFunctions r = {NULL, NULL};
+        HMODULE h = LoadLibraryW(L"wmvcore.dll");
+        if (h != NULL) {
+            r.createProfileManager = reinterpret_cast<PFN_WMCreateProfileManager>(
+                reinterpret_cast<void (*)()>(GetProcAddress(h, "WMCreateProfileManager")));
+            r.createWriter =
+                reinterpret_cast<PFN_WMCreateWriter>(reinterpret_cast<void (*)()>(GetProcAddress(h, "WMCreateWriter")));
+        }
+        return r;
+    }();
+    return f;
 }
 
-inline HRESULT WmvCreateProfileManager(IWMProfileManager **pp) {
-  if (pp == NULL) return E_POINTER;
-  *pp = NULL;
-  return WmvCore().createProfileManager ? WmvCore().createProfileManager(pp) : REGDB_E_CLASSNOTREG;
+inline HRESULT WmvCreateProfileManager(IWMProfileManager** pp) {
+    if (pp == NULL) return E_POINTER;
+    *pp = NULL;
+    return WmvCore().createProfileManager ? WmvCore().createProfileManager(pp) : REGDB_E_CLASSNOTREG;
 }

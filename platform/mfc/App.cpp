@@ -8,19 +8,23 @@ namespace {
 WinApp* g_current = nullptr;
 }
 
-WinApp::WinApp() { g_current = this; }
+WinApp::WinApp() {
+    g_current = this;
+}
 
-WinApp::~WinApp()
-{
+WinApp::~WinApp() {
     if (g_current == this) g_current = nullptr;
 }
 
-WinApp* WinApp::Current() { return g_current; }
+WinApp* WinApp::Current() {
+    return g_current;
+}
 
-int WinApp::Run() { return RunMessageLoop(); }
+int WinApp::Run() {
+    return RunMessageLoop();
+}
 
-int WinApp::Main(HINSTANCE instance)
-{
+int WinApp::Main(HINSTANCE instance) {
     WinApp* app = Current();
     if (!app) return 1;
     app->instance_ = instance;

@@ -2,8 +2,7 @@
 
 namespace mfc {
 
-INT_PTR Dialog::DoModal(HWND parent)
-{
+INT_PTR Dialog::DoModal(HWND parent) {
     modal_ = true;
     const INT_PTR code = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent,
                                            &Dialog::DialogProc, reinterpret_cast<LPARAM>(this));
@@ -11,36 +10,31 @@ INT_PTR Dialog::DoModal(HWND parent)
     return code;
 }
 
-bool Dialog::CreateModeless(HWND parent)
-{
+bool Dialog::CreateModeless(HWND parent) {
     modal_ = false;
-    return ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent,
-                                &Dialog::DialogProc, reinterpret_cast<LPARAM>(this)) != nullptr;
+    return ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent, &Dialog::DialogProc,
+                                reinterpret_cast<LPARAM>(this)) != nullptr;
 }
 
-void Dialog::EndModal(INT_PTR code)
-{
+void Dialog::EndModal(INT_PTR code) {
     if (modal_ && hwnd_) ::EndDialog(hwnd_, code);
 }
 
-void Dialog::OnOK()
-{
+void Dialog::OnOK() {
     if (modal_)
         EndModal(IDOK);
     else
         Show(SW_HIDE);
 }
 
-void Dialog::OnCancel()
-{
+void Dialog::OnCancel() {
     if (modal_)
         EndModal(IDCANCEL);
     else
         Show(SW_HIDE);
 }
 
-INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Dialog* self = static_cast<Dialog*>(FromHandle(hwnd));
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<Dialog*>(lParam);

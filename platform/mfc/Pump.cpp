@@ -10,8 +10,7 @@ const DWORD kSlice = 10;
 
 }  // namespace
 
-int PumpPendingMessages()
-{
+int PumpPendingMessages() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) break;
@@ -25,8 +24,7 @@ int PumpPendingMessages()
     return 1;
 }
 
-void PumpMessagesFor(DWORD milliseconds)
-{
+void PumpMessagesFor(DWORD milliseconds) {
     const ULONGLONG start = ::GetTickCount64();
     while (::GetTickCount64() - start <= milliseconds) {
         if (!PumpPendingMessages()) return;
@@ -34,8 +32,7 @@ void PumpMessagesFor(DWORD milliseconds)
     }
 }
 
-bool PumpMessagesUntil(bool (*done)(void*), void* context, DWORD milliseconds)
-{
+bool PumpMessagesUntil(bool (*done)(void*), void* context, DWORD milliseconds) {
     const ULONGLONG start = ::GetTickCount64();
     for (;;) {
         if (done(context)) return true;
@@ -45,8 +42,7 @@ bool PumpMessagesUntil(bool (*done)(void*), void* context, DWORD milliseconds)
     }
 }
 
-int RunMessageLoop()
-{
+int RunMessageLoop() {
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
         ::TranslateMessage(&msg);
@@ -55,8 +51,7 @@ int RunMessageLoop()
     return static_cast<int>(msg.wParam);
 }
 
-int MessageBoxText(HWND owner, const char* text, const char* caption, UINT flags)
-{
+int MessageBoxText(HWND owner, const char* text, const char* caption, UINT flags) {
     return ::MessageBoxA(owner, text, caption, flags);
 }
 

@@ -6,8 +6,7 @@ namespace {
 const wchar_t kObjectProp[] = L"mfc.Wnd";
 }
 
-Wnd::~Wnd()
-{
+Wnd::~Wnd() {
     if (hwnd_ && ::IsWindow(hwnd_)) {
         HWND h = hwnd_;
         Detach();
@@ -15,46 +14,52 @@ Wnd::~Wnd()
     }
 }
 
-Wnd* Wnd::FromHandle(HWND hwnd)
-{
+Wnd* Wnd::FromHandle(HWND hwnd) {
     return hwnd ? static_cast<Wnd*>(::GetPropW(hwnd, kObjectProp)) : nullptr;
 }
 
-void Wnd::Attach(HWND hwnd)
-{
+void Wnd::Attach(HWND hwnd) {
     hwnd_ = hwnd;
     ::SetPropW(hwnd, kObjectProp, this);
 }
 
-void Wnd::Detach()
-{
+void Wnd::Detach() {
     if (hwnd_) ::RemovePropW(hwnd_, kObjectProp);
     hwnd_ = nullptr;
 }
 
-void Wnd::SetTitle(const std::wstring& text) { ::SetWindowTextW(hwnd_, text.c_str()); }
+void Wnd::SetTitle(const std::wstring& text) {
+    ::SetWindowTextW(hwnd_, text.c_str());
+}
 
-std::wstring Wnd::Title() const
-{
+std::wstring Wnd::Title() const {
     wchar_t buffer[512] = {};
     ::GetWindowTextW(hwnd_, buffer, 512);
     return buffer;
 }
 
-void Wnd::Show(int command) { ::ShowWindow(hwnd_, command); }
-void Wnd::Update() { ::UpdateWindow(hwnd_); }
-bool Wnd::StartTimer(UINT_PTR id, UINT milliseconds) { return ::SetTimer(hwnd_, id, milliseconds, nullptr) != 0; }
-void Wnd::StopTimer(UINT_PTR id) { ::KillTimer(hwnd_, id); }
+void Wnd::Show(int command) {
+    ::ShowWindow(hwnd_, command);
+}
+void Wnd::Update() {
+    ::UpdateWindow(hwnd_);
+}
+bool Wnd::StartTimer(UINT_PTR id, UINT milliseconds) {
+    return ::SetTimer(hwnd_, id, milliseconds, nullptr) != 0;
+}
+void Wnd::StopTimer(UINT_PTR id) {
+    ::KillTimer(hwnd_, id);
+}
 
-void Wnd::Destroy()
-{
+void Wnd::Destroy() {
     if (hwnd_) ::DestroyWindow(hwnd_);
 }
 
-bool Wnd::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+bool Wnd::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
+}
 
-LRESULT CALLBACK Wnd::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK Wnd::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Wnd* self = FromHandle(hwnd);
     if (!self && message == WM_NCCREATE) {
         self = static_cast<Wnd*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -72,9 +77,8 @@ LRESULT CALLBACK Wnd::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-bool FrameWnd::Create(const wchar_t* className, const wchar_t* title, DWORD style, int x, int y, int width,
-                      int height, HICON icon)
-{
+bool FrameWnd::Create(const wchar_t* className, const wchar_t* title, DWORD style, int x, int y, int width, int height,
+                      HICON icon) {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     if (!::GetClassInfoExW(instance, className, &wc)) {

@@ -10,276 +10,277 @@
 namespace {
 
 struct Target {
-  const char *name;
-  bool ours;
-  std::function<HRESULT(IUnknown *outer, IUnknown **ppInner)> create;  // IUnknown of a new object
+    const char* name;
+    bool ours;
+    std::function<HRESULT(IUnknown* outer, IUnknown** ppInner)> create;  // IUnknown of a new object
 };
 
-HRESULT CreatePlatform(REFCLSID clsid, IUnknown *outer, IUnknown **pp) {
-  return CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void **>(pp));
+HRESULT CreatePlatform(REFCLSID clsid, IUnknown* outer, IUnknown** pp) {
+    return CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(pp));
 }
 
 // Ours are made through the class factory, as a DLL's client would.
-HRESULT CreateOurs(REFCLSID clsid, IUnknown *outer, IUnknown **pp) {
-  IClassFactory *pFactory = nullptr;
-  HRESULT hr = DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void **>(&pFactory));
-  if (FAILED(hr)) return hr;
-  hr = pFactory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void **>(pp));
-  pFactory->Release();
-  return hr;
+HRESULT CreateOurs(REFCLSID clsid, IUnknown* outer, IUnknown** pp) {
+    IClassFactory* pFactory = nullptr;
+    HRESULT hr = DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&pFactory));
+    if (FAILED(hr)) return hr;
+    hr = pFactory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(pp));
+    pFactory->Release();
+    return hr;
 }
 
 const Target kTargets[] = {
-    {"PlatformNullRenderer", false, [](IUnknown *o, IUnknown **p) { return CreatePlatform(CLSID_PlatformNullRenderer, o, p); }},
-    {"PlatformSmartTee", false, [](IUnknown *o, IUnknown **p) { return CreatePlatform(CLSID_SmartTee, o, p); }},
-    {"OurTransform", true, [](IUnknown *o, IUnknown **p) { return CreateOurs(CLSID_TestTransform, o, p); }},
-    {"OurSource", true, [](IUnknown *o, IUnknown **p) { return CreateOurs(CLSID_TestSource, o, p); }},
+    {"PlatformNullRenderer", false,
+     [](IUnknown* o, IUnknown** p) { return CreatePlatform(CLSID_PlatformNullRenderer, o, p); }},
+    {"PlatformSmartTee", false, [](IUnknown* o, IUnknown** p) { return CreatePlatform(CLSID_SmartTee, o, p); }},
+    {"OurTransform", true, [](IUnknown* o, IUnknown** p) { return CreateOurs(CLSID_TestTransform, o, p); }},
+    {"OurSource", true, [](IUnknown* o, IUnknown** p) { return CreateOurs(CLSID_TestSource, o, p); }},
 };
 
 class Conformance : public ::testing::TestWithParam<Target> {
- protected:
-  void SetUp() override {
-    IUnknown *pUnk = nullptr;
-    HRESULT hr = GetParam().create(nullptr, &pUnk);
-    ASSERT_EQ(S_OK, hr) << GetParam().name;
-    ASSERT_EQ(S_OK, pUnk->QueryInterface(IID_IBaseFilter, reinterpret_cast<void **>(&filter)));
-    pUnk->Release();
-    ASSERT_EQ(S_OK, filter->EnumPins(&pins));
-    for (IPin *p = nullptr; pins->Next(1, &p, nullptr) == S_OK; p->Release()) pinCount++;
-    ASSERT_EQ(S_OK, pins->Reset());
-    ASSERT_GE(pinCount, 1u);
-  }
-  void TearDown() override {
-    if (pins) pins->Release();
-    if (filter) {
-      EXPECT_EQ(0u, filter->Release());
+protected:
+    void SetUp() override {
+        IUnknown* pUnk = nullptr;
+        HRESULT hr = GetParam().create(nullptr, &pUnk);
+        ASSERT_EQ(S_OK, hr) << GetParam().name;
+        ASSERT_EQ(S_OK, pUnk->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
+        pUnk->Release();
+        ASSERT_EQ(S_OK, filter->EnumPins(&pins));
+        for (IPin* p = nullptr; pins->Next(1, &p, nullptr) == S_OK; p->Release()) pinCount++;
+        ASSERT_EQ(S_OK, pins->Reset());
+        ASSERT_GE(pinCount, 1u);
     }
-  }
-  IBaseFilter *filter = nullptr;
-  IEnumPins *pins = nullptr;
-  ULONG pinCount = 0;
+    void TearDown() override {
+        if (pins) pins->Release();
+        if (filter) {
+            EXPECT_EQ(0u, filter->Release());
+        }
+    }
+    IBaseFilter* filter = nullptr;
+    IEnumPins* pins = nullptr;
+    ULONG pinCount = 0;
 };
 
 TEST_P(Conformance, PinReferencesCountOnTheFilter) {
-  const ULONG base = RefCount(filter);
+    const ULONG base = RefCount(filter);
 
-  IPin *pin = nullptr;
-  ASSERT_EQ(S_OK, pins->Next(1, &pin, nullptr));
-  EXPECT_EQ(base + 1, RefCount(filter)) << "a pin from EnumPins holds the filter";
+    IPin* pin = nullptr;
+    ASSERT_EQ(S_OK, pins->Next(1, &pin, nullptr));
+    EXPECT_EQ(base + 1, RefCount(filter)) << "a pin from EnumPins holds the filter";
 
-  PIN_INFO info;
-  ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
-  EXPECT_EQ(filter, info.pFilter);
-  EXPECT_EQ(base + 2, RefCount(filter)) << "QueryPinInfo references the filter";
-  info.pFilter->Release();
+    PIN_INFO info;
+    ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
+    EXPECT_EQ(filter, info.pFilter);
+    EXPECT_EQ(base + 2, RefCount(filter)) << "QueryPinInfo references the filter";
+    info.pFilter->Release();
 
-  IPin *found = nullptr;
-  ASSERT_EQ(S_OK, filter->FindPin(info.achName, &found));
-  EXPECT_EQ(pin, found);
-  EXPECT_EQ(base + 2, RefCount(filter)) << "FindPin references the pin";
-  found->Release();
+    IPin* found = nullptr;
+    ASSERT_EQ(S_OK, filter->FindPin(info.achName, &found));
+    EXPECT_EQ(pin, found);
+    EXPECT_EQ(base + 2, RefCount(filter)) << "FindPin references the pin";
+    found->Release();
 
-  IPin *missing = nullptr;
-  EXPECT_EQ(VFW_E_NOT_FOUND, filter->FindPin(L"no such pin", &missing));
-  EXPECT_EQ(nullptr, missing);
-  if (GetParam().ours) {
-    missing = reinterpret_cast<IPin *>(1);
+    IPin* missing = nullptr;
     EXPECT_EQ(VFW_E_NOT_FOUND, filter->FindPin(L"no such pin", &missing));
-    EXPECT_EQ(nullptr, missing) << "ours clears the out-parameter on failure";
-    EXPECT_EQ(E_POINTER, filter->FindPin(info.achName, nullptr));
-  }
+    EXPECT_EQ(nullptr, missing);
+    if (GetParam().ours) {
+        missing = reinterpret_cast<IPin*>(1);
+        EXPECT_EQ(VFW_E_NOT_FOUND, filter->FindPin(L"no such pin", &missing));
+        EXPECT_EQ(nullptr, missing) << "ours clears the out-parameter on failure";
+        EXPECT_EQ(E_POINTER, filter->FindPin(info.achName, nullptr));
+    }
 
-  pin->Release();
-  EXPECT_EQ(base, RefCount(filter));
+    pin->Release();
+    EXPECT_EQ(base, RefCount(filter));
 }
 
 TEST_P(Conformance, EnumPinsNextSkipResetClone) {
-  IPin *arr[8] = {};
-  ULONG fetched = 99;
+    IPin* arr[8] = {};
+    ULONG fetched = 99;
 
-  EXPECT_EQ(E_POINTER, pins->Next(1, nullptr, &fetched));
-  EXPECT_EQ(E_INVALIDARG, pins->Next(2, arr, nullptr)) << "count above 1 needs a fetched count";
+    EXPECT_EQ(E_POINTER, pins->Next(1, nullptr, &fetched));
+    EXPECT_EQ(E_INVALIDARG, pins->Next(2, arr, nullptr)) << "count above 1 needs a fetched count";
 
-  // Asking for more than there are: all of them, S_FALSE.
-  ASSERT_EQ(S_FALSE, pins->Next(pinCount + 1, arr, &fetched));
-  EXPECT_EQ(pinCount, fetched);
-  for (ULONG i = 0; i < fetched; i++) arr[i]->Release();
+    // Asking for more than there are: all of them, S_FALSE.
+    ASSERT_EQ(S_FALSE, pins->Next(pinCount + 1, arr, &fetched));
+    EXPECT_EQ(pinCount, fetched);
+    for (ULONG i = 0; i < fetched; i++) arr[i]->Release();
 
-  // At the end.
-  fetched = 99;
-  EXPECT_EQ(S_FALSE, pins->Next(1, arr, &fetched));
-  EXPECT_EQ(0u, fetched);
-  EXPECT_EQ(S_FALSE, pins->Skip(1));
+    // At the end.
+    fetched = 99;
+    EXPECT_EQ(S_FALSE, pins->Next(1, arr, &fetched));
+    EXPECT_EQ(0u, fetched);
+    EXPECT_EQ(S_FALSE, pins->Skip(1));
 
-  ASSERT_EQ(S_OK, pins->Reset());
-  EXPECT_EQ(S_OK, pins->Next(0, arr, &fetched));
-  EXPECT_EQ(0u, fetched);
-  EXPECT_EQ(S_OK, pins->Skip(pinCount - 1));
+    ASSERT_EQ(S_OK, pins->Reset());
+    EXPECT_EQ(S_OK, pins->Next(0, arr, &fetched));
+    EXPECT_EQ(0u, fetched);
+    EXPECT_EQ(S_OK, pins->Skip(pinCount - 1));
 
-  EXPECT_EQ(E_POINTER, pins->Clone(nullptr));
-  IEnumPins *clone = nullptr;
-  ASSERT_EQ(S_OK, pins->Clone(&clone));
-  // The clone starts where the original is: one pin left for each.
-  for (IEnumPins *e : {pins, clone}) {
-    ASSERT_EQ(S_OK, e->Next(1, arr, nullptr));
-    arr[0]->Release();
-    EXPECT_EQ(S_FALSE, e->Next(1, arr, &fetched));
-  }
-  clone->Release();
+    EXPECT_EQ(E_POINTER, pins->Clone(nullptr));
+    IEnumPins* clone = nullptr;
+    ASSERT_EQ(S_OK, pins->Clone(&clone));
+    // The clone starts where the original is: one pin left for each.
+    for (IEnumPins* e : {pins, clone}) {
+        ASSERT_EQ(S_OK, e->Next(1, arr, nullptr));
+        arr[0]->Release();
+        EXPECT_EQ(S_FALSE, e->Next(1, arr, &fetched));
+    }
+    clone->Release();
 
-  ASSERT_EQ(S_OK, pins->Reset());
-  ASSERT_EQ(S_OK, pins->Skip(pinCount));
-  EXPECT_EQ(S_FALSE, pins->Skip(1));
+    ASSERT_EQ(S_OK, pins->Reset());
+    ASSERT_EQ(S_OK, pins->Skip(pinCount));
+    EXPECT_EQ(S_FALSE, pins->Skip(1));
 }
 
 TEST_P(Conformance, QueryInterfaceIdentityAndRefusal) {
-  IUnknown *u1 = nullptr, *u2 = nullptr;
-  IPersist *persist = nullptr;
-  ASSERT_EQ(S_OK, filter->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&u1)));
-  ASSERT_EQ(S_OK, filter->QueryInterface(IID_IPersist, reinterpret_cast<void **>(&persist)));
-  ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&u2)));
-  EXPECT_EQ(u1, u2) << "one IUnknown per object";
-  IMediaFilter *mf = nullptr;
-  EXPECT_EQ(S_OK, filter->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&mf)));
-  if (mf) mf->Release();
-  u1->Release();
-  u2->Release();
-  persist->Release();
+    IUnknown *u1 = nullptr, *u2 = nullptr;
+    IPersist* persist = nullptr;
+    ASSERT_EQ(S_OK, filter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&u1)));
+    ASSERT_EQ(S_OK, filter->QueryInterface(IID_IPersist, reinterpret_cast<void**>(&persist)));
+    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&u2)));
+    EXPECT_EQ(u1, u2) << "one IUnknown per object";
+    IMediaFilter* mf = nullptr;
+    EXPECT_EQ(S_OK, filter->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(&mf)));
+    if (mf) mf->Release();
+    u1->Release();
+    u2->Release();
+    persist->Release();
 
-  void *p = reinterpret_cast<void *>(1);
-  EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_IFileSinkFilter, &p));
-  EXPECT_EQ(nullptr, p);
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_IFileSinkFilter, &p));
+    EXPECT_EQ(nullptr, p);
 
-  IPin *pin = nullptr;
-  ASSERT_EQ(S_OK, pins->Next(1, &pin, nullptr));
-  p = reinterpret_cast<void *>(1);
-  EXPECT_EQ(E_NOINTERFACE, pin->QueryInterface(IID_IBaseFilter, &p)) << "a pin is not its filter";
-  EXPECT_EQ(nullptr, p);
-  IUnknown *pinUnk = nullptr;
-  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&pinUnk)));
-  EXPECT_NE(static_cast<IUnknown *>(filter), pinUnk);
-  pinUnk->Release();
-  pin->Release();
+    IPin* pin = nullptr;
+    ASSERT_EQ(S_OK, pins->Next(1, &pin, nullptr));
+    p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, pin->QueryInterface(IID_IBaseFilter, &p)) << "a pin is not its filter";
+    EXPECT_EQ(nullptr, p);
+    IUnknown* pinUnk = nullptr;
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pinUnk)));
+    EXPECT_NE(static_cast<IUnknown*>(filter), pinUnk);
+    pinUnk->Release();
+    pin->Release();
 }
 
 TEST_P(Conformance, PinQueriesAndMediaTypeEnumeration) {
-  IPin *pin = nullptr;
-  ASSERT_EQ(S_OK, pins->Next(1, &pin, nullptr));
-  if (GetParam().ours) {
-    EXPECT_EQ(E_POINTER, pin->QueryDirection(nullptr));
-    EXPECT_EQ(E_POINTER, pin->QueryPinInfo(nullptr));
-    EXPECT_EQ(E_POINTER, pin->ConnectedTo(nullptr));
-  }
-  IPin *peer = reinterpret_cast<IPin *>(1);
-  EXPECT_EQ(VFW_E_NOT_CONNECTED, pin->ConnectedTo(&peer));
-  EXPECT_EQ(nullptr, peer);
-  AM_MEDIA_TYPE mt;
-  EXPECT_EQ(VFW_E_NOT_CONNECTED, pin->ConnectionMediaType(&mt));
+    IPin* pin = nullptr;
+    ASSERT_EQ(S_OK, pins->Next(1, &pin, nullptr));
+    if (GetParam().ours) {
+        EXPECT_EQ(E_POINTER, pin->QueryDirection(nullptr));
+        EXPECT_EQ(E_POINTER, pin->QueryPinInfo(nullptr));
+        EXPECT_EQ(E_POINTER, pin->ConnectedTo(nullptr));
+    }
+    IPin* peer = reinterpret_cast<IPin*>(1);
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, pin->ConnectedTo(&peer));
+    EXPECT_EQ(nullptr, peer);
+    AM_MEDIA_TYPE mt;
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, pin->ConnectionMediaType(&mt));
 
-  LPWSTR id = nullptr;
-  ASSERT_EQ(S_OK, pin->QueryId(&id));
-  IPin *byId = nullptr;
-  EXPECT_EQ(S_OK, filter->FindPin(id, &byId)) << "QueryId names a pin that FindPin finds";
-  EXPECT_EQ(pin, byId);
-  if (byId) byId->Release();
-  CoTaskMemFree(id);
+    LPWSTR id = nullptr;
+    ASSERT_EQ(S_OK, pin->QueryId(&id));
+    IPin* byId = nullptr;
+    EXPECT_EQ(S_OK, filter->FindPin(id, &byId)) << "QueryId names a pin that FindPin finds";
+    EXPECT_EQ(pin, byId);
+    if (byId) byId->Release();
+    CoTaskMemFree(id);
 
-  IEnumMediaTypes *types = nullptr;
-  ASSERT_EQ(S_OK, pin->EnumMediaTypes(&types));
-  AM_MEDIA_TYPE *arr[4] = {};
-  ULONG fetched = 0;
-  if (GetParam().ours) {
-    EXPECT_EQ(E_INVALIDARG, types->Next(2, arr, nullptr));
-    EXPECT_EQ(E_POINTER, types->Next(1, nullptr, &fetched));
-  }
-  HRESULT hr = types->Next(4, arr, &fetched);
-  EXPECT_TRUE(hr == S_FALSE && fetched < 4) << std::hex << hr;
-  for (ULONG i = 0; i < fetched; i++) DeleteMediaType(arr[i]);
-  EXPECT_EQ(S_FALSE, types->Next(1, arr, &fetched));
-  EXPECT_EQ(0u, fetched);
-  if (GetParam().ours) {
-    EXPECT_EQ(E_POINTER, types->Clone(nullptr));
-  }
-  IEnumMediaTypes *clone = nullptr;
-  EXPECT_EQ(S_OK, types->Clone(&clone));
-  if (clone) clone->Release();
-  types->Release();
-  pin->Release();
+    IEnumMediaTypes* types = nullptr;
+    ASSERT_EQ(S_OK, pin->EnumMediaTypes(&types));
+    AM_MEDIA_TYPE* arr[4] = {};
+    ULONG fetched = 0;
+    if (GetParam().ours) {
+        EXPECT_EQ(E_INVALIDARG, types->Next(2, arr, nullptr));
+        EXPECT_EQ(E_POINTER, types->Next(1, nullptr, &fetched));
+    }
+    HRESULT hr = types->Next(4, arr, &fetched);
+    EXPECT_TRUE(hr == S_FALSE && fetched < 4) << std::hex << hr;
+    for (ULONG i = 0; i < fetched; i++) DeleteMediaType(arr[i]);
+    EXPECT_EQ(S_FALSE, types->Next(1, arr, &fetched));
+    EXPECT_EQ(0u, fetched);
+    if (GetParam().ours) {
+        EXPECT_EQ(E_POINTER, types->Clone(nullptr));
+    }
+    IEnumMediaTypes* clone = nullptr;
+    EXPECT_EQ(S_OK, types->Clone(&clone));
+    if (clone) clone->Release();
+    types->Release();
+    pin->Release();
 }
 
 // An outer object that aggregates the filter.
 class Outer : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override {
-    if (IsEqualIID(riid, IID_IUnknown)) {
-      *ppv = static_cast<IUnknown *>(this);
-      AddRef();
-      return S_OK;
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown)) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return inner->QueryInterface(riid, ppv);
     }
-    return inner->QueryInterface(riid, ppv);
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&ref); }
-  STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&ref); }
-  LONG ref = 1;
-  IUnknown *inner = nullptr;
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&ref); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&ref); }
+    LONG ref = 1;
+    IUnknown* inner = nullptr;
 };
 
 TEST_P(Conformance, Aggregation) {
-  Outer outer;
-  ASSERT_EQ(S_OK, GetParam().create(&outer, &outer.inner));
-  EXPECT_EQ(1, outer.ref) << "creating the inner object does not keep the outer one";
+    Outer outer;
+    ASSERT_EQ(S_OK, GetParam().create(&outer, &outer.inner));
+    EXPECT_EQ(1, outer.ref) << "creating the inner object does not keep the outer one";
 
-  IBaseFilter *f = nullptr;
-  ASSERT_EQ(S_OK, outer.QueryInterface(IID_IBaseFilter, reinterpret_cast<void **>(&f)));
-  EXPECT_EQ(2, outer.ref) << "the interface counts on the outer object";
+    IBaseFilter* f = nullptr;
+    ASSERT_EQ(S_OK, outer.QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&f)));
+    EXPECT_EQ(2, outer.ref) << "the interface counts on the outer object";
 
-  IUnknown *u = nullptr;
-  ASSERT_EQ(S_OK, f->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&u)));
-  EXPECT_EQ(static_cast<IUnknown *>(&outer), u) << "IUnknown comes from the outer object";
-  u->Release();
+    IUnknown* u = nullptr;
+    ASSERT_EQ(S_OK, f->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&u)));
+    EXPECT_EQ(static_cast<IUnknown*>(&outer), u) << "IUnknown comes from the outer object";
+    u->Release();
 
-  void *p = reinterpret_cast<void *>(1);
-  EXPECT_EQ(E_NOINTERFACE, f->QueryInterface(IID_IFileSinkFilter, &p));
-  EXPECT_EQ(nullptr, p);
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, f->QueryInterface(IID_IFileSinkFilter, &p));
+    EXPECT_EQ(nullptr, p);
 
-  IUnknown *innerAgain = nullptr;
-  ASSERT_EQ(S_OK, outer.inner->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&innerAgain)));
-  EXPECT_EQ(outer.inner, innerAgain) << "the inner IUnknown does not delegate";
-  innerAgain->Release();
+    IUnknown* innerAgain = nullptr;
+    ASSERT_EQ(S_OK, outer.inner->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&innerAgain)));
+    EXPECT_EQ(outer.inner, innerAgain) << "the inner IUnknown does not delegate";
+    innerAgain->Release();
 
-  f->Release();
-  EXPECT_EQ(1, outer.ref);
-  EXPECT_EQ(0u, outer.inner->Release());
+    f->Release();
+    EXPECT_EQ(1, outer.ref);
+    EXPECT_EQ(0u, outer.inner->Release());
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, Conformance, ::testing::ValuesIn(kTargets),
-                         [](const ::testing::TestParamInfo<Target> &i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<Target>& i) { return std::string(i.param.name); });
 
 TEST(ClassFactory, RefusesWhatItCannotMake) {
-  IClassFactory *pFactory = nullptr;
-  void *p = reinterpret_cast<void *>(1);
-  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, DllGetClassObject(CLSID_PlatformNullRenderer, IID_IClassFactory, &p));
-  EXPECT_EQ(nullptr, p);
-  EXPECT_EQ(E_NOINTERFACE, DllGetClassObject(CLSID_TestTransform, IID_IBaseFilter, &p));
-  ASSERT_EQ(S_OK, DllGetClassObject(CLSID_TestTransform, IID_IClassFactory, reinterpret_cast<void **>(&pFactory)));
-  EXPECT_EQ(S_FALSE, DllCanUnloadNow()) << "a live factory keeps the module";
+    IClassFactory* pFactory = nullptr;
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, DllGetClassObject(CLSID_PlatformNullRenderer, IID_IClassFactory, &p));
+    EXPECT_EQ(nullptr, p);
+    EXPECT_EQ(E_NOINTERFACE, DllGetClassObject(CLSID_TestTransform, IID_IBaseFilter, &p));
+    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_TestTransform, IID_IClassFactory, reinterpret_cast<void**>(&pFactory)));
+    EXPECT_EQ(S_FALSE, DllCanUnloadNow()) << "a live factory keeps the module";
 
-  Outer outer;
-  p = reinterpret_cast<void *>(1);
-  EXPECT_EQ(CLASS_E_NOAGGREGATION, pFactory->CreateInstance(&outer, IID_IBaseFilter, &p))
-      << "an outer object must ask for IUnknown";
-  EXPECT_EQ(nullptr, p);
-  EXPECT_EQ(E_NOINTERFACE, pFactory->CreateInstance(nullptr, IID_IFileSinkFilter, &p));
-  EXPECT_EQ(nullptr, p);
-  EXPECT_EQ(E_POINTER, pFactory->CreateInstance(nullptr, IID_IBaseFilter, nullptr));
+    Outer outer;
+    p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, pFactory->CreateInstance(&outer, IID_IBaseFilter, &p))
+        << "an outer object must ask for IUnknown";
+    EXPECT_EQ(nullptr, p);
+    EXPECT_EQ(E_NOINTERFACE, pFactory->CreateInstance(nullptr, IID_IFileSinkFilter, &p));
+    EXPECT_EQ(nullptr, p);
+    EXPECT_EQ(E_POINTER, pFactory->CreateInstance(nullptr, IID_IBaseFilter, nullptr));
 
-  ASSERT_EQ(S_OK, pFactory->LockServer(TRUE));
-  pFactory->Release();
-  EXPECT_EQ(S_FALSE, DllCanUnloadNow()) << "a server lock keeps the module";
-  ASSERT_EQ(S_OK, DllGetClassObject(CLSID_TestSource, IID_IUnknown, reinterpret_cast<void **>(&pFactory)));
-  ASSERT_EQ(S_OK, pFactory->LockServer(FALSE));
-  pFactory->Release();
-  EXPECT_EQ(S_OK, DllCanUnloadNow());
+    ASSERT_EQ(S_OK, pFactory->LockServer(TRUE));
+    pFactory->Release();
+    EXPECT_EQ(S_FALSE, DllCanUnloadNow()) << "a server lock keeps the module";
+    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_TestSource, IID_IUnknown, reinterpret_cast<void**>(&pFactory)));
+    ASSERT_EQ(S_OK, pFactory->LockServer(FALSE));
+    pFactory->Release();
+    EXPECT_EQ(S_OK, DllCanUnloadNow());
 }
 
 }  // namespace

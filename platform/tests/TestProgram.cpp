@@ -5,11 +5,11 @@
 
 namespace {
 class ComEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED))); }
-  void TearDown() override { CoUninitialize(); }
+public:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED))); }
+    void TearDown() override { CoUninitialize(); }
 };
-const auto *const g_comEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
+const auto* const g_comEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 }  // namespace
 
 CFactoryTemplate g_Templates[] = {

@@ -30,35 +30,34 @@ const GUID kMaximumBitrate = {0x51eb9a74, 0xb317, 0x4fbb, {0x83, 0x2b, 0xca, 0x5
 const CLSID kAsfWriter = {0x7c23220e, 0x55bb, 0x11d3, {0x8b, 0x16, 0x00, 0xc0, 0x4f, 0xb6, 0xbd, 0x3d}};
 
 template <class T>
-void SafeRelease(T*& p)
-{
+void SafeRelease(T*& p) {
     if (p) {
         p->Release();
         p = nullptr;
     }
 }
 
-void TraceFailure(const char* format, HRESULT hr)
-{
+void TraceFailure(const char* format, HRESULT hr) {
     char text[1023];
     std::snprintf(text, sizeof text, format, static_cast<unsigned>(hr));
     ::OutputDebugStringA(text);
 }
 
-REFCLSID CategoryOf(recorder::FilterCategory category)
-{
+REFCLSID CategoryOf(recorder::FilterCategory category) {
     switch (category) {
-    case recorder::FilterCategory::VideoInput: return CLSID_VideoInputDeviceCategory;
-    case recorder::FilterCategory::AudioInput: return CLSID_AudioInputDeviceCategory;
-    case recorder::FilterCategory::Legacy: break;
+        case recorder::FilterCategory::VideoInput:
+            return CLSID_VideoInputDeviceCategory;
+        case recorder::FilterCategory::AudioInput:
+            return CLSID_AudioInputDeviceCategory;
+        case recorder::FilterCategory::Legacy:
+            break;
     }
     return CLSID_LegacyAmFilterCategory;
 }
 
 // Walks the monikers of a category; `visit` returns false to stop.
 template <class Visit>
-void ForEachDevice(REFCLSID category, Visit visit)
-{
+void ForEachDevice(REFCLSID category, Visit visit) {
     ICreateDevEnum* devices = nullptr;
     if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                   reinterpret_cast<void**>(&devices))))
@@ -85,16 +84,14 @@ void ForEachDevice(REFCLSID category, Visit visit)
     devices->Release();
 }
 
-IModuleConfig* ConfigOf(IBaseFilter* filter)
-{
+IModuleConfig* ConfigOf(IBaseFilter* filter) {
     if (!filter) return nullptr;
     IModuleConfig* config = nullptr;
     if (FAILED(filter->QueryInterface(kIidModuleConfig, reinterpret_cast<void**>(&config)))) return nullptr;
     return config;
 }
 
-bool GetInt(IModuleConfig* config, const GUID& id, int& value)
-{
+bool GetInt(IModuleConfig* config, const GUID& id, int& value) {
     VARIANT v;
     ::VariantInit(&v);
     bool ok = SUCCEEDED(config->GetValue(&id, &v)) && SUCCEEDED(::VariantChangeType(&v, &v, 0, VT_I4));
@@ -103,8 +100,7 @@ bool GetInt(IModuleConfig* config, const GUID& id, int& value)
     return ok;
 }
 
-HRESULT SetInt(IModuleConfig* config, const GUID& id, int value)
-{
+HRESULT SetInt(IModuleConfig* config, const GUID& id, int value) {
     VARIANT v;
     ::VariantInit(&v);
     v.vt = VT_INT;
@@ -115,8 +111,7 @@ HRESULT SetInt(IModuleConfig* config, const GUID& id, int value)
 }
 
 // Get, set and commit one integer parameter.
-bool SetAndCommit(IBaseFilter* filter, const GUID& id, int value)
-{
+bool SetAndCommit(IBaseFilter* filter, const GUID& id, int value) {
     IModuleConfig* config = ConfigOf(filter);
     if (!config) return false;
     int current = 0;
@@ -130,11 +125,9 @@ bool SetAndCommit(IBaseFilter* filter, const GUID& id, int value)
     return ok;
 }
 
-
 }  // namespace
 
-IBaseFilter* FindFilterByFriendlyName(REFCLSID category, const std::wstring& name)
-{
+IBaseFilter* FindFilterByFriendlyName(REFCLSID category, const std::wstring& name) {
     IBaseFilter* found = nullptr;
     ForEachDevice(category, [&](IMoniker* moniker, const std::wstring& friendly) {
         if (friendly != name) return true;
@@ -145,8 +138,7 @@ IBaseFilter* FindFilterByFriendlyName(REFCLSID category, const std::wstring& nam
     return found;
 }
 
-IPin* FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name)
-{
+IPin* FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name) {
     if (!filter) return nullptr;
     IEnumPins* pins = nullptr;
     if (FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
@@ -167,8 +159,7 @@ IPin* FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wst
     return found;
 }
 
-HRESULT FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index, IPin** result)
-{
+HRESULT FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index, IPin** result) {
     *result = nullptr;
     if (!filter) return E_FAIL;
     IEnumPins* pins = nullptr;
@@ -187,8 +178,7 @@ HRESULT FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index, 
     return *result ? S_OK : E_FAIL;
 }
 
-std::vector<std::string> ListDeviceNames(REFCLSID category)
-{
+std::vector<std::string> ListDeviceNames(REFCLSID category) {
     std::vector<std::string> names;
     ForEachDevice(category, [&](IMoniker*, const std::wstring& friendly) {
         names.push_back(Narrow(friendly).substr(0, 255));
@@ -197,8 +187,7 @@ std::vector<std::string> ListDeviceNames(REFCLSID category)
     return names;
 }
 
-bool ListAudioSourcePins(IBaseFilter* filter, PinNames& names)
-{
+bool ListAudioSourcePins(IBaseFilter* filter, PinNames& names) {
     names = PinNames{};
     if (!filter) return false;
     IEnumPins* pins = nullptr;
@@ -220,14 +209,12 @@ bool ListAudioSourcePins(IBaseFilter* filter, PinNames& names)
 
 GraphSession::GraphSession() = default;
 
-GraphSession::~GraphSession()
-{
+GraphSession::~GraphSession() {
     ReleaseGraphFilters();
     ReleaseGraph();
 }
 
-HRESULT GraphSession::CreateFilterGraph(HWND notifyWindow)
-{
+HRESULT GraphSession::CreateFilterGraph(HWND notifyWindow) {
     HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                     reinterpret_cast<void**>(&graph_));
     if (FAILED(hr) || !graph_) return FAILED(hr) ? hr : E_NOINTERFACE;
@@ -265,8 +252,7 @@ HRESULT GraphSession::CreateFilterGraph(HWND notifyWindow)
     return S_OK;
 }
 
-void GraphSession::ReleaseGraph()
-{
+void GraphSession::ReleaseGraph() {
     if (events_) events_->SetNotifyWindow(0, 0, 0);
     SafeRelease(seeking_);
     SafeRelease(position_);
@@ -278,16 +264,14 @@ void GraphSession::ReleaseGraph()
     SafeRelease(graph_);
 }
 
-void GraphSession::Drop(GraphFilter filter)
-{
+void GraphSession::Drop(GraphFilter filter) {
     IBaseFilter*& slot = filters_[static_cast<int>(filter)];
     if (!slot) return;
     if (graph_) graph_->RemoveFilter(slot);
     SafeRelease(slot);
 }
 
-void GraphSession::ReleaseGraphFilters()
-{
+void GraphSession::ReleaseGraphFilters() {
     SafeRelease(sink_);
     // Every filter of every graph, the multiplexer and audio encoder included.
     for (int i = 0; i < static_cast<int>(GraphFilter::Count); ++i) Drop(static_cast<GraphFilter>(i));
@@ -295,8 +279,7 @@ void GraphSession::ReleaseGraphFilters()
     SafeRelease(basicVideo_);
 }
 
-HRESULT GraphSession::ResetGraph(HWND notifyWindow)
-{
+HRESULT GraphSession::ResetGraph(HWND notifyWindow) {
     ReleaseGraph();
     return CreateFilterGraph(notifyWindow);
 }
@@ -305,8 +288,7 @@ namespace {
 
 // The connected output pins of a capture source that can end their stream
 // on request; false when the filter has a connected pin that cannot.
-bool CollectStreamControls(IBaseFilter* filter, std::vector<IAMStreamControl*>& controls)
-{
+bool CollectStreamControls(IBaseFilter* filter, std::vector<IAMStreamControl*>& controls) {
     if (!filter) return true;
     IEnumPins* pins = nullptr;
     if (FAILED(filter->EnumPins(&pins))) return false;
@@ -335,8 +317,7 @@ bool CollectStreamControls(IBaseFilter* filter, std::vector<IAMStreamControl*>& 
 // in the middle of a packet. When every capture pin can end its stream,
 // the end of stream runs through the encoders, the multiplexer and the
 // time marker first, so the file ends whole (with its end code).
-void GraphSession::EndCaptureStreams()
-{
+void GraphSession::EndCaptureStreams() {
     std::vector<IAMStreamControl*> controls;
     bool all = CollectStreamControls(Filter(GraphFilter::Screen), controls) &&
                CollectStreamControls(Filter(GraphFilter::AudioSource), controls);
@@ -353,8 +334,7 @@ void GraphSession::EndCaptureStreams()
     for (IAMStreamControl* c : controls) c->Release();
 }
 
-void GraphSession::StopCaptureGraph(HWND notifyWindow)
-{
+void GraphSession::StopCaptureGraph(HWND notifyWindow) {
     EndCaptureStreams();
     if (control_) control_->Stop();
     Wait(1000);
@@ -363,8 +343,7 @@ void GraphSession::StopCaptureGraph(HWND notifyWindow)
     CreateFilterGraph(notifyWindow);
 }
 
-bool GraphSession::TakeEvent(long& code)
-{
+bool GraphSession::TakeEvent(long& code) {
     if (!events_) return false;
     LONG_PTR p1 = 0;
     LONG_PTR p2 = 0;
@@ -373,10 +352,11 @@ bool GraphSession::TakeEvent(long& code)
     return true;
 }
 
-bool GraphSession::HasGraph() { return graph_ != nullptr; }
+bool GraphSession::HasGraph() {
+    return graph_ != nullptr;
+}
 
-bool GraphSession::AddFilter(GraphFilter filter, const std::string& friendlyName)
-{
+bool GraphSession::AddFilter(GraphFilter filter, const std::string& friendlyName) {
     if (!graph_ || friendlyName.empty()) return false;
     const std::wstring name = Widen(friendlyName);
     IBaseFilter* found = FindFilterByFriendlyName(CategoryOf(recorder::NameOf(filter).category), name);
@@ -387,8 +367,7 @@ bool GraphSession::AddFilter(GraphFilter filter, const std::string& friendlyName
     return true;
 }
 
-bool GraphSession::AdoptFilter(GraphFilter filter, IBaseFilter* instance, const std::string& name)
-{
+bool GraphSession::AdoptFilter(GraphFilter filter, IBaseFilter* instance, const std::string& name) {
     if (!graph_ || !instance) return false;
     Drop(filter);
     instance->AddRef();
@@ -397,8 +376,7 @@ bool GraphSession::AdoptFilter(GraphFilter filter, IBaseFilter* instance, const 
     return true;
 }
 
-bool GraphSession::Connect(GraphFilter from, const std::string& outPin, GraphFilter to, const std::string& inPin)
-{
+bool GraphSession::Connect(GraphFilter from, const std::string& outPin, GraphFilter to, const std::string& inPin) {
     if (!graph_) return false;
     IPin* out = FindPinByName(Filter(from), PINDIR_OUTPUT, Widen(outPin));
     // The stored pin name of an audio device need not be the one it has
@@ -411,23 +389,24 @@ bool GraphSession::Connect(GraphFilter from, const std::string& outPin, GraphFil
     return ok;
 }
 
-recorder::SinkNameResult GraphSession::SetSinkFileName(const std::string& target)
-{
+recorder::SinkNameResult GraphSession::SetSinkFileName(const std::string& target) {
     SafeRelease(sink_);
     IBaseFilter* writer = Filter(GraphFilter::FileWriter);
-    if (!writer ||
-        FAILED(writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&sink_))) || !sink_)
+    if (!writer || FAILED(writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&sink_))) || !sink_)
         return recorder::SinkNameResult::NoInterface;
     return SUCCEEDED(sink_->SetFileName(Widen(target).c_str(), nullptr)) ? recorder::SinkNameResult::Ok
                                                                          : recorder::SinkNameResult::Failed;
 }
 
-bool GraphSession::ConfigureSink() { return SetAndCommit(Filter(GraphFilter::FileWriter), kSinkWriteMode, 2); }
+bool GraphSession::ConfigureSink() {
+    return SetAndCommit(Filter(GraphFilter::FileWriter), kSinkWriteMode, 2);
+}
 
-bool GraphSession::ConfigureMux() { return SetAndCommit(Filter(GraphFilter::Mux), kMuxOutput, 1); }
+bool GraphSession::ConfigureMux() {
+    return SetAndCommit(Filter(GraphFilter::Mux), kMuxOutput, 1);
+}
 
-bool GraphSession::ConfigureVideoEncoder(int bits)
-{
+bool GraphSession::ConfigureVideoEncoder(int bits) {
     IModuleConfig* config = ConfigOf(Filter(GraphFilter::VideoEncoder));
     if (!config) return false;
     int minimum = 0;
@@ -446,8 +425,7 @@ bool GraphSession::ConfigureVideoEncoder(int bits)
     return true;
 }
 
-bool GraphSession::AddAsfWriter()
-{
+bool GraphSession::AddAsfWriter() {
     if (!graph_) return false;
     IBaseFilter* writer = nullptr;
     if (FAILED(::CoCreateInstance(kAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
@@ -462,34 +440,38 @@ bool GraphSession::AddAsfWriter()
     return false;
 }
 
-bool GraphSession::RenderScreenToAsfWriter()
-{
+bool GraphSession::RenderScreenToAsfWriter() {
     if (!builder_) return false;
     return SUCCEEDED(
         builder_->RenderStream(nullptr, nullptr, Filter(GraphFilter::Screen), nullptr, Filter(GraphFilter::AsfWriter)));
 }
 
-bool GraphSession::WriteWmvProfile(const recorder::Settings&, const recorder::Region&)
-{
+bool GraphSession::WriteWmvProfile(const recorder::Settings&, const recorder::Region&) {
     // The profile file is written with the Windows Media profile support;
     // the writer refuses to start without it (AddAsfWriter).
     return true;
 }
 
-bool GraphSession::ReadRegion(recorder::Region& region) { return ReadSourceRegion(region) != 0; }
-bool GraphSession::WriteRegion(recorder::Region& region) { return WriteSourceRegion(region) != 0; }
-void GraphSession::Wait(unsigned milliseconds) { mfc::PumpMessagesFor(milliseconds); }
+bool GraphSession::ReadRegion(recorder::Region& region) {
+    return ReadSourceRegion(region) != 0;
+}
+bool GraphSession::WriteRegion(recorder::Region& region) {
+    return WriteSourceRegion(region) != 0;
+}
+void GraphSession::Wait(unsigned milliseconds) {
+    mfc::PumpMessagesFor(milliseconds);
+}
 
-recorder::GraphOps::RunResult GraphSession::Run()
-{
+recorder::GraphOps::RunResult GraphSession::Run() {
     if (!control_) return RunResult::NoControl;
     return SUCCEEDED(control_->Run()) ? RunResult::Ok : RunResult::Failed;
 }
 
-void GraphSession::ShowMessage(const std::string& text) { zelbo::ShowMessage(text); }
+void GraphSession::ShowMessage(const std::string& text) {
+    zelbo::ShowMessage(text);
+}
 
-bool GraphSession::BuildAudioTestGraph()
-{
+bool GraphSession::BuildAudioTestGraph() {
     recorder::Settings& settings = TheSettings();
     if (!graph_) {
         ShowMessage("Cannot query FilterGraph");

@@ -43,51 +43,52 @@ struct Levels {
     int right = 0;
 };
 
-LRESULT CALLBACK LevelsProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK LevelsProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_NCHITTEST: return HTTRANSPARENT;
-    case WM_ERASEBKGND: return 1;
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(hwnd, &ps);
-        const Levels* levels = reinterpret_cast<const Levels*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        RECT client;
-        ::GetClientRect(hwnd, &client);
-        HBRUSH well = ::CreateSolidBrush(RGB(12, 16, 22));
-        ::FillRect(dc, &client, well);
-        ::DeleteObject(well);
-        const int values[2] = {levels ? levels->left : 0, levels ? levels->right : 0};
-        HBRUSH green = ::CreateSolidBrush(RGB(141, 198, 62));
-        for (int bar = 0; bar < 2; ++bar) {
-            const int x = bar * kBarGap;
-            RECT outline{x, 0, x + kBarWidth, kBarHeight};
-            ::FrameRect(dc, &outline, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
-            RECT inside{x + 1, 1, x + kBarWidth - 1, kBarHeight - 1};
-            ::FillRect(dc, &inside, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-            int height = values[bar] * kBarHeight / 88;
-            if (height > 60) height = 60;
-            if (height > 0) {
-                RECT fill{x + 1, kBarHeight - 1 - height, x + kBarWidth - 1, kBarHeight - 1};
-                ::FillRect(dc, &fill, green);
-                RECT top{x + 1, fill.top, x + kBarWidth - 1, fill.top + 1};
-                ::FillRect(dc, &top, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+        case WM_NCHITTEST:
+            return HTTRANSPARENT;
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = ::BeginPaint(hwnd, &ps);
+            const Levels* levels = reinterpret_cast<const Levels*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            RECT client;
+            ::GetClientRect(hwnd, &client);
+            HBRUSH well = ::CreateSolidBrush(RGB(12, 16, 22));
+            ::FillRect(dc, &client, well);
+            ::DeleteObject(well);
+            const int values[2] = {levels ? levels->left : 0, levels ? levels->right : 0};
+            HBRUSH green = ::CreateSolidBrush(RGB(141, 198, 62));
+            for (int bar = 0; bar < 2; ++bar) {
+                const int x = bar * kBarGap;
+                RECT outline{x, 0, x + kBarWidth, kBarHeight};
+                ::FrameRect(dc, &outline, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+                RECT inside{x + 1, 1, x + kBarWidth - 1, kBarHeight - 1};
+                ::FillRect(dc, &inside, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+                int height = values[bar] * kBarHeight / 88;
+                if (height > 60) height = 60;
+                if (height > 0) {
+                    RECT fill{x + 1, kBarHeight - 1 - height, x + kBarWidth - 1, kBarHeight - 1};
+                    ::FillRect(dc, &fill, green);
+                    RECT top{x + 1, fill.top, x + kBarWidth - 1, fill.top + 1};
+                    ::FillRect(dc, &top, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+                }
             }
+            ::DeleteObject(green);
+            ::EndPaint(hwnd, &ps);
+            return 0;
         }
-        ::DeleteObject(green);
-        ::EndPaint(hwnd, &ps);
-        return 0;
-    }
-    case WM_NCDESTROY:
-        delete reinterpret_cast<Levels*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        break;
-    default: break;
+        case WM_NCDESTROY:
+            delete reinterpret_cast<Levels*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            break;
+        default:
+            break;
     }
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-void RegisterLevelsClass()
-{
+void RegisterLevelsClass() {
     WNDCLASSW wc{};
     wc.lpfnWndProc = LevelsProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
@@ -96,26 +97,25 @@ void RegisterLevelsClass()
     ::RegisterClassW(&wc);
 }
 
-bool EngineGone(void*) { return FindTitled("ScreenCap") == nullptr; }
+bool EngineGone(void*) {
+    return FindTitled("ScreenCap") == nullptr;
+}
 
 }  // namespace
 
-MainDlg& ThePanel()
-{
+MainDlg& ThePanel() {
     static MainDlg panel;
     return panel;
 }
 
-HWND& MainFrameHandle()
-{
+HWND& MainFrameHandle() {
     static HWND frame = nullptr;
     return frame;
 }
 
 MainDlg::MainDlg() : mfc::Dialog(IDD_MAINDLG) {}
 
-MainDlg::~MainDlg()
-{
+MainDlg::~MainDlg() {
     for (auto& entry : bitmaps_) ::DeleteObject(entry.second);
     if (font_) ::DeleteObject(font_);
     if (stripBrush_) ::DeleteObject(stripBrush_);
@@ -123,28 +123,25 @@ MainDlg::~MainDlg()
     if (sliderBrush_) ::DeleteObject(sliderBrush_);
 }
 
-HBITMAP MainDlg::Bitmap(const char* name)
-{
+HBITMAP MainDlg::Bitmap(const char* name) {
     auto found = bitmaps_.find(name);
     if (found != bitmaps_.end()) return found->second;
-    HBITMAP bitmap = static_cast<HBITMAP>(
-        ::LoadImageA(::GetModuleHandleW(nullptr), name, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    HBITMAP bitmap =
+        static_cast<HBITMAP>(::LoadImageA(::GetModuleHandleW(nullptr), name, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     bitmaps_[name] = bitmap;
     return bitmap;
 }
 
-HWND MainDlg::MakeBitmapStatic(int id, int x, int y, int width, int height, const char* bitmap)
-{
+HWND MainDlg::MakeBitmapStatic(int id, int x, int y, int width, int height, const char* bitmap) {
     // No SS_NOTIFY: clicks fall through to the panel, which hit-tests them.
-    HWND control = ::CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_BITMAP, x,
-                                     y, width, height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    HWND control = ::CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_BITMAP, x, y,
+                                     width, height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                      ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(Bitmap(bitmap)));
     return control;
 }
 
-void MainDlg::CreateControls()
-{
+void MainDlg::CreateControls() {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     font_ = ::CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
@@ -163,14 +160,13 @@ void MainDlg::CreateControls()
     buttons_[static_cast<int>(Button::Minimize)] = MakeBitmapStatic(IDC_MINIMIZE, 285, 7, 21, 21, "MINIMIZE");
     buttons_[static_cast<int>(Button::Exit)] = MakeBitmapStatic(IDC_EXIT, 307, 7, 21, 21, "EXIT");
 
-    HWND status = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | ES_READONLY |
-                                                       ES_AUTOHSCROLL | ES_CENTER,
+    HWND status = ::CreateWindowExW(0, L"EDIT", L"",
+                                    WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | ES_READONLY | ES_AUTOHSCROLL | ES_CENTER,
                                     123, 9, 155, 15, hwnd_, reinterpret_cast<HMENU>(IDC_STATUS), instance, nullptr);
     ::SendMessageW(status, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
 
     HWND slider = ::CreateWindowExW(0, TRACKBAR_CLASSW, L"",
-                                    WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBS_HORZ | TBS_NOTICKS |
-                                        TBS_FIXEDLENGTH,
+                                    WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBS_HORZ | TBS_NOTICKS | TBS_FIXEDLENGTH,
                                     232, 121, 94, 9, hwnd_, reinterpret_cast<HMENU>(IDC_VOLUME), instance, nullptr);
     ::SendMessageW(slider, TBM_SETTHUMBLENGTH, 9, 0);
     ::SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, 100));
@@ -182,16 +178,15 @@ void MainDlg::CreateControls()
     const int barsLeft = static_cast<int>(recorder::kPanelWidth / 1.72 + 0 / 2);
     const int barsTop = static_cast<int>(recorder::kPanelHeight / 2 - recorder::kPanelHeight / 3.75);
     levels_ = ::CreateWindowExW(0, kLevelsClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, barsLeft, barsTop,
-                                kBarGap + kBarWidth, kBarHeight, hwnd_,
-                                reinterpret_cast<HMENU>(IDC_LEVELS), instance, nullptr);
+                                kBarGap + kBarWidth, kBarHeight, hwnd_, reinterpret_cast<HMENU>(IDC_LEVELS), instance,
+                                nullptr);
     ::SetWindowLongPtrW(levels_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new Levels));
 
     // The background lies under every other control.
     ::SetWindowPos(background, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-BOOL MainDlg::OnInitDialog()
-{
+BOOL MainDlg::OnInitDialog() {
     recorder::Settings& settings = TheSettings();
     DetectWindowsVersion(settings);
     SetSettingsPath(InProgramFolder("Settings.ini"));
@@ -232,8 +227,7 @@ BOOL MainDlg::OnInitDialog()
     return FALSE;  // focus set above
 }
 
-void MainDlg::PlaceOnDesktop()
-{
+void MainDlg::PlaceOnDesktop() {
     RECT desktop;
     ::GetWindowRect(::GetDesktopWindow(), &desktop);
     const int x = desktop.right - recorder::kPanelWidth - 30;
@@ -242,15 +236,15 @@ void MainDlg::PlaceOnDesktop()
                    recorder::kPanelHeight, SWP_NOACTIVATE);
 }
 
-void MainDlg::OnOK()
-{
+void MainDlg::OnOK() {
     // Enter only hides the region markers.
 }
 
-void MainDlg::OnCancel() { RunExitSequence(); }
+void MainDlg::OnCancel() {
+    RunExitSequence();
+}
 
-void MainDlg::RunExitSequence()
-{
+void MainDlg::RunExitSequence() {
     if (exiting_) return;
     exiting_ = true;
     PostToTitled("RECORD_STOP", WM_CLOSE, 0, 0);
@@ -271,8 +265,7 @@ void MainDlg::RunExitSequence()
     ::ExitProcess(0);
 }
 
-bool MainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
-{
+bool MainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     const Messages& m = RegisteredMessages();
     if (!controller_) return false;
     if (message == m.levelUpdate) {
@@ -291,89 +284,90 @@ bool MainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
         return true;
     }
     switch (message) {
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_MINIMIZE) {
-            ::ShowWindow(MainFrameHandle(), SW_MINIMIZE);
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDC_MINIMIZE) {
+                ::ShowWindow(MainFrameHandle(), SW_MINIMIZE);
+                return true;
+            }
+            if (LOWORD(wParam) == IDC_EXIT) {
+                RunExitSequence();
+                return true;
+            }
+            return false;
+        case WM_LBUTTONDOWN:
+            OnLButtonDown(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
             return true;
-        }
-        if (LOWORD(wParam) == IDC_EXIT) {
-            RunExitSequence();
+        case WM_LBUTTONUP:
+            OnLButtonUp(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
             return true;
-        }
-        return false;
-    case WM_LBUTTONDOWN:
-        OnLButtonDown(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
-        return true;
-    case WM_LBUTTONUP:
-        OnLButtonUp(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
-        return true;
-    case WM_MOUSEMOVE:
-        OnMouseMove(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
-        return true;
-    case WM_MOVE:
-        OnMove(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
-        return false;
-    case WM_TIMER:
-        if (wParam == kTick) controller_->OnTick();
-        return true;
-    case WM_HSCROLL:
-        OnHScroll();
-        return true;
-    case WM_DROPFILES:
-        OnDropFiles(reinterpret_cast<HDROP>(wParam));
-        return true;
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLOREDIT: {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        if (reinterpret_cast<HWND>(lParam) == Item(IDC_VOLUME)) {
-            result = reinterpret_cast<LRESULT>(sliderBrush_);
+        case WM_MOUSEMOVE:
+            OnMouseMove(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
             return true;
-        }
-        if (reinterpret_cast<HWND>(lParam) == Item(IDC_STATUS)) {
-            ::SetTextColor(dc, kStripText);
-            ::SetBkColor(dc, kStripColour);
-            result = reinterpret_cast<LRESULT>(stripBrush_);
+        case WM_MOVE:
+            OnMove(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+            return false;
+        case WM_TIMER:
+            if (wParam == kTick) controller_->OnTick();
             return true;
+        case WM_HSCROLL:
+            OnHScroll();
+            return true;
+        case WM_DROPFILES:
+            OnDropFiles(reinterpret_cast<HDROP>(wParam));
+            return true;
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT: {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            if (reinterpret_cast<HWND>(lParam) == Item(IDC_VOLUME)) {
+                result = reinterpret_cast<LRESULT>(sliderBrush_);
+                return true;
+            }
+            if (reinterpret_cast<HWND>(lParam) == Item(IDC_STATUS)) {
+                ::SetTextColor(dc, kStripText);
+                ::SetBkColor(dc, kStripColour);
+                result = reinterpret_cast<LRESULT>(stripBrush_);
+                return true;
+            }
+            return false;
         }
-        return false;
-    }
-    default: return false;
+        default:
+            return false;
     }
 }
 
-void MainDlg::OnLButtonDown(int x, int y)
-{
+void MainDlg::OnLButtonDown(int x, int y) {
     ParkMarkers();
     switch (recorder::ClassifyPress(x, y)) {
-    case recorder::PressAction::Feedback:
-        if (recorder::HitTestRelease(x, y) == recorder::HitBox::Picker) {
+        case recorder::PressAction::Feedback:
+            if (recorder::HitTestRelease(x, y) == recorder::HitBox::Picker) {
+                POINT p{x, y};
+                ::ClientToScreen(hwnd_, &p);
+                PickerPressPoint() = p;
+            }
+            ::ShowWindow(hwnd_, SW_SHOWNORMAL);
+            ::ShowWindow(MainFrameHandle(), SW_SHOWNORMAL);
+            StartTick();
+            controller_->MutableState().refresh = true;
+            Update();
+            break;
+        case recorder::PressAction::FlashMinimize:
+            FlashImage(Button::Minimize, Image::MinimizeOn, Image::Minimize, 1000);
+            break;
+        case recorder::PressAction::FlashExit:
+            FlashImage(Button::Exit, Image::ExitOn, Image::Exit, 1000);
+            break;
+        case recorder::PressAction::Drag: {
             POINT p{x, y};
             ::ClientToScreen(hwnd_, &p);
-            PickerPressPoint() = p;
+            dragFrom_ = p;
+            dragging_ = true;
+            ::SetCapture(hwnd_);
+            break;
         }
-        ::ShowWindow(hwnd_, SW_SHOWNORMAL);
-        ::ShowWindow(MainFrameHandle(), SW_SHOWNORMAL);
-        StartTick();
-        controller_->MutableState().refresh = true;
-        Update();
-        break;
-    case recorder::PressAction::FlashMinimize:
-        FlashImage(Button::Minimize, Image::MinimizeOn, Image::Minimize, 1000);
-        break;
-    case recorder::PressAction::FlashExit: FlashImage(Button::Exit, Image::ExitOn, Image::Exit, 1000); break;
-    case recorder::PressAction::Drag: {
-        POINT p{x, y};
-        ::ClientToScreen(hwnd_, &p);
-        dragFrom_ = p;
-        dragging_ = true;
-        ::SetCapture(hwnd_);
-        break;
-    }
     }
 }
 
-void MainDlg::OnMouseMove(int x, int y)
-{
+void MainDlg::OnMouseMove(int x, int y) {
     if (!dragging_) return;
     HideMarkers();
     POINT p{x, y};
@@ -385,8 +379,7 @@ void MainDlg::OnMouseMove(int x, int y)
     dragFrom_ = p;
 }
 
-void MainDlg::OnLButtonUp(int x, int y)
-{
+void MainDlg::OnLButtonUp(int x, int y) {
     if (dragging_) {
         dragging_ = false;
         ::ReleaseCapture();
@@ -394,44 +387,55 @@ void MainDlg::OnLButtonUp(int x, int y)
         return;
     }
     switch (recorder::HitTestRelease(x, y)) {
-    case recorder::HitBox::Settings:
-        SetImage(Button::Settings, Image::SettingsOn);
-        OpenSettingsDialog();
-        break;
-    case recorder::HitBox::Picker:
-        // The window picker shows its pressed state until it is closed.
-        SetImage(Button::Picker, Image::GetWindowOn);
-        TheRegionSelector().OnPickerButton(controller_->State().recording);
-        break;
-    case recorder::HitBox::Help:
-        SetImage(Button::Help, Image::HelpOn);
-        ::ShellExecuteA(nullptr, "open", kUserGuide, nullptr, nullptr, SW_SHOWNORMAL);
-        Wait(150);
-        SetImage(Button::Help, Image::Help);
-        break;
-    case recorder::HitBox::Record: controller_->OnRecordBox(); break;
-    case recorder::HitBox::Stop: controller_->OnStopBox(); break;
-    case recorder::HitBox::PausePlay: controller_->OnPausePlayBox(); break;
-    case recorder::HitBox::Browser:
-        SetImage(Button::Browser, Image::ViewOn);
-        OpenBrowserDialog();
-        break;
-    case recorder::HitBox::Region: TheRegionSelector().OnMarkersButton(controller_->State().recording); break;
-    case recorder::HitBox::Minimize: ::ShowWindow(MainFrameHandle(), SW_MINIMIZE); break;
-    case recorder::HitBox::Exit: RunExitSequence(); break;
-    case recorder::HitBox::None: break;
+        case recorder::HitBox::Settings:
+            SetImage(Button::Settings, Image::SettingsOn);
+            OpenSettingsDialog();
+            break;
+        case recorder::HitBox::Picker:
+            // The window picker shows its pressed state until it is closed.
+            SetImage(Button::Picker, Image::GetWindowOn);
+            TheRegionSelector().OnPickerButton(controller_->State().recording);
+            break;
+        case recorder::HitBox::Help:
+            SetImage(Button::Help, Image::HelpOn);
+            ::ShellExecuteA(nullptr, "open", kUserGuide, nullptr, nullptr, SW_SHOWNORMAL);
+            Wait(150);
+            SetImage(Button::Help, Image::Help);
+            break;
+        case recorder::HitBox::Record:
+            controller_->OnRecordBox();
+            break;
+        case recorder::HitBox::Stop:
+            controller_->OnStopBox();
+            break;
+        case recorder::HitBox::PausePlay:
+            controller_->OnPausePlayBox();
+            break;
+        case recorder::HitBox::Browser:
+            SetImage(Button::Browser, Image::ViewOn);
+            OpenBrowserDialog();
+            break;
+        case recorder::HitBox::Region:
+            TheRegionSelector().OnMarkersButton(controller_->State().recording);
+            break;
+        case recorder::HitBox::Minimize:
+            ::ShowWindow(MainFrameHandle(), SW_MINIMIZE);
+            break;
+        case recorder::HitBox::Exit:
+            RunExitSequence();
+            break;
+        case recorder::HitBox::None:
+            break;
     }
 }
 
-void MainDlg::FlashImage(Button button, Image on, Image off, unsigned ms)
-{
+void MainDlg::FlashImage(Button button, Image on, Image off, unsigned ms) {
     SetImage(button, on);
     Wait(ms);
     SetImage(button, off);
 }
 
-void MainDlg::OnHScroll()
-{
+void MainDlg::OnHScroll() {
     const int p = static_cast<int>(::SendDlgItemMessageW(hwnd_, IDC_VOLUME, TBM_GETPOS, 0, 0));
     DWORD channel = 0;
     if (p >= 100)
@@ -442,8 +446,7 @@ void MainDlg::OnHScroll()
     PostToTitled("Wavrel", RegisteredMessages().meter, 5, p);
 }
 
-void MainDlg::OnMove(int x, int)
-{
+void MainDlg::OnMove(int x, int) {
     HideMarkers();
     const recorder::Settings& s = TheSettings();
     if (!s.audioSonifer || s.vistaAudio) return;
@@ -461,8 +464,7 @@ void MainDlg::OnMove(int x, int)
                  FALSE);
 }
 
-void MainDlg::OnDropFiles(HDROP drop)
-{
+void MainDlg::OnDropFiles(HDROP drop) {
     wchar_t name[1001] = {};
     ::DragQueryFileW(drop, 0, name, 1000);
     ::DragFinish(drop);
@@ -471,16 +473,14 @@ void MainDlg::OnDropFiles(HDROP drop)
     if (slash != std::string::npos) SetStatus("Play: " + target_.substr(slash + 1));
 }
 
-void MainDlg::SetTarget(const std::string& path)
-{
+void MainDlg::SetTarget(const std::string& path) {
     target_ = path.substr(0, 255);
     targetWide_ = Widen(target_).substr(0, 1000);
     const std::size_t slash = target_.find_last_of('\\');
     displayName_ = slash == std::string::npos ? target_ : target_.substr(slash + 1);
 }
 
-void MainDlg::OpenSettingsDialog()
-{
+void MainDlg::OpenSettingsDialog() {
     if (controller_->State().recording) {
         ShowMessage("Cannot access this function at this time");
         SetImage(Button::Settings, Image::Settings);
@@ -493,8 +493,7 @@ void MainDlg::OpenSettingsDialog()
     options_.Show(SW_RESTORE);
 }
 
-void MainDlg::OpenBrowserDialog()
-{
+void MainDlg::OpenBrowserDialog() {
     Wait(150);
     SetImage(Button::Browser, Image::View);
     // The recordings browser opens here once it exists.
@@ -502,22 +501,28 @@ void MainDlg::OpenBrowserDialog()
 
 // PanelHost ---------------------------------------------------------------
 
-void MainDlg::ShowMessage(const std::string& text) { zelbo::ShowMessage(text); }
-bool MainDlg::AskYesNo(const std::string& text) { return zelbo::ShowMessage(text, MB_YESNO) == IDYES; }
-void MainDlg::SetStatus(const std::string& text) { ::SetDlgItemTextA(hwnd_, IDC_STATUS, text.c_str()); }
+void MainDlg::ShowMessage(const std::string& text) {
+    zelbo::ShowMessage(text);
+}
+bool MainDlg::AskYesNo(const std::string& text) {
+    return zelbo::ShowMessage(text, MB_YESNO) == IDYES;
+}
+void MainDlg::SetStatus(const std::string& text) {
+    ::SetDlgItemTextA(hwnd_, IDC_STATUS, text.c_str());
+}
 
-void MainDlg::SetImage(Button button, Image image)
-{
+void MainDlg::SetImage(Button button, Image image) {
     HWND control = buttons_[static_cast<int>(button)];
     if (!control) return;
     ::SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(Bitmap(recorder::ImageName(image))));
     ::UpdateWindow(control);
 }
 
-bool MainDlg::HasStatusBox() { return statusBox_ != nullptr; }
+bool MainDlg::HasStatusBox() {
+    return statusBox_ != nullptr;
+}
 
-void MainDlg::CreateStatusBox()
-{
+void MainDlg::CreateStatusBox() {
     if (statusBox_) return;
     static HMODULE richEdit = ::LoadLibraryW(L"riched20.dll");
     statusBox_ = ::CreateWindowExW(0, richEdit ? RICHEDIT_CLASSW : L"EDIT", L"",
@@ -535,34 +540,46 @@ void MainDlg::CreateStatusBox()
     ::SetWindowPos(statusBox_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
-void MainDlg::SetStatusBoxText(const std::string& text)
-{
+void MainDlg::SetStatusBoxText(const std::string& text) {
     if (statusBox_) ::SetWindowTextA(statusBox_, text.c_str());
 }
 
-void MainDlg::DestroyStatusBox()
-{
+void MainDlg::DestroyStatusBox() {
     if (!statusBox_) return;
     ::DestroyWindow(statusBox_);
     statusBox_ = nullptr;
 }
 
-void MainDlg::SetTitle(const std::string& title) { ::SetWindowTextA(hwnd_, title.c_str()); }
-void MainDlg::RestorePanel() { ::ShowWindow(hwnd_, SW_RESTORE); }
-void MainDlg::HidePanel() { ::ShowWindow(hwnd_, SW_HIDE); }
-void MainDlg::StartTick() { StartTimer(kTick, 1000); }
-void MainDlg::StopTick() { StopTimer(kTick); }
-void MainDlg::Wait(unsigned milliseconds) { mfc::PumpMessagesFor(milliseconds); }
-std::uint64_t MainDlg::NowMs() { return ::GetTickCount64(); }
-bool MainDlg::EngineRunning() { return FindTitled("ScreenCap") != nullptr; }
+void MainDlg::SetTitle(const std::string& title) {
+    ::SetWindowTextA(hwnd_, title.c_str());
+}
+void MainDlg::RestorePanel() {
+    ::ShowWindow(hwnd_, SW_RESTORE);
+}
+void MainDlg::HidePanel() {
+    ::ShowWindow(hwnd_, SW_HIDE);
+}
+void MainDlg::StartTick() {
+    StartTimer(kTick, 1000);
+}
+void MainDlg::StopTick() {
+    StopTimer(kTick);
+}
+void MainDlg::Wait(unsigned milliseconds) {
+    mfc::PumpMessagesFor(milliseconds);
+}
+std::uint64_t MainDlg::NowMs() {
+    return ::GetTickCount64();
+}
+bool MainDlg::EngineRunning() {
+    return FindTitled("ScreenCap") != nullptr;
+}
 
-void MainDlg::PostEngineStop()
-{
+void MainDlg::PostEngineStop() {
     PostToTitled("ScreenCap", RegisteredMessages().engine, recorder::kEngineStop, 0);
 }
 
-bool MainDlg::WaitEngineClosed()
-{
+bool MainDlg::WaitEngineClosed() {
     ::Sleep(1000);
     for (int i = 0; i < 10; ++i) {
         if (!EngineRunning()) return true;
@@ -571,12 +588,15 @@ bool MainDlg::WaitEngineClosed()
     return !EngineRunning();
 }
 
-bool MainDlg::WaitEngineGone(unsigned milliseconds) { return mfc::PumpMessagesUntil(EngineGone, nullptr, milliseconds); }
+bool MainDlg::WaitEngineGone(unsigned milliseconds) {
+    return mfc::PumpMessagesUntil(EngineGone, nullptr, milliseconds);
+}
 
-void MainDlg::SendMeter(int code, int value) { PostToTitled("Wavrel", RegisteredMessages().meter, code, value); }
+void MainDlg::SendMeter(int code, int value) {
+    PostToTitled("Wavrel", RegisteredMessages().meter, code, value);
+}
 
-void MainDlg::MakeOutputFileName()
-{
+void MainDlg::MakeOutputFileName() {
     const recorder::Settings& s = TheSettings();
     const std::string named = recorder::OutputFileName(s.recordingFolder, options_.FileNamePrefix(), s.protocol);
     const std::size_t slash = named.find_last_of('\\');
@@ -599,18 +619,20 @@ void MainDlg::MakeOutputFileName()
     SetTarget(s.recordingFolder + "\\" + unique);
 }
 
-bool MainDlg::StartEngine()
-{
+bool MainDlg::StartEngine() {
     // The engine program is not part of this build yet.
     ShowMessage("Cannot install Recording Engine filter");
     return false;
 }
 
-bool MainDlg::StartCaptureGraph() { return options_.StartCaptureGraph(target_); }
-void MainDlg::StopCaptureGraph() { options_.StopCaptureGraph(); }
+bool MainDlg::StartCaptureGraph() {
+    return options_.StartCaptureGraph(target_);
+}
+void MainDlg::StopCaptureGraph() {
+    options_.StopCaptureGraph();
+}
 
-bool MainDlg::TargetSize(std::uint64_t& bytes)
-{
+bool MainDlg::TargetSize(std::uint64_t& bytes) {
     if (target_.empty()) return false;
     HANDLE file = ::CreateFileA(target_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -623,40 +645,47 @@ bool MainDlg::TargetSize(std::uint64_t& bytes)
     return true;
 }
 
-std::string MainDlg::DisplayName() { return displayName_; }
-int MainDlg::OptionsVideoBitrate() { return options_.VideoBitrate(); }
-int MainDlg::OptionsFrameRate() { return options_.FrameRate(); }
+std::string MainDlg::DisplayName() {
+    return displayName_;
+}
+int MainDlg::OptionsVideoBitrate() {
+    return options_.VideoBitrate();
+}
+int MainDlg::OptionsFrameRate() {
+    return options_.FrameRate();
+}
 
-void MainDlg::CreateOptionsDialog()
-{
+void MainDlg::CreateOptionsDialog() {
     if (!options_.Exists()) options_.CreateModeless(hwnd_);
 }
 
-void MainDlg::OpenSettings() { OpenSettingsDialog(); }
-void MainDlg::OpenBrowser() { OpenBrowserDialog(); }
+void MainDlg::OpenSettings() {
+    OpenSettingsDialog();
+}
+void MainDlg::OpenBrowser() {
+    OpenBrowserDialog();
+}
 
-void MainDlg::PlayTargetOrBrowse()
-{
+void MainDlg::PlayTargetOrBrowse() {
     if (!target_.empty())
         ::ShellExecuteA(nullptr, "open", target_.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     else
         OpenBrowserDialog();
 }
 
-void MainDlg::StartTonvik()
-{
+void MainDlg::StartTonvik() {
     ::ShellExecuteA(nullptr, "open", InProgramFolder("Tonvik.exe").c_str(), nullptr, nullptr, SW_HIDE);
 }
 
-void MainDlg::ShowTonvik()
-{
+void MainDlg::ShowTonvik() {
     if (HWND w = FindTitled("Tonvik")) ::ShowWindow(w, SW_SHOWNORMAL);
 }
 
-void MainDlg::HideTonvik() { HideTonvikWindow(); }
+void MainDlg::HideTonvik() {
+    HideTonvikWindow();
+}
 
-void MainDlg::DrawLevels(int left, int right)
-{
+void MainDlg::DrawLevels(int left, int right) {
     if (!levels_) return;
     Levels* levels = reinterpret_cast<Levels*>(::GetWindowLongPtrW(levels_, GWLP_USERDATA));
     if (levels) {
@@ -666,27 +695,31 @@ void MainDlg::DrawLevels(int left, int right)
     ::InvalidateRect(levels_, nullptr, FALSE);
 }
 
-void MainDlg::RedrawPanel() { ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN); }
+void MainDlg::RedrawPanel() {
+    ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
 
-void MainDlg::SendAudioTestResult(bool detected, int left, int right)
-{
-    PostToTitled("Audio Test", detected ? WM_USER + 1 : WM_USER + 2, static_cast<WPARAM>(left), static_cast<LPARAM>(right));
+void MainDlg::SendAudioTestResult(bool detected, int left, int right) {
+    PostToTitled("Audio Test", detected ? WM_USER + 1 : WM_USER + 2, static_cast<WPARAM>(left),
+                 static_cast<LPARAM>(right));
 }
 
 }  // namespace zelbo
 
 namespace zelbo {
 
-void MainDlg::ParkMarkers()
-{
+void MainDlg::ParkMarkers() {
     TheRegionSelector().ParkMarkers(controller_ && controller_->State().inProcessPaused);
 }
 
-void MainDlg::HideMarkers() { TheRegionSelector().HideMarkers(); }
-void MainDlg::ShowCornerMarkers(bool show) { TheRegionSelector().ShowCornerMarkers(show); }
+void MainDlg::HideMarkers() {
+    TheRegionSelector().HideMarkers();
+}
+void MainDlg::ShowCornerMarkers(bool show) {
+    TheRegionSelector().ShowCornerMarkers(show);
+}
 
-void MainDlg::CreateMarkers()
-{
+void MainDlg::CreateMarkers() {
     TheRegionSelector().CreateMarkers();
     TheRegionSelector().ShowCornerMarkers(true);
 }

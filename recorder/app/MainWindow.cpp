@@ -14,22 +14,20 @@ const int kSplashHeight = 159;
 
 SplashDlg::SplashDlg() : mfc::Dialog(IDD_SPLASH) {}
 
-BOOL SplashDlg::OnInitDialog()
-{
+BOOL SplashDlg::OnInitDialog() {
     RECT r;
     ::GetWindowRect(hwnd_, &r);
     ::SetWindowPos(hwnd_, nullptr, r.left, r.top, kSplashWidth, kSplashHeight, SWP_NOZORDER);
     HWND picture = Item(IDC_SPLASH_BITMAP);
     ::SetWindowPos(picture, nullptr, 0, 0, kSplashWidth, kSplashHeight, SWP_NOZORDER);
     ::SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP,
-                   reinterpret_cast<LPARAM>(::LoadImageA(::GetModuleHandleW(nullptr), "splash", IMAGE_BITMAP, 0,
-                                                         0, LR_DEFAULTCOLOR)));
+                   reinterpret_cast<LPARAM>(
+                       ::LoadImageA(::GetModuleHandleW(nullptr), "splash", IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
     StartTimer(kTimer, 1000);
     return TRUE;
 }
 
-void SplashDlg::Close()
-{
+void SplashDlg::Close() {
     StopTimer(kTimer);
     HWND picture = Item(IDC_SPLASH_BITMAP);
     if (picture) {
@@ -40,8 +38,7 @@ void SplashDlg::Close()
     EndModal(IDOK);
 }
 
-bool SplashDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
-{
+bool SplashDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
     if (message == WM_TIMER && wParam == kTimer) {
         if (++ticks_ >= 4) Close();
         result = 0;
@@ -55,15 +52,13 @@ bool SplashDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
     return false;
 }
 
-bool MainWindow::Create()
-{
+bool MainWindow::Create() {
     HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM));
     // Far off screen: the frame only carries the title peers look for.
     return FrameWnd::Create(L"ZelboMainFrame", L"Vantor", WS_OVERLAPPEDWINDOW, -32000, -32000, -32000, -32000, icon);
 }
 
-bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
-{
+bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     const Messages& m = RegisteredMessages();
     if (message == m.engine && m.engine != 0) {
         recorder::Controller* control = ThePanel().Control();
@@ -71,30 +66,31 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         return true;
     }
     switch (message) {
-    case WM_CREATE: {
-        MainFrameHandle() = hwnd_;
-        SplashDlg splash;
-        splash.DoModal(hwnd_);
-        StartTimer(kTimer, 1000);
-        result = 0;
-        return true;
-    }
-    case WM_TIMER:
-        if (wParam != kTimer) return false;
-        StopTimer(kTimer);
-        if (!ThePanel().Exists() && ThePanel().CreateModeless(hwnd_)) {
-            ThePanel().Show(SW_RESTORE);
-            ThePanel().PlaceOnDesktop();
-            ThePanel().Update();
+        case WM_CREATE: {
+            MainFrameHandle() = hwnd_;
+            SplashDlg splash;
+            splash.DoModal(hwnd_);
+            StartTimer(kTimer, 1000);
+            result = 0;
+            return true;
         }
-        result = 0;
-        return true;
-    case WM_CLOSE:
-        // The exit sequence asks about a running recording itself.
-        ThePanel().RunExitSequence();
-        result = 0;
-        return true;
-    default: break;
+        case WM_TIMER:
+            if (wParam != kTimer) return false;
+            StopTimer(kTimer);
+            if (!ThePanel().Exists() && ThePanel().CreateModeless(hwnd_)) {
+                ThePanel().Show(SW_RESTORE);
+                ThePanel().PlaceOnDesktop();
+                ThePanel().Update();
+            }
+            result = 0;
+            return true;
+        case WM_CLOSE:
+            // The exit sequence asks about a running recording itself.
+            ThePanel().RunExitSequence();
+            result = 0;
+            return true;
+        default:
+            break;
     }
     (void)lParam;
     return false;

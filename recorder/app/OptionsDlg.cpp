@@ -21,24 +21,24 @@ const int kHotKeyId = 0;
 const UINT kAboutCommand = 0x0010;  // system menu entry; low four bits clear
 
 // Texts of the "Hints" buttons.
-const char* HintText(int id)
-{
+const char* HintText(int id) {
     switch (id) {
-    case IDC_HINT_ACCEL:
-        return "Recording the media player: disable video acceleration, or the player's picture stays black in "
-               "the recording.";
-    case IDC_HINT_AUDIO:
-        return "Choose the audio source that carries the sound you want to record and press Audio Setup / Test. "
-               "On Windows Vista choose the recording device in the sound control panel first.";
-    case IDC_HINT_FORMATS:
-        return "MPEG-2 and MPEG-1 give files that play everywhere and can be paused; Windows Media gives small "
-               "files for e-mail and the web.";
-    case IDC_HINT_DVD:
-        return "DVD windows: switch off hardware acceleration in the display properties (Settings, Advanced, "
-               "Troubleshoot) before recording them.";
-    case IDC_HINT_TONVIK:
-        return "Use Tonvik only when your sound card offers no input that records what you hear.";
-    default: return "";
+        case IDC_HINT_ACCEL:
+            return "Recording the media player: disable video acceleration, or the player's picture stays black in "
+                   "the recording.";
+        case IDC_HINT_AUDIO:
+            return "Choose the audio source that carries the sound you want to record and press Audio Setup / Test. "
+                   "On Windows Vista choose the recording device in the sound control panel first.";
+        case IDC_HINT_FORMATS:
+            return "MPEG-2 and MPEG-1 give files that play everywhere and can be paused; Windows Media gives small "
+                   "files for e-mail and the web.";
+        case IDC_HINT_DVD:
+            return "DVD windows: switch off hardware acceleration in the display properties (Settings, Advanced, "
+                   "Troubleshoot) before recording them.";
+        case IDC_HINT_TONVIK:
+            return "Use Tonvik only when your sound card offers no input that records what you hear.";
+        default:
+            return "";
     }
 }
 
@@ -57,30 +57,27 @@ const Preset kPresets[] = {
     {"5. Medium Quality - Small File Size (email, Internet broadcast)", "Windows Media 9", 300, 64, 20},
 };
 
-void FillCombo(HWND combo, const std::vector<std::string>& items)
-{
+void FillCombo(HWND combo, const std::vector<std::string>& items) {
     ::SendMessageA(combo, CB_RESETCONTENT, 0, 0);
-    for (const std::string& item : items) ::SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    for (const std::string& item : items)
+        ::SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
 }
 
-void SelectText(HWND combo, const std::string& text)
-{
+void SelectText(HWND combo, const std::string& text) {
     if (text.empty()) {
         ::SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
         return;
     }
-    const LRESULT at = ::SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                      reinterpret_cast<LPARAM>(text.c_str()));
+    const LRESULT at =
+        ::SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
     if (at != CB_ERR) ::SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(at), 0);
 }
 
-RECT DesktopRect()
-{
+RECT DesktopRect() {
     RECT desktop;
     ::GetWindowRect(::GetDesktopWindow(), &desktop);
     return desktop;
 }
-
 
 // Presets dialog: applies the chosen row to the settings dialog's controls.
 class DefaultsDlg : public mfc::Dialog {
@@ -88,14 +85,12 @@ public:
     explicit DefaultsDlg(const Preset** chosen) : mfc::Dialog(IDD_DEFAULTS), chosen_(chosen) {}
 
 protected:
-    BOOL OnInitDialog() override
-    {
+    BOOL OnInitDialog() override {
         for (const Preset& p : kPresets)
             ::SendDlgItemMessageA(hwnd_, IDC_DEFAULTS_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.text));
         return TRUE;
     }
-    void OnOK() override
-    {
+    void OnOK() override {
         char text[256] = {};
         const LRESULT at = ::SendDlgItemMessageA(hwnd_, IDC_DEFAULTS_LIST, LB_GETCURSEL, 0, 0);
         if (at != LB_ERR)
@@ -115,8 +110,7 @@ private:
 
 // The folder browser starts at the current folder and shows the folder
 // under the cursor in its status line.
-int CALLBACK BrowseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM data)
-{
+int CALLBACK BrowseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM data) {
     if (message == BFFM_INITIALIZED)
         ::SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE,
                        reinterpret_cast<LPARAM>(reinterpret_cast<std::string*>(data)->c_str()));
@@ -132,12 +126,17 @@ int CALLBACK BrowseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM dat
 
 OptionsDlg::OptionsDlg() : mfc::Dialog(IDD_OPTIONS) {}
 
-bool OptionsDlg::Checked(int id) const { return ::IsDlgButtonChecked(hwnd_, id) == BST_CHECKED; }
-void OptionsDlg::Check(int id, bool on) { ::CheckDlgButton(hwnd_, id, on ? BST_CHECKED : BST_UNCHECKED); }
-void OptionsDlg::Enable(int id, bool on) { ::EnableWindow(Item(id), on ? TRUE : FALSE); }
+bool OptionsDlg::Checked(int id) const {
+    return ::IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+}
+void OptionsDlg::Check(int id, bool on) {
+    ::CheckDlgButton(hwnd_, id, on ? BST_CHECKED : BST_UNCHECKED);
+}
+void OptionsDlg::Enable(int id, bool on) {
+    ::EnableWindow(Item(id), on ? TRUE : FALSE);
+}
 
-BOOL OptionsDlg::OnInitDialog()
-{
+BOOL OptionsDlg::OnInitDialog() {
     Show(SW_HIDE);
     if (HMENU menu = ::GetSystemMenu(hwnd_, FALSE)) {
         char about[64] = "&About QlvScreenShot...";
@@ -209,29 +208,25 @@ BOOL OptionsDlg::OnInitDialog()
     return TRUE;
 }
 
-void OptionsDlg::SelectFormat(const char* name)
-{
+void OptionsDlg::SelectFormat(const char* name) {
     // The list offers two formats; the others show no selection.
     SelectText(Item(IDC_FORMAT), name);
 }
 
-std::string OptionsDlg::FormatText() const
-{
+std::string OptionsDlg::FormatText() const {
     char text[64] = {};
     ::GetDlgItemTextA(hwnd_, IDC_FORMAT, text, sizeof text);
     return text;
 }
 
-void OptionsDlg::ShowLists(const recorder::BitrateLists& lists)
-{
+void OptionsDlg::ShowLists(const recorder::BitrateLists& lists) {
     FillCombo(Item(IDC_VIDEO_BITRATE), lists.video);
     SelectText(Item(IDC_VIDEO_BITRATE), lists.videoSelection);
     FillCombo(Item(IDC_AUDIO_BITRATE), lists.audio);
     SelectText(Item(IDC_AUDIO_BITRATE), lists.audioSelection);
 }
 
-void OptionsDlg::FillLists()
-{
+void OptionsDlg::FillLists() {
     const recorder::Settings& s = TheSettings();
     HWND format = Item(IDC_FORMAT);
     if (::SendMessageA(format, CB_GETCOUNT, 0, 0) == 0) {
@@ -247,8 +242,7 @@ void OptionsDlg::FillLists()
     SelectText(rates, std::to_string(s.frameRate));
 }
 
-void OptionsDlg::LoadFields()
-{
+void OptionsDlg::LoadFields() {
     if (!Exists()) return;
     const recorder::Settings& s = TheSettings();
     FillLists();
@@ -263,28 +257,24 @@ void OptionsDlg::LoadFields()
     Enable(IDC_AUDIO_COMPRESSION, !s.vistaAudio && !s.audioSonifer);
 }
 
-int OptionsDlg::VideoBitrate() const
-{
+int OptionsDlg::VideoBitrate() const {
     if (!Exists()) return TheSettings().videoBitrate;
     return static_cast<int>(::GetDlgItemInt(hwnd_, IDC_VIDEO_BITRATE, nullptr, FALSE));
 }
 
-int OptionsDlg::FrameRate() const
-{
+int OptionsDlg::FrameRate() const {
     if (!Exists()) return TheSettings().frameRate;
     return static_cast<int>(::GetDlgItemInt(hwnd_, IDC_FRAME_RATE, nullptr, FALSE));
 }
 
-std::string OptionsDlg::FileNamePrefix() const
-{
+std::string OptionsDlg::FileNamePrefix() const {
     if (!Exists()) return {};
     char text[256] = {};
     ::GetDlgItemTextA(hwnd_, IDC_FILE_NAME, text, 256);
     return text;
 }
 
-void OptionsDlg::OnFormatChange()
-{
+void OptionsDlg::OnFormatChange() {
     if (driver_ || TheSettings().audioSonifer) SelectFormat("MPEG-2");
     std::string text = FormatText();
     bool changed = false;
@@ -294,8 +284,7 @@ void OptionsDlg::OnFormatChange()
     ShowLists(lists);
 }
 
-void OptionsDlg::OnRecordVideo()
-{
+void OptionsDlg::OnRecordVideo() {
     const bool sonifer = TheSettings().audioSonifer || driver_;
     if (Checked(IDC_RECORD_VIDEO)) {
         Check(IDC_RECORD_VIDEO, false);
@@ -312,14 +301,12 @@ void OptionsDlg::OnRecordVideo()
     }
 }
 
-void OptionsDlg::OnRecordAudio()
-{
+void OptionsDlg::OnRecordAudio() {
     Check(IDC_RECORD_AUDIO, !Checked(IDC_RECORD_AUDIO));
     if (TheSettings().audioSonifer) OnFormatChange();
 }
 
-void OptionsDlg::OnHide()
-{
+void OptionsDlg::OnHide() {
     recorder::Settings& s = TheSettings();
     if (Checked(IDC_HIDE)) {
         Check(IDC_HIDE, false);
@@ -332,8 +319,7 @@ void OptionsDlg::OnHide()
     }
 }
 
-void OptionsDlg::OnTonvik()
-{
+void OptionsDlg::OnTonvik() {
     recorder::Settings& s = TheSettings();
     if (Windows60()) {
         ShowMessage("Not necessary on Vista computers");
@@ -364,8 +350,8 @@ void OptionsDlg::OnTonvik()
                     MB_YESNO) != IDYES)
         return;
     Check(IDC_TONVIK, true);
-    const auto started = ::ShellExecuteA(nullptr, "open", InProgramFolder("Tonvik.exe").c_str(), nullptr, nullptr,
-                                         SW_HIDE);
+    const auto started =
+        ::ShellExecuteA(nullptr, "open", InProgramFolder("Tonvik.exe").c_str(), nullptr, nullptr, SW_HIDE);
     if (reinterpret_cast<INT_PTR>(started) <= 32) {
         ShowMessage("Cannot start " + InProgramFolder("Tonvik.exe"));
         return;
@@ -377,16 +363,14 @@ void OptionsDlg::OnTonvik()
     Enable(IDC_HIDE, false);
 }
 
-void OptionsDlg::RestorePanel()
-{
+void OptionsDlg::RestorePanel() {
     MainDlg& panel = ThePanel();
     panel.Show(SW_RESTORE);
     panel.SetImage(recorder::Button::Settings, recorder::Image::Settings);
     panel.RedrawPanel();
 }
 
-void OptionsDlg::OnOK()
-{
+void OptionsDlg::OnOK() {
     recorder::DialogFields f;
     f.format = FormatText();
     f.tonvik = Checked(IDC_TONVIK);
@@ -439,15 +423,13 @@ void OptionsDlg::OnOK()
     RestorePanel();
 }
 
-void OptionsDlg::OnCancel()
-{
+void OptionsDlg::OnCancel() {
     ThePanel().HideMarkers();
     Show(SW_HIDE);
     RestorePanel();
 }
 
-void OptionsDlg::ChooseFolder()
-{
+void OptionsDlg::ChooseFolder() {
     recorder::Settings& s = TheSettings();
     BROWSEINFOA info{};
     info.hwndOwner = hwnd_;
@@ -466,8 +448,7 @@ void OptionsDlg::ChooseFolder()
     ::CoTaskMemFree(chosen);
 }
 
-void OptionsDlg::ShowDefaults()
-{
+void OptionsDlg::ShowDefaults() {
     const Preset* chosen = nullptr;
     DefaultsDlg dialog(&chosen);
     if (dialog.DoModal(hwnd_) != IDOK || !chosen) return;
@@ -478,39 +459,53 @@ void OptionsDlg::ShowDefaults()
     SelectText(Item(IDC_FRAME_RATE), std::to_string(chosen->fps));
 }
 
-void OptionsDlg::ShowHint(int id)
-{
+void OptionsDlg::ShowHint(int id) {
     ::MessageBoxA(hwnd_, HintText(id), "Hints", MB_OK | MB_ICONINFORMATION);
 }
 
-void OptionsDlg::OnCommand(int id, int code)
-{
+void OptionsDlg::OnCommand(int id, int code) {
     switch (id) {
-    case IDC_FORMAT:
-        if (code == CBN_SELCHANGE) OnFormatChange();
-        return;
-    case IDC_RECORD_VIDEO: OnRecordVideo(); return;
-    case IDC_RECORD_AUDIO: OnRecordAudio(); return;
-    case IDC_HIDE: OnHide(); return;
-    case IDC_TONVIK: OnTonvik(); return;
-    case IDC_FOLDER: ChooseFolder(); return;
-    case IDC_SOUNDS:
-        ::ShellExecuteA(nullptr, "open", ("\"" + InProgramFolder("sound.bat") + "\"").c_str(), nullptr, nullptr,
-                        SW_SHOWNORMAL);
-        return;
-    case IDC_DEFAULTS: ShowDefaults(); return;
-    case IDC_HELP_SETTINGS: ::ShellExecuteA(nullptr, "open", kSettingsGuide, nullptr, nullptr, SW_SHOWNORMAL); return;
-    case IDC_HINT_ACCEL:
-    case IDC_HINT_AUDIO:
-    case IDC_HINT_FORMATS:
-    case IDC_HINT_DVD:
-    case IDC_HINT_TONVIK: ShowHint(id); return;
-    default: return;
+        case IDC_FORMAT:
+            if (code == CBN_SELCHANGE) OnFormatChange();
+            return;
+        case IDC_RECORD_VIDEO:
+            OnRecordVideo();
+            return;
+        case IDC_RECORD_AUDIO:
+            OnRecordAudio();
+            return;
+        case IDC_HIDE:
+            OnHide();
+            return;
+        case IDC_TONVIK:
+            OnTonvik();
+            return;
+        case IDC_FOLDER:
+            ChooseFolder();
+            return;
+        case IDC_SOUNDS:
+            ::ShellExecuteA(nullptr, "open", ("\"" + InProgramFolder("sound.bat") + "\"").c_str(), nullptr, nullptr,
+                            SW_SHOWNORMAL);
+            return;
+        case IDC_DEFAULTS:
+            ShowDefaults();
+            return;
+        case IDC_HELP_SETTINGS:
+            ::ShellExecuteA(nullptr, "open", kSettingsGuide, nullptr, nullptr, SW_SHOWNORMAL);
+            return;
+        case IDC_HINT_ACCEL:
+        case IDC_HINT_AUDIO:
+        case IDC_HINT_FORMATS:
+        case IDC_HINT_DVD:
+        case IDC_HINT_TONVIK:
+            ShowHint(id);
+            return;
+        default:
+            return;
     }
 }
 
-void OptionsDlg::OnHotKeyMessage(WPARAM wParam)
-{
+void OptionsDlg::OnHotKeyMessage(WPARAM wParam) {
     if (wParam != 0 || (hotKeyActive_ && hotKeyTicks_ < 4)) return;
     recorder::Controller* control = ThePanel().Control();
     if (!control) return;
@@ -529,8 +524,7 @@ void OptionsDlg::OnHotKeyMessage(WPARAM wParam)
     }
 }
 
-void OptionsDlg::OnTimer()
-{
+void OptionsDlg::OnTimer() {
     if (firstTick_) {
         firstTick_ = false;
         Show(SW_HIDE);
@@ -549,29 +543,27 @@ void OptionsDlg::OnTimer()
     }
 }
 
-bool OptionsDlg::StartCaptureGraph(const std::string& target)
-{
+bool OptionsDlg::StartCaptureGraph(const std::string& target) {
     return recorder::StartCaptureGraph(graph_, TheSettings(), target, TheRegion());
 }
 
-void OptionsDlg::StopCaptureGraph() { graph_.StopCaptureGraph(hwnd_); }
+void OptionsDlg::StopCaptureGraph() {
+    graph_.StopCaptureGraph(hwnd_);
+}
 
-void OptionsDlg::ReleaseCapture()
-{
+void OptionsDlg::ReleaseCapture() {
     graph_.StopCaptureGraph(nullptr);
     graph_.ReleaseGraphFilters();
     graph_.ReleaseGraph();
 }
 
-void OptionsDlg::OnDestroyed()
-{
+void OptionsDlg::OnDestroyed() {
     ReleaseCapture();
     ::CoUninitialize();
     ::ExitProcess(0);
 }
 
-bool OptionsDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
-{
+bool OptionsDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (message == kGraphEventMessage) {
         long code = 0;
         while (graph_.TakeEvent(code)) lastGraphEvent_ = ::GetTickCount();
@@ -584,23 +576,24 @@ bool OptionsDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
         return true;
     }
     switch (message) {
-    case WM_HOTKEY:
-        ::SendMessageA(hwnd_, RegisteredMessages().recordStop, 0, 0);
-        return true;
-    case WM_TIMER:
-        if (wParam == kDialogTimer) OnTimer();
-        return true;
-    case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == kAboutCommand) {
-            ::MessageBoxA(hwnd_, "Vantor Settings\nVersion 1.0 - 12.19.07", "About QlvScreenShot", MB_OK);
+        case WM_HOTKEY:
+            ::SendMessageA(hwnd_, RegisteredMessages().recordStop, 0, 0);
             return true;
-        }
-        return false;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) return false;
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
-        return true;
-    default: break;
+        case WM_TIMER:
+            if (wParam == kDialogTimer) OnTimer();
+            return true;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == kAboutCommand) {
+                ::MessageBoxA(hwnd_, "Vantor Settings\nVersion 1.0 - 12.19.07", "About QlvScreenShot", MB_OK);
+                return true;
+            }
+            return false;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) return false;
+            OnCommand(LOWORD(wParam), HIWORD(wParam));
+            return true;
+        default:
+            break;
     }
     return mfc::Dialog::OnMessage(message, wParam, lParam, result);
 }

@@ -62,9 +62,9 @@ private:
 
     GraphSession graph_;
     DWORD lastGraphEvent_ = 0;
-    bool driver_ = false;       // Tonvik switched on in this dialog
+    bool driver_ = false;  // Tonvik switched on in this dialog
     bool firstTick_ = true;
-    int hotKeyTicks_ = 0;       // a hot-key action is this many ticks old
+    int hotKeyTicks_ = 0;  // a hot-key action is this many ticks old
     bool hotKeyActive_ = false;
 };
 

@@ -14,10 +14,11 @@ std::string g_windowsText;
 
 }  // namespace
 
-const Messages& RegisteredMessages() { return g_messages; }
+const Messages& RegisteredMessages() {
+    return g_messages;
+}
 
-void RegisterMessages()
-{
+void RegisterMessages() {
     g_messages.levelUpdate = ::RegisterWindowMessageA("update Zelbo");
     g_messages.meter = ::RegisterWindowMessageA("Zelbo message");
     g_messages.sliderPos = ::RegisterWindowMessageA("Slider Pos");
@@ -27,25 +28,25 @@ void RegisterMessages()
     g_messages.recordStop = ::RegisterWindowMessageA("WM_RECORD_STOP_STR");
 }
 
-const std::string& ProgramFolder() { return g_programFolder; }
+const std::string& ProgramFolder() {
+    return g_programFolder;
+}
 
-void StoreProgramFolder()
-{
+void StoreProgramFolder() {
     char path[MAX_PATH + 1] = {};
     ::GetModuleFileNameA(nullptr, path, MAX_PATH);
     g_programFolder = recorder::FolderOfModule(path);
 }
 
-std::string InProgramFolder(const char* name) { return g_programFolder + "\\" + name; }
-
-int ShowMessage(const std::string& text, UINT flags)
-{
-    return ::MessageBoxA(nullptr, text.c_str(), "Zelbo Message",
-                         flags | MB_TOPMOST | MB_TASKMODAL | MB_ICONWARNING);
+std::string InProgramFolder(const char* name) {
+    return g_programFolder + "\\" + name;
 }
 
-std::uint64_t GetLocalFileTime()
-{
+int ShowMessage(const std::string& text, UINT flags) {
+    return ::MessageBoxA(nullptr, text.c_str(), "Zelbo Message", flags | MB_TOPMOST | MB_TASKMODAL | MB_ICONWARNING);
+}
+
+std::uint64_t GetLocalFileTime() {
     SYSTEMTIME local;
     ::GetLocalTime(&local);
     FILETIME ft;
@@ -53,11 +54,14 @@ std::uint64_t GetLocalFileTime()
     return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
-bool Windows60() { return g_windows60; }
-const std::string& WindowsVersionText() { return g_windowsText; }
+bool Windows60() {
+    return g_windows60;
+}
+const std::string& WindowsVersionText() {
+    return g_windowsText;
+}
 
-void DetectWindowsVersion(recorder::Settings& settings)
-{
+void DetectWindowsVersion(recorder::Settings& settings) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
 #pragma GCC diagnostic push
@@ -72,20 +76,19 @@ void DetectWindowsVersion(recorder::Settings& settings)
     g_windowsText = text;
 }
 
-HWND FindTitled(const char* title) { return ::FindWindowA(nullptr, title); }
+HWND FindTitled(const char* title) {
+    return ::FindWindowA(nullptr, title);
+}
 
-void PostToTitled(const char* title, UINT message, WPARAM wParam, LPARAM lParam)
-{
+void PostToTitled(const char* title, UINT message, WPARAM wParam, LPARAM lParam) {
     if (HWND w = FindTitled(title)) ::PostMessageA(w, message, wParam, lParam);
 }
 
-void HideTonvikWindow()
-{
+void HideTonvikWindow() {
     if (HWND w = FindTitled("Tonvik")) ::ShowWindow(w, SW_HIDE);
 }
 
-void DeleteTemporaryWaves()
-{
+void DeleteTemporaryWaves() {
     WIN32_FIND_DATAA found;
     HANDLE find = ::FindFirstFileA(InProgramFolder("*.*").c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) return;
@@ -99,38 +102,32 @@ void DeleteTemporaryWaves()
     for (const std::string& path : doomed) ::DeleteFileA(path.c_str());
 }
 
-recorder::Settings& TheSettings()
-{
+recorder::Settings& TheSettings() {
     static recorder::Settings settings;
     return settings;
 }
 
-recorder::Region& TheRegion()
-{
+recorder::Region& TheRegion() {
     static recorder::Region region;
     return region;
 }
 
-bool& FullScreenRegion()
-{
+bool& FullScreenRegion() {
     static bool fullScreen = false;
     return fullScreen;
 }
 
-std::string& SavedWindowsPath()
-{
+std::string& SavedWindowsPath() {
     static std::string path;
     return path;
 }
 
-POINT& PickerPressPoint()
-{
+POINT& PickerPressPoint() {
     static POINT point{};
     return point;
 }
 
-std::wstring Widen(const std::string& text)
-{
+std::wstring Widen(const std::string& text) {
     if (text.empty()) return {};
     const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
@@ -138,11 +135,10 @@ std::wstring Widen(const std::string& text)
     return out;
 }
 
-std::string Narrow(const std::wstring& text)
-{
+std::string Narrow(const std::wstring& text) {
     if (text.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
     return out;

@@ -13,13 +13,13 @@ namespace zelbo {
 
 // Registered window messages, obtained at start in this order.
 struct Messages {
-    UINT levelUpdate;     // "update Zelbo"
-    UINT meter;           // "Zelbo message"
-    UINT sliderPos;       // "Slider Pos"
+    UINT levelUpdate;       // "update Zelbo"
+    UINT meter;             // "Zelbo message"
+    UINT sliderPos;         // "Slider Pos"
     UINT setSoniferRecord;  // "set sonifer record" (unused)
-    UINT packetReady;     // "packet ready"
-    UINT engine;          // "screen capture message"
-    UINT recordStop;      // "WM_RECORD_STOP_STR"
+    UINT packetReady;       // "packet ready"
+    UINT engine;            // "screen capture message"
+    UINT recordStop;        // "WM_RECORD_STOP_STR"
 };
 const Messages& RegisteredMessages();
 void RegisterMessages();

@@ -28,10 +28,11 @@ struct Look {
     bool blank = false;
 };
 
-Look* LookOf(HWND hwnd) { return reinterpret_cast<Look*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
+Look* LookOf(HWND hwnd) {
+    return reinterpret_cast<Look*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
 
-void PaintSolid(HWND hwnd, COLORREF colour)
-{
+void PaintSolid(HWND hwnd, COLORREF colour) {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd, &ps);
     RECT client;
@@ -42,39 +43,45 @@ void PaintSolid(HWND hwnd, COLORREF colour)
     ::EndPaint(hwnd, &ps);
 }
 
-POINT CursorOf(HWND hwnd, LPARAM lParam)
-{
+POINT CursorOf(HWND hwnd, LPARAM lParam) {
     POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
     ::ClientToScreen(hwnd, &p);
     return p;
 }
 
-LRESULT CALLBACK MarkerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK MarkerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     RegionSelector& selector = TheRegionSelector();
     switch (message) {
-    case WM_PAINT: {
-        const Look* look = LookOf(hwnd);
-        PaintSolid(hwnd, look && !look->blank ? look->colour : RGB(255, 255, 255));
-        return 0;
-    }
-    case WM_TIMER:
-        if (Look* look = LookOf(hwnd)) {
-            look->blank = !look->blank;
-            ::InvalidateRect(hwnd, nullptr, FALSE);
+        case WM_PAINT: {
+            const Look* look = LookOf(hwnd);
+            PaintSolid(hwnd, look && !look->blank ? look->colour : RGB(255, 255, 255));
+            return 0;
         }
-        return 0;
-    case WM_LBUTTONDOWN: selector.MarkerDown(hwnd, CursorOf(hwnd, lParam)); return 0;
-    case WM_MOUSEMOVE: selector.MarkerMove(hwnd, CursorOf(hwnd, lParam)); return 0;
-    case WM_LBUTTONUP: selector.MarkerUp(hwnd); return 0;
-    case WM_NCDESTROY: delete LookOf(hwnd); break;
-    default: break;
+        case WM_TIMER:
+            if (Look* look = LookOf(hwnd)) {
+                look->blank = !look->blank;
+                ::InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            return 0;
+        case WM_LBUTTONDOWN:
+            selector.MarkerDown(hwnd, CursorOf(hwnd, lParam));
+            return 0;
+        case WM_MOUSEMOVE:
+            selector.MarkerMove(hwnd, CursorOf(hwnd, lParam));
+            return 0;
+        case WM_LBUTTONUP:
+            selector.MarkerUp(hwnd);
+            return 0;
+        case WM_NCDESTROY:
+            delete LookOf(hwnd);
+            break;
+        default:
+            break;
     }
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK BarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK BarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_PAINT) {
         PaintSolid(hwnd, kGreen);
         return 0;
@@ -83,40 +90,45 @@ LRESULT CALLBACK BarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK PickerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK PickerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     RegionSelector& selector = TheRegionSelector();
     switch (message) {
-    case WM_PAINT: {
-        const Look* look = LookOf(hwnd);
-        PaintSolid(hwnd, look && look->blank ? RGB(255, 255, 255) : RGB(40, 90, 230));
-        return 0;
-    }
-    case WM_TIMER:
-        if (Look* look = LookOf(hwnd)) {
-            look->blank = !look->blank;
-            ::InvalidateRect(hwnd, nullptr, FALSE);
+        case WM_PAINT: {
+            const Look* look = LookOf(hwnd);
+            PaintSolid(hwnd, look && look->blank ? RGB(255, 255, 255) : RGB(40, 90, 230));
+            return 0;
         }
-        selector.PickerTick();
-        return 0;
-    case WM_MOUSEMOVE: selector.PickerMove(CursorOf(hwnd, lParam)); return 0;
-    case WM_LBUTTONUP: selector.PickerUp(CursorOf(hwnd, lParam)); return 0;
-    case WM_NCDESTROY: delete LookOf(hwnd); break;
-    default: break;
+        case WM_TIMER:
+            if (Look* look = LookOf(hwnd)) {
+                look->blank = !look->blank;
+                ::InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            selector.PickerTick();
+            return 0;
+        case WM_MOUSEMOVE:
+            selector.PickerMove(CursorOf(hwnd, lParam));
+            return 0;
+        case WM_LBUTTONUP:
+            selector.PickerUp(CursorOf(hwnd, lParam));
+            return 0;
+        case WM_NCDESTROY:
+            delete LookOf(hwnd);
+            break;
+        default:
+            break;
     }
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-void RegisterClasses()
-{
+void RegisterClasses() {
     static bool done = false;
     if (done) return;
     done = true;
     const struct {
         const wchar_t* name;
         WNDPROC proc;
-    } classes[] = {{kMarkerClass, MarkerProc}, {kBarClass, BarProc}, {kPickerClass, PickerProc},
-                   {kInfoClass, ::DefWindowProcW}};
+    } classes[] = {
+        {kMarkerClass, MarkerProc}, {kBarClass, BarProc}, {kPickerClass, PickerProc}, {kInfoClass, ::DefWindowProcW}};
     for (const auto& c : classes) {
         WNDCLASSW wc{};
         wc.lpfnWndProc = c.proc;
@@ -128,8 +140,7 @@ void RegisterClasses()
     }
 }
 
-HWND MakePopup(const wchar_t* cls, const wchar_t* title, int x, int y, int w, int h, Look* look)
-{
+HWND MakePopup(const wchar_t* cls, const wchar_t* title, int x, int y, int w, int h, Look* look) {
     RegisterClasses();
     HWND hwnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, cls, title, WS_POPUP, x, y, w, h,
                                   ThePanel().Handle(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
@@ -137,28 +148,24 @@ HWND MakePopup(const wchar_t* cls, const wchar_t* title, int x, int y, int w, in
     return hwnd;
 }
 
-void DestroyIf(HWND& hwnd)
-{
+void DestroyIf(HWND& hwnd) {
     if (hwnd && ::IsWindow(hwnd)) ::DestroyWindow(hwnd);
     hwnd = nullptr;
 }
 
-recorder::Rect ScreenRect()
-{
+recorder::Rect ScreenRect() {
     RECT desktop;
     ::GetWindowRect(::GetDesktopWindow(), &desktop);
     return {desktop.left, desktop.top, desktop.right, desktop.bottom};
 }
 
-std::string RegionText(const recorder::Region& r)
-{
+std::string RegionText(const recorder::Region& r) {
     char text[64];
     std::snprintf(text, sizeof text, "%d,%d,%d,%d", r.left, r.top, r.right, r.bottom);
     return text;
 }
 
-void PlayPickSound()
-{
+void PlayPickSound() {
     ::PlaySoundA(InProgramFolder("sound1.wav").c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT);
 }
 
@@ -170,8 +177,7 @@ struct Search {
     std::vector<RECT> rects;
 };
 
-BOOL CALLBACK CollectChild(HWND child, LPARAM context)
-{
+BOOL CALLBACK CollectChild(HWND child, LPARAM context) {
     Search* search = reinterpret_cast<Search*>(context);
     if (search->rows.back().size() >= 100) return FALSE;
     RECT r;
@@ -184,8 +190,7 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM context)
     return TRUE;
 }
 
-BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM context)
-{
+BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM context) {
     Search* search = reinterpret_cast<Search*>(context);
     if (search->rows.size() >= 100) return FALSE;
     if (hwnd == search->picker || !::IsWindowVisible(hwnd) || ::IsIconic(hwnd)) return TRUE;
@@ -207,24 +212,23 @@ BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM context)
 
 }  // namespace
 
-RegionSelector& TheRegionSelector()
-{
+RegionSelector& TheRegionSelector() {
     static RegionSelector selector;
     return selector;
 }
 
-void RegionSelector::CreateMarkers()
-{
-    if (!left_) left_ = MakePopup(kMarkerClass, L"", 0, 0, recorder::kMarkerSize, recorder::kMarkerSize,
-                                  new Look{RGB(40, 90, 230)});
-    if (!right_) right_ = MakePopup(kMarkerClass, L"", 0, 0, recorder::kMarkerSize, recorder::kMarkerSize,
-                                    new Look{RGB(220, 40, 40)});
+void RegionSelector::CreateMarkers() {
+    if (!left_)
+        left_ = MakePopup(kMarkerClass, L"", 0, 0, recorder::kMarkerSize, recorder::kMarkerSize,
+                          new Look{RGB(40, 90, 230)});
+    if (!right_)
+        right_ = MakePopup(kMarkerClass, L"", 0, 0, recorder::kMarkerSize, recorder::kMarkerSize,
+                           new Look{RGB(220, 40, 40)});
     for (HWND m : {left_, right_}) ::SetTimer(m, kBlink, 400, nullptr);
     ParkMarkers(false);
 }
 
-void RegionSelector::ParkMarkers(bool inProcessPaused)
-{
+void RegionSelector::ParkMarkers(bool inProcessPaused) {
     ClosePicker();
     pickerMode_ = false;
     MainDlg& panel = ThePanel();
@@ -240,16 +244,16 @@ void RegionSelector::ParkMarkers(bool inProcessPaused)
     markersShown_ = false;
 }
 
-void RegionSelector::ShowCornerMarkers(bool show)
-{
+void RegionSelector::ShowCornerMarkers(bool show) {
     for (HWND m : {left_, right_})
         if (m) ::ShowWindow(m, show ? SW_SHOWNOACTIVATE : SW_HIDE);
 }
 
-void RegionSelector::HideMarkers() { CloseFrameBars(); }
+void RegionSelector::HideMarkers() {
+    CloseFrameBars();
+}
 
-void RegionSelector::SetFullScreenRegion()
-{
+void RegionSelector::SetFullScreenRegion() {
     HideMarkers();
     const recorder::Rect s = ScreenRect();
     recorder::Region& region = TheRegion();
@@ -262,8 +266,7 @@ void RegionSelector::SetFullScreenRegion()
     ThePanel().SetStatus("SetRegion: Full Screen");
 }
 
-void RegionSelector::PlaceMarkersAtRegion()
-{
+void RegionSelector::PlaceMarkersAtRegion() {
     const recorder::Region& r = TheRegion();
     if (left_)
         ::SetWindowPos(left_, HWND_TOPMOST, r.left - recorder::kMarkerSize, r.top - recorder::kMarkerSize,
@@ -273,8 +276,7 @@ void RegionSelector::PlaceMarkersAtRegion()
                        SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
-void RegionSelector::ShowMarkers(bool recording)
-{
+void RegionSelector::ShowMarkers(bool recording) {
     dragging_ = false;
     HideMarkers();
     recorder::Region& region = TheRegion();
@@ -287,14 +289,14 @@ void RegionSelector::ShowMarkers(bool recording)
     ShowFrameBars(region);
 }
 
-void RegionSelector::OnMarkersButton(bool recording)
-{
+void RegionSelector::OnMarkersButton(bool recording) {
     dragging_ = false;
     HideMarkers();
     if (!markersShown_) {
-        ShowInfo("Move the left marker then the right marker to the upper/lower corners of the window you'd like "
-                 "to capture.",
-                 markerInfoShown_);
+        ShowInfo(
+            "Move the left marker then the right marker to the upper/lower corners of the window you'd like "
+            "to capture.",
+            markerInfoShown_);
         markersShown_ = true;
         PlaceMarkersAtRegion();
         if (!recording) ShowFrameBars(TheRegion());
@@ -306,8 +308,7 @@ void RegionSelector::OnMarkersButton(bool recording)
     }
 }
 
-void RegionSelector::MarkerDown(HWND marker, POINT screen)
-{
+void RegionSelector::MarkerDown(HWND marker, POINT screen) {
     ::SetCapture(marker);
     RECT r;
     ::GetWindowRect(marker, &r);
@@ -318,8 +319,7 @@ void RegionSelector::MarkerDown(HWND marker, POINT screen)
     TheSettings().autoWnd = 0;
 }
 
-void RegionSelector::MarkerMove(HWND marker, POINT screen)
-{
+void RegionSelector::MarkerMove(HWND marker, POINT screen) {
     if (!dragging_ || ::GetCapture() != marker) return;
     HideMarkers();
     const int x = screen.x - grab_.x;
@@ -336,8 +336,7 @@ void RegionSelector::MarkerMove(HWND marker, POINT screen)
     markersShown_ = true;
 }
 
-void RegionSelector::MarkerUp(HWND marker)
-{
+void RegionSelector::MarkerUp(HWND marker) {
     if (::GetCapture() == marker) ::ReleaseCapture();
     if (!dragging_) return;
     dragging_ = false;
@@ -348,8 +347,7 @@ void RegionSelector::MarkerUp(HWND marker)
     }
 }
 
-void RegionSelector::Commit(recorder::Region region)
-{
+void RegionSelector::Commit(recorder::Region region) {
     region = recorder::NormaliseRegion(region, ScreenRect());
     region.frameRate = TheRegion().frameRate;
     WriteSourceRegion(region);
@@ -357,8 +355,7 @@ void RegionSelector::Commit(recorder::Region region)
     FullScreenRegion() = false;
 }
 
-void RegionSelector::ShowFrameBars(const recorder::Region& r)
-{
+void RegionSelector::ShowFrameBars(const recorder::Region& r) {
     CloseFrameBars();
     const int t = recorder::kFrameBarThickness;
     const int w = r.right - r.left;
@@ -373,8 +370,7 @@ void RegionSelector::ShowFrameBars(const recorder::Region& r)
     }
 }
 
-void RegionSelector::CloseFrameBars()
-{
+void RegionSelector::CloseFrameBars() {
     bool any = false;
     for (HWND& bar : bars_) {
         any = any || bar;
@@ -383,8 +379,7 @@ void RegionSelector::CloseFrameBars()
     if (any) ThePanel().RedrawPanel();
 }
 
-void RegionSelector::ShowInfo(const char* text, bool& shownOnce)
-{
+void RegionSelector::ShowInfo(const char* text, bool& shownOnce) {
     if (shownOnce) return;
     shownOnce = true;
     CloseInfo();
@@ -398,17 +393,17 @@ void RegionSelector::ShowInfo(const char* text, bool& shownOnce)
     ::ShowWindow(info_, SW_SHOWNOACTIVATE);
 }
 
-void RegionSelector::CloseInfo() { DestroyIf(info_); }
+void RegionSelector::CloseInfo() {
+    DestroyIf(info_);
+}
 
-void RegionSelector::ClosePicker()
-{
+void RegionSelector::ClosePicker() {
     if (picker_ && ::GetCapture() == picker_) ::ReleaseCapture();
     pickerDragging_ = false;
     DestroyIf(picker_);
 }
 
-void RegionSelector::OnPickerButton(bool recording)
-{
+void RegionSelector::OnPickerButton(bool recording) {
     if (recording) return;
     if (pickerMode_) {
         ClosePicker();
@@ -434,19 +429,17 @@ void RegionSelector::OnPickerButton(bool recording)
     ::SetCapture(picker_);
 }
 
-void RegionSelector::PickerMove(POINT screen)
-{
+void RegionSelector::PickerMove(POINT screen) {
     if (!pickerDragging_) return;
-    ::SetWindowPos(picker_, HWND_TOPMOST, screen.x - recorder::kMarkerSize / 2, screen.y - recorder::kMarkerSize / 2,
-                   0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(picker_, HWND_TOPMOST, screen.x - recorder::kMarkerSize / 2, screen.y - recorder::kMarkerSize / 2, 0,
+                   0, SWP_NOSIZE | SWP_NOACTIVATE);
     hotPoint_ = screen;
     RECT panel;
     ::GetWindowRect(ThePanel().Handle(), &panel);
     if (!::PtInRect(&panel, screen)) CloseInfo();
 }
 
-void RegionSelector::PickerTick()
-{
+void RegionSelector::PickerTick() {
     if (!pickerDragging_) {
         CloseFrameBars();
         return;
@@ -458,8 +451,7 @@ void RegionSelector::PickerTick()
     ShowFrameBars({found.left, found.top, found.right, found.bottom, 0});
 }
 
-bool RegionSelector::SearchWindow(POINT point, bool hover, RECT& found)
-{
+bool RegionSelector::SearchWindow(POINT point, bool hover, RECT& found) {
     Search search{point, picker_, {}, {}};
     ::EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
     const int id = recorder::ChooseWindow(search.rows, point.x, point.y, hover);
@@ -468,8 +460,7 @@ bool RegionSelector::SearchWindow(POINT point, bool hover, RECT& found)
     return true;
 }
 
-void RegionSelector::PickerUp(POINT screen)
-{
+void RegionSelector::PickerUp(POINT screen) {
     if (!pickerDragging_) return;
     RECT panel;
     ::GetWindowRect(ThePanel().Handle(), &panel);
@@ -509,8 +500,7 @@ void RegionSelector::PickerUp(POINT screen)
     ThePanel().SetImage(recorder::Button::Picker, recorder::Image::GetWindow);
 }
 
-void RegionSelector::CloseAll()
-{
+void RegionSelector::CloseAll() {
     ClosePicker();
     CloseInfo();
     CloseFrameBars();

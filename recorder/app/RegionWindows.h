@@ -54,7 +54,7 @@ private:
     HWND picker_ = nullptr;
     HWND info_ = nullptr;
     bool markersShown_ = false;
-    bool dragging_ = false;   // a marker drag
+    bool dragging_ = false;  // a marker drag
     POINT grab_{};
     bool pickerMode_ = false;
     bool pickerDragging_ = false;

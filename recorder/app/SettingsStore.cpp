@@ -14,8 +14,7 @@ namespace {
 
 std::string g_settingsPath;
 
-bool ReadWholeFile(const std::string& path, std::string& text)
-{
+bool ReadWholeFile(const std::string& path, std::string& text) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
     char buffer[4096];
@@ -25,12 +24,11 @@ bool ReadWholeFile(const std::string& path, std::string& text)
     return true;
 }
 
-void DefaultRecordingFolder(recorder::Settings& settings)
-{
+void DefaultRecordingFolder(recorder::Settings& settings) {
     char videos[MAX_PATH] = {};
     std::string folder;
-    if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_MYVIDEO | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
-                                     videos))) {
+    if (SUCCEEDED(
+            ::SHGetFolderPathA(nullptr, CSIDL_MYVIDEO | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, videos))) {
         folder = std::string(videos) + "\\Zlb Recordings";
     } else {
         folder = InProgramFolder("Recordings");
@@ -39,19 +37,21 @@ void DefaultRecordingFolder(recorder::Settings& settings)
     settings.recordingFolder = folder.substr(0, recorder::kMaxSettingText);
 }
 
-bool WriteDword(HKEY key, const char* name, DWORD value)
-{
+bool WriteDword(HKEY key, const char* name, DWORD value) {
     return ::RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
            ERROR_SUCCESS;
 }
 
 }  // namespace
 
-void SetSettingsPath(const std::string& path) { g_settingsPath = path; }
-const std::string& SettingsPath() { return g_settingsPath; }
+void SetSettingsPath(const std::string& path) {
+    g_settingsPath = path;
+}
+const std::string& SettingsPath() {
+    return g_settingsPath;
+}
 
-int LoadSettings()
-{
+int LoadSettings() {
     std::string text;
     if (!ReadWholeFile(g_settingsPath, text)) {
         ShowMessage("Cannot find or open file " + g_settingsPath + ". Cannot read settings");
@@ -64,8 +64,7 @@ int LoadSettings()
     return 1;
 }
 
-void SaveSettings()
-{
+void SaveSettings() {
     const std::string text = recorder::FormatSettingsFile(TheSettings());
     // Appending tests that the file can be written without touching it.
     FILE* probe = std::fopen(g_settingsPath.c_str(), "ab");
@@ -80,8 +79,7 @@ void SaveSettings()
     std::fclose(file);
 }
 
-int EnsureSourceRegistryKey()
-{
+int EnsureSourceRegistryKey() {
     HKEY key;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScreenSourceKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
         ::RegCloseKey(key);
@@ -104,20 +102,17 @@ int EnsureSourceRegistryKey()
     return 1;
 }
 
-int ReadRegistryDword(HKEY key, const char* name, DWORD& value)
-{
+int ReadRegistryDword(HKEY key, const char* name, DWORD& value) {
     DWORD type = 0;
     DWORD data = 0;
     DWORD size = sizeof data;
-    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS)
-        return 0;
+    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS) return 0;
     if (type != REG_DWORD || size != sizeof data) return 0;
     value = data;
     return 1;
 }
 
-int ReadSourceRegion(recorder::Region& region)
-{
+int ReadSourceRegion(recorder::Region& region) {
     HKEY key;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScreenSourceKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 0;
     DWORD left, right, top, bottom, rate;
@@ -134,8 +129,7 @@ int ReadSourceRegion(recorder::Region& region)
     return 1;
 }
 
-int WriteSourceRegion(recorder::Region& region)
-{
+int WriteSourceRegion(recorder::Region& region) {
     region = recorder::RoundRegion(region);
     HKEY key;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScreenSourceKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 0;
@@ -148,22 +142,31 @@ int WriteSourceRegion(recorder::Region& region)
     return 1;
 }
 
-int SetPlayerVideoAcceleration(bool disabled)
-{
+int SetPlayerVideoAcceleration(bool disabled) {
     HKEY key;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\MediaPlayer\\Preferences\\VideoSettings", 0,
-                          nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\MediaPlayer\\Preferences\\VideoSettings", 0, nullptr,
+                          0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return 0;
     const struct {
         const char* name;
         DWORD disabled;
         DWORD enabled;
     } values[] = {
-        {"DontUseFrameInterpolation", 1, 0}, {"DVDUsePowerMngmnt", 1, 1}, {"DVDUseSWDecoder", 0, 1},
-        {"DVDUseVMR", 0, 1},                 {"DVDUseVMRFSMS", 0, 1},     {"DVDUseVMROverlay", 0, 1},
-        {"EnableDXVA_WMV", 0, 0},            {"IgnoreAVSync", 0, 0},      {"PerformanceSettings", 1, 2},
-        {"UseFullScrMS", 1, 0},              {"UseRGB", 0, 1},            {"UseUseRendererPri", 1, 1},
-        {"UseVMR", 1, 1},                    {"UseVMRFullScreenCntr", 1, 1}, {"UseVMROverlay", 0, 1},
+        {"DontUseFrameInterpolation", 1, 0},
+        {"DVDUsePowerMngmnt", 1, 1},
+        {"DVDUseSWDecoder", 0, 1},
+        {"DVDUseVMR", 0, 1},
+        {"DVDUseVMRFSMS", 0, 1},
+        {"DVDUseVMROverlay", 0, 1},
+        {"EnableDXVA_WMV", 0, 0},
+        {"IgnoreAVSync", 0, 0},
+        {"PerformanceSettings", 1, 2},
+        {"UseFullScrMS", 1, 0},
+        {"UseRGB", 0, 1},
+        {"UseUseRendererPri", 1, 1},
+        {"UseVMR", 1, 1},
+        {"UseVMRFullScreenCntr", 1, 1},
+        {"UseVMROverlay", 0, 1},
         {"UseYUV", 1, 1},
     };
     bool last = true;

@@ -12,8 +12,7 @@ namespace zelbo {
 
 class Vantor : public mfc::WinApp {
 public:
-    bool InitInstance() override
-    {
+    bool InitInstance() override {
         if (::FindWindowW(nullptr, L"Vantor")) {
             ShowMessage("Vantor is already running");
             return false;
@@ -35,8 +34,7 @@ private:
 
 }  // namespace zelbo
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
-{
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     zelbo::RegisterMessages();
     static zelbo::Vantor app;
     return mfc::WinApp::Main(instance);

@@ -8,24 +8,21 @@ namespace recorder {
 
 namespace {
 
-bool Add(GraphOps& ops, GraphFilter filter)
-{
+bool Add(GraphOps& ops, GraphFilter filter) {
     const FilterName& name = NameOf(filter);
     if (ops.AddFilter(filter, name.friendlyName)) return true;
     ops.ShowMessage(std::string("Cannot install ") + name.messageName + " filter");
     return false;
 }
 
-bool AddAudioSource(GraphOps& ops, const Settings& settings)
-{
+bool AddAudioSource(GraphOps& ops, const Settings& settings) {
     if (ops.AddFilter(GraphFilter::AudioSource, settings.audioSource)) return true;
     ops.ShowMessage("Cannot install " + settings.audioSource + " filter");
     return false;
 }
 
 bool Link(GraphOps& ops, GraphFilter from, const std::string& outPin, GraphFilter to, const char* inPin,
-          const char* failure)
-{
+          const char* failure) {
     if (ops.Connect(from, outPin, to, inPin)) return true;
     ops.ShowMessage(failure);
     return false;
@@ -33,8 +30,7 @@ bool Link(GraphOps& ops, GraphFilter from, const std::string& outPin, GraphFilte
 
 }  // namespace
 
-const FilterName& NameOf(GraphFilter filter)
-{
+const FilterName& NameOf(GraphFilter filter) {
     static const FilterName kNames[] = {
         {"UScreenCapture", "Screen Capture", FilterCategory::VideoInput},
         {"Korvell MPEG-2 Video Encoder", "MPEG Encoder", FilterCategory::Legacy},
@@ -52,8 +48,7 @@ const FilterName& NameOf(GraphFilter filter)
     return kNames[index >= 0 && index < static_cast<int>(GraphFilter::Count) ? index : 0];
 }
 
-VbrLimits VbrLimitsFor(int bitrate, int currentMinimum, int currentMaximum)
-{
+VbrLimits VbrLimitsFor(int bitrate, int currentMinimum, int currentMaximum) {
     VbrLimits limits;
     if (currentMinimum > bitrate) {
         limits.setMinimum = true;
@@ -67,23 +62,26 @@ VbrLimits VbrLimitsFor(int bitrate, int currentMinimum, int currentMaximum)
     return limits;
 }
 
-int VideoBitsPerSecond(int kbps)
-{
+int VideoBitsPerSecond(int kbps) {
     const long long bits = static_cast<long long>(kbps) * 1000;
     return bits > INT_MAX ? INT_MAX : bits < INT_MIN ? INT_MIN : static_cast<int>(bits);
 }
 
-bool BuildMpegCaptureGraph(GraphOps& ops, const Settings& settings, const std::string& target)
-{
+bool BuildMpegCaptureGraph(GraphOps& ops, const Settings& settings, const std::string& target) {
     if (!Add(ops, GraphFilter::Screen)) return false;
     if (!Add(ops, GraphFilter::VideoEncoder)) return false;
     if (!Add(ops, GraphFilter::Mux)) return false;
     if (!ops.ConfigureMux()) ops.ShowMessage("MPEG Multiplexer cannot be configured");
     if (!Add(ops, GraphFilter::FileWriter)) return false;
     switch (ops.SetSinkFileName(target)) {
-    case SinkNameResult::Ok: break;
-    case SinkNameResult::NoInterface: ops.ShowMessage("Cannot query File Sink filter"); return false;
-    case SinkNameResult::Failed: ops.ShowMessage("Cannot create file " + target); return false;
+        case SinkNameResult::Ok:
+            break;
+        case SinkNameResult::NoInterface:
+            ops.ShowMessage("Cannot query File Sink filter");
+            return false;
+        case SinkNameResult::Failed:
+            ops.ShowMessage("Cannot create file " + target);
+            return false;
     }
     if (!ops.ConfigureSink()) ops.ShowMessage("Cannot configure MPEG writer");
     if (!Add(ops, GraphFilter::Timer)) return false;
@@ -93,8 +91,7 @@ bool BuildMpegCaptureGraph(GraphOps& ops, const Settings& settings, const std::s
     return AddAudioSource(ops, settings);
 }
 
-bool ConnectMpegCapturePins(GraphOps& ops, const Settings& settings)
-{
+bool ConnectMpegCapturePins(GraphOps& ops, const Settings& settings) {
     const bool audio = !settings.videoOnly;
     if (audio && !Link(ops, GraphFilter::AudioSource, settings.audioOutput, GraphFilter::AudioEncoder, "XForm In",
                        "Cannot connect Audio to Encoder"))
@@ -117,8 +114,7 @@ bool ConnectMpegCapturePins(GraphOps& ops, const Settings& settings)
     return true;
 }
 
-bool BuildWmvCaptureGraph(GraphOps& ops, const Settings& settings)
-{
+bool BuildWmvCaptureGraph(GraphOps& ops, const Settings& settings) {
     if (!settings.audioOnly && !Add(ops, GraphFilter::Screen)) return false;
     if (!ops.AddAsfWriter()) {
         ops.ShowMessage("Cannot install ASF Writer");
@@ -129,8 +125,7 @@ bool BuildWmvCaptureGraph(GraphOps& ops, const Settings& settings)
     return Add(ops, GraphFilter::AcmWrapper);
 }
 
-bool ConnectWmvCapturePins(GraphOps& ops, const Settings& settings)
-{
+bool ConnectWmvCapturePins(GraphOps& ops, const Settings& settings) {
     if (!settings.videoOnly) {
         if (!Link(ops, GraphFilter::AudioSource, settings.audioOutput, GraphFilter::AcmWrapper, "Input",
                   "Cannot connect Audio to Wrapper"))
@@ -147,8 +142,7 @@ bool ConnectWmvCapturePins(GraphOps& ops, const Settings& settings)
     return true;
 }
 
-bool StartCaptureGraph(GraphOps& ops, const Settings& settings, const std::string& target, Region& region)
-{
+bool StartCaptureGraph(GraphOps& ops, const Settings& settings, const std::string& target, Region& region) {
     if (!ops.HasGraph()) {
         ops.ShowMessage("Cannot query FilterGraph");
         return false;
@@ -163,27 +157,30 @@ bool StartCaptureGraph(GraphOps& ops, const Settings& settings, const std::strin
     ops.WriteRegion(region);
 
     switch (settings.protocol) {
-    case 0:
-    case 2:
-        // MPEG-1 builds the same graph; the encoder's own settings decide.
-        if (!BuildMpegCaptureGraph(ops, settings, target) || !ConnectMpegCapturePins(ops, settings)) return false;
-        break;
-    case 1:
-        if (!ops.WriteWmvProfile(settings, region)) return false;
-        if (!BuildWmvCaptureGraph(ops, settings) || !ConnectWmvCapturePins(ops, settings)) return false;
-        break;
-    default:
-        return false;  // Windows Media MPEG-4 records through the engine only
+        case 0:
+        case 2:
+            // MPEG-1 builds the same graph; the encoder's own settings decide.
+            if (!BuildMpegCaptureGraph(ops, settings, target) || !ConnectMpegCapturePins(ops, settings)) return false;
+            break;
+        case 1:
+            if (!ops.WriteWmvProfile(settings, region)) return false;
+            if (!BuildWmvCaptureGraph(ops, settings) || !ConnectWmvCapturePins(ops, settings)) return false;
+            break;
+        default:
+            return false;  // Windows Media MPEG-4 records through the engine only
     }
 
     ops.Wait(1000);
     switch (ops.Run()) {
-    case GraphOps::RunResult::Ok: return true;
-    case GraphOps::RunResult::Failed: ops.ShowMessage("Cannot run graph"); return false;
-    case GraphOps::RunResult::NoControl:
-        // A graph that cannot be run records nothing, whatever its format.
-        ops.ShowMessage("Cannot run graph (2)");
-        return false;
+        case GraphOps::RunResult::Ok:
+            return true;
+        case GraphOps::RunResult::Failed:
+            ops.ShowMessage("Cannot run graph");
+            return false;
+        case GraphOps::RunResult::NoControl:
+            // A graph that cannot be run records nothing, whatever its format.
+            ops.ShowMessage("Cannot run graph (2)");
+            return false;
     }
     return false;
 }

@@ -12,7 +12,16 @@
 namespace recorder {
 
 enum class GraphFilter {
-    Screen, VideoEncoder, Mux, FileWriter, Timer, AudioEncoder, AudioSource, AcmWrapper, WavDest, AsfWriter,
+    Screen,
+    VideoEncoder,
+    Mux,
+    FileWriter,
+    Timer,
+    AudioEncoder,
+    AudioSource,
+    AcmWrapper,
+    WavDest,
+    AsfWriter,
     Count
 };
 

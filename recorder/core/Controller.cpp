@@ -21,35 +21,29 @@ private:
 
 }  // namespace
 
-const char* ImageName(Image image)
-{
-    static const char* const kNames[] = {
-        "RECORD", "RECORD_ON", "STOP", "STOP_ON", "PLAY1", "PLAY1_ON", "PAUSE", "RESTART", "SETTINGS",
-        "SETTINGS_ON", "GET_WINDOW", "GET_WINDOW_ON", "HELP", "HELP_ON", "VIEW", "VIEW_ON",
-        "MINIMIZE", "MINIMIZE_ON", "EXIT", "EXIT_ON"};
+const char* ImageName(Image image) {
+    static const char* const kNames[] = {"RECORD",     "RECORD_ON",     "STOP",        "STOP_ON",  "PLAY1",
+                                         "PLAY1_ON",   "PAUSE",         "RESTART",     "SETTINGS", "SETTINGS_ON",
+                                         "GET_WINDOW", "GET_WINDOW_ON", "HELP",        "HELP_ON",  "VIEW",
+                                         "VIEW_ON",    "MINIMIZE",      "MINIMIZE_ON", "EXIT",     "EXIT_ON"};
     return kNames[static_cast<int>(image)];
 }
 
 Controller::Controller(Settings& settings, PanelHost& host, bool windows60)
-    : settings_(settings), host_(host), windows60_(windows60)
-{
-}
+    : settings_(settings), host_(host), windows60_(windows60) {}
 
-void Controller::OnRecordBox()
-{
+void Controller::OnRecordBox() {
     if (Active()) state_.stopRequest = true;
     OnRecord();
 }
 
-void Controller::OnStopBox()
-{
+void Controller::OnStopBox() {
     // Nothing to stop while idle; stopping then would only announce an
     // empty recording.
     if (Active()) StopRecording();
 }
 
-void Controller::OnPausePlayBox()
-{
+void Controller::OnPausePlayBox() {
     if (state_.recording && settings_.protocol != 0) {
         // Only MPEG-2 recordings can pause.
         host_.SetImage(Button::PausePlay, Image::Play1On);
@@ -61,8 +55,7 @@ void Controller::OnPausePlayBox()
     OnPauseOrPlay();
 }
 
-void Controller::OnRecord()
-{
+void Controller::OnRecord() {
     if (state_.recordGuard) return;
     state_.recordGuard = true;
 
@@ -121,8 +114,7 @@ void Controller::OnRecord()
     StopFromRecordButton();
 }
 
-void Controller::StopFromRecordButton()
-{
+void Controller::StopFromRecordButton() {
     state_.stopRequest = false;
     state_.recording = true;  // so that the stop sequence runs in full
     state_.recordGuard = false;
@@ -132,8 +124,7 @@ void Controller::StopFromRecordButton()
     host_.SetImage(Button::PausePlay, Image::Play1);
 }
 
-void Controller::StopRecording(StopMode mode)
-{
+void Controller::StopRecording(StopMode mode) {
     if (stopping_) return;
     Flag guard(stopping_);
 
@@ -177,8 +168,7 @@ void Controller::StopRecording(StopMode mode)
     if (mode == StopMode::Announce) host_.ShowMessage(stopped);
 }
 
-void Controller::EndRecordingSegment()
-{
+void Controller::EndRecordingSegment() {
     host_.StopTick();
     host_.SetTitle("Zelbo");
     host_.RestorePanel();
@@ -187,8 +177,7 @@ void Controller::EndRecordingSegment()
     state_.recording = false;
 }
 
-void Controller::OnPauseOrPlay()
-{
+void Controller::OnPauseOrPlay() {
     host_.HideMarkers();
     if (state_.recording) {
         if (settings_.protocol != 0) return;
@@ -221,13 +210,11 @@ void Controller::OnPauseOrPlay()
     host_.PlayTargetOrBrowse();
 }
 
-bool Controller::StartInProcessRecording()
-{
+bool Controller::StartInProcessRecording() {
     host_.HideMarkers();
     if (state_.recording) return false;
     if (settings_.audioSource.empty()) {
-        host_.ShowMessage(
-            "No audio source selected. Click OK and select an audio source from the Audio Source list.");
+        host_.ShowMessage("No audio source selected. Click OK and select an audio source from the Audio Source list.");
         host_.OpenAudioTest();
         return false;
     }
@@ -253,8 +240,7 @@ bool Controller::StartInProcessRecording()
     return false;
 }
 
-void Controller::LaunchEngine()
-{
+void Controller::LaunchEngine() {
     if (!state_.recording || state_.pauseState == 1) {
         if (host_.EngineRunning()) {
             host_.PostEngineStop();
@@ -292,8 +278,7 @@ void Controller::LaunchEngine()
     host_.StartTick();
 }
 
-void Controller::OnTick()
-{
+void Controller::OnTick() {
     if (inTick_) return;
     Flag guard(inTick_);
 
@@ -310,8 +295,7 @@ void Controller::OnTick()
         host_.CreateMarkers();
         state_.refresh = true;
         host_.StartLevelMeter();
-        if (!windows60_ && (state_.engineMode || settings_.audioSonifer) && !settings_.vistaAudio)
-            host_.StartTonvik();
+        if (!windows60_ && (state_.engineMode || settings_.audioSonifer) && !settings_.vistaAudio) host_.StartTonvik();
         host_.CreateOptionsDialog();
         return;
     }
@@ -333,38 +317,41 @@ void Controller::OnTick()
     }
     const std::uint64_t now = host_.NowMs();
     switch (CheckLimits(settings_, size, state_.startMs, now)) {
-    case LimitHit::Size:
-        host_.StopTick();
-        StopRecording();
-        host_.ShowMessage("Recording Stopped. File size exceeded");
-        return;
-    case LimitHit::Time:
-        host_.StopTick();
-        StopRecording();
-        host_.ShowMessage("Recording Stopped. File time exceeded");
-        host_.SetTitle("Zelbo");
-        return;
-    case LimitHit::None:
-        break;
+        case LimitHit::Size:
+            host_.StopTick();
+            StopRecording();
+            host_.ShowMessage("Recording Stopped. File size exceeded");
+            return;
+        case LimitHit::Time:
+            host_.StopTick();
+            StopRecording();
+            host_.ShowMessage("Recording Stopped. File time exceeded");
+            host_.SetTitle("Zelbo");
+            return;
+        case LimitHit::None:
+            break;
     }
     const std::int64_t elapsed = now >= state_.startMs ? static_cast<std::int64_t>((now - state_.startMs) / 1000) : 0;
     host_.SetStatusBoxText(RecordingStatusBox(settings_, size, elapsed));
 }
 
-void Controller::OnLevelUpdate(int left, int right)
-{
+void Controller::OnLevelUpdate(int left, int right) {
     int reportLeft = 0;
     int reportRight = 0;
     switch (detector_.Update(left, right, reportLeft, reportRight)) {
-    case SoundDetector::Verdict::Detected: host_.SendAudioTestResult(true, reportLeft, reportRight); break;
-    case SoundDetector::Verdict::NotDetected: host_.SendAudioTestResult(false, reportLeft, reportRight); break;
-    case SoundDetector::Verdict::None: break;
+        case SoundDetector::Verdict::Detected:
+            host_.SendAudioTestResult(true, reportLeft, reportRight);
+            break;
+        case SoundDetector::Verdict::NotDetected:
+            host_.SendAudioTestResult(false, reportLeft, reportRight);
+            break;
+        case SoundDetector::Verdict::None:
+            break;
     }
     host_.DrawLevels(left, right);
 }
 
-int Controller::OnEngineCode(int code)
-{
+int Controller::OnEngineCode(int code) {
     if (code == kEnginePausePlay) {
         OnPauseOrPlay();
         return 1;
@@ -382,8 +369,7 @@ int Controller::OnEngineCode(int code)
     return 1;
 }
 
-bool Controller::PrepareExit()
-{
+bool Controller::PrepareExit() {
     if (Active()) {
         if (!host_.AskYesNo(kActiveQuestion)) return false;
         if (Active()) {

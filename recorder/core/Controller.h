@@ -16,8 +16,26 @@ enum class Button { Record, PausePlay, Settings, Picker, Help, Browser, Minimize
 
 // Bitmap names of the panel's buttons.
 enum class Image {
-    Record, RecordOn, Stop, StopOn, Play1, Play1On, Pause, Restart, Settings, SettingsOn,
-    GetWindow, GetWindowOn, Help, HelpOn, View, ViewOn, Minimize, MinimizeOn, Exit, ExitOn
+    Record,
+    RecordOn,
+    Stop,
+    StopOn,
+    Play1,
+    Play1On,
+    Pause,
+    Restart,
+    Settings,
+    SettingsOn,
+    GetWindow,
+    GetWindowOn,
+    Help,
+    HelpOn,
+    View,
+    ViewOn,
+    Minimize,
+    MinimizeOn,
+    Exit,
+    ExitOn
 };
 const char* ImageName(Image image);
 
@@ -56,9 +74,9 @@ public:
 
     // The recording itself.
     virtual void MakeOutputFileName() = 0;
-    virtual bool StartEngine() = 0;  // starts the engine program with its command line
+    virtual bool StartEngine() = 0;        // starts the engine program with its command line
     virtual bool StartCaptureGraph() = 0;  // builds and runs the in-process graph
-    virtual void StopCaptureGraph() = 0;  // stops and releases it
+    virtual void StopCaptureGraph() = 0;   // stops and releases it
     virtual bool TargetSize(std::uint64_t& bytes) = 0;
     virtual std::string DisplayName() = 0;
     virtual int OptionsVideoBitrate() = 0;  // the options dialog's fields

@@ -7,27 +7,28 @@ namespace recorder {
 
 namespace {
 
-std::string Lower(std::string text)
-{
+std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
-const char* Extension(int format)
-{
+const char* Extension(int format) {
     switch (format) {
-    case 0:
-    case 2: return ".mpg";
-    case 1: return ".wmv";
-    case 3: return ".avi";
-    default: return "";
+        case 0:
+        case 2:
+            return ".mpg";
+        case 1:
+            return ".wmv";
+        case 3:
+            return ".avi";
+        default:
+            return "";
     }
 }
 
 // Splits off ".ext" (at most six characters after the dot) and a trailing
 // "[n]" group.
-void SplitName(const std::string& name, std::string& base, std::string& extension)
-{
+void SplitName(const std::string& name, std::string& base, std::string& extension) {
     base = name;
     extension.clear();
     const std::size_t dot = base.rfind('.');
@@ -47,8 +48,7 @@ void SplitName(const std::string& name, std::string& base, std::string& extensio
 
 }  // namespace
 
-std::string OutputFileName(const std::string& folder, const std::string& prefix, int format)
-{
+std::string OutputFileName(const std::string& folder, const std::string& prefix, int format) {
     const std::string text = prefix.substr(0, 255);
     if (text.empty() || text.find("Zelbo.") != std::string::npos) {
         const char* extension = format == 1 ? ".wmv" : format == 3 ? ".avi" : ".mpg";
@@ -59,8 +59,7 @@ std::string OutputFileName(const std::string& folder, const std::string& prefix,
     return folder + "\\" + name;
 }
 
-std::string UniqueFileName(const std::string& requested, const std::vector<FolderEntry>& entries)
-{
+std::string UniqueFileName(const std::string& requested, const std::vector<FolderEntry>& entries) {
     std::string name = requested;
     for (char& c : name)
         if (std::string("*/:<>?\\|").find(c) != std::string::npos) c = '_';

@@ -14,16 +14,14 @@ struct Box {
 };
 
 const Box kReleaseBoxes[] = {
-    {HitBox::Settings, 240, 320, 45, 60},   {HitBox::Picker, 240, 320, 75, 100},
-    {HitBox::Help, 312, 327, 142, 157},     {HitBox::Record, 8, 53, 110, 157},
-    {HitBox::Stop, 60, 80, 140, 165},       {HitBox::PausePlay, 78, 123, 110, 157},
-    {HitBox::Browser, 148, 193, 111, 158},  {HitBox::Region, 10, 180, 37, 105},
-    {HitBox::Minimize, 286, 302, 6, 23},    {HitBox::Exit, 308, 327, 6, 23},
+    {HitBox::Settings, 240, 320, 45, 60},  {HitBox::Picker, 240, 320, 75, 100}, {HitBox::Help, 312, 327, 142, 157},
+    {HitBox::Record, 8, 53, 110, 157},     {HitBox::Stop, 60, 80, 140, 165},    {HitBox::PausePlay, 78, 123, 110, 157},
+    {HitBox::Browser, 148, 193, 111, 158}, {HitBox::Region, 10, 180, 37, 105},  {HitBox::Minimize, 286, 302, 6, 23},
+    {HitBox::Exit, 308, 327, 6, 23},
 };
 
 std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...)
-{
+std::string Printf(const char* format, ...) {
     char buffer[1024];
     va_list args;
     va_start(args, format);
@@ -34,25 +32,26 @@ std::string Printf(const char* format, ...)
 
 }  // namespace
 
-HitBox HitTestRelease(int x, int y)
-{
+HitBox HitTestRelease(int x, int y) {
     for (const Box& b : kReleaseBoxes)
         if (x >= b.x0 && x <= b.x1 && y >= b.y0 && y <= b.y1) return b.box;
     return HitBox::None;
 }
 
-PressAction ClassifyPress(int x, int y)
-{
+PressAction ClassifyPress(int x, int y) {
     switch (HitTestRelease(x, y)) {
-    case HitBox::None: return PressAction::Drag;
-    case HitBox::Minimize: return PressAction::FlashMinimize;
-    case HitBox::Exit: return PressAction::FlashExit;
-    default: return PressAction::Feedback;
+        case HitBox::None:
+            return PressAction::Drag;
+        case HitBox::Minimize:
+            return PressAction::FlashMinimize;
+        case HitBox::Exit:
+            return PressAction::FlashExit;
+        default:
+            return PressAction::Feedback;
     }
 }
 
-Route ChooseRoute(const Settings& s)
-{
+Route ChooseRoute(const Settings& s) {
     // "Video Only" has no sound to fetch, so the driver and loopback
     // settings do not matter for it at all.
     if (s.videoOnly) return Route::InProcess;
@@ -60,58 +59,48 @@ Route ChooseRoute(const Settings& s)
     return s.vistaAudio != 0 ? Route::Engine : Route::InProcess;
 }
 
-std::string FormatDuration(std::int64_t seconds)
-{
+std::string FormatDuration(std::int64_t seconds) {
     if (seconds < 0) seconds = 0;
     return Printf("%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
 }
 
-std::string ReadyText(bool fullScreen, int left, int top, int right, int bottom)
-{
+std::string ReadyText(bool fullScreen, int left, int top, int right, int bottom) {
     if (fullScreen) return "Ready (Full Screen)";
     return Printf("Ready (%d,%d,%d,%d)", left, top, right, bottom);
 }
 
-std::string MediaLine(const Settings& s)
-{
+std::string MediaLine(const Settings& s) {
     if (!s.videoOnly && !s.audioOnly) return "Media Type: video/audio";
     if (s.audioOnly && !s.videoOnly) return "Media Type: audio";
     if (s.videoOnly && !s.audioOnly) return "Media Type: video";
     return "";
 }
 
-std::string FormatLine(const Settings& s)
-{
+std::string FormatLine(const Settings& s) {
     static const char* const kNames[] = {"MPEG-2", "WM9", "MPEG-1", "WM-MP4"};
     if (s.protocol < 0 || s.protocol > 3) return "";
     return Printf("%s, %d, %d, %d", kNames[s.protocol], s.videoBitrate, s.audioBitrate, s.frameRate);
 }
 
-std::string RecordingStatusBox(const Settings& s, std::uint64_t sizeBytes, std::int64_t elapsedSeconds)
-{
-    return Printf(" %s\r\n %s\r\n File Size: %.02f MB\r\n File Time: %s", FormatLine(s).c_str(),
-                  MediaLine(s).c_str(), static_cast<double>(sizeBytes) / 1048576.0,
-                  FormatDuration(elapsedSeconds).c_str());
+std::string RecordingStatusBox(const Settings& s, std::uint64_t sizeBytes, std::int64_t elapsedSeconds) {
+    return Printf(" %s\r\n %s\r\n File Size: %.02f MB\r\n File Time: %s", FormatLine(s).c_str(), MediaLine(s).c_str(),
+                  static_cast<double>(sizeBytes) / 1048576.0, FormatDuration(elapsedSeconds).c_str());
 }
 
-std::string StoppedText(std::uint64_t sizeBytes)
-{
+std::string StoppedText(std::uint64_t sizeBytes) {
     return Printf("Recording Stopped: %.2f MB", static_cast<double>(sizeBytes) / 1048576.0);
 }
 
-LimitHit CheckLimits(const Settings& s, std::uint64_t sizeBytes, std::uint64_t startMs, std::uint64_t nowMs)
-{
+LimitHit CheckLimits(const Settings& s, std::uint64_t sizeBytes, std::uint64_t startMs, std::uint64_t nowMs) {
     const std::uint64_t limit = s.MaxFileBytes();
     if (limit != 0 && sizeBytes >= limit) return LimitHit::Size;
-    if (s.maxFileTime > 0 && nowMs >= startMs &&
-        nowMs - startMs >= static_cast<std::uint64_t>(s.maxFileTime) * 1000u)
+    if (s.maxFileTime > 0 && nowMs >= startMs && nowMs - startMs >= static_cast<std::uint64_t>(s.maxFileTime) * 1000u)
         return LimitHit::Time;
     return LimitHit::None;
 }
 
-SoundDetector::Verdict SoundDetector::Update(int left, int right, int& reportLeft, int& reportRight)
-{
+SoundDetector::Verdict SoundDetector::Update(int left, int right, int& reportLeft, int& reportRight) {
     if (Finished()) return Verdict::None;
     const int step = counter_++;
     if (step < 10) {
@@ -136,8 +125,7 @@ SoundDetector::Verdict SoundDetector::Update(int left, int right, int& reportLef
     return Verdict::None;
 }
 
-Region RoundRegion(const Region& r)
-{
+Region RoundRegion(const Region& r) {
     Region out = r;
     // 64-bit arithmetic: any pair of 32-bit edges stays defined.
     const long long width = (static_cast<long long>(r.right) - r.left) / 8 * 8;
@@ -147,8 +135,7 @@ Region RoundRegion(const Region& r)
     return out;
 }
 
-std::string FolderOfModule(const std::string& modulePath)
-{
+std::string FolderOfModule(const std::string& modulePath) {
     const std::size_t slash = modulePath.find_last_of("\\/");
     if (slash == std::string::npos) {
         // A bare drive ("C:name") still names its drive.
@@ -158,8 +145,7 @@ std::string FolderOfModule(const std::string& modulePath)
     return modulePath.substr(0, std::min<std::size_t>(slash, 260));
 }
 
-std::string EngineEndMessage(int code)
-{
+std::string EngineEndMessage(int code) {
     if (code == kEngineClosed) return "Recording stopped. Please restart.";
     if (code == kEngineStop) return "Recording stopped. The recording engine received no audio stream.";
     if (code == kEngineAudioFailed) return "Recording stopped. The loopback audio capture failed.";

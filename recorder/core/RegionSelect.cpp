@@ -8,8 +8,7 @@ namespace recorder {
 namespace {
 
 // Grows [low, high] to `size`, rightwards unless the limit is in the way.
-void Grow(int& low, int& high, int size, int limit)
-{
+void Grow(int& low, int& high, int size, int limit) {
     if (static_cast<long long>(high) - low >= size) return;
     if (limit > 0 && static_cast<long long>(low) + size > limit) {
         high = limit;
@@ -22,8 +21,7 @@ void Grow(int& low, int& high, int size, int limit)
 
 }  // namespace
 
-Region NormaliseRegion(const Region& region, const Rect& screen)
-{
+Region NormaliseRegion(const Region& region, const Rect& screen) {
     Region r = region;
     if (r.left > r.right) std::swap(r.left, r.right);
     if (r.top > r.bottom) std::swap(r.top, r.bottom);
@@ -39,8 +37,7 @@ Region NormaliseRegion(const Region& region, const Rect& screen)
     return r;
 }
 
-Region ClampForMarkers(const Region& region, const Rect& screen)
-{
+Region ClampForMarkers(const Region& region, const Rect& screen) {
     Region r = region;
     const int half = kMarkerSize / 2;
     r.left = std::max(r.left, half);
@@ -50,20 +47,18 @@ Region ClampForMarkers(const Region& region, const Rect& screen)
     return r;
 }
 
-bool MoveCorner(Region& region, Corner corner, int x, int y, bool guard)
-{
+bool MoveCorner(Region& region, Corner corner, int x, int y, bool guard) {
     auto near = [](int a, int b) { return std::abs(static_cast<long long>(a) - b) < kMarkerGuard; };
     if (corner == Corner::TopLeft) {
         const bool oppositeSet = region.right > 10 && region.bottom > 10;
-        if (guard && oppositeSet && (near(x, region.right) || near(y, region.bottom) || x > region.right ||
-                                     y > region.bottom))
+        if (guard && oppositeSet &&
+            (near(x, region.right) || near(y, region.bottom) || x > region.right || y > region.bottom))
             return false;
         region.left = x;
         region.top = y;
     } else {
         const bool oppositeSet = region.left > 0 && region.top > 0;
-        if (guard && oppositeSet && (near(x, region.left) || near(y, region.top) || x < region.left ||
-                                     y < region.top))
+        if (guard && oppositeSet && (near(x, region.left) || near(y, region.top) || x < region.left || y < region.top))
             return false;
         region.right = x;
         region.bottom = y;
@@ -71,8 +66,7 @@ bool MoveCorner(Region& region, Corner corner, int x, int y, bool guard)
     return true;
 }
 
-int ChooseWindow(const std::vector<CandidateRow>& rows, int x, int y, bool hover)
-{
+int ChooseWindow(const std::vector<CandidateRow>& rows, int x, int y, bool hover) {
     for (const CandidateRow& row : rows) {
         long long bestX = 1000;
         long long bestY = 1000;
@@ -90,8 +84,7 @@ int ChooseWindow(const std::vector<CandidateRow>& rows, int x, int y, bool hover
     return -1;
 }
 
-bool IsOwnWindowTitle(const std::string& title)
-{
+bool IsOwnWindowTitle(const std::string& title) {
     return title.find("Zelbo") != std::string::npos || title.find("Vantor") != std::string::npos;
 }
 

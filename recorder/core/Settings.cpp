@@ -50,8 +50,7 @@ const Field kFields[] = {
     {"VistaAudio: ", Kind::Number, nullptr, &Settings::vistaAudio},
 };
 
-void ApplyLine(const std::string& line, Settings& settings)
-{
+void ApplyLine(const std::string& line, Settings& settings) {
     for (const Field& field : kFields) {
         const std::size_t at = line.find(field.key);
         if (at == std::string::npos) continue;
@@ -66,14 +65,12 @@ void ApplyLine(const std::string& line, Settings& settings)
 
 }  // namespace
 
-std::uint64_t Settings::MaxFileBytes() const
-{
+std::uint64_t Settings::MaxFileBytes() const {
     if (maxFileSize <= 0) return 0;
     return static_cast<std::uint64_t>(maxFileSize) * 1048576u;
 }
 
-int ParseLeadingInt(const std::string& text)
-{
+int ParseLeadingInt(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
     bool negative = false;
@@ -91,8 +88,7 @@ int ParseLeadingInt(const std::string& text)
     return static_cast<int>(value > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : value);
 }
 
-std::string FormatSettingsFile(const Settings& s)
-{
+std::string FormatSettingsFile(const Settings& s) {
     std::string out;
     out += kHeader;
     out += '\n';
@@ -112,8 +108,7 @@ std::string FormatSettingsFile(const Settings& s)
     return out;
 }
 
-void ParseSettingsFile(const std::string& raw, Settings& settings)
-{
+void ParseSettingsFile(const std::string& raw, Settings& settings) {
     // Read as a text file: a carriage return before a line feed is dropped,
     // so a file edited with CR LF line ends reads the same.
     std::string text;

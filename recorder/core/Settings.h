@@ -11,7 +11,7 @@ constexpr std::size_t kMaxSettingText = 255;
 
 struct Settings {
     std::string recordingFolder;
-    int protocol = 1;  // 0 MPEG-2, 1 WM9, 2 MPEG-1, 3 WM-MP4
+    int protocol = 1;      // 0 MPEG-2, 1 WM9, 2 MPEG-1, 3 WM-MP4
     int videoBitrate = 0;  // kbit/s
     int audioBitrate = 0;  // kbit/s
     int frameRate = 0;

@@ -14,13 +14,11 @@ const std::vector<std::string> kWmvVideoAfterChange = {"56", "128", "300", "700"
 const std::vector<std::string> kWmvAudio = {"32", "64", "96", "128", "192", "256"};
 
 // A selection exists only when the list holds the text.
-std::string Pick(const std::vector<std::string>& list, const std::string& value)
-{
+std::string Pick(const std::vector<std::string>& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end() ? value : std::string();
 }
 
-bool AllDigits(const std::string& text)
-{
+bool AllDigits(const std::string& text) {
     if (text.empty()) return false;
     for (char c : text)
         if (c < '0' || c > '9') return false;
@@ -31,8 +29,7 @@ bool AllDigits(const std::string& text)
 
 const char* const kFrameRates[6] = {"5", "10", "15", "20", "25", "30"};
 
-int ProtocolOfFormat(const std::string& text)
-{
+int ProtocolOfFormat(const std::string& text) {
     if (text == "MPEG-2") return 0;
     if (text == "Windows Media 9") return 1;
     if (text == "MPEG-1") return 2;
@@ -40,19 +37,22 @@ int ProtocolOfFormat(const std::string& text)
     return -1;
 }
 
-const char* FormatName(int protocol)
-{
+const char* FormatName(int protocol) {
     switch (protocol) {
-    case 0: return "MPEG-2";
-    case 1: return "Windows Media 9";
-    case 2: return "MPEG-1";
-    case 3: return "Windows Media MPEG4";
-    default: return "";
+        case 0:
+            return "MPEG-2";
+        case 1:
+            return "Windows Media 9";
+        case 2:
+            return "MPEG-1";
+        case 3:
+            return "Windows Media MPEG4";
+        default:
+            return "";
     }
 }
 
-BitrateLists ListsForProtocol(int protocol, int videoBitrate, int audioBitrate)
-{
+BitrateLists ListsForProtocol(int protocol, int videoBitrate, int audioBitrate) {
     BitrateLists lists;
     const bool mpeg = protocol == 0 || protocol == 2;
     lists.video = mpeg ? kMpegVideo : kWmvVideo;
@@ -65,8 +65,7 @@ BitrateLists ListsForProtocol(int protocol, int videoBitrate, int audioBitrate)
     return lists;
 }
 
-BitrateLists ListsForFormatChange(const std::string& text, bool& changed)
-{
+BitrateLists ListsForFormatChange(const std::string& text, bool& changed) {
     BitrateLists lists;
     changed = true;
     if (text.find("Windows Media 9") != std::string::npos) {
@@ -85,8 +84,7 @@ BitrateLists ListsForFormatChange(const std::string& text, bool& changed)
     return lists;
 }
 
-int ParseStopTime(const std::string& text)
-{
+int ParseStopTime(const std::string& text) {
     if (text.empty()) return 0;
     if (text.find(' ') != std::string::npos || text.size() != 8) return -1;
     const std::size_t first = text.find(':');
@@ -100,8 +98,7 @@ int ParseStopTime(const std::string& text)
     return std::stoi(parts[0]) * 3600 + std::stoi(parts[1]) * 60 + std::stoi(parts[2]);
 }
 
-std::string StopTimeText(int seconds)
-{
+std::string StopTimeText(int seconds) {
     if (seconds < 1) return {};
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
@@ -109,8 +106,7 @@ std::string StopTimeText(int seconds)
 }
 
 OkResult ApplyDialogOk(const DialogFields& fields, Settings& settings,
-                       const std::function<bool(const std::string&)>& ask)
-{
+                       const std::function<bool(const std::string&)>& ask) {
     OkResult result;
     Settings next = settings;
     auto refuse = [&](const char* text) {

@@ -39,20 +39,20 @@ std::string StopTimeText(int seconds);
 // The dialog's controls as OK finds them.
 struct DialogFields {
     std::string format;
-    bool tonvik = false;       // 1073
-    bool hide = false;         // 1065
-    bool recordAudio = false;  // 1058
-    bool recordVideo = false;  // 1060
-    int videoBitrate = 0;      // 1034
-    int audioBitrate = 0;      // 1037
-    int frameRate = 0;         // 1035
-    int maxFileSize = 0;       // 1055 (MB)
-    std::string maxFileTime;   // 1056
-    bool videoAccel = false;   // 1067
-    bool onTop = false;        // 1072
-    bool fullScreen = false;   // 1027
+    bool tonvik = false;            // 1073
+    bool hide = false;              // 1065
+    bool recordAudio = false;       // 1058
+    bool recordVideo = false;       // 1060
+    int videoBitrate = 0;           // 1034
+    int audioBitrate = 0;           // 1037
+    int frameRate = 0;              // 1035
+    int maxFileSize = 0;            // 1055 (MB)
+    std::string maxFileTime;        // 1056
+    bool videoAccel = false;        // 1067
+    bool onTop = false;             // 1072
+    bool fullScreen = false;        // 1027
     bool audioCompression = false;  // 1062
-    int delay = 0;             // 1109
+    int delay = 0;                  // 1109
 };
 
 struct OkResult {

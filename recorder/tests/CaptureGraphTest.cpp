@@ -14,8 +14,8 @@ class FakeOps : public GraphOps {
 public:
     std::vector<std::string> log;
     std::vector<std::string> messages;
-    std::set<std::string> missing;   // friendly names not installed, or "ASF"
-    std::set<std::string> refused;   // "from.pin" of refused connections
+    std::set<std::string> missing;  // friendly names not installed, or "ASF"
+    std::set<std::string> refused;  // "from.pin" of refused connections
     bool graph = true;
     bool muxConfig = true;
     bool sinkConfig = true;
@@ -25,44 +25,59 @@ public:
     Region written{};
 
     bool HasGraph() override { return graph; }
-    bool AddFilter(GraphFilter, const std::string& name) override
-    {
+    bool AddFilter(GraphFilter, const std::string& name) override {
         log.push_back("add " + name);
         return missing.count(name) == 0;
     }
-    bool Connect(GraphFilter, const std::string& out, GraphFilter, const std::string& in) override
-    {
+    bool Connect(GraphFilter, const std::string& out, GraphFilter, const std::string& in) override {
         log.push_back(out + "->" + in);
         return refused.count(out) == 0;
     }
-    SinkNameResult SetSinkFileName(const std::string& target) override
-    {
+    SinkNameResult SetSinkFileName(const std::string& target) override {
         log.push_back("name " + target);
         return sinkName;
     }
-    bool ConfigureSink() override { log.push_back("sink config"); return sinkConfig; }
-    bool ConfigureMux() override { log.push_back("mux config"); return muxConfig; }
-    bool ConfigureVideoEncoder(int bits) override
-    {
+    bool ConfigureSink() override {
+        log.push_back("sink config");
+        return sinkConfig;
+    }
+    bool ConfigureMux() override {
+        log.push_back("mux config");
+        return muxConfig;
+    }
+    bool ConfigureVideoEncoder(int bits) override {
         log.push_back("encoder " + std::to_string(bits));
         return true;
     }
-    bool AddAsfWriter() override
-    {
+    bool AddAsfWriter() override {
         log.push_back("asf");
         return missing.count("ASF") == 0;
     }
-    bool RenderScreenToAsfWriter() override { log.push_back("render"); return true; }
-    bool WriteWmvProfile(const Settings&, const Region&) override { log.push_back("profile"); return true; }
-    bool ReadRegion(Region& region) override { region = stored; return true; }
-    bool WriteRegion(Region& region) override { written = region; return true; }
+    bool RenderScreenToAsfWriter() override {
+        log.push_back("render");
+        return true;
+    }
+    bool WriteWmvProfile(const Settings&, const Region&) override {
+        log.push_back("profile");
+        return true;
+    }
+    bool ReadRegion(Region& region) override {
+        region = stored;
+        return true;
+    }
+    bool WriteRegion(Region& region) override {
+        written = region;
+        return true;
+    }
     void Wait(unsigned ms) override { log.push_back("wait " + std::to_string(ms)); }
-    RunResult Run() override { log.push_back("run"); return run; }
+    RunResult Run() override {
+        log.push_back("run");
+        return run;
+    }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
 };
 
-Settings Mpeg2()
-{
+Settings Mpeg2() {
     Settings s;
     s.protocol = 0;
     s.videoBitrate = 4000;
@@ -72,19 +87,16 @@ Settings Mpeg2()
     return s;
 }
 
-TEST(CaptureGraph, MpegGraphInOrderWithRoundedRegionAndRunAfterASecond)
-{
+TEST(CaptureGraph, MpegGraphInOrderWithRoundedRegionAndRunAfterASecond) {
     FakeOps ops;
     Region region;
     ASSERT_TRUE(StartCaptureGraph(ops, Mpeg2(), "C:\\r\\a.mpg", region));
     const std::vector<std::string> expected = {
         "add UScreenCapture", "add Korvell MPEG-2 Video Encoder", "add Korvell MPEG Muxteron", "mux config",
         "add Korvell Sink Filter", "name C:\\r\\a.mpg", "sink config", "add Korvell Chronel",
-        "add Korvell Layer II Audio Encoder", "add Monitor of Null Output",
-        "Capture->XForm In", "Capture->Input",
+        "add Korvell Layer II Audio Encoder", "add Monitor of Null Output", "Capture->XForm In", "Capture->Input",
         // committed only once the encoder's input is connected
-        "encoder 4000000",
-        "Output->Input0", "Out->Input", "Output->Input", "XForm Out->Input1", "wait 1000", "run"};
+        "encoder 4000000", "Output->Input0", "Out->Input", "Output->Input", "XForm Out->Input1", "wait 1000", "run"};
     EXPECT_EQ(expected, ops.log);
     EXPECT_TRUE(ops.messages.empty());
     // 641 x 479 is recorded as 640 x 472, at the chosen rate.
@@ -96,8 +108,7 @@ TEST(CaptureGraph, MpegGraphInOrderWithRoundedRegionAndRunAfterASecond)
     EXPECT_EQ(650, region.right);
 }
 
-TEST(CaptureGraph, StoredRegionIsNormalisedBeforeRounding)
-{
+TEST(CaptureGraph, StoredRegionIsNormalisedBeforeRounding) {
     FakeOps ops;
     ops.stored = {651, 499, 10, 20, 30};  // corners swapped
     Region region;
@@ -111,8 +122,7 @@ TEST(CaptureGraph, StoredRegionIsNormalisedBeforeRounding)
     EXPECT_EQ(36, ops.written.bottom);
 }
 
-TEST(CaptureGraph, VideoOnlyHasNoAudioBranch)
-{
+TEST(CaptureGraph, VideoOnlyHasNoAudioBranch) {
     Settings s = Mpeg2();
     s.videoOnly = 1;
     s.protocol = 2;  // MPEG-1 builds the same graph
@@ -127,8 +137,7 @@ TEST(CaptureGraph, VideoOnlyHasNoAudioBranch)
     }
 }
 
-TEST(CaptureGraph, FailuresStopTheBuildWithTheirMessage)
-{
+TEST(CaptureGraph, FailuresStopTheBuildWithTheirMessage) {
     struct Case {
         const char* missing;
         const char* refused;
@@ -160,8 +169,7 @@ TEST(CaptureGraph, FailuresStopTheBuildWithTheirMessage)
     }
 }
 
-TEST(CaptureGraph, ConfigurationFailuresAndTargetName)
-{
+TEST(CaptureGraph, ConfigurationFailuresAndTargetName) {
     {
         FakeOps ops;
         ops.muxConfig = false;
@@ -185,8 +193,7 @@ TEST(CaptureGraph, ConfigurationFailuresAndTargetName)
     }
 }
 
-TEST(CaptureGraph, RunFailuresAndFormats)
-{
+TEST(CaptureGraph, RunFailuresAndFormats) {
     for (int format : {0, 1}) {
         FakeOps ops;
         ops.run = GraphOps::RunResult::NoControl;
@@ -222,8 +229,7 @@ TEST(CaptureGraph, RunFailuresAndFormats)
     }
 }
 
-TEST(CaptureGraph, WmvGraph)
-{
+TEST(CaptureGraph, WmvGraph) {
     Settings s = Mpeg2();
     s.protocol = 1;
     {
@@ -252,8 +258,7 @@ TEST(CaptureGraph, WmvGraph)
     }
 }
 
-TEST(CaptureGraph, VbrLimits)
-{
+TEST(CaptureGraph, VbrLimits) {
     const int b = VideoBitsPerSecond(4000);
     EXPECT_EQ(4000000, b);
     VbrLimits high = VbrLimitsFor(b, 8000000, 6000000);

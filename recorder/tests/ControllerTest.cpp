@@ -34,13 +34,11 @@ public:
 
     int Count(const std::string& entry) const { return static_cast<int>(std::count(log.begin(), log.end(), entry)); }
 
-    void ShowMessage(const std::string& text) override
-    {
+    void ShowMessage(const std::string& text) override {
         messages.push_back(text);
         log.push_back("message");
     }
-    bool AskYesNo(const std::string& text) override
-    {
+    bool AskYesNo(const std::string& text) override {
         messages.push_back(text);
         return answerYes;
     }
@@ -48,22 +46,19 @@ public:
     void SetImage(Button button, Image image) override { images[static_cast<int>(button)] = ImageName(image); }
     bool HasStatusBox() override { return statusBoxShown; }
     void CreateStatusBox() override { statusBoxShown = true; }
-    void SetStatusBoxText(const std::string& text) override
-    {
+    void SetStatusBoxText(const std::string& text) override {
         if (statusBoxShown) statusBox = text;
     }
     void DestroyStatusBox() override { statusBoxShown = false; }
     void SetTitle(const std::string&) override {}
     void RestorePanel() override {}
     void HidePanel() override { log.push_back("hide panel"); }
-    void StartTick() override
-    {
+    void StartTick() override {
         ticking = true;
         log.push_back("start tick");
     }
     void StopTick() override { ticking = false; }
-    void Wait(unsigned ms) override
-    {
+    void Wait(unsigned ms) override {
         now += ms;
         log.push_back("wait " + std::to_string(ms));
         if (duringWait) {
@@ -74,33 +69,28 @@ public:
     }
     std::uint64_t NowMs() override { return now; }
     bool EngineRunning() override { return engineRunning; }
-    void PostEngineStop() override
-    {
+    void PostEngineStop() override {
         log.push_back("post engine stop");
         if (engineCloses) engineRunning = false;
     }
     bool WaitEngineClosed() override { return !engineRunning; }
-    bool WaitEngineGone(unsigned ms) override
-    {
+    bool WaitEngineGone(unsigned ms) override {
         log.push_back("wait engine gone " + std::to_string(ms));
         return !engineRunning;
     }
     void SendMeter(int code, int) override { log.push_back("meter " + std::to_string(code)); }
     void MakeOutputFileName() override { log.push_back("make name"); }
-    bool StartEngine() override
-    {
+    bool StartEngine() override {
         log.push_back("start engine");
         if (engineStarts) engineRunning = true;
         return engineStarts;
     }
-    bool StartCaptureGraph() override
-    {
+    bool StartCaptureGraph() override {
         log.push_back("start graph");
         return graphStarts;
     }
     void StopCaptureGraph() override { log.push_back("stop graph"); }
-    bool TargetSize(std::uint64_t& bytes) override
-    {
+    bool TargetSize(std::uint64_t& bytes) override {
         bytes = targetBytes;
         return targetExists;
     }
@@ -114,8 +104,7 @@ public:
 
 class ControllerTest : public ::testing::Test {
 protected:
-    ControllerTest()
-    {
+    ControllerTest() {
         settings.recordingFolder = "C:\\rec";
         settings.audioSource = "Line In";
         settings.protocol = 0;
@@ -124,8 +113,7 @@ protected:
         for (int i = 0; i < 3; ++i) controller.OnTick();
     }
 
-    void Tick(unsigned ms = 1000)
-    {
+    void Tick(unsigned ms = 1000) {
         host.now += ms;
         if (host.ticking) controller.OnTick();
     }
@@ -135,8 +123,7 @@ protected:
     Controller controller{settings, host, true};
 };
 
-TEST_F(ControllerTest, InProcessRecordShowsStatusAndStopsAtSizeLimitOnce)
-{
+TEST_F(ControllerTest, InProcessRecordShowsStatusAndStopsAtSizeLimitOnce) {
     settings.maxFileSize = 1;
     settings.maxFileTime = 2;  // also due on the same tick
     controller.OnRecordBox();
@@ -166,8 +153,7 @@ TEST_F(ControllerTest, InProcessRecordShowsStatusAndStopsAtSizeLimitOnce)
     EXPECT_EQ(1, host.Count("stop graph"));
 }
 
-TEST_F(ControllerTest, TimeLimitUsesTheMonotonicClock)
-{
+TEST_F(ControllerTest, TimeLimitUsesTheMonotonicClock) {
     settings.maxFileTime = 10;
     controller.OnRecordBox();
     ASSERT_TRUE(controller.State().recording);
@@ -180,8 +166,7 @@ TEST_F(ControllerTest, TimeLimitUsesTheMonotonicClock)
     EXPECT_EQ("Recording Stopped. File time exceeded", host.messages.back());
 }
 
-TEST_F(ControllerTest, MissingTargetSkipsTheTickWork)
-{
+TEST_F(ControllerTest, MissingTargetSkipsTheTickWork) {
     settings.maxFileTime = 1;
     controller.OnRecordBox();
     host.targetExists = false;
@@ -190,8 +175,7 @@ TEST_F(ControllerTest, MissingTargetSkipsTheTickWork)
     EXPECT_EQ("Initialize recording...", host.status);
 }
 
-TEST_F(ControllerTest, StopWhilePausedFinalisesWithoutCapturingAgain)
-{
+TEST_F(ControllerTest, StopWhilePausedFinalisesWithoutCapturingAgain) {
     controller.OnRecordBox();
     controller.OnPausePlayBox();  // pause
     EXPECT_EQ(1, controller.State().pauseState);
@@ -211,8 +195,7 @@ TEST_F(ControllerTest, StopWhilePausedFinalisesWithoutCapturingAgain)
     }
 }
 
-TEST_F(ControllerTest, PauseAndResumeKeepTheTarget)
-{
+TEST_F(ControllerTest, PauseAndResumeKeepTheTarget) {
     controller.OnRecordBox();
     controller.OnPausePlayBox();
     controller.OnPausePlayBox();  // resume
@@ -224,8 +207,7 @@ TEST_F(ControllerTest, PauseAndResumeKeepTheTarget)
     EXPECT_EQ("PAUSE", host.images[static_cast<int>(Button::PausePlay)]);
 }
 
-TEST_F(ControllerTest, PauseIsOnlyForMpeg2)
-{
+TEST_F(ControllerTest, PauseIsOnlyForMpeg2) {
     for (int protocol : {1, 2, 3}) {
         settings.protocol = protocol;
         settings.vistaAudio = protocol == 3;  // WM-MP4 records through the engine
@@ -242,8 +224,7 @@ TEST_F(ControllerTest, PauseIsOnlyForMpeg2)
     }
 }
 
-TEST_F(ControllerTest, RefusalsLeaveThePanelIdle)
-{
+TEST_F(ControllerTest, RefusalsLeaveThePanelIdle) {
     struct Case {
         const char* name;
         std::function<void(Settings&, FakeHost&)> setup;
@@ -289,8 +270,7 @@ TEST_F(ControllerTest, RefusalsLeaveThePanelIdle)
     EXPECT_TRUE(controller.State().recording);
 }
 
-TEST_F(ControllerTest, StartFailureReturnsToIdle)
-{
+TEST_F(ControllerTest, StartFailureReturnsToIdle) {
     host.graphStarts = false;
     controller.OnRecordBox();
     EXPECT_FALSE(controller.Active());
@@ -299,8 +279,7 @@ TEST_F(ControllerTest, StartFailureReturnsToIdle)
     EXPECT_EQ("Recording Stopped: 0.00 MB", host.messages.back());
 }
 
-TEST_F(ControllerTest, SecondRecordDuringTheWaitIsIgnored)
-{
+TEST_F(ControllerTest, SecondRecordDuringTheWaitIsIgnored) {
     host.duringWait = [this] { controller.OnRecordBox(); };
     controller.OnRecordBox();
     EXPECT_TRUE(controller.State().recording);
@@ -308,8 +287,7 @@ TEST_F(ControllerTest, SecondRecordDuringTheWaitIsIgnored)
     EXPECT_EQ(1, host.Count("make name"));
 }
 
-TEST_F(ControllerTest, EngineRecordingStartsStopsAndPauses)
-{
+TEST_F(ControllerTest, EngineRecordingStartsStopsAndPauses) {
     settings.vistaAudio = 1;
     controller.OnRecordBox();
     ASSERT_TRUE(controller.State().recording);
@@ -344,8 +322,7 @@ TEST_F(ControllerTest, EngineRecordingStartsStopsAndPauses)
     EXPECT_FALSE(controller.Active());
 }
 
-TEST_F(ControllerTest, OldEngineThatWillNotCloseBlocksTheLaunch)
-{
+TEST_F(ControllerTest, OldEngineThatWillNotCloseBlocksTheLaunch) {
     settings.vistaAudio = 1;
     host.engineRunning = true;
     host.engineCloses = false;
@@ -354,8 +331,7 @@ TEST_F(ControllerTest, OldEngineThatWillNotCloseBlocksTheLaunch)
     EXPECT_EQ("Unable to start recording. Cannot close program Zelbov.exe", host.messages.back());
 }
 
-TEST_F(ControllerTest, EngineCodesEndOnlyARunningEngineRecording)
-{
+TEST_F(ControllerTest, EngineCodesEndOnlyARunningEngineRecording) {
     for (int code : {100, 102, 200, 1000, 1007}) {
         Settings s = settings;
         s.vistaAudio = 1;
@@ -381,8 +357,7 @@ TEST_F(ControllerTest, EngineCodesEndOnlyARunningEngineRecording)
     EXPECT_TRUE(host.messages.empty());
 }
 
-TEST_F(ControllerTest, ExitStopsARunningRecordingFirst)
-{
+TEST_F(ControllerTest, ExitStopsARunningRecordingFirst) {
     controller.OnRecordBox();
     host.answerYes = false;
     EXPECT_FALSE(controller.PrepareExit());
@@ -410,8 +385,7 @@ TEST_F(ControllerTest, ExitStopsARunningRecordingFirst)
     EXPECT_EQ(asked, host.messages.size());
 }
 
-TEST(ControllerStartup, TicksAndDetection)
-{
+TEST(ControllerStartup, TicksAndDetection) {
     Settings settings;
     FakeHost host;
     Controller controller(settings, host, true);

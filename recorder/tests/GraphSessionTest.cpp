@@ -28,15 +28,13 @@ public:
     IBaseFilter* tone = nullptr;
 
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    bool AddFilter(recorder::GraphFilter filter, const std::string& name) override
-    {
+    bool AddFilter(recorder::GraphFilter filter, const std::string& name) override {
         if (filter != recorder::GraphFilter::AudioSource) return GraphSession::AddFilter(filter, name);
         return AdoptFilter(filter, tone, name);
     }
 };
 
-std::string MissingFilters()
-{
+std::string MissingFilters() {
     const wchar_t* filters[] = {L"Korvell MPEG-2 Video Encoder", L"Korvell MPEG Muxteron", L"Korvell Chronel",
                                 L"Korvell Sink Filter", L"Korvell Layer II Audio Encoder"};
     std::string missing;
@@ -49,8 +47,7 @@ std::string MissingFilters()
     return missing;
 }
 
-TEST(GraphSession, MpegGraphWithAToneRecordsBothStreams)
-{
+TEST(GraphSession, MpegGraphWithAToneRecordsBothStreams) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const std::string missing = MissingFilters();
     if (!missing.empty()) {
@@ -100,8 +97,7 @@ TEST(GraphSession, MpegGraphWithAToneRecordsBothStreams)
     ::CoUninitialize();
 }
 
-TEST(GraphSession, AudioTestGraphStoresTheSourcesOutputPin)
-{
+TEST(GraphSession, AudioTestGraphStoresTheSourcesOutputPin) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     graphtest::ComPtr<IBaseFilter> dest;
     if (FAILED(graphtest::FindFilterByFriendlyName(graphtest::kLegacyFilterCategory, L"WAV Dest", dest.Put()))) {
@@ -111,8 +107,8 @@ TEST(GraphSession, AudioTestGraphStoresTheSourcesOutputPin)
     dest.Reset();
     char temp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, temp);
-    const std::string settingsFile = std::string(temp) + "zelbo_graph_settings_" +
-                                     std::to_string(::GetCurrentProcessId()) + ".ini";
+    const std::string settingsFile =
+        std::string(temp) + "zelbo_graph_settings_" + std::to_string(::GetCurrentProcessId()) + ".ini";
     zelbo::SetSettingsPath(settingsFile);
     recorder::Settings& settings = zelbo::TheSettings();
     settings.recordingFolder = temp;

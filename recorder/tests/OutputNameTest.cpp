@@ -5,8 +5,7 @@
 namespace recorder {
 namespace {
 
-TEST(OutputName, PrefixFormatAndDefault)
-{
+TEST(OutputName, PrefixFormatAndDefault) {
     EXPECT_EQ("C:\\r\\clip.wmv", OutputFileName("C:\\r", "clip", 1));
     EXPECT_EQ("C:\\r\\clip.mpg", OutputFileName("C:\\r", "clip", 2));
     EXPECT_EQ("C:\\r\\Zelbo.mpg", OutputFileName("C:\\r", "", 0));
@@ -14,8 +13,7 @@ TEST(OutputName, PrefixFormatAndDefault)
     EXPECT_EQ("http://h/a.mpg", OutputFileName("C:\\r", "http://h/a", 0));
 }
 
-TEST(OutputName, UniqueAgainstTheFolder)
-{
+TEST(OutputName, UniqueAgainstTheFolder) {
     struct Case {
         const char* requested;
         std::vector<FolderEntry> entries;
@@ -26,7 +24,7 @@ TEST(OutputName, UniqueAgainstTheFolder)
         {"Zelbo.mpg", {{"zelbo.mpg"}}, "Zelbo[2].mpg"},
         {"Zelbo.mpg", {{"zelbo.mpg"}, {"Zelbo[2].mpg"}}, "Zelbo[3].mpg"},
         {"Zelbo[7].mpg", {{"Zelbo[2].mpg"}}, "Zelbo[3].mpg"},
-        {"a.mpg", {{"banana.txt"}}, "a[2].mpg"},               // containment decides
+        {"a.mpg", {{"banana.txt"}}, "a[2].mpg"},                       // containment decides
         {"Zelbo.mpg", {{"Zelbo.mpg", true}, {"x.ind"}}, "Zelbo.mpg"},  // folders and index files do not count
         {"a:b?.mpg", {}, "a_b_.mpg"},
     };

@@ -5,21 +5,20 @@
 namespace recorder {
 namespace {
 
-TEST(PanelHitBoxes, FirstBoxInOrderWins)
-{
+TEST(PanelHitBoxes, FirstBoxInOrderWins) {
     struct Case {
         int x, y;
         HitBox box;
     };
     const Case cases[] = {
-        {240, 45, HitBox::Settings},  {320, 60, HitBox::Settings},  {239, 50, HitBox::None},
-        {240, 75, HitBox::Picker},    {312, 142, HitBox::Help},     {8, 110, HitBox::Record},
-        {53, 157, HitBox::Record},    {60, 165, HitBox::Stop},      {78, 140, HitBox::Stop},
-        {80, 157, HitBox::Stop},      {81, 140, HitBox::PausePlay}, {78, 139, HitBox::PausePlay},
-        {123, 110, HitBox::PausePlay}, {148, 111, HitBox::Browser}, {193, 158, HitBox::Browser},
-        {10, 37, HitBox::Region},     {180, 105, HitBox::Region},   {286, 6, HitBox::Minimize},
-        {302, 23, HitBox::Minimize},  {308, 6, HitBox::Exit},       {327, 23, HitBox::Exit},
-        {305, 10, HitBox::None},      {0, 0, HitBox::None},         {-5, 120, HitBox::None},
+        {240, 45, HitBox::Settings},   {320, 60, HitBox::Settings},  {239, 50, HitBox::None},
+        {240, 75, HitBox::Picker},     {312, 142, HitBox::Help},     {8, 110, HitBox::Record},
+        {53, 157, HitBox::Record},     {60, 165, HitBox::Stop},      {78, 140, HitBox::Stop},
+        {80, 157, HitBox::Stop},       {81, 140, HitBox::PausePlay}, {78, 139, HitBox::PausePlay},
+        {123, 110, HitBox::PausePlay}, {148, 111, HitBox::Browser},  {193, 158, HitBox::Browser},
+        {10, 37, HitBox::Region},      {180, 105, HitBox::Region},   {286, 6, HitBox::Minimize},
+        {302, 23, HitBox::Minimize},   {308, 6, HitBox::Exit},       {327, 23, HitBox::Exit},
+        {305, 10, HitBox::None},       {0, 0, HitBox::None},         {-5, 120, HitBox::None},
     };
     for (const Case& c : cases) EXPECT_EQ(c.box, HitTestRelease(c.x, c.y)) << c.x << "," << c.y;
 
@@ -29,16 +28,14 @@ TEST(PanelHitBoxes, FirstBoxInOrderWins)
     EXPECT_EQ(PressAction::Drag, ClassifyPress(200, 20));
 }
 
-TEST(RecordingRoute, ChoiceBySettings)
-{
+TEST(RecordingRoute, ChoiceBySettings) {
     struct Case {
         int sonifer, hide, vista, videoOnly;
         Route route;
     };
     const Case cases[] = {
-        {0, 0, 0, 0, Route::InProcess},       {1, 0, 0, 0, Route::Engine},
-        {1, 1, 0, 0, Route::RefusedHideMode}, {1, 1, 1, 0, Route::RefusedHideMode},
-        {0, 1, 1, 0, Route::Engine},          {0, 0, 2, 0, Route::Engine},
+        {0, 0, 0, 0, Route::InProcess},       {1, 0, 0, 0, Route::Engine},    {1, 1, 0, 0, Route::RefusedHideMode},
+        {1, 1, 1, 0, Route::RefusedHideMode}, {0, 1, 1, 0, Route::Engine},    {0, 0, 2, 0, Route::Engine},
         {1, 0, 1, 1, Route::InProcess},       {1, 1, 1, 1, Route::InProcess},
     };
     for (const Case& c : cases) {
@@ -51,8 +48,7 @@ TEST(RecordingRoute, ChoiceBySettings)
     }
 }
 
-TEST(StatusTexts, DurationsAndLines)
-{
+TEST(StatusTexts, DurationsAndLines) {
     EXPECT_EQ("00:00:00", FormatDuration(0));
     EXPECT_EQ("00:01:05", FormatDuration(65));
     EXPECT_EQ("01:00:00", FormatDuration(3600));
@@ -66,8 +62,8 @@ TEST(StatusTexts, DurationsAndLines)
         int audioOnly, videoOnly;
         const char* line;
     };
-    const MediaCase media[] = {{0, 0, "Media Type: video/audio"}, {1, 0, "Media Type: audio"},
-                               {0, 1, "Media Type: video"}, {1, 1, ""}};
+    const MediaCase media[] = {
+        {0, 0, "Media Type: video/audio"}, {1, 0, "Media Type: audio"}, {0, 1, "Media Type: video"}, {1, 1, ""}};
     for (const MediaCase& m : media) {
         Settings s;
         s.audioOnly = m.audioOnly;
@@ -91,8 +87,7 @@ TEST(StatusTexts, DurationsAndLines)
     EXPECT_EQ("Recording Stopped: 5120.00 MB", StoppedText(5368709120ull));
 }
 
-TEST(StopLimits, SizeAndTimeDecisions)
-{
+TEST(StopLimits, SizeAndTimeDecisions) {
     struct Case {
         int maxMb, maxSeconds;
         unsigned long long size, startMs, nowMs;
@@ -122,8 +117,7 @@ TEST(StopLimits, SizeAndTimeDecisions)
     }
 }
 
-TEST(SoundDetection, BaselineThenOneVerdict)
-{
+TEST(SoundDetection, BaselineThenOneVerdict) {
     struct Run {
         int quietLevel;  // levels of the first ten updates
         int loudAt;      // comparison update (1-based) that is loud, 0 for none
@@ -167,8 +161,7 @@ TEST(SoundDetection, BaselineThenOneVerdict)
     EXPECT_EQ(12, right);
 }
 
-TEST(CaptureRegion, RoundsSizeDownToMultiplesOfEight)
-{
+TEST(CaptureRegion, RoundsSizeDownToMultiplesOfEight) {
     const Region r = RoundRegion({200, 100, 213, 579, 30});
     EXPECT_EQ(200, r.left);
     EXPECT_EQ(208, r.right);
@@ -181,8 +174,7 @@ TEST(CaptureRegion, RoundsSizeDownToMultiplesOfEight)
     EXPECT_EQ(2147483647 - 7, odd.right);
 }
 
-TEST(ProgramFolder, FromModulePath)
-{
+TEST(ProgramFolder, FromModulePath) {
     EXPECT_EQ("C:", FolderOfModule("C:\\Zelbo.exe"));
     EXPECT_EQ("C:\\Program Files\\Zelbo", FolderOfModule("C:\\Program Files\\Zelbo\\Zelbo.exe"));
     EXPECT_EQ("\\\\server\\share", FolderOfModule("\\\\server\\share\\Zelbo.exe"));
@@ -191,8 +183,7 @@ TEST(ProgramFolder, FromModulePath)
     EXPECT_EQ(260u, FolderOfModule(std::string(300, 'a') + "\\Zelbo.exe").size());
 }
 
-TEST(EngineCodes, EndMessages)
-{
+TEST(EngineCodes, EndMessages) {
     EXPECT_EQ("Recording stopped. Please restart.", EngineEndMessage(102));
     for (int code : {100, 200, 1000, 1003, 1007}) EXPECT_FALSE(EngineEndMessage(code).empty()) << code;
     for (int code : {0, 101, 107, 999, 1008}) EXPECT_TRUE(EngineEndMessage(code).empty()) << code;

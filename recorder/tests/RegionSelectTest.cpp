@@ -7,16 +7,15 @@ namespace {
 
 const Rect kScreen{0, 0, 1280, 720};
 
-TEST(RegionSelect, NormaliseSwapsGrowsAndBounds)
-{
+TEST(RegionSelect, NormaliseSwapsGrowsAndBounds) {
     struct Case {
         Region in;
         Region out;
     };
     const Case cases[] = {
         {{100, 100, 740, 580, 0}, {100, 100, 740, 580, 0}},
-        {{740, 580, 100, 100, 0}, {100, 100, 740, 580, 0}},   // dragged past each other
-        {{300, 300, 303, 301, 0}, {300, 300, 316, 316, 0}},   // below the minimum size
+        {{740, 580, 100, 100, 0}, {100, 100, 740, 580, 0}},      // dragged past each other
+        {{300, 300, 303, 301, 0}, {300, 300, 316, 316, 0}},      // below the minimum size
         {{1275, 715, 1278, 719, 0}, {1264, 704, 1280, 720, 0}},  // grown inwards at the screen's edge
         {{-50, -20, 2000, 900, 0}, {0, 0, 1280, 720, 0}},
     };
@@ -32,8 +31,7 @@ TEST(RegionSelect, NormaliseSwapsGrowsAndBounds)
     EXPECT_GE(static_cast<long long>(wide.right) - wide.left, kMinRegionSize);
 }
 
-TEST(RegionSelect, MarkersKeepHalfAMarkerFromTheScreenEdges)
-{
+TEST(RegionSelect, MarkersKeepHalfAMarkerFromTheScreenEdges) {
     const Region r = ClampForMarkers({0, 2, 1280, 720, 0}, kScreen);
     EXPECT_EQ(6, r.left);
     EXPECT_EQ(6, r.top);
@@ -41,8 +39,7 @@ TEST(RegionSelect, MarkersKeepHalfAMarkerFromTheScreenEdges)
     EXPECT_EQ(714, r.bottom);
 }
 
-TEST(RegionSelect, MarkerGuard)
-{
+TEST(RegionSelect, MarkerGuard) {
     Region r{100, 100, 400, 300, 0};
     EXPECT_FALSE(MoveCorner(r, Corner::TopLeft, 395, 150, true));
     EXPECT_FALSE(MoveCorner(r, Corner::TopLeft, 150, 295, true));
@@ -56,8 +53,7 @@ TEST(RegionSelect, MarkerGuard)
     EXPECT_EQ(390, r.right);
 }
 
-TEST(RegionSelect, WindowSearch)
-{
+TEST(RegionSelect, WindowSearch) {
     // Row 0: the upper window with two children; row 1: a window below it.
     const std::vector<CandidateRow> rows = {
         {{{100, 100, 600, 500}, 1}, {{120, 150, 580, 480}, 2}, {{300, 300, 400, 400}, 3}},

@@ -5,8 +5,7 @@
 namespace recorder {
 namespace {
 
-Settings Stored()
-{
+Settings Stored() {
     Settings s;
     s.recordingFolder = "C:\\r";
     s.protocol = 0;
@@ -19,8 +18,7 @@ Settings Stored()
     return s;
 }
 
-DialogFields Fields()
-{
+DialogFields Fields() {
     DialogFields f;
     f.format = "MPEG-2";
     f.recordAudio = f.recordVideo = true;
@@ -36,19 +34,17 @@ DialogFields Fields()
 
 const auto kYes = [](const std::string&) { return true; };
 
-TEST(SettingsDialog, StopTimeText)
-{
+TEST(SettingsDialog, StopTimeText) {
     const std::pair<const char*, int> cases[] = {
-        {"", 0}, {"12:00:00", 43200}, {"25:00:00", 90000}, {"00:01:05", 65},
-        {"1:00:00", -1}, {"12:00", -1}, {"12 00:00", -1}, {"1:2:3:45", -1}, {"ab:cd:ef", -1}, {"123456::", -1},
+        {"", 0},       {"12:00:00", 43200}, {"25:00:00", 90000}, {"00:01:05", 65}, {"1:00:00", -1},
+        {"12:00", -1}, {"12 00:00", -1},    {"1:2:3:45", -1},    {"ab:cd:ef", -1}, {"123456::", -1},
     };
     for (const auto& c : cases) EXPECT_EQ(c.second, ParseStopTime(c.first)) << c.first;
     EXPECT_EQ("12:00:00", StopTimeText(43200));
     EXPECT_EQ("", StopTimeText(0));
 }
 
-TEST(SettingsDialog, OkAppliesEverything)
-{
+TEST(SettingsDialog, OkAppliesEverything) {
     Settings s = Stored();
     const OkResult r = ApplyDialogOk(Fields(), s, kYes);
     ASSERT_TRUE(r.accepted) << r.refusal;
@@ -62,8 +58,7 @@ TEST(SettingsDialog, OkAppliesEverything)
     EXPECT_EQ(0, s.videoOnly);
 }
 
-TEST(SettingsDialog, RefusedOkChangesNothing)
-{
+TEST(SettingsDialog, RefusedOkChangesNothing) {
     struct Case {
         const char* name;
         void (*change)(DialogFields&, Settings&);
@@ -97,10 +92,12 @@ TEST(SettingsDialog, RefusedOkChangesNothing)
     }
 }
 
-TEST(SettingsDialog, QuestionsAndRecordedMedia)
-{
+TEST(SettingsDialog, QuestionsAndRecordedMedia) {
     std::vector<std::string> asked;
-    auto no = [&](const std::string& q) { asked.push_back(q); return false; };
+    auto no = [&](const std::string& q) {
+        asked.push_back(q);
+        return false;
+    };
     {
         Settings s = Stored();
         DialogFields f = Fields();
@@ -110,10 +107,10 @@ TEST(SettingsDialog, QuestionsAndRecordedMedia)
         f.maxFileTime = "";
         f.maxFileSize = 0;
         EXPECT_FALSE(ApplyDialogOk(f, s, no).accepted);
-        EXPECT_EQ((std::vector<std::string>{
-                      "Recording time is greater than 24 hours or incorrect time format.\n\nContinue?",
-                      "Continue with unlimited recording size or time ?"}),
-                  asked);
+        EXPECT_EQ(
+            (std::vector<std::string>{"Recording time is greater than 24 hours or incorrect time format.\n\nContinue?",
+                                      "Continue with unlimited recording size or time ?"}),
+            asked);
         EXPECT_TRUE(ApplyDialogOk(f, s, kYes).accepted);
         EXPECT_EQ(0, s.maxFileTime);
     }
@@ -144,8 +141,7 @@ TEST(SettingsDialog, QuestionsAndRecordedMedia)
     }
 }
 
-TEST(SettingsDialog, ListsFollowTheFormat)
-{
+TEST(SettingsDialog, ListsFollowTheFormat) {
     BitrateLists mpeg = ListsForProtocol(0, 4000, 128);
     EXPECT_EQ(6u, mpeg.video.size());
     EXPECT_EQ("4000", mpeg.videoSelection);

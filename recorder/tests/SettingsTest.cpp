@@ -8,16 +8,14 @@
 namespace recorder {
 namespace {
 
-std::string ReadFile(const std::string& path)
-{
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
-TEST(SettingsFile, GoldenFileRoundTripsByteForByte)
-{
+TEST(SettingsFile, GoldenFileRoundTripsByteForByte) {
     const std::string golden = ReadFile(RECORDER_TEST_DATA "/Settings.ini");
     ASSERT_FALSE(golden.empty());
     Settings s;
@@ -32,19 +30,18 @@ TEST(SettingsFile, GoldenFileRoundTripsByteForByte)
     EXPECT_EQ(golden, FormatSettingsFile(s));
 }
 
-TEST(SettingsFile, DefaultsBeforeReadingAndLayout)
-{
+TEST(SettingsFile, DefaultsBeforeReadingAndLayout) {
     Settings s;
     EXPECT_EQ(1, s.protocol);
     const std::string text = FormatSettingsFile(s);
-    EXPECT_EQ(0u, text.find("Vantor Settings -- Do not delete or alter\n" + std::string(53, '*') + "\n"
+    EXPECT_EQ(0u, text.find("Vantor Settings -- Do not delete or alter\n" + std::string(53, '*') +
+                            "\n"
                             "Recording Folder: \nProtocol: 1\n"));
     EXPECT_NE(std::string::npos, text.find("\nVistaAudio: 0\n" + std::string(53, '*') + "\n"));
     EXPECT_NE('\n', text.back());
 }
 
-TEST(SettingsFile, ReaderQuirks)
-{
+TEST(SettingsFile, ReaderQuirks) {
     struct Case {
         const char* text;
         int Settings::*field;
@@ -72,8 +69,7 @@ TEST(SettingsFile, ReaderQuirks)
     }
 }
 
-TEST(SettingsFile, OverlongLineIsReadInPieces)
-{
+TEST(SettingsFile, OverlongLineIsReadInPieces) {
     // The first 255 characters have no line feed and are dropped; the rest
     // of the line is a piece of its own and may still hold a key.
     Settings s;
@@ -92,8 +88,7 @@ TEST(SettingsFile, OverlongLineIsReadInPieces)
     EXPECT_EQ(" Mic [USB] (2) ", s.audioSource);
 }
 
-TEST(SettingsFile, ByteLimitIsSixtyFourBit)
-{
+TEST(SettingsFile, ByteLimitIsSixtyFourBit) {
     Settings s;
     s.maxFileSize = 4096;
     EXPECT_EQ(4096ull * 1048576ull, s.MaxFileBytes());

@@ -16,33 +16,31 @@ namespace zelbotest {
 constexpr char kSourceKey[] = "SOFTWARE\\Unreal\\Live\\UScreenCapture";
 
 // Unix paths from the build reach Wine through drive Z:.
-inline std::string FromUnix(const std::string& path)
-{
+inline std::string FromUnix(const std::string& path) {
     std::string out = "Z:" + path;
     for (char& c : out)
         if (c == '/') c = '\\';
     return out;
 }
 
-inline std::string ReadFile(const std::string& path)
-{
+inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
-inline void WriteFile(const std::string& path, const std::string& text)
-{
+inline void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
     out << text;
 }
 
-inline std::string GoldenSettings() { return ReadFile(FromUnix(RECORDER_TEST_DATA "/Settings.ini")); }
+inline std::string GoldenSettings() {
+    return ReadFile(FromUnix(RECORDER_TEST_DATA "/Settings.ini"));
+}
 
 // A program folder of its own with a copy of Zelbo.exe.
-inline std::string MakeProgramFolder()
-{
+inline std::string MakeProgramFolder() {
     static int serial = 0;
     char temp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, temp);
@@ -50,7 +48,8 @@ inline std::string MakeProgramFolder()
     // an earlier run would hand its old recordings to this one.
     std::string folder;
     do {
-        folder = std::string(temp) + "zelbo-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
+        folder =
+            std::string(temp) + "zelbo-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
     } while (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(::CopyFileA(FromUnix(ZELBO_EXE).c_str(), (folder + "\\Zelbo.exe").c_str(), FALSE));
     return folder;
@@ -59,16 +58,14 @@ inline std::string MakeProgramFolder()
 struct Program {
     PROCESS_INFORMATION info{};
 
-    explicit Program(const std::string& folder)
-    {
+    explicit Program(const std::string& folder) {
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         std::string command = "\"" + folder + "\\Zelbo.exe\"";
         EXPECT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
                                      &startup, &info));
     }
-    ~Program()
-    {
+    ~Program() {
         if (!info.hProcess) return;
         if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
             ::TerminateProcess(info.hProcess, 1);
@@ -77,16 +74,14 @@ struct Program {
         ::CloseHandle(info.hThread);
         ::CloseHandle(info.hProcess);
     }
-    bool Exited(DWORD ms, DWORD& code) const
-    {
+    bool Exited(DWORD ms, DWORD& code) const {
         if (::WaitForSingleObject(info.hProcess, ms) != WAIT_OBJECT_0) return false;
         ::GetExitCodeProcess(info.hProcess, &code);
         return true;
     }
 };
 
-inline HWND WaitForWindow(const char* title, DWORD ms)
-{
+inline HWND WaitForWindow(const char* title, DWORD ms) {
     for (DWORD waited = 0; waited <= ms; waited += 100) {
         if (HWND w = ::FindWindowA(nullptr, title)) return w;
         ::Sleep(100);
@@ -99,8 +94,7 @@ struct BoxSearch {
     HWND found;
 };
 
-inline BOOL CALLBACK FindBox(HWND hwnd, LPARAM context)
-{
+inline BOOL CALLBACK FindBox(HWND hwnd, LPARAM context) {
     BoxSearch* search = reinterpret_cast<BoxSearch*>(context);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(hwnd, &pid);
@@ -114,8 +108,7 @@ inline BOOL CALLBACK FindBox(HWND hwnd, LPARAM context)
 }
 
 // Waits for the program's next message box, answers it and returns its text.
-inline std::string AnswerMessageBox(const Program& program, int button = IDOK, DWORD ms = 20000)
-{
+inline std::string AnswerMessageBox(const Program& program, int button = IDOK, DWORD ms = 20000) {
     for (DWORD waited = 0; waited <= ms; waited += 100) {
         BoxSearch search{program.info.dwProcessId, nullptr};
         ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
@@ -131,22 +124,19 @@ inline std::string AnswerMessageBox(const Program& program, int button = IDOK, D
     return "(no message box)";
 }
 
-inline void Click(HWND panel, int x, int y)
-{
+inline void Click(HWND panel, int x, int y) {
     ::PostMessageA(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
     ::PostMessageA(panel, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
-inline std::string StatusText(HWND panel)
-{
+inline std::string StatusText(HWND panel) {
     char text[256] = {};
     ::GetDlgItemTextA(panel, 1038, text, sizeof text);
     return text;
 }
 
 // Output of "reg query" on the screen source key.
-inline std::string QuerySourceKey()
-{
+inline std::string QuerySourceKey() {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
@@ -176,8 +166,7 @@ inline std::string QuerySourceKey()
     return out;
 }
 
-inline bool HasValue(const std::string& query, const std::string& name, const std::string& hex)
-{
+inline bool HasValue(const std::string& query, const std::string& name, const std::string& hex) {
     std::istringstream lines(query);
     std::string line;
     while (std::getline(lines, line)) {
@@ -189,8 +178,7 @@ inline bool HasValue(const std::string& query, const std::string& name, const st
 }
 
 // The panel's pixels as a 24-bit BMP.
-inline bool SaveWindowShot(HWND window, const std::string& path)
-{
+inline bool SaveWindowShot(HWND window, const std::string& path) {
     RECT r;
     ::GetWindowRect(window, &r);
     const int w = r.right - r.left;
@@ -224,6 +212,8 @@ inline bool SaveWindowShot(HWND window, const std::string& path)
     return out.good();
 }
 
-inline bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool Exists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace zelbotest

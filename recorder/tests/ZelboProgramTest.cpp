@@ -17,8 +17,7 @@ namespace {
 
 using namespace zelbotest;
 
-TEST(ZelboProgram, StartsOnceKeepsSettingsAndRecordsThroughThePanel)
-{
+TEST(ZelboProgram, StartsOnceKeepsSettingsAndRecordsThroughThePanel) {
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSourceKey);
     const std::string folder = MakeProgramFolder();
     std::string golden = GoldenSettings();
@@ -141,8 +140,7 @@ TEST(ZelboProgram, StartsOnceKeepsSettingsAndRecordsThroughThePanel)
     EXPECT_TRUE(Exists(folder + "\\dir_100.wav"));
 }
 
-TEST(ZelboProgram, StartRefusals)
-{
+TEST(ZelboProgram, StartRefusals) {
     struct Case {
         const char* name;
         bool settingsFile;
@@ -195,8 +193,7 @@ struct ClassSearch {
     std::vector<HWND> found;
 };
 
-BOOL CALLBACK FindByClass(HWND hwnd, LPARAM context)
-{
+BOOL CALLBACK FindByClass(HWND hwnd, LPARAM context) {
     ClassSearch* search = reinterpret_cast<ClassSearch*>(context);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(hwnd, &pid);
@@ -206,16 +203,14 @@ BOOL CALLBACK FindByClass(HWND hwnd, LPARAM context)
     return TRUE;
 }
 
-std::vector<HWND> WindowsOfClass(const Program& program, const char* cls)
-{
+std::vector<HWND> WindowsOfClass(const Program& program, const char* cls) {
     ClassSearch search{program.info.dwProcessId, cls, {}};
     ::EnumWindows(FindByClass, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 // Waits until the panel's status line reads `text`.
-bool WaitStatus(HWND panel, const std::string& text)
-{
+bool WaitStatus(HWND panel, const std::string& text) {
     for (int i = 0; i < 100; ++i) {
         if (StatusText(panel) == text) return true;
         ::Sleep(100);
@@ -223,8 +218,7 @@ bool WaitStatus(HWND panel, const std::string& text)
     return false;
 }
 
-TEST(ZelboProgram, RegionByMarkersAndByWindowPicker)
-{
+TEST(ZelboProgram, RegionByMarkersAndByWindowPicker) {
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSourceKey);
     const std::string folder = MakeProgramFolder();
     std::string settings = GoldenSettings();
@@ -257,8 +251,10 @@ TEST(ZelboProgram, RegionByMarkersAndByWindowPicker)
     for (HWND m : markers) {
         RECT r;
         ::GetWindowRect(m, &r);
-        if (r.left == 600 && r.top == 600) bottomRight = m;
-        else EXPECT_TRUE(r.left == 188 && r.top == 188) << r.left << "," << r.top;
+        if (r.left == 600 && r.top == 600)
+            bottomRight = m;
+        else
+            EXPECT_TRUE(r.left == 188 && r.top == 188) << r.left << "," << r.top;
     }
     ASSERT_NE(nullptr, bottomRight);
     // The frame bars follow the markers; give them the same time to show.

@@ -29,8 +29,7 @@ const wchar_t kAudioDevice[] = L"Korvell Audio Capture";
 // A looping 1 kHz tone through the default wave output (the null sink).
 class Tone {
 public:
-    Tone()
-    {
+    Tone() {
         const std::uint32_t rate = 44100;
         const std::uint32_t frames = rate;  // one second, a whole number of periods
         const std::uint32_t dataBytes = frames * 4;
@@ -74,14 +73,12 @@ private:
 // codes to almost nothing).
 class Noise {
 public:
-    Noise(int left, int top, int width, int height)
-    {
+    Noise(int left, int top, int width, int height) {
         thread_ = ::CreateThread(nullptr, 0, Run, this, 0, nullptr);
         rect_ = {left, top, left + width, top + height};
         ::SetEvent(ready_);
     }
-    ~Noise()
-    {
+    ~Noise() {
         stop_ = true;
         ::WaitForSingleObject(thread_, 5000);
         ::CloseHandle(thread_);
@@ -89,8 +86,7 @@ public:
     }
 
 private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-    {
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_TIMER) {
             HDC dc = ::GetDC(hwnd);
             RECT client;
@@ -108,8 +104,7 @@ private:
         }
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    static DWORD WINAPI Run(LPVOID context)
-    {
+    static DWORD WINAPI Run(LPVOID context) {
         Noise* self = static_cast<Noise*>(context);
         ::WaitForSingleObject(self->ready_, INFINITE);
         WNDCLASSW wc{};
@@ -119,8 +114,8 @@ private:
         ::RegisterClassW(&wc);
         const RECT& r = self->rect_;
         HWND hwnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"ZelboTestNoise", L"",
-                                      WS_POPUP | WS_VISIBLE, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                                      nullptr, nullptr, wc.hInstance, nullptr);
+                                      WS_POPUP | WS_VISIBLE, r.left, r.top, r.right - r.left, r.bottom - r.top, nullptr,
+                                      nullptr, wc.hInstance, nullptr);
         ::SetTimer(hwnd, 1, 40, nullptr);
         MSG msg;
         while (!self->stop_) {
@@ -138,8 +133,7 @@ private:
 };
 
 // What this machine lacks for a recording; empty when all is there.
-std::string MissingFilters()
-{
+std::string MissingFilters() {
     const wchar_t* filters[] = {L"Korvell MPEG-2 Video Encoder", L"Korvell MPEG Muxteron", L"Korvell Chronel",
                                 L"Korvell Sink Filter", L"Korvell Layer II Audio Encoder"};
     std::string missing;
@@ -156,8 +150,7 @@ std::string MissingFilters()
 }
 
 // The device's first output pin name, which the settings must name.
-std::string AudioOutputPin()
-{
+std::string AudioOutputPin() {
     graphtest::ComPtr<IBaseFilter> filter;
     if (FAILED(graphtest::FindFilterByFriendlyName(CLSID_AudioInputDeviceCategory, kAudioDevice, filter.Put())))
         return {};
@@ -181,16 +174,24 @@ std::string AudioOutputPin()
 }
 
 std::string SettingsText(const std::string& folder, const std::string& pin, int maxSize, int maxTime, bool videoOnly,
-                         int fps = 25, int kbps = 4000)
-{
+                         int fps = 25, int kbps = 4000) {
     return "Vantor Settings -- Do not delete or alter\n"
            "*****************************************************\n"
-           "Recording Folder: " + folder + "\n"
-           "Protocol: 0\nVideo Bitrate: " + std::to_string(kbps) + "\nAudio Bitrate: 256\nFrame Rate: " +
-           std::to_string(fps) + "\n"
-           "Audio Source: Korvell Audio Capture\nAudio Input: \nAudio Output: " + pin + "\n"
-           "Max File Size: " + std::to_string(maxSize) + "\nMax File Time: " + std::to_string(maxTime) + "\n"
-           "Audio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: " + (videoOnly ? "1" : "0") + "\n"
+           "Recording Folder: " +
+           folder +
+           "\n"
+           "Protocol: 0\nVideo Bitrate: " +
+           std::to_string(kbps) + "\nAudio Bitrate: 256\nFrame Rate: " + std::to_string(fps) +
+           "\n"
+           "Audio Source: Korvell Audio Capture\nAudio Input: \nAudio Output: " +
+           pin +
+           "\n"
+           "Max File Size: " +
+           std::to_string(maxSize) + "\nMax File Time: " + std::to_string(maxTime) +
+           "\n"
+           "Audio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: " +
+           (videoOnly ? "1" : "0") +
+           "\n"
            "Video Accel: 0\nOnTop: 1\n"
            "Audio Message: 0\nVideo Message: 0\nPlayer: 0\nAudio_Sonifer: 0\nAudio Compression: 0\n"
            "AutoWnd: 0\nDelay: 0\nVistaAudio: 0\n"
@@ -198,11 +199,10 @@ std::string SettingsText(const std::string& folder, const std::string& pin, int 
            "end";
 }
 
-void WriteRegion(DWORD left, DWORD top, DWORD right, DWORD bottom)
-{
+void WriteRegion(DWORD left, DWORD top, DWORD right, DWORD bottom) {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                               &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     const DWORD values[] = {left, right, top, bottom, 30};
     const char* names[] = {"Left", "Right", "Top", "Bottom", "FrameRate"};
     for (int i = 0; i < 5; ++i)
@@ -210,8 +210,7 @@ void WriteRegion(DWORD left, DWORD top, DWORD right, DWORD bottom)
     ::RegCloseKey(key);
 }
 
-std::uint64_t FileSize(const std::string& path)
-{
+std::uint64_t FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -224,8 +223,7 @@ struct Session {
     HWND panel = nullptr;
 
     bool Start(const std::string& pin, int maxSize, int maxTime, bool videoOnly = false, int fps = 25,
-               int kbps = 4000)
-    {
+               int kbps = 4000) {
         WriteFile(folder + "\\Settings.ini", SettingsText(folder, pin, maxSize, maxTime, videoOnly, fps, kbps));
         program = new Program(folder);
         panel = WaitForWindow("Zelbo", 30000);
@@ -235,16 +233,14 @@ struct Session {
     }
     // The recording's name is made unique against the folder (which holds
     // Zelbo.exe), so it is looked for.
-    std::string Target() const
-    {
+    std::string Target() const {
         WIN32_FIND_DATAA found;
         HANDLE search = ::FindFirstFileA((folder + "\\*.mpg").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) return folder + "\\none.mpg";
         ::FindClose(search);
         return folder + "\\" + found.cFileName;
     }
-    void Exit()
-    {
+    void Exit() {
         Click(panel, 315, 15);
         DWORD code = 1;
         EXPECT_TRUE(program->Exited(15000, code));
@@ -254,8 +250,7 @@ struct Session {
 
 class ZelboRecord : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         const std::string missing = MissingFilters();
         if (!missing.empty()) GTEST_SKIP() << "cannot record on this machine, missing:" << missing;
@@ -270,8 +265,7 @@ protected:
     std::string pin_;
 };
 
-void ZelboRecord::RecordTenSeconds(bool videoOnly, const char* artefact)
-{
+void ZelboRecord::RecordTenSeconds(bool videoOnly, const char* artefact) {
     WriteRegion(100, 100, 740, 580);
     Noise noise(100, 100, 640, 480);
     Session session;
@@ -300,18 +294,18 @@ void ZelboRecord::RecordTenSeconds(bool videoOnly, const char* artefact)
     session.Exit();
 }
 
-TEST_F(ZelboRecord, TenSecondsOfA640x480RegionWithTheTone)
-{
+TEST_F(ZelboRecord, TenSecondsOfA640x480RegionWithTheTone) {
     if (NoAudio()) GTEST_SKIP() << "the audio capture filter \"Korvell Audio Capture\" has no output pin";
     Tone tone;
     ASSERT_TRUE(tone.Playing());
     RecordTenSeconds(false, "zelbo_record.mpg");
 }
 
-TEST_F(ZelboRecord, TenSecondsOfVideoOnly) { RecordTenSeconds(true, "zelbo_record_video.mpg"); }
+TEST_F(ZelboRecord, TenSecondsOfVideoOnly) {
+    RecordTenSeconds(true, "zelbo_record_video.mpg");
+}
 
-TEST_F(ZelboRecord, PauseAndResumeWriteOneFile)
-{
+TEST_F(ZelboRecord, PauseAndResumeWriteOneFile) {
     WriteRegion(100, 100, 420, 340);
     Noise noise(100, 100, 320, 240);
     Session session;
@@ -344,8 +338,7 @@ TEST_F(ZelboRecord, PauseAndResumeWriteOneFile)
     session.Exit();
 }
 
-TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves)
-{
+TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves) {
     struct Case {
         const char* name;
         int maxSize;
@@ -386,8 +379,7 @@ TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves)
 
 // Run by bench_record.sh: the whole 1280 x 720 screen at 30 fps for
 // ZELBO_BENCH_SECONDS (60 by default), kept as zelbo_bench.mpg.
-TEST_F(ZelboRecord, DISABLED_Benchmark1280x720At30)
-{
+TEST_F(ZelboRecord, DISABLED_Benchmark1280x720At30) {
     char text[16] = {};
     const int seconds = ::GetEnvironmentVariableA("ZELBO_BENCH_SECONDS", text, sizeof text) ? std::atoi(text) : 60;
     WriteRegion(0, 0, 1280, 720);

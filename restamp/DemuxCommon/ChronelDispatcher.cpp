@@ -25,14 +25,23 @@ void CChronelDispatcher::ResetAll() {
 
 const char* CChronelDispatcher::FormatName() const {
     switch (dispatcher_.MainParser().StreamType()) {
-        case kTypeSystemStream: return "Mpeg1 System Sream";
-        case kTypeProgramStream: return "Mpeg2 Program Stream";
-        case kTypeTransportStream: return "Mpeg2 Transport Stream";
-        case kTypeVideoOnly: return "MPEG Video Only Stream";
-        case kTypePVA: return "PVA Stream";
-        case kTypeAudioOnly: return "Mpeg Audio Stream";
-        case kTypeAC3Only: return "AC3 Stream";
-        case kTypeH264Only: return "H264 Only Stream";
-        default: return "Not Initialized";
+        case kTypeSystemStream:
+            return "Mpeg1 System Sream";
+        case kTypeProgramStream:
+            return "Mpeg2 Program Stream";
+        case kTypeTransportStream:
+            return "Mpeg2 Transport Stream";
+        case kTypeVideoOnly:
+            return "MPEG Video Only Stream";
+        case kTypePVA:
+            return "PVA Stream";
+        case kTypeAudioOnly:
+            return "Mpeg Audio Stream";
+        case kTypeAC3Only:
+            return "AC3 Stream";
+        case kTypeH264Only:
+            return "H264 Only Stream";
+        default:
+            return "Not Initialized";
     }
 }

@@ -20,7 +20,9 @@ public:
     CDataDispatcher& Dispatcher() { return dispatcher_; }
 
 private:
-    void OnTime(int64_t t) override { if (owner_) owner_->OnTime(t); }
+    void OnTime(int64_t t) override {
+        if (owner_) owner_->OnTime(t);
+    }
 
     chronel::ChunkDispatcherOwner* owner_;
     CDataDispatcher dispatcher_;

@@ -29,16 +29,17 @@ public:
     void OnMPEG4VideoFound(const DIVX::DetectDiv4Stream&) override;
 
     AMainParserOwner* owner;
+
 private:
-    template <class T> void Add(const CStreamKey& k);
+    template <class T>
+    void Add(const CStreamKey& k);
 };
 
 class CDFPEStream : public M2PS::CPEStream {
 public:
     CDFPEStream(const CStreamKey& k, AMainParserOwner* o) : M2PS::CPEStream(k), owner(o) {}
     uint32_t OnPESPacketHdr(const M2PS::PESEvent& ev, BS::ParserControl* ctl) override;
-    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl,
-                    uint32_t flag) override;
+    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl, uint32_t flag) override;
     void Reset() override {
         pendingTime = kNoTime;
         lastPtr = nullptr;
@@ -50,6 +51,15 @@ public:
 };
 
 // The class marks the format that detection found.
-class CDFPESVideo : public CDFPEStream { public: using CDFPEStream::CDFPEStream; };
-class CDFPESAudio : public CDFPEStream { public: using CDFPEStream::CDFPEStream; };
-class CDFPESAC3 : public CDFPEStream { public: using CDFPEStream::CDFPEStream; };
+class CDFPESVideo : public CDFPEStream {
+public:
+    using CDFPEStream::CDFPEStream;
+};
+class CDFPESAudio : public CDFPEStream {
+public:
+    using CDFPEStream::CDFPEStream;
+};
+class CDFPESAC3 : public CDFPEStream {
+public:
+    using CDFPEStream::CDFPEStream;
+};

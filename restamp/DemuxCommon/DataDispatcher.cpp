@@ -9,11 +9,12 @@ uint64_t FrameTime(uint64_t frameBytes, uint64_t bitsPerSecond) {
     return bitsPerSecond ? frameBytes * 80000000ull / bitsPerSecond : 0;
 }
 
-} // namespace
+}  // namespace
 
 // Observes one frame stream and stamps each frame with the running sum of
 // the frame times before it.
-template <class Hdr> class CFrameTimeCallback : public CDataDispatcher::CCallback {
+template <class Hdr>
+class CFrameTimeCallback : public CDataDispatcher::CCallback {
 public:
     using CCallback::CCallback;
     void OnStateChange(BS::AStreamElement* e) override {
@@ -25,13 +26,14 @@ public:
             if (!fe) return;
             started = true;
             const uint32_t frameLen = FrameLengthOf(*fe->header);
-            dispatcher->OnPayload(fe->data, fe->length < frameLen ? fe->length : frameLen,
-                                  int64_t(runningTime), CStreamKey());
+            dispatcher->OnPayload(fe->data, fe->length < frameLen ? fe->length : frameLen, int64_t(runningTime),
+                                  CStreamKey());
             runningTime += FrameTime(frameLen, BitsPerSecond(*fe->header));
         } else if (st->code == 2 && started && ev->length) {
             dispatcher->OnPayload(ev->data, ev->length, int64_t(runningTime), CStreamKey());
         }
     }
+
 private:
     static uint64_t BitsPerSecond(const MAudio::CFrameHdr& h) { return h.bitrate; }
     static uint64_t BitsPerSecond(const AC3::CSyncFrame& h) { return uint64_t(h.bitrate) * 1000; }
@@ -62,15 +64,15 @@ public:
     }
 };
 
-CDataDispatcher::CDataDispatcher(ATimeSink* filter)
-    : filter_(filter), detection_(kCollectSize), mainParser_(this) {}
+CDataDispatcher::CDataDispatcher(ATimeSink* filter) : filter_(filter), detection_(kCollectSize), mainParser_(this) {}
 
 CDataDispatcher::~CDataDispatcher() {
     // The parser graph goes first so that no callback outlives its element's news.
     mainParser_.Reset();
 }
 
-template <class T> T* CDataDispatcher::MakeCallback(BS::AStreamElement* attachTo) {
+template <class T>
+T* CDataDispatcher::MakeCallback(BS::AStreamElement* attachTo) {
     std::unique_ptr<T> cb(new (std::nothrow) T(this));
     if (!cb) return nullptr;
     T* p = cb.get();
@@ -79,8 +81,12 @@ template <class T> T* CDataDispatcher::MakeCallback(BS::AStreamElement* attachTo
     return p;
 }
 
-void CDataDispatcher::AttachAudioRoot(BS::AStreamElement* root) { MakeCallback<CAudioRootCallback>(root); }
-void CDataDispatcher::AttachAC3Root(BS::AStreamElement* root) { MakeCallback<CAC3RootCallback>(root); }
+void CDataDispatcher::AttachAudioRoot(BS::AStreamElement* root) {
+    MakeCallback<CAudioRootCallback>(root);
+}
+void CDataDispatcher::AttachAC3Root(BS::AStreamElement* root) {
+    MakeCallback<CAC3RootCallback>(root);
+}
 void CDataDispatcher::AttachSystemStream(BS::AStreamElement*, BS::CBaseState*) {
     // System streams are not parsed by this build.
 }

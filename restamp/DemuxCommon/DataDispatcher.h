@@ -55,7 +55,9 @@ public:
             if (element) element->RemoveStateHandler(this);
             element = nullptr;
         }
-        void OnElementDestroyed(BS::AStreamElement* e) override { if (e == element) element = nullptr; }
+        void OnElementDestroyed(BS::AStreamElement* e) override {
+            if (e == element) element = nullptr;
+        }
 
         CDataDispatcher* dispatcher;
         BS::AStreamElement* element = nullptr;
@@ -64,7 +66,8 @@ public:
     };
 
 private:
-    template <class T> T* MakeCallback(BS::AStreamElement* attachTo);
+    template <class T>
+    T* MakeCallback(BS::AStreamElement* attachTo);
     class CAudioRootCallback;
     class CAC3RootCallback;
     class CAESCallback;

@@ -9,27 +9,36 @@
 namespace {
 
 using PSTemplate = BS::CParserTemplateImpl<M2PS::CPSParserImpl, M2PS::CPSParserHandlerImpl, CDFProgramStream>;
-using AudioTemplate = BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl,
-                                              MAudio::CAudioDispatcher>;
+using AudioTemplate =
+    BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl, MAudio::CAudioDispatcher>;
 using AC3Template = BS::CParserTemplateImpl<AC3::CAC3ParserImpl, AC3::CAC3ParserHandlerImpl, AC3::CAC3Dispatcher>;
-using VideoTemplate = BS::CParserTemplateImpl<MVideo::CVideoParserImpl, MVideo::CVideoParserHandlerImpl,
-                                              MVideo::CVideoDispatcher>;
+using VideoTemplate =
+    BS::CParserTemplateImpl<MVideo::CVideoParserImpl, MVideo::CVideoParserHandlerImpl, MVideo::CVideoDispatcher>;
 
 constexpr uint32_t kAudioMinBytes = 100000;
 
-} // namespace
+}  // namespace
 
 const wchar_t* MainParserTypeName(uint32_t type) {
     switch (type) {
-        case kTypeSystemStream: return L"Mpeg1 System Sream";
-        case kTypeProgramStream: return L"Mpeg2 Program Stream";
-        case kTypeTransportStream: return L"Mpeg2 Transport Stream";
-        case kTypeVideoOnly: return L"MPEG Video Only Stream";
-        case kTypePVA: return L"PVA Stream";
-        case kTypeAudioOnly: return L"Mpeg Audio Stream";
-        case kTypeAC3Only: return L"AC3 Stream";
-        case kTypeH264Only: return L"H264 Only Stream";
-        default: return L"Not Initialized";
+        case kTypeSystemStream:
+            return L"Mpeg1 System Sream";
+        case kTypeProgramStream:
+            return L"Mpeg2 Program Stream";
+        case kTypeTransportStream:
+            return L"Mpeg2 Transport Stream";
+        case kTypeVideoOnly:
+            return L"MPEG Video Only Stream";
+        case kTypePVA:
+            return L"PVA Stream";
+        case kTypeAudioOnly:
+            return L"Mpeg Audio Stream";
+        case kTypeAC3Only:
+            return L"AC3 Stream";
+        case kTypeH264Only:
+            return L"H264 Only Stream";
+        default:
+            return L"Not Initialized";
     }
 }
 
@@ -175,15 +184,19 @@ int32_t CMainParser::BuildAudio(bool ac3) {
     delete parser_;
     parser_ = nullptr;
     BS::AParserTemplate* t;
-    if (ac3) t = new (std::nothrow) AC3Template();
-    else t = new (std::nothrow) AudioTemplate();
+    if (ac3)
+        t = new (std::nothrow) AC3Template();
+    else
+        t = new (std::nothrow) AudioTemplate();
     if (!t) return kHrOutOfMemory;
     parser_ = t;
     t->Reset();
     graph_.SetRoot(t->GetStream());
     if (owner_) {
-        if (ac3) owner_->AttachAC3Root(t->GetStream());
-        else owner_->AttachAudioRoot(t->GetStream());
+        if (ac3)
+            owner_->AttachAC3Root(t->GetStream());
+        else
+            owner_->AttachAudioRoot(t->GetStream());
     }
     return 0;
 }

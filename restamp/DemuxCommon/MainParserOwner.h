@@ -17,4 +17,6 @@ public:
 };
 
 // 90 kHz clock value in 100-ns units.
-inline int64_t ClockToRefTime(uint64_t v90k) { return int64_t((v90k & ((uint64_t(1) << 33) - 1)) * 1000 / 9); }
+inline int64_t ClockToRefTime(uint64_t v90k) {
+    return int64_t((v90k & ((uint64_t(1) << 33) - 1)) * 1000 / 9);
+}

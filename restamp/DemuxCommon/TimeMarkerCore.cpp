@@ -2,11 +2,16 @@
 
 #include <cstring>
 
-CTimeMarkerCore::CTimeMarkerCore() : dispatcher_(this) { span_.reserve(64 * 1024); }
+CTimeMarkerCore::CTimeMarkerCore() : dispatcher_(this) {
+    span_.reserve(64 * 1024);
+}
 
 int64_t CTimeMarkerCore::ProcessChunk(const uint8_t* data, uint32_t len) {
     const uint32_t v0 = SpanLength();
-    if (spanRead_ && spanRead_ == span_.size()) { span_.clear(); spanRead_ = 0; }
+    if (spanRead_ && spanRead_ == span_.size()) {
+        span_.clear();
+        spanRead_ = 0;
+    }
     if (spanRead_ > span_.size() / 2 && spanRead_ > 4096) {
         span_.erase(span_.begin(), span_.begin() + long(spanRead_));
         spanRead_ = 0;

@@ -27,7 +27,10 @@ public:
     // Input disconnected: the format is detected again.
     void Disconnect();
     // Stop: a stream reset, and the next chunk is stamped 0 until a time comes.
-    void Stop() { ResetStream(); keptTime_ = 0; }
+    void Stop() {
+        ResetStream();
+        keptTime_ = 0;
+    }
 
     void OnTime(int64_t t) override { keptTime_ = t; }
 

@@ -5,17 +5,25 @@
 namespace {
 
 // Wrapping arithmetic: the result of any pair of times is defined.
-int64_t Sub(int64_t a, int64_t b) { return int64_t(uint64_t(a) - uint64_t(b)); }
-uint64_t Distance(int64_t a, int64_t b) { return a > b ? uint64_t(a) - uint64_t(b) : uint64_t(b) - uint64_t(a); }
-bool Close(int64_t a, int64_t b) { return Distance(a, b) <= uint64_t(PTS_JUMP_THRESHOLD); }
+int64_t Sub(int64_t a, int64_t b) {
+    return int64_t(uint64_t(a) - uint64_t(b));
+}
+uint64_t Distance(int64_t a, int64_t b) {
+    return a > b ? uint64_t(a) - uint64_t(b) : uint64_t(b) - uint64_t(a);
+}
+bool Close(int64_t a, int64_t b) {
+    return Distance(a, b) <= uint64_t(PTS_JUMP_THRESHOLD);
+}
 
 bool IsAudio(const CStreamKey& k) {
     return (k.streamId >= 0xC0 && k.streamId <= 0xDF) ||
            (k.streamId == 0xBD && k.subStreamId >= 0xA0 && k.subStreamId <= 0xBF);
 }
-bool IsVideo(const CStreamKey& k) { return k.streamId >= 0xE0 && k.streamId <= 0xEF; }
+bool IsVideo(const CStreamKey& k) {
+    return k.streamId >= 0xE0 && k.streamId <= 0xEF;
+}
 
-} // namespace
+}  // namespace
 
 int64_t CTimeProcessorStream::Rebase(int64_t t) {
     jump = 0;
@@ -30,12 +38,14 @@ int64_t CTimeProcessorStream::Rebase(int64_t t) {
 }
 
 CTimeProcessorStream* CTimeProcessorProgram::Find(uint32_t id) const {
-    for (auto& s : streams) if (s->streamId == id) return s.get();
+    for (auto& s : streams)
+        if (s->streamId == id) return s.get();
     return nullptr;
 }
 
 bool CTimeProcessorProgram::AddStream(const CStreamKey& k, uint32_t id) {
-    for (auto& s : streams) if (s->key == k) return true;
+    for (auto& s : streams)
+        if (s->key == k) return true;
     std::unique_ptr<CTimeProcessorStream> s(new (std::nothrow) CTimeProcessorStream(k, id, this));
     if (!s) return false;
     streams.push_back(std::move(s));
@@ -85,9 +95,17 @@ void CTimeProcessorProgram::Synchronize() {
 
 int64_t CTimeProcessor::ProcessTime(const CStreamKey& k, int64_t t, uint32_t id) {
     CTimeProcessorProgram* prog = nullptr;
-    for (auto& p : programs_) if (p->Find(id)) { prog = p.get(); break; }
+    for (auto& p : programs_)
+        if (p->Find(id)) {
+            prog = p.get();
+            break;
+        }
     if (!prog) {
-        for (auto& p : programs_) if (p->number == k.number) { prog = p.get(); break; }
+        for (auto& p : programs_)
+            if (p->number == k.number) {
+                prog = p.get();
+                break;
+            }
         if (!prog) {
             std::unique_ptr<CTimeProcessorProgram> p(new (std::nothrow) CTimeProcessorProgram(k.number));
             if (!p) return kNoTime;

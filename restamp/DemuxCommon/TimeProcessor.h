@@ -18,7 +18,12 @@ public:
         : key(k), streamId(id), program(owner) {}
     virtual ~CTimeProcessorStream() = default;
     virtual int64_t Rebase(int64_t t);
-    void ResetRecord() { prevTime = kNoTime; offset = 0; lastOutput = 0; jump = 0; }
+    void ResetRecord() {
+        prevTime = kNoTime;
+        offset = 0;
+        lastOutput = 0;
+        jump = 0;
+    }
     bool HasPrevious() const { return prevTime != kNoTime; }
 
     CStreamKey key;
@@ -38,7 +43,9 @@ public:
     bool AddStream(const CStreamKey& k, uint32_t id);
     int64_t ProcessTime(const CStreamKey& k, int64_t t, uint32_t id);
     void Synchronize();
-    void ResetRecords() { for (auto& s : streams) s->ResetRecord(); }
+    void ResetRecords() {
+        for (auto& s : streams) s->ResetRecord();
+    }
 
     uint32_t number;
     std::vector<std::unique_ptr<CTimeProcessorStream>> streams;
@@ -48,7 +55,9 @@ class CTimeProcessor {
 public:
     // Output time of t for the stream record id; kNoTime when no record could be made.
     int64_t ProcessTime(const CStreamKey& k, int64_t t, uint32_t id);
-    void Reset() { for (auto& p : programs_) p->ResetRecords(); }
+    void Reset() {
+        for (auto& p : programs_) p->ResetRecords();
+    }
     void Clear() { programs_.clear(); }
     size_t ProgramCount() const { return programs_.size(); }
     const CTimeProcessorProgram* Program(size_t i) const { return programs_[i].get(); }

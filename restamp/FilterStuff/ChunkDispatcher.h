@@ -11,26 +11,26 @@ namespace chronel {
 constexpr int64_t kNoTime = INT64_MAX;
 
 class ChunkDispatcherOwner {
- public:
-  virtual ~ChunkDispatcherOwner() = default;
-  // A re-based time for the chunks that follow.
-  virtual void OnTime(int64_t time) = 0;
+public:
+    virtual ~ChunkDispatcherOwner() = default;
+    // A re-based time for the chunks that follow.
+    virtual void OnTime(int64_t time) = 0;
 };
 
 class ChunkDispatcher {
- public:
-  virtual ~ChunkDispatcher() = default;
-  // Parses the unparsed span (position = stream offset of the current
-  // chunk's first byte). *parsed: bytes the parser is done with. 0 on
-  // success, else an HRESULT-valued failure.
-  virtual int32_t ProcessData(const uint8_t* span, uint32_t valid, int64_t position, uint32_t* parsed) = 0;
-  virtual void EndOfStream() = 0;
-  // Forget parse state, keep the detected format.
-  virtual void ResetStreamState() = 0;
-  // Forget everything: the next input is detected again.
-  virtual void ResetAll() = 0;
-  // Display name of the detected format.
-  virtual const char* FormatName() const = 0;
+public:
+    virtual ~ChunkDispatcher() = default;
+    // Parses the unparsed span (position = stream offset of the current
+    // chunk's first byte). *parsed: bytes the parser is done with. 0 on
+    // success, else an HRESULT-valued failure.
+    virtual int32_t ProcessData(const uint8_t* span, uint32_t valid, int64_t position, uint32_t* parsed) = 0;
+    virtual void EndOfStream() = 0;
+    // Forget parse state, keep the detected format.
+    virtual void ResetStreamState() = 0;
+    // Forget everything: the next input is detected again.
+    virtual void ResetAll() = 0;
+    // Display name of the detected format.
+    virtual const char* FormatName() const = 0;
 };
 
 }  // namespace chronel

@@ -18,35 +18,35 @@ class CDmxPushFilter;
 // The filter's own reference clock. The filter keeps it for its lifetime and
 // offers it to nobody, so the graph never picks it as its clock.
 class CDmxrClock : public CBaseReferenceClock {
- public:
-  explicit CDmxrClock(HRESULT* phr) : CBaseReferenceClock(NAME("DmxrClock"), NULL, phr) {}
+public:
+    explicit CDmxrClock(HRESULT* phr) : CBaseReferenceClock(NAME("DmxrClock"), NULL, phr) {}
 };
 
 class CDmxPushInPin : public CBaseInputPin {
- public:
-  CDmxPushInPin(CDmxPushFilter* pFilter, CCritSec* pLock, HRESULT* phr);
+public:
+    CDmxPushInPin(CDmxPushFilter* pFilter, CCritSec* pLock, HRESULT* phr);
 
-  HRESULT CheckMediaType(const CMediaType* pmt) override;
-  HRESULT CheckConnect(IPin* pPin) override;
-  HRESULT CompleteConnect(IPin* pReceivePin) override;
-  HRESULT BreakConnect() override;
-  HRESULT Active() override;
-  HRESULT Inactive() override;
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
+    HRESULT CheckConnect(IPin* pPin) override;
+    HRESULT CompleteConnect(IPin* pReceivePin) override;
+    HRESULT BreakConnect() override;
+    HRESULT Active() override;
+    HRESULT Inactive() override;
 
-  STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
-  STDMETHODIMP Receive(IMediaSample* pSample) override;
-  STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP BeginFlush() override;
-  STDMETHODIMP EndFlush() override;
+    STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
+    STDMETHODIMP Receive(IMediaSample* pSample) override;
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
 
- private:
-  // Hands the carried bytes on as one (short) chunk.
-  HRESULT FlushCarry();
-  HRESULT SendChunk(const BYTE* carried, long carriedLen, const BYTE* p, long len, const REFERENCE_TIME* times);
+private:
+    // Hands the carried bytes on as one (short) chunk.
+    HRESULT FlushCarry();
+    HRESULT SendChunk(const BYTE* carried, long carriedLen, const BYTE* p, long len, const REFERENCE_TIME* times);
 
-  CDmxPushFilter* m_pDmx;
-  BYTE m_carry[1000];
-  long m_carried = 0;
+    CDmxPushFilter* m_pDmx;
+    BYTE m_carry[1000];
+    long m_carried = 0;
 };
 
 class CDmxPushFilter : public CBaseFilter,
@@ -54,71 +54,71 @@ class CDmxPushFilter : public CBaseFilter,
                        public IAMStreamSelect,
                        public IVexoParserSettings,
                        public chronel::ChunkDispatcherOwner {
- public:
-  static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
-  ~CDmxPushFilter() override;
+public:
+    static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
+    ~CDmxPushFilter() override;
 
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  // IBaseFilter / IMediaFilter
-  int GetPinCount() override;
-  CBasePin* GetPin(int n) override;
-  STDMETHODIMP JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) override;
-  STDMETHODIMP Pause() override;
-  STDMETHODIMP Run(REFERENCE_TIME tStart) override;
-  STDMETHODIMP Stop() override;
-  LPAMOVIESETUP_FILTER GetSetupData() override;
+    // IBaseFilter / IMediaFilter
+    int GetPinCount() override;
+    CBasePin* GetPin(int n) override;
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME tStart) override;
+    STDMETHODIMP Stop() override;
+    LPAMOVIESETUP_FILTER GetSetupData() override;
 
-  // ISpecifyPropertyPages
-  STDMETHODIMP GetPages(CAUUID* pPages) override;
+    // ISpecifyPropertyPages
+    STDMETHODIMP GetPages(CAUUID* pPages) override;
 
-  // IAMStreamSelect
-  STDMETHODIMP Count(DWORD* pcStreams) override;
-  STDMETHODIMP Info(long lIndex, AM_MEDIA_TYPE** ppmt, DWORD* pdwFlags, LCID* plcid, DWORD* pdwGroup,
-                    WCHAR** ppszName, IUnknown** ppObject, IUnknown** ppUnk) override;
-  STDMETHODIMP Enable(long lIndex, DWORD dwFlags) override;
+    // IAMStreamSelect
+    STDMETHODIMP Count(DWORD* pcStreams) override;
+    STDMETHODIMP Info(long lIndex, AM_MEDIA_TYPE** ppmt, DWORD* pdwFlags, LCID* plcid, DWORD* pdwGroup,
+                      WCHAR** ppszName, IUnknown** ppObject, IUnknown** ppUnk) override;
+    STDMETHODIMP Enable(long lIndex, DWORD dwFlags) override;
 
-  // IVexoParserSettings
-  STDMETHODIMP Reserved3() override { return S_OK; }
-  STDMETHODIMP GetFormatName(LPWSTR* name, void* context) override;
-  STDMETHODIMP Reserved5(void*) override { return E_NOTIMPL; }
-  STDMETHODIMP Reserved6(void*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetSettingsWord(DWORD word) override;
+    // IVexoParserSettings
+    STDMETHODIMP Reserved3() override { return S_OK; }
+    STDMETHODIMP GetFormatName(LPWSTR* name, void* context) override;
+    STDMETHODIMP Reserved5(void*) override { return E_NOTIMPL; }
+    STDMETHODIMP Reserved6(void*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetSettingsWord(DWORD word) override;
 
-  // Calls of the input pin.
-  void OnTime(int64_t time) override;
-  HRESULT ProcessInput(IMediaSample* pChunk);
-  HRESULT OnEndOfStream();
-  HRESULT OnBeginFlush();
-  HRESULT OnEndFlush();
-  HRESULT OnInputConnected(IPin* pUpstream);
-  HRESULT OnInputDisconnected();
-  CSequentialAllocator* InputAllocator() { return m_pInputAllocator; }
-  HRESULT MakeInputAllocators(IMemAllocator** ppPinAllocator);
-  void ReleaseInputAllocators();
-  CCritSec* ReceiveLock() { return &m_receiveLock; }
+    // Calls of the input pin.
+    void OnTime(int64_t time) override;
+    HRESULT ProcessInput(IMediaSample* pChunk);
+    HRESULT OnEndOfStream();
+    HRESULT OnBeginFlush();
+    HRESULT OnEndFlush();
+    HRESULT OnInputConnected(IPin* pUpstream);
+    HRESULT OnInputDisconnected();
+    CSequentialAllocator* InputAllocator() { return m_pInputAllocator; }
+    HRESULT MakeInputAllocators(IMemAllocator** ppPinAllocator);
+    void ReleaseInputAllocators();
+    CCritSec* ReceiveLock() { return &m_receiveLock; }
 
-  // Makes an output pin (the class factory asks for "Output").
-  HRESULT CreateOutputPin(LPCWSTR name, const DmxStreamDescriptor& stream);
-  // Replaces the stream parser behind the filter.
-  void SetDispatcher(std::unique_ptr<chronel::ChunkDispatcher> dispatcher);
+    // Makes an output pin (the class factory asks for "Output").
+    HRESULT CreateOutputPin(LPCWSTR name, const DmxStreamDescriptor& stream);
+    // Replaces the stream parser behind the filter.
+    void SetDispatcher(std::unique_ptr<chronel::ChunkDispatcher> dispatcher);
 
- private:
-  CDmxPushFilter(LPUNKNOWN pUnk, HRESULT* phr);
-  void ResetStreamState();
-  CDmxOutPin* OutPin(size_t i) { return i < m_outPins.size() ? m_outPins[i] : nullptr; }
+private:
+    CDmxPushFilter(LPUNKNOWN pUnk, HRESULT* phr);
+    void ResetStreamState();
+    CDmxOutPin* OutPin(size_t i) { return i < m_outPins.size() ? m_outPins[i] : nullptr; }
 
-  CCritSec m_filterLock;
-  CCritSec m_receiveLock;
-  CCritSec m_pinChangeLock;
-  ChronelLog m_log;
-  std::vector<CDmxOutPin*> m_outPins;
-  std::unique_ptr<chronel::ChunkDispatcher> m_dispatcher;
-  CDmxPushInPin* m_pInput = nullptr;
-  CSequentialAllocator* m_pInputAllocator = nullptr;
-  CDmxrClock* m_pClock = nullptr;  // one reference, from construction to destruction
-  LONGLONG m_position = 0;  // stream offset of the current chunk
-  int64_t m_keptTime = 0;
-  DWORD m_settingsWord = 0;
+    CCritSec m_filterLock;
+    CCritSec m_receiveLock;
+    CCritSec m_pinChangeLock;
+    ChronelLog m_log;
+    std::vector<CDmxOutPin*> m_outPins;
+    std::unique_ptr<chronel::ChunkDispatcher> m_dispatcher;
+    CDmxPushInPin* m_pInput = nullptr;
+    CSequentialAllocator* m_pInputAllocator = nullptr;
+    CDmxrClock* m_pClock = nullptr;  // one reference, from construction to destruction
+    LONGLONG m_position = 0;         // stream offset of the current chunk
+    int64_t m_keptTime = 0;
+    DWORD m_settingsWord = 0;
 };

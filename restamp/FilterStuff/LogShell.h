@@ -9,19 +9,19 @@
 #include <memory>
 
 class ChronelLog : public chronel::LogOutput {
- public:
-  explicit ChronelLog(HMODULE module);
-  ~ChronelLog() override;
-  ChronelLog(const ChronelLog&) = delete;
-  ChronelLog& operator=(const ChronelLog&) = delete;
+public:
+    explicit ChronelLog(HMODULE module);
+    ~ChronelLog() override;
+    ChronelLog(const ChronelLog&) = delete;
+    ChronelLog& operator=(const ChronelLog&) = delete;
 
-  void Write(const std::string& line) override;
-  void LocalTime(int* hour, int* minute, int* second) override;
-  double SecondFraction() override;
-  uint32_t ThreadId() override { return GetCurrentThreadId(); }
+    void Write(const std::string& line) override;
+    void LocalTime(int* hour, int* minute, int* second) override;
+    double SecondFraction() override;
+    uint32_t ThreadId() override { return GetCurrentThreadId(); }
 
- private:
-  HANDLE m_file = INVALID_HANDLE_VALUE;
-  LONGLONG m_frequency = 0;
-  std::unique_ptr<chronel::ELogDebug> m_log;
+private:
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    LONGLONG m_frequency = 0;
+    std::unique_ptr<chronel::ELogDebug> m_log;
 };

@@ -9,59 +9,60 @@
 #include <vector>
 
 class CSequentialAllocator : public CMemAllocator {
- public:
-  CSequentialAllocator(LPUNKNOWN pUnk, HRESULT* phr);
-  ~CSequentialAllocator() override;
+public:
+    CSequentialAllocator(LPUNKNOWN pUnk, HRESULT* phr);
+    ~CSequentialAllocator() override;
 
-  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override;
-  STDMETHODIMP Commit() override;
-  STDMETHODIMP Decommit() override;
-  // Serves the slice at the next-buffer address, waiting while it is in use.
-  STDMETHODIMP GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStart, REFERENCE_TIME* pEnd, DWORD dwFlags) override;
-  STDMETHODIMP ReleaseBuffer(IMediaSample* pBuffer) override;
+    STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override;
+    STDMETHODIMP Commit() override;
+    STDMETHODIMP Decommit() override;
+    // Serves the slice at the next-buffer address, waiting while it is in use.
+    STDMETHODIMP GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStart, REFERENCE_TIME* pEnd,
+                           DWORD dwFlags) override;
+    STDMETHODIMP ReleaseBuffer(IMediaSample* pBuffer) override;
 
-  // The unparsed span.
-  HRESULT AddBuffer(IMediaSample* pSample);
-  const BYTE* GetValid(DWORD* pValid);
-  HRESULT Advance(DWORD cb);
-  // Drops the unparsed span.
-  void Reset();
+    // The unparsed span.
+    HRESULT AddBuffer(IMediaSample* pSample);
+    const BYTE* GetValid(DWORD* pValid);
+    HRESULT Advance(DWORD cb);
+    // Drops the unparsed span.
+    void Reset();
 
-  // Holds or drops a slice for a sample that points into it.
-  void AddSliceRef(const BYTE* p);
-  void ReleaseSliceRef(const BYTE* p);
+    // Holds or drops a slice for a sample that points into it.
+    void AddSliceRef(const BYTE* p);
+    void ReleaseSliceRef(const BYTE* p);
 
- protected:
-  HRESULT Alloc() override;
-  void Free() override;
+protected:
+    HRESULT Alloc() override;
+    void Free() override;
 
- private:
-  bool OwnsPointer(const BYTE* p) const;
-  // Frees the block once decommitted and nothing holds a slice.
-  void FreeIfDone();
-  bool AnySliceInUse() const;
+private:
+    bool OwnsPointer(const BYTE* p) const;
+    // Frees the block once decommitted and nothing holds a slice.
+    void FreeIfDone();
+    bool AnySliceInUse() const;
 
-  chronel::SequentialRing m_ring;
-  BYTE* m_pBlock = nullptr;
-  DWORD m_cbBlock = 0;
-  std::vector<CMediaSample*> m_samples;
-  CAMEvent m_evSliceFree;
+    chronel::SequentialRing m_ring;
+    BYTE* m_pBlock = nullptr;
+    DWORD m_cbBlock = 0;
+    std::vector<CMediaSample*> m_samples;
+    CAMEvent m_evSliceFree;
 };
 
 // Samples that point into the sequential allocator's memory, each holding
 // the slice it lies in for as long as it lives.
 class CSubAllocator : public CBaseAllocator {
- public:
-  CSubAllocator(CSequentialAllocator* pSource, HRESULT* phr);
-  ~CSubAllocator() override;
+public:
+    CSubAllocator(CSequentialAllocator* pSource, HRESULT* phr);
+    ~CSubAllocator() override;
 
-  // A referenced sample over [p, p + cb), or null when out of memory.
-  IMediaSample* GetSample(BYTE* p, LONG cb);
-  STDMETHODIMP ReleaseBuffer(IMediaSample* pBuffer) override;
+    // A referenced sample over [p, p + cb), or null when out of memory.
+    IMediaSample* GetSample(BYTE* p, LONG cb);
+    STDMETHODIMP ReleaseBuffer(IMediaSample* pBuffer) override;
 
- protected:
-  void Free() override {}
+protected:
+    void Free() override {}
 
- private:
-  CSequentialAllocator* m_pSource;
+private:
+    CSequentialAllocator* m_pSource;
 };

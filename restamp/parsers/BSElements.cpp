@@ -1,8 +1,8 @@
 #include "restamp/parsers/BSElements.h"
 
-const char* const PesStreamTypeName[15] = {
-    "Video", "Audio", "Private1", "Private2", "Padding", "Unknown", "DVD AC3",
-    "PVA PES Audio", "DVD LPCM", "H264", "SUBP", "AAC", "DIVX", "Metadata", "AES3"};
+const char* const PesStreamTypeName[15] = {"Video",   "Audio",   "Private1",      "Private2", "Padding",
+                                           "Unknown", "DVD AC3", "PVA PES Audio", "DVD LPCM", "H264",
+                                           "SUBP",    "AAC",     "DIVX",          "Metadata", "AES3"};
 
 namespace BS {
 
@@ -20,7 +20,10 @@ void AStreamElementImpl::Release() {
 
 void AStreamElementImpl::RemoveChild(AStreamElement* c) {
     for (size_t i = 0; i < children_.size(); ++i)
-        if (children_[i] == c) { children_.erase(children_.begin() + long(i)); return; }
+        if (children_[i] == c) {
+            children_.erase(children_.begin() + long(i));
+            return;
+        }
 }
 
 void AStreamElementImpl::ResetChildren() {
@@ -28,6 +31,8 @@ void AStreamElementImpl::ResetChildren() {
     for (auto* c : cs) c->Reset();
 }
 
-void AStreamElementImpl::Reset() { ResetChildren(); }
+void AStreamElementImpl::Reset() {
+    ResetChildren();
+}
 
-} // namespace BS
+}  // namespace BS

@@ -26,9 +26,7 @@ struct CStreamKey {
     CStreamKey() = default;
     CStreamKey(uint32_t n, uint8_t sid, uint8_t sub, uint32_t p, uint8_t bp)
         : number(n), streamId(sid), subStreamId(sub), pid(p), byPid(bp) {}
-    void Set(uint32_t n, uint8_t sid, uint8_t sub, uint32_t p, uint8_t bp) {
-        *this = CStreamKey(n, sid, sub, p, bp);
-    }
+    void Set(uint32_t n, uint8_t sid, uint8_t sub, uint32_t p, uint8_t bp) { *this = CStreamKey(n, sid, sub, p, bp); }
     // By-PID keys sort after the others so that mixed maps stay ordered.
     bool operator<(const CStreamKey& o) const {
         if (byPid != o.byPid) return byPid < o.byPid;
@@ -56,15 +54,26 @@ struct ParserControl {
 };
 
 // Header type tag: one distinct address per header class.
-template <class H> struct HeaderTag { static constexpr char id = 0; };
+template <class H>
+struct HeaderTag {
+    static constexpr char id = 0;
+};
 
 class CBaseEvent {
 public:
     virtual ~CBaseEvent() = default;
     void Assign(const CBaseEvent& o) {
-        position = o.position; data = o.data; length = o.length; flag = o.flag;
+        position = o.position;
+        data = o.data;
+        length = o.length;
+        flag = o.flag;
     }
-    void Clear() { position = 0; data = nullptr; length = 0; flag = 0; }
+    void Clear() {
+        position = 0;
+        data = nullptr;
+        length = 0;
+        flag = 0;
+    }
 
     uint64_t position = 0;
     const uint8_t* data = nullptr;
@@ -73,17 +82,23 @@ public:
     const void* kind = nullptr;  // HeaderTag of the header; null for a payload record
 };
 
-template <class H> class CParserEvent : public CBaseEvent {
+template <class H>
+class CParserEvent : public CBaseEvent {
 public:
     CParserEvent() { kind = &HeaderTag<H>::id; }
     CParserEvent& Set(H* h, uint64_t pos, const uint8_t* d, uint32_t avail, uint8_t f) {
-        header = h; position = pos; data = d; length = avail; flag = f;
+        header = h;
+        position = pos;
+        data = d;
+        length = avail;
+        flag = f;
         return *this;
     }
     H* header = nullptr;
 };
 
-template <class H> inline const CParserEvent<H>* EventAs(const CBaseEvent& e) {
+template <class H>
+inline const CParserEvent<H>* EventAs(const CBaseEvent& e) {
     return e.kind == &HeaderTag<H>::id ? static_cast<const CParserEvent<H>*>(&e) : nullptr;
 }
 
@@ -91,8 +106,7 @@ class AParserEventHandler {
 public:
     virtual ~AParserEventHandler() = default;
     virtual uint32_t OnEvent(const CBaseEvent& ev, ParserControl* ctl) = 0;
-    virtual uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, ParserControl* ctl,
-                            uint32_t pass) = 0;
+    virtual uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, ParserControl* ctl, uint32_t pass) = 0;
 };
 
 class CName {
@@ -102,6 +116,7 @@ public:
         buf_[sizeof buf_ - 1] = 0;
     }
     const char* Get() const { return buf_; }
+
 private:
     char buf_[128];
 };
@@ -111,6 +126,7 @@ public:
     explicit CBaseType(const char* name = "Undefined Type") : name_(name) {}
     virtual ~CBaseType() = default;
     const CName& GetName() const { return name_; }
+
 private:
     CName name_;
 };
@@ -118,7 +134,10 @@ private:
 class CBaseState {
 public:
     virtual ~CBaseState() = default;
-    virtual void ResetState() { data = nullptr; code = 0; }
+    virtual void ResetState() {
+        data = nullptr;
+        code = 0;
+    }
     const void* GetData() const { return data; }
 
     const void* data = nullptr;  // event, sub-element or payload record of the last notification
@@ -152,13 +171,19 @@ public:
 
 class AStreamElementImpl : public AStreamElement {
 public:
-    uint32_t AddParent(AStreamElement* p) override { parents_.push_back(p); return 1; }
+    uint32_t AddParent(AStreamElement* p) override {
+        parents_.push_back(p);
+        return 1;
+    }
     void Release() override;
     void RemoveChild(AStreamElement* c) override;
     void Reset() override;
     std::vector<AStreamElement*> GetParents() const override { return parents_; }
     std::vector<AStreamElement*> GetChildren() const override { return children_; }
-    void AddChild(AStreamElement* c) { children_.push_back(c); c->AddParent(this); }
+    void AddChild(AStreamElement* c) {
+        children_.push_back(c);
+        c->AddParent(this);
+    }
     size_t ChildCount() const { return children_.size(); }
     AStreamElement* LastChild() const { return children_.empty() ? nullptr : children_.back(); }
 
@@ -172,7 +197,8 @@ protected:
 };
 
 // Makes an element that belongs to its graph; nullptr when memory runs out.
-template <class T, class... A> T* New(A&&... args) {
+template <class T, class... A>
+T* New(A&&... args) {
     T* p = new (std::nothrow) T(std::forward<A>(args)...);
     if (p) p->ownedByGraph = true;
     return p;
@@ -181,18 +207,23 @@ template <class T, class... A> T* New(A&&... args) {
 template <class State, class Type>
 class CBaseStream : public AStreamElementImpl, public Type, public State {
 public:
-    template <class... A> explicit CBaseStream(A&&... typeArgs) : Type(std::forward<A>(typeArgs)...) {}
+    template <class... A>
+    explicit CBaseStream(A&&... typeArgs) : Type(std::forward<A>(typeArgs)...) {}
 
     CBaseType* GetType() override { return static_cast<Type*>(this); }
     CBaseState* GetState() override { return static_cast<State*>(this); }
     uint32_t AddStateHandler(AStreamElementStateHandler* h) override {
-        for (auto* x : handlers_) if (x == h) return 0;
+        for (auto* x : handlers_)
+            if (x == h) return 0;
         handlers_.push_back(h);
         return 1;
     }
     uint32_t RemoveStateHandler(AStreamElementStateHandler* h) override {
         for (size_t i = 0; i < handlers_.size(); ++i)
-            if (handlers_[i] == h) { handlers_.erase(handlers_.begin() + long(i)); return 1; }
+            if (handlers_[i] == h) {
+                handlers_.erase(handlers_.begin() + long(i));
+                return 1;
+            }
         return 0;
     }
     void NotifyStateChange() override {
@@ -206,17 +237,24 @@ public:
         AStreamElementImpl::Release();
     }
     void Reset() override {
-        workRemaining = 0; workPosition = 0; payload.Clear();
+        workRemaining = 0;
+        workPosition = 0;
+        payload.Clear();
         State::ResetState();
         auto hs = handlers_;
-        for (auto* h : hs) if (h) h->OnElementReset(this);
+        for (auto* h : hs)
+            if (h) h->OnElementReset(this);
         ResetChildren();
     }
-    void SetState(uint32_t code, const void* data) { State::code = code; State::data = data; }
+    void SetState(uint32_t code, const void* data) {
+        State::code = code;
+        State::data = data;
+    }
     size_t HandlerCount() const { return handlers_.size(); }
 
 protected:
     std::vector<AStreamElementStateHandler*> handlers_;
+
 public:
     uint32_t workRemaining = 0;  // bytes of the current packet still to come
     uint64_t workPosition = 0;   // stream position of the next expected byte
@@ -226,16 +264,24 @@ public:
 template <class State, class Type>
 class CBaseWrapperStream : public CBaseStream<State, Type> {
     using Base = CBaseStream<State, Type>;
-public:
-    template <class... A> explicit CBaseWrapperStream(A&&... a) : Base(std::forward<A>(a)...) {}
 
-    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, ParserControl* ctl,
-                    uint32_t pass) override {
+public:
+    template <class... A>
+    explicit CBaseWrapperStream(A&&... a) : Base(std::forward<A>(a)...) {}
+
+    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, ParserControl* ctl, uint32_t pass) override {
         AStreamElement* s = GetSubElement();
         return s ? s->OnData(pos, d, len, ctl, pass) : 1;
     }
-    void Reset() override { lastPtr = nullptr; lastLen = 0; Base::Reset(); }
-    virtual AStreamElement* CreateSubElement(const CBaseEvent*) { wrapped = nullptr; return nullptr; }
+    void Reset() override {
+        lastPtr = nullptr;
+        lastLen = 0;
+        Base::Reset();
+    }
+    virtual AStreamElement* CreateSubElement(const CBaseEvent*) {
+        wrapped = nullptr;
+        return nullptr;
+    }
     virtual AStreamElement* GetSubElement() { return wrapped; }
     void RemoveChild(AStreamElement* c) override {
         if (c == wrapped) wrapped = nullptr;
@@ -253,15 +299,19 @@ public:
     CStreamElementGraph(const CStreamElementGraph&) = delete;
     CStreamElementGraph& operator=(const CStreamElementGraph&) = delete;
     virtual ~CStreamElementGraph() { ReleaseRoot(); }
-    uint32_t SetRoot(AStreamElement* r) { root_ = r; return 1; }
+    uint32_t SetRoot(AStreamElement* r) {
+        root_ = r;
+        return 1;
+    }
     uint32_t ReleaseRoot() {
         if (root_) root_->Release();
         root_ = nullptr;
         return 1;
     }
     AStreamElement* GetRoot() const { return root_; }
+
 private:
     AStreamElement* root_ = nullptr;
 };
 
-} // namespace BS
+}  // namespace BS

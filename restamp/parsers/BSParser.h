@@ -112,21 +112,44 @@ public:
         Advance(n);
         while (n && !segs_.empty()) {
             Seg& s = segs_.front();
-            if (n >= s.len) { n -= s.len; segs_.pop_front(); }
-            else { s.pos += n; s.len -= n; n = 0; }
+            if (n >= s.len) {
+                n -= s.len;
+                segs_.pop_front();
+            } else {
+                s.pos += n;
+                s.len -= n;
+                n = 0;
+            }
         }
     }
-    void ResetBuffer() { Clear(); segs_.clear(); }
+    void ResetBuffer() {
+        Clear();
+        segs_.clear();
+    }
+
 private:
-    struct Seg { uint64_t pos; uint32_t len; };
+    struct Seg {
+        uint64_t pos;
+        uint32_t len;
+    };
     std::deque<Seg> segs_;
 };
 
 // Scanner state shared by the start-code and sync scanners.
 class CScannerBase {
 public:
-    void SetData(const uint8_t* d, uint32_t len) { data_ = d; len_ = len; pos_ = 0; hit_ = 0; }
-    void ResetScanner() { data_ = nullptr; len_ = 0; pos_ = 0; hit_ = 0; }
+    void SetData(const uint8_t* d, uint32_t len) {
+        data_ = d;
+        len_ = len;
+        pos_ = 0;
+        hit_ = 0;
+    }
+    void ResetScanner() {
+        data_ = nullptr;
+        len_ = 0;
+        pos_ = 0;
+        hit_ = 0;
+    }
     uint32_t GetAvailable() const { return len_ - hit_; }
     uint32_t GetPosition() const { return pos_; }
     uint32_t Skip(uint32_t n) {
@@ -135,6 +158,7 @@ public:
         return pos_;
     }
     void SkipToEnd() { pos_ = len_; }
+
 protected:
     const uint8_t* data_ = nullptr;
     uint32_t len_ = 0;
@@ -143,7 +167,8 @@ protected:
 };
 
 // 00 00 01 with at least MinLeft bytes from its first byte to the end.
-template <uint32_t MinLeft> class CStartCodeScanner : public CScannerBase {
+template <uint32_t MinLeft>
+class CStartCodeScanner : public CScannerBase {
 public:
     const uint8_t* FindNext() {
         if (len_ < MinLeft) return nullptr;
@@ -180,8 +205,8 @@ public:
 template <class ParserImpl, class HandlerImpl, class Stream>
 class CParserTemplateImpl : public AParserTemplate {
 public:
-    template <class... A> explicit CParserTemplateImpl(A&&... streamArgs)
-        : stream(std::forward<A>(streamArgs)...) {}
+    template <class... A>
+    explicit CParserTemplateImpl(A&&... streamArgs) : stream(std::forward<A>(streamArgs)...) {}
     // The root is embedded: releasing it frees the elements below it.
     ~CParserTemplateImpl() override { stream.Release(); }
 
@@ -252,12 +277,17 @@ public:
 template <class ParserImpl, class HandlerImpl, class Stream>
 class CParserTemplateImplEx : public CParserTemplateImpl<ParserImpl, HandlerImpl, Stream> {
     using Base = CParserTemplateImpl<ParserImpl, HandlerImpl, Stream>;
+
 public:
-    template <class... A> explicit CParserTemplateImplEx(A&&... a) : Base(std::forward<A>(a)...) {}
+    template <class... A>
+    explicit CParserTemplateImplEx(A&&... a) : Base(std::forward<A>(a)...) {}
 
     uint32_t Parse(uint64_t pos, const uint8_t* d, uint32_t len, uint32_t) override {
         if (!len) return 1;
-        if (carriedSkip > len) { carriedSkip -= len; return 1; }
+        if (carriedSkip > len) {
+            carriedSkip -= len;
+            return 1;
+        }
         extra.AppendBlock(pos + carriedSkip, d + carriedSkip, len - carriedSkip);
         carriedSkip = 0;
         const uint8_t* base = extra.GetReadPtr();
@@ -265,8 +295,7 @@ public:
         this->consumed = 0;
         while (const uint8_t* h = this->parser.FindNext()) {
             this->consumed = uint32_t(h - base);
-            if (this->handler.ParseHeader(extra.PositionOf(this->consumed), h,
-                                          this->parser.GetAvailable()))
+            if (this->handler.ParseHeader(extra.PositionOf(this->consumed), h, this->parser.GetAvailable()))
                 this->stream.OnEvent(*this->handler.GetEvent(), &this->control);
             const uint32_t k = this->control.skip;
             if (k) {
@@ -295,4 +324,4 @@ public:
     uint32_t carriedSkip = 0;
 };
 
-} // namespace BS
+}  // namespace BS

@@ -8,9 +8,22 @@ namespace {
 
 bool HighProfile(uint32_t p) {
     switch (p) {
-        case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-        case 118: case 128: case 138: case 139: case 134: case 135: return true;
-        default: return false;
+        case 100:
+        case 110:
+        case 122:
+        case 244:
+        case 44:
+        case 83:
+        case 86:
+        case 118:
+        case 128:
+        case 138:
+        case 139:
+        case 134:
+        case 135:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -27,7 +40,7 @@ bool SkipScalingList(MpegCommon::BitReader& br, int size) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool CH264SeqParamSet::Parse(const uint8_t* nal, uint32_t len, CH264SharedParams& sp) {
     valid = false;
@@ -162,7 +175,7 @@ int DetectH264::Detect(const uint8_t* d, uint32_t len) {
     }
 }
 
-} // namespace MH264
+}  // namespace MH264
 
 namespace DIVX {
 
@@ -175,7 +188,10 @@ bool CMPEG4VidObjLayer::Parse(const uint8_t* d, uint32_t len) {
     objectType = br.Read(8);
     if (objectType == 0) return false;
     uint32_t verid = 1;
-    if (br.ReadBit()) { verid = br.Read(4); br.Skip(3); }
+    if (br.ReadBit()) {
+        verid = br.Read(4);
+        br.Skip(3);
+    }
     if (br.Read(4) == 15) br.Skip(16);  // extended PAR
     if (br.ReadBit()) {                 // vol_control_parameters
         br.Skip(3);
@@ -213,7 +229,7 @@ int DetectDiv4Stream::Detect(const uint8_t* d, uint32_t len) {
     return 0;
 }
 
-} // namespace DIVX
+}  // namespace DIVX
 
 namespace AAC {
 
@@ -243,7 +259,10 @@ int DetectAACStream::Detect(const uint8_t* d, uint32_t len) {
     resume = len > 100 ? len - 100 : 0;
     for (uint32_t i = 0; i + 25 <= len; ++i) {
         CAACHeader first;
-        if (!first.Parse(d + i, len - i)) { resume = i; continue; }
+        if (!first.Parse(d + i, len - i)) {
+            resume = i;
+            continue;
+        }
         uint64_t at = i;
         CAACHeader cur = first;
         bool ok = true;
@@ -254,7 +273,10 @@ int DetectAACStream::Detect(const uint8_t* d, uint32_t len) {
                  h.sampleRate == first.sampleRate && h.channels == first.channels;
             cur = h;
         }
-        if (!ok) { resume = i; continue; }
+        if (!ok) {
+            resume = i;
+            continue;
+        }
         if (i + uint64_t(first.frameLength) <= len) firstFrame.assign(d + i, d + i + first.frameLength);
         header = first;
         return 1;
@@ -262,7 +284,7 @@ int DetectAACStream::Detect(const uint8_t* d, uint32_t len) {
     return 0;
 }
 
-} // namespace AAC
+}  // namespace AAC
 
 namespace LPCM {
 
@@ -288,7 +310,7 @@ bool CLPCMHeader::Parse(const uint8_t* d, uint32_t len) {
     return true;
 }
 
-} // namespace LPCM
+}  // namespace LPCM
 
 namespace AES3 {
 
@@ -307,4 +329,4 @@ bool CAES3Header::Parse(const uint8_t* d, uint32_t len) {
     return true;
 }
 
-} // namespace AES3
+}  // namespace AES3

@@ -60,7 +60,7 @@ public:
     uint32_t resume = 0;
 };
 
-} // namespace MH264
+}  // namespace MH264
 
 namespace DIVX {
 
@@ -88,7 +88,7 @@ public:
     uint32_t resume = 0;
 };
 
-} // namespace DIVX
+}  // namespace DIVX
 
 namespace AAC {
 
@@ -112,7 +112,7 @@ public:
     std::vector<uint8_t> firstFrame;
 };
 
-} // namespace AAC
+}  // namespace AAC
 
 namespace LPCM {
 
@@ -124,8 +124,7 @@ public:
     uint8_t numberOfFrameHeaders = 0;
     uint16_t firstAccessUnitPointer = 0;
     uint32_t emphasis = 0, mute = 0;
-    uint8_t frameNumber = 0, quantizationCode = 0, samplingFrequencyCode = 0, channelCode = 0,
-            dynamicRangeControl = 0;
+    uint8_t frameNumber = 0, quantizationCode = 0, samplingFrequencyCode = 0, channelCode = 0, dynamicRangeControl = 0;
     uint16_t channels = 0;
     uint32_t sampleRate = 0;
     uint16_t bitsPerSample = 0;
@@ -133,7 +132,7 @@ public:
     uint32_t valid = 0;
 };
 
-} // namespace LPCM
+}  // namespace LPCM
 
 namespace AES3 {
 
@@ -148,4 +147,4 @@ public:
     uint32_t valid = 0;
 };
 
-} // namespace AES3
+}  // namespace AES3

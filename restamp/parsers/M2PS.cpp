@@ -24,7 +24,7 @@ uint32_t NextStartCode(const uint8_t* d, uint32_t len, uint32_t i, uint32_t minL
     return len;
 }
 
-} // namespace
+}  // namespace
 
 bool CPackHdr::Parse(const uint8_t* d, uint32_t len) {
     Clear();
@@ -136,8 +136,15 @@ int DetectPS::DetectProgramStream(const uint8_t* d, uint32_t len) {
         }
         if (d[h + 3] >= 0xBC && pes.Parse(d + h, left)) {
             const uint32_t l = pes.packetLength;
-            if (l == 0) { pesSeen = true; i = h + 1; continue; }
-            if (left <= l + 38) { i = h + 1; continue; }
+            if (l == 0) {
+                pesSeen = true;
+                i = h + 1;
+                continue;
+            }
+            if (left <= l + 38) {
+                i = h + 1;
+                continue;
+            }
             const uint32_t n = NextStartCode(d, len, h + l + 6, 35);
             if (n >= len) return 0;
             if (d[n + 3] == 0xBA && pack.Parse(d + n, len - n)) return 1;
@@ -185,13 +192,20 @@ int DetectPS::DetectProgramStreamPES(const uint8_t* d, uint32_t len) {
 
 CPEStreamType::CPEStreamType(const CStreamKey& k) : BS::CBaseType("PacketizedElementaryStream"), key(k) {
     const uint8_t s = k.streamId;
-    if (s >= 0xE0 && s <= 0xEF) typeCode = 0;
-    else if (s >= 0xC0 && s <= 0xDF) typeCode = 1;
-    else if (s == 0xBD) typeCode = 2;
-    else if (s == 0xBF) typeCode = 3;
-    else if (s == 0xBE) typeCode = 4;
-    else if (s == 0x01) typeCode = 7;
-    else typeCode = 5;
+    if (s >= 0xE0 && s <= 0xEF)
+        typeCode = 0;
+    else if (s >= 0xC0 && s <= 0xDF)
+        typeCode = 1;
+    else if (s == 0xBD)
+        typeCode = 2;
+    else if (s == 0xBF)
+        typeCode = 3;
+    else if (s == 0xBE)
+        typeCode = 4;
+    else if (s == 0x01)
+        typeCode = 7;
+    else
+        typeCode = 5;
 }
 
 uint32_t CPEStream::FindNextPacketStart(const uint8_t* d, uint32_t len) {
@@ -246,8 +260,7 @@ uint32_t CPEStream::OnPESPacketHdr(const PESEvent& ev, BS::ParserControl* ctl) {
     return 1;
 }
 
-uint32_t CPEStream::OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl,
-                           uint32_t flag) {
+uint32_t CPEStream::OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl, uint32_t flag) {
     lastTaken = 0;
     lastPtr = nullptr;
     lastLen = 0;
@@ -256,7 +269,9 @@ uint32_t CPEStream::OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::Par
         const uint64_t o = workPosition - pos;
         if (o >= len) return 0;
         over = uint32_t(o);
-        d += over; len -= over; pos += over;
+        d += over;
+        len -= over;
+        pos += over;
     }
     if (!workRemaining || !len) return 0;
     uint32_t take;
@@ -265,9 +280,13 @@ uint32_t CPEStream::OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::Par
         workRemaining -= take;
     } else {
         const uint32_t k = FindNextPacketStart(d, len);
-        if (k != 0xFFFFFFFFu) { take = k; workRemaining = 0; }
-        else if (unbounded) take = len;
-        else take = len > 3 ? len - 3 : 0;  // a start code cut by the block end is found next time
+        if (k != 0xFFFFFFFFu) {
+            take = k;
+            workRemaining = 0;
+        } else if (unbounded)
+            take = len;
+        else
+            take = len > 3 ? len - 3 : 0;  // a start code cut by the block end is found next time
     }
     workPosition = pos + take;
     if (ctl) {
@@ -312,19 +331,31 @@ uint32_t CPEStreamDetector::CreateStreams() {
     };
     switch (detected) {
         case kFormatMpegVideo:
-            if (auto* e = BS::New<CPESVideo>(k)) { e->tmpl.stream.detect = video; owner_->AddSubStream(e); }
+            if (auto* e = BS::New<CPESVideo>(k)) {
+                e->tmpl.stream.detect = video;
+                owner_->AddSubStream(e);
+            }
             break;
         case kFormatMpegAudio:
-            if (auto* e = BS::New<CPESAudio>(k)) { e->tmpl.stream.format = audio; owner_->AddSubStream(e); }
+            if (auto* e = BS::New<CPESAudio>(k)) {
+                e->tmpl.stream.format = audio;
+                owner_->AddSubStream(e);
+            }
             break;
         case kFormatAC3:
-            if (auto* e = BS::New<CPESAC3>(k)) { e->tmpl.stream.detect = ac3; owner_->AddSubStream(e); }
+            if (auto* e = BS::New<CPESAC3>(k)) {
+                e->tmpl.stream.detect = ac3;
+                owner_->AddSubStream(e);
+            }
             break;
         case kFormatSubStreams:
             for (auto& kv : subStreams) {
                 const CStreamKey sk = SubKey(kv.first);
                 if (kv.second->result == 1) {
-                    if (auto* e = BS::New<CPESAC3>(sk)) { e->tmpl.stream.detect = kv.second->ac3; owner_->AddSubStream(e); }
+                    if (auto* e = BS::New<CPESAC3>(sk)) {
+                        e->tmpl.stream.detect = kv.second->ac3;
+                        owner_->AddSubStream(e);
+                    }
                 } else if (kv.second->result == 2) {
                     plain(sk, 8);
                 } else if (kv.second->result == 3) {
@@ -332,11 +363,21 @@ uint32_t CPEStreamDetector::CreateStreams() {
                 }
             }
             break;
-        case kFormatAAC: plain(k, 11); break;
-        case kFormatH264: case kFormatH264SL: plain(k, 9); break;
-        case kFormatMpeg4Video: plain(k, 12); break;
-        case kFormatAES3: plain(k, 14); break;
-        default: break;
+        case kFormatAAC:
+            plain(k, 11);
+            break;
+        case kFormatH264:
+        case kFormatH264SL:
+            plain(k, 9);
+            break;
+        case kFormatMpeg4Video:
+            plain(k, 12);
+            break;
+        case kFormatAES3:
+            plain(k, 14);
+            break;
+        default:
+            break;
     }
     return 1;
 }
@@ -436,8 +477,10 @@ bool CProgramStream::DetectSubStreams(bool final) {
     std::vector<CPEStreamDetector*> ds;
     for (auto& kv : detectors) ds.push_back(kv.second);
     for (auto* d : ds) {
-        if (d->DetectFinal(final)) any = true;
-        else all = false;
+        if (d->DetectFinal(final))
+            any = true;
+        else
+            all = false;
     }
     return final ? any : all;
 }
@@ -460,15 +503,14 @@ void CProgramStream::FinishDetection() {
 }
 
 void CProgramStream::RemoveChild(BS::AStreamElement* c) {
-    for (auto it = active.begin(); it != active.end();)
-        it = it->second == c ? active.erase(it) : std::next(it);
+    for (auto it = active.begin(); it != active.end();) it = it->second == c ? active.erase(it) : std::next(it);
     for (auto it = detectors.begin(); it != detectors.end();)
         it = static_cast<BS::AStreamElement*>(it->second) == c ? detectors.erase(it) : std::next(it);
     if (static_cast<BS::AStreamElement*>(current) == c) current = nullptr;
     BS::CBaseWrapperStream<CProgramStreamState, BS::CBaseType>::RemoveChild(c);
 }
 
-} // namespace M2PS
+}  // namespace M2PS
 
 uint8_t DetectTransportStream(const uint8_t* d, uint32_t len) {
     if (len < 1225) return 0;
@@ -512,8 +554,12 @@ int DetectPVAStream(const uint8_t* d, uint32_t len) {
                 if (size + 8 > rem) break;
                 off += size;
                 rem -= size;
-                if (isAV(off)) result = 1;
-                else { result = 0; break; }
+                if (isAV(off))
+                    result = 1;
+                else {
+                    result = 0;
+                    break;
+                }
             }
         }
         off += 1;

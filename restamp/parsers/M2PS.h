@@ -14,7 +14,7 @@ public:
     bool Parse(const uint8_t* d, uint32_t len) override;
     void Clear() override { *this = CPackHdr(); }
     bool IsValid() const override { return valid; }
-    uint64_t scr = 0;           // system_clock_reference_base, 33 bits
+    uint64_t scr = 0;  // system_clock_reference_base, 33 bits
     uint32_t programMuxRate = 0;
     uint32_t muxRateBytes = 0;  // bytes per second
     bool valid = false;
@@ -66,6 +66,7 @@ public:
     PackEvent evPack;
     PESEvent evPes;
     SysEvent evSys;
+
 private:
     BS::CBaseEvent* last_ = nullptr;
 };
@@ -89,12 +90,12 @@ public:
 
 class CPEStream : public BS::CBaseWrapperStream<BS::CBaseState, CPEStreamType> {
     using Base = BS::CBaseWrapperStream<BS::CBaseState, CPEStreamType>;
+
 public:
     explicit CPEStream(const CStreamKey& k) : Base(k), unbounded(k.byPid != 0) {}
 
     uint32_t OnEvent(const BS::CBaseEvent& ev, BS::ParserControl* ctl) override;
-    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl,
-                    uint32_t flag) override;
+    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl, uint32_t flag) override;
     virtual uint32_t OnPESPacketHdr(const PESEvent& ev, BS::ParserControl* ctl);
     uint32_t RemainingInPacket() const { return workRemaining; }
     const CStreamKey& Key() const { return key; }
@@ -114,11 +115,11 @@ public:
     CPEStreamDetector(const CStreamKey& k, CProgramStream* owner)
         : CPEStream(k), BSUtils::CStreamDetector(k), owner_(owner) {}
     uint32_t OnPESPacketHdr(const PESEvent& ev, BS::ParserControl* ctl) override;
-    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl,
-                    uint32_t flag) override;
+    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl, uint32_t flag) override;
     // Ends detection: makes the elements of what was found.
     virtual uint32_t CreateStreams();
     bool DetectFinal(bool final) { return BSUtils::CStreamDetector::Detect(final); }
+
 protected:
     CProgramStream* owner_;
 };
@@ -136,8 +137,7 @@ public:
         if (lastTaken > p) tmpl.Parse(ev.position + p, ev.data + p, lastTaken - p, 0);
         return 1;
     }
-    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl,
-                    uint32_t flag) override {
+    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl, uint32_t flag) override {
         if (!CPEStream::OnData(pos, d, len, ctl, flag)) return 0;
         if (wrapped && lastLen) tmpl.Parse(payload.position, lastPtr, lastLen, flag);
         return 1;
@@ -151,8 +151,11 @@ public:
     }
     void Activate() override {
         if (TypeCode != 0xFFFFFFFFu) typeCode = TypeCode;
-        if (wrapped) { SetState(2, nullptr); NotifyStateChange(); }
-        else CreateSubElement(nullptr);
+        if (wrapped) {
+            SetState(2, nullptr);
+            NotifyStateChange();
+        } else
+            CreateSubElement(nullptr);
     }
     void Reset() override { tmpl.Reset(); }
     Tmpl tmpl;
@@ -164,14 +167,17 @@ using CPESVideo = CPESWithParser<
 using CPESAudio = CPESWithParser<
     BS::CParserTemplateImplEx<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl, MAudio::CAEStream>,
     0xFFFFFFFFu>;
-using CPESAC3 = CPESWithParser<
-    BS::CParserTemplateImplEx<AC3::CAC3ParserImpl, AC3::CAC3ParserHandlerImpl, AC3::CAC3Stream>, 6>;
+using CPESAC3 =
+    CPESWithParser<BS::CParserTemplateImplEx<AC3::CAC3ParserImpl, AC3::CAC3ParserHandlerImpl, AC3::CAC3Stream>, 6>;
 
 // Container ------------------------------------------------------------------
 
 class CProgramStreamState : public BS::CBaseState {
 public:
-    void ResetState() override { BS::CBaseState::ResetState(); current = nullptr; }
+    void ResetState() override {
+        BS::CBaseState::ResetState();
+        current = nullptr;
+    }
     std::map<CStreamKey, CPEStream*> active;
     std::map<CStreamKey, CPEStreamDetector*> detectors;
     CPEStream* current = nullptr;
@@ -209,7 +215,7 @@ protected:
     void MakeCurrent(CPEStream* e, bool notify);
 };
 
-} // namespace M2PS
+}  // namespace M2PS
 
 // Transport-stream test: 188 or 204 (the packet size), 0 when none.
 uint8_t DetectTransportStream(const uint8_t* d, uint32_t len);

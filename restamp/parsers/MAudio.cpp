@@ -43,9 +43,12 @@ bool CFrameHdr::Parse(const uint8_t* d, uint32_t len) {
         mainDataSize = frameLength > over ? frameLength - over : 0;
     }
     valid = frameLength != 0;
-    if (layer == 1) duration = 3840000000ull / sampleRate;
-    else if (layer == 2 || ver == 3) duration = 11520000000ull / sampleRate;
-    else duration = 5760000000ull / sampleRate;
+    if (layer == 1)
+        duration = 3840000000ull / sampleRate;
+    else if (layer == 2 || ver == 3)
+        duration = 11520000000ull / sampleRate;
+    else
+        duration = 5760000000ull / sampleRate;
     return valid != 0;
 }
 
@@ -79,7 +82,7 @@ bool NextFrame(const uint8_t* d, uint32_t len, uint64_t from, uint32_t& at, CFra
     }
     return false;
 }
-} // namespace
+}  // namespace
 
 int CAudioFormat::Detect(const uint8_t* d, uint32_t len) {
     firstPosition = 0;
@@ -109,12 +112,18 @@ int CAudioFormat::Detect(const uint8_t* d, uint32_t len) {
     return 0;
 }
 
-} // namespace MAudio
+}  // namespace MAudio
 
 namespace AC3 {
 
 void CSyncFrame::Clear() {
-    crc1 = 0; fscod = 0; frmsizecod = 0; sampleRate = 0; frameSize = 0; bitrate = 0; acmod = 0;
+    crc1 = 0;
+    fscod = 0;
+    frmsizecod = 0;
+    sampleRate = 0;
+    frameSize = 0;
+    bitrate = 0;
+    acmod = 0;
     valid = 0;
 }
 
@@ -145,8 +154,10 @@ bool CSyncFrame::Parse(const uint8_t* d, uint32_t len) {
     };
     cmixlev = surmixlev = 0;
     if ((acmod & 1) && acmod != 1) cmixlev = uint8_t(take(2));
-    if (acmod & 4) surmixlev = uint8_t(take(2));
-    else if (acmod == 2) take(2);
+    if (acmod & 4)
+        surmixlev = uint8_t(take(2));
+    else if (acmod == 2)
+        take(2);
     lfeon = take(1);
     dialnorm = uint8_t(take(5));
     compre = take(1);
@@ -181,12 +192,15 @@ bool ParseEitherOrder(const uint8_t* d, uint32_t len, CSyncFrame& f) {
     if (d[0] == 0x0B && d[1] == 0x77) return f.Parse(d, len);
     if (d[0] != 0x77 || d[1] != 0x0B) return false;
     uint8_t sw[12];
-    for (int i = 0; i < 12; i += 2) { sw[i] = d[i + 1]; sw[i + 1] = d[i]; }
+    for (int i = 0; i < 12; i += 2) {
+        sw[i] = d[i + 1];
+        sw[i + 1] = d[i];
+    }
     if (!f.Parse(sw, 12)) return false;
     f.byteOrder = 0;
     return true;
 }
-} // namespace
+}  // namespace
 
 int DetectAC3::Detect(const uint8_t* d, uint32_t len) {
     resume = len > 100 ? len - 100 : 0;
@@ -201,8 +215,7 @@ int DetectAC3::Detect(const uint8_t* d, uint32_t len) {
             uint64_t next = prev + ref.frameSize;
             if (next + 12 > len) break;
             CSyncFrame f;
-            if (!f.Parse(d + next, uint32_t(len - next)) || f.fscod != ref.fscod ||
-                f.frmsizecod != ref.frmsizecod)
+            if (!f.Parse(d + next, uint32_t(len - next)) || f.fscod != ref.fscod || f.frmsizecod != ref.frmsizecod)
                 break;
             ++count;
             if (count >= 6 || next + 3ull * f.frameSize > len) {
@@ -217,4 +230,4 @@ int DetectAC3::Detect(const uint8_t* d, uint32_t len) {
     return 0;
 }
 
-} // namespace AC3
+}  // namespace AC3

@@ -14,8 +14,8 @@ public:
     bool IsValid() const override { return valid != 0; }
     bool IsSameFormat(const CFrameHdr& o) const {
         return valid && o.valid && copyright == o.copyright && originalCopy == o.originalCopy &&
-               samplingFrequency == o.samplingFrequency && protectionBit == o.protectionBit &&
-               layer == o.layer && bitrate == o.bitrate;
+               samplingFrequency == o.samplingFrequency && protectionBit == o.protectionBit && layer == o.layer &&
+               bitrate == o.bitrate;
     }
     uint32_t GetFrameLength() const { return frameLength; }
 
@@ -27,7 +27,9 @@ public:
     uint32_t valid = 0;
 };
 
-inline uint32_t FrameLengthOf(const CFrameHdr& h) { return h.frameLength; }
+inline uint32_t FrameLengthOf(const CFrameHdr& h) {
+    return h.frameLength;
+}
 
 // Format record of a detected MPEG audio stream.
 class CAudioFormat {
@@ -45,7 +47,8 @@ public:
     const uint8_t* FindNext();
 };
 
-template <class Hdr> class CFrameHandler {
+template <class Hdr>
+class CFrameHandler {
 public:
     bool ParseHeader(uint64_t pos, const uint8_t* d, uint32_t avail) {
         last_ = nullptr;
@@ -57,6 +60,7 @@ public:
     void ResetHandler() {}
     Hdr hdr;
     BS::CParserEvent<Hdr> ev;
+
 private:
     BS::CBaseEvent* last_ = nullptr;
 };
@@ -73,6 +77,7 @@ public:
 template <class Hdr, class Type>
 class CFrameStream : public BS::CBaseStream<BS::CBaseState, Type> {
     using Base = BS::CBaseStream<BS::CBaseState, Type>;
+
 public:
     uint32_t OnEvent(const BS::CBaseEvent& e, BS::ParserControl* ctl) override {
         this->SetState(0, nullptr);
@@ -89,14 +94,15 @@ public:
         }
         return OnFrameHeader(*ev, ctl);
     }
-    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl,
-                    uint32_t pass) override {
+    uint32_t OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::ParserControl* ctl, uint32_t pass) override {
         uint32_t over = 0;
         if (expected > pos) {
             const uint64_t o = expected - pos;
             if (o >= len) return 0;
             over = uint32_t(o);
-            pos += over; d += over; len -= over;
+            pos += over;
+            d += over;
+            len -= over;
         }
         uint32_t take = remaining < len ? remaining : len;
         remaining -= take;
@@ -106,13 +112,19 @@ public:
             if (!remaining) ctl->sink = nullptr;
         }
         expected = pos + take;
-        this->payload.position = pos; this->payload.data = d;
-        this->payload.length = take; this->payload.flag = uint8_t(pass);
+        this->payload.position = pos;
+        this->payload.data = d;
+        this->payload.length = take;
+        this->payload.flag = uint8_t(pass);
         this->SetState(2, &this->payload);
         this->NotifyStateChange();
         return 1;
     }
-    void Reset() override { remaining = 0; expected = 0; Base::Reset(); }
+    void Reset() override {
+        remaining = 0;
+        expected = 0;
+        Base::Reset();
+    }
 
     uint32_t remaining = 0;
     uint64_t expected = 0;
@@ -157,7 +169,7 @@ public:
     CAEStream* GetAEStream() { return GetES(); }
 };
 
-} // namespace MAudio
+}  // namespace MAudio
 
 namespace AC3 {
 
@@ -187,7 +199,9 @@ public:
     uint32_t valid = 0;
 };
 
-inline uint32_t FrameLengthOf(const CSyncFrame& h) { return h.frameSize; }
+inline uint32_t FrameLengthOf(const CSyncFrame& h) {
+    return h.frameSize;
+}
 
 // Detection record: the first sync frame and the frames confirmed.
 class DetectAC3 {
@@ -214,5 +228,4 @@ class CAC3Stream : public MAudio::CFrameStream<CSyncFrame, CAC3StreamType> {};
 
 class CAC3Dispatcher : public MAudio::CFrameDispatcher<CSyncFrame, CAC3Stream> {};
 
-} // namespace AC3
-
+}  // namespace AC3

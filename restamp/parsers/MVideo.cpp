@@ -12,7 +12,7 @@ bool IsStartCode(const uint8_t* d, uint32_t len, uint8_t code) {
 // 100-ns frame durations of frame_rate_code 1..8 (from the decimal rates).
 const uint32_t kFrameDuration[9] = {0, 417083, 416666, 400000, 333667, 333333, 200000, 166833, 166666};
 
-} // namespace
+}  // namespace
 
 bool CSeqHdr::Parse(const uint8_t* d, uint32_t len) {
     Clear();
@@ -34,21 +34,46 @@ bool CSequenceExt::Parse(const uint8_t* d, uint32_t len) {
     Clear();
     if (len < 7 || !IsStartCode(d, len, 0xB5) || (d[4] >> 4) != 1) return false;
     switch (d[4] & 15) {
-        case 1: profile = 5; break;
-        case 2: profile = 4; break;
-        case 3: profile = 3; break;
-        case 4: profile = 2; break;
-        case 5: profile = 1; break;
-        case 8: profile = 6; break;
-        default: profile = 0;
+        case 1:
+            profile = 5;
+            break;
+        case 2:
+            profile = 4;
+            break;
+        case 3:
+            profile = 3;
+            break;
+        case 4:
+            profile = 2;
+            break;
+        case 5:
+            profile = 1;
+            break;
+        case 8:
+            profile = 6;
+            break;
+        default:
+            profile = 0;
     }
     switch (d[5] >> 4) {
-        case 4: level = 4; break;
-        case 5: level = 5; profile = 2; break;
-        case 6: level = 3; break;
-        case 8: level = 2; break;
-        case 10: level = 1; break;
-        default: level = 0;
+        case 4:
+            level = 4;
+            break;
+        case 5:
+            level = 5;
+            profile = 2;
+            break;
+        case 6:
+            level = 3;
+            break;
+        case 8:
+            level = 2;
+            break;
+        case 10:
+            level = 1;
+            break;
+        default:
+            level = 0;
     }
     progressiveSequence = (d[5] >> 3) & 1;
     chromaFormat = (d[5] >> 1) & 3;
@@ -112,7 +137,10 @@ bool CVideoParserHandlerImpl::ParseHeader(uint64_t pos, const uint8_t* d, uint32
     last_ = nullptr;
     if (avail < 4) return false;
     const uint8_t c = d[3];
-    if (c == 0xB8 && gopHdr.Parse(d, avail)) { last_ = &evGopHdr.Set(&gopHdr, pos, d, avail, 0); return true; }
+    if (c == 0xB8 && gopHdr.Parse(d, avail)) {
+        last_ = &evGopHdr.Set(&gopHdr, pos, d, avail, 0);
+        return true;
+    }
     if (c == 0xB3 && seqHdr.Parse(d, avail)) {
         if (seqExt.valid) {
             seqHdr.horizontalSize = seqHdr.horizontalSizeValue + 4096u * seqExt.horizontalSizeExtension;
@@ -122,22 +150,55 @@ bool CVideoParserHandlerImpl::ParseHeader(uint64_t pos, const uint8_t* d, uint32
         return true;
     }
     if (c == 0xB5) {
-        if (seqExt.Parse(d, avail)) { last_ = &evSeqExt.Set(&seqExt, pos, d, avail, 0); return true; }
-        if (seqDisplayExt.Parse(d, avail)) { last_ = &evSeqDisplayExt.Set(&seqDisplayExt, pos, d, avail, 0); return true; }
+        if (seqExt.Parse(d, avail)) {
+            last_ = &evSeqExt.Set(&seqExt, pos, d, avail, 0);
+            return true;
+        }
+        if (seqDisplayExt.Parse(d, avail)) {
+            last_ = &evSeqDisplayExt.Set(&seqDisplayExt, pos, d, avail, 0);
+            return true;
+        }
     }
-    if (c == 0xB2 && userData.Parse(d, avail)) { last_ = &evUserData.Set(&userData, pos, d, avail, 0); return true; }
+    if (c == 0xB2 && userData.Parse(d, avail)) {
+        last_ = &evUserData.Set(&userData, pos, d, avail, 0);
+        return true;
+    }
     if (c == 0xB5) {
-        if (seqScalableExt.Parse(d, avail)) { last_ = &evSeqScalableExt.Set(&seqScalableExt, pos, d, avail, 0); return true; }
-        if (spatalScalExt.Parse(d, avail)) { last_ = &evSpatalScalExt.Set(&spatalScalExt, pos, d, avail, 0); return true; }
-        if (tempScalExt.Parse(d, avail)) { last_ = &evTempScalExt.Set(&tempScalExt, pos, d, avail, 0); return true; }
+        if (seqScalableExt.Parse(d, avail)) {
+            last_ = &evSeqScalableExt.Set(&seqScalableExt, pos, d, avail, 0);
+            return true;
+        }
+        if (spatalScalExt.Parse(d, avail)) {
+            last_ = &evSpatalScalExt.Set(&spatalScalExt, pos, d, avail, 0);
+            return true;
+        }
+        if (tempScalExt.Parse(d, avail)) {
+            last_ = &evTempScalExt.Set(&tempScalExt, pos, d, avail, 0);
+            return true;
+        }
     }
-    if (c == 0x00 && pictHdr.Parse(d, avail)) { last_ = &evPictHdr.Set(&pictHdr, pos, d, avail, 0); return true; }
+    if (c == 0x00 && pictHdr.Parse(d, avail)) {
+        last_ = &evPictHdr.Set(&pictHdr, pos, d, avail, 0);
+        return true;
+    }
     if (c == 0xB5) {
-        if (pictCodingExt.Parse(d, avail)) { last_ = &evPictCodingExt.Set(&pictCodingExt, pos, d, avail, 0); return true; }
-        if (pictDisplayExt.Parse(d, avail)) { last_ = &evPictDisplayExt.Set(&pictDisplayExt, pos, d, avail, 0); return true; }
-        if (quantMatrixExt.Parse(d, avail)) { last_ = &evQuantMatrixExt.Set(&quantMatrixExt, pos, d, avail, 0); return true; }
+        if (pictCodingExt.Parse(d, avail)) {
+            last_ = &evPictCodingExt.Set(&pictCodingExt, pos, d, avail, 0);
+            return true;
+        }
+        if (pictDisplayExt.Parse(d, avail)) {
+            last_ = &evPictDisplayExt.Set(&pictDisplayExt, pos, d, avail, 0);
+            return true;
+        }
+        if (quantMatrixExt.Parse(d, avail)) {
+            last_ = &evQuantMatrixExt.Set(&quantMatrixExt, pos, d, avail, 0);
+            return true;
+        }
     }
-    if (sliceHdr.Parse(d, avail)) { last_ = &evSliceHdr.Set(&sliceHdr, pos, d, avail, 0); return true; }
+    if (sliceHdr.Parse(d, avail)) {
+        last_ = &evSliceHdr.Set(&sliceHdr, pos, d, avail, 0);
+        return true;
+    }
     return false;
 }
 
@@ -187,7 +248,9 @@ uint32_t CVideoDispatcher::OnEvent(const BS::CBaseEvent& ev, BS::ParserControl* 
 
 // --- detection ---------------------------------------------------------
 
-void DetectVideoStream::ResetRecord() { *this = DetectVideoStream(); }
+void DetectVideoStream::ResetRecord() {
+    *this = DetectVideoStream();
+}
 
 int DetectVideoStream::Detect(const uint8_t* d, uint32_t len) {
     ResetRecord();
@@ -197,7 +260,10 @@ int DetectVideoStream::Detect(const uint8_t* d, uint32_t len) {
     const uint8_t* h = sc.FindNext();
     while (h) {
         uint32_t off = uint32_t(h - d);
-        if (!seqHdr.Parse(h, len - off)) { h = sc.FindNext(); continue; }
+        if (!seqHdr.Parse(h, len - off)) {
+            h = sc.FindNext();
+            continue;
+        }
         const uint32_t seqPos = off;
         const uint8_t* n = sc.FindNext();
         if (!n) return 0;
@@ -220,16 +286,20 @@ int DetectVideoStream::Detect(const uint8_t* d, uint32_t len) {
         for (;;) {
             uint32_t left = len - noff;
             uint8_t c = n[3];
-            CSeqHdr sh; CSequenceExt se; CGopHdr g;
-            if (c == 0xB3 && sh.Parse(n, left)) {}
-            else if (c == 0xB5 && se.Parse(n, left)) {}
-            else if (c == 0xB8) {
-                if (g.Parse(n, left)) gopSeen = true;
-                else if (!gopSeen) break;
-            }
-            else if (c == 0xB2) {}
-            else if (c == 0xB5 && left >= 5 && (n[4] >> 4) == 2) {}
-            else break;
+            CSeqHdr sh;
+            CSequenceExt se;
+            CGopHdr g;
+            if (c == 0xB3 && sh.Parse(n, left)) {
+            } else if (c == 0xB5 && se.Parse(n, left)) {
+            } else if (c == 0xB8) {
+                if (g.Parse(n, left))
+                    gopSeen = true;
+                else if (!gopSeen)
+                    break;
+            } else if (c == 0xB2) {
+            } else if (c == 0xB5 && left >= 5 && (n[4] >> 4) == 2) {
+            } else
+                break;
             n = sc.FindNext();
             if (!n) return 0;
             noff = uint32_t(n - d);
@@ -239,7 +309,10 @@ int DetectVideoStream::Detect(const uint8_t* d, uint32_t len) {
             found = 1;
             while (const uint8_t* e = sc.FindNext()) {
                 CPictCodingExt pce;
-                if (pce.Parse(e, len - uint32_t(e - d))) { topFieldFirst = uint8_t(pce.topFieldFirst); break; }
+                if (pce.Parse(e, len - uint32_t(e - d))) {
+                    topFieldFirst = uint8_t(pce.topFieldFirst);
+                    break;
+                }
             }
             return 1;
         }
@@ -248,4 +321,4 @@ int DetectVideoStream::Detect(const uint8_t* d, uint32_t len) {
     return 0;
 }
 
-} // namespace MVideo
+}  // namespace MVideo

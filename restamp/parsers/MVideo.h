@@ -61,14 +61,14 @@ public:
     bool IsValid() const override { return valid; }
     uint8_t fCode[2][2] = {{0, 0}, {0, 0}};
     uint8_t intraDcPrecision = 0, pictureStructure = 0;
-    uint32_t topFieldFirst = 0, framePredFrameDct = 0, concealmentMotionVectors = 0,
-             qScaleType = 0, intraVlcFormat = 0, alternateScan = 0, repeatFirstField = 0,
-             chroma420Type = 0, progressiveFrame = 0, compositeDisplayFlag = 0;
+    uint32_t topFieldFirst = 0, framePredFrameDct = 0, concealmentMotionVectors = 0, qScaleType = 0, intraVlcFormat = 0,
+             alternateScan = 0, repeatFirstField = 0, chroma420Type = 0, progressiveFrame = 0, compositeDisplayFlag = 0;
     bool valid = false;
 };
 
 // Headers that are only recognised.
-template <uint8_t Code, int ExtId> class CMarkerHdr : public BS::AHeader {
+template <uint8_t Code, int ExtId>
+class CMarkerHdr : public BS::AHeader {
 public:
     bool Parse(const uint8_t* d, uint32_t len) override {
         valid = false;
@@ -137,17 +137,32 @@ public:
     BS::CBaseEvent* GetEvent() { return last_; }
     void ResetHandler() {}
 
-    CSeqHdr seqHdr; CSequenceExt seqExt; CSeqDisplayExt seqDisplayExt; CUserData userData;
-    CSeqScalableExt seqScalableExt; CSpatalScalExt spatalScalExt; CTempScalExt tempScalExt;
-    CGopHdr gopHdr; CPictHdr pictHdr; CPictDisplayExt pictDisplayExt; CPictCodingExt pictCodingExt;
-    CQuantMatrixExt quantMatrixExt; CSliceHdr sliceHdr;
+    CSeqHdr seqHdr;
+    CSequenceExt seqExt;
+    CSeqDisplayExt seqDisplayExt;
+    CUserData userData;
+    CSeqScalableExt seqScalableExt;
+    CSpatalScalExt spatalScalExt;
+    CTempScalExt tempScalExt;
+    CGopHdr gopHdr;
+    CPictHdr pictHdr;
+    CPictDisplayExt pictDisplayExt;
+    CPictCodingExt pictCodingExt;
+    CQuantMatrixExt quantMatrixExt;
+    CSliceHdr sliceHdr;
 
-    BS::CParserEvent<CSeqHdr> evSeqHdr; BS::CParserEvent<CSequenceExt> evSeqExt;
-    BS::CParserEvent<CSeqDisplayExt> evSeqDisplayExt; BS::CParserEvent<CUserData> evUserData;
-    BS::CParserEvent<CSeqScalableExt> evSeqScalableExt; BS::CParserEvent<CSpatalScalExt> evSpatalScalExt;
-    BS::CParserEvent<CTempScalExt> evTempScalExt; BS::CParserEvent<CGopHdr> evGopHdr;
-    BS::CParserEvent<CPictHdr> evPictHdr; BS::CParserEvent<CPictDisplayExt> evPictDisplayExt;
-    BS::CParserEvent<CPictCodingExt> evPictCodingExt; BS::CParserEvent<CQuantMatrixExt> evQuantMatrixExt;
+    BS::CParserEvent<CSeqHdr> evSeqHdr;
+    BS::CParserEvent<CSequenceExt> evSeqExt;
+    BS::CParserEvent<CSeqDisplayExt> evSeqDisplayExt;
+    BS::CParserEvent<CUserData> evUserData;
+    BS::CParserEvent<CSeqScalableExt> evSeqScalableExt;
+    BS::CParserEvent<CSpatalScalExt> evSpatalScalExt;
+    BS::CParserEvent<CTempScalExt> evTempScalExt;
+    BS::CParserEvent<CGopHdr> evGopHdr;
+    BS::CParserEvent<CPictHdr> evPictHdr;
+    BS::CParserEvent<CPictDisplayExt> evPictDisplayExt;
+    BS::CParserEvent<CPictCodingExt> evPictCodingExt;
+    BS::CParserEvent<CQuantMatrixExt> evQuantMatrixExt;
     BS::CParserEvent<CSliceHdr> evSliceHdr;
 
 protected:
@@ -168,6 +183,7 @@ class CVEStream : public BS::CBaseStream<BS::CBaseState, CVEStreamType> {
 public:
     uint32_t OnEvent(const BS::CBaseEvent& ev, BS::ParserControl* ctl) override;
     uint32_t OnData(uint64_t, const uint8_t*, uint32_t, BS::ParserControl*, uint32_t) override { return 1; }
+
 protected:
     uint32_t Raise(uint32_t code, const BS::CBaseEvent& ev) {
         SetState(code, &ev);
@@ -185,4 +201,4 @@ public:
     virtual CVEStream* NewVEStream(const DetectVideoStream*) { return BS::New<CVEStream>(); }
 };
 
-} // namespace MVideo
+}  // namespace MVideo

@@ -35,7 +35,10 @@ void CStreamDetector::AddData(uint64_t, const uint8_t* d, uint32_t len, uint32_t
             auto& sub = subStreams[uint8_t(currentSub)];
             if (!sub) {
                 sub.reset(new (std::nothrow) CStreamDetectorSubstream(this, uint8_t(currentSub)));
-                if (!sub) { subStreams.erase(uint8_t(currentSub)); return; }
+                if (!sub) {
+                    subStreams.erase(uint8_t(currentSub));
+                    return;
+                }
             }
             sub->AddData(d, len, packetStart);
         }
@@ -56,13 +59,21 @@ void CStreamDetector::Analyse(bool final) {
     const uint8_t* d = buffer_.GetReadPtr();
     const uint32_t n = buffer_.GetLength();
     if (family == kFormatMpegAudio || family == kFormatUnknown) {
-        if (audio.Detect(d, n)) { OnAudioFound(audio); detected = kFormatMpegAudio; }
-        else if (aac.Detect(d, n)) { OnAACFound(aac); detected = kFormatAAC; }
+        if (audio.Detect(d, n)) {
+            OnAudioFound(audio);
+            detected = kFormatMpegAudio;
+        } else if (aac.Detect(d, n)) {
+            OnAACFound(aac);
+            detected = kFormatAAC;
+        }
         if (!detected && family == kFormatMpegAudio) Drop(std::min(aac.resume, n));
     }
     if (!detected && family == kFormatAAC) {
-        if (aac.Detect(d, n)) { OnAACFound(aac); detected = kFormatAAC; }
-        else Drop(aac.resume);
+        if (aac.Detect(d, n)) {
+            OnAACFound(aac);
+            detected = kFormatAAC;
+        } else
+            Drop(aac.resume);
     }
     if (!detected && (family == kFormatMpegVideo || family == kFormatUnknown)) {
         uint32_t found = 0;
@@ -70,24 +81,34 @@ void CStreamDetector::Analyse(bool final) {
         if (divx.Detect(d, n)) found = kFormatMpeg4Video;
         if (video.Detect(d, n)) found = kFormatMpegVideo;
         // The most specific answer stands: MPEG video, then MPEG-4 Part 2, then H.264.
-        if (found == kFormatMpegVideo) OnVideoFound(video);
-        else if (found == kFormatMpeg4Video) OnMPEG4VideoFound(divx);
-        else if (found == kFormatH264) OnH264Found(h264);
+        if (found == kFormatMpegVideo)
+            OnVideoFound(video);
+        else if (found == kFormatMpeg4Video)
+            OnMPEG4VideoFound(divx);
+        else if (found == kFormatH264)
+            OnH264Found(h264);
         detected = found;
-        if (!detected && family == kFormatMpegVideo)
-            Drop(std::min({h264.resume, divx.resume, video.resume}));
+        if (!detected && family == kFormatMpegVideo) Drop(std::min({h264.resume, divx.resume, video.resume}));
     }
-    if (!detected && (family == kFormatAC3 || (family == kFormatUnknown && isPrivate)) &&
-        (packetStarts > 1 || final)) {
-        if (ac3.Detect(d, n)) { OnAC3Found(ac3); detected = kFormatAC3; }
+    if (!detected && (family == kFormatAC3 || (family == kFormatUnknown && isPrivate)) && (packetStarts > 1 || final)) {
+        if (ac3.Detect(d, n)) {
+            OnAC3Found(ac3);
+            detected = kFormatAC3;
+        }
     }
     if (!detected && family == kFormatH264) {
-        if (h264.Detect(d, n)) { OnH264Found(h264); detected = kFormatH264; }
-        else Drop(h264.resume);
+        if (h264.Detect(d, n)) {
+            OnH264Found(h264);
+            detected = kFormatH264;
+        } else
+            Drop(h264.resume);
     }
     if (!detected && family == kFormatMpeg4Video) {
-        if (divx.Detect(d, n)) { OnMPEG4VideoFound(divx); detected = kFormatMpeg4Video; }
-        else Drop(divx.resume);
+        if (divx.Detect(d, n)) {
+            OnMPEG4VideoFound(divx);
+            detected = kFormatMpeg4Video;
+        } else
+            Drop(divx.resume);
     }
 }
 
@@ -111,8 +132,7 @@ void CStreamDetectorSubstream::AddData(const uint8_t* d, uint32_t len, bool pack
     } else if (len > 4) {
         ++packets;
         if (d[0] == id_) ++matchingPackets;
-        if (d[0] >= 0x20 && d[0] <= 0x3F)
-            subpictureEnd_ = int64_t((d[1] << 8) | d[2]) + buffer_.GetLength() - 4;
+        if (d[0] >= 0x20 && d[0] <= 0x3F) subpictureEnd_ = int64_t((d[1] << 8) | d[2]) + buffer_.GetLength() - 4;
         buffer_.Append(d + 4, len - 4);
         if (lpcm.Parse(d, len)) {
             const bool first = result != 2;
@@ -142,4 +162,4 @@ uint32_t CStreamDetectorSubstream::Analyse() {
     return result;
 }
 
-} // namespace BSUtils
+}  // namespace BSUtils

@@ -102,4 +102,4 @@ protected:
     BS::CSequentialBuffer buffer_;
 };
 
-} // namespace BSUtils
+}  // namespace BSUtils

@@ -22,89 +22,89 @@ const GUID kMuxOutput = {0x6E7564E3, 0x05FA, 0x417A, {0xAA, 0x8E, 0x50, 0xE4, 0x
 const GUID kBitrate = {0xBDD50372, 0x38E2, 0x4A26, {0xBA, 0x15, 0x48, 0x2B, 0x70, 0xEE, 0x13, 0x6C}};
 
 HRESULT SetAndCommit(IBaseFilter* filter, const GUID& id, LONG value) {
-  ComPtr<IModuleConfig> config;
-  HRESULT hr = filter->QueryInterface(IID_IModuleConfig, config.PutVoid());
-  if (FAILED(hr)) return hr;
-  VARIANT v;
-  VariantInit(&v);
-  hr = config->GetValue(&id, &v);
-  if (FAILED(hr)) return hr;
-  VariantClear(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  hr = config->SetValue(&id, &v);
-  return FAILED(hr) ? hr : config->CommitChanges(nullptr);
+    ComPtr<IModuleConfig> config;
+    HRESULT hr = filter->QueryInterface(IID_IModuleConfig, config.PutVoid());
+    if (FAILED(hr)) return hr;
+    VARIANT v;
+    VariantInit(&v);
+    hr = config->GetValue(&id, &v);
+    if (FAILED(hr)) return hr;
+    VariantClear(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    hr = config->SetValue(&id, &v);
+    return FAILED(hr) ? hr : config->CommitChanges(nullptr);
 }
 
 void Connect(IGraphBuilder* graph, IBaseFilter* from, const wchar_t* out, IBaseFilter* to, const wchar_t* in) {
-  ComPtr<IPin> o, i;
-  ASSERT_EQ(S_OK, FindPinByName(from, PINDIR_OUTPUT, out, o.Put())) << "no pin " << static_cast<const void*>(out);
-  ASSERT_EQ(S_OK, FindPinByName(to, PINDIR_INPUT, in, i.Put()));
-  ASSERT_EQ(S_OK, graph->ConnectDirect(o.Get(), i.Get(), nullptr));
+    ComPtr<IPin> o, i;
+    ASSERT_EQ(S_OK, FindPinByName(from, PINDIR_OUTPUT, out, o.Put())) << "no pin " << static_cast<const void*>(out);
+    ASSERT_EQ(S_OK, FindPinByName(to, PINDIR_INPUT, in, i.Put()));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(o.Get(), i.Get(), nullptr));
 }
 
 TEST(MpegChain, ScreenAndToneMakeAProgramStream) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  {
-    const DWORD region[] = {0, 0, 320, 240, 25};  // left, top, right, bottom, rate
-    const wchar_t* names[] = {L"Left", L"Top", L"Right", L"Bottom", L"FrameRate"};
-    for (int i = 0; i < 5; ++i)
-      RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Unreal\\Live\\UScreenCapture", names[i], REG_DWORD,
-                      &region[i], sizeof(DWORD));
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.PutVoid()));
-    ComPtr<IMediaControl> control;
-    ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
-    struct Named {
-      const CLSID* category;
-      const wchar_t* name;
-      ComPtr<IBaseFilter> filter;
-    } filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
-                   {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
-                   {&kLegacyFilterCategory, L"Korvell Layer II Audio Encoder", {}},
-                   {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
-                   {&kLegacyFilterCategory, L"Korvell Chronel", {}},
-                   {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
-    for (Named& f : filters) {
-      ASSERT_EQ(S_OK, FindFilterByFriendlyName(*f.category, f.name, f.filter.Put())) << "missing filter";
-      ASSERT_EQ(S_OK, graph->AddFilter(f.filter.Get(), f.name));
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    {
+        const DWORD region[] = {0, 0, 320, 240, 25};  // left, top, right, bottom, rate
+        const wchar_t* names[] = {L"Left", L"Top", L"Right", L"Bottom", L"FrameRate"};
+        for (int i = 0; i < 5; ++i)
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Unreal\\Live\\UScreenCapture", names[i], REG_DWORD,
+                            &region[i], sizeof(DWORD));
+        ComPtr<IGraphBuilder> graph;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         graph.PutVoid()));
+        ComPtr<IMediaControl> control;
+        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
+        struct Named {
+            const CLSID* category;
+            const wchar_t* name;
+            ComPtr<IBaseFilter> filter;
+        } filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
+                       {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
+                       {&kLegacyFilterCategory, L"Korvell Layer II Audio Encoder", {}},
+                       {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
+                       {&kLegacyFilterCategory, L"Korvell Chronel", {}},
+                       {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
+        for (Named& f : filters) {
+            ASSERT_EQ(S_OK, FindFilterByFriendlyName(*f.category, f.name, f.filter.Put())) << "missing filter";
+            ASSERT_EQ(S_OK, graph->AddFilter(f.filter.Get(), f.name));
+        }
+        IBaseFilter* screen = filters[0].filter.Get();
+        IBaseFilter* video = filters[1].filter.Get();
+        IBaseFilter* audio = filters[2].filter.Get();
+        IBaseFilter* mux = filters[3].filter.Get();
+        IBaseFilter* timer = filters[4].filter.Get();
+        IBaseFilter* sink = filters[5].filter.Get();
+        PcmSourceFilter* tone = new PcmSourceFilter(PcmFormat{48000, 2, 16, 60, 40});
+        tone->NonDelegatingAddRef();
+        ASSERT_EQ(S_OK, graph->AddFilter(tone, L"Tone"));
+
+        const std::string target = std::string(KORVELL_E2E_OUT) + "\\chain.mpg";
+        std::wstring wideTarget(target.begin(), target.end());
+        DeleteFileW(wideTarget.c_str());
+        ComPtr<IFileSinkFilter> file;
+        ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
+        ASSERT_EQ(S_OK, file->SetFileName(wideTarget.c_str(), nullptr));
+        ASSERT_EQ(S_OK, SetAndCommit(mux, kMuxOutput, 1));
+
+        Connect(graph.Get(), screen, L"Capture", video, L"Input");
+        ASSERT_EQ(S_OK, SetAndCommit(video, kBitrate, 2000000));
+        Connect(graph.Get(), video, L"Output", mux, L"Input0");
+        ComPtr<IPin> audioIn;
+        ASSERT_EQ(S_OK, FindPinByName(audio, PINDIR_INPUT, L"XForm In", audioIn.Put()));
+        ASSERT_EQ(S_OK, graph->ConnectDirect(tone->GetPin(0), audioIn.Get(), nullptr));
+        Connect(graph.Get(), audio, L"XForm Out", mux, L"Input1");
+        Connect(graph.Get(), mux, L"Out", timer, L"Input");
+        Connect(graph.Get(), timer, L"Output", sink, L"Input");
+
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        Sleep(6000);
+        EXPECT_EQ(S_OK, control->Stop());
+        graph->RemoveFilter(tone);
+        tone->NonDelegatingRelease();
     }
-    IBaseFilter* screen = filters[0].filter.Get();
-    IBaseFilter* video = filters[1].filter.Get();
-    IBaseFilter* audio = filters[2].filter.Get();
-    IBaseFilter* mux = filters[3].filter.Get();
-    IBaseFilter* timer = filters[4].filter.Get();
-    IBaseFilter* sink = filters[5].filter.Get();
-    PcmSourceFilter* tone = new PcmSourceFilter(PcmFormat{48000, 2, 16, 60, 40});
-    tone->NonDelegatingAddRef();
-    ASSERT_EQ(S_OK, graph->AddFilter(tone, L"Tone"));
-
-    const std::string target = std::string(KORVELL_E2E_OUT) + "\\chain.mpg";
-    std::wstring wideTarget(target.begin(), target.end());
-    DeleteFileW(wideTarget.c_str());
-    ComPtr<IFileSinkFilter> file;
-    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
-    ASSERT_EQ(S_OK, file->SetFileName(wideTarget.c_str(), nullptr));
-    ASSERT_EQ(S_OK, SetAndCommit(mux, kMuxOutput, 1));
-
-    Connect(graph.Get(), screen, L"Capture", video, L"Input");
-    ASSERT_EQ(S_OK, SetAndCommit(video, kBitrate, 2000000));
-    Connect(graph.Get(), video, L"Output", mux, L"Input0");
-    ComPtr<IPin> audioIn;
-    ASSERT_EQ(S_OK, FindPinByName(audio, PINDIR_INPUT, L"XForm In", audioIn.Put()));
-    ASSERT_EQ(S_OK, graph->ConnectDirect(tone->GetPin(0), audioIn.Get(), nullptr));
-    Connect(graph.Get(), audio, L"XForm Out", mux, L"Input1");
-    Connect(graph.Get(), mux, L"Out", timer, L"Input");
-    Connect(graph.Get(), timer, L"Output", sink, L"Input");
-
-    ASSERT_TRUE(SUCCEEDED(control->Run()));
-    Sleep(6000);
-    EXPECT_EQ(S_OK, control->Stop());
-    graph->RemoveFilter(tone);
-    tone->NonDelegatingRelease();
-  }
-  CoUninitialize();
+    CoUninitialize();
 }
 
 }  // namespace

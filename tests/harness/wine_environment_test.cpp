@@ -13,8 +13,7 @@
 #include <thread>
 #include <vector>
 
-TEST(WineEnvironment, ReportsWindowsVista)
-{
+TEST(WineEnvironment, ReportsWindowsVista) {
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof(info);
     ASSERT_TRUE(GetVersionExW(&info));
@@ -22,8 +21,7 @@ TEST(WineEnvironment, ReportsWindowsVista)
     EXPECT_EQ(0u, info.dwMinorVersion);
 }
 
-TEST(WineEnvironment, ThreadsAndMutexesWork)
-{
+TEST(WineEnvironment, ThreadsAndMutexesWork) {
     std::mutex lock;
     long counter = 0;
     std::vector<std::thread> threads;
@@ -39,8 +37,7 @@ TEST(WineEnvironment, ThreadsAndMutexesWork)
     EXPECT_EQ(40000, counter);
 }
 
-TEST(WineEnvironment, DisplayIsAvailable)
-{
+TEST(WineEnvironment, DisplayIsAvailable) {
     // The harness gives every test a display (Xvfb when none is set).
     EXPECT_GT(GetSystemMetrics(SM_CXSCREEN), 0);
     EXPECT_GT(GetSystemMetrics(SM_CYSCREEN), 0);
@@ -49,8 +46,7 @@ TEST(WineEnvironment, DisplayIsAvailable)
 namespace {
 
 // The machine field of a PE file's header, or 0 when it cannot be read.
-WORD PeMachine(const std::wstring& path)
-{
+WORD PeMachine(const std::wstring& path) {
     std::ifstream file(path.c_str(), std::ios::binary);
     IMAGE_DOS_HEADER dos{};
     if (!file.read(reinterpret_cast<char*>(&dos), sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return 0;
@@ -64,8 +60,7 @@ WORD PeMachine(const std::wstring& path)
 
 }  // namespace
 
-TEST(WineEnvironment, RegisteredFiltersMatchTheWordSize)
-{
+TEST(WineEnvironment, RegisteredFiltersMatchTheWordSize) {
     // Each word size has a prefix of its own, so a host program never finds
     // a filter it cannot load. The multiplexer and the file writer stand for
     // every registered DLL.

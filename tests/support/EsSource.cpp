@@ -15,23 +15,19 @@ const GUID kMpegAudioSubtype = {0x00000050, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0
 // {5C0E1A2B-7D3F-4E61-9A8B-2F4C6D8E0A13}
 const CLSID kEsSourceClsid = {0x5C0E1A2B, 0x7D3F, 0x4E61, {0x9A, 0x8B, 0x2F, 0x4C, 0x6D, 0x8E, 0x0A, 0x13}};
 
-} // namespace
+}  // namespace
 
-std::vector<EsUnit> SplitMpegVideo(const std::vector<BYTE>& es, REFERENCE_TIME frameDuration)
-{
+std::vector<EsUnit> SplitMpegVideo(const std::vector<BYTE>& es, REFERENCE_TIME frameDuration) {
     std::vector<size_t> cuts;
     long long headerStart = -1;
     bool sawPicture = false;
     for (size_t i = 0; i + 3 < es.size(); ++i) {
-        if (es[i] != 0 || es[i + 1] != 0 || es[i + 2] != 1)
-            continue;
+        if (es[i] != 0 || es[i + 1] != 0 || es[i + 2] != 1) continue;
         const BYTE code = es[i + 3];
         if (code == 0xB3 || code == 0xB8 || code == 0x00) {
-            if (headerStart < 0)
-                headerStart = static_cast<long long>(i);
+            if (headerStart < 0) headerStart = static_cast<long long>(i);
             if (code == 0x00) {
-                if (sawPicture)
-                    cuts.push_back(static_cast<size_t>(headerStart));
+                if (sawPicture) cuts.push_back(static_cast<size_t>(headerStart));
                 sawPicture = true;
                 headerStart = -1;
             }
@@ -44,8 +40,7 @@ std::vector<EsUnit> SplitMpegVideo(const std::vector<BYTE>& es, REFERENCE_TIME f
     size_t from = 0;
     cuts.push_back(es.size());
     for (size_t cut : cuts) {
-        if (cut <= from)
-            continue;
+        if (cut <= from) continue;
         EsUnit u;
         u.bytes.assign(es.begin() + static_cast<long>(from), es.begin() + static_cast<long>(cut));
         u.start = static_cast<REFERENCE_TIME>(units.size()) * frameDuration;
@@ -55,17 +50,15 @@ std::vector<EsUnit> SplitMpegVideo(const std::vector<BYTE>& es, REFERENCE_TIME f
     return units;
 }
 
-std::vector<EsUnit> SplitMpegAudio(const std::vector<BYTE>& es)
-{
-    static const int kBitrates[2][3][15] = {
-        // MPEG-1: layers I, II, III
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        // MPEG-2 low rates
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+std::vector<EsUnit> SplitMpegAudio(const std::vector<BYTE>& es) {
+    static const int kBitrates[2][3][15] = {// MPEG-1: layers I, II, III
+                                            {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+                                             {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+                                             {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+                                            // MPEG-2 low rates
+                                            {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+                                             {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                             {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
     static const int kRates[3] = {44100, 48000, 32000};
     std::vector<EsUnit> units;
     long long samples = 0;
@@ -75,7 +68,7 @@ std::vector<EsUnit> SplitMpegAudio(const std::vector<BYTE>& es)
             ++i;
             continue;
         }
-        const int version = (es[i + 1] >> 3) & 3; // 3 MPEG-1, 2 MPEG-2
+        const int version = (es[i + 1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2
         const int layer = 4 - ((es[i + 1] >> 1) & 3);
         const int bri = es[i + 2] >> 4;
         const int sri = (es[i + 2] >> 2) & 3;
@@ -108,8 +101,7 @@ std::vector<EsUnit> SplitMpegAudio(const std::vector<BYTE>& es)
     return units;
 }
 
-CMediaType MpegVideoType(LONG width, LONG height, REFERENCE_TIME frameDuration, DWORD bitrate)
-{
+CMediaType MpegVideoType(LONG width, LONG height, REFERENCE_TIME frameDuration, DWORD bitrate) {
     VIDEOINFOHEADER vih = {};
     vih.rcSource = {0, 0, width, height};
     vih.rcTarget = vih.rcSource;
@@ -127,8 +119,7 @@ CMediaType MpegVideoType(LONG width, LONG height, REFERENCE_TIME frameDuration, 
     return mt;
 }
 
-CMediaType MpegAudioType(DWORD rate, WORD channels, DWORD bitrate)
-{
+CMediaType MpegAudioType(DWORD rate, WORD channels, DWORD bitrate) {
     WAVEFORMATEX wfx = {};
     wfx.wFormatTag = 0x50;
     wfx.nChannels = channels;
@@ -145,21 +136,16 @@ CMediaType MpegAudioType(DWORD rate, WORD channels, DWORD bitrate)
 }
 
 EsStream::EsStream(EsSourceFilter* filter, HRESULT* phr, const CMediaType& type, std::vector<EsUnit> units)
-    : CSourceStream("es stream", phr, filter, L"Output"), type_(type), units_(std::move(units))
-{
-}
+    : CSourceStream("es stream", phr, filter, L"Output"), type_(type), units_(std::move(units)) {}
 
-HRESULT EsStream::GetMediaType(CMediaType* mt)
-{
+HRESULT EsStream::GetMediaType(CMediaType* mt) {
     *mt = type_;
     return S_OK;
 }
 
-HRESULT EsStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props)
-{
+HRESULT EsStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) {
     size_t largest = 1;
-    for (const EsUnit& u : units_)
-        largest = std::max(largest, u.bytes.size());
+    for (const EsUnit& u : units_) largest = std::max(largest, u.bytes.size());
     props->cBuffers = 4;
     props->cbBuffer = static_cast<long>(largest);
     props->cbAlign = 1;
@@ -167,16 +153,13 @@ HRESULT EsStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* p
     return alloc->SetProperties(props, &actual);
 }
 
-HRESULT EsStream::OnThreadStartPlay()
-{
+HRESULT EsStream::OnThreadStartPlay() {
     next_ = 0;
     return S_OK;
 }
 
-HRESULT EsStream::FillBuffer(IMediaSample* sample)
-{
-    if (next_ >= units_.size())
-        return S_FALSE;
+HRESULT EsStream::FillBuffer(IMediaSample* sample) {
+    if (next_ >= units_.size()) return S_FALSE;
     const EsUnit& u = units_[next_++];
     BYTE* p = nullptr;
     sample->GetPointer(&p);
@@ -194,9 +177,8 @@ HRESULT EsStream::FillBuffer(IMediaSample* sample)
 }
 
 EsSourceFilter::EsSourceFilter(const CMediaType& type, std::vector<EsUnit> units)
-    : CSource("es source", nullptr, kEsSourceClsid)
-{
+    : CSource("es source", nullptr, kEsSourceClsid) {
     stream_ = new EsStream(this, &hr_, type, std::move(units));
 }
 
-} // namespace testfilters
+}  // namespace testfilters

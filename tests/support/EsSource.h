@@ -12,7 +12,7 @@ namespace testfilters {
 
 struct EsUnit {
     std::vector<BYTE> bytes;
-    REFERENCE_TIME start; // -1: untimed
+    REFERENCE_TIME start;  // -1: untimed
 };
 
 // Cuts an MPEG-1/2 video elementary stream before each picture (with the
@@ -52,4 +52,4 @@ private:
     EsStream* stream_;
 };
 
-} // namespace testfilters
+}  // namespace testfilters

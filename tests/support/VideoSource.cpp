@@ -10,14 +10,16 @@ const CLSID kVideoSourceClsid = {0x5C1A3E82, 0x9D0B, 0x4E1F, {0xA7, 0xC2, 0x3B, 
 // {30323449-0000-0010-8000-00AA00389B71}
 const GUID kI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
-int RgbBytes(VideoColour c) { return c == VideoColour::RGB32 ? 4 : 3; }
+int RgbBytes(VideoColour c) {
+    return c == VideoColour::RGB32 ? 4 : 3;
+}
 
 // A gradient with a bar that moves one step a frame: motion for the coder.
 void Pixel(int x, int y, int frame, int* r, int* g, int* b) {
-  const bool bar = ((x + frame * 4) / 16) % 8 == 0;
-  *r = bar ? 235 : (x * 255 / 640) & 255;
-  *g = bar ? 235 : (y * 255 / 480) & 255;
-  *b = bar ? 16 : 128;
+    const bool bar = ((x + frame * 4) / 16) % 8 == 0;
+    *r = bar ? 235 : (x * 255 / 640) & 255;
+    *g = bar ? 235 : (y * 255 / 480) & 255;
+    *b = bar ? 16 : 128;
 }
 
 }  // namespace
@@ -26,140 +28,145 @@ VideoStream::VideoStream(VideoSourceFilter* filter, HRESULT* phr, const VideoFor
     : CSourceStream("video stream", phr, filter, L"Output"), format_(format) {}
 
 long VideoStream::FrameBytes() const {
-  const long w = format_.width, h = format_.height;
-  switch (format_.colour) {
-    case VideoColour::RGB32: return w * h * 4;
-    case VideoColour::RGB24: return ((w * 3 + 3) & ~3) * h;
-    case VideoColour::YUY2: return w * h * 2;
-    case VideoColour::I420: return w * h * 3 / 2;
-  }
-  return 0;
+    const long w = format_.width, h = format_.height;
+    switch (format_.colour) {
+        case VideoColour::RGB32:
+            return w * h * 4;
+        case VideoColour::RGB24:
+            return ((w * 3 + 3) & ~3) * h;
+        case VideoColour::YUY2:
+            return w * h * 2;
+        case VideoColour::I420:
+            return w * h * 3 / 2;
+    }
+    return 0;
 }
 
 HRESULT VideoStream::GetMediaType(CMediaType* mt) {
-  VIDEOINFOHEADER vih = {};
-  vih.AvgTimePerFrame = format_.announceRate ? static_cast<REFERENCE_TIME>(10000000.0 / format_.fps) : 0;
-  BITMAPINFOHEADER& bih = vih.bmiHeader;
-  bih.biSize = sizeof bih;
-  bih.biWidth = format_.width;
-  bih.biHeight = format_.topDown ? -format_.height : format_.height;
-  bih.biPlanes = 1;
-  mt->InitMediaType();
-  mt->SetType(&MEDIATYPE_Video);
-  mt->SetFormatType(&FORMAT_VideoInfo);
-  switch (format_.colour) {
-    case VideoColour::RGB32:
-      bih.biBitCount = 32;
-      bih.biCompression = BI_RGB;
-      mt->SetSubtype(&MEDIASUBTYPE_RGB32);
-      break;
-    case VideoColour::RGB24:
-      bih.biBitCount = 24;
-      bih.biCompression = BI_RGB;
-      mt->SetSubtype(&MEDIASUBTYPE_RGB24);
-      break;
-    case VideoColour::YUY2:
-      bih.biBitCount = 16;
-      bih.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
-      mt->SetSubtype(&MEDIASUBTYPE_YUY2);
-      break;
-    case VideoColour::I420:
-      bih.biBitCount = 12;
-      bih.biCompression = MAKEFOURCC('I', '4', '2', '0');
-      mt->SetSubtype(&kI420);
-      break;
-  }
-  // RGB sizes are left 0, as capture sources often do: the stride follows
-  // from width and depth.
-  bih.biSizeImage = format_.colour == VideoColour::RGB32 || format_.colour == VideoColour::RGB24
-                        ? 0 : static_cast<DWORD>(FrameBytes());
-  mt->SetSampleSize(static_cast<ULONG>(FrameBytes()));
-  return mt->SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof vih) ? S_OK : E_OUTOFMEMORY;
+    VIDEOINFOHEADER vih = {};
+    vih.AvgTimePerFrame = format_.announceRate ? static_cast<REFERENCE_TIME>(10000000.0 / format_.fps) : 0;
+    BITMAPINFOHEADER& bih = vih.bmiHeader;
+    bih.biSize = sizeof bih;
+    bih.biWidth = format_.width;
+    bih.biHeight = format_.topDown ? -format_.height : format_.height;
+    bih.biPlanes = 1;
+    mt->InitMediaType();
+    mt->SetType(&MEDIATYPE_Video);
+    mt->SetFormatType(&FORMAT_VideoInfo);
+    switch (format_.colour) {
+        case VideoColour::RGB32:
+            bih.biBitCount = 32;
+            bih.biCompression = BI_RGB;
+            mt->SetSubtype(&MEDIASUBTYPE_RGB32);
+            break;
+        case VideoColour::RGB24:
+            bih.biBitCount = 24;
+            bih.biCompression = BI_RGB;
+            mt->SetSubtype(&MEDIASUBTYPE_RGB24);
+            break;
+        case VideoColour::YUY2:
+            bih.biBitCount = 16;
+            bih.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
+            mt->SetSubtype(&MEDIASUBTYPE_YUY2);
+            break;
+        case VideoColour::I420:
+            bih.biBitCount = 12;
+            bih.biCompression = MAKEFOURCC('I', '4', '2', '0');
+            mt->SetSubtype(&kI420);
+            break;
+    }
+    // RGB sizes are left 0, as capture sources often do: the stride follows
+    // from width and depth.
+    bih.biSizeImage = format_.colour == VideoColour::RGB32 || format_.colour == VideoColour::RGB24
+                          ? 0
+                          : static_cast<DWORD>(FrameBytes());
+    mt->SetSampleSize(static_cast<ULONG>(FrameBytes()));
+    return mt->SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof vih) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT VideoStream::CheckMediaType(const CMediaType* mt) {
-  CMediaType mine;
-  GetMediaType(&mine);
-  return IsEqualGUID(*mt->Subtype(), *mine.Subtype()) ? S_OK : E_FAIL;
+    CMediaType mine;
+    GetMediaType(&mine);
+    return IsEqualGUID(*mt->Subtype(), *mine.Subtype()) ? S_OK : E_FAIL;
 }
 
 HRESULT VideoStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) {
-  props->cBuffers = 3;
-  props->cbBuffer = FrameBytes();
-  props->cbAlign = 1;
-  ALLOCATOR_PROPERTIES actual = {};
-  return alloc->SetProperties(props, &actual);
+    props->cBuffers = 3;
+    props->cbBuffer = FrameBytes();
+    props->cbAlign = 1;
+    ALLOCATOR_PROPERTIES actual = {};
+    return alloc->SetProperties(props, &actual);
 }
 
 HRESULT VideoStream::OnThreadStartPlay() {
-  sent_ = 0;
-  return S_OK;
+    sent_ = 0;
+    return S_OK;
 }
 
 HRESULT VideoStream::FillBuffer(IMediaSample* sample) {
-  if (sent_ >= format_.frames) return S_FALSE;
-  BYTE* p = nullptr;
-  sample->GetPointer(&p);
-  const int w = format_.width, h = format_.height, f = sent_;
-  int r, g, b;
-  switch (format_.colour) {
-    case VideoColour::RGB32:
-    case VideoColour::RGB24: {
-      const int bpp = RgbBytes(format_.colour);
-      const int stride = (w * bpp + 3) & ~3;
-      for (int y = 0; y < h; ++y) {
-        // Bottom-up rows unless top-down: the picture is upright either way.
-        BYTE* row = p + static_cast<size_t>(format_.topDown ? y : h - 1 - y) * stride;
-        for (int x = 0; x < w; ++x) {
-          Pixel(x, y, f, &r, &g, &b);
-          row[x * bpp] = static_cast<BYTE>(b);
-          row[x * bpp + 1] = static_cast<BYTE>(g);
-          row[x * bpp + 2] = static_cast<BYTE>(r);
-          if (bpp == 4) row[x * bpp + 3] = 255;
-        }
-      }
-      break;
-    }
-    case VideoColour::YUY2:
-    case VideoColour::I420: {
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-          Pixel(x, y, f, &r, &g, &b);
-          const int luma = (66 * r + 129 * g + 25 * b + 128) / 256 + 16;
-          const int u = (-38 * r - 74 * g + 112 * b + 128) / 256 + 128;
-          const int v = (112 * r - 94 * g - 18 * b + 128) / 256 + 128;
-          if (format_.colour == VideoColour::YUY2) {
-            BYTE* q = p + static_cast<size_t>(y) * w * 2 + x * 2;
-            q[0] = static_cast<BYTE>(luma);
-            q[1] = static_cast<BYTE>(x % 2 == 0 ? u : v);
-          } else {
-            p[static_cast<size_t>(y) * w + x] = static_cast<BYTE>(luma);
-            if (y % 2 == 0 && x % 2 == 0) {
-              BYTE* planeU = p + static_cast<size_t>(w) * h;
-              BYTE* planeV = planeU + static_cast<size_t>(w / 2) * (h / 2);
-              planeU[(y / 2) * (w / 2) + x / 2] = static_cast<BYTE>(u);
-              planeV[(y / 2) * (w / 2) + x / 2] = static_cast<BYTE>(v);
+    if (sent_ >= format_.frames) return S_FALSE;
+    BYTE* p = nullptr;
+    sample->GetPointer(&p);
+    const int w = format_.width, h = format_.height, f = sent_;
+    int r, g, b;
+    switch (format_.colour) {
+        case VideoColour::RGB32:
+        case VideoColour::RGB24: {
+            const int bpp = RgbBytes(format_.colour);
+            const int stride = (w * bpp + 3) & ~3;
+            for (int y = 0; y < h; ++y) {
+                // Bottom-up rows unless top-down: the picture is upright either way.
+                BYTE* row = p + static_cast<size_t>(format_.topDown ? y : h - 1 - y) * stride;
+                for (int x = 0; x < w; ++x) {
+                    Pixel(x, y, f, &r, &g, &b);
+                    row[x * bpp] = static_cast<BYTE>(b);
+                    row[x * bpp + 1] = static_cast<BYTE>(g);
+                    row[x * bpp + 2] = static_cast<BYTE>(r);
+                    if (bpp == 4) row[x * bpp + 3] = 255;
+                }
             }
-          }
+            break;
         }
-      break;
+        case VideoColour::YUY2:
+        case VideoColour::I420: {
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    Pixel(x, y, f, &r, &g, &b);
+                    const int luma = (66 * r + 129 * g + 25 * b + 128) / 256 + 16;
+                    const int u = (-38 * r - 74 * g + 112 * b + 128) / 256 + 128;
+                    const int v = (112 * r - 94 * g - 18 * b + 128) / 256 + 128;
+                    if (format_.colour == VideoColour::YUY2) {
+                        BYTE* q = p + static_cast<size_t>(y) * w * 2 + x * 2;
+                        q[0] = static_cast<BYTE>(luma);
+                        q[1] = static_cast<BYTE>(x % 2 == 0 ? u : v);
+                    } else {
+                        p[static_cast<size_t>(y) * w + x] = static_cast<BYTE>(luma);
+                        if (y % 2 == 0 && x % 2 == 0) {
+                            BYTE* planeU = p + static_cast<size_t>(w) * h;
+                            BYTE* planeV = planeU + static_cast<size_t>(w / 2) * (h / 2);
+                            planeU[(y / 2) * (w / 2) + x / 2] = static_cast<BYTE>(u);
+                            planeV[(y / 2) * (w / 2) + x / 2] = static_cast<BYTE>(v);
+                        }
+                    }
+                }
+            break;
+        }
     }
-  }
-  sample->SetActualDataLength(FrameBytes());
-  const double period = 10000000.0 / format_.fps;
-  REFERENCE_TIME start = static_cast<REFERENCE_TIME>(sent_ * period);
-  if (format_.gapAt > 0 && sent_ >= format_.gapAt) start += format_.gap;
-  if (format_.jitter > 0) start += (sent_ * 7919) % (2 * format_.jitter + 1) - format_.jitter;
-  if (start < 0) start = 0;
-  REFERENCE_TIME stop = start + static_cast<REFERENCE_TIME>(period);
-  sample->SetTime(&start, &stop);
-  sample->SetSyncPoint(TRUE);
-  ++sent_;
-  return S_OK;
+    sample->SetActualDataLength(FrameBytes());
+    const double period = 10000000.0 / format_.fps;
+    REFERENCE_TIME start = static_cast<REFERENCE_TIME>(sent_ * period);
+    if (format_.gapAt > 0 && sent_ >= format_.gapAt) start += format_.gap;
+    if (format_.jitter > 0) start += (sent_ * 7919) % (2 * format_.jitter + 1) - format_.jitter;
+    if (start < 0) start = 0;
+    REFERENCE_TIME stop = start + static_cast<REFERENCE_TIME>(period);
+    sample->SetTime(&start, &stop);
+    sample->SetSyncPoint(TRUE);
+    ++sent_;
+    return S_OK;
 }
 
 VideoSourceFilter::VideoSourceFilter(const VideoFormat& format) : CSource("video source", nullptr, kVideoSourceClsid) {
-  stream_ = new VideoStream(this, &hr_, format);
+    stream_ = new VideoStream(this, &hr_, format);
 }
 
 }  // namespace testfilters

@@ -14,41 +14,35 @@ using namespace MpegCommon;
 namespace {
 
 // A heap copy of exactly the given bytes, so ASan sees any read past them.
-std::unique_ptr<uint8_t[]> Exact(const std::vector<uint8_t>& v)
-{
+std::unique_ptr<uint8_t[]> Exact(const std::vector<uint8_t>& v) {
     std::unique_ptr<uint8_t[]> p(new uint8_t[v.size() ? v.size() : 1]);
-    if (!v.empty())
-        std::memcpy(p.get(), v.data(), v.size());
+    if (!v.empty()) std::memcpy(p.get(), v.data(), v.size());
     return p;
 }
 
-std::vector<uint8_t> ReadAllBytes(const std::vector<uint8_t>& in, bool ep)
-{
+std::vector<uint8_t> ReadAllBytes(const std::vector<uint8_t>& in, bool ep) {
     auto buf = Exact(in);
     BitReader r(ep);
     r.Attach(buf.get(), in.size());
     std::vector<uint8_t> out;
     while (r.BitsLeft() >= 8) {
         uint8_t b = static_cast<uint8_t>(r.Read(8));
-        if (r.Overrun())
-            break;
+        if (r.Overrun()) break;
         out.push_back(b);
     }
     return out;
 }
 
-} // namespace
+}  // namespace
 
-TEST(Crc32Mpeg2, CheckValueAndSelfCheck)
-{
+TEST(Crc32Mpeg2, CheckValueAndSelfCheck) {
     const char* s = "123456789";
     EXPECT_EQ(0x0376E6E7u, Crc32Mpeg2(reinterpret_cast<const uint8_t*>(s), 9));
 
     // A section followed by its own CRC checks to 0 (how PSI is verified).
     std::vector<uint8_t> sec = {0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xE1, 0x00};
     uint32_t crc = Crc32Mpeg2(sec.data(), sec.size());
-    for (int i = 3; i >= 0; --i)
-        sec.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+    for (int i = 3; i >= 0; --i) sec.push_back(static_cast<uint8_t>(crc >> (8 * i)));
     EXPECT_EQ(0u, Crc32Mpeg2(sec.data(), sec.size()));
     sec[5] ^= 0x20;
     EXPECT_NE(0u, Crc32Mpeg2(sec.data(), sec.size()));
@@ -57,8 +51,7 @@ TEST(Crc32Mpeg2, CheckValueAndSelfCheck)
               Crc32Mpeg2(sec.data(), sec.size()));
 }
 
-TEST(TimeStamps, PtsCodecTable)
-{
+TEST(TimeStamps, PtsCodecTable) {
     struct Case {
         uint8_t bytes[5];
         uint64_t value;
@@ -84,8 +77,7 @@ TEST(TimeStamps, PtsCodecTable)
     EXPECT_EQ(0x31, out[0]);
 }
 
-TEST(TimeStamps, ScrAndPcrRoundTrip)
-{
+TEST(TimeStamps, ScrAndPcrRoundTrip) {
     const uint64_t bases[] = {0, 1, 90000, (uint64_t(1) << 32) + 5, (uint64_t(1) << 33) - 1};
     const uint32_t exts[] = {0, 7, 299, 511};
     for (uint64_t base : bases)
@@ -94,21 +86,20 @@ TEST(TimeStamps, ScrAndPcrRoundTrip)
             uint64_t gotBase;
             uint32_t gotExt;
             EncodePackScr(b, base, ext);
-            EXPECT_EQ(0x44, b[0] & 0xC4); // '01' prefix and first marker
+            EXPECT_EQ(0x44, b[0] & 0xC4);  // '01' prefix and first marker
             EXPECT_TRUE((b[2] & 4) && (b[4] & 4) && (b[5] & 1));
             DecodePackScr(b, gotBase, gotExt);
             EXPECT_EQ(base, gotBase);
             EXPECT_EQ(ext, gotExt);
             EncodePcr(b, base, ext);
-            EXPECT_EQ(0x7E, b[4] & 0x7E); // reserved bits all ones
+            EXPECT_EQ(0x7E, b[4] & 0x7E);  // reserved bits all ones
             DecodePcr(b, gotBase, gotExt);
             EXPECT_EQ(base, gotBase);
             EXPECT_EQ(ext, gotExt);
         }
 }
 
-TEST(BitReader, EmulationPreventionAtEveryAlignment)
-{
+TEST(BitReader, EmulationPreventionAtEveryAlignment) {
     struct Case {
         std::vector<uint8_t> raw;
         std::vector<uint8_t> rbsp;
@@ -135,8 +126,7 @@ TEST(BitReader, EmulationPreventionAtEveryAlignment)
     }
 }
 
-TEST(BitReader, FieldsAndExpGolomb)
-{
+TEST(BitReader, FieldsAndExpGolomb) {
     // 1 | 010 | 011 | 00100 | 0001000 | then 32 bits 0xDEADBEEF.
     // ue: 0, 1, 2, 3, 7.
     std::vector<uint8_t> v = {0xA6, 0x41, 0x1B, 0xD5, 0xB7, 0xDD, 0xE0};
@@ -165,19 +155,17 @@ TEST(BitReader, FieldsAndExpGolomb)
     EXPECT_EQ(0x9u, r.Peek(4));
     EXPECT_EQ(1u, r.BytesLeft());
     r.Skip(4);
-    EXPECT_EQ(0u, r.BytesLeft()); // a partly read byte counts as consumed
+    EXPECT_EQ(0u, r.BytesLeft());  // a partly read byte counts as consumed
     EXPECT_FALSE(r.Overrun());
 }
 
-TEST(BitReader, ReadsPastTheEndAreBoundedAndFlagged)
-{
+TEST(BitReader, ReadsPastTheEndAreBoundedAndFlagged) {
     for (size_t len = 0; len <= 9; ++len) {
         std::vector<uint8_t> v(len, 0xFF);
         auto buf = Exact(v);
         BitReader r;
         r.Attach(buf.get(), len);
-        for (size_t i = 0; i < len; ++i)
-            EXPECT_EQ(0xFFu, r.Read(8));
+        for (size_t i = 0; i < len; ++i) EXPECT_EQ(0xFFu, r.Read(8));
         EXPECT_FALSE(r.Overrun());
         EXPECT_EQ(0u, r.Read(3));
         EXPECT_TRUE(r.Overrun());
@@ -197,8 +185,7 @@ TEST(BitReader, ReadsPastTheEndAreBoundedAndFlagged)
     EXPECT_TRUE(r.Overrun());
 }
 
-TEST(MpegTables, SpotValues)
-{
+TEST(MpegTables, SpotValues) {
     EXPECT_EQ(140u, Ac3FrameSizeWords(9, 1));
     EXPECT_EQ(139u, Ac3FrameSizeWords(8, 1));
     EXPECT_EQ(1280u, Ac3FrameSizeWords(37, 0));

@@ -19,36 +19,47 @@ const NamedValue kTiming[] = {{"Capture Mode", 0}, {"Reconstruction Mode", 1}};
 const NamedValue kDmb[] = {{"None", 0}, {"DMB", 1}};
 const NamedValue kFrameRates[] = {{"Unknown", 0}, {"23.97", 1}, {"24", 2},    {"25", 3}, {"29.97", 4},
                                   {"30", 5},      {"50", 6},    {"59.94", 7}, {"60", 8}};
-const NamedValue kPinTypes[] = {
-    {"H264 Video", 10},    {"H264 VideoSoft", 12}, {"MPEG-4", 14},         {"MPEG-4 v5", 6},  {"MPEG-4 v4", 5},
-    {"MPEG-2 Video", 1},   {"MPEG-2 Audio", 2},    {"MPEG-1 Video", 8},    {"MPEG-1 Audio", 7}, {"AC3", 3},
-    {"AAC", 11},           {"PCM", 13},            {"MPEG-2 Program", 9},  {"DVD Subtitles", 15},
-    {"PES DVD Subtitles", 32}, {"Free", 0},        {"Private Data", 55},   {"VC-1", 17},      {"IG PES", 18},
-    {"PES MPEG Audio", 20}, {"PCR Only", 19}};
+const NamedValue kPinTypes[] = {{"H264 Video", 10},
+                                {"H264 VideoSoft", 12},
+                                {"MPEG-4", 14},
+                                {"MPEG-4 v5", 6},
+                                {"MPEG-4 v4", 5},
+                                {"MPEG-2 Video", 1},
+                                {"MPEG-2 Audio", 2},
+                                {"MPEG-1 Video", 8},
+                                {"MPEG-1 Audio", 7},
+                                {"AC3", 3},
+                                {"AAC", 11},
+                                {"PCM", 13},
+                                {"MPEG-2 Program", 9},
+                                {"DVD Subtitles", 15},
+                                {"PES DVD Subtitles", 32},
+                                {"Free", 0},
+                                {"Private Data", 55},
+                                {"VC-1", 17},
+                                {"IG PES", 18},
+                                {"PES MPEG Audio", 20},
+                                {"PCR Only", 19}};
 
-ParamSpec Plain(const GUID& id, const char* name, ParamKind kind, long long def, bool ro, bool vis, size_t offset)
-{
+ParamSpec Plain(const GUID& id, const char* name, ParamKind kind, long long def, bool ro, bool vis, size_t offset) {
     return ParamSpec{&id, name, kind, ro, vis, offset, def, 0.0, nullptr, false, 0, 0, 0, nullptr, 0};
 }
 
 ParamSpec Ranged(const GUID& id, const char* name, ParamKind kind, long long def, long long min, long long max,
-                 bool vis, size_t offset)
-{
+                 bool vis, size_t offset) {
     return ParamSpec{&id, name, kind, false, vis, offset, def, 0.0, nullptr, true, min, max, 1, nullptr, 0};
 }
 
 template <size_t N>
-ParamSpec Named(const GUID& id, const char* name, ParamKind kind, long long def, const NamedValue (&values)[N],
-                bool ro, bool vis, size_t offset)
-{
+ParamSpec Named(const GUID& id, const char* name, ParamKind kind, long long def, const NamedValue (&values)[N], bool ro,
+                bool vis, size_t offset) {
     return ParamSpec{&id, name, kind, ro, vis, offset, def, 0.0, nullptr, false, 0, 0, 0, values, N};
 }
 
-} // namespace
+}  // namespace
 
 #define M(field) offsetof(ConfigElMux, field)
-void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<ConfigElMux>& config)
-{
+void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<ConfigElMux>& config) {
     const ParamKind L = ParamKind::I4;
     const std::vector<ParamSpec> rows = {
         Named(kOutput, "Output", L, 2, kOutputs, false, true, M(output)),
@@ -57,8 +68,7 @@ void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<ConfigElMux>& config)
         Named(kCompatibility, "Compatibility", L, 0, kCompat, false, false, M(compatibility)),
         Ranged(kTransportStreamId, "Transport Stream ID", L, 0, -1, 65535, true, M(transportStreamId)),
         Ranged(kOutputBufferSize, "Output Buffer Size(Byte)", L, 100000, 2047, 512001, false, M(outputBufferSize)),
-        Named(kCreatePins, "Need To Create Pins Automatically", L, 1, kYesNo, false, false,
-              M(createPinsAutomatically)),
+        Named(kCreatePins, "Need To Create Pins Automatically", L, 1, kYesNo, false, false, M(createPinsAutomatically)),
         Named(kUsePadding, "Use Padding", L, 0, kYesNo, false, true, M(usePadding)),
         Ranged(kTsPacketsToDeliver, "Number of TS Packets to Deliver", ParamKind::Int, 5, 1, 100, true,
                M(tsPacketsToDeliver)),
@@ -72,8 +82,7 @@ void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<ConfigElMux>& config)
         Ranged(kInitialDataWait, "Initial data waiting mode", L, 500, 0, 1000, false, M(initialDataWaitMs)),
         Named(kAllowMissingInputs, "Allow missing Input Streams", L, 0, kYesNo, false, true, M(allowMissingInputs)),
         Named(kTs192, "192-byte TS packets", L, 0, kYesNo, false, true, M(ts192)),
-        Named(kPesLengthForVideo, "Write PES length for video", L, 0, kYesNo, false, true,
-              M(writePesLengthForVideo)),
+        Named(kPesLengthForVideo, "Write PES length for video", L, 0, kYesNo, false, true, M(writePesLengthForVideo)),
         Named(kNoDtsForVideo, "Do not write DTS for video", L, 0, kYesNo, false, true, M(noDtsForVideo)),
     };
     config.BuildTable(rows.data(), rows.size());
@@ -81,8 +90,7 @@ void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<ConfigElMux>& config)
 #undef M
 
 #define S(field) offsetof(ConfigStream, field)
-void BuildStreamTable(ModuleConfig::CModuleConfigImpl<ConfigStream>& config)
-{
+void BuildStreamTable(ModuleConfig::CModuleConfigImpl<ConfigStream>& config) {
     const ParamKind L = ParamKind::I4;
     std::vector<ParamSpec> rows = {
         Named(kStreamType, "Stream Type", L, 0, kPinTypes, true, true, S(streamType)),
@@ -104,8 +112,7 @@ void BuildStreamTable(ModuleConfig::CModuleConfigImpl<ConfigStream>& config)
         Plain(kCurrentPinPts, "Current Pin PTS", ParamKind::I8, 0, true, true, S(currentPinPts)),
         Plain(kEsInfoLength, "ES Info Length", L, 0, false, false, S(esInfoLength)),
         Plain(kEsInfoPointer, "Pointer to ES info", ParamKind::Ptr, 0, false, false, S(esInfo)),
-        Plain(kMediaTypeInternal, "mediatype filled internally", ParamKind::Ptr, 0, true, false,
-              S(mediaTypeInternal)),
+        Plain(kMediaTypeInternal, "mediatype filled internally", ParamKind::Ptr, 0, true, false, S(mediaTypeInternal)),
         Plain(kEndedFlag, "", L, 0, false, false, S(endedRow)),
         ParamSpec{&kStreamName, "Stream Name", ParamKind::Str, true, false, S(streamName), 0, 0.0, L"Free Pin", false,
                   0, 0, 0, nullptr, 0},
@@ -118,8 +125,7 @@ void BuildStreamTable(ModuleConfig::CModuleConfigImpl<ConfigStream>& config)
 #undef S
 
 #define P(field) offsetof(ConfigProgram, field)
-void BuildProgramTable(ModuleConfig::CModuleConfigImpl<ConfigProgram>& config)
-{
+void BuildProgramTable(ModuleConfig::CModuleConfigImpl<ConfigProgram>& config) {
     const std::vector<ParamSpec> rows = {
         Plain(kProgramBitrate, "Program Bitrate", ParamKind::I4, 0, true, false, P(programBitrate)),
         Ranged(kProgramId, "Program ID", ParamKind::I4, 0, 0, 8191, true, P(programId)),
@@ -131,4 +137,4 @@ void BuildProgramTable(ModuleConfig::CModuleConfigImpl<ConfigProgram>& config)
 }
 #undef P
 
-} // namespace muxora
+}  // namespace muxora

@@ -76,4 +76,4 @@ void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<ConfigElMux>& config);
 void BuildStreamTable(ModuleConfig::CModuleConfigImpl<ConfigStream>& config);
 void BuildProgramTable(ModuleConfig::CModuleConfigImpl<ConfigProgram>& config);
 
-} // namespace muxora
+}  // namespace muxora

@@ -16,7 +16,7 @@ const AMOVIESETUP_PIN kPins[] = {
     {const_cast<LPWSTR>(L"Output"), FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, NULL, 1, kAnyType},
 };
 
-} // namespace
+}  // namespace
 
 const AMOVIESETUP_FILTER g_MuxoraSetup = {&kMuxerClsid, kFriendlyName, 0x200000, 2, kPins};
 
@@ -25,6 +25,10 @@ CFactoryTemplate g_Templates[] = {
 };
 int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 
-STDAPI DllRegisterServer() { return AMovieDllRegisterServer2(TRUE); }
+STDAPI DllRegisterServer() {
+    return AMovieDllRegisterServer2(TRUE);
+}
 
-STDAPI DllUnregisterServer() { return AMovieDllRegisterServer2(FALSE); }
+STDAPI DllUnregisterServer() {
+    return AMovieDllRegisterServer2(FALSE);
+}

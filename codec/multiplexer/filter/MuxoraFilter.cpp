@@ -16,26 +16,23 @@ namespace muxora {
 
 namespace {
 
-bool IsMpeg4Group(long t) { return t == 5 || t == 6 || t == 10 || t == 12 || t == 14; }
+bool IsMpeg4Group(long t) {
+    return t == 5 || t == 6 || t == 10 || t == 12 || t == 14;
+}
 
-HRESULT ToLong(const VARIANT* value, long* out)
-{
-    if (!value)
-        return E_POINTER;
+HRESULT ToLong(const VARIANT* value, long* out) {
+    if (!value) return E_POINTER;
     VARIANT v;
     VariantInit(&v);
     HRESULT hr = VariantChangeType(&v, const_cast<VARIANT*>(value), 0, VT_I4);
-    if (FAILED(hr))
-        return E_INVALIDARG;
+    if (FAILED(hr)) return E_INVALIDARG;
     *out = v.lVal;
     return S_OK;
 }
 
-HRESULT SetParamNow(ModuleConfig::CModuleConfig& config, const GUID& id, long long value)
-{
+HRESULT SetParamNow(ModuleConfig::CModuleConfig& config, const GUID& id, long long value) {
     ModuleConfig::CBaseParam* p = config.FindParam(&id);
-    if (!p)
-        return E_UNEXPECTED;
+    if (!p) return E_UNEXPECTED;
     VARIANT v;
     VariantInit(&v);
     v.vt = VT_I8;
@@ -43,37 +40,30 @@ HRESULT SetParamNow(ModuleConfig::CModuleConfig& config, const GUID& id, long lo
     return p->SetValue(&v, TRUE);
 }
 
-void ShowParam(ModuleConfig::CModuleConfig& config, const GUID& id, bool visible)
-{
-    if (ModuleConfig::CBaseParam* p = config.FindParam(&id))
-        p->SetVisible(visible ? TRUE : FALSE);
+void ShowParam(ModuleConfig::CModuleConfig& config, const GUID& id, bool visible) {
+    if (ModuleConfig::CBaseParam* p = config.FindParam(&id)) p->SetVisible(visible ? TRUE : FALSE);
 }
 
 // Commits pending values of writable rows only: read-only rows hold what
 // the filter stores directly (stream facts, counters), and a visibility
 // change must not put their stale pending value back.
-void StoreWritable(ModuleConfig::CModuleConfig& config, long count, const GUID* ids)
-{
+void StoreWritable(ModuleConfig::CModuleConfig& config, long count, const GUID* ids) {
     for (long i = 0; i < count; ++i)
         if (ModuleConfig::CBaseParam* p = config.FindParam(&ids[i]))
-            if (!p->IsReadOnly())
-                p->StorePending();
+            if (!p->IsReadOnly()) p->StorePending();
 }
 
 // Structure enumeration through GetValue: a variant without an item gets
 // the first one, a variant with an item the next; past the last E_FAIL.
 template <class Item, class Find>
-HRESULT HandOutNext(const std::vector<Item*>& items, VARIANT* value, Find find)
-{
+HRESULT HandOutNext(const std::vector<Item*>& items, VARIANT* value, Find find) {
     size_t next = 0;
     if (value->vt == VT_UNKNOWN) {
         Item* current = find(value->punkVal);
-        if (!current)
-            return E_FAIL;
+        if (!current) return E_FAIL;
         next = static_cast<size_t>(std::find(items.begin(), items.end(), current) - items.begin()) + 1;
     }
-    if (next >= items.size())
-        return E_FAIL;
+    if (next >= items.size()) return E_FAIL;
     VariantInit(value);
     value->vt = VT_UNKNOWN;
     value->punkVal = items[next]->Interface();
@@ -81,14 +71,13 @@ HRESULT HandOutNext(const std::vector<Item*>& items, VARIANT* value, Find find)
     return S_OK;
 }
 
-} // namespace
+}  // namespace
 
 // ------------------------------------------------------------- classification
 
 static_assert(sizeof(GUID) == sizeof(muxcore::Guid), "GUID layouts");
 
-muxcore::MediaTypeDesc DescribeMediaType(const AM_MEDIA_TYPE& mt)
-{
+muxcore::MediaTypeDesc DescribeMediaType(const AM_MEDIA_TYPE& mt) {
     muxcore::MediaTypeDesc d;
     std::memcpy(&d.major, &mt.majortype, sizeof(GUID));
     std::memcpy(&d.subtype, &mt.subtype, sizeof(GUID));
@@ -98,20 +87,22 @@ muxcore::MediaTypeDesc DescribeMediaType(const AM_MEDIA_TYPE& mt)
     return d;
 }
 
-int ClassifyMediaType(const AM_MEDIA_TYPE& mt) { return muxcore::ClassifyMediaType(DescribeMediaType(mt)).streamType; }
+int ClassifyMediaType(const AM_MEDIA_TYPE& mt) {
+    return muxcore::ClassifyMediaType(DescribeMediaType(mt)).streamType;
+}
 
 // ------------------------------------------------------------- muxer config
 
 ConfigMuxerImpl::ConfigMuxerImpl(CM72* filter, ConfigElMux* values)
-    : CModuleConfigPart<ConfigElMux>(filter, &kClsidMuxer, kMuxerSettingsVersion, values), filter_(filter)
-{
+    : CModuleConfigPart<ConfigElMux>(filter, &kClsidMuxer, kMuxerSettingsVersion, values), filter_(filter) {
     BuildMuxerTable(*this);
 }
 
-void ConfigMuxerImpl::Store(const GUID& id, long long value) { SetParamNow(*this, id, value); }
+void ConfigMuxerImpl::Store(const GUID& id, long long value) {
+    SetParamNow(*this, id, value);
+}
 
-void ConfigMuxerImpl::ShowOutputDependentRows()
-{
+void ConfigMuxerImpl::ShowOutputDependentRows() {
     const bool ts = Snapshot().output != 1;
     for (const GUID* id : {&kTransportStreamId, &kUsePadding, &kPcrInterval, &kRequiredBitrate, &kTsPacketsToDeliver,
                            &kTs192, &kPesLengthForVideo})
@@ -119,29 +110,22 @@ void ConfigMuxerImpl::ShowOutputDependentRows()
     ShowParam(*this, kCompatibility, !ts);
 }
 
-STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value)
-{
-    if (!id || !value)
-        return E_POINTER;
+STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value) {
+    if (!id || !value) return E_POINTER;
     long v = 0;
     if (*id == kOutput || *id == kCompatibility || *id == kDmbCompatibility) {
         HRESULT hr = ToLong(value, &v);
-        if (FAILED(hr))
-            return hr;
-        if (*id == kOutput)
-            return SetOutput(v);
-        if (*id == kCompatibility)
-            return SetCompatibility(v);
+        if (FAILED(hr)) return hr;
+        if (*id == kOutput) return SetOutput(v);
+        if (*id == kCompatibility) return SetCompatibility(v);
         return SetDmb(v);
     }
     if (*id == kAddProgram) {
         CAutoLock lock(filter_->FilterLock());
         const ConfigElMux m = Snapshot();
-        if (m.output == 1 || (m.output == 2 && m.dmbCompatibility == 1) || !filter_->IsStoppedState())
-            return E_FAIL;
+        if (m.output == 1 || (m.output == 2 && m.dmbCompatibility == 1) || !filter_->IsStoppedState()) return E_FAIL;
         CProgram* program = filter_->AddProgram();
-        if (!program)
-            return E_OUTOFMEMORY;
+        if (!program) return E_OUTOFMEMORY;
         if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
             *value->ppunkVal = program->Interface();
             program->Interface()->AddRef();
@@ -150,44 +134,34 @@ STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value)
     }
     if (*id == kRemoveProgram) {
         CAutoLock lock(filter_->FilterLock());
-        if (Snapshot().output == 1)
-            return E_FAIL;
+        if (Snapshot().output == 1) return E_FAIL;
         CProgram* program = value->vt == VT_UNKNOWN ? filter_->FindProgram(value->punkVal) : nullptr;
         return program ? filter_->RemoveProgram(program) : E_FAIL;
     }
-    if (*id == kEnumPrograms)
-        return E_FAIL;
+    if (*id == kEnumPrograms) return E_FAIL;
     return CModuleConfig::SetValue(id, value);
 }
 
 // Program enumeration: without a program in the variant the first one, with
 // one the next; past the last E_FAIL.
-STDMETHODIMP ConfigMuxerImpl::GetValue(const GUID* id, VARIANT* value)
-{
+STDMETHODIMP ConfigMuxerImpl::GetValue(const GUID* id, VARIANT* value) {
     if (id && *id == kEnumPrograms) {
-        if (!value)
-            return E_POINTER;
+        if (!value) return E_POINTER;
         return HandOutNext(filter_->Programs(), value, [this](IUnknown* u) { return filter_->FindProgram(u); });
     }
     return CModuleConfig::GetValue(id, value);
 }
 
-HRESULT ConfigMuxerImpl::SetOutput(long value)
-{
+HRESULT ConfigMuxerImpl::SetOutput(long value) {
     CAutoLock lock(filter_->FilterLock());
-    if (!filter_->IsStoppedState())
-        return E_FAIL;
-    if (value != 1 && value != 2)
-        return E_FAIL;
+    if (!filter_->IsStoppedState()) return E_FAIL;
+    if (value != 1 && value != 2) return E_FAIL;
     const std::vector<CPin_In*> pins = filter_->Inputs();
     if (value == 2)
         for (CPin_In* pin : pins)
-            if (pin->StreamType() == 13)
-                return E_FAIL;
-    if (value == 2)
-        Store(kCompatibility, 0);
-    if (Snapshot().output == value)
-        return S_OK;
+            if (pin->StreamType() == 13) return E_FAIL;
+    if (value == 2) Store(kCompatibility, 0);
+    if (Snapshot().output == value) return S_OK;
     Store(kOutput, value);
     filter_->ReconnectOutput();
     filter_->ApplyOutputStructure(value);
@@ -195,84 +169,65 @@ HRESULT ConfigMuxerImpl::SetOutput(long value)
     return S_OK;
 }
 
-HRESULT ConfigMuxerImpl::SetCompatibility(long value)
-{
+HRESULT ConfigMuxerImpl::SetCompatibility(long value) {
     CAutoLock lock(filter_->FilterLock());
-    if (value < 0 || value > 2)
-        return E_FAIL;
+    if (value < 0 || value > 2) return E_FAIL;
     const ConfigElMux m = Snapshot();
-    if (value != 0 && m.output != 1)
-        return E_FAIL;
+    if (value != 0 && m.output != 1) return E_FAIL;
     const std::vector<CPin_In*> pins = filter_->Inputs();
     if (value != 0)
         for (CPin_In* pin : pins)
-            if (pin->StreamType() != 0 && !pin->AcceptsCompatibility(value, m.output))
-                return S_FALSE;
+            if (pin->StreamType() != 0 && !pin->AcceptsCompatibility(value, m.output)) return S_FALSE;
     Store(kCompatibility, value);
     for (CPin_In* pin : pins) {
-        if (pin->StreamType() == 0)
-            continue;
+        if (pin->StreamType() == 0) continue;
         pin->Config().Store(kPesPacketSize, value == 1 ? 2028 : value == 2 ? 2304 : 0);
         pin->Config().Store(kPaddingSmall, value != 0);
     }
     return S_OK;
 }
 
-HRESULT ConfigMuxerImpl::SetDmb(long value)
-{
+HRESULT ConfigMuxerImpl::SetDmb(long value) {
     CAutoLock lock(filter_->FilterLock());
-    if (value != 0 && value != 1)
-        return E_FAIL;
+    if (value != 0 && value != 1) return E_FAIL;
     if (value == 1)
         for (CPin_In* pin : filter_->Inputs()) {
             const int t = pin->StreamType();
-            if (t != 0 && t != 10 && t != 11)
-                return S_FALSE;
+            if (t != 0 && t != 10 && t != 11) return S_FALSE;
         }
     Store(kDmbCompatibility, value);
     return S_OK;
 }
 
-HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
-{
+HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*) {
     StoreWritable(*this, count, ids);
     for (long i = 0; i < count; ++i)
-        if (ids[i] == kOutput)
-            ShowParam(*this, kPcrInterval, Snapshot().output == 2);
+        if (ids[i] == kOutput) ShowParam(*this, kPcrInterval, Snapshot().output == 2);
     return S_OK;
 }
 
 // The parameter image, then the count of programs with a connected input and
 // their images. The only program keeps no parameters of its own yet, so its
 // image is empty.
-STDMETHODIMP ConfigMuxerImpl::Save(IStream* stream, BOOL clearDirty)
-{
-    if (!stream)
-        return E_POINTER;
+STDMETHODIMP ConfigMuxerImpl::Save(IStream* stream, BOOL clearDirty) {
+    if (!stream) return E_POINTER;
     HRESULT hr = CModuleConfig::Save(stream, clearDirty);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     return filter_->SaveStructure(stream);
 }
 
-STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream)
-{
+STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream) {
     {
         CAutoLock lock(filter_->FilterLock());
-        if (!filter_->IsStoppedState())
-            return VFW_E_NOT_STOPPED;
+        if (!filter_->IsStoppedState()) return VFW_E_NOT_STOPPED;
     }
-    if (!stream)
-        return E_POINTER;
+    if (!stream) return E_POINTER;
     for (CPin_In* pin : filter_->Inputs())
-        if (pin->IsConnected())
-            return VFW_E_ALREADY_CONNECTED;
+        if (pin->IsConnected()) return VFW_E_ALREADY_CONNECTED;
     HRESULT hr = CModuleConfig::Load(stream);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     hr = filter_->LoadStructure(stream);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     const long output = Snapshot().output;
     ShowParam(*this, kTransportStreamId, output == 2 || output == 3);
     ShowParam(*this, kRequiredBitrate, output == 2 || output == 3);
@@ -283,43 +238,39 @@ STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream)
 // ------------------------------------------------------------- stream config
 
 ConfigStreamImpl::ConfigStreamImpl(CPin_In* pin, ConfigStream* values)
-    : CModuleConfigPart<ConfigStream>(pin, &kClsidStreamConfig, 1, values), pin_(pin)
-{
+    : CModuleConfigPart<ConfigStream>(pin, &kClsidStreamConfig, 1, values), pin_(pin) {
     BuildStreamTable(*this);
 }
 
-void ConfigStreamImpl::Store(const GUID& id, long long value) { SetParamNow(*this, id, value); }
-void ConfigStreamImpl::Show(const GUID& id, bool visible) { ShowParam(*this, id, visible); }
+void ConfigStreamImpl::Store(const GUID& id, long long value) {
+    SetParamNow(*this, id, value);
+}
+void ConfigStreamImpl::Show(const GUID& id, bool visible) {
+    ShowParam(*this, id, visible);
+}
 
-STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value)
-{
-    if (!id || !value)
-        return E_POINTER;
+STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
+    if (!id || !value) return E_POINTER;
     if (*id == kStreamType) {
         long v = 0;
         HRESULT hr = ToLong(value, &v);
-        if (FAILED(hr))
-            return hr;
-        if (pin_->IsConnected())
-            return E_FAIL;
+        if (FAILED(hr)) return hr;
+        if (pin_->IsConnected()) return E_FAIL;
         pin_->SetStreamType(v);
         return S_OK;
     }
     if (*id == kPesPacketSize) {
         long v = 0;
         HRESULT hr = ToLong(value, &v);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         ConfigMuxerImpl& muxer = pin_->Muxer()->Config();
         const long compat = muxer.Snapshot().compatibility;
-        if ((compat == 1 && v != 2028) || (compat == 2 && v != 2304))
-            muxer.Store(kCompatibility, 0);
+        if ((compat == 1 && v != 2028) || (compat == 2 && v != 2304)) muxer.Store(kCompatibility, 0);
     }
     if (*id == kStreamId) {
         long v = 0;
         HRESULT hr = ToLong(value, &v);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         const long given = pin_->Muxer()->AllocatePid(v, pin_);
         CModuleConfig::SetValue(id, value);
         if (given != v) {
@@ -332,13 +283,10 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value)
         CM72* mux = pin_->Muxer();
         CAutoLock lock(mux->FilterLock());
         CProgram* to = value->vt == VT_UNKNOWN ? mux->FindProgram(value->punkVal) : nullptr;
-        if (!to)
-            return E_INVALIDARG;
-        if (!mux->IsStoppedState())
-            return E_FAIL;
+        if (!to) return E_INVALIDARG;
+        if (!mux->IsStoppedState()) return E_FAIL;
         CProgram* from = pin_->Program();
-        if (from == to)
-            return S_OK;
+        if (from == to) return S_OK;
         pin_->SetProgram(to);
         if (pin_->IsConnected()) {
             from->OnInputLeft(pin_);
@@ -349,10 +297,8 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value)
     return CModuleConfig::SetValue(id, value);
 }
 
-STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value)
-{
-    if (!id || !value)
-        return E_POINTER;
+STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value) {
+    if (!id || !value) return E_POINTER;
     if (*id == kEndedFlag) {
         VariantInit(value);
         value->vt = VT_INT;
@@ -374,8 +320,7 @@ STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value)
     return CModuleConfig::GetValue(id, value);
 }
 
-HRESULT ConfigStreamImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
-{
+HRESULT ConfigStreamImpl::ApplyChanges(long count, const GUID* ids, VARIANT*) {
     StoreWritable(*this, count, ids);
     return S_OK;
 }
@@ -383,76 +328,102 @@ HRESULT ConfigStreamImpl::ApplyChanges(long count, const GUID* ids, VARIANT*)
 // ------------------------------------------------------------- input pin
 
 CPin_In::CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name, CProgram* program)
-    : CBaseInputPin("M72 input", filter, lock, phr, name), mux_(filter), number_(number), program_(program),
-      config_(this, &values_)
-{
+    : CBaseInputPin("M72 input", filter, lock, phr, name),
+      mux_(filter),
+      number_(number),
+      program_(program),
+      config_(this, &values_) {
     CAutoLock guard(&config_.ValueLock());
     values_.streamNumber = number;
 }
 
 CPin_In::~CPin_In() = default;
 
-STDMETHODIMP CPin_In::NonDelegatingQueryInterface(REFIID riid, void** ppv)
-{
-    if (riid == IID_IModuleConfig)
-        return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
+STDMETHODIMP CPin_In::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (riid == IID_IModuleConfig) return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
     return CBaseInputPin::NonDelegatingQueryInterface(riid, ppv);
 }
 
-HRESULT CPin_In::CheckMediaType(const CMediaType* mt)
-{
-    if (!mt)
-        return E_POINTER;
+HRESULT CPin_In::CheckMediaType(const CMediaType* mt) {
+    if (!mt) return E_POINTER;
     const int t = ClassifyMediaType(*mt);
-    if (t == 0)
-        return S_FALSE;
-    if ((t == 18 || t == 13) && (!mt->pbFormat || mt->cbFormat == 0))
-        return S_FALSE;
+    if (t == 0) return S_FALSE;
+    if ((t == 18 || t == 13) && (!mt->pbFormat || mt->cbFormat == 0)) return S_FALSE;
     return S_OK;
 }
 
-HRESULT CPin_In::GetMediaType(int position, CMediaType* mt)
-{
-    if (!mt)
-        return E_POINTER;
-    if (position < 0)
-        return E_INVALIDARG;
+HRESULT CPin_In::GetMediaType(int position, CMediaType* mt) {
+    if (!mt) return E_POINTER;
+    if (position < 0) return E_INVALIDARG;
     struct Offer {
         const GUID* major;
         GUID sub;
     };
     static const Offer kFree[] = {
-        {&kMtVideo, FourccSubtype(Fourcc("DIVX"))}, {&kMtAudio, FourccSubtype(0x55)},
-        {&kMtAudio, FourccSubtype(0x50)},           {&kMtVideo, kStMpeg2Video},
-        {&kMtVideo, kStH264},                       {&kMtVideo, kStMpeg1Payload},
-        {&kMtAudio, kStDolbyAc3},                   {&kMtAudio, FourccSubtype(0x2000)},
-        {&kMtVideo, FourccSubtype(Fourcc("VSSH"))}, {&kMtVideo, FourccSubtype(Fourcc("WVC1"))},
-        {&kMtAudio, FourccSubtype(0xFF)},           {&kMtStream, GUID_NULL},
+        {&kMtVideo, FourccSubtype(Fourcc("DIVX"))},
+        {&kMtAudio, FourccSubtype(0x55)},
+        {&kMtAudio, FourccSubtype(0x50)},
+        {&kMtVideo, kStMpeg2Video},
+        {&kMtVideo, kStH264},
+        {&kMtVideo, kStMpeg1Payload},
+        {&kMtAudio, kStDolbyAc3},
+        {&kMtAudio, FourccSubtype(0x2000)},
+        {&kMtVideo, FourccSubtype(Fourcc("VSSH"))},
+        {&kMtVideo, FourccSubtype(Fourcc("WVC1"))},
+        {&kMtAudio, FourccSubtype(0xFF)},
+        {&kMtStream, GUID_NULL},
     };
     Offer offer{nullptr, GUID_NULL};
     const long type = config_.Snapshot().streamType;
     if (type == 0 && !IsConnected()) {
-        if (position >= 12)
-            return VFW_S_NO_MORE_ITEMS;
+        if (position >= 12) return VFW_S_NO_MORE_ITEMS;
         offer = kFree[position];
     } else if (type == 3 && position == 1) {
         offer = {&kMtAudio, FourccSubtype(0x2000)};
     } else if (position == 0) {
         switch (type) {
-        case 1: offer = {&kMtVideo, kStMpeg2Video}; break;
-        case 2: offer = {&kMtAudio, FourccSubtype(0x55)}; break;
-        case 3: offer = {&kMtAudio, kStDolbyAc3}; break;
-        case 5: case 6: offer = {&kMtVideo, FourccSubtype(Fourcc("DIVX"))}; break;
-        case 7: offer = {&kMtAudio, FourccSubtype(0x50)}; break;
-        case 8: offer = {&kMtVideo, kStMpeg1Payload}; break;
-        case 9: offer = {&kMtStream, kStMpeg2Program}; break;
-        case 10: offer = {&kMtVideo, kStH264}; break;
-        case 12: offer = {&kMtVideo, FourccSubtype(Fourcc("VSSH"))}; break;
-        case 13: offer = {&kMtAudio, FourccSubtype(1)}; break;
-        case 14: offer = {&kMtVideo, FourccSubtype(Fourcc("divx"))}; break;
-        case 15: offer = {&kMtVideo, kStDvdSubpicture}; break;
-        case 55: offer = {&kMtStream, GUID_NULL}; break;
-        default: return VFW_S_NO_MORE_ITEMS;
+            case 1:
+                offer = {&kMtVideo, kStMpeg2Video};
+                break;
+            case 2:
+                offer = {&kMtAudio, FourccSubtype(0x55)};
+                break;
+            case 3:
+                offer = {&kMtAudio, kStDolbyAc3};
+                break;
+            case 5:
+            case 6:
+                offer = {&kMtVideo, FourccSubtype(Fourcc("DIVX"))};
+                break;
+            case 7:
+                offer = {&kMtAudio, FourccSubtype(0x50)};
+                break;
+            case 8:
+                offer = {&kMtVideo, kStMpeg1Payload};
+                break;
+            case 9:
+                offer = {&kMtStream, kStMpeg2Program};
+                break;
+            case 10:
+                offer = {&kMtVideo, kStH264};
+                break;
+            case 12:
+                offer = {&kMtVideo, FourccSubtype(Fourcc("VSSH"))};
+                break;
+            case 13:
+                offer = {&kMtAudio, FourccSubtype(1)};
+                break;
+            case 14:
+                offer = {&kMtVideo, FourccSubtype(Fourcc("divx"))};
+                break;
+            case 15:
+                offer = {&kMtVideo, kStDvdSubpicture};
+                break;
+            case 55:
+                offer = {&kMtStream, GUID_NULL};
+                break;
+            default:
+                return VFW_S_NO_MORE_ITEMS;
         }
     } else {
         return VFW_S_NO_MORE_ITEMS;
@@ -463,8 +434,7 @@ HRESULT CPin_In::GetMediaType(int position, CMediaType* mt)
     return S_OK;
 }
 
-void CPin_In::SetStreamType(long type)
-{
+void CPin_In::SetStreamType(long type) {
     {
         CAutoLock guard(&config_.ValueLock());
         values_.streamType = type;
@@ -496,10 +466,9 @@ void CPin_In::SetStreamType(long type)
         const bool r[8] = {true, true, true, ts, true, true, true, !video};
         std::copy(r, r + 8, rows);
     }
-    const GUID* ids[8] = {&kPesPacketSize,  &kPaddingSmall,     &kAnnouncedBitrate, &kStreamId,
-                          &kStreamPesId,    &kInitialTimeShift, &kCurrentPinPts,    &kFrequency};
-    for (int i = 0; i < 8; ++i)
-        config_.Show(*ids[i], rows[i]);
+    const GUID* ids[8] = {&kPesPacketSize, &kPaddingSmall,     &kAnnouncedBitrate, &kStreamId,
+                          &kStreamPesId,   &kInitialTimeShift, &kCurrentPinPts,    &kFrequency};
+    for (int i = 0; i < 8; ++i) config_.Show(*ids[i], rows[i]);
     if (config_.Snapshot().autoCreated) {
         config_.Show(kPesPacketSize, false);
         config_.Show(kAnnouncedBitrate, false);
@@ -509,13 +478,11 @@ void CPin_In::SetStreamType(long type)
     config_.Store(kChangingType, 1);
 }
 
-bool CPin_In::AcceptsCompatibility(long compat, long output)
-{
+bool CPin_In::AcceptsCompatibility(long compat, long output) {
     return muxcore::CheckCompatibility(compat, config_.Snapshot().streamType, output, facts_);
 }
 
-HRESULT CPin_In::CompleteConnect(IPin* receivePin)
-{
+HRESULT CPin_In::CompleteConnect(IPin* receivePin) {
     const muxcore::MediaTypeDesc desc = DescribeMediaType(m_mt);
     const int type = muxcore::ClassifyMediaType(desc).streamType;
     const ConfigElMux muxer = mux_->Config().Snapshot();
@@ -523,11 +490,9 @@ HRESULT CPin_In::CompleteConnect(IPin* receivePin)
     ms.output = muxer.output;
     ms.dmbCompatibility = muxer.dmbCompatibility;
     muxcore::ConnectFacts facts;
-    if (muxcore::Failed(muxcore::ReadConnectFacts(desc, type, ms, facts)))
-        return E_FAIL;
+    if (muxcore::Failed(muxcore::ReadConnectFacts(desc, type, ms, facts))) return E_FAIL;
     HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     facts_ = facts;
     {
         CAutoLock guard(&config_.ValueLock());
@@ -538,15 +503,13 @@ HRESULT CPin_In::CompleteConnect(IPin* receivePin)
     }
     SetStreamType(type);
     config_.Store(kStreamId, mux_->AllocatePid(config_.Snapshot().streamId, this));
-    if (!AcceptsCompatibility(muxer.compatibility, muxer.output))
-        return E_FAIL;
+    if (!AcceptsCompatibility(muxer.compatibility, muxer.output)) return E_FAIL;
     program_->OnInputJoined(this);
     mux_->OnInputConnected();
     return S_OK;
 }
 
-HRESULT CPin_In::BreakConnect()
-{
+HRESULT CPin_In::BreakConnect() {
     const bool wasTyped = config_.Snapshot().isConnected != 0;
     config_.ResetToDefaults();
     {
@@ -559,49 +522,39 @@ HRESULT CPin_In::BreakConnect()
     SetStreamType(0);
     facts_ = muxcore::ConnectFacts();
     HRESULT hr = CBaseInputPin::BreakConnect();
-    if (wasTyped)
-        program_->OnInputLeft(this);
+    if (wasTyped) program_->OnInputLeft(this);
     return hr;
 }
 
-HRESULT CPin_In::RefuseWhileRunning()
-{
-    if (mux_->IsStoppedState())
-        return S_OK;
-    if (IMediaEventSink* sink = mux_->EventSink())
-        sink->Notify(EC_ERRORABORT, E_FAIL, 0);
+HRESULT CPin_In::RefuseWhileRunning() {
+    if (mux_->IsStoppedState()) return S_OK;
+    if (IMediaEventSink* sink = mux_->EventSink()) sink->Notify(EC_ERRORABORT, E_FAIL, 0);
     return E_FAIL;
 }
 
-STDMETHODIMP CPin_In::Disconnect()
-{
+STDMETHODIMP CPin_In::Disconnect() {
     CAutoLock lock(m_pLock);
     HRESULT hr = RefuseWhileRunning();
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     return CBaseInputPin::Disconnect();
 }
 
-STDMETHODIMP CPin_In::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt)
-{
+STDMETHODIMP CPin_In::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) {
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = RefuseWhileRunning();
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
     }
     return CBaseInputPin::ReceiveConnection(connector, mt);
 }
 
-void CPin_In::Attach(muxcore::InputStream* in)
-{
+void CPin_In::Attach(muxcore::InputStream* in) {
     CAutoLock lock(&receiveLock_);
     in_ = in;
     ended_ = false;
 }
 
-muxcore::StreamSettings CPin_In::CoreSettings()
-{
+muxcore::StreamSettings CPin_In::CoreSettings() {
     const ConfigStream c = config_.Snapshot();
     muxcore::StreamSettings s;
     s.streamType = c.streamType;
@@ -620,8 +573,7 @@ muxcore::StreamSettings CPin_In::CoreSettings()
     s.announcedBitrate = c.announcedBitrate;
     s.frequency = c.frequency;
     const muxcore::MediaTypeDesc desc = DescribeMediaType(m_mt);
-    if (c.streamType == 13)
-        s.pcm.littleEndian = !muxcore::ClassifyMediaType(desc).dvdLpcm;
+    if (c.streamType == 13) s.pcm.littleEndian = !muxcore::ClassifyMediaType(desc).dvdLpcm;
     // Raw AAC frames: the core puts an ADTS header made from the
     // AudioSpecificConfig after the wave format in front of each.
     if (c.streamType == 11 && m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat &&
@@ -637,32 +589,25 @@ muxcore::StreamSettings CPin_In::CoreSettings()
     return s;
 }
 
-STDMETHODIMP CPin_In::Receive(IMediaSample* sample)
-{
+STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
     CAutoLock lock(&receiveLock_);
     HRESULT hr = CBaseInputPin::Receive(sample);
-    if (hr != S_OK)
-        return hr;
-    if (mux_->Stopping() || ended_ || !in_)
-        return S_FALSE;
+    if (hr != S_OK) return hr;
+    if (mux_->Stopping() || ended_ || !in_) return S_FALSE;
     BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || !data)
-        return S_FALSE;
+    if (FAILED(sample->GetPointer(&data)) || !data) return S_FALSE;
     const long length = sample->GetActualDataLength();
     REFERENCE_TIME start = 0, stop = 0;
     int64_t time = muxcore::kNoTime;
-    if (SUCCEEDED(sample->GetTime(&start, &stop)) && (m_SampleProps.dwSampleFlags & AM_SAMPLE_TIMEVALID))
-        time = start;
-    if (length <= 0)
-        return S_OK;
+    if (SUCCEEDED(sample->GetTime(&start, &stop)) && (m_SampleProps.dwSampleFlags & AM_SAMPLE_TIMEVALID)) time = start;
+    if (length <= 0) return S_OK;
     PushWaiting(data, static_cast<size_t>(length), time);
     return S_OK;
 }
 
 // Appends to the core input; while it is full, signals the muxing thread and
 // waits in steps, until the data fit or the pin flushes or stops (S_FALSE).
-HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time)
-{
+HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time) {
     for (;;) {
         const muxcore::HRESULT_T r = in_->Push(data, length, time);
         if (r != muxcore::kS_FALSE) {
@@ -671,13 +616,11 @@ HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time)
         }
         mux_->Kick();
         WaitForSingleObject(mux_->DataEvent(), 50);
-        if (mux_->Stopping() || IsFlushing())
-            return mux_->Stopping() && !IsFlushing() ? E_ABORT : S_FALSE;
+        if (mux_->Stopping() || IsFlushing()) return mux_->Stopping() && !IsFlushing() ? E_ABORT : S_FALSE;
     }
 }
 
-STDMETHODIMP CPin_In::EndOfStream()
-{
+STDMETHODIMP CPin_In::EndOfStream() {
     CAutoLock lock(&receiveLock_);
     if (in_ && !ended_) {
         ended_ = true;
@@ -687,26 +630,22 @@ STDMETHODIMP CPin_In::EndOfStream()
     return S_OK;
 }
 
-STDMETHODIMP CPin_In::BeginFlush()
-{
+STDMETHODIMP CPin_In::BeginFlush() {
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = CBaseInputPin::BeginFlush();
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
     }
     SetEvent(mux_->DataEvent());
     mux_->OnInputBeginFlush();
     return S_OK;
 }
 
-STDMETHODIMP CPin_In::EndFlush()
-{
+STDMETHODIMP CPin_In::EndFlush() {
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = CBaseInputPin::EndFlush();
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
     }
     mux_->OnInputEndFlush();
     return S_OK;
@@ -715,96 +654,75 @@ STDMETHODIMP CPin_In::EndFlush()
 // ------------------------------------------------------------- output pin
 
 CPin_Out::CPin_Out(CM72* filter, CCritSec* lock, HRESULT* phr)
-    : CBaseOutputPin("M72 output", filter, lock, phr, L"Out"), mux_(filter)
-{
-}
+    : CBaseOutputPin("M72 output", filter, lock, phr, L"Out"), mux_(filter) {}
 
-STDMETHODIMP CPin_Out::NonDelegatingQueryInterface(REFIID riid, void** ppv)
-{
+STDMETHODIMP CPin_Out::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         *ppv = nullptr;
         for (CPin_In* in : mux_->Inputs()) {
             IPin* upstream = in->GetConnected();
-            if (upstream && SUCCEEDED(upstream->QueryInterface(riid, ppv)))
-                return S_OK;
+            if (upstream && SUCCEEDED(upstream->QueryInterface(riid, ppv))) return S_OK;
         }
         return E_FAIL;
     }
     return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
 }
 
-HRESULT CPin_Out::CheckMediaType(const CMediaType* mt)
-{
-    if (!mt)
-        return E_POINTER;
+HRESULT CPin_Out::CheckMediaType(const CMediaType* mt) {
+    if (!mt) return E_POINTER;
     const GUID& want = mux_->CurrentOutput() == 1 ? kStMpeg2Program : kStMpeg2Transport;
     return mt->majortype == kMtStream && mt->subtype == want ? S_OK : S_FALSE;
 }
 
-HRESULT CPin_Out::GetMediaType(int position, CMediaType* mt)
-{
-    if (!mt)
-        return E_POINTER;
-    if (position < 0)
-        return E_INVALIDARG;
-    if (position > 0)
-        return VFW_S_NO_MORE_ITEMS;
+HRESULT CPin_Out::GetMediaType(int position, CMediaType* mt) {
+    if (!mt) return E_POINTER;
+    if (position < 0) return E_INVALIDARG;
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
     mt->InitMediaType();
     mt->SetType(&kMtStream);
     mt->SetSubtype(mux_->CurrentOutput() == 1 ? &kStMpeg2Program : &kStMpeg2Transport);
     return S_OK;
 }
 
-HRESULT CPin_Out::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props)
-{
+HRESULT CPin_Out::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) {
     props->cBuffers = 10;
     props->cbBuffer = mux_->Config().Snapshot().outputBufferSize;
     props->cbAlign = 1;
     props->cbPrefix = 0;
     ALLOCATOR_PROPERTIES actual = {};
     HRESULT hr = alloc->SetProperties(props, &actual);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     return actual.cbBuffer > 0 ? S_OK : E_FAIL;
 }
 
-HRESULT CPin_Out::CompleteConnect(IPin* receivePin)
-{
+HRESULT CPin_Out::CompleteConnect(IPin* receivePin) {
     toFileWriter_ = false;
     PIN_INFO info = {};
     if (receivePin && SUCCEEDED(receivePin->QueryPinInfo(&info)) && info.pFilter) {
         CLSID clsid = GUID_NULL;
-        if (SUCCEEDED(info.pFilter->GetClassID(&clsid)))
-            toFileWriter_ = clsid == kClsidFileWriter;
+        if (SUCCEEDED(info.pFilter->GetClassID(&clsid))) toFileWriter_ = clsid == kClsidFileWriter;
         info.pFilter->Release();
     }
     return CBaseOutputPin::CompleteConnect(receivePin);
 }
 
-HRESULT CPin_Out::Active()
-{
+HRESULT CPin_Out::Active() {
     flushing_ = false;
     return CBaseOutputPin::Active();
 }
 
-void CPin_Out::ReleaseWaiters()
-{
-    if (m_pAllocator)
-        m_pAllocator->Decommit();
+void CPin_Out::ReleaseWaiters() {
+    if (m_pAllocator) m_pAllocator->Decommit();
 }
 
-HRESULT CPin_Out::DeliverBytes(const uint8_t* data, uint32_t length, int64_t start, int64_t stop, bool byteTimes)
-{
+HRESULT CPin_Out::DeliverBytes(const uint8_t* data, uint32_t length, int64_t start, int64_t stop, bool byteTimes) {
     CAutoLock lock(&deliverLock_);
-    if (!IsConnected() || !m_pAllocator)
-        return VFW_E_NOT_CONNECTED;
+    if (!IsConnected() || !m_pAllocator) return VFW_E_NOT_CONNECTED;
     while (length > 0) {
         IMediaSample* sample = nullptr;
         HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         BYTE* dst = nullptr;
         sample->GetPointer(&dst);
         const uint32_t room = static_cast<uint32_t>(std::max(sample->GetSize(), 0L));
@@ -819,45 +737,36 @@ HRESULT CPin_Out::DeliverBytes(const uint8_t* data, uint32_t length, int64_t sta
         sample->SetTime(&t0, &t1);
         hr = Deliver(sample);
         sample->Release();
-        if (hr != S_OK)
-            return FAILED(hr) ? hr : E_FAIL;
+        if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
         data += n;
         length -= n;
-        if (byteTimes)
-            start += n;
+        if (byteTimes) start += n;
     }
     return S_OK;
 }
 
-HRESULT CPin_Out::PassBeginFlush()
-{
-    if (flushing_)
-        return S_OK;
+HRESULT CPin_Out::PassBeginFlush() {
+    if (flushing_) return S_OK;
     flushing_ = true;
     return DeliverBeginFlush();
 }
 
-HRESULT CPin_Out::PassEndFlush()
-{
-    if (!flushing_)
-        return S_OK;
+HRESULT CPin_Out::PassEndFlush() {
+    if (!flushing_) return S_OK;
     flushing_ = false;
     return DeliverEndFlush();
 }
 
 // ------------------------------------------------------------- filter
 
-CUnknown* WINAPI CM72::CreateInstance(LPUNKNOWN outer, HRESULT* phr)
-{
+CUnknown* WINAPI CM72::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
     auto* f = new (std::nothrow) CM72(outer, phr);
-    if (!f && phr)
-        *phr = E_OUTOFMEMORY;
+    if (!f && phr) *phr = E_OUTOFMEMORY;
     return f;
 }
 
 CM72::CM72(LPUNKNOWN outer, HRESULT* phr)
-    : CBaseFilter("M72Muxer", outer, &filterLock_, kClsidMuxer), config_(this, &values_)
-{
+    : CBaseFilter("M72Muxer", outer, &filterLock_, kClsidMuxer), config_(this, &values_) {
     dataEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     threadDone_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     HRESULT hr = S_OK;
@@ -865,37 +774,28 @@ CM72::CM72(LPUNKNOWN outer, HRESULT* phr)
     config_.ShowOutputDependentRows();
     FirstProgram();
     MakeSpareInput();
-    if (phr && FAILED(hr))
-        *phr = hr;
+    if (phr && FAILED(hr)) *phr = hr;
 }
 
-CM72::~CM72()
-{
+CM72::~CM72() {
     SignalStop();
     StopThread();
     core_.reset();
-    for (CPin_In* pin : inputs_)
-        delete pin;
-    for (CProgram* p : programs_)
-        p->NonDelegatingRelease();
+    for (CPin_In* pin : inputs_) delete pin;
+    for (CProgram* p : programs_) p->NonDelegatingRelease();
     delete out_;
     CloseHandle(dataEvent_);
     CloseHandle(threadDone_);
 }
 
-STDMETHODIMP CM72::NonDelegatingQueryInterface(REFIID riid, void** ppv)
-{
-    if (ModuleConfig::IsConfigInterface(riid))
-        return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
-    if (riid == IID_ISpecifyPropertyPages)
-        return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+STDMETHODIMP CM72::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (ModuleConfig::IsConfigInterface(riid)) return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
+    if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP CM72::GetPages(CAUUID* pages)
-{
-    if (!pages)
-        return E_POINTER;
+STDMETHODIMP CM72::GetPages(CAUUID* pages) {
+    if (!pages) return E_POINTER;
     // The "About" and "Settings" pages are not part of this build: listing
     // their class ids would send hosts to objects that do not exist.
     pages->cElems = 0;
@@ -903,68 +803,54 @@ STDMETHODIMP CM72::GetPages(CAUUID* pages)
     return S_OK;
 }
 
-STDMETHODIMP CM72::QueryVendorInfo(LPWSTR* info)
-{
-    if (!info)
-        return E_POINTER;
+STDMETHODIMP CM72::QueryVendorInfo(LPWSTR* info) {
+    if (!info) return E_POINTER;
     static const wchar_t kVendor[] = L"Korvell";
     *info = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof kVendor));
-    if (!*info)
-        return E_OUTOFMEMORY;
+    if (!*info) return E_OUTOFMEMORY;
     std::memcpy(*info, kVendor, sizeof kVendor);
     return S_OK;
 }
 
-int CM72::GetPinCount()
-{
+int CM72::GetPinCount() {
     CAutoLock lock(&filterLock_);
     return 1 + static_cast<int>(inputs_.size());
 }
 
-CBasePin* CM72::GetPin(int n)
-{
+CBasePin* CM72::GetPin(int n) {
     CAutoLock lock(&filterLock_);
-    if (n == 0)
-        return out_;
-    if (n >= 1 && n <= static_cast<int>(inputs_.size()))
-        return inputs_[static_cast<size_t>(n - 1)];
+    if (n == 0) return out_;
+    if (n >= 1 && n <= static_cast<int>(inputs_.size())) return inputs_[static_cast<size_t>(n - 1)];
     return nullptr;
 }
 
-std::vector<CPin_In*> CM72::Inputs()
-{
+std::vector<CPin_In*> CM72::Inputs() {
     CAutoLock lock(&filterLock_);
     return inputs_;
 }
 
-void CM72::MakeSpareInput()
-{
+void CM72::MakeSpareInput() {
     CAutoLock lock(&filterLock_);
     for (CPin_In* pin : inputs_)
-        if (!pin->IsConnected() && pin->StreamType() == 0)
-            return;
+        if (!pin->IsConnected() && pin->StreamType() == 0) return;
     MakeInput(FirstProgram());
 }
 
-CPin_In* CM72::MakeInput(CProgram* program, int number)
-{
+CPin_In* CM72::MakeInput(CProgram* program, int number) {
     CAutoLock lock(&filterLock_);
     auto taken = [this](int n) {
         for (CPin_In* pin : inputs_)
-            if (pin->Number() == n)
-                return true;
+            if (pin->Number() == n) return true;
         return false;
     };
     int n = number >= 0 && !taken(number) ? number : 0;
     if (number < 0 || n != number)
-        while (taken(n))
-            ++n;
+        while (taken(n)) ++n;
     wchar_t name[32];
     swprintf(name, 32, L"Input%d", n);
     HRESULT hr = S_OK;
     auto* pin = new (std::nothrow) CPin_In(this, &filterLock_, &hr, n, name, program);
-    if (!pin)
-        return nullptr;
+    if (!pin) return nullptr;
     if (FAILED(hr)) {
         delete pin;
         return nullptr;
@@ -974,77 +860,60 @@ CPin_In* CM72::MakeInput(CProgram* program, int number)
     return pin;
 }
 
-HRESULT CM72::RemoveInput(CPin_In* pin)
-{
+HRESULT CM72::RemoveInput(CPin_In* pin) {
     CAutoLock lock(&filterLock_);
-    if (!IsStoppedState() || pin->IsConnected())
-        return E_FAIL;
+    if (!IsStoppedState() || pin->IsConnected()) return E_FAIL;
     auto it = std::find(inputs_.begin(), inputs_.end(), pin);
-    if (it == inputs_.end())
-        return E_INVALIDARG;
+    if (it == inputs_.end()) return E_INVALIDARG;
     inputs_.erase(it);
     IncrementPinVersion();
     delete pin;
     return S_OK;
 }
 
-std::vector<CProgram*> CM72::Programs()
-{
+std::vector<CProgram*> CM72::Programs() {
     CAutoLock lock(&filterLock_);
     return programs_;
 }
 
-CProgram* CM72::FirstProgram()
-{
+CProgram* CM72::FirstProgram() {
     CAutoLock lock(&filterLock_);
     return programs_.empty() ? AddProgram() : programs_.front();
 }
 
-CProgram* CM72::FindProgram(IUnknown* unknown)
-{
-    if (!unknown)
-        return nullptr;
+CProgram* CM72::FindProgram(IUnknown* unknown) {
+    if (!unknown) return nullptr;
     CAutoLock lock(&filterLock_);
     IModuleConfig* config = nullptr;
-    if (FAILED(unknown->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&config))))
-        return nullptr;
+    if (FAILED(unknown->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&config)))) return nullptr;
     config->Release();
     for (CProgram* p : programs_)
-        if (p->Interface() == config)
-            return p;
+        if (p->Interface() == config) return p;
     return nullptr;
 }
 
-CPin_In* CM72::FindInput(IUnknown* unknown)
-{
-    if (!unknown)
-        return nullptr;
+CPin_In* CM72::FindInput(IUnknown* unknown) {
+    if (!unknown) return nullptr;
     CAutoLock lock(&filterLock_);
     IModuleConfig* config = nullptr;
-    if (FAILED(unknown->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&config))))
-        return nullptr;
+    if (FAILED(unknown->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&config)))) return nullptr;
     config->Release();
     for (CPin_In* pin : inputs_)
-        if (pin->Interface() == config)
-            return pin;
+        if (pin->Interface() == config) return pin;
     return nullptr;
 }
 
-CProgram* CM72::AddProgram()
-{
+CProgram* CM72::AddProgram() {
     CAutoLock lock(&filterLock_);
     auto* program = new (std::nothrow) CProgram(this);
-    if (!program)
-        return nullptr;
+    if (!program) return nullptr;
     program->NonDelegatingAddRef();
     // "Program #": the lowest number from 1 that no program has.
     long number = 1;
     for (bool taken = true; taken; ++number) {
         taken = false;
-        for (CProgram* p : programs_)
-            taken = taken || p->Snapshot().programNumber == number;
-        if (!taken)
-            break;
+        for (CProgram* p : programs_) taken = taken || p->Snapshot().programNumber == number;
+        if (!taken) break;
     }
     program->Store(kProgramNumber, number);
     program->Store(kProgramId, AllocatePid(0, nullptr, program));
@@ -1053,36 +922,29 @@ CProgram* CM72::AddProgram()
     return program;
 }
 
-HRESULT CM72::RemoveProgram(CProgram* program)
-{
+HRESULT CM72::RemoveProgram(CProgram* program) {
     CAutoLock lock(&filterLock_);
-    if (!IsStoppedState() || programs_.size() <= 1)
-        return E_FAIL;
+    if (!IsStoppedState() || programs_.size() <= 1) return E_FAIL;
     for (CPin_In* pin : inputs_)
-        if (pin->Program() == program && pin->IsConnected())
-            return E_FAIL;
+        if (pin->Program() == program && pin->IsConnected()) return E_FAIL;
     // Free inputs of the program move to the first remaining one.
     programs_.erase(std::find(programs_.begin(), programs_.end(), program));
     for (CPin_In* pin : inputs_)
-        if (pin->Program() == program)
-            pin->SetProgram(programs_.front());
+        if (pin->Program() == program) pin->SetProgram(programs_.front());
     program->NonDelegatingRelease();
     return S_OK;
 }
 
-void CM72::ApplyOutputStructure(long output)
-{
+void CM72::ApplyOutputStructure(long output) {
     CAutoLock lock(&filterLock_);
     if (output != 1) {
-        for (CProgram* p : programs_)
-            p->ShowTransportRows(true);
+        for (CProgram* p : programs_) p->ShowTransportRows(true);
         return;
     }
     CProgram* first = FirstProgram();
     for (CPin_In* pin : inputs_) {
         CProgram* from = pin->Program();
-        if (from == first)
-            continue;
+        if (from == first) continue;
         pin->SetProgram(first);
         if (pin->IsConnected()) {
             from->OnInputLeft(pin);
@@ -1099,26 +961,23 @@ void CM72::ApplyOutputStructure(long output)
 
 namespace {
 
-HRESULT WriteLong(IStream* stream, long v)
-{
+HRESULT WriteLong(IStream* stream, long v) {
     ULONG done = 0;
     HRESULT hr = stream->Write(&v, sizeof v, &done);
     return SUCCEEDED(hr) && done == sizeof v ? S_OK : STG_E_MEDIUMFULL;
 }
 
-HRESULT ReadLong(IStream* stream, long* v)
-{
+HRESULT ReadLong(IStream* stream, long* v) {
     ULONG done = 0;
     HRESULT hr = stream->Read(v, sizeof *v, &done);
     return SUCCEEDED(hr) && done == sizeof *v ? S_OK : E_FAIL;
 }
 
-} // namespace
+}  // namespace
 
 // After the muxer's image: the programs with a connected input, each with its
 // image and its connected inputs (pin number and image).
-HRESULT CM72::SaveStructure(IStream* stream)
-{
+HRESULT CM72::SaveStructure(IStream* stream) {
     CAutoLock lock(&filterLock_);
     std::vector<CProgram*> used;
     for (CProgram* p : programs_)
@@ -1129,44 +988,34 @@ HRESULT CM72::SaveStructure(IStream* stream)
             }
     HRESULT hr = WriteLong(stream, static_cast<long>(used.size()));
     for (CProgram* p : used) {
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         hr = p->Save(stream, FALSE);
         std::vector<CPin_In*> pins;
         for (CPin_In* pin : inputs_)
-            if (pin->Program() == p && pin->IsConnected())
-                pins.push_back(pin);
-        if (SUCCEEDED(hr))
-            hr = WriteLong(stream, static_cast<long>(pins.size()));
+            if (pin->Program() == p && pin->IsConnected()) pins.push_back(pin);
+        if (SUCCEEDED(hr)) hr = WriteLong(stream, static_cast<long>(pins.size()));
         for (CPin_In* pin : pins) {
-            if (SUCCEEDED(hr))
-                hr = WriteLong(stream, pin->Number());
-            if (SUCCEEDED(hr))
-                hr = pin->Config().Save(stream, FALSE);
+            if (SUCCEEDED(hr)) hr = WriteLong(stream, pin->Number());
+            if (SUCCEEDED(hr)) hr = pin->Config().Save(stream, FALSE);
         }
     }
     return hr;
 }
 
 // Replaces every (unconnected) input and program by the stored ones.
-HRESULT CM72::LoadStructure(IStream* stream)
-{
+HRESULT CM72::LoadStructure(IStream* stream) {
     CAutoLock lock(&filterLock_);
-    for (CPin_In* pin : inputs_)
-        delete pin;
+    for (CPin_In* pin : inputs_) delete pin;
     inputs_.clear();
-    for (CProgram* p : programs_)
-        p->NonDelegatingRelease();
+    for (CProgram* p : programs_) p->NonDelegatingRelease();
     programs_.clear();
     long count = 0;
     HRESULT hr = ReadLong(stream, &count);
     for (long i = 0; SUCCEEDED(hr) && i < count && i < 1000; ++i) {
         CProgram* program = AddProgram();
-        if (!program)
-            return E_OUTOFMEMORY;
+        if (!program) return E_OUTOFMEMORY;
         hr = program->Load(stream);
-        if (FAILED(hr))
-            break;
+        if (FAILED(hr)) break;
         // Numbers and PIDs stay unique among the programs.
         const ConfigProgram c = program->Snapshot();
         for (CProgram* other : programs_)
@@ -1174,10 +1023,8 @@ HRESULT CM72::LoadStructure(IStream* stream)
                 long n = 1;
                 for (bool taken = true; taken; ++n) {
                     taken = false;
-                    for (CProgram* q : programs_)
-                        taken = taken || (q != program && q->Snapshot().programNumber == n);
-                    if (!taken)
-                        break;
+                    for (CProgram* q : programs_) taken = taken || (q != program && q->Snapshot().programNumber == n);
+                    if (!taken) break;
                 }
                 program->Store(kProgramNumber, n);
             }
@@ -1188,12 +1035,9 @@ HRESULT CM72::LoadStructure(IStream* stream)
             long number = 0;
             hr = ReadLong(stream, &number);
             CPin_In* pin = SUCCEEDED(hr) ? MakeInput(program, static_cast<int>(number)) : nullptr;
-            if (SUCCEEDED(hr) && !pin)
-                hr = E_OUTOFMEMORY;
-            if (SUCCEEDED(hr))
-                hr = pin->Config().Load(stream);
-            if (SUCCEEDED(hr))
-                pin->Config().Store(kStreamId, AllocatePid(pin->Config().Snapshot().streamId, pin));
+            if (SUCCEEDED(hr) && !pin) hr = E_OUTOFMEMORY;
+            if (SUCCEEDED(hr)) hr = pin->Config().Load(stream);
+            if (SUCCEEDED(hr)) pin->Config().Store(kStreamId, AllocatePid(pin->Config().Snapshot().streamId, pin));
         }
     }
     FirstProgram();
@@ -1202,37 +1046,31 @@ HRESULT CM72::LoadStructure(IStream* stream)
     return hr;
 }
 
-void CM72::OnInputConnected() { MakeSpareInput(); }
+void CM72::OnInputConnected() {
+    MakeSpareInput();
+}
 
-long CM72::AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram)
-{
+long CM72::AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram) {
     constexpr long kFirstPid = 1000;
-    if (request > 8190 || request < 0)
-        request = 0;
+    if (request > 8190 || request < 0) request = 0;
     const std::vector<CProgram*> programs = Programs();
     const std::vector<CPin_In*> pins = Inputs();
     auto taken = [&](long pid) {
         for (CProgram* p : programs)
-            if (p != selfProgram && p->Snapshot().programId == pid)
-                return true;
+            if (p != selfProgram && p->Snapshot().programId == pid) return true;
         for (CPin_In* pin : pins)
-            if (pin != self && pin->IsConnected() && pin->Config().Snapshot().streamId == pid)
-                return true;
+            if (pin != self && pin->IsConnected() && pin->Config().Snapshot().streamId == pid) return true;
         return false;
     };
     long pid = request ? (request & 0x1FFF) : kFirstPid;
-    if (!taken(pid))
-        return pid;
+    if (!taken(pid)) return pid;
     for (pid = kFirstPid; pid <= 8190; ++pid)
-        if (!taken(pid))
-            return pid;
+        if (!taken(pid)) return pid;
     return 0;
 }
 
-void CM72::ReconnectOutput()
-{
-    if (!out_->IsConnected() || !m_pGraph)
-        return;
+void CM72::ReconnectOutput() {
+    if (!out_->IsConnected() || !m_pGraph) return;
     IPin* other = out_->GetConnected();
     other->AddRef();
     m_pGraph->Disconnect(out_);
@@ -1241,53 +1079,43 @@ void CM72::ReconnectOutput()
     other->Release();
 }
 
-void CM72::OnInputBeginFlush()
-{
+void CM72::OnInputBeginFlush() {
     CAutoLock lock(&filterLock_);
     int connected = 0;
-    for (CPin_In* pin : inputs_)
-        connected += pin->IsConnected() ? 1 : 0;
-    if (++flushingInputs_ < connected)
-        return;
+    for (CPin_In* pin : inputs_) connected += pin->IsConnected() ? 1 : 0;
+    if (++flushingInputs_ < connected) return;
     flushingInputs_ = 0;
     // Downstream lets go of what it holds, so a delivery in progress ends.
     out_->PassBeginFlush();
-    if (IsStoppedState() || !core_)
-        return;
+    if (IsStoppedState() || !core_) return;
     // What the inputs and the core hold is dropped: a new core starts empty
     // once the inputs end their flush.
     SignalStop();
     StopThread();
     bool any = false;
-    if (SUCCEEDED(BuildCore(&any)) && any)
-        restartAfterFlush_ = true;
+    if (SUCCEEDED(BuildCore(&any)) && any) restartAfterFlush_ = true;
     stopping_ = false;
 }
 
-void CM72::OnInputEndFlush()
-{
+void CM72::OnInputEndFlush() {
     CAutoLock lock(&filterLock_);
     out_->PassEndFlush();
     for (CPin_In* pin : inputs_)
-        if (pin->IsConnected() && pin->IsFlushing())
-            return;
+        if (pin->IsConnected() && pin->IsFlushing()) return;
     if (restartAfterFlush_ && !IsStoppedState()) {
         restartAfterFlush_ = false;
         StartThread();
     }
 }
 
-void CM72::SignalStop()
-{
+void CM72::SignalStop() {
     stopping_ = true;
     Kick();
     SetEvent(dataEvent_);
-    if (core_)
-        core_->Interrupt(); // also a wait for the first data
+    if (core_) core_->Interrupt();  // also a wait for the first data
 }
 
-void CM72::Kick()
-{
+void CM72::Kick() {
     {
         std::lock_guard<std::mutex> g(workLock_);
         ++work_;
@@ -1295,12 +1123,10 @@ void CM72::Kick()
     workCv_.notify_one();
 }
 
-STDMETHODIMP CM72::Pause()
-{
+STDMETHODIMP CM72::Pause() {
     CAutoLock lock(&filterLock_);
-    if (m_State != State_Stopped)
-        return CBaseFilter::Pause();
-    StopThread(); // a thread that ended at the end of the last run
+    if (m_State != State_Stopped) return CBaseFilter::Pause();
+    StopThread();  // a thread that ended at the end of the last run
     stopping_ = false;
     flushingInputs_ = 0;
     restartAfterFlush_ = false;
@@ -1313,18 +1139,14 @@ STDMETHODIMP CM72::Pause()
     }
     bool any = false;
     HRESULT hr = BuildCore(&any);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     hr = CBaseFilter::Pause();
-    if (FAILED(hr))
-        return hr;
-    if (any)
-        StartThread();
+    if (FAILED(hr)) return hr;
+    if (any) StartThread();
     return hr;
 }
 
-void CM72::StartThread()
-{
+void CM72::StartThread() {
     ResetEvent(threadDone_);
     {
         std::lock_guard<std::mutex> g(workLock_);
@@ -1334,11 +1156,9 @@ void CM72::StartThread()
 }
 
 // A fresh core for the connected inputs, with the committed parameters.
-HRESULT CM72::BuildCore(bool* any)
-{
+HRESULT CM72::BuildCore(bool* any) {
     const ConfigElMux c = config_.Snapshot();
-    for (CPin_In* pin : inputs_)
-        pin->Attach(nullptr);
+    for (CPin_In* pin : inputs_) pin->Attach(nullptr);
     core_ = std::make_unique<muxcore::Multiplexer>();
     muxcore::MuxerSettings& s = core_->Settings();
     s.output = c.output;
@@ -1369,15 +1189,12 @@ HRESULT CM72::BuildCore(bool* any)
     }
     *any = false;
     for (CPin_In* pin : inputs_) {
-        if (!pin->IsConnected() || pin->StreamType() == 0)
-            continue;
+        if (!pin->IsConnected() || pin->StreamType() == 0) continue;
         muxcore::Program* target = nullptr;
         for (const auto& pair : programs)
-            if (pair.first == pin->Program())
-                target = pair.second;
+            if (pair.first == pin->Program()) target = pair.second;
         muxcore::InputStream* in = core_->AddInput(pin->CoreSettings(), target);
-        if (!in)
-            return E_FAIL;
+        if (!in) return E_FAIL;
         pin->Attach(in);
         *any = true;
     }
@@ -1389,8 +1206,7 @@ HRESULT CM72::BuildCore(bool* any)
     return muxcore::Failed(core_->Start(&sink_, out_->ToFileWriter())) ? E_FAIL : S_OK;
 }
 
-STDMETHODIMP CM72::Stop()
-{
+STDMETHODIMP CM72::Stop() {
     CAutoLock lock(&filterLock_);
     config_.Store(kFilterState, 0);
     if (m_State != State_Stopped) {
@@ -1403,16 +1219,13 @@ STDMETHODIMP CM72::Stop()
     return CBaseFilter::Stop();
 }
 
-void CM72::StopThread()
-{
-    if (!thread_.joinable())
-        return;
+void CM72::StopThread() {
+    if (!thread_.joinable()) return;
     WaitForSingleObject(threadDone_, 10000);
     thread_.join();
 }
 
-muxcore::HRESULT_T CM72::Sink::Deliver(const muxcore::OutputSample& s)
-{
+muxcore::HRESULT_T CM72::Sink::Deliver(const muxcore::OutputSample& s) {
     Piece p;
     p.bytes.assign(s.data, s.data + s.length);
     p.start = s.start;
@@ -1423,27 +1236,23 @@ muxcore::HRESULT_T CM72::Sink::Deliver(const muxcore::OutputSample& s)
     return muxcore::kS_OK;
 }
 
-void CM72::Sink::EndOfStream()
-{
+void CM72::Sink::EndOfStream() {
     std::lock_guard<std::mutex> g(lock);
     ended = true;
 }
 
-void CM72::DeliverPending()
-{
+void CM72::DeliverPending() {
     for (;;) {
         Sink::Piece p;
         {
             std::lock_guard<std::mutex> g(sink_.lock);
-            if (sink_.pieces.empty())
-                return;
+            if (sink_.pieces.empty()) return;
             p = std::move(sink_.pieces.front());
             sink_.pieces.pop_front();
         }
-        if (stopping_)
-            continue;
-        const HRESULT hr = out_->DeliverBytes(p.bytes.data(), static_cast<uint32_t>(p.bytes.size()), p.start, p.stop,
-                                              p.byteTimes);
+        if (stopping_) continue;
+        const HRESULT hr =
+            out_->DeliverBytes(p.bytes.data(), static_cast<uint32_t>(p.bytes.size()), p.start, p.stop, p.byteTimes);
         if (FAILED(hr)) {
             std::lock_guard<std::mutex> g(sink_.lock);
             sink_.pieces.clear();
@@ -1452,8 +1261,7 @@ void CM72::DeliverPending()
     }
 }
 
-void CM72::ThreadProc()
-{
+void CM72::ThreadProc() {
     muxcore::Multiplexer* core = core_.get();
     while (!stopping_) {
         {
@@ -1461,13 +1269,11 @@ void CM72::ThreadProc()
             workCv_.wait_for(g, std::chrono::milliseconds(100), [this] { return stopping_.load() || work_ > 0; });
             work_ = 0;
         }
-        if (stopping_)
-            break;
+        if (stopping_) break;
         // The first pass waits for a first time stamp on every input (for
         // at most "Initial data waiting mode"), so that the common time base
         // starts at the earliest of them.
-        if (!core->WaitFirstData())
-            break;
+        if (!core->WaitFirstData()) break;
         const bool finished = core->RunUntilIdle();
         SetEvent(dataEvent_);
         DeliverPending();
@@ -1480,14 +1286,13 @@ void CM72::ThreadProc()
             if (first >= 0 && now > first) {
                 const double rate = static_cast<double>(core->Output().BytesDelivered()) * 8.0 /
                                     (static_cast<double>(now - first) / 1e7);
-                values_.realOutputBitrate =
-                    rate >= static_cast<double>(std::numeric_limits<long>::max()) ? std::numeric_limits<long>::max()
-                                                                                   : static_cast<long>(rate);
+                values_.realOutputBitrate = rate >= static_cast<double>(std::numeric_limits<long>::max())
+                                                ? std::numeric_limits<long>::max()
+                                                : static_cast<long>(rate);
             }
         }
         if (finished) {
-            if (!stopping_)
-                out_->DeliverEndOfStream();
+            if (!stopping_) out_->DeliverEndOfStream();
             break;
         }
     }
@@ -1497,55 +1302,46 @@ void CM72::ThreadProc()
 // ------------------------------------------------------------- programs
 
 CProgram::CProgram(CM72* filter)
-    : CUnknown("M72Program", nullptr), CModuleConfigImpl<ConfigProgram>(&kClsidProgramConfig, kMuxerSettingsVersion,
-                                                                        &values_),
-      filter_(filter)
-{
+    : CUnknown("M72Program", nullptr),
+      CModuleConfigImpl<ConfigProgram>(&kClsidProgramConfig, kMuxerSettingsVersion, &values_),
+      filter_(filter) {
     BuildProgramTable(*this);
 }
 
-STDMETHODIMP CProgram::NonDelegatingQueryInterface(REFIID riid, void** ppv)
-{
-    if (ModuleConfig::IsConfigInterface(riid))
-        return GetInterface(static_cast<IModuleConfig*>(this), ppv);
+STDMETHODIMP CProgram::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (ModuleConfig::IsConfigInterface(riid)) return GetInterface(static_cast<IModuleConfig*>(this), ppv);
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-ConfigProgram CProgram::Snapshot()
-{
+ConfigProgram CProgram::Snapshot() {
     CAutoLock guard(&ValueLock());
     return values_;
 }
 
-void CProgram::Store(const GUID& id, long long value) { SetParamNow(*this, id, value); }
+void CProgram::Store(const GUID& id, long long value) {
+    SetParamNow(*this, id, value);
+}
 
-void CProgram::ShowTransportRows(bool visible)
-{
+void CProgram::ShowTransportRows(bool visible) {
     ShowParam(*this, kProgramId, visible);
     ShowParam(*this, kPcrPid, visible);
     ShowParam(*this, kUserPcrPid, visible);
 }
 
-std::vector<CPin_In*> CProgram::Inputs()
-{
+std::vector<CPin_In*> CProgram::Inputs() {
     std::vector<CPin_In*> mine;
     for (CPin_In* pin : filter_->Inputs())
-        if (pin->Program() == this)
-            mine.push_back(pin);
+        if (pin->Program() == this) mine.push_back(pin);
     return mine;
 }
 
-void CProgram::OnInputJoined(CPin_In* pin)
-{
-    if (Snapshot().pcrPid == 0)
-        Store(kPcrPid, pin->Config().Snapshot().streamId);
+void CProgram::OnInputJoined(CPin_In* pin) {
+    if (Snapshot().pcrPid == 0) Store(kPcrPid, pin->Config().Snapshot().streamId);
 }
 
-void CProgram::OnInputLeft(CPin_In* pin)
-{
+void CProgram::OnInputLeft(CPin_In* pin) {
     const long pid = pin->Config().Snapshot().streamId;
-    if (Snapshot().pcrPid != pid)
-        return;
+    if (Snapshot().pcrPid != pid) return;
     long next = 0;
     for (CPin_In* other : Inputs())
         if (other != pin && other->IsConnected()) {
@@ -1555,38 +1351,29 @@ void CProgram::OnInputLeft(CPin_In* pin)
     Store(kPcrPid, next);
 }
 
-STDMETHODIMP CProgram::SetValue(const GUID* id, const VARIANT* value)
-{
-    if (!id || !value)
-        return E_POINTER;
+STDMETHODIMP CProgram::SetValue(const GUID* id, const VARIANT* value) {
+    if (!id || !value) return E_POINTER;
     CAutoLock lock(filter_->FilterLock());
     if (*id == kProgramId || *id == kUserPcrPid || *id == kPcrPid) {
         long v = 0;
         HRESULT hr = ToLong(value, &v);
-        if (FAILED(hr))
-            return hr;
-        if (*id == kProgramId && filter_->AllocatePid(v, nullptr, this) != v)
-            return E_FAIL;
-        if (*id == kUserPcrPid && v != 0 && filter_->AllocatePid(v, nullptr, nullptr) != v)
-            return E_FAIL;
+        if (FAILED(hr)) return hr;
+        if (*id == kProgramId && filter_->AllocatePid(v, nullptr, this) != v) return E_FAIL;
+        if (*id == kUserPcrPid && v != 0 && filter_->AllocatePid(v, nullptr, nullptr) != v) return E_FAIL;
         if (*id == kPcrPid) {
             bool found = false;
             for (CPin_In* pin : Inputs())
                 found = found || (pin->IsConnected() && pin->Config().Snapshot().streamId == v);
-            if (!found)
-                return E_FAIL;
+            if (!found) return E_FAIL;
         }
         return CModuleConfig::SetValue(id, value);
     }
     if (*id == kAddInput) {
-        if (!filter_->IsStoppedState())
-            return E_FAIL;
+        if (!filter_->IsStoppedState()) return E_FAIL;
         for (CPin_In* pin : Inputs())
-            if (pin->StreamType() == 9)
-                return E_FAIL;
+            if (pin->StreamType() == 9) return E_FAIL;
         CPin_In* pin = filter_->MakeInput(this);
-        if (!pin)
-            return E_OUTOFMEMORY;
+        if (!pin) return E_OUTOFMEMORY;
         if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
             *value->ppunkVal = pin->Interface();
             pin->Interface()->AddRef();
@@ -1594,31 +1381,26 @@ STDMETHODIMP CProgram::SetValue(const GUID* id, const VARIANT* value)
         return S_OK;
     }
     if (*id == kRemoveInput) {
-        if (!filter_->IsStoppedState())
-            return E_FAIL;
+        if (!filter_->IsStoppedState()) return E_FAIL;
         CPin_In* pin = value->vt == VT_UNKNOWN ? filter_->FindInput(value->punkVal) : nullptr;
-        if (!pin || pin->Program() != this)
-            return E_INVALIDARG;
+        if (!pin || pin->Program() != this) return E_INVALIDARG;
         return filter_->RemoveInput(pin);
     }
     return CModuleConfig::SetValue(id, value);
 }
 
 // Input enumeration, as the muxer enumerates programs.
-STDMETHODIMP CProgram::GetValue(const GUID* id, VARIANT* value)
-{
+STDMETHODIMP CProgram::GetValue(const GUID* id, VARIANT* value) {
     if (id && *id == kEnumInputs) {
-        if (!value)
-            return E_POINTER;
+        if (!value) return E_POINTER;
         return HandOutNext(Inputs(), value, [this](IUnknown* u) { return filter_->FindInput(u); });
     }
     return CModuleConfig::GetValue(id, value);
 }
 
-HRESULT CProgram::ApplyChanges(long count, const GUID* ids, VARIANT*)
-{
+HRESULT CProgram::ApplyChanges(long count, const GUID* ids, VARIANT*) {
     StoreWritable(*this, count, ids);
     return S_OK;
 }
 
-} // namespace muxora
+}  // namespace muxora

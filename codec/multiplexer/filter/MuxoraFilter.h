@@ -263,4 +263,4 @@ private:
     HANDLE threadDone_ = nullptr;
 };
 
-} // namespace muxora
+}  // namespace muxora

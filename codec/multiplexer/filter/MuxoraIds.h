@@ -6,30 +6,25 @@
 
 namespace muxora {
 
-constexpr unsigned HexDigit(char c)
-{
+constexpr unsigned HexDigit(char c) {
     return c >= '0' && c <= '9'   ? static_cast<unsigned>(c - '0')
            : c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
                                   : static_cast<unsigned>(c - 'A' + 10);
 }
-constexpr unsigned long long HexAt(const char* s, int from, int count)
-{
+constexpr unsigned long long HexAt(const char* s, int from, int count) {
     unsigned long long v = 0;
-    for (int i = 0; i < count; ++i)
-        v = v * 16 + HexDigit(s[from + i]);
+    for (int i = 0; i < count; ++i) v = v * 16 + HexDigit(s[from + i]);
     return v;
 }
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" to a GUID at compile time.
-constexpr GUID Guid(const char* s)
-{
+constexpr GUID Guid(const char* s) {
     GUID g{};
     g.Data1 = static_cast<unsigned long>(HexAt(s, 1, 8));
     g.Data2 = static_cast<unsigned short>(HexAt(s, 10, 4));
     g.Data3 = static_cast<unsigned short>(HexAt(s, 15, 4));
     g.Data4[0] = static_cast<unsigned char>(HexAt(s, 20, 2));
     g.Data4[1] = static_cast<unsigned char>(HexAt(s, 22, 2));
-    for (int i = 0; i < 6; ++i)
-        g.Data4[2 + i] = static_cast<unsigned char>(HexAt(s, 25 + 2 * i, 2));
+    for (int i = 0; i < 6; ++i) g.Data4[2 + i] = static_cast<unsigned char>(HexAt(s, 25 + 2 * i, 2));
     return g;
 }
 
@@ -106,7 +101,7 @@ constexpr GUID kIsConnected = Guid("{DE8F671D-C772-4FBB-BDCE-D276974DB51C}");
 constexpr GUID kChangingType = Guid("{A8D6BD4C-1DDE-467B-B2DE-4CA6D9849323}");
 constexpr GUID kStreamNumber = Guid("{F898D4D0-D30F-4F96-9BB0-64E69E91567C}");
 
-} // namespace muxora
+}  // namespace muxora
 
 namespace muxora {
 
@@ -135,18 +130,15 @@ constexpr GUID kFmtMpeg2Video = Guid("{E06D80E3-DB46-11CF-B4D1-00805F6CBBEA}");
 constexpr GUID kFmtSkipped = Guid("{B92F44EC-5B87-4665-A195-804EE4354D78}");
 
 // The subtype of a FOURCC or a wave format tag.
-constexpr GUID FourccSubtype(unsigned long code)
-{
+constexpr GUID FourccSubtype(unsigned long code) {
     GUID g = Guid("{00000000-0000-0010-8000-00AA00389B71}");
     g.Data1 = code;
     return g;
 }
-constexpr unsigned long Fourcc(const char (&s)[5])
-{
+constexpr unsigned long Fourcc(const char (&s)[5]) {
     unsigned long v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | static_cast<unsigned char>(s[i]);
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[i]);
     return v;
 }
 
-} // namespace muxora
+}  // namespace muxora

@@ -13,16 +13,13 @@ namespace mt = muxcore::mediatype;
 
 namespace {
 
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // VIDEOINFOHEADER (88 bytes) or VIDEOINFOHEADER2 (112) with a source rectangle.
 std::vector<uint8_t> VideoFormat(bool v2, int32_t w, int32_t h, uint32_t bitrate, int64_t avgTime,
-                                 uint32_t compression = 0)
-{
+                                 uint32_t compression = 0) {
     std::vector<uint8_t> b(v2 ? 112 : 88);
     Put32(b, 8, static_cast<uint32_t>(w));
     Put32(b, 12, static_cast<uint32_t>(h));
@@ -36,8 +33,7 @@ std::vector<uint8_t> VideoFormat(bool v2, int32_t w, int32_t h, uint32_t bitrate
     return b;
 }
 
-std::vector<uint8_t> WaveFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits)
-{
+std::vector<uint8_t> WaveFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
     std::vector<uint8_t> b(18);
     b[0] = static_cast<uint8_t>(tag);
     b[1] = static_cast<uint8_t>(tag >> 8);
@@ -48,10 +44,9 @@ std::vector<uint8_t> WaveFormat(uint16_t tag, uint16_t channels, uint32_t rate, 
     return b;
 }
 
-} // namespace
+}  // namespace
 
-TEST(MediaClassify, TypesFromMajorAndSubtype)
-{
+TEST(MediaClassify, TypesFromMajorAndSubtype) {
     const auto divx = VideoFormat(false, 640, 480, 0, 400000, Fourcc('D', 'I', 'V', '5'));
     struct Case {
         Guid major, subtype;
@@ -99,8 +94,7 @@ TEST(MediaClassify, TypesFromMajorAndSubtype)
     EXPECT_TRUE(ClassifyMediaType(lpcm).dvdLpcm);
 }
 
-TEST(MediaClassify, FactsFromFormatBlocks)
-{
+TEST(MediaClassify, FactsFromFormatBlocks) {
     MuxerSettings ps;
     ps.output = kProgramStream;
     MediaTypeDesc d;
@@ -143,8 +137,7 @@ TEST(MediaClassify, FactsFromFormatBlocks)
     EXPECT_EQ(FrameRateCode(400001), 0);
 }
 
-TEST(MediaClassify, CompatibilityModes)
-{
+TEST(MediaClassify, CompatibilityModes) {
     ConnectFacts pal;
     pal.hasFormat = true;
     pal.width = 720;
@@ -165,10 +158,9 @@ TEST(MediaClassify, CompatibilityModes)
     EXPECT_TRUE(CheckCompatibility(kCompatDvd, kPinPcm, kProgramStream, audio));
 }
 
-TEST(MediaClassify, RawAacGetsAnAdtsHeader)
-{
+TEST(MediaClassify, RawAacGetsAnAdtsHeader) {
     uint8_t h[7];
-    BuildAdtsHeader(0x11, 0x90, 300, h); // AAC LC, 48 kHz, stereo
+    BuildAdtsHeader(0x11, 0x90, 300, h);  // AAC LC, 48 kHz, stereo
     EXPECT_EQ(h[0], 0xFF);
     EXPECT_EQ(h[1] & 0xF6, 0xF0);
     EXPECT_EQ(((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5), 307);
@@ -185,8 +177,7 @@ TEST(MediaClassify, RawAacGetsAnAdtsHeader)
     InputStream* in = mux.AddInput(s);
     ASSERT_EQ(mux.Start(nullptr), kS_OK);
     const std::vector<uint8_t> frame(300, 0x21);
-    for (int i = 0; i < 4; ++i)
-        ASSERT_EQ(in->Push(frame.data(), frame.size(), i * 213333), kS_OK);
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(in->Push(frame.data(), frame.size(), i * 213333), kS_OK);
     in->EndOfStream();
     in->PullInput();
     ASSERT_EQ(in->Units().GetCount(), 4);

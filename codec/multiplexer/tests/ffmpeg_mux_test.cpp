@@ -20,66 +20,55 @@ using namespace muxtest;
 
 namespace {
 
-bool HaveFfmpeg()
-{
+bool HaveFfmpeg() {
     static const int rc = std::system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1");
     return rc == 0;
 }
 
-#define SKIP_WITHOUT_FFMPEG()                                 \
-    do {                                                      \
-        if (!HaveFfmpeg())                                    \
-            GTEST_SKIP() << "ffmpeg/ffprobe are not installed"; \
+#define SKIP_WITHOUT_FFMPEG()                                                  \
+    do {                                                                       \
+        if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe are not installed"; \
     } while (0)
 
 // A folder of this process: test programs of parallel builds share the build tree.
 struct WorkDir {
     std::string path = std::string(MUX_TEST_WORK_DIR) + "/" + std::to_string(getpid());
     WorkDir() { (void)std::system(("mkdir -p '" + path + "'").c_str()); }
-    ~WorkDir()
-    {
-        if (!std::getenv("MUX_TEST_KEEP"))
-            (void)std::system(("rm -rf '" + path + "'").c_str());
+    ~WorkDir() {
+        if (!std::getenv("MUX_TEST_KEEP")) (void)std::system(("rm -rf '" + path + "'").c_str());
     }
 };
 
-std::string Work(const std::string& name)
-{
+std::string Work(const std::string& name) {
     static WorkDir dir;
     return dir.path + "/" + name;
 }
 
-std::string Capture(const std::string& cmd)
-{
+std::string Capture(const std::string& cmd) {
     std::string out;
     if (FILE* p = popen(cmd.c_str(), "r")) {
         char buf[4096];
         size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
         pclose(p);
     }
     return out;
 }
 
-bool Ffmpeg(const std::string& args)
-{
+bool Ffmpeg(const std::string& args) {
     return std::system(("ffmpeg -hide_banner -loglevel error -nostdin -y " + args).c_str()) == 0;
 }
 
-Bytes ReadFile(const std::string& path)
-{
+Bytes ReadFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 // The clips, made once per run: 3 s each.
-const std::string& Clip(const std::string& name)
-{
+const std::string& Clip(const std::string& name) {
     static std::map<std::string, std::string> made;
     auto it = made.find(name);
-    if (it != made.end())
-        return it->second;
+    if (it != made.end()) return it->second;
     const std::string path = Work(name);
     const std::string video = "-f lavfi -i testsrc=size=352x288:rate=25 -t 3 ";
     const std::string dvdVideo = "-f lavfi -i testsrc=size=720x576:rate=25 -t 3 ";
@@ -103,26 +92,22 @@ const std::string& Clip(const std::string& name)
     return made[name] = path;
 }
 
-std::map<std::string, std::string> Probe(const std::string& file, const std::string& entries)
-{
+std::map<std::string, std::string> Probe(const std::string& file, const std::string& entries) {
     std::map<std::string, std::string> m;
     std::istringstream in(Capture("ffprobe -v error -show_entries " + entries + " -of flat '" + file + "'"));
     std::string l;
     while (std::getline(in, l)) {
         const size_t eq = l.find('=');
-        if (eq == std::string::npos)
-            continue;
+        if (eq == std::string::npos) continue;
         std::string v = l.substr(eq + 1);
-        if (v.size() >= 2 && v.front() == '"')
-            v = v.substr(1, v.size() - 2);
+        if (v.size() >= 2 && v.front() == '"') v = v.substr(1, v.size() - 2);
         m[l.substr(0, eq)] = v;
     }
     return m;
 }
 
-muxcore::FileMuxResult Mux(const std::string& out, const std::vector<std::string>& clips, int output,
-                           int compat = 0, bool padding = false, bool ts192 = false, int timing = 0)
-{
+muxcore::FileMuxResult Mux(const std::string& out, const std::vector<std::string>& clips, int output, int compat = 0,
+                           bool padding = false, bool ts192 = false, int timing = 0) {
     muxcore::FileMuxJob job;
     job.settings.timingMode = timing;
     job.settings.output = output;
@@ -130,42 +115,40 @@ muxcore::FileMuxResult Mux(const std::string& out, const std::vector<std::string
     job.settings.usePadding = padding;
     job.settings.ts192 = ts192;
     job.output = out;
-    for (const auto& c : clips)
-        job.inputs.push_back({Clip(c), muxcore::kPinFree});
+    for (const auto& c : clips) job.inputs.push_back({Clip(c), muxcore::kPinFree});
     return muxcore::MuxFiles(job);
 }
 
 struct Kind {
     const char* codec;
-    const char* copyFormat; // ffmpeg muxer for a stream copy, null: compare decoded PCM
+    const char* copyFormat;  // ffmpeg muxer for a stream copy, null: compare decoded PCM
 };
 
-const std::map<std::string, Kind>& Kinds()
-{
+const std::map<std::string, Kind>& Kinds() {
     static const std::map<std::string, Kind> k = {
-        {"v.m2v", {"mpeg2video", "mpeg2video"}}, {"dvd.m2v", {"mpeg2video", "mpeg2video"}},
-        {"v.m1v", {"mpeg1video", "mpeg1video"}}, {"a.mp2", {"mp2", "mp2"}},
-        {"a.ac3", {"ac3", "ac3"}},               {"a.wav", {"pcm_dvd", nullptr}},
+        {"v.m2v", {"mpeg2video", "mpeg2video"}},
+        {"dvd.m2v", {"mpeg2video", "mpeg2video"}},
+        {"v.m1v", {"mpeg1video", "mpeg1video"}},
+        {"a.mp2", {"mp2", "mp2"}},
+        {"a.ac3", {"ac3", "ac3"}},
+        {"a.wav", {"pcm_dvd", nullptr}},
         {"a.aac", {"aac", "adts"}},
     };
     return k;
 }
 
 // Duration of stream j from its packets: last PTS + last duration - first PTS.
-double PacketDuration(const std::string& file, size_t j)
-{
+double PacketDuration(const std::string& file, size_t j) {
     std::istringstream in(Capture("ffprobe -v error -select_streams " + std::to_string(j) +
                                   " -show_entries packet=pts_time,duration_time -of csv=p=0 '" + file + "'"));
     std::string l;
     double first = -1, lastEnd = 0;
     while (std::getline(in, l)) {
         const size_t c = l.find(',');
-        if (c == std::string::npos || l.compare(0, 3, "N/A") == 0)
-            continue;
+        if (c == std::string::npos || l.compare(0, 3, "N/A") == 0) continue;
         const double pts = std::atof(l.c_str());
         const double dur = std::atof(l.c_str() + c + 1);
-        if (first < 0 || pts < first)
-            first = pts;
+        if (first < 0 || pts < first) first = pts;
         lastEnd = std::max(lastEnd, pts + dur);
     }
     return first < 0 ? 0 : lastEnd - first;
@@ -173,8 +156,7 @@ double PacketDuration(const std::string& file, size_t j)
 
 // Every stream is read with its codec and duration, decodes without a
 // message, and comes back unchanged.
-void ExpectReadsBack(const std::string& out, const std::vector<std::string>& clips)
-{
+void ExpectReadsBack(const std::string& out, const std::vector<std::string>& clips) {
     EXPECT_EQ(Capture("ffmpeg -hide_banner -nostdin -v error -i '" + out + "' -f null - 2>&1"), "");
     const auto probe = Probe(out, "stream=codec_name");
     for (size_t i = 0; i < clips.size(); ++i) {
@@ -184,8 +166,7 @@ void ExpectReadsBack(const std::string& out, const std::vector<std::string>& cli
         int index = -1;
         for (size_t j = 0; j < clips.size(); ++j) {
             const std::string key = "streams.stream." + std::to_string(j) + ".codec_name";
-            if (probe.count(key) && probe.at(key) == kind.codec)
-                index = static_cast<int>(j);
+            if (probe.count(key) && probe.at(key) == kind.codec) index = static_cast<int>(j);
         }
         ASSERT_GE(index, 0) << "not found as " << kind.codec;
         EXPECT_NEAR(PacketDuration(out, static_cast<size_t>(index)), 3.0, 0.05);
@@ -203,21 +184,19 @@ void ExpectReadsBack(const std::string& out, const std::vector<std::string>& cli
     }
 }
 
-int Pid(const std::vector<TsPacket>& pk, uint8_t streamId)
-{
+int Pid(const std::vector<TsPacket>& pk, uint8_t streamId) {
     for (const auto& t : pk)
-        if (t.pusi && t.payload && t.payloadSize > 4 && t.payload[0] == 0 && t.payload[1] == 0 &&
-            t.payload[2] == 1 && t.payload[3] == streamId)
+        if (t.pusi && t.payload && t.payloadSize > 4 && t.payload[0] == 0 && t.payload[1] == 0 && t.payload[2] == 1 &&
+            t.payload[3] == streamId)
             return t.pid;
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 // ------------------------------------------------------------ program stream
 
-TEST(MuxFfmpeg, ProgramStreamsReadBackUnchanged)
-{
+TEST(MuxFfmpeg, ProgramStreamsReadBackUnchanged) {
     SKIP_WITHOUT_FFMPEG();
     const std::vector<std::vector<std::string>> cases = {
         {"v.m2v", "a.mp2"}, {"v.m1v", "a.mp2"}, {"v.m2v", "a.ac3"}, {"v.m2v", "a.wav"}};
@@ -239,8 +218,7 @@ TEST(MuxFfmpeg, ProgramStreamsReadBackUnchanged)
     ExpectReadsBack(out, {"v.m2v", "a.mp2"});
 }
 
-TEST(MuxFfmpeg, ProgramStreamKeepsItsBufferModel)
-{
+TEST(MuxFfmpeg, ProgramStreamKeepsItsBufferModel) {
     SKIP_WITHOUT_FFMPEG();
     for (int compat : {0, 1}) {
         SCOPED_TRACE(compat ? "DVD" : "free PES size");
@@ -272,8 +250,7 @@ TEST(MuxFfmpeg, ProgramStreamKeepsItsBufferModel)
     }
 }
 
-TEST(MuxFfmpeg, DvdPacksAreSectors)
-{
+TEST(MuxFfmpeg, DvdPacksAreSectors) {
     SKIP_WITHOUT_FFMPEG();
     const std::string out = Work("dvd.mpg");
     const std::vector<std::string> clips = {"dvd.m2v", "a.mp2", "a.wav"};
@@ -289,16 +266,14 @@ TEST(MuxFfmpeg, DvdPacksAreSectors)
         EXPECT_EQ(pk.systemHeader, i == 0) << "pack " << i;
         for (const Pes& p : pk.pes) {
             // Fewer than 6 missing bytes are PES stuffing, more a padding packet.
-            if (p.streamId == 0xBD)
-                continue; // LPCM packs have their fixed stuffing
+            if (p.streamId == 0xBD) continue;  // LPCM packs have their fixed stuffing
             EXPECT_LE(p.stuffing, 5);
             if (p.stuffing) {
                 ++withStuffing;
                 EXPECT_TRUE(pk.paddingSizes.empty());
             }
         }
-        for (size_t pad : pk.paddingSizes)
-            EXPECT_GE(pad, 6u);
+        for (size_t pad : pk.paddingSizes) EXPECT_GE(pad, 6u);
         withPadding += !pk.paddingSizes.empty();
     }
     EXPECT_GT(withPadding, 0u);
@@ -318,8 +293,7 @@ TEST(MuxFfmpeg, DvdPacksAreSectors)
 
 // ------------------------------------------------------------ transport stream
 
-TEST(MuxFfmpeg, TransportStreamsReadBackUnchanged)
-{
+TEST(MuxFfmpeg, TransportStreamsReadBackUnchanged) {
     SKIP_WITHOUT_FFMPEG();
     const std::vector<std::vector<std::string>> cases = {{"v.m2v", "a.mp2"}, {"v.m1v", "a.ac3"}, {"v.m2v", "a.aac"}};
     int n = 0;
@@ -332,8 +306,7 @@ TEST(MuxFfmpeg, TransportStreamsReadBackUnchanged)
     }
 }
 
-TEST(MuxFfmpeg, TransportStreamTiming)
-{
+TEST(MuxFfmpeg, TransportStreamTiming) {
     SKIP_WITHOUT_FFMPEG();
     for (bool padding : {false, true}) {
         SCOPED_TRACE(padding ? "padding" : "no padding");
@@ -353,19 +326,16 @@ TEST(MuxFfmpeg, TransportStreamTiming)
         std::map<int, double> lastTable;
         int pmtPid = -1;
         for (const auto& t : pk) {
-            if (t.pid == 0 && t.pusi && t.payload)
-                pmtPid = (t.payload[1 + 10] & 0x1F) << 8 | t.payload[1 + 11];
+            if (t.pid == 0 && t.pusi && t.payload) pmtPid = (t.payload[1 + 10] & 0x1F) << 8 | t.payload[1 + 11];
         }
         ASSERT_GT(pmtPid, 0);
         bool patSeen = false;
         for (const auto& t : pk) {
-            if (t.pid == 0)
-                patSeen = true;
+            if (t.pid == 0) patSeen = true;
             if (t.pid == pmtPid) {
                 EXPECT_TRUE(patSeen) << "PMT before the first PAT";
             }
-            if (t.pid != 0 && t.pid != pmtPid)
-                continue;
+            if (t.pid != 0 && t.pid != pmtPid) continue;
             if (lastTable.count(t.pid)) {
                 EXPECT_LE(times[t.index] - lastTable[t.pid], 2700000.0 + 1) << "table gap at packet " << t.index;
             }
@@ -384,8 +354,8 @@ TEST(MuxFfmpeg, TransportStreamTiming)
         }
         if (padding) {
             // A constant-rate stream: every PCR sits on the packet-time grid.
-            const double t = double(pcrs.back().second - pcrs.front().second) /
-                             double(pcrs.back().first - pcrs.front().first);
+            const double t =
+                double(pcrs.back().second - pcrs.front().second) / double(pcrs.back().first - pcrs.front().first);
             for (const auto& p : pcrs) {
                 EXPECT_NEAR(double(p.second), double(pcrs.front().second) + (p.first - pcrs.front().first) * t, 1.0);
             }
@@ -393,8 +363,7 @@ TEST(MuxFfmpeg, TransportStreamTiming)
         // Continuity counters: +1 per packet with payload, repeated without.
         std::map<int, int> cc;
         for (const auto& t : pk) {
-            if (t.pid == 0x1FFF)
-                continue;
+            if (t.pid == 0x1FFF) continue;
             if (cc.count(t.pid)) {
                 const int want = (t.afc & 1) ? (cc[t.pid] + 1) & 15 : cc[t.pid];
                 EXPECT_EQ(t.cc, want) << "PID " << t.pid << " packet " << t.index;
@@ -408,8 +377,7 @@ TEST(MuxFfmpeg, TransportStreamTiming)
     }
 }
 
-TEST(MuxFfmpeg, TransportStreamKeepsItsBufferModel)
-{
+TEST(MuxFfmpeg, TransportStreamKeepsItsBufferModel) {
     SKIP_WITHOUT_FFMPEG();
     const std::string out = Work("tstd.ts");
     const auto r = Mux(out, {"v.m2v", "a.mp2"}, muxcore::kTransportStream);
@@ -439,8 +407,7 @@ TEST(MuxFfmpeg, TransportStreamKeepsItsBufferModel)
     EXPECT_EQ(a.overflows, 0u) << a.first;
 }
 
-TEST(MuxFfmpeg, Ts192PrefixesTheClock)
-{
+TEST(MuxFfmpeg, Ts192PrefixesTheClock) {
     SKIP_WITHOUT_FFMPEG();
     const std::string out = Work("t192.m2ts");
     const auto r = Mux(out, {"v.m2v", "a.mp2"}, muxcore::kTransportStream, 0, false, true);

@@ -20,8 +20,7 @@ struct MemorySink : IMuxSink {
     Bytes bytes;
     std::vector<uint32_t> samples;
     bool ended = false;
-    HRESULT_T Deliver(const OutputSample& s) override
-    {
+    HRESULT_T Deliver(const OutputSample& s) override {
         bytes.insert(bytes.end(), s.data, s.data + s.length);
         samples.push_back(s.length);
         return kS_OK;
@@ -29,30 +28,26 @@ struct MemorySink : IMuxSink {
     void EndOfStream() override { ended = true; }
 };
 
-StreamSettings Type(int32_t t)
-{
+StreamSettings Type(int32_t t) {
     StreamSettings s;
     s.streamType = t;
     return s;
 }
 
 // Payload bytes of one stream_id in a program stream.
-Bytes PsPayload(const Bytes& ps, uint8_t id)
-{
+Bytes PsPayload(const Bytes& ps, uint8_t id) {
     Bytes out;
     const muxtest::ProgramStream p = muxtest::ParseProgramStream(ps);
     EXPECT_EQ(p.error, "");
     for (const auto& pk : p.packs)
         for (const auto& pes : pk.pes)
-            if (pes.streamId == id)
-                out.insert(out.end(), pes.payload.begin(), pes.payload.end());
+            if (pes.streamId == id) out.insert(out.end(), pes.payload.begin(), pes.payload.end());
     return out;
 }
 
-} // namespace
+}  // namespace
 
-TEST(MuxPass, EndsOnlyWhenEveryInputHasDrained)
-{
+TEST(MuxPass, EndsOnlyWhenEveryInputHasDrained) {
     for (int output : {kProgramStream, kTransportStream}) {
         SCOPED_TRACE(output);
         Multiplexer mux;
@@ -99,8 +94,7 @@ TEST(MuxPass, EndsOnlyWhenEveryInputHasDrained)
     }
 }
 
-TEST(MuxPass, AnEmptyInputHoldsBackTheOthersUnlessAllowed)
-{
+TEST(MuxPass, AnEmptyInputHoldsBackTheOthersUnlessAllowed) {
     for (int allow : {0, 1}) {
         Multiplexer mux;
         mux.Settings().allowMissingInputs = allow;
@@ -123,12 +117,11 @@ TEST(MuxPass, AnEmptyInputHoldsBackTheOthersUnlessAllowed)
     }
 }
 
-TEST(MuxPass, TablesListOnlyConnectedInputs)
-{
+TEST(MuxPass, TablesListOnlyConnectedInputs) {
     for (int output : {kProgramStream, kTransportStream}) {
         Multiplexer mux;
         mux.Settings().output = output;
-        mux.AddInput(StreamSettings()); // a free input, as the filter keeps one
+        mux.AddInput(StreamSettings());  // a free input, as the filter keeps one
         StreamSettings vs = Type(kPinMpeg2Video);
         vs.esInfo = {0x05, 0x04, 'T', 'E', 'S', 'T'};
         InputStream* v = mux.AddInput(vs);
@@ -163,8 +156,7 @@ TEST(MuxPass, TablesListOnlyConnectedInputs)
     }
 }
 
-TEST(MuxPass, OnePesBeginsPerTransportPacket)
-{
+TEST(MuxPass, OnePesBeginsPerTransportPacket) {
     Multiplexer mux;
     InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
     MemorySink sink;
@@ -176,8 +168,7 @@ TEST(MuxPass, OnePesBeginsPerTransportPacket)
     std::string err;
     size_t starts = 0;
     for (const auto& t : muxtest::ParseTransportStream(sink.bytes, 188, err)) {
-        if (t.pid != a->Pid() || !t.payload)
-            continue;
+        if (t.pid != a->Pid() || !t.payload) continue;
         for (size_t i = 0; i + 4 <= t.payloadSize; ++i) {
             if (t.payload[i] == 0 && t.payload[i + 1] == 0 && t.payload[i + 2] == 1 && t.payload[i + 3] == 0xC0) {
                 EXPECT_EQ(i, 0u) << "a PES begins at the first payload byte only";
@@ -189,26 +180,22 @@ TEST(MuxPass, OnePesBeginsPerTransportPacket)
     EXPECT_EQ(starts, 30u);
 }
 
-TEST(MuxPass, SamplesHoldWholePackets)
-{
+TEST(MuxPass, SamplesHoldWholePackets) {
     OutputFramer f;
     MemorySink sink;
-    f.Configure(&sink, 1000, 6, false); // 6 packets do not fit in 1000 bytes
+    f.Configure(&sink, 1000, 6, false);  // 6 packets do not fit in 1000 bytes
     uint8_t pkt[188] = {0x47};
-    for (int i = 0; i < 13; ++i)
-        ASSERT_EQ(f.Deliver(pkt, 188, i, true), kS_OK);
+    for (int i = 0; i < 13; ++i) ASSERT_EQ(f.Deliver(pkt, 188, i, true), kS_OK);
     f.Flush(99);
     EXPECT_EQ(sink.samples, (std::vector<uint32_t>{940, 940, 564}));
 
     MemorySink five;
     f.Configure(&five, 100000, 5, true);
-    for (int i = 0; i < 10; ++i)
-        f.Deliver(pkt, 188, 0, true);
+    for (int i = 0; i < 10; ++i) f.Deliver(pkt, 188, 0, true);
     EXPECT_EQ(five.samples, (std::vector<uint32_t>{940, 940}));
 }
 
-TEST(MuxStructure, OutputAndCompatibilityRules)
-{
+TEST(MuxStructure, OutputAndCompatibilityRules) {
     Multiplexer ps;
     ps.Settings().output = kProgramStream;
     InputStream* a1 = ps.AddInput(Type(kPinAc3));
@@ -242,8 +229,7 @@ TEST(MuxStructure, OutputAndCompatibilityRules)
     EXPECT_EQ(ts.Programs().size(), 1u);
 }
 
-TEST(MuxPass, RequiredBitrateSetsThePacketTime)
-{
+TEST(MuxPass, RequiredBitrateSetsThePacketTime) {
     Multiplexer mux;
     mux.Settings().requiredBitrate = 1504000;
     mux.Settings().usePadding = 1;
@@ -260,8 +246,7 @@ TEST(MuxPass, RequiredBitrateSetsThePacketTime)
     EXPECT_NEAR(static_cast<double>(mux.RealOutputBitrate()), 1504000.0, 1504000.0 * 0.05);
 }
 
-TEST(MuxPass, ThreadRunnerGivesTheSameStream)
-{
+TEST(MuxPass, ThreadRunnerGivesTheSameStream) {
     auto run = [](bool threaded) {
         Multiplexer mux;
         mux.Settings().output = kProgramStream;
@@ -269,18 +254,14 @@ TEST(MuxPass, ThreadRunnerGivesTheSameStream)
         InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
         auto sink = std::make_unique<MemorySink>();
         EXPECT_EQ(mux.Start(sink.get()), kS_OK);
-        if (threaded)
-            mux.StartThread();
+        if (threaded) mux.StartThread();
         const Bytes vb = muxtest::SimpleGop(6, 3000), ab = muxtest::Mp2Frames(60);
         // Small pieces, alternating, as two streaming threads would deliver them.
         for (size_t i = 0, j = 0; i < vb.size() || j < ab.size();) {
             const size_t n = std::min<size_t>(1000, vb.size() - i), m = std::min<size_t>(700, ab.size() - j);
-            if (n && v->Push(vb.data() + i, n) == kS_OK)
-                i += n;
-            if (m && a->Push(ab.data() + j, m) == kS_OK)
-                j += m;
-            if (!threaded)
-                mux.RunUntilIdle();
+            if (n && v->Push(vb.data() + i, n) == kS_OK) i += n;
+            if (m && a->Push(ab.data() + j, m) == kS_OK) j += m;
+            if (!threaded) mux.RunUntilIdle();
         }
         v->EndOfStream();
         a->EndOfStream();
@@ -295,13 +276,11 @@ TEST(MuxPass, ThreadRunnerGivesTheSameStream)
     const Bytes threaded = run(true);
     ASSERT_EQ(threaded.size(), direct.size());
     size_t at = 0;
-    while (at < direct.size() && direct[at] == threaded[at])
-        ++at;
+    while (at < direct.size() && direct[at] == threaded[at]) ++at;
     EXPECT_EQ(at, direct.size()) << "first difference";
 }
 
-TEST(MuxPass, FixedPidTransportStream)
-{
+TEST(MuxPass, FixedPidTransportStream) {
     Multiplexer mux;
     mux.Settings().output = kTransportFixedPids;
     InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
@@ -317,8 +296,7 @@ TEST(MuxPass, FixedPidTransportStream)
     a->EndOfStream();
     ASSERT_TRUE(mux.RunUntilIdle());
     EXPECT_EQ(sink.bytes.size() % (32 * 188), 0u) << "whole units of 32 packets";
-    for (uint32_t n : sink.samples)
-        EXPECT_EQ(n, 188u) << "one packet per sample";
+    for (uint32_t n : sink.samples) EXPECT_EQ(n, 188u) << "one packet per sample";
     std::string err;
     size_t pcrs = 0, pmts = 0;
     for (const auto& t : muxtest::ParseTransportStream(sink.bytes, 188, err)) {
@@ -333,8 +311,7 @@ TEST(MuxPass, FixedPidTransportStream)
     EXPECT_GT(pmts, 0u);
 }
 
-TEST(MuxPass, StopWithoutEndOfStreamClosesTheProgramStream)
-{
+TEST(MuxPass, StopWithoutEndOfStreamClosesTheProgramStream) {
     Multiplexer mux;
     mux.Settings().output = kProgramStream;
     InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
@@ -345,7 +322,7 @@ TEST(MuxPass, StopWithoutEndOfStreamClosesTheProgramStream)
     const Bytes vb = muxtest::SimpleGop(3), ab = muxtest::Mp2Frames(30);
     v->Push(vb.data(), vb.size());
     a->Push(ab.data(), ab.size());
-    mux.StopAndFinish(); // a graph Stop: no end of stream came
+    mux.StopAndFinish();  // a graph Stop: no end of stream came
     EXPECT_TRUE(mux.Finished());
     EXPECT_EQ(PsPayload(sink.bytes, 0xE0), vb);
     EXPECT_EQ(PsPayload(sink.bytes, 0xC0), ab);
@@ -353,8 +330,7 @@ TEST(MuxPass, StopWithoutEndOfStreamClosesTheProgramStream)
     EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
 }
 
-TEST(MuxPass, ArbitraryBytesNeverBreakThePass)
-{
+TEST(MuxPass, ArbitraryBytesNeverBreakThePass) {
     // Every scanner meets noise, truncated headers and start-code storms;
     // the pass must end with every input drained.
     const int32_t types[] = {kPinMpeg2Video, kPinMpeg1Audio, kPinAc3, kPinAac, kPinPcm, kPinPesMpegAudio};
@@ -369,24 +345,21 @@ TEST(MuxPass, ArbitraryBytesNeverBreakThePass)
             mux.Settings().output = output;
             std::vector<std::pair<InputStream*, Bytes>> ins;
             for (int32_t t : types) {
-                if (t == kPinPcm && output != kProgramStream)
-                    continue;
+                if (t == kPinPcm && output != kProgramStream) continue;
                 Bytes b(3000 + round * 7000);
                 for (auto& x : b) {
                     const uint8_t r = next();
                     // Mostly sync-like bytes so that headers are found and refused.
                     x = round == 0 ? r : (r & 3) == 0 ? 0x00 : (r & 3) == 1 ? 0x01 : (r & 3) == 2 ? 0xFF : r;
                 }
-                if (round == 2)
-                    b.insert(b.begin(), {0x00, 0x00, 0x01, 0xB3, 0x16, 0x01, 0x20, 0x23});
+                if (round == 2) b.insert(b.begin(), {0x00, 0x00, 0x01, 0xB3, 0x16, 0x01, 0x20, 0x23});
                 ins.push_back({mux.AddInput(Type(t)), b});
             }
             MemorySink sink;
             ASSERT_EQ(mux.Start(&sink), kS_OK);
             for (auto& [in, b] : ins) {
                 for (size_t at = 0; at < b.size(); at += 1111) {
-                    ASSERT_EQ(in->Push(b.data() + at, std::min<size_t>(1111, b.size() - at), at ? kNoTime : 0),
-                              kS_OK);
+                    ASSERT_EQ(in->Push(b.data() + at, std::min<size_t>(1111, b.size() - at), at ? kNoTime : 0), kS_OK);
                     mux.RunUntilIdle();
                 }
                 in->EndOfStream();
@@ -395,15 +368,14 @@ TEST(MuxPass, ArbitraryBytesNeverBreakThePass)
             for (auto& [in, b] : ins)
                 if (!in->IsDrained())
                     ADD_FAILURE() << "type " << in->Settings().streamType << " units " << in->Units().GetCount()
-                                  << " holds " << (in->Scanner() ? in->Scanner()->HoldsData() : false)
-                                  << " head " << (in->Units().GetCount() ? in->Units().Peek().size : -1)
-                                  << " dts " << in->HeadDts() << " clock " << mux.Clock();
+                                  << " holds " << (in->Scanner() ? in->Scanner()->HoldsData() : false) << " head "
+                                  << (in->Units().GetCount() ? in->Units().Peek().size : -1) << " dts " << in->HeadDts()
+                                  << " clock " << mux.Clock();
         }
     }
 }
 
-TEST(MuxStructure, ProgramPidsAndPcrInput)
-{
+TEST(MuxStructure, ProgramPidsAndPcrInput) {
     Multiplexer ts;
     Program* p1 = ts.AddProgram();
     Program* p2 = ts.AddProgram();
@@ -422,17 +394,25 @@ TEST(MuxStructure, ProgramPidsAndPcrInput)
     EXPECT_EQ(p1->Settings().pcrPid, 0);
 }
 
-TEST(MuxPass, PesInputPassesThroughUnchanged)
-{
+TEST(MuxPass, PesInputPassesThroughUnchanged) {
     // PES-packetised Layer II: each packet goes out as it came, one per pack.
     Bytes pes;
     const Bytes frames = muxtest::Mp2Frames(12);
     for (int i = 0; i < 12; ++i) {
         const uint64_t pts = 90000 + 2160ull * i;
-        const uint8_t h[14] = {0x00, 0x00, 0x01, 0xC0, static_cast<uint8_t>((576 + 8) >> 8),
-                               static_cast<uint8_t>(576 + 8), 0x80, 0x80, 0x05,
-                               static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E)), static_cast<uint8_t>(pts >> 22),
-                               static_cast<uint8_t>((pts >> 14) | 1), static_cast<uint8_t>(pts >> 7),
+        const uint8_t h[14] = {0x00,
+                               0x00,
+                               0x01,
+                               0xC0,
+                               static_cast<uint8_t>((576 + 8) >> 8),
+                               static_cast<uint8_t>(576 + 8),
+                               0x80,
+                               0x80,
+                               0x05,
+                               static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E)),
+                               static_cast<uint8_t>(pts >> 22),
+                               static_cast<uint8_t>((pts >> 14) | 1),
+                               static_cast<uint8_t>(pts >> 7),
                                static_cast<uint8_t>((pts << 1) | 1)};
         pes.insert(pes.end(), h, h + 14);
         pes.insert(pes.end(), frames.begin() + i * 576, frames.begin() + (i + 1) * 576);
@@ -461,19 +441,17 @@ TEST(MuxPass, PesInputPassesThroughUnchanged)
     EXPECT_TRUE(ps.packs.front().systemHeader);
 }
 
-TEST(MuxPass, ProducersWaitForRoomWhileTheThreadMuxes)
-{
+TEST(MuxPass, ProducersWaitForRoomWhileTheThreadMuxes) {
     auto run = [](bool threaded) {
         Multiplexer mux;
         mux.Settings().output = kTransportStream;
         StreamSettings vs = Type(kPinMpeg2Video), as = Type(kPinMpeg1Audio);
-        vs.inputBufferSize = as.inputBufferSize = 100000; // the smallest: fills up quickly
+        vs.inputBufferSize = as.inputBufferSize = 100000;  // the smallest: fills up quickly
         InputStream* v = mux.AddInput(vs);
         InputStream* a = mux.AddInput(as);
         auto sink = std::make_unique<MemorySink>();
         EXPECT_EQ(mux.Start(sink.get()), kS_OK);
-        if (threaded)
-            mux.StartThread();
+        if (threaded) mux.StartThread();
         const Bytes vb = muxtest::SimpleGop(40, 6000), ab = muxtest::Mp2Frames(400);
         auto feed = [&](InputStream* in, const Bytes& b, size_t chunk) {
             for (size_t at = 0; at < b.size();) {
@@ -515,14 +493,12 @@ TEST(MuxPass, ProducersWaitForRoomWhileTheThreadMuxes)
     EXPECT_GT(threaded.size(), 40u * 4 * 6000);
     const Bytes direct = run(false);
     size_t at = 0;
-    while (at < direct.size() && at < threaded.size() && direct[at] == threaded[at])
-        ++at;
+    while (at < direct.size() && at < threaded.size() && direct[at] == threaded[at]) ++at;
     EXPECT_EQ(at, direct.size()) << "first difference in packet " << at / 188;
     EXPECT_EQ(threaded.size(), direct.size());
 }
 
-TEST(MuxPass, FlushStartsTheInputsOver)
-{
+TEST(MuxPass, FlushStartsTheInputsOver) {
     for (int output : {kProgramStream, kTransportStream}) {
         SCOPED_TRACE(output);
         Multiplexer mux;
@@ -570,37 +546,32 @@ namespace {
 // Counts what the muxing thread delivers; read from the test's thread.
 struct CountingSink : IMuxSink {
     std::atomic<size_t> bytes{0};
-    HRESULT_T Deliver(const OutputSample& s) override
-    {
+    HRESULT_T Deliver(const OutputSample& s) override {
         bytes += s.length;
         return kS_OK;
     }
     void EndOfStream() override {}
 };
 
-long long MsSince(std::chrono::steady_clock::time_point t0)
-{
+long long MsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
 }
 
-bool WaitFor(const std::function<bool()>& done, int ms)
-{
+bool WaitFor(const std::function<bool()>& done, int ms) {
     const auto t0 = std::chrono::steady_clock::now();
     while (!done()) {
-        if (MsSince(t0) > ms)
-            return false;
+        if (MsSince(t0) > ms) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
 }
 
-} // namespace
+}  // namespace
 
 // The first pass waits for a first time stamp on every input that carries
 // them: untimed bytes do not count, nor do several stamps on one input;
 // subpicture inputs are not waited for; a flush waits again.
-TEST(MuxFirstData, ArrivesWithAFirstTimeOnEveryTimedInput)
-{
+TEST(MuxFirstData, ArrivesWithAFirstTimeOnEveryTimedInput) {
     enum Op { kTimed, kUntimed, kFlush };
     struct Step {
         Op op;
@@ -629,8 +600,7 @@ TEST(MuxFirstData, ArrivesWithAFirstTimeOnEveryTimedInput)
         SCOPED_TRACE(c.what);
         Multiplexer mux;
         std::vector<InputStream*> in;
-        for (int32_t t : c.types)
-            in.push_back(mux.AddInput(Type(t)));
+        for (int32_t t : c.types) in.push_back(mux.AddInput(Type(t)));
         MemorySink sink;
         ASSERT_EQ(mux.Start(&sink), kS_OK);
         int64_t time = 0;
@@ -650,8 +620,7 @@ TEST(MuxFirstData, ArrivesWithAFirstTimeOnEveryTimedInput)
 // WaitFirstData, as the filter's muxing thread calls it: ends with the first
 // data, at the limit (at once with 0) or on Interrupt; once it has ended with
 // data or at the limit, the data count as arrived and no later call waits.
-TEST(MuxFirstData, WaitEndsWithDataAtTheLimitOrOnInterrupt)
-{
+TEST(MuxFirstData, WaitEndsWithDataAtTheLimitOrOnInterrupt) {
     enum Then { kNothing, kData, kInterrupt };
     struct Case {
         const char* what;
@@ -676,8 +645,7 @@ TEST(MuxFirstData, WaitEndsWithDataAtTheLimitOrOnInterrupt)
         MemorySink sink;
         ASSERT_EQ(mux.Start(&sink), kS_OK);
         std::thread other([&] {
-            if (c.then == kNothing)
-                return;
+            if (c.then == kNothing) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             if (c.then == kData)
                 EXPECT_EQ(v->Push(vb.data(), vb.size(), 0), kS_OK);
@@ -702,8 +670,7 @@ TEST(MuxFirstData, WaitEndsWithDataAtTheLimitOrOnInterrupt)
 // The core's own thread: no pass before the first data, although the video
 // alone could be written ("Allow missing Input Streams"), then passes at once.
 // Stop during the wait returns without waiting it out.
-TEST(MuxFirstData, ThreadHoldsTheFirstPassAndStopEndsTheWait)
-{
+TEST(MuxFirstData, ThreadHoldsTheFirstPassAndStopEndsTheWait) {
     Multiplexer mux;
     mux.Settings().initialDataWaitMs = 60000;
     mux.Settings().allowMissingInputs = 1;

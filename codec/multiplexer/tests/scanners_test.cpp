@@ -12,8 +12,7 @@ namespace {
 struct Rig {
     Multiplexer mux;
     InputStream* in = nullptr;
-    explicit Rig(int32_t type, int32_t output = kProgramStream, int32_t timing = kCaptureMode)
-    {
+    explicit Rig(int32_t type, int32_t output = kProgramStream, int32_t timing = kCaptureMode) {
         mux.Settings().output = output;
         mux.Settings().timingMode = timing;
         StreamSettings s;
@@ -22,26 +21,22 @@ struct Rig {
         EXPECT_NE(in, nullptr);
         EXPECT_EQ(mux.Start(nullptr), kS_OK);
     }
-    std::vector<AccessUnit> Units(const Bytes& b, int64_t time = kNoTime, bool end = true)
-    {
+    std::vector<AccessUnit> Units(const Bytes& b, int64_t time = kNoTime, bool end = true) {
         EXPECT_EQ(in->Push(b.data(), b.size(), time), kS_OK);
-        if (end)
-            in->EndOfStream();
+        if (end) in->EndOfStream();
         in->PullInput();
         std::vector<AccessUnit> v;
         AccessUnit u;
-        for (int32_t i = 0; in->Units().At(i, u) == 0; ++i)
-            v.push_back(u);
+        for (int32_t i = 0; in->Units().At(i, u) == 0; ++i) v.push_back(u);
         return v;
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST(MpegVideoScanner, OneUnitPerPictureWithLeadingHeaders)
-{
+TEST(MpegVideoScanner, OneUnitPerPictureWithLeadingHeaders) {
     Rig rig(kPinMpeg2Video);
-    Bytes b = {0x00, 0x00, 0x00, 0x00, 0x00}; // bytes before the first header travel with it
+    Bytes b = {0x00, 0x00, 0x00, 0x00, 0x00};  // bytes before the first header travel with it
     muxtest::SequenceHeader(b);
     muxtest::SequenceExtension(b);
     muxtest::Gop(b);
@@ -66,8 +61,7 @@ TEST(MpegVideoScanner, OneUnitPerPictureWithLeadingHeaders)
     EXPECT_EQ(u[1].pts, 1400000) << "a picture without its own sample counts on from the stamped one";
 }
 
-TEST(MpegVideoScanner, ReorderedGroupsGetIncreasingDecodingTimes)
-{
+TEST(MpegVideoScanner, ReorderedGroupsGetIncreasingDecodingTimes) {
     Rig rig(kPinMpeg2Video);
     const auto u = rig.Units(muxtest::SimpleGop(2));
     ASSERT_EQ(u.size(), 8u);
@@ -84,8 +78,7 @@ TEST(MpegVideoScanner, ReorderedGroupsGetIncreasingDecodingTimes)
     }
 }
 
-TEST(MpegVideoScanner, ReconstructionRebuildsTimesPerGroup)
-{
+TEST(MpegVideoScanner, ReconstructionRebuildsTimesPerGroup) {
     Rig rig(kPinMpeg2Video, kProgramStream, kReconstructionMode);
     const Bytes b = muxtest::SimpleGop(2);
     // One stamp for the whole stream: every group is timed from it on.
@@ -106,8 +99,7 @@ TEST(MpegVideoScanner, ReconstructionRebuildsTimesPerGroup)
     EXPECT_EQ(u[4].kind, kUnitIWithSequence);
 }
 
-TEST(MpegVideoScanner, TwoUnitsInOneSampleShareNoStamp)
-{
+TEST(MpegVideoScanner, TwoUnitsInOneSampleShareNoStamp) {
     Rig rig(kPinMpeg2Video);
     Bytes b;
     muxtest::SequenceHeader(b);
@@ -125,8 +117,7 @@ TEST(MpegVideoScanner, TwoUnitsInOneSampleShareNoStamp)
     EXPECT_EQ(u[2].pts, 9000000);
 }
 
-TEST(AudioScanner, MpegAudioFrames)
-{
+TEST(AudioScanner, MpegAudioFrames) {
     Rig rig(kPinMpeg1Audio);
     const Bytes b = muxtest::Mp2Frames(5);
     const auto u = rig.Units(b);
@@ -141,8 +132,7 @@ TEST(AudioScanner, MpegAudioFrames)
     EXPECT_EQ(rig.in->AnnouncedBitrate(), 192000);
 }
 
-TEST(AudioScanner, TruncatedLastFrameIsKept)
-{
+TEST(AudioScanner, TruncatedLastFrameIsKept) {
     Rig rig(kPinMpeg1Audio);
     Bytes b = muxtest::Mp2Frames(3);
     b.resize(b.size() - 100);
@@ -151,8 +141,7 @@ TEST(AudioScanner, TruncatedLastFrameIsKept)
     EXPECT_EQ(u[2].size, 476);
 }
 
-TEST(LpcmScanner, BlocksOfWholeSamples)
-{
+TEST(LpcmScanner, BlocksOfWholeSamples) {
     Rig rig(kPinPcm);
     const Bytes b(2008 * 3 + 100, 0x22);
     const auto u = rig.Units(b, 0);
@@ -166,11 +155,10 @@ TEST(LpcmScanner, BlocksOfWholeSamples)
     EXPECT_FALSE(u[3].dtsPresent) << "the short last block";
 }
 
-TEST(PesScanner, PacketWithoutStampTakesThePrevious)
-{
+TEST(PesScanner, PacketWithoutStampTakesThePrevious) {
     Rig rig(kPinPesMpegAudio);
-    Bytes b = {0x00, 0x00, 0x01, 0xC0, 0x00, 0x0D, 0x80, 0x80, 0x05, 0x21, 0x00, 0x01, 0x46, 0x51, 0xAA, 0xAA, 0xAA,
-               0xAA, 0xAA};                                                        // PTS 9000
+    Bytes b = {0x00, 0x00, 0x01, 0xC0, 0x00, 0x0D, 0x80, 0x80, 0x05, 0x21,
+               0x00, 0x01, 0x46, 0x51, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};  // PTS 9000
     const Bytes second = {0x00, 0x00, 0x01, 0xC0, 0x00, 0x05, 0x80, 0x00, 0x00, 0xBB, 0xBB};
     b.insert(b.end(), second.begin(), second.end());
     const auto u = rig.Units(b);
@@ -181,8 +169,7 @@ TEST(PesScanner, PacketWithoutStampTakesThePrevious)
     EXPECT_EQ(u[1].size, 11);
 }
 
-TEST(InputQueue, TransportPiecesOfALargeUnit)
-{
+TEST(InputQueue, TransportPiecesOfALargeUnit) {
     Rig rig(kPinMpeg1Audio, kTransportStream);
     static uint8_t bytes[70000];
     AccessUnit u = ZeroUnit();

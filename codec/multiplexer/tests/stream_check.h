@@ -14,8 +14,7 @@ namespace muxtest {
 
 using Bytes = std::vector<uint8_t>;
 
-inline uint64_t ReadStamp(const uint8_t* p)
-{
+inline uint64_t ReadStamp(const uint8_t* p) {
     return (static_cast<uint64_t>((p[0] >> 1) & 7) << 30) | (static_cast<uint64_t>(p[1]) << 22) |
            (static_cast<uint64_t>(p[2] >> 1) << 15) | (static_cast<uint64_t>(p[3]) << 7) | (p[4] >> 1);
 }
@@ -24,31 +23,28 @@ inline uint64_t ReadStamp(const uint8_t* p)
 
 struct Pes {
     uint8_t streamId = 0;
-    uint8_t subId = 0;            // first payload byte of private stream 1
+    uint8_t subId = 0;  // first payload byte of private stream 1
     bool hasPts = false, hasDts = false;
-    uint64_t pts = 0, dts = 0;    // 90 kHz
+    uint64_t pts = 0, dts = 0;  // 90 kHz
     bool hasPstd = false;
     int pstdScale = 0;
     int pstdSize = 0;
     int headerDataLength = 0;
-    int stuffing = 0;             // 0xFF bytes after the optional fields
-    size_t packetLength = 0;      // PES_packet_length
-    Bytes payload;                // after the header (private headers included)
+    int stuffing = 0;         // 0xFF bytes after the optional fields
+    size_t packetLength = 0;  // PES_packet_length
+    Bytes payload;            // after the header (private headers included)
 };
 
 // Parses the PES header at p (n bytes available, the packet may be longer in a TS).
-inline bool ParsePesHeader(const uint8_t* p, size_t n, Pes& out, size_t& headerSize)
-{
-    if (n < 9 || p[0] != 0 || p[1] != 0 || p[2] != 1)
-        return false;
+inline bool ParsePesHeader(const uint8_t* p, size_t n, Pes& out, size_t& headerSize) {
+    if (n < 9 || p[0] != 0 || p[1] != 0 || p[2] != 1) return false;
     out.streamId = p[3];
     out.packetLength = (p[4] << 8) | p[5];
     if (out.streamId == 0xBE || out.streamId == 0xBF) {
         headerSize = 6;
         return true;
     }
-    if ((p[6] & 0xC0) != 0x80)
-        return false;
+    if ((p[6] & 0xC0) != 0x80) return false;
     const int flags = p[7] >> 6;
     out.headerDataLength = p[8];
     size_t at = 9;
@@ -62,21 +58,19 @@ inline bool ParsePesHeader(const uint8_t* p, size_t n, Pes& out, size_t& headerS
         out.dts = ReadStamp(p + at);
         at += 5;
     }
-    if (p[7] & 0x01) { // PES extension
+    if (p[7] & 0x01) {  // PES extension
         const uint8_t ext = p[at++];
-        if (ext & 0x10) { // P-STD
+        if (ext & 0x10) {  // P-STD
             out.hasPstd = true;
             out.pstdScale = (p[at] >> 5) & 1;
             out.pstdSize = ((p[at] & 0x1F) << 8) | p[at + 1];
             at += 2;
         }
-        if (ext & 0x01)
-            at += 1 + (p[at] & 0x7F);
+        if (ext & 0x01) at += 1 + (p[at] & 0x7F);
     }
     const size_t end = 9 + out.headerDataLength;
     for (size_t i = at; i < end && i < n; ++i)
-        if (p[i] == 0xFF)
-            ++out.stuffing;
+        if (p[i] == 0xFF) ++out.stuffing;
     headerSize = end;
     return end <= n;
 }
@@ -85,14 +79,14 @@ inline bool ParsePesHeader(const uint8_t* p, size_t n, Pes& out, size_t& headerS
 
 struct Pack {
     size_t offset = 0;
-    size_t size = 0;              // up to the next pack or the end code
-    uint64_t scr = 0;             // 27 MHz
-    uint32_t muxRate = 0;         // 50 bytes/s
+    size_t size = 0;       // up to the next pack or the end code
+    uint64_t scr = 0;      // 27 MHz
+    uint32_t muxRate = 0;  // 50 bytes/s
     bool systemHeader = false;
     size_t systemHeaderSize = 0;
-    std::map<uint8_t, std::pair<int, int>> bounds; // stream_id -> (scale, size bound)
+    std::map<uint8_t, std::pair<int, int>> bounds;  // stream_id -> (scale, size bound)
     std::vector<Pes> pes;
-    std::vector<size_t> pesOffsets; // within the pack
+    std::vector<size_t> pesOffsets;  // within the pack
     std::vector<size_t> paddingSizes;
 };
 
@@ -102,8 +96,7 @@ struct ProgramStream {
     std::string error;
 };
 
-inline ProgramStream ParseProgramStream(const Bytes& b)
-{
+inline ProgramStream ParseProgramStream(const Bytes& b) {
     ProgramStream ps;
     size_t at = 0;
     while (at + 4 <= b.size()) {
@@ -115,8 +108,7 @@ inline ProgramStream ParseProgramStream(const Bytes& b)
         if (code == 0xB9) {
             ps.endCode = true;
             at += 4;
-            if (at != b.size())
-                ps.error = "bytes after the end code";
+            if (at != b.size()) ps.error = "bytes after the end code";
             break;
         }
         if (code == 0xBA) {
@@ -163,16 +155,15 @@ inline ProgramStream ParseProgramStream(const Bytes& b)
                 return ps;
             }
             pes.payload.assign(b.begin() + static_cast<long>(at + hs), b.begin() + static_cast<long>(at + 6 + len));
-            if (pes.streamId == 0xBD && !pes.payload.empty())
-                pes.subId = pes.payload[0];
+            if (pes.streamId == 0xBD && !pes.payload.empty()) pes.subId = pes.payload[0];
             pk.pesOffsets.push_back(at - pk.offset);
             pk.pes.push_back(std::move(pes));
         }
         at += 6 + len;
     }
     for (size_t i = 0; i < ps.packs.size(); ++i)
-        ps.packs[i].size = (i + 1 < ps.packs.size() ? ps.packs[i + 1].offset : b.size() - (ps.endCode ? 4 : 0)) -
-                           ps.packs[i].offset;
+        ps.packs[i].size =
+            (i + 1 < ps.packs.size() ? ps.packs[i + 1].offset : b.size() - (ps.endCode ? 4 : 0)) - ps.packs[i].offset;
     return ps;
 }
 
@@ -192,8 +183,7 @@ struct TsPacket {
     size_t payloadSize = 0;
 };
 
-inline std::vector<TsPacket> ParseTransportStream(const Bytes& b, size_t packetSize, std::string& error)
-{
+inline std::vector<TsPacket> ParseTransportStream(const Bytes& b, size_t packetSize, std::string& error) {
     std::vector<TsPacket> v;
     const size_t skip = packetSize - 188;
     for (size_t at = 0, i = 0; at + packetSize <= b.size(); at += packetSize, ++i) {
@@ -214,8 +204,8 @@ inline std::vector<TsPacket> ParseTransportStream(const Bytes& b, size_t packetS
             if (t.afLength > 0) {
                 t.afFlags = p[5];
                 if (t.afFlags & 0x10) {
-                    const uint64_t base = (static_cast<uint64_t>(p[6]) << 25) | (p[7] << 17) | (p[8] << 9) |
-                                          (p[9] << 1) | (p[10] >> 7);
+                    const uint64_t base =
+                        (static_cast<uint64_t>(p[6]) << 25) | (p[7] << 17) | (p[8] << 9) | (p[9] << 1) | (p[10] >> 7);
                     t.pcr = base * 300 + (((p[10] & 1) << 8) | p[11]);
                     t.hasPcr = true;
                 }
@@ -228,25 +218,20 @@ inline std::vector<TsPacket> ParseTransportStream(const Bytes& b, size_t packetS
         }
         v.push_back(t);
     }
-    if (b.size() % packetSize)
-        error = "trailing bytes";
+    if (b.size() % packetSize) error = "trailing bytes";
     return v;
 }
 
 // Arrival time (27 MHz) of the first byte of each packet by PCR interpolation.
-inline std::vector<double> PacketTimes(const std::vector<TsPacket>& pk, uint16_t pcrPid)
-{
+inline std::vector<double> PacketTimes(const std::vector<TsPacket>& pk, uint16_t pcrPid) {
     std::vector<std::pair<size_t, double>> pcrs;
     for (const auto& t : pk)
-        if (t.pid == pcrPid && t.hasPcr)
-            pcrs.push_back({t.index, static_cast<double>(t.pcr)});
+        if (t.pid == pcrPid && t.hasPcr) pcrs.push_back({t.index, static_cast<double>(t.pcr)});
     std::vector<double> times(pk.size(), 0);
-    if (pcrs.size() < 2)
-        return times;
+    if (pcrs.size() < 2) return times;
     size_t j = 0;
     for (size_t i = 0; i < pk.size(); ++i) {
-        while (j + 2 < pcrs.size() && pcrs[j + 1].first <= i)
-            ++j;
+        while (j + 2 < pcrs.size() && pcrs[j + 1].first <= i) ++j;
         const double rate = (pcrs[j + 1].second - pcrs[j].second) / double(pcrs[j + 1].first - pcrs[j].first);
         times[i] = pcrs[j].second + (double(i) - double(pcrs[j].first)) * rate;
     }
@@ -257,8 +242,8 @@ inline std::vector<double> PacketTimes(const std::vector<TsPacket>& pk, uint16_t
 
 // One piece of an elementary stream as it enters its decoder buffer.
 struct Delivery {
-    double time = 0;            // 27 MHz, when its last byte has entered the buffer
-    double start = 0;           // when its first byte enters
+    double time = 0;   // 27 MHz, when its last byte has entered the buffer
+    double start = 0;  // when its first byte enters
     Bytes bytes;
     bool pesStart = false;
     bool hasPts = false, hasDts = false;
@@ -267,7 +252,7 @@ struct Delivery {
 
 struct BufferReport {
     size_t units = 0;
-    size_t late = 0;            // units not complete by their decoding time
+    size_t late = 0;  // units not complete by their decoding time
     size_t overflows = 0;
     double worstLateTicks = 0;
     double peak = 0;
@@ -277,11 +262,10 @@ struct BufferReport {
 // AUs of MPEG video (from the picture start code, with the sequence and group
 // headers before it) or MPEG audio (frame by frame); frameTicks is the 27 MHz
 // duration that fills in decoding times of units without a stamp.
-inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, double bufferSize, double frameTicks)
-{
+inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, double bufferSize, double frameTicks) {
     Bytes es;
-    std::vector<size_t> endOf;      // ES offset after each delivery
-    std::vector<size_t> pesAt;      // ES offsets where PES packets begin
+    std::vector<size_t> endOf;  // ES offset after each delivery
+    std::vector<size_t> pesAt;  // ES offsets where PES packets begin
     std::vector<const Delivery*> pesHdr;
     for (const auto& d : ds) {
         if (d.pesStart) {
@@ -300,15 +284,12 @@ inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, dou
     if (video) {
         size_t pendingHeaders = SIZE_MAX;
         for (size_t i = 0; i + 3 < es.size(); ++i) {
-            if (es[i] || es[i + 1] || es[i + 2] != 1)
-                continue;
+            if (es[i] || es[i + 1] || es[i + 2] != 1) continue;
             const uint8_t c = es[i + 3];
-            if ((c == 0xB3 || c == 0xB8) && pendingHeaders == SIZE_MAX)
-                pendingHeaders = i;
+            if ((c == 0xB3 || c == 0xB8) && pendingHeaders == SIZE_MAX) pendingHeaders = i;
             if (c == 0x00) {
                 const size_t s = pendingHeaders == SIZE_MAX ? i : pendingHeaders;
-                if (!aus.empty())
-                    aus.back().end = s;
+                if (!aus.empty()) aus.back().end = s;
                 aus.push_back({aus.empty() ? 0 : s, i, es.size(), -1});
                 pendingHeaders = SIZE_MAX;
             }
@@ -329,8 +310,7 @@ inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, dou
                 continue;
             }
             const size_t len = 144u * br / sr + ((es[i + 2] >> 1) & 1);
-            if (!aus.empty())
-                aus.back().end = i;
+            if (!aus.empty()) aus.back().end = i;
             aus.push_back({aus.empty() ? 0 : i, i, std::min(es.size(), i + len), -1});
             i += len;
         }
@@ -339,27 +319,22 @@ inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, dou
     size_t a = 0;
     for (size_t k = 0; k < pesAt.size(); ++k) {
         const Delivery* h = pesHdr[k];
-        if (!h->hasPts)
-            continue;
+        if (!h->hasPts) continue;
         const size_t end = k + 1 < pesAt.size() ? pesAt[k + 1] : es.size();
-        while (a < aus.size() && aus[a].commence < pesAt[k])
-            ++a;
+        while (a < aus.size() && aus[a].commence < pesAt[k]) ++a;
         if (a < aus.size() && aus[a].commence < end)
             aus[a].dts = 300.0 * static_cast<double>(h->hasDts ? h->dts : h->pts);
     }
     for (size_t k = 0; k < aus.size(); ++k)
-        if (aus[k].dts < 0)
-            aus[k].dts = k ? aus[k - 1].dts + frameTicks : 0;
+        if (aus[k].dts < 0) aus[k].dts = k ? aus[k - 1].dts + frameTicks : 0;
 
     BufferReport r;
     r.units = aus.size();
     // When did the last byte of each unit arrive?
     size_t d = 0;
     for (const auto& au : aus) {
-        while (d < endOf.size() && endOf[d] < au.end)
-            ++d;
-        if (d >= endOf.size())
-            break;
+        while (d < endOf.size() && endOf[d] < au.end) ++d;
+        if (d >= endOf.size()) break;
         const double done = ds[d].time;
         if (done > au.dts + 1) {
             ++r.late;
@@ -381,8 +356,7 @@ inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, dou
         r.peak = std::max(r.peak, occ);
         if (occ > bufferSize) {
             ++r.overflows;
-            if (r.first.empty())
-                r.first = "occupancy " + std::to_string(occ) + " above " + std::to_string(bufferSize);
+            if (r.first.empty()) r.first = "occupancy " + std::to_string(occ) + " above " + std::to_string(bufferSize);
         }
     }
     return r;
@@ -390,18 +364,15 @@ inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, dou
 
 // P-STD deliveries of one stream of a program stream: bytes enter at the mux
 // rate from the pack's SCR on.
-inline std::vector<Delivery> PsDeliveries(const ProgramStream& ps, uint8_t streamId, int& bufferSize)
-{
+inline std::vector<Delivery> PsDeliveries(const ProgramStream& ps, uint8_t streamId, int& bufferSize) {
     std::vector<Delivery> v;
     bufferSize = 0;
     for (const Pack& pk : ps.packs) {
         const double bytesPerTick = pk.muxRate * 50.0 / 27e6;
         for (size_t i = 0; i < pk.pes.size(); ++i) {
             const Pes& p = pk.pes[i];
-            if (p.streamId != streamId)
-                continue;
-            if (p.hasPstd && !bufferSize)
-                bufferSize = p.pstdSize * (p.pstdScale ? 1024 : 128);
+            if (p.streamId != streamId) continue;
+            if (p.hasPstd && !bufferSize) bufferSize = p.pstdSize * (p.pstdScale ? 1024 : 128);
             Delivery d;
             const size_t endInPack = pk.pesOffsets[i] + 6 + p.packetLength;
             d.start = pk.scr + (pk.pesOffsets[i]) / bytesPerTick;
@@ -422,8 +393,7 @@ inline std::vector<Delivery> PsDeliveries(const ProgramStream& ps, uint8_t strea
 // buffer, which leaks into the main buffer at rx bytes/s. tbOverflows counts
 // packets that did not fit.
 inline std::vector<Delivery> TsDeliveries(const std::vector<TsPacket>& pk, const std::vector<double>& times,
-                                          uint16_t pid, double rxBytesPerSecond, size_t& tbOverflows)
-{
+                                          uint16_t pid, double rxBytesPerSecond, size_t& tbOverflows) {
     std::vector<Delivery> v;
     tbOverflows = 0;
     double tb = 0, last = 0;
@@ -431,16 +401,13 @@ inline std::vector<Delivery> TsDeliveries(const std::vector<TsPacket>& pk, const
     Delivery* open = nullptr;
     for (size_t i = 0; i < pk.size(); ++i) {
         const TsPacket& t = pk[i];
-        if (t.pid != pid)
-            continue;
+        if (t.pid != pid) continue;
         tb = std::max(0.0, tb - (times[i] - last) * rx);
         last = times[i];
         tb += 188;
-        if (tb > 512 + 0.5)
-            ++tbOverflows;
-        const double out = times[i] + tb / rx; // the packet has left the transport buffer
-        if (!t.payload || !t.payloadSize)
-            continue;
+        if (tb > 512 + 0.5) ++tbOverflows;
+        const double out = times[i] + tb / rx;  // the packet has left the transport buffer
+        if (!t.payload || !t.payloadSize) continue;
         Delivery d;
         d.start = times[i];
         d.time = out;
@@ -467,4 +434,4 @@ inline std::vector<Delivery> TsDeliveries(const std::vector<TsPacket>& pk, const
     return v;
 }
 
-} // namespace muxtest
+}  // namespace muxtest

@@ -8,8 +8,7 @@ using namespace muxcore;
 
 namespace {
 
-AccessUnit Unit(int32_t size, int64_t dts = kNoTime, uint8_t* at = nullptr)
-{
+AccessUnit Unit(int32_t size, int64_t dts = kNoTime, uint8_t* at = nullptr) {
     AccessUnit u = ZeroUnit();
     u.size = size;
     u.location = at;
@@ -18,14 +17,12 @@ AccessUnit Unit(int32_t size, int64_t dts = kNoTime, uint8_t* at = nullptr)
     return u;
 }
 
-} // namespace
+}  // namespace
 
-TEST(AccessUnitQueue, CapacityWrapAndByteSum)
-{
+TEST(AccessUnitQueue, CapacityWrapAndByteSum) {
     AccessUnitQueue q;
     q.Init(10000);
-    for (int i = 0; i < 10000; ++i)
-        ASSERT_EQ(q.Push(Unit(1)), 0);
+    for (int i = 0; i < 10000; ++i) ASSERT_EQ(q.Push(Unit(1)), 0);
     EXPECT_EQ(q.Push(Unit(1)), 1) << "the 10001st record is refused";
     EXPECT_EQ(q.GetCount(), 10000);
     EXPECT_EQ(q.ByteSum(), 10000);
@@ -48,8 +45,7 @@ TEST(AccessUnitQueue, CapacityWrapAndByteSum)
     EXPECT_NE(r.At(3, far), 0);
 }
 
-TEST(AccessUnitQueue, DecodingTimeQueries)
-{
+TEST(AccessUnitQueue, DecodingTimeQueries) {
     AccessUnitQueue q;
     q.Init(8);
     EXPECT_EQ(q.HeadDTS(), kNoTime);
@@ -63,8 +59,7 @@ TEST(AccessUnitQueue, DecodingTimeQueries)
     EXPECT_EQ(q.NextDTS(), 5100);
 }
 
-TEST(CMemManager, RecordsFollowCompactionAndGrowth)
-{
+TEST(CMemManager, RecordsFollowCompactionAndGrowth) {
     AccessUnitQueue a, b;
     a.Init(4);
     b.Init(4);
@@ -72,10 +67,9 @@ TEST(CMemManager, RecordsFollowCompactionAndGrowth)
     ASSERT_EQ(m.Init(100), 0);
     m.Bind(&a, &b, nullptr);
     uint8_t data[100];
-    for (int i = 0; i < 100; ++i)
-        data[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 100; ++i) data[i] = static_cast<uint8_t>(i);
     ASSERT_TRUE(m.Append(data, 60));
-    a.Push(Unit(10, kNoTime, m.ReadPosition() + 50)); // points at byte 50
+    a.Push(Unit(10, kNoTime, m.ReadPosition() + 50));  // points at byte 50
     m.Release(40);
     ASSERT_TRUE(m.Append(data, 70)) << "compacts to make room";
     EXPECT_EQ(*a.Peek().location, 50);
@@ -89,8 +83,7 @@ TEST(CMemManager, RecordsFollowCompactionAndGrowth)
     EXPECT_EQ(m.Consumed(), 40u);
 }
 
-TEST(CMemManager, NearlyFullMeansNinetyPercent)
-{
+TEST(CMemManager, NearlyFullMeansNinetyPercent) {
     CMemManager m;
     ASSERT_EQ(m.Init(100), 0);
     uint8_t data[100] = {};
@@ -100,25 +93,23 @@ TEST(CMemManager, NearlyFullMeansNinetyPercent)
     EXPECT_TRUE(m.NearlyFull());
 }
 
-TEST(BufferModels, StatusOrder)
-{
+TEST(BufferModels, StatusOrder) {
     struct Case {
         int32_t size, fullness;
         int status;
-    } cases[] = {{100, 101, kBufOverflow}, {-1, 0, kBufOverflow}, {100, 0, kBufEmpty}, {100, -3, kBufError},
-                 {100, 50, kBufOk}};
+    } cases[] = {
+        {100, 101, kBufOverflow}, {-1, 0, kBufOverflow}, {100, 0, kBufEmpty}, {100, -3, kBufError}, {100, 50, kBufOk}};
     for (const Case& c : cases) {
         CBufSupervizor m(0, c.size, c.fullness);
         EXPECT_EQ(m.Status(), c.status) << c.size << "/" << c.fullness;
     }
 }
 
-TEST(BufferModels, ElementaryBufferAdmitsAndDrains)
-{
+TEST(BufferModels, ElementaryBufferAdmitsAndDrains) {
     CEBSupervizor eb(1000);
     EXPECT_EQ(eb.Admit(10), kBufEmpty);
     EXPECT_EQ(eb.GetFullness(), 0) << "no unit queued: nothing admitted";
-    eb.PushUnit(Unit(300, 1000000)); // 0.1 s
+    eb.PushUnit(Unit(300, 1000000));  // 0.1 s
     eb.PushUnit(Unit(200, 2000000));
     eb.Admit(300);
     eb.Admit(150);
@@ -132,8 +123,7 @@ TEST(BufferModels, ElementaryBufferAdmitsAndDrains)
     EXPECT_EQ(eb.QueuedUnits(), 1);
 }
 
-TEST(BufferModels, TransportBufferLeaksPerSlot)
-{
+TEST(BufferModels, TransportBufferLeaksPerSlot) {
     CTBSupervizor tb(10.0, 512);
     EXPECT_EQ(tb.CanAcceptPacket(0), kBufOk);
     EXPECT_EQ(tb.AddBytes(188, 0), kBufOk);

@@ -6,8 +6,7 @@
 
 namespace {
 
-std::vector<uint8_t> WritePes(NS_PES::CPESPacketHdr& h)
-{
+std::vector<uint8_t> WritePes(NS_PES::CPESPacketHdr& h) {
     std::vector<uint8_t> b(64);
     SPL::BitstreamWriter w;
     w.Attach(b.data(), 64);
@@ -15,12 +14,11 @@ std::vector<uint8_t> WritePes(NS_PES::CPESPacketHdr& h)
     return b;
 }
 
-} // namespace
+}  // namespace
 
-TEST(PesWriter, HeaderLengthsAndStamps)
-{
+TEST(PesWriter, HeaderLengthsAndStamps) {
     NS_PES::CPESPacketHdr h(0xE0, 0, 0);
-    h.SetPts(1000000); // 0.1 s = 9000 at 90 kHz
+    h.SetPts(1000000);  // 0.1 s = 9000 at 90 kHz
     EXPECT_EQ(h.HeaderDataLength(), 5);
     h.SetPtsDts(1000000, 600000);
     EXPECT_EQ(h.HeaderDataLength(), 10);
@@ -32,12 +30,12 @@ TEST(PesWriter, HeaderLengthsAndStamps)
     EXPECT_EQ(b[7] >> 6, 3);
     EXPECT_EQ(b[9] >> 4, 3);
     EXPECT_EQ(b[14] >> 4, 1);
-    const uint64_t pts = (uint64_t((b[9] >> 1) & 7) << 30) | (b[10] << 22) | ((b[11] >> 1) << 15) | (b[12] << 7) | (b[13] >> 1);
+    const uint64_t pts =
+        (uint64_t((b[9] >> 1) & 7) << 30) | (b[10] << 22) | ((b[11] >> 1) << 15) | (b[12] << 7) | (b[13] >> 1);
     EXPECT_EQ(pts, 9000u);
 }
 
-TEST(PesWriter, PstdScaleFollowsTheStreamId)
-{
+TEST(PesWriter, PstdScaleFollowsTheStreamId) {
     struct Case {
         uint8_t id;
         int32_t bytes;
@@ -55,8 +53,7 @@ TEST(PesWriter, PstdScaleFollowsTheStreamId)
     }
 }
 
-TEST(PesWriter, FixedSizeAndSubStream)
-{
+TEST(PesWriter, FixedSizeAndSubStream) {
     NS_PES::CPESPacketHdr h(0xBD, 2028, 0x80);
     h.SetPts(0);
     EXPECT_EQ(h.HeaderSize(), 9 + 5 + 1);
@@ -70,8 +67,7 @@ TEST(PesWriter, FixedSizeAndSubStream)
     EXPECT_EQ((b[4] << 8) | b[5], 2028);
 }
 
-TEST(TsWriter, AdaptationOnlyPacketsKeepTheCounter)
-{
+TEST(TsWriter, AdaptationOnlyPacketsKeepTheCounter) {
     NS_TS::CTSPacketHdr h(0x100);
     uint8_t p[188];
     SPL::BitstreamWriter w;
@@ -105,8 +101,7 @@ TEST(TsWriter, AdaptationOnlyPacketsKeepTheCounter)
     EXPECT_EQ(p[5], 0xE0);
 }
 
-TEST(TsWriter, StuffingFillsTheRoomLeft)
-{
+TEST(TsWriter, StuffingFillsTheRoomLeft) {
     // (payload bytes, adaptation_field_length written)
     const int cases[][2] = {{183, 0}, {182, 1}, {150, 33}, {0, 183}};
     for (const auto& c : cases) {
@@ -124,8 +119,7 @@ TEST(TsWriter, StuffingFillsTheRoomLeft)
     EXPECT_EQ(h.Reserve(185), -1);
 }
 
-TEST(PsiWriter, PatAndPmtSections)
-{
+TEST(PsiWriter, PatAndPmtSections) {
     NS_TS::CPAT pat;
     pat.PATEntries.push_back({1, 1000});
     pat.Build(7);

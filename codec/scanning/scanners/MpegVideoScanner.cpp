@@ -11,42 +11,37 @@ using muxcore::kNoTime;
 namespace {
 
 // Next 00 00 01 at or after p with at least 4 bytes from it, else null.
-uint8_t* FindStartCode(uint8_t* p, uint8_t* end)
-{
+uint8_t* FindStartCode(uint8_t* p, uint8_t* end) {
     while (end - p >= 4) {
         uint8_t* one = static_cast<uint8_t*>(std::memchr(p + 2, 1, static_cast<size_t>(end - p - 3)));
-        if (!one)
-            return nullptr;
-        if (one[-1] == 0 && one[-2] == 0)
-            return one - 2;
+        if (!one) return nullptr;
+        if (one[-1] == 0 && one[-2] == 0) return one - 2;
         p = one - 1;
     }
     return nullptr;
 }
 
 // Transport-buffer leak multiplier (x 150000 bytes/s) by profile and level.
-int LeakFactor(uint32_t pli)
-{
+int LeakFactor(uint32_t pli) {
     const uint32_t profile = (pli >> 4) & 7;
     const uint32_t level = pli & 15;
-    if (pli & 0x80) // escape-coded
+    if (pli & 0x80)  // escape-coded
         return level == 8 ? 20 : level == 6 ? 80 : level == 4 ? 100 : 120;
     switch (profile) {
-    case 5: // Simple
-        return level == 8 ? 15 : 60;
-    case 4: // Main
-        return level == 10 ? 4 : level == 8 ? 15 : level == 6 ? 60 : 80;
-    case 1: // High
-        return level == 8 ? 20 : level == 6 ? 80 : level == 4 ? 100 : 120;
-    default:
-        return 120;
+        case 5:  // Simple
+            return level == 8 ? 15 : 60;
+        case 4:  // Main
+            return level == 10 ? 4 : level == 8 ? 15 : level == 6 ? 60 : 80;
+        case 1:  // High
+            return level == 8 ? 20 : level == 6 ? 80 : level == 4 ? 100 : 120;
+        default:
+            return 120;
     }
 }
 
-} // namespace
+}  // namespace
 
-void CScannerMPEG2::Reset()
-{
+void CScannerMPEG2::Reset() {
     CScannerBase::Reset();
     picturePending_ = false;
     pendingType_ = 0;
@@ -67,26 +62,19 @@ void CScannerMPEG2::Reset()
     runningTime_ = 0;
 }
 
-void CScannerMPEG2::OnDataShifted(ptrdiff_t distance)
-{
+void CScannerMPEG2::OnDataShifted(ptrdiff_t distance) {
     CScannerBase::OnDataShifted(distance);
-    for (HeldPicture& h : group_)
-        h.unit.location -= distance;
-    if (groupStart_)
-        groupStart_ -= distance;
+    for (HeldPicture& h : group_) h.unit.location -= distance;
+    if (groupStart_) groupStart_ -= distance;
 }
 
-void CScannerMPEG2::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase)
-{
+void CScannerMPEG2::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) {
     CScannerBase::OnDataMoved(oldBase, newBase);
-    for (HeldPicture& h : group_)
-        h.unit.location += newBase - oldBase;
-    if (groupStart_)
-        groupStart_ += newBase - oldBase;
+    for (HeldPicture& h : group_) h.unit.location += newBase - oldBase;
+    if (groupStart_) groupStart_ += newBase - oldBase;
 }
 
-void CScannerMPEG2::HoldPendingPicture(uint8_t* end)
-{
+void CScannerMPEG2::HoldPendingPicture(uint8_t* end) {
     AccessUnit u = muxcore::ZeroUnit();
     bool derived = false;
     ClassifyAccessUnit(u, derived);
@@ -99,20 +87,15 @@ void CScannerMPEG2::HoldPendingPicture(uint8_t* end)
     picturePending_ = false;
 }
 
-void CScannerMPEG2::FlushGroup()
-{
-    if (group_.empty())
-        return;
+void CScannerMPEG2::FlushGroup() {
+    if (group_.empty()) return;
     int64_t anchor = TakeSampleStamp(group_.front().unit.location);
-    if (anchor == kNoTime)
-        anchor = runningTime_;
+    if (anchor == kNoTime) anchor = runningTime_;
     // Presentation order by temporal reference; a repeated reference follows
     // the picture that had it first.
     std::vector<size_t> order(group_.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [this](size_t a, size_t b) { return group_[a].key < group_[b].key; });
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) { return group_[a].key < group_[b].key; });
     std::vector<int64_t> times(group_.size());
     int64_t t = anchor;
     for (size_t i : order) {
@@ -139,23 +122,19 @@ void CScannerMPEG2::FlushGroup()
         lastStamp_ = u.pts;
         // Sample records up to this unit's end are used up.
         AccessUnit r;
-        while (host_->SampleTimes().Peek(r) == 0 && r.location < u.location + u.size)
-            host_->SampleTimes().Pop();
+        while (host_->SampleTimes().Peek(r) == 0 && r.location < u.location + u.size) host_->SampleTimes().Pop();
         bytesEmitted_ += u.size;
         Finish(u);
     }
     group_.clear();
 }
 
-bool CScannerMPEG2::HoldsData() const
-{
+bool CScannerMPEG2::HoldsData() const {
     return picturePending_ || !group_.empty() || CScannerBase::HoldsData();
 }
 
-uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n)
-{
-    if (!pos)
-        return pos;
+uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n) {
+    if (!pos) return pos;
     if (firstCall_) {
         // Bytes before the first picture travel with it.
         firstCall_ = false;
@@ -165,13 +144,11 @@ uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n)
     const bool ended = host_->HasEnded();
     uint8_t* p = pos;
     for (;;) {
-        if (host_->FreeUnitRecords() <= 0)
-            return p;
+        if (host_->FreeUnitRecords() <= 0) return p;
         uint8_t* sc = FindStartCode(p, end);
         if (!sc) {
             // Keep the last three bytes: a start code may straddle the end.
-            if (end - p > 3)
-                p = end - 3;
+            if (end - p > 3) p = end - 3;
             break;
         }
         const uint8_t code = sc[3];
@@ -182,57 +159,47 @@ uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n)
             return p;
         }
         if (code == 0xB3) {
-            if (consumer_.seqHdr.Parse(sc, avail, false))
-                OnSequenceHeader(sc);
+            if (consumer_.seqHdr.Parse(sc, avail, false)) OnSequenceHeader(sc);
         } else if (code == 0xB5) {
             if (consumer_.seqExt.Parse(sc, avail, false))
                 OnSequenceExtension();
             else if (consumer_.pictureCodingExt.Parse(sc, avail))
                 OnPictureCodingExtension();
         } else if (code == 0xB8) {
-            if (consumer_.gop.Parse(sc, avail, false))
-                OnGop(sc);
+            if (consumer_.gop.Parse(sc, avail, false)) OnGop(sc);
         } else if (code == 0x00) {
-            if (consumer_.pictureHdr.Parse(sc, avail))
-                OnPicture(sc);
+            if (consumer_.pictureHdr.Parse(sc, avail)) OnPicture(sc);
         }
         p = sc + 4;
     }
-    if (ended)
-        FlushAtEnd();
+    if (ended) FlushAtEnd();
     return ended ? end : p;
 }
 
-void CScannerMPEG2::OnSequenceHeader(uint8_t* at)
-{
+void CScannerMPEG2::OnSequenceHeader(uint8_t* at) {
     const SPL_VES::VESSeqHdr& h = consumer_.seqHdr;
     if (Reconstructing()) {
-        if (!groupStart_)
-            groupStart_ = at;
+        if (!groupStart_) groupStart_ = at;
     } else if (picturePending_) {
         EmitAccessUnit(at, true);
         picturePending_ = false;
     }
     seqSinceLastPicture_ = true;
-    if (h.frameDuration > 0)
-        host_->SetFrameDuration(h.frameDuration);
+    if (h.frameDuration > 0) host_->SetFrameDuration(h.frameDuration);
     // 0x3FFFF announces a variable bit rate, not a rate.
     if (h.bit_rate_value > 0 && h.bit_rate_value != 0x3FFFF)
         host_->SetAnnouncedBitrate(static_cast<int32_t>(h.bitRate));
     vbvBytes_ = static_cast<int32_t>(h.vbv_buffer_size_value) * 2048;
     const int32_t eb = host_->CorrectEbSize() >= 1 ? host_->CorrectEbSize() : vbvBytes_;
-    if (eb > 0)
-        host_->SetElementaryBufferSize(eb);
+    if (eb > 0) host_->SetElementaryBufferSize(eb);
     if (!configured_) {
         configured_ = true;
         host_->ConfigureStream(host_->FrameDuration());
     }
 }
 
-void CScannerMPEG2::OnSequenceExtension()
-{
-    if (seqExtSeen_)
-        return;
+void CScannerMPEG2::OnSequenceExtension() {
+    if (seqExtSeen_) return;
     seqExtSeen_ = true;
     const SPL_VES::VESSeqExt& e = consumer_.seqExt;
     host_->SetLeakRate(LeakFactor(e.profile_and_level_indication) * 150000.0);
@@ -244,16 +211,13 @@ void CScannerMPEG2::OnSequenceExtension()
     const int64_t vbv = (static_cast<int64_t>(e.vbv_buffer_size_extension) << 10 | h.vbv_buffer_size_value) * 2048;
     if (vbv > 0 && vbv < 0x7FFFFFFF) {
         vbvBytes_ = static_cast<int32_t>(vbv);
-        if (host_->CorrectEbSize() < 1)
-            host_->SetElementaryBufferSize(vbvBytes_);
+        if (host_->CorrectEbSize() < 1) host_->SetElementaryBufferSize(vbvBytes_);
     }
 }
 
-void CScannerMPEG2::OnGop(uint8_t* at)
-{
+void CScannerMPEG2::OnGop(uint8_t* at) {
     if (Reconstructing()) {
-        if (!groupStart_)
-            groupStart_ = at;
+        if (!groupStart_) groupStart_ = at;
     } else if (picturePending_) {
         EmitAccessUnit(at, true);
         picturePending_ = false;
@@ -261,12 +225,10 @@ void CScannerMPEG2::OnGop(uint8_t* at)
     gopSinceLastPicture_ = true;
 }
 
-void CScannerMPEG2::OnPicture(uint8_t* at)
-{
+void CScannerMPEG2::OnPicture(uint8_t* at) {
     const SPL_VES::VESPictureHdr& h = consumer_.pictureHdr;
     if (!anyPicture_) {
-        if (!seqExtSeen_)
-            host_->SetLeakRate(600000.0); // MPEG-1
+        if (!seqExtSeen_) host_->SetLeakRate(600000.0);  // MPEG-1
         if (!configured_) {
             configured_ = true;
             host_->ConfigureStream(host_->FrameDuration());
@@ -276,16 +238,14 @@ void CScannerMPEG2::OnPicture(uint8_t* at)
     const bool boundary = seqSinceLastPicture_ || gopSinceLastPicture_;
     if (picturePending_ && pendingField_ && pendingFields_ == 1 && !boundary &&
         h.temporal_reference == pendingTemporalRef_) {
-        pendingFields_ = 2; // second field of the pending frame
+        pendingFields_ = 2;  // second field of the pending frame
         return;
     }
     if (Reconstructing()) {
         // The held picture ends where the headers before this one begin.
         uint8_t* end = groupStart_ ? groupStart_ : at;
-        if (picturePending_)
-            HoldPendingPicture(end);
-        if (boundary || h.picture_coding_type == 1)
-            FlushGroup();
+        if (picturePending_) HoldPendingPicture(end);
+        if (boundary || h.picture_coding_type == 1) FlushGroup();
         groupStart_ = nullptr;
     } else if (picturePending_) {
         EmitAccessUnit(at, true);
@@ -307,31 +267,27 @@ void CScannerMPEG2::OnPicture(uint8_t* at)
     gopSinceLastPicture_ = false;
 }
 
-void CScannerMPEG2::OnPictureCodingExtension()
-{
+void CScannerMPEG2::OnPictureCodingExtension() {
     const SPL_VES::VESPictureCodingExt& e = consumer_.pictureCodingExt;
-    if (!picturePending_)
-        return;
-    if (pendingFields_ == 1)
-        pendingField_ = e.picture_structure == 1 || e.picture_structure == 2;
+    if (!picturePending_) return;
+    if (pendingFields_ == 1) pendingField_ = e.picture_structure == 1 || e.picture_structure == 2;
     unitDuration_ = e.repeat_first_field ? host_->FrameDuration() * 3 / 2 : host_->FrameDuration();
 }
 
-void CScannerMPEG2::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts)
-{
+void CScannerMPEG2::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts) {
     switch (pendingType_) {
-    case 1:
-        u.kind = pendingAfterSequence_ ? muxcore::kUnitIWithSequence : muxcore::kUnitI;
-        break;
-    case 2:
-        u.kind = muxcore::kUnitP;
-        break;
-    case 3:
-        u.kind = muxcore::kUnitB;
-        break;
-    default:
-        u.kind = picturePending_ ? muxcore::kUnitAudio : muxcore::kUnitNoPicture;
-        break;
+        case 1:
+            u.kind = pendingAfterSequence_ ? muxcore::kUnitIWithSequence : muxcore::kUnitI;
+            break;
+        case 2:
+            u.kind = muxcore::kUnitP;
+            break;
+        case 3:
+            u.kind = muxcore::kUnitB;
+            break;
+        default:
+            u.kind = picturePending_ ? muxcore::kUnitAudio : muxcore::kUnitNoPicture;
+            break;
     }
     derivedDts = u.kind <= muxcore::kUnitP;
     if (derivedDts && firstDerivedDts_ && u.ptsPresent) {
@@ -346,14 +302,12 @@ void CScannerMPEG2::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts)
     }
 }
 
-void CScannerMPEG2::OnSampleStamp(int64_t pts)
-{
+void CScannerMPEG2::OnSampleStamp(int64_t pts) {
     // Later pictures without a sample time count on from this one.
     gopBase_ = pts - static_cast<int64_t>(pendingTemporalRef_) * host_->FrameDuration();
 }
 
-int64_t CScannerMPEG2::ComputeTimestamp()
-{
+int64_t CScannerMPEG2::ComputeTimestamp() {
     const int64_t f = host_->FrameDuration();
     int64_t pts = gopBase_ + static_cast<int64_t>(pendingTemporalRef_) * f;
     // Damaged headers must not throw the time far away: a group spans at
@@ -365,11 +319,9 @@ int64_t CScannerMPEG2::ComputeTimestamp()
     return pts;
 }
 
-void CScannerMPEG2::FlushAtEnd()
-{
+void CScannerMPEG2::FlushAtEnd() {
     if (Reconstructing()) {
-        if (picturePending_)
-            HoldPendingPicture(host_->DataEnd());
+        if (picturePending_) HoldPendingPicture(host_->DataEnd());
         FlushGroup();
         if (pendingStart_ && host_->DataEnd() > pendingStart_ && !group_.size()) {
             // Trailing headers join as a last unit.

@@ -3,13 +3,11 @@
 using muxcore::AccessUnit;
 using muxcore::kNoTime;
 
-CScannerBase::CScannerBase(ScannerHost* host) : host_(host)
-{
+CScannerBase::CScannerBase(ScannerHost* host) : host_(host) {
     CScannerBase::Reset();
 }
 
-void CScannerBase::Reset()
-{
+void CScannerBase::Reset() {
     pendingStart_ = nullptr;
     lastUnitEnd_ = nullptr;
     firstCall_ = true;
@@ -27,40 +25,31 @@ void CScannerBase::Reset()
     stampsConsumed_ = 0;
 }
 
-bool CScannerBase::HoldsData() const
-{
+bool CScannerBase::HoldsData() const {
     return pendingStart_ && pendingStart_ < host_->DataEnd();
 }
 
-void CScannerBase::Move(ptrdiff_t d)
-{
-    if (pendingStart_)
-        pendingStart_ += d;
-    if (lastUnitEnd_)
-        lastUnitEnd_ += d;
+void CScannerBase::Move(ptrdiff_t d) {
+    if (pendingStart_) pendingStart_ += d;
+    if (lastUnitEnd_) lastUnitEnd_ += d;
 }
 
-void CScannerBase::OnDataShifted(ptrdiff_t distance)
-{
+void CScannerBase::OnDataShifted(ptrdiff_t distance) {
     Move(-distance);
 }
 
-void CScannerBase::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase)
-{
+void CScannerBase::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) {
     Move(newBase - oldBase);
 }
 
-int64_t CScannerBase::TakeSampleStamp(const uint8_t* unitStart)
-{
+int64_t CScannerBase::TakeSampleStamp(const uint8_t* unitStart) {
     const uint8_t* limit = unitStart;
-    if (host_->TimingMode() == muxcore::kCaptureMode && lastUnitEnd_ && lastUnitEnd_ > unitStart)
-        limit = lastUnitEnd_;
+    if (host_->TimingMode() == muxcore::kCaptureMode && lastUnitEnd_ && lastUnitEnd_ > unitStart) limit = lastUnitEnd_;
     muxcore::AccessUnitQueue& q = host_->SampleTimes();
     int64_t candidate = kNoTime;
     AccessUnit r;
     while (q.Peek(r) == 0) {
-        if (r.location > limit)
-            break;
+        if (r.location > limit) break;
         q.Pop();
         if (r.ptsPresent && (r.pts != lastSamplePts_ || r.location >= unitStart)) {
             candidate = r.pts;
@@ -70,21 +59,17 @@ int64_t CScannerBase::TakeSampleStamp(const uint8_t* unitStart)
     return candidate;
 }
 
-void CScannerBase::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts)
-{
+void CScannerBase::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts) {
     u.kind = muxcore::kUnitAudio;
     derivedDts = false;
 }
 
-int64_t CScannerBase::ComputeTimestamp()
-{
+int64_t CScannerBase::ComputeTimestamp() {
     return lastStamp_ + host_->FrameDuration();
 }
 
-void CScannerBase::Finish(AccessUnit& u)
-{
-    if (firstDts_ == kNoTime && u.dtsPresent)
-        firstDts_ = u.dts;
+void CScannerBase::Finish(AccessUnit& u) {
+    if (firstDts_ == kNoTime && u.dtsPresent) firstDts_ = u.dts;
     const int64_t shift = host_->TimeShift();
     u.pts += shift;
     u.dts += shift;
@@ -92,10 +77,8 @@ void CScannerBase::Finish(AccessUnit& u)
     host_->QueueAccessUnit(u);
 }
 
-int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending*/)
-{
-    if (!end)
-        return 1;
+int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending*/) {
+    if (!end) return 1;
     if (firstCall_) {
         firstCall_ = false;
         pendingStart_ = host_->DataStart();
@@ -108,8 +91,7 @@ int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending
     bool derived = false;
     if (hasStamp) {
         const int64_t s = TakeSampleStamp(pendingStart_);
-        if (s != kNoTime)
-            pendingPts_ = s;
+        if (s != kNoTime) pendingPts_ = s;
         int64_t pts = pendingPts_;
         if (pts == kNoTime)
             pts = ComputeTimestamp();
@@ -127,8 +109,7 @@ int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending
             firstDerivedDts_ = false;
             prevRefPts_ = pts;
         }
-        if (u.ptsPresent)
-            lastStamp_ = pts;
+        if (u.ptsPresent) lastStamp_ = pts;
         lastSamplePts_ = pendingPts_;
         pendingPts_ = kNoTime;
     } else {
@@ -139,8 +120,7 @@ int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending
         u.dts = u.pts;
         u.dtsPresent = u.ptsPresent;
     }
-    if (IsVideo() && u.kind == muxcore::kUnitNoPicture)
-        return 0; // its bytes join the next unit
+    if (IsVideo() && u.kind == muxcore::kUnitNoPicture) return 0;  // its bytes join the next unit
     UnitHook(u);
     u.location = pendingStart_;
     u.size = static_cast<int32_t>(end - pendingStart_);
@@ -162,23 +142,18 @@ int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending
     return 0;
 }
 
-int CScannerBase::EmitAudioUnit(uint8_t* end)
-{
-    if (!end)
-        return 1;
+int CScannerBase::EmitAudioUnit(uint8_t* end) {
+    if (!end) return 1;
     if (firstCall_) {
         firstCall_ = false;
         pendingStart_ = host_->DataStart();
         return 0;
     }
-    if (end <= pendingStart_)
-        return 0;
+    if (end <= pendingStart_) return 0;
     AccessUnit u = muxcore::ZeroUnit();
     int64_t pts = TakeSampleStamp(pendingStart_);
-    if (pts == kNoTime)
-        pts = ComputeTimestamp();
-    if (pts == kNoTime)
-        pts = lastStamp_;
+    if (pts == kNoTime) pts = ComputeTimestamp();
+    if (pts == kNoTime) pts = lastStamp_;
     u.kind = muxcore::kUnitAudio;
     u.pts = u.dts = pts;
     u.ptsPresent = u.dtsPresent = 1;
@@ -193,17 +168,13 @@ int CScannerBase::EmitAudioUnit(uint8_t* end)
     return 0;
 }
 
-void CScannerBase::Discard(uint8_t* pos, int32_t length)
-{
-    if (pendingStart_ && pos > pendingStart_)
-        EmitAccessUnit(pos, true);
-    if (pendingStart_ && pos + length > pendingStart_)
-        pendingStart_ = pos + length;
+void CScannerBase::Discard(uint8_t* pos, int32_t length) {
+    if (pendingStart_ && pos > pendingStart_) EmitAccessUnit(pos, true);
+    if (pendingStart_ && pos + length > pendingStart_) pendingStart_ = pos + length;
     host_->SampleTimes().Clear();
 }
 
-void CScannerBase::FlushAtEnd()
-{
+void CScannerBase::FlushAtEnd() {
     uint8_t* end = host_->DataEnd();
     if (firstCall_) {
         // Nothing was recognised: the whole buffer is one unit.
@@ -220,27 +191,26 @@ void CScannerBase::FlushAtEnd()
     host_->SampleTimes().Clear();
 }
 
-std::unique_ptr<CScannerBase> CreateScanner(int32_t t, ScannerHost* host)
-{
+std::unique_ptr<CScannerBase> CreateScanner(int32_t t, ScannerHost* host) {
     using namespace muxcore;
     switch (t) {
-    case kPinMpeg2Video:
-    case kPinMpeg1Video:
-        return std::make_unique<CScannerMPEG2>(host);
-    case kPinMpeg2Audio:
-    case kPinMpeg1Audio:
-        return std::make_unique<CScannerAudioFrames>(host, CScannerAudioFrames::kMpegAudio);
-    case kPinAc3:
-        return std::make_unique<CScannerAudioFrames>(host, CScannerAudioFrames::kAc3);
-    case kPinAac:
-        return std::make_unique<CScannerAudioFrames>(host, CScannerAudioFrames::kAac);
-    case kPinPcm:
-        return std::make_unique<CScannerLPCM>(host);
-    case kPinIgPes:
-    case kPinPesMpegAudio:
-    case kPinPesDvdSubtitles:
-        return std::make_unique<CScannerPES>(host);
-    default:
-        return nullptr;
+        case kPinMpeg2Video:
+        case kPinMpeg1Video:
+            return std::make_unique<CScannerMPEG2>(host);
+        case kPinMpeg2Audio:
+        case kPinMpeg1Audio:
+            return std::make_unique<CScannerAudioFrames>(host, CScannerAudioFrames::kMpegAudio);
+        case kPinAc3:
+            return std::make_unique<CScannerAudioFrames>(host, CScannerAudioFrames::kAc3);
+        case kPinAac:
+            return std::make_unique<CScannerAudioFrames>(host, CScannerAudioFrames::kAac);
+        case kPinPcm:
+            return std::make_unique<CScannerLPCM>(host);
+        case kPinIgPes:
+        case kPinPesMpegAudio:
+        case kPinPesDvdSubtitles:
+            return std::make_unique<CScannerPES>(host);
+        default:
+            return nullptr;
     }
 }

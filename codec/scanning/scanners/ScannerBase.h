@@ -52,7 +52,7 @@ protected:
     virtual void OnSampleStamp(int64_t) {}
     virtual bool IsVideo() const { return false; }
 
-    void Finish(muxcore::AccessUnit& u); // shift, note the first DTS and queue
+    void Finish(muxcore::AccessUnit& u);  // shift, note the first DTS and queue
     void Move(ptrdiff_t d);
 
     ScannerHost* host_;
@@ -102,7 +102,7 @@ private:
     void HoldPendingPicture(uint8_t* end);
     void FlushGroup();
     std::vector<HeldPicture> group_;
-    uint8_t* groupStart_ = nullptr; // sequence or group header after the pending picture
+    uint8_t* groupStart_ = nullptr;  // sequence or group header after the pending picture
     int64_t runningTime_ = 0;
 
     void OnSequenceHeader(uint8_t* at);
@@ -122,8 +122,8 @@ private:
     bool gopSinceLastPicture_ = false;
     bool seqExtSeen_ = false;
     bool anyPicture_ = false;
-    int64_t gopBase_ = 0;        // time of temporal reference 0 in the open group
-    int64_t gopPictures_ = 0;    // frames of the open group so far
+    int64_t gopBase_ = 0;      // time of temporal reference 0 in the open group
+    int64_t gopPictures_ = 0;  // frames of the open group so far
     int64_t gopStartBase_ = muxcore::kNoTime;
     double gopFieldUnits_ = 0;
     uint32_t vbvDelay_ = 0xFFFF;

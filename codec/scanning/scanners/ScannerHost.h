@@ -11,11 +11,11 @@ class ScannerHost {
 public:
     virtual ~ScannerHost() = default;
 
-    virtual uint8_t* DataStart() = 0;    // first byte still held
-    virtual uint8_t* DataEnd() = 0;      // one past the last byte received
+    virtual uint8_t* DataStart() = 0;  // first byte still held
+    virtual uint8_t* DataEnd() = 0;    // one past the last byte received
     virtual muxcore::AccessUnitQueue& SampleTimes() = 0;
     virtual int32_t FreeUnitRecords() = 0;
-    virtual bool HasEnded() = 0;         // end of stream received (or stopping)
+    virtual bool HasEnded() = 0;  // end of stream received (or stopping)
 
     virtual int32_t OutputType() = 0;
     virtual int32_t TimingMode() = 0;

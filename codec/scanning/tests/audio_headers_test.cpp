@@ -7,8 +7,7 @@ using namespace spltest;
 
 namespace {
 
-Bytes MpegAudio(unsigned version, unsigned layer, unsigned br, unsigned sf, unsigned pad)
-{
+Bytes MpegAudio(unsigned version, unsigned layer, unsigned br, unsigned sf, unsigned pad) {
     return Build([&](SPL::BitstreamWriter& w) {
         w.PutBits(0x7FF, 11);
         w.PutBits(version, 2);
@@ -18,14 +17,13 @@ Bytes MpegAudio(unsigned version, unsigned layer, unsigned br, unsigned sf, unsi
         w.PutBits(sf, 2);
         w.PutBits(pad, 1);
         w.PutBits(0, 1);
-        w.PutBits(1, 2); // joint stereo
+        w.PutBits(1, 2);  // joint stereo
         w.PutBits(2, 2);
         w.PutBits(0, 4);
     });
 }
 
-Bytes Adts(unsigned sfIndex, unsigned channels, unsigned frameLength, unsigned rawBlocks)
-{
+Bytes Adts(unsigned sfIndex, unsigned channels, unsigned frameLength, unsigned rawBlocks) {
     return Build([&](SPL::BitstreamWriter& w) {
         w.PutBits(0xFFF, 12);
         w.PutBits(0, 1);
@@ -42,8 +40,7 @@ Bytes Adts(unsigned sfIndex, unsigned channels, unsigned frameLength, unsigned r
     });
 }
 
-Bytes Ac3(unsigned fscod, unsigned frmsizecod, unsigned acmod, unsigned lfe, unsigned bsid = 8)
-{
+Bytes Ac3(unsigned fscod, unsigned frmsizecod, unsigned acmod, unsigned lfe, unsigned bsid = 8) {
     return Build([&](SPL::BitstreamWriter& w) {
         w.PutBits(0x0B77, 16);
         w.PutBits(0xBEEF, 16);
@@ -52,12 +49,9 @@ Bytes Ac3(unsigned fscod, unsigned frmsizecod, unsigned acmod, unsigned lfe, uns
         w.PutBits(bsid, 5);
         w.PutBits(0, 3);
         w.PutBits(acmod, 3);
-        if ((acmod & 1) && acmod != 1)
-            w.PutBits(1, 2);
-        if (acmod & 4)
-            w.PutBits(2, 2);
-        if (acmod == 2)
-            w.PutBits(3, 2);
+        if ((acmod & 1) && acmod != 1) w.PutBits(1, 2);
+        if (acmod & 4) w.PutBits(2, 2);
+        if (acmod == 2) w.PutBits(3, 2);
         w.PutBits(lfe, 1);
         w.PutBits(27, 5);
         w.PutBits(1, 1);
@@ -67,8 +61,7 @@ Bytes Ac3(unsigned fscod, unsigned frmsizecod, unsigned acmod, unsigned lfe, uns
     });
 }
 
-Bytes Eac3(unsigned strmtyp, unsigned frmsiz, unsigned fscod, unsigned fscod2OrBlocks, unsigned acmod, unsigned lfe)
-{
+Bytes Eac3(unsigned strmtyp, unsigned frmsiz, unsigned fscod, unsigned fscod2OrBlocks, unsigned acmod, unsigned lfe) {
     return Build([&](SPL::BitstreamWriter& w) {
         w.PutBits(0x0B77, 16);
         w.PutBits(strmtyp, 2);
@@ -93,36 +86,34 @@ Bytes Eac3(unsigned strmtyp, unsigned frmsiz, unsigned fscod, unsigned fscod2OrB
     });
 }
 
-} // namespace
+}  // namespace
 
-TEST(AESHdr, FrameLengthsAndDurations)
-{
+TEST(AESHdr, FrameLengthsAndDurations) {
     struct Case {
         unsigned version, layer, br, sf, pad;
         bool ok;
         uint32_t rate, bitRate, length;
         int64_t duration;
     } cases[] = {
-        {3, 2, 10, 1, 0, true, 48000, 192000, 576, 240000},    // MPEG-1 Layer II
-        {3, 2, 10, 0, 1, true, 44100, 192000, 627, 261224},    // padded
-        {3, 1, 9, 0, 0, true, 44100, 128000, 417, 261224},     // MPEG-1 Layer III
-        {2, 1, 8, 0, 0, true, 22050, 64000, 208, 261224},      // MPEG-2 Layer III, halved
-        {2, 2, 8, 1, 0, true, 24000, 64000, 384, 480000},      // MPEG-2 Layer II keeps 1152
-        {0, 1, 8, 2, 0, true, 8000, 64000, 576, 720000},       // MPEG-2.5 Layer III
-        {3, 3, 12, 1, 1, true, 48000, 384000, 388, 80000},     // Layer I, padding adds a slot
-        {3, 2, 0, 1, 0, false, 0, 0, 0, 0},                    // free format
+        {3, 2, 10, 1, 0, true, 48000, 192000, 576, 240000},  // MPEG-1 Layer II
+        {3, 2, 10, 0, 1, true, 44100, 192000, 627, 261224},  // padded
+        {3, 1, 9, 0, 0, true, 44100, 128000, 417, 261224},   // MPEG-1 Layer III
+        {2, 1, 8, 0, 0, true, 22050, 64000, 208, 261224},    // MPEG-2 Layer III, halved
+        {2, 2, 8, 1, 0, true, 24000, 64000, 384, 480000},    // MPEG-2 Layer II keeps 1152
+        {0, 1, 8, 2, 0, true, 8000, 64000, 576, 720000},     // MPEG-2.5 Layer III
+        {3, 3, 12, 1, 1, true, 48000, 384000, 388, 80000},   // Layer I, padding adds a slot
+        {3, 2, 0, 1, 0, false, 0, 0, 0, 0},                  // free format
         {3, 2, 15, 1, 0, false, 0, 0, 0, 0},
-        {1, 2, 10, 1, 0, false, 0, 0, 0, 0},                   // reserved version
-        {3, 0, 10, 1, 0, false, 0, 0, 0, 0},                   // reserved layer
-        {3, 2, 10, 3, 0, false, 0, 0, 0, 0},                   // reserved rate
+        {1, 2, 10, 1, 0, false, 0, 0, 0, 0},  // reserved version
+        {3, 0, 10, 1, 0, false, 0, 0, 0, 0},  // reserved layer
+        {3, 2, 10, 3, 0, false, 0, 0, 0, 0},  // reserved rate
     };
     for (const auto& c : cases) {
         const Bytes b = MpegAudio(c.version, c.layer, c.br, c.sf, c.pad);
         Exact e(b);
         SPL_AES::AESHdr h;
         ASSERT_EQ(c.ok, h.Parse(e.data(), e.size())) << c.version << "/" << c.layer << "/" << c.br;
-        if (!c.ok)
-            continue;
+        if (!c.ok) continue;
         EXPECT_EQ(c.rate, h.sampleRate);
         EXPECT_EQ(c.bitRate, h.bitRate);
         EXPECT_EQ(c.length, h.frameLength) << c.version << "/" << c.layer;
@@ -132,8 +123,7 @@ TEST(AESHdr, FrameLengthsAndDurations)
     }
 }
 
-TEST(AACHdr, AdtsFields)
-{
+TEST(AACHdr, AdtsFields) {
     struct Case {
         unsigned sf, ch, len, raw;
         bool ok;
@@ -153,8 +143,7 @@ TEST(AACHdr, AdtsFields)
         Exact e(b);
         SPL_AAC::AACHdr h;
         ASSERT_EQ(c.ok, h.Parse(e.data(), e.size())) << c.sf << "/" << c.len;
-        if (!c.ok)
-            continue;
+        if (!c.ok) continue;
         EXPECT_EQ(c.rate, h.sampleRate);
         EXPECT_EQ(c.channels, h.channels);
         EXPECT_EQ(c.duration, h.frameDuration);
@@ -172,8 +161,7 @@ TEST(AACHdr, AdtsFields)
     EXPECT_FALSE(h.IsTruncated());
 }
 
-TEST(AC3Hdr, Ac3AndEac3Frames)
-{
+TEST(AC3Hdr, Ac3AndEac3Frames) {
     struct Case {
         Bytes b;
         bool ok;
@@ -198,8 +186,7 @@ TEST(AC3Hdr, Ac3AndEac3Frames)
         Exact e(c.b);
         SPL_AC3::AC3Hdr h;
         ASSERT_EQ(c.ok, h.Parse(e.data(), e.size())) << i;
-        if (!c.ok)
-            continue;
+        if (!c.ok) continue;
         EXPECT_EQ(c.length, h.frameLength) << i;
         EXPECT_EQ(c.rate, h.sampleRate) << i;
         EXPECT_EQ(c.bitRate, h.bitRate) << i;
@@ -214,13 +201,11 @@ TEST(AC3Hdr, Ac3AndEac3Frames)
     EXPECT_EQ(16u, h.bsid);
 }
 
-TEST(AC3Parser, ByteSwappedSyncIsFoundButRefused)
-{
+TEST(AC3Parser, ByteSwappedSyncIsFoundButRefused) {
     Bytes frame = Ac3(0, 8, 2, 0);
     frame.resize(256, 0);
     Bytes swapped = frame;
-    for (size_t i = 0; i + 1 < swapped.size(); i += 2)
-        std::swap(swapped[i], swapped[i + 1]);
+    for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
     Bytes stream = frame;
     stream.insert(stream.end(), swapped.begin(), swapped.end());
     stream.insert(stream.end(), frame.begin(), frame.end());
@@ -234,8 +219,7 @@ TEST(AC3Parser, ByteSwappedSyncIsFoundButRefused)
     while (const uint8_t* hit = parser.FindNextHeader()) {
         hits.push_back(hit - e.data());
         SPL::BaseEvent* ev = consumer.ParseHeader(hit - e.data(), hit, parser.GetHeaderSpan());
-        if (!ev)
-            continue;
+        if (!ev) continue;
         uint32_t out = 0;
         ASSERT_TRUE(s.OnEvent(ev, &out));
         EXPECT_EQ(256u, out);
@@ -253,8 +237,7 @@ TEST(AC3Parser, ByteSwappedSyncIsFoundButRefused)
     EXPECT_FALSE(h.IsValid());
 }
 
-TEST(AudioStreams, FrameToFrameWalk)
-{
+TEST(AudioStreams, FrameToFrameWalk) {
     // Three Layer II frames of 576 bytes, with junk in front.
     Bytes stream(7, 0x00);
     for (int i = 0; i < 3; ++i) {

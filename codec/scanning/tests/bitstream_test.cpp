@@ -5,8 +5,7 @@
 
 using namespace spltest;
 
-TEST(BitstreamReader, WordWindowAndEmulationFlag)
-{
+TEST(BitstreamReader, WordWindowAndEmulationFlag) {
     const Bytes b = {0x00, 0x00, 0x03, 0x01, 0x12, 0x34, 0x56, 0x78, 0x9A};
     Exact e(b);
     SPL::BitstreamReader plain(0);
@@ -30,8 +29,7 @@ TEST(BitstreamReader, WordWindowAndEmulationFlag)
     EXPECT_TRUE(none.Overrun());
 }
 
-TEST(BitstreamWriter, BitFieldsShareBytesWithoutDisturbingOthers)
-{
+TEST(BitstreamWriter, BitFieldsShareBytesWithoutDisturbingOthers) {
     uint8_t buf[4] = {0x00, 0xFF, 0x00, 0x00};
     SPL::BitstreamWriter w;
     w.Attach(buf, 4);
@@ -49,7 +47,7 @@ TEST(BitstreamWriter, BitFieldsShareBytesWithoutDisturbingOthers)
     // Clearing single bits keeps the rest of the byte.
     w.PutBits(0, 2);
     EXPECT_EQ(0x3F, buf[1]);
-    w.SkipBits(9); // 2 + 9 = 11 bits: one more byte, bit position 3
+    w.SkipBits(9);  // 2 + 9 = 11 bits: one more byte, bit position 3
     EXPECT_EQ(2, w.GetPosition());
     EXPECT_EQ(3, w.GetBitPosition());
     w.PutBits(0x1F, 5);
@@ -58,8 +56,7 @@ TEST(BitstreamWriter, BitFieldsShareBytesWithoutDisturbingOthers)
     EXPECT_FALSE(w.Overflow());
 }
 
-TEST(BitstreamWriter, CountsAreTakenModulo256AndWideFieldsZeroFill)
-{
+TEST(BitstreamWriter, CountsAreTakenModulo256AndWideFieldsZeroFill) {
     struct Case {
         uint64_t value;
         unsigned n;
@@ -68,8 +65,8 @@ TEST(BitstreamWriter, CountsAreTakenModulo256AndWideFieldsZeroFill)
         int bit;
     } cases[] = {
         {0xABCD, 16, {0xAB, 0xCD}, 2, 0},
-        {0x1, 257, {0x80}, 0, 1},                     // 257 mod 256 = 1
-        {0xFFFF, 256, {}, 0, 0},                      // nothing
+        {0x1, 257, {0x80}, 0, 1},  // 257 mod 256 = 1
+        {0xFFFF, 256, {}, 0, 0},   // nothing
         {0x0123456789ABCDEFull, 64, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}, 8, 0},
         {0xFFFFFFFFFFFFFFFFull, 72, {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 9, 0},
         {0x1FFFFFFFFull, 33, {0xFF, 0xFF, 0xFF, 0xFF, 0x80}, 4, 1},
@@ -87,17 +84,16 @@ TEST(BitstreamWriter, CountsAreTakenModulo256AndWideFieldsZeroFill)
     uint8_t buf[600] = {};
     SPL::BitstreamWriter w;
     w.Attach(buf, sizeof buf);
-    w.SkipBytes(300); // 300 mod 256
+    w.SkipBytes(300);  // 300 mod 256
     EXPECT_EQ(44, w.GetPosition());
 }
 
-TEST(BitstreamWriter, FillClipsAndBackPatchKeepsBody)
-{
+TEST(BitstreamWriter, FillClipsAndBackPatchKeepsBody) {
     uint8_t buf[10];
     std::memset(buf, 0xEE, sizeof buf);
     SPL::BitstreamWriter w;
     w.Attach(buf, 8);
-    w.PutByte(0x00); // length placeholder
+    w.PutByte(0x00);  // length placeholder
     const uint8_t body[] = {1, 2, 3};
     w.PutBytes(body, 3);
     const int32_t end = w.GetPosition();
@@ -114,13 +110,12 @@ TEST(BitstreamWriter, FillClipsAndBackPatchKeepsBody)
     EXPECT_EQ((Bytes{3, 3, 1, 2, 3}), Bytes(buf, buf + 5));
 }
 
-TEST(BitstreamWriter, WritesPastCapacityAreDroppedAndFlagged)
-{
+TEST(BitstreamWriter, WritesPastCapacityAreDroppedAndFlagged) {
     auto buf = std::make_unique<uint8_t[]>(3);
     SPL::BitstreamWriter w;
     w.Attach(buf.get(), 3);
     w.PutWord16(0x1234);
-    w.PutWord16(0x5678); // one byte short: dropped whole
+    w.PutWord16(0x5678);  // one byte short: dropped whole
     EXPECT_TRUE(w.Overflow());
     EXPECT_EQ(4, w.GetPosition());
     const uint8_t many[8] = {};

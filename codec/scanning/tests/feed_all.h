@@ -13,24 +13,20 @@
 namespace spltest {
 
 template <class Parser, class Consumer, class Stream>
-inline void Drive(Parser& parser, Consumer& consumer, Stream& stream, const uint8_t* data, uint32_t n)
-{
+inline void Drive(Parser& parser, Consumer& consumer, Stream& stream, const uint8_t* data, uint32_t n) {
     parser.SetBuffer(data, n);
     int guard = 0;
     while (const uint8_t* hit = parser.FindNextHeader()) {
-        if (++guard > 100000)
-            break;
+        if (++guard > 100000) break;
         SPL::BaseEvent* ev = consumer.ParseHeader(hit - data, hit, parser.GetHeaderSpan());
         uint32_t out = 0;
         // Events a stream takes without measuring them leave out at 0;
         // step past those, or the same hit would come back forever.
-        if (ev && stream.OnEvent(ev, &out))
-            parser.Advance(out ? out : 1);
+        if (ev && stream.OnEvent(ev, &out)) parser.Advance(out ? out : 1);
     }
 }
 
-inline void FeedAll(const uint8_t* data, uint32_t n)
-{
+inline void FeedAll(const uint8_t* data, uint32_t n) {
     {
         SPL_VES::VESParser p;
         SPL_VES::VESParserConsumer c;
@@ -84,8 +80,7 @@ inline void FeedAll(const uint8_t* data, uint32_t n)
         // Every header begins with one of these bytes; elsewhere each class
         // refuses on its first byte.
         const uint8_t b0 = data[i];
-        if (b0 != 0x00 && b0 != 0x02 && b0 != 0x47 && b0 != 0x0B && b0 != 0xFF)
-            continue;
+        if (b0 != 0x00 && b0 != 0x02 && b0 != 0x47 && b0 != 0x0B && b0 != 0xFF) continue;
         const uint8_t* p = data + i;
         const uint32_t left = n - i;
         ts.Parse(p, left);
@@ -111,4 +106,4 @@ inline void FeedAll(const uint8_t* data, uint32_t n)
     }
 }
 
-} // namespace spltest
+}  // namespace spltest

@@ -22,8 +22,7 @@ using FieldList = std::vector<std::pair<std::string, long long>>;
 
 // Field values of every header the library accepts, in stream order, named
 // as the trace_headers filter names them.
-FieldList ScanVideoFields(const Bytes& es)
-{
+FieldList ScanVideoFields(const Bytes& es) {
     FieldList out;
     auto add = [&](const char* n, long long v) { out.emplace_back(n, v); };
     SPL_VES::VESParser parser;
@@ -32,11 +31,9 @@ FieldList ScanVideoFields(const Bytes& es)
     parser.SetBuffer(es.data(), static_cast<uint32_t>(es.size()));
     while (const uint8_t* hit = parser.FindNextHeader()) {
         SPL::BaseEvent* ev = consumer.ParseHeader(hit - es.data(), hit, parser.GetHeaderSpan());
-        if (!ev)
-            continue;
+        if (!ev) continue;
         uint32_t adv = 0;
-        if (!stream.OnEvent(ev, &adv))
-            continue;
+        if (!stream.OnEvent(ev, &adv)) continue;
         parser.Advance(adv);
         using SPL::BaseEventParser;
         using namespace SPL_VES;
@@ -118,24 +115,20 @@ FieldList ScanVideoFields(const Bytes& es)
 
 // The trace of the packets (the extradata copy is left out), limited to the
 // field names the library reports.
-FieldList TraceFields(const std::string& text, const std::set<std::string>& names)
-{
+FieldList TraceFields(const std::string& text, const std::set<std::string>& names) {
     // Lines look like "[trace_headers @ 0x...] 36   frame_rate_code   0011 = 3".
     FieldList out;
     std::istringstream in(text);
     std::string l;
     bool inPackets = false;
     while (std::getline(in, l)) {
-        if (l.find("] Packet: ") != std::string::npos)
-            inPackets = true;
+        if (l.find("] Packet: ") != std::string::npos) inPackets = true;
         const size_t close = l.find("] ");
         const size_t eq = l.rfind(" = ");
-        if (!inPackets || close == std::string::npos || eq == std::string::npos)
-            continue;
+        if (!inPackets || close == std::string::npos || eq == std::string::npos) continue;
         std::istringstream fields(l.substr(close + 2, eq - close - 2));
         std::string pos, name, bits;
-        if (!(fields >> pos >> name >> bits) || !names.count(name))
-            continue;
+        if (!(fields >> pos >> name >> bits) || !names.count(name)) continue;
         out.emplace_back(name, std::stoll(l.substr(eq + 3)));
     }
     return out;
@@ -143,18 +136,17 @@ FieldList TraceFields(const std::string& text, const std::set<std::string>& name
 
 struct VideoCase {
     const char* name;
-    const char* codec;  // encoder and raw format
-    const char* source; // lavfi source
+    const char* codec;   // encoder and raw format
+    const char* source;  // lavfi source
     const char* options;
     long long picturesAtLeast;
 };
 
 class VideoStreams : public ::testing::TestWithParam<VideoCase> {};
 
-} // namespace
+}  // namespace
 
-TEST_P(VideoStreams, HeadersMatchTheTrace)
-{
+TEST_P(VideoStreams, HeadersMatchTheTrace) {
     SKIP_WITHOUT_FFMPEG();
     const VideoCase& c = GetParam();
     const std::string file = WorkFile(std::string(c.name) + ".m" + (c.codec[4] == '1' ? "1v" : "2v"));
@@ -169,29 +161,24 @@ TEST_P(VideoStreams, HeadersMatchTheTrace)
         // decoded picture types and the stream values instead.
         std::map<char, int> ourTypes, probed;
         for (auto& f : ours)
-            if (f.first == "picture_coding_type")
-                ++ourTypes[" IPB"[f.second]];
+            if (f.first == "picture_coding_type") ++ourTypes[" IPB"[f.second]];
         std::istringstream types(Capture("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 " + Quote(file)));
         std::string t;
         while (std::getline(types, t))
-            if (!t.empty())
-                ++probed[t[0]];
+            if (!t.empty()) ++probed[t[0]];
         EXPECT_EQ(probed, ourTypes);
     }
     std::set<std::string> names;
-    for (auto& f : ours)
-        names.insert(f.first);
+    for (auto& f : ours) names.insert(f.first);
     if (!mpeg1) {
         const FieldList trace = TraceFields(
             Capture("ffmpeg -hide_banner -i " + Quote(file) + " -c copy -bsf:v trace_headers -f null - 2>&1"), names);
         ASSERT_FALSE(trace.empty());
         ASSERT_EQ(trace.size(), ours.size());
-        for (size_t i = 0; i < ours.size(); ++i)
-            ASSERT_EQ(trace[i], ours[i]) << "field " << i;
+        for (size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(trace[i], ours[i]) << "field " << i;
     }
     long long pictures = 0;
-    for (auto& f : ours)
-        pictures += f.first == "picture_coding_type";
+    for (auto& f : ours) pictures += f.first == "picture_coding_type";
     EXPECT_GE(pictures, c.picturesAtLeast);
 
     // Stream-level values against ffprobe.
@@ -223,7 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
         VideoCase{"m2v_422_ntsc", "mpeg2video", "testsrc=size=720x480:rate=30000/1001",
                   "-profile:v 0 -pix_fmt yuv422p -flags +ilme+ildct -top 0", 12},
         VideoCase{"m2v_hd_matrix", "mpeg2video", "testsrc=size=1920x1080:rate=30",
-                  "-profile:v 4 -level:v 4 -b:v 20M -intra_matrix 8,16,19,22,26,27,29,34,16,16,22,24,27,29,34,37,19,22,26,27,29,34,34,38,22,"
+                  "-profile:v 4 -level:v 4 -b:v 20M -intra_matrix "
+                  "8,16,19,22,26,27,29,34,16,16,22,24,27,29,34,37,19,22,26,27,29,34,34,38,22,"
                   "22,26,27,29,34,37,40,22,26,27,29,32,35,40,48,26,27,29,32,35,40,48,58,26,27,29,34,38,46,56,69,27,29,"
                   "35,38,46,56,69,83",
                   12},
@@ -239,7 +227,7 @@ struct AudioCase {
     const char* options;
     uint32_t sampleRate;
     uint32_t channels;
-    uint32_t bitRate; // 0: not constant
+    uint32_t bitRate;  // 0: not constant
 };
 
 class AudioStreams : public ::testing::TestWithParam<AudioCase> {};
@@ -252,8 +240,7 @@ struct AudioScan {
 };
 
 template <class Parser, class Consumer, class Stream, class Info>
-AudioScan ScanAudio(const Bytes& es, Info info)
-{
+AudioScan ScanAudio(const Bytes& es, Info info) {
     AudioScan s;
     Parser parser;
     Consumer consumer;
@@ -262,8 +249,7 @@ AudioScan ScanAudio(const Bytes& es, Info info)
     while (const uint8_t* hit = parser.FindNextHeader()) {
         SPL::BaseEvent* ev = consumer.ParseHeader(hit - es.data(), hit, parser.GetHeaderSpan());
         uint32_t out = 0;
-        if (!ev || !stream.OnEvent(ev, &out))
-            continue;
+        if (!ev || !stream.OnEvent(ev, &out)) continue;
         s.lengths.push_back(out);
         info(consumer.hdr, s);
         parser.Advance(out);
@@ -271,10 +257,9 @@ AudioScan ScanAudio(const Bytes& es, Info info)
     return s;
 }
 
-} // namespace
+}  // namespace
 
-TEST_P(AudioStreams, FramesMatchProbedPackets)
-{
+TEST_P(AudioStreams, FramesMatchProbedPackets) {
     SKIP_WITHOUT_FFMPEG();
     const AudioCase& c = GetParam();
     const std::string file = WorkFile(std::string(c.name) + "." + c.ext);
@@ -323,20 +308,21 @@ TEST_P(AudioStreams, FramesMatchProbedPackets)
 
 INSTANTIATE_TEST_SUITE_P(
     Ffmpeg, AudioStreams,
-    ::testing::Values(
-        AudioCase{"mp2_48k_stereo", "mp2", "-ac 2 -c:a mp2 -b:a 192k -f mp2", 48000, 2, 192000},
-        AudioCase{"mp2_44k_mono", "mp2", "-ar 44100 -ac 1 -c:a mp2 -b:a 64k -f mp2", 44100, 1, 64000},
-        AudioCase{"mp2_24k", "mp2", "-ar 24000 -ac 2 -c:a mp2 -b:a 64k -f mp2", 24000, 2, 64000},
-        AudioCase{"mp3_22k", "mp3", "-ar 22050 -ac 1 -c:a libmp3lame -b:a 64k -write_xing 0 -id3v2_version 0 -f mp3",
-                  22050, 1, 64000},
-        AudioCase{"mp3_44k", "mp3", "-ar 44100 -ac 2 -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3",
-                  44100, 2, 128000},
-        AudioCase{"ac3_48k", "ac3", "-ac 2 -c:a ac3 -b:a 192k -f ac3", 48000, 2, 192000},
-        AudioCase{"ac3_44k_51", "ac3", "-ar 44100 -ac 6 -c:a ac3 -b:a 384k -f ac3", 44100, 6, 0},
-        AudioCase{"ac3_32k_mono", "ac3", "-ar 32000 -ac 1 -c:a ac3 -b:a 96k -f ac3", 32000, 1, 96000},
-        AudioCase{"eac3_48k", "eac3", "-ac 2 -c:a eac3 -b:a 192k -f eac3", 48000, 2, 192000},
-        AudioCase{"adts_48k", "aac", "-ac 2 -c:a aac -b:a 128k -f adts", 48000, 2, 0},
-        AudioCase{"adts_22k_mono", "aac", "-ar 22050 -ac 1 -c:a aac -b:a 48k -f adts", 22050, 1, 0}),
+    ::testing::Values(AudioCase{"mp2_48k_stereo", "mp2", "-ac 2 -c:a mp2 -b:a 192k -f mp2", 48000, 2, 192000},
+                      AudioCase{"mp2_44k_mono", "mp2", "-ar 44100 -ac 1 -c:a mp2 -b:a 64k -f mp2", 44100, 1, 64000},
+                      AudioCase{"mp2_24k", "mp2", "-ar 24000 -ac 2 -c:a mp2 -b:a 64k -f mp2", 24000, 2, 64000},
+                      AudioCase{"mp3_22k", "mp3",
+                                "-ar 22050 -ac 1 -c:a libmp3lame -b:a 64k -write_xing 0 -id3v2_version 0 -f mp3", 22050,
+                                1, 64000},
+                      AudioCase{"mp3_44k", "mp3",
+                                "-ar 44100 -ac 2 -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3",
+                                44100, 2, 128000},
+                      AudioCase{"ac3_48k", "ac3", "-ac 2 -c:a ac3 -b:a 192k -f ac3", 48000, 2, 192000},
+                      AudioCase{"ac3_44k_51", "ac3", "-ar 44100 -ac 6 -c:a ac3 -b:a 384k -f ac3", 44100, 6, 0},
+                      AudioCase{"ac3_32k_mono", "ac3", "-ar 32000 -ac 1 -c:a ac3 -b:a 96k -f ac3", 32000, 1, 96000},
+                      AudioCase{"eac3_48k", "eac3", "-ac 2 -c:a eac3 -b:a 192k -f eac3", 48000, 2, 192000},
+                      AudioCase{"adts_48k", "aac", "-ac 2 -c:a aac -b:a 128k -f adts", 48000, 2, 0},
+                      AudioCase{"adts_22k_mono", "aac", "-ar 22050 -ac 1 -c:a aac -b:a 48k -f adts", 22050, 1, 0}),
     [](const ::testing::TestParamInfo<AudioCase>& i) { return std::string(i.param.name); });
 
 namespace {
@@ -349,22 +335,18 @@ struct PesTotals {
 };
 
 // stream number in ffprobe's order -> the PES stream key it is carried under
-int ProbeIndexOf(const std::map<std::string, std::string>& probe, const std::string& id)
-{
+int ProbeIndexOf(const std::map<std::string, std::string>& probe, const std::string& id) {
     for (int i = 0; i < 8; ++i) {
         auto it = probe.find("streams.stream." + std::to_string(i) + ".id");
-        if (it != probe.end() && it->second == id)
-            return i;
+        if (it != probe.end() && it->second == id) return i;
     }
     return -1;
 }
 
-std::map<int, std::pair<std::set<long long>, uint64_t>> ProbedByStream(const std::string& file)
-{
+std::map<int, std::pair<std::set<long long>, uint64_t>> ProbedByStream(const std::string& file) {
     std::map<int, std::pair<std::set<long long>, uint64_t>> m;
     for (const auto& p : ProbePackets(file)) {
-        if (p.pts >= 0)
-            m[p.stream].first.insert(p.pts);
+        if (p.pts >= 0) m[p.stream].first.insert(p.pts);
         m[p.stream].second += p.size;
     }
     return m;
@@ -372,23 +354,21 @@ std::map<int, std::pair<std::set<long long>, uint64_t>> ProbedByStream(const std
 
 struct PesSizes : SPL::StreamStateListener {
     uint32_t lastPayload = 0;
-    void OnStreamState(SPL::StreamStateHelper* s) override
-    {
+    void OnStreamState(SPL::StreamStateHelper* s) override {
         auto* st = dynamic_cast<SPL_PS::PSPESStream*>(s);
-        if (st->GetState() == SPL_PS::PES_PAYLOAD)
-            lastPayload = st->Current()->GetLength();
+        if (st->GetState() == SPL_PS::PES_PAYLOAD) lastPayload = st->Current()->GetLength();
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST(FfmpegProgramStream, PacksSystemHeaderAndPesMatchProbe)
-{
+TEST(FfmpegProgramStream, PacksSystemHeaderAndPesMatchProbe) {
     SKIP_WITHOUT_FFMPEG();
     const std::string file = WorkFile("av.vob");
-    ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=f=440:r=48000 -t 2 -map 0:v "
-                       "-map 1:a -map 1:a -c:v mpeg2video -bf 2 -c:a:0 mp2 -b:a:0 192k -c:a:1 ac3 -b:a:1 192k -f vob " +
-                       Quote(file)));
+    ASSERT_TRUE(
+        Ffmpeg("-f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=f=440:r=48000 -t 2 -map 0:v "
+               "-map 1:a -map 1:a -c:v mpeg2video -bf 2 -c:a:0 mp2 -b:a:0 192k -c:a:1 ac3 -b:a:1 192k -f vob " +
+               Quote(file)));
     const Bytes ps = ReadFile(file);
     ASSERT_FALSE(ps.empty());
 
@@ -397,15 +377,14 @@ TEST(FfmpegProgramStream, PacksSystemHeaderAndPesMatchProbe)
     SPL_PS::PSPESStream stream;
     PesSizes sizes;
     stream.AddListener(&sizes);
-    std::map<int, PesTotals> pes; // stream id, or 0x100 + sub-stream id
+    std::map<int, PesTotals> pes;  // stream id, or 0x100 + sub-stream id
     int packs = 0, systemHeaders = 0;
     uint64_t lastScr = 0;
     std::set<int> systemIds;
     parser.SetBuffer(ps.data(), static_cast<uint32_t>(ps.size()));
     while (const uint8_t* hit = parser.FindNextHeader()) {
         SPL::BaseEvent* ev = consumer.ParseHeader(hit - ps.data(), hit, parser.GetHeaderSpan());
-        if (!ev)
-            continue;
+        if (!ev) continue;
         if (dynamic_cast<SPL::BaseEventParser<SPL_PS::PSPackHeader>*>(ev)) {
             ++packs;
             EXPECT_GE(consumer.pack.system_clock_reference_base, lastScr);
@@ -413,22 +392,20 @@ TEST(FfmpegProgramStream, PacksSystemHeaderAndPesMatchProbe)
             EXPECT_GT(consumer.pack.program_mux_rate, 0u);
         } else if (dynamic_cast<SPL::BaseEventParser<SPL_PS::PSHdrSysPack>*>(ev)) {
             ++systemHeaders;
-            for (uint32_t i = 0; i < consumer.system.stream_count; ++i)
-                systemIds.insert(consumer.system.stream_ids[i]);
+            for (uint32_t i = 0; i < consumer.system.stream_count; ++i) systemIds.insert(consumer.system.stream_ids[i]);
             EXPECT_EQ(1u, consumer.system.video_bound);
             EXPECT_GE(consumer.system.audio_bound, 2u);
         } else if (dynamic_cast<SPL::BaseEventParser<SPL_PS::PSPesPacket>*>(ev)) {
             const SPL_PS::PSPesPacket& h = consumer.pes;
             uint32_t part = 0;
             ASSERT_TRUE(stream.OnEvent(ev, &part));
-            ASSERT_EQ(h.PacketSize(), part); // the whole packet is in the buffer
+            ASSERT_EQ(h.PacketSize(), part);  // the whole packet is in the buffer
             const int key = h.stream_id == 0xBD ? 0x100 + h.sub_stream_id : h.stream_id;
             PesTotals& t = pes[key];
             ++t.packets;
             // AC-3 in private stream 1 has a 4-byte sub-stream header.
             t.payload += sizes.lastPayload - (h.stream_id == 0xBD ? 4 : 0);
-            if (h.HasPts())
-                t.pts.insert(static_cast<long long>(h.PTS()));
+            if (h.HasPts()) t.pts.insert(static_cast<long long>(h.PTS()));
             t.dtsCount += h.HasDts();
             parser.Advance(part);
         }
@@ -436,9 +413,9 @@ TEST(FfmpegProgramStream, PacksSystemHeaderAndPesMatchProbe)
     EXPECT_GT(packs, 10);
     EXPECT_GE(systemHeaders, 1);
     EXPECT_TRUE(systemIds.count(0xE0) && systemIds.count(0xC0) && systemIds.count(0xBD));
-    pes.erase(0xBE); // padding packets
+    pes.erase(0xBE);  // padding packets
     ASSERT_EQ(3u, pes.size());
-    EXPECT_GT(pes[0xE0].dtsCount, 0); // B-pictures make DTS differ
+    EXPECT_GT(pes[0xE0].dtsCount, 0);  // B-pictures make DTS differ
 
     const auto probe = Probe(file, "stream=id");
     const auto probed = ProbedByStream(file);
@@ -451,21 +428,20 @@ TEST(FfmpegProgramStream, PacksSystemHeaderAndPesMatchProbe)
         ASSERT_GE(idx, 0) << s.id;
         const auto& ours = pes[s.key];
         ASSERT_FALSE(ours.pts.empty()) << s.id;
-        for (long long t : ours.pts)
-            EXPECT_TRUE(probed.at(idx).first.count(t)) << s.id << " PTS " << t;
+        for (long long t : ours.pts) EXPECT_TRUE(probed.at(idx).first.count(t)) << s.id << " PTS " << t;
         if (s.key != 0xE0) {
             EXPECT_EQ(probed.at(idx).second, ours.payload) << s.id;
         }
     }
 }
 
-TEST(FfmpegTransportStream, TablesPcrAndPesMatchProbe)
-{
+TEST(FfmpegTransportStream, TablesPcrAndPesMatchProbe) {
     SKIP_WITHOUT_FFMPEG();
     const std::string file = WorkFile("av.ts");
-    ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=f=440:r=48000 -t 2 -map 0:v "
-                       "-map 1:a -map 1:a -c:v mpeg2video -bf 2 -c:a:0 mp2 -c:a:1 ac3 -f mpegts " +
-                       Quote(file)));
+    ASSERT_TRUE(
+        Ffmpeg("-f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=f=440:r=48000 -t 2 -map 0:v "
+               "-map 1:a -map 1:a -c:v mpeg2video -bf 2 -c:a:0 mp2 -c:a:1 ac3 -f mpegts " +
+               Quote(file)));
     const Bytes ts = ReadFile(file);
     ASSERT_EQ(0u, ts.size() % 188);
 
@@ -485,11 +461,9 @@ TEST(FfmpegTransportStream, TablesPcrAndPesMatchProbe)
         uint32_t payload = 4;
         if (const SPL_TS::TSAdaptationField* af = h.Adaptation()) {
             payload += 1 + af->adaptation_field_length;
-            if (af->flags & SPL_TS::TSAdaptationField::PCR_FLAG)
-                pcrs.push_back(af->pcr);
+            if (af->flags & SPL_TS::TSAdaptationField::PCR_FLAG) pcrs.push_back(af->pcr);
         }
-        if (!(afc & 1) || payload >= 188)
-            continue;
+        if (!(afc & 1) || payload >= 188) continue;
         if (continuity.count(pid)) {
             EXPECT_EQ((continuity[pid] + 1) & 15, static_cast<int>(h.ContinuityCounter())) << pid;
         }
@@ -519,17 +493,14 @@ TEST(FfmpegTransportStream, TablesPcrAndPesMatchProbe)
             continue;
         }
         bool elementary = false;
-        for (const auto& s : pmt.streams)
-            elementary = elementary || (havePmt && s.elementary_PID == pid);
-        if (!elementary)
-            continue; // SDT and the like
+        for (const auto& s : pmt.streams) elementary = elementary || (havePmt && s.elementary_PID == pid);
+        if (!elementary) continue;  // SDT and the like
         PesTotals& t = pes[pid];
         if (h.PayloadUnitStart()) {
             SPL_PS::PSPesPacket ph;
             ASSERT_TRUE(ph.Parse(p, n, true)) << "PID " << pid;
             ++t.packets;
-            if (ph.HasPts())
-                t.pts.insert(static_cast<long long>(ph.PTS()));
+            if (ph.HasPts()) t.pts.insert(static_cast<long long>(ph.PTS()));
             t.dtsCount += ph.HasDts();
             t.payload += n - ph.HeaderLength();
         } else {
@@ -539,8 +510,7 @@ TEST(FfmpegTransportStream, TablesPcrAndPesMatchProbe)
     ASSERT_TRUE(havePat);
     ASSERT_TRUE(havePmt);
     ASSERT_GT(pcrs.size(), 2u);
-    for (size_t i = 1; i < pcrs.size(); ++i)
-        EXPECT_GE(pcrs[i], pcrs[i - 1]);
+    for (size_t i = 1; i < pcrs.size(); ++i) EXPECT_GE(pcrs[i], pcrs[i - 1]);
 
     const auto programs = Probe(file, "program=program_num,pmt_pid,pcr_pid", "-show_programs");
     EXPECT_EQ(programs.at("programs.program.0.program_num"), std::to_string(pat.PATEntries[0].program_number));
@@ -563,8 +533,7 @@ TEST(FfmpegTransportStream, TablesPcrAndPesMatchProbe)
         EXPECT_TRUE(types.at(codec).count(s.stream_type)) << codec << " " << s.stream_type;
         const PesTotals& ours = pes[s.elementary_PID];
         ASSERT_FALSE(ours.pts.empty()) << codec;
-        for (long long t : ours.pts)
-            EXPECT_TRUE(probed.at(idx).first.count(t)) << codec << " PTS " << t;
+        for (long long t : ours.pts) EXPECT_TRUE(probed.at(idx).first.count(t)) << codec << " PTS " << t;
         if (codec != "mpeg2video") {
             EXPECT_EQ(probed.at(idx).second, ours.payload) << codec;
         } else {

@@ -8,9 +8,8 @@
 
 using namespace spltest;
 
-TEST(BaseParserSimple, HitsRespectTheMinimumTail)
-{
-    SPL_VES::VESParser p; // 00 00 01, step 1, tail 10
+TEST(BaseParserSimple, HitsRespectTheMinimumTail) {
+    SPL_VES::VESParser p;  // 00 00 01, step 1, tail 10
     // Start codes at 0 and 5; the one at 14 lies inside the last 10 bytes.
     Bytes b(24, 0xAA);
     for (size_t at : {0u, 5u, 14u}) {
@@ -20,7 +19,7 @@ TEST(BaseParserSimple, HitsRespectTheMinimumTail)
     }
     Exact e(b);
     p.SetBuffer(e.data(), e.size());
-    EXPECT_EQ(24u, p.GetHeaderSpan()); // before the first search
+    EXPECT_EQ(24u, p.GetHeaderSpan());  // before the first search
     EXPECT_EQ(e.data(), p.FindNextHeader());
     EXPECT_EQ(1u, p.GetPosition());
     EXPECT_EQ(24u, p.GetHeaderSpan());
@@ -30,7 +29,7 @@ TEST(BaseParserSimple, HitsRespectTheMinimumTail)
     EXPECT_EQ(5u, p.Advance(0));
     EXPECT_EQ(e.data() + 5, p.FindNextHeader());
     EXPECT_EQ(nullptr, p.FindNextHeader());
-    EXPECT_EQ(14u, p.GetPosition()); // the start of the kept tail
+    EXPECT_EQ(14u, p.GetPosition());  // the start of the kept tail
 
     // A buffer that holds only a start code in its tail yields nothing.
     const Bytes tail = {0xAA, 0, 0, 1, 0xB3, 0, 0, 0, 0, 0, 0};
@@ -47,18 +46,13 @@ TEST(BaseParserSimple, HitsRespectTheMinimumTail)
     EXPECT_EQ(nullptr, p.FindNextHeader());
 }
 
-TEST(BaseParserSimple, SyncWordsOfTheAudioParsers)
-{
+TEST(BaseParserSimple, SyncWordsOfTheAudioParsers) {
     struct Case {
         Bytes head;
         bool aes, aac, ac3;
     } cases[] = {
-        {{0xFF, 0xFD}, true, true, false},
-        {{0xFF, 0xE3}, true, false, false},
-        {{0xFF, 0xC0}, false, false, false},
-        {{0x0B, 0x77}, false, false, true},
-        {{0x77, 0x0B}, false, false, true},
-        {{0x0B, 0x0B}, false, false, false},
+        {{0xFF, 0xFD}, true, true, false},  {{0xFF, 0xE3}, true, false, false}, {{0xFF, 0xC0}, false, false, false},
+        {{0x0B, 0x77}, false, false, true}, {{0x77, 0x0B}, false, false, true}, {{0x0B, 0x0B}, false, false, false},
     };
     SPL_AES::AESParser aes;
     SPL_AAC::AACParser aac;
@@ -92,10 +86,9 @@ struct Embedded : Prefix, SPL::BaseRelation {
     ~Embedded() override { ++g_destroyed; }
 };
 
-} // namespace
+}  // namespace
 
-TEST(BaseRelation, ConnectIsIdempotentAndDisconnectAllTearsDownHeapChains)
-{
+TEST(BaseRelation, ConnectIsIdempotentAndDisconnectAllTearsDownHeapChains) {
     const size_t pending = SPL::BaseRelation::PendingHeapBlocks();
     Node* a = new Node;
     Node* b = new Node;
@@ -121,8 +114,7 @@ TEST(BaseRelation, ConnectIsIdempotentAndDisconnectAllTearsDownHeapChains)
     EXPECT_TRUE(local.Targets().empty());
 }
 
-TEST(BaseRelation, EmbeddedRelationStaysAliveAndLeavesNoStaleEntry)
-{
+TEST(BaseRelation, EmbeddedRelationStaysAliveAndLeavesNoStaleEntry) {
     const size_t pending = SPL::BaseRelation::PendingHeapBlocks();
     Embedded* e = new Embedded;
     EXPECT_FALSE(e->IsHeapOwned());
@@ -130,7 +122,7 @@ TEST(BaseRelation, EmbeddedRelationStaysAliveAndLeavesNoStaleEntry)
     e->Connect(t);
     g_destroyed = 0;
     e->DisconnectAll();
-    EXPECT_EQ(1, g_destroyed); // only the heap-owned target
+    EXPECT_EQ(1, g_destroyed);  // only the heap-owned target
     EXPECT_TRUE(e->Targets().empty());
     EXPECT_EQ(pending + 1, SPL::BaseRelation::PendingHeapBlocks());
     delete e;
@@ -139,8 +131,7 @@ TEST(BaseRelation, EmbeddedRelationStaysAliveAndLeavesNoStaleEntry)
     EXPECT_EQ(pending, SPL::BaseRelation::PendingHeapBlocks());
 }
 
-TEST(BaseRelation, DestroyedNodeLeavesNoDanglingLinks)
-{
+TEST(BaseRelation, DestroyedNodeLeavesNoDanglingLinks) {
     Node src;
     Node dst;
     {
@@ -150,23 +141,21 @@ TEST(BaseRelation, DestroyedNodeLeavesNoDanglingLinks)
     }
     EXPECT_TRUE(src.Targets().empty());
     EXPECT_TRUE(dst.BackLinks().empty());
-    src.DisconnectAll(); // must not touch the dead node
+    src.DisconnectAll();  // must not touch the dead node
 }
 
 namespace {
 
 struct Recorder : SPL::StreamStateListener {
     std::vector<int> codes;
-    void OnStreamState(SPL::StreamStateHelper* s) override
-    {
+    void OnStreamState(SPL::StreamStateHelper* s) override {
         codes.push_back(dynamic_cast<SPL_VES::VESStream*>(s)->GetState());
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST(VESStream, DrivesEventsToListenersInOrder)
-{
+TEST(VESStream, DrivesEventsToListenersInOrder) {
     // sequence header, GOP, picture header, user data
     Bytes b = Build([](SPL::BitstreamWriter& w) {
         StartCode(w, 0xB3);
@@ -203,8 +192,7 @@ TEST(VESStream, DrivesEventsToListenersInOrder)
     parser.SetBuffer(e.data(), e.size());
     while (const uint8_t* hit = parser.FindNextHeader()) {
         SPL::BaseEvent* ev = consumer.ParseHeader(hit - e.data(), hit, parser.GetHeaderSpan());
-        if (!ev)
-            continue;
+        if (!ev) continue;
         EXPECT_EQ(hit - e.data(), ev->GetPosition());
         EXPECT_EQ(e.size() - (hit - e.data()), ev->GetLength());
         uint32_t out = 0;

@@ -11,8 +11,7 @@ using namespace spltest;
 
 namespace {
 
-std::vector<Bytes> Corpus()
-{
+std::vector<Bytes> Corpus() {
     std::vector<Bytes> corpus;
     // Written headers of every kind, back to back.
     corpus.push_back(Build([](SPL::BitstreamWriter& w) {
@@ -56,10 +55,12 @@ std::vector<Bytes> Corpus()
     }));
     if (HaveFfmpeg()) {
         const char* made[][2] = {
-            {"fz.ts", "-f lavfi -i testsrc=size=176x144:rate=25 -f lavfi -i sine=r=48000 -t 0.3 -c:v mpeg2video "
-                      "-c:a mp2 -f mpegts"},
-            {"fz.vob", "-f lavfi -i testsrc=size=176x144:rate=25 -f lavfi -i sine=r=48000 -t 0.3 -c:v mpeg2video "
-                       "-c:a ac3 -f vob"},
+            {"fz.ts",
+             "-f lavfi -i testsrc=size=176x144:rate=25 -f lavfi -i sine=r=48000 -t 0.3 -c:v mpeg2video "
+             "-c:a mp2 -f mpegts"},
+            {"fz.vob",
+             "-f lavfi -i testsrc=size=176x144:rate=25 -f lavfi -i sine=r=48000 -t 0.3 -c:v mpeg2video "
+             "-c:a ac3 -f vob"},
             {"fz.m2v", "-f lavfi -i testsrc=size=176x144:rate=25 -frames:v 3 -c:v mpeg2video -f mpeg2video"},
             {"fz.aac", "-f lavfi -i sine=r=48000 -t 0.1 -c:a aac -f adts"},
             {"fz.eac3", "-f lavfi -i sine=r=48000 -t 0.1 -c:a eac3 -f eac3"},
@@ -68,8 +69,7 @@ std::vector<Bytes> Corpus()
             const std::string file = WorkFile(m[0]);
             if (Ffmpeg(std::string(m[1]) + " " + Quote(file))) {
                 Bytes b = ReadFile(file);
-                if (b.size() > 6000)
-                    b.resize(6000);
+                if (b.size() > 6000) b.resize(6000);
                 corpus.push_back(b);
             }
         }
@@ -77,10 +77,9 @@ std::vector<Bytes> Corpus()
     return corpus;
 }
 
-} // namespace
+}  // namespace
 
-TEST(Robustness, EveryTruncationIsSafe)
-{
+TEST(Robustness, EveryTruncationIsSafe) {
     for (const Bytes& blob : Corpus()) {
         const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(blob.size(), 400));
         // Every short length, then a stride through the rest.
@@ -91,23 +90,27 @@ TEST(Robustness, EveryTruncationIsSafe)
     }
 }
 
-TEST(Robustness, RandomFlipsAndCutsAreSafe)
-{
+TEST(Robustness, RandomFlipsAndCutsAreSafe) {
     std::mt19937 rng(20261210);
     for (const Bytes& blob : Corpus()) {
         for (int round = 0; round < 400; ++round) {
             const size_t start = blob.size() > 512 ? rng() % (blob.size() - 512) : 0;
             Bytes w(blob.begin() + static_cast<long>(start),
                     blob.begin() + static_cast<long>(std::min(blob.size(), start + 512)));
-            if (w.empty())
-                continue;
+            if (w.empty()) continue;
             const int flips = 1 + static_cast<int>(rng() % 6);
             for (int f = 0; f < flips; ++f) {
                 uint8_t& b = w[rng() % w.size()];
                 switch (rng() % 3) {
-                case 0: b ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
-                case 1: b = 0xFF; break;
-                default: b = 0x00; break;
+                    case 0:
+                        b ^= static_cast<uint8_t>(1u << (rng() % 8));
+                        break;
+                    case 1:
+                        b = 0xFF;
+                        break;
+                    default:
+                        b = 0x00;
+                        break;
                 }
             }
             w.resize(1 + rng() % w.size());

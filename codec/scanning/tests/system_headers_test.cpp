@@ -16,19 +16,17 @@ struct PesFields {
     uint8_t id = 0xE0;
     uint16_t packetLength = 0;
     uint8_t flags1 = 0x84;
-    int ptsDts = 0; // 0 none, 2 PTS, 3 PTS and DTS
+    int ptsDts = 0;  // 0 none, 2 PTS, 3 PTS and DTS
     uint64_t pts = 0, dts = 0;
-    uint8_t extraHeader = 0; // stuffing counted in PES_header_data_length
-    uint8_t sub = 0;         // written after the header for 0xBD/0xBF
+    uint8_t extraHeader = 0;  // stuffing counted in PES_header_data_length
+    uint8_t sub = 0;          // written after the header for 0xBD/0xBF
     size_t payload = 20;
 };
 
-Bytes Pes(const PesFields& f)
-{
+Bytes Pes(const PesFields& f) {
     Bytes b = {0, 0, 1, f.id, static_cast<uint8_t>(f.packetLength >> 8), static_cast<uint8_t>(f.packetLength)};
     if (f.id == 0xBE || f.id == 0xBF) {
-        if (f.id == 0xBF)
-            b.push_back(f.sub);
+        if (f.id == 0xBF) b.push_back(f.sub);
         b.resize(b.size() + f.payload, 0xAA);
         return b;
     }
@@ -46,22 +44,18 @@ Bytes Pes(const PesFields& f)
         b.insert(b.end(), ts, ts + 5);
     }
     b.resize(b.size() + f.extraHeader, 0xFF);
-    if (f.id == 0xBD)
-        b.push_back(f.sub);
+    if (f.id == 0xBD) b.push_back(f.sub);
     b.resize(b.size() + f.payload, 0xAA);
     return b;
 }
 
-Bytes WithCrc(Bytes section)
-{
+Bytes WithCrc(Bytes section) {
     const uint32_t crc = MpegCommon::Crc32Mpeg2(section.data(), section.size());
-    for (int i = 3; i >= 0; --i)
-        section.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+    for (int i = 3; i >= 0; --i) section.push_back(static_cast<uint8_t>(crc >> (8 * i)));
     return section;
 }
 
-Bytes PatSection(const std::vector<std::pair<uint16_t, uint16_t>>& programs)
-{
+Bytes PatSection(const std::vector<std::pair<uint16_t, uint16_t>>& programs) {
     return WithCrc(Build([&](SPL::BitstreamWriter& w) {
         w.PutBits(0, 8);
         w.PutBits(1, 1);
@@ -87,11 +81,9 @@ struct PmtStream {
     Bytes info;
 };
 
-Bytes PmtSection(uint16_t program, uint16_t pcrPid, const Bytes& programInfo, const std::vector<PmtStream>& streams)
-{
+Bytes PmtSection(uint16_t program, uint16_t pcrPid, const Bytes& programInfo, const std::vector<PmtStream>& streams) {
     size_t len = 13 + programInfo.size();
-    for (auto& s : streams)
-        len += 5 + s.info.size();
+    for (auto& s : streams) len += 5 + s.info.size();
     return WithCrc(Build([&](SPL::BitstreamWriter& w) {
         w.PutBits(2, 8);
         w.PutBits(1, 1);
@@ -119,23 +111,18 @@ Bytes PmtSection(uint16_t program, uint16_t pcrPid, const Bytes& programInfo, co
     }));
 }
 
-} // namespace
+}  // namespace
 
-TEST(PSPesPacket, RoundTripOfWrittenHeaders)
-{
+TEST(PSPesPacket, RoundTripOfWrittenHeaders) {
     const uint64_t maxTs = (uint64_t(1) << 33) - 1;
     struct Case {
         PesFields f;
         uint32_t headerLength;
     } cases[] = {
-        {{0xE0, 0, 0x84, 2, 0, 0, 0, 0, 20}, 14},
-        {{0xE0, 1000, 0x84, 3, maxTs, 12345, 0, 0, 20}, 19},
-        {{0xC0, 34, 0x80, 2, 90000, 0, 3, 0, 20}, 17},
-        {{0xBD, 40, 0x81, 2, 1, 0, 0, 0x80, 20}, 14},
-        {{0xBD, 40, 0x81, 0, 0, 0, 0, 0xA0, 20}, 9},
-        {{0xBF, 30, 0, 0, 0, 0, 0, 0x42, 20}, 6},
-        {{0xBE, 30, 0, 0, 0, 0, 0, 0, 20}, 6},
-        {{0xBC, 30, 0x80, 0, 0, 0, 0, 0, 20}, 9},
+        {{0xE0, 0, 0x84, 2, 0, 0, 0, 0, 20}, 14},      {{0xE0, 1000, 0x84, 3, maxTs, 12345, 0, 0, 20}, 19},
+        {{0xC0, 34, 0x80, 2, 90000, 0, 3, 0, 20}, 17}, {{0xBD, 40, 0x81, 2, 1, 0, 0, 0x80, 20}, 14},
+        {{0xBD, 40, 0x81, 0, 0, 0, 0, 0xA0, 20}, 9},   {{0xBF, 30, 0, 0, 0, 0, 0, 0x42, 20}, 6},
+        {{0xBE, 30, 0, 0, 0, 0, 0, 0, 20}, 6},         {{0xBC, 30, 0x80, 0, 0, 0, 0, 0, 20}, 9},
         {{0xFE, 0, 0x80, 0, 0, 0, 0, 0, 20}, 9},
     };
     for (const auto& c : cases) {
@@ -159,8 +146,7 @@ TEST(PSPesPacket, RoundTripOfWrittenHeaders)
     }
 }
 
-TEST(PSPesPacket, Refusals)
-{
+TEST(PSPesPacket, Refusals) {
     PesFields f;
     for (uint8_t id : {0xBB, 0xFF, 0xBA, 0x00}) {
         f.id = id;
@@ -188,8 +174,7 @@ TEST(PSPesPacket, Refusals)
     EXPECT_TRUE(p.Parse(full.data(), full.size(), true));
 }
 
-TEST(PSPackHeader, ScrRoundTripAndMarkers)
-{
+TEST(PSPackHeader, ScrRoundTripAndMarkers) {
     auto pack = [](uint64_t base, uint32_t ext, uint32_t mux) {
         Bytes b = {0, 0, 1, 0xBA};
         uint8_t scr[6];
@@ -212,20 +197,19 @@ TEST(PSPackHeader, ScrRoundTripAndMarkers)
         size_t at;
         uint8_t bit;
         bool tested;
-    } markers[] = {{4, 0x04, true}, {6, 0x04, true}, {8, 0x04, false}, {9, 0x01, true}, {12, 0x01, true},
-                   {12, 0x02, true}};
+    } markers[] = {{4, 0x04, true}, {6, 0x04, true},  {8, 0x04, false},
+                   {9, 0x01, true}, {12, 0x01, true}, {12, 0x02, true}};
     for (const auto& m : markers) {
         Bytes bad = b;
         bad[m.at] &= static_cast<uint8_t>(~m.bit);
         EXPECT_EQ(!m.tested, h.Parse(bad.data(), static_cast<uint32_t>(bad.size()))) << m.at;
     }
-    b[4] = 0x21; // an MPEG-1 pack
+    b[4] = 0x21;  // an MPEG-1 pack
     EXPECT_FALSE(h.Parse(b.data(), static_cast<uint32_t>(b.size())));
     EXPECT_FALSE(h.Parse(e.data(), 12));
 }
 
-TEST(PSHdrSysPack, StreamListIsCappedAndChecked)
-{
+TEST(PSHdrSysPack, StreamListIsCappedAndChecked) {
     auto sys = [](int streams, uint8_t fixedBits) {
         Bytes body = Build([&](SPL::BitstreamWriter& w) {
             w.PutBits(1, 1);
@@ -264,27 +248,33 @@ TEST(PSHdrSysPack, StreamListIsCappedAndChecked)
     b = sys(2, 1);
     EXPECT_FALSE(h.Parse(b.data(), static_cast<uint32_t>(b.size())));
     b = sys(3, 3);
-    EXPECT_FALSE(h.Parse(b.data(), static_cast<uint32_t>(b.size()) - 1)); // header_length beyond the data
+    EXPECT_FALSE(h.Parse(b.data(), static_cast<uint32_t>(b.size()) - 1));  // header_length beyond the data
 }
 
-TEST(PSMap, EntriesLengthsAndFinalShortEntry)
-{
+TEST(PSMap, EntriesLengthsAndFinalShortEntry) {
     auto psm = [](uint16_t mapLength, const Bytes& info, const std::vector<Bytes>& entries, int esmAdjust = 0) {
         Bytes esm;
-        for (auto& e : entries)
-            esm.insert(esm.end(), e.begin(), e.end());
-        Bytes b = {0, 0, 1, 0xBC, static_cast<uint8_t>(mapLength >> 8), static_cast<uint8_t>(mapLength), 0x83, 0xFF,
-                   static_cast<uint8_t>(info.size() >> 8), static_cast<uint8_t>(info.size())};
+        for (auto& e : entries) esm.insert(esm.end(), e.begin(), e.end());
+        Bytes b = {0,
+                   0,
+                   1,
+                   0xBC,
+                   static_cast<uint8_t>(mapLength >> 8),
+                   static_cast<uint8_t>(mapLength),
+                   0x83,
+                   0xFF,
+                   static_cast<uint8_t>(info.size() >> 8),
+                   static_cast<uint8_t>(info.size())};
         b.insert(b.end(), info.begin(), info.end());
         const size_t esml = esm.size() + esmAdjust;
         b.push_back(static_cast<uint8_t>(esml >> 8));
         b.push_back(static_cast<uint8_t>(esml));
         b.insert(b.end(), esm.begin(), esm.end());
-        b.insert(b.end(), {0, 0, 0, 0}); // CRC, not checked
+        b.insert(b.end(), {0, 0, 0, 0});  // CRC, not checked
         return b;
     };
     const Bytes video = {0x02, 0xE0, 0x00, 0x03, 0x0A, 0x0B, 0x0C};
-    const Bytes audio = {0x03, 0xC0, 0x00, 0x00}; // the final 4-byte entry
+    const Bytes audio = {0x03, 0xC0, 0x00, 0x00};  // the final 4-byte entry
     PSMap m;
     Bytes b = psm(30, {0x11, 0x22}, {video, audio});
     Exact e(b);
@@ -318,18 +308,16 @@ TEST(PSMap, EntriesLengthsAndFinalShortEntry)
 namespace {
 
 struct PesRecorder : SPL::StreamStateListener {
-    std::vector<std::pair<int, uint32_t>> seen; // state, payload length
-    void OnStreamState(SPL::StreamStateHelper* s) override
-    {
+    std::vector<std::pair<int, uint32_t>> seen;  // state, payload length
+    void OnStreamState(SPL::StreamStateHelper* s) override {
         auto* st = dynamic_cast<PSPESStream*>(s);
         seen.emplace_back(st->GetState(), st->GetState() == PES_PAYLOAD ? st->Current()->GetLength() : 0);
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST(PSPESStream, MeasuresBoundedUnboundedAndKeyedPackets)
-{
+TEST(PSPESStream, MeasuresBoundedUnboundedAndKeyedPackets) {
     struct Case {
         uint16_t packetLength;
         size_t payload;
@@ -351,8 +339,7 @@ TEST(PSPESStream, MeasuresBoundedUnboundedAndKeyedPackets)
         f.ptsDts = 2;
         f.payload = c.payload;
         Bytes b = Pes(f);
-        if (c.nextStart)
-            b.insert(b.end(), {0, 0, 1, 0xC0, 0, 0, 0x80, 0, 0, 0});
+        if (c.nextStart) b.insert(b.end(), {0, 0, 1, 0xC0, 0, 0, 0x80, 0, 0, 0});
         Exact e(b);
         SPL::StreamKey key;
         key.flags = c.keyed ? 1 : 0;
@@ -373,10 +360,9 @@ TEST(PSPESStream, MeasuresBoundedUnboundedAndKeyedPackets)
     }
 }
 
-TEST(PSPESStream, ContinuationSkipsOverlapAndStopsAtTheNextStart)
-{
+TEST(PSPESStream, ContinuationSkipsOverlapAndStopsAtTheNextStart) {
     PesFields f;
-    f.packetLength = 108; // 114 bytes in all
+    f.packetLength = 108;  // 114 bytes in all
     f.payload = 40;
     Bytes b = Pes(f);
     Exact e(b);
@@ -410,8 +396,7 @@ TEST(PSPESStream, ContinuationSkipsOverlapAndStopsAtTheNextStart)
     EXPECT_EQ(0, r.stillToCome);
 }
 
-TEST(TSPacketHdr, HeaderAndAdaptationField)
-{
+TEST(TSPacketHdr, HeaderAndAdaptationField) {
     auto packet = [](uint8_t afc, const Bytes& af) {
         Bytes p = {0x47, 0x41, 0x00, static_cast<uint8_t>(afc << 4 | 7)};
         p.insert(p.end(), af.begin(), af.end());
@@ -458,8 +443,7 @@ TEST(TSPacketHdr, HeaderAndAdaptationField)
     EXPECT_FALSE(h.Parse(cut.data(), cut.size()));
 }
 
-TEST(TSTablePAT, EntriesAndCrc)
-{
+TEST(TSTablePAT, EntriesAndCrc) {
     TSTablePAT pat;
     Bytes s = PatSection({{1, 0x1000}});
     Exact e(s);
@@ -473,7 +457,7 @@ TEST(TSTablePAT, EntriesAndCrc)
     s = PatSection({{0, 0x10}, {1, 0x1000}, {2, 0x1001}});
     ASSERT_TRUE(pat.Parse(s.data(), static_cast<uint32_t>(s.size())));
     EXPECT_EQ(3u, pat.PATEntries.size());
-    EXPECT_EQ(0, pat.PATEntries[0].program_number); // network PID kept
+    EXPECT_EQ(0, pat.PATEntries[0].program_number);  // network PID kept
 
     s[9] ^= 1;
     EXPECT_FALSE(pat.Parse(s.data(), static_cast<uint32_t>(s.size())));
@@ -485,12 +469,11 @@ TEST(TSTablePAT, EntriesAndCrc)
     EXPECT_FALSE(pat.Parse(s.data(), static_cast<uint32_t>(s.size())));
 }
 
-TEST(TSTable, SectionAssembledOverThreePackets)
-{
+TEST(TSTable, SectionAssembledOverThreePackets) {
     std::vector<PmtStream> streams;
     for (int i = 0; i < 40; ++i)
         streams.push_back({0x04, static_cast<uint16_t>(0x100 + i), Bytes(2, static_cast<uint8_t>(i))});
-    const Bytes s = PmtSection(1, 0x100, {}, streams); // 16 + 40 * 7 = 296 bytes
+    const Bytes s = PmtSection(1, 0x100, {}, streams);  // 16 + 40 * 7 = 296 bytes
     ASSERT_GT(s.size(), 184u * 1);
     TSTablePMT pmt;
     uint32_t n = 150;
@@ -500,7 +483,7 @@ TEST(TSTable, SectionAssembledOverThreePackets)
     n = 100;
     ASSERT_TRUE(pmt.Assemble(s.data() + 150, n, false));
     EXPECT_FALSE(pmt.IsComplete());
-    n = 184; // more than is missing
+    n = 184;  // more than is missing
     ASSERT_TRUE(pmt.Assemble(s.data() + 250, n, false));
     EXPECT_EQ(s.size() - 250, n);
     ASSERT_TRUE(pmt.IsComplete());
@@ -534,8 +517,7 @@ TEST(TSTable, SectionAssembledOverThreePackets)
     EXPECT_FALSE(fresh.Assemble(s.data(), n, false));
 }
 
-TEST(TSTablePMT, EntriesAndLengthChecks)
-{
+TEST(TSTablePMT, EntriesAndLengthChecks) {
     TSTablePMT pmt;
     Bytes s = PmtSection(7, 0x1FF, {0x0A, 0x02, 0x65, 0x6E},
                          {{0x02, 0x100, {}}, {0x81, 0x101, {0x05, 0x04, 'A', 'C', '-', '3'}}});

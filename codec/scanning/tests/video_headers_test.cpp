@@ -13,8 +13,7 @@ struct SeqFields {
     bool intra = false, nonIntra = false;
 };
 
-Bytes SeqHeader(const SeqFields& f)
-{
+Bytes SeqHeader(const SeqFields& f) {
     return Build([&](SPL::BitstreamWriter& w) {
         StartCode(w, 0xB3);
         w.PutBits(f.w, 12);
@@ -26,35 +25,31 @@ Bytes SeqHeader(const SeqFields& f)
         w.PutBits(f.vbv, 10);
         w.PutBits(0, 1);
         w.PutBits(f.intra, 1);
-        for (int i = 0; f.intra && i < 64; ++i)
-            w.PutBits(0x10 + i, 8);
+        for (int i = 0; f.intra && i < 64; ++i) w.PutBits(0x10 + i, 8);
         w.PutBits(f.nonIntra, 1);
-        for (int i = 0; f.nonIntra && i < 64; ++i)
-            w.PutBits(0x10, 8);
+        for (int i = 0; f.nonIntra && i < 64; ++i) w.PutBits(0x10, 8);
     });
 }
 
-Bytes SeqExtension(uint32_t pli, uint32_t marker = 1, uint32_t id = 1)
-{
+Bytes SeqExtension(uint32_t pli, uint32_t marker = 1, uint32_t id = 1) {
     return Build([&](SPL::BitstreamWriter& w) {
         StartCode(w, 0xB5);
         w.PutBits(id, 4);
         w.PutBits(pli, 8);
-        w.PutBits(0, 1);      // progressive_sequence
-        w.PutBits(2, 2);      // chroma 4:2:2
-        w.PutBits(1, 2);      // horizontal_size_extension
+        w.PutBits(0, 1);  // progressive_sequence
+        w.PutBits(2, 2);  // chroma 4:2:2
+        w.PutBits(1, 2);  // horizontal_size_extension
         w.PutBits(0, 2);
-        w.PutBits(0x123, 12); // bit_rate_extension
+        w.PutBits(0x123, 12);  // bit_rate_extension
         w.PutBits(marker, 1);
         w.PutBits(0xAB, 8);
-        w.PutBits(1, 1); // low_delay
+        w.PutBits(1, 1);  // low_delay
         w.PutBits(2, 2);
         w.PutBits(0x11, 5);
     });
 }
 
-Bytes Gop(uint32_t hh, uint32_t mm, uint32_t ss, uint32_t pp, uint32_t marker = 1)
-{
+Bytes Gop(uint32_t hh, uint32_t mm, uint32_t ss, uint32_t pp, uint32_t marker = 1) {
     return Build([&](SPL::BitstreamWriter& w) {
         StartCode(w, 0xB8);
         w.PutBits(1, 1);
@@ -69,8 +64,7 @@ Bytes Gop(uint32_t hh, uint32_t mm, uint32_t ss, uint32_t pp, uint32_t marker = 
     });
 }
 
-Bytes Picture(uint32_t type, uint32_t tref = 5)
-{
+Bytes Picture(uint32_t type, uint32_t tref = 5) {
     return Build([&](SPL::BitstreamWriter& w) {
         StartCode(w, 0x00);
         w.PutBits(tref, 10);
@@ -88,22 +82,21 @@ Bytes Picture(uint32_t type, uint32_t tref = 5)
     });
 }
 
-} // namespace
+}  // namespace
 
-TEST(VESSeqHdr, FieldsAndDerivedValues)
-{
+TEST(VESSeqHdr, FieldsAndDerivedValues) {
     struct Case {
         uint32_t ar, frc;
         bool ok;
         int64_t duration;
         double pel;
     } cases[] = {
-        {1, 1, true, 417083, 1.0},  {2, 2, true, 416666, 0.6735}, {3, 3, true, 400000, 0.7031},
-        {14, 4, true, 333667, 1.2015}, {4, 5, true, 333333, 0.7615}, {5, 6, true, 200000, 0.8055},
+        {1, 1, true, 417083, 1.0},    {2, 2, true, 416666, 0.6735},
+        {3, 3, true, 400000, 0.7031}, {14, 4, true, 333667, 1.2015},
+        {4, 5, true, 333333, 0.7615}, {5, 6, true, 200000, 0.8055},
         {6, 7, true, 166833, 0.8437}, {7, 8, true, 166666, 0.8935},
-        {2, 0, true, 0, 0.6735},   // no frame rate entry: accepted, rate 0
-        {2, 15, true, 0, 0.6735},
-        {0, 3, false, 0, 0},       // forbidden aspect codes
+        {2, 0, true, 0, 0.6735},                            // no frame rate entry: accepted, rate 0
+        {2, 15, true, 0, 0.6735},     {0, 3, false, 0, 0},  // forbidden aspect codes
         {15, 3, false, 0, 0},
     };
     for (const auto& c : cases) {
@@ -115,8 +108,7 @@ TEST(VESSeqHdr, FieldsAndDerivedValues)
         VESSeqHdr h;
         ASSERT_EQ(c.ok, h.Parse(e.data(), e.size(), true)) << c.ar << "/" << c.frc;
         EXPECT_EQ(c.ok, h.IsValid());
-        if (!c.ok)
-            continue;
+        if (!c.ok) continue;
         EXPECT_EQ(c.duration, h.frameDuration) << c.frc;
         EXPECT_DOUBLE_EQ(c.pel, h.pelAspectRatio);
         EXPECT_EQ(720u, h.horizontal_size_value);
@@ -126,14 +118,13 @@ TEST(VESSeqHdr, FieldsAndDerivedValues)
     }
 }
 
-TEST(VESSeqHdr, MarkerMatricesAndTruncation)
-{
+TEST(VESSeqHdr, MarkerMatricesAndTruncation) {
     SeqFields f;
     f.marker = 0;
     Bytes b = SeqHeader(f);
     VESSeqHdr h;
     EXPECT_FALSE(h.Parse(b.data(), static_cast<uint32_t>(b.size()), true));
-    EXPECT_FALSE(h.IsTruncated()); // refused for its content, not its length
+    EXPECT_FALSE(h.IsTruncated());  // refused for its content, not its length
     EXPECT_TRUE(h.Parse(b.data(), static_cast<uint32_t>(b.size()), false));
 
     // The intra matrix is skipped, so the non-intra flag after it is found.
@@ -149,7 +140,7 @@ TEST(VESSeqHdr, MarkerMatricesAndTruncation)
     Exact cut(b.data(), 40);
     EXPECT_FALSE(h.Parse(cut.data(), cut.size(), true));
     EXPECT_FALSE(h.IsValid());
-    EXPECT_TRUE(h.IsTruncated()); // a scanner keeps these bytes for more data
+    EXPECT_TRUE(h.IsTruncated());  // a scanner keeps these bytes for more data
     // Eleven bytes, as a scanner may see at the end of its buffer.
     f = SeqFields();
     b = SeqHeader(f);
@@ -160,8 +151,7 @@ TEST(VESSeqHdr, MarkerMatricesAndTruncation)
     EXPECT_FALSE(h.Parse(e.data(), 3, true));
 }
 
-TEST(VESSeqExt, ProfileAndLevelMapping)
-{
+TEST(VESSeqExt, ProfileAndLevelMapping) {
     struct Case {
         uint32_t pli, profile, level;
     } cases[] = {
@@ -192,8 +182,7 @@ TEST(VESSeqExt, ProfileAndLevelMapping)
     EXPECT_TRUE(x.Parse(noMarker.data(), static_cast<uint32_t>(noMarker.size()), false));
 }
 
-TEST(VESExtensions, ExtensionIdSelectsTheClass)
-{
+TEST(VESExtensions, ExtensionIdSelectsTheClass) {
     // Byte 4 carrying id 2 is a display extension, not a sequence extension.
     const Bytes disp = Build([](SPL::BitstreamWriter& w) {
         StartCode(w, 0xB5);
@@ -226,10 +215,10 @@ TEST(VESExtensions, ExtensionIdSelectsTheClass)
     const Bytes pce = Build([](SPL::BitstreamWriter& w) {
         StartCode(w, 0xB5);
         w.PutBits(8, 4);
-        w.PutBits(0x1234, 16); // f_codes
-        w.PutBits(2, 2);       // intra_dc_precision
-        w.PutBits(1, 2);       // top field
-        w.PutBits(0x2AB, 10);  // 1010101011: flags through composite_display_flag
+        w.PutBits(0x1234, 16);  // f_codes
+        w.PutBits(2, 2);        // intra_dc_precision
+        w.PutBits(1, 2);        // top field
+        w.PutBits(0x2AB, 10);   // 1010101011: flags through composite_display_flag
         w.PutBits(1, 1);
         w.PutBits(5, 3);
         w.PutBits(1, 1);
@@ -254,8 +243,7 @@ TEST(VESExtensions, ExtensionIdSelectsTheClass)
     EXPECT_FALSE(p.Parse(pce.data(), 9));
 }
 
-TEST(VESGop, StrictRangeChecks)
-{
+TEST(VESGop, StrictRangeChecks) {
     struct Case {
         uint32_t hh, mm, ss, pp, marker;
         bool strict, lax;
@@ -275,16 +263,14 @@ TEST(VESGop, StrictRangeChecks)
     }
 }
 
-TEST(VESPictureHdr, CodingTypesAndMotionCodes)
-{
+TEST(VESPictureHdr, CodingTypesAndMotionCodes) {
     for (uint32_t type = 0; type < 8; ++type) {
         const Bytes b = Picture(type);
         Exact e(b);
         VESPictureHdr p;
         const bool ok = type >= 1 && type <= 4;
         EXPECT_EQ(ok, p.Parse(e.data(), e.size())) << type;
-        if (!ok)
-            continue;
+        if (!ok) continue;
         EXPECT_EQ(type, p.pictureType);
         EXPECT_EQ(5u, p.temporal_reference);
         EXPECT_EQ(0x1234u, p.vbv_delay);

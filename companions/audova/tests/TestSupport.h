@@ -11,9 +11,9 @@
 namespace audova_test {
 
 struct Header {
-  bool lsf;
-  int layer, protection, bitrateIndex, rateCode, padding, privateBit, mode, modeExt, copyright, original, emphasis;
-  int kbps, rate, bytes;
+    bool lsf;
+    int layer, protection, bitrateIndex, rateCode, padding, privateBit, mode, modeExt, copyright, original, emphasis;
+    int kbps, rate, bytes;
 };
 // Parses a frame header; false when p does not start with one.
 bool ParseHeader(const uint8_t* p, size_t n, Header* h);

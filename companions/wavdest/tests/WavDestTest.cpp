@@ -18,15 +18,13 @@ namespace {
 
 using graphtest::ComPtr;
 
-std::uint32_t U32(const std::vector<unsigned char>& b, size_t at)
-{
+std::uint32_t U32(const std::vector<unsigned char>& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 class WavDestGraph : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                            graph_.PutVoid()));
@@ -34,16 +32,14 @@ protected:
             << "WavDest.ax is not registered";
         ASSERT_EQ(S_OK, graph_->AddFilter(dest_.Get(), L"WAV Dest"));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         dest_.Reset();
         graph_.Reset();
         ::CoUninitialize();
     }
 
     // Connects a source of `seconds` of 16-bit PCM and runs it to the end.
-    void Play(const testfilters::PcmFormat& format)
-    {
+    void Play(const testfilters::PcmFormat& format) {
         auto* source = new testfilters::PcmSourceFilter(format);
         source->NonDelegatingAddRef();
         ASSERT_EQ(S_OK, graph_->AddFilter(source, L"PCM"));
@@ -67,8 +63,7 @@ protected:
     ComPtr<IBaseFilter> dest_;
 };
 
-TEST_F(WavDestGraph, WritesAWaveFileOfEverySample)
-{
+TEST_F(WavDestGraph, WritesAWaveFileOfEverySample) {
     const std::wstring folder = graphtest::MakeTempFolder();
     const std::wstring file = folder + L"\\tone.wav";
     ComPtr<IFileSinkFilter> sink;
@@ -84,8 +79,8 @@ TEST_F(WavDestGraph, WritesAWaveFileOfEverySample)
     EXPECT_EQ(0, std::memcmp(bytes.data() + 8, "WAVEfmt ", 8));
     const std::uint32_t formatSize = U32(bytes, 16);
     ASSERT_GE(formatSize, 16u);
-    EXPECT_EQ(1u, bytes[20] | bytes[21] << 8);      // PCM
-    EXPECT_EQ(1u, bytes[22] | bytes[23] << 8);      // mono
+    EXPECT_EQ(1u, bytes[20] | bytes[21] << 8);  // PCM
+    EXPECT_EQ(1u, bytes[22] | bytes[23] << 8);  // mono
     EXPECT_EQ(22050u, U32(bytes, 24));
     const size_t data = 20 + formatSize + (formatSize & 1);
     ASSERT_GE(bytes.size(), data + 8);
@@ -106,8 +101,7 @@ TEST_F(WavDestGraph, WritesAWaveFileOfEverySample)
     graphtest::RemoveTree(folder);
 }
 
-TEST_F(WavDestGraph, WithoutAFileNameTheSoundIsDropped)
-{
+TEST_F(WavDestGraph, WithoutAFileNameTheSoundIsDropped) {
     Play({44100, 2, 16, 0.3, 100});
     ComPtr<IFileSinkFilter> sink;
     ASSERT_EQ(S_OK, dest_->QueryInterface(IID_IFileSinkFilter, sink.PutVoid()));

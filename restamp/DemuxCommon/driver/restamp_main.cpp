@@ -14,13 +14,16 @@ char* FormatInt(char* p, int64_t v) {
     char tmp[24];
     int n = 0;
     uint64_t u = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
-    do { tmp[n++] = char('0' + u % 10); u /= 10; } while (u);
+    do {
+        tmp[n++] = char('0' + u % 10);
+        u /= 10;
+    } while (u);
     if (v < 0) *p++ = '-';
     while (n) *p++ = tmp[--n];
     return p;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
@@ -28,11 +31,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     FILE* in = std::fopen(argv[1], "rb");
-    if (!in) { std::perror(argv[1]); return 1; }
+    if (!in) {
+        std::perror(argv[1]);
+        return 1;
+    }
     FILE* out = nullptr;
     if (argc == 3) {
         out = std::fopen(argv[2], "wb");
-        if (!out) { std::perror(argv[2]); std::fclose(in); return 1; }
+        if (!out) {
+            std::perror(argv[2]);
+            std::fclose(in);
+            return 1;
+        }
     }
     std::unique_ptr<CTimeMarkerCore> core(new CTimeMarkerCore());
     std::vector<uint8_t> buf(1 << 20);
@@ -55,8 +65,10 @@ int main(int argc, char** argv) {
         *p++ = ' ';
         p = FormatInt(p, n);
         *p++ = ' ';
-        if (t == kNoTime) *p++ = '-';
-        else p = FormatInt(p, t);
+        if (t == kNoTime)
+            *p++ = '-';
+        else
+            p = FormatInt(p, t);
         *p++ = '\n';
         lineFill = size_t(p - lines.data());
         offset += n;
@@ -85,6 +97,9 @@ int main(int argc, char** argv) {
     if (std::ferror(in)) ok = false;
     std::fclose(in);
     if (out && std::fclose(out) != 0) ok = false;
-    if (!ok) { std::fprintf(stderr, "restamp: I/O error\n"); return 1; }
+    if (!ok) {
+        std::fprintf(stderr, "restamp: I/O error\n");
+        return 1;
+    }
     return 0;
 }

@@ -37,7 +37,10 @@ TEST(ChronelDispatcher, StampsLikeTheCoreAndNamesTheFormat) {
     std::vector<uint8_t> data;
     for (int i = 0; i < 2000; ++i) {
         std::vector<uint8_t> f(576, 0x11);
-        f[0] = 0xFF; f[1] = 0xFD; f[2] = 0xA4; f[3] = 0x00;
+        f[0] = 0xFF;
+        f[1] = 0xFD;
+        f[2] = 0xA4;
+        f[3] = 0x00;
         data.insert(data.end(), f.begin(), f.end());
     }
     Shell shell;
@@ -56,4 +59,4 @@ TEST(ChronelDispatcher, StampsLikeTheCoreAndNamesTheFormat) {
     EXPECT_STREQ(d.FormatName(), "Not Initialized");
 }
 
-} // namespace
+}  // namespace

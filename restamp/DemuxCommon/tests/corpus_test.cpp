@@ -34,7 +34,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 }
 
 struct CorpusFile {
-    const char* size;        // picture size
+    const char* size;  // picture size
     const char* name;
     const char* ffmpegArgs;  // output options
     uint32_t type;           // MainParserStreamType we expect
@@ -81,14 +81,15 @@ protected:
         if (!mkdtemp(tmpl)) return;
         dir_ = tmpl;
         for (const auto& f : kCorpus) {
-            std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=") + f.size + " " + kAudioIn +
-                              " -t 3 " + f.ffmpegArgs + " " + dir_ + "/" + f.name + " 2>&1";
+            std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=") + f.size + " " +
+                              kAudioIn + " -t 3 " + f.ffmpegArgs + " " + dir_ + "/" + f.name + " 2>&1";
             Shell(cmd);
         }
         // 15 Mbit/s, so that the first stamped chunk comes within 2.5 s.
         Shell(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=720x576:rate=25 ") + kAudioIn +
-            " -t 4 -vf noise=alls=60:allf=t -c:v mpeg2video -b:v 15M -maxrate 15M -minrate 15M"
-            " -bufsize 1835k -c:a mp2 -f vob " + dir_ + "/hi.vob 2>&1");
+              " -t 4 -vf noise=alls=60:allf=t -c:v mpeg2video -b:v 15M -maxrate 15M -minrate 15M"
+              " -bufsize 1835k -c:a mp2 -f vob " +
+              dir_ + "/hi.vob 2>&1");
         Shell("cat " + dir_ + "/hi.vob " + dir_ + "/hi.vob > " + dir_ + "/joined.vob");
     }
     static void TearDownTestSuite() {
@@ -127,7 +128,10 @@ TEST_F(Corpus, DetectionAgreesWithFfprobe) {
 // Every PES time stamp of the program streams, per stream, against ffprobe's
 // packet pts (the frames without a PES time stamp have none there either).
 TEST_F(Corpus, ProgramStreamTimesMatchFfprobe) {
-    struct Case { const char* file; uint8_t audioId, audioSub; };
+    struct Case {
+        const char* file;
+        uint8_t audioId, audioSub;
+    };
     for (const Case c : {Case{"vob_mp2.vob", 0xC0, 0}, Case{"vob_ac3.vob", 0xBD, 0x80}, Case{"dvd.vob", 0xC0, 0}}) {
         SCOPED_TRACE(c.file);
         auto data = ReadFile(Path(c.file));
@@ -144,7 +148,7 @@ TEST_F(Corpus, ProgramStreamTimesMatchFfprobe) {
         auto probe = [&](const char* sel) {
             std::vector<int64_t> v;
             std::istringstream is(Shell(std::string("ffprobe -v error -select_streams ") + sel +
-                                      " -show_entries packet=pts -of csv=p=0 " + Path(c.file)));
+                                        " -show_entries packet=pts -of csv=p=0 " + Path(c.file)));
             for (std::string l; std::getline(is, l);)
                 if (!l.empty() && l != "N/A") v.push_back(std::stoll(l) * 1000 / 9);
             std::sort(v.begin(), v.end());
@@ -253,12 +257,19 @@ TEST_F(Corpus, DamagedInputNeverCrashes) {
             std::vector<uint8_t> d = orig;
             std::uniform_int_distribution<size_t> pos(0, d.size() - 1);
             switch (variant) {
-                case 0: d.erase(d.begin(), d.begin() + long(pos(rng))); break;   // cut at a random place
-                case 1: d.resize(pos(rng)); break;                              // truncated
-                case 2: for (int k = 0; k < 2000; ++k) d[pos(rng)] ^= uint8_t(1u << (rng() % 8)); break;
+                case 0:
+                    d.erase(d.begin(), d.begin() + long(pos(rng)));
+                    break;  // cut at a random place
+                case 1:
+                    d.resize(pos(rng));
+                    break;  // truncated
+                case 2:
+                    for (int k = 0; k < 2000; ++k) d[pos(rng)] ^= uint8_t(1u << (rng() % 8));
+                    break;
                 case 3:  // pieces shuffled
                     for (int k = 0; k < 50; ++k) {
-                        size_t a = pos(rng), b = pos(rng), len = std::min<size_t>(rng() % 5000, d.size() - std::max(a, b));
+                        size_t a = pos(rng), b = pos(rng),
+                               len = std::min<size_t>(rng() % 5000, d.size() - std::max(a, b));
                         std::swap_ranges(d.begin() + long(a), d.begin() + long(a + len), d.begin() + long(b));
                     }
                     break;
@@ -276,4 +287,4 @@ TEST_F(Corpus, DamagedInputNeverCrashes) {
     }
 }
 
-} // namespace
+}  // namespace

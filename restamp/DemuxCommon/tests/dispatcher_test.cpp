@@ -19,7 +19,8 @@ struct Sink : ATimeSink {
 
 std::vector<int64_t> Distinct(const std::vector<int64_t>& v) {
     std::vector<int64_t> out;
-    for (int64_t t : v) if (out.empty() || out.back() != t) out.push_back(t);
+    for (int64_t t : v)
+        if (out.empty() || out.back() != t) out.push_back(t);
     return out;
 }
 
@@ -33,7 +34,10 @@ TEST(DataDispatcher, DetectionIsTriedAtEachDoubling) {
     n = 1;
     d.ProcessData(99999, zeros.data(), &n);
     EXPECT_EQ(d.DetectionAttempts(), 1u);
-    for (int i = 0; i < 3; ++i) { n = 100000; d.ProcessData(0, zeros.data(), &n); }
+    for (int i = 0; i < 3; ++i) {
+        n = 100000;
+        d.ProcessData(0, zeros.data(), &n);
+    }
     EXPECT_EQ(d.DetectionAttempts(), 3u);  // at 200,000 and 400,000
     EXPECT_FALSE(d.MainParser().IsInitialized());
     EXPECT_TRUE(s.times.empty());
@@ -61,7 +65,12 @@ Bytes Frames(const Bytes& head, size_t frameLen, int n) {
 
 // Bare audio: each frame advances the running time by its own duration.
 TEST(DataDispatcher, BareAudioFramesAdvanceByTheirDuration) {
-    struct Case { const char* what; Bytes head; size_t len; int64_t step; };
+    struct Case {
+        const char* what;
+        Bytes head;
+        size_t len;
+        int64_t step;
+    };
     const Case cases[] = {
         {"Layer II 192 kbit/s 48 kHz", {0xFF, 0xFD, 0xA4, 0x00}, 576, 240000},
         {"AC-3 448 kbit/s 48 kHz", {0x0B, 0x77, 0, 0, 0x1E, 0x40, 0x40}, 1792, 320000},
@@ -85,9 +94,13 @@ TEST(DataDispatcher, BareAudioFramesAdvanceByTheirDuration) {
 
 Bytes Pack(uint64_t scr) {
     Bytes b(14, 0);
-    b[2] = 1; b[3] = 0xBA;
+    b[2] = 1;
+    b[3] = 0xBA;
     MpegCommon::EncodePackScr(&b[4], scr, 0);
-    b[10] = 0x01; b[11] = 0x89; b[12] = 0xC3; b[13] = 0xF8;
+    b[10] = 0x01;
+    b[11] = 0x89;
+    b[12] = 0xC3;
+    b[13] = 0xF8;
     return b;
 }
 
@@ -105,8 +118,8 @@ Bytes Pes(uint8_t sid, const Bytes& payload, int64_t pts = -1) {
 }
 
 Bytes VideoPayload() {
-    Bytes v = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0xFF, 0xFF, 0xE0, 0x18,
-               0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x40, 0, 0, 1, 0x00, 0x00, 0x0F, 0xFF, 0xF8};
+    Bytes v = {0, 0,    1,    0xB3, 0x16, 0x01, 0x20, 0x13, 0xFF, 0xFF, 0xE0, 0x18, 0,    0,
+               1, 0xB8, 0x00, 0x08, 0x00, 0x40, 0,    0,    1,    0x00, 0x00, 0x0F, 0xFF, 0xF8};
     v.resize(200, 0x5A);
     return v;
 }
@@ -151,8 +164,10 @@ TEST(ProgramStreamTimes, PackScrAndPesPtsInReferenceTime) {
     std::vector<std::pair<uint8_t, int64_t>> want;
     for (int i = 0; i < 8; ++i) {
         want.push_back({0, int64_t(90000 + i) * 1000 / 9});
-        if (i == 7) want.push_back({0xE0, big * 1000 / 9});
-        else if (i % 2 == 0) want.push_back({0xE0, int64_t(900 + i) * 1000 / 9});
+        if (i == 7)
+            want.push_back({0xE0, big * 1000 / 9});
+        else if (i % 2 == 0)
+            want.push_back({0xE0, int64_t(900 + i) * 1000 / 9});
     }
     EXPECT_EQ(rec.got, want);
 }
@@ -186,7 +201,7 @@ TEST(TimeMarkerCore, FirstChunkIsZeroAndInstancesShareNothing) {
     EXPECT_EQ(b, one);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -205,4 +220,4 @@ TEST(TimeMarkerCore, DisconnectDetectsTheFormatAgain) {
     EXPECT_STREQ(core.Dispatcher().MainParser().DisplayName(), L"AC3 Stream");
 }
 
-} // namespace
+}  // namespace

@@ -7,7 +7,10 @@
 namespace {
 
 TEST(TimeProcessor, KeepsOneContinuousTimeline) {
-    struct Case { const char* what; std::vector<int64_t> in, out; };
+    struct Case {
+        const char* what;
+        std::vector<int64_t> in, out;
+    };
     const Case cases[] = {
         {"steady", {0, 400000, 800000}, {0, 400000, 800000}},
         {"late start", {90000000, 90400000}, {0, 400000}},
@@ -52,10 +55,10 @@ TEST(TimeProcessor, AudioSynchroGivesItsOffsetToCloseStreams) {
     const CStreamKey audio(0, 0xC0, 0, 0, 0), video(0, 0xE0, 0, 0, 0);
     EXPECT_EQ(tp.ProcessTime(audio, 1000000, 1), 0);
     EXPECT_EQ(tp.ProcessTime(audio, 1400000, 1), 400000);
-    EXPECT_EQ(tp.ProcessTime(video, 1200000, 2), 0);        // its own first time, then the audio offset
+    EXPECT_EQ(tp.ProcessTime(video, 1200000, 2), 0);  // its own first time, then the audio offset
     EXPECT_EQ(tp.ProcessTime(audio, 1800000, 1), 800000);
-    EXPECT_EQ(tp.ProcessTime(video, 1600000, 2), 600000);   // runs on the audio offset
+    EXPECT_EQ(tp.ProcessTime(video, 1600000, 2), 600000);  // runs on the audio offset
     EXPECT_EQ(tp.ProcessTime(video, 2000000, 2), 1000000);
 }
 
-} // namespace
+}  // namespace

@@ -18,86 +18,86 @@ using namespace testfilters;
 namespace {
 
 class ChronelStamps : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    folder_ = MakeTempFolder();
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph_.PutVoid()));
-    ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()));
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source_.Put()));
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel_.Put()));
-    recorder_ = new RecorderFilter;
-    recorder_->NonDelegatingAddRef();
-    ASSERT_EQ(S_OK, graph_->AddFilter(source_.Get(), L"Source"));
-    ASSERT_EQ(S_OK, graph_->AddFilter(chronel_.Get(), L"MPEG Chronel"));
-    ASSERT_EQ(S_OK, graph_->AddFilter(recorder_, L"Recorder"));
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        folder_ = MakeTempFolder();
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         graph_.PutVoid()));
+        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()));
+        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source_.Put()));
+        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel_.Put()));
+        recorder_ = new RecorderFilter;
+        recorder_->NonDelegatingAddRef();
+        ASSERT_EQ(S_OK, graph_->AddFilter(source_.Get(), L"Source"));
+        ASSERT_EQ(S_OK, graph_->AddFilter(chronel_.Get(), L"MPEG Chronel"));
+        ASSERT_EQ(S_OK, graph_->AddFilter(recorder_, L"Recorder"));
 
-    const auto content = PatternBytes(10000, 3);
-    const std::wstring source = folder_ + L"\\in.bin";
-    ASSERT_TRUE(WriteFileBytes(source, content));
-    ComPtr<ITestSourceControl> pacing;
-    ASSERT_EQ(S_OK, source_->QueryInterface(IID_ITestSourceControl, pacing.PutVoid()));
-    ASSERT_EQ(S_OK, pacing->SetPacing(2500, 0));
-    ComPtr<IFileSourceFilter> load;
-    ASSERT_EQ(S_OK, source_->QueryInterface(IID_IFileSourceFilter, load.PutVoid()));
-    ASSERT_EQ(S_OK, load->Load(source.c_str(), nullptr));
-    ComPtr<IPin> srcOut, in, out;
-    ASSERT_EQ(S_OK, FindPinByName(source_.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()));
-    ASSERT_EQ(S_OK, FindPinByName(chronel_.Get(), PINDIR_INPUT, L"Input", in.Put()));
-    ASSERT_EQ(S_OK, FindPinByName(chronel_.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(srcOut.Get(), in.Get(), nullptr));
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), &recorder_->Pin(), nullptr));
-  }
+        const auto content = PatternBytes(10000, 3);
+        const std::wstring source = folder_ + L"\\in.bin";
+        ASSERT_TRUE(WriteFileBytes(source, content));
+        ComPtr<ITestSourceControl> pacing;
+        ASSERT_EQ(S_OK, source_->QueryInterface(IID_ITestSourceControl, pacing.PutVoid()));
+        ASSERT_EQ(S_OK, pacing->SetPacing(2500, 0));
+        ComPtr<IFileSourceFilter> load;
+        ASSERT_EQ(S_OK, source_->QueryInterface(IID_IFileSourceFilter, load.PutVoid()));
+        ASSERT_EQ(S_OK, load->Load(source.c_str(), nullptr));
+        ComPtr<IPin> srcOut, in, out;
+        ASSERT_EQ(S_OK, FindPinByName(source_.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()));
+        ASSERT_EQ(S_OK, FindPinByName(chronel_.Get(), PINDIR_INPUT, L"Input", in.Put()));
+        ASSERT_EQ(S_OK, FindPinByName(chronel_.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
+        ASSERT_EQ(S_OK, graph_->ConnectDirect(srcOut.Get(), in.Get(), nullptr));
+        ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), &recorder_->Pin(), nullptr));
+    }
 
-  void TearDown() override {
-    if (control_) control_->Stop();
-    control_.Reset();
-    source_.Reset();
-    chronel_.Reset();
-    graph_.Reset();
-    if (recorder_) recorder_->NonDelegatingRelease();
-    RemoveTree(folder_);
-    CoUninitialize();
-  }
+    void TearDown() override {
+        if (control_) control_->Stop();
+        control_.Reset();
+        source_.Reset();
+        chronel_.Reset();
+        graph_.Reset();
+        if (recorder_) recorder_->NonDelegatingRelease();
+        RemoveTree(folder_);
+        CoUninitialize();
+    }
 
-  std::vector<SeenSample> RunToEnd() {
-    recorder_->Pin().Clear();
-    EXPECT_TRUE(SUCCEEDED(control_->Run()));
-    EXPECT_TRUE(recorder_->Pin().WaitForEnd(20000));
-    EXPECT_EQ(S_OK, control_->Stop());
-    return recorder_->Pin().Seen();
-  }
+    std::vector<SeenSample> RunToEnd() {
+        recorder_->Pin().Clear();
+        EXPECT_TRUE(SUCCEEDED(control_->Run()));
+        EXPECT_TRUE(recorder_->Pin().WaitForEnd(20000));
+        EXPECT_EQ(S_OK, control_->Stop());
+        return recorder_->Pin().Seen();
+    }
 
-  std::wstring folder_;
-  ComPtr<IGraphBuilder> graph_;
-  ComPtr<IMediaControl> control_;
-  ComPtr<IBaseFilter> source_, chronel_;
-  RecorderFilter* recorder_ = nullptr;
+    std::wstring folder_;
+    ComPtr<IGraphBuilder> graph_;
+    ComPtr<IMediaControl> control_;
+    ComPtr<IBaseFilter> source_, chronel_;
+    RecorderFilter* recorder_ = nullptr;
 };
 
 // The first chunk after a start is stamped [0, 1], sync point and
 // discontinuity; the rest carry no time until the parser reports one. A
 // second run after Stop starts the same way.
 TEST_F(ChronelStamps, FirstChunkAfterEachStartIsStampedZero) {
-  for (int run = 0; run < 2; ++run) {
-    SCOPED_TRACE(run);
-    std::vector<SeenSample> seen = RunToEnd();
-    ASSERT_EQ(10u, seen.size());
-    EXPECT_TRUE(seen[0].timed);
-    EXPECT_EQ(0, seen[0].start);
-    EXPECT_EQ(1, seen[0].stop);
-    EXPECT_TRUE(seen[0].sync);
-    EXPECT_TRUE(seen[0].discontinuity);
-    long total = 0;
-    for (size_t i = 0; i < seen.size(); ++i) {
-      total += static_cast<long>(seen[i].bytes.size());
-      if (i == 0) continue;
-      EXPECT_FALSE(seen[i].timed) << i;
-      EXPECT_FALSE(seen[i].discontinuity) << i;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        std::vector<SeenSample> seen = RunToEnd();
+        ASSERT_EQ(10u, seen.size());
+        EXPECT_TRUE(seen[0].timed);
+        EXPECT_EQ(0, seen[0].start);
+        EXPECT_EQ(1, seen[0].stop);
+        EXPECT_TRUE(seen[0].sync);
+        EXPECT_TRUE(seen[0].discontinuity);
+        long total = 0;
+        for (size_t i = 0; i < seen.size(); ++i) {
+            total += static_cast<long>(seen[i].bytes.size());
+            if (i == 0) continue;
+            EXPECT_FALSE(seen[i].timed) << i;
+            EXPECT_FALSE(seen[i].discontinuity) << i;
+        }
+        EXPECT_EQ(10000, total);
     }
-    EXPECT_EQ(10000, total);
-  }
 }
 
 }  // namespace
@@ -108,53 +108,53 @@ namespace {
 // the re-stamped timeline runs on without jumps (audio and video times
 // interleave, so small steps back are normal).
 TEST(ChronelProgramStream, StampsFollowTheStreamTimes) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  {
-    std::vector<unsigned char> content;
-    ASSERT_TRUE(ReadFileBytes(KORVELL_PROGRAM_STREAM, &content)) << "made by make_program_stream.sh";
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.PutVoid()));
-    ComPtr<IMediaControl> control;
-    ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
-    ComPtr<IBaseFilter> source, chronel;
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source.Put()));
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel.Put()));
-    RecorderFilter* recorder = new RecorderFilter;
-    recorder->NonDelegatingAddRef();
-    ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Source"));
-    ASSERT_EQ(S_OK, graph->AddFilter(chronel.Get(), L"MPEG Chronel"));
-    ASSERT_EQ(S_OK, graph->AddFilter(recorder, L"Recorder"));
-    ComPtr<IFileSourceFilter> load;
-    ASSERT_EQ(S_OK, source->QueryInterface(IID_IFileSourceFilter, load.PutVoid()));
-    ASSERT_EQ(S_OK, load->Load(KORVELL_PROGRAM_STREAM, nullptr));
-    ComPtr<IPin> srcOut, in, out;
-    ASSERT_EQ(S_OK, FindPinByName(source.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()));
-    ASSERT_EQ(S_OK, FindPinByName(chronel.Get(), PINDIR_INPUT, L"Input", in.Put()));
-    ASSERT_EQ(S_OK, FindPinByName(chronel.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
-    ASSERT_EQ(S_OK, graph->ConnectDirect(srcOut.Get(), in.Get(), nullptr));
-    ASSERT_EQ(S_OK, graph->ConnectDirect(out.Get(), &recorder->Pin(), nullptr));
-    ASSERT_TRUE(SUCCEEDED(control->Run()));
-    EXPECT_TRUE(recorder->Pin().WaitForEnd(60000));
-    control->Stop();
-    std::vector<SeenSample> seen = recorder->Pin().Seen();
-    std::vector<unsigned char> joined;
-    std::vector<REFERENCE_TIME> stamps;
-    for (const SeenSample& s : seen) {
-      joined.insert(joined.end(), s.bytes.begin(), s.bytes.end());
-      if (s.timed) stamps.push_back(s.start);
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    {
+        std::vector<unsigned char> content;
+        ASSERT_TRUE(ReadFileBytes(KORVELL_PROGRAM_STREAM, &content)) << "made by make_program_stream.sh";
+        ComPtr<IGraphBuilder> graph;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         graph.PutVoid()));
+        ComPtr<IMediaControl> control;
+        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
+        ComPtr<IBaseFilter> source, chronel;
+        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source.Put()));
+        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel.Put()));
+        RecorderFilter* recorder = new RecorderFilter;
+        recorder->NonDelegatingAddRef();
+        ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Source"));
+        ASSERT_EQ(S_OK, graph->AddFilter(chronel.Get(), L"MPEG Chronel"));
+        ASSERT_EQ(S_OK, graph->AddFilter(recorder, L"Recorder"));
+        ComPtr<IFileSourceFilter> load;
+        ASSERT_EQ(S_OK, source->QueryInterface(IID_IFileSourceFilter, load.PutVoid()));
+        ASSERT_EQ(S_OK, load->Load(KORVELL_PROGRAM_STREAM, nullptr));
+        ComPtr<IPin> srcOut, in, out;
+        ASSERT_EQ(S_OK, FindPinByName(source.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()));
+        ASSERT_EQ(S_OK, FindPinByName(chronel.Get(), PINDIR_INPUT, L"Input", in.Put()));
+        ASSERT_EQ(S_OK, FindPinByName(chronel.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
+        ASSERT_EQ(S_OK, graph->ConnectDirect(srcOut.Get(), in.Get(), nullptr));
+        ASSERT_EQ(S_OK, graph->ConnectDirect(out.Get(), &recorder->Pin(), nullptr));
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        EXPECT_TRUE(recorder->Pin().WaitForEnd(60000));
+        control->Stop();
+        std::vector<SeenSample> seen = recorder->Pin().Seen();
+        std::vector<unsigned char> joined;
+        std::vector<REFERENCE_TIME> stamps;
+        for (const SeenSample& s : seen) {
+            joined.insert(joined.end(), s.bytes.begin(), s.bytes.end());
+            if (s.timed) stamps.push_back(s.start);
+        }
+        EXPECT_TRUE(joined == content) << joined.size() << " of " << content.size();
+        ASSERT_GE(stamps.size(), 10u) << "the parser reported too few times";
+        EXPECT_EQ(0, stamps.front());
+        for (size_t i = 1; i < stamps.size(); ++i) EXPECT_LE(std::llabs(stamps[i] - stamps[i - 1]), 25000000) << i;
+        // A 4 s stream ends near 4 s.
+        EXPECT_GT(stamps.back(), 25000000);
+        EXPECT_LT(stamps.back(), 60000000);
+        graph->RemoveFilter(recorder);
+        recorder->NonDelegatingRelease();
     }
-    EXPECT_TRUE(joined == content) << joined.size() << " of " << content.size();
-    ASSERT_GE(stamps.size(), 10u) << "the parser reported too few times";
-    EXPECT_EQ(0, stamps.front());
-    for (size_t i = 1; i < stamps.size(); ++i) EXPECT_LE(std::llabs(stamps[i] - stamps[i - 1]), 25000000) << i;
-    // A 4 s stream ends near 4 s.
-    EXPECT_GT(stamps.back(), 25000000);
-    EXPECT_LT(stamps.back(), 60000000);
-    graph->RemoveFilter(recorder);
-    recorder->NonDelegatingRelease();
-  }
-  CoUninitialize();
+    CoUninitialize();
 }
 
 }  // namespace

@@ -11,8 +11,8 @@ namespace {
 
 TEST(StreamKey, OrderingIsStrictWeakAcrossMixedKeys) {
     const std::vector<CStreamKey> keys = {
-        {0, 0xE0, 0, 0, 0}, {0, 0xBD, 0x80, 0, 0}, {0, 0xBD, 0x81, 0, 0}, {1, 0xC0, 0, 0, 0},
-        {5, 0, 0, 0x100, 1}, {9, 0xE0, 0, 0x100, 1}, {0, 0, 0, 0x101, 1}, {0, 0, 0, 0, 0},
+        {0, 0xE0, 0, 0, 0},  {0, 0xBD, 0x80, 0, 0},  {0, 0xBD, 0x81, 0, 0}, {1, 0xC0, 0, 0, 0},
+        {5, 0, 0, 0x100, 1}, {9, 0xE0, 0, 0x100, 1}, {0, 0, 0, 0x101, 1},   {0, 0, 0, 0, 0},
     };
     for (const auto& a : keys) {
         EXPECT_FALSE(a < a);
@@ -125,7 +125,10 @@ std::vector<uint8_t> Mp2Frames(int n) {
     std::vector<uint8_t> v;
     for (int i = 0; i < n; ++i) {
         std::vector<uint8_t> f(384, 0x11);
-        f[0] = 0xFF; f[1] = 0xFD; f[2] = 0x84; f[3] = 0x00;
+        f[0] = 0xFF;
+        f[1] = 0xFD;
+        f[2] = 0x84;
+        f[3] = 0x00;
         v.insert(v.end(), f.begin(), f.end());
     }
     return v;
@@ -138,7 +141,11 @@ struct FrameLog : BS::AStreamElementStateHandler {
         entries.push_back({st->code, ev ? ev->position : 0, ev ? ev->length : 0});
     }
     void OnElementDestroyed(BS::AStreamElement*) override {}
-    struct Entry { uint32_t code; uint64_t pos; uint32_t len; };
+    struct Entry {
+        uint32_t code;
+        uint64_t pos;
+        uint32_t len;
+    };
     std::vector<Entry> entries;
 };
 
@@ -150,8 +157,8 @@ struct RootWatch : BS::AStreamElementStateHandler {
     FrameLog* frames;
 };
 
-using AudioTemplate = BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl,
-                                              MAudio::CAudioDispatcher>;
+using AudioTemplate =
+    BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl, MAudio::CAudioDispatcher>;
 
 TEST(ParserTemplate, FrameCutByTheBlockEndContinuesThroughTheSink) {
     auto data = Mp2Frames(4);
@@ -198,8 +205,8 @@ TEST(ParserTemplate, ShortBlockWaitsForMoreData) {
     EXPECT_EQ(t.stream.GetAEStream(), nullptr);
 }
 
-using AudioTemplateEx = BS::CParserTemplateImplEx<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl,
-                                                  MAudio::CAEStream>;
+using AudioTemplateEx =
+    BS::CParserTemplateImplEx<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl, MAudio::CAEStream>;
 
 TEST(ParserTemplateEx, HeaderCutAcrossBlocksIsFoundWithItsPosition) {
     auto data = Mp2Frames(3);
@@ -211,7 +218,8 @@ TEST(ParserTemplateEx, HeaderCutAcrossBlocksIsFoundWithItsPosition) {
     t.Parse(10000, data.data(), 386, 0);  // cuts the second header after 2 bytes
     t.Parse(20000, data.data() + 386, uint32_t(data.size() - 386), 0);
     std::vector<uint64_t> headers;
-    for (const auto& e : log.entries) if (e.code == 1) headers.push_back(e.pos);
+    for (const auto& e : log.entries)
+        if (e.code == 1) headers.push_back(e.pos);
     EXPECT_EQ(headers, (std::vector<uint64_t>{10000, 10384, 20382}));
 }
 
@@ -227,8 +235,9 @@ TEST(ParserTemplateEx, SkipBeyondTheBufferDropsTheRestOfThePayload) {
     EXPECT_EQ(t.carriedSkip, 84u);
     t.Parse(300, data.data() + 300, uint32_t(data.size() - 300), 0);
     std::vector<uint64_t> headers;
-    for (const auto& e : log.entries) if (e.code == 1) headers.push_back(e.pos);
+    for (const auto& e : log.entries)
+        if (e.code == 1) headers.push_back(e.pos);
     EXPECT_EQ(headers, (std::vector<uint64_t>{0, 384, 768}));
 }
 
-} // namespace
+}  // namespace

@@ -12,14 +12,18 @@ std::vector<uint8_t> Pad(std::vector<uint8_t> v, size_t n, uint8_t fill = 0) {
 }
 
 TEST(MpegAudioHeader, DecodesSizesAndDurations) {
-    struct Case { uint8_t b1, b2, b3; uint32_t layer, rate, bitrate, len; uint64_t dur; };
+    struct Case {
+        uint8_t b1, b2, b3;
+        uint32_t layer, rate, bitrate, len;
+        uint64_t dur;
+    };
     const Case cases[] = {
-        {0xFD, 0x84, 0x00, 2, 48000, 128000, 384, 240000},   // MPEG-1 Layer II
-        {0xFD, 0x82, 0x00, 2, 44100, 128000, 418, 261224},   // padded, 44.1 kHz
-        {0xF3, 0x84, 0x00, 3, 24000, 64000, 192, 240000},    // MPEG-2 Layer III
-        {0xF3, 0x86, 0x00, 3, 24000, 64000, 193, 240000},    //   with padding
-        {0xF5, 0x84, 0x00, 2, 24000, 64000, 384, 480000},    // MPEG-2 Layer II
-        {0xFF, 0xEA, 0x00, 1, 32000, 448000, 676, 120000},   // Layer I, padded
+        {0xFD, 0x84, 0x00, 2, 48000, 128000, 384, 240000},  // MPEG-1 Layer II
+        {0xFD, 0x82, 0x00, 2, 44100, 128000, 418, 261224},  // padded, 44.1 kHz
+        {0xF3, 0x84, 0x00, 3, 24000, 64000, 192, 240000},   // MPEG-2 Layer III
+        {0xF3, 0x86, 0x00, 3, 24000, 64000, 193, 240000},   //   with padding
+        {0xF5, 0x84, 0x00, 2, 24000, 64000, 384, 480000},   // MPEG-2 Layer II
+        {0xFF, 0xEA, 0x00, 1, 32000, 448000, 676, 120000},  // Layer I, padded
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << int(c.b1) << " " << int(c.b2));
@@ -33,25 +37,33 @@ TEST(MpegAudioHeader, DecodesSizesAndDurations) {
         EXPECT_EQ(h.duration, c.dur);
     }
     // Reserved layer, version, sampling frequency; free format; bitrate 15.
-    for (auto b : {std::vector<uint8_t>{0xFF, 0xF9, 0x84, 0}, {0xFF, 0xED, 0x84, 0}, {0xFF, 0xFD, 0x8C, 0},
-                   {0xFF, 0xFD, 0x04, 0}, {0xFF, 0xFD, 0xF4, 0}, {0xFF, 0x1D, 0x84, 0}}) {
+    for (auto b : {std::vector<uint8_t>{0xFF, 0xF9, 0x84, 0},
+                   {0xFF, 0xED, 0x84, 0},
+                   {0xFF, 0xFD, 0x8C, 0},
+                   {0xFF, 0xFD, 0x04, 0},
+                   {0xFF, 0xFD, 0xF4, 0},
+                   {0xFF, 0x1D, 0x84, 0}}) {
         MAudio::CFrameHdr h;
         EXPECT_FALSE(h.Parse(b.data(), 4)) << int(b[1]) << " " << int(b[2]);
     }
     MAudio::CFrameHdr a, b, c;
     const uint8_t ha[4] = {0xFF, 0xFD, 0x84, 0x00}, hb[4] = {0xFF, 0xFD, 0x94, 0x00}, hc[4] = {0xFF, 0xFD, 0x84, 0xC0};
-    a.Parse(ha, 4); b.Parse(hb, 4); c.Parse(hc, 4);
+    a.Parse(ha, 4);
+    b.Parse(hb, 4);
+    c.Parse(hc, 4);
     EXPECT_FALSE(a.IsSameFormat(b));  // bitrate differs
     EXPECT_TRUE(a.IsSameFormat(c));   // only the mode differs
 }
 
 TEST(MpegAudioScanner, LeavesTheLast48BytesForTheNextCall) {
     std::vector<uint8_t> d(100, 0);
-    d[52] = 0xFF; d[53] = 0xFD;  // 48 bytes before the end
+    d[52] = 0xFF;
+    d[53] = 0xFD;  // 48 bytes before the end
     MAudio::CAudioParserImpl s;
     s.SetData(d.data(), 100);
     EXPECT_EQ(s.FindNext(), nullptr);
-    d[51] = 0xFF; d[52] = 0xFD;  // 49 bytes before the end
+    d[51] = 0xFF;
+    d[52] = 0xFD;  // 49 bytes before the end
     s.SetData(d.data(), 100);
     EXPECT_EQ(s.FindNext(), d.data() + 51);
 }
@@ -78,7 +90,11 @@ TEST(MpegAudioStream, FrameCutByTheBlockIsCompletedByLaterRuns) {
 }
 
 TEST(AC3SyncFrame, DecodesSizesAndChannels) {
-    struct Case { uint8_t b4; uint16_t size; uint16_t rate; };
+    struct Case {
+        uint8_t b4;
+        uint16_t size;
+        uint16_t rate;
+    };
     for (const Case c : {Case{0x1C, 1536, 48000}, Case{0x5C, 1670, 44100}, Case{0x9C, 2304, 32000}}) {
         const uint8_t d[12] = {0x0B, 0x77, 0, 0, c.b4, 0x40, 0x40, 0, 0, 0, 0, 0};
         AC3::CSyncFrame f;
@@ -93,7 +109,11 @@ TEST(AC3SyncFrame, DecodesSizesAndChannels) {
         EXPECT_FALSE(f.Parse(d, 12));
     }
     // acmod 7 (cmixlev, surmixlev) with lfeon: 6 channels; acmod 2 skips dsurmod; acmod 0: 2.
-    struct Ch { uint8_t b6, b7; uint8_t channels; uint32_t lfe; };
+    struct Ch {
+        uint8_t b6, b7;
+        uint8_t channels;
+        uint32_t lfe;
+    };
     for (const Ch c : {Ch{0xE1, 0x00, 6, 1}, Ch{0x44, 0x00, 3, 1}, Ch{0x00, 0x00, 2, 0}}) {
         const uint8_t d[12] = {0x0B, 0x77, 0, 0, 0x1C, 0x40, c.b6, c.b7, 0, 0, 0, 0};
         AC3::CSyncFrame f;
@@ -107,8 +127,12 @@ std::vector<uint8_t> Ac3Stream(int frames, bool swapFirst, size_t junk) {
     std::vector<uint8_t> v;
     for (int i = 0; i < frames; ++i) {
         std::vector<uint8_t> f(1536, 0x22);  // 384 kbit/s at 48 kHz
-        f[0] = 0x0B; f[1] = 0x77; f[4] = 0x1C; f[5] = 0x40;
-        if (i == 0 && swapFirst) for (int k = 0; k < 12; k += 2) std::swap(f[k], f[k + 1]);
+        f[0] = 0x0B;
+        f[1] = 0x77;
+        f[4] = 0x1C;
+        f[5] = 0x40;
+        if (i == 0 && swapFirst)
+            for (int k = 0; k < 12; k += 2) std::swap(f[k], f[k + 1]);
         v.insert(v.end(), f.begin(), f.end());
         v.insert(v.end(), junk, 0x33);
     }
@@ -158,7 +182,10 @@ std::vector<uint8_t> SeqHdr(uint8_t aspectRate) {
 }
 
 TEST(MpegVideoHeaders, SequenceHeaderRatesAndRefusals) {
-    struct Case { uint8_t code; uint32_t duration; };
+    struct Case {
+        uint8_t code;
+        uint32_t duration;
+    };
     for (const Case c : {Case{7, 166833}, Case{4, 333667}, Case{3, 400000}, Case{1, 417083}}) {
         MVideo::CSeqHdr h;
         auto d = SeqHdr(uint8_t(0x20 | c.code));
@@ -175,7 +202,10 @@ TEST(MpegVideoHeaders, SequenceHeaderRatesAndRefusals) {
 }
 
 TEST(MpegVideoHeaders, ExtensionsGopAndPicture) {
-    struct Ext { uint8_t b4, b5; uint32_t profile, level; };
+    struct Ext {
+        uint8_t b4, b5;
+        uint32_t profile, level;
+    };
     for (const Ext e : {Ext{0x18, 0x50, 2, 5}, Ext{0x14, 0x80, 2, 2}}) {
         const uint8_t d[11] = {0, 0, 1, 0xB5, e.b4, uint8_t(e.b5 | 0x02), 0, 0, 0, 0, 0};
         MVideo::CSequenceExt x;
@@ -255,7 +285,13 @@ TEST(SmallHeaders, LpcmAes3AndAdts) {
     std::vector<uint8_t> v(1000, 0x5A);
     for (int i = 0; i < 5; ++i) {
         std::vector<uint8_t> f(100, 0);
-        f[0] = 0xFF; f[1] = 0xF1; f[2] = 0x4C; f[3] = 0x80; f[4] = 0x0C; f[5] = 0x9F; f[6] = 0xFC;
+        f[0] = 0xFF;
+        f[1] = 0xF1;
+        f[2] = 0x4C;
+        f[3] = 0x80;
+        f[4] = 0x0C;
+        f[5] = 0x9F;
+        f[6] = 0xFC;
         v.insert(v.end(), f.begin(), f.end());
     }
     v.resize(v.size() + 30, 0);
@@ -267,4 +303,4 @@ TEST(SmallHeaders, LpcmAes3AndAdts) {
     EXPECT_EQ(aac.Detect(v.data(), uint32_t(v.size())), 0);
 }
 
-} // namespace
+}  // namespace

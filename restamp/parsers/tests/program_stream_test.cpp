@@ -13,9 +13,13 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Pack(uint64_t scr) {
     Bytes b(14, 0);
-    b[2] = 1; b[3] = 0xBA;
+    b[2] = 1;
+    b[3] = 0xBA;
     MpegCommon::EncodePackScr(&b[4], scr, 0);
-    b[10] = 0x01; b[11] = 0x89; b[12] = 0xC3; b[13] = 0xF8;
+    b[10] = 0x01;
+    b[11] = 0x89;
+    b[12] = 0xC3;
+    b[13] = 0xF8;
     return b;
 }
 
@@ -34,7 +38,9 @@ Bytes Pes(uint8_t sid, const Bytes& payload, int64_t pts = -1, int lengthOverrid
     return b;
 }
 
-void Append(Bytes& a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); }
+void Append(Bytes& a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+}
 
 TEST(PesHeader, TimeStampsAreUnsigned33Bit) {
     for (uint64_t v : {uint64_t(0), uint64_t(1) << 32, (uint64_t(1) << 33) - 1, uint64_t(8589934000)}) {
@@ -141,7 +147,10 @@ Bytes Ac3Payload(uint8_t sub, int frames) {
     Bytes v = {sub, 1, 0, 1};
     for (int i = 0; i < frames; ++i) {
         Bytes f(1536, 0x22);
-        f[0] = 0x0B; f[1] = 0x77; f[4] = 0x1C; f[5] = 0x40;
+        f[0] = 0x0B;
+        f[1] = 0x77;
+        f[4] = 0x1C;
+        f[5] = 0x40;
         Append(v, f);
     }
     return v;
@@ -153,7 +162,10 @@ TEST(ProgramStream, PaddingOnlyMakesOnePlainElement) {
     t.Reset();
     t.stream.AddStateHandler(&w);
     Bytes s;
-    for (int i = 0; i < 4; ++i) { Append(s, Pack(uint64_t(i) * 3600)); Append(s, Pes(0xBE, Bytes(100, 0xFF))); }
+    for (int i = 0; i < 4; ++i) {
+        Append(s, Pack(uint64_t(i) * 3600));
+        Append(s, Pes(0xBE, Bytes(100, 0xFF)));
+    }
     Append(s, Bytes(40, 0));
     t.Parse(0, s.data(), uint32_t(s.size()), 0);
     ASSERT_EQ(t.stream.active.size(), 1u);
@@ -254,7 +266,10 @@ TEST(StreamDetector, WaitsForSixPacketStartsOrTheFinalCall) {
     d.family = kFormatMpegAudio;
     for (int i = 0; i < 5; ++i) {
         Bytes f(384, 0x11);
-        f[0] = 0xFF; f[1] = 0xFD; f[2] = 0x84; f[3] = 0;
+        f[0] = 0xFF;
+        f[1] = 0xFD;
+        f[2] = 0x84;
+        f[3] = 0;
         Bytes two = f;
         Append(two, f);
         d.AddData(0, two.data(), uint32_t(two.size()), 0, true);
@@ -296,4 +311,4 @@ TEST(FormatTests, ProgramStreamTests) {
     EXPECT_EQ(DetectSystemStream(s.data(), uint32_t(s.size())), 0);
 }
 
-} // namespace
+}  // namespace

@@ -52,23 +52,20 @@ const CLSID kHoldingClsid = {0x3F1B7A52, 0x6C0D, 0x4B8E, {0x9D, 0x21, 0x5A, 0x7E
 
 constexpr REFERENCE_TIME kFrame = 400000;
 
-GUID Fourcc(DWORD code)
-{
+GUID Fourcc(DWORD code) {
     GUID g = {0x00000000, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
     g.Data1 = code;
     return g;
 }
 
-CMediaType VideoOf(const GUID& subtype, LONG w, LONG h, DWORD bitrate, REFERENCE_TIME frame, DWORD compression = 0)
-{
+CMediaType VideoOf(const GUID& subtype, LONG w, LONG h, DWORD bitrate, REFERENCE_TIME frame, DWORD compression = 0) {
     CMediaType mt = MpegVideoType(w, h, frame, bitrate);
     mt.SetSubtype(&subtype);
     reinterpret_cast<VIDEOINFOHEADER*>(mt.Format())->bmiHeader.biCompression = compression;
     return mt;
 }
 
-CMediaType AudioOf(WORD tag, DWORD rate, WORD channels, DWORD bytesPerSecond)
-{
+CMediaType AudioOf(WORD tag, DWORD rate, WORD channels, DWORD bytesPerSecond) {
     CMediaType mt = MpegAudioType(rate, channels, bytesPerSecond * 8);
     const GUID sub = Fourcc(tag);
     mt.SetSubtype(&sub);
@@ -78,16 +75,18 @@ CMediaType AudioOf(WORD tag, DWORD rate, WORD channels, DWORD bytesPerSecond)
     return mt;
 }
 
-long long MsSince(std::chrono::steady_clock::time_point t0)
-{
+long long MsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
 }
 
-std::wstring Widen(const char* s) { return std::wstring(s, s + strlen(s)); }
-std::wstring InPath(const wchar_t* name) { return Widen(KORVELL_E2E_OUT) + L"/" + name; }
+std::wstring Widen(const char* s) {
+    return std::wstring(s, s + strlen(s));
+}
+std::wstring InPath(const wchar_t* name) {
+    return Widen(KORVELL_E2E_OUT) + L"/" + name;
+}
 
-VARIANT Long(long v)
-{
+VARIANT Long(long v) {
     VARIANT x;
     VariantInit(&x);
     x.vt = VT_I4;
@@ -95,12 +94,10 @@ VARIANT Long(long v)
     return x;
 }
 
-long long ReadNumber(IModuleConfig* config, const GUID& id)
-{
+long long ReadNumber(IModuleConfig* config, const GUID& id) {
     VARIANT v;
     VariantInit(&v);
-    if (FAILED(config->GetValue(&id, &v)))
-        return -12345;
+    if (FAILED(config->GetValue(&id, &v))) return -12345;
     VARIANT w;
     VariantInit(&w);
     VariantChangeType(&w, &v, 0, VT_I8);
@@ -114,28 +111,23 @@ class HoldingPin : public CBaseInputPin {
 public:
     HoldingPin(CBaseFilter* f, CCritSec* lock, HRESULT* phr) : CBaseInputPin("holding", f, lock, phr, L"Input") {}
     HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
-    STDMETHODIMP Receive(IMediaSample* s) override
-    {
+    STDMETHODIMP Receive(IMediaSample* s) override {
         HRESULT hr = CBaseInputPin::Receive(s);
-        if (hr != S_OK)
-            return hr;
+        if (hr != S_OK) return hr;
         InterlockedIncrement(&received_);
         release_.Wait();
         return S_FALSE;
     }
-    STDMETHODIMP BeginFlush() override
-    {
+    STDMETHODIMP BeginFlush() override {
         InterlockedIncrement(&flushes_);
         release_.Set();
         return CBaseInputPin::BeginFlush();
     }
-    HRESULT Active() override
-    {
+    HRESULT Active() override {
         release_.Reset();
         return CBaseInputPin::Active();
     }
-    HRESULT Inactive() override
-    {
+    HRESULT Inactive() override {
         release_.Set();
         return CBaseInputPin::Inactive();
     }
@@ -163,8 +155,7 @@ private:
 
 class MuxGraph : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                          graph_.PutVoid()));
@@ -176,39 +167,32 @@ protected:
         ASSERT_EQ(S_OK, mux_->QueryInterface(IID_IModuleConfig, config_.PutVoid()));
     }
 
-    void TearDown() override
-    {
-        if (control_)
-            control_->Stop();
-        for (IUnknown* u : held_)
-            u->Release();
+    void TearDown() override {
+        if (control_) control_->Stop();
+        for (IUnknown* u : held_) u->Release();
         config_.Reset();
         events_.Reset();
         control_.Reset();
         mux_.Reset();
         graph_.Reset();
-        for (CBaseFilter* f : owned_)
-            f->NonDelegatingRelease();
+        for (CBaseFilter* f : owned_) f->NonDelegatingRelease();
         CoUninitialize();
     }
 
     template <class F>
-    F* Own(F* f)
-    {
+    F* Own(F* f) {
         f->NonDelegatingAddRef();
         owned_.push_back(f);
         return f;
     }
 
-    std::vector<BYTE> Load(const wchar_t* name)
-    {
+    std::vector<BYTE> Load(const wchar_t* name) {
         std::vector<BYTE> bytes;
         EXPECT_TRUE(ReadFileBytes(InPath(name), &bytes)) << "no elementary stream; the fixture makes it";
         return bytes;
     }
 
-    void ConnectSource(const CMediaType& type, std::vector<EsUnit> units, const wchar_t* pin)
-    {
+    void ConnectSource(const CMediaType& type, std::vector<EsUnit> units, const wchar_t* pin) {
         auto* source = Own(new EsSourceFilter(type, std::move(units)));
         ASSERT_EQ(S_OK, graph_->AddFilter(source, pin));
         ComPtr<IPin> in;
@@ -218,47 +202,39 @@ protected:
 
     // The test streams: MPEG-2 video on "Input0", Layer II on "Input1"
     // (its frames without times when audioTimed is false).
-    void ConnectStreams(bool audioTimed = true)
-    {
-        ConnectSource(MpegVideoType(352, 288, kFrame, 2000000), SplitMpegVideo(Load(L"video.m2v"), kFrame),
-                      L"Input0");
+    void ConnectStreams(bool audioTimed = true) {
+        ConnectSource(MpegVideoType(352, 288, kFrame, 2000000), SplitMpegVideo(Load(L"video.m2v"), kFrame), L"Input0");
         std::vector<EsUnit> audio = SplitMpegAudio(Load(L"audio.mp2"));
         if (!audioTimed)
-            for (EsUnit& u : audio)
-                u.start = -1;
+            for (EsUnit& u : audio) u.start = -1;
         ConnectSource(MpegAudioType(48000, 2, 192000), std::move(audio), L"Input1");
     }
 
-    void ConnectOutputTo(IPin* in)
-    {
+    void ConnectOutputTo(IPin* in) {
         ComPtr<IPin> out;
         ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_OUTPUT, L"Out", out.Put()));
         ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), in, nullptr));
     }
 
     // The pin's parameters; the reference is dropped at the end of the test.
-    IModuleConfig* PinConfig(const wchar_t* name)
-    {
+    IModuleConfig* PinConfig(const wchar_t* name) {
         ComPtr<IPin> pin;
         IModuleConfig* c = nullptr;
         EXPECT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, name, pin.Put()));
         if (pin) {
             EXPECT_EQ(S_OK, pin->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&c)));
         }
-        if (c)
-            held_.push_back(c);
+        if (c) held_.push_back(c);
         return c;
     }
 
-    HRESULT Set(const GUID& id, long v)
-    {
+    HRESULT Set(const GUID& id, long v) {
         VARIANT x = Long(v);
         return config_->SetValue(&id, &x);
     }
 
     // Enumerates through a "next" identifier: programs of the muxer or inputs of a program.
-    std::vector<IModuleConfig*> Enumerate(IModuleConfig* owner, const GUID& id)
-    {
+    std::vector<IModuleConfig*> Enumerate(IModuleConfig* owner, const GUID& id) {
         std::vector<IModuleConfig*> items;
         VARIANT v;
         VariantInit(&v);
@@ -276,21 +252,18 @@ protected:
         return items;
     }
 
-    IModuleConfig* AddProgram()
-    {
+    IModuleConfig* AddProgram() {
         IUnknown* made = nullptr;
         VARIANT v;
         VariantInit(&v);
         v.vt = VT_BYREF | VT_UNKNOWN;
         v.ppunkVal = &made;
         EXPECT_EQ(S_OK, config_->SetValue(&kAddProgram, &v));
-        if (made)
-            held_.push_back(made);
+        if (made) held_.push_back(made);
         return static_cast<IModuleConfig*>(made);
     }
 
-    std::vector<std::wstring> PinNames()
-    {
+    std::vector<std::wstring> PinNames() {
         std::vector<std::wstring> names;
         ComPtr<IEnumPins> pins;
         mux_->EnumPins(pins.Put());
@@ -299,8 +272,7 @@ protected:
             PIN_INFO info = {};
             p->QueryPinInfo(&info);
             names.push_back(info.achName);
-            if (info.pFilter)
-                info.pFilter->Release();
+            if (info.pFilter) info.pFilter->Release();
             p->Release();
         }
         return names;
@@ -317,16 +289,15 @@ protected:
 
 // The recorder connects "Input1" only after "Input0": the spare pin appears
 // once the previous one connects, never earlier.
-TEST_F(MuxGraph, SparePinAppearsOnlyAfterConnection)
-{
+TEST_F(MuxGraph, SparePinAppearsOnlyAfterConnection) {
     EXPECT_EQ(PinNames(), (std::vector<std::wstring>{L"Out", L"Input0"}));
     ConnectSource(MpegVideoType(352, 288, kFrame, 0), {}, L"Input0");
     EXPECT_EQ(PinNames(), (std::vector<std::wstring>{L"Out", L"Input0", L"Input1"}));
-    EXPECT_EQ(1, ReadNumber(PinConfig(L"Input0"), kStreamType)); // "MPEG-2 Video"
+    EXPECT_EQ(1, ReadNumber(PinConfig(L"Input0"), kStreamType));  // "MPEG-2 Video"
     EXPECT_EQ(0, ReadNumber(PinConfig(L"Input1"), kStreamType));
     ConnectSource(MpegAudioType(48000, 2, 192000), {}, L"Input1");
     EXPECT_EQ(PinNames(), (std::vector<std::wstring>{L"Out", L"Input0", L"Input1", L"Input2"}));
-    EXPECT_EQ(7, ReadNumber(PinConfig(L"Input1"), kStreamType)); // "MPEG-1 Audio" (wave tag 0x50)
+    EXPECT_EQ(7, ReadNumber(PinConfig(L"Input1"), kStreamType));  // "MPEG-1 Audio" (wave tag 0x50)
     // Each input gets its own PID, apart from the program's.
     const long long v = ReadNumber(PinConfig(L"Input0"), kStreamId);
     const long long a = ReadNumber(PinConfig(L"Input1"), kStreamId);
@@ -338,16 +309,15 @@ TEST_F(MuxGraph, SparePinAppearsOnlyAfterConnection)
     EXPECT_EQ(E_FAIL, PinConfig(L"Input0")->SetValue(&kStreamType, &t));
 }
 
-TEST_F(MuxGraph, StructureRulesOfOutputCompatibilityAndDmb)
-{
+TEST_F(MuxGraph, StructureRulesOfOutputCompatibilityAndDmb) {
     EXPECT_EQ(2, ReadNumber(config_.Get(), kOutput));
-    EXPECT_EQ(E_FAIL, Set(kOutput, 3)); // only through IParamConfig
+    EXPECT_EQ(E_FAIL, Set(kOutput, 3));  // only through IParamConfig
     EXPECT_EQ(E_FAIL, Set(kOutput, 0));
-    EXPECT_EQ(E_FAIL, Set(kCompatibility, 1)); // DVD needs a program stream
+    EXPECT_EQ(E_FAIL, Set(kCompatibility, 1));  // DVD needs a program stream
     EXPECT_EQ(E_FAIL, Set(kDmb, 2));
     ConnectSource(MpegVideoType(352, 288, kFrame, 0), {}, L"Input0");
     ConnectSource(MpegAudioType(48000, 2, 192000), {}, L"Input1");
-    EXPECT_EQ(S_FALSE, Set(kDmb, 1)); // MPEG-2 video is not DMB
+    EXPECT_EQ(S_FALSE, Set(kDmb, 1));  // MPEG-2 video is not DMB
     EXPECT_EQ(0, ReadNumber(config_.Get(), kDmb));
 
     // Structure changes take effect at SetValue; declining cannot undo them.
@@ -375,8 +345,7 @@ TEST_F(MuxGraph, StructureRulesOfOutputCompatibilityAndDmb)
     EXPECT_EQ(0, ReadNumber(config_.Get(), kCompatibility));
 }
 
-TEST_F(MuxGraph, OutputTypeFollowsOutputAndIsFixedWhileRunning)
-{
+TEST_F(MuxGraph, OutputTypeFollowsOutputAndIsFixedWhileRunning) {
     auto* recorder = Own(new RecorderFilter);
     ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
     ConnectOutputTo(&recorder->Pin());
@@ -409,8 +378,7 @@ TEST_F(MuxGraph, OutputTypeFollowsOutputAndIsFixedWhileRunning)
 // Programs of a transport stream: numbers and PMT PIDs kept apart, inputs
 // assigned, the PCR PID following the connected inputs, and a file with both
 // programs; a program stream keeps only the first.
-TEST_F(MuxGraph, ProgramsOfATransportStream)
-{
+TEST_F(MuxGraph, ProgramsOfATransportStream) {
     std::vector<IModuleConfig*> programs = Enumerate(config_.Get(), kEnumPrograms);
     ASSERT_EQ(1u, programs.size());
     IModuleConfig* first = programs[0];
@@ -446,12 +414,12 @@ TEST_F(MuxGraph, ProgramsOfATransportStream)
     EXPECT_EQ(audioPid, ReadNumber(second, kPcrPid));
     EXPECT_EQ(1u, Enumerate(second, kEnumInputs).size());
     VARIANT other = Long(static_cast<long>(audioPid));
-    EXPECT_EQ(E_FAIL, first->SetValue(&kPcrPid, &other)); // not an input of this program
+    EXPECT_EQ(E_FAIL, first->SetValue(&kPcrPid, &other));  // not an input of this program
     VARIANT victim;
     VariantInit(&victim);
     victim.vt = VT_UNKNOWN;
     victim.punkVal = second;
-    EXPECT_EQ(E_FAIL, config_->SetValue(&kRemoveProgram, &victim)); // it has a connected input
+    EXPECT_EQ(E_FAIL, config_->SetValue(&kRemoveProgram, &victim));  // it has a connected input
 
     ComPtr<IPin> in;
     ASSERT_EQ(S_OK, FindPinByName(sink.Get(), PINDIR_INPUT, L"Input", in.Put()));
@@ -467,13 +435,12 @@ TEST_F(MuxGraph, ProgramsOfATransportStream)
     ASSERT_EQ(1u, programs.size());
     EXPECT_EQ(first, programs[0]);
     EXPECT_EQ(1, ReadNumber(first, kProgramNumber));
-    EXPECT_EQ(3u, Enumerate(first, kEnumInputs).size()); // with the spare "Input2"
+    EXPECT_EQ(3u, Enumerate(first, kEnumInputs).size());  // with the spare "Input2"
 }
 
 // Save writes the muxer's, the programs' and the connected inputs' images;
 // another instance loads them back.
-TEST_F(MuxGraph, SaveAndLoadCarryParametersAndInputs)
-{
+TEST_F(MuxGraph, SaveAndLoadCarryParametersAndInputs) {
     ASSERT_EQ(S_OK, Set(kOutput, 1));
     ASSERT_EQ(S_OK, Set(kPcrInterval, 120));
     ASSERT_EQ(S_OK, config_->CommitChanges(nullptr));
@@ -503,7 +470,7 @@ TEST_F(MuxGraph, SaveAndLoadCarryParametersAndInputs)
     std::vector<IModuleConfig*> programs = Enumerate(loaded.Get(), kEnumPrograms);
     ASSERT_EQ(1u, programs.size());
     std::vector<IModuleConfig*> inputs = Enumerate(programs[0], kEnumInputs);
-    ASSERT_EQ(1u, inputs.size()); // the stored input is free again and waits for its stream
+    ASSERT_EQ(1u, inputs.size());  // the stored input is free again and waits for its stream
     EXPECT_EQ(1500, ReadNumber(inputs[0], kPesPacketSize));
     // A loaded settings image is refused while an input is connected.
     ASSERT_EQ(S_OK, stream->Seek(zero, STREAM_SEEK_SET, nullptr));
@@ -512,8 +479,7 @@ TEST_F(MuxGraph, SaveAndLoadCarryParametersAndInputs)
 
 // Raw AAC frames (no ADTS headers) with their AudioSpecificConfig after the
 // wave format: the input puts an ADTS header in front of each frame.
-TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders)
-{
+TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders) {
     const std::vector<BYTE> adts = Load(L"audio.aac");
     std::vector<EsUnit> frames;
     for (size_t i = 0; i + 7 <= adts.size();) {
@@ -531,8 +497,8 @@ TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders)
     CMediaType type = AudioOf(0xFF, 48000, 2, 16000);
     BYTE* format = type.ReallocFormatBuffer(sizeof(WAVEFORMATEX) + 2);
     reinterpret_cast<WAVEFORMATEX*>(format)->cbSize = 2;
-    format[sizeof(WAVEFORMATEX)] = 0x11;     // AAC LC, 48 kHz
-    format[sizeof(WAVEFORMATEX) + 1] = 0x90; // two channels
+    format[sizeof(WAVEFORMATEX)] = 0x11;      // AAC LC, 48 kHz
+    format[sizeof(WAVEFORMATEX) + 1] = 0x90;  // two channels
 
     ComPtr<IBaseFilter> sink;
     ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
@@ -557,13 +523,10 @@ TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders)
     ASSERT_TRUE(ReadFileBytes(target, &ts));
     bool found = false;
     for (size_t p = 0; p + 188 <= ts.size() && !found; p += 188) {
-        if (!(ts[p + 1] & 0x40))
-            continue; // no payload unit start
+        if (!(ts[p + 1] & 0x40)) continue;  // no payload unit start
         size_t at = p + 4;
-        if (ts[p + 3] & 0x20)
-            at += 1 + ts[p + 4];
-        if (ts[at] != 0 || ts[at + 1] != 0 || ts[at + 2] != 1 || (ts[at + 3] & 0xE0) != 0xC0)
-            continue;
+        if (ts[p + 3] & 0x20) at += 1 + ts[p + 4];
+        if (ts[at] != 0 || ts[at + 1] != 0 || ts[at + 2] != 1 || (ts[at + 3] & 0xE0) != 0xC0) continue;
         const BYTE* h = &ts[at + 9 + ts[at + 8]];
         const size_t length = (h[3] & 3u) << 11 | h[4] << 3 | h[5] >> 5;
         EXPECT_EQ(0xFF, h[0]);
@@ -576,8 +539,7 @@ TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders)
 
 // Transport samples hold "Number of TS Packets to Deliver" packets (5 by
 // default), 188 or 192 bytes each; only the last may be shorter.
-TEST_F(MuxGraph, TransportSamplesHoldWholePackets)
-{
+TEST_F(MuxGraph, TransportSamplesHoldWholePackets) {
     const GUID kTs192 = {0x8727A467, 0x7C6C, 0x4BF9, {0x91, 0xAE, 0xFB, 0x8D, 0xE6, 0x4B, 0xCA, 0xE9}};
     const GUID kPerSample = {0x2394EEE2, 0x51FD, 0x4169, {0x96, 0xD1, 0x74, 0xD9, 0xE4, 0x5B, 0x33, 0x43}};
     auto* recorder = Own(new RecorderFilter);
@@ -599,20 +561,17 @@ TEST_F(MuxGraph, TransportSamplesHoldWholePackets)
         ASSERT_EQ(S_OK, control_->Stop());
         const std::vector<SeenSample> seen = recorder->Pin().Seen();
         ASSERT_GT(seen.size(), 10u);
-        for (size_t i = 0; i + 1 < seen.size(); ++i)
-            ASSERT_EQ(c.sampleBytes, seen[i].bytes.size()) << "sample " << i;
+        for (size_t i = 0; i + 1 < seen.size(); ++i) ASSERT_EQ(c.sampleBytes, seen[i].bytes.size()) << "sample " << i;
         const size_t packet = c.ts192 ? 192 : 188;
         EXPECT_EQ(0u, seen.back().bytes.size() % packet);
         EXPECT_EQ(0x47, seen[0].bytes[c.ts192 ? 4 : 0]);
         // Stamped with the muxer's clock, which never runs backwards.
-        for (size_t i = 1; i < seen.size(); ++i)
-            ASSERT_GE(seen[i].start, seen[i - 1].start);
+        for (size_t i = 1; i < seen.size(); ++i) ASSERT_GE(seen[i].start, seen[i - 1].start);
     }
 }
 
 // Without a connected input there is no muxing thread: nothing goes out.
-TEST_F(MuxGraph, NoInputNoOutput)
-{
+TEST_F(MuxGraph, NoInputNoOutput) {
     auto* recorder = Own(new RecorderFilter);
     ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
     ConnectOutputTo(&recorder->Pin());
@@ -633,14 +592,13 @@ struct ConnectCase {
 
 // What an input makes of the upstream media type: its stream type, the
 // announced bitrate and frame rate, the sample rate, and the refusals.
-TEST_F(MuxGraph, ConnectionClassifiesAndAnnouncesTheStream)
-{
+TEST_F(MuxGraph, ConnectionClassifiesAndAnnouncesTheStream) {
     const DWORD div5 = MAKEFOURCC('D', 'I', 'V', '5');
     const ConnectCase cases[] = {
         {"mpeg2 720x576 no rate", 2, VideoOf(kMpeg2VideoSubtype, 720, 576, 0, 400000), true, 1, 10500000, 0, 3},
         {"h264 720x576 no rate", 2, VideoOf(kH264Subtype, 720, 576, 0, 333667), true, 10, 5250000, 0, 4},
-        {"rate beyond 20x the picture's", 2, VideoOf(kMpeg2VideoSubtype, 352, 288, 60000000, 417188), true, 1,
-         2500000, 0, 1},
+        {"rate beyond 20x the picture's", 2, VideoOf(kMpeg2VideoSubtype, 352, 288, 60000000, 417188), true, 1, 2500000,
+         0, 1},
         {"divx coded DIV5", 2, VideoOf(Fourcc(MAKEFOURCC('D', 'I', 'V', 'X')), 352, 288, 1000000, 0, div5), true, 6,
          1000000, 0, 0},
         {"layer II wave tag 0x55", 2, AudioOf(0x55, 48000, 2, 24000), true, 2, 192000, 48000, 0},
@@ -684,8 +642,7 @@ class MuxGraphWrite : public MuxGraph, public ::testing::WithParamInterface<Writ
 // Video and audio streams into a file through "Korvell Sink Filter", the way
 // the recorder builds its graph; parameters are read and written from this
 // thread while the muxing thread runs.
-TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads)
-{
+TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads) {
     const WriteCase c = GetParam();
     ComPtr<IBaseFilter> sink;
     ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
@@ -725,7 +682,7 @@ TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads)
     }
     config_->DeclineChanges();
     ASSERT_EQ(EC_COMPLETE, code);
-    EXPECT_GT(ReadNumber(config_.Get(), kMuxerTime), 35000000); // about 4 s of stream
+    EXPECT_GT(ReadNumber(config_.Get(), kMuxerTime), 35000000);  // about 4 s of stream
     EXPECT_GT(ReadNumber(config_.Get(), kRealOutputBitrate), 0);
     EXPECT_EQ(S_OK, control_->Stop());
     // The end code of a program stream closes the file.
@@ -736,8 +693,7 @@ TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads)
         EXPECT_EQ(std::vector<BYTE>({0x00, 0x00, 0x01, 0xB9}), std::vector<BYTE>(written.end() - 4, written.end()));
     } else {
         EXPECT_EQ(0u, written.size() % 188);
-        for (size_t i = 0; i < written.size(); i += 188)
-            ASSERT_EQ(0x47, written[i]) << "packet " << i / 188;
+        for (size_t i = 0; i < written.size(); i += 188) ASSERT_EQ(0x47, written[i]) << "packet " << i / 188;
     }
 }
 
@@ -746,8 +702,7 @@ INSTANTIATE_TEST_SUITE_P(Outputs, MuxGraphWrite,
                                            WriteCase{3, L"muxora_ts3.ts"}));
 
 // Each Stop returns promptly with data flowing, whichever moment it hits.
-TEST_F(MuxGraph, RunStopCyclesWithDataFlowing)
-{
+TEST_F(MuxGraph, RunStopCyclesWithDataFlowing) {
     ASSERT_EQ(S_OK, Set(kOutput, 1));
     auto* recorder = Own(new RecorderFilter);
     ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
@@ -781,7 +736,7 @@ struct FirstDataCase {
     const char* what;
     bool audioTimed;
     long waitMs;
-    bool atTheLimit; // else well before it
+    bool atTheLimit;  // else well before it
 };
 
 class MuxGraphFirstData : public MuxGraph, public ::testing::WithParamInterface<FirstDataCase> {};
@@ -790,8 +745,7 @@ class MuxGraphFirstData : public MuxGraph, public ::testing::WithParamInterface<
 // most "Initial data waiting mode": the stream starts with the data when both
 // inputs carry times, at the limit when the audio carries none, and without a
 // wait with 0. The stream is whole in every case.
-TEST_P(MuxGraphFirstData, StreamStartsWithFirstDataOrAtTheLimit)
-{
+TEST_P(MuxGraphFirstData, StreamStartsWithFirstDataOrAtTheLimit) {
     const FirstDataCase c = GetParam();
     SCOPED_TRACE(c.what);
     ASSERT_EQ(S_OK, Set(kOutput, 2));
@@ -819,17 +773,15 @@ TEST_P(MuxGraphFirstData, StreamStartsWithFirstDataOrAtTheLimit)
     EXPECT_EQ(S_OK, control_->Stop());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MuxGraphFirstData,
-    ::testing::Values(FirstDataCase{"times on both inputs", true, 1000, false},
-                      FirstDataCase{"no times on the audio", false, 1000, true},
-                      FirstDataCase{"no times on the audio, no wait", false, 0, false}),
-    [](const ::testing::TestParamInfo<FirstDataCase>& i) { return std::to_string(i.index); });
+INSTANTIATE_TEST_SUITE_P(Cases, MuxGraphFirstData,
+                         ::testing::Values(FirstDataCase{"times on both inputs", true, 1000, false},
+                                           FirstDataCase{"no times on the audio", false, 1000, true},
+                                           FirstDataCase{"no times on the audio, no wait", false, 0, false}),
+                         [](const ::testing::TestParamInfo<FirstDataCase>& i) { return std::to_string(i.index); });
 
 // Stop while the muxing thread waits for the audio's first time stamp
 // returns at once, not when the wait would end.
-TEST_F(MuxGraph, StopDuringTheFirstDataWaitIsPrompt)
-{
+TEST_F(MuxGraph, StopDuringTheFirstDataWaitIsPrompt) {
     ASSERT_EQ(S_OK, Set(kOutput, 2));
     ASSERT_EQ(S_OK, Set(kInitialDataWait, 1000));
     ASSERT_EQ(S_OK, config_->CommitChanges(nullptr));
@@ -850,8 +802,7 @@ TEST_F(MuxGraph, StopDuringTheFirstDataWaitIsPrompt)
 // Downstream keeps the first sample: the muxing thread waits in delivery, the
 // inputs fill (small buffers) and their streaming threads wait for room.
 // Stop still returns promptly.
-TEST_F(MuxGraph, StopWhileDownstreamHoldsDelivery)
-{
+TEST_F(MuxGraph, StopWhileDownstreamHoldsDelivery) {
     ASSERT_EQ(S_OK, Set(kOutput, 2));
     auto* holder = Own(new HoldingFilter);
     ASSERT_EQ(S_OK, graph_->AddFilter(holder, L"Holder"));
@@ -865,9 +816,8 @@ TEST_F(MuxGraph, StopWhileDownstreamHoldsDelivery)
     ConnectOutputTo(&holder->Pin());
     for (int round = 0; round < 3; ++round) {
         ASSERT_TRUE(SUCCEEDED(control_->Run()));
-        for (int i = 0; i < 100 && holder->Pin().Received() <= round; ++i)
-            Sleep(20);
-        Sleep(300); // the inputs fill meanwhile
+        for (int i = 0; i < 100 && holder->Pin().Received() <= round; ++i) Sleep(20);
+        Sleep(300);  // the inputs fill meanwhile
         const auto t0 = std::chrono::steady_clock::now();
         ASSERT_EQ(S_OK, control_->Stop());
         const auto ms =
@@ -880,8 +830,7 @@ TEST_F(MuxGraph, StopWhileDownstreamHoldsDelivery)
 // A flush of every input while delivery is held and the inputs are full:
 // each BeginFlush returns promptly, downstream sees one begin-flush, and
 // Stop afterwards is prompt too.
-TEST_F(MuxGraph, FlushWhileDownstreamHoldsDelivery)
-{
+TEST_F(MuxGraph, FlushWhileDownstreamHoldsDelivery) {
     ASSERT_EQ(S_OK, Set(kOutput, 1));
     auto* holder = Own(new HoldingFilter);
     ASSERT_EQ(S_OK, graph_->AddFilter(holder, L"Holder"));
@@ -894,8 +843,7 @@ TEST_F(MuxGraph, FlushWhileDownstreamHoldsDelivery)
     }
     ConnectOutputTo(&holder->Pin());
     ASSERT_TRUE(SUCCEEDED(control_->Run()));
-    for (int i = 0; i < 100 && holder->Pin().Received() == 0; ++i)
-        Sleep(20);
+    for (int i = 0; i < 100 && holder->Pin().Received() == 0; ++i) Sleep(20);
     ASSERT_GT(holder->Pin().Received(), 0);
     Sleep(300);
     ComPtr<IPin> in0, in1;
@@ -903,7 +851,7 @@ TEST_F(MuxGraph, FlushWhileDownstreamHoldsDelivery)
     ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, L"Input1", in1.Put()));
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(S_OK, in0->BeginFlush());
-    EXPECT_EQ(0, holder->Pin().Flushes()); // only when every input flushes
+    EXPECT_EQ(0, holder->Pin().Flushes());  // only when every input flushes
     EXPECT_EQ(S_OK, in1->BeginFlush());
     EXPECT_EQ(1, holder->Pin().Flushes());
     EXPECT_EQ(S_OK, in0->EndFlush());
@@ -914,4 +862,4 @@ TEST_F(MuxGraph, FlushWhileDownstreamHoldsDelivery)
     EXPECT_LT(MsSince(t1), 1500);
 }
 
-} // namespace
+}  // namespace
