@@ -61,7 +61,7 @@ wine_use_arch() {
     *) die "unknown word size '$WINE_ARCH' (32 or 64)" ;;
   esac
   export WINELOADER=$WINE WINESERVER=$WINESERVER_BIN WINE_ARCH
-  WIN_BUILD=$BUILD_DIR/$WIN_PRESET
+  export WIN_BUILD=$BUILD_DIR/$WIN_PRESET
 }
 
 # The word size for a program run: the one asked for, else 32-bit where the

@@ -58,7 +58,7 @@ harness_register() {
 }
 
 harness_start() {
-  [ -n "${WINE_ARCH:-}" ] || wine_use_arch "$(wine_default_arch)"
+  [ -n "${WINE_ARCH:-}" ] || wine_use_arch "$(wine_default_arch "")"
   HARNESS_ROOT=$BUILD_DIR/harness/$WIN_PRESET
   HARNESS_RUN=$HARNESS_ROOT/run.$$
   mkdir -p "$HARNESS_RUN"
