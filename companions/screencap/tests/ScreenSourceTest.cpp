@@ -8,7 +8,7 @@
 
 #include <initguid.h>
 
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 using namespace graphtest;
 using namespace testfilters;
