@@ -34,10 +34,10 @@ const CLSID kAudioCaptureClsid = {0x8f3c2b6a, 0x1d4e, 0x4f70, {0xa5, 0xb9, 0xc6,
 
 const DWORD kReleaseTimeoutMs = 10000;
 
-// Fails to pause, so the graph's Run fails (a filter that fails its own Run
-// does not fail the graph's Run here). Its output pin offers 16-bit stereo PCM and
-// never streams, so it lets go of a connection in any state: whatever holds
-// on is the filter under test.
+// Fails to pause, so the graph's Run fails (under Wine a filter that fails
+// only its own Run does not fail the graph's Run). Its output pin offers
+// 16-bit stereo PCM and never streams, so it lets go of a connection in any
+// state: whatever holds on is the filter under test.
 class FailingFilter : public CBaseFilter {
 public:
     FailingFilter() : CBaseFilter("failing filter", nullptr, &lock_, kFailingClsid), pin_(this, &lock_, &hr_) {}
