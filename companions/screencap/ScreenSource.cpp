@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
+
+#include "companions/screencap/RegionFit.h"
 
 extern "C" const CLSID CLSID_UScreenCapture = {
     0x4E7B8C21, 0x7F4A, 0x4C51, {0x9B, 0x1E, 0x2D, 0x3A, 0x6F, 0x8E, 0x5C, 0x90}};
@@ -23,6 +26,22 @@ DWORD ReadOrCreate(HKEY key, const wchar_t* name, DWORD fallback) {
     return fallback;
 }
 
+// A side of the rectangle outside the sizes a frame may have is clamped to the
+// screen, and the debug output says so.
+void FitSide(const wchar_t* side, LONG* lo, LONG* hi, LONG screenLo, LONG screenHi) {
+    bool fitted = false;
+    const screencap::Span got = screencap::FitSpan({*lo, *hi}, {screenLo, screenHi}, &fitted);
+    if (!fitted) return;
+    wchar_t text[200];
+    std::swprintf(text, sizeof text / sizeof text[0],
+                  L"UScreenCapture: capture %ls %ld (%ld..%ld) is outside %ld..%ld; clamped to the screen: %ld..%ld\n",
+                  side, static_cast<long>(*hi - *lo), static_cast<long>(*lo), static_cast<long>(*hi),
+                  screencap::kMinExtent, screencap::kMaxExtent, got.lo, got.hi);
+    OutputDebugStringW(text);
+    *lo = static_cast<LONG>(got.lo);
+    *hi = static_cast<LONG>(got.hi);
+}
+
 }  // namespace
 
 ScreenRegion ReadScreenRegion() {
@@ -37,12 +56,9 @@ ScreenRegion ReadScreenRegion() {
         r.frameRate = ReadOrCreate(key, L"FrameRate", kDefaults.frameRate);
         RegCloseKey(key);
     }
-    if (r.Width() < 8 || r.Height() < 8 || r.Width() > 8192 || r.Height() > 8192) {
-        r.left = kDefaults.left;
-        r.top = kDefaults.top;
-        r.right = kDefaults.right;
-        r.bottom = kDefaults.bottom;
-    }
+    const LONG screenX = GetSystemMetrics(SM_XVIRTUALSCREEN), screenY = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    FitSide(L"width", &r.left, &r.right, screenX, screenX + GetSystemMetrics(SM_CXVIRTUALSCREEN));
+    FitSide(L"height", &r.top, &r.bottom, screenY, screenY + GetSystemMetrics(SM_CYVIRTUALSCREEN));
     if (r.frameRate < 1 || r.frameRate > 120) r.frameRate = kDefaults.frameRate;
     return r;
 }
@@ -285,6 +301,7 @@ HRESULT ScreenStream::FillBuffer(IMediaSample* sample) {
         if (!BitBlt(m_memDC, 0, y, width, rows, m_screenDC, m_region.left, m_region.top + y, SRCCOPY | CAPTUREBLT))
             return E_FAIL;
     }
+    DrawCursor();
     GdiFlush();
     std::memcpy(p, m_bits32, static_cast<size_t>(size));
     sample->SetActualDataLength(size);
@@ -293,6 +310,29 @@ HRESULT ScreenStream::FillBuffer(IMediaSample* sample) {
     sample->SetSyncPoint(TRUE);
     ++m_frame;
     return S_OK;
+}
+
+// BitBlt copies the screen without the cursor (it is an overlay): a recording
+// shows it only when we draw it ourselves, its hotspot at the pointer.
+void ScreenStream::DrawCursor() {
+    CURSORINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetCursorInfo(&info) || !(info.flags & CURSOR_SHOWING) || !info.hCursor) return;
+    if (info.hCursor != m_cursor) {
+        ICONINFO icon = {};
+        if (!GetIconInfo(info.hCursor, &icon)) return;
+        if (icon.hbmMask) DeleteObject(icon.hbmMask);
+        if (icon.hbmColor) DeleteObject(icon.hbmColor);
+        m_cursor = info.hCursor;
+        m_hotspot = {static_cast<LONG>(icon.xHotspot), static_cast<LONG>(icon.yHotspot)};
+    }
+    const LONG x = info.ptScreenPos.x - m_hotspot.x, y = info.ptScreenPos.y - m_hotspot.y;
+    const RECT image = {x, y, x + GetSystemMetrics(SM_CXCURSOR), y + GetSystemMetrics(SM_CYCURSOR)};
+    const RECT region = {m_region.left, m_region.top, m_region.right, m_region.bottom};
+    RECT overlap;
+    if (!IntersectRect(&overlap, &image, &region)) return;
+    // Failing to draw it leaves a frame without a cursor: still a good frame.
+    DrawIconEx(m_memDC, x - m_region.left, y - m_region.top, info.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
 }
 
 // A live source: frames only while running, each at its due time.

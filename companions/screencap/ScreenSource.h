@@ -18,8 +18,9 @@ struct ScreenRegion {
 };
 
 // The region from HKLM "SOFTWARE\Unreal\Live\UScreenCapture", the key made
-// with its defaults when it is missing; an empty or inverted rectangle and
-// a rate outside 1..120 fall back to the defaults.
+// with its defaults when it is missing. A width or height outside 8..8192 (an
+// empty or inverted side too) is clamped to the screen, and the debug output
+// says so; a rate outside 1..120 falls back to the default.
 ScreenRegion ReadScreenRegion();
 
 class ScreenSource;
@@ -51,6 +52,8 @@ private:
     // True when the next frame is due; sleeps a little otherwise.
     bool NextFrameDue();
     bool StreamNow(REFERENCE_TIME* now);
+    // Draws the mouse cursor into the grabbed frame where it is on screen.
+    void DrawCursor();
 
     ScreenSource* m_source;
     ScreenRegion m_region{};
@@ -65,6 +68,10 @@ private:
     HBITMAP m_bitmap = nullptr;
     HGDIOBJ m_oldBitmap = nullptr;
     BYTE* m_bits32 = nullptr;
+
+    // The cursor last drawn and its hotspot, looked up when the cursor changes.
+    HCURSOR m_cursor = nullptr;
+    POINT m_hotspot{};
 
     COutputQueue* m_queue = nullptr;  // while active
 };

@@ -14,6 +14,19 @@ HRESULT CSinkInputPin::CheckMediaType(const CMediaType*) {
     return S_OK;
 }
 
+// A graph whose Run failed may leave us paused while it believes itself
+// stopped, so its Stop never reaches us; taking the graph apart would then
+// be refused for good. Paused but never run, the filter stops itself (closing
+// the target, waiting out a Receive) and lets go. Once run, a connection is
+// only broken when stopped, as usual.
+STDMETHODIMP CSinkInputPin::Disconnect() {
+    if (m_pSink->PausedNeverRun()) {
+        HRESULT hr = m_pSink->Stop();
+        if (FAILED(hr)) return hr;
+    }
+    return CBaseInputPin::Disconnect();
+}
+
 STDMETHODIMP CSinkInputPin::Receive(IMediaSample* pSample) {
     HRESULT hr = CBaseInputPin::Receive(pSample);
     if (hr != S_OK) return hr;
@@ -59,6 +72,7 @@ CKorvellSink::CKorvellSink(LPUNKNOWN pUnk, HRESULT* phr)
     : CBaseFilter(NAME("Korvell Sink Filter"), pUnk, &m_filterLock, CLSID_KorvellSinkFilter),
       m_pPin(NULL),
       m_hasFileType(false),
+      m_ranSincePause(false),
       m_hFile(INVALID_HANDLE_VALUE),
       m_failure(S_OK),
       m_endOfStream(false),
@@ -115,6 +129,7 @@ STDMETHODIMP CKorvellSink::Pause() {
         m_failureReported = false;
         m_endOfStream = false;
         m_completePending = false;
+        m_ranSincePause = false;
         if (m_pPin->IsConnected()) m_failure = OpenTarget();
     }
     return CBaseFilter::Pause();
@@ -127,6 +142,7 @@ STDMETHODIMP CKorvellSink::Run(REFERENCE_TIME tStart) {
         CAutoLock lock(&m_filterLock);
         hr = CBaseFilter::Run(tStart);
         if (FAILED(hr)) return hr;
+        m_ranSincePause = true;
         CAutoLock stream(&m_receiveLock);
         complete = m_completePending;
         m_completePending = false;
@@ -134,6 +150,11 @@ STDMETHODIMP CKorvellSink::Run(REFERENCE_TIME tStart) {
     ReportFailure();
     if (complete) NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
     return hr;
+}
+
+bool CKorvellSink::PausedNeverRun() {
+    CAutoLock lock(&m_filterLock);
+    return m_State == State_Paused && !m_ranSincePause;
 }
 
 void CKorvellSink::ReportFailure(bool stopping) {

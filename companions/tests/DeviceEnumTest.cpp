@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 using namespace graphtest;
 

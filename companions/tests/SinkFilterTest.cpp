@@ -9,7 +9,7 @@
 #include "companions/sinkfilter/KorvellSinkIds.h"
 #include "companions/testsource/TestSourceControl.h"
 
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 using namespace graphtest;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 #include "codec/paramkit/ParamInterfaces.h"
 
 using namespace graphtest;

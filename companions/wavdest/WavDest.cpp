@@ -35,6 +35,18 @@ HRESULT CWavDestInputPin::CheckMediaType(const CMediaType* pmt) {
     return pcm && subtype ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
+// A graph whose Run failed may leave us paused while it believes itself
+// stopped, so its Stop never reaches us and taking the graph apart would be
+// refused for good. Paused but never run, the filter stops itself (closing
+// the file) and lets go; once run, only a stopped filter lets go, as usual.
+STDMETHODIMP CWavDestInputPin::Disconnect() {
+    if (m_pDest->PausedNeverRun()) {
+        HRESULT hr = m_pDest->Stop();
+        if (FAILED(hr)) return hr;
+    }
+    return CBaseInputPin::Disconnect();
+}
+
 STDMETHODIMP CWavDestInputPin::Receive(IMediaSample* pSample) {
     HRESULT hr = CBaseInputPin::Receive(pSample);
     if (hr != S_OK) return hr;
@@ -119,6 +131,7 @@ STDMETHODIMP CWavDest::Pause() {
         CAutoLock stream(&m_receiveLock);
         m_endOfStream = false;
         m_completePending = false;
+        m_ranSincePause = false;
         if (m_pPin->IsConnected() && !m_fileName.empty()) {
             HRESULT hr = OpenTarget();
             if (FAILED(hr)) return hr;
@@ -134,12 +147,18 @@ STDMETHODIMP CWavDest::Run(REFERENCE_TIME tStart) {
         CAutoLock lock(&m_filterLock);
         hr = CBaseFilter::Run(tStart);
         if (FAILED(hr)) return hr;
+        m_ranSincePause = true;
         CAutoLock stream(&m_receiveLock);
         complete = m_completePending;
         m_completePending = false;
     }
     if (complete) NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
     return hr;
+}
+
+bool CWavDest::PausedNeverRun() {
+    CAutoLock lock(&m_filterLock);
+    return m_State == State_Paused && !m_ranSincePause;
 }
 
 STDMETHODIMP CWavDest::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE*) {

@@ -1,5 +1,6 @@
-// The same checks run against filters of the platform and against filters
-// built on our base classes: they must behave alike.
+// The same checks run against filters of the platform, against filters built
+// on our base classes and against every filter DLL the project ships: they must
+// behave alike.
 #include <functional>
 #include <string>
 
@@ -13,7 +14,15 @@ struct Target {
     const char* name;
     bool ours;
     std::function<HRESULT(IUnknown* outer, IUnknown** ppInner)> create;  // IUnknown of a new object
+    // Our filter DLL in the build's bin folder; null for filters in this program.
+    const wchar_t* dll = nullptr;
+    // An interface the filter does not offer.
+    const IID* refused = &IID_IFileSinkFilter;
 };
+
+// {6C1F0E52-8B3D-4A9E-B7F4-2D5A9C0E1B73}: asked of filters that offer
+// IFileSinkFilter; nothing answers it.
+const IID kNoSuchInterface = {0x6c1f0e52, 0x8b3d, 0x4a9e, {0xb7, 0xf4, 0x2d, 0x5a, 0x9c, 0x0e, 0x1b, 0x73}};
 
 HRESULT CreatePlatform(REFCLSID clsid, IUnknown* outer, IUnknown** pp) {
     return CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(pp));
@@ -29,12 +38,67 @@ HRESULT CreateOurs(REFCLSID clsid, IUnknown* outer, IUnknown** pp) {
     return hr;
 }
 
+// The build's bin folder: this program lives in <build>/platform/tests.
+std::wstring BinFolder() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n == MAX_PATH) return std::wstring();
+    std::wstring folder(path, n);
+    for (int up = 0; up < 3; ++up) {
+        const size_t slash = folder.find_last_of(L"\\/");
+        if (slash == std::wstring::npos) return std::wstring();
+        folder.resize(slash);
+    }
+    return folder + L"\\bin\\";
+}
+
+// The module of one of our DLLs, loaded once and kept for the whole run.
+HMODULE OurModule(const wchar_t* dll) {
+    const std::wstring path = BinFolder() + dll;
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// A shipped filter, made through its DLL's own class factory.
+HRESULT CreateShipped(const wchar_t* dll, const wchar_t* clsidText, IUnknown* outer, IUnknown** pp) {
+    *pp = nullptr;
+    HMODULE module = OurModule(dll);
+    if (!module) return HRESULT_FROM_WIN32(GetLastError());
+    auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
+    if (!getClassObject) return HRESULT_FROM_WIN32(GetLastError());
+    CLSID clsid;
+    HRESULT hr = CLSIDFromString(clsidText, &clsid);
+    if (FAILED(hr)) return hr;
+    IClassFactory* pFactory = nullptr;
+    hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&pFactory));
+    if (FAILED(hr)) return hr;
+    hr = pFactory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(pp));
+    pFactory->Release();
+    return hr;
+}
+
+Target Shipped(const char* name, const wchar_t* dll, const wchar_t* clsidText, const IID* refused = nullptr) {
+    Target t{name, true, [dll, clsidText](IUnknown* o, IUnknown** p) { return CreateShipped(dll, clsidText, o, p); },
+             dll};
+    if (refused) t.refused = refused;
+    return t;
+}
+
 const Target kTargets[] = {
     {"PlatformNullRenderer", false,
      [](IUnknown* o, IUnknown** p) { return CreatePlatform(CLSID_PlatformNullRenderer, o, p); }},
     {"PlatformSmartTee", false, [](IUnknown* o, IUnknown** p) { return CreatePlatform(CLSID_SmartTee, o, p); }},
     {"OurTransform", true, [](IUnknown* o, IUnknown** p) { return CreateOurs(CLSID_TestTransform, o, p); }},
     {"OurSource", true, [](IUnknown* o, IUnknown** p) { return CreateOurs(CLSID_TestSource, o, p); }},
+    Shipped("VidrelVideoEncoder", L"Vidrel.ax", L"{00098205-76CC-497E-98A1-6EF10D0BF26C}"),
+    Shipped("AudrelAudioEncoder", L"Audrel.ax", L"{15BEBB32-5BB5-42B6-B45A-BA49F78BA19F}"),
+    Shipped("MuxoraMultiplexer", L"Muxora.ax", L"{CFD28198-115C-4606-BD64-27A7E0051D2A}"),
+    Shipped("ChronelTimeMarker", L"Chronel.ax", L"{3B964703-34CF-44C0-9FA1-ECCB7E96F523}"),
+    Shipped("UScreenCapture", L"UScreenCapture.ax", L"{4E7B8C21-7F4A-4C51-9B1E-2D3A6F8E5C90}"),
+    Shipped("KorvellSinkFilter", L"KorvellSink.dll", L"{20D356CF-03FB-403A-A215-7A5EF796BB9A}", &kNoSuchInterface),
+    Shipped("KorvellAudioCapture", L"KorvellAudioCapture.ax", L"{8F3C2B6A-1D4E-4F70-A5B9-C6D7E8F90A1B}"),
+    Shipped("KorvellTestFileSource", L"KorvellTestSource.dll", L"{0BBD6B58-6918-47D8-9AB4-4546DA92F51A}"),
+    Shipped("WavDest", L"WavDest.ax", L"{209F757A-1F60-4968-AE77-40D94CBA0847}", &kNoSuchInterface),
 };
 
 class Conformance : public ::testing::TestWithParam<Target> {
@@ -148,7 +212,7 @@ TEST_P(Conformance, QueryInterfaceIdentityAndRefusal) {
     persist->Release();
 
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_IFileSinkFilter, &p));
+    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(*GetParam().refused, &p));
     EXPECT_EQ(nullptr, p);
 
     IPin* pin = nullptr;
@@ -240,7 +304,7 @@ TEST_P(Conformance, Aggregation) {
     u->Release();
 
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOINTERFACE, f->QueryInterface(IID_IFileSinkFilter, &p));
+    EXPECT_EQ(E_NOINTERFACE, f->QueryInterface(*GetParam().refused, &p));
     EXPECT_EQ(nullptr, p);
 
     IUnknown* innerAgain = nullptr;
@@ -251,6 +315,26 @@ TEST_P(Conformance, Aggregation) {
     f->Release();
     EXPECT_EQ(1, outer.ref);
     EXPECT_EQ(0u, outer.inner->Release());
+}
+
+// A shipped DLL may be unloaded once its last object is gone: every reference
+// the filter and its pins took on the module was given back.
+TEST_P(Conformance, ModuleUnloadsAfterTheLastRelease) {
+    if (!GetParam().dll) GTEST_SKIP() << "not a DLL of ours";
+    HMODULE module = OurModule(GetParam().dll);
+    ASSERT_NE(nullptr, module);
+    auto canUnloadNow =
+        reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_NE(nullptr, canUnloadNow);
+    IPin* pin = nullptr;
+    ASSERT_EQ(S_OK, pins->Next(1, &pin, nullptr));
+    EXPECT_EQ(S_FALSE, canUnloadNow()) << "a live filter keeps the module";
+    pin->Release();
+    pins->Release();
+    pins = nullptr;
+    EXPECT_EQ(0u, filter->Release());
+    filter = nullptr;
+    EXPECT_EQ(S_OK, canUnloadNow());
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, Conformance, ::testing::ValuesIn(kTargets),

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 #include "recorder/app/GraphSession.h"
 #include "recorder/app/Program.h"
 #include "recorder/app/SettingsStore.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 #include "recorder/tests/ZelboDriver.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <initguid.h>
 
 #include "codec/paramkit/ParamInterfaces.h"
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 using namespace graphtest;
 using namespace testfilters;

@@ -8,7 +8,7 @@
 #include <initguid.h>
 
 #include "codec/paramkit/ParamInterfaces.h"
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 #include <cmath>
 #include <cstdio>

@@ -11,7 +11,7 @@
 
 #include "codec/paramkit/ParamInterfaces.h"
 #include "codec/videoencoder/VideoEncParams.h"
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 #include <cstdio>
 #include <string>

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 #include "tests/support/TestFilters.h"
 
 namespace {

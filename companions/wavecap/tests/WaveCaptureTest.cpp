@@ -6,7 +6,7 @@
 
 #include <initguid.h>
 
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 #include <mmsystem.h>
 

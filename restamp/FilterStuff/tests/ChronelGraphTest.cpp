@@ -6,7 +6,7 @@
 #include <initguid.h>
 
 #include "companions/testsource/TestSourceControl.h"
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 #include "restamp/FilterStuff/ChronelIds.h"
 
 #include <tlhelp32.h>

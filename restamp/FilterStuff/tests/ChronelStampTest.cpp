@@ -7,7 +7,7 @@
 #include <initguid.h>
 
 #include "companions/testsource/TestSourceControl.h"
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 #include <cstdlib>
 #include <vector>

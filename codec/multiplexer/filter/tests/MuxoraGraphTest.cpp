@@ -10,7 +10,7 @@
 #include <initguid.h>
 
 #include "codec/paramkit/ParamInterfaces.h"
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 #include <chrono>
 #include <string>

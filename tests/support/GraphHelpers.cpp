@@ -1,4 +1,4 @@
-#include "companions/tests/GraphHelpers.h"
+#include "tests/support/GraphHelpers.h"
 
 #include <cwchar>
 
