@@ -38,14 +38,16 @@ bool LpcmDepthCode(int32_t bitsPerSample, uint8_t& code) {
 }
 
 std::string CheckLpcmFormat(const PcmFormat& f) {
+    std::string why;
+    auto add = [&why](const std::string& s) { why += (why.empty() ? "" : "; ") + s; };
     uint8_t code = 0;
     if (f.channels < 1 || f.channels > kLpcmMaxChannels)
-        return std::to_string(f.channels) + " channels are not coded (1 to " + std::to_string(kLpcmMaxChannels) + ")";
+        add(std::to_string(f.channels) + " channels are not coded (1 to " + std::to_string(kLpcmMaxChannels) + ")");
     if (!LpcmRateCode(f.sampleRate, code))
-        return "sample rate " + std::to_string(f.sampleRate) + " Hz is not coded (32000, 44100, 48000 or 96000)";
+        add("sample rate " + std::to_string(f.sampleRate) + " Hz is not coded (32000, 44100, 48000 or 96000)");
     if (!LpcmDepthCode(f.bitsPerSample, code))
-        return std::to_string(f.bitsPerSample) + " bits per sample are not coded (16, 20 or 24)";
-    return std::string();
+        add(std::to_string(f.bitsPerSample) + " bits per sample are not coded (16, 20 or 24)");
+    return why;
 }
 
 }  // namespace muxcore
