@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 using namespace muxcore;
 using muxtest::Bytes;
 
@@ -186,4 +188,34 @@ TEST(InputQueue, TransportPiecesOfALargeUnit) {
     EXPECT_EQ(a.size + b.size, 70000);
     EXPECT_EQ(a.unitStart, 1);
     EXPECT_EQ(b.unitStart, 0);
+}
+
+TEST(MpegVideoScanner, DecodingTimesIncreaseWithReorderedAndOpenGroups) {
+    // A closed group, and an open first group whose I picture follows two B
+    // pictures that refer back before the stream's start.
+    Bytes open;
+    muxtest::SequenceHeader(open);
+    muxtest::SequenceExtension(open);
+    muxtest::Gop(open);
+    const unsigned order[][2] = {{2, 1}, {0, 3}, {1, 3}, {5, 2}, {3, 3}, {4, 3}};
+    for (const auto& p : order) muxtest::Picture(open, p[0], p[1]);
+    const Bytes closed = muxtest::SimpleGop(2);
+    for (const Bytes* b : std::vector<const Bytes*>{&closed, &open})
+        for (int32_t output : {kProgramStream, kTransportStream, kTransportFixedPids})
+            for (int32_t timing : {kCaptureMode, kReconstructionMode}) {
+                SCOPED_TRACE((b == &open ? "open, output " : "closed, output ") + std::to_string(output) + ", timing " +
+                             std::to_string(timing));
+                Rig rig(kPinMpeg2Video, output, timing);
+                const auto u = rig.Units(*b, 1000000);
+                int64_t last = INT64_MIN;
+                size_t units = 0;
+                for (const AccessUnit& x : u) {
+                    if (!x.unitStart) continue;
+                    ++units;
+                    EXPECT_LE(x.dts, x.pts) << units;
+                    EXPECT_GT(x.dts, last) << units;
+                    last = x.dts;
+                }
+                EXPECT_EQ(units, b == &open ? 6u : 8u);
+            }
 }
