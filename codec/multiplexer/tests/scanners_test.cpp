@@ -219,3 +219,41 @@ TEST(MpegVideoScanner, DecodingTimesIncreaseWithReorderedAndOpenGroups) {
                 EXPECT_EQ(units, b == &open ? 6u : 8u);
             }
 }
+
+TEST(MpegVideoScanner, RepeatedFieldsLengthenThePicturesBeforeTheNext) {
+    // 3:2 pulldown: every other picture (in display order) repeats its first
+    // field and lasts 1.5 frames. An open group whose I picture carries the
+    // only sample time, then a closed group counted on from it.
+    Bytes b;
+    muxtest::SequenceHeader(b);
+    muxtest::SequenceExtension(b);
+    muxtest::Gop(b);
+    const struct {
+        unsigned tr, type;
+        bool rff;
+    } pictures[] = {{2, 1, true},  {0, 3, true}, {1, 3, false}, {5, 2, false},
+                    {3, 3, false}, {4, 3, true}, {0, 1, true},  {1, 2, false}};
+    for (size_t i = 0; i < 8; ++i) {
+        if (i == 6) {
+            muxtest::SequenceHeader(b);
+            muxtest::SequenceExtension(b);
+            muxtest::Gop(b);
+        }
+        muxtest::Picture(b, pictures[i].tr, pictures[i].type, 200, pictures[i].rff);
+    }
+    Rig rig(kPinMpeg2Video);
+    const int64_t f = 400000, t0 = 10000000;
+    const auto u = rig.Units(b, t0);
+    ASSERT_EQ(u.size(), 8u);
+    // Display order 0..5 lasts 1.5, 1, 1.5, 1, 1.5, 1 frames: the group starts 2.5 frames before its I picture.
+    const int64_t base = t0 - 5 * f / 2;
+    const int64_t pts[] = {t0,           base,         base + 3 * f / 2,  base + 13 * f / 2,
+                           base + 4 * f, base + 5 * f, base + 15 * f / 2, base + 9 * f};
+    int64_t last = INT64_MIN;
+    for (size_t i = 0; i < u.size(); ++i) {
+        EXPECT_EQ(u[i].pts, pts[i]) << i;
+        EXPECT_LE(u[i].dts, u[i].pts) << i;
+        EXPECT_GT(u[i].dts, last) << i;
+        last = u[i].dts;
+    }
+}
