@@ -650,3 +650,31 @@ TEST(MuxFfmpeg, OverloadIsReportedAndDvdKeepsItsRate) {
     ASSERT_TRUE(fine.ok) << fine.error;
     EXPECT_EQ(fine.lateUnits, 0u);
 }
+TEST(MuxFfmpeg, FixedRatesKeepTheTransportBuffers) {
+    SKIP_WITHOUT_FFMPEG();
+    // Idle slots between packets (no padding): a PCR packet goes before the
+    // first packet after them, and the buffer models count the packet at the
+    // slot it really takes.
+    int n = 0;
+    for (int rate : {6000000, 10000000})
+        for (const char* clip : {"v.m2v", "open.m2v"}) {
+            SCOPED_TRACE(std::string(clip) + " at " + std::to_string(rate));
+            const std::string out = Work("rate" + std::to_string(n++) + ".ts");
+            const auto r = Mux(out, {clip, "a.mp2"}, muxcore::kTransportStream, 0, false, false, 0, rate);
+            ASSERT_TRUE(r.ok) << r.error;
+            EXPECT_EQ(r.lateUnits, 0u);
+            std::string err;
+            const Bytes b = ReadFile(out);
+            const auto pk = ParseTransportStream(b, 188, err);
+            ASSERT_EQ(err, "");
+            const int vpid = Pid(pk, 0xE0), apid = Pid(pk, 0xC0);
+            ASSERT_GT(vpid, 0);
+            ASSERT_GT(apid, 0);
+            const auto times = PacketTimes(pk, static_cast<uint16_t>(vpid));
+            size_t audioOver = 0, videoOver = 0;
+            TsDeliveries(pk, times, static_cast<uint16_t>(apid), 2e6 / 8, audioOver);
+            TsDeliveries(pk, times, static_cast<uint16_t>(vpid), 18e6 / 8, videoOver);
+            EXPECT_EQ(audioOver, 0u);
+            EXPECT_EQ(videoOver, 0u);
+        }
+}
