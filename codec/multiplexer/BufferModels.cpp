@@ -84,10 +84,11 @@ int CTBSupervizor::AddBytes(int32_t n, int64_t now) {
         level_ = std::max(0.0, level_ - static_cast<double>(now - lastUpdate_) * rate_);
         lastUpdate_ = now;
     }
-    if (static_cast<double>(size_) < level_ + n) return kBufOverflow;
+    // The model follows the stream: bytes that overflow are counted too.
+    const bool overflow = static_cast<double>(size_) < level_ + n;
     level_ += n;
     fullness_ = static_cast<int32_t>(std::ceil(level_));
-    return kBufOk;
+    return overflow ? kBufOverflow : kBufOk;
 }
 
 }  // namespace muxcore

@@ -656,7 +656,7 @@ TEST(MuxFfmpeg, FixedRatesKeepTheTransportBuffers) {
     // first packet after them, and the buffer models count the packet at the
     // slot it really takes.
     int n = 0;
-    for (int rate : {6000000, 10000000})
+    for (int rate : {6000000, 10000000, 20000000})
         for (const char* clip : {"v.m2v", "open.m2v"}) {
             SCOPED_TRACE(std::string(clip) + " at " + std::to_string(rate));
             const std::string out = Work("rate" + std::to_string(n++) + ".ts");
