@@ -79,16 +79,21 @@ int ColourRule(const InputDescription& in, int chromaFormat) {
     }
 }
 
-bool SideAccepted(int32_t side) {
+bool SideAccepted(int32_t side, int32_t maxSide) {
     const int64_t v = std::llabs(static_cast<int64_t>(side));
     // Multiples of 4096 (0 included) cannot be coded, nor sides beyond the engine's.
-    return (v & 0xFFF) != 0 && v <= kMaxPictureSide;
+    return (v & 0xFFF) != 0 && v <= maxSide;
 }
 
 }  // namespace
 
-int CheckInput(const InputDescription& in, int chromaFormat) {
-    if (!SideAccepted(in.width) || !SideAccepted(in.height)) return 1;
+int32_t MaxPictureSide(int videoType) {
+    // The video types the engine codes as MPEG-1.
+    return videoType == 0 || videoType == 1 || videoType == 13 ? kMaxMpeg1PictureSide : kMaxPictureSide;
+}
+
+int CheckInput(const InputDescription& in, int chromaFormat, int32_t maxSide) {
+    if (!SideAccepted(in.width, maxSide) || !SideAccepted(in.height, maxSide)) return 1;
     return ColourRule(in, chromaFormat);
 }
 

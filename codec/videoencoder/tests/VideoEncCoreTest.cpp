@@ -178,6 +178,10 @@ TEST(VideoEncInput, SizesAndDepthsTheEngineCannotCodeAreRefused) {
         const InputDescription in{c.subtype, 0, c.w, c.h, c.bits, 0};
         EXPECT_EQ(c.want, CheckInput(in, 1)) << c.w << "x" << c.h << " " << c.bits << " bits";
     }
+    // MPEG-1 streams hold sides of 12 bits.
+    const InputDescription wide{kBGR4, 0, 4097, 240, 32, 0};
+    for (int type : {0, 1, 13}) EXPECT_EQ(1, CheckInput(wide, 1, MaxPictureSide(type))) << type;
+    for (int type : {2, 4, 25}) EXPECT_EQ(0, CheckInput(wide, 1, MaxPictureSide(type))) << type;
 }
 
 TEST(VideoEncAuto, AspectRatioAndVideoFormat) {
