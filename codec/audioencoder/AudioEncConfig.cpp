@@ -3,6 +3,7 @@
 #include "codec/audioencoder/AudioEncFilter.h"
 #include "codec/audioencoder/AudioEncIds.h"
 #include "codec/audioencoder/BitrateTables.h"
+#include "codec/audioencoder/HostKey.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -223,9 +224,7 @@ std::wstring ConfigAudioEncImpl::RegistryKeyPath() {
     wchar_t path[MAX_PATH + 1] = {};
     DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return std::wstring();
-    std::wstring host(path, n);
-    size_t slash = host.find_last_of(L'\\');
-    std::wstring name = slash == std::wstring::npos ? host : host.substr(slash + 1);
+    const std::wstring name = audioenc::HostProgramName(std::wstring(path, n));
     if (name.empty()) return std::wstring();
     return L"Software\\Korvell\\Korvell Layer II Audio Encoder\\" + name;
 }

@@ -211,10 +211,9 @@ HRESULT AudioEncFilter::EngineStart() {
     const AudovaBinding& engine = Audova();
     if (!engine.Loaded() || m_settings.sample_rate <= 0) return E_FAIL;
     m_samplesPerFrame = m_settings.layer == 1 ? 384 : 1152;
-    m_bytesPerInputFrame = (m_settings.input_channels ? m_settings.input_channels : 2) * 2;
     REFERENCE_TIME duration =
         static_cast<REFERENCE_TIME>(m_settings.output_channels) * 20000000 / m_settings.sample_rate;
-    m_times.Start(10000000.0 / m_settings.sample_rate);
+    StartTimes();
     AudovaSettings copy = EngineSettings(m_settings);
     m_engine = engine.Create(nullptr, &copy, nullptr, 0xFFFF, m_settings.sample_rate);
     if (!m_engine) return E_FAIL;
@@ -225,6 +224,11 @@ HRESULT AudioEncFilter::EngineStart() {
     }
     m_running = true;
     return S_OK;
+}
+
+void AudioEncFilter::StartTimes() {
+    m_bytesPerInputFrame = (m_settings.input_channels ? m_settings.input_channels : 2) * 2;
+    m_times.Start(10000000.0 / (m_settings.sample_rate > 0 ? m_settings.sample_rate : 48000));
 }
 
 void AudioEncFilter::EngineStop(bool abort) {
@@ -266,7 +270,11 @@ HRESULT AudioEncFilter::StartStreaming() {
     m_idle = true;
     m_flushing = false;
     m_times.Reset();
-    if (m_passthrough) return S_OK;
+    if (m_passthrough) {
+        // No engine, but the pass-through samples are stamped from the same times.
+        StartTimes();
+        return S_OK;
+    }
     EngineStop(false);
     return EngineStart();
 }
@@ -335,16 +343,30 @@ HRESULT AudioEncFilter::ReconnectOutput(const CMediaType& mt) {
 }
 
 HRESULT AudioEncFilter::DeliverPassthrough(const BYTE* p, long n, IMediaSample*) {
+    const long frameBytes = m_bytesPerInputFrame > 0 ? static_cast<long>(m_bytesPerInputFrame) : 4;
     long done = 0;
     while (done < n) {
         IMediaSample* out = nullptr;
         HRESULT hr = m_pOutput->GetDeliveryBuffer(&out, nullptr, nullptr, 0);
         if (FAILED(hr)) return hr;
         BYTE* dst = nullptr;
-        out->GetPointer(&dst);
+        hr = out->GetPointer(&dst);
+        if (FAILED(hr) || !dst) {
+            out->Release();
+            return FAILED(hr) ? hr : E_POINTER;
+        }
         long piece = n - done < out->GetSize() ? n - done : out->GetSize();
+        // Whole sample frames, so that each piece's time covers what it holds.
+        if (piece >= frameBytes) piece -= piece % frameBytes;
         CopySwapped16(dst, p + done, static_cast<size_t>(piece));
         out->SetActualDataLength(piece);
+        // The multiplexer takes a sample's time as its PTS: stamped as coded
+        // frames are, from the input times.
+        int64_t start = 0, stop = 0;
+        m_times.Output(static_cast<uint32_t>(piece / frameBytes), &start, &stop);
+        REFERENCE_TIME s = start, e = stop;
+        out->SetTime(&s, &e);
+        out->SetSyncPoint(TRUE);
         hr = m_pOutput->Deliver(out);
         out->Release();
         if (FAILED(hr)) return hr;
@@ -373,6 +395,8 @@ HRESULT AudioEncFilter::Receive(IMediaSample* sample) {
                     EngineStop(false);
                     HRESULT hr = EngineStart();
                     if (FAILED(hr)) return hr;
+                } else {
+                    StartTimes();
                 }
             }
         }

@@ -43,6 +43,8 @@ public:
 private:
     AudioEncFilter(LPUNKNOWN pUnk, HRESULT* phr);
     HRESULT EngineStart();
+    // Bytes per input frame and the time-stamp queue for the input format.
+    void StartTimes();
     void EngineStop(bool abort);
     HRESULT EngineRestart();
     HRESULT ReconnectOutput(const CMediaType& mt);

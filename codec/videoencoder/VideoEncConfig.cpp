@@ -320,7 +320,9 @@ HRESULT ConfigVideoEncImpl::ApplyChanges(long count, const GUID* ids, VARIANT* r
                 r.SetW(W_ASPECT, x);
                 int ax = 1, ay = 1;
                 host_->PictureAspect(&ax, &ay);
-                int vf = r.W(W_VIDEO_FORMAT) ? r.W(W_VIDEO_FORMAT) : r.W(W_VIDEO_FORMAT_CODE);
+                // The pending format: it may be committed along with this value.
+                const int pendingFormat = PendingInt(P_VideoFormat);
+                const int vf = pendingFormat ? pendingFormat : r.W(W_VIDEO_FORMAT_CODE);
                 r.SetW(W_ASPECT_CODE, x ? x
                                         : AutoAspectRatio(PendingInt(P_VideoType), vf, PendingInt(P_FrameRate),
                                                           r.Int(B_WIDTH), r.Int(B_HEIGHT), ax, ay));

@@ -40,15 +40,21 @@ uint32_t InputFourcc(uint32_t subtype, uint32_t compression) {
     }
 }
 
-int CheckInput(const InputDescription& in, int chromaFormat) {
-    // Sizes that are multiples of 4096 (0 included) cannot be coded.
-    const uint32_t w = static_cast<uint32_t>(in.width < 0 ? -static_cast<int64_t>(in.width) : in.width);
-    const uint32_t h = static_cast<uint32_t>(in.height < 0 ? -static_cast<int64_t>(in.height) : in.height);
-    if ((w & 0xFFF) == 0 || (h & 0xFFF) == 0) return 1;
+namespace {
+
+// Bits per pixel an RGB format needs; 0 for the others.
+int RgbBits(uint32_t fourcc) {
+    return fourcc == kBGR3 ? 24 : fourcc == kBGR4 ? 32 : 0;
+}
+
+int ColourRule(const InputDescription& in, int chromaFormat) {
     const bool planar420Allowed = chromaFormat != 2;
     switch (in.subtype) {
         case kBGR3:
         case kBGR4:
+            // A depth without whole bytes, or too few for the pixels, would
+            // give lines the engine cannot read.
+            return in.bitCount >= RgbBits(in.subtype) && in.bitCount % 8 == 0 ? 0 : 2;
         case kYUY2:
         case kUYVY:
         case kIYUV:
@@ -73,6 +79,24 @@ int CheckInput(const InputDescription& in, int chromaFormat) {
     }
 }
 
+bool SideAccepted(int32_t side, int32_t maxSide) {
+    const int64_t v = std::llabs(static_cast<int64_t>(side));
+    // Multiples of 4096 (0 included) cannot be coded, nor sides beyond the engine's.
+    return (v & 0xFFF) != 0 && v <= maxSide;
+}
+
+}  // namespace
+
+int32_t MaxPictureSide(int videoType) {
+    // The video types the engine codes as MPEG-1.
+    return videoType == 0 || videoType == 1 || videoType == 13 ? kMaxMpeg1PictureSide : kMaxPictureSide;
+}
+
+int CheckInput(const InputDescription& in, int chromaFormat, int32_t maxSide) {
+    if (!SideAccepted(in.width, maxSide) || !SideAccepted(in.height, maxSide)) return 1;
+    return ColourRule(in, chromaFormat);
+}
+
 bool IsBottomUp(uint32_t fourcc, int32_t biHeight) {
     // A negative height marks a top-down bitmap.
     if (biHeight < 0) return false;
@@ -80,17 +104,35 @@ bool IsBottomUp(uint32_t fourcc, int32_t biHeight) {
            fourcc == Fourcc('R', '5', '6', '5') || fourcc == Fourcc('B', 'G', 'R', 'A');
 }
 
+bool IsPlanar(uint32_t fourcc) {
+    return fourcc == kI420 || fourcc == kYV12 || fourcc == kYV16;
+}
+
 int32_t SourceStride(const InputDescription& in) {
     const int64_t w = std::llabs(static_cast<int64_t>(in.width));
     const int64_t h = std::llabs(static_cast<int64_t>(in.height));
-    if (in.bitCount == 12) return static_cast<int32_t>(w);
+    const uint32_t fourcc = InputFourcc(in.subtype, in.compression);
+    if (IsPlanar(fourcc)) return static_cast<int32_t>(w > 0x7FFFFFFF ? 0 : w);
+    // Packed formats by their layout; biBitCount only for what is not known.
+    int64_t bits = in.bitCount;
+    if (fourcc == kYUY2 || fourcc == kUYVY) bits = 16;
+    if (fourcc == kBGR3 || fourcc == kBGR4) bits = in.bitCount > RgbBits(fourcc) ? in.bitCount : RgbBits(fourcc);
     // Whole lines padded to four bytes; a stated image size may only widen them.
-    const int64_t packed = ((w * in.bitCount + 31) / 32) * 4;
+    const int64_t packed = ((w * bits + 31) / 32) * 4;
     if (in.sizeImage != 0 && h != 0) {
         const int64_t fromSize = static_cast<int64_t>(in.sizeImage) / h;
         if (fromSize >= packed) return static_cast<int32_t>(fromSize > 0x7FFFFFFF ? packed : fromSize);
     }
     return static_cast<int32_t>(packed > 0x7FFFFFFF ? 0 : packed);
+}
+
+int64_t FrameBytes(uint32_t fourcc, int32_t stride, int32_t height) {
+    const int64_t s = std::llabs(static_cast<int64_t>(stride));
+    const int64_t h = std::llabs(static_cast<int64_t>(height));
+    const int64_t chromaLine = s / 2;
+    if (fourcc == kI420 || fourcc == kYV12) return s * h + 2 * chromaLine * ((h + 1) / 2);
+    if (fourcc == kYV16) return s * h + 2 * chromaLine * h;
+    return s * h;
 }
 
 int ColorSpaceOf(uint32_t fourcc) {

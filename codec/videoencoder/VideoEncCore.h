@@ -162,16 +162,28 @@ struct InputDescription {
     uint32_t sizeImage;
 };
 
+// The largest picture side the engine codes, and in MPEG-1 streams.
+constexpr int32_t kMaxPictureSide = 16383;
+constexpr int32_t kMaxMpeg1PictureSide = 4095;
+// The largest side the engine codes for a "Video type".
+int32_t MaxPictureSide(int videoType);
+
 // Aliases folded to the code the engine knows.
 uint32_t FoldAlias(uint32_t code);
 // The colour format handed to the engine, 0 when unknown.
 uint32_t InputFourcc(uint32_t subtype, uint32_t compression);
 // CheckInputType's size and colour rules (the major type and format block
-// are the caller's). 0 accepted; 1 refused size; 2 refused colour.
-int CheckInput(const InputDescription& in, int chromaFormat);
+// are the caller's): sides of 1 to maxSide that are not multiples of
+// 4096, RGB with a depth that holds its pixels. 0 accepted; 1 refused size;
+// 2 refused colour.
+int CheckInput(const InputDescription& in, int chromaFormat, int32_t maxSide = kMaxPictureSide);
 bool IsBottomUp(uint32_t fourcc, int32_t biHeight);
-// Bytes from one line to the next in the source buffer.
+bool IsPlanar(uint32_t fourcc);
+// Bytes from one line to the next in the source buffer: for planar formats
+// the luma line (the chroma lines are half of it), whatever biBitCount says.
 int32_t SourceStride(const InputDescription& in);
+// Bytes one picture of the colour format needs at that stride and height.
+int64_t FrameBytes(uint32_t fourcc, int32_t stride, int32_t height);
 // "Original color space" of a colour format.
 int ColorSpaceOf(uint32_t fourcc);
 

@@ -151,7 +151,8 @@ HRESULT Mpeg2EncFilter::CheckInputType(const CMediaType* mt) {
     bool v2 = false;
     const BITMAPINFOHEADER* bih = HeaderOf(mt, &v2);
     if (!bih) return E_INVALIDARG;
-    return CheckInput(Describe(mt, bih), Rec().W(W_CHROMA)) == 0 ? S_OK : E_FAIL;
+    const int32_t maxSide = MaxPictureSide(Rec().W(W_VIDEO_TYPE));
+    return CheckInput(Describe(mt, bih), Rec().W(W_CHROMA), maxSide) == 0 ? S_OK : E_FAIL;
 }
 
 HRESULT Mpeg2EncFilter::CheckTransform(const CMediaType* in, const CMediaType* out) {
@@ -195,7 +196,9 @@ HRESULT Mpeg2EncFilter::GetMediaType(int pos, CMediaType* mt) {
         info.hdr.bmiHeader = bih;
         mt->SetSubtype(pos < 2 ? &MEDIASUBTYPE_MPEG1Payload : &MEDIASUBTYPE_MPEG1Video);
         mt->SetFormatType(&FORMAT_MPEGVideo);
-        mt->SetSampleSize(static_cast<ULONG>(Rec().W(W_OUT_SAMPLE_SIZE)));
+        // The size of the samples to come, which still vary: not SetSampleSize,
+        // which would mark them fixed.
+        mt->lSampleSize = static_cast<ULONG>(Rec().W(W_OUT_SAMPLE_SIZE));
         return mt->SetFormat(reinterpret_cast<BYTE*>(&info), sizeof info) ? S_OK : E_OUTOFMEMORY;
     }
     MPEG2VIDEOINFO info = {};
@@ -253,9 +256,7 @@ HRESULT Mpeg2EncFilter::TakeInputType(const CMediaType* mt) {
     Rec().SetInt(B_WIDTH, w);
     Rec().SetInt(B_HEIGHT, h);
     m_fourcc = fourcc;
-    m_frameBytes = static_cast<int64_t>(stride) * h;
-    if (fourcc == kI420 || fourcc == kYV12) m_frameBytes += 2 * (static_cast<int64_t>(stride / 2) * ((h + 1) / 2));
-    if (fourcc == kYV16) m_frameBytes += 2 * (static_cast<int64_t>(stride / 2) * h);
+    m_frameBytes = FrameBytes(fourcc, stride, h);
     if (IsBottomUp(fourcc, in.height)) {
         m_firstLineOffset = stride * (h - 1);
         m_stride = -stride;

@@ -17,6 +17,7 @@ struct OutputState {
     uint64_t total;
     int32_t times[4];
     bool failed;
+    uint32_t bufferSize;  // the size every buffer of the sink has
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(OutputState) == 48, "output state is 48 bytes");
@@ -42,7 +43,14 @@ uint8_t* BUFSTREAM_CALL OutRequest(bufstream* bs, uint32_t n) {
     OutputState* s = Out(bs);
     if (!s) return nullptr;
     if (!s->failed && s->buffer && n <= s->size - s->used) return s->buffer + s->used;
+    const bool continued = s->buffer && s->used > 0;
     DeliverHeld(s);
+    if (continued) {
+        // The rest of a picture: its time went out with its first part.
+        const int64_t none = -1;
+        std::memcpy(s->times, &none, 8);
+        std::memcpy(s->times + 2, &none, 8);
+    }
     uint8_t* p = nullptr;
     uint32_t size = 0;
     if (s->sink->GetBuffer(&p, &size) && p) {
@@ -73,7 +81,9 @@ uint32_t BUFSTREAM_CALL OutCopyBytes(bufstream*, uint8_t*, uint32_t) {
 
 uint32_t BUFSTREAM_CALL OutBufferSize(bufstream* bs) {
     OutputState* s = Out(bs);
-    return s ? s->size : 0;
+    if (!s) return 0;
+    // Known before any buffer is held: the engine cuts pictures by it.
+    return s->bufferSize ? s->bufferSize : s->size;
 }
 
 int32_t BUFSTREAM_CALL OutInfo(bufstream* bs, uint32_t, uint32_t id, void* data, uint32_t size) {
@@ -233,7 +243,7 @@ bufstream* CreateBitstreamOutput(OutputSink* sink, uint32_t bufferSize, void (*r
     }
     s->sink = sink;
     s->size = 0;
-    (void)bufferSize;  // buffers come from the sink; their size is theirs
+    s->bufferSize = bufferSize;
     bs->bytes_available = OutBytesAvailable;
     bs->request = OutRequest;
     bs->commit = OutCommit;

@@ -2,6 +2,8 @@
 #include "companions/vidova/FileOutput.h"
 #include "companions/vidova/vidova.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -13,12 +15,16 @@
 
 namespace {
 
-void usage() {
-    std::fprintf(
-        stderr,
-        "usage: encode-video --size WxH --fps F --bitrate KBPS [--gop N] [--bframes N] [--mpeg1] [--cbr | --vbr]\n"
-        "                    [--maxrate KBPS] [--cq QI,QP] [--range PELS] [--psnr] IN.yuv OUT.m2v\n");
-}
+const char kUsage[] =
+    "usage: encode-video --size WxH --fps F --bitrate KBPS [--gop N] [--bframes N] [--mpeg1] [--cbr | --vbr]\n"
+    "                    [--maxrate KBPS] [--cq QI,QP] [--range PELS] [--psnr] IN.yuv OUT.m2v\n"
+    "  IN.yuv holds I420 pictures of WxH (the width even), one after the other.\n"
+    "  --cq codes with constant quantisers (1 to 31) and needs no --bitrate.\n";
+
+// Exit codes: 1 the coding failed, 2 the command line is wrong.
+constexpr int kFailed = 1;
+constexpr int kBadArguments = 2;
+constexpr int kMaxGop = 1000, kMaxBFrames = 7, kMaxRange = 31, kMaxQuant = 31;
 
 int BUFSTREAM_CALL printError(const char* fmt, ...) {
     std::va_list ap;
@@ -32,6 +38,28 @@ int BUFSTREAM_CALL printError(const char* fmt, ...) {
 
 void* BUFSTREAM_CALL lookup(const char* name) {
     return std::strcmp(name, "err_printf") == 0 ? reinterpret_cast<void*>(&printError) : nullptr;
+}
+
+[[noreturn]] void badArguments(const std::string& why) {
+    std::fprintf(stderr, "encode-video: %s\n%s", why.c_str(), kUsage);
+    std::exit(kBadArguments);
+}
+
+bool parseInt(const char* text, int lo, int hi, int* out) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || v < lo || v > hi) return false;
+    *out = int(v);
+    return true;
+}
+
+bool parsePositive(const char* text, double* out) {
+    char* end = nullptr;
+    double v = std::strtod(text, &end);
+    if (end == text || *end || !std::isfinite(v) || v <= 0) return false;
+    *out = v;
+    return true;
 }
 
 int frameRateCode(double fps) {
@@ -51,28 +79,35 @@ int main(int argc, char** argv) {
     int mode = 0;
     std::vector<const char*> files;
     for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
+        const std::string a = argv[i];
         auto next = [&]() -> const char* {
-            if (i + 1 >= argc) {
-                usage();
-                std::exit(2);
-            }
+            if (i + 1 >= argc) badArguments(a + " needs a value");
             return argv[++i];
         };
         if (a == "--size") {
-            if (std::sscanf(next(), "%dx%d", &width, &height) != 2) width = 0;
+            const char* v = next();
+            char tail = 0;
+            if (std::sscanf(v, "%dx%d%c", &width, &height, &tail) != 2 || width <= 0 || height <= 0)
+                badArguments(std::string("--size wants WxH, not '") + v + "'");
         } else if (a == "--fps") {
-            fps = std::atof(next());
-        } else if (a == "--bitrate") {
-            kbps = std::atof(next());
-        } else if (a == "--maxrate") {
-            maxKbps = std::atof(next());
+            const char* v = next();
+            if (!parsePositive(v, &fps)) badArguments(std::string("--fps wants a positive rate, not '") + v + "'");
+        } else if (a == "--bitrate" || a == "--maxrate") {
+            const char* v = next();
+            if (!parsePositive(v, a == "--bitrate" ? &kbps : &maxKbps))
+                badArguments(a + " wants a positive kbit/s figure, not '" + v + "'");
         } else if (a == "--gop") {
-            gop = std::atoi(next());
+            const char* v = next();
+            if (!parseInt(v, 1, kMaxGop, &gop))
+                badArguments(std::string("--gop wants 1 to ") + std::to_string(kMaxGop) + ", not '" + v + "'");
         } else if (a == "--bframes") {
-            bframes = std::atoi(next());
+            const char* v = next();
+            if (!parseInt(v, 0, kMaxBFrames, &bframes))
+                badArguments(std::string("--bframes wants 0 to ") + std::to_string(kMaxBFrames) + ", not '" + v + "'");
         } else if (a == "--range") {
-            range = std::atoi(next());
+            const char* v = next();
+            if (!parseInt(v, 0, kMaxRange, &range))
+                badArguments(std::string("--range wants 0 to ") + std::to_string(kMaxRange) + ", not '" + v + "'");
         } else if (a == "--mpeg1") {
             mpeg1 = true;
         } else if (a == "--cbr") {
@@ -80,20 +115,31 @@ int main(int argc, char** argv) {
         } else if (a == "--vbr") {
             mode = 0;
         } else if (a == "--cq") {
-            if (std::sscanf(next(), "%d,%d", &qi, &qp) != 2) qi = 0;
+            const char* v = next();
+            char tail = 0;
+            if (std::sscanf(v, "%d,%d%c", &qi, &qp, &tail) != 2 || qi < 1 || qi > kMaxQuant || qp < 1 || qp > kMaxQuant)
+                badArguments(std::string("--cq wants QI,QP, each 1 to 31, not '") + v + "'");
             mode = 3;
         } else if (a == "--psnr") {
             psnr = true;
         } else if (a == "-h" || a == "--help") {
-            usage();
+            std::fputs(kUsage, stdout);
             return 0;
+        } else if (a.size() > 1 && a[0] == '-') {
+            badArguments("unknown option " + a);
         } else {
             files.push_back(argv[i]);
         }
     }
-    if (files.size() != 2 || width <= 0 || height <= 0 || fps <= 0 || (kbps <= 0 && mode != 3)) {
-        usage();
-        return 2;
+    if (files.size() != 2) badArguments("wants an input and an output file, got " + std::to_string(files.size()));
+    if (!width) badArguments("--size is required");
+    if (fps <= 0) badArguments("--fps is required");
+    if (kbps <= 0 && mode != 3) badArguments("--bitrate is required (or --cq)");
+    // The engine reads I420 chroma lines of half the luma line: an odd width
+    // has no such layout, and every picture would be refused.
+    if (width % 2 != 0) {
+        std::fprintf(stderr, "encode-video: %dx%d cannot be coded from I420: the width must be even\n", width, height);
+        return kFailed;
     }
     VidovaSettings s{};
     int type = mpeg1 ? 0 : 2;
@@ -133,48 +179,76 @@ int main(int argc, char** argv) {
             s.w[VIDOVA_W_LEVEL] = 15;
         }
     }
-    if (VidovaCheckSettings(lookup, &s, 0, 0) != 0) return 1;
+    if (VidovaCheckSettings(lookup, &s, 0, 0) != 0) return kFailed;
     vidova_handle h = VidovaCreate(lookup, &s, 0, -1, 0, 0);
-    if (!h) return 1;
+    if (!h) return kFailed;
     std::FILE* in = std::fopen(files[0], "rb");
     if (!in) {
-        std::fprintf(stderr, "encode-video: cannot open %s\n", files[0]);
+        std::fprintf(stderr, "encode-video: cannot open %s: %s\n", files[0], std::strerror(errno));
         VidovaFree(h);
-        return 1;
+        return kFailed;
     }
     std::FILE* outFile = std::fopen(files[1], "wb");
     if (!outFile) {
-        std::fprintf(stderr, "encode-video: cannot create %s\n", files[1]);
+        std::fprintf(stderr, "encode-video: cannot create %s: %s\n", files[1], std::strerror(errno));
         std::fclose(in);
         VidovaFree(h);
-        return 1;
+        return kFailed;
     }
     vidova::MemoryOutput out(std::max<uint32_t>(uint32_t(width) * uint32_t(height) * 2, 1u << 20));
     out.file = outFile;
-    if (VidovaStart(h, &out.bs, 0, nullptr) != 0) return 1;
+    if (VidovaStart(h, &out.bs, 0, nullptr) != 0) {
+        std::fprintf(stderr, "encode-video: the engine did not start\n");
+        std::fclose(in);
+        std::fclose(outFile);
+        VidovaFree(h);
+        return kFailed;
+    }
     const size_t frameBytes = size_t(width) * height + 2 * (size_t((width + 1) / 2) * ((height + 1) / 2));
     std::vector<uint8_t> frame(frameBytes);
     const double frameTime = 1e7 / fps;
-    int64_t n = 0;
+    int64_t coded = 0;
+    bool refused = false;
     auto t0 = std::chrono::steady_clock::now();
-    while (std::fread(frame.data(), 1, frameBytes, in) == frameBytes) {
-        VidovaTimes times{int64_t(n * frameTime), int64_t((n + 1) * frameTime), 0};
+    while (!out.writeError && std::fread(frame.data(), 1, frameBytes, in) == frameBytes) {
+        VidovaTimes times{int64_t(coded * frameTime), int64_t((coded + 1) * frameTime), 0};
         void* opts[1] = {&times};
-        VidovaPutFrame(h, frame.data(), width, width, height, VIDOVA_FOURCC('I', '4', '2', '0'), VIDOVA_FRAME_TIMES,
-                       opts);
-        n++;
+        if (VidovaPutFrame(h, frame.data(), width, width, height, VIDOVA_FOURCC('I', '4', '2', '0'), VIDOVA_FRAME_TIMES,
+                           opts) != 0) {
+            std::fprintf(stderr, "encode-video: the engine refused picture %lld\n", static_cast<long long>(coded));
+            refused = true;
+            break;
+        }
+        coded++;
     }
-    VidovaDone(h, 0);
-    VidovaDone(h, 1);
+    const bool readError = std::ferror(in) != 0;
+    const bool finished = VidovaDone(h, refused ? 1 : 0) == 0;
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     VidovaFree(h);
     std::fclose(in);
+    // Buffered bytes reach the file only here: a full disk may show up now.
+    errno = 0;
+    if (std::fflush(outFile) != 0 && !out.writeError) out.writeError = errno ? errno : EIO;
     long size = std::ftell(outFile);
-    std::fclose(outFile);
-    double kbit = n ? double(size) * 8 / (double(n) / fps) / 1000 : 0;
-    std::fprintf(stderr, "encode-video: %lld frames, %.1f fps, %.1f kbit/s", static_cast<long long>(n),
-                 secs > 0 ? double(n) / secs : 0.0, kbit);
+    errno = 0;
+    if (std::fclose(outFile) != 0 && !out.writeError) out.writeError = errno ? errno : EIO;
+    if (out.writeError) {
+        std::fprintf(stderr, "encode-video: writing %s failed: %s\n", files[1], std::strerror(out.writeError));
+        return kFailed;
+    }
+    if (readError) {
+        std::fprintf(stderr, "encode-video: reading %s failed\n", files[0]);
+        return kFailed;
+    }
+    if (refused || !finished) return kFailed;
+    if (coded == 0) {
+        std::fprintf(stderr, "encode-video: %s holds no whole %dx%d picture\n", files[0], width, height);
+        return kFailed;
+    }
+    double kbit = double(size) * 8 / (double(coded) / fps) / 1000;
+    std::fprintf(stderr, "encode-video: %lld frames, %.1f fps, %.1f kbit/s", static_cast<long long>(coded),
+                 secs > 0 ? double(coded) / secs : 0.0, kbit);
     if (psnr) std::fprintf(stderr, ", PSNR-Y %.2f dB", out.lastPsnr);
     std::fprintf(stderr, "\n");
-    return n > 0 ? 0 : 1;
+    return 0;
 }

@@ -36,6 +36,26 @@ void RateControl::init(const Config& c) {
     qB_ = c.qB;
 }
 
+namespace {
+// Quantiser of each picture type relative to the others in a planned pass.
+double planFactor(int type) {
+    return type == kPictureB ? 1.4 : 1.0;
+}
+}  // namespace
+
+void RateControl::setPlan(const std::vector<PassPicture>& plan) {
+    plan_.clear();
+    planWeight_.clear();
+    planNext_ = 0;
+    planSpent_ = 0;
+    if (mode_ != 0 || plan.empty()) return;
+    plan_ = plan;
+    planWeight_.assign(plan_.size() + 1, 0.0);
+    for (size_t i = plan_.size(); i-- > 0;)
+        planWeight_[i] = planWeight_[i + 1] + std::max(plan_[i].complexity, 1.0) / planFactor(plan_[i].type);
+    planBudget_ = rate_ * double(plan_.size()) / fps_;
+}
+
 void RateControl::setTarget(double bitrate) {
     if (mode_ >= 2 || !(bitrate >= 16000)) return;
     if (mode_ == 1) return;  // the stream's rate is fixed in its headers
@@ -61,6 +81,28 @@ double RateControl::startPicture(PictureType type) {
     if (mode_ >= 2) {
         q0_ = type == kPictureI ? qI_ : type == kPictureP ? qP_ : qB_;
         target_ = perFrame_;
+        return q0_;
+    }
+    planCurrent_ = false;
+    if (planned() && plan_[planNext_].type != type) planNext_ = plan_.size();  // another pattern: no plan
+    if (planned()) {
+        // One quantiser for what is left of the clip, solved again at every
+        // picture from what is left of the budget: bits ~ complexity / q.
+        const size_t left = plan_.size() - planNext_;
+        const double floor = 0.05 * perFrame_ * double(left);
+        const double remaining = std::max(planBudget_ - planSpent_, floor);
+        const double q = planWeight_[planNext_] / remaining * planFactor(type);
+        double t = std::max(plan_[planNext_].complexity, 1.0) / q;
+        double qq = q;
+        // The VBV buffer still has the last word.
+        const double room = 0.85 * vbv_;
+        if (t > room) {
+            t = room;
+            qq = std::max(qq, plan_[planNext_].complexity / std::max(t, 1.0));
+        }
+        planCurrent_ = true;
+        target_ = std::max(t, 1.0);
+        q0_ = std::min(31.0, std::max(1.0, qq));
         return q0_;
     }
     const double kp = 1.0, kb = 1.4;
@@ -108,6 +150,11 @@ double RateControl::sliceQuant(double base, uint64_t bitsSoFar, double fraction)
 }
 
 uint64_t RateControl::endPicture(PictureType type, uint64_t bits, double avgQuant) {
+    if (planCurrent_) {
+        planSpent_ += double(bits);
+        ++planNext_;
+        planCurrent_ = false;
+    }
     if (mode_ < 2) {
         double x = double(bits) * avgQuant;
         double keep = type == kPictureI ? 0.3 : 0.4;
@@ -1048,6 +1095,7 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
     uint64_t bits = uint64_t(pic.size()) * 8;
     uint64_t stuffing = rc_.endPicture(type, bits, avgQ);
     pic.resize(pic.size() + size_t(stuffing / 8), 0);
+    if (onCoded_) onCoded_(type, uint64_t(pic.size()) * 8, avgQ);
     out.insert(out.end(), pic.begin(), pic.end());
     totalBits_ += uint64_t(pic.size()) * 8;
     if (c_.calcPsnr) accumulatePsnr(cur_);

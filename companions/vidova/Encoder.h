@@ -12,9 +12,21 @@ namespace vidova {
 
 enum PictureType { kPictureI = 1, kPictureP = 2, kPictureB = 3 };
 
+// One picture of an analysis pass, in coded order: its type and its
+// complexity (bits spent x average quantiser).
+struct PassPicture {
+    int type;
+    double complexity;
+};
+
 class RateControl {
 public:
     void init(const Config& c);
+    // Second pass of a two-pass run: the bits of the whole clip are shared out
+    // by the complexities the analysis pass measured. Variable rate only; a
+    // picture that does not follow the plan ends it.
+    void setPlan(const std::vector<PassPicture>& plan);
+    bool planned() const { return planNext_ < plan_.size(); }
     void setTarget(double bitrate);
     void startGop(int pictures, int refDistance);
     // Base quantiser (1..31, linear units) for the next picture.
@@ -37,6 +49,14 @@ private:
     double target_ = 0, q0_ = 8;
     double lastQ_[4] = {0, 0, 0, 0};
     int qI_ = 2, qP_ = 4, qB_ = 6;
+    // The plan of a second pass: complexities, their weights still to come
+    // (suffix sums of complexity / type factor), the clip's budget and what
+    // has been spent of it.
+    std::vector<PassPicture> plan_;
+    std::vector<double> planWeight_;
+    size_t planNext_ = 0;
+    double planBudget_ = 0, planSpent_ = 0;
+    bool planCurrent_ = false;  // the picture being coded follows the plan
 };
 
 class Encoder {
@@ -61,6 +81,10 @@ public:
     void setTargetBitrate(double bitrate) { rc_.setTarget(bitrate); }
     // Called with each picture's tag and reconstruction as it is coded.
     std::function<void(uint64_t, const Frame&)> onPicture_;
+    // Called with each coded picture's type, bits and average quantiser: what
+    // an analysis pass records.
+    std::function<void(PictureType, uint64_t, double)> onCoded_;
+    void setPlan(const std::vector<PassPicture>& plan) { rc_.setPlan(plan); }
 
     uint32_t pictures() const { return pictures_; }
     uint64_t totalBits() const { return totalBits_; }

@@ -2,6 +2,7 @@
 
 #include "companions/vidova/vidova.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace vidova {
@@ -55,7 +56,8 @@ MemoryOutput::MemoryOutput(uint32_t sz) : buffer(sz) {
 void MemoryOutput::deliverHeld() {
     if (!used) return;
     if (file) {
-        std::fwrite(buffer.data(), 1, used, file);
+        errno = 0;
+        if (std::fwrite(buffer.data(), 1, used, file) != used && !writeError) writeError = errno ? errno : EIO;
         units.emplace_back();  // keep the count only
     } else {
         units.emplace_back(buffer.begin(), buffer.begin() + used);

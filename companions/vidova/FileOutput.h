@@ -15,6 +15,7 @@ struct MemoryOutput {
     std::vector<std::vector<uint8_t>> units;  // delivered units
     std::vector<int64_t> unitStart;           // their start times
     std::FILE* file = nullptr;                // when set, units are written here instead of kept
+    int writeError = 0;                       // errno of the first failed write, 0 when none failed
     int64_t times[2] = {-1, -1};
     uint32_t infoCalls = 0;
     double lastPsnr = 0, lastBitrate = 0;

@@ -3,6 +3,7 @@
 
 #include "companions/vidova/Config.h"
 #include "companions/vidova/Encoder.h"
+#include "companions/vidova/PassStats.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -33,14 +34,59 @@ struct VidovaEncoder {
     };
     std::deque<Meta> metas;
     uint64_t nextTag = 0;
+    // Two-pass runs: the host's statistics store, and in an analysis pass the
+    // records of the pictures coded so far.
+    bufstream* stats = nullptr;
+    bool analysis = false;
+    std::vector<PassRecord> records;
 };
 
 namespace {
 
-void report(get_callback_t gc, const std::string& text) {
+void report(get_callback_t gc, const std::string& text, const char* kind = "err_printf") {
     if (!gc) return;
-    auto print = reinterpret_cast<bufstream_printf_t>(gc("err_printf"));
+    auto print = reinterpret_cast<bufstream_printf_t>(gc(kind));
     if (print) print("%s", text.c_str());
+}
+
+// Sets up the pass of a two-pass run that the start flags name; false when
+// the host gave no statistics store for it.
+bool startPass(VidovaEncoder* h, uint32_t flags, void** options) {
+    const bool encodePass = (flags & VIDOVA_START_ENCODE_PASS) == VIDOVA_START_ENCODE_PASS;
+    const bool analysisPass = !encodePass && (flags & VIDOVA_START_ANALYSIS) == VIDOVA_START_ANALYSIS;
+    if (!encodePass && !analysisPass) return true;
+    h->stats = options ? static_cast<bufstream*>(options[0]) : nullptr;
+    if (!h->stats || !h->stats->info) {
+        report(h->gc, "A two-pass run needs a statistics store.");
+        return false;
+    }
+    if (analysisPass) {
+        h->analysis = true;
+        h->encoder->onCoded_ = [h](PictureType type, uint64_t bits, double avgQuant) {
+            h->records.push_back({int32_t(type), uint32_t(std::min<uint64_t>(bits, 0xFFFFFFFFu)), avgQuant});
+        };
+        return true;
+    }
+    std::vector<PassPicture> plan;
+    std::string why;
+    if (h->config.rcMode != 0) {
+        report(h->gc, "The second pass shares bits out at variable rate only; coded as one pass.", "wrn_printf");
+    } else if (!readPassStats(h->stats, h->config.width, h->config.height, plan, why)) {
+        report(h->gc, "Second pass without its analysis (" + why + "); coded as one pass.", "wrn_printf");
+    } else {
+        h->encoder->setPlan(plan);
+    }
+    return true;
+}
+
+// The analysis pass hands its records to the store once its pictures are
+// coded; an instance that coded nothing leaves an earlier analysis alone.
+void finishPass(VidovaEncoder* h) {
+    if (!h->analysis || h->records.empty()) return;
+    std::string why;
+    if (!writePassStats(h->stats, h->config.width, h->config.height, h->records, why))
+        report(h->gc, "Analysis pass: " + why + ".");
+    h->records.clear();
 }
 
 // Hands one picture to the output: its times, its bytes, then the end of the unit.
@@ -175,12 +221,12 @@ vidova_handle VIDOVA_CALL VidovaCreate(get_callback_t gc, const VidovaSettings* 
     return e.release();
 }
 
-int32_t VIDOVA_CALL VidovaStart(vidova_handle h, bufstream* out, uint32_t, void**) {
-    // Two-pass flags are accepted; both passes code in one pass.
+int32_t VIDOVA_CALL VidovaStart(vidova_handle h, bufstream* out, uint32_t flags, void** options) {
     if (!h || !out || h->started) return 1;
     try {
         h->encoder.reset(new Encoder(h->config));
         h->encoder->onPicture_ = [h](uint64_t tag, const Frame& recon) { fillPreview(h, tag, recon); };
+        if (!startPass(h, flags, options)) return 1;
     } catch (...) {
         report(h->gc, "Out of memory.");
         return 1;
@@ -258,6 +304,7 @@ int32_t VIDOVA_CALL VidovaDone(vidova_handle h, int32_t) {
             if (h->config.endCode) h->encoder->writeEndCode(h->pending);
         }
         flushPending(h);
+        finishPass(h);
     } catch (...) {
         return 1;
     }

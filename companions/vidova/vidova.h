@@ -129,9 +129,22 @@ typedef struct VidovaStats {
 #define VIDOVA_FRAME_TIMES 0x10000000u
 #define VIDOVA_FRAME_RATES 0x20000000u
 
-/* Start flags. */
+/* Start flags. A two-pass run gives the statistics store (a bufstream whose
+ * info slot works on files) as the first start option: the analysis pass
+ * records every picture's complexity in its file 0 when it is done, the
+ * encoding pass reads them at its start and shares the clip's bits out by
+ * them (variable rate only). An encoding pass without usable statistics codes
+ * as a single pass would, after a warning through "wrn_printf". */
 #define VIDOVA_START_ANALYSIS 0x900u
 #define VIDOVA_START_ENCODE_PASS 0xF00u
+
+/* Statistics store requests: info(stats, file index, id, data, size). */
+#define VIDOVA_STATS_OPEN_WRITE 0x100001u
+#define VIDOVA_STATS_OPEN_READ 0x100002u
+#define VIDOVA_STATS_CLOSE 0x100003u
+#define VIDOVA_STATS_WRITE 0x100004u
+#define VIDOVA_STATS_READ 0x100005u
+#define VIDOVA_STATS_SIZE 0x100009u
 
 /* Option records of PutFrame, in the order preview, caption, times, rates. */
 typedef struct VidovaPreviewSlot {

@@ -9,6 +9,12 @@ namespace {
 const CLSID kVideoSourceClsid = {0x5C1A3E82, 0x9D0B, 0x4E1F, {0xA7, 0xC2, 0x3B, 0x6D, 0x8E, 0x9F, 0x0A, 0x15}};
 // {30323449-0000-0010-8000-00AA00389B71}
 const GUID kI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+// {36315659-0000-0010-8000-00AA00389B71}
+const GUID kYV16 = {0x36315659, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+bool Planar(VideoColour c) {
+    return c == VideoColour::I420 || c == VideoColour::YV12 || c == VideoColour::YV16;
+}
 
 int RgbBytes(VideoColour c) {
     return c == VideoColour::RGB32 ? 4 : 3;
@@ -37,7 +43,11 @@ long VideoStream::FrameBytes() const {
         case VideoColour::YUY2:
             return w * h * 2;
         case VideoColour::I420:
+        case VideoColour::YV12:
             return w * h * 3 / 2;
+        case VideoColour::YV16:
+        case VideoColour::UYVY:
+            return w * h * 2;
     }
     return 0;
 }
@@ -73,6 +83,21 @@ HRESULT VideoStream::GetMediaType(CMediaType* mt) {
             bih.biBitCount = 12;
             bih.biCompression = MAKEFOURCC('I', '4', '2', '0');
             mt->SetSubtype(&kI420);
+            break;
+        case VideoColour::YV12:
+            bih.biBitCount = 12;
+            bih.biCompression = MAKEFOURCC('Y', 'V', '1', '2');
+            mt->SetSubtype(&MEDIASUBTYPE_YV12);
+            break;
+        case VideoColour::YV16:
+            bih.biBitCount = 16;
+            bih.biCompression = MAKEFOURCC('Y', 'V', '1', '6');
+            mt->SetSubtype(&kYV16);
+            break;
+        case VideoColour::UYVY:
+            bih.biBitCount = 16;
+            bih.biCompression = MAKEFOURCC('U', 'Y', 'V', 'Y');
+            mt->SetSubtype(&MEDIASUBTYPE_UYVY);
             break;
     }
     // RGB sizes are left 0, as capture sources often do: the stride follows
@@ -128,7 +153,10 @@ HRESULT VideoStream::FillBuffer(IMediaSample* sample) {
             break;
         }
         case VideoColour::YUY2:
-        case VideoColour::I420: {
+        case VideoColour::UYVY:
+        case VideoColour::I420:
+        case VideoColour::YV12:
+        case VideoColour::YV16: {
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) {
                     Pixel(x, y, f, &r, &g, &b);
@@ -139,6 +167,21 @@ HRESULT VideoStream::FillBuffer(IMediaSample* sample) {
                         BYTE* q = p + static_cast<size_t>(y) * w * 2 + x * 2;
                         q[0] = static_cast<BYTE>(luma);
                         q[1] = static_cast<BYTE>(x % 2 == 0 ? u : v);
+                    } else if (format_.colour == VideoColour::UYVY) {
+                        BYTE* q = p + static_cast<size_t>(y) * w * 2 + x * 2;
+                        q[0] = static_cast<BYTE>(x % 2 == 0 ? u : v);
+                        q[1] = static_cast<BYTE>(luma);
+                    } else if (Planar(format_.colour) && format_.colour != VideoColour::I420) {
+                        // YV12 and YV16: V plane before U; YV16 keeps every line.
+                        const int ch = format_.colour == VideoColour::YV16 ? h : h / 2;
+                        const int cy = format_.colour == VideoColour::YV16 ? y : y / 2;
+                        p[static_cast<size_t>(y) * w + x] = static_cast<BYTE>(luma);
+                        if (x % 2 == 0 && (format_.colour == VideoColour::YV16 || y % 2 == 0)) {
+                            BYTE* planeV = p + static_cast<size_t>(w) * h;
+                            BYTE* planeU = planeV + static_cast<size_t>(w / 2) * ch;
+                            planeV[cy * (w / 2) + x / 2] = static_cast<BYTE>(v);
+                            planeU[cy * (w / 2) + x / 2] = static_cast<BYTE>(u);
+                        }
                     } else {
                         p[static_cast<size_t>(y) * w + x] = static_cast<BYTE>(luma);
                         if (y % 2 == 0 && x % 2 == 0) {

@@ -1,5 +1,5 @@
 // An in-process source of raw video frames for graph tests: a moving test
-// pattern in RGB32, RGB24, YUY2 or I420 with sample times at a configurable
+// pattern in RGB32, RGB24, YUY2, UYVY, I420, YV12 or YV16 with sample times at a configurable
 // rate, optional jitter on the times, and an "Output" pin.
 #pragma once
 
@@ -8,7 +8,7 @@
 
 namespace testfilters {
 
-enum class VideoColour { RGB32, RGB24, YUY2, I420 };
+enum class VideoColour { RGB32, RGB24, YUY2, I420, YV12, YV16, UYVY };
 
 struct VideoFormat {
     VideoColour colour;

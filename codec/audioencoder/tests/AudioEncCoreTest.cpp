@@ -1,6 +1,7 @@
 // Bit-rate offers, the time-stamp queue and the sample operations of the
 // audio encoder filter.
 #include "codec/audioencoder/BitrateTables.h"
+#include "codec/audioencoder/HostKey.h"
 #include "codec/audioencoder/PcmOps.h"
 #include "codec/audioencoder/TimestampQueue.h"
 
@@ -69,6 +70,18 @@ TEST(PcmOps, DownmixAndSwap) {
     uint8_t out[5] = {};
     CopySwapped16(out, in, 5);
     EXPECT_EQ(0, std::memcmp(out, "\x02\x01\x04\x03\x05", 5));
+}
+
+// Settings are kept per host program, by its file name; a path without one
+// keeps none rather than a key named by the whole path.
+TEST(HostKey, FileNameAfterTheLastBackslash) {
+    EXPECT_EQ(L"zelbo.exe", HostProgramName(L"C:\\Program Files\\Korvell\\zelbo.exe"));
+    EXPECT_EQ(L"a.exe", HostProgramName(L"Z:\\a.exe"));
+    EXPECT_EQ(L"", HostProgramName(L"zelbo.exe"));
+    EXPECT_EQ(L"", HostProgramName(L"/usr/bin/zelbo.exe"));
+    EXPECT_EQ(L"", HostProgramName(L"\\zelbo.exe"));
+    EXPECT_EQ(L"", HostProgramName(L"C:\\dir\\"));
+    EXPECT_EQ(L"", HostProgramName(L""));
 }
 
 }  // namespace

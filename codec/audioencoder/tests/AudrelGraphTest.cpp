@@ -114,6 +114,45 @@ INSTANTIATE_TEST_SUITE_P(Rates, AudrelEncode,
 
                                            ));
 
+// Pass-through LPCM is stamped as coded frames are: the multiplexer takes a
+// sample's time as its PTS. The times run on without gaps from the input's.
+TEST_F(AudrelGraph, PassThroughSamplesCarryTheirTimes) {
+    const DWORD rate = 48000;
+    const WORD channels = 2;
+    source_ = new PcmSourceFilter(PcmFormat{rate, channels, 16, 1.0, 100});
+    source_->NonDelegatingAddRef();
+    ASSERT_EQ(S_OK, graph_->AddFilter(source_, L"PCM"));
+    ComPtr<IPin> in, out;
+    ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_INPUT, L"XForm In", in.Put()));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->GetPin(0), in.Get(), nullptr));
+    ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_OUTPUT, L"XForm Out", out.Put()));
+    // The last type offered is DVD LPCM.
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(S_OK, out->EnumMediaTypes(types.Put()));
+    AM_MEDIA_TYPE* offered[4] = {};
+    ULONG count = 0;
+    types->Next(4, offered, &count);
+    ASSERT_EQ(3u, count);
+    CMediaType lpcm(*offered[2]);
+    for (ULONG i = 0; i < count; ++i) DeleteMediaType(offered[i]);
+    ASSERT_TRUE(IsEqualGUID(*lpcm.Subtype(), MEDIASUBTYPE_DVD_LPCM_AUDIO));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), &recorder_->Pin(), &lpcm));
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    ASSERT_TRUE(recorder_->Pin().WaitForEnd(30000));
+    control_->Stop();
+    std::vector<SeenSample> seen = recorder_->Pin().Seen();
+    ASSERT_FALSE(seen.empty());
+    const double perByte = 10000000.0 / (rate * channels * 2);
+    double bytes = 0;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        ASSERT_TRUE(seen[i].timed) << i;
+        EXPECT_NEAR(bytes * perByte, static_cast<double>(seen[i].start), 2.0) << i;
+        EXPECT_NEAR(seen[i].bytes.size() * perByte, static_cast<double>(seen[i].stop - seen[i].start), 2.0) << i;
+        bytes += static_cast<double>(seen[i].bytes.size());
+    }
+    EXPECT_EQ(static_cast<double>(rate * channels * 2), bytes);
+}
+
 TEST_F(AudrelGraph, RefusesWhatItCannotCode) {
     ComPtr<IPin> in;
     ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_INPUT, L"XForm In", in.Put()));

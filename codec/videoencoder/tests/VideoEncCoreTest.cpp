@@ -125,6 +125,65 @@ TEST(VideoEncInput, StrideAndOrientation) {
     EXPECT_EQ(-1, ColorSpaceOf(0));
 }
 
+// Each accepted layout: the stride handed to the engine and the bytes a
+// picture needs follow the plane layout, whatever biBitCount the type states.
+TEST(VideoEncInput, StrideAndPictureBytesFollowThePlaneLayout) {
+    const int32_t w = 320, h = 240;
+    struct Case {
+        const char* name;
+        uint32_t subtype, compression;
+        uint16_t bits;
+        int32_t stride;
+        int64_t bytes;
+    } cases[] = {
+        {"YV16", 0, kYV16, 16, w, 2LL * w * h},         {"YV12", kYV12, kYV12, 12, w, 3LL * w * h / 2},
+        {"I420", kI420, kI420, 12, w, 3LL * w * h / 2}, {"YUY2", kYUY2, kYUY2, 16, 2 * w, 2LL * w * h},
+        {"UYVY", kUYVY, kUYVY, 16, 2 * w, 2LL * w * h}, {"RGB24", kBGR3, 0, 24, 3 * w, 3LL * w * h},
+        {"RGB32", kBGR4, 0, 32, 4 * w, 4LL * w * h},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const InputDescription in{c.subtype, c.compression, w, h, c.bits, 0};
+        EXPECT_EQ(0, CheckInput(in, 2 - (c.bits == 12)));
+        const uint32_t fourcc = InputFourcc(c.subtype, c.compression);
+        const int32_t stride = SourceStride(in);
+        EXPECT_EQ(c.stride, stride);
+        EXPECT_EQ(c.bytes, FrameBytes(fourcc, stride, h));
+        // A stated image size of exactly one picture changes nothing.
+        const InputDescription sized{c.subtype, c.compression, w, h, c.bits, static_cast<uint32_t>(c.bytes)};
+        EXPECT_EQ(c.stride, SourceStride(sized));
+    }
+}
+
+// What the engine would refuse at its start is refused at connection.
+TEST(VideoEncInput, SizesAndDepthsTheEngineCannotCodeAreRefused) {
+    struct Case {
+        uint32_t subtype;
+        int32_t w, h;
+        uint16_t bits;
+        int want;
+    } cases[] = {
+        {kBGR4, 100000, 100000, 32, 1},
+        {kBGR4, kMaxPictureSide, 240, 32, 0},
+        {kBGR4, kMaxPictureSide + 1, 240, 32, 1},
+        {kBGR4, 320, -(kMaxPictureSide + 2), 32, 1},
+        {kYUY2, 320, INT32_MIN, 16, 1},
+        {kBGR3, 320, 240, 0, 2},
+        {kBGR3, 320, 240, 7, 2},
+        {kBGR4, 320, 240, 0, 2},
+        {kBGR4, 320, 240, 24, 2},  // too shallow for four bytes a pixel
+        {kBGR3, 320, 240, 24, 0},
+    };
+    for (const Case& c : cases) {
+        const InputDescription in{c.subtype, 0, c.w, c.h, c.bits, 0};
+        EXPECT_EQ(c.want, CheckInput(in, 1)) << c.w << "x" << c.h << " " << c.bits << " bits";
+    }
+    // MPEG-1 streams hold sides of 12 bits.
+    const InputDescription wide{kBGR4, 0, 4097, 240, 32, 0};
+    for (int type : {0, 1, 13}) EXPECT_EQ(1, CheckInput(wide, 1, MaxPictureSide(type))) << type;
+    for (int type : {2, 4, 25}) EXPECT_EQ(0, CheckInput(wide, 1, MaxPictureSide(type))) << type;
+}
+
 TEST(VideoEncAuto, AspectRatioAndVideoFormat) {
     struct Case {
         int type, format, rate, w, h, x, y, want;

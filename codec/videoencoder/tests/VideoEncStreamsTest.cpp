@@ -4,7 +4,10 @@
 #include "codec/videoencoder/VideoEncCore.h"
 #include "codec/videoencoder/VideoEncParams.h"
 #include "codec/videoencoder/VideoEncStreams.h"
+#include "companions/vidova/FileOutput.h"
+#include "companions/vidova/vidova.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -138,6 +141,63 @@ TEST(VideoEncOutput, FailedBufferRequestsKeepFailingUntilOneSucceeds) {
     EXPECT_EQ(4u, sink.delivered[0].second);
 }
 
+// The engine cuts each picture by the output's buffer size, which is known
+// before the first buffer is held: a picture larger than one sample is
+// spread over several, the first one included.
+TEST(VideoEncOutput, PicturesLargerThanOneSampleSpanSeveral) {
+    FakeSink sink;
+    sink.bufferSize = 4096;
+    bufstream* bs = CreateBitstreamOutput(&sink, 4096, nullptr);
+    ASSERT_NE(nullptr, bs);
+    EXPECT_EQ(4096u, bs->buffer_size(bs));  // no buffer held yet
+    const int w = 352, h = 288, frames = 10;
+    VidovaSettings s{};
+    VidovaDefaults(&s, 2, 1);
+    vidova_set_int(&s, VIDOVA_B_WIDTH, w);
+    vidova_set_int(&s, VIDOVA_B_HEIGHT, h);
+    s.w[VIDOVA_W_FRAME_RATE_CODE] = 3;
+    s.w[VIDOVA_W_RC_MODE] = 3;                                   // constant quantisers
+    s.w[VIDOVA_W_QUANTISERS] = (2 + 4 * 256 + 6 * 65536) * 256;  // fine: large pictures
+    vidova_handle engine = VidovaCreate(nullptr, &s, 0, -1, 0, 0);
+    ASSERT_NE(nullptr, engine);
+    ASSERT_EQ(0, VidovaStart(engine, bs, 0, nullptr));
+    std::vector<uint8_t> picture(static_cast<size_t>(w) * h * 3 / 2);
+    uint32_t seed = 1;
+    for (int f = 0; f < frames; ++f) {
+        for (uint8_t& b : picture) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+        VidovaTimes t = {f * 400000LL, (f + 1) * 400000LL, 0};
+        void* options[1] = {&t};
+        ASSERT_EQ(0, VidovaPutFrame(engine, picture.data(), w, w, h, Fourcc('I', '4', '2', '0'), VIDOVA_FRAME_TIMES,
+                                    options));
+    }
+    EXPECT_EQ(0, VidovaDone(engine, 0));
+    VidovaFree(engine);
+    BufstreamClose(&bs, 0);
+    std::vector<uint8_t> stream;
+    std::vector<int64_t> timed;
+    ASSERT_EQ(sink.delivered.size(), sink.starts.size());
+    for (size_t i = 0; i < sink.delivered.size(); ++i) {
+        const auto& d = sink.delivered[i];
+        EXPECT_LE(d.second, 4096u);
+        const uint8_t* bytes = sink.buffers[d.first].data();
+        // Only the first part of a picture carries its time, and it starts the picture.
+        if (sink.starts[i] >= 0 && d.second > 0) {
+            timed.push_back(sink.starts[i]);
+            EXPECT_TRUE(bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1 && (bytes[3] == 0xB3 || bytes[3] == 0)) << i;
+        }
+        stream.insert(stream.end(), bytes, bytes + d.second);
+    }
+    ASSERT_EQ(static_cast<size_t>(frames), timed.size());
+    for (int f = 0; f < frames; ++f) EXPECT_EQ(f * 400000LL, timed[static_cast<size_t>(f)]);
+    ASSERT_GT(stream.size(), 4u * 4096);
+    const uint8_t sequenceHeader[4] = {0, 0, 1, 0xB3};
+    EXPECT_EQ(0, std::memcmp(stream.data(), sequenceHeader, 4));
+    int pictures = 0;
+    for (size_t i = 0; i + 3 < stream.size(); ++i)
+        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1 && stream[i + 3] == 0) ++pictures;
+    EXPECT_EQ(frames, pictures);
+}
+
 class StatsFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -189,6 +249,94 @@ TEST_F(StatsFileTest, WritesReadsAndDeletesItsFiles) {
     EXPECT_FALSE(Exists(0));
     bs->free(bs);
     EXPECT_FALSE(Exists(1));  // the delete flag removes every file of the run
+}
+
+// A clip whose complexity changes half way: a still picture, then noise.
+std::vector<uint8_t> StillThenNoise(int w, int h, int frames) {
+    const size_t size = static_cast<size_t>(w) * h * 3 / 2;
+    std::vector<uint8_t> clip(size * static_cast<size_t>(frames));
+    uint32_t seed = 7;
+    for (int f = 0; f < frames; ++f) {
+        uint8_t* p = clip.data() + size * static_cast<size_t>(f);
+        for (size_t i = 0; i < size; ++i) {
+            const int x = static_cast<int>(i % static_cast<size_t>(w)),
+                      y = static_cast<int>(i / static_cast<size_t>(w));
+            p[i] = f < frames / 2 ? static_cast<uint8_t>(64 + (x + y) / 4)
+                                  : static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+        }
+    }
+    return clip;
+}
+
+// Codes a clip at a variable rate; returns the stream's bytes.
+uint64_t CodeClip(const std::vector<uint8_t>& clip, int w, int h, double bitrate, uint32_t flags, bufstream* stats) {
+    VidovaSettings s{};
+    VidovaDefaults(&s, 2, 1);
+    vidova_set_int(&s, VIDOVA_B_WIDTH, w);
+    vidova_set_int(&s, VIDOVA_B_HEIGHT, h);
+    s.w[VIDOVA_W_FRAME_RATE_CODE] = 3;
+    s.w[VIDOVA_W_RC_MODE] = 0;
+    vidova_set_double(&s, VIDOVA_B_BITRATE, bitrate);
+    vidova_set_double(&s, VIDOVA_B_RC_BITRATE, bitrate);
+    vidova_set_double(&s, VIDOVA_B_MAX_BITRATE, bitrate * 4);
+    vidova_set_double(&s, VIDOVA_B_MIN_BITRATE, bitrate / 4);
+    vidova_handle engine = VidovaCreate(nullptr, &s, 0, -1, 0, 0);
+    EXPECT_NE(nullptr, engine);
+    if (!engine) return 0;
+    vidova::MemoryOutput out;
+    void* options[1] = {stats};
+    EXPECT_EQ(0, VidovaStart(engine, &out.bs, flags, options));
+    const size_t size = static_cast<size_t>(w) * h * 3 / 2;
+    for (size_t f = 0; f + 1 <= clip.size() / size; ++f)
+        EXPECT_EQ(0, VidovaPutFrame(engine, clip.data() + f * size, w, w, h, Fourcc('I', '4', '2', '0'), 0, nullptr));
+    EXPECT_EQ(0, VidovaDone(engine, 0));
+    VidovaFree(engine);
+    return out.bytes();
+}
+
+// The analysis pass records each picture's complexity in the statistics
+// store; the second pass shares the clip's bits out by it and meets the
+// target where a single pass, which cannot know what is coming, misses it.
+TEST_F(StatsFileTest, SecondPassMeetsTheTargetBitrate) {
+    const int w = 176, h = 144, frames = 150;
+    const double bitrate = 1500000, seconds = frames / 25.0;
+    const std::vector<uint8_t> clip = StillThenNoise(w, h, frames);
+    const double onePass = CodeClip(clip, w, h, bitrate, 0, nullptr) * 8 / seconds;
+    EXPECT_GT(std::abs(onePass / bitrate - 1), 0.02) << onePass;
+
+    bufstream* stats = CreateStatsFile(base_.c_str());
+    ASSERT_NE(nullptr, stats);
+    CodeClip(clip, w, h, bitrate, VIDOVA_START_ANALYSIS, stats);
+    EXPECT_TRUE(Exists(0));
+    const double twoPass = CodeClip(clip, w, h, bitrate, VIDOVA_START_ENCODE_PASS, stats) * 8 / seconds;
+    EXPECT_NEAR(1.0, twoPass / bitrate, 0.02) << twoPass << " bit/s, one pass " << onePass;
+    stats->free(stats);
+}
+
+// Without its analysis the second pass codes as one pass would; without a
+// statistics store a two-pass start is refused.
+TEST_F(StatsFileTest, SecondPassWithoutAnalysisCodesAsOnePass) {
+    const int w = 64, h = 48, frames = 10;
+    const std::vector<uint8_t> clip = StillThenNoise(w, h, frames);
+    const uint64_t onePass = CodeClip(clip, w, h, 400000, 0, nullptr);
+    bufstream* stats = CreateStatsFile(base_.c_str());
+    ASSERT_NE(nullptr, stats);
+    EXPECT_EQ(onePass, CodeClip(clip, w, h, 400000, VIDOVA_START_ENCODE_PASS, stats));
+    FILE* f = std::fopen(StatsFileName(base_.c_str(), 0).c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fputs("statistics", f);
+    std::fclose(f);
+    EXPECT_EQ(onePass, CodeClip(clip, w, h, 400000, VIDOVA_START_ENCODE_PASS, stats));
+    stats->free(stats);
+
+    VidovaSettings s{};
+    VidovaDefaults(&s, 2, 1);
+    vidova_handle engine = VidovaCreate(nullptr, &s, 0, -1, 0, 0);
+    ASSERT_NE(nullptr, engine);
+    vidova::MemoryOutput out;
+    void* none[1] = {nullptr};
+    EXPECT_NE(0, VidovaStart(engine, &out.bs, VIDOVA_START_ANALYSIS, none));
+    VidovaFree(engine);
 }
 
 TEST(VideoEncStatsPath, BoundsOfTheBasePath) {

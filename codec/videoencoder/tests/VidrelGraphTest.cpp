@@ -14,6 +14,7 @@
 #include "tests/support/GraphHelpers.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -247,6 +248,9 @@ TEST_F(VidrelGraph, Mpeg1TypeGivesMpeg1OutputTypes) {
     EXPECT_TRUE(IsEqualGUID(mt[2]->subtype, MEDIASUBTYPE_MPEG1Video));
     EXPECT_TRUE(IsEqualGUID(mt[0]->formattype, FORMAT_MPEGVideo));
     for (ULONG i = 0; i < count; ++i) {
+        // Pictures differ in size: the samples are not fixed-size.
+        EXPECT_FALSE(mt[i]->bFixedSizeSamples) << i;
+        EXPECT_EQ(static_cast<ULONG>(GetInt(config_.Get(), Id(P_OutSampleSize))), mt[i]->lSampleSize) << i;
         if (mt[i]->pbFormat) CoTaskMemFree(mt[i]->pbFormat);
         CoTaskMemFree(mt[i]);
     }
@@ -327,6 +331,98 @@ TEST_F(VidrelGraph, RefusesInputsItCannotCode) {
         graph_->RemoveFilter(source);
         source->NonDelegatingRelease();
     }
+}
+
+// Picture start codes in a stream: one a coded picture.
+int CountPictures(const std::vector<SeenSample>& seen) {
+    std::vector<BYTE> all;
+    for (const SeenSample& s : seen) all.insert(all.end(), s.bytes.begin(), s.bytes.end());
+    int pictures = 0;
+    for (size_t i = 0; i + 3 < all.size(); ++i)
+        if (all[i] == 0 && all[i + 1] == 0 && all[i + 2] == 1 && all[i + 3] == 0) ++pictures;
+    return pictures;
+}
+
+// Every layout the input accepts is coded, planar 4:2:2 included: the
+// picture size follows the plane layout, not the bit count of the type.
+TEST_F(VidrelGraph, EveryAcceptedLayoutIsCoded) {
+    struct Case {
+        VideoColour colour;
+        const char* name;
+    } cases[] = {
+        {VideoColour::YV16, "YV16"},   {VideoColour::YV12, "YV12"}, {VideoColour::I420, "I420"},
+        {VideoColour::YUY2, "YUY2"},   {VideoColour::UYVY, "UYVY"}, {VideoColour::RGB24, "RGB24"},
+        {VideoColour::RGB32, "RGB32"},
+    };
+    const int frames = 8;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        ConnectInput(Format(c.colour, 176, 144, 25, frames));
+        ConnectOutput();
+        std::vector<SeenSample> seen = RunToEnd();
+        EXPECT_EQ(frames, GetInt(config_.Get(), Id(P_EncodedFrames)));
+        EXPECT_EQ(frames, CountPictures(seen));
+    }
+}
+
+// A picture larger than one output sample is spread over several, the
+// first one with its sequence header included; only the first part of a
+// picture carries its time.
+TEST_F(VidrelGraph, PicturesLargerThanOneSampleSpanSeveral) {
+    const int sampleSize = 4096, frames = 10;
+    ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_OutSampleSize), sampleSize));
+    ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_BitrateMode), 3));  // constant quantisers
+    // PAL pictures: the intra pictures of the pattern take several samples.
+    ConnectInput(Format(VideoColour::I420, 720, 576, 25, frames));
+    ConnectOutput();
+    ASSERT_EQ(sampleSize, GetInt(config_.Get(), Id(P_OutSampleSize)));
+    std::vector<SeenSample> seen = RunToEnd();
+    ASSERT_GT(seen.size(), static_cast<size_t>(frames));
+    const BYTE sequenceHeader[4] = {0, 0, 1, 0xB3};
+    ASSERT_GE(seen[0].bytes.size(), 4u);
+    EXPECT_EQ(0, std::memcmp(seen[0].bytes.data(), sequenceHeader, 4));
+    int timed = 0;
+    for (const SeenSample& s : seen) {
+        EXPECT_LE(s.bytes.size(), static_cast<size_t>(sampleSize));
+        if (s.timed) {
+            EXPECT_EQ(static_cast<REFERENCE_TIME>(timed++) * 400000, s.start);
+        }
+    }
+    EXPECT_EQ(frames, timed);
+    EXPECT_EQ(frames, CountPictures(seen));
+    WriteOut(seen, "vidrel_small_samples_720x576_25.m2v");
+}
+
+HRESULT QueryInput(IBaseFilter* encoder, const GUID& subtype, LONG w, LONG h, WORD bits) {
+    ComPtr<IPin> in;
+    HRESULT hr = FindPinByName(encoder, PINDIR_INPUT, L"Input", in.Put());
+    if (FAILED(hr)) return hr;
+    VIDEOINFOHEADER vih = {};
+    vih.AvgTimePerFrame = 400000;
+    vih.bmiHeader.biSize = sizeof vih.bmiHeader;
+    vih.bmiHeader.biWidth = w;
+    vih.bmiHeader.biHeight = h;
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = bits;
+    CMediaType mt;
+    mt.SetType(&MEDIATYPE_Video);
+    mt.SetSubtype(&subtype);
+    mt.SetFormatType(&FORMAT_VideoInfo);
+    if (!mt.SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof vih)) return E_OUTOFMEMORY;
+    return in->QueryAccept(&mt);
+}
+
+// What the engine could not start is refused at connection, not accepted
+// and then coded to nothing.
+TEST_F(VidrelGraph, RefusesSizesAndDepthsTheEngineCannotCode) {
+    EXPECT_EQ(S_OK, QueryInput(encoder_.Get(), MEDIASUBTYPE_RGB32, 320, 240, 32));
+    EXPECT_EQ(S_FALSE, QueryInput(encoder_.Get(), MEDIASUBTYPE_RGB32, 100000, 100000, 32));
+    EXPECT_EQ(S_FALSE, QueryInput(encoder_.Get(), MEDIASUBTYPE_RGB32, 16384 + 1, 240, 32));
+    EXPECT_EQ(S_FALSE, QueryInput(encoder_.Get(), MEDIASUBTYPE_RGB24, 320, 240, 0));
+    EXPECT_EQ(S_FALSE, QueryInput(encoder_.Get(), MEDIASUBTYPE_RGB24, 320, 240, 7));
+    EXPECT_EQ(S_FALSE, QueryInput(encoder_.Get(), MEDIASUBTYPE_RGB32, 320, 240, 0));
 }
 
 // Commit rules on a connected 720x576 input at 25 fps.

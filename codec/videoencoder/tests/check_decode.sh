@@ -5,7 +5,8 @@ set -u
 dir=$1
 status=0
 for entry in "vidrel_rgb32_320x240_25.m2v 320 240 25/1 50" "vidrel_i420_352x288_2997.m2v 352 288 30000/1001 30" \
-            "vidrel_rgb24_topdown_320x240_25.m2v 320 240 25/1 30" "vidrel_mpeg1_352x288_25.m1v 352 288 25/1 25"; do
+            "vidrel_rgb24_topdown_320x240_25.m2v 320 240 25/1 30" "vidrel_mpeg1_352x288_25.m1v 352 288 25/1 25" \
+            "vidrel_small_samples_720x576_25.m2v 720 576 25/1 10"; do
   set -- $entry
   file=$dir/$1
   if [ ! -s "$file" ]; then echo "missing $file"; status=1; continue; fi

@@ -1,7 +1,9 @@
 // encode-audio: codes a 16-bit PCM WAV file to MPEG audio Layer I or II
 // through the Audova interface, one output record write per coded frame.
-#include <cstdio>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <initializer_list>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -66,6 +68,33 @@ int Fail(const std::string& text) {
     return 1;
 }
 
+// A wrong command line: the reason, then how it is used.
+[[noreturn]] void BadArguments(const std::string& why) {
+    std::fprintf(stderr, "encode-audio: %s\n%s", why.c_str(), kUsage);
+    std::exit(2);
+}
+
+// A whole decimal number that is one of the allowed values.
+int ParseChoice(const std::string& option, const char* text, std::initializer_list<int> allowed) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    const bool whole = errno == 0 && end != text && *end == '\0';
+    if (whole && std::find(allowed.begin(), allowed.end(), v) != allowed.end()) return static_cast<int>(v);
+    std::string choices;
+    for (int a : allowed) choices += (choices.empty() ? "" : ", ") + std::to_string(a);
+    BadArguments(option + " wants one of " + choices + ", not '" + text + "'");
+}
+
+int ParseBitrate(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v <= 0 || v > 1000)
+        BadArguments(std::string("--bitrate wants kbit/s as a whole number, not '") + text + "'");
+    return static_cast<int>(v);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,20 +104,17 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "encode-audio: %s needs a value\n%s", name, kUsage);
-                std::exit(2);
-            }
+            if (i + 1 >= argc) BadArguments(std::string(name) + " needs a value");
             return argv[++i];
         };
         if (a == "--bitrate")
-            kbps = std::atoi(value("--bitrate"));
+            kbps = ParseBitrate(value("--bitrate"));
         else if (a == "--layer")
-            layer = std::atoi(value("--layer"));
+            layer = ParseChoice(a, value("--layer"), {1, 2});
         else if (a == "--emphasis")
-            emphasis = std::atoi(value("--emphasis"));
+            emphasis = ParseChoice(a, value("--emphasis"), {0, 1, 3});
         else if (a == "--psy")
-            psy = std::atoi(value("--psy"));
+            psy = ParseChoice(a, value("--psy"), {1, 2});
         else if (a == "--crc")
             crc = true;
         else if (a == "--private")
@@ -100,21 +126,18 @@ int main(int argc, char** argv) {
         else if (a == "--mode") {
             const std::string m = value("--mode");
             mode = m == "stereo" ? 0 : m == "joint" ? 1 : m == "dual" ? 2 : m == "mono" ? 3 : -2;
-            if (mode == -2) return Fail("unknown mode " + m);
+            if (mode == -2) BadArguments("--mode wants stereo, joint, dual or mono, not '" + m + "'");
         } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
-            std::fprintf(stderr, "encode-audio: unknown option %s\n%s", a.c_str(), kUsage);
-            return 2;
+            BadArguments("unknown option " + a);
         } else {
             files.push_back(a);
         }
     }
-    if (files.size() != 2 || kbps <= 0) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (files.size() != 2) BadArguments("wants an input and an output file, got " + std::to_string(files.size()));
+    if (kbps <= 0) BadArguments("--bitrate is required");
 
     audova::WavReader wav;
     std::string why;
@@ -179,7 +202,10 @@ int main(int argc, char** argv) {
     if (h && AudovaDone(h, rc ? 1 : 0) != 0) rc = 1;
     AudovaFree(h);
     FileStream::Done(&stream.bs, rc);
-    if (std::fclose(out) != 0 || stream.failed) rc = 1;
+    errno = 0;
+    const bool closed = std::fclose(out) == 0;
+    if (!closed || stream.failed)
+        return Fail("writing " + files[1] + " failed" + (errno ? std::string(": ") + std::strerror(errno) : ""));
     if (rc) return Fail("coding " + files[0] + " failed");
     return 0;
 }

@@ -227,6 +227,44 @@ TEST(AudovaDriver, RefusesWhatItCannotCode) {
     EXPECT_EQ(frames.front().mode, 3);
 }
 
+// Usage on request; a wrong argument is named with what it wants; a failed
+// write is a failure with its reason.
+TEST(AudovaDriver, HelpWrongArgumentsAndWriteFailures) {
+    std::string msg;
+    EXPECT_EQ(0, Shell("'" + kEncoder + "' --help", &msg));
+    EXPECT_NE(std::string::npos, msg.find("usage: encode-audio")) << msg;
+    const std::string wav = WriteWav("h.wav", 48000, 2, Sweep(48000, 2, 0.1, 0.3));
+    const std::string out = TempDir() + "/h.mp2";
+    struct Case {
+        std::string args;
+        const char* says;
+    } cases[] = {
+        {"--bitrate fast " + wav + " " + out, "--bitrate wants kbit/s as a whole number, not 'fast'"},
+        {"--bitrate 192 --layer 3 " + wav + " " + out, "--layer wants one of 1, 2, not '3'"},
+        {"--bitrate 192 --emphasis 2 " + wav + " " + out, "--emphasis wants one of 0, 1, 3, not '2'"},
+        {"--bitrate 192 --psy x " + wav + " " + out, "--psy wants one of 1, 2, not 'x'"},
+        {"--bitrate 192 --mode surround " + wav + " " + out, "--mode wants stereo, joint, dual or mono"},
+        {"--bitrate 192 --fast " + wav + " " + out, "unknown option --fast"},
+        {"--bitrate 192 " + wav, "wants an input and an output file, got 1"},
+        {wav + " " + out, "--bitrate is required"},
+        {"--bitrate 192 --layer", "--layer needs a value"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(2, Shell("'" + kEncoder + "' " + c.args, &msg)) << c.args;
+        EXPECT_NE(std::string::npos, msg.find(c.says)) << c.args << ": " << msg;
+        EXPECT_NE(std::string::npos, msg.find("usage:")) << c.args;
+    }
+    if (FILE* full = std::fopen("/dev/full", "wb")) {
+        std::fclose(full);
+        EXPECT_EQ(1, Shell("'" + kEncoder + "' --bitrate 192 " + wav + " /dev/full", &msg));
+        EXPECT_NE(std::string::npos, msg.find("writing /dev/full failed")) << msg;
+    }
+    // The script in tools/ passes --help through to the driver it builds.
+    const std::string exe = kEncoder, build = exe.substr(0, exe.rfind("/bin/"));
+    EXPECT_EQ(0, Shell("AUDOVA_BUILD='" + build + "' '" + KORVELL_SOURCE_DIR + "/tools/encode-audio' --help", &msg));
+    EXPECT_NE(std::string::npos, msg.find("usage: encode-audio")) << msg;
+}
+
 TEST(AudovaDecode, JointStereoUsesIntensityWhereBitsRunShort) {
     REQUIRE_FFMPEG();
     // Nearly the same noise on both sides at a low rate: intensity frames must
