@@ -124,8 +124,6 @@ private:
     bool anyPicture_ = false;
     int64_t gopBase_ = 0;      // time of temporal reference 0 in the open group
     int64_t gopPictures_ = 0;  // frames of the open group so far
-    int64_t gopStartBase_ = muxcore::kNoTime;
-    double gopFieldUnits_ = 0;
     uint32_t vbvDelay_ = 0xFFFF;
     int32_t vbvBytes_ = 0;
 };
