@@ -59,6 +59,34 @@ fuzz_streams() {
   fuzz_ffmpeg "${both[@]}" -c:a mp2 -f mpegts "$es/transport.ts"
 }
 
+# A number as little-endian bytes: fuzz_le VALUE BYTES.
+fuzz_le() {
+  local v=$1 i
+  for ((i = 0; i < $2; ++i)); do
+    # shellcheck disable=SC2059 # a built escape
+    printf "\\x$(printf '%02x' $(((v >> (8 * i)) & 255)))"
+  done
+}
+
+# A PCM WAV file of the given format with 512 bytes of silence:
+# fuzz_wav RATE CHANNELS BITS.
+fuzz_wav() {
+  local rate=$1 channels=$2 bits=$3
+  printf 'RIFF'
+  fuzz_le 548 4
+  printf 'WAVEfmt '
+  fuzz_le 16 4
+  fuzz_le 1 2
+  fuzz_le "$channels" 2
+  fuzz_le "$rate" 4
+  fuzz_le $((rate * channels * bits / 8)) 4
+  fuzz_le $((channels * bits / 8)) 2
+  fuzz_le "$bits" 2
+  printf 'data'
+  fuzz_le 512 4
+  head -c 512 /dev/zero
+}
+
 # Writes each target's seeds into $1/<target>.
 fuzz_seeds() {
   local seeds=$1 es=$1/streams
@@ -89,7 +117,21 @@ fuzz_seeds() {
   fuzz_seed "$seeds/mux" dvd-video.m2v '\x14\x50\x00' "$es/video.m2v"
   fuzz_seed "$seeds/mux" rebuilt-video.m2v '\x06\x50\x00' "$es/video.m2v"
   fuzz_seed "$seeds/mux" pes-audio.mpg '\x02\x50\x87' "$es/program.mpg"
-  # WAV readers: the files themselves.
+  # Formats a WAV header may claim and the muxer must refuse or survive: no
+  # samples per second, more than any int holds per second, no channels.
+  fuzz_wav 0 2 16 >"$es/rate-0.wav"
+  fuzz_wav 2147483647 2 16 >"$es/rate-huge.wav"
+  fuzz_wav 48000 0 16 >"$es/channels-0.wav"
+  for f in rate-0.wav rate-huge.wav channels-0.wav; do
+    fuzz_seed "$seeds/mux" "ps-$f" '\x00\x50\x00' "$es/$f"
+    fuzz_seed "$seeds/mux" "ts-$f" '\x02\x50\x00' "$es/$f"
+  done
+  # WAV readers: the files themselves, and a chunk whose length, added to
+  # the walk's position, comes back to the same chunk.
+  for f in rate-0.wav rate-huge.wav channels-0.wav; do
+    fuzz_seed "$seeds/wav" "$f" '' "$es/$f"
+  done
+  printf 'RIFF\x00\x00\x00\x00WAVEjunk\xf8\xff\xff\xff' >"$seeds/wav/chunk-walk.wav"
   for f in stereo.wav mono8.wav surround.wav; do
     fuzz_seed "$seeds/wav" "$f" '' "$es/$f"
   done
