@@ -21,9 +21,10 @@ constexpr int64_t kChunkStampStep = 400000;  // 40 ms in 100 ns
 // Runs of the muxing pass without any progress before the stream counts as
 // stalled (the driver's rule).
 constexpr int kMaxStalls = 3;
+// Seeds name these by index (tools/lib/fuzz.sh): new ones go at the end.
 constexpr int32_t kForcedTypes[] = {
-    kPinMpeg2Video,   kPinMpeg1Video, kPinMpeg2Audio,   kPinMpeg1Audio,      kPinAc3,         kPinAac, kPinPcm,
-    kPinPesMpegAudio, kPinIgPes,      kPinDvdSubtitles, kPinPesDvdSubtitles, kPinPrivateData, kPinH264};
+    kPinMpeg2Video,   kPinMpeg1Video, kPinMpeg2Audio,   kPinMpeg1Audio,      kPinAc3,         kPinAac,  kPinPcm,
+    kPinPesMpegAudio, kPinIgPes,      kPinDvdSubtitles, kPinPesDvdSubtitles, kPinPrivateData, kPinH264, kPinPcrOnly};
 
 // Bits of the first control byte.
 enum Options : uint8_t {
@@ -112,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t at = 0; at < length;) {
         const size_t n = std::min(chunk, length - at);
         const HRESULT_T hr = input->Push(stream + at, n, (options & kStampChunks) ? stamp : kNoTime);
-        if (Failed(hr)) return 0;
+        if (Failed(hr)) break;  // refused: the stream still ends
         const bool taken = hr == kS_OK;
         if (taken) {
             at += n;

@@ -41,6 +41,7 @@ fuzz_seed() {
 fuzz_streams() {
   local es=$1
   # Six pictures of 64 x 48 in groups of three with B pictures; 0.2 s of tone.
+  # Program streams are MPEG-2 ("vob"); "mpeg" makes an MPEG-1 system stream.
   local video=(-f lavfi -i testsrc=size=64x48:rate=25)
   local pictures=(-frames:v 6 -g 3 -bf 1)
   local tone=(-f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.2)
@@ -53,7 +54,7 @@ fuzz_streams() {
   fuzz_ffmpeg -f lavfi -i sine=sample_rate=48000:duration=0.02 -ac 2 -c:a pcm_s16le "$es/stereo.wav" || return
   fuzz_ffmpeg -f lavfi -i sine=sample_rate=8000:duration=0.05 -c:a pcm_u8 "$es/mono8.wav" || return
   fuzz_ffmpeg -f lavfi -i sine=sample_rate=44100:duration=0.01 -ac 6 -c:a pcm_s24le "$es/surround.wav" || return
-  fuzz_ffmpeg "${both[@]}" -c:a mp2 -f mpeg "$es/program.mpg" || return
+  fuzz_ffmpeg "${both[@]}" -c:a mp2 -f vob "$es/program.mpg" || return
   fuzz_ffmpeg "${video[@]}" "${tone[@]}" "${pictures[@]}" -c:v mpeg1video -c:a mp2 -b:a 64k -f mpeg "$es/system.mpg" || return
   fuzz_ffmpeg "${both[@]}" -c:a ac3 -f vob "$es/dvd.vob" || return
   fuzz_ffmpeg "${both[@]}" -c:a mp2 -f mpegts "$es/transport.ts"
@@ -110,21 +111,23 @@ fuzz_seeds() {
   fuzz_seed "$seeds/scanning" stereo.pcm '\x46\x10' "$es/stereo.wav"
   fuzz_seed "$seeds/scanning" program.pes '\x07\x50' "$es/program.mpg"
   # Multiplexer: output and options, chunk length, type (0: detect); the file.
-  for f in video.m2v video.m1v audio.mp2 audio.ac3 audio.aac stereo.wav mono8.wav; do
+  # (A transport stream does not carry PCM.)
+  for f in video.m2v video.m1v audio.mp2 audio.ac3 audio.aac; do
     fuzz_seed "$seeds/mux" "ps-$f" '\x00\x50\x00' "$es/$f"
     fuzz_seed "$seeds/mux" "ts-$f" '\x82\x10\x00' "$es/$f"
   done
   fuzz_seed "$seeds/mux" dvd-video.m2v '\x14\x50\x00' "$es/video.m2v"
   fuzz_seed "$seeds/mux" rebuilt-video.m2v '\x06\x50\x00' "$es/video.m2v"
   fuzz_seed "$seeds/mux" pes-audio.mpg '\x02\x50\x87' "$es/program.mpg"
+  # A transport stream of nothing but a PCR-only input.
+  printf '\x02\x50\x8d' >"$seeds/mux/pcr-only.bin"
   # Formats a WAV header may claim and the muxer must refuse or survive: no
   # samples per second, more than any int holds per second, no channels.
   fuzz_wav 0 2 16 >"$es/rate-0.wav"
   fuzz_wav 2147483647 2 16 >"$es/rate-huge.wav"
   fuzz_wav 48000 0 16 >"$es/channels-0.wav"
-  for f in rate-0.wav rate-huge.wav channels-0.wav; do
+  for f in stereo.wav mono8.wav rate-0.wav rate-huge.wav channels-0.wav; do
     fuzz_seed "$seeds/mux" "ps-$f" '\x00\x50\x00' "$es/$f"
-    fuzz_seed "$seeds/mux" "ts-$f" '\x02\x50\x00' "$es/$f"
   done
   # WAV readers: the files themselves, and a chunk whose length, added to
   # the walk's position, comes back to the same chunk.
