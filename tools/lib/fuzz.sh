@@ -171,7 +171,8 @@ fuzz_all() {
     fi
   done
   if [ ${#bad[@]} -eq 0 ]; then
-    echo "fuzz: ${#FUZZ_TARGETS[@]} targets ran clean"
+    local n=${#FUZZ_TARGETS[@]}
+    echo "fuzz: $n target$([ "$n" -eq 1 ] || echo s) ran clean"
     return 0
   fi
   echo "fuzz: ${#bad[@]} of ${#FUZZ_TARGETS[@]} targets found faults (${bad[*]}; inputs in $FUZZ_BUILD/findings)"
