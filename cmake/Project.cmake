@@ -2,7 +2,13 @@
 
 add_library(project_options INTERFACE)
 target_compile_options(project_options INTERFACE
-  -Wall -Wextra -Wshadow=local -Wnon-virtual-dtor -Wno-unknown-pragmas)
+  -Wall -Wextra -Wnon-virtual-dtor -Wno-unknown-pragmas)
+# GCC's local shadowing check; clang (the fuzzing build) names it otherwise.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(project_options INTERFACE -Wshadow-uncaptured-local)
+else()
+  target_compile_options(project_options INTERFACE -Wshadow=local)
+endif()
 target_include_directories(project_options INTERFACE ${PROJECT_SOURCE_DIR})
 # No pointer, handle or window datum may pass through a narrower integer: in a
 # 64-bit build such a cast fails (C++ refuses pointer-to-smaller-int itself).
@@ -20,6 +26,11 @@ elseif(SANITIZE)
   target_compile_options(project_options INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(project_options INTERFACE -fsanitize=address,undefined)
+endif()
+# The fuzzing build (clang): every library carries libFuzzer's coverage
+# instrumentation; the targets in tests/fuzz link libFuzzer's main.
+if(FUZZ AND NOT WIN32)
+  target_compile_options(project_options INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
 # A static library with no platform dependency. In the win32 build a poisoned

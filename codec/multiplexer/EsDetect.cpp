@@ -43,7 +43,11 @@ bool ParseWav(const uint8_t* d, size_t n, EsInfo& info) {
             info.streamType = kPinPcm;
             return true;
         }
-        at += 8 + size + (size & 1);
+        // A chunk that claims more than the file holds ends the walk; the sum
+        // is never formed in 32 bits, where a huge size would wrap to nothing.
+        const uint64_t span = uint64_t{size} + (size & 1);
+        if (span > n - at - 8) break;
+        at += 8 + static_cast<size_t>(span);
     }
     return false;
 }

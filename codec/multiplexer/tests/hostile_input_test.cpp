@@ -194,6 +194,16 @@ TEST(HostileInput, BytesOfNoKnownKindAreRefused) {
     for (const char* n : {"9", "99", "13", "19", ""}) EXPECT_EQ(StreamTypeFromName(n), kPinFree) << n;
 }
 
+TEST(HostileInput, AWaveChunkLongerThanTheFileEndsTheWalk) {
+    // A chunk size that would wrap the walk back onto itself in 32 bits, and
+    // one that would step past the end of the bytes.
+    for (uint32_t size : {0xFFFFFFF8u, 0xFFFFFFFFu, 0x7FFFFFF0u, 13u}) {
+        Bytes wav = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'j', 'u', 'n', 'k'};
+        for (int i = 0; i < 4; ++i) wav.push_back(static_cast<uint8_t>(size >> (8 * i)));
+        EXPECT_EQ(DetectElementaryStream(wav.data(), wav.size()).streamType, kPinFree) << size;
+    }
+}
+
 TEST(HostileInput, ARateTooLowForTheInputsIsReported) {
     for (int output : {kTransportStream, kProgramStream}) {
         SCOPED_TRACE(output);

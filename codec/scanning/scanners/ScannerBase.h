@@ -142,8 +142,6 @@ private:
     uint32_t emittedTemporalRef_ = 0;  // of the last picture emitted
     int64_t gopBase_ = 0;              // time of temporal reference 0 in the open group
     int64_t gopPictures_ = 0;          // frames of the open group so far
-    int64_t gopStartBase_ = muxcore::kNoTime;
-    double gopFieldUnits_ = 0;
     uint32_t vbvDelay_ = 0xFFFF;
     int32_t vbvBytes_ = 0;
 };
