@@ -2,8 +2,8 @@
 // unparsed span here; times found in it go back to the shell's owner.
 #pragma once
 
+#include "restamp/DemuxCommon/ChunkDispatcher.h"
 #include "restamp/DemuxCommon/DataDispatcher.h"
-#include "restamp/FilterStuff/ChunkDispatcher.h"
 
 class CChronelDispatcher : public chronel::ChunkDispatcher, private ATimeSink {
 public:

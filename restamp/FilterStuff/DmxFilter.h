@@ -4,8 +4,8 @@
 #pragma once
 
 #include "platform/dshow/BaseClasses.h"
+#include "restamp/DemuxCommon/ChunkDispatcher.h"
 #include "restamp/FilterStuff/ChronelIds.h"
-#include "restamp/FilterStuff/ChunkDispatcher.h"
 #include "restamp/FilterStuff/DmxOutPin.h"
 #include "restamp/FilterStuff/LogShell.h"
 #include "restamp/FilterStuff/SequentialAllocator.h"

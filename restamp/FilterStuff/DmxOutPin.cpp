@@ -1,6 +1,6 @@
 #include "restamp/FilterStuff/DmxOutPin.h"
 
-#include "restamp/FilterStuff/ChunkDispatcher.h"
+#include "restamp/DemuxCommon/ChunkDispatcher.h"
 #include "restamp/FilterStuff/DebugLog.h"
 
 #include <cstring>
