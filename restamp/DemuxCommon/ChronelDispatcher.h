@@ -13,6 +13,7 @@ public:
     // begins with the bytes the previous call left unparsed.
     int32_t ProcessData(const uint8_t* span, uint32_t valid, int64_t position, uint32_t* parsed) override;
     void EndOfStream() override { dispatcher_.EndOfStream(); }
+    void SpanCut(uint32_t remaining) override;
     void ResetStreamState() override;
     void ResetAll() override;
     const char* FormatName() const override;
