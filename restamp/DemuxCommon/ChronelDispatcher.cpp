@@ -11,6 +11,11 @@ int32_t CChronelDispatcher::ProcessData(const uint8_t* span, uint32_t valid, int
     return 0;
 }
 
+void CChronelDispatcher::SpanCut(uint32_t remaining) {
+    leftover_ = remaining;
+    dispatcher_.MainParser().ResetParser();
+}
+
 void CChronelDispatcher::ResetStreamState() {
     leftover_ = 0;
     dispatcher_.TimeProcessor().Reset();

@@ -2,8 +2,8 @@
 // unparsed span here; times found in it go back to the shell's owner.
 #pragma once
 
+#include "restamp/DemuxCommon/ChunkDispatcher.h"
 #include "restamp/DemuxCommon/DataDispatcher.h"
-#include "restamp/FilterStuff/ChunkDispatcher.h"
 
 class CChronelDispatcher : public chronel::ChunkDispatcher, private ATimeSink {
 public:
@@ -13,6 +13,7 @@ public:
     // begins with the bytes the previous call left unparsed.
     int32_t ProcessData(const uint8_t* span, uint32_t valid, int64_t position, uint32_t* parsed) override;
     void EndOfStream() override { dispatcher_.EndOfStream(); }
+    void SpanCut(uint32_t remaining) override;
     void ResetStreamState() override;
     void ResetAll() override;
     const char* FormatName() const override;

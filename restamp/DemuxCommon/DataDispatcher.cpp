@@ -1,5 +1,6 @@
 #include "restamp/DemuxCommon/DataDispatcher.h"
 
+#include "restamp/DemuxCommon/CoreLog.h"
 #include "restamp/parsers/MAudio.h"
 
 namespace {
@@ -131,8 +132,13 @@ void CDataDispatcher::ProcessData(uint64_t position, const uint8_t* data, uint32
 }
 
 void CDataDispatcher::EndOfStream() {
+    CORE_LOG(chronel::kCoreLogTrace, 1, "CDataDispatcher::EndOfStream 1");
     if (mainParser_.IsInitialized()) return;
-    if (!detection_.GetCapacity() || !detection_.GetLength()) return;
+    CORE_LOG(chronel::kCoreLogTrace, 1, "CDataDispatcher::EndOfStream 2");
+    if (!detection_.GetCapacity()) return;
+    CORE_LOG(chronel::kCoreLogTrace, 1, "CDataDispatcher::EndOfStream 3");
+    if (!detection_.GetLength()) return;
+    CORE_LOG(chronel::kCoreLogTrace, 1, "CDataDispatcher::EndOfStream 4");
     ++attempts_;
     mainParser_.InitWithData(kNoTime, &detection_, 1);
     if (mainParser_.IsInitialized()) detection_.Allocate(0);

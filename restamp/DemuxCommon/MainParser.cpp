@@ -1,5 +1,6 @@
 #include "restamp/DemuxCommon/MainParser.h"
 
+#include "restamp/DemuxCommon/CoreLog.h"
 #include "restamp/DemuxCommon/DFProgramStream.h"
 #include "restamp/parsers/EsHeaders.h"
 #include "restamp/parsers/M2PS.h"
@@ -16,6 +17,33 @@ using VideoTemplate =
     BS::CParserTemplateImpl<MVideo::CVideoParserImpl, MVideo::CVideoParserHandlerImpl, MVideo::CVideoDispatcher>;
 
 constexpr uint32_t kAudioMinBytes = 100000;
+
+using chronel::kCoreLogError;
+using chronel::kCoreLogTrace;
+
+// The log line of the format test that answered.
+const char* DetectLine(uint32_t type) {
+    switch (type) {
+        case kTypeTransportStream:
+            return "DetectTransportStream";
+        case kTypePVA:
+            return "DetectPVAStream";
+        case kTypeProgramStream:
+            return "DetectProgramStream";
+        case kTypeSystemStream:
+            return "DetectSystemStream";
+        case kTypeAC3Only:
+            return "DetectAC3Only";
+        case kTypeAudioOnly:
+            return "DetectAudioOnlyStream";
+        case kTypeVideoOnly:
+            return "DetectVideoStream";
+        case kTypeH264Only:
+            return "DetectH264Only";
+        default:
+            return nullptr;
+    }
+}
 
 }  // namespace
 
@@ -94,14 +122,24 @@ int32_t CMainParser::InitWithData(int64_t position, BS::AInputBuffer* b, uint32_
     std::lock_guard<std::mutex> g(lock_);
     position_ = position;
     final_ = final;
+    CORE_LOG(kCoreLogTrace, 1, "InitWithData %d", int(b->GetLength()));
+    const int32_t r = InitLocked(b);
+    if (r < 0) CORE_LOG(kCoreLogError, 1, " FAILED hr = 0x%X", unsigned(r));
+    return r;
+}
+
+int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
     const uint8_t* d = b->GetReadPtr();
     const uint32_t n = b->GetLength();
+    const uint32_t final = final_;
     int32_t r = 1;
     uint32_t type = type_.load(std::memory_order_relaxed);
     if (type == kTypeNone) {
+        CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData detect type");
         name_.store(MainParserTypeName(0), std::memory_order_release);
         uint8_t pkt = 0;
         type = DetectFormat(d, n, &pkt);
+        if (const char* line = DetectLine(type)) CORE_LOG(kCoreLogTrace, 1, "%s", line);
         switch (type) {
             case kTypeProgramStream:
                 SetType(type);
@@ -124,6 +162,7 @@ int32_t CMainParser::InitWithData(int64_t position, BS::AInputBuffer* b, uint32_
         }
     }
     if (type == kTypeProgramStream) {
+        CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
         r = (n >= 2000000 || final) ? BuildProgramStream(b) : 1;
     }
     if (r < 0) {
@@ -157,7 +196,10 @@ int32_t CMainParser::BuildProgramStream(BS::AInputBuffer* b) {
     pendingSkip_ = 0;
     uint32_t len = b->GetLength();
     ParseLocked(0, b->GetReadPtr(), &len);
-    if (!t->stream.DetectSubStreams(detFinal)) return 1;
+    if (!t->stream.DetectSubStreams(detFinal)) {
+        CORE_LOG(kCoreLogTrace, 1, "Not all streams detected 1");
+        return 1;
+    }
     t->stream.FinishDetection();
     t->Reset();
     pendingSkip_ = 0;

@@ -56,6 +56,7 @@ public:
 
 private:
     void ResetLocked();
+    int32_t InitLocked(BS::AInputBuffer* b);
     void ParseLocked(uint64_t position, const uint8_t* data, uint32_t* length);
     int32_t BuildProgramStream(BS::AInputBuffer* b);
     int32_t BuildVideo(const uint8_t* d, uint32_t len);

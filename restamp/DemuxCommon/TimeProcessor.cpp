@@ -1,8 +1,17 @@
 #include "restamp/DemuxCommon/TimeProcessor.h"
 
+#include "restamp/DemuxCommon/CoreLog.h"
+#include "restamp/DemuxCommon/MainParser.h"
+
 #include <new>
 
 namespace {
+
+using chronel::kCoreLogCustom1;
+using chronel::kCoreLogError;
+
+#define LOG_SYNC(text) CORE_LOG(kCoreLogCustom1, 1, text)
+#define LOG_FAILED(hr) CORE_LOG(kCoreLogError, 1, " FAILED hr = 0x%X", unsigned(hr))
 
 // Wrapping arithmetic: the result of any pair of times is defined.
 int64_t Sub(int64_t a, int64_t b) {
@@ -47,7 +56,10 @@ bool CTimeProcessorProgram::AddStream(const CStreamKey& k, uint32_t id) {
     for (auto& s : streams)
         if (s->key == k) return true;
     std::unique_ptr<CTimeProcessorStream> s(new (std::nothrow) CTimeProcessorStream(k, id, this));
-    if (!s) return false;
+    if (!s) {
+        LOG_FAILED(kHrOutOfMemory);
+        return false;
+    }
     streams.push_back(std::move(s));
     return true;
 }
@@ -73,23 +85,38 @@ void CTimeProcessorProgram::Synchronize() {
         if (!any || s->lastOutput > rtMax) rtMax = s->lastOutput;
         any = true;
     }
-    if (!any) return;
+    if (!any) {
+        LOG_SYNC("rtTemeMax == _I64_MAX");
+        return;
+    }
+    // Passes: audio streams, video streams, any stream.
     auto pick = [&](int pass) -> CTimeProcessorStream* {
         for (auto& s : streams) {
-            if (s->jump || !s->HasPrevious()) continue;
+            if (s->jump) continue;
             if (pass == 0 && !IsAudio(s->key)) continue;
             if (pass == 1 && !IsVideo(s->key)) continue;
+            if (!s->HasPrevious()) {
+                if (pass < 2) LOG_SYNC("pStream->m_rtPrevTS == _I64_MAX");
+                continue;
+            }
             if (Close(rtMax, s->lastOutput)) return s.get();
+            LOG_SYNC("rtDelta > PTS_JUMP_THRESHOLD");
         }
         return nullptr;
     };
     CTimeProcessorStream* sync = pick(0);
     if (!sync) sync = pick(1);
     if (!sync) sync = pick(2);
-    if (!sync) return;
+    if (!sync) {
+        LOG_SYNC("!pSynchroStream");
+        return;
+    }
     for (auto& s : streams) {
         if (s.get() == sync || s->key.number != sync->key.number || !s->HasPrevious()) continue;
-        if (Close(s->prevTime, sync->prevTime)) s->offset = sync->offset;
+        if (Close(s->prevTime, sync->prevTime))
+            s->offset = sync->offset;
+        else
+            LOG_SYNC("rtDelta > PTS_JUMP_THRESHOLD");
     }
 }
 
@@ -108,7 +135,10 @@ int64_t CTimeProcessor::ProcessTime(const CStreamKey& k, int64_t t, uint32_t id)
             }
         if (!prog) {
             std::unique_ptr<CTimeProcessorProgram> p(new (std::nothrow) CTimeProcessorProgram(k.number));
-            if (!p) return kNoTime;
+            if (!p) {
+                LOG_FAILED(kHrFail);
+                return kNoTime;
+            }
             prog = p.get();
             programs_.push_back(std::move(p));
         }

@@ -15,6 +15,8 @@ namespace {
 constexpr long kChunkSize = 1000;
 // The parser needs more than one transport packet of unparsed bytes.
 constexpr DWORD kMinParseSpan = 189;
+// How long stopping waits for the output queues to send what they hold.
+constexpr DWORD kHandOnTimeoutMs = 2000;
 
 #define LOG_FAILED(hr) DMX_LOG(LOG_ERROR, 1, " FAILED hr = 0x%X", static_cast<unsigned>(hr))
 
@@ -76,19 +78,19 @@ HRESULT CDmxPushInPin::CheckConnect(IPin* pPin) {
 HRESULT CDmxPushInPin::CompleteConnect(IPin* pReceivePin) {
     HRESULT hr = CBaseInputPin::CompleteConnect(pReceivePin);
     if (FAILED(hr)) return hr;
-    m_carried = 0;
+    EmptyCarry();
     return m_pDmx->OnInputConnected(pReceivePin);
 }
 
 HRESULT CDmxPushInPin::BreakConnect() {
-    m_carried = 0;
+    EmptyCarry();
     m_pDmx->OnInputDisconnected();
     m_pDmx->ReleaseInputAllocators();
     return CBaseInputPin::BreakConnect();
 }
 
 HRESULT CDmxPushInPin::Active() {
-    m_carried = 0;
+    EmptyCarry();
     if (m_pAllocator) {
         HRESULT hr = m_pAllocator->Commit();
         if (FAILED(hr)) {
@@ -138,10 +140,19 @@ HRESULT CDmxPushInPin::SendChunk(const BYTE* carried, long carriedLen, const BYT
             REFERENCE_TIME start = times[0], stop = times[1];
             chunk->SetTime(&start, &stop);
         }
-        hr = m_pDmx->ProcessInput(chunk);
+        hr = m_pDmx->ProcessInput(chunk, carriedLen ? m_carrySent : 0);
     }
     chunk->Release();
+    if (carriedLen) m_carrySent = 0;
     return hr;
+}
+
+HRESULT CDmxPushInPin::DeliverCarried() {
+    if (m_carried <= m_carrySent) return S_OK;
+    HRESULT hr = m_pDmx->DeliverAhead(m_carry + m_carrySent, m_carried - m_carrySent);
+    if (FAILED(hr)) return hr;
+    m_carrySent = m_carried;
+    return S_OK;
 }
 
 STDMETHODIMP CDmxPushInPin::Receive(IMediaSample* pSample) {
@@ -162,7 +173,7 @@ STDMETHODIMP CDmxPushInPin::Receive(IMediaSample* pSample) {
         if (m_carried + remaining >= kChunkSize) {
             long take = kChunkSize - m_carried;
             long carried = m_carried;
-            m_carried = 0;
+            m_carried = 0;  // m_carrySent still counts for this chunk
             hr = SendChunk(m_carry, carried, p + offset, take, hasTime ? times : NULL);
             hasTime = false;  // only the first chunk of a sample gets its time
             offset += take;
@@ -173,6 +184,11 @@ STDMETHODIMP CDmxPushInPin::Receive(IMediaSample* pSample) {
             offset = len;
         }
     }
+    // Not running (paused on the way to a stop): hold nothing back.
+    if (!m_pDmx->HoldsBack()) {
+        hr = DeliverCarried();
+        if (FAILED(hr)) LOG_FAILED(hr);
+    }
     return S_OK;
 }
 
@@ -181,7 +197,9 @@ HRESULT CDmxPushInPin::FlushCarry() {
     if (m_carried == 0) return S_OK;
     long carried = m_carried;
     m_carried = 0;
-    return SendChunk(m_carry, carried, NULL, 0, NULL);
+    HRESULT hr = SendChunk(m_carry, carried, NULL, 0, NULL);
+    m_carrySent = 0;
+    return hr;
 }
 
 STDMETHODIMP CDmxPushInPin::EndOfStream() {
@@ -198,7 +216,7 @@ STDMETHODIMP CDmxPushInPin::BeginFlush() {
     CAutoLock lock(m_pDmx->ReceiveLock());
     HRESULT hr = CBaseInputPin::BeginFlush();
     if (FAILED(hr)) return hr;
-    m_carried = 0;  // flushed bytes must not lead the data that follows
+    EmptyCarry();  // flushed bytes must not lead the data that follows
     return m_pDmx->OnBeginFlush();
 }
 
@@ -206,7 +224,7 @@ STDMETHODIMP CDmxPushInPin::EndFlush() {
     CAutoLock lock(m_pDmx->ReceiveLock());
     HRESULT hr = CBaseInputPin::EndFlush();
     if (FAILED(hr)) return hr;
-    m_carried = 0;
+    EmptyCarry();
     return m_pDmx->OnEndFlush();
 }
 
@@ -343,13 +361,32 @@ STDMETHODIMP CDmxPushFilter::Pause() {
         m_State = State_Paused;
         ResetStreamState();
     } else {
+        // Leaving Run: a stop may follow with no end of stream.
+        const bool wasRunning = m_State == State_Running;
+        m_holdBack = false;
         m_State = State_Paused;
+        if (wasRunning) HandOnHeldBytes();
     }
     return S_OK;
 }
 
+// The receive lock is taken here (it may be held already): a Receive in
+// progress finishes first, so its carried bytes go too.
+void CDmxPushFilter::HandOnHeldBytes() {
+    {
+        CAutoLock receive(&m_receiveLock);
+        if (m_pInput->IsConnected()) {
+            HRESULT hr = m_pInput->DeliverCarried();
+            if (FAILED(hr)) LOG_FAILED(hr);
+        }
+    }
+    for (CDmxOutPin* pin : m_outPins)
+        if (pin->IsConnected()) pin->DrainQueue(kHandOnTimeoutMs);
+}
+
 STDMETHODIMP CDmxPushFilter::Run(REFERENCE_TIME tStart) {
     HRESULT hr = CBaseFilter::Run(tStart);
+    if (SUCCEEDED(hr)) m_holdBack = true;
     DMX_LOG(LOG_TRACE, 1, "RUN");
     return hr;
 }
@@ -357,10 +394,13 @@ STDMETHODIMP CDmxPushFilter::Run(REFERENCE_TIME tStart) {
 STDMETHODIMP CDmxPushFilter::Stop() {
     CAutoLock lock(&m_filterLock);
     DMX_LOG(LOG_TRACE, 1, "STOP");
+    m_holdBack = false;
     if (m_State != State_Stopped) {
         // First the input: a Receive waiting for a slice gives up and returns.
         if (m_pInput->IsConnected()) m_pInput->Inactive();
         CAutoLock receive(&m_receiveLock);
+        // What the filter still holds goes out before the outputs stop.
+        HandOnHeldBytes();
         for (CDmxOutPin* pin : m_outPins)
             if (pin->IsConnected()) pin->Inactive();
         ResetStreamState();
@@ -375,7 +415,14 @@ void CDmxPushFilter::OnTime(int64_t time) {
     m_keptTime = time;
 }
 
-HRESULT CDmxPushFilter::ProcessInput(IMediaSample* pChunk) {
+HRESULT CDmxPushFilter::DeliverAhead(const BYTE* p, long cb) {
+    CDmxOutPin* out = OutPin(0);
+    HRESULT hr = out ? out->DeliverChunk(p, cb, chronel::kNoTime) : E_FAIL;
+    if (FAILED(hr)) LOG_FAILED(hr);
+    return hr;
+}
+
+HRESULT CDmxPushFilter::ProcessInput(IMediaSample* pChunk, long alreadySent) {
     if (!m_pInputAllocator) return E_UNEXPECTED;
     BYTE* p = NULL;
     HRESULT hr = pChunk->GetPointer(&p);
@@ -399,15 +446,29 @@ HRESULT CDmxPushFilter::ProcessInput(IMediaSample* pChunk) {
         }
     }
     CDmxOutPin* out = OutPin(0);
-    hr = out ? out->DeliverChunk(p, len, t) : E_FAIL;
+    if (alreadySent < 0 || alreadySent > len) alreadySent = 0;
+    if (!out)
+        hr = E_FAIL;
+    else if (alreadySent < len)
+        hr = out->DeliverChunk(p + alreadySent, len - alreadySent, t);
     if (FAILED(hr)) {
         LOG_FAILED(hr);
         return hr;
     }
+    // The chunk is out: whatever happens to the unparsed span, the stream goes on.
     hr = m_pInputAllocator->Advance(parsed);
     if (FAILED(hr)) {
         LOG_FAILED(hr);
-        return hr;
+        m_pInputAllocator->Reset();
+    }
+    if (DWORD dropped = m_pInputAllocator->TakeDropped()) {
+        DWORD remaining = 0;
+        m_pInputAllocator->GetValid(&remaining);
+        DMX_LOG(LOG_ERROR, 1, "Unparsed span cut by %lu bytes, %lu kept", static_cast<unsigned long>(dropped),
+                static_cast<unsigned long>(remaining));
+        m_dispatcher->SpanCut(remaining);
+    } else if (FAILED(hr)) {
+        m_dispatcher->SpanCut(0);
     }
     m_position += len;
     return S_OK;
@@ -517,18 +578,44 @@ STDMETHODIMP CDmxPushFilter::Count(DWORD* pcStreams) {
     return S_OK;
 }
 
-STDMETHODIMP CDmxPushFilter::Info(long lIndex, AM_MEDIA_TYPE**, DWORD* pdwFlags, LCID*, DWORD* pdwGroup,
-                                  WCHAR** ppszName, IUnknown** ppObject, IUnknown**) {
+// Every out-parameter the caller passes is set, on failure too: the media
+// type is a CoTaskMemAlloc block the caller frees with DeleteMediaType.
+STDMETHODIMP CDmxPushFilter::Info(long lIndex, AM_MEDIA_TYPE** ppmt, DWORD* pdwFlags, LCID* plcid, DWORD* pdwGroup,
+                                  WCHAR** ppszName, IUnknown** ppObject, IUnknown** ppUnk) {
+    if (ppmt) *ppmt = NULL;
+    if (pdwFlags) *pdwFlags = 0;
+    if (plcid) *plcid = 0;
+    if (pdwGroup) *pdwGroup = 0;
+    if (ppszName) *ppszName = NULL;
+    if (ppObject) *ppObject = NULL;
+    if (ppUnk) *ppUnk = NULL;  // the streams form no group object
     CAutoLock lock(&m_receiveLock);
     if (lIndex < 0 || static_cast<size_t>(lIndex) >= m_outPins.size()) return S_FALSE;
     CDmxOutPin* pin = m_outPins[static_cast<size_t>(lIndex)];
-    if (pdwFlags) *pdwFlags = AMSTREAMSELECTINFO_ENABLED;
-    if (pdwGroup) *pdwGroup = pin->Stream().group;
+    if (ppmt) {
+        CMediaType mt;
+        if (pin->IsConnected()) {
+            mt = pin->CurrentMediaType();
+        } else if (pin->GetMediaType(0, &mt) != S_OK) {
+            mt.InitMediaType();
+            mt.SetType(&MEDIATYPE_Stream);
+        }
+        *ppmt = CreateMediaType(&mt);
+        if (!*ppmt) return E_OUTOFMEMORY;
+    }
     if (ppszName) {
         *ppszName = static_cast<WCHAR*>(CoTaskMemAlloc(512));
-        if (!*ppszName) return E_OUTOFMEMORY;
+        if (!*ppszName) {
+            if (ppmt) {
+                DeleteMediaType(*ppmt);
+                *ppmt = NULL;
+            }
+            return E_OUTOFMEMORY;
+        }
         lstrcpynW(*ppszName, pin->Name(), 256);
     }
+    if (pdwFlags) *pdwFlags = AMSTREAMSELECTINFO_ENABLED;
+    if (pdwGroup) *pdwGroup = pin->Stream().group;
     if (ppObject) {
         *ppObject = static_cast<IPin*>(pin);
         pin->AddRef();

@@ -4,12 +4,13 @@
 #pragma once
 
 #include "platform/dshow/BaseClasses.h"
+#include "restamp/DemuxCommon/ChunkDispatcher.h"
 #include "restamp/FilterStuff/ChronelIds.h"
-#include "restamp/FilterStuff/ChunkDispatcher.h"
 #include "restamp/FilterStuff/DmxOutPin.h"
 #include "restamp/FilterStuff/LogShell.h"
 #include "restamp/FilterStuff/SequentialAllocator.h"
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -39,14 +40,20 @@ public:
     STDMETHODIMP BeginFlush() override;
     STDMETHODIMP EndFlush() override;
 
+    // Sends the carried bytes not yet sent downstream at once, ahead of their
+    // chunk (which is still parsed whole when it fills). Receive lock held.
+    HRESULT DeliverCarried();
+
 private:
     // Hands the carried bytes on as one (short) chunk.
     HRESULT FlushCarry();
     HRESULT SendChunk(const BYTE* carried, long carriedLen, const BYTE* p, long len, const REFERENCE_TIME* times);
+    void EmptyCarry() { m_carried = m_carrySent = 0; }
 
     CDmxPushFilter* m_pDmx;
     BYTE m_carry[1000];
     long m_carried = 0;
+    long m_carrySent = 0;  // leading carried bytes already sent downstream
 };
 
 class CDmxPushFilter : public CBaseFilter,
@@ -88,7 +95,10 @@ public:
 
     // Calls of the input pin.
     void OnTime(int64_t time) override;
-    HRESULT ProcessInput(IMediaSample* pChunk);
+    // alreadySent: leading bytes of the chunk that went downstream before it filled.
+    HRESULT ProcessInput(IMediaSample* pChunk, long alreadySent);
+    // Bytes sent ahead of their chunk, unstamped, to output pin 0.
+    HRESULT DeliverAhead(const BYTE* p, long cb);
     HRESULT OnEndOfStream();
     HRESULT OnBeginFlush();
     HRESULT OnEndFlush();
@@ -98,6 +108,8 @@ public:
     HRESULT MakeInputAllocators(IMemAllocator** ppPinAllocator);
     void ReleaseInputAllocators();
     CCritSec* ReceiveLock() { return &m_receiveLock; }
+    // Running: the input pin may carry bytes until their chunk fills.
+    bool HoldsBack() const { return m_holdBack.load(); }
 
     // Makes an output pin (the class factory asks for "Output").
     HRESULT CreateOutputPin(LPCWSTR name, const DmxStreamDescriptor& stream);
@@ -107,6 +119,9 @@ public:
 private:
     CDmxPushFilter(LPUNKNOWN pUnk, HRESULT* phr);
     void ResetStreamState();
+    // Stopping: what the filter holds (carried input, queued output) goes
+    // downstream, waiting at most kHandOnTimeoutMs for the queues.
+    void HandOnHeldBytes();
     CDmxOutPin* OutPin(size_t i) { return i < m_outPins.size() ? m_outPins[i] : nullptr; }
 
     CCritSec m_filterLock;
@@ -121,4 +136,5 @@ private:
     LONGLONG m_position = 0;         // stream offset of the current chunk
     int64_t m_keptTime = 0;
     DWORD m_settingsWord = 0;
+    std::atomic<bool> m_holdBack{false};
 };

@@ -1,6 +1,6 @@
 #include "restamp/FilterStuff/DmxOutPin.h"
 
-#include "restamp/FilterStuff/ChunkDispatcher.h"
+#include "restamp/DemuxCommon/ChunkDispatcher.h"
 #include "restamp/FilterStuff/DebugLog.h"
 
 #include <cstring>
@@ -8,6 +8,10 @@
 using chronel::LOG_ERROR;
 using chronel::LOG_TIMING;
 using chronel::LOG_TRACE;
+
+namespace {
+constexpr DWORD kDrainPollMs = 5;
+}  // namespace
 
 CDmxOutPin::CDmxOutPin(CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, LPCWSTR pName,
                        const DmxStreamDescriptor& stream)
@@ -174,4 +178,12 @@ HRESULT CDmxOutPin::DeliverChunk(const BYTE* p, long cb, REFERENCE_TIME t) {
         first = false;
     }
     return S_OK;
+}
+
+void CDmxOutPin::DrainQueue(DWORD timeoutMs) {
+    CAutoLock lock(&m_queueLock);
+    if (!m_pQueue) return;
+    m_pQueue->SendAnyway();
+    const DWORD start = GetTickCount();
+    while (!m_pQueue->IsIdle() && GetTickCount() - start < timeoutMs) Sleep(kDrainPollMs);
 }

@@ -38,6 +38,8 @@ public:
     // Copies cb bytes into a sample stamped t (kNoTime: unstamped) and queues
     // it. S_FALSE when not connected.
     HRESULT DeliverChunk(const BYTE* p, long cb, REFERENCE_TIME t);
+    // Makes the queue send all it holds and waits until it has, at most timeoutMs.
+    void DrainQueue(DWORD timeoutMs);
 
 private:
     CCritSec m_queueLock;

@@ -1,5 +1,7 @@
 #include "restamp/FilterStuff/LogShell.h"
 
+#include "restamp/DemuxCommon/CoreLog.h"
+
 #include <cstdio>
 #include <string>
 
@@ -8,6 +10,11 @@ using chronel::kLogCategoryNames;
 using chronel::LogSettings;
 
 namespace {
+
+// The parser core's lines join the filter's debug log.
+void ForwardCoreLine(uint32_t mask, int level, const char* file, int line, const char* text) {
+    chronel::ELogDebugPrintf(mask, level, file, line, "%s", text);
+}
 
 std::string ModulePath(HMODULE module) {
     char path[MAX_PATH] = {};
@@ -93,6 +100,7 @@ ChronelLog::ChronelLog(HMODULE module) {
     if (!ReadIni(path, &settings)) ReadRegistry(name, &settings);
     m_log.reset(new chronel::ELogDebug(name, settings, this));
     if (!m_log->Enabled()) return;
+    chronel::SetCoreLogSink(&ForwardCoreLine);
     if (!settings.filePath.empty() && settings.enableInRelease) {
         m_file = CreateFileA(settings.filePath.c_str(), GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,

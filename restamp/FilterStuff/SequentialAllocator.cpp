@@ -200,6 +200,11 @@ HRESULT CSequentialAllocator::Advance(DWORD cb) {
     return ok ? S_OK : E_FAIL;
 }
 
+DWORD CSequentialAllocator::TakeDropped() {
+    CAutoLock lock(this);
+    return m_ring.TakeDropped();
+}
+
 void CSequentialAllocator::Reset() {
     {
         CAutoLock lock(this);

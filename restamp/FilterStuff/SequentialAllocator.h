@@ -25,6 +25,9 @@ public:
     HRESULT AddBuffer(IMediaSample* pSample);
     const BYTE* GetValid(DWORD* pValid);
     HRESULT Advance(DWORD cb);
+    // Unparsed bytes the ring dropped to keep the input flowing since the
+    // last call (see SequentialRing::TakeDropped).
+    DWORD TakeDropped();
     // Drops the unparsed span.
     void Reset();
 

@@ -11,6 +11,7 @@ void SequentialRing::Reset(uint8_t* base, uint32_t count, uint32_t sliceSize) {
     next_ = 0;
     readOffset_ = 0;
     valid_ = 0;
+    dropped_ = 0;
     refs_.assign(count, 0);
 }
 
@@ -53,38 +54,55 @@ bool SequentialRing::Advance(uint32_t n) {
         readOffset_ = last * sliceSize_;
     }
     for (uint32_t i = first; i < last && i < count_; ++i) Release(i);
-    if (readOffset_ + valid_ == blockSize || readOffset_ >= blockSize) return Wrap();
+    if (readOffset_ + valid_ == blockSize || readOffset_ >= blockSize) Wrap();
     return true;
 }
 
-// Moves the unparsed tail to the block's start so new chunks follow it.
-bool SequentialRing::Wrap() {
+uint32_t SequentialRing::RoomAtStart() const {
+    // New chunks follow the moved tail only when the next buffer is slice 0.
+    if (next_ != 0) return 0;
+    const uint32_t firstOfSpan = readOffset_ / sliceSize_;
+    uint32_t room = 0;
+    while (room < firstOfSpan && refs_[room] == 0) ++room;
+    return room;
+}
+
+// Moves the unparsed tail to the block's start so new chunks follow it. A
+// tail longer than the free slices there keeps only its newest bytes: the
+// parser loses the rest, but the input keeps flowing.
+void SequentialRing::Wrap() {
     if (valid_ == 0) {
         readOffset_ = 0;
         next_ = 0;
-        return true;
+        return;
     }
-    uint32_t k = (valid_ + sliceSize_ - 1) / sliceSize_;
-    if (k >= count_) return false;  // the tail fills the ring: nowhere to move it
-    // The next-buffer address has wrapped: the first k slices are the next ones.
-    if (next_ != 0) return false;
-    for (uint32_t i = 0; i < k; ++i) {
-        if (refs_[i] != 0) {
-            for (uint32_t j = 0; j < i; ++j) --refs_[j];
-            next_ = 0;
-            return false;
+    const uint32_t room = RoomAtStart();
+    const uint32_t keep = valid_ < room * sliceSize_ ? valid_ : room * sliceSize_;
+    if (keep < valid_) {
+        const uint32_t drop = valid_ - keep;
+        const uint32_t first = readOffset_ / sliceSize_;
+        readOffset_ += drop;
+        valid_ = keep;
+        dropped_ += drop;
+        uint32_t last = readOffset_ / sliceSize_;
+        if (valid_ == 0) last = count_;  // the whole span went
+        for (uint32_t i = first; i < last && i < count_; ++i) Release(i);
+        if (valid_ == 0) {
+            // Nothing to move: the span restarts where the next chunk lands.
+            readOffset_ = (next_ % count_) * sliceSize_;
+            return;
         }
-        ++refs_[i];
     }
+    const uint32_t k = (valid_ + sliceSize_ - 1) / sliceSize_;
+    for (uint32_t i = 0; i < k; ++i) ++refs_[i];
     next_ = k % count_;
-    uint32_t oldOffset = readOffset_;
-    uint32_t newOffset = k * sliceSize_ - valid_;
+    const uint32_t oldOffset = readOffset_;
+    const uint32_t newOffset = k * sliceSize_ - valid_;
     std::memmove(base_ + newOffset, base_ + oldOffset, valid_);
-    uint32_t firstOld = oldOffset / sliceSize_;
-    uint32_t lastOld = (oldOffset + valid_ - 1) / sliceSize_;
+    const uint32_t firstOld = oldOffset / sliceSize_;
+    const uint32_t lastOld = (oldOffset + valid_ - 1) / sliceSize_;
     readOffset_ = newOffset;
     for (uint32_t i = firstOld; i <= lastOld && i < count_; ++i) Release(i);
-    return true;
 }
 
 }  // namespace chronel

@@ -42,14 +42,22 @@ public:
         return base_ + readOffset_;
     }
     // Consumes n parsed bytes, releasing slices wholly behind the span; wraps
-    // when the span ends at the block's end. False when n exceeds the span or
-    // the wrap could not take its slices (the span then stays where it was).
+    // when the span ends at the block's end. False only when n exceeds the span.
     bool Advance(uint32_t n);
     // Drops the whole unparsed span.
     void DropSpan() { Advance(valid_); }
+    // Unparsed bytes a wrap had to drop since the last call (the oldest of a
+    // tail too long for the free slices at the block's start); clears the count.
+    uint32_t TakeDropped() {
+        uint32_t n = dropped_;
+        dropped_ = 0;
+        return n;
+    }
 
 private:
-    bool Wrap();
+    void Wrap();
+    // Free slices at the block's start that the moved tail may take.
+    uint32_t RoomAtStart() const;
 
     uint8_t* base_ = nullptr;
     uint32_t count_ = 0;
@@ -57,6 +65,7 @@ private:
     uint32_t next_ = 0;        // slice served by the next acquire
     uint32_t readOffset_ = 0;  // first unparsed byte, from the block's start
     uint32_t valid_ = 0;
+    uint32_t dropped_ = 0;
     std::vector<uint32_t> refs_;
 };
 

@@ -3,12 +3,62 @@
 // ("offset size time", time in 100 ns or "-") to standard output.
 #include "restamp/DemuxCommon/TimeMarkerCore.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: restamp [--help] [--] IN [OUT]\n"
+    "Runs IN through the time marker's core in 1,000-byte chunks and prints one\n"
+    "line per chunk to standard output: \"offset size time\" (time in 100 ns,\n"
+    "\"-\" when the chunk has none). OUT, when given, receives the bytes unchanged.\n";
+
+// The first failure of the run, with the file it concerns.
+struct Failure {
+    bool failed = false;
+    std::string what;
+    void Set(const char* action, const char* name, int error) {
+        if (failed) return;
+        failed = true;
+        what = std::string("cannot ") + action + " " + name + ": " + std::strerror(error);
+    }
+};
+
+// IN and OUT from the command line; false (with a message) when they do not fit.
+bool ParseArguments(int argc, char** argv, std::vector<const char*>* files, bool* help) {
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (options && std::strcmp(a, "--") == 0) {
+            options = false;
+        } else if (options && (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0)) {
+            *help = true;
+        } else if (options && a[0] == '-' && a[1] != '\0') {
+            std::fprintf(stderr, "restamp: unknown option '%s'\n", a);
+            return false;
+        } else {
+            files->push_back(a);
+        }
+    }
+    if (*help) return true;
+    if (files->empty()) {
+        std::fprintf(stderr, "restamp: no input file\n");
+        return false;
+    }
+    if (files->size() > 2) {
+        std::fprintf(stderr, "restamp: unexpected argument '%s'\n", (*files)[2]);
+        return false;
+    }
+    return true;
+}
 
 char* FormatInt(char* p, int64_t v) {
     char tmp[24];
@@ -26,24 +76,33 @@ char* FormatInt(char* p, int64_t v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: restamp IN [OUT]\n");
-        return 2;
+    std::vector<const char*> files;
+    bool help = false;
+    if (!ParseArguments(argc, argv, &files, &help)) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
     }
-    FILE* in = std::fopen(argv[1], "rb");
+    if (help) {
+        std::fputs(kUsage, stdout);
+        return std::fflush(stdout) == 0 ? 0 : kExitFailure;
+    }
+    const char* inName = files[0];
+    const char* outName = files.size() > 1 ? files[1] : nullptr;
+    FILE* in = std::fopen(inName, "rb");
     if (!in) {
-        std::perror(argv[1]);
-        return 1;
+        std::fprintf(stderr, "restamp: cannot open %s: %s\n", inName, std::strerror(errno));
+        return kExitFailure;
     }
     FILE* out = nullptr;
-    if (argc == 3) {
-        out = std::fopen(argv[2], "wb");
+    if (outName) {
+        out = std::fopen(outName, "wb");
         if (!out) {
-            std::perror(argv[2]);
+            std::fprintf(stderr, "restamp: cannot create %s: %s\n", outName, std::strerror(errno));
             std::fclose(in);
-            return 1;
+            return kExitFailure;
         }
     }
+    Failure failure;
     std::unique_ptr<CTimeMarkerCore> core(new CTimeMarkerCore());
     std::vector<uint8_t> buf(1 << 20);
     std::vector<char> lines(1 << 20);
@@ -55,9 +114,15 @@ int main(int argc, char** argv) {
     bool eof = false;
     auto emit = [&](const uint8_t* d, uint32_t n) {
         const int64_t t = core->ProcessChunk(d, n);
-        if (out && std::fwrite(d, 1, n, out) != n) return false;
+        if (out && std::fwrite(d, 1, n, out) != n) {
+            failure.Set("write", outName, errno);
+            return false;
+        }
         if (lineFill + 64 > lines.size()) {
-            std::fwrite(lines.data(), 1, lineFill, stdout);
+            if (std::fwrite(lines.data(), 1, lineFill, stdout) != lineFill) {
+                failure.Set("write", "standard output", errno);
+                return false;
+            }
             lineFill = 0;
         }
         char* p = lines.data() + lineFill;
@@ -77,7 +142,13 @@ int main(int argc, char** argv) {
     bool ok = true;
     while (ok && !eof) {
         size_t r = std::fread(buf.data() + have, 1, buf.size() - have, in);
-        if (r == 0) eof = true;
+        if (r == 0) {
+            eof = true;
+            if (std::ferror(in)) {
+                failure.Set("read", inName, errno);
+                ok = false;
+            }
+        }
         have += r;
         size_t pos = 0;
         while (ok && have - pos >= CTimeMarkerCore::kChunkSize) {
@@ -92,14 +163,14 @@ int main(int argc, char** argv) {
         have -= pos;
     }
     core->EndOfStream();
-    std::fwrite(lines.data(), 1, lineFill, stdout);
-    std::fflush(stdout);
-    if (std::ferror(in)) ok = false;
+    if (ok && (std::fwrite(lines.data(), 1, lineFill, stdout) != lineFill || std::fflush(stdout) != 0))
+        failure.Set("write", "standard output", errno);
     std::fclose(in);
-    if (out && std::fclose(out) != 0) ok = false;
-    if (!ok) {
-        std::fprintf(stderr, "restamp: I/O error\n");
-        return 1;
+    // Buffered bytes reach the disk only here: a full disk may show up now.
+    if (out && std::fclose(out) != 0) failure.Set("write", outName, errno);
+    if (failure.failed) {
+        std::fprintf(stderr, "restamp: %s\n", failure.what.c_str());
+        return kExitFailure;
     }
     return 0;
 }

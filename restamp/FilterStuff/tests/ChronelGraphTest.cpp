@@ -163,6 +163,78 @@ TEST_F(ChronelGraph, StreamSelectAndParserSettings) {
     EXPECT_FALSE(none);
 }
 
+// A caller-owned block of IAMStreamSelect::Info, freed as DeleteMediaType does.
+void FreeInfoType(AM_MEDIA_TYPE* mt) {
+    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
+    if (mt->pUnk) mt->pUnk->Release();
+    CoTaskMemFree(mt);
+}
+
+// Every out-parameter comes back set, whatever the caller left in it.
+TEST_F(ChronelGraph, StreamInfoSetsEveryOutParameter) {
+    ComPtr<IAMStreamSelect> select;
+    ASSERT_EQ(S_OK, chronel_->QueryInterface(IID_IAMStreamSelect, select.PutVoid()));
+    IUnknown* const kJunk = reinterpret_cast<IUnknown*>(static_cast<uintptr_t>(0x10));
+    AM_MEDIA_TYPE* mt = reinterpret_cast<AM_MEDIA_TYPE*>(kJunk);
+    DWORD flags = 0, group = 77;
+    LCID lcid = 0x409;
+    WCHAR* name = nullptr;
+    IUnknown* object = nullptr;
+    IUnknown* unk = kJunk;
+    ASSERT_EQ(S_OK, select->Info(0, &mt, &flags, &lcid, &group, &name, &object, &unk));
+    ASSERT_NE(reinterpret_cast<AM_MEDIA_TYPE*>(kJunk), mt) << "media type left as it was";
+    ASSERT_NE(nullptr, mt);
+    EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Stream, mt->majortype));
+    FreeInfoType(mt);
+    EXPECT_EQ(0u, lcid);
+    EXPECT_EQ(0u, group);
+    EXPECT_EQ(nullptr, unk);
+    ASSERT_NE(nullptr, object);
+    ComPtr<IPin> pin;
+    EXPECT_EQ(S_OK, object->QueryInterface(IID_IPin, pin.PutVoid()));
+    object->Release();
+    CoTaskMemFree(name);
+
+    // Beyond the count nothing is handed out, and nothing is left dangling.
+    mt = reinterpret_cast<AM_MEDIA_TYPE*>(kJunk);
+    name = reinterpret_cast<WCHAR*>(kJunk);
+    object = unk = kJunk;
+    EXPECT_EQ(S_FALSE, select->Info(1, &mt, &flags, &lcid, &group, &name, &object, &unk));
+    EXPECT_EQ(nullptr, mt);
+    EXPECT_EQ(nullptr, name);
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(nullptr, unk);
+}
+
+// A graph stopped with no end of stream (a recorder's Stop) still gets every
+// byte the filter took in: the carried part of the last chunk and the queue.
+TEST_F(ChronelGraph, StopWithoutEndOfStreamWritesTheBytesHeld) {
+    constexpr ULONG kSample = 2345;  // leaves a part chunk carried after most samples
+    constexpr ULONG kBeforeStop = 41;
+    const auto content = PatternBytes(kSample * 400, 17);
+    const std::wstring source = Path(L"in.mpg"), target = Path(L"out.mpg");
+    ASSERT_TRUE(WriteFileBytes(source, content));
+    Connect(source, target, kSample, 5);
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    ULONG delivered = 0;
+    const DWORD start = GetTickCount();
+    while (delivered < kBeforeStop && GetTickCount() - start < kEventTimeoutMs) {
+        Sleep(10);
+        ASSERT_EQ(S_OK, pacing_->GetDelivered(&delivered));
+    }
+    ASSERT_GE(delivered, kBeforeStop);
+    // The source parks after its next sample; stop while it waits.
+    ASSERT_EQ(S_OK, pacing_->SetPacing(kSample, 4000));
+    Sleep(500);
+    ASSERT_EQ(S_OK, pacing_->GetDelivered(&delivered));
+    EXPECT_EQ(S_OK, control_->Stop());
+    std::vector<unsigned char> written;
+    ASSERT_TRUE(ReadFileBytes(target, &written));
+    EXPECT_EQ(size_t(delivered) * kSample, written.size());
+    ASSERT_LE(written.size(), content.size());
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), content.begin()));
+}
+
 // Threads of this process now.
 int ThreadCount() {
     const HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

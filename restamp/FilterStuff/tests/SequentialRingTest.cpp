@@ -112,5 +112,56 @@ TEST(SequentialRing, BusySliceBlocksAcquireAndGapsAreRefused) {
     EXPECT_FALSE(f.ring.Advance(11));
 }
 
+// A parser that leaves more than the free slices at the block's start can
+// hold must not stop the input: the wrap keeps the newest bytes it can.
+TEST(SequentialRing, TailLongerThanTheFreeSlicesKeepsItsNewestBytes) {
+    struct Case {
+        uint32_t slices, tail, kept, nextSlice;
+    };
+    // 5,000 bytes over slices 3..7 with slices 0..2 free; the whole ring left
+    // unparsed (nothing free at the start).
+    for (const Case& c : {Case{8, 5000, 3000, 3}, Case{4, 4000, 0, 0}}) {
+        RingFixture f(c.slices);
+        std::vector<uint8_t> input(c.slices * kSlice);
+        for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 13 + 1);
+        for (uint32_t i = 0; i < c.slices; ++i) ASSERT_TRUE(f.Push(&input[i * kSlice], kSlice));
+        uint32_t valid = 0;
+        f.ring.GetValid(&valid);
+        ASSERT_TRUE(f.ring.Advance(valid - c.tail));
+        const uint8_t* span = f.ring.GetValid(&valid);
+        EXPECT_EQ(c.kept, valid);
+        EXPECT_EQ(c.tail - c.kept, f.ring.TakeDropped());
+        EXPECT_EQ(0u, f.ring.TakeDropped());
+        EXPECT_TRUE(std::equal(span, span + valid, input.end() - c.kept));
+        // The input goes on right behind what was kept.
+        std::vector<uint8_t> next(kSlice, 0xA5);
+        ASSERT_TRUE(f.Push(next.data(), kSlice));
+        span = f.ring.GetValid(&valid);
+        ASSERT_EQ(c.kept + kSlice, valid);
+        EXPECT_EQ(f.ring.SliceAt(c.nextSlice) + kSlice, span + valid);
+        EXPECT_TRUE(std::equal(span + c.kept, span + valid, next.begin()));
+    }
+}
+
+TEST(SequentialRing, LongRandomTailsNeverStopTheInput) {
+    std::mt19937 random(99);
+    RingFixture f(8);
+    std::vector<uint8_t> input(300 * kSlice);
+    for (auto& b : input) b = static_cast<uint8_t>(random());
+    size_t pushed = 0, gone = 0;  // gone: parsed or dropped
+    while (pushed + kSlice <= input.size()) {
+        ASSERT_TRUE(f.Push(&input[pushed], kSlice)) << "at " << pushed;
+        pushed += kSlice;
+        uint32_t valid = 0;
+        f.ring.GetValid(&valid);
+        uint32_t tail = std::min<uint32_t>(valid, static_cast<uint32_t>(random() % (7 * kSlice)));
+        ASSERT_TRUE(f.ring.Advance(valid - tail));
+        gone += valid - tail + f.ring.TakeDropped();
+        const uint8_t* span = f.ring.GetValid(&valid);
+        ASSERT_EQ(pushed - gone, valid);
+        ASSERT_TRUE(std::equal(span, span + valid, &input[gone]));
+    }
+}
+
 }  // namespace
 }  // namespace chronel

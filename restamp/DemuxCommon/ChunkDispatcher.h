@@ -25,6 +25,10 @@ public:
     // success, else an HRESULT-valued failure.
     virtual int32_t ProcessData(const uint8_t* span, uint32_t valid, int64_t position, uint32_t* parsed) = 0;
     virtual void EndOfStream() = 0;
+    // The shell dropped the oldest unparsed bytes; `remaining` unparsed bytes
+    // still lead the next span. The parse starts over at them (times and the
+    // detected format stay).
+    virtual void SpanCut(uint32_t remaining) = 0;
     // Forget parse state, keep the detected format.
     virtual void ResetStreamState() = 0;
     // Forget everything: the next input is detected again.
