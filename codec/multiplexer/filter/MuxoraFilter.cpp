@@ -16,6 +16,9 @@ namespace muxora {
 
 namespace {
 
+// What a removed input answers.
+constexpr HRESULT kDeadPin = E_UNEXPECTED;
+
 bool IsMpeg4Group(long t) {
     return t == 5 || t == 6 || t == 10 || t == 12 || t == 14;
 }
@@ -251,6 +254,7 @@ void ConfigStreamImpl::Show(const GUID& id, bool visible) {
 
 STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
     if (!id || !value) return E_POINTER;
+    if (pin_->Dead()) return kDeadPin;
     if (*id == kStreamType) {
         long v = 0;
         HRESULT hr = ToLong(value, &v);
@@ -299,6 +303,7 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
 
 STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value) {
     if (!id || !value) return E_POINTER;
+    if (pin_->Dead()) return kDeadPin;
     if (*id == kEndedFlag) {
         VariantInit(value);
         value->vt = VT_INT;
@@ -342,6 +347,74 @@ CPin_In::~CPin_In() = default;
 STDMETHODIMP CPin_In::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (riid == IID_IModuleConfig) return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
     return CBaseInputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CPin_In::NonDelegatingAddRef() {
+    const long n = ++refs_;
+    m_pFilter->AddRef();
+    return static_cast<ULONG>(n);
+}
+
+STDMETHODIMP_(ULONG) CPin_In::NonDelegatingRelease() {
+    // The filter outlives this call: the reference released here held it.
+    CBaseFilter* filter = m_pFilter;
+    const long n = --refs_;
+    if (n == 0) delete this;
+    filter->Release();
+    return static_cast<ULONG>(n);
+}
+
+void CPin_In::Retire() {
+    dead_ = true;
+    if (--refs_ == 0) delete this;
+}
+
+STDMETHODIMP CPin_In::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
+    return Dead() ? kDeadPin : CBaseInputPin::Connect(receivePin, mt);
+}
+STDMETHODIMP CPin_In::ConnectedTo(IPin** pin) {
+    if (!Dead()) return CBaseInputPin::ConnectedTo(pin);
+    if (pin) *pin = nullptr;
+    return VFW_E_NOT_CONNECTED;
+}
+STDMETHODIMP CPin_In::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
+    return Dead() ? VFW_E_NOT_CONNECTED : CBaseInputPin::ConnectionMediaType(mt);
+}
+STDMETHODIMP CPin_In::QueryPinInfo(PIN_INFO* info) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryPinInfo(info);
+}
+STDMETHODIMP CPin_In::QueryDirection(PIN_DIRECTION* dir) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryDirection(dir);
+}
+STDMETHODIMP CPin_In::QueryId(LPWSTR* id) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryId(id);
+}
+STDMETHODIMP CPin_In::QueryAccept(const AM_MEDIA_TYPE* mt) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryAccept(mt);
+}
+STDMETHODIMP CPin_In::EnumMediaTypes(IEnumMediaTypes** types) {
+    return Dead() ? kDeadPin : CBaseInputPin::EnumMediaTypes(types);
+}
+STDMETHODIMP CPin_In::QueryInternalConnections(IPin** pins, ULONG* count) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryInternalConnections(pins, count);
+}
+STDMETHODIMP CPin_In::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    return Dead() ? kDeadPin : CBaseInputPin::NewSegment(start, stop, rate);
+}
+STDMETHODIMP CPin_In::GetAllocator(IMemAllocator** allocator) {
+    return Dead() ? kDeadPin : CBaseInputPin::GetAllocator(allocator);
+}
+STDMETHODIMP CPin_In::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) {
+    return Dead() ? kDeadPin : CBaseInputPin::NotifyAllocator(allocator, readOnly);
+}
+STDMETHODIMP CPin_In::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
+    return Dead() ? kDeadPin : CBaseInputPin::GetAllocatorRequirements(props);
+}
+STDMETHODIMP CPin_In::ReceiveMultiple(IMediaSample** samples, long count, long* done) {
+    return Dead() ? kDeadPin : CBaseInputPin::ReceiveMultiple(samples, count, done);
+}
+STDMETHODIMP CPin_In::ReceiveCanBlock() {
+    return Dead() ? kDeadPin : CBaseInputPin::ReceiveCanBlock();
 }
 
 HRESULT CPin_In::CheckMediaType(const CMediaType* mt) {
@@ -533,6 +606,7 @@ HRESULT CPin_In::RefuseWhileRunning() {
 }
 
 STDMETHODIMP CPin_In::Disconnect() {
+    if (Dead()) return kDeadPin;
     CAutoLock lock(m_pLock);
     HRESULT hr = RefuseWhileRunning();
     if (FAILED(hr)) return hr;
@@ -540,6 +614,7 @@ STDMETHODIMP CPin_In::Disconnect() {
 }
 
 STDMETHODIMP CPin_In::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) {
+    if (Dead()) return kDeadPin;
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = RefuseWhileRunning();
@@ -590,6 +665,7 @@ muxcore::StreamSettings CPin_In::CoreSettings() {
 }
 
 STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
+    if (Dead()) return kDeadPin;
     CAutoLock lock(&receiveLock_);
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK) return hr;
@@ -621,6 +697,7 @@ HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time) {
 }
 
 STDMETHODIMP CPin_In::EndOfStream() {
+    if (Dead()) return kDeadPin;
     CAutoLock lock(&receiveLock_);
     if (in_ && !ended_) {
         ended_ = true;
@@ -631,6 +708,7 @@ STDMETHODIMP CPin_In::EndOfStream() {
 }
 
 STDMETHODIMP CPin_In::BeginFlush() {
+    if (Dead()) return kDeadPin;
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = CBaseInputPin::BeginFlush();
@@ -642,6 +720,7 @@ STDMETHODIMP CPin_In::BeginFlush() {
 }
 
 STDMETHODIMP CPin_In::EndFlush() {
+    if (Dead()) return kDeadPin;
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = CBaseInputPin::EndFlush();
@@ -781,7 +860,7 @@ CM72::~CM72() {
     SignalStop();
     StopThread();
     core_.reset();
-    for (CPin_In* pin : inputs_) delete pin;
+    for (CPin_In* pin : inputs_) pin->Retire();
     for (CProgram* p : programs_) p->NonDelegatingRelease();
     delete out_;
     CloseHandle(dataEvent_);
@@ -852,7 +931,7 @@ CPin_In* CM72::MakeInput(CProgram* program, int number) {
     auto* pin = new (std::nothrow) CPin_In(this, &filterLock_, &hr, n, name, program);
     if (!pin) return nullptr;
     if (FAILED(hr)) {
-        delete pin;
+        pin->Retire();
         return nullptr;
     }
     inputs_.push_back(pin);
@@ -867,7 +946,7 @@ HRESULT CM72::RemoveInput(CPin_In* pin) {
     if (it == inputs_.end()) return E_INVALIDARG;
     inputs_.erase(it);
     IncrementPinVersion();
-    delete pin;
+    pin->Retire();
     return S_OK;
 }
 
@@ -1005,7 +1084,7 @@ HRESULT CM72::SaveStructure(IStream* stream) {
 // Replaces every (unconnected) input and program by the stored ones.
 HRESULT CM72::LoadStructure(IStream* stream) {
     CAutoLock lock(&filterLock_);
-    for (CPin_In* pin : inputs_) delete pin;
+    for (CPin_In* pin : inputs_) pin->Retire();
     inputs_.clear();
     for (CProgram* p : programs_) p->NonDelegatingRelease();
     programs_.clear();

@@ -91,6 +91,10 @@ private:
     ConfigProgram values_{};
 };
 
+// An input pin counts its own references: a caller may hold it after the
+// filter removed it (Load, "remove input"). The filter holds one reference
+// while the pin is listed; every outside reference also holds the filter.
+// A removed pin is dead and answers every call with an error.
 class CPin_In : public CBaseInputPin {
 public:
     CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name, CProgram* program);
@@ -98,6 +102,28 @@ public:
 
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) NonDelegatingAddRef() override;
+    STDMETHODIMP_(ULONG) NonDelegatingRelease() override;
+    // The filter lets go of the pin: it is dead from now on.
+    void Retire();
+    bool Dead() const { return dead_.load(); }
+
+    // IPin and IMemInputPin: a dead pin refuses; otherwise the base pin.
+    STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP ConnectedTo(IPin** pin) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override;
+    STDMETHODIMP QueryId(LPWSTR* id) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
+    STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+    STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
+    STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
+    STDMETHODIMP ReceiveMultiple(IMediaSample** samples, long count, long* done) override;
+    STDMETHODIMP ReceiveCanBlock() override;
 
     HRESULT CheckMediaType(const CMediaType* mt) override;
     HRESULT GetMediaType(int position, CMediaType* mt) override;
@@ -132,6 +158,8 @@ private:
     CM72* mux_;
     int number_;
     CProgram* program_;
+    std::atomic<long> refs_{1};  // the filter's own reference
+    std::atomic<bool> dead_{false};
     ConfigStream values_{};
     ConfigStreamImpl config_;
     CCritSec receiveLock_;

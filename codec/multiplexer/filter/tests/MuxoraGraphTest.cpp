@@ -477,6 +477,59 @@ TEST_F(MuxGraph, SaveAndLoadCarryParametersAndInputs) {
     EXPECT_NE(S_OK, persist->Load(stream.Get()));
 }
 
+// A caller holds an input pin (and its parameters) across Load, which
+// replaces every input: the held pin is dead and refuses every call, the
+// filter lists a new one, and releasing the old one is safe.
+TEST_F(MuxGraph, PinHeldAcrossLoadIsDeadNotFreed) {
+    ComPtr<IPin> held;
+    ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, L"Input0", held.Put()));
+    ComPtr<IModuleConfig> heldConfig;
+    ASSERT_EQ(S_OK, held->QueryInterface(IID_IModuleConfig, heldConfig.PutVoid()));
+
+    ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()));
+    ComPtr<IPersistStream> persist;
+    ASSERT_EQ(S_OK, mux_->QueryInterface(IID_IPersistStream, persist.PutVoid()));
+    ASSERT_EQ(S_OK, persist->Save(stream.Get(), TRUE));
+    LARGE_INTEGER zero = {};
+    ASSERT_EQ(S_OK, stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+    ASSERT_EQ(S_OK, persist->Load(stream.Get()));
+
+    PIN_INFO info = {};
+    EXPECT_TRUE(FAILED(held->QueryPinInfo(&info)));
+    PIN_DIRECTION dir;
+    EXPECT_TRUE(FAILED(held->QueryDirection(&dir)));
+    LPWSTR id = nullptr;
+    EXPECT_TRUE(FAILED(held->QueryId(&id)));
+    ComPtr<IEnumMediaTypes> types;
+    EXPECT_TRUE(FAILED(held->EnumMediaTypes(types.Put())));
+    ComPtr<IPin> peer;
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, held->ConnectedTo(peer.Put()));
+    EXPECT_TRUE(FAILED(held->EndOfStream()));
+    EXPECT_TRUE(FAILED(held->BeginFlush()));
+    ComPtr<IMemInputPin> memInput;
+    ASSERT_EQ(S_OK, held->QueryInterface(IID_IMemInputPin, memInput.PutVoid()));
+    ComPtr<IMemAllocator> allocator;
+    EXPECT_TRUE(FAILED(memInput->GetAllocator(allocator.Put())));
+    VARIANT v;
+    VariantInit(&v);
+    EXPECT_TRUE(FAILED(heldConfig->GetValue(&kStreamType, &v)));
+    VARIANT size = Long(1500);
+    EXPECT_TRUE(FAILED(heldConfig->SetValue(&kPesPacketSize, &size)));
+    // A connection through the dead pin is refused; the new "Input0" takes it.
+    auto* source = Own(new EsSourceFilter(MpegVideoType(352, 288, kFrame, 0), {}));
+    ASSERT_EQ(S_OK, graph_->AddFilter(source, L"Video"));
+    EXPECT_TRUE(FAILED(graph_->ConnectDirect(source->GetPin(0), held.Get(), nullptr)));
+    ComPtr<IPin> fresh;
+    ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, L"Input0", fresh.Put()));
+    EXPECT_NE(held.Get(), fresh.Get());
+    EXPECT_EQ(S_OK, graph_->ConnectDirect(source->GetPin(0), fresh.Get(), nullptr));
+    heldConfig.Reset();
+    memInput.Reset();
+    held.Reset();
+    EXPECT_EQ(1, ReadNumber(PinConfig(L"Input0"), kStreamType));
+}
+
 // Raw AAC frames (no ADTS headers) with their AudioSpecificConfig after the
 // wave format: the input puts an ADTS header in front of each frame.
 TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders) {
