@@ -467,6 +467,14 @@ void Multiplexer::StopAndFinish() {
     RunUntilIdle();
 }
 
+void Multiplexer::EndAllInputs() {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    for (const auto& in : inputs_)
+        if (in->IsConnected()) in->EndOfStream();
+    firstData_ = true;
+    wake_.notify_all();
+}
+
 void Multiplexer::WaitForRoom(int ms) {
     std::unique_lock<std::recursive_mutex> g(lock_);
     const uint64_t seen = passes_;

@@ -255,6 +255,10 @@ public:
     // Stop without end of stream (a graph Stop): every input counts as ended,
     // what they hold is written and the stream is closed properly (end code).
     void StopAndFinish();
+    // The same for an owner that runs its own muxing thread: every input
+    // counts as ended and no pass waits for first data any more, so the next
+    // pass writes what the inputs hold and closes the stream.
+    void EndAllInputs();
 
     // ---- first data
     // Whether every input that carries time stamps has had its first one

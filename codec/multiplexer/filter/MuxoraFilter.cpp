@@ -1,5 +1,6 @@
 #include "codec/multiplexer/filter/MuxoraFilter.h"
 
+#include "codec/multiplexer/PesIdRules.h"
 #include "codec/multiplexer/filter/MuxoraIds.h"
 #include "codec/paramkit/ParamInterfaces.h"
 
@@ -282,6 +283,14 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
             return E_FAIL;
         }
         return S_OK;
+    }
+    if (*id == kEsInfoPointer || *id == kEsInfoLength) return pin_->TakeEsInfo(*id, value);
+    if (*id == kStreamPesId) {
+        long v = 0;
+        HRESULT hr = ToLong(value, &v);
+        if (FAILED(hr)) return hr;
+        hr = pin_->CheckPesId(v);
+        if (FAILED(hr)) return hr;
     }
     if (*id == kAssignProgram) {
         CM72* mux = pin_->Muxer();
@@ -594,6 +603,12 @@ HRESULT CPin_In::BreakConnect() {
     }
     SetStreamType(0);
     facts_ = muxcore::ConnectFacts();
+    {
+        CAutoLock guard(&config_.ValueLock());
+        esInfo_.clear();
+        esPendingBytes_ = nullptr;
+        esPendingLength_ = -1;
+    }
     HRESULT hr = CBaseInputPin::BreakConnect();
     if (wasTyped) program_->OnInputLeft(this);
     return hr;
@@ -629,6 +644,59 @@ void CPin_In::Attach(muxcore::InputStream* in) {
     ended_ = false;
 }
 
+HRESULT CPin_In::TakeEsInfo(const GUID& id, const VARIANT* value) {
+    constexpr long kMaxEsInfo = 1023;  // ES_info_length has 12 bits
+    CAutoLock guard(&config_.ValueLock());
+    if (id == kEsInfoPointer) {
+        if (value->vt != VT_PTR && value->vt != (VT_BYREF | VT_UI1)) return E_INVALIDARG;
+        esPendingBytes_ = static_cast<const uint8_t*>(value->byref);
+        if (!esPendingBytes_) return E_POINTER;
+    } else {
+        long n = 0;
+        HRESULT hr = ToLong(value, &n);
+        if (FAILED(hr)) return hr;
+        if (n < 2 || n > 257) return E_INVALIDARG;  // tag, length, up to 255 payload bytes
+        esPendingLength_ = n;
+    }
+    if (!esPendingBytes_ || esPendingLength_ < 0) return S_OK;
+    const uint8_t* bytes = esPendingBytes_;
+    const long n = esPendingLength_;
+    esPendingBytes_ = nullptr;
+    esPendingLength_ = -1;
+    if (static_cast<long>(esInfo_.size()) + n > kMaxEsInfo) return E_FAIL;
+    esInfo_.push_back(bytes[0]);
+    esInfo_.push_back(static_cast<uint8_t>(n - 2));
+    esInfo_.insert(esInfo_.end(), bytes + 2, bytes + n);
+    return S_OK;
+}
+
+HRESULT CPin_In::CheckPesId(long id) {
+    const long type = StreamType();
+    if (!muxcore::PesIdFitsType(type, static_cast<int32_t>(mux_->CurrentOutput()), id)) return E_FAIL;
+    if (!muxcore::PesIdIsExclusive(id)) return S_OK;
+    for (CPin_In* other : program_->Inputs())
+        if (other != this && other->IsConnected() && other->Config().Snapshot().streamPesId == id) return E_FAIL;
+    return S_OK;
+}
+
+void CPin_In::PublishReadouts() {
+    muxcore::InputStream* in = in_;
+    if (!in) return;
+    CAutoLock guard(&config_.ValueLock());
+    values_.realBitrate = in->RealBitrate();
+    values_.currentPinPts = in->CurrentPinPts();
+}
+
+// A streaming thread that waits for room leaves within one step once the
+// filter closes, so the receive lock comes free.
+void CPin_In::EndInput() {
+    CAutoLock lock(&receiveLock_);
+    if (in_ && !ended_) {
+        ended_ = true;
+        in_->EndOfStream();
+    }
+}
+
 muxcore::StreamSettings CPin_In::CoreSettings() {
     const ConfigStream c = config_.Snapshot();
     muxcore::StreamSettings s;
@@ -658,6 +726,10 @@ muxcore::StreamSettings CPin_In::CoreSettings() {
         s.aacConfig[1] = m_mt.pbFormat[sizeof(WAVEFORMATEX) + 1];
         s.hasAacConfig = true;
     }
+    {
+        CAutoLock guard(&config_.ValueLock());
+        s.esInfo = esInfo_;
+    }
     char name[32];
     std::snprintf(name, sizeof name, "Input%d", number_);
     s.name = name;
@@ -669,7 +741,7 @@ STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
     CAutoLock lock(&receiveLock_);
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK) return hr;
-    if (mux_->Stopping() || ended_ || !in_) return S_FALSE;
+    if (mux_->Stopping() || mux_->Closing() || ended_ || !in_) return S_FALSE;
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return S_FALSE;
     const long length = sample->GetActualDataLength();
@@ -692,6 +764,7 @@ HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time) {
         }
         mux_->Kick();
         WaitForSingleObject(mux_->DataEvent(), 50);
+        if (mux_->Closing()) return S_FALSE;
         if (mux_->Stopping() || IsFlushing()) return mux_->Stopping() && !IsFlushing() ? E_ABORT : S_FALSE;
     }
 }
@@ -1202,11 +1275,20 @@ void CM72::Kick() {
     workCv_.notify_one();
 }
 
+// A graph stops its filters downstream first, after pausing them all: the
+// pause from running is the last moment downstream still takes data, so the
+// stream is closed there. A Run after it starts a new stream.
 STDMETHODIMP CM72::Pause() {
     CAutoLock lock(&filterLock_);
+    if (m_State == State_Running) {
+        FinishStream();
+        closedAtPause_ = closing_.load();
+    }
     if (m_State != State_Stopped) return CBaseFilter::Pause();
     StopThread();  // a thread that ended at the end of the last run
     stopping_ = false;
+    closing_ = false;
+    closedAtPause_ = false;
     flushingInputs_ = 0;
     restartAfterFlush_ = false;
     config_.Store(kFilterState, 1);
@@ -1238,6 +1320,7 @@ void CM72::StartThread() {
 HRESULT CM72::BuildCore(bool* any) {
     const ConfigElMux c = config_.Snapshot();
     for (CPin_In* pin : inputs_) pin->Attach(nullptr);
+    attached_.clear();
     core_ = std::make_unique<muxcore::Multiplexer>();
     muxcore::MuxerSettings& s = core_->Settings();
     s.output = c.output;
@@ -1264,7 +1347,9 @@ HRESULT CM72::BuildCore(bool* any) {
         ps.programNumber = pc.programNumber;
         ps.pcrPid = pc.pcrPid;
         ps.userDefinedPcrPid = pc.userDefinedPcrPid;
-        programs.emplace_back(p, core_->AddProgram(ps));
+        muxcore::Program* program = core_->AddProgram(ps);
+        if (!program) return E_FAIL;
+        programs.emplace_back(p, program);
     }
     *any = false;
     for (CPin_In* pin : inputs_) {
@@ -1275,20 +1360,72 @@ HRESULT CM72::BuildCore(bool* any) {
         muxcore::InputStream* in = core_->AddInput(pin->CoreSettings(), target);
         if (!in) return E_FAIL;
         pin->Attach(in);
+        attached_.push_back(pin);
         *any = true;
+    }
+    // A user-defined PCR PID rides on an input of its own that carries only PCRs.
+    for (const auto& pair : programs) {
+        const int32_t pid = pair.second->Settings().userDefinedPcrPid;
+        if (pid <= 0 || c.output == muxcore::kProgramStream || !pair.second->HasConnectedInput()) continue;
+        muxcore::StreamSettings pcr;
+        pcr.streamType = muxcore::kPinPcrOnly;
+        pcr.streamId = pid;
+        pcr.name = "PCR only internal pin";
+        muxcore::InputStream* in = core_->AddInput(pcr, pair.second);
+        if (!in) return E_FAIL;
+        pair.second->Settings().pcrPid = in->Settings().streamId;
     }
     {
         std::lock_guard<std::mutex> g(sink_.lock);
         sink_.pieces.clear();
         sink_.ended = false;
     }
+    piecesOut_ = 0;
     return muxcore::Failed(core_->Start(&sink_, out_->ToFileWriter())) ? E_FAIL : S_OK;
+}
+
+STDMETHODIMP CM72::Run(REFERENCE_TIME start) {
+    CAutoLock lock(&filterLock_);
+    if (m_State == State_Paused && closedAtPause_) {
+        closedAtPause_ = false;
+        SignalStop();
+        StopThread();
+        stopping_ = false;
+        closing_ = false;
+        bool any = false;
+        HRESULT hr = BuildCore(&any);
+        if (FAILED(hr)) return hr;
+        if (any) StartThread();
+    }
+    return CBaseFilter::Run(start);
+}
+
+void CM72::FinishStream() {
+    constexpr DWORD kStepMs = 20;
+    constexpr DWORD kStallMs = 300;   // downstream took nothing for this long: give up
+    constexpr DWORD kLimitMs = 3000;  // the whole close at most
+    if (!core_ || !thread_.joinable() || WaitForSingleObject(threadDone_, 0) == WAIT_OBJECT_0) return;
+    // A stream that has not begun has nothing to close.
+    if (piecesOut_.load() == 0) return;
+    closing_ = true;
+    for (CPin_In* pin : inputs_) pin->EndInput();
+    core_->EndAllInputs();
+    Kick();
+    uint64_t seen = piecesOut_.load();
+    DWORD stalled = 0;
+    for (DWORD waited = 0; waited < kLimitMs && stalled < kStallMs; waited += kStepMs) {
+        if (WaitForSingleObject(threadDone_, kStepMs) == WAIT_OBJECT_0) return;
+        const uint64_t now = piecesOut_.load();
+        stalled = now == seen ? stalled + kStepMs : 0;
+        seen = now;
+    }
 }
 
 STDMETHODIMP CM72::Stop() {
     CAutoLock lock(&filterLock_);
     config_.Store(kFilterState, 0);
     if (m_State != State_Stopped) {
+        FinishStream();
         SignalStop();
         // A wait for a free output buffer ends now; the streaming threads
         // leave their waits for room in the next 50 ms.
@@ -1337,6 +1474,7 @@ void CM72::DeliverPending() {
             sink_.pieces.clear();
             return;
         }
+        ++piecesOut_;
     }
 }
 
@@ -1355,6 +1493,7 @@ void CM72::ThreadProc() {
         if (!core->WaitFirstData()) break;
         const bool finished = core->RunUntilIdle();
         SetEvent(dataEvent_);
+        for (CPin_In* pin : attached_) pin->PublishReadouts();
         DeliverPending();
         const int64_t now = core->MuxerTime();
         const int64_t first = core->Output().FirstDeliveryTime();
@@ -1371,7 +1510,8 @@ void CM72::ThreadProc() {
             }
         }
         if (finished) {
-            if (!stopping_) out_->DeliverEndOfStream();
+            // A closed run may go on after a pause: no end of stream then.
+            if (!stopping_ && !closing_) out_->DeliverEndOfStream();
             break;
         }
     }
@@ -1477,8 +1617,24 @@ STDMETHODIMP CProgram::GetValue(const GUID* id, VARIANT* value) {
     return CModuleConfig::GetValue(id, value);
 }
 
+// A "PCR PID" of the program's own ends a user-defined one; without a
+// user-defined one the first connected input carries the PCRs again.
 HRESULT CProgram::ApplyChanges(long count, const GUID* ids, VARIANT*) {
+    const ConfigProgram before = Snapshot();
     StoreWritable(*this, count, ids);
+    const ConfigProgram after = Snapshot();
+    if (before.userDefinedPcrPid != 0 && after.userDefinedPcrPid == before.userDefinedPcrPid &&
+        after.pcrPid != before.pcrPid) {
+        Store(kUserPcrPid, 0);
+    } else if (before.userDefinedPcrPid != 0 && after.userDefinedPcrPid == 0) {
+        long first = 0;
+        for (CPin_In* pin : Inputs())
+            if (pin->IsConnected()) {
+                first = pin->Config().Snapshot().streamId;
+                break;
+            }
+        Store(kPcrPid, first);
+    }
     return S_OK;
 }
 

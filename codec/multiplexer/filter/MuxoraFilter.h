@@ -146,6 +146,16 @@ public:
     ConfigStreamImpl& Config() { return config_; }
     // The core input this pin feeds while the filter runs (null when stopped).
     void Attach(muxcore::InputStream* in);
+    // Takes no more data: the input counts as ended (a stop without end of stream).
+    void EndInput();
+    // "Pointer to ES info" and "ES Info Length", in either order: the second
+    // of the pair appends one descriptor to the input's PMT entry.
+    HRESULT TakeEsInfo(const GUID& id, const VARIANT* value);
+    // "Stream PES ID": refused when the type cannot carry it or another
+    // input of the program has it.
+    HRESULT CheckPesId(long id);
+    // Copies the core input's read-outs ("Real Bitrate", "Current Pin PTS").
+    void PublishReadouts();
     muxcore::StreamSettings CoreSettings();
     // CheckCompatibility of the stream with a compatibility mode.
     bool AcceptsCompatibility(long compat, long output);
@@ -165,6 +175,10 @@ private:
     CCritSec receiveLock_;
     muxcore::InputStream* in_ = nullptr;
     std::atomic<bool> ended_{false};
+    // ES-info descriptors (tag, length, payload each), under the value lock.
+    std::vector<uint8_t> esInfo_;
+    const uint8_t* esPendingBytes_ = nullptr;
+    long esPendingLength_ = -1;
     // What the connection's media type says (picture, rates, format block).
     muxcore::ConnectFacts facts_;
 };
@@ -213,12 +227,15 @@ public:
     CBasePin* GetPin(int n) override;
     STDMETHODIMP Stop() override;
     STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME start) override;
 
     ConfigMuxerImpl& Config() { return config_; }
     CCritSec* FilterLock() { return &filterLock_; }
     CPin_Out* Output() { return out_; }
     bool IsStoppedState() const { return m_State == State_Stopped; }
     bool Stopping() const { return stopping_.load(); }
+    // The run is being closed: the inputs take no more data.
+    bool Closing() const { return closing_.load(); }
     HANDLE DataEvent() { return dataEvent_; }
     IMediaEventSink* EventSink() { return m_pSink; }
 
@@ -268,6 +285,8 @@ private:
     void ThreadProc();
     void StartThread();
     void StopThread();
+    // A run that ends without end of stream still closes its stream (bounded in time).
+    void FinishStream();
     HRESULT BuildCore(bool* any);
     void DeliverPending();
 
@@ -281,9 +300,16 @@ private:
     bool restartAfterFlush_ = false;
 
     std::unique_ptr<muxcore::Multiplexer> core_;
+    // The pins fed into core_, for the muxing thread's read-outs.
+    std::vector<CPin_In*> attached_;
     Sink sink_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> closing_{false};
+    // Set when a pause closed the stream: a later Run starts a new one.
+    bool closedAtPause_ = false;
+    // Output pieces handed downstream since the core started.
+    std::atomic<uint64_t> piecesOut_{0};
     std::mutex workLock_;
     std::condition_variable workCv_;
     int work_ = 0;

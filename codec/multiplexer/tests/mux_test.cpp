@@ -1,6 +1,7 @@
 // The muxing pass on small built streams: end of stream, missing inputs,
 // table entries, packet boundaries, sample framing and structure rules.
 #include "codec/multiplexer/Multiplexer.h"
+#include "codec/multiplexer/PesIdRules.h"
 #include "es_builder.h"
 #include "stream_check.h"
 
@@ -324,6 +325,32 @@ TEST(MuxPass, StopWithoutEndOfStreamClosesTheProgramStream) {
     a->Push(ab.data(), ab.size());
     mux.StopAndFinish();  // a graph Stop: no end of stream came
     EXPECT_TRUE(mux.Finished());
+    EXPECT_EQ(PsPayload(sink.bytes, 0xE0), vb);
+    EXPECT_EQ(PsPayload(sink.bytes, 0xC0), ab);
+    ASSERT_GE(sink.bytes.size(), 4u);
+    EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
+}
+
+// The owner's own muxing thread waits for a first time stamp that never
+// comes (the audio carries none); ending every input ends that wait, and the
+// next pass writes everything and the end code.
+TEST(MuxPass, EndAllInputsEndsTheFirstDataWaitAndClosesTheStream) {
+    Multiplexer mux;
+    mux.Settings().output = kProgramStream;
+    mux.Settings().initialDataWaitMs = 1000;
+    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    const Bytes vb = muxtest::SimpleGop(3), ab = muxtest::Mp2Frames(30);
+    v->Push(vb.data(), vb.size(), 0);
+    a->Push(ab.data(), ab.size());
+    EXPECT_FALSE(mux.FirstDataArrived());
+    mux.EndAllInputs();
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(mux.WaitFirstData());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_TRUE(mux.RunUntilIdle());
     EXPECT_EQ(PsPayload(sink.bytes, 0xE0), vb);
     EXPECT_EQ(PsPayload(sink.bytes, 0xC0), ab);
     ASSERT_GE(sink.bytes.size(), 4u);
@@ -702,4 +729,32 @@ TEST(MuxFirstData, ThreadHoldsTheFirstPassAndStopEndsTheWait) {
     idle.StopThread();
     EXPECT_LT(MsSince(t0), 5000);
     EXPECT_EQ(none.bytes.load(), 0u);
+}
+
+// A requested "Stream PES ID" is checked against the ranges the program
+// assigns from; whatever the program assigns passes the same check.
+TEST(MuxStructure, PesIdRequestsFollowTheStreamType) {
+    struct Case {
+        int32_t type, output, id;
+        bool fits;
+    } cases[] = {
+        {kPinMpeg2Video, kProgramStream, 0xE3, true},  {kPinMpeg2Video, kProgramStream, 0xC0, false},
+        {kPinH264, kTransportStream, 0xEF, true},      {kPinMpeg1Audio, kProgramStream, 0xC5, true},
+        {kPinMpeg1Audio, kProgramStream, 0xE0, false}, {kPinAac, kTransportStream, 0xDF, true},
+        {kPinAc3, kProgramStream, 0xBD, true},         {kPinAc3, kProgramStream, 0xFD, false},
+        {kPinAc3, kTransportStream, 0xFD, true},       {kPinVc1, kTransportStream, 0xE0, false},
+        {kPinPcm, kProgramStream, 0xBD, true},         {kPinPcm, kProgramStream, 0xC0, false},
+        {kPinMpeg2Video, kProgramStream, 0, true},     {kPinFree, kProgramStream, 0x1FF, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.fits, PesIdFitsType(c.type, c.output, c.id)) << c.type << " " << std::hex << c.id;
+    for (int32_t output : {kProgramStream, kTransportStream}) {
+        Multiplexer mux;
+        mux.Settings().output = output;
+        for (int32_t t : {kPinMpeg2Video, kPinH264, kPinMpeg1Audio, kPinAac, kPinAc3, kPinVc1, kPinPrivateData}) {
+            InputStream* in = mux.AddInput(Type(t));
+            ASSERT_NE(nullptr, in);
+            EXPECT_TRUE(PesIdFitsType(t, output, in->Settings().streamPesId)) << t;
+        }
+    }
 }
