@@ -1,11 +1,17 @@
 #include "codec/multiplexer/EsDetect.h"
 
-#include <cstdlib>
+#include "codec/scanning/AudioHeaders.h"
+#include "codec/scanning/VESHeaders.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace muxcore {
 
 namespace {
+
+// A single sync word is often chance: a stream is recognised by frames in a row.
+constexpr int kFramesToRecognise = 3;
 
 uint32_t Le32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -42,36 +48,95 @@ bool ParseWav(const uint8_t* d, size_t n, EsInfo& info) {
     return false;
 }
 
+// Frames in a row from d on (each header valid, the next sync exactly one
+// frame length on), stopping at want.
+int FrameChain(int32_t type, const uint8_t* d, size_t n, int want) {
+    size_t at = 0;
+    int frames = 0;
+    while (frames < want && at + 8 <= n) {
+        const uint8_t* p = d + at;
+        const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(n - at, 64));
+        uint32_t len = 0;
+        if (type == kPinAc3) {
+            SPL_AC3::AC3Hdr h;
+            if (p[0] == 0x0B && p[1] == 0x77 && h.Parse(p, avail)) len = h.frameLength;
+        } else if (type == kPinAac) {
+            SPL_AAC::AACHdr h;
+            if (p[0] == 0xFF && (p[1] & 0xF6) == 0xF0 && h.Parse(p, avail)) len = h.aac_frame_length;
+        } else {
+            SPL_AES::AESHdr h;
+            if (p[0] == 0xFF && (p[1] & 0xE0) == 0xE0 && h.Parse(p, avail)) len = h.frameLength;
+        }
+        if (len < 7) break;
+        at += len;
+        ++frames;
+        if (at == n) return want;  // the data end with a whole frame
+    }
+    return frames;
+}
+
+bool IsAudioFrames(int32_t type, const uint8_t* d, size_t n) {
+    return FrameChain(type, d, n, kFramesToRecognise) >= kFramesToRecognise;
+}
+
+// A sequence header, and a picture after it, in the first bytes.
+bool IsMpegVideo(const uint8_t* d, size_t n, bool& mpeg2) {
+    mpeg2 = false;
+    if (n < 12 || d[0] != 0 || d[1] != 0 || d[2] != 1 || d[3] != 0xB3) return false;
+    SPL_VES::VESSeqHdr h;
+    if (!h.Parse(d, static_cast<uint32_t>(std::min<size_t>(n, 140)), false)) return false;
+    for (size_t i = 4; i + 4 < n; ++i)
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
+            if (d[i + 3] == 0xB5 && (d[i + 4] >> 4) == 1) mpeg2 = true;
+            if (d[i + 3] == 0x00) return true;
+        }
+    return false;
+}
+
 }  // namespace
 
 EsInfo DetectElementaryStream(const uint8_t* d, size_t n) {
     EsInfo info;
     if (!d || n < 4) return info;
     if (ParseWav(d, n, info)) return info;
-    if (d[0] == 0 && d[1] == 0 && d[2] == 1 && d[3] == 0xB3) {
-        // MPEG-2 when a sequence extension follows the sequence header.
-        info.streamType = kPinMpeg1Video;
-        for (size_t i = 4; i + 4 < n && i < 4096; ++i)
-            if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
-                if (d[i + 3] == 0xB5 && (d[i + 4] >> 4) == 1) info.streamType = kPinMpeg2Video;
-                if (d[i + 3] == 0x00 || d[i + 3] == 0xB8) break;
-            }
+    bool mpeg2 = false;
+    if (IsMpegVideo(d, n, mpeg2)) {
+        info.streamType = mpeg2 ? kPinMpeg2Video : kPinMpeg1Video;
         return info;
     }
-    if (d[0] == 0x0B && d[1] == 0x77) {
+    if (IsAudioFrames(kPinAc3, d, n)) {
         info.streamType = kPinAc3;
         return info;
     }
-    if (d[0] == 0xFF && (d[1] & 0xF0) == 0xF0 && (d[1] & 0x06) == 0) {
+    if (IsAudioFrames(kPinAac, d, n)) {
         info.streamType = kPinAac;
         return info;
     }
-    if (d[0] == 0xFF && (d[1] & 0xE0) == 0xE0 && (d[1] & 0x06) != 0) {
+    if (IsAudioFrames(kPinMpeg1Audio, d, n)) {
         const unsigned version = (d[1] >> 3) & 3;
         info.streamType = version == 3 ? kPinMpeg1Audio : kPinMpeg2Audio;
         return info;
     }
     return info;
+}
+
+bool BytesFitKind(int32_t type, const uint8_t* d, size_t n) {
+    bool mpeg2 = false;
+    EsInfo wav;
+    switch (type) {
+        case kPinMpeg1Video:
+        case kPinMpeg2Video:
+            return IsMpegVideo(d, n, mpeg2);
+        case kPinMpeg1Audio:
+        case kPinMpeg2Audio:
+        case kPinAc3:
+        case kPinAac:
+            return IsAudioFrames(type, d, n);
+        case kPinPcm:
+            return ParseWav(d, n, wav);
+        default:
+            return false;
+    }
 }
 
 int32_t StreamTypeFromName(const std::string& s) {
@@ -82,9 +147,7 @@ int32_t StreamTypeFromName(const std::string& s) {
     if (s == "ac3") return kPinAc3;
     if (s == "aac") return kPinAac;
     if (s == "wav" || s == "pcm") return kPinPcm;
-    char* end = nullptr;
-    const long v = std::strtol(s.c_str(), &end, 10);
-    return end && *end == 0 && !s.empty() ? static_cast<int32_t>(v) : kPinFree;
+    return kPinFree;
 }
 
 }  // namespace muxcore

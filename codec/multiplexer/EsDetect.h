@@ -17,8 +17,13 @@ struct EsInfo {
     size_t dataLength = SIZE_MAX;   // SIZE_MAX: to the end
 };
 
+// Audio is recognised by three whole frames in a row from the first byte
+// (fewer when the data end with the last of them).
 EsInfo DetectElementaryStream(const uint8_t* data, size_t length);
-// "m2v", "m1v", "mp2", "mp1a", "ac3", "aac", "wav" (or a stream type number).
+// Whether the first bytes are what a stream of the type begins with.
+bool BytesFitKind(int32_t type, const uint8_t* data, size_t length);
+// "m2v" ("mpeg2video"), "m1v" ("mpeg1video"), "mp2" ("mpa"), "mp2a", "ac3",
+// "aac", "wav" ("pcm"); kPinFree for any other name.
 int32_t StreamTypeFromName(const std::string& name);
 
 }  // namespace muxcore

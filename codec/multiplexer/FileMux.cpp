@@ -1,6 +1,7 @@
 #include "codec/multiplexer/FileMux.h"
 
 #include "codec/multiplexer/EsDetect.h"
+#include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/Multiplexer.h"
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 namespace muxcore {
 
 namespace {
+
+constexpr size_t kHeadBytes = 64 * 1024;
 
 class FileSink : public IMuxSink {
 public:
@@ -55,26 +58,43 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
             res.error = "cannot open " + fi.path;
             return res;
         }
-        uint8_t head[4096];
-        const size_t n = std::fread(head, 1, sizeof head, src->f);
-        EsInfo info = DetectElementaryStream(head, n);
+        // Enough bytes for several frames of any audio kind.
+        std::vector<uint8_t> head(kHeadBytes);
+        const size_t n = std::fread(head.data(), 1, head.size(), src->f);
+        EsInfo info = DetectElementaryStream(head.data(), n);
         if (fi.streamType != kPinFree) {
             const bool wav = info.streamType == kPinPcm;
             info.streamType = fi.streamType;
             if (!wav) info.dataOffset = 0;
+            const size_t at = std::min(info.dataOffset, n);
+            if (!BytesFitKind(fi.streamType, fi.streamType == kPinPcm ? head.data() : head.data() + at,
+                              fi.streamType == kPinPcm ? n : n - at)) {
+                res.error = fi.path + ": the bytes are not a stream of the given kind";
+                return res;
+            }
         }
         if (info.streamType == kPinFree) {
             res.error = "cannot tell the kind of " + fi.path;
             return res;
         }
-        std::fseek(src->f, static_cast<long>(info.dataOffset), SEEK_SET);
+        if (info.streamType == kPinPcm) {
+            const std::string why = CheckLpcmFormat(info.pcm);
+            if (!why.empty()) {
+                res.error = fi.path + ": PCM format: " + why;
+                return res;
+            }
+        }
+        if (std::fseek(src->f, static_cast<long>(info.dataOffset), SEEK_SET) != 0) {
+            res.error = "cannot read " + fi.path;
+            return res;
+        }
         src->left = info.dataLength;
         StreamSettings s;
         s.streamType = info.streamType;
         s.pcm = info.pcm;
         src->in = mux.AddInput(s);
         if (!src->in) {
-            res.error = "the output cannot carry " + fi.path;
+            res.error = fi.path + ": " + mux.LastError();
             return res;
         }
         sources.push_back(std::move(src));
@@ -134,6 +154,7 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
     if (!res.ok) res.error = "cannot write " + job.output;
     res.bytesOut = sink.bytes_;
     res.paddingPackets = mux.PaddingPackets();
+    res.lateUnits = mux.LateUnits();
     res.programMuxRate = mux.ProgramMuxRate();
     return res;
 }

@@ -27,6 +27,9 @@ struct FileMuxResult {
     std::string error;
     uint64_t bytesOut = 0;
     uint64_t paddingPackets = 0;
+    // Units written after their decoding time: the output rate is too low
+    // for the inputs (the file is written, but no decoder can play it as is).
+    uint64_t lateUnits = 0;
     uint32_t programMuxRate = 0;
 };
 

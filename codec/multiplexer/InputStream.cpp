@@ -1,8 +1,11 @@
 #include "codec/multiplexer/Multiplexer.h"
 
+#include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/MediaClassify.h"
+#include "codec/multiplexer/StreamSupport.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -143,6 +146,7 @@ HRESULT_T InputStream::CreateStreamObjects() {
     if (!IsConnected()) return kS_OK;
     const MuxerSettings& ms = mux_->settings_;
     const int32_t t = settings_.streamType;
+    if (!CheckStreamTypeSupported(t).empty()) return kE_INVALIDARG;
     if (t == kPinPcrOnly) {
         // Carries nothing but PCRs on its own PID.
         ts_.SetPid(static_cast<uint16_t>(settings_.streamId));
@@ -183,8 +187,11 @@ HRESULT_T InputStream::CreateStreamObjects() {
         settings_.announcedBitrate = IsVideo() ? 2000000 : t == kPinAac ? 128000 : 256000;
     if (t == kPinPcm) {
         const PcmFormat& f = settings_.pcm;
+        // Settings may change after the input was added: check again here.
+        if (!CheckLpcmFormat(f).empty()) return kE_INVALIDARG;
         lpcmUnit_ = LpcmSampleBytes(f.channels, f.bitsPerSample);
-        settings_.announcedBitrate = f.sampleRate * f.channels * f.bitsPerSample;
+        const int64_t rate = static_cast<int64_t>(f.sampleRate) * f.channels * f.bitsPerSample;
+        settings_.announcedBitrate = static_cast<int32_t>(std::min<int64_t>(rate, INT32_MAX));
         settings_.frequency = f.sampleRate;
         const int32_t bps = f.channels * f.bitsPerSample / 8;
         // Time of the bytes that precede the first LPCM frame start (100 ns).
@@ -417,6 +424,12 @@ void InputStream::WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWrite
 HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
     AccessUnit head;
     if (units_.Peek(head) != 0) return kE_FAIL;
+    if (mux_->gapOpen_ && !withPcr) {
+        // After idle slots a PCR goes first; it takes a slot, so it is
+        // written before this packet is counted into the buffer models.
+        mux_->gapOpen_ = false;
+        mux_->WriteBracketPcrs();
+    }
     uint8_t pkt[188];
     uint8_t hdr[64];
     int32_t hdrSize = 0;
@@ -469,7 +482,9 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
     ReleaseUpTo(consumedTo);
     if (program_) ++program_->packetsSincePcr;
     lastSent_ = head.dts;
-    return mux_->DeliverPacket(pkt, withPcr);
+    const HRESULT_T hr = mux_->DeliverPacket(pkt, withPcr);
+    if (n == head.size) mux_->NoteCompleted(this, head.dts);
+    return hr;
 }
 
 HRESULT_T InputStream::WritePcrOnlyPacket(uint64_t pcr) {

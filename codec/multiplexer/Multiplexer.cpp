@@ -1,5 +1,8 @@
 #include "codec/multiplexer/Multiplexer.h"
 
+#include "codec/multiplexer/LpcmFormat.h"
+#include "codec/multiplexer/StreamSupport.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -12,6 +15,7 @@ namespace muxcore {
 namespace {
 
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+constexpr uint32_t kDvdMuxRate = 25200;  // 50 bytes/s units: 10.08 Mbit/s
 
 bool PassThroughType(int32_t t) {
     return t == kPinPesMpegAudio || t == kPinDvdSubtitles || t == kPinPesDvdSubtitles || t == kPinPesSubpicture33;
@@ -125,8 +129,17 @@ uint16_t Multiplexer::AllocatePid(int32_t request, const InputStream* self) cons
 
 InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_) return nullptr;
-    if (s.streamType == kPinPcm && settings_.output != kProgramStream) return nullptr;
+    if (started_) {
+        lastError_ = "inputs cannot be added while the multiplexer runs";
+        return nullptr;
+    }
+    lastError_ = CheckStreamTypeSupported(s.streamType);
+    if (lastError_.empty() && s.streamType == kPinPcm) {
+        lastError_ = CheckLpcmFormat(s.pcm);
+        if (lastError_.empty() && settings_.output != kProgramStream) lastError_ = "PCM needs program-stream output";
+        if (!lastError_.empty() && lastError_.compare(0, 3, "PCM") != 0) lastError_ = "PCM format: " + lastError_;
+    }
+    if (!lastError_.empty()) return nullptr;
     if (!program) {
         if (programs_.empty()) AddProgram();
         program = programs_.front().get();
@@ -192,6 +205,7 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
     slots_ = 0;
     padding_ = 0;
     psBytes_ = 0;
+    lateUnits_ = 0;
     timeOffset_ = 0;
     prepared_ = finished_ = rebased_ = false;
     systemHeaderDue_ = true;
@@ -237,13 +251,13 @@ void Multiplexer::Prepare() {
         for (InputStream* in : connected) sum += in->PsByteRate();
         // The SCR advances at exactly the announced mux rate.
         muxRate_ = static_cast<uint32_t>(std::ceil(std::max(sum, 50.0) / 50.0));
-        if (settings_.compatibility == kCompatDvd && muxRate_ <= 25200) muxRate_ = 25200;
+        // DVD players read at 10.08 Mbit/s and no faster: inputs beyond that
+        // arrive late, which the pass reports as an overload.
+        if (settings_.compatibility == kCompatDvd) muxRate_ = kDvdMuxRate;
         packetTime_ = 27000000.0 / (static_cast<double>(muxRate_) * 50.0);
         for (InputStream* in : connected) in->CreateBufferModels(packetTime_);
         if (!programs_.empty()) {
-            const int32_t bound = settings_.compatibility == kCompatDvd ? std::max<int32_t>(25200, muxRate_)
-                                                                        : static_cast<int32_t>(muxRate_);
-            programs_.front()->BuildSystemHeader(bound);
+            programs_.front()->BuildSystemHeader(static_cast<int32_t>(muxRate_));
         }
     } else {
         if (settings_.requiredBitrate > 0) {
@@ -507,6 +521,19 @@ void Multiplexer::WriteBracketPcrs(const InputStream* except) {
     }
 }
 
+void Multiplexer::NoteCompleted(InputStream* in, int64_t dts) {
+    // The unit's last byte must be in by its decoding time.
+    if (dts == kNoTime || static_cast<double>(TimeToTicks(dts)) >= clock_ || dts == in->lastLateDts_) return;
+    in->lastLateDts_ = dts;
+    if (lateUnits_++ == 0 && sink_) {
+        OverloadReport r;
+        r.input = in->Number();
+        r.dts = dts;
+        r.delivered = MuxerTime();
+        sink_->OnOverload(r);
+    }
+}
+
 HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt, bool hasPcr) {
     if (gapOpen_ && !hasPcr) {
         // The first packet after idle slots needs a PCR before it.
@@ -557,8 +584,16 @@ void Multiplexer::FillSlot() {
     clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
 }
 
+double Multiplexer::DueHorizon() const {
+    // Between two checks a step may write a PAT, a PMT, a PCR packet and a
+    // bracketing PCR per program, and one data packet: what falls due within
+    // that many slots is written now, so no interval ever overshoots.
+    const double slots = 2.0 + 3.0 * static_cast<double>(std::max<size_t>(programs_.size(), 1));
+    return clock_ + slots * packetTime_;
+}
+
 void Multiplexer::WriteTables() {
-    const int64_t horizon = static_cast<int64_t>(clock_ + packetTime_);
+    const int64_t horizon = static_cast<int64_t>(DueHorizon());
     if (patDue_ <= horizon) {
         for (const auto& p : programs_)
             if (p->HasConnectedInput())
@@ -570,7 +605,7 @@ void Multiplexer::WriteTables() {
         patDue_ = static_cast<int64_t>(clock_) + patIntervalMs_ * 27000LL;
         for (size_t i = 0; i < pkts.size(); i += 188) DeliverPacket(pkts.data() + i);
     }
-    if (pmtDue_ <= static_cast<int64_t>(clock_ + packetTime_)) {
+    if (pmtDue_ <= horizon) {
         pmtDue_ = static_cast<int64_t>(clock_) + pmtIntervalMs_ * 27000LL;
         for (const auto& p : programs_) {
             if (!p->HasConnectedInput()) continue;
@@ -585,8 +620,8 @@ bool Multiplexer::WritePcrs() {
     bool waiting = false;
     for (const auto& p : programs_) {
         if (!p->HasConnectedInput()) continue;
-        // Due one packet early, so that consecutive PCRs stay within the interval.
-        if (static_cast<double>(p->nextPcrTime) > clock_ + packetTime_ - 1) continue;
+        // Due a few packets early, so that consecutive PCRs stay within the interval.
+        if (static_cast<double>(p->nextPcrTime) > DueHorizon() - 1) continue;
         InputStream* in = p->PcrInput();
         const uint64_t pcr = static_cast<uint64_t>(std::llround(clock_));
         int64_t wait;
@@ -610,6 +645,12 @@ bool Multiplexer::WritePcrs() {
 
 int Multiplexer::TsStep() {
     if (!prepared_ || finished_) return 1;
+    // Tables and PCRs alone are no progress: once every input that carries
+    // data has drained, the pass ends.
+    bool dataLeft = false;
+    for (const auto& in : inputs_)
+        if (in->IsConnected() && !in->IsDrained()) dataLeft = true;
+    if (!dataLeft) return 1;
     // An input waiting for data holds everything back, tables and PCR
     // packets included, so the stream does not depend on when data arrives.
     if (!settings_.allowMissingInputs)
@@ -818,25 +859,36 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned) {
     const bool withSys = systemHeaderDue_;
 
     AccessUnit head = q.Peek();
-    // The header carries the stamps of the unit the packet begins with.
+    // The header carries the stamps of the first unit that starts in the
+    // packet: the unit it begins with, or for a packet that begins inside a
+    // unit, the next one when it starts within the payload.
     NS_PES::CPESPacketHdr& pes = in->PesHeader();
-    pes.Reset();
     const bool startsUnit = head.continuation == 0;
-    if (startsUnit) {
-        pes.SetDataAlignment(t != kPinPrivateData);
-        if (head.ptsPresent) {
-            if (head.dtsPresent && head.dts < head.pts && !(video && settings_.noDtsForVideo))
-                pes.SetPtsDts(head.pts, head.dts);
-            else
-                pes.SetPts(head.pts);
-        }
-    }
-    if (in->FirstPsPacket()) pes.SetPstd(in->PstdSize());
     uint8_t ac3Header[4];
-    if (t == kPinAc3) pes.SetExtraData(ac3Header, 4);
     const int32_t sysBytes = withSys ? static_cast<int32_t>(sys.size()) : 0;
-    int32_t maxPayload = fixed > 0 ? fixed + 6 - pes.HeaderSize() - sysBytes : std::min(pes.MaxPayload(), 65000);
-    maxPayload = std::max(1, std::min(maxPayload, std::max(planned, 1)));
+    auto buildHeader = [&](const AccessUnit* stamped) {
+        pes.Reset();
+        if (startsUnit) pes.SetDataAlignment(t != kPinPrivateData);
+        if (stamped && stamped->ptsPresent) {
+            if (stamped->dtsPresent && stamped->dts < stamped->pts && !(video && settings_.noDtsForVideo))
+                pes.SetPtsDts(stamped->pts, stamped->dts);
+            else
+                pes.SetPts(stamped->pts);
+        }
+        if (in->FirstPsPacket()) pes.SetPstd(in->PstdSize());
+        if (t == kPinAc3) pes.SetExtraData(ac3Header, 4);
+        const int32_t room = fixed > 0 ? fixed + 6 - pes.HeaderSize() - sysBytes : std::min(pes.MaxPayload(), 65000);
+        return std::max(1, std::min(room, std::max(planned, 1)));
+    };
+    int32_t maxPayload = buildHeader(startsUnit ? &head : nullptr);
+    AccessUnit next;
+    if (!startsUnit && fixed > 0 && head.size < maxPayload && q.At(1, next) == 0 && next.continuation == 0 &&
+        next.ptsPresent && next.location == head.location + head.size &&
+        !(video && (next.kind == kUnitI || next.kind == kUnitIWithSequence || next.kind == kUnitNoPicture))) {
+        maxPayload = buildHeader(&next);
+        // The stamps take room: they stay only when the unit still starts in here.
+        if (head.size >= maxPayload) maxPayload = buildHeader(nullptr);
+    }
 
     // Gather the payload: contiguous bytes of the head unit and, for a fixed
     // packet size, of the units that follow (video stops before intra pictures).
@@ -845,6 +897,7 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned) {
     int32_t firstAuOffset = -1;
     uint8_t* start = head.location;
     CEBSupervizor* eb = in->Eb();
+    std::vector<int64_t> completed;  // decoding times of the units that end here
     for (;;) {
         AccessUnit u;
         if (q.Peek(u) != 0) break;
@@ -862,6 +915,7 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned) {
         if (eb) eb->Admit(n);
         payload += n;
         if (n == u.size) {
+            if (t != kPinPrivateData) completed.push_back(u.dts);
             q.Pop();
         } else {
             AccessUnit rest = u;
@@ -915,6 +969,7 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned) {
     in->ClearFirstPsPacket();
     in->ReleaseUpTo(start + payload);
     DeliverPs(packBuf_.data(), static_cast<uint32_t>(w.GetPosition()));
+    for (int64_t dts : completed) NoteCompleted(in, dts);
 }
 
 void Multiplexer::WritePassThrough(InputStream* in) {
@@ -946,6 +1001,15 @@ void Multiplexer::WriteLpcmPack(InputStream* in) {
     AccessUnit u;
     if (in->Units().Peek(u) != 0) return;
     const PcmFormat f = in->Pcm();
+    uint8_t rate = 0;
+    uint8_t quant = 0;
+    // Formats the header cannot code never get here (refused at AddInput and Start).
+    if (!LpcmRateCode(f.sampleRate, rate) || !LpcmDepthCode(f.bitsPerSample, quant) || f.channels < 1 ||
+        f.channels > kLpcmMaxChannels) {
+        in->Units().Pop();
+        in->ReleaseUpTo(u.location + u.size);
+        return;
+    }
     const int32_t bps = std::max(1, f.channels * f.bitsPerSample / 8);
     const std::vector<uint8_t>& sys = programs_.front()->SystemHeader();
     if (systemHeaderDue_) {
@@ -999,8 +1063,6 @@ void Multiplexer::WriteLpcmPack(InputStream* in) {
     lpcm[2] = static_cast<uint8_t>(ptr >> 8);
     lpcm[3] = static_cast<uint8_t>(ptr);
     lpcm[4] = static_cast<uint8_t>(in->LpcmFrameNumber() & 0x1F);  // emphasis off, mute off
-    const unsigned quant = f.bitsPerSample == 24 ? 2 : f.bitsPerSample == 20 ? 1 : 0;
-    const unsigned rate = f.sampleRate == 96000 ? 1 : f.sampleRate == 44100 ? 2 : f.sampleRate == 32000 ? 3 : 0;
     lpcm[5] = static_cast<uint8_t>((quant << 6) | (rate << 4) | ((f.channels - 1) & 7));
     lpcm[6] = 0x80;
     pes.SetExtraData(lpcm, 7);

@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -176,6 +177,7 @@ private:
     uint64_t lpcmBytes_ = 0;
     int64_t currentPinPts_ = 0;
     int32_t lastPlanned_ = 0;
+    int64_t lastLateDts_ = kNoTime;
 };
 
 class Program {
@@ -225,7 +227,10 @@ public:
     HRESULT_T SetOutput(int32_t output);
     HRESULT_T SetCompatibility(int32_t compat);
     // A new input in the given program (the first when null); null on failure.
+    // Refused: a stream type without a scanner, or a PCM format the LPCM
+    // header cannot describe; LastError then says why.
     InputStream* AddInput(const StreamSettings& s, Program* program = nullptr);
+    const std::string& LastError() const { return lastError_; }
     HRESULT_T RemoveInput(InputStream* in);
     Program* AddProgram(const ProgramSettings& s = ProgramSettings());
     HRESULT_T RemoveProgram(Program* p);
@@ -283,6 +288,9 @@ public:
     int64_t MuxerTime() const { return static_cast<int64_t>(clock_ * 10 / 27); }
     int64_t TimeOffset() const { return timeOffset_; }
     uint64_t PaddingPackets() const { return padding_; }
+    // Units whose last byte went out after their decoding time: the output
+    // rate is too low for the inputs (the sink heard OnOverload at the first).
+    uint64_t LateUnits() const { return lateUnits_; }
     uint32_t ProgramMuxRate() const { return muxRate_; }
     const OutputFramer& Output() const { return out_; }
     // "Real Output Bitrate": bytes delivered over the muxer time since the first delivery.
@@ -306,6 +314,9 @@ private:
     bool WritePcrs();  // false when a program waits for its PCR input
     void FillSlot();
     void WriteBracketPcrs(const InputStream* except = nullptr);
+    double DueHorizon() const;
+    // A unit of the input was written completely, now (clock after its last byte).
+    void NoteCompleted(InputStream* in, int64_t dts);
     HRESULT_T DeliverPs(const uint8_t* bytes, uint32_t n);
     void WritePsPacket(InputStream* in, int32_t planned);
     void WriteLpcmPack(InputStream* in);
@@ -319,6 +330,7 @@ private:
     void OnFirstTime(const InputStream* in);
 
     MuxerSettings settings_;
+    std::string lastError_;
     std::vector<std::unique_ptr<Program>> programs_;
     std::vector<std::unique_ptr<InputStream>> inputs_;
     NS_TS::CPAT pat_;
@@ -334,6 +346,7 @@ private:
     int32_t patIntervalMs_ = 100;
     int32_t pmtIntervalMs_ = 100;
     uint64_t padding_ = 0;
+    uint64_t lateUnits_ = 0;
     uint32_t muxRate_ = 0;
     int64_t timeOffset_ = 0;
     bool started_ = false;

@@ -18,11 +18,21 @@ struct OutputSample {
     bool byteTimes;
 };
 
+// The first unit that reached the output after its decoding time.
+struct OverloadReport {
+    int input = 0;          // number of the input
+    int64_t dts = 0;        // the unit's decoding time (100 ns)
+    int64_t delivered = 0;  // muxer time when its last byte went out (100 ns)
+};
+
 class IMuxSink {
 public:
     virtual ~IMuxSink() = default;
     virtual HRESULT_T Deliver(const OutputSample& s) = 0;
     virtual void EndOfStream() {}
+    // The output rate cannot carry the inputs: once per run, at the first
+    // late unit (Multiplexer::LateUnits counts them all).
+    virtual void OnOverload(const OverloadReport&) {}
 };
 
 class OutputFramer {

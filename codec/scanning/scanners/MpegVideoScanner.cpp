@@ -114,7 +114,11 @@ void CScannerMPEG2::FlushGroup() {
                 if (startupDelay_ == 0 && host_->AnnouncedBitrate() > 0)
                     startupDelay_ = static_cast<int64_t>(vbvBytes_) * 8 * 10000000 / host_->AnnouncedBitrate();
             }
-            u.dts = prevRefPts_ == kNoTime ? u.pts - 2 * f : prevRefPts_;
+            // The first reference picture decodes two frames ahead, and at
+            // least before every picture shown ahead of it (an open group's
+            // leading B pictures), as in capture mode.
+            const int64_t lead = std::max<int64_t>(2, static_cast<int64_t>(group_[i].key) + 1);
+            u.dts = prevRefPts_ == kNoTime ? u.pts - lead * f : prevRefPts_;
             prevRefPts_ = u.pts;
         } else {
             u.dts = u.pts;

@@ -101,10 +101,9 @@ int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending
         u.ptsPresent = pts != kNoTime;
         ClassifyAccessUnit(u, derived);
         if (derived) {
-            if (host_->OutputType() == muxcore::kTransportFixedPids || firstDerivedDts_)
-                u.dts = pts - f;
-            else
-                u.dts = prevRefPts_;
+            // A reference picture decodes when the previous one is shown: the
+            // decoding times then increase in every output mode.
+            u.dts = firstDerivedDts_ || prevRefPts_ == kNoTime ? pts - f : prevRefPts_;
             u.dtsPresent = u.ptsPresent;
             firstDerivedDts_ = false;
             prevRefPts_ = pts;
