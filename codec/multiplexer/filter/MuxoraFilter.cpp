@@ -1,6 +1,8 @@
 #include "codec/multiplexer/filter/MuxoraFilter.h"
 
+#include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/PesIdRules.h"
+#include "codec/multiplexer/StreamSupport.h"
 #include "codec/multiplexer/filter/MuxoraIds.h"
 #include "codec/paramkit/ParamInterfaces.h"
 
@@ -428,9 +430,20 @@ STDMETHODIMP CPin_In::ReceiveCanBlock() {
 
 HRESULT CPin_In::CheckMediaType(const CMediaType* mt) {
     if (!mt) return E_POINTER;
-    const int t = ClassifyMediaType(*mt);
-    if (t == 0) return S_FALSE;
-    if ((t == 18 || t == 13) && (!mt->pbFormat || mt->cbFormat == 0)) return S_FALSE;
+    const muxcore::Classification c = muxcore::ClassifyMediaType(DescribeMediaType(*mt));
+    const int t = c.streamType;
+    if (t == muxcore::kPinFree) return S_FALSE;
+    if ((t == muxcore::kPinIgPes || t == muxcore::kPinPcm) && (!mt->pbFormat || mt->cbFormat == 0)) return S_FALSE;
+    // What the core cannot carry is refused here, not at the first Pause.
+    if (!muxcore::CheckStreamTypeSupported(t).empty()) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (t == muxcore::kPinPcm && mt->formattype == kFmtWaveFormatEx && mt->cbFormat >= sizeof(WAVEFORMATEX)) {
+        const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt->pbFormat);
+        muxcore::PcmFormat f;
+        f.sampleRate = static_cast<int32_t>(wfx->nSamplesPerSec);
+        f.channels = wfx->nChannels;
+        f.bitsPerSample = wfx->wBitsPerSample;
+        if (!muxcore::CheckLpcmFormat(f).empty()) return VFW_E_TYPE_NOT_ACCEPTED;
+    }
     return S_OK;
 }
 
@@ -1379,6 +1392,7 @@ HRESULT CM72::BuildCore(bool* any) {
         std::lock_guard<std::mutex> g(sink_.lock);
         sink_.pieces.clear();
         sink_.ended = false;
+        sink_.overloadDue = false;
     }
     piecesOut_ = 0;
     return muxcore::Failed(core_->Start(&sink_, out_->ToFileWriter())) ? E_FAIL : S_OK;
@@ -1457,6 +1471,24 @@ void CM72::Sink::EndOfStream() {
     ended = true;
 }
 
+void CM72::Sink::OnOverload(const muxcore::OverloadReport& r) {
+    std::lock_guard<std::mutex> g(lock);
+    overload = r;
+    overloadDue = true;
+}
+
+void CM72::ReportOverload() {
+    muxcore::OverloadReport r;
+    {
+        std::lock_guard<std::mutex> g(sink_.lock);
+        if (!sink_.overloadDue) return;
+        sink_.overloadDue = false;
+        r = sink_.overload;
+    }
+    const int64_t lateMs = std::max<int64_t>(0, (r.delivered - r.dts) / 10000);
+    NotifyEvent(kEcMuxOverload, r.input, static_cast<LONG_PTR>(lateMs));
+}
+
 void CM72::DeliverPending() {
     for (;;) {
         Sink::Piece p;
@@ -1494,6 +1526,7 @@ void CM72::ThreadProc() {
         const bool finished = core->RunUntilIdle();
         SetEvent(dataEvent_);
         for (CPin_In* pin : attached_) pin->PublishReadouts();
+        ReportOverload();
         DeliverPending();
         const int64_t now = core->MuxerTime();
         const int64_t first = core->Output().FirstDeliveryTime();

@@ -269,6 +269,8 @@ private:
     public:
         muxcore::HRESULT_T Deliver(const muxcore::OutputSample& s) override;
         void EndOfStream() override;
+        // Kept for the muxing thread, which tells the graph outside the core's lock.
+        void OnOverload(const muxcore::OverloadReport& r) override;
         struct Piece {
             std::vector<uint8_t> bytes;
             int64_t start, stop;
@@ -277,6 +279,8 @@ private:
         std::mutex lock;
         std::deque<Piece> pieces;
         bool ended = false;
+        bool overloadDue = false;
+        muxcore::OverloadReport overload;
     };
 
     void MakeSpareInput();
@@ -289,6 +293,8 @@ private:
     void FinishStream();
     HRESULT BuildCore(bool* any);
     void DeliverPending();
+    // Tells the graph once per run that the output rate cannot carry the inputs.
+    void ReportOverload();
 
     CCritSec filterLock_;
     ConfigElMux values_{};

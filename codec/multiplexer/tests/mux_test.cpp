@@ -751,7 +751,7 @@ TEST(MuxStructure, PesIdRequestsFollowTheStreamType) {
     for (int32_t output : {kProgramStream, kTransportStream}) {
         Multiplexer mux;
         mux.Settings().output = output;
-        for (int32_t t : {kPinMpeg2Video, kPinH264, kPinMpeg1Audio, kPinAac, kPinAc3, kPinVc1, kPinPrivateData}) {
+        for (int32_t t : {kPinMpeg2Video, kPinMpeg1Video, kPinMpeg1Audio, kPinAac, kPinAc3, kPinPrivateData}) {
             InputStream* in = mux.AddInput(Type(t));
             ASSERT_NE(nullptr, in);
             EXPECT_TRUE(PesIdFitsType(t, output, in->Settings().streamPesId)) << t;
