@@ -1,8 +1,10 @@
 #include "codec/multiplexer/filter/MuxoraFilter.h"
 
+#include "codec/multiplexer/IdAllocation.h"
 #include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/PesIdRules.h"
 #include "codec/multiplexer/StreamSupport.h"
+#include "codec/multiplexer/StructureRules.h"
 #include "codec/multiplexer/filter/MuxoraIds.h"
 #include "codec/paramkit/ParamInterfaces.h"
 
@@ -22,8 +24,10 @@ namespace {
 // What a removed input answers.
 constexpr HRESULT kDeadPin = E_UNEXPECTED;
 
+using namespace muxcore;  // stream types (kPin...), output and compatibility names
+
 bool IsMpeg4Group(long t) {
-    return t == 5 || t == 6 || t == 10 || t == 12 || t == 14;
+    return t == kPinMpeg4v4 || t == kPinMpeg4v5 || t == kPinH264 || t == kPinH264Soft || t == kPinMpeg4;
 }
 
 HRESULT ToLong(const VARIANT* value, long* out) {
@@ -109,7 +113,7 @@ void ConfigMuxerImpl::Store(const GUID& id, long long value) {
 }
 
 void ConfigMuxerImpl::ShowOutputDependentRows() {
-    const bool ts = Snapshot().output != 1;
+    const bool ts = Snapshot().output != kProgramStream;
     for (const GUID* id : {&kTransportStreamId, &kUsePadding, &kPcrInterval, &kRequiredBitrate, &kTsPacketsToDeliver,
                            &kTs192, &kPesLengthForVideo})
         ShowParam(*this, *id, ts);
@@ -129,7 +133,9 @@ STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value) {
     if (*id == kAddProgram) {
         CAutoLock lock(filter_->FilterLock());
         const ConfigElMux m = Snapshot();
-        if (m.output == 1 || (m.output == 2 && m.dmbCompatibility == 1) || !filter_->IsStoppedState()) return E_FAIL;
+        if (m.output == kProgramStream || (m.output == kTransportStream && m.dmbCompatibility == 1) ||
+            !filter_->IsStoppedState())
+            return E_FAIL;
         CProgram* program = filter_->AddProgram();
         if (!program) return E_OUTOFMEMORY;
         if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
@@ -140,7 +146,7 @@ STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value) {
     }
     if (*id == kRemoveProgram) {
         CAutoLock lock(filter_->FilterLock());
-        if (Snapshot().output == 1) return E_FAIL;
+        if (Snapshot().output == kProgramStream) return E_FAIL;
         CProgram* program = value->vt == VT_UNKNOWN ? filter_->FindProgram(value->punkVal) : nullptr;
         return program ? filter_->RemoveProgram(program) : E_FAIL;
     }
@@ -161,12 +167,12 @@ STDMETHODIMP ConfigMuxerImpl::GetValue(const GUID* id, VARIANT* value) {
 HRESULT ConfigMuxerImpl::SetOutput(long value) {
     CAutoLock lock(filter_->FilterLock());
     if (!filter_->IsStoppedState()) return E_FAIL;
-    if (value != 1 && value != 2) return E_FAIL;
+    if (!OutputSettable(value)) return E_FAIL;
     const std::vector<CPin_In*> pins = filter_->Inputs();
-    if (value == 2)
+    if (value == kTransportStream)
         for (CPin_In* pin : pins)
-            if (pin->StreamType() == 13) return E_FAIL;
-    if (value == 2) Store(kCompatibility, 0);
+            if (!TransportCarries(pin->StreamType())) return E_FAIL;
+    if (value == kTransportStream) Store(kCompatibility, kCompatNone);
     if (Snapshot().output == value) return S_OK;
     Store(kOutput, value);
     filter_->ReconnectOutput();
@@ -177,18 +183,17 @@ HRESULT ConfigMuxerImpl::SetOutput(long value) {
 
 HRESULT ConfigMuxerImpl::SetCompatibility(long value) {
     CAutoLock lock(filter_->FilterLock());
-    if (value < 0 || value > 2) return E_FAIL;
     const ConfigElMux m = Snapshot();
-    if (value != 0 && m.output != 1) return E_FAIL;
+    if (!CompatibilityFits(value, m.output)) return E_FAIL;
     const std::vector<CPin_In*> pins = filter_->Inputs();
     if (value != 0)
         for (CPin_In* pin : pins)
-            if (pin->StreamType() != 0 && !pin->AcceptsCompatibility(value, m.output)) return S_FALSE;
+            if (pin->StreamType() != kPinFree && !pin->AcceptsCompatibility(value, m.output)) return S_FALSE;
     Store(kCompatibility, value);
     for (CPin_In* pin : pins) {
-        if (pin->StreamType() == 0) continue;
-        pin->Config().Store(kPesPacketSize, value == 1 ? 2028 : value == 2 ? 2304 : 0);
-        pin->Config().Store(kPaddingSmall, value != 0);
+        if (pin->StreamType() == kPinFree) continue;
+        pin->Config().Store(kPesPacketSize, PesPacketSizeFor(value));
+        pin->Config().Store(kPaddingSmall, PaddingInSmallPacketsFor(value));
     }
     return S_OK;
 }
@@ -199,7 +204,7 @@ HRESULT ConfigMuxerImpl::SetDmb(long value) {
     if (value == 1)
         for (CPin_In* pin : filter_->Inputs()) {
             const int t = pin->StreamType();
-            if (t != 0 && t != 10 && t != 11) return S_FALSE;
+            if (t != kPinFree && t != kPinH264 && t != kPinAac) return S_FALSE;
         }
     Store(kDmbCompatibility, value);
     return S_OK;
@@ -208,7 +213,7 @@ HRESULT ConfigMuxerImpl::SetDmb(long value) {
 HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*) {
     StoreWritable(*this, count, ids);
     for (long i = 0; i < count; ++i)
-        if (ids[i] == kOutput) ShowParam(*this, kPcrInterval, Snapshot().output == 2);
+        if (ids[i] == kOutput) ShowParam(*this, kPcrInterval, Snapshot().output == kTransportStream);
     return S_OK;
 }
 
@@ -235,9 +240,10 @@ STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream) {
     hr = filter_->LoadStructure(stream);
     if (FAILED(hr)) return hr;
     const long output = Snapshot().output;
-    ShowParam(*this, kTransportStreamId, output == 2 || output == 3);
-    ShowParam(*this, kRequiredBitrate, output == 2 || output == 3);
-    ShowParam(*this, kCompatibility, output != 2 && output != 3);
+    const bool ts = output == kTransportStream || output == kTransportFixedPids;
+    ShowParam(*this, kTransportStreamId, ts);
+    ShowParam(*this, kRequiredBitrate, ts);
+    ShowParam(*this, kCompatibility, !ts);
     return S_OK;
 }
 
@@ -272,7 +278,8 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
         if (FAILED(hr)) return hr;
         ConfigMuxerImpl& muxer = pin_->Muxer()->Config();
         const long compat = muxer.Snapshot().compatibility;
-        if ((compat == 1 && v != 2028) || (compat == 2 && v != 2304)) muxer.Store(kCompatibility, 0);
+        // Another packet size leaves the compatibility mode.
+        if (compat != kCompatNone && v != PesPacketSizeFor(compat)) muxer.Store(kCompatibility, kCompatNone);
     }
     if (*id == kStreamId) {
         long v = 0;
@@ -477,44 +484,44 @@ HRESULT CPin_In::GetMediaType(int position, CMediaType* mt) {
         offer = {&kMtAudio, FourccSubtype(0x2000)};
     } else if (position == 0) {
         switch (type) {
-            case 1:
+            case kPinMpeg2Video:
                 offer = {&kMtVideo, kStMpeg2Video};
                 break;
-            case 2:
+            case kPinMpeg2Audio:
                 offer = {&kMtAudio, FourccSubtype(0x55)};
                 break;
-            case 3:
+            case kPinAc3:
                 offer = {&kMtAudio, kStDolbyAc3};
                 break;
-            case 5:
-            case 6:
+            case kPinMpeg4v4:
+            case kPinMpeg4v5:
                 offer = {&kMtVideo, FourccSubtype(Fourcc("DIVX"))};
                 break;
-            case 7:
+            case kPinMpeg1Audio:
                 offer = {&kMtAudio, FourccSubtype(0x50)};
                 break;
-            case 8:
+            case kPinMpeg1Video:
                 offer = {&kMtVideo, kStMpeg1Payload};
                 break;
-            case 9:
+            case kPinMpeg2Program:
                 offer = {&kMtStream, kStMpeg2Program};
                 break;
-            case 10:
+            case kPinH264:
                 offer = {&kMtVideo, kStH264};
                 break;
-            case 12:
+            case kPinH264Soft:
                 offer = {&kMtVideo, FourccSubtype(Fourcc("VSSH"))};
                 break;
-            case 13:
+            case kPinPcm:
                 offer = {&kMtAudio, FourccSubtype(1)};
                 break;
-            case 14:
+            case kPinMpeg4:
                 offer = {&kMtVideo, FourccSubtype(Fourcc("divx"))};
                 break;
-            case 15:
+            case kPinDvdSubtitles:
                 offer = {&kMtVideo, kStDvdSubpicture};
                 break;
-            case 55:
+            case kPinPrivateData:
                 offer = {&kMtStream, GUID_NULL};
                 break;
             default:
@@ -534,27 +541,27 @@ void CPin_In::SetStreamType(long type) {
         CAutoLock guard(&config_.ValueLock());
         values_.streamType = type;
     }
-    const bool ts = mux_->CurrentOutput() != 1;
+    const bool ts = mux_->CurrentOutput() != kProgramStream;
     const bool video = muxcore::IsVideoType(type);
     config_.Show(kAnnouncedFrameRate, video);
     config_.Show(kRealBitrate, video);
     config_.Show(kInputBufferSize, true);
     // PES size, padding, bitrate, PID, PES id, time shift, current PTS, frequency.
     bool rows[8];
-    if (type == 0) {
+    if (type == kPinFree) {
         std::fill(rows, rows + 8, false);
-    } else if (type == 9) {
+    } else if (type == kPinMpeg2Program) {
         const bool r[8] = {false, true, false, false, false, false, false, false};
         std::copy(r, r + 8, rows);
-    } else if (IsMpeg4Group(type) && type != 6) {
+    } else if (IsMpeg4Group(type) && type != kPinMpeg4v5) {
         const bool r[8] = {true, true, true, true, true, true, true, false};
         std::copy(r, r + 8, rows);
-    } else if (type == 11) {
+    } else if (type == kPinAac) {
         std::fill(rows, rows + 8, true);
-    } else if (type == 13) {
+    } else if (type == kPinPcm) {
         const bool r[8] = {false, false, true, true, true, true, true, true};
         std::copy(r, r + 8, rows);
-    } else if (type == 15) {
+    } else if (type == kPinDvdSubtitles) {
         const bool r[8] = {true, true, false, true, false, true, true, false};
         std::copy(r, r + 8, rows);
     } else {
@@ -568,7 +575,7 @@ void CPin_In::SetStreamType(long type) {
         config_.Show(kPesPacketSize, false);
         config_.Show(kAnnouncedBitrate, false);
         config_.Show(kInitialTimeShift, false);
-        config_.Show(kPaddingSmall, type != 0);
+        config_.Show(kPaddingSmall, type != kPinFree);
     }
     config_.Store(kChangingType, 1);
 }
@@ -729,10 +736,10 @@ muxcore::StreamSettings CPin_In::CoreSettings() {
     s.announcedBitrate = c.announcedBitrate;
     s.frequency = c.frequency;
     const muxcore::MediaTypeDesc desc = DescribeMediaType(m_mt);
-    if (c.streamType == 13) s.pcm.littleEndian = !muxcore::ClassifyMediaType(desc).dvdLpcm;
+    if (c.streamType == kPinPcm) s.pcm.littleEndian = !muxcore::ClassifyMediaType(desc).dvdLpcm;
     // Raw AAC frames: the core puts an ADTS header made from the
     // AudioSpecificConfig after the wave format in front of each.
-    if (c.streamType == 11 && m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat &&
+    if (c.streamType == kPinAac && m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat &&
         m_mt.cbFormat >= sizeof(WAVEFORMATEX) + 2 &&
         reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat)->cbSize >= 2) {
         s.aacConfig[0] = m_mt.pbFormat[sizeof(WAVEFORMATEX)];
@@ -882,7 +889,6 @@ void CPin_Out::ReleaseWaiters() {
 }
 
 HRESULT CPin_Out::DeliverBytes(const uint8_t* data, uint32_t length, int64_t start, int64_t stop, bool byteTimes) {
-    CAutoLock lock(&deliverLock_);
     if (!IsConnected() || !m_pAllocator) return VFW_E_NOT_CONNECTED;
     while (length > 0) {
         IMediaSample* sample = nullptr;
@@ -997,7 +1003,7 @@ std::vector<CPin_In*> CM72::Inputs() {
 void CM72::MakeSpareInput() {
     CAutoLock lock(&filterLock_);
     for (CPin_In* pin : inputs_)
-        if (!pin->IsConnected() && pin->StreamType() == 0) return;
+        if (!pin->IsConnected() && pin->StreamType() == kPinFree) return;
     MakeInput(FirstProgram());
 }
 
@@ -1074,15 +1080,10 @@ CProgram* CM72::AddProgram() {
     if (!program) return nullptr;
     program->NonDelegatingAddRef();
     // "Program #": the lowest number from 1 that no program has.
-    long number = 1;
-    for (bool taken = true; taken; ++number) {
-        taken = false;
-        for (CProgram* p : programs_) taken = taken || p->Snapshot().programNumber == number;
-        if (!taken) break;
-    }
-    program->Store(kProgramNumber, number);
+    program->Store(kProgramNumber,
+                   AllocateProgramNumber(0, [this](int32_t n) { return ProgramNumberTaken(n, nullptr); }));
     program->Store(kProgramId, AllocatePid(0, nullptr, program));
-    program->ShowTransportRows(CurrentOutput() != 1);
+    program->ShowTransportRows(CurrentOutput() != kProgramStream);
     programs_.push_back(program);
     return program;
 }
@@ -1102,7 +1103,7 @@ HRESULT CM72::RemoveProgram(CProgram* program) {
 
 void CM72::ApplyOutputStructure(long output) {
     CAutoLock lock(&filterLock_);
-    if (output != 1) {
+    if (output != kProgramStream) {
         for (CProgram* p : programs_) p->ShowTransportRows(true);
         return;
     }
@@ -1183,16 +1184,9 @@ HRESULT CM72::LoadStructure(IStream* stream) {
         if (FAILED(hr)) break;
         // Numbers and PIDs stay unique among the programs.
         const ConfigProgram c = program->Snapshot();
-        for (CProgram* other : programs_)
-            if (other != program && other->Snapshot().programNumber == c.programNumber) {
-                long n = 1;
-                for (bool taken = true; taken; ++n) {
-                    taken = false;
-                    for (CProgram* q : programs_) taken = taken || (q != program && q->Snapshot().programNumber == n);
-                    if (!taken) break;
-                }
-                program->Store(kProgramNumber, n);
-            }
+        program->Store(kProgramNumber,
+                       AllocateProgramNumber(static_cast<int32_t>(c.programNumber),
+                                             [this, program](int32_t n) { return ProgramNumberTaken(n, program); }));
         program->Store(kProgramId, AllocatePid(c.programId, nullptr, program));
         long pins = 0;
         hr = ReadLong(stream, &pins);
@@ -1215,9 +1209,14 @@ void CM72::OnInputConnected() {
     MakeSpareInput();
 }
 
+bool CM72::ProgramNumberTaken(long number, const CProgram* self) {
+    CAutoLock lock(&filterLock_);
+    for (CProgram* p : programs_)
+        if (p != self && p->Snapshot().programNumber == number) return true;
+    return false;
+}
+
 long CM72::AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram) {
-    constexpr long kFirstPid = 1000;
-    if (request > 8190 || request < 0) request = 0;
     const std::vector<CProgram*> programs = Programs();
     const std::vector<CPin_In*> pins = Inputs();
     auto taken = [&](long pid) {
@@ -1227,11 +1226,7 @@ long CM72::AllocatePid(long request, const CPin_In* self, const CProgram* selfPr
             if (pin != self && pin->IsConnected() && pin->Config().Snapshot().streamId == pid) return true;
         return false;
     };
-    long pid = request ? (request & 0x1FFF) : kFirstPid;
-    if (!taken(pid)) return pid;
-    for (pid = kFirstPid; pid <= 8190; ++pid)
-        if (!taken(pid)) return pid;
-    return 0;
+    return muxcore::AllocatePid(static_cast<int32_t>(request), taken);
 }
 
 void CM72::ReconnectOutput() {
@@ -1339,7 +1334,7 @@ HRESULT CM72::BuildCore(bool* any) {
     s.output = c.output;
     s.requiredBitrate = c.requiredBitrate;
     s.pcrIntervalMs = c.pcrIntervalMs;
-    s.compatibility = c.output == 1 ? c.compatibility : 0;
+    s.compatibility = c.output == kProgramStream ? static_cast<int32_t>(c.compatibility) : kCompatNone;
     s.transportStreamId = c.transportStreamId;
     s.outputBufferSize = c.outputBufferSize;
     s.createPinsAutomatically = c.createPinsAutomatically;
@@ -1366,7 +1361,7 @@ HRESULT CM72::BuildCore(bool* any) {
     }
     *any = false;
     for (CPin_In* pin : inputs_) {
-        if (!pin->IsConnected() || pin->StreamType() == 0) continue;
+        if (!pin->IsConnected() || pin->StreamType() == kPinFree) continue;
         muxcore::Program* target = nullptr;
         for (const auto& pair : programs)
             if (pair.first == pin->Program()) target = pair.second;
@@ -1623,7 +1618,7 @@ STDMETHODIMP CProgram::SetValue(const GUID* id, const VARIANT* value) {
     if (*id == kAddInput) {
         if (!filter_->IsStoppedState()) return E_FAIL;
         for (CPin_In* pin : Inputs())
-            if (pin->StreamType() == 9) return E_FAIL;
+            if (pin->StreamType() == kPinMpeg2Program) return E_FAIL;
         CPin_In* pin = filter_->MakeInput(this);
         if (!pin) return E_OUTOFMEMORY;
         if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {

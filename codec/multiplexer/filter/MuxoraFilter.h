@@ -172,6 +172,8 @@ private:
     std::atomic<bool> dead_{false};
     ConfigStream values_{};
     ConfigStreamImpl config_;
+    // Receive, end of stream and the core input's attachment; after the
+    // filter lock, before the core's (see CM72).
     CCritSec receiveLock_;
     muxcore::InputStream* in_ = nullptr;
     std::atomic<bool> ended_{false};
@@ -198,6 +200,7 @@ public:
     STDMETHODIMP Notify(IBaseFilter*, Quality) override { return E_NOTIMPL; }
 
     // One output sample of the core, split over media samples when needed.
+    // Only the muxing thread delivers: no lock of its own.
     HRESULT DeliverBytes(const uint8_t* data, uint32_t length, int64_t start, int64_t stop, bool byteTimes);
     HRESULT PassBeginFlush();
     HRESULT PassEndFlush();
@@ -207,7 +210,6 @@ public:
 
 private:
     CM72* mux_;
-    CCritSec deliverLock_;
     bool toFileWriter_ = false;
     bool flushing_ = false;
 };
@@ -244,7 +246,9 @@ public:
     void OnInputConnected();
     void OnInputBeginFlush();
     void OnInputEndFlush();
+    // PIDs and program numbers by the core's rules, against the filter's inputs and programs.
     long AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram = nullptr);
+    bool ProgramNumberTaken(long number, const CProgram* self);
     std::vector<CPin_In*> Inputs();
     std::vector<CProgram*> Programs();
     CProgram* FirstProgram();
@@ -276,7 +280,7 @@ private:
             int64_t start, stop;
             bool byteTimes;
         };
-        std::mutex lock;
+        std::mutex lock;  // last in the filter's lock order
         std::deque<Piece> pieces;
         bool ended = false;
         bool overloadDue = false;
@@ -296,7 +300,14 @@ private:
     // Tells the graph once per run that the output rate cannot carry the inputs.
     void ReportOverload();
 
-    CCritSec filterLock_;
+    // Lock order: take a lock on the left only before one on its right, never
+    // the reverse:
+    //   filterLock_ -> a pin's receive lock -> the core's lock -> sink_.lock
+    // workLock_ and the value locks of the parameter sets are leaves: nothing
+    // else is taken while one is held. The muxing thread holds none of these
+    // while it delivers downstream, so a downstream filter that blocks in
+    // Receive never holds up a streaming thread or Stop.
+    CCritSec filterLock_;  // state changes, structure, pins (the base classes' lock)
     ConfigElMux values_{};
     ConfigMuxerImpl config_;
     CPin_Out* out_ = nullptr;
@@ -316,7 +327,7 @@ private:
     bool closedAtPause_ = false;
     // Output pieces handed downstream since the core started.
     std::atomic<uint64_t> piecesOut_{0};
-    std::mutex workLock_;
+    std::mutex workLock_;  // a leaf: guards work_ only
     std::condition_variable workCv_;
     int work_ = 0;
     HANDLE dataEvent_ = nullptr;

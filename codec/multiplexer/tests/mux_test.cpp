@@ -1,5 +1,6 @@
 // The muxing pass on small built streams: end of stream, missing inputs,
 // table entries, packet boundaries, sample framing and structure rules.
+#include "codec/multiplexer/IdAllocation.h"
 #include "codec/multiplexer/Multiplexer.h"
 #include "codec/multiplexer/PesIdRules.h"
 #include "es_builder.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <set>
 #include <thread>
 
 using namespace muxcore;
@@ -757,4 +759,19 @@ TEST(MuxStructure, PesIdRequestsFollowTheStreamType) {
             EXPECT_TRUE(PesIdFitsType(t, output, in->Settings().streamPesId)) << t;
         }
     }
+}
+
+// The allocation rules the core and the filter's parameters share.
+TEST(MuxStructure, PidAndProgramNumberAllocation) {
+    const std::set<int32_t> used = {1000, 1001, 1003, 300};
+    auto taken = [&](int32_t v) { return used.count(v) != 0; };
+    EXPECT_EQ(500, AllocatePid(500, taken));
+    EXPECT_EQ(1002, AllocatePid(300, taken));   // taken: the lowest free from 1000
+    EXPECT_EQ(1002, AllocatePid(0, taken));     // none asked for
+    EXPECT_EQ(1002, AllocatePid(8191, taken));  // above 8190 counts as none
+    EXPECT_EQ(0, AllocatePid(0, [](int32_t) { return true; }));
+    EXPECT_EQ(7, AllocateProgramNumber(7, taken));
+    EXPECT_EQ(1, AllocateProgramNumber(0, taken));
+    const std::set<int32_t> numbers = {1, 2, 4};
+    EXPECT_EQ(3, AllocateProgramNumber(2, [&](int32_t v) { return numbers.count(v) != 0; }));
 }
