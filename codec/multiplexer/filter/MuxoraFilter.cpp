@@ -761,7 +761,11 @@ STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
     CAutoLock lock(&receiveLock_);
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK) return hr;
-    if (mux_->Stopping() || mux_->Closing() || ended_ || !in_) return S_FALSE;
+    if (mux_->Stopping() || !in_) return S_FALSE;
+    // A closed run drops what arrives until a Run starts the next stream;
+    // upstream keeps delivering meanwhile.
+    if (mux_->Closing()) return S_OK;
+    if (ended_) return S_FALSE;
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return S_FALSE;
     const long length = sample->GetActualDataLength();
@@ -784,7 +788,7 @@ HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time) {
         }
         mux_->Kick();
         WaitForSingleObject(mux_->DataEvent(), 50);
-        if (mux_->Closing()) return S_FALSE;
+        if (mux_->Closing()) return S_OK;
         if (mux_->Stopping() || IsFlushing()) return mux_->Stopping() && !IsFlushing() ? E_ABORT : S_FALSE;
     }
 }

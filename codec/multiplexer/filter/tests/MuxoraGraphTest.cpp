@@ -1068,6 +1068,45 @@ TEST_F(MuxGraph, OverloadIsReportedToTheGraph) {
     EXPECT_EQ(S_OK, control_->Stop());
 }
 
+// A pause closes the stream (a graph stops by pausing first); Run after it
+// starts a new stream from the data that keeps coming, closed again at Stop.
+TEST_F(MuxGraph, PauseClosesTheStreamAndRunStartsAnother) {
+    ASSERT_EQ(S_OK, Set(kOutput, 1));
+    auto* recorder = Own(new RecorderFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    const struct {
+        CMediaType type;
+        std::vector<EsUnit> units;
+        const wchar_t* pin;
+    } inputs[] = {
+        {MpegVideoType(352, 288, kFrame, 2000000), SplitMpegVideo(Load(L"video.m2v"), kFrame), L"Input0"},
+        {MpegAudioType(48000, 2, 192000), SplitMpegAudio(Load(L"audio.mp2")), L"Input1"},
+    };
+    for (const auto& in : inputs) {
+        auto* source = Own(new PacedSource(in.type, in.units));
+        ASSERT_EQ(S_OK, graph_->AddFilter(source, in.pin));
+        ComPtr<IPin> pin;
+        ASSERT_EQ(S_OK, FindPinByName(mux_.Get(), PINDIR_INPUT, in.pin, pin.Put()));
+        ASSERT_EQ(S_OK, graph_->ConnectDirect(source->GetPin(0), pin.Get(), nullptr));
+    }
+    ConnectOutputTo(&recorder->Pin());
+    const std::vector<BYTE> kEnd = {0x00, 0x00, 0x01, 0xB9};
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    Sleep(700);
+    ASSERT_TRUE(SUCCEEDED(control_->Pause()));
+    const std::vector<BYTE> first = Concatenated(recorder->Pin().Seen());
+    ASSERT_GT(first.size(), 4u);
+    EXPECT_EQ(kEnd, std::vector<BYTE>(first.end() - 4, first.end()));
+    recorder->Pin().Clear();
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    Sleep(1000);
+    ASSERT_EQ(S_OK, control_->Stop());
+    const std::vector<BYTE> second = Concatenated(recorder->Pin().Seen());
+    ASSERT_GT(second.size(), 10000u) << "the second stream carries the data after the pause";
+    EXPECT_EQ(0xBA, second[3]) << "it starts with a pack";
+    EXPECT_EQ(kEnd, std::vector<BYTE>(second.end() - 4, second.end()));
+}
+
 // Each Stop returns promptly with data flowing, whichever moment it hits.
 TEST_F(MuxGraph, RunStopCyclesWithDataFlowing) {
     ASSERT_EQ(S_OK, Set(kOutput, 1));
