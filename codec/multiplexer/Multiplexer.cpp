@@ -203,6 +203,7 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
     timeOffset_ = 0;
     prepared_ = finished_ = rebased_ = false;
     systemHeaderDue_ = true;
+    endTime_ = kNoTime;
     started_ = true;
     ArmFirstData();
     return kS_OK;
@@ -475,8 +476,9 @@ void Multiplexer::StopAndFinish() {
     RunUntilIdle();
 }
 
-void Multiplexer::EndAllInputs() {
+void Multiplexer::EndAllInputs(int64_t endTime) {
     std::lock_guard<std::recursive_mutex> g(lock_);
+    endTime_ = endTime;
     for (const auto& in : inputs_)
         if (in->IsConnected()) in->EndOfStream();
     firstData_ = true;

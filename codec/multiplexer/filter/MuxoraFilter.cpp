@@ -662,6 +662,7 @@ void CPin_In::Attach(muxcore::InputStream* in) {
     CAutoLock lock(&receiveLock_);
     in_ = in;
     ended_ = false;
+    lastTime_ = muxcore::kNoTime;
 }
 
 HRESULT CPin_In::TakeEsInfo(const GUID& id, const VARIANT* value) {
@@ -774,6 +775,7 @@ STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
     if (SUCCEEDED(sample->GetTime(&start, &stop)) && (m_SampleProps.dwSampleFlags & AM_SAMPLE_TIMEVALID)) time = start;
     if (length <= 0) return S_OK;
     PushWaiting(data, static_cast<size_t>(length), time);
+    if (time != muxcore::kNoTime) lastTime_ = time;
     return S_OK;
 }
 
@@ -1420,9 +1422,15 @@ void CM72::FinishStream() {
     if (!core_ || !thread_.joinable() || WaitForSingleObject(threadDone_, 0) == WAIT_OBJECT_0) return;
     // A stream that has not begun has nothing to close.
     if (piecesOut_.load() == 0) return;
+    // The stream ends where every input still delivering has data: a source
+    // faster than real time does not stretch it.
+    int64_t end = muxcore::kNoTime;
+    for (CPin_In* pin : attached_)
+        if (!pin->HasEnded() && pin->LastTime() != muxcore::kNoTime)
+            end = end == muxcore::kNoTime ? pin->LastTime() : std::min(end, pin->LastTime());
     closing_ = true;
     for (CPin_In* pin : inputs_) pin->EndInput();
-    core_->EndAllInputs();
+    core_->EndAllInputs(end);
     Kick();
     uint64_t seen = piecesOut_.load();
     DWORD stalled = 0;

@@ -143,6 +143,8 @@ public:
     IModuleConfig* Interface() { return static_cast<IModuleConfig*>(&config_); }
     int StreamType() { return static_cast<int>(config_.Snapshot().streamType); }
     bool HasEnded() const { return ended_.load(); }
+    // The start time of the last timed sample received (kNoTime: none yet).
+    int64_t LastTime() const { return lastTime_.load(); }
     ConfigStreamImpl& Config() { return config_; }
     // The core input this pin feeds while the filter runs (null when stopped).
     void Attach(muxcore::InputStream* in);
@@ -177,6 +179,7 @@ private:
     CCritSec receiveLock_;
     muxcore::InputStream* in_ = nullptr;
     std::atomic<bool> ended_{false};
+    std::atomic<int64_t> lastTime_{muxcore::kNoTime};
     // ES-info descriptors (tag, length, payload each), under the value lock.
     std::vector<uint8_t> esInfo_;
     const uint8_t* esPendingBytes_ = nullptr;

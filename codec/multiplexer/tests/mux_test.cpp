@@ -359,6 +359,33 @@ TEST(MuxPass, EndAllInputsEndsTheFirstDataWaitAndClosesTheStream) {
     EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
 }
 
+// A closing stop with an end time: an input far ahead of the others (a
+// source faster than real time) is cut there; the stream still ends whole.
+TEST(MuxPass, EndAllInputsLeavesOutUnitsAfterTheEndTime) {
+    Multiplexer mux;
+    mux.Settings().output = kProgramStream;
+    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    const Bytes vb = muxtest::SimpleGop(3);
+    const Bytes ab = muxtest::Mp2Frames(30);
+    const size_t frame = ab.size() / 30;
+    constexpr int64_t kFrameTime = 240000;  // 1152 samples at 48 kHz
+    v->Push(vb.data(), vb.size(), 0);
+    for (size_t i = 0; i < 30; ++i) a->Push(ab.data() + i * frame, frame, static_cast<int64_t>(i) * kFrameTime);
+    mux.EndAllInputs(9 * kFrameTime);  // 0.216 s: the first pictures and ten audio frames
+    EXPECT_TRUE(mux.WaitFirstData());
+    EXPECT_TRUE(mux.RunUntilIdle());
+    const Bytes video = PsPayload(sink.bytes, 0xE0);
+    EXPECT_GT(video.size(), 0u);
+    EXPECT_LT(video.size(), vb.size());
+    EXPECT_EQ(video, Bytes(vb.begin(), vb.begin() + static_cast<long>(video.size())));
+    EXPECT_EQ(PsPayload(sink.bytes, 0xC0), Bytes(ab.begin(), ab.begin() + static_cast<long>(10 * frame)));
+    ASSERT_GE(sink.bytes.size(), 4u);
+    EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
+}
+
 TEST(MuxPass, ArbitraryBytesNeverBreakThePass) {
     // Every scanner meets noise, truncated headers and start-code storms;
     // the pass must end with every input drained.
