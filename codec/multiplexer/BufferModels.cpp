@@ -1,5 +1,7 @@
 #include "codec/multiplexer/BufferModels.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 namespace muxcore {
@@ -76,11 +78,17 @@ int CTBSupervizor::CanAcceptPacket(int64_t now) {
 }
 
 int CTBSupervizor::AddBytes(int32_t n, int64_t now) {
-    const double leaked = static_cast<double>(now - lastUpdate_) * rate_;
-    if (static_cast<double>(size_) < level_ + n - leaked) return kBufOverflow;
+    // The packet enters at its own slot, which may come after the slot of
+    // the last check (a PCR packet went first): leak up to it, no further.
+    if (now > lastUpdate_) {
+        level_ = std::max(0.0, level_ - static_cast<double>(now - lastUpdate_) * rate_);
+        lastUpdate_ = now;
+    }
+    // The model follows the stream: bytes that overflow are counted too.
+    const bool overflow = static_cast<double>(size_) < level_ + n;
     level_ += n;
     fullness_ = static_cast<int32_t>(std::ceil(level_));
-    return kBufOk;
+    return overflow ? kBufOverflow : kBufOk;
 }
 
 }  // namespace muxcore

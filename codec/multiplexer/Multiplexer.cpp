@@ -557,8 +557,19 @@ HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt, bool hasPcr) {
     return hr;
 }
 
+bool Multiplexer::PcrInputsHaveRoom() {
+    for (const auto& p : programs_) {
+        InputStream* in = p->PcrInput();
+        if (p->HasConnectedInput() && in && in->Tb() && in->Tb()->CanAcceptPacket(slots_) == kBufOverflow) return false;
+    }
+    return true;
+}
+
 void Multiplexer::FillSlot() {
-    if (settings_.usePadding) {
+    if (settings_.usePadding || (!gapOpen_ && !lastHadPcr_ && !PcrInputsHaveRoom())) {
+        // With padding every idle slot gets a null packet; without, a slot
+        // whose bracketing PCR would not fit the PCR input's transport
+        // buffer gets one, so that the slot still counts.
         uint8_t nullPacket[188];
         nullPacket[0] = 0x47;
         nullPacket[1] = 0x1F;
@@ -735,6 +746,12 @@ int Multiplexer::TsStep() {
     }
     // After idle slots the PCR input's own packet carries the PCR.
     const bool pcrHere = gapOpen_ && programs_.size() == 1 && programs_.front()->PcrInput() == chosen;
+    if (gapOpen_ && !pcrHere && !PcrInputsHaveRoom()) {
+        // A PCR packet on each PCR input's PID goes first: it enters that
+        // input's transport buffer too, so it waits for room there.
+        FillSlot();
+        return 0;
+    }
     if (Failed(chosen->WriteTransportPacket(pcrHere, static_cast<uint64_t>(std::llround(clock_))))) return 1;
     return 0;
 }

@@ -318,6 +318,8 @@ private:
     void FillSlot();
     void WriteBracketPcrs(const InputStream* except = nullptr);
     double DueHorizon() const;
+    // Whether a PCR packet fits the transport buffer of every PCR input now.
+    bool PcrInputsHaveRoom();
     // A unit of the input was written completely, now (clock after its last byte).
     void NoteCompleted(InputStream* in, int64_t dts);
     HRESULT_T DeliverPs(const uint8_t* bytes, uint32_t n);

@@ -64,6 +64,24 @@ Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+// Open groups from the first byte on: the stream begins at its second
+// sequence header, whose I picture follows B pictures that refer back.
+bool MakeOpenGopClip(const std::string& input, const std::string& path) {
+    const std::string full = path + ".full";
+    if (!Ffmpeg(input + "-c:v mpeg2video -b:v 3M -maxrate 3M -bufsize 1835k -g 12 -bf 2 -flags -cgop " +
+                "-sc_threshold 1000000000 -f mpeg2video " + full))
+        return false;
+    const Bytes b = ReadFile(full);
+    int found = 0;
+    for (size_t i = 0; i + 4 <= b.size(); ++i)
+        if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xB3 && ++found == 2) {
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(b.data() + i), static_cast<std::streamsize>(b.size() - i));
+            return true;
+        }
+    return false;
+}
+
 // The clips, made once per run: 3 s each.
 const std::string& Clip(const std::string& name) {
     static std::map<std::string, std::string> made;
@@ -88,6 +106,14 @@ const std::string& Clip(const std::string& name) {
         ok = Ffmpeg(tone + "-c:a aac -b:a 128k -f adts " + path);
     else if (name == "a.wav")
         ok = Ffmpeg(tone + "-c:a pcm_s16le -f wav " + path);
+    else if (name == "v6.m2v")
+        ok = Ffmpeg(video +
+                    "-c:v mpeg2video -b:v 6M -minrate 6M -maxrate 6M -bufsize 1835k -g 12 -bf 2 -f mpeg2video " + path);
+    else if (name == "v12.m2v")
+        ok = Ffmpeg(dvdVideo + "-c:v mpeg2video -b:v 12M -minrate 12M -maxrate 12M -bufsize 1835k -g 12 -bf 2 " +
+                    "-f mpeg2video " + path);
+    else if (name == "open.m2v")
+        ok = MakeOpenGopClip(video, path);
     EXPECT_TRUE(ok) << "cannot make " << name;
     return made[name] = path;
 }
@@ -107,8 +133,9 @@ std::map<std::string, std::string> Probe(const std::string& file, const std::str
 }
 
 muxcore::FileMuxResult Mux(const std::string& out, const std::vector<std::string>& clips, int output, int compat = 0,
-                           bool padding = false, bool ts192 = false, int timing = 0) {
+                           bool padding = false, bool ts192 = false, int timing = 0, int bitrate = 0) {
     muxcore::FileMuxJob job;
+    job.settings.requiredBitrate = bitrate;
     job.settings.timingMode = timing;
     job.settings.output = output;
     job.settings.compatibility = compat;
@@ -133,6 +160,7 @@ const std::map<std::string, Kind>& Kinds() {
         {"a.ac3", {"ac3", "ac3"}},
         {"a.wav", {"pcm_dvd", nullptr}},
         {"a.aac", {"aac", "adts"}},
+        {"open.m2v", {"mpeg2video", "mpeg2video"}},
     };
     return k;
 }
@@ -425,4 +453,228 @@ TEST(MuxFfmpeg, Ts192PrefixesTheClock) {
         last = s;
     }
     EXPECT_EQ(Capture("ffmpeg -hide_banner -nostdin -v error -i '" + out + "' -f null - 2>&1"), "");
+}
+
+// ------------------------------------------------------------ time stamps
+
+namespace {
+
+struct Stamp {
+    bool hasPts = false, hasDts = false;
+    uint64_t pts = 0, dts = 0;  // 90 kHz
+};
+
+// The PES headers of one stream in order: by stream_id in a program stream,
+// by the PID of that stream_id in a transport stream.
+std::vector<Stamp> PesStamps(const Bytes& b, int output, uint8_t streamId) {
+    std::vector<Stamp> v;
+    auto add = [&v](const Pes& p) { v.push_back({p.hasPts, p.hasDts, p.pts, p.dts}); };
+    if (output == muxcore::kProgramStream) {
+        const ProgramStream ps = ParseProgramStream(b);
+        EXPECT_EQ(ps.error, "");
+        for (const auto& pk : ps.packs)
+            for (const auto& p : pk.pes)
+                if (p.streamId == streamId) add(p);
+        return v;
+    }
+    std::string err;
+    const auto pk = ParseTransportStream(b, 188, err);
+    EXPECT_EQ(err, "");
+    const int pid = Pid(pk, streamId);
+    EXPECT_GT(pid, 0);
+    for (const auto& t : pk) {
+        Pes p;
+        size_t hs = 0;
+        if (t.pid == pid && t.pusi && t.payload && ParsePesHeader(t.payload, t.payloadSize, p, hs)) add(p);
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(MuxFfmpeg, EveryStreamHasAPtsAtLeastEvery700ms) {
+    SKIP_WITHOUT_FFMPEG();
+    const struct {
+        int compat;
+        const char* video;
+    } cases[] = {{muxcore::kCompatNone, "v.m2v"}, {muxcore::kCompatDvd, "dvd.m2v"}, {muxcore::kCompatSvcd, "v.m2v"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.compat);
+        const std::string out = Work("pts" + std::to_string(c.compat) + ".mpg");
+        const auto r = Mux(out, {c.video, "a.mp2"}, muxcore::kProgramStream, c.compat);
+        ASSERT_TRUE(r.ok) << r.error;
+        const Bytes b = ReadFile(out);
+        for (uint8_t id : {uint8_t(0xE0), uint8_t(0xC0)}) {
+            SCOPED_TRACE(int(id));
+            const auto st = PesStamps(b, muxcore::kProgramStream, id);
+            ASSERT_GT(st.size(), 10u);
+            ASSERT_TRUE(st.front().hasPts);
+            uint64_t last = st.front().pts;
+            size_t stamped = 0;
+            for (size_t i = 1; i < st.size(); ++i) {
+                if (!st[i].hasPts) continue;
+                ++stamped;
+                EXPECT_LE(st[i].pts > last ? st[i].pts - last : last - st[i].pts, 63000u) << "PES " << i;
+                last = st[i].pts;
+            }
+            EXPECT_GT(stamped, 10u);
+        }
+        // Every video PES in which a picture starts carries a PTS (the one of
+        // the first picture that starts in it).
+        const ProgramStream ps = ParseProgramStream(b);
+        size_t pictures = 0;
+        for (const auto& pk : ps.packs)
+            for (const auto& p : pk.pes) {
+                if (p.streamId != 0xE0) continue;
+                bool starts = false;
+                for (size_t i = 0; i + 4 <= p.payload.size() && !starts; ++i)
+                    starts =
+                        p.payload[i] == 0 && p.payload[i + 1] == 0 && p.payload[i + 2] == 1 && p.payload[i + 3] == 0;
+                pictures += starts;
+                EXPECT_TRUE(!starts || p.hasPts) << "pack at " << pk.offset;
+            }
+        EXPECT_GE(pictures, 40u);  // 75 pictures; small ones may share a packet
+    }
+}
+
+TEST(MuxFfmpeg, DecodingTimesIncreaseInEveryOutputMode) {
+    SKIP_WITHOUT_FFMPEG();
+    int n = 0;
+    for (const char* clip : {"v.m2v", "open.m2v"})
+        for (int output : {muxcore::kProgramStream, muxcore::kTransportStream, muxcore::kTransportFixedPids})
+            for (int timing : {muxcore::kCaptureMode, muxcore::kReconstructionMode}) {
+                SCOPED_TRACE(std::string(clip) + " output " + std::to_string(output) + " timing " +
+                             std::to_string(timing));
+                const std::string out = Work("dts" + std::to_string(n++) + ".mpg");
+                const auto r = Mux(out, {clip}, output, 0, false, false, timing);
+                ASSERT_TRUE(r.ok) << r.error;
+                const auto st = PesStamps(ReadFile(out), output, 0xE0);
+                size_t units = 0;
+                uint64_t last = 0;
+                for (size_t i = 0; i < st.size(); ++i) {
+                    if (!st[i].hasPts) continue;
+                    const uint64_t dts = st[i].hasDts ? st[i].dts : st[i].pts;
+                    EXPECT_LE(dts, st[i].pts) << "PES " << i;
+                    if (units++) {
+                        EXPECT_GT(dts, last) << "PES " << i;
+                    }
+                    last = dts;
+                }
+                EXPECT_GE(units, 60u);
+            }
+}
+
+TEST(MuxFfmpeg, OpenGroupsKeepTheTransportModelAndIntervals) {
+    SKIP_WITHOUT_FFMPEG();
+    const std::string out = Work("open.ts");
+    const auto r = Mux(out, {"open.m2v", "a.mp2"}, muxcore::kTransportStream);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.lateUnits, 0u);
+    EXPECT_EQ(r.paddingPackets, 0u);
+    std::string err;
+    const Bytes b = ReadFile(out);
+    const auto pk = ParseTransportStream(b, 188, err);
+    ASSERT_EQ(err, "");
+    const int vpid = Pid(pk, 0xE0), apid = Pid(pk, 0xC0);
+    ASSERT_GT(vpid, 0);
+    ASSERT_GT(apid, 0);
+    auto times = PacketTimes(pk, static_cast<uint16_t>(vpid));
+    // Packets before the first PCR: one slot each before it (the slot is the
+    // shortest PCR step per packet; idle slots only lengthen others).
+    size_t firstPcr = 0;
+    double slot = 1e18;
+    for (size_t i = 0, prev = SIZE_MAX; i < pk.size(); ++i) {
+        if (!pk[i].hasPcr || pk[i].pid != vpid) continue;
+        if (prev == SIZE_MAX)
+            firstPcr = i;
+        else
+            slot = std::min(slot, double(pk[i].pcr - pk[prev].pcr) / double(i - prev));
+        prev = i;
+    }
+    for (size_t i = 0; i < firstPcr; ++i) times[i] = double(pk[firstPcr].pcr) - double(firstPcr - i) * slot;
+    size_t tbOver = 0;
+    const auto vd = TsDeliveries(pk, times, static_cast<uint16_t>(vpid), 18e6 / 8, tbOver);
+    EXPECT_EQ(tbOver, 0u);
+    const BufferReport v = CheckBuffer(vd, true, 1835008 / 8 + 15e6 / 8 * (0.004 + 1.0 / 750), 1080000);
+    EXPECT_GT(v.units, 50u);
+    EXPECT_EQ(v.late, 0u) << v.first;
+    EXPECT_EQ(v.overflows, 0u) << v.first;
+    const auto ad = TsDeliveries(pk, times, static_cast<uint16_t>(apid), 2e6 / 8, tbOver);
+    EXPECT_EQ(tbOver, 0u);
+    const BufferReport a = CheckBuffer(ad, false, 3584, 648000);
+    EXPECT_EQ(a.late, 0u) << a.first;
+    EXPECT_EQ(a.overflows, 0u) << a.first;
+    // PCRs at most 50 ms apart, PAT and PMT at most 100 ms, each measured on
+    // the clock the packets arrive by.
+    std::map<int, double> last;
+    int pmtPid = -1;
+    for (const auto& t : pk)
+        if (t.pid == 0 && t.pusi && t.payload) pmtPid = (t.payload[1 + 10] & 0x1F) << 8 | t.payload[1 + 11];
+    ASSERT_GT(pmtPid, 0);
+    uint64_t lastPcr = 0;
+    bool anyPcr = false;
+    for (const auto& t : pk) {
+        if (t.hasPcr) {
+            if (anyPcr) {
+                EXPECT_LE(t.pcr - lastPcr, 1350000u) << "PCR gap at packet " << t.index;
+            }
+            lastPcr = t.pcr;
+            anyPcr = true;
+        }
+        if (t.pid != 0 && t.pid != pmtPid) continue;
+        if (last.count(t.pid)) {
+            EXPECT_LE(times[t.index] - last[t.pid], 2700000.0) << "table gap at packet " << t.index;
+        }
+        last[t.pid] = times[t.index];
+    }
+}
+
+TEST(MuxFfmpeg, OverloadIsReportedAndDvdKeepsItsRate) {
+    SKIP_WITHOUT_FFMPEG();
+    // 6 Mbit/s of video in a 5 Mbit/s transport stream.
+    const std::string ts = Work("over.ts");
+    const auto t = Mux(ts, {"v6.m2v"}, muxcore::kTransportStream, 0, false, false, 0, 5000000);
+    ASSERT_TRUE(t.ok) << t.error;
+    EXPECT_GT(t.lateUnits, 10u);
+    // 12 Mbit/s of video on a DVD: the rate stays at 10.08 Mbit/s.
+    const std::string dvd = Work("over.mpg");
+    const auto d = Mux(dvd, {"v12.m2v"}, muxcore::kProgramStream, muxcore::kCompatDvd);
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_EQ(d.programMuxRate, 25200u);
+    EXPECT_GT(d.lateUnits, 10u);
+    const ProgramStream ps = ParseProgramStream(ReadFile(dvd));
+    ASSERT_EQ(ps.error, "");
+    for (size_t i = 0; i < ps.packs.size(); ++i) EXPECT_LE(ps.packs[i].muxRate, 25200u) << "pack " << i;
+    // Enough rate: nothing late.
+    const auto fine = Mux(Work("fine.ts"), {"v.m2v", "a.mp2"}, muxcore::kTransportStream);
+    ASSERT_TRUE(fine.ok) << fine.error;
+    EXPECT_EQ(fine.lateUnits, 0u);
+}
+TEST(MuxFfmpeg, FixedRatesKeepTheTransportBuffers) {
+    SKIP_WITHOUT_FFMPEG();
+    // Idle slots between packets (no padding): a PCR packet goes before the
+    // first packet after them, and the buffer models count the packet at the
+    // slot it really takes.
+    int n = 0;
+    for (int rate : {6000000, 10000000, 20000000})
+        for (const char* clip : {"v.m2v", "open.m2v"}) {
+            SCOPED_TRACE(std::string(clip) + " at " + std::to_string(rate));
+            const std::string out = Work("rate" + std::to_string(n++) + ".ts");
+            const auto r = Mux(out, {clip, "a.mp2"}, muxcore::kTransportStream, 0, false, false, 0, rate);
+            ASSERT_TRUE(r.ok) << r.error;
+            EXPECT_EQ(r.lateUnits, 0u);
+            std::string err;
+            const Bytes b = ReadFile(out);
+            const auto pk = ParseTransportStream(b, 188, err);
+            ASSERT_EQ(err, "");
+            const int vpid = Pid(pk, 0xE0), apid = Pid(pk, 0xC0);
+            ASSERT_GT(vpid, 0);
+            ASSERT_GT(apid, 0);
+            const auto times = PacketTimes(pk, static_cast<uint16_t>(vpid));
+            size_t audioOver = 0, videoOver = 0;
+            TsDeliveries(pk, times, static_cast<uint16_t>(apid), 2e6 / 8, audioOver);
+            TsDeliveries(pk, times, static_cast<uint16_t>(vpid), 18e6 / 8, videoOver);
+            EXPECT_EQ(audioOver, 0u);
+            EXPECT_EQ(videoOver, 0u);
+        }
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 using namespace muxcore;
 using muxtest::Bytes;
 
@@ -186,4 +188,72 @@ TEST(InputQueue, TransportPiecesOfALargeUnit) {
     EXPECT_EQ(a.size + b.size, 70000);
     EXPECT_EQ(a.unitStart, 1);
     EXPECT_EQ(b.unitStart, 0);
+}
+
+TEST(MpegVideoScanner, DecodingTimesIncreaseWithReorderedAndOpenGroups) {
+    // A closed group, and an open first group whose I picture follows two B
+    // pictures that refer back before the stream's start.
+    Bytes open;
+    muxtest::SequenceHeader(open);
+    muxtest::SequenceExtension(open);
+    muxtest::Gop(open);
+    const unsigned order[][2] = {{2, 1}, {0, 3}, {1, 3}, {5, 2}, {3, 3}, {4, 3}};
+    for (const auto& p : order) muxtest::Picture(open, p[0], p[1]);
+    const Bytes closed = muxtest::SimpleGop(2);
+    for (const Bytes* b : std::vector<const Bytes*>{&closed, &open})
+        for (int32_t output : {kProgramStream, kTransportStream, kTransportFixedPids})
+            for (int32_t timing : {kCaptureMode, kReconstructionMode}) {
+                SCOPED_TRACE((b == &open ? "open, output " : "closed, output ") + std::to_string(output) + ", timing " +
+                             std::to_string(timing));
+                Rig rig(kPinMpeg2Video, output, timing);
+                const auto u = rig.Units(*b, 1000000);
+                int64_t last = INT64_MIN;
+                size_t units = 0;
+                for (const AccessUnit& x : u) {
+                    if (!x.unitStart) continue;
+                    ++units;
+                    EXPECT_LE(x.dts, x.pts) << units;
+                    EXPECT_GT(x.dts, last) << units;
+                    last = x.dts;
+                }
+                EXPECT_EQ(units, b == &open ? 6u : 8u);
+            }
+}
+
+TEST(MpegVideoScanner, RepeatedFieldsLengthenThePicturesBeforeTheNext) {
+    // 3:2 pulldown: every other picture (in display order) repeats its first
+    // field and lasts 1.5 frames. An open group whose I picture carries the
+    // only sample time, then a closed group counted on from it.
+    Bytes b;
+    muxtest::SequenceHeader(b);
+    muxtest::SequenceExtension(b);
+    muxtest::Gop(b);
+    const struct {
+        unsigned tr, type;
+        bool rff;
+    } pictures[] = {{2, 1, true},  {0, 3, true}, {1, 3, false}, {5, 2, false},
+                    {3, 3, false}, {4, 3, true}, {0, 1, true},  {1, 2, false}};
+    for (size_t i = 0; i < 8; ++i) {
+        if (i == 6) {
+            muxtest::SequenceHeader(b);
+            muxtest::SequenceExtension(b);
+            muxtest::Gop(b);
+        }
+        muxtest::Picture(b, pictures[i].tr, pictures[i].type, 200, pictures[i].rff);
+    }
+    Rig rig(kPinMpeg2Video);
+    const int64_t f = 400000, t0 = 10000000;
+    const auto u = rig.Units(b, t0);
+    ASSERT_EQ(u.size(), 8u);
+    // Display order 0..5 lasts 1.5, 1, 1.5, 1, 1.5, 1 frames: the group starts 2.5 frames before its I picture.
+    const int64_t base = t0 - 5 * f / 2;
+    const int64_t pts[] = {t0,           base,         base + 3 * f / 2,  base + 13 * f / 2,
+                           base + 4 * f, base + 5 * f, base + 15 * f / 2, base + 9 * f};
+    int64_t last = INT64_MIN;
+    for (size_t i = 0; i < u.size(); ++i) {
+        EXPECT_EQ(u[i].pts, pts[i]) << i;
+        EXPECT_LE(u[i].dts, u[i].pts) << i;
+        EXPECT_GT(u[i].dts, last) << i;
+        last = u[i].dts;
+    }
 }

@@ -55,6 +55,13 @@ void CScannerMPEG2::Reset() {
     anyPicture_ = false;
     gopBase_ = 0;
     gopPictures_ = 0;
+    groupDurations_.clear();
+    groupSpan_ = 0;
+    repeatsFields_ = false;
+    firstExtSeen_ = false;
+    firstTopFieldFirst_ = false;
+    emittedPicture_ = false;
+    emittedTemporalRef_ = 0;
     vbvDelay_ = 0xFFFF;
     vbvBytes_ = 0;
     group_.clear();
@@ -255,8 +262,11 @@ void CScannerMPEG2::OnPicture(uint8_t* at) {
         EmitAccessUnit(at, true);
     }
     if (anyPicture_ && gopSinceLastPicture_) {
-        gopBase_ += gopPictures_ * host_->FrameDuration();
+        // The new group starts where the shown pictures of the last one end.
+        gopBase_ += groupSpan_ > 0 ? groupSpan_ : gopPictures_ * host_->FrameDuration();
         gopPictures_ = 0;
+        groupSpan_ = 0;
+        groupDurations_.clear();
     }
     ++gopPictures_;
     anyPicture_ = true;
@@ -276,6 +286,43 @@ void CScannerMPEG2::OnPictureCodingExtension() {
     if (!picturePending_) return;
     if (pendingFields_ == 1) pendingField_ = e.picture_structure == 1 || e.picture_structure == 2;
     unitDuration_ = e.repeat_first_field ? host_->FrameDuration() * 3 / 2 : host_->FrameDuration();
+    if (e.repeat_first_field) repeatsFields_ = true;
+    if (!firstExtSeen_) {
+        firstExtSeen_ = true;
+        firstTopFieldFirst_ = e.top_field_first != 0;
+    }
+}
+
+int64_t CScannerMPEG2::OffsetOf(uint32_t t) const {
+    const int64_t f = host_->FrameDuration();
+    if (!repeatsFields_) return static_cast<int64_t>(t) * f;
+    const int64_t own = unitDuration_ > 0 ? unitDuration_ : f;
+    const int64_t other = own == f ? f * 3 / 2 : f;
+    int64_t sum = 0;
+    for (uint32_t k = 0; k < t; ++k) {
+        const auto it = groupDurations_.find(k);
+        sum += it != groupDurations_.end() ? it->second : (t - k) % 2 == 0 ? own : other;
+    }
+    return sum;
+}
+
+void CScannerMPEG2::UnitHook(AccessUnit&) {
+    if (!picturePending_) return;
+    const int64_t d = unitDuration_ > 0 ? unitDuration_ : host_->FrameDuration();
+    if (groupDurations_.emplace(pendingTemporalRef_, d).second) groupSpan_ += d;
+    emittedPicture_ = true;
+    emittedTemporalRef_ = pendingTemporalRef_;
+}
+
+bool CScannerMPEG2::EstimateTimestamp(int64_t& pts) {
+    // From the last picture by the distance in temporal references; not for
+    // an I picture (a new group counts afresh) nor for top-field-first streams.
+    if (!emittedPicture_ || pendingType_ == 1 || firstTopFieldFirst_) return true;
+    const int64_t t =
+        lastStamp_ + (static_cast<int64_t>(pendingTemporalRef_) - emittedTemporalRef_) * host_->FrameDuration();
+    if (t < 0) return true;
+    pts = t;
+    return false;
 }
 
 void CScannerMPEG2::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts) {
@@ -300,7 +347,7 @@ void CScannerMPEG2::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts) {
         startupDelay_ = vbvDelay_ != 0xFFFF ? static_cast<int64_t>(vbvDelay_) * 1000 / 9 : 0;
         if (startupDelay_ == 0 && host_->AnnouncedBitrate() > 0)
             startupDelay_ = static_cast<int64_t>(vbvBytes_) * 8 * 10000000 / host_->AnnouncedBitrate();
-        prevRefPts_ = u.pts - static_cast<int64_t>(pendingTemporalRef_) * host_->FrameDuration();
+        prevRefPts_ = u.pts - OffsetOf(pendingTemporalRef_);
         firstDerivedDts_ = false;
         prevRefPts_ -= host_->FrameDuration();
     }
@@ -308,17 +355,18 @@ void CScannerMPEG2::ClassifyAccessUnit(AccessUnit& u, bool& derivedDts) {
 
 void CScannerMPEG2::OnSampleStamp(int64_t pts) {
     // Later pictures without a sample time count on from this one.
-    gopBase_ = pts - static_cast<int64_t>(pendingTemporalRef_) * host_->FrameDuration();
+    gopBase_ = pts - OffsetOf(pendingTemporalRef_);
 }
 
 int64_t CScannerMPEG2::ComputeTimestamp() {
     const int64_t f = host_->FrameDuration();
-    int64_t pts = gopBase_ + static_cast<int64_t>(pendingTemporalRef_) * f;
+    // Repeated fields lengthen the pictures shown before this one.
+    int64_t pts = gopBase_ + OffsetOf(pendingTemporalRef_);
     // Damaged headers must not throw the time far away: a group spans at
     // most a few seconds around the last stamp.
     if (anyPicture_ && (pts - lastStamp_ > 10000000LL * 10 || lastStamp_ - pts > 10000000LL * 10)) {
         pts = lastStamp_ + f;
-        gopBase_ = pts - static_cast<int64_t>(pendingTemporalRef_) * f;
+        gopBase_ = pts - OffsetOf(pendingTemporalRef_);
     }
     return pts;
 }

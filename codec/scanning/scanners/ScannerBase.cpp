@@ -97,6 +97,7 @@ int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending
             pts = ComputeTimestamp();
         else
             OnSampleStamp(pts);
+        if (pts == kNoTime && EstimateTimestamp(pts)) pts = kNoTime;
         u.pts = pts;
         u.ptsPresent = pts != kNoTime;
         ClassifyAccessUnit(u, derived);

@@ -10,6 +10,7 @@
 #include "codec/scanning/VESHeaders.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,9 @@ public:
 protected:
     virtual void ClassifyAccessUnit(muxcore::AccessUnit& u, bool& derivedDts);
     virtual int64_t ComputeTimestamp();
+    // Fills a missing presentation time of the pending unit; true when it
+    // cannot (the base never can).
+    virtual bool EstimateTimestamp(int64_t& /*pts*/) { return true; }
     virtual void UnitHook(muxcore::AccessUnit&) {}
     // A unit took its time from a received sample.
     virtual void OnSampleStamp(int64_t) {}
@@ -85,6 +89,8 @@ protected:
     void ClassifyAccessUnit(muxcore::AccessUnit& u, bool& derivedDts) override;
     int64_t ComputeTimestamp() override;
     void OnSampleStamp(int64_t pts) override;
+    bool EstimateTimestamp(int64_t& pts) override;
+    void UnitHook(muxcore::AccessUnit& u) override;
     bool IsVideo() const override { return true; }
 
     void OnDataShifted(ptrdiff_t distance) override;
@@ -122,8 +128,20 @@ private:
     bool gopSinceLastPicture_ = false;
     bool seqExtSeen_ = false;
     bool anyPicture_ = false;
-    int64_t gopBase_ = 0;      // time of temporal reference 0 in the open group
-    int64_t gopPictures_ = 0;  // frames of the open group so far
+    // Time from temporal reference 0 to t in the open group: the durations
+    // of the pictures shown before t, as far as they were seen; the others
+    // alternate with the current picture's (3:2 pulldown repeats every
+    // other picture's first field).
+    int64_t OffsetOf(uint32_t t) const;
+    std::map<uint32_t, int64_t> groupDurations_;  // by temporal reference, pictures emitted
+    int64_t groupSpan_ = 0;                       // their sum
+    bool repeatsFields_ = false;                  // a picture repeated its first field
+    bool firstExtSeen_ = false;
+    bool firstTopFieldFirst_ = false;
+    bool emittedPicture_ = false;
+    uint32_t emittedTemporalRef_ = 0;  // of the last picture emitted
+    int64_t gopBase_ = 0;              // time of temporal reference 0 in the open group
+    int64_t gopPictures_ = 0;          // frames of the open group so far
     int64_t gopStartBase_ = muxcore::kNoTime;
     double gopFieldUnits_ = 0;
     uint32_t vbvDelay_ = 0xFFFF;
