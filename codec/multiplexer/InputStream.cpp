@@ -321,7 +321,12 @@ void InputStream::PullInput() {
 
 bool InputStream::IsDrained() const {
     if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly) return true;
-    return ended_ && units_.IsEmpty() && !(scanner_ && scanner_->HoldsData());
+    if (!ended_) return false;
+    // After a closing stop only units up to its end time are written.
+    const int64_t end = mux_->EndTime();
+    if (end != kNoTime && !units_.IsEmpty() && HeadDts() != kNoTime && HeadDts() - mux_->TimeOffset() > end)
+        return true;
+    return units_.IsEmpty() && !(scanner_ && scanner_->HoldsData());
 }
 
 void InputStream::QueueAccessUnit(const AccessUnit& unit) {

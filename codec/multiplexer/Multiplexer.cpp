@@ -1,7 +1,9 @@
 #include "codec/multiplexer/Multiplexer.h"
 
+#include "codec/multiplexer/IdAllocation.h"
 #include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/StreamSupport.h"
+#include "codec/multiplexer/StructureRules.h"
 
 #include <algorithm>
 #include <chrono>
@@ -41,11 +43,11 @@ Multiplexer::~Multiplexer() {
 HRESULT_T Multiplexer::SetOutput(int32_t output) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (started_) return kE_FAIL;
-    if (output != kProgramStream && output != kTransportStream) return kE_FAIL;
+    if (!OutputSettable(output)) return kE_FAIL;
     if (output == settings_.output) return kS_OK;
     if (output == kTransportStream) {
         for (const auto& in : inputs_)
-            if (in->Settings().streamType == kPinPcm) return kE_FAIL;
+            if (!TransportCarries(in->Settings().streamType)) return kE_FAIL;
         settings_.compatibility = kCompatNone;
     } else {
         // A program stream has one program: every input moves to the first.
@@ -65,14 +67,13 @@ HRESULT_T Multiplexer::SetOutput(int32_t output) {
 
 HRESULT_T Multiplexer::SetCompatibility(int32_t compat) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_ || compat < kCompatNone || compat > kCompatSvcd) return kE_FAIL;
-    if (compat != kCompatNone && settings_.output != kProgramStream) return kE_FAIL;
+    if (started_ || !CompatibilityFits(compat, settings_.output)) return kE_FAIL;
     settings_.compatibility = compat;
     for (const auto& in : inputs_) {
         if (!in->IsConnected()) continue;
         StreamSettings& s = in->MutableSettings();
-        s.pesPacketSize = compat == kCompatDvd ? 2028 : compat == kCompatSvcd ? 2304 : 0;
-        s.paddingInSmallPackets = compat != kCompatNone;
+        s.pesPacketSize = PesPacketSizeFor(compat);
+        s.paddingInSmallPackets = PaddingInSmallPacketsFor(compat);
     }
     return kS_OK;
 }
@@ -89,10 +90,7 @@ Program* Multiplexer::AddProgram(const ProgramSettings& s) {
             if (o->Settings().programNumber == n) return true;
         return false;
     };
-    int32_t num = ps.programNumber > 0 ? ps.programNumber : 1;
-    if (numberTaken(num))
-        for (num = 1; num < 65535 && numberTaken(num); ++num) {}
-    ps.programNumber = num;
+    ps.programNumber = AllocateProgramNumber(ps.programNumber, numberTaken);
     ps.programId = AllocatePid(ps.programId, nullptr);
     programs_.push_back(std::move(p));
     return programs_.back().get();
@@ -112,7 +110,6 @@ HRESULT_T Multiplexer::RemoveProgram(Program* p) {
 }
 
 uint16_t Multiplexer::AllocatePid(int32_t request, const InputStream* self) const {
-    if (request > 8190 || request < 0) request = 0;
     auto taken = [&](int32_t pid) {
         for (const auto& p : programs_)
             if (p->Settings().programId == pid) return true;
@@ -120,11 +117,7 @@ uint16_t Multiplexer::AllocatePid(int32_t request, const InputStream* self) cons
             if (in.get() != self && in->IsConnected() && in->Settings().streamId == pid) return true;
         return false;
     };
-    int32_t pid = request ? (request & 0x1FFF) : 1000;
-    if (!taken(pid)) return static_cast<uint16_t>(pid);
-    for (pid = 1000; pid <= 8190; ++pid)
-        if (!taken(pid)) return static_cast<uint16_t>(pid);
-    return 0;
+    return static_cast<uint16_t>(muxcore::AllocatePid(request, taken));
 }
 
 InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program) {
@@ -136,7 +129,8 @@ InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program) {
     lastError_ = CheckStreamTypeSupported(s.streamType);
     if (lastError_.empty() && s.streamType == kPinPcm) {
         lastError_ = CheckLpcmFormat(s.pcm);
-        if (lastError_.empty() && settings_.output != kProgramStream) lastError_ = "PCM needs program-stream output";
+        if (lastError_.empty() && settings_.output != kProgramStream && !TransportCarries(s.streamType))
+            lastError_ = "PCM needs program-stream output";
         if (!lastError_.empty() && lastError_.compare(0, 3, "PCM") != 0) lastError_ = "PCM format: " + lastError_;
     }
     if (!lastError_.empty()) return nullptr;
@@ -160,8 +154,8 @@ InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program) {
     if (raw->IsConnected()) {
         ss.streamId = AllocatePid(ss.streamId, raw);
         if (settings_.compatibility != kCompatNone) {
-            ss.pesPacketSize = settings_.compatibility == kCompatDvd ? 2028 : 2304;
-            ss.paddingInSmallPackets = 1;
+            ss.pesPacketSize = PesPacketSizeFor(settings_.compatibility);
+            ss.paddingInSmallPackets = PaddingInSmallPacketsFor(settings_.compatibility);
         }
     }
     program->AddInput(raw);
@@ -209,6 +203,7 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
     timeOffset_ = 0;
     prepared_ = finished_ = rebased_ = false;
     systemHeaderDue_ = true;
+    endTime_ = kNoTime;
     started_ = true;
     ArmFirstData();
     return kS_OK;
@@ -479,6 +474,15 @@ void Multiplexer::StopAndFinish() {
     for (const auto& in : inputs_)
         if (in->IsConnected()) in->EndOfStream();
     RunUntilIdle();
+}
+
+void Multiplexer::EndAllInputs(int64_t endTime) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    endTime_ = endTime;
+    for (const auto& in : inputs_)
+        if (in->IsConnected()) in->EndOfStream();
+    firstData_ = true;
+    wake_.notify_all();
 }
 
 void Multiplexer::WaitForRoom(int ms) {

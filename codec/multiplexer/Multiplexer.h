@@ -260,6 +260,13 @@ public:
     // Stop without end of stream (a graph Stop): every input counts as ended,
     // what they hold is written and the stream is closed properly (end code).
     void StopAndFinish();
+    // The same for an owner that runs its own muxing thread: every input
+    // counts as ended and no pass waits for first data any more, so the next
+    // pass writes what the inputs hold and closes the stream.
+    // Units whose decoding time (in the inputs' own time stamps, 100 ns) lies
+    // after endTime are left out, so the stream ends where every input has data.
+    void EndAllInputs(int64_t endTime = kNoTime);
+    int64_t EndTime() const { return endTime_; }
 
     // ---- first data
     // Whether every input that carries time stamps has had its first one
@@ -345,6 +352,7 @@ private:
     int32_t pmtIntervalMs_ = 100;
     uint64_t padding_ = 0;
     uint64_t lateUnits_ = 0;
+    int64_t endTime_ = kNoTime;  // EndAllInputs: units after it are left out
     uint32_t muxRate_ = 0;
     int64_t timeOffset_ = 0;
     bool started_ = false;

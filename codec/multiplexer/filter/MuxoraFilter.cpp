@@ -1,5 +1,10 @@
 #include "codec/multiplexer/filter/MuxoraFilter.h"
 
+#include "codec/multiplexer/IdAllocation.h"
+#include "codec/multiplexer/LpcmFormat.h"
+#include "codec/multiplexer/PesIdRules.h"
+#include "codec/multiplexer/StreamSupport.h"
+#include "codec/multiplexer/StructureRules.h"
 #include "codec/multiplexer/filter/MuxoraIds.h"
 #include "codec/paramkit/ParamInterfaces.h"
 
@@ -16,8 +21,13 @@ namespace muxora {
 
 namespace {
 
+// What a removed input answers.
+constexpr HRESULT kDeadPin = E_UNEXPECTED;
+
+using namespace muxcore;  // stream types (kPin...), output and compatibility names
+
 bool IsMpeg4Group(long t) {
-    return t == 5 || t == 6 || t == 10 || t == 12 || t == 14;
+    return t == kPinMpeg4v4 || t == kPinMpeg4v5 || t == kPinH264 || t == kPinH264Soft || t == kPinMpeg4;
 }
 
 HRESULT ToLong(const VARIANT* value, long* out) {
@@ -103,7 +113,7 @@ void ConfigMuxerImpl::Store(const GUID& id, long long value) {
 }
 
 void ConfigMuxerImpl::ShowOutputDependentRows() {
-    const bool ts = Snapshot().output != 1;
+    const bool ts = Snapshot().output != kProgramStream;
     for (const GUID* id : {&kTransportStreamId, &kUsePadding, &kPcrInterval, &kRequiredBitrate, &kTsPacketsToDeliver,
                            &kTs192, &kPesLengthForVideo})
         ShowParam(*this, *id, ts);
@@ -123,7 +133,9 @@ STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value) {
     if (*id == kAddProgram) {
         CAutoLock lock(filter_->FilterLock());
         const ConfigElMux m = Snapshot();
-        if (m.output == 1 || (m.output == 2 && m.dmbCompatibility == 1) || !filter_->IsStoppedState()) return E_FAIL;
+        if (m.output == kProgramStream || (m.output == kTransportStream && m.dmbCompatibility == 1) ||
+            !filter_->IsStoppedState())
+            return E_FAIL;
         CProgram* program = filter_->AddProgram();
         if (!program) return E_OUTOFMEMORY;
         if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
@@ -134,7 +146,7 @@ STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value) {
     }
     if (*id == kRemoveProgram) {
         CAutoLock lock(filter_->FilterLock());
-        if (Snapshot().output == 1) return E_FAIL;
+        if (Snapshot().output == kProgramStream) return E_FAIL;
         CProgram* program = value->vt == VT_UNKNOWN ? filter_->FindProgram(value->punkVal) : nullptr;
         return program ? filter_->RemoveProgram(program) : E_FAIL;
     }
@@ -155,12 +167,12 @@ STDMETHODIMP ConfigMuxerImpl::GetValue(const GUID* id, VARIANT* value) {
 HRESULT ConfigMuxerImpl::SetOutput(long value) {
     CAutoLock lock(filter_->FilterLock());
     if (!filter_->IsStoppedState()) return E_FAIL;
-    if (value != 1 && value != 2) return E_FAIL;
+    if (!OutputSettable(value)) return E_FAIL;
     const std::vector<CPin_In*> pins = filter_->Inputs();
-    if (value == 2)
+    if (value == kTransportStream)
         for (CPin_In* pin : pins)
-            if (pin->StreamType() == 13) return E_FAIL;
-    if (value == 2) Store(kCompatibility, 0);
+            if (!TransportCarries(pin->StreamType())) return E_FAIL;
+    if (value == kTransportStream) Store(kCompatibility, kCompatNone);
     if (Snapshot().output == value) return S_OK;
     Store(kOutput, value);
     filter_->ReconnectOutput();
@@ -171,18 +183,17 @@ HRESULT ConfigMuxerImpl::SetOutput(long value) {
 
 HRESULT ConfigMuxerImpl::SetCompatibility(long value) {
     CAutoLock lock(filter_->FilterLock());
-    if (value < 0 || value > 2) return E_FAIL;
     const ConfigElMux m = Snapshot();
-    if (value != 0 && m.output != 1) return E_FAIL;
+    if (!CompatibilityFits(value, m.output)) return E_FAIL;
     const std::vector<CPin_In*> pins = filter_->Inputs();
     if (value != 0)
         for (CPin_In* pin : pins)
-            if (pin->StreamType() != 0 && !pin->AcceptsCompatibility(value, m.output)) return S_FALSE;
+            if (pin->StreamType() != kPinFree && !pin->AcceptsCompatibility(value, m.output)) return S_FALSE;
     Store(kCompatibility, value);
     for (CPin_In* pin : pins) {
-        if (pin->StreamType() == 0) continue;
-        pin->Config().Store(kPesPacketSize, value == 1 ? 2028 : value == 2 ? 2304 : 0);
-        pin->Config().Store(kPaddingSmall, value != 0);
+        if (pin->StreamType() == kPinFree) continue;
+        pin->Config().Store(kPesPacketSize, PesPacketSizeFor(value));
+        pin->Config().Store(kPaddingSmall, PaddingInSmallPacketsFor(value));
     }
     return S_OK;
 }
@@ -193,7 +204,7 @@ HRESULT ConfigMuxerImpl::SetDmb(long value) {
     if (value == 1)
         for (CPin_In* pin : filter_->Inputs()) {
             const int t = pin->StreamType();
-            if (t != 0 && t != 10 && t != 11) return S_FALSE;
+            if (t != kPinFree && t != kPinH264 && t != kPinAac) return S_FALSE;
         }
     Store(kDmbCompatibility, value);
     return S_OK;
@@ -202,7 +213,7 @@ HRESULT ConfigMuxerImpl::SetDmb(long value) {
 HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*) {
     StoreWritable(*this, count, ids);
     for (long i = 0; i < count; ++i)
-        if (ids[i] == kOutput) ShowParam(*this, kPcrInterval, Snapshot().output == 2);
+        if (ids[i] == kOutput) ShowParam(*this, kPcrInterval, Snapshot().output == kTransportStream);
     return S_OK;
 }
 
@@ -229,9 +240,10 @@ STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream) {
     hr = filter_->LoadStructure(stream);
     if (FAILED(hr)) return hr;
     const long output = Snapshot().output;
-    ShowParam(*this, kTransportStreamId, output == 2 || output == 3);
-    ShowParam(*this, kRequiredBitrate, output == 2 || output == 3);
-    ShowParam(*this, kCompatibility, output != 2 && output != 3);
+    const bool ts = output == kTransportStream || output == kTransportFixedPids;
+    ShowParam(*this, kTransportStreamId, ts);
+    ShowParam(*this, kRequiredBitrate, ts);
+    ShowParam(*this, kCompatibility, !ts);
     return S_OK;
 }
 
@@ -251,6 +263,7 @@ void ConfigStreamImpl::Show(const GUID& id, bool visible) {
 
 STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
     if (!id || !value) return E_POINTER;
+    if (pin_->Dead()) return kDeadPin;
     if (*id == kStreamType) {
         long v = 0;
         HRESULT hr = ToLong(value, &v);
@@ -265,7 +278,8 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
         if (FAILED(hr)) return hr;
         ConfigMuxerImpl& muxer = pin_->Muxer()->Config();
         const long compat = muxer.Snapshot().compatibility;
-        if ((compat == 1 && v != 2028) || (compat == 2 && v != 2304)) muxer.Store(kCompatibility, 0);
+        // Another packet size leaves the compatibility mode.
+        if (compat != kCompatNone && v != PesPacketSizeFor(compat)) muxer.Store(kCompatibility, kCompatNone);
     }
     if (*id == kStreamId) {
         long v = 0;
@@ -278,6 +292,14 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
             return E_FAIL;
         }
         return S_OK;
+    }
+    if (*id == kEsInfoPointer || *id == kEsInfoLength) return pin_->TakeEsInfo(*id, value);
+    if (*id == kStreamPesId) {
+        long v = 0;
+        HRESULT hr = ToLong(value, &v);
+        if (FAILED(hr)) return hr;
+        hr = pin_->CheckPesId(v);
+        if (FAILED(hr)) return hr;
     }
     if (*id == kAssignProgram) {
         CM72* mux = pin_->Muxer();
@@ -299,6 +321,7 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
 
 STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value) {
     if (!id || !value) return E_POINTER;
+    if (pin_->Dead()) return kDeadPin;
     if (*id == kEndedFlag) {
         VariantInit(value);
         value->vt = VT_INT;
@@ -344,11 +367,90 @@ STDMETHODIMP CPin_In::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return CBaseInputPin::NonDelegatingQueryInterface(riid, ppv);
 }
 
+STDMETHODIMP_(ULONG) CPin_In::NonDelegatingAddRef() {
+    const long n = ++refs_;
+    m_pFilter->AddRef();
+    return static_cast<ULONG>(n);
+}
+
+STDMETHODIMP_(ULONG) CPin_In::NonDelegatingRelease() {
+    // The filter outlives this call: the reference released here held it.
+    CBaseFilter* filter = m_pFilter;
+    const long n = --refs_;
+    if (n == 0) delete this;
+    filter->Release();
+    return static_cast<ULONG>(n);
+}
+
+void CPin_In::Retire() {
+    dead_ = true;
+    if (--refs_ == 0) delete this;
+}
+
+STDMETHODIMP CPin_In::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
+    return Dead() ? kDeadPin : CBaseInputPin::Connect(receivePin, mt);
+}
+STDMETHODIMP CPin_In::ConnectedTo(IPin** pin) {
+    if (!Dead()) return CBaseInputPin::ConnectedTo(pin);
+    if (pin) *pin = nullptr;
+    return VFW_E_NOT_CONNECTED;
+}
+STDMETHODIMP CPin_In::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
+    return Dead() ? VFW_E_NOT_CONNECTED : CBaseInputPin::ConnectionMediaType(mt);
+}
+STDMETHODIMP CPin_In::QueryPinInfo(PIN_INFO* info) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryPinInfo(info);
+}
+STDMETHODIMP CPin_In::QueryDirection(PIN_DIRECTION* dir) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryDirection(dir);
+}
+STDMETHODIMP CPin_In::QueryId(LPWSTR* id) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryId(id);
+}
+STDMETHODIMP CPin_In::QueryAccept(const AM_MEDIA_TYPE* mt) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryAccept(mt);
+}
+STDMETHODIMP CPin_In::EnumMediaTypes(IEnumMediaTypes** types) {
+    return Dead() ? kDeadPin : CBaseInputPin::EnumMediaTypes(types);
+}
+STDMETHODIMP CPin_In::QueryInternalConnections(IPin** pins, ULONG* count) {
+    return Dead() ? kDeadPin : CBaseInputPin::QueryInternalConnections(pins, count);
+}
+STDMETHODIMP CPin_In::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    return Dead() ? kDeadPin : CBaseInputPin::NewSegment(start, stop, rate);
+}
+STDMETHODIMP CPin_In::GetAllocator(IMemAllocator** allocator) {
+    return Dead() ? kDeadPin : CBaseInputPin::GetAllocator(allocator);
+}
+STDMETHODIMP CPin_In::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) {
+    return Dead() ? kDeadPin : CBaseInputPin::NotifyAllocator(allocator, readOnly);
+}
+STDMETHODIMP CPin_In::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
+    return Dead() ? kDeadPin : CBaseInputPin::GetAllocatorRequirements(props);
+}
+STDMETHODIMP CPin_In::ReceiveMultiple(IMediaSample** samples, long count, long* done) {
+    return Dead() ? kDeadPin : CBaseInputPin::ReceiveMultiple(samples, count, done);
+}
+STDMETHODIMP CPin_In::ReceiveCanBlock() {
+    return Dead() ? kDeadPin : CBaseInputPin::ReceiveCanBlock();
+}
+
 HRESULT CPin_In::CheckMediaType(const CMediaType* mt) {
     if (!mt) return E_POINTER;
-    const int t = ClassifyMediaType(*mt);
-    if (t == 0) return S_FALSE;
-    if ((t == 18 || t == 13) && (!mt->pbFormat || mt->cbFormat == 0)) return S_FALSE;
+    const muxcore::Classification c = muxcore::ClassifyMediaType(DescribeMediaType(*mt));
+    const int t = c.streamType;
+    if (t == muxcore::kPinFree) return S_FALSE;
+    if ((t == muxcore::kPinIgPes || t == muxcore::kPinPcm) && (!mt->pbFormat || mt->cbFormat == 0)) return S_FALSE;
+    // What the core cannot carry is refused here, not at the first Pause.
+    if (!muxcore::CheckStreamTypeSupported(t).empty()) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (t == muxcore::kPinPcm && mt->formattype == kFmtWaveFormatEx && mt->cbFormat >= sizeof(WAVEFORMATEX)) {
+        const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt->pbFormat);
+        muxcore::PcmFormat f;
+        f.sampleRate = static_cast<int32_t>(wfx->nSamplesPerSec);
+        f.channels = wfx->nChannels;
+        f.bitsPerSample = wfx->wBitsPerSample;
+        if (!muxcore::CheckLpcmFormat(f).empty()) return VFW_E_TYPE_NOT_ACCEPTED;
+    }
     return S_OK;
 }
 
@@ -382,44 +484,44 @@ HRESULT CPin_In::GetMediaType(int position, CMediaType* mt) {
         offer = {&kMtAudio, FourccSubtype(0x2000)};
     } else if (position == 0) {
         switch (type) {
-            case 1:
+            case kPinMpeg2Video:
                 offer = {&kMtVideo, kStMpeg2Video};
                 break;
-            case 2:
+            case kPinMpeg2Audio:
                 offer = {&kMtAudio, FourccSubtype(0x55)};
                 break;
-            case 3:
+            case kPinAc3:
                 offer = {&kMtAudio, kStDolbyAc3};
                 break;
-            case 5:
-            case 6:
+            case kPinMpeg4v4:
+            case kPinMpeg4v5:
                 offer = {&kMtVideo, FourccSubtype(Fourcc("DIVX"))};
                 break;
-            case 7:
+            case kPinMpeg1Audio:
                 offer = {&kMtAudio, FourccSubtype(0x50)};
                 break;
-            case 8:
+            case kPinMpeg1Video:
                 offer = {&kMtVideo, kStMpeg1Payload};
                 break;
-            case 9:
+            case kPinMpeg2Program:
                 offer = {&kMtStream, kStMpeg2Program};
                 break;
-            case 10:
+            case kPinH264:
                 offer = {&kMtVideo, kStH264};
                 break;
-            case 12:
+            case kPinH264Soft:
                 offer = {&kMtVideo, FourccSubtype(Fourcc("VSSH"))};
                 break;
-            case 13:
+            case kPinPcm:
                 offer = {&kMtAudio, FourccSubtype(1)};
                 break;
-            case 14:
+            case kPinMpeg4:
                 offer = {&kMtVideo, FourccSubtype(Fourcc("divx"))};
                 break;
-            case 15:
+            case kPinDvdSubtitles:
                 offer = {&kMtVideo, kStDvdSubpicture};
                 break;
-            case 55:
+            case kPinPrivateData:
                 offer = {&kMtStream, GUID_NULL};
                 break;
             default:
@@ -439,27 +541,27 @@ void CPin_In::SetStreamType(long type) {
         CAutoLock guard(&config_.ValueLock());
         values_.streamType = type;
     }
-    const bool ts = mux_->CurrentOutput() != 1;
+    const bool ts = mux_->CurrentOutput() != kProgramStream;
     const bool video = muxcore::IsVideoType(type);
     config_.Show(kAnnouncedFrameRate, video);
     config_.Show(kRealBitrate, video);
     config_.Show(kInputBufferSize, true);
     // PES size, padding, bitrate, PID, PES id, time shift, current PTS, frequency.
     bool rows[8];
-    if (type == 0) {
+    if (type == kPinFree) {
         std::fill(rows, rows + 8, false);
-    } else if (type == 9) {
+    } else if (type == kPinMpeg2Program) {
         const bool r[8] = {false, true, false, false, false, false, false, false};
         std::copy(r, r + 8, rows);
-    } else if (IsMpeg4Group(type) && type != 6) {
+    } else if (IsMpeg4Group(type) && type != kPinMpeg4v5) {
         const bool r[8] = {true, true, true, true, true, true, true, false};
         std::copy(r, r + 8, rows);
-    } else if (type == 11) {
+    } else if (type == kPinAac) {
         std::fill(rows, rows + 8, true);
-    } else if (type == 13) {
+    } else if (type == kPinPcm) {
         const bool r[8] = {false, false, true, true, true, true, true, true};
         std::copy(r, r + 8, rows);
-    } else if (type == 15) {
+    } else if (type == kPinDvdSubtitles) {
         const bool r[8] = {true, true, false, true, false, true, true, false};
         std::copy(r, r + 8, rows);
     } else {
@@ -473,7 +575,7 @@ void CPin_In::SetStreamType(long type) {
         config_.Show(kPesPacketSize, false);
         config_.Show(kAnnouncedBitrate, false);
         config_.Show(kInitialTimeShift, false);
-        config_.Show(kPaddingSmall, type != 0);
+        config_.Show(kPaddingSmall, type != kPinFree);
     }
     config_.Store(kChangingType, 1);
 }
@@ -521,6 +623,12 @@ HRESULT CPin_In::BreakConnect() {
     }
     SetStreamType(0);
     facts_ = muxcore::ConnectFacts();
+    {
+        CAutoLock guard(&config_.ValueLock());
+        esInfo_.clear();
+        esPendingBytes_ = nullptr;
+        esPendingLength_ = -1;
+    }
     HRESULT hr = CBaseInputPin::BreakConnect();
     if (wasTyped) program_->OnInputLeft(this);
     return hr;
@@ -533,6 +641,7 @@ HRESULT CPin_In::RefuseWhileRunning() {
 }
 
 STDMETHODIMP CPin_In::Disconnect() {
+    if (Dead()) return kDeadPin;
     CAutoLock lock(m_pLock);
     HRESULT hr = RefuseWhileRunning();
     if (FAILED(hr)) return hr;
@@ -540,6 +649,7 @@ STDMETHODIMP CPin_In::Disconnect() {
 }
 
 STDMETHODIMP CPin_In::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) {
+    if (Dead()) return kDeadPin;
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = RefuseWhileRunning();
@@ -552,6 +662,60 @@ void CPin_In::Attach(muxcore::InputStream* in) {
     CAutoLock lock(&receiveLock_);
     in_ = in;
     ended_ = false;
+    lastTime_ = muxcore::kNoTime;
+}
+
+HRESULT CPin_In::TakeEsInfo(const GUID& id, const VARIANT* value) {
+    constexpr long kMaxEsInfo = 1023;  // ES_info_length has 12 bits
+    CAutoLock guard(&config_.ValueLock());
+    if (id == kEsInfoPointer) {
+        if (value->vt != VT_PTR && value->vt != (VT_BYREF | VT_UI1)) return E_INVALIDARG;
+        esPendingBytes_ = static_cast<const uint8_t*>(value->byref);
+        if (!esPendingBytes_) return E_POINTER;
+    } else {
+        long n = 0;
+        HRESULT hr = ToLong(value, &n);
+        if (FAILED(hr)) return hr;
+        if (n < 2 || n > 257) return E_INVALIDARG;  // tag, length, up to 255 payload bytes
+        esPendingLength_ = n;
+    }
+    if (!esPendingBytes_ || esPendingLength_ < 0) return S_OK;
+    const uint8_t* bytes = esPendingBytes_;
+    const long n = esPendingLength_;
+    esPendingBytes_ = nullptr;
+    esPendingLength_ = -1;
+    if (static_cast<long>(esInfo_.size()) + n > kMaxEsInfo) return E_FAIL;
+    esInfo_.push_back(bytes[0]);
+    esInfo_.push_back(static_cast<uint8_t>(n - 2));
+    esInfo_.insert(esInfo_.end(), bytes + 2, bytes + n);
+    return S_OK;
+}
+
+HRESULT CPin_In::CheckPesId(long id) {
+    const long type = StreamType();
+    if (!muxcore::PesIdFitsType(type, static_cast<int32_t>(mux_->CurrentOutput()), id)) return E_FAIL;
+    if (!muxcore::PesIdIsExclusive(id)) return S_OK;
+    for (CPin_In* other : program_->Inputs())
+        if (other != this && other->IsConnected() && other->Config().Snapshot().streamPesId == id) return E_FAIL;
+    return S_OK;
+}
+
+void CPin_In::PublishReadouts() {
+    muxcore::InputStream* in = in_;
+    if (!in) return;
+    CAutoLock guard(&config_.ValueLock());
+    values_.realBitrate = in->RealBitrate();
+    values_.currentPinPts = in->CurrentPinPts();
+}
+
+// A streaming thread that waits for room leaves within one step once the
+// filter closes, so the receive lock comes free.
+void CPin_In::EndInput() {
+    CAutoLock lock(&receiveLock_);
+    if (in_ && !ended_) {
+        ended_ = true;
+        in_->EndOfStream();
+    }
 }
 
 muxcore::StreamSettings CPin_In::CoreSettings() {
@@ -573,15 +737,19 @@ muxcore::StreamSettings CPin_In::CoreSettings() {
     s.announcedBitrate = c.announcedBitrate;
     s.frequency = c.frequency;
     const muxcore::MediaTypeDesc desc = DescribeMediaType(m_mt);
-    if (c.streamType == 13) s.pcm.littleEndian = !muxcore::ClassifyMediaType(desc).dvdLpcm;
+    if (c.streamType == kPinPcm) s.pcm.littleEndian = !muxcore::ClassifyMediaType(desc).dvdLpcm;
     // Raw AAC frames: the core puts an ADTS header made from the
     // AudioSpecificConfig after the wave format in front of each.
-    if (c.streamType == 11 && m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat &&
+    if (c.streamType == kPinAac && m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat &&
         m_mt.cbFormat >= sizeof(WAVEFORMATEX) + 2 &&
         reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat)->cbSize >= 2) {
         s.aacConfig[0] = m_mt.pbFormat[sizeof(WAVEFORMATEX)];
         s.aacConfig[1] = m_mt.pbFormat[sizeof(WAVEFORMATEX) + 1];
         s.hasAacConfig = true;
+    }
+    {
+        CAutoLock guard(&config_.ValueLock());
+        s.esInfo = esInfo_;
     }
     char name[32];
     std::snprintf(name, sizeof name, "Input%d", number_);
@@ -590,10 +758,15 @@ muxcore::StreamSettings CPin_In::CoreSettings() {
 }
 
 STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
+    if (Dead()) return kDeadPin;
     CAutoLock lock(&receiveLock_);
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK) return hr;
-    if (mux_->Stopping() || ended_ || !in_) return S_FALSE;
+    if (mux_->Stopping() || !in_) return S_FALSE;
+    // A closed run drops what arrives until a Run starts the next stream;
+    // upstream keeps delivering meanwhile.
+    if (mux_->Closing()) return S_OK;
+    if (ended_) return S_FALSE;
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return S_FALSE;
     const long length = sample->GetActualDataLength();
@@ -602,6 +775,7 @@ STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
     if (SUCCEEDED(sample->GetTime(&start, &stop)) && (m_SampleProps.dwSampleFlags & AM_SAMPLE_TIMEVALID)) time = start;
     if (length <= 0) return S_OK;
     PushWaiting(data, static_cast<size_t>(length), time);
+    if (time != muxcore::kNoTime) lastTime_ = time;
     return S_OK;
 }
 
@@ -616,11 +790,13 @@ HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time) {
         }
         mux_->Kick();
         WaitForSingleObject(mux_->DataEvent(), 50);
+        if (mux_->Closing()) return S_OK;
         if (mux_->Stopping() || IsFlushing()) return mux_->Stopping() && !IsFlushing() ? E_ABORT : S_FALSE;
     }
 }
 
 STDMETHODIMP CPin_In::EndOfStream() {
+    if (Dead()) return kDeadPin;
     CAutoLock lock(&receiveLock_);
     if (in_ && !ended_) {
         ended_ = true;
@@ -631,6 +807,7 @@ STDMETHODIMP CPin_In::EndOfStream() {
 }
 
 STDMETHODIMP CPin_In::BeginFlush() {
+    if (Dead()) return kDeadPin;
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = CBaseInputPin::BeginFlush();
@@ -642,6 +819,7 @@ STDMETHODIMP CPin_In::BeginFlush() {
 }
 
 STDMETHODIMP CPin_In::EndFlush() {
+    if (Dead()) return kDeadPin;
     {
         CAutoLock lock(m_pLock);
         HRESULT hr = CBaseInputPin::EndFlush();
@@ -717,7 +895,6 @@ void CPin_Out::ReleaseWaiters() {
 }
 
 HRESULT CPin_Out::DeliverBytes(const uint8_t* data, uint32_t length, int64_t start, int64_t stop, bool byteTimes) {
-    CAutoLock lock(&deliverLock_);
     if (!IsConnected() || !m_pAllocator) return VFW_E_NOT_CONNECTED;
     while (length > 0) {
         IMediaSample* sample = nullptr;
@@ -781,7 +958,7 @@ CM72::~CM72() {
     SignalStop();
     StopThread();
     core_.reset();
-    for (CPin_In* pin : inputs_) delete pin;
+    for (CPin_In* pin : inputs_) pin->Retire();
     for (CProgram* p : programs_) p->NonDelegatingRelease();
     delete out_;
     CloseHandle(dataEvent_);
@@ -832,7 +1009,7 @@ std::vector<CPin_In*> CM72::Inputs() {
 void CM72::MakeSpareInput() {
     CAutoLock lock(&filterLock_);
     for (CPin_In* pin : inputs_)
-        if (!pin->IsConnected() && pin->StreamType() == 0) return;
+        if (!pin->IsConnected() && pin->StreamType() == kPinFree) return;
     MakeInput(FirstProgram());
 }
 
@@ -852,7 +1029,7 @@ CPin_In* CM72::MakeInput(CProgram* program, int number) {
     auto* pin = new (std::nothrow) CPin_In(this, &filterLock_, &hr, n, name, program);
     if (!pin) return nullptr;
     if (FAILED(hr)) {
-        delete pin;
+        pin->Retire();
         return nullptr;
     }
     inputs_.push_back(pin);
@@ -867,7 +1044,7 @@ HRESULT CM72::RemoveInput(CPin_In* pin) {
     if (it == inputs_.end()) return E_INVALIDARG;
     inputs_.erase(it);
     IncrementPinVersion();
-    delete pin;
+    pin->Retire();
     return S_OK;
 }
 
@@ -909,15 +1086,10 @@ CProgram* CM72::AddProgram() {
     if (!program) return nullptr;
     program->NonDelegatingAddRef();
     // "Program #": the lowest number from 1 that no program has.
-    long number = 1;
-    for (bool taken = true; taken; ++number) {
-        taken = false;
-        for (CProgram* p : programs_) taken = taken || p->Snapshot().programNumber == number;
-        if (!taken) break;
-    }
-    program->Store(kProgramNumber, number);
+    program->Store(kProgramNumber,
+                   AllocateProgramNumber(0, [this](int32_t n) { return ProgramNumberTaken(n, nullptr); }));
     program->Store(kProgramId, AllocatePid(0, nullptr, program));
-    program->ShowTransportRows(CurrentOutput() != 1);
+    program->ShowTransportRows(CurrentOutput() != kProgramStream);
     programs_.push_back(program);
     return program;
 }
@@ -937,7 +1109,7 @@ HRESULT CM72::RemoveProgram(CProgram* program) {
 
 void CM72::ApplyOutputStructure(long output) {
     CAutoLock lock(&filterLock_);
-    if (output != 1) {
+    if (output != kProgramStream) {
         for (CProgram* p : programs_) p->ShowTransportRows(true);
         return;
     }
@@ -1005,7 +1177,7 @@ HRESULT CM72::SaveStructure(IStream* stream) {
 // Replaces every (unconnected) input and program by the stored ones.
 HRESULT CM72::LoadStructure(IStream* stream) {
     CAutoLock lock(&filterLock_);
-    for (CPin_In* pin : inputs_) delete pin;
+    for (CPin_In* pin : inputs_) pin->Retire();
     inputs_.clear();
     for (CProgram* p : programs_) p->NonDelegatingRelease();
     programs_.clear();
@@ -1018,16 +1190,9 @@ HRESULT CM72::LoadStructure(IStream* stream) {
         if (FAILED(hr)) break;
         // Numbers and PIDs stay unique among the programs.
         const ConfigProgram c = program->Snapshot();
-        for (CProgram* other : programs_)
-            if (other != program && other->Snapshot().programNumber == c.programNumber) {
-                long n = 1;
-                for (bool taken = true; taken; ++n) {
-                    taken = false;
-                    for (CProgram* q : programs_) taken = taken || (q != program && q->Snapshot().programNumber == n);
-                    if (!taken) break;
-                }
-                program->Store(kProgramNumber, n);
-            }
+        program->Store(kProgramNumber,
+                       AllocateProgramNumber(static_cast<int32_t>(c.programNumber),
+                                             [this, program](int32_t n) { return ProgramNumberTaken(n, program); }));
         program->Store(kProgramId, AllocatePid(c.programId, nullptr, program));
         long pins = 0;
         hr = ReadLong(stream, &pins);
@@ -1050,9 +1215,14 @@ void CM72::OnInputConnected() {
     MakeSpareInput();
 }
 
+bool CM72::ProgramNumberTaken(long number, const CProgram* self) {
+    CAutoLock lock(&filterLock_);
+    for (CProgram* p : programs_)
+        if (p != self && p->Snapshot().programNumber == number) return true;
+    return false;
+}
+
 long CM72::AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram) {
-    constexpr long kFirstPid = 1000;
-    if (request > 8190 || request < 0) request = 0;
     const std::vector<CProgram*> programs = Programs();
     const std::vector<CPin_In*> pins = Inputs();
     auto taken = [&](long pid) {
@@ -1062,11 +1232,7 @@ long CM72::AllocatePid(long request, const CPin_In* self, const CProgram* selfPr
             if (pin != self && pin->IsConnected() && pin->Config().Snapshot().streamId == pid) return true;
         return false;
     };
-    long pid = request ? (request & 0x1FFF) : kFirstPid;
-    if (!taken(pid)) return pid;
-    for (pid = kFirstPid; pid <= 8190; ++pid)
-        if (!taken(pid)) return pid;
-    return 0;
+    return muxcore::AllocatePid(static_cast<int32_t>(request), taken);
 }
 
 void CM72::ReconnectOutput() {
@@ -1123,11 +1289,20 @@ void CM72::Kick() {
     workCv_.notify_one();
 }
 
+// A graph stops its filters downstream first, after pausing them all: the
+// pause from running is the last moment downstream still takes data, so the
+// stream is closed there. A Run after it starts a new stream.
 STDMETHODIMP CM72::Pause() {
     CAutoLock lock(&filterLock_);
+    if (m_State == State_Running) {
+        FinishStream();
+        closedAtPause_ = closing_.load();
+    }
     if (m_State != State_Stopped) return CBaseFilter::Pause();
     StopThread();  // a thread that ended at the end of the last run
     stopping_ = false;
+    closing_ = false;
+    closedAtPause_ = false;
     flushingInputs_ = 0;
     restartAfterFlush_ = false;
     config_.Store(kFilterState, 1);
@@ -1159,12 +1334,13 @@ void CM72::StartThread() {
 HRESULT CM72::BuildCore(bool* any) {
     const ConfigElMux c = config_.Snapshot();
     for (CPin_In* pin : inputs_) pin->Attach(nullptr);
+    attached_.clear();
     core_ = std::make_unique<muxcore::Multiplexer>();
     muxcore::MuxerSettings& s = core_->Settings();
     s.output = c.output;
     s.requiredBitrate = c.requiredBitrate;
     s.pcrIntervalMs = c.pcrIntervalMs;
-    s.compatibility = c.output == 1 ? c.compatibility : 0;
+    s.compatibility = c.output == kProgramStream ? static_cast<int32_t>(c.compatibility) : kCompatNone;
     s.transportStreamId = c.transportStreamId;
     s.outputBufferSize = c.outputBufferSize;
     s.createPinsAutomatically = c.createPinsAutomatically;
@@ -1185,31 +1361,92 @@ HRESULT CM72::BuildCore(bool* any) {
         ps.programNumber = pc.programNumber;
         ps.pcrPid = pc.pcrPid;
         ps.userDefinedPcrPid = pc.userDefinedPcrPid;
-        programs.emplace_back(p, core_->AddProgram(ps));
+        muxcore::Program* program = core_->AddProgram(ps);
+        if (!program) return E_FAIL;
+        programs.emplace_back(p, program);
     }
     *any = false;
     for (CPin_In* pin : inputs_) {
-        if (!pin->IsConnected() || pin->StreamType() == 0) continue;
+        if (!pin->IsConnected() || pin->StreamType() == kPinFree) continue;
         muxcore::Program* target = nullptr;
         for (const auto& pair : programs)
             if (pair.first == pin->Program()) target = pair.second;
         muxcore::InputStream* in = core_->AddInput(pin->CoreSettings(), target);
         if (!in) return E_FAIL;
         pin->Attach(in);
+        attached_.push_back(pin);
         *any = true;
+    }
+    // A user-defined PCR PID rides on an input of its own that carries only PCRs.
+    for (const auto& pair : programs) {
+        const int32_t pid = pair.second->Settings().userDefinedPcrPid;
+        if (pid <= 0 || c.output == muxcore::kProgramStream || !pair.second->HasConnectedInput()) continue;
+        muxcore::StreamSettings pcr;
+        pcr.streamType = muxcore::kPinPcrOnly;
+        pcr.streamId = pid;
+        pcr.name = "PCR only internal pin";
+        muxcore::InputStream* in = core_->AddInput(pcr, pair.second);
+        if (!in) return E_FAIL;
+        pair.second->Settings().pcrPid = in->Settings().streamId;
     }
     {
         std::lock_guard<std::mutex> g(sink_.lock);
         sink_.pieces.clear();
         sink_.ended = false;
+        sink_.overloadDue = false;
     }
+    piecesOut_ = 0;
     return muxcore::Failed(core_->Start(&sink_, out_->ToFileWriter())) ? E_FAIL : S_OK;
+}
+
+STDMETHODIMP CM72::Run(REFERENCE_TIME start) {
+    CAutoLock lock(&filterLock_);
+    if (m_State == State_Paused && closedAtPause_) {
+        closedAtPause_ = false;
+        SignalStop();
+        StopThread();
+        stopping_ = false;
+        closing_ = false;
+        bool any = false;
+        HRESULT hr = BuildCore(&any);
+        if (FAILED(hr)) return hr;
+        if (any) StartThread();
+    }
+    return CBaseFilter::Run(start);
+}
+
+void CM72::FinishStream() {
+    constexpr DWORD kStepMs = 20;
+    constexpr DWORD kStallMs = 300;   // downstream took nothing for this long: give up
+    constexpr DWORD kLimitMs = 3000;  // the whole close at most
+    if (!core_ || !thread_.joinable() || WaitForSingleObject(threadDone_, 0) == WAIT_OBJECT_0) return;
+    // A stream that has not begun has nothing to close.
+    if (piecesOut_.load() == 0) return;
+    // The stream ends where every input still delivering has data: a source
+    // faster than real time does not stretch it.
+    int64_t end = muxcore::kNoTime;
+    for (CPin_In* pin : attached_)
+        if (!pin->HasEnded() && pin->LastTime() != muxcore::kNoTime)
+            end = end == muxcore::kNoTime ? pin->LastTime() : std::min(end, pin->LastTime());
+    closing_ = true;
+    for (CPin_In* pin : inputs_) pin->EndInput();
+    core_->EndAllInputs(end);
+    Kick();
+    uint64_t seen = piecesOut_.load();
+    DWORD stalled = 0;
+    for (DWORD waited = 0; waited < kLimitMs && stalled < kStallMs; waited += kStepMs) {
+        if (WaitForSingleObject(threadDone_, kStepMs) == WAIT_OBJECT_0) return;
+        const uint64_t now = piecesOut_.load();
+        stalled = now == seen ? stalled + kStepMs : 0;
+        seen = now;
+    }
 }
 
 STDMETHODIMP CM72::Stop() {
     CAutoLock lock(&filterLock_);
     config_.Store(kFilterState, 0);
     if (m_State != State_Stopped) {
+        FinishStream();
         SignalStop();
         // A wait for a free output buffer ends now; the streaming threads
         // leave their waits for room in the next 50 ms.
@@ -1241,6 +1478,24 @@ void CM72::Sink::EndOfStream() {
     ended = true;
 }
 
+void CM72::Sink::OnOverload(const muxcore::OverloadReport& r) {
+    std::lock_guard<std::mutex> g(lock);
+    overload = r;
+    overloadDue = true;
+}
+
+void CM72::ReportOverload() {
+    muxcore::OverloadReport r;
+    {
+        std::lock_guard<std::mutex> g(sink_.lock);
+        if (!sink_.overloadDue) return;
+        sink_.overloadDue = false;
+        r = sink_.overload;
+    }
+    const int64_t lateMs = std::max<int64_t>(0, (r.delivered - r.dts) / 10000);
+    NotifyEvent(kEcMuxOverload, r.input, static_cast<LONG_PTR>(lateMs));
+}
+
 void CM72::DeliverPending() {
     for (;;) {
         Sink::Piece p;
@@ -1258,6 +1513,7 @@ void CM72::DeliverPending() {
             sink_.pieces.clear();
             return;
         }
+        ++piecesOut_;
     }
 }
 
@@ -1276,6 +1532,8 @@ void CM72::ThreadProc() {
         if (!core->WaitFirstData()) break;
         const bool finished = core->RunUntilIdle();
         SetEvent(dataEvent_);
+        for (CPin_In* pin : attached_) pin->PublishReadouts();
+        ReportOverload();
         DeliverPending();
         const int64_t now = core->MuxerTime();
         const int64_t first = core->Output().FirstDeliveryTime();
@@ -1292,7 +1550,8 @@ void CM72::ThreadProc() {
             }
         }
         if (finished) {
-            if (!stopping_) out_->DeliverEndOfStream();
+            // A closed run may go on after a pause: no end of stream then.
+            if (!stopping_ && !closing_) out_->DeliverEndOfStream();
             break;
         }
     }
@@ -1371,7 +1630,7 @@ STDMETHODIMP CProgram::SetValue(const GUID* id, const VARIANT* value) {
     if (*id == kAddInput) {
         if (!filter_->IsStoppedState()) return E_FAIL;
         for (CPin_In* pin : Inputs())
-            if (pin->StreamType() == 9) return E_FAIL;
+            if (pin->StreamType() == kPinMpeg2Program) return E_FAIL;
         CPin_In* pin = filter_->MakeInput(this);
         if (!pin) return E_OUTOFMEMORY;
         if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
@@ -1398,8 +1657,24 @@ STDMETHODIMP CProgram::GetValue(const GUID* id, VARIANT* value) {
     return CModuleConfig::GetValue(id, value);
 }
 
+// A "PCR PID" of the program's own ends a user-defined one; without a
+// user-defined one the first connected input carries the PCRs again.
 HRESULT CProgram::ApplyChanges(long count, const GUID* ids, VARIANT*) {
+    const ConfigProgram before = Snapshot();
     StoreWritable(*this, count, ids);
+    const ConfigProgram after = Snapshot();
+    if (before.userDefinedPcrPid != 0 && after.userDefinedPcrPid == before.userDefinedPcrPid &&
+        after.pcrPid != before.pcrPid) {
+        Store(kUserPcrPid, 0);
+    } else if (before.userDefinedPcrPid != 0 && after.userDefinedPcrPid == 0) {
+        long first = 0;
+        for (CPin_In* pin : Inputs())
+            if (pin->IsConnected()) {
+                first = pin->Config().Snapshot().streamId;
+                break;
+            }
+        Store(kPcrPid, first);
+    }
     return S_OK;
 }
 

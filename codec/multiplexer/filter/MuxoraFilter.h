@@ -91,6 +91,10 @@ private:
     ConfigProgram values_{};
 };
 
+// An input pin counts its own references: a caller may hold it after the
+// filter removed it (Load, "remove input"). The filter holds one reference
+// while the pin is listed; every outside reference also holds the filter.
+// A removed pin is dead and answers every call with an error.
 class CPin_In : public CBaseInputPin {
 public:
     CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name, CProgram* program);
@@ -98,6 +102,28 @@ public:
 
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) NonDelegatingAddRef() override;
+    STDMETHODIMP_(ULONG) NonDelegatingRelease() override;
+    // The filter lets go of the pin: it is dead from now on.
+    void Retire();
+    bool Dead() const { return dead_.load(); }
+
+    // IPin and IMemInputPin: a dead pin refuses; otherwise the base pin.
+    STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP ConnectedTo(IPin** pin) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override;
+    STDMETHODIMP QueryId(LPWSTR* id) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
+    STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+    STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
+    STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
+    STDMETHODIMP ReceiveMultiple(IMediaSample** samples, long count, long* done) override;
+    STDMETHODIMP ReceiveCanBlock() override;
 
     HRESULT CheckMediaType(const CMediaType* mt) override;
     HRESULT GetMediaType(int position, CMediaType* mt) override;
@@ -117,9 +143,21 @@ public:
     IModuleConfig* Interface() { return static_cast<IModuleConfig*>(&config_); }
     int StreamType() { return static_cast<int>(config_.Snapshot().streamType); }
     bool HasEnded() const { return ended_.load(); }
+    // The start time of the last timed sample received (kNoTime: none yet).
+    int64_t LastTime() const { return lastTime_.load(); }
     ConfigStreamImpl& Config() { return config_; }
     // The core input this pin feeds while the filter runs (null when stopped).
     void Attach(muxcore::InputStream* in);
+    // Takes no more data: the input counts as ended (a stop without end of stream).
+    void EndInput();
+    // "Pointer to ES info" and "ES Info Length", in either order: the second
+    // of the pair appends one descriptor to the input's PMT entry.
+    HRESULT TakeEsInfo(const GUID& id, const VARIANT* value);
+    // "Stream PES ID": refused when the type cannot carry it or another
+    // input of the program has it.
+    HRESULT CheckPesId(long id);
+    // Copies the core input's read-outs ("Real Bitrate", "Current Pin PTS").
+    void PublishReadouts();
     muxcore::StreamSettings CoreSettings();
     // CheckCompatibility of the stream with a compatibility mode.
     bool AcceptsCompatibility(long compat, long output);
@@ -132,11 +170,20 @@ private:
     CM72* mux_;
     int number_;
     CProgram* program_;
+    std::atomic<long> refs_{1};  // the filter's own reference
+    std::atomic<bool> dead_{false};
     ConfigStream values_{};
     ConfigStreamImpl config_;
+    // Receive, end of stream and the core input's attachment; after the
+    // filter lock, before the core's (see CM72).
     CCritSec receiveLock_;
     muxcore::InputStream* in_ = nullptr;
     std::atomic<bool> ended_{false};
+    std::atomic<int64_t> lastTime_{muxcore::kNoTime};
+    // ES-info descriptors (tag, length, payload each), under the value lock.
+    std::vector<uint8_t> esInfo_;
+    const uint8_t* esPendingBytes_ = nullptr;
+    long esPendingLength_ = -1;
     // What the connection's media type says (picture, rates, format block).
     muxcore::ConnectFacts facts_;
 };
@@ -156,6 +203,7 @@ public:
     STDMETHODIMP Notify(IBaseFilter*, Quality) override { return E_NOTIMPL; }
 
     // One output sample of the core, split over media samples when needed.
+    // Only the muxing thread delivers: no lock of its own.
     HRESULT DeliverBytes(const uint8_t* data, uint32_t length, int64_t start, int64_t stop, bool byteTimes);
     HRESULT PassBeginFlush();
     HRESULT PassEndFlush();
@@ -165,7 +213,6 @@ public:
 
 private:
     CM72* mux_;
-    CCritSec deliverLock_;
     bool toFileWriter_ = false;
     bool flushing_ = false;
 };
@@ -185,12 +232,15 @@ public:
     CBasePin* GetPin(int n) override;
     STDMETHODIMP Stop() override;
     STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME start) override;
 
     ConfigMuxerImpl& Config() { return config_; }
     CCritSec* FilterLock() { return &filterLock_; }
     CPin_Out* Output() { return out_; }
     bool IsStoppedState() const { return m_State == State_Stopped; }
     bool Stopping() const { return stopping_.load(); }
+    // The run is being closed: the inputs take no more data.
+    bool Closing() const { return closing_.load(); }
     HANDLE DataEvent() { return dataEvent_; }
     IMediaEventSink* EventSink() { return m_pSink; }
 
@@ -199,7 +249,9 @@ public:
     void OnInputConnected();
     void OnInputBeginFlush();
     void OnInputEndFlush();
+    // PIDs and program numbers by the core's rules, against the filter's inputs and programs.
     long AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram = nullptr);
+    bool ProgramNumberTaken(long number, const CProgram* self);
     std::vector<CPin_In*> Inputs();
     std::vector<CProgram*> Programs();
     CProgram* FirstProgram();
@@ -224,14 +276,18 @@ private:
     public:
         muxcore::HRESULT_T Deliver(const muxcore::OutputSample& s) override;
         void EndOfStream() override;
+        // Kept for the muxing thread, which tells the graph outside the core's lock.
+        void OnOverload(const muxcore::OverloadReport& r) override;
         struct Piece {
             std::vector<uint8_t> bytes;
             int64_t start, stop;
             bool byteTimes;
         };
-        std::mutex lock;
+        std::mutex lock;  // last in the filter's lock order
         std::deque<Piece> pieces;
         bool ended = false;
+        bool overloadDue = false;
+        muxcore::OverloadReport overload;
     };
 
     void MakeSpareInput();
@@ -240,10 +296,21 @@ private:
     void ThreadProc();
     void StartThread();
     void StopThread();
+    // A run that ends without end of stream still closes its stream (bounded in time).
+    void FinishStream();
     HRESULT BuildCore(bool* any);
     void DeliverPending();
+    // Tells the graph once per run that the output rate cannot carry the inputs.
+    void ReportOverload();
 
-    CCritSec filterLock_;
+    // Lock order: take a lock on the left only before one on its right, never
+    // the reverse:
+    //   filterLock_ -> a pin's receive lock -> the core's lock -> sink_.lock
+    // workLock_ and the value locks of the parameter sets are leaves: nothing
+    // else is taken while one is held. The muxing thread holds none of these
+    // while it delivers downstream, so a downstream filter that blocks in
+    // Receive never holds up a streaming thread or Stop.
+    CCritSec filterLock_;  // state changes, structure, pins (the base classes' lock)
     ConfigElMux values_{};
     ConfigMuxerImpl config_;
     CPin_Out* out_ = nullptr;
@@ -253,10 +320,17 @@ private:
     bool restartAfterFlush_ = false;
 
     std::unique_ptr<muxcore::Multiplexer> core_;
+    // The pins fed into core_, for the muxing thread's read-outs.
+    std::vector<CPin_In*> attached_;
     Sink sink_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
-    std::mutex workLock_;
+    std::atomic<bool> closing_{false};
+    // Set when a pause closed the stream: a later Run starts a new one.
+    bool closedAtPause_ = false;
+    // Output pieces handed downstream since the core started.
+    std::atomic<uint64_t> piecesOut_{0};
+    std::mutex workLock_;  // a leaf: guards work_ only
     std::condition_variable workCv_;
     int work_ = 0;
     HANDLE dataEvent_ = nullptr;

@@ -34,6 +34,11 @@ constexpr GUID kClsidSettingsPage = Guid("{6724CB1E-9EDA-4A81-B56F-31E35E44E92B}
 constexpr GUID kClsidStreamConfig = Guid("{DE798A3E-5E4D-484F-AA03-1DED84756DDB}");
 constexpr GUID kClsidFileWriter = Guid("{8596E5F0-0DA5-11D0-BD21-00A0C911CE86}");
 
+// The filter's own graph event: the output rate cannot carry the inputs (a
+// unit reached the output after its decoding time). Sent once per run;
+// param1 is the input's number, param2 how late its last byte was, in ms.
+constexpr long kEcMuxOverload = 0x8000 + 0x4D58;  // EC_USER + "MX"
+
 // Muxer parameters.
 constexpr GUID kOutput = Guid("{6E7564E3-05FA-417A-AA8E-50E474537EC3}");
 constexpr GUID kRequiredBitrate = Guid("{94E294E0-8B4C-40DF-B429-B43B3F2BE4E7}");

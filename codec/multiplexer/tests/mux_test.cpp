@@ -1,6 +1,8 @@
 // The muxing pass on small built streams: end of stream, missing inputs,
 // table entries, packet boundaries, sample framing and structure rules.
+#include "codec/multiplexer/IdAllocation.h"
 #include "codec/multiplexer/Multiplexer.h"
+#include "codec/multiplexer/PesIdRules.h"
 #include "es_builder.h"
 #include "stream_check.h"
 
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <set>
 #include <thread>
 
 using namespace muxcore;
@@ -326,6 +329,59 @@ TEST(MuxPass, StopWithoutEndOfStreamClosesTheProgramStream) {
     EXPECT_TRUE(mux.Finished());
     EXPECT_EQ(PsPayload(sink.bytes, 0xE0), vb);
     EXPECT_EQ(PsPayload(sink.bytes, 0xC0), ab);
+    ASSERT_GE(sink.bytes.size(), 4u);
+    EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
+}
+
+// The owner's own muxing thread waits for a first time stamp that never
+// comes (the audio carries none); ending every input ends that wait, and the
+// next pass writes everything and the end code.
+TEST(MuxPass, EndAllInputsEndsTheFirstDataWaitAndClosesTheStream) {
+    Multiplexer mux;
+    mux.Settings().output = kProgramStream;
+    mux.Settings().initialDataWaitMs = 1000;
+    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    const Bytes vb = muxtest::SimpleGop(3), ab = muxtest::Mp2Frames(30);
+    v->Push(vb.data(), vb.size(), 0);
+    a->Push(ab.data(), ab.size());
+    EXPECT_FALSE(mux.FirstDataArrived());
+    mux.EndAllInputs();
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(mux.WaitFirstData());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_TRUE(mux.RunUntilIdle());
+    EXPECT_EQ(PsPayload(sink.bytes, 0xE0), vb);
+    EXPECT_EQ(PsPayload(sink.bytes, 0xC0), ab);
+    ASSERT_GE(sink.bytes.size(), 4u);
+    EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
+}
+
+// A closing stop with an end time: an input far ahead of the others (a
+// source faster than real time) is cut there; the stream still ends whole.
+TEST(MuxPass, EndAllInputsLeavesOutUnitsAfterTheEndTime) {
+    Multiplexer mux;
+    mux.Settings().output = kProgramStream;
+    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+    InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+    MemorySink sink;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    const Bytes vb = muxtest::SimpleGop(3);
+    const Bytes ab = muxtest::Mp2Frames(30);
+    const size_t frame = ab.size() / 30;
+    constexpr int64_t kFrameTime = 240000;  // 1152 samples at 48 kHz
+    v->Push(vb.data(), vb.size(), 0);
+    for (size_t i = 0; i < 30; ++i) a->Push(ab.data() + i * frame, frame, static_cast<int64_t>(i) * kFrameTime);
+    mux.EndAllInputs(9 * kFrameTime);  // 0.216 s: the first pictures and ten audio frames
+    EXPECT_TRUE(mux.WaitFirstData());
+    EXPECT_TRUE(mux.RunUntilIdle());
+    const Bytes video = PsPayload(sink.bytes, 0xE0);
+    EXPECT_GT(video.size(), 0u);
+    EXPECT_LT(video.size(), vb.size());
+    EXPECT_EQ(video, Bytes(vb.begin(), vb.begin() + static_cast<long>(video.size())));
+    EXPECT_EQ(PsPayload(sink.bytes, 0xC0), Bytes(ab.begin(), ab.begin() + static_cast<long>(10 * frame)));
     ASSERT_GE(sink.bytes.size(), 4u);
     EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
 }
@@ -702,4 +758,47 @@ TEST(MuxFirstData, ThreadHoldsTheFirstPassAndStopEndsTheWait) {
     idle.StopThread();
     EXPECT_LT(MsSince(t0), 5000);
     EXPECT_EQ(none.bytes.load(), 0u);
+}
+
+// A requested "Stream PES ID" is checked against the ranges the program
+// assigns from; whatever the program assigns passes the same check.
+TEST(MuxStructure, PesIdRequestsFollowTheStreamType) {
+    struct Case {
+        int32_t type, output, id;
+        bool fits;
+    } cases[] = {
+        {kPinMpeg2Video, kProgramStream, 0xE3, true},  {kPinMpeg2Video, kProgramStream, 0xC0, false},
+        {kPinH264, kTransportStream, 0xEF, true},      {kPinMpeg1Audio, kProgramStream, 0xC5, true},
+        {kPinMpeg1Audio, kProgramStream, 0xE0, false}, {kPinAac, kTransportStream, 0xDF, true},
+        {kPinAc3, kProgramStream, 0xBD, true},         {kPinAc3, kProgramStream, 0xFD, false},
+        {kPinAc3, kTransportStream, 0xFD, true},       {kPinVc1, kTransportStream, 0xE0, false},
+        {kPinPcm, kProgramStream, 0xBD, true},         {kPinPcm, kProgramStream, 0xC0, false},
+        {kPinMpeg2Video, kProgramStream, 0, true},     {kPinFree, kProgramStream, 0x1FF, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.fits, PesIdFitsType(c.type, c.output, c.id)) << c.type << " " << std::hex << c.id;
+    for (int32_t output : {kProgramStream, kTransportStream}) {
+        Multiplexer mux;
+        mux.Settings().output = output;
+        for (int32_t t : {kPinMpeg2Video, kPinMpeg1Video, kPinMpeg1Audio, kPinAac, kPinAc3, kPinPrivateData}) {
+            InputStream* in = mux.AddInput(Type(t));
+            ASSERT_NE(nullptr, in);
+            EXPECT_TRUE(PesIdFitsType(t, output, in->Settings().streamPesId)) << t;
+        }
+    }
+}
+
+// The allocation rules the core and the filter's parameters share.
+TEST(MuxStructure, PidAndProgramNumberAllocation) {
+    const std::set<int32_t> used = {1000, 1001, 1003, 300};
+    auto taken = [&](int32_t v) { return used.count(v) != 0; };
+    EXPECT_EQ(500, AllocatePid(500, taken));
+    EXPECT_EQ(1002, AllocatePid(300, taken));   // taken: the lowest free from 1000
+    EXPECT_EQ(1002, AllocatePid(0, taken));     // none asked for
+    EXPECT_EQ(1002, AllocatePid(8191, taken));  // above 8190 counts as none
+    EXPECT_EQ(0, AllocatePid(0, [](int32_t) { return true; }));
+    EXPECT_EQ(7, AllocateProgramNumber(7, taken));
+    EXPECT_EQ(1, AllocateProgramNumber(0, taken));
+    const std::set<int32_t> numbers = {1, 2, 4};
+    EXPECT_EQ(3, AllocateProgramNumber(2, [&](int32_t v) { return numbers.count(v) != 0; }));
 }

@@ -35,5 +35,18 @@ programs=$(ffprobe -v error -show_entries program=program_id -of csv=p=0 "$file"
 [ "$programs" = 2 ] || { echo "muxora_two_programs.ts: $programs programs"; status=1; }
 errors=$(ffmpeg -v error -i "$file" -map 0 -f null - 2>&1)
 [ -z "$errors" ] || { echo "muxora_two_programs.ts: decoder says: $errors"; status=1; }
+# Graphs stopped while the sources still delivered: whole files all the same,
+# holding about as much as ran (the earliest stop after 0.5 s).
+for entry in "muxora_stop_early.mpg 0.2" "muxora_stop_late.mpg 2.0" "muxora_stop_late.ts 2.0"; do
+  read -r name least <<< "$entry"
+  file=$dir/$name
+  if [ ! -s "$file" ]; then echo "missing $file"; status=1; continue; fi
+  info=$(ffprobe -v error -show_entries stream=codec_name -show_entries format=duration -of default=nw=1 "$file" 2>&1)
+  echo "$info" | grep -q "codec_name=mpeg2video" || { echo "$name: no video: $info"; status=1; }
+  duration=$(echo "$info" | sed -n 's/^duration=//p')
+  awk -v d="$duration" -v m="$least" 'BEGIN { exit !(d > m) }' || { echo "$name: duration $duration"; status=1; }
+  errors=$(ffmpeg -v error -i "$file" -f null - 2>&1)
+  [ -z "$errors" ] || { echo "$name: decoder says: $errors"; status=1; }
+done
 [ $status -eq 0 ] && echo "1 passed, 0 failed" || echo "0 passed, 1 failed"
 exit $status
