@@ -1,10 +1,12 @@
 #include "recorder/app/GraphSession.h"
 
+#include <utility>
 #include <vector>
 
 #include <oleauto.h>
 
 #include <cstdio>
+#include <cwchar>
 
 #include "codec/paramkit/ParamInterfaces.h"
 #include "platform/mfc/Pump.h"
@@ -29,14 +31,6 @@ const GUID kMaximumBitrate = {0x51eb9a74, 0xb317, 0x4fbb, {0x83, 0x2b, 0xca, 0x5
 // WM ASF Writer.
 const CLSID kAsfWriter = {0x7c23220e, 0x55bb, 0x11d3, {0x8b, 0x16, 0x00, 0xc0, 0x4f, 0xb6, 0xbd, 0x3d}};
 
-template <class T>
-void SafeRelease(T*& p) {
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
-
 void TraceFailure(const char* format, HRESULT hr) {
     char text[1023];
     std::snprintf(text, sizeof text, format, static_cast<unsigned>(hr));
@@ -58,36 +52,29 @@ REFCLSID CategoryOf(recorder::FilterCategory category) {
 // Walks the monikers of a category; `visit` returns false to stop.
 template <class Visit>
 void ForEachDevice(REFCLSID category, Visit visit) {
-    ICreateDevEnum* devices = nullptr;
+    com::ComPtr<ICreateDevEnum> devices;
     if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                  reinterpret_cast<void**>(&devices))))
+                                  devices.PutVoid())))
         return;
-    IEnumMoniker* monikers = nullptr;
+    com::ComPtr<IEnumMoniker> monikers;
     // S_FALSE: the category is empty.
-    if (devices->CreateClassEnumerator(category, &monikers, 0) == S_OK && monikers) {
-        IMoniker* moniker = nullptr;
-        bool more = true;
-        while (more && monikers->Next(1, &moniker, nullptr) == S_OK) {
-            IPropertyBag* bag = nullptr;
-            if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-                VARIANT name;
-                ::VariantInit(&name);
-                if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR && name.bstrVal)
-                    more = visit(moniker, std::wstring(name.bstrVal));
-                ::VariantClear(&name);
-                bag->Release();
-            }
-            moniker->Release();
-        }
-        monikers->Release();
+    if (devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK || !monikers) return;
+    com::ComPtr<IMoniker> moniker;
+    bool more = true;
+    while (more && monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
+        com::ComPtr<IPropertyBag> bag;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
+        VARIANT name;
+        ::VariantInit(&name);
+        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR && name.bstrVal)
+            more = visit(moniker.Get(), std::wstring(name.bstrVal));
+        ::VariantClear(&name);
     }
-    devices->Release();
 }
 
-IModuleConfig* ConfigOf(IBaseFilter* filter) {
-    if (!filter) return nullptr;
-    IModuleConfig* config = nullptr;
-    if (FAILED(filter->QueryInterface(kIidModuleConfig, reinterpret_cast<void**>(&config)))) return nullptr;
+com::ComPtr<IModuleConfig> ConfigOf(IBaseFilter* filter) {
+    com::ComPtr<IModuleConfig> config;
+    if (filter && FAILED(config.QueryFrom(filter, kIidModuleConfig))) config = nullptr;
     return config;
 }
 
@@ -110,72 +97,80 @@ HRESULT SetInt(IModuleConfig* config, const GUID& id, int value) {
     return hr;
 }
 
-// Get, set and commit one integer parameter.
-bool SetAndCommit(IBaseFilter* filter, const GUID& id, int value) {
-    IModuleConfig* config = ConfigOf(filter);
-    if (!config) return false;
-    int current = 0;
-    GetInt(config, id, current);
-    bool ok = SUCCEEDED(SetInt(config, id, value));
+bool Commit(IModuleConfig* config) {
     VARIANT error;
     ::VariantInit(&error);
-    ok = SUCCEEDED(config->CommitChanges(&error)) && ok;
+    const bool ok = SUCCEEDED(config->CommitChanges(&error));
     ::VariantClear(&error);
-    config->Release();
     return ok;
+}
+
+// Get, set and commit one integer parameter.
+bool SetAndCommit(IBaseFilter* filter, const GUID& id, int value) {
+    const com::ComPtr<IModuleConfig> config = ConfigOf(filter);
+    if (!config) return false;
+    int current = 0;
+    GetInt(config.Get(), id, current);
+    const bool ok = SUCCEEDED(SetInt(config.Get(), id, value));
+    return Commit(config.Get()) && ok;
+}
+
+// The offered values of a parameter with their names read as numbers.
+bool OfferedValues(IModuleConfig* config, const GUID& id, std::vector<int>& values, std::vector<int>& numbers) {
+    com::ComPtr<IParamConfig> param;
+    if (FAILED(config->GetParamConfig(&id, param.Put())) || !param) return false;
+    long count = 0;
+    if (FAILED(param->EnumValidValues(&count, nullptr, nullptr)) || count <= 0) return false;
+    std::vector<VARIANT> raw(static_cast<std::size_t>(count));
+    std::vector<BSTR> names(static_cast<std::size_t>(count), nullptr);
+    for (VARIANT& v : raw) ::VariantInit(&v);
+    bool ok = SUCCEEDED(param->EnumValidValues(&count, raw.data(), names.data()));
+    for (std::size_t i = 0; ok && i < raw.size(); ++i) {
+        ok = SUCCEEDED(::VariantChangeType(&raw[i], &raw[i], 0, VT_I4)) && names[i];
+        if (!ok) break;
+        values.push_back(raw[i].lVal);
+        numbers.push_back(static_cast<int>(std::wcstol(names[i], nullptr, 10)));
+    }
+    for (VARIANT& v : raw) ::VariantClear(&v);
+    for (BSTR name : names) ::SysFreeString(name);
+    return ok && !values.empty();
 }
 
 }  // namespace
 
-IBaseFilter* FindFilterByFriendlyName(REFCLSID category, const std::wstring& name) {
-    IBaseFilter* found = nullptr;
+com::ComPtr<IBaseFilter> FindFilterByFriendlyName(REFCLSID category, const std::wstring& name) {
+    com::ComPtr<IBaseFilter> found;
     ForEachDevice(category, [&](IMoniker* moniker, const std::wstring& friendly) {
         if (friendly != name) return true;
-        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&found))))
-            found = nullptr;
+        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, found.PutVoid()))) found = nullptr;
         return false;
     });
     return found;
 }
 
-IPin* FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name) {
-    if (!filter) return nullptr;
-    IEnumPins* pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
-    IPin* pin = nullptr;
-    IPin* found = nullptr;
-    while (!found && pins->Next(1, &pin, nullptr) == S_OK) {
+com::ComPtr<IPin> FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name) {
+    com::ComPtr<IEnumPins> pins;
+    if (!filter || FAILED(filter->EnumPins(pins.Put())) || !pins) return {};
+    com::ComPtr<IPin> pin;
+    while (pins->Next(1, pin.Put(), nullptr) == S_OK) {
         PIN_INFO info{};
-        if (SUCCEEDED(pin->QueryPinInfo(&info))) {
-            if (info.pFilter) info.pFilter->Release();
-            if (info.dir == direction && name == info.achName) {
-                found = pin;
-                continue;
-            }
-        }
-        pin->Release();
+        if (FAILED(pin->QueryPinInfo(&info))) continue;
+        if (info.pFilter) info.pFilter->Release();
+        if (info.dir == direction && name == info.achName) return pin;
     }
-    pins->Release();
-    return found;
+    return {};
 }
 
-HRESULT FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index, IPin** result) {
-    *result = nullptr;
-    if (!filter) return E_FAIL;
-    IEnumPins* pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return E_FAIL;
-    IPin* pin = nullptr;
+com::ComPtr<IPin> FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
+    com::ComPtr<IEnumPins> pins;
+    if (!filter || FAILED(filter->EnumPins(pins.Put())) || !pins) return {};
+    com::ComPtr<IPin> pin;
     int seen = 0;
-    while (!*result && pins->Next(1, &pin, nullptr) == S_OK) {
+    while (pins->Next(1, pin.Put(), nullptr) == S_OK) {
         PIN_DIRECTION dir;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == direction && seen++ == index) {
-            *result = pin;
-            continue;
-        }
-        pin->Release();
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == direction && seen++ == index) return pin;
     }
-    pins->Release();
-    return *result ? S_OK : E_FAIL;
+    return {};
 }
 
 std::vector<std::string> ListDeviceNames(REFCLSID category) {
@@ -189,21 +184,17 @@ std::vector<std::string> ListDeviceNames(REFCLSID category) {
 
 bool ListAudioSourcePins(IBaseFilter* filter, PinNames& names) {
     names = PinNames{};
-    if (!filter) return false;
-    IEnumPins* pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return false;
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
+    com::ComPtr<IEnumPins> pins;
+    if (!filter || FAILED(filter->EnumPins(pins.Put())) || !pins) return false;
+    com::ComPtr<IPin> pin;
+    while (pins->Next(1, pin.Put(), nullptr) == S_OK) {
         PIN_INFO info{};
-        if (SUCCEEDED(pin->QueryPinInfo(&info))) {
-            if (info.pFilter) info.pFilter->Release();
-            std::vector<std::string>& list = info.dir == PINDIR_INPUT ? names.inputs : names.outputs;
-            const std::size_t limit = info.dir == PINDIR_INPUT ? 10 : 12;
-            if (list.size() < limit) list.push_back(Narrow(info.achName).substr(0, 255));
-        }
-        pin->Release();
+        if (FAILED(pin->QueryPinInfo(&info))) continue;
+        if (info.pFilter) info.pFilter->Release();
+        std::vector<std::string>& list = info.dir == PINDIR_INPUT ? names.inputs : names.outputs;
+        const std::size_t limit = info.dir == PINDIR_INPUT ? 10 : 12;
+        if (list.size() < limit) list.push_back(Narrow(info.achName).substr(0, 255));
     }
-    pins->Release();
     return true;
 }
 
@@ -215,30 +206,30 @@ GraphSession::~GraphSession() {
 }
 
 HRESULT GraphSession::CreateFilterGraph(HWND notifyWindow) {
-    HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                    reinterpret_cast<void**>(&graph_));
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.PutVoid());
     if (FAILED(hr) || !graph_) return FAILED(hr) ? hr : E_NOINTERFACE;
     hr = ::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                            reinterpret_cast<void**>(&builder_));
+                            builder_.PutVoid());
     if (FAILED(hr) || !builder_) return FAILED(hr) ? hr : E_NOINTERFACE;
-    hr = builder_->SetFiltergraph(graph_);
+    hr = builder_->SetFiltergraph(graph_.Get());
     if (FAILED(hr)) return hr;
     struct Query {
         REFIID iid;
         void** slot;
         const char* trace;
     } queries[] = {
-        {IID_IMediaControl, reinterpret_cast<void**>(&control_),
+        {IID_IMediaControl, control_.PutVoid(),
          "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IMediaControl, (void **)&m_pMC)\n"},
-        {IID_IMediaEventEx, reinterpret_cast<void**>(&events_),
+        {IID_IMediaEventEx, events_.PutVoid(),
          "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IMediaEventEx, (void **)&m_pME)\n"},
-        {IID_IVideoWindow, reinterpret_cast<void**>(&videoWindow_),
+        {IID_IVideoWindow, videoWindow_.PutVoid(),
          "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IVideoWindow, (void **)&pVW)\n"},
-        {IID_IBasicVideo, reinterpret_cast<void**>(&basicVideo_),
+        {IID_IBasicVideo, basicVideo_.PutVoid(),
          "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IBasicVideo, (void **)&pBV)\n"},
-        {IID_IMediaPosition, reinterpret_cast<void**>(&position_),
+        {IID_IMediaPosition, position_.PutVoid(),
          "FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IMediaPosition, (void **)&pMP)\n"},
-        {IID_IMediaSeeking, reinterpret_cast<void**>(&seeking_), nullptr},
+        {IID_IMediaSeeking, seeking_.PutVoid(), nullptr},
     };
     for (const Query& q : queries) {
         hr = graph_->QueryInterface(q.iid, q.slot);
@@ -247,36 +238,41 @@ HRESULT GraphSession::CreateFilterGraph(HWND notifyWindow) {
             return hr;
         }
     }
-    if (notifyWindow) events_->SetNotifyWindow(reinterpret_cast<OAHWND>(notifyWindow), kGraphEventMessage, 0);
+    if (notifyWindow) {
+        hr = events_->SetNotifyWindow(reinterpret_cast<OAHWND>(notifyWindow), kGraphEventMessage, 0);
+        if (FAILED(hr)) return hr;
+    }
     events_->CancelDefaultHandling(EC_REPAINT);
+    completed_ = false;
+    failure_ = Failure{};
     return S_OK;
 }
 
 void GraphSession::ReleaseGraph() {
     if (events_) events_->SetNotifyWindow(0, 0, 0);
-    SafeRelease(seeking_);
-    SafeRelease(position_);
-    SafeRelease(basicVideo_);
-    SafeRelease(videoWindow_);
-    SafeRelease(events_);
-    SafeRelease(control_);
-    SafeRelease(builder_);
-    SafeRelease(graph_);
+    seeking_ = nullptr;
+    position_ = nullptr;
+    basicVideo_ = nullptr;
+    videoWindow_ = nullptr;
+    events_ = nullptr;
+    control_ = nullptr;
+    builder_ = nullptr;
+    graph_ = nullptr;
 }
 
 void GraphSession::Drop(GraphFilter filter) {
-    IBaseFilter*& slot = filters_[static_cast<int>(filter)];
+    com::ComPtr<IBaseFilter>& slot = filters_[static_cast<int>(filter)];
     if (!slot) return;
-    if (graph_) graph_->RemoveFilter(slot);
-    SafeRelease(slot);
+    if (graph_) graph_->RemoveFilter(slot.Get());
+    slot = nullptr;
 }
 
 void GraphSession::ReleaseGraphFilters() {
-    SafeRelease(sink_);
+    sink_ = nullptr;
     // Every filter of every graph, the multiplexer and audio encoder included.
     for (int i = 0; i < static_cast<int>(GraphFilter::Count); ++i) Drop(static_cast<GraphFilter>(i));
-    SafeRelease(videoWindow_);
-    SafeRelease(basicVideo_);
+    videoWindow_ = nullptr;
+    basicVideo_ = nullptr;
 }
 
 HRESULT GraphSession::ResetGraph(HWND notifyWindow) {
@@ -288,27 +284,32 @@ namespace {
 
 // The connected output pins of a capture source that can end their stream
 // on request; false when the filter has a connected pin that cannot.
-bool CollectStreamControls(IBaseFilter* filter, std::vector<IAMStreamControl*>& controls) {
+bool CollectStreamControls(IBaseFilter* filter, std::vector<com::ComPtr<IAMStreamControl>>& controls) {
     if (!filter) return true;
-    IEnumPins* pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins))) return false;
+    com::ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(pins.Put())) || !pins) return false;
     bool all = true;
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
+    com::ComPtr<IPin> pin;
+    while (pins->Next(1, pin.Put(), nullptr) == S_OK) {
         PIN_DIRECTION dir = PINDIR_INPUT;
-        IPin* peer = nullptr;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT && SUCCEEDED(pin->ConnectedTo(&peer))) {
-            peer->Release();
-            IAMStreamControl* control = nullptr;
-            if (SUCCEEDED(pin->QueryInterface(IID_IAMStreamControl, reinterpret_cast<void**>(&control))))
-                controls.push_back(control);
-            else
-                all = false;
-        }
-        pin->Release();
+        com::ComPtr<IPin> peer;
+        if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT || FAILED(pin->ConnectedTo(peer.Put()))) continue;
+        com::ComPtr<IAMStreamControl> control;
+        if (SUCCEEDED(control.QueryFrom(pin.Get(), IID_IAMStreamControl)))
+            controls.push_back(control);
+        else
+            all = false;
     }
-    pins->Release();
     return all;
+}
+
+const unsigned kEndOfStreamWaitMs = 3000;
+
+bool EndSeen(void* context) {
+    GraphSession* session = static_cast<GraphSession*>(context);
+    long code = 0;
+    while (session->TakeEvent(code)) {}
+    return session->Completed() || session->Failed();
 }
 
 }  // namespace
@@ -318,25 +319,29 @@ bool CollectStreamControls(IBaseFilter* filter, std::vector<IAMStreamControl*>& 
 // the end of stream runs through the encoders, the multiplexer and the
 // time marker first, so the file ends whole (with its end code).
 void GraphSession::EndCaptureStreams() {
-    std::vector<IAMStreamControl*> controls;
-    bool all = CollectStreamControls(Filter(GraphFilter::Screen), controls) &&
-               CollectStreamControls(Filter(GraphFilter::AudioSource), controls);
-    if (all && !controls.empty()) {
-        for (IAMStreamControl* c : controls) c->StopAt(nullptr, FALSE, 0);
-        // The end runs on the streaming threads: no message pumping here, so
-        // the completion event stays ours and is not taken by the dialog.
-        long code = 0;
-        for (int waited = 0; waited < 3000; waited += 20) {
-            if (TakeEvent(code) && (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT)) break;
-            Sleep(20);
-        }
-    }
-    for (IAMStreamControl* c : controls) c->Release();
+    std::vector<com::ComPtr<IAMStreamControl>> controls;
+    const bool all = CollectStreamControls(Filter(GraphFilter::Screen), controls) &&
+                     CollectStreamControls(Filter(GraphFilter::AudioSource), controls);
+    if (!all || controls.empty()) return;
+    for (const com::ComPtr<IAMStreamControl>& c : controls) c->StopAt(nullptr, FALSE, 0);
+    // The end runs on the streaming threads. The window keeps answering
+    // meanwhile; the completion is remembered by TakeEvent, whoever takes it.
+    mfc::PumpMessagesUntil(EndSeen, this, kEndOfStreamWaitMs);
+}
+
+void GraphSession::StopAllFilters() {
+    if (!graph_) return;
+    com::ComPtr<IEnumFilters> filters;
+    if (FAILED(graph_->EnumFilters(filters.Put())) || !filters) return;
+    com::ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.Put(), nullptr) == S_OK) filter->Stop();
 }
 
 void GraphSession::StopCaptureGraph(HWND notifyWindow) {
     EndCaptureStreams();
-    if (control_) control_->Stop();
+    // A graph whose Run failed half way may not stop its filters itself.
+    if (!control_ || FAILED(control_->Stop()) || runFailed_) StopAllFilters();
+    runFailed_ = false;
     Wait(1000);
     ReleaseGraphFilters();
     ReleaseGraph();
@@ -348,52 +353,54 @@ bool GraphSession::TakeEvent(long& code) {
     LONG_PTR p1 = 0;
     LONG_PTR p2 = 0;
     if (events_->GetEvent(&code, &p1, &p2, 0) != S_OK) return false;
+    if (code == EC_COMPLETE || code == EC_USERABORT) completed_ = true;
+    if ((code == EC_ERRORABORT || code == EC_ERRORABORTEX || code == EC_STREAM_ERROR_STOPPED) && !Failed()) {
+        failure_.code = code;
+        failure_.result = static_cast<HRESULT>(p1);
+    }
     events_->FreeEventParams(code, p1, p2);
     return true;
 }
 
 bool GraphSession::HasGraph() {
-    return graph_ != nullptr;
+    return static_cast<bool>(graph_);
 }
 
 bool GraphSession::AddFilter(GraphFilter filter, const std::string& friendlyName) {
     if (!graph_ || friendlyName.empty()) return false;
     const std::wstring name = Widen(friendlyName);
-    IBaseFilter* found = FindFilterByFriendlyName(CategoryOf(recorder::NameOf(filter).category), name);
+    com::ComPtr<IBaseFilter> found = FindFilterByFriendlyName(CategoryOf(recorder::NameOf(filter).category), name);
     if (!found) return false;
     Drop(filter);
-    filters_[static_cast<int>(filter)] = found;
-    graph_->AddFilter(found, name.c_str());
+    if (FAILED(graph_->AddFilter(found.Get(), name.c_str()))) return false;
+    filters_[static_cast<int>(filter)] = std::move(found);
     return true;
 }
 
 bool GraphSession::AdoptFilter(GraphFilter filter, IBaseFilter* instance, const std::string& name) {
     if (!graph_ || !instance) return false;
     Drop(filter);
-    instance->AddRef();
-    filters_[static_cast<int>(filter)] = instance;
-    graph_->AddFilter(instance, Widen(name).c_str());
+    if (FAILED(graph_->AddFilter(instance, Widen(name).c_str()))) return false;
+    filters_[static_cast<int>(filter)] = com::ComPtr<IBaseFilter>(instance);
     return true;
 }
 
 bool GraphSession::Connect(GraphFilter from, const std::string& outPin, GraphFilter to, const std::string& inPin) {
     if (!graph_) return false;
-    IPin* out = FindPinByName(Filter(from), PINDIR_OUTPUT, Widen(outPin));
+    com::ComPtr<IPin> out = FindPinByName(Filter(from), PINDIR_OUTPUT, Widen(outPin));
     // The stored pin name of an audio device need not be the one it has
     // today (another driver, another platform): its first output will do.
-    if (!out && from == GraphFilter::AudioSource) FindPinByIndex(Filter(from), PINDIR_OUTPUT, 0, &out);
-    IPin* in = FindPinByName(Filter(to), PINDIR_INPUT, Widen(inPin));
-    const bool ok = out && in && SUCCEEDED(graph_->ConnectDirect(out, in, nullptr));
-    if (out) out->Release();
-    if (in) in->Release();
-    return ok;
+    if (!out && from == GraphFilter::AudioSource) out = FindPinByIndex(Filter(from), PINDIR_OUTPUT, 0);
+    const com::ComPtr<IPin> in = FindPinByName(Filter(to), PINDIR_INPUT, Widen(inPin));
+    return out && in && SUCCEEDED(graph_->ConnectDirect(out.Get(), in.Get(), nullptr));
 }
 
 recorder::SinkNameResult GraphSession::SetSinkFileName(const std::string& target) {
-    SafeRelease(sink_);
+    sink_ = nullptr;
     IBaseFilter* writer = Filter(GraphFilter::FileWriter);
-    if (!writer || FAILED(writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&sink_))) || !sink_)
+    if (!writer || FAILED(sink_.QueryFrom(writer, IID_IFileSinkFilter)) || !sink_)
         return recorder::SinkNameResult::NoInterface;
+    target_ = target;
     return SUCCEEDED(sink_->SetFileName(Widen(target).c_str(), nullptr)) ? recorder::SinkNameResult::Ok
                                                                          : recorder::SinkNameResult::Failed;
 }
@@ -407,34 +414,42 @@ bool GraphSession::ConfigureMux() {
 }
 
 bool GraphSession::ConfigureVideoEncoder(int bits) {
-    IModuleConfig* config = ConfigOf(Filter(GraphFilter::VideoEncoder));
+    const com::ComPtr<IModuleConfig> config = ConfigOf(Filter(GraphFilter::VideoEncoder));
     if (!config) return false;
     int minimum = 0;
     int maximum = 0;
-    const bool haveMin = GetInt(config, kMinimumBitrate, minimum);
-    const bool haveMax = GetInt(config, kMaximumBitrate, maximum);
+    const bool haveMin = GetInt(config.Get(), kMinimumBitrate, minimum);
+    const bool haveMax = GetInt(config.Get(), kMaximumBitrate, maximum);
     const recorder::VbrLimits limits = recorder::VbrLimitsFor(bits, minimum, maximum);
-    if (haveMin && limits.setMinimum) SetInt(config, kMinimumBitrate, limits.minimum);
-    if (haveMax && limits.setMaximum) SetInt(config, kMaximumBitrate, limits.maximum);
-    SetInt(config, kBitrate, bits);
-    VARIANT error;
-    ::VariantInit(&error);
-    config->CommitChanges(&error);
-    ::VariantClear(&error);
-    config->Release();
+    if (haveMin && limits.setMinimum) SetInt(config.Get(), kMinimumBitrate, limits.minimum);
+    if (haveMax && limits.setMaximum) SetInt(config.Get(), kMaximumBitrate, limits.maximum);
+    SetInt(config.Get(), kBitrate, bits);
+    Commit(config.Get());
     return true;
+}
+
+bool GraphSession::ConfigureAudioEncoder(int kbps) {
+    const com::ComPtr<IModuleConfig> config = ConfigOf(Filter(GraphFilter::AudioEncoder));
+    if (!config) return false;
+    // The encoder's "Bit rate" takes an index; its names are the kbit/s.
+    std::vector<int> values;
+    std::vector<int> offered;
+    if (!OfferedValues(config.Get(), kBitrate, values, offered)) return false;
+    const int at = recorder::NearestOffered(offered, kbps);
+    if (at < 0) return false;
+    const bool set = SUCCEEDED(SetInt(config.Get(), kBitrate, values[static_cast<std::size_t>(at)]));
+    return Commit(config.Get()) && set;
 }
 
 bool GraphSession::AddAsfWriter() {
     if (!graph_) return false;
-    IBaseFilter* writer = nullptr;
-    if (FAILED(::CoCreateInstance(kAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                  reinterpret_cast<void**>(&writer))) ||
+    com::ComPtr<IBaseFilter> writer;
+    if (FAILED(::CoCreateInstance(kAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, writer.PutVoid())) ||
         !writer)
         return false;
     Drop(GraphFilter::AsfWriter);
-    filters_[static_cast<int>(GraphFilter::AsfWriter)] = writer;
-    graph_->AddFilter(writer, L"Mux");
+    if (SUCCEEDED(graph_->AddFilter(writer.Get(), L"Mux")))
+        filters_[static_cast<int>(GraphFilter::AsfWriter)] = std::move(writer);
     // The generated Windows Media profile is not available in this build:
     // a writer without its profile records nothing, so it is refused here.
     return false;
@@ -464,7 +479,12 @@ void GraphSession::Wait(unsigned milliseconds) {
 
 recorder::GraphOps::RunResult GraphSession::Run() {
     if (!control_) return RunResult::NoControl;
-    return SUCCEEDED(control_->Run()) ? RunResult::Ok : RunResult::Failed;
+    if (SUCCEEDED(control_->Run())) return RunResult::Ok;
+    // Filters that did start stay running where the graph's own Stop may
+    // not reach them; they are stopped one by one before anything goes.
+    runFailed_ = true;
+    StopAllFilters();
+    return RunResult::Failed;
 }
 
 void GraphSession::ShowMessage(const std::string& text) {
@@ -485,23 +505,20 @@ bool GraphSession::BuildAudioTestGraph() {
         ShowMessage("Cannot install WAV Dest filter");
         return false;
     }
-    IPin* in = FindPinByName(Filter(GraphFilter::WavDest), PINDIR_INPUT, L"In");
+    const com::ComPtr<IPin> in = FindPinByName(Filter(GraphFilter::WavDest), PINDIR_INPUT, L"In");
     PinNames names;
     if (!ListAudioSourcePins(Filter(GraphFilter::AudioSource), names)) {
-        if (in) in->Release();
         ShowMessage("Cannot find audio source pins (" + settings.audioSource + ")");
         return false;
     }
     if (names.outputs.empty()) {
-        if (in) in->Release();
         ShowMessage("Cannot find output audio source pins (" + settings.audioSource + ")");
         return false;
     }
-    IPin* out = FindPinByName(Filter(GraphFilter::AudioSource), PINDIR_OUTPUT, Widen(names.outputs.front()));
+    const com::ComPtr<IPin> out =
+        FindPinByName(Filter(GraphFilter::AudioSource), PINDIR_OUTPUT, Widen(names.outputs.front()));
     settings.audioOutput = names.outputs.front();
-    const bool ok = out && in && SUCCEEDED(graph_->ConnectDirect(out, in, nullptr));
-    if (out) out->Release();
-    if (in) in->Release();
+    const bool ok = out && in && SUCCEEDED(graph_->ConnectDirect(out.Get(), in.Get(), nullptr));
     if (!ok) {
         ShowMessage("Cannot connect test Audio Source to WAV Dest");
         return false;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/ComPtr.h"
 #include "recorder/core/CaptureGraph.h"
 
 namespace zelbo {
@@ -16,11 +17,11 @@ namespace zelbo {
 // Graph events reach the notify window as this message.
 const UINT kGraphEventMessage = WM_APP + 1;
 
-IBaseFilter* FindFilterByFriendlyName(REFCLSID category, const std::wstring& name);
+com::ComPtr<IBaseFilter> FindFilterByFriendlyName(REFCLSID category, const std::wstring& name);
 // The first pin of that direction named exactly `name`; null when none.
-IPin* FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name);
-// The index-th pin of that direction, or E_FAIL.
-HRESULT FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index, IPin** pin);
+com::ComPtr<IPin> FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name);
+// The index-th pin of that direction; null when there is none.
+com::ComPtr<IPin> FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index);
 // "FriendlyName"s of a device category, at most 10.
 std::vector<std::string> ListDeviceNames(REFCLSID category);
 
@@ -46,14 +47,27 @@ public:
     void StopCaptureGraph(HWND notifyWindow);
     // Ends the capture streams so everything downstream finishes its data.
     void EndCaptureStreams();
-    // Takes one pending graph event; false when none is left.
+    // Takes one pending graph event; false when none is left. The end of
+    // the streams and the first failure are remembered until the graph is
+    // made anew.
     bool TakeEvent(long& code);
+    struct Failure {
+        long code = 0;  // EC_ERRORABORT, EC_ERRORABORTEX or EC_STREAM_ERROR_STOPPED; 0 for none
+        HRESULT result = S_OK;
+    };
+    bool Completed() const { return completed_; }
+    bool Failed() const { return failure_.code != 0; }
+    const Failure& LastFailure() const { return failure_; }
+    // The file the writer was given.
+    const std::string& Target() const { return target_; }
+    // IBaseFilter::Stop on every filter in the graph's order.
+    void StopAllFilters();
 
     // The audio test's graph: the audio source into "WAV Dest"; stores the
     // source's first output pin name as "Audio Output".
     bool BuildAudioTestGraph();
 
-    IBaseFilter* Filter(recorder::GraphFilter filter) const { return filters_[static_cast<int>(filter)]; }
+    IBaseFilter* Filter(recorder::GraphFilter filter) const { return filters_[static_cast<int>(filter)].Get(); }
     // Puts a filter the caller already has into the graph in that role.
     bool AdoptFilter(recorder::GraphFilter filter, IBaseFilter* instance, const std::string& name);
 
@@ -66,6 +80,7 @@ public:
     bool ConfigureSink() override;
     bool ConfigureMux() override;
     bool ConfigureVideoEncoder(int bitsPerSecond) override;
+    bool ConfigureAudioEncoder(int kbps) override;
     bool AddAsfWriter() override;
     bool RenderScreenToAsfWriter() override;
     bool WriteWmvProfile(const recorder::Settings& settings, const recorder::Region& rounded) override;
@@ -78,16 +93,20 @@ public:
 private:
     void Drop(recorder::GraphFilter filter);
 
-    IGraphBuilder* graph_ = nullptr;
-    ICaptureGraphBuilder2* builder_ = nullptr;
-    IMediaControl* control_ = nullptr;
-    IMediaEventEx* events_ = nullptr;
-    IVideoWindow* videoWindow_ = nullptr;
-    IBasicVideo* basicVideo_ = nullptr;
-    IMediaPosition* position_ = nullptr;
-    IMediaSeeking* seeking_ = nullptr;
-    IBaseFilter* filters_[static_cast<int>(recorder::GraphFilter::Count)] = {};
-    IFileSinkFilter* sink_ = nullptr;
+    com::ComPtr<IGraphBuilder> graph_;
+    com::ComPtr<ICaptureGraphBuilder2> builder_;
+    com::ComPtr<IMediaControl> control_;
+    com::ComPtr<IMediaEventEx> events_;
+    com::ComPtr<IVideoWindow> videoWindow_;
+    com::ComPtr<IBasicVideo> basicVideo_;
+    com::ComPtr<IMediaPosition> position_;
+    com::ComPtr<IMediaSeeking> seeking_;
+    com::ComPtr<IBaseFilter> filters_[static_cast<int>(recorder::GraphFilter::Count)];
+    com::ComPtr<IFileSinkFilter> sink_;
+    std::string target_;
+    bool completed_ = false;
+    Failure failure_;
+    bool runFailed_ = false;
 };
 
 }  // namespace zelbo

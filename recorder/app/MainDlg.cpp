@@ -322,6 +322,12 @@ bool MainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
                 result = reinterpret_cast<LRESULT>(sliderBrush_);
                 return true;
             }
+            if (statusBox_ && reinterpret_cast<HWND>(lParam) == statusBox_) {
+                ::SetTextColor(dc, kBoxText);
+                ::SetBkColor(dc, kBoxColour);
+                result = reinterpret_cast<LRESULT>(boxBrush_);
+                return true;
+            }
             if (reinterpret_cast<HWND>(lParam) == Item(IDC_STATUS)) {
                 ::SetTextColor(dc, kStripText);
                 ::SetBkColor(dc, kStripColour);
@@ -532,16 +538,26 @@ void MainDlg::CreateStatusBox() {
     ::SendMessageW(statusBox_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     ::SendMessageW(statusBox_, EM_EXLIMITTEXT, 0, 1000);
     ::SendMessageW(statusBox_, EM_SETBKGNDCOLOR, 0, kBoxColour);
+    ColourStatusBoxText();
+    ::SetWindowPos(statusBox_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+void MainDlg::ColourStatusBoxText() {
+    // The box is dark: its text is light. The default format is what new
+    // text gets; text already there is set as well. A plain edit control
+    // (no rich edit) gets its colours from WM_CTLCOLORSTATIC instead.
     CHARFORMAT2W format{};
     format.cbSize = sizeof format;
     format.dwMask = CFM_COLOR;
     format.crTextColor = kBoxText;
+    ::SendMessageW(statusBox_, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
     ::SendMessageW(statusBox_, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
-    ::SetWindowPos(statusBox_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
 void MainDlg::SetStatusBoxText(const std::string& text) {
-    if (statusBox_) ::SetWindowTextA(statusBox_, text.c_str());
+    if (!statusBox_) return;
+    ::SetWindowTextA(statusBox_, text.c_str());
+    ColourStatusBoxText();
 }
 
 void MainDlg::DestroyStatusBox() {

@@ -86,6 +86,7 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
+    void ColourStatusBoxText();
     void CreateControls();
     HWND MakeBitmapStatic(int id, int x, int y, int width, int height, const char* bitmap);
     HBITMAP Bitmap(const char* name);

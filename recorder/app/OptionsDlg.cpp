@@ -508,20 +508,11 @@ void OptionsDlg::OnCommand(int id, int code) {
 void OptionsDlg::OnHotKeyMessage(WPARAM wParam) {
     if (wParam != 0 || (hotKeyActive_ && hotKeyTicks_ < 4)) return;
     recorder::Controller* control = ThePanel().Control();
-    if (!control) return;
+    if (!control || control->Starting()) return;
     hotKeyActive_ = true;
     hotKeyTicks_ = 0;
-    recorder::RecordingState& state = control->MutableState();
-    state.hotKeyBusy = 1;
     StartTimer(kDialogTimer, 1000);
-    if (state.recording) {
-        control->StopRecording();
-        ThePanel().RedrawPanel();
-        state.hotKeyRecording = false;
-    } else {
-        state.hotKeyRecording = true;
-        control->OnRecord();
-    }
+    control->OnHotKey();
 }
 
 void OptionsDlg::OnTimer() {
@@ -544,7 +535,18 @@ void OptionsDlg::OnTimer() {
 }
 
 bool OptionsDlg::StartCaptureGraph(const std::string& target) {
+    failureReported_ = false;
     return recorder::StartCaptureGraph(graph_, TheSettings(), target, TheRegion());
+}
+
+void OptionsDlg::ReportGraphFailure() {
+    if (!graph_.Failed() || failureReported_) return;
+    failureReported_ = true;
+    recorder::Controller* control = ThePanel().Control();
+    if (!control) return;
+    const std::string text =
+        recorder::GraphFailureText(static_cast<std::uint32_t>(graph_.LastFailure().result), graph_.Target());
+    control->OnGraphFailure(text);
 }
 
 void OptionsDlg::StopCaptureGraph() {
@@ -567,6 +569,9 @@ bool OptionsDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
     if (message == kGraphEventMessage) {
         long code = 0;
         while (graph_.TakeEvent(code)) lastGraphEvent_ = ::GetTickCount();
+        // A write that failed (no folder, no room, no rights) or a source
+        // that broke down ends the recording here, not at the next Stop.
+        ReportGraphFailure();
         result = 0;
         return true;
     }

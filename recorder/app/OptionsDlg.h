@@ -52,6 +52,7 @@ private:
     void OnTonvik();
     void OnHotKeyMessage(WPARAM wParam);
     void OnTimer();
+    void ReportGraphFailure();
     void ChooseFolder();
     void ShowDefaults();
     void ShowHint(int id);
@@ -62,6 +63,7 @@ private:
 
     GraphSession graph_;
     DWORD lastGraphEvent_ = 0;
+    bool failureReported_ = false;
     bool driver_ = false;  // Tonvik switched on in this dialog
     bool firstTick_ = true;
     int hotKeyTicks_ = 0;  // a hot-key action is this many ticks old

@@ -159,6 +159,20 @@ recorder::Rect ScreenRect() {
     return {desktop.left, desktop.top, desktop.right, desktop.bottom};
 }
 
+// Every monitor together: a region may lie on any of them.
+recorder::Rect VirtualScreenRect() {
+    const int left = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    if (width <= 0 || height <= 0) {
+        RECT desktop;
+        ::GetWindowRect(::GetDesktopWindow(), &desktop);
+        return {desktop.left, desktop.top, desktop.right, desktop.bottom};
+    }
+    return {left, top, left + width, top + height};
+}
+
 std::string RegionText(const recorder::Region& r) {
     char text[64];
     std::snprintf(text, sizeof text, "%d,%d,%d,%d", r.left, r.top, r.right, r.bottom);
@@ -267,7 +281,10 @@ void RegionSelector::SetFullScreenRegion() {
 }
 
 void RegionSelector::PlaceMarkersAtRegion() {
-    const recorder::Region& r = TheRegion();
+    PlaceMarkersAt(TheRegion());
+}
+
+void RegionSelector::PlaceMarkersAt(const recorder::Region& r) {
     if (left_)
         ::SetWindowPos(left_, HWND_TOPMOST, r.left - recorder::kMarkerSize, r.top - recorder::kMarkerSize,
                        recorder::kMarkerSize, recorder::kMarkerSize, SWP_NOACTIVATE | SWP_SHOWWINDOW);
@@ -279,14 +296,15 @@ void RegionSelector::PlaceMarkersAtRegion() {
 void RegionSelector::ShowMarkers(bool recording) {
     dragging_ = false;
     HideMarkers();
-    recorder::Region& region = TheRegion();
-    region = recorder::ClampForMarkers(region, ScreenRect());
-    PlaceMarkersAtRegion();
+    // The markers keep to the screen; the region stays what is recorded, so
+    // the panel's text and the recording agree.
+    const recorder::Region shown = recorder::ClampForMarkers(TheRegion(), VirtualScreenRect());
+    PlaceMarkersAt(shown);
     markersShown_ = true;
     // The outline is drawn with the frame bars on every platform: an overlay
     // over the region would hide what is being recorded.
     (void)recording;
-    ShowFrameBars(region);
+    ShowFrameBars(shown);
 }
 
 void RegionSelector::OnMarkersButton(bool recording) {
@@ -348,7 +366,7 @@ void RegionSelector::MarkerUp(HWND marker) {
 }
 
 void RegionSelector::Commit(recorder::Region region) {
-    region = recorder::NormaliseRegion(region, ScreenRect());
+    region = recorder::NormaliseRegion(region, VirtualScreenRect());
     region.frameRate = TheRegion().frameRate;
     WriteSourceRegion(region);
     TheRegion() = region;
@@ -483,6 +501,9 @@ void RegionSelector::PickerUp(POINT screen) {
         const recorder::Region chosen{found.left, found.top, found.right, found.bottom, TheRegion().frameRate};
         if (chosen.right > 0 && chosen.bottom > 0) {
             Commit(chosen);
+            // The picker lies under the point itself: it goes first, so the
+            // window found is the one picked.
+            ClosePicker();
             mfc::PumpMessagesFor(200);
             HWND top = ::WindowFromPoint(screen);
             if (top) top = ::GetAncestor(top, GA_ROOT);

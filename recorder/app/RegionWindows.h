@@ -45,6 +45,7 @@ private:
     void CloseInfo();
     void ClosePicker();
     void PlaceMarkersAtRegion();
+    void PlaceMarkersAt(const recorder::Region& r);
     void Commit(recorder::Region region);
     bool SearchWindow(POINT point, bool hover, RECT& found);
 

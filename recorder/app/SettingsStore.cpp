@@ -64,19 +64,37 @@ int LoadSettings() {
     return 1;
 }
 
-void SaveSettings() {
+namespace {
+
+// The whole text into a file of its own next to the settings, then renamed
+// over them: a failed write (a full disk) leaves the old file whole.
+bool WriteReplacing(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".new";
+    HANDLE file =
+        ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0 &&
+              written == text.size();
+    ok = ::FlushFileBuffers(file) != 0 && ok;
+    ok = ::CloseHandle(file) != 0 && ok;
+    if (ok)
+        ok = ::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!ok) ::DeleteFileA(temporary.c_str());
+    return ok;
+}
+
+}  // namespace
+
+bool SaveSettings() {
     const std::string text = recorder::FormatSettingsFile(TheSettings());
     // Appending tests that the file can be written without touching it.
     FILE* probe = std::fopen(g_settingsPath.c_str(), "ab");
-    if (!probe) {
+    if (!probe || std::fclose(probe) != 0 || !WriteReplacing(g_settingsPath, text)) {
         ShowMessage("Cannot find or open file " + g_settingsPath + ". Cannot save settings");
-        return;
+        return false;
     }
-    std::fclose(probe);
-    FILE* file = std::fopen(g_settingsPath.c_str(), "wb");
-    if (!file) return;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
+    return true;
 }
 
 int EnsureSourceRegistryKey() {

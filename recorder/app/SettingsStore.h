@@ -20,7 +20,9 @@ const std::string& SettingsPath();
 // process ends). An empty recording folder gets a default, then the file is
 // written back.
 int LoadSettings();
-void SaveSettings();
+// False (after a message) when the file could not be written; the file on
+// disk is then the one from before.
+bool SaveSettings();
 
 int EnsureSourceRegistryKey();
 int ReadSourceRegion(recorder::Region& region);

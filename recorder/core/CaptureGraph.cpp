@@ -1,6 +1,8 @@
 #include "recorder/core/CaptureGraph.h"
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 
 #include "recorder/core/RegionSelect.h"
 
@@ -62,6 +64,44 @@ VbrLimits VbrLimitsFor(int bitrate, int currentMinimum, int currentMaximum) {
     return limits;
 }
 
+int NearestOffered(const std::vector<int>& offeredKbps, int kbps) {
+    int best = -1;
+    long long bestDistance = 0;
+    for (std::size_t i = 0; i < offeredKbps.size(); ++i) {
+        const long long distance = std::llabs(static_cast<long long>(offeredKbps[i]) - kbps);
+        if (best < 0 || distance < bestDistance ||
+            (distance == bestDistance && offeredKbps[i] < offeredKbps[static_cast<std::size_t>(best)])) {
+            best = static_cast<int>(i);
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+std::string GraphFailureText(std::uint32_t result, const std::string& target) {
+    struct Reason {
+        std::uint32_t result;
+        const char* text;
+    };
+    // Win32 errors as HRESULTs (0x8007xxxx) and their storage twins.
+    static const Reason kReasons[] = {
+        {0x80070070u, "the disk is full"},          {0x80030070u, "the disk is full"},
+        {0x80070027u, "the disk is full"},          {0x80070005u, "access is denied"},
+        {0x80030005u, "access is denied"},          {0x80070003u, "the folder does not exist"},
+        {0x80070002u, "the folder does not exist"}, {0x80070013u, "the disk is write-protected"},
+        {0x80070020u, "the file is in use"},        {0x8007001Du, "the disk cannot be written"},
+    };
+    std::string reason;
+    for (const Reason& r : kReasons)
+        if (r.result == result) reason = r.text;
+    if (reason.empty()) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
+        reason = std::string("error ") + code;
+    }
+    return "Recording failed: " + target + " (" + reason + "). What was recorded until then is kept.";
+}
+
 int VideoBitsPerSecond(int kbps) {
     const long long bits = static_cast<long long>(kbps) * 1000;
     return bits > INT_MAX ? INT_MAX : bits < INT_MIN ? INT_MIN : static_cast<int>(bits);
@@ -96,6 +136,8 @@ bool ConnectMpegCapturePins(GraphOps& ops, const Settings& settings) {
     if (audio && !Link(ops, GraphFilter::AudioSource, settings.audioOutput, GraphFilter::AudioEncoder, "XForm In",
                        "Cannot connect Audio to Encoder"))
         return false;
+    // The encoder offers its bitrates once it knows its input's format.
+    if (audio && !ops.ConfigureAudioEncoder(settings.audioBitrate)) ops.ShowMessage("Cannot configure audio encoder");
     if (!Link(ops, GraphFilter::Screen, "Capture", GraphFilter::VideoEncoder, "Input",
               "Cannot connect Screen Capture to Encoder"))
         return false;

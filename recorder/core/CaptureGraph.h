@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "recorder/core/PanelLogic.h"
 #include "recorder/core/Settings.h"
@@ -53,6 +54,8 @@ public:
     virtual bool ConfigureSink() = 0;
     virtual bool ConfigureMux() = 0;
     virtual bool ConfigureVideoEncoder(int bitsPerSecond) = 0;
+    // The audio encoder's bitrate: the offered value nearest `kbps`.
+    virtual bool ConfigureAudioEncoder(int kbps) = 0;
 
     // WMV graph.
     virtual bool AddAsfWriter() = 0;  // loads and applies the written profile
@@ -79,6 +82,14 @@ struct VbrLimits {
     int maximum = 0;
 };
 VbrLimits VbrLimitsFor(int bitrate, int currentMinimum, int currentMaximum);
+
+// The position of the offered value (kbit/s) nearest `kbps`, the lower one
+// of two as near; -1 when nothing is offered.
+int NearestOffered(const std::vector<int>& offeredKbps, int kbps);
+
+// What the user is told when the running graph gives up with `result` (an
+// HRESULT) while recording into `target`.
+std::string GraphFailureText(std::uint32_t result, const std::string& target);
 
 // "Video Bitrate" (kbit/s) as bit/s, saturating instead of overflowing.
 int VideoBitsPerSecond(int kbps);

@@ -6,17 +6,18 @@ namespace {
 
 const char kActiveQuestion[] = "Recording is active. Would you like to close program now?";
 
-// Sets a flag for the lifetime of a scope; the controller is re-entered
-// through the message pumping of its waits.
+// Sets a flag for the lifetime of a scope and restores what it was; the
+// controller is re-entered through the message pumping of its waits.
 class Flag {
 public:
-    explicit Flag(bool& flag) : flag_(flag) { flag_ = true; }
-    ~Flag() { flag_ = false; }
+    explicit Flag(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+    ~Flag() { flag_ = old_; }
     Flag(const Flag&) = delete;
     Flag& operator=(const Flag&) = delete;
 
 private:
     bool& flag_;
+    bool old_;
 };
 
 }  // namespace
@@ -33,6 +34,7 @@ Controller::Controller(Settings& settings, PanelHost& host, bool windows60)
     : settings_(settings), host_(host), windows60_(windows60) {}
 
 void Controller::OnRecordBox() {
+    if (starting_) return;
     if (Active()) state_.stopRequest = true;
     OnRecord();
 }
@@ -40,10 +42,46 @@ void Controller::OnRecordBox() {
 void Controller::OnStopBox() {
     // Nothing to stop while idle; stopping then would only announce an
     // empty recording.
+    if (starting_) return;
     if (Active()) StopRecording();
 }
 
+void Controller::OnHotKey() {
+    if (starting_) return;
+    state_.hotKeyBusy = 1;
+    if (state_.recording) {
+        StopRecording();
+        host_.RedrawPanel();
+        return;
+    }
+    state_.hotKeyRecording = true;
+    OnRecord();
+    // A refused or failed start leaves no hot-key recording behind.
+    if (!state_.recording) state_.hotKeyRecording = false;
+}
+
+void Controller::OnGraphFailure(const std::string& message) {
+    if (starting_) {
+        if (pendingFailure_.empty()) pendingFailure_ = message;
+        return;
+    }
+    if (stopping_ || (!state_.recording && !state_.inProcessPaused)) return;
+    state_.recording = true;  // so that the stop sequence runs in full
+    StopRecording(StopMode::Failed);
+    host_.SetStatus("Recording failed");
+    host_.ShowMessage(message);
+}
+
+void Controller::HandlePendingFailure() {
+    if (pendingFailure_.empty()) return;
+    const std::string message = pendingFailure_;
+    pendingFailure_.clear();
+    // A start that failed has reported its own failure already.
+    if (state_.recording) OnGraphFailure(message);
+}
+
 void Controller::OnPausePlayBox() {
+    if (starting_) return;
     if (state_.recording && settings_.protocol != 0) {
         // Only MPEG-2 recordings can pause.
         host_.SetImage(Button::PausePlay, Image::Play1On);
@@ -56,7 +94,7 @@ void Controller::OnPausePlayBox() {
 }
 
 void Controller::OnRecord() {
-    if (state_.recordGuard) return;
+    if (state_.recordGuard || starting_) return;
     state_.recordGuard = true;
 
     // The route is chosen when a recording starts; a settings change while
@@ -78,40 +116,48 @@ void Controller::OnRecord() {
             StopFromRecordButton();
             return;
         }
-        host_.Wait(150);
-        if (settings_.recordingFolder.empty()) {
-            host_.ShowMessage(
-                "The recording folder is not specified. Click OK to continue and choose a folder to save recordings");
-            state_.recordGuard = false;
-            host_.OpenSettings();
-            return;
+        {
+            Flag start(starting_);
+            StartFromRecordButton();
         }
-        if (state_.engineMode) {
-            LaunchEngine();
-            state_.recordGuard = false;
-            return;
-        }
-        host_.SetImage(Button::Record, Image::Stop);
-        if (state_.pauseState == 0 && !state_.recording) host_.MakeOutputFileName();
-        state_.pauseState = 0;
-        host_.SetStatus("Initialize recording...");
-        host_.ParkMarkers();
-        if (settings_.hide && state_.hotKeyBusy) host_.HidePanel();
-        host_.ShowCornerMarkers(false);
-        host_.HideMarkers();
-        StartInProcessRecording();
-        if (state_.recording) {
-            if (!host_.HasStatusBox()) host_.CreateStatusBox();
-            if (!settings_.audioSonifer && settings_.protocol == 0) host_.SetImage(Button::PausePlay, Image::Pause);
-            if (!state_.hotKeyBusy)
-                host_.SetStatusBoxText(settings_.audioSonifer ? "Waiting for audio stream..." : "Status");
-        } else {
-            host_.SetImage(Button::Record, Image::Record);
-        }
-        state_.recordGuard = false;
+        HandlePendingFailure();
         return;
     }
     StopFromRecordButton();
+}
+
+void Controller::StartFromRecordButton() {
+    host_.Wait(150);
+    if (settings_.recordingFolder.empty()) {
+        host_.ShowMessage(
+            "The recording folder is not specified. Click OK to continue and choose a folder to save recordings");
+        state_.recordGuard = false;
+        host_.OpenSettings();
+        return;
+    }
+    if (state_.engineMode) {
+        LaunchEngine();
+        state_.recordGuard = false;
+        return;
+    }
+    host_.SetImage(Button::Record, Image::Stop);
+    if (state_.pauseState == 0 && !state_.recording) host_.MakeOutputFileName();
+    state_.pauseState = 0;
+    host_.SetStatus("Initialize recording...");
+    host_.ParkMarkers();
+    if (settings_.hide && state_.hotKeyBusy) host_.HidePanel();
+    host_.ShowCornerMarkers(false);
+    host_.HideMarkers();
+    StartInProcessRecording();
+    if (state_.recording) {
+        if (!host_.HasStatusBox()) host_.CreateStatusBox();
+        if (!settings_.audioSonifer && settings_.protocol == 0) host_.SetImage(Button::PausePlay, Image::Pause);
+        if (!state_.hotKeyBusy)
+            host_.SetStatusBoxText(settings_.audioSonifer ? "Waiting for audio stream..." : "Status");
+    } else {
+        host_.SetImage(Button::Record, Image::Record);
+    }
+    state_.recordGuard = false;
 }
 
 void Controller::StopFromRecordButton() {
@@ -159,7 +205,11 @@ void Controller::StopRecording(StopMode mode) {
     host_.SendMeter(2, 0);
     host_.StopCaptureGraph();
     state_.recording = false;
+    // Whatever ended it, the next recording is an ordinary one unless the
+    // hot key starts it again.
+    state_.hotKeyRecording = false;
     host_.SetImage(Button::Record, Image::Record);
+    if (mode == StopMode::Failed) return;
 
     std::uint64_t size = 0;
     if (!host_.TargetSize(size)) size = 0;
@@ -230,12 +280,21 @@ bool Controller::StartInProcessRecording() {
     state_.recording = true;
     state_.startMs = host_.NowMs();
     if (settings_.audioCompression) host_.SendMeter(1, 0);
-    if (host_.StartCaptureGraph()) {
-        host_.StartTick();
-        return true;
+    bool started = false;
+    {
+        Flag guard(starting_);
+        started = host_.StartCaptureGraph();
     }
+    if (started) {
+        host_.StartTick();
+        // Inside a press of Record the press handles it once it is done.
+        if (!starting_) HandlePendingFailure();
+        return state_.recording;
+    }
+    pendingFailure_.clear();
     StopRecording();
     state_.recording = false;
+    state_.hotKeyRecording = false;
     host_.StopCaptureGraph();
     return false;
 }
@@ -279,7 +338,7 @@ void Controller::LaunchEngine() {
 }
 
 void Controller::OnTick() {
-    if (inTick_) return;
+    if (inTick_ || starting_) return;
     Flag guard(inTick_);
 
     if (++ticks_ == 10) host_.StartUpdateCheck();
@@ -370,6 +429,8 @@ int Controller::OnEngineCode(int code) {
 }
 
 bool Controller::PrepareExit() {
+    // The start pumps messages; an exit now would stop a graph half built.
+    if (starting_) return false;
     if (Active()) {
         if (!host_.AskYesNo(kActiveQuestion)) return false;
         if (Active()) {

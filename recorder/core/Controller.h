@@ -134,8 +134,21 @@ public:
     void OnPausePlayBox();
 
     void OnRecord();
-    enum class StopMode { Announce, Quiet };
+    // Announce: the size in a message box; Quiet: at exit, waits for the
+    // engine; Failed: the caller reports what went wrong instead.
+    enum class StopMode { Announce, Quiet, Failed };
     void StopRecording(StopMode mode = StopMode::Announce);
+    // Ctrl+F12: stops a running recording or starts one in hot-key mode
+    // (no status text, no limit checks while it runs).
+    void OnHotKey();
+    // The graph reported that it cannot go on (the target cannot be written,
+    // a source failed): the recording ends keeping what was written, and
+    // `message` tells the user. A failure during a start is handled when the
+    // start has finished.
+    void OnGraphFailure(const std::string& message);
+    // A start is under way; its waits pump messages, and nothing may stop or
+    // pause it halfway.
+    bool Starting() const { return starting_; }
     void OnPauseOrPlay();
     void OnTick();
     void OnLevelUpdate(int left, int right);
@@ -152,6 +165,8 @@ public:
 private:
     void EndRecordingSegment();
     void StopFromRecordButton();
+    void StartFromRecordButton();
+    void HandlePendingFailure();
 
     Settings& settings_;
     PanelHost& host_;
@@ -159,6 +174,8 @@ private:
     RecordingState state_;
     SoundDetector detector_;
     bool stopping_ = false;
+    bool starting_ = false;
+    std::string pendingFailure_;
     bool inTick_ = false;
     int ticks_ = 0;
 };

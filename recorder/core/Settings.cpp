@@ -96,10 +96,15 @@ std::string FormatSettingsFile(const Settings& s) {
     out += '\n';
     for (const Field& field : kFields) {
         out += field.key;
-        if (field.kind == Kind::Text)
-            out += (s.*field.text).substr(0, kMaxSettingText);
-        else
+        if (field.kind == Kind::Text) {
+            const std::string value = (s.*field.text).substr(0, kMaxSettingText);
+            out += value;
+            // The reader drops one CR before a line feed (CR LF files): a
+            // value that ends in CR gets one more, so it reads back whole.
+            if (!value.empty() && value.back() == '\r') out += '\r';
+        } else {
             out += std::to_string(s.*field.number);
+        }
         out += '\n';
     }
     out += kStars;

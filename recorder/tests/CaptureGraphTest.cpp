@@ -49,6 +49,13 @@ public:
         log.push_back("encoder " + std::to_string(bits));
         return true;
     }
+    // Kept out of `log`, so the order checks above stay as they are.
+    std::vector<std::string> audioConfig;  // "<kbps> after <last log line>"
+    bool audioConfigures = true;
+    bool ConfigureAudioEncoder(int kbps) override {
+        audioConfig.push_back(std::to_string(kbps) + " after " + (log.empty() ? "" : log.back()));
+        return audioConfigures;
+    }
     bool AddAsfWriter() override {
         log.push_back("asf");
         return missing.count("ASF") == 0;
@@ -273,6 +280,59 @@ TEST(CaptureGraph, VbrLimits) {
     EXPECT_FALSE(VbrLimitsFor(b, b, b).setMaximum);
     EXPECT_EQ(2147483647, VideoBitsPerSecond(3000000));
     EXPECT_EQ(2147483647, VbrLimitsFor(2147483647, 0, 0).maximum);
+}
+
+}  // namespace
+}  // namespace recorder
+
+namespace recorder {
+namespace {
+
+// "Audio Bitrate" reaches the audio encoder once its input is connected; a
+// refusal is reported and the recording goes on.
+TEST(CaptureGraph, AudioBitrateIsSetAfterTheAudioConnection) {
+    Settings s = Mpeg2();
+    s.audioBitrate = 256;
+    FakeOps ops;
+    Region region;
+    ASSERT_TRUE(StartCaptureGraph(ops, s, "C:\\r\\a.mpg", region));
+    EXPECT_EQ(std::vector<std::string>{"256 after Capture->XForm In"}, ops.audioConfig);
+    EXPECT_TRUE(ops.messages.empty());
+
+    FakeOps refusing;
+    refusing.audioConfigures = false;
+    ASSERT_TRUE(StartCaptureGraph(refusing, s, "C:\\r\\a.mpg", region));
+    EXPECT_EQ(std::vector<std::string>{"Cannot configure audio encoder"}, refusing.messages);
+
+    s.videoOnly = 1;
+    FakeOps videoOnly;
+    ASSERT_TRUE(StartCaptureGraph(videoOnly, s, "C:\\r\\a.mpg", region));
+    EXPECT_TRUE(videoOnly.audioConfig.empty());
+}
+
+TEST(CaptureGraph, FailureTextsNameTheTargetAndTheReason) {
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {0x80070070u, "the disk is full"},
+        {0x80070005u, "access is denied"},
+        {0x80070003u, "the folder does not exist"},
+        {0x80004005u, "error 0x80004005"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(
+            std::string("Recording failed: D:\\rec\\a.mpg (") + c.second + "). What was recorded until then is kept.",
+            GraphFailureText(c.first, "D:\\rec\\a.mpg"));
+}
+
+TEST(CaptureGraph, NearestOfferedBitrate) {
+    const std::vector<int> layer2 = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+    struct Case {
+        int kbps;
+        int expected;
+    };
+    const Case cases[] = {{256, 256}, {0, 32}, {-5, 32}, {1000, 384}, {240, 224}, {241, 256}, {144, 128}, {250, 256}};
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, layer2[static_cast<std::size_t>(NearestOffered(layer2, c.kbps))]) << c.kbps;
+    EXPECT_EQ(-1, NearestOffered({}, 128));
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ public:
     int videoBitrate = 4000;
     int frameRate = 25;
     std::function<void()> duringWait;
+    std::function<void()> duringGraphStart;  // the graph start's own wait
     std::string images[8];
 
     int Count(const std::string& entry) const { return static_cast<int>(std::count(log.begin(), log.end(), entry)); }
@@ -87,6 +88,11 @@ public:
     }
     bool StartCaptureGraph() override {
         log.push_back("start graph");
+        if (duringGraphStart) {
+            auto hook = duringGraphStart;
+            duringGraphStart = nullptr;
+            hook();
+        }
         return graphStarts;
     }
     void StopCaptureGraph() override { log.push_back("stop graph"); }
@@ -285,6 +291,157 @@ TEST_F(ControllerTest, SecondRecordDuringTheWaitIsIgnored) {
     EXPECT_TRUE(controller.State().recording);
     EXPECT_EQ(1, host.Count("start graph"));
     EXPECT_EQ(1, host.Count("make name"));
+}
+
+// Stop, Pause, Record and exit pressed while a start pumps messages (in the
+// press's short wait or in the graph's own) are ignored: the start ends with
+// a running recording, which then stops normally, and the next one starts.
+TEST_F(ControllerTest, PressesDuringAStartAreIgnored) {
+    struct Case {
+        const char* name;
+        bool inGraphStart;
+        std::function<void(Controller&)> press;
+    };
+    const Case cases[] = {
+        {"stop in the press's wait", false, [](Controller& c) { c.OnStopBox(); }},
+        {"stop in the graph start", true, [](Controller& c) { c.OnStopBox(); }},
+        {"pause in the press's wait", false, [](Controller& c) { c.OnPausePlayBox(); }},
+        {"pause in the graph start", true, [](Controller& c) { c.OnPausePlayBox(); }},
+        {"record in the graph start", true, [](Controller& c) { c.OnRecordBox(); }},
+        {"hot key in the graph start", true, [](Controller& c) { c.OnHotKey(); }},
+        {"exit in the graph start", true, [](Controller& c) { EXPECT_FALSE(c.PrepareExit()); }},
+    };
+    for (const Case& c : cases) {
+        FakeHost fresh;
+        Settings s = settings;
+        Controller control(s, fresh, true);
+        for (int i = 0; i < 3; ++i) control.OnTick();
+        auto press = [&] {
+            EXPECT_TRUE(control.Starting()) << c.name;
+            c.press(control);
+        };
+        if (c.inGraphStart)
+            fresh.duringGraphStart = press;
+        else
+            fresh.duringWait = press;
+        control.OnRecordBox();
+        EXPECT_TRUE(control.State().recording) << c.name;
+        EXPECT_FALSE(control.Starting()) << c.name;
+        EXPECT_EQ(0, fresh.Count("stop graph")) << c.name;
+        EXPECT_EQ(0, control.State().pauseState) << c.name;
+        EXPECT_TRUE(fresh.messages.empty()) << c.name;
+
+        control.OnStopBox();
+        EXPECT_FALSE(control.Active()) << c.name;
+        EXPECT_EQ(1, fresh.Count("stop graph")) << c.name;
+        control.OnRecordBox();
+        EXPECT_TRUE(control.State().recording) << c.name;
+        EXPECT_EQ(2, fresh.Count("start graph")) << c.name;
+    }
+}
+
+// Resuming a paused recording is a start too.
+TEST_F(ControllerTest, StopDuringAResumeIsIgnored) {
+    controller.OnRecordBox();
+    controller.OnPausePlayBox();
+    ASSERT_EQ(1, controller.State().pauseState);
+    host.duringGraphStart = [this] { controller.OnStopBox(); };
+    controller.OnPausePlayBox();
+    EXPECT_TRUE(controller.State().recording);
+    EXPECT_EQ(1, host.Count("stop graph"));  // the pause's
+}
+
+// The hot-key flag (no status, no limits) belongs to one recording.
+TEST_F(ControllerTest, HotKeyModeEndsWithItsRecording) {
+    settings.maxFileSize = 1;
+    struct Case {
+        const char* name;
+        std::function<void()> end;
+    };
+    const Case cases[] = {
+        {"refused start",
+         [this] {
+             settings.audioSource.clear();
+             controller.OnHotKey();
+             settings.audioSource = "Line In";
+         }},
+        {"failed start",
+         [this] {
+             host.graphStarts = false;
+             controller.OnHotKey();
+             host.graphStarts = true;
+         }},
+        {"stopped by the panel",
+         [this] {
+             controller.OnHotKey();
+             ASSERT_TRUE(controller.State().hotKeyRecording);
+             controller.OnStopBox();
+         }},
+        {"graph failure",
+         [this] {
+             controller.OnHotKey();
+             controller.OnGraphFailure("broken");
+         }},
+        {"stopped by the hot key",
+         [this] {
+             controller.OnHotKey();
+             controller.OnHotKey();
+         }},
+    };
+    for (const Case& c : cases) {
+        c.end();
+        EXPECT_FALSE(controller.Active()) << c.name;
+        EXPECT_FALSE(controller.State().hotKeyRecording) << c.name;
+        // The next recording from the panel shows its status and keeps the
+        // size limit.
+        host.messages.clear();
+        host.targetBytes = 0;
+        controller.OnRecordBox();
+        ASSERT_TRUE(controller.State().recording) << c.name;
+        Tick();
+        EXPECT_EQ("Recording: Zelbo.mpg", host.status) << c.name;
+        host.targetBytes = 2 * 1048576;
+        Tick();
+        EXPECT_FALSE(controller.Active()) << c.name;
+        ASSERT_FALSE(host.messages.empty()) << c.name;
+        EXPECT_EQ("Recording Stopped. File size exceeded", host.messages.back()) << c.name;
+    }
+}
+
+// A graph that reports a failure ends the recording with that failure, not
+// with the size of a recording that went well.
+TEST_F(ControllerTest, GraphFailureEndsTheRecordingAndSaysWhy) {
+    controller.OnRecordBox();
+    ASSERT_TRUE(controller.State().recording);
+    host.messages.clear();
+    controller.OnGraphFailure("Cannot write C:\\rec\\a.mpg: the disk is full");
+    EXPECT_FALSE(controller.Active());
+    EXPECT_FALSE(host.ticking);
+    EXPECT_EQ(1, host.Count("stop graph"));
+    EXPECT_EQ("Recording failed", host.status);
+    ASSERT_EQ(1u, host.messages.size());
+    EXPECT_EQ("Cannot write C:\\rec\\a.mpg: the disk is full", host.messages[0]);
+    EXPECT_EQ("RECORD", host.images[static_cast<int>(Button::Record)]);
+
+    // Late reports of the same failure change nothing.
+    controller.OnGraphFailure("again");
+    EXPECT_EQ(1u, host.messages.size());
+    EXPECT_EQ(1, host.Count("stop graph"));
+
+    // Reported while a start still waits: handled once the start is done.
+    host.duringGraphStart = [this] { controller.OnGraphFailure("source failed"); };
+    controller.OnRecordBox();
+    EXPECT_FALSE(controller.Active());
+    EXPECT_EQ(2, host.Count("stop graph"));
+    EXPECT_EQ("source failed", host.messages.back());
+
+    // Closing a paused recording's segment can fail too: it ends there.
+    controller.OnRecordBox();
+    controller.OnPausePlayBox();
+    ASSERT_TRUE(controller.State().inProcessPaused);
+    controller.OnGraphFailure("Cannot close the file");
+    EXPECT_EQ("Cannot close the file", host.messages.back());
+    EXPECT_FALSE(controller.Active());
 }
 
 TEST_F(ControllerTest, EngineRecordingStartsStopsAndPauses) {

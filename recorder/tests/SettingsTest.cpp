@@ -88,6 +88,24 @@ TEST(SettingsFile, OverlongLineIsReadInPieces) {
     EXPECT_EQ(" Mic [USB] (2) ", s.audioSource);
 }
 
+// Text values survive any number of saves and loads unchanged, carriage
+// returns included.
+TEST(SettingsFile, TextValuesRoundTripWithCarriageReturns) {
+    const std::string values[] = {"abc\r", "\r", "a\rb", "x\r\r", "plain"};
+    for (const std::string& value : values) {
+        Settings s;
+        s.audioSource = value;
+        s.recordingFolder = "D:\\Rec" + value;
+        for (int round = 0; round < 3; ++round) {
+            Settings read;
+            ParseSettingsFile(FormatSettingsFile(s), read);
+            s = read;
+        }
+        EXPECT_EQ(value, s.audioSource);
+        EXPECT_EQ("D:\\Rec" + value, s.recordingFolder);
+    }
+}
+
 TEST(SettingsFile, ByteLimitIsSixtyFourBit) {
     Settings s;
     s.maxFileSize = 4096;

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -222,9 +224,11 @@ struct Session {
     Program* program = nullptr;
     HWND panel = nullptr;
 
+    std::string recordings = folder;  // the "Recording Folder"
+
     bool Start(const std::string& pin, int maxSize, int maxTime, bool videoOnly = false, int fps = 25,
                int kbps = 4000) {
-        WriteFile(folder + "\\Settings.ini", SettingsText(folder, pin, maxSize, maxTime, videoOnly, fps, kbps));
+        WriteFile(folder + "\\Settings.ini", SettingsText(recordings, pin, maxSize, maxTime, videoOnly, fps, kbps));
         program = new Program(folder);
         panel = WaitForWindow("Zelbo", 30000);
         // The first ticks create the options dialog with the graph.
@@ -235,10 +239,10 @@ struct Session {
     // Zelbo.exe), so it is looked for.
     std::string Target() const {
         WIN32_FIND_DATAA found;
-        HANDLE search = ::FindFirstFileA((folder + "\\*.mpg").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return folder + "\\none.mpg";
+        HANDLE search = ::FindFirstFileA((recordings + "\\*.mpg").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return recordings + "\\none.mpg";
         ::FindClose(search);
-        return folder + "\\" + found.cFileName;
+        return recordings + "\\" + found.cFileName;
     }
     void Exit() {
         Click(panel, 315, 15);
@@ -252,8 +256,9 @@ class ZelboRecord : public ::testing::Test {
 protected:
     void SetUp() override {
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        // A filter that is not registered is a fault of the installation.
         const std::string missing = MissingFilters();
-        if (!missing.empty()) GTEST_SKIP() << "cannot record on this machine, missing:" << missing;
+        ASSERT_TRUE(missing.empty()) << "cannot record, not registered:" << missing;
         pin_ = AudioOutputPin();
     }
     // Wine 8.0's audio capture filter lists the device but has no pins.
@@ -375,6 +380,201 @@ TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves) {
         }
         session.Exit();
     }
+}
+
+// Fills the file system of `folder` up to `leave` bytes with a file of its
+// own, whose name is returned.
+std::string FillDisk(const std::string& folder, std::uint64_t leave) {
+    const std::string filler = folder + "\\filler.bin";
+    HANDLE file = ::CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, file);
+    const std::vector<char> block(65536, 'x');
+    ULARGE_INTEGER free{};
+    while (::GetDiskFreeSpaceExA(folder.c_str(), &free, nullptr, nullptr) && free.QuadPart > leave) {
+        const std::uint64_t want = free.QuadPart - leave;
+        const DWORD size = static_cast<DWORD>(want < block.size() ? want : block.size());
+        DWORD written = 0;
+        if (!::WriteFile(file, block.data(), size, &written, nullptr) || written == 0) break;
+    }
+    ::CloseHandle(file);
+    return filler;
+}
+
+void KeepArtefact(const std::string& path, const char* name) {
+    const std::string artefacts = FromUnix(ARTEFACT_DIR);
+    ::CreateDirectoryA(artefacts.c_str(), nullptr);
+    EXPECT_TRUE(::CopyFileA(path.c_str(), (artefacts + "\\" + name).c_str(), FALSE)) << path;
+}
+
+// A target that cannot be written ends the recording at once, with what
+// failed and where; one that fills its disk ends when the disk is full and
+// keeps a file that decodes.
+TEST_F(ZelboRecord, WriteFailuresEndTheRecordingAndSayWhy) {
+    const std::string small = FromUnix(SMALL_FOLDERS);
+    ULARGE_INTEGER total{};
+    ASSERT_TRUE(::GetDiskFreeSpaceExA((small + "\\full").c_str(), nullptr, &total, nullptr));
+    ASSERT_LT(total.QuadPart, 64u * 1048576u) << "the small file system is not mounted";
+    struct Case {
+        const char* name;
+        std::string folder;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"missing folder", "", "(the folder does not exist)"},
+        {"read-only folder", small + "\\readonly", ""},
+        {"full disk", small + "\\full", "(the disk is full)"},
+    };
+    for (const Case& c : cases) {
+        WriteRegion(100, 100, 420, 340);
+        Noise noise(100, 100, 320, 240);
+        Session session;
+        session.recordings = c.folder.empty() ? session.folder + "\\gone" : c.folder;
+        std::string filler;
+        if (c.folder == small + "\\full") filler = FillDisk(c.folder, 1536 * 1024);
+        ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio())) << c.name;
+        Click(session.panel, 30, 130);
+        std::string message = AnswerMessageBox(*session.program, IDOK, 60000);
+        if (message.find("Cannot find directory") == 0) message = AnswerMessageBox(*session.program, IDOK, 60000);
+        EXPECT_EQ(0u, message.find("Recording failed: " + session.recordings + "\\")) << c.name << ": " << message;
+        EXPECT_NE(std::string::npos, message.find(c.reason)) << c.name << ": " << message;
+        EXPECT_EQ(std::string::npos, message.find("Recording Stopped: ")) << c.name;
+        ::Sleep(1500);
+        EXPECT_EQ("Recording failed", StatusText(session.panel)) << c.name;
+        if (!filler.empty()) {
+            const std::string target = session.Target();
+            EXPECT_GT(FileSize(target), 500000u) << c.name;
+            KeepArtefact(target, "zelbo_disk_full.mpg");
+            ::DeleteFileA(target.c_str());
+            ::DeleteFileA(filler.c_str());
+        }
+        session.Exit();
+    }
+}
+
+// Settings that cannot be saved (a full disk) stay as they were on disk.
+TEST_F(ZelboRecord, FailedSaveKeepsTheSettingsFile) {
+    const std::string full = FromUnix(SMALL_FOLDERS) + "\\full";
+    const std::string folder = full + "\\program";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileA(FromUnix(ZELBO_EXE).c_str(), (folder + "\\Zelbo.exe").c_str(), FALSE));
+    // Written by hand: the program writes it back in its own layout at start.
+    const std::string settings = SettingsText(folder, pin_, 0, 0, true) + "\n";
+    WriteFile(folder + "\\Settings.ini", settings);
+    const std::string filler = FillDisk(full, 0);
+    {
+        Program program(folder);
+        const std::string message = AnswerMessageBox(program, IDOK, 30000);
+        EXPECT_EQ("Cannot find or open file " + folder + "\\Settings.ini. Cannot save settings", message);
+        EXPECT_EQ(settings, ReadFile(folder + "\\Settings.ini"));
+    }
+    ::DeleteFileA(filler.c_str());
+    ::DeleteFileA((folder + "\\Settings.ini").c_str());
+    ::DeleteFileA((folder + "\\Settings.ini.new").c_str());
+    ::DeleteFileA((folder + "\\Zelbo.exe").c_str());
+    ::RemoveDirectoryA(folder.c_str());
+}
+
+// WCAG contrast of two colours.
+double Contrast(COLORREF a, COLORREF b) {
+    auto luminance = [](COLORREF c) {
+        auto channel = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(GetRValue(c)) + 0.7152 * channel(GetGValue(c)) + 0.0722 * channel(GetBValue(c));
+    };
+    const double x = luminance(a);
+    const double y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+// Exit during a recording: the status box is readable while it runs, and the
+// file ends whole.
+TEST_F(ZelboRecord, ExitDuringARecordingEndsTheFileWhole) {
+    WriteRegion(100, 100, 420, 340);
+    Noise noise(100, 100, 320, 240);
+    Session session;
+    ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio()));
+    Click(session.panel, 30, 130);
+    for (int i = 0; i < 200 && FileSize(session.Target()) == 0; ++i) ::Sleep(100);
+    ASSERT_GT(FileSize(session.Target()), 0u);
+    ::Sleep(4000);
+
+    // The status box (12, 40, 165 x 63 in the panel): its background is the
+    // commonest colour, its text the one that stands out most.
+    POINT origin{12, 40};
+    ::ClientToScreen(session.panel, &origin);
+    HDC screen = ::GetDC(nullptr);
+    std::vector<COLORREF> pixels;
+    for (int y = 2; y < 60; ++y)
+        for (int x = 2; x < 145; ++x) pixels.push_back(::GetPixel(screen, origin.x + x, origin.y + y) & 0xFFFFFF);
+    ::ReleaseDC(nullptr, screen);
+    std::map<COLORREF, int> counts;
+    for (COLORREF p : pixels) ++counts[p];
+    COLORREF background = 0;
+    int most = 0;
+    for (const auto& entry : counts)
+        if (entry.second > most) {
+            most = entry.second;
+            background = entry.first;
+        }
+    double best = 1;
+    for (const auto& entry : counts) best = std::max(best, Contrast(entry.first, background));
+    EXPECT_GE(best, 4.5) << "status text against its box, background " << std::hex << background;
+    const std::string artefacts = FromUnix(ARTEFACT_DIR);
+    ::CreateDirectoryA(artefacts.c_str(), nullptr);
+    EXPECT_TRUE(SaveWindowShot(session.panel, artefacts + "\\zelbo_status_box.bmp"));
+
+    const std::string target = session.Target();
+    Click(session.panel, 315, 15);
+    EXPECT_EQ("Recording is active. Would you like to close program now?", AnswerMessageBox(*session.program, IDYES));
+    DWORD code = 1;
+    ASSERT_TRUE(session.program->Exited(20000, code));
+    KeepArtefact(target, "zelbo_exit.mpg");
+}
+
+void Register(const std::string& module) {
+    std::string command = "regsvr32.exe /s \"" + module + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ::WaitForSingleObject(info.hProcess, 60000);
+    DWORD code = 1;
+    ::GetExitCodeProcess(info.hProcess, &code);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    EXPECT_EQ(0u, code) << command;
+}
+
+// The video encoder registered from a folder without its engine Vidova.dll:
+// the graph cannot run, the program says so and keeps answering.
+TEST_F(ZelboRecord, MissingVideoEngineIsReportedAndTheProgramAnswers) {
+    const std::string exe = FromUnix(ZELBO_EXE);
+    const std::string bin = exe.substr(0, exe.find_last_of('\\'));
+    const std::string copy = MakeProgramFolder();
+    ASSERT_TRUE(::CopyFileA((bin + "\\Vidrel.ax").c_str(), (copy + "\\Vidrel.ax").c_str(), FALSE));
+    struct Restore {
+        std::string original;
+        ~Restore() { Register(original); }
+    } restore{bin + "\\Vidrel.ax"};
+    Register(copy + "\\Vidrel.ax");
+
+    WriteRegion(100, 100, 420, 340);
+    Session session;
+    ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio()));
+    Click(session.panel, 30, 130);
+    std::vector<std::string> messages;
+    for (std::string m = AnswerMessageBox(*session.program, IDOK, 30000); m != "(no message box)";
+         m = AnswerMessageBox(*session.program, IDOK, 5000))
+        messages.push_back(m);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(0u, messages.front().find("Cannot ")) << messages.front();
+    DWORD_PTR answer = 0;
+    EXPECT_NE(0, ::SendMessageTimeoutA(session.panel, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer))
+        << "the panel does not answer";
+    EXPECT_EQ(std::string::npos, StatusText(session.panel).find("Recording:"));
+    session.Exit();
 }
 
 // Run by bench_record.sh: the whole 1280 x 720 screen at 30 fps for

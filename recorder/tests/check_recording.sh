@@ -7,7 +7,8 @@
 # (the recording test skipped for missing filters).
 set -u
 file=$1
-mode=${2:-av}  # "video" for a video-only recording, "decode" for the decode check alone
+mode=${2:-av}  # "video" for a video-only recording, "decode" for the decode check alone,
+# "audio-bitrate" for the audio stream's bitrate alone (given as the third argument)
 seconds=${3:-10}  # the expected length
 if [ ! -s "$file" ]; then
   echo "no recording at $file"
@@ -25,6 +26,12 @@ duration=$(probe -show_entries format=duration)
 vstart=$(probe -select_streams v:0 -show_entries stream=start_time)
 astart=$(probe -select_streams a:0 -show_entries stream=start_time)
 errors=$(ffmpeg -nostdin -v error -i "$file" -f null - 2>&1)
+if [ "$mode" = audio-bitrate ]; then
+  # The third argument is the expected audio bitrate in bit/s.
+  abitrate=$(probe -select_streams a:0 -show_entries stream=bit_rate)
+  check "audio at $seconds bit/s (found $abitrate)" '[ "$abitrate" = "$seconds" ]'
+  exit $fail
+fi
 if [ "$mode" = decode ]; then
   check "decodes without errors" '[ -z "$errors" ]'
   [ -z "$errors" ] || echo "$errors" | head -20
