@@ -29,7 +29,7 @@ public:
     };
 
     // How far arrival may stray before the count is re-anchored.
-    static constexpr int64_t kTolerance = 50000;  // 5 ms
+    static constexpr int64_t kTolerance = 200000;  // 20 ms
     // Re-anchoring back in time overlaps sound already sent: it is limited
     // per window so that the times keep rising (a frame of the audio
     // encoder lasts 24 ms).

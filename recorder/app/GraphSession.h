@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recorder/core/CaptureGraph.h"
+#include "recorder/core/SegmentJoin.h"
 
 namespace zelbo {
 
@@ -77,6 +78,10 @@ public:
 
 private:
     void Drop(recorder::GraphFilter filter);
+    // A resumed recording appends to its target: the part appended is moved
+    // onto the timeline of the parts before it once its graph has stopped.
+    void PrepareJoin(const std::wstring& target);
+    void JoinSegment();
 
     IGraphBuilder* graph_ = nullptr;
     ICaptureGraphBuilder2* builder_ = nullptr;
@@ -88,6 +93,8 @@ private:
     IMediaSeeking* seeking_ = nullptr;
     IBaseFilter* filters_[static_cast<int>(recorder::GraphFilter::Count)] = {};
     IFileSinkFilter* sink_ = nullptr;
+    std::wstring target_;
+    recorder::Continuation continuation_;
 };
 
 }  // namespace zelbo
