@@ -31,7 +31,7 @@ WaveCaptureSource::WaveCaptureSource(LPUNKNOWN pUnk, HRESULT* phr)
 }
 
 WaveCaptureStream::WaveCaptureStream(WaveCaptureSource* filter, HRESULT* phr)
-    : CLiveSourceStream("Korvell Audio Capture stream", phr, filter, L"Capture"), m_source(filter) {
+    : CLiveSourceStream("Korvell Audio Capture stream", phr, filter, L"Capture"), m_source(filter), m_timeline(kRate) {
     m_format.wFormatTag = WAVE_FORMAT_PCM;
     m_format.nChannels = kChannels;
     m_format.nSamplesPerSec = kRate;
@@ -68,8 +68,22 @@ HRESULT WaveCaptureStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROP
     return actual.cbBuffer < props->cbBuffer ? E_FAIL : S_OK;
 }
 
-HRESULT WaveCaptureStream::OnThreadCreate() {
-    m_filled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+HRESULT WaveCaptureStream::CompleteConnect(IPin* receivePin) {
+    HRESULT hr = CLiveSourceStream::CompleteConnect(receivePin);
+    if (FAILED(hr)) return hr;
+    // A device that cannot open now may still open when the graph starts.
+    if (!m_device) OpenDevice();
+    return S_OK;
+}
+
+HRESULT WaveCaptureStream::BreakConnect() {
+    CloseDevice();
+    return CLiveSourceStream::BreakConnect();
+}
+
+HRESULT WaveCaptureStream::OpenDevice() {
+    if (m_device) return S_OK;
+    if (!m_filled) m_filled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!m_filled) return E_OUTOFMEMORY;
     MMRESULT rc =
         waveInOpen(&m_device, WAVE_MAPPER, &m_format, reinterpret_cast<DWORD_PTR>(m_filled), 0, CALLBACK_EVENT);
@@ -90,7 +104,32 @@ HRESULT WaveCaptureStream::OnThreadCreate() {
         }
     }
     m_next = 0;
+    if (waveInStart(m_device) != MMSYSERR_NOERROR) {
+        CloseDevice();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+// What the device captured while nobody took it is stale: it goes, and the
+// blocks start afresh, from the same settled device.
+HRESULT WaveCaptureStream::RestartDevice() {
+    if (waveInReset(m_device) != MMSYSERR_NOERROR) return E_FAIL;
+    for (WAVEHDR& h : m_headers) {
+        h.dwFlags &= ~WHDR_DONE;
+        h.dwBytesRecorded = 0;
+        if (waveInAddBuffer(m_device, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) return E_FAIL;
+    }
+    m_next = 0;
     return waveInStart(m_device) == MMSYSERR_NOERROR ? S_OK : E_FAIL;
+}
+
+HRESULT WaveCaptureStream::OnThreadCreate() {
+    if (m_device) {
+        if (SUCCEEDED(RestartDevice())) return S_OK;
+        CloseDevice();
+    }
+    return OpenDevice();
 }
 
 void WaveCaptureStream::CloseDevice() {
@@ -112,61 +151,99 @@ HRESULT WaveCaptureStream::OnThreadDestroy() {
 }
 
 HRESULT WaveCaptureStream::OnThreadStartPlay() {
-    m_frames = 0;
+    m_timeline.Reset();
+    m_countedTime = 0;
     ResetStreamEnd();
     return S_OK;
 }
 
-// Copies the next captured block; its time follows the frames sent.
-HRESULT WaveCaptureStream::FillBuffer(IMediaSample* sample) {
-    WAVEHDR& h = m_headers[m_next];
-    BYTE* p = nullptr;
-    HRESULT hr = sample->GetPointer(&p);
-    if (FAILED(hr)) return hr;
-    long n = static_cast<long>(h.dwBytesRecorded);
-    if (n > sample->GetSize()) n = sample->GetSize();
-    std::memcpy(p, h.lpData, static_cast<size_t>(n));
-    sample->SetActualDataLength(n);
-    unsigned long long frames = static_cast<unsigned long long>(n) / m_format.nBlockAlign;
-    REFERENCE_TIME start = static_cast<REFERENCE_TIME>(m_frames * 10000000ULL / kRate);
-    REFERENCE_TIME stop = static_cast<REFERENCE_TIME>((m_frames + frames) * 10000000ULL / kRate);
-    sample->SetTime(&start, &stop);
-    sample->SetSyncPoint(TRUE);
-    m_frames += frames;
+bool WaveCaptureStream::StreamNow(REFERENCE_TIME* now) {
+    IReferenceClock* clock = m_source->Clock();
+    REFERENCE_TIME t = 0;
+    if (!clock || FAILED(clock->GetTime(&t))) return false;
+    *now = t - m_source->StartTime();
+    return true;
+}
+
+// Not used: the loop stamps and fills its samples itself (Send).
+HRESULT WaveCaptureStream::FillBuffer(IMediaSample*) {
+    return E_UNEXPECTED;
+}
+
+HRESULT WaveCaptureStream::Send(const BYTE* data, uint32_t frames) {
+    const uint32_t perSample = static_cast<uint32_t>(m_format.nAvgBytesPerSec * kBlockMs / 1000) / m_format.nBlockAlign;
+    while (frames > 0) {
+        const uint32_t n = frames < perSample ? frames : perSample;
+        const wavecap::CaptureTimeline::Span span = m_timeline.Next(n);
+        const uint32_t kept = n - span.skip;
+        const BYTE* from = data ? data + static_cast<size_t>(span.skip) * m_format.nBlockAlign : nullptr;
+        if (data) data += static_cast<size_t>(n) * m_format.nBlockAlign;
+        frames -= n;
+        if (kept == 0) continue;                             // captured before the run
+        if (StreamEndDue(span.start)) DeliverEndOfStream();  // downstream can finish its data
+        if (StreamEnded()) return S_OK;
+        IMediaSample* sample = nullptr;
+        HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
+        if (FAILED(hr)) return hr;
+        BYTE* p = nullptr;
+        const long bytes = static_cast<long>(kept * m_format.nBlockAlign);
+        hr = sample->GetPointer(&p);
+        if (SUCCEEDED(hr) && sample->GetSize() < bytes) hr = E_FAIL;
+        if (SUCCEEDED(hr)) {
+            if (from)
+                std::memcpy(p, from, static_cast<size_t>(bytes));
+            else
+                std::memset(p, 0, static_cast<size_t>(bytes));
+            hr = sample->SetActualDataLength(bytes);
+        }
+        REFERENCE_TIME start = span.start, stop = span.stop;
+        if (SUCCEEDED(hr)) hr = sample->SetTime(&start, &stop);
+        if (SUCCEEDED(hr)) hr = sample->SetSyncPoint(TRUE);
+        if (SUCCEEDED(hr)) hr = Deliver(sample);
+        sample->Release();
+        if (FAILED(hr)) return hr;
+    }
     return S_OK;
 }
 
-// A live source: blocks captured before Run are dropped.
+// A live source: blocks captured before Run are dropped; those after it are
+// placed on the graph's clock (CaptureTimeline).
 HRESULT WaveCaptureStream::DoBufferProcessingLoop() {
     OnThreadStartPlay();
     Command com;
     do {
         while (!CheckRequest(&com)) {
+            if (m_headers.empty()) return E_FAIL;
             if (WaitForSingleObject(m_filled, 20) != WAIT_OBJECT_0 && !(m_headers[m_next].dwFlags & WHDR_DONE))
                 continue;
-            while (!m_headers.empty() && (m_headers[m_next].dwFlags & WHDR_DONE)) {
+            // Every block ready now arrived together: they are placed as one.
+            size_t ready = 0;
+            uint64_t frames = 0;
+            while (ready < m_headers.size() && (m_headers[(m_next + ready) % m_headers.size()].dwFlags & WHDR_DONE)) {
+                frames += m_headers[(m_next + ready) % m_headers.size()].dwBytesRecorded / m_format.nBlockAlign;
+                ++ready;
+            }
+            const bool sending = m_source->IsRunning() && !StreamEnded();
+            HRESULT hr = S_OK;
+            if (sending && frames > 0) {
+                REFERENCE_TIME now = 0;
+                if (!StreamNow(&now)) now = m_countedTime += m_timeline.Duration(frames);
+                m_timeline.Arrived(frames, now);
+                hr = Send(nullptr, static_cast<uint32_t>(m_timeline.TakeLeadingSilence()));
+            }
+            for (size_t i = 0; i < ready; ++i) {
                 WAVEHDR& h = m_headers[m_next];
-                HRESULT hr = S_OK;
-                if (StreamEndDue(static_cast<REFERENCE_TIME>(m_frames * 10000000ULL / kRate)))
-                    DeliverEndOfStream();  // downstream can finish its data
-                if (!StreamEnded() && m_source->IsRunning() && h.dwBytesRecorded > 0) {
-                    IMediaSample* sample = nullptr;
-                    hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
-                    if (SUCCEEDED(hr)) {
-                        hr = FillBuffer(sample);
-                        if (hr == S_OK) hr = Deliver(sample);
-                        sample->Release();
-                    }
-                }
+                if (sending && SUCCEEDED(hr))
+                    hr = Send(reinterpret_cast<const BYTE*>(h.lpData), h.dwBytesRecorded / m_format.nBlockAlign);
                 h.dwFlags &= ~WHDR_DONE;
                 h.dwBytesRecorded = 0;
-                waveInAddBuffer(m_device, &h, sizeof(WAVEHDR));
+                if (waveInAddBuffer(m_device, &h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR && SUCCEEDED(hr)) hr = E_FAIL;
                 m_next = (m_next + 1) % m_headers.size();
-                if (FAILED(hr) && hr != VFW_E_NOT_COMMITTED) {
-                    DeliverEndOfStream();
-                    m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-                    return hr;
-                }
+            }
+            if (FAILED(hr) && hr != VFW_E_NOT_COMMITTED) {
+                DeliverEndOfStream();
+                m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+                return hr;
             }
         }
     } while (AnswerLoopCommand(com));

@@ -3,6 +3,7 @@
 // capture filter has no pins under Wine; this one records through waveIn.
 #pragma once
 
+#include "companions/wavecap/CaptureTimeline.h"
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/LiveStreamControl.h"
 #include "platform/dshow/Source.h"
@@ -30,9 +31,21 @@ public:
     HRESULT OnThreadDestroy() override;
     HRESULT OnThreadStartPlay() override;
     HRESULT DoBufferProcessingLoop() override;
+    // The device opens with the connection, so that it has settled by the
+    // time the graph runs (a wave-input device that starts with the run
+    // hands over its first sound only after a second or more under Wine).
+    HRESULT CompleteConnect(IPin* receivePin) override;
+    HRESULT BreakConnect() override;
 
 private:
+    HRESULT OpenDevice();
+    // Hands every buffer back to the device, emptied, and starts it.
+    HRESULT RestartDevice();
     void CloseDevice();
+    // Stream time now; false when the graph has no clock.
+    bool StreamNow(REFERENCE_TIME* now);
+    // Sends `frames` frames, from `data` or silence when null.
+    HRESULT Send(const BYTE* data, uint32_t frames);
 
     WaveCaptureSource* m_source;
     WAVEFORMATEX m_format{};
@@ -40,14 +53,17 @@ private:
     HANDLE m_filled = nullptr;
     std::vector<std::vector<BYTE>> m_blocks;
     std::vector<WAVEHDR> m_headers;
-    size_t m_next = 0;                // header to wait for
-    unsigned long long m_frames = 0;  // frames sent since running
+    size_t m_next = 0;  // header to wait for
+    wavecap::CaptureTimeline m_timeline;
+    REFERENCE_TIME m_countedTime = 0;  // without a clock: the time of the frames counted
 };
 
 class WaveCaptureSource : public CSource {
 public:
     static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
     bool IsRunning() { return m_State == State_Running; }
+    IReferenceClock* Clock() { return m_pClock; }
+    REFERENCE_TIME StartTime() const { return m_tStart; }
 
 private:
     WaveCaptureSource(LPUNKNOWN pUnk, HRESULT* phr);

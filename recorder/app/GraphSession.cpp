@@ -344,6 +344,7 @@ void GraphSession::StopCaptureGraph(HWND notifyWindow) {
     runFailed_ = false;
     Wait(1000);
     ReleaseGraphFilters();
+    JoinSegment();
     ReleaseGraph();
     CreateFilterGraph(notifyWindow);
 }
@@ -395,8 +396,64 @@ bool GraphSession::Connect(GraphFilter from, const std::string& outPin, GraphFil
     return out && in && SUCCEEDED(graph_->ConnectDirect(out.Get(), in.Get(), nullptr));
 }
 
+namespace {
+
+// The recording file through a Win32 handle, for the segment join.
+class HandleFile : public recorder::ByteFile {
+public:
+    explicit HandleFile(const std::wstring& path)
+        : handle_(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~HandleFile() override {
+        if (Open()) ::CloseHandle(handle_);
+    }
+    HandleFile(const HandleFile&) = delete;
+    HandleFile& operator=(const HandleFile&) = delete;
+    bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+    uint64_t Size() override {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(handle_, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+    }
+    bool Read(uint64_t offset, uint8_t* data, size_t size) override {
+        DWORD done = 0;
+        return Seek(offset) && ::ReadFile(handle_, data, static_cast<DWORD>(size), &done, nullptr) && done == size;
+    }
+    bool Write(uint64_t offset, const uint8_t* data, size_t size) override {
+        DWORD done = 0;
+        return Seek(offset) && ::WriteFile(handle_, data, static_cast<DWORD>(size), &done, nullptr) && done == size;
+    }
+    bool Truncate(uint64_t size) override { return Seek(size) && ::SetEndOfFile(handle_); }
+
+private:
+    bool Seek(uint64_t offset) {
+        LARGE_INTEGER to;
+        to.QuadPart = static_cast<LONGLONG>(offset);
+        return ::SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) != FALSE;
+    }
+    HANDLE handle_;
+};
+
+}  // namespace
+
+void GraphSession::PrepareJoin(const std::wstring& target) {
+    joinTarget_ = target;
+    continuation_ = recorder::Continuation{};
+    HandleFile file(target);
+    if (file.Open()) continuation_ = recorder::PrepareContinuation(file);
+}
+
+void GraphSession::JoinSegment() {
+    if (!continuation_.active) return;
+    HandleFile file(joinTarget_);
+    if (!file.Open() || !recorder::JoinContinuation(file, continuation_))
+        ::OutputDebugStringA("The resumed part of the recording could not be joined to the part before it\n");
+    continuation_ = recorder::Continuation{};
+}
+
 recorder::SinkNameResult GraphSession::SetSinkFileName(const std::string& target) {
     sink_ = nullptr;
+    PrepareJoin(Widen(target));
     IBaseFilter* writer = Filter(GraphFilter::FileWriter);
     if (!writer || FAILED(sink_.QueryFrom(writer, IID_IFileSinkFilter)) || !sink_)
         return recorder::SinkNameResult::NoInterface;

@@ -11,6 +11,7 @@
 
 #include "platform/com/ComPtr.h"
 #include "recorder/core/CaptureGraph.h"
+#include "recorder/core/SegmentJoin.h"
 
 namespace zelbo {
 
@@ -92,6 +93,10 @@ public:
 
 private:
     void Drop(recorder::GraphFilter filter);
+    // A resumed recording appends to its target: the part appended is moved
+    // onto the timeline of the parts before it once its graph has stopped.
+    void PrepareJoin(const std::wstring& target);
+    void JoinSegment();
 
     com::ComPtr<IGraphBuilder> graph_;
     com::ComPtr<ICaptureGraphBuilder2> builder_;
@@ -107,6 +112,8 @@ private:
     bool completed_ = false;
     Failure failure_;
     bool runFailed_ = false;
+    std::wstring joinTarget_;  // the file a resumed part is appended to
+    recorder::Continuation continuation_;
 };
 
 }  // namespace zelbo

@@ -238,6 +238,7 @@ void Controller::OnPauseOrPlay() {
                 host_.PostEngineStop();
             } else {
                 host_.StopTick();
+                state_.recordedMs += host_.NowMs() - state_.startMs;
                 state_.inProcessPaused = true;
                 EndRecordingSegment();
             }
@@ -278,7 +279,10 @@ bool Controller::StartInProcessRecording() {
         return false;
     }
     state_.recording = true;
-    state_.startMs = host_.NowMs();
+    // A resumed recording goes on counting its time: "Max File Time" and
+    // the status count the whole recording, not the last part.
+    if (!state_.inProcessPaused) state_.recordedMs = 0;
+    state_.startMs = host_.NowMs() - state_.recordedMs;
     if (settings_.audioCompression) host_.SendMeter(1, 0);
     bool started = false;
     {

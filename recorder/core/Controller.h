@@ -113,6 +113,7 @@ struct RecordingState {
     int hotKeyBusy = 0;
     bool recordGuard = false;
     std::uint64_t startMs = 0;
+    std::uint64_t recordedMs = 0;  // recorded before the last in-process pause
     bool engineStartTaken = false;
     bool blinkPhase = false;
     bool refresh = true;

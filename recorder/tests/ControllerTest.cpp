@@ -172,6 +172,27 @@ TEST_F(ControllerTest, TimeLimitUsesTheMonotonicClock) {
     EXPECT_EQ("Recording Stopped. File time exceeded", host.messages.back());
 }
 
+TEST_F(ControllerTest, TimeLimitCountsTheWholeRecordingAcrossPauses) {
+    settings.maxFileTime = 10;
+    controller.OnRecordBox();
+    for (int i = 0; i < 6; ++i) Tick();
+    controller.OnPausePlayBox();  // pause after 6 s
+    host.now += 60000;            // the pause does not count
+    controller.OnPausePlayBox();  // resume
+    ASSERT_TRUE(controller.State().recording);
+    for (int i = 0; i < 3; ++i) Tick();
+    EXPECT_TRUE(controller.State().recording);
+    Tick();
+    EXPECT_FALSE(controller.State().recording);
+    EXPECT_EQ("Recording Stopped. File time exceeded", host.messages.back());
+
+    // A new recording counts from zero again.
+    host.messages.clear();
+    controller.OnRecordBox();
+    for (int i = 0; i < 9; ++i) Tick();
+    EXPECT_TRUE(controller.State().recording);
+}
+
 TEST_F(ControllerTest, MissingTargetSkipsTheTickWork) {
     settings.maxFileTime = 1;
     controller.OnRecordBox();

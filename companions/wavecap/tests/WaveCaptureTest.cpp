@@ -68,6 +68,11 @@ TEST(WaveCapture, RecordsTheToneThatPlays) {
         ComPtr<IPin> out;
         ASSERT_EQ(S_OK, FindPinByName(capture.Get(), PINDIR_OUTPUT, L"Capture", out.Put()));
         ASSERT_EQ(S_OK, graph->ConnectDirect(out.Get(), &recorder->Pin(), nullptr));
+        // The device opens with the connection; as in the recorder, it has a
+        // moment to settle before the graph runs (a device that has just
+        // opened hands over its first sound late, and the time before it
+        // becomes silence).
+        Sleep(1500);
 
         TonePlayer tone(8.0);
         ASSERT_TRUE(tone.Playing());
