@@ -78,3 +78,8 @@ win_path() {
 }
 
 wine_run() { "$WINE" "$@"; }
+
+# Prints the calling script's header comment (its usage) without the '#'.
+print_usage() {
+  awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
+}
