@@ -5,91 +5,81 @@
 namespace vidcore {
 namespace {
 
-const NamedInt kNames0[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames1[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames4[] = {{"MPEG-1  ", 0},
-                            {"MPEG-1 VideoCD", 1},
-                            {"MPEG-1 DVD", 13},
-                            {"MPEG-2", 2},
-                            {"MPEG-2 SVCD", 3},
-                            {"MPEG-2 DVD", 4},
-                            {"MPEG-2 DVB", 8},
-                            {"MPEG-2 MicroMV", 9},
-                            {"MPEG-1/2 DVHS", 10},
-                            {"MPEG-2 HD DVD", 25},
-                            {"MPEG-2 HDV HD1", 18},
-                            {"MPEG-2 HDV HD2", 19},
-                            {"MPEG-2 ATSC", 11},
-                            {"MPEG D10_25", 20},
-                            {"MPEG D10_30", 21},
-                            {"MPEG D10_40", 22},
-                            {"MPEG D10_50", 23},
-                            {"XDCAM 1080 CBR 25", 32},
-                            {"XDCAM 1080 VBR 17.5", 33},
-                            {"XDCAM 1080 VBR 35", 34},
-                            {"XDCAM 540 CBR 12.5", 35},
-                            {"XDCAM 540 VBR 8.75", 36},
-                            {"XDCAM 540 VBR 17.5", 37}};
-const NamedInt kNames5[] = {{"Auto", 0}, {"PAL", 1}, {"NTSC", 2}, {"SECAM", 3}, {"MAC", 4}, {"Unspecified", 5}};
-const NamedInt kNames6[] = {{"High profile", 1}, {"Main profile", 4}, {"Simple profile", 5}, {"422 profile", 7}};
-const NamedInt kNames7[] = {
+// Switches list "Yes" first; "Deinterlacing mode" and "Calculate PSNR" list "No" first.
+const NamedInt kYesNo[] = {{"Yes", 1}, {"No", 0}};
+const NamedInt kNoYes[] = {{"No", 0}, {"Yes", 1}};
+const NamedInt kVideoTypes[] = {{"MPEG-1  ", 0},
+                                {"MPEG-1 VideoCD", 1},
+                                {"MPEG-1 DVD", 13},
+                                {"MPEG-2", 2},
+                                {"MPEG-2 SVCD", 3},
+                                {"MPEG-2 DVD", 4},
+                                {"MPEG-2 DVB", 8},
+                                {"MPEG-2 MicroMV", 9},
+                                {"MPEG-1/2 DVHS", 10},
+                                {"MPEG-2 HD DVD", 25},
+                                {"MPEG-2 HDV HD1", 18},
+                                {"MPEG-2 HDV HD2", 19},
+                                {"MPEG-2 ATSC", 11},
+                                {"MPEG D10_25", 20},
+                                {"MPEG D10_30", 21},
+                                {"MPEG D10_40", 22},
+                                {"MPEG D10_50", 23},
+                                {"XDCAM 1080 CBR 25", 32},
+                                {"XDCAM 1080 VBR 17.5", 33},
+                                {"XDCAM 1080 VBR 35", 34},
+                                {"XDCAM 540 CBR 12.5", 35},
+                                {"XDCAM 540 VBR 8.75", 36},
+                                {"XDCAM 540 VBR 17.5", 37}};
+const NamedInt kVideoFormats[] = {{"Auto", 0}, {"PAL", 1}, {"NTSC", 2}, {"SECAM", 3}, {"MAC", 4}, {"Unspecified", 5}};
+const NamedInt kProfiles[] = {{"High profile", 1}, {"Main profile", 4}, {"Simple profile", 5}, {"422 profile", 7}};
+const NamedInt kLevels[] = {
     {"Unspecified level", 15}, {"High level", 4}, {"High1440 level", 6}, {"Main level", 8}, {"Low level", 10}};
-const NamedInt kNames12[] = {{"Auto", 0},      {"23.976 fps", 1}, {"24.0  fps", 2}, {"25.0  fps", 3}, {"29.97 fps", 4},
-                             {"30.0  fps", 5}, {"50.0  fps", 6},  {"59.94 fps", 7}, {"60.0  fps", 8}};
-const NamedInt kNames14[] = {{"None", 0}, {"Fast", 1}, {"Refined", 2}, {"Regular", 3}};
-const NamedInt kNames15[] = {{"No pulldown", 0}, {"2:3 pulldown", 1}, {"3:2 pulldown", 2}};
-const NamedInt kNames19[] = {{"CQ adaptive", 2}, {"CQ_strict", 3}, {"Constant", 1}, {"Variable", 0}};
-const NamedInt kNames23[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames24[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames25[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames26[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames29[] = {{"8 bit", 0}, {"9 bit", 1}, {"10 bit", 2}, {"11 bit", 3}};
-const NamedInt kNames30[] = {{"4:2:0", 1}, {"4:2:2", 2}};
-const NamedInt kNames31[] = {{"Progressive", 1}, {"Interlace", 0}};
-const NamedInt kNames32[] = {{"Progressive", 1}, {"Interlaced", 0}};
-const NamedInt kNames33[] = {{"Top field first", 1}, {"Bottom field first", 0}};
-const NamedInt kNames34[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames35[] = {{"Optimal", 17}, {"0", 0},   {"1", 1},   {"2", 2},   {"3", 3},  {"4", 4},
-                             {"5", 5},        {"6", 6},   {"7", 7},   {"8", 8},   {"9", 9},  {"10", 10},
-                             {"11", 11},      {"12", 12}, {"13", 13}, {"14", 14}, {"15", 15}};
-const NamedInt kNames36[] = {{"0", 0},   {"1", 1},   {"2", 2},   {"3", 3},   {"4", 4},   {"5", 5},   {"6", 6},
-                             {"7", 7},   {"8", 8},   {"9", 9},   {"10", 10}, {"11", 11}, {"12", 12}, {"13", 13},
-                             {"14", 14}, {"15", 15}, {"16", 16}, {"17", 17}, {"18", 18}, {"19", 19}, {"20", 20},
-                             {"21", 21}, {"22", 22}, {"23", 23}, {"24", 24}, {"25", 25}, {"26", 26}, {"27", 27},
-                             {"28", 28}, {"29", 29}, {"30", 30}, {"31", 31}};
-const NamedInt kNames37[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames38[] = {{"No", 0}, {"Yes", 1}};
-const NamedInt kNames39[] = {{"Non-linear", 1}, {"Linear", 0}};
-const NamedInt kNames40[] = {{"table 1", 1}, {"table 0", 0}};
-const NamedInt kNames41[] = {{"Alternate scan", 1}, {"Zig-Zag scan", 0}};
-const NamedInt kNames43[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames44[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames45[] = {
+const NamedInt kFrameRates[] = {{"Auto", 0},      {"23.976 fps", 1}, {"24.0  fps", 2},
+                                {"25.0  fps", 3}, {"29.97 fps", 4},  {"30.0  fps", 5},
+                                {"50.0  fps", 6}, {"59.94 fps", 7},  {"60.0  fps", 8}};
+const NamedInt kSceneChangeModes[] = {{"None", 0}, {"Fast", 1}, {"Refined", 2}, {"Regular", 3}};
+const NamedInt kPulldownModes[] = {{"No pulldown", 0}, {"2:3 pulldown", 1}, {"3:2 pulldown", 2}};
+const NamedInt kBitrateModes[] = {{"CQ adaptive", 2}, {"CQ_strict", 3}, {"Constant", 1}, {"Variable", 0}};
+const NamedInt kDcPrecisions[] = {{"8 bit", 0}, {"9 bit", 1}, {"10 bit", 2}, {"11 bit", 3}};
+const NamedInt kChromaFormats[] = {{"4:2:0", 1}, {"4:2:2", 2}};
+const NamedInt kSequenceScans[] = {{"Progressive", 1}, {"Interlace", 0}};
+const NamedInt kFrameScans[] = {{"Progressive", 1}, {"Interlaced", 0}};
+const NamedInt kFieldOrders[] = {{"Top field first", 1}, {"Bottom field first", 0}};
+const NamedInt kSearchQualities[] = {{"Optimal", 17}, {"0", 0},   {"1", 1},   {"2", 2},   {"3", 3},  {"4", 4},
+                                     {"5", 5},        {"6", 6},   {"7", 7},   {"8", 8},   {"9", 9},  {"10", 10},
+                                     {"11", 11},      {"12", 12}, {"13", 13}, {"14", 14}, {"15", 15}};
+const NamedInt kSearchRanges[] = {{"0", 0},   {"1", 1},   {"2", 2},   {"3", 3},   {"4", 4},   {"5", 5},   {"6", 6},
+                                  {"7", 7},   {"8", 8},   {"9", 9},   {"10", 10}, {"11", 11}, {"12", 12}, {"13", 13},
+                                  {"14", 14}, {"15", 15}, {"16", 16}, {"17", 17}, {"18", 18}, {"19", 19}, {"20", 20},
+                                  {"21", 21}, {"22", 22}, {"23", 23}, {"24", 24}, {"25", 25}, {"26", 26}, {"27", 27},
+                                  {"28", 28}, {"29", 29}, {"30", 30}, {"31", 31}};
+const NamedInt kQscaleTypes[] = {{"Non-linear", 1}, {"Linear", 0}};
+const NamedInt kIntraVlcTables[] = {{"table 1", 1}, {"table 0", 0}};
+const NamedInt kScanOrders[] = {{"Alternate scan", 1}, {"Zig-Zag scan", 0}};
+const NamedInt kCaptionFormats[] = {
     {"No", 0}, {"ATSC Format", 1}, {"SCTE Format", 2}, {"CCUBE Format", 3}, {"Passthrough mode", 4}};
-const NamedInt kNames46[] = {{"Single pass", 0}, {"Multi-Pass Analyze", 1}, {"Multi-Pass Encode", 2}};
-const NamedInt kNames47[] = {{"Skip frames if required", 0}, {"Skip only in underflow case", 1}};
-const NamedInt kNames48[] = {{"0 - disabled", 0},
-                             {"1", 1},
-                             {"2", 2},
-                             {"3", 3},
-                             {"4", 4},
-                             {"5", 5},
-                             {"6", 6},
-                             {"7", 7},
-                             {"8", 8},
-                             {"9", 9},
-                             {"10", 10},
-                             {"11", 11},
-                             {"12", 12},
-                             {"13", 13},
-                             {"14", 14},
-                             {"15", 15}};
-const NamedInt kNames49[] = {{"Info is NA", -1}, {"Frame pictures", 0}, {"Field pictures", 1}};
-const NamedInt kNames51[] = {{"No", 0}, {"Yes", 1}};
-const NamedInt kNames52[] = {{"Info is NA", -1}, {"YUV 4:2:0", 0},   {"YUV 4:2:2", 1},
-                             {"YUV 4:4:4", 2},   {"RGB 24 bits", 3}, {"RGB 32 bits", 4}};
-const NamedInt kNames57[] = {{"Yes", 1}, {"No", 0}};
-const NamedInt kNames58[] = {{"Yes", 1}, {"No", 0}};
+const NamedInt kPassModes[] = {{"Single pass", 0}, {"Multi-Pass Analyze", 1}, {"Multi-Pass Encode", 2}};
+const NamedInt kSkipModes[] = {{"Skip frames if required", 0}, {"Skip only in underflow case", 1}};
+const NamedInt kPrefilterLevels[] = {{"0 - disabled", 0},
+                                     {"1", 1},
+                                     {"2", 2},
+                                     {"3", 3},
+                                     {"4", 4},
+                                     {"5", 5},
+                                     {"6", 6},
+                                     {"7", 7},
+                                     {"8", 8},
+                                     {"9", 9},
+                                     {"10", 10},
+                                     {"11", 11},
+                                     {"12", 12},
+                                     {"13", 13},
+                                     {"14", 14},
+                                     {"15", 15}};
+const NamedInt kFrameTypes[] = {{"Info is NA", -1}, {"Frame pictures", 0}, {"Field pictures", 1}};
+const NamedInt kColorSpaces[] = {{"Info is NA", -1}, {"YUV 4:2:0", 0},   {"YUV 4:2:2", 1},
+                                 {"YUV 4:4:4", 2},   {"RGB 24 bits", 3}, {"RGB 32 bits", 4}};
 
 }  // namespace
 
@@ -104,7 +94,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames0,
+     kYesNo,
      2},
     {{0x43CD5542, 0xDDEC, 0x4C13, {0x92, 0x76, 0xD2, 0x50, 0x59, 0xC4, 0x07, 0x60}},
      "Is running",
@@ -116,7 +106,7 @@ const ParamRow kParamRows[kParamCount] = {
      false,
      0,
      0,
-     kNames1,
+     kYesNo,
      2},
     {{0x16A9C0E0, 0x9565, 0x4AC8, {0x91, 0xC7, 0x82, 0xF5, 0xB5, 0x9A, 0x03, 0x91}},
      "Encoded frames",
@@ -152,7 +142,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      44,
-     kNames4,
+     kVideoTypes,
      23},
     {{0xE54F50CD, 0xE336, 0x4872, {0x87, 0x10, 0x34, 0x19, 0x9C, 0xF7, 0x2F, 0xFA}},
      "Video format",
@@ -164,7 +154,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      5,
-     kNames5,
+     kVideoFormats,
      6},
     {{0xFDD66DC1, 0xDB28, 0x4DF9, {0xAD, 0xE8, 0x1F, 0xAD, 0x17, 0x2F, 0xF0, 0x45}},
      "Profile",
@@ -176,7 +166,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      1,
      7,
-     kNames6,
+     kProfiles,
      4},
     {{0x68AB7A6D, 0xA427, 0x467B, {0xB3, 0x9D, 0x66, 0x51, 0xE5, 0x0C, 0x22, 0xC4}},
      "Level",
@@ -188,7 +178,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      4,
      15,
-     kNames7,
+     kLevels,
      5},
     {{0x72EE0B12, 0xAF81, 0x41C4, {0xAA, 0xE9, 0xBF, 0xB2, 0x37, 0x25, 0xF5, 0x54}},
      "GOP length",
@@ -248,7 +238,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      8,
-     kNames12,
+     kFrameRates,
      9},
     {{0x106364D3, 0x97BC, 0x41A8, {0xAA, 0x43, 0x1D, 0x0E, 0xE2, 0x61, 0x16, 0x70}},
      "Input framerate",
@@ -272,7 +262,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      3,
-     kNames14,
+     kSceneChangeModes,
      4},
     {{0x77ABB9EA, 0xE2AA, 0x4517, {0x95, 0x01, 0x04, 0x3F, 0xBD, 0x5E, 0x5A, 0x8C}},
      "Pulldown flag",
@@ -284,7 +274,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      2,
-     kNames15,
+     kPulldownModes,
      3},
     {{0xBDD50372, 0x38E2, 0x4A26, {0xBA, 0x15, 0x48, 0x2B, 0x70, 0xEE, 0x13, 0x6C}},
      "Bitrate",
@@ -332,7 +322,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      3,
-     kNames19,
+     kBitrateModes,
      4},
     {{0x080AFC13, 0xFF7B, 0x4EC8, {0x86, 0x7D, 0x86, 0xB9, 0xDD, 0x4B, 0x72, 0x28}},
      "Quantization paramer for I-Frames",
@@ -380,7 +370,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames23,
+     kYesNo,
      2},
     {{0x2050E529, 0x9211, 0x4004, {0x95, 0xE6, 0x3F, 0x6D, 0xED, 0xAD, 0xA3, 0xAB}},
      "Write a sequence end code",
@@ -392,7 +382,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames24,
+     kYesNo,
      2},
     {{0xD3154625, 0x7C86, 0x4571, {0x85, 0x81, 0x16, 0xDE, 0x36, 0xBD, 0xDA, 0xE8}},
      "Write a sequence display extension",
@@ -404,7 +394,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames25,
+     kYesNo,
      2},
     {{0x1ADA1B70, 0xF561, 0x4370, {0xAF, 0x17, 0x65, 0x3C, 0xDE, 0xDE, 0xFC, 0x8D}},
      "Write a picture display extension",
@@ -416,7 +406,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames26,
+     kYesNo,
      2},
     {{0x9A58E4BC, 0x1B3E, 0x4127, {0xA0, 0xDD, 0x87, 0xDB, 0xD7, 0xD2, 0xEE, 0xC6}},
      "Display horizontal size",
@@ -452,7 +442,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      3,
-     kNames29,
+     kDcPrecisions,
      4},
     {{0x1406B33D, 0x21F7, 0x4A86, {0x98, 0xCD, 0xE3, 0x4B, 0x93, 0x11, 0x39, 0x01}},
      "Chroma format",
@@ -464,7 +454,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      1,
      2,
-     kNames30,
+     kChromaFormats,
      2},
     {{0xC65C2BF0, 0x9AAC, 0x4A5C, {0xB8, 0x28, 0xAC, 0xB5, 0x97, 0x5C, 0x63, 0x08}},
      "Progressive sequence",
@@ -476,7 +466,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames31,
+     kSequenceScans,
      2},
     {{0x937DD7FB, 0x8D25, 0x4754, {0x8B, 0x80, 0x5B, 0x14, 0xE1, 0xF3, 0x99, 0xE2}},
      "Progressive frame",
@@ -488,7 +478,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames32,
+     kFrameScans,
      2},
     {{0xDD352ACE, 0x3B61, 0x4F63, {0xBC, 0x6B, 0x90, 0xA7, 0x8E, 0xEF, 0x61, 0x58}},
      "Top field first",
@@ -500,7 +490,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames33,
+     kFieldOrders,
      2},
     {{0x9B52BBB7, 0xE747, 0x466F, {0xB9, 0x32, 0x4D, 0x9D, 0x56, 0x23, 0x81, 0x4F}},
      "Repeat first field",
@@ -512,7 +502,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames34,
+     kYesNo,
      2},
     {{0x02ADCA1F, 0xFE7D, 0x4487, {0xBE, 0xAD, 0x40, 0xA1, 0xB3, 0x4C, 0xBD, 0xFF}},
      "Motion search quality",
@@ -524,7 +514,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      17,
-     kNames35,
+     kSearchQualities,
      17},
     {{0x9EB2E1BD, 0x945C, 0x4B92, {0xA5, 0xA2, 0x89, 0x4C, 0x7F, 0x6D, 0xBB, 0x37}},
      "Motion search range",
@@ -536,7 +526,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      31,
-     kNames36,
+     kSearchRanges,
      32},
     {{0xEB66122F, 0x6933, 0x4FA5, {0x9A, 0x01, 0x59, 0x4B, 0x33, 0x41, 0x19, 0x0E}},
      "Halfpel search",
@@ -548,7 +538,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames37,
+     kYesNo,
      2},
     {{0xD80234D9, 0x804A, 0x450B, {0xA5, 0x90, 0x0A, 0xB9, 0xCD, 0x8C, 0x0B, 0xBB}},
      "Deinterlacing mode",
@@ -560,7 +550,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames38,
+     kNoYes,
      2},
     {{0xF2794BD1, 0xED9B, 0x4C15, {0x86, 0xF7, 0x3B, 0x46, 0x61, 0x5B, 0x84, 0x89}},
      "Quantization scale type",
@@ -572,7 +562,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames39,
+     kQscaleTypes,
      2},
     {{0x591DC293, 0xB4B7, 0x45B3, {0xB3, 0x2E, 0xD3, 0x98, 0x0B, 0x2F, 0x44, 0xEC}},
      "Intra VLC",
@@ -584,7 +574,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames40,
+     kIntraVlcTables,
      2},
     {{0xF281DAD4, 0x9CFF, 0x45D4, {0x8A, 0x27, 0x1C, 0xD7, 0x55, 0x30, 0x9F, 0x9A}},
      "Scanning type",
@@ -596,7 +586,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames41,
+     kScanOrders,
      2},
     {{0x32DAF502, 0x17D2, 0x4CFD, {0xAB, 0xD9, 0xCF, 0x5C, 0x0F, 0x44, 0x7D, 0x0B}},
      "Out sample size",
@@ -620,7 +610,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames43,
+     kYesNo,
      2},
     {{0xB5DF6FDD, 0xBD91, 0x4723, {0xB3, 0xDE, 0xA6, 0xA3, 0xFF, 0xD3, 0x44, 0x55}},
      "Preview",
@@ -632,7 +622,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames44,
+     kYesNo,
      2},
     {{0x093B53C0, 0x62DA, 0x44F5, {0x80, 0x2B, 0x61, 0x5C, 0xF0, 0x7C, 0x84, 0xD4}},
      "ClosedCaption",
@@ -644,7 +634,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      4,
-     kNames45,
+     kCaptionFormats,
      5},
     {{0x9078A811, 0x26BC, 0x4BA0, {0x8A, 0xE7, 0x6F, 0xC1, 0xCC, 0xF7, 0xD6, 0xD1}},
      "Two-pass rate control mode",
@@ -656,7 +646,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      2,
-     kNames46,
+     kPassModes,
      3},
     {{0x51D02FEC, 0x4F45, 0x4B18, {0x98, 0x47, 0xA1, 0x65, 0xC5, 0x47, 0x91, 0x80}},
      "Skip mode",
@@ -668,7 +658,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames47,
+     kSkipModes,
      2},
     {{0xB713CEFE, 0xF118, 0x4136, {0x98, 0xE8, 0xEF, 0xE9, 0x08, 0x00, 0x04, 0x9C}},
      "Prefiltering",
@@ -680,7 +670,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      15,
-     kNames48,
+     kPrefilterLevels,
      16},
     {{0x7EBA814A, 0x76ED, 0x4880, {0xAF, 0xBE, 0xBA, 0x27, 0x70, 0x47, 0x46, 0xC1}},
      "Original frame type",
@@ -692,7 +682,7 @@ const ParamRow kParamRows[kParamCount] = {
      false,
      0,
      0,
-     kNames49,
+     kFrameTypes,
      3},
     {{0x05E339D3, 0xC15D, 0x4928, {0xA5, 0xB7, 0xE5, 0xD1, 0x65, 0xAC, 0xD7, 0xF1}},
      "2-pass encoding statistics file",
@@ -716,7 +706,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames51,
+     kNoYes,
      2},
     {{0x70078D07, 0x0159, 0x4EC4, {0xB3, 0xF1, 0x48, 0x04, 0x10, 0xC7, 0x5E, 0x7B}},
      "Original color space",
@@ -728,7 +718,7 @@ const ParamRow kParamRows[kParamCount] = {
      false,
      0,
      0,
-     kNames52,
+     kColorSpaces,
      6},
     {{0xF0DCB6C2, 0xF08B, 0x4C87, {0x97, 0xBF, 0xE6, 0x2E, 0x09, 0xC6, 0x4C, 0x5D}},
      "Overall PSNR",
@@ -788,7 +778,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames57,
+     kYesNo,
      2},
     {{0xB5756AEF, 0xAC44, 0x48BB, {0xAD, 0x44, 0x15, 0xB1, 0xB9, 0x45, 0x0B, 0x37}},
      "Use Drop Frame timecode notation in GOP",
@@ -800,7 +790,7 @@ const ParamRow kParamRows[kParamCount] = {
      true,
      0,
      1,
-     kNames58,
+     kYesNo,
      2},
     {{0xCA347ADF, 0xBE47, 0x4631, {0x80, 0x64, 0xBD, 0x18, 0x6F, 0x5E, 0x1F, 0x19}},
      "timecode of first frame",
