@@ -1,5 +1,7 @@
 #include "codec/multiplexer/EsDetect.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include "codec/scanning/AudioHeaders.h"
 #include "codec/scanning/VESHeaders.h"
 
@@ -86,13 +88,13 @@ bool IsAudioFrames(int32_t type, const uint8_t* d, size_t n) {
 // A sequence header, and a picture after it, in the first bytes.
 bool IsMpegVideo(const uint8_t* d, size_t n, bool& mpeg2) {
     mpeg2 = false;
-    if (n < 12 || d[0] != 0 || d[1] != 0 || d[2] != 1 || d[3] != 0xB3) return false;
+    if (n < 12 || d[0] != 0 || d[1] != 0 || d[2] != 1 || d[3] != MpegCommon::kSequenceHeaderCode) return false;
     SPL_VES::VESSeqHdr h;
     if (!h.Parse(d, static_cast<uint32_t>(std::min<size_t>(n, 140)), false)) return false;
     for (size_t i = 4; i + 4 < n; ++i)
         if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
-            if (d[i + 3] == 0xB5 && (d[i + 4] >> 4) == 1) mpeg2 = true;
-            if (d[i + 3] == 0x00) return true;
+            if (d[i + 3] == MpegCommon::kExtensionStartCode && (d[i + 4] >> 4) == 1) mpeg2 = true;
+            if (d[i + 3] == MpegCommon::kPictureStartCode) return true;
         }
     return false;
 }

@@ -1,5 +1,7 @@
 #include "codec/multiplexer/Multiplexer.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/MediaClassify.h"
 #include "codec/multiplexer/StreamSupport.h"
@@ -168,9 +170,9 @@ HRESULT_T InputStream::CreateStreamObjects() {
     mem_.Bind(&sampleTimes_, &units_, this);
     scanPos_ = mem_.ReadPosition();
     uint8_t subOrExt = 0;
-    if (settings_.streamPesId == 0xBD && ms.output == kProgramStream)
+    if (settings_.streamPesId == MpegCommon::kStreamIdPrivate1 && ms.output == kProgramStream)
         subOrExt = subId_;
-    else if (settings_.streamPesId == 0xFD)
+    else if (settings_.streamPesId == MpegCommon::kStreamIdExtended)
         subOrExt = t == kPinVc1 ? 0x55 : 0x71;
     // LPCM and AC-3 private headers are written by the program-stream writer.
     if (t == kPinPcm || t == kPinAc3) subOrExt = 0;

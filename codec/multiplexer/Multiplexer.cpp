@@ -1,5 +1,7 @@
 #include "codec/multiplexer/Multiplexer.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include "codec/multiplexer/IdAllocation.h"
 #include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/StreamSupport.h"
@@ -770,7 +772,7 @@ void Multiplexer::WritePackHeader(SPL::BitstreamWriter& w) {
     w.PutByte(0);
     w.PutByte(0);
     w.PutByte(1);
-    w.PutByte(0xBA);
+    w.PutByte(MpegCommon::kPackStartCode);
     w.PutBits(1, 2);
     const uint64_t base = (scr / 300) & ((uint64_t(1) << 33) - 1);
     w.PutBits(base >> 30, 3);
@@ -975,7 +977,7 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned) {
         w.PutByte(0);
         w.PutByte(0);
         w.PutByte(1);
-        w.PutByte(0xBE);
+        w.PutByte(MpegCommon::kStreamIdPadding);
         w.PutWord16(static_cast<uint16_t>(padding - 6));
         w.Fill(0xFF, padding - 6);
     }
@@ -1001,7 +1003,8 @@ void Multiplexer::WritePassThrough(InputStream* in) {
     const int32_t fixed = in->Settings().pesPacketSize;
     if (in->Settings().streamType == kPinDvdSubtitles && fixed > 0 && u.size + 6 < fixed) {
         const int32_t pad = fixed + 6 - u.size;
-        const uint8_t h[6] = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
+        const uint8_t h[6] = {
+            0, 0, 1, MpegCommon::kStreamIdPadding, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
         buf.insert(buf.end(), h, h + 6);
         buf.insert(buf.end(), static_cast<size_t>(pad - 6), 0xFF);
     }
@@ -1035,7 +1038,12 @@ void Multiplexer::WriteLpcmPack(InputStream* in) {
         b.insert(b.end(), sys.begin(), sys.end());
         if (settings_.compatibility == kCompatDvd && b.size() + 6 <= 2048) {
             const size_t pad = 2048 - b.size();
-            const uint8_t h[6] = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
+            const uint8_t h[6] = {0,
+                                  0,
+                                  1,
+                                  MpegCommon::kStreamIdPadding,
+                                  static_cast<uint8_t>((pad - 6) >> 8),
+                                  static_cast<uint8_t>(pad - 6)};
             b.insert(b.end(), h, h + 6);
             b.insert(b.end(), pad - 6, 0xFF);
         }
@@ -1046,7 +1054,8 @@ void Multiplexer::WriteLpcmPack(InputStream* in) {
         // Keep LPCM packs on a 16-byte grid.
         size_t pad = 16 - psBytes_ % 16;
         if (pad < 8) pad += 16;
-        std::vector<uint8_t> b = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
+        std::vector<uint8_t> b = {
+            0, 0, 1, MpegCommon::kStreamIdPadding, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
         b.insert(b.end(), pad - 6, 0xFF);
         DeliverPs(b.data(), static_cast<uint32_t>(b.size()));
     }
@@ -1099,7 +1108,8 @@ void Multiplexer::WriteLpcmPack(InputStream* in) {
     const size_t packed = b.size();
     if (packed + 7 < 2048 && settings_.compatibility == kCompatDvd) {
         const size_t pad = 2048 - packed;
-        const uint8_t h[6] = {0, 0, 1, 0xBE, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
+        const uint8_t h[6] = {
+            0, 0, 1, MpegCommon::kStreamIdPadding, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};
         b.insert(b.end(), h, h + 6);
         b.insert(b.end(), pad - 6, 0xFF);
     }

@@ -1,5 +1,7 @@
 #include "codec/multiplexer/PacketWriters.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include "codec/common/Crc32Mpeg.h"
 
 #include <algorithm>
@@ -12,13 +14,15 @@ uint64_t To90k(int64_t t, int64_t base) {
 }
 
 bool CPESPacketHdr::HasNoOptionalHeader(uint8_t id) {
-    return id == 0xBC || id == 0xBE || id == 0xBF || id == 0xF0 || id == 0xF1 || id == 0xF2 || id == 0xF8 || id == 0xFF;
+    return id == MpegCommon::kStreamIdPsm || id == MpegCommon::kStreamIdPadding ||
+           id == MpegCommon::kStreamIdPrivate2 || id == 0xF0 || id == 0xF1 || id == 0xF2 || id == 0xF8 ||
+           id == MpegCommon::kStreamIdDirectory;
 }
 
 CPESPacketHdr::CPESPacketHdr(uint8_t streamId, int32_t fixedPacketSize, uint8_t subOrExtension)
     : fixedSize_(fixedPacketSize), sub_(subOrExtension) {
     stream_id = streamId;
-    ext2_ = streamId == 0xFD;
+    ext2_ = streamId == MpegCommon::kStreamIdExtended;
     Reset();
 }
 
@@ -47,7 +51,7 @@ void CPESPacketHdr::SetPtsDts(int64_t pts, int64_t dts) {
 void CPESPacketHdr::SetPstd(int32_t bufferBytes) {
     pstd_ = true;
     // Audio stream ids count in 128-byte units, video and private ones in 1024.
-    pstdScale_ = (stream_id >= 0xC0 && stream_id <= 0xDF) ? 0 : 1;
+    pstdScale_ = (stream_id >= MpegCommon::kStreamIdAudioFirst && stream_id <= MpegCommon::kStreamIdAudioLast) ? 0 : 1;
     const int32_t unit = pstdScale_ ? 1024 : 128;
     pstdSize_ = static_cast<unsigned>(std::min<int64_t>((bufferBytes + unit - 1) / unit, 0x1FFF));
 }
@@ -73,7 +77,7 @@ int32_t CPESPacketHdr::HeaderDataLength() const {
 int32_t CPESPacketHdr::HeaderSize() const {
     if (HasNoOptionalHeader(stream_id)) return 6 + extraLen_;
     int32_t n = 9 + HeaderDataLength();
-    if (stream_id == 0xBD && sub_ != 0) n += 1;
+    if (stream_id == MpegCommon::kStreamIdPrivate1 && sub_ != 0) n += 1;
     return n + extraLen_;
 }
 
@@ -141,7 +145,7 @@ int32_t CPESPacketHdr::Write(SPL::BitstreamWriter& w, int64_t base) const {
         }
     }
     w.Fill(0xFF, stuffing_);
-    if (stream_id == 0xBD && sub_ != 0) w.PutByte(sub_);
+    if (stream_id == MpegCommon::kStreamIdPrivate1 && sub_ != 0) w.PutByte(sub_);
     if (extraLen_ > 0) w.PutBytes(extra_, extraLen_);
     return w.GetPosition() - start;
 }

@@ -2,6 +2,7 @@
 // program assigns from, by stream type and output.
 #pragma once
 
+#include "codec/common/MpegCodes.h"
 #include "codec/multiplexer/MuxSettings.h"
 
 #include <cstdint>
@@ -9,12 +10,12 @@
 namespace muxcore {
 
 constexpr int32_t kPesIdAuto = 0;  // the program chooses
-constexpr int32_t kPesIdPrivate1 = 0xBD;
-constexpr int32_t kPesIdExtended = 0xFD;
-constexpr int32_t kPesIdVideoFirst = 0xE0;
-constexpr int32_t kPesIdVideoLast = 0xEF;
-constexpr int32_t kPesIdAudioFirst = 0xC0;
-constexpr int32_t kPesIdAudioLast = 0xDF;
+constexpr int32_t kPesIdPrivate1 = MpegCommon::kStreamIdPrivate1;
+constexpr int32_t kPesIdExtended = MpegCommon::kStreamIdExtended;
+constexpr int32_t kPesIdVideoFirst = MpegCommon::kStreamIdVideoFirst;
+constexpr int32_t kPesIdVideoLast = MpegCommon::kStreamIdVideoLast;
+constexpr int32_t kPesIdAudioFirst = MpegCommon::kStreamIdAudioFirst;
+constexpr int32_t kPesIdAudioLast = MpegCommon::kStreamIdAudioLast;
 
 // Whether a requested stream_id suits the stream type; 0 always does. A free
 // input (no type yet) may ask for any id: it is checked when it connects.

@@ -1,5 +1,7 @@
 #include "codec/multiplexer/Multiplexer.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include <algorithm>
 
 namespace muxcore {
@@ -97,28 +99,29 @@ HRESULT_T Program::AssignStreamId(InputStream* in) {
         return n;
     };
     if (IsVideoType(t) && t != kPinVc1) {
-        id = lowestFree(s.streamPesId, 0xE0, 0xEF);
+        id = lowestFree(s.streamPesId, MpegCommon::kStreamIdVideoFirst, MpegCommon::kStreamIdVideoLast);
     } else if (t == kPinMpeg2Audio || t == kPinMpeg1Audio || t == kPinAac) {
-        id = lowestFree(s.streamPesId, 0xC0, 0xDF);
+        id = lowestFree(s.streamPesId, MpegCommon::kStreamIdAudioFirst, MpegCommon::kStreamIdAudioLast);
     } else if (t == kPinAc3) {
         if (output == kProgramStream) {
-            id = 0xBD;
+            id = MpegCommon::kStreamIdPrivate1;
             sub = static_cast<uint8_t>(0x80 + countBefore(kPinAc3));
         } else {
-            id = s.streamPesId == 0xFD ? 0xFD : 0xBD;
+            id = s.streamPesId == MpegCommon::kStreamIdExtended ? MpegCommon::kStreamIdExtended
+                                                                : MpegCommon::kStreamIdPrivate1;
         }
     } else if (t == kPinPcm) {
-        id = 0xBD;
+        id = MpegCommon::kStreamIdPrivate1;
         sub = static_cast<uint8_t>(0xA0 + countBefore(kPinPcm));
     } else if (t == kPinDvdSubtitles) {
-        id = 0xBD;
+        id = MpegCommon::kStreamIdPrivate1;
         sub = static_cast<uint8_t>(0x20 + countBefore(kPinDvdSubtitles));
     } else if (t == kPinVc1) {
-        id = 0xFD;
+        id = MpegCommon::kStreamIdExtended;
     } else if (t == kPinPrivateData) {
-        id = 0xBD;
+        id = MpegCommon::kStreamIdPrivate1;
     } else {
-        id = s.streamPesId > 0 ? s.streamPesId : 0xBD;
+        id = s.streamPesId > 0 ? s.streamPesId : MpegCommon::kStreamIdPrivate1;
     }
     if (id < 0) return kE_FAIL;
     s.streamPesId = id;
@@ -177,7 +180,7 @@ void Program::BuildSystemHeader(int32_t rateBound) {
         for (InputStream* o : inputs_)
             if (o->IsConnected() && o->PesId() == in->PesId()) size = std::max(size, o->PstdSize());
         const uint8_t id = in->PesId();
-        const unsigned scale = (id >= 0xC0 && id <= 0xDF) ? 0 : 1;
+        const unsigned scale = (id >= MpegCommon::kStreamIdAudioFirst && id <= MpegCommon::kStreamIdAudioLast) ? 0 : 1;
         const int32_t unit = scale ? 1024 : 128;
         const uint32_t bound = static_cast<uint32_t>(std::min((size + unit - 1) / unit, 0x1FFF));
         h.push_back(id);

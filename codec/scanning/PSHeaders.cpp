@@ -1,5 +1,7 @@
 #include "codec/scanning/PSHeaders.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include "codec/common/TimeStamps.h"
 #include "codec/scanning/Bitstream.h"
 
@@ -19,30 +21,31 @@ bool HasPrefix(const uint8_t* b, uint32_t length) {
 
 bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     Clear();
-    if (!HasPrefix(bytes, length) || bytes[3] < 0xBC || bytes[3] == 0xFF) return false;
+    if (!HasPrefix(bytes, length) || bytes[3] < MpegCommon::kStreamIdPsm || bytes[3] == MpegCommon::kStreamIdDirectory)
+        return false;
     if (length < 6) return Truncated();
     stream_id = bytes[3];
     PES_packet_length = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
     // Padding and private_stream_2 carry no flag bytes.
-    const bool plain = stream_id == 0xBE || stream_id == 0xBF;
+    const bool plain = stream_id == MpegCommon::kStreamIdPadding || stream_id == MpegCommon::kStreamIdPrivate2;
     flags1 = !plain && length > 6 ? bytes[6] : 0;
     flags2 = !plain && length > 7 ? bytes[7] : 0;
     PES_header_data_length = !plain && length > 8 ? bytes[8] : 0;
     sub_stream_id = 0;
 
-    if (stream_id == 0xBF) {
+    if (stream_id == MpegCommon::kStreamIdPrivate2) {
         if (length > 6) sub_stream_id = bytes[6];
         valid_ = 1;
         return true;
     }
-    if (stream_id == 0xBE) {
+    if (stream_id == MpegCommon::kStreamIdPadding) {
         valid_ = 1;
         return true;
     }
     if (length < 9) return Truncated();
     if (strict && (flags1 & 0xC0) != 0x80) return false;
     const uint32_t hl = HeaderLength();
-    if (stream_id == 0xBD && hl < length) sub_stream_id = bytes[hl];
+    if (stream_id == MpegCommon::kStreamIdPrivate1 && hl < length) sub_stream_id = bytes[hl];
     const unsigned f = PtsDtsFlags();
     if (f >= 2) {
         if (length < 14) return Truncated();
@@ -57,7 +60,9 @@ bool PSPesPacket::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
 }
 
 uint32_t PSPesPacket::HeaderLength() const {
-    return (stream_id == 0xBE || stream_id == 0xBF) ? 6u : 9u + PES_header_data_length;
+    return (stream_id == MpegCommon::kStreamIdPadding || stream_id == MpegCommon::kStreamIdPrivate2)
+               ? 6u
+               : 9u + PES_header_data_length;
 }
 
 uint32_t PSPesPacket::PacketSize() const {
@@ -76,7 +81,9 @@ uint64_t PSPesPacket::DTS() const {
 
 bool PSPackHeader::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasPrefix(bytes, length) || bytes[3] != 0xBA || length < 5 || bytes[4] < 0x40 || bytes[4] > 0x7F) return false;
+    if (!HasPrefix(bytes, length) || bytes[3] != MpegCommon::kPackStartCode || length < 5 || bytes[4] < 0x40 ||
+        bytes[4] > 0x7F)
+        return false;
     SPL::BitstreamReader r;
     r.Attach(bytes + 4, static_cast<int32_t>(length - 4));
     r.SkipBits(2);
@@ -104,7 +111,7 @@ bool PSPackHeader::Parse(const uint8_t* bytes, uint32_t length) {
 
 bool PSHdrSysPack::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasPrefix(bytes, length) || length < 12 || bytes[3] != 0xBB) return false;
+    if (!HasPrefix(bytes, length) || length < 12 || bytes[3] != MpegCommon::kSystemHeaderCode) return false;
     const uint32_t hlen = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]);
     if (hlen + 6 > length) return false;
     SPL::BitstreamReader r;
@@ -145,7 +152,7 @@ void PSMap::Clear() {
 
 bool PSMap::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasPrefix(bytes, length) || bytes[3] != 0xBC || length < 12) return false;
+    if (!HasPrefix(bytes, length) || bytes[3] != MpegCommon::kStreamIdPsm || length < 12) return false;
     const uint32_t mapLength = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]);
     if (mapLength > kInfoCapacity) return false;
     if ((bytes[7] & 1) == 0) return false;
@@ -206,8 +213,9 @@ int32_t FindPesOrPackStart(const uint8_t* data, uint32_t length) {
     for (uint32_t k = 0; k + 4 <= length; ++k) {
         const uint8_t* q = data + k;
         if (q[0] != 0 || q[1] != 0 || q[2] != 1) continue;
-        if (q[3] >= 0xBC && q[3] != 0xFF) return static_cast<int32_t>(k);
-        if (q[3] == 0xBA && k + 5 <= length && q[4] >= 0x40 && q[4] <= 0x7F) return static_cast<int32_t>(k);
+        if (q[3] >= MpegCommon::kStreamIdPsm && q[3] != MpegCommon::kStreamIdDirectory) return static_cast<int32_t>(k);
+        if (q[3] == MpegCommon::kPackStartCode && k + 5 <= length && q[4] >= 0x40 && q[4] <= 0x7F)
+            return static_cast<int32_t>(k);
     }
     return -1;
 }

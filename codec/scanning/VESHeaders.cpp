@@ -1,5 +1,7 @@
 #include "codec/scanning/VESHeaders.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include "codec/common/MpegTables.h"
 #include "codec/scanning/Bitstream.h"
 
@@ -13,7 +15,7 @@ bool HasCode(const uint8_t* b, uint32_t length, uint8_t code) {
 
 // Extension start code with the given extension id in the high nibble of byte 4.
 bool HasExtension(const uint8_t* b, uint32_t length, unsigned id) {
-    return HasCode(b, length, 0xB5) && length >= 5 && (b[4] >> 4) == id;
+    return HasCode(b, length, MpegCommon::kExtensionStartCode) && length >= 5 && (b[4] >> 4) == id;
 }
 
 void AttachAfterCode(SPL::BitstreamReader& r, const uint8_t* b, uint32_t length) {
@@ -24,7 +26,7 @@ void AttachAfterCode(SPL::BitstreamReader& r, const uint8_t* b, uint32_t length)
 
 bool VESSeqHdr::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     Clear();
-    if (!HasCode(bytes, length, 0xB3)) return false;
+    if (!HasCode(bytes, length, MpegCommon::kSequenceHeaderCode)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     horizontal_size_value = r.ReadBits(12);
@@ -149,7 +151,7 @@ bool VESHdrSeqDisplayExt::Parse(const uint8_t* bytes, uint32_t length, bool stri
 
 bool VESGop::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     Clear();
-    if (!HasCode(bytes, length, 0xB8)) return false;
+    if (!HasCode(bytes, length, MpegCommon::kGroupStartCode)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     drop_frame_flag = static_cast<uint8_t>(r.ReadBit());
@@ -170,7 +172,7 @@ bool VESGop::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
 
 bool VESPictureHdr::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasCode(bytes, length, 0x00)) return false;
+    if (!HasCode(bytes, length, MpegCommon::kPictureStartCode)) return false;
     SPL::BitstreamReader r;
     AttachAfterCode(r, bytes, length);
     temporal_reference = r.ReadBits(10);
@@ -227,7 +229,7 @@ bool VESPictureCodingExt::Parse(const uint8_t* bytes, uint32_t length) {
 
 bool VESHdrUserData::Parse(const uint8_t* bytes, uint32_t length) {
     Clear();
-    if (!HasCode(bytes, length, 0xB2)) return false;
+    if (!HasCode(bytes, length, MpegCommon::kUserDataStartCode)) return false;
     valid_ = 1;
     return true;
 }

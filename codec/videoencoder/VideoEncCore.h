@@ -116,6 +116,11 @@ enum Byte : int {
     B_OVERALL_PSNR = 1032,
 };
 
+// The byte offset of a word position.
+constexpr int WordByte(int word) {
+    return word * 4;
+}
+
 // Every access copies bytes: several fields are not aligned.
 struct Record {
     alignas(8) uint8_t bytes[kRecordBytes];

@@ -2,6 +2,8 @@
 // pass-through PES scanner.
 #include "codec/scanning/scanners/ScannerBase.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include <cstring>
 
 using muxcore::AccessUnit;
@@ -201,7 +203,7 @@ uint8_t* CScannerPES::ParseData(uint8_t* pos, int32_t n) {
         SPL_PS::PSPesPacket h;
         const uint32_t avail = static_cast<uint32_t>(end - sc);
         if (avail < 15 && !host_->HasEnded()) return sc;
-        if (sc[3] >= 0xBD && h.Parse(sc, avail, false)) {
+        if (sc[3] >= MpegCommon::kStreamIdPrivate1 && h.Parse(sc, avail, false)) {
             if (sc > pendingStart_) EmitPacket(sc);
             prev_ = h;
             havePrev_ = true;

@@ -2,6 +2,8 @@
 // one); sequence and group headers join the picture that follows them.
 #include "codec/scanning/scanners/ScannerBase.h"
 
+#include "codec/common/MpegCodes.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -164,21 +166,21 @@ uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n) {
         }
         const uint8_t code = sc[3];
         const uint32_t avail = static_cast<uint32_t>(end - sc);
-        const uint32_t need = code == 0xB3 ? 140u : 12u;
+        const uint32_t need = code == MpegCommon::kSequenceHeaderCode ? 140u : 12u;
         if (avail < need && !ended) {
             p = sc;
             return p;
         }
-        if (code == 0xB3) {
+        if (code == MpegCommon::kSequenceHeaderCode) {
             if (consumer_.seqHdr.Parse(sc, avail, false)) OnSequenceHeader(sc);
-        } else if (code == 0xB5) {
+        } else if (code == MpegCommon::kExtensionStartCode) {
             if (consumer_.seqExt.Parse(sc, avail, false))
                 OnSequenceExtension();
             else if (consumer_.pictureCodingExt.Parse(sc, avail))
                 OnPictureCodingExtension();
-        } else if (code == 0xB8) {
+        } else if (code == MpegCommon::kGroupStartCode) {
             if (consumer_.gop.Parse(sc, avail, false)) OnGop(sc);
-        } else if (code == 0x00) {
+        } else if (code == MpegCommon::kPictureStartCode) {
             if (consumer_.pictureHdr.Parse(sc, avail)) OnPicture(sc);
         }
         p = sc + 4;
