@@ -1,6 +1,5 @@
 #include "codec/audioencoder/AudioEncConfig.h"
 
-#include "codec/audioencoder/AudioEncFilter.h"
 #include "codec/audioencoder/AudioEncIds.h"
 #include "codec/audioencoder/BitrateTables.h"
 #include "codec/audioencoder/HostKey.h"
@@ -114,8 +113,8 @@ void* __cdecl AudioEncGetCallback(const char* name) {
     return nullptr;
 }
 
-ConfigAudioEncImpl::ConfigAudioEncImpl(AudioEncFilter* filter, AudovaSettings* settings)
-    : CModuleConfigPart<AudovaSettings>(filter, &CLSID_KorvellAudioEncoder, 1, settings), filter_(filter) {
+ConfigAudioEncImpl::ConfigAudioEncImpl(CUnknown* owner, AudioEncHost* host, AudovaSettings* settings)
+    : CModuleConfigPart<AudovaSettings>(owner, &CLSID_KorvellAudioEncoder, 1, settings), host_(host) {
     std::vector<ParamSpec> rows = Table();
     BuildTable(rows.data(), rows.size());
 }
@@ -150,7 +149,7 @@ void ConfigAudioEncImpl::RebuildBitrateList(int outputChannels, int layer, int s
 
 HRESULT ConfigAudioEncImpl::ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) {
     // Parameters change only while the filter does not stream.
-    if (filter_->IsStreaming()) return E_FAIL;
+    if (host_->IsStreaming()) return E_FAIL;
     AudovaSettings work = Values();
     bool reconnect = false;
     HRESULT hr = S_OK;
@@ -216,7 +215,7 @@ HRESULT ConfigAudioEncImpl::ApplyChanges(long count, const GUID* ids, VARIANT* e
     }
     RebuildBitrateList(work.output_channels, work.layer, work.sample_rate);
     Values() = work;
-    filter_->OnSettingsApplied(reconnect);
+    host_->OnSettingsApplied(reconnect);
     return S_OK;
 }
 

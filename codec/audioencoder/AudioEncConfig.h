@@ -7,11 +7,20 @@
 
 #include <string>
 
-class AudioEncFilter;
+// What the configuration asks of its filter.
+class AudioEncHost {
+public:
+    virtual bool IsStreaming() const = 0;
+    // Committed settings take effect (reconnecting the output when asked).
+    virtual void OnSettingsApplied(bool reconnect) = 0;
+
+protected:
+    ~AudioEncHost() = default;
+};
 
 class ConfigAudioEncImpl : public ModuleConfig::CModuleConfigPart<AudovaSettings> {
 public:
-    ConfigAudioEncImpl(AudioEncFilter* filter, AudovaSettings* settings);
+    ConfigAudioEncImpl(CUnknown* owner, AudioEncHost* host, AudovaSettings* settings);
 
     HRESULT CheckVersion() override { return SettingsVersion() == 1 ? S_OK : E_FAIL; }
     HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
@@ -22,7 +31,7 @@ public:
     static std::wstring RegistryKeyPath();
 
 private:
-    AudioEncFilter* filter_;
+    AudioEncHost* host_;
 };
 
 // The settings as the engine gets them: the mode in effect for the input.

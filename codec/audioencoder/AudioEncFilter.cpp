@@ -65,7 +65,8 @@ CUnknown* WINAPI AudioEncFilter::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
 }
 
 AudioEncFilter::AudioEncFilter(LPUNKNOWN pUnk, HRESULT* phr)
-    : CTransformFilter("Korvell Layer II Audio Encoder", pUnk, CLSID_KorvellAudioEncoder), m_config(this, &m_settings) {
+    : CTransformFilter("Korvell Layer II Audio Encoder", pUnk, CLSID_KorvellAudioEncoder),
+      m_config(this, this, &m_settings) {
     (void)phr;
     m_config.ResetToDefaults();
     std::wstring key = ConfigAudioEncImpl::RegistryKeyPath();

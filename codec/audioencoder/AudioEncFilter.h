@@ -8,7 +8,7 @@
 #include "codec/audioencoder/OutputRecord.h"
 #include "codec/audioencoder/TimestampQueue.h"
 
-class AudioEncFilter : public CTransformFilter, public ISpecifyPropertyPages, public OutputSink {
+class AudioEncFilter : public CTransformFilter, public ISpecifyPropertyPages, public OutputSink, public AudioEncHost {
 public:
     static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
     ~AudioEncFilter() override;
@@ -35,8 +35,8 @@ public:
     HRESULT Deliver(BYTE* buffer, long used, REFERENCE_TIME start, REFERENCE_TIME stop) override;
 
     // Calls of the configuration.
-    bool IsStreaming() const { return m_streaming; }
-    void OnSettingsApplied(bool reconnect);
+    bool IsStreaming() const override { return m_streaming; }
+    void OnSettingsApplied(bool reconnect) override;
 
     const AudovaSettings& Settings() const { return m_settings; }
 

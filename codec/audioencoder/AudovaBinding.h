@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "companions/audova/Audova.h"
+#include "codec/common/engine/Audova.h"
 
 struct AudovaBinding {
     decltype(&::AudovaFree) Free = nullptr;

@@ -4,7 +4,7 @@
 // and leak at a constant rate per packet slot).
 #pragma once
 
-#include "codec/multiplexer/AccessUnit.h"
+#include "codec/scanning/AccessUnit.h"
 
 namespace muxcore {
 

@@ -4,7 +4,7 @@
 // the PCR schedule, the continuity counters and the tables.
 #pragma once
 
-#include "codec/multiplexer/AccessUnit.h"
+#include "codec/scanning/AccessUnit.h"
 #include "codec/multiplexer/BufferModels.h"
 #include "codec/multiplexer/HResult.h"
 #include "codec/multiplexer/MuxSettings.h"

@@ -3,41 +3,15 @@
 // exposes, with the same defaults.
 #pragma once
 
+#include "codec/scanning/StreamKinds.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace muxcore {
 
-enum OutputStreamType : int32_t { kProgramStream = 1, kTransportStream = 2, kTransportFixedPids = 3 };
 enum PsCompatibility : int32_t { kCompatNone = 0, kCompatDvd = 1, kCompatSvcd = 2 };
-enum TimingMode : int32_t { kCaptureMode = 0, kReconstructionMode = 1 };
-
-// Stream types of an input ("Stream Type").
-enum PinType : int32_t {
-    kPinFree = 0,
-    kPinMpeg2Video = 1,
-    kPinMpeg2Audio = 2,
-    kPinAc3 = 3,
-    kPinMpeg4v4 = 5,
-    kPinMpeg4v5 = 6,
-    kPinMpeg1Audio = 7,
-    kPinMpeg1Video = 8,
-    kPinMpeg2Program = 9,
-    kPinH264 = 10,
-    kPinAac = 11,
-    kPinH264Soft = 12,
-    kPinPcm = 13,
-    kPinMpeg4 = 14,
-    kPinDvdSubtitles = 15,
-    kPinVc1 = 17,
-    kPinIgPes = 18,
-    kPinPcrOnly = 19,
-    kPinPesMpegAudio = 20,
-    kPinPesDvdSubtitles = 32,
-    kPinPesSubpicture33 = 33,
-    kPinPrivateData = 55,
-};
 
 bool IsVideoType(int32_t t);
 bool IsAudioType(int32_t t);
@@ -71,14 +45,6 @@ struct ProgramSettings {
     int32_t programNumber = 0;      // "Program #"; 0 = allocate
     int32_t pcrPid = 0;             // "PCR PID"
     int32_t userDefinedPcrPid = 0;  // "User Defined PCR PID"
-};
-
-// LPCM wave format of a "PCM" input.
-struct PcmFormat {
-    int32_t sampleRate = 48000;
-    int32_t channels = 2;
-    int32_t bitsPerSample = 16;
-    bool littleEndian = true;
 };
 
 struct StreamSettings {

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "companions/vidova/vidova.h"
+#include "codec/common/engine/vidova.h"
 
 struct VidovaBinding {
     decltype(&::VidovaFree) Free = nullptr;                      // 1

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "companions/audova/Audova.h"
+#include "codec/common/engine/Audova.h"
 #include "companions/audova/Encoder.h"
 
 namespace {

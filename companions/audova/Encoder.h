@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "companions/audova/Audova.h"
+#include "codec/common/engine/Audova.h"
 #include "companions/audova/Psycho.h"
 
 namespace audova {

@@ -1,6 +1,6 @@
 // The engine's working configuration, derived from a settings record.
 #pragma once
-#include "companions/vidova/vidova.h"
+#include "codec/common/engine/vidova.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 // encode-video: raw I420 file in, MPEG-1/MPEG-2 elementary stream out.
 #include "companions/vidova/FileOutput.h"
-#include "companions/vidova/vidova.h"
+#include "codec/common/engine/vidova.h"
 
 #include <algorithm>
 #include <cerrno>

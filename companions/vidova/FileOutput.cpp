@@ -1,6 +1,6 @@
 #include "companions/vidova/FileOutput.h"
 
-#include "companions/vidova/vidova.h"
+#include "codec/common/engine/vidova.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The engine's C interface: settings, instances and the output record.
-#include "companions/vidova/vidova.h"
+#include "codec/common/engine/vidova.h"
 
 #include "companions/vidova/Config.h"
 #include "companions/vidova/Encoder.h"

@@ -1,2 +1,2 @@
 // The Vidova DLL: the engine's C interface, exported by ordinal (vidova.def).
-#include "companions/vidova/vidova.h"
+#include "codec/common/engine/vidova.h"

@@ -1,5 +1,5 @@
 // Access-unit rings, the input byte buffer and the buffer models.
-#include "codec/multiplexer/AccessUnit.h"
+#include "codec/scanning/AccessUnit.h"
 #include "codec/multiplexer/BufferModels.h"
 
 #include <gtest/gtest.h>

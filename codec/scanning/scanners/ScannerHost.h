@@ -2,8 +2,8 @@
 // and sample-time queue, its stream facts, and where finished units go.
 #pragma once
 
-#include "codec/multiplexer/AccessUnit.h"
-#include "codec/multiplexer/MuxSettings.h"
+#include "codec/scanning/AccessUnit.h"
+#include "codec/scanning/StreamKinds.h"
 
 #include <cstdint>
 

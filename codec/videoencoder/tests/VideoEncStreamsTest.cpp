@@ -5,7 +5,7 @@
 #include "codec/videoencoder/VideoEncParams.h"
 #include "codec/videoencoder/VideoEncStreams.h"
 #include "companions/vidova/FileOutput.h"
-#include "companions/vidova/vidova.h"
+#include "codec/common/engine/vidova.h"
 
 #include <cmath>
 #include <cstdio>

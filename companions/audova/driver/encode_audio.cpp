@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "companions/audova/Audova.h"
+#include "codec/common/engine/Audova.h"
 #include "companions/audova/MpegAudioTables.h"
 #include "companions/audova/driver/WavFile.h"
 

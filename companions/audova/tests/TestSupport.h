@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "companions/audova/Audova.h"
+#include "codec/common/engine/Audova.h"
 
 namespace audova_test {
 

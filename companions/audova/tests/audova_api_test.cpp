@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "companions/audova/Audova.h"
+#include "codec/common/engine/Audova.h"
 #include "companions/audova/tests/TestSupport.h"
 
 using namespace audova_test;

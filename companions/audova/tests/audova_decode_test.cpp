@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "companions/audova/Audova.h"
+#include "codec/common/engine/Audova.h"
 #include "companions/audova/MpegAudioTables.h"
 #include "companions/audova/driver/WavFile.h"
 #include "companions/audova/tests/TestSupport.h"

@@ -2,7 +2,7 @@
 // the ffmpeg/ffprobe oracle.
 #pragma once
 #include "companions/vidova/FileOutput.h"
-#include "companions/vidova/vidova.h"
+#include "codec/common/engine/vidova.h"
 
 #include <gtest/gtest.h>
 

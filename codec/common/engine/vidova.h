@@ -1,8 +1,8 @@
 /* Vidova: MPEG-1/MPEG-2 video encoding engine, C interface.
  * The settings record is a plain array of 220 32-bit words; positions that
  * hosts read or write are named below (word index or byte offset). */
-#ifndef COMPANIONS_VIDOVA_VIDOVA_H
-#define COMPANIONS_VIDOVA_VIDOVA_H
+#ifndef CODEC_COMMON_ENGINE_VIDOVA_H
+#define CODEC_COMMON_ENGINE_VIDOVA_H
 
 #include "codec/common/bufstream.h"
 

@@ -20,8 +20,8 @@
  * - Messages go to the "err_printf" function of the lookup given to
  *   AudovaCheckSettings or AudovaCreate, else to stderr; they carry no
  *   line break. */
-#ifndef COMPANIONS_AUDOVA_AUDOVA_H
-#define COMPANIONS_AUDOVA_AUDOVA_H
+#ifndef CODEC_COMMON_ENGINE_AUDOVA_H
+#define CODEC_COMMON_ENGINE_AUDOVA_H
 
 #include <stddef.h>
 #include <stdint.h>

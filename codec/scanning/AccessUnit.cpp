@@ -1,4 +1,4 @@
-#include "codec/multiplexer/AccessUnit.h"
+#include "codec/scanning/AccessUnit.h"
 
 #include <algorithm>
 #include <cstring>
