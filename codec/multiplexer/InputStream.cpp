@@ -324,10 +324,15 @@ void InputStream::PullInput() {
 bool InputStream::IsDrained() const {
     if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly) return true;
     if (!ended_) return false;
-    // After a closing stop only units up to its end time are written.
+    // After a closing stop only units up to its end time are written; a unit
+    // already begun is finished whatever its time, as a cut picture does not
+    // decode (its rest carries no times of its own).
     const int64_t end = mux_->EndTime();
-    if (end != kNoTime && !units_.IsEmpty() && HeadDts() != kNoTime && HeadDts() - mux_->TimeOffset() > end)
-        return true;
+    if (end != kNoTime && !units_.IsEmpty()) {
+        const AccessUnit head = units_.Peek();
+        const bool begun = head.continuation || !head.unitStart;
+        if (!begun && HeadDts() != kNoTime && HeadDts() - mux_->TimeOffset() > end) return true;
+    }
     return units_.IsEmpty() && !(scanner_ && scanner_->HoldsData());
 }
 

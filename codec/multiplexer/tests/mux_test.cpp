@@ -386,6 +386,38 @@ TEST(MuxPass, EndAllInputsLeavesOutUnitsAfterTheEndTime) {
     EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
 }
 
+// A closing stop that comes while a picture is half written finishes that
+// picture: a cut picture does not decode, whatever its presentation time.
+TEST(MuxPass, EndAllInputsFinishesTheUnitItInterrupts) {
+    struct StoppingSink : MemorySink {
+        Multiplexer* mux = nullptr;
+        HRESULT_T Deliver(const OutputSample& s) override {
+            MemorySink::Deliver(s);
+            if (samples.size() == 2) mux->EndAllInputs(0);  // inside the first picture
+            return kS_OK;
+        }
+    };
+    Multiplexer mux;
+    mux.Settings().output = kProgramStream;
+    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+    StoppingSink sink;
+    sink.mux = &mux;
+    ASSERT_EQ(mux.Start(&sink), kS_OK);
+    const Bytes vb = muxtest::SimpleGop(3, 3000);  // pictures over several packs
+    v->Push(vb.data(), vb.size(), 0);
+    EXPECT_TRUE(mux.WaitFirstData());
+    EXPECT_TRUE(mux.RunUntilIdle());
+    const Bytes video = PsPayload(sink.bytes, 0xE0);
+    ASSERT_GT(video.size(), 0u);
+    ASSERT_LT(video.size() + 4, vb.size());
+    EXPECT_EQ(video, Bytes(vb.begin(), vb.begin() + static_cast<long>(video.size())));
+    // The written part ends where the next picture or sequence begins.
+    const size_t at = video.size();
+    EXPECT_EQ(Bytes(vb.begin() + static_cast<long>(at), vb.begin() + static_cast<long>(at) + 3), (Bytes{0, 0, 1}));
+    const uint8_t code = vb[at + 3];
+    EXPECT_TRUE(code == 0x00 || code == 0xB3 || code == 0xB8) << std::hex << int(code);
+}
+
 TEST(MuxPass, ArbitraryBytesNeverBreakThePass) {
     // Every scanner meets noise, truncated headers and start-code storms;
     // the pass must end with every input drained.

@@ -1099,7 +1099,12 @@ TEST_F(MuxGraph, PauseClosesTheStreamAndRunStartsAnother) {
     EXPECT_EQ(kEnd, std::vector<BYTE>(first.end() - 4, first.end()));
     recorder->Pin().Clear();
     ASSERT_TRUE(SUCCEEDED(control_->Run()));
-    Sleep(1000);
+    // A loaded machine may take a while to begin the second stream: wait
+    // for its first bytes (bounded) rather than for a fixed time.
+    const DWORD kSecondStreamWaitMs = 10000;
+    for (DWORD waited = 0; waited < kSecondStreamWaitMs && Concatenated(recorder->Pin().Seen()).size() <= 10000u;
+         waited += 100)
+        Sleep(100);
     ASSERT_EQ(S_OK, control_->Stop());
     const std::vector<BYTE> second = Concatenated(recorder->Pin().Seen());
     ASSERT_GT(second.size(), 10000u) << "the second stream carries the data after the pause";
