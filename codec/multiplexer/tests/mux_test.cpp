@@ -386,36 +386,64 @@ TEST(MuxPass, EndAllInputsLeavesOutUnitsAfterTheEndTime) {
     EXPECT_EQ(Bytes(sink.bytes.end() - 4, sink.bytes.end()), (Bytes{0, 0, 1, 0xB9}));
 }
 
+// Video payload of a transport stream: the PES packets of stream id 0xE0,
+// without their headers.
+Bytes TsVideoPayload(const Bytes& ts) {
+    std::string error;
+    const std::vector<muxtest::TsPacket> packets = muxtest::ParseTransportStream(ts, 188, error);
+    EXPECT_EQ(error, "");
+    Bytes out;
+    int videoPid = -1;
+    for (const auto& t : packets) {
+        if (!t.payload || t.payloadSize < 9) continue;
+        if (videoPid < 0 && t.pusi && t.payload[0] == 0 && t.payload[1] == 0 && t.payload[2] == 1 &&
+            t.payload[3] == 0xE0)
+            videoPid = t.pid;
+        if (t.pid != videoPid) continue;
+        const size_t skip = t.pusi ? 9u + t.payload[8] : 0u;
+        if (skip < t.payloadSize) out.insert(out.end(), t.payload + skip, t.payload + t.payloadSize);
+    }
+    return out;
+}
+
 // A closing stop that comes while a picture is half written finishes that
 // picture: a cut picture does not decode, whatever its presentation time.
 TEST(MuxPass, EndAllInputsFinishesTheUnitItInterrupts) {
     struct StoppingSink : MemorySink {
         Multiplexer* mux = nullptr;
+        size_t stopAfter = 0;
         HRESULT_T Deliver(const OutputSample& s) override {
             MemorySink::Deliver(s);
-            if (samples.size() == 2) mux->EndAllInputs(0);  // inside the first picture
+            if (bytes.size() >= stopAfter && stopAfter != 0) {
+                mux->EndAllInputs(0);  // inside the first picture
+                stopAfter = 0;
+            }
             return kS_OK;
         }
     };
-    Multiplexer mux;
-    mux.Settings().output = kProgramStream;
-    InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
-    StoppingSink sink;
-    sink.mux = &mux;
-    ASSERT_EQ(mux.Start(&sink), kS_OK);
-    const Bytes vb = muxtest::SimpleGop(3, 3000);  // pictures over several packs
-    v->Push(vb.data(), vb.size(), 0);
-    EXPECT_TRUE(mux.WaitFirstData());
-    EXPECT_TRUE(mux.RunUntilIdle());
-    const Bytes video = PsPayload(sink.bytes, 0xE0);
-    ASSERT_GT(video.size(), 0u);
-    ASSERT_LT(video.size() + 4, vb.size());
-    EXPECT_EQ(video, Bytes(vb.begin(), vb.begin() + static_cast<long>(video.size())));
-    // The written part ends where the next picture or sequence begins.
-    const size_t at = video.size();
-    EXPECT_EQ(Bytes(vb.begin() + static_cast<long>(at), vb.begin() + static_cast<long>(at) + 3), (Bytes{0, 0, 1}));
-    const uint8_t code = vb[at + 3];
-    EXPECT_TRUE(code == 0x00 || code == 0xB3 || code == 0xB8) << std::hex << int(code);
+    for (int output : {kProgramStream, kTransportStream}) {
+        SCOPED_TRACE(output);
+        Multiplexer mux;
+        mux.Settings().output = output;
+        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        StoppingSink sink;
+        sink.mux = &mux;
+        sink.stopAfter = output == kProgramStream ? 2 * 2048 : 12 * 188;
+        ASSERT_EQ(mux.Start(&sink), kS_OK);
+        const Bytes vb = muxtest::SimpleGop(3, 3000);  // pictures over several packets
+        v->Push(vb.data(), vb.size(), 0);
+        EXPECT_TRUE(mux.WaitFirstData());
+        EXPECT_TRUE(mux.RunUntilIdle());
+        const Bytes video = output == kProgramStream ? PsPayload(sink.bytes, 0xE0) : TsVideoPayload(sink.bytes);
+        ASSERT_GT(video.size(), 0u);
+        ASSERT_LT(video.size() + 4, vb.size());
+        EXPECT_EQ(video, Bytes(vb.begin(), vb.begin() + static_cast<long>(video.size())));
+        // The written part ends where the next picture or sequence begins.
+        const size_t at = video.size();
+        EXPECT_EQ(Bytes(vb.begin() + static_cast<long>(at), vb.begin() + static_cast<long>(at) + 3), (Bytes{0, 0, 1}));
+        const uint8_t code = vb[at + 3];
+        EXPECT_TRUE(code == 0x00 || code == 0xB3 || code == 0xB8) << std::hex << int(code);
+    }
 }
 
 TEST(MuxPass, ArbitraryBytesNeverBreakThePass) {
