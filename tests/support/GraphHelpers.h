@@ -8,34 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/ComPtr.h"
+
 namespace graphtest {
 
-// COM pointer that releases on scope exit; enough for tests.
+// The platform's counted COM reference, under the name the tests use.
 template <class T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() { Reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return p_; }
-    T* Get() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** Put() {
-        Reset();
-        return &p_;
-    }
-    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-    void Reset() {
-        if (p_) {
-            p_->Release();
-            p_ = nullptr;
-        }
-    }
-
-private:
-    T* p_ = nullptr;
-};
+using ComPtr = com::ComPtr<T>;
 
 // Category {083863F1-70DE-11D0-BD40-00A0C911CE86}, the DirectShow filters.
 extern const CLSID kLegacyFilterCategory;
