@@ -21,7 +21,9 @@ expect() {
   out=$(timeout 20 "$DRIVER" "$@" 2>&1)
   rc=$?
   [ "$rc" -eq "$code" ] || fail "mux $* exited $rc, expected $code: $out"
-  printf '%s\n' "$out" | grep -Eq -- "$pattern" || fail "mux $*: no '$pattern' in: $out"
+  # A here-string, not a pipe: grep -q stops reading at its first match, and
+  # the writer of a pipe would then fail the pipeline with SIGPIPE.
+  grep -Eq -- "$pattern" <<<"$out" || fail "mux $*: no '$pattern' in: $out"
 }
 
 # A 48-byte WAV file: channels, rate, bits.

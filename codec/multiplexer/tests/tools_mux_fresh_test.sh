@@ -8,7 +8,7 @@ WORK=$2/tools_mux_fresh.$$
 trap 'rm -rf "$WORK"' EXIT
 out=$(BUILD_DIR="$WORK/build" "$ROOT_DIR/tools/mux" --help 2>&1)
 rc=$?
-if [ "$rc" -ne 0 ] || ! printf '%s\n' "$out" | grep -q 'usage: mux'; then
+if [ "$rc" -ne 0 ] || ! grep -q 'usage: mux' <<<"$out"; then
   printf 'FAIL: tools/mux --help in a fresh build folder exited %d:\n%s\n' "$rc" "$out" >&2
   exit 1
 fi
