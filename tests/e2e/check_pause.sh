@@ -23,7 +23,9 @@ for stream in v:0 a:0; do
   [ -z "$verdict" ] || fail "$stream times break: $verdict"
 done
 duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
-awk -v d="$duration" 'BEGIN { exit !(d > 5 && d < 7.5) }' || fail "duration $duration s, not about 6 s"
+# Each part also holds what was recorded while its Record press was being
+# answered, which a loaded machine stretches: allow up to a second more.
+awk -v d="$duration" 'BEGIN { exit !(d > 5 && d < 8.5) }' || fail "duration $duration s, not about 6 s"
 
 # A seek into the second part: the first picture decoded there is white and
 # carries a time near the one asked for.
