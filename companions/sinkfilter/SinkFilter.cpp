@@ -8,23 +8,10 @@
 // Input pin
 
 CSinkInputPin::CSinkInputPin(CKorvellSink* pFilter, CCritSec* pLock, HRESULT* phr)
-    : CBaseInputPin(NAME("Korvell Sink input"), pFilter, pLock, phr, L"Input"), m_pSink(pFilter) {}
+    : CTerminalInputPin(NAME("Korvell Sink input"), pFilter, pLock, phr, L"Input"), m_pSink(pFilter) {}
 
 HRESULT CSinkInputPin::CheckMediaType(const CMediaType*) {
     return S_OK;
-}
-
-// A graph whose Run failed may leave us paused while it believes itself
-// stopped, so its Stop never reaches us; taking the graph apart would then
-// be refused for good. Paused but never run, the filter stops itself (closing
-// the target, waiting out a Receive) and lets go. Once run, a connection is
-// only broken when stopped, as usual.
-STDMETHODIMP CSinkInputPin::Disconnect() {
-    if (m_pSink->PausedNeverRun()) {
-        HRESULT hr = m_pSink->Stop();
-        if (FAILED(hr)) return hr;
-    }
-    return CBaseInputPin::Disconnect();
 }
 
 STDMETHODIMP CSinkInputPin::Receive(IMediaSample* pSample) {
@@ -72,7 +59,6 @@ CKorvellSink::CKorvellSink(LPUNKNOWN pUnk, HRESULT* phr)
     : CBaseFilter(NAME("Korvell Sink Filter"), pUnk, &m_filterLock, CLSID_KorvellSinkFilter),
       m_pPin(NULL),
       m_hasFileType(false),
-      m_ranSincePause(false),
       m_hFile(INVALID_HANDLE_VALUE),
       m_failure(S_OK),
       m_endOfStream(false),
@@ -129,7 +115,6 @@ STDMETHODIMP CKorvellSink::Pause() {
         m_failureReported = false;
         m_endOfStream = false;
         m_completePending = false;
-        m_ranSincePause = false;
         if (m_pPin->IsConnected()) m_failure = OpenTarget();
     }
     return CBaseFilter::Pause();
@@ -142,7 +127,6 @@ STDMETHODIMP CKorvellSink::Run(REFERENCE_TIME tStart) {
         CAutoLock lock(&m_filterLock);
         hr = CBaseFilter::Run(tStart);
         if (FAILED(hr)) return hr;
-        m_ranSincePause = true;
         CAutoLock stream(&m_receiveLock);
         complete = m_completePending;
         m_completePending = false;
@@ -150,11 +134,6 @@ STDMETHODIMP CKorvellSink::Run(REFERENCE_TIME tStart) {
     ReportFailure();
     if (complete) NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
     return hr;
-}
-
-bool CKorvellSink::PausedNeverRun() {
-    CAutoLock lock(&m_filterLock);
-    return m_State == State_Paused && !m_ranSincePause;
 }
 
 void CKorvellSink::ReportFailure(bool stopping) {

@@ -13,15 +13,12 @@
 
 class CKorvellSink;
 
-class CSinkInputPin : public CBaseInputPin {
+class CSinkInputPin : public CTerminalInputPin {
 public:
     CSinkInputPin(CKorvellSink* pFilter, CCritSec* pLock, HRESULT* phr);
 
     // Any byte stream is stored as it comes, so every type is taken.
     HRESULT CheckMediaType(const CMediaType* pmt) override;
-
-    // Lets go while paused by a graph whose Run failed (see Disconnect).
-    STDMETHODIMP Disconnect() override;
 
     STDMETHODIMP Receive(IMediaSample* pSample) override;
     STDMETHODIMP EndOfStream() override;
@@ -67,9 +64,6 @@ private:
 
     // Opens the target (truncating); fails when no name is set.
     HRESULT OpenTarget();
-    // Paused and not run since it left Stopped: what a graph whose Run failed
-    // leaves behind while it believes every filter stopped.
-    bool PausedNeverRun();
 
     // Flushes and closes the target; the flush result (S_OK when none open).
     HRESULT CloseTarget();
@@ -83,7 +77,6 @@ private:
     std::wstring m_fileName;
     CMediaType m_fileType;
     bool m_hasFileType;
-    bool m_ranSincePause;  // Run came since the filter left Stopped
 
     // Guarded by m_receiveLock.
     HANDLE m_hFile;

@@ -20,7 +20,7 @@ DWORD Clamp32(unsigned long long value) {
 }  // namespace
 
 CWavDestInputPin::CWavDestInputPin(CWavDest* pFilter, CCritSec* pLock, HRESULT* phr)
-    : CBaseInputPin(NAME("WAV Dest input"), pFilter, pLock, phr, L"In"), m_pDest(pFilter) {}
+    : CTerminalInputPin(NAME("WAV Dest input"), pFilter, pLock, phr, L"In"), m_pDest(pFilter) {}
 
 HRESULT CWavDestInputPin::CheckMediaType(const CMediaType* pmt) {
     if (*pmt->Type() != MEDIATYPE_Audio || *pmt->FormatType() != FORMAT_WaveFormatEx) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -33,18 +33,6 @@ HRESULT CWavDestInputPin::CheckMediaType(const CMediaType* pmt) {
                      wfx->wFormatTag == WAVE_FORMAT_EXTENSIBLE;
     const bool subtype = *pmt->Subtype() == MEDIASUBTYPE_PCM || *pmt->Subtype() == kSubtypeFloat;
     return pcm && subtype ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-// A graph whose Run failed may leave us paused while it believes itself
-// stopped, so its Stop never reaches us and taking the graph apart would be
-// refused for good. Paused but never run, the filter stops itself (closing
-// the file) and lets go; once run, only a stopped filter lets go, as usual.
-STDMETHODIMP CWavDestInputPin::Disconnect() {
-    if (m_pDest->PausedNeverRun()) {
-        HRESULT hr = m_pDest->Stop();
-        if (FAILED(hr)) return hr;
-    }
-    return CBaseInputPin::Disconnect();
 }
 
 STDMETHODIMP CWavDestInputPin::Receive(IMediaSample* pSample) {
@@ -131,7 +119,6 @@ STDMETHODIMP CWavDest::Pause() {
         CAutoLock stream(&m_receiveLock);
         m_endOfStream = false;
         m_completePending = false;
-        m_ranSincePause = false;
         if (m_pPin->IsConnected() && !m_fileName.empty()) {
             HRESULT hr = OpenTarget();
             if (FAILED(hr)) return hr;
@@ -147,18 +134,12 @@ STDMETHODIMP CWavDest::Run(REFERENCE_TIME tStart) {
         CAutoLock lock(&m_filterLock);
         hr = CBaseFilter::Run(tStart);
         if (FAILED(hr)) return hr;
-        m_ranSincePause = true;
         CAutoLock stream(&m_receiveLock);
         complete = m_completePending;
         m_completePending = false;
     }
     if (complete) NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
     return hr;
-}
-
-bool CWavDest::PausedNeverRun() {
-    CAutoLock lock(&m_filterLock);
-    return m_State == State_Paused && !m_ranSincePause;
 }
 
 STDMETHODIMP CWavDest::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE*) {

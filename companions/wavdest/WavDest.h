@@ -15,14 +15,12 @@ DEFINE_GUID(CLSID_WavDest, 0x209f757a, 0x1f60, 0x4968, 0xae, 0x77, 0x40, 0xd9, 0
 
 class CWavDest;
 
-class CWavDestInputPin : public CBaseInputPin {
+class CWavDestInputPin : public CTerminalInputPin {
 public:
     CWavDestInputPin(CWavDest* pFilter, CCritSec* pLock, HRESULT* phr);
 
     // Audio with a WAVEFORMATEX of integer PCM or float samples.
     HRESULT CheckMediaType(const CMediaType* pmt) override;
-    // Lets go while paused by a graph whose Run failed (see Disconnect).
-    STDMETHODIMP Disconnect() override;
     STDMETHODIMP Receive(IMediaSample* pSample) override;
     STDMETHODIMP EndOfStream() override;
     STDMETHODIMP BeginFlush() override;
@@ -59,9 +57,6 @@ private:
 
     HRESULT WriteSample(IMediaSample* pSample);
     void EndOfStreamReached();
-    // Paused and not run since it left Stopped: what a graph whose Run failed
-    // leaves behind while it believes every filter stopped.
-    bool PausedNeverRun();
     HRESULT OpenTarget();   // with m_receiveLock held
     HRESULT CloseTarget();  // with m_receiveLock held; fills in the sizes
 
@@ -69,7 +64,6 @@ private:
     CCritSec m_receiveLock;
     CWavDestInputPin* m_pPin;
     std::wstring m_fileName;
-    bool m_ranSincePause = false;  // Run came since the filter left Stopped
 
     // Guarded by m_receiveLock.
     HANDLE m_hFile;

@@ -91,6 +91,7 @@ STDMETHODIMP CBaseFilter::Stop() {
 STDMETHODIMP CBaseFilter::Pause() {
     CAutoLock lock(m_pLock);
     if (m_State == State_Stopped) {
+        m_ranSincePause = false;
         int cPins = GetPinCount();
         for (int c = 0; c < cPins; c++) {
             CBasePin* pPin = GetPin(c);
@@ -120,6 +121,7 @@ STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
         }
     }
     m_State = State_Running;
+    m_ranSincePause = true;
     return S_OK;
 }
 

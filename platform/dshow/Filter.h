@@ -51,6 +51,12 @@ public:
         return m_State != State_Stopped;
     }
     BOOL IsStopped() { return m_State == State_Stopped; }
+    // Paused and not run since it left Stopped: what a graph whose Run failed
+    // leaves behind while it believes every filter stopped.
+    bool PausedNeverRun() {
+        CAutoLock cObjectLock(m_pLock);
+        return m_State == State_Paused && !m_ranSincePause;
+    }
 
     // The pins: the filter owns them; they delegate their lifetime to it.
     virtual int GetPinCount() = 0;
@@ -76,6 +82,7 @@ protected:
     IFilterGraph* m_pGraph;    // not referenced: the graph holds us
     IMediaEventSink* m_pSink;  // not referenced either
     volatile LONG m_PinVersion;
+    bool m_ranSincePause = false;  // Run came since the filter left Stopped
 };
 
 class AM_NOVTABLE CBasePin : public CUnknown, public IPin, public IQualityControl {
@@ -285,6 +292,17 @@ protected:
     BYTE m_bReadOnly;
     BYTE m_bFlushing;
     AM_SAMPLE2_PROPERTIES m_SampleProps;
+};
+
+// The input pin of a filter that ends a graph (a writer). A graph whose Run
+// failed may leave such a filter paused while it believes it stopped, so its
+// Stop never comes and taking the graph apart would be refused for good.
+// Paused but never run, the filter stops itself (closing its target) and lets
+// go; once run, only a stopped filter lets go, as usual.
+class AM_NOVTABLE CTerminalInputPin : public CBaseInputPin {
+public:
+    using CBaseInputPin::CBaseInputPin;
+    STDMETHODIMP Disconnect() override;
 };
 
 // An output pin whose format may change while the graph runs. Streaming

@@ -183,6 +183,14 @@ STDMETHODIMP CBasePin::Disconnect() {
     return DisconnectInternal();
 }
 
+STDMETHODIMP CTerminalInputPin::Disconnect() {
+    if (m_pFilter->PausedNeverRun()) {
+        HRESULT hr = m_pFilter->Stop();
+        if (FAILED(hr)) return hr;
+    }
+    return CBaseInputPin::Disconnect();
+}
+
 HRESULT CBasePin::DisconnectInternal() {
     if (m_Connected == NULL) return S_FALSE;
     HRESULT hr = BreakConnect();
