@@ -4,6 +4,20 @@
 
 #include "platform/dshow/FileIo.h"
 
+namespace {
+
+// What the disk keeps free for the end of a recording: at 8 Mbit/s, 16 s for
+// the host to stop it, and more than a closing flush needs.
+const ULONGLONG kDiskReserveBytes = 16ull << 20;
+const DWORD kFreeSpaceStep = 256 * 1024;
+
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Input pin
 
@@ -61,6 +75,8 @@ CKorvellSink::CKorvellSink(LPUNKNOWN pUnk, HRESULT* phr)
       m_hasFileType(false),
       m_hFile(INVALID_HANDLE_VALUE),
       m_failure(S_OK),
+      m_diskLow(S_OK),
+      m_sinceFreeSpaceCheck(0),
       m_endOfStream(false),
       m_failureReported(false),
       m_completePending(false),
@@ -112,10 +128,12 @@ STDMETHODIMP CKorvellSink::Pause() {
         // every sample is refused with it.
         CAutoLock stream(&m_receiveLock);
         m_failure = S_OK;
+        m_diskLow = S_OK;
         m_failureReported = false;
         m_endOfStream = false;
         m_completePending = false;
         if (m_pPin->IsConnected()) m_failure = OpenTarget();
+        if (SUCCEEDED(m_failure) && m_pPin->IsConnected()) CheckFreeSpace(0, true);
     }
     return CBaseFilter::Pause();
 }
@@ -140,12 +158,13 @@ void CKorvellSink::ReportFailure(bool stopping) {
     HRESULT failure;
     {
         CAutoLock stream(&m_receiveLock);
-        if (SUCCEEDED(m_failure) || m_failureReported) return;
+        const HRESULT reported = FAILED(m_failure) ? m_failure : m_diskLow;
+        if (SUCCEEDED(reported) || m_failureReported) return;
         // Like EC_COMPLETE, the event waits for Run: events sent while the graph
         // is still pausing on its way to Run can be lost.
         if (m_State != State_Running && !stopping) return;
         m_failureReported = true;
-        failure = m_failure;
+        failure = reported;
     }
     // Outside the stream lock: the graph may stop us from within the event.
     NotifyEvent(EC_ERRORABORT, failure, 0);
@@ -199,13 +218,30 @@ HRESULT CKorvellSink::WriteSample(IMediaSample* pSample) {
             if (m_endOfStream) return VFW_E_SAMPLE_REJECTED_EOS;
             if (m_hFile == INVALID_HANDLE_VALUE) return VFW_E_WRONG_STATE;  // stopped meanwhile
             hr = WriteAll(pSample);
-            if (SUCCEEDED(hr)) return S_OK;
-            m_failure = hr;
-            CloseTarget();
+            if (SUCCEEDED(hr)) {
+                const HRESULT before = m_diskLow;
+                CheckFreeSpace(static_cast<DWORD>(pSample->GetActualDataLength()), false);
+                if (m_diskLow == before) return S_OK;
+            } else {
+                m_failure = hr;
+                CloseTarget();
+            }
         }
     }
     ReportFailure();
     return hr;
+}
+
+void CKorvellSink::CheckFreeSpace(DWORD written, bool force) {
+    if (FAILED(m_diskLow)) return;
+    m_sinceFreeSpaceCheck += written;
+    if (!force && m_sinceFreeSpaceCheck < kFreeSpaceStep) return;
+    m_sinceFreeSpaceCheck = 0;
+    ULARGE_INTEGER available = {};
+    const wchar_t* folder = m_targetFolder.empty() ? NULL : m_targetFolder.c_str();
+    // A disk that cannot tell is not taken for full: the writes say so if it is.
+    if (!GetDiskFreeSpaceExW(folder, &available, NULL, NULL)) return;
+    if (available.QuadPart < kDiskReserveBytes) m_diskLow = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 }
 
 HRESULT CKorvellSink::WriteAll(IMediaSample* pSample) {
@@ -247,6 +283,8 @@ HRESULT CKorvellSink::OpenTarget() {
         CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (m_hFile == INVALID_HANDLE_VALUE) return LastErrorResult();
+    m_targetFolder = FolderOf(m_fileName);
+    m_sinceFreeSpaceCheck = 0;
     LARGE_INTEGER zero = {};
     if (append && !SetFilePointerEx(m_hFile, zero, NULL, FILE_END)) {
         HRESULT hr = LastErrorResult();

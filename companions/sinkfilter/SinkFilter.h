@@ -67,9 +67,13 @@ private:
 
     // Flushes and closes the target; the flush result (S_OK when none open).
     HRESULT CloseTarget();
-    // Sends EC_ERRORABORT once per run for the failure m_failure holds, when
-    // running (else Run sends it) or stopping.
+    // Sends EC_ERRORABORT once per run for the failure m_failure holds (or
+    // else the warning m_diskLow holds), when running (else Run sends it) or
+    // stopping.
     void ReportFailure(bool stopping = false);
+    // Looks at the free space of the target's disk every kFreeSpaceStep bytes
+    // (at once with `force`); sets m_diskLow when it fell below the reserve.
+    void CheckFreeSpace(DWORD written, bool force);
 
     CCritSec m_filterLock;   // state changes, connection, file name
     CCritSec m_receiveLock;  // the target file and the streaming flags
@@ -81,6 +85,12 @@ private:
     // Guarded by m_receiveLock.
     HANDLE m_hFile;
     HRESULT m_failure;  // first failure of this run; later samples get it too
+    // The disk is nearly full: reported as a full disk so that the host ends
+    // the recording, while the reserve still takes the stream's end, which
+    // a write cut by the disk itself would lose (with the picture it cut).
+    HRESULT m_diskLow;
+    std::wstring m_targetFolder;  // where free space is looked up
+    DWORD m_sinceFreeSpaceCheck;
     bool m_endOfStream;
     bool m_failureReported;
     // End of stream came before Run: EC_COMPLETE waits for Run, as the graph

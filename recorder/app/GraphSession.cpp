@@ -305,11 +305,18 @@ bool CollectStreamControls(IBaseFilter* filter, std::vector<com::ComPtr<IAMStrea
 
 const unsigned kEndOfStreamWaitMs = 3000;
 
+struct EndWait {
+    GraphSession* session;
+    // A failure reported before the end was asked for (a disk nearly full)
+    // leaves the stream's end to come still: wait for its completion.
+    bool failedBefore;
+};
+
 bool EndSeen(void* context) {
-    GraphSession* session = static_cast<GraphSession*>(context);
+    const EndWait* wait = static_cast<const EndWait*>(context);
     long code = 0;
-    while (session->TakeEvent(code)) {}
-    return session->Completed() || session->Failed();
+    while (wait->session->TakeEvent(code)) {}
+    return wait->session->Completed() || (wait->session->Failed() && !wait->failedBefore);
 }
 
 }  // namespace
@@ -326,7 +333,8 @@ void GraphSession::EndCaptureStreams() {
     for (const com::ComPtr<IAMStreamControl>& c : controls) c->StopAt(nullptr, FALSE, 0);
     // The end runs on the streaming threads. The window keeps answering
     // meanwhile; the completion is remembered by TakeEvent, whoever takes it.
-    mfc::PumpMessagesUntil(EndSeen, this, kEndOfStreamWaitMs);
+    EndWait wait{this, Failed()};
+    mfc::PumpMessagesUntil(EndSeen, &wait, kEndOfStreamWaitMs);
 }
 
 void GraphSession::StopAllFilters() {

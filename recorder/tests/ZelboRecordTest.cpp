@@ -384,6 +384,10 @@ TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves) {
 
 // Fills the file system of `folder` up to `leave` bytes with a file of its
 // own, whose name is returned.
+// The file writer keeps 16 MB free for a recording's end and calls the disk
+// full below that: here 2 MB into the recording.
+const std::uint64_t kFullDiskLeaves = 18u << 20;
+
 std::string FillDisk(const std::string& folder, std::uint64_t leave) {
     const std::string filler = folder + "\\filler.bin";
     HANDLE file = ::CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -430,7 +434,7 @@ TEST_F(ZelboRecord, WriteFailuresEndTheRecordingAndSayWhy) {
         Session session;
         session.recordings = c.folder.empty() ? session.folder + "\\gone" : c.folder;
         std::string filler;
-        if (c.folder == small + "\\full") filler = FillDisk(c.folder, 1536 * 1024);
+        if (c.folder == small + "\\full") filler = FillDisk(c.folder, kFullDiskLeaves);
         ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio())) << c.name;
         Click(session.panel, 30, 130);
         std::string message = AnswerMessageBox(*session.program, IDOK, 60000);

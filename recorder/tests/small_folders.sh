@@ -1,5 +1,5 @@
 #!/bin/bash
-# Folders for the recording failure tests: "full" is an 8 MB file system
+# Folders for the recording failure tests: "full" is a 32 MB file system
 # that the tests fill, "readonly" one mounted read-only (the
 # tests run as root, which writes into any folder a mode would protect).
 # Usage: small_folders.sh setup|cleanup DIR
@@ -9,7 +9,7 @@ dir=$2
 case "$action" in
   setup)
     mkdir -p "$dir/full" "$dir/readonly" || exit 1
-    mountpoint -q "$dir/full" || mount -t tmpfs -o size=8m tmpfs "$dir/full" || exit 1
+    mountpoint -q "$dir/full" || mount -t tmpfs -o size=32m tmpfs "$dir/full" || exit 1
     mountpoint -q "$dir/readonly" || mount -t tmpfs -o ro,size=1m tmpfs "$dir/readonly" || exit 1
     ;;
   cleanup)
