@@ -40,8 +40,8 @@ Region NormaliseRegion(const Region& region, const Rect& screen) {
 Region ClampForMarkers(const Region& region, const Rect& screen) {
     Region r = region;
     const int half = kMarkerSize / 2;
-    r.left = std::max(r.left, half);
-    r.top = std::max(r.top, half);
+    r.left = std::max(r.left, screen.left + half);
+    r.top = std::max(r.top, screen.top + half);
     r.right = std::min(r.right, screen.right - half);
     r.bottom = std::min(r.bottom, screen.bottom - half);
     return r;

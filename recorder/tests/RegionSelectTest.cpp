@@ -39,6 +39,28 @@ TEST(RegionSelect, MarkersKeepHalfAMarkerFromTheScreenEdges) {
     EXPECT_EQ(714, r.bottom);
 }
 
+// A second monitor left of and above the first one gives the virtual screen
+// negative coordinates; a window picked there keeps its place and size.
+TEST(RegionSelect, RegionsOnAnotherMonitorKeepTheirPlace) {
+    const Rect virtualScreen{-1920, -200, 1280, 880};
+    const Region window{-1800, -100, -1000, 500, 0};
+    const Region normalised = NormaliseRegion(window, virtualScreen);
+    const Region shown = ClampForMarkers(normalised, virtualScreen);
+    for (const Region& r : {normalised, shown}) {
+        EXPECT_EQ(-1800, r.left);
+        EXPECT_EQ(-100, r.top);
+        EXPECT_EQ(-1000, r.right);
+        EXPECT_EQ(500, r.bottom);
+    }
+    const Region edge = ClampForMarkers({-1920, -200, -1500, 100, 0}, virtualScreen);
+    EXPECT_EQ(-1914, edge.left);
+    EXPECT_EQ(-194, edge.top);
+    // Grown inwards at the far edge of the second monitor.
+    const Region small = NormaliseRegion({-1919, -199, -1918, -198, 0}, virtualScreen);
+    EXPECT_EQ(-1919 + kMinRegionSize, small.right);
+    EXPECT_EQ(-199 + kMinRegionSize, small.bottom);
+}
+
 TEST(RegionSelect, MarkerGuard) {
     Region r{100, 100, 400, 300, 0};
     EXPECT_FALSE(MoveCorner(r, Corner::TopLeft, 395, 150, true));
