@@ -345,16 +345,20 @@ void GraphSession::StopAllFilters() {
     while (filters->Next(1, filter.Put(), nullptr) == S_OK) filter->Stop();
 }
 
-void GraphSession::StopCaptureGraph(HWND notifyWindow) {
+GraphSession::Failure GraphSession::StopCaptureGraph(HWND notifyWindow) {
     EndCaptureStreams();
     // A graph whose Run failed half way may not stop its filters itself.
     if (!control_ || FAILED(control_->Stop()) || runFailed_) StopAllFilters();
     runFailed_ = false;
     Wait(1000);
+    long code = 0;
+    while (TakeEvent(code)) {}
+    const Failure failure = failure_;
     ReleaseGraphFilters();
     JoinSegment();
     ReleaseGraph();
     CreateFilterGraph(notifyWindow);
+    return failure;
 }
 
 bool GraphSession::TakeEvent(long& code) {

@@ -44,18 +44,19 @@ public:
     void ReleaseGraphFilters();
     HRESULT ResetGraph(HWND notifyWindow);
 
-    // Stops the graph, waits a second and leaves a fresh, empty graph.
-    void StopCaptureGraph(HWND notifyWindow);
+    struct Failure {
+        long code = 0;  // EC_ERRORABORT, EC_ERRORABORTEX or EC_STREAM_ERROR_STOPPED; 0 for none
+        HRESULT result = S_OK;
+    };
+    // Stops the graph, waits a second and leaves a fresh, empty graph; the
+    // first failure the graph reported, up to the end of its streams.
+    Failure StopCaptureGraph(HWND notifyWindow);
     // Ends the capture streams so everything downstream finishes its data.
     void EndCaptureStreams();
     // Takes one pending graph event; false when none is left. The end of
     // the streams and the first failure are remembered until the graph is
     // made anew.
     bool TakeEvent(long& code);
-    struct Failure {
-        long code = 0;  // EC_ERRORABORT, EC_ERRORABORTEX or EC_STREAM_ERROR_STOPPED; 0 for none
-        HRESULT result = S_OK;
-    };
     bool Completed() const { return completed_; }
     bool Failed() const { return failure_.code != 0; }
     const Failure& LastFailure() const { return failure_; }

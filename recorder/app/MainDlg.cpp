@@ -644,8 +644,8 @@ bool MainDlg::StartEngine() {
 bool MainDlg::StartCaptureGraph() {
     return options_.StartCaptureGraph(target_);
 }
-void MainDlg::StopCaptureGraph() {
-    options_.StopCaptureGraph();
+std::string MainDlg::StopCaptureGraph() {
+    return options_.StopCaptureGraph();
 }
 
 bool MainDlg::TargetSize(std::uint64_t& bytes) {

@@ -59,7 +59,7 @@ public:
     void MakeOutputFileName() override;
     bool StartEngine() override;
     bool StartCaptureGraph() override;
-    void StopCaptureGraph() override;
+    std::string StopCaptureGraph() override;
     bool TargetSize(std::uint64_t& bytes) override;
     std::string DisplayName() override;
     int OptionsVideoBitrate() override;

@@ -541,16 +541,20 @@ bool OptionsDlg::StartCaptureGraph(const std::string& target) {
 
 void OptionsDlg::ReportGraphFailure() {
     if (!graph_.Failed() || failureReported_) return;
-    failureReported_ = true;
     recorder::Controller* control = ThePanel().Control();
     if (!control) return;
     const std::string text =
         recorder::GraphFailureText(static_cast<std::uint32_t>(graph_.LastFailure().result), graph_.Target());
-    control->OnGraphFailure(text);
+    // A recording that is stopping learns of it from its stop.
+    failureReported_ = control->OnGraphFailure(text);
 }
 
-void OptionsDlg::StopCaptureGraph() {
-    graph_.StopCaptureGraph(hwnd_);
+std::string OptionsDlg::StopCaptureGraph() {
+    const std::string target = graph_.Target();
+    const GraphSession::Failure failure = graph_.StopCaptureGraph(hwnd_);
+    if (failure.code == 0 || failureReported_) return std::string();
+    failureReported_ = true;
+    return recorder::GraphFailureText(static_cast<std::uint32_t>(failure.result), target);
 }
 
 void OptionsDlg::ReleaseCapture() {

@@ -24,8 +24,9 @@ public:
 
     // The in-process capture graph into `target`; true when it runs.
     bool StartCaptureGraph(const std::string& target);
-    // Stops and releases it, leaving a fresh empty graph.
-    void StopCaptureGraph();
+    // Stops and releases it, leaving a fresh empty graph; the text of a
+    // failure not told yet (empty when none).
+    std::string StopCaptureGraph();
     // At exit: stops and releases everything.
     void ReleaseCapture();
     GraphSession& Graph() { return graph_; }

@@ -60,16 +60,17 @@ void Controller::OnHotKey() {
     if (!state_.recording) state_.hotKeyRecording = false;
 }
 
-void Controller::OnGraphFailure(const std::string& message) {
+bool Controller::OnGraphFailure(const std::string& message) {
     if (starting_) {
         if (pendingFailure_.empty()) pendingFailure_ = message;
-        return;
+        return true;
     }
-    if (stopping_ || (!state_.recording && !state_.inProcessPaused)) return;
+    if (stopping_ || (!state_.recording && !state_.inProcessPaused)) return false;
     state_.recording = true;  // so that the stop sequence runs in full
     StopRecording(StopMode::Failed);
     host_.SetStatus("Recording failed");
     host_.ShowMessage(message);
+    return true;
 }
 
 void Controller::HandlePendingFailure() {
@@ -203,13 +204,19 @@ void Controller::StopRecording(StopMode mode) {
     host_.ShowCornerMarkers(true);
     host_.ParkMarkers();
     host_.SendMeter(2, 0);
-    host_.StopCaptureGraph();
+    const std::string lateFailure = host_.StopCaptureGraph();
     state_.recording = false;
     // Whatever ended it, the next recording is an ordinary one unless the
     // hot key starts it again.
     state_.hotKeyRecording = false;
     host_.SetImage(Button::Record, Image::Record);
     if (mode == StopMode::Failed) return;
+    if (!lateFailure.empty()) {
+        // The end did not reach the file: never announced as a good stop.
+        host_.SetStatus("Recording failed");
+        host_.ShowMessage(lateFailure);
+        return;
+    }
 
     std::uint64_t size = 0;
     if (!host_.TargetSize(size)) size = 0;
@@ -218,13 +225,14 @@ void Controller::StopRecording(StopMode mode) {
     if (mode == StopMode::Announce) host_.ShowMessage(stopped);
 }
 
-void Controller::EndRecordingSegment() {
+std::string Controller::EndRecordingSegment() {
     host_.StopTick();
     host_.SetTitle("Zelbo");
     host_.RestorePanel();
     host_.SendMeter(2, 0);
-    host_.StopCaptureGraph();
+    std::string failure = host_.StopCaptureGraph();
     state_.recording = false;
+    return failure;
 }
 
 void Controller::OnPauseOrPlay() {
@@ -240,7 +248,9 @@ void Controller::OnPauseOrPlay() {
                 host_.StopTick();
                 state_.recordedMs += host_.NowMs() - state_.startMs;
                 state_.inProcessPaused = true;
-                EndRecordingSegment();
+                const std::string failure = EndRecordingSegment();
+                // The segment's end was lost: the recording ends there.
+                if (!failure.empty() && OnGraphFailure(failure)) return;
             }
             host_.SetImage(Button::PausePlay, Image::Restart);
             host_.SetImage(Button::Record, Image::Stop);

@@ -76,7 +76,9 @@ public:
     virtual void MakeOutputFileName() = 0;
     virtual bool StartEngine() = 0;        // starts the engine program with its command line
     virtual bool StartCaptureGraph() = 0;  // builds and runs the in-process graph
-    virtual void StopCaptureGraph() = 0;   // stops and releases it
+    // Stops and releases it; what failed while its streams ended (a write of
+    // the recording's end), empty when nothing did or it was told already.
+    virtual std::string StopCaptureGraph() = 0;
     virtual bool TargetSize(std::uint64_t& bytes) = 0;
     virtual std::string DisplayName() = 0;
     virtual int OptionsVideoBitrate() = 0;  // the options dialog's fields
@@ -146,7 +148,9 @@ public:
     // a source failed): the recording ends keeping what was written, and
     // `message` tells the user. A failure during a start is handled when the
     // start has finished.
-    void OnGraphFailure(const std::string& message);
+    // False when the failure was not taken: no recording, or one that is
+    // stopping (its stop reports what failed meanwhile).
+    bool OnGraphFailure(const std::string& message);
     // A start is under way; its waits pump messages, and nothing may stop or
     // pause it halfway.
     bool Starting() const { return starting_; }
@@ -164,7 +168,7 @@ public:
     void LaunchEngine();
 
 private:
-    void EndRecordingSegment();
+    std::string EndRecordingSegment();  // what failed while it ended
     void StopFromRecordButton();
     void StartFromRecordButton();
     void HandlePendingFailure();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace recorder {
@@ -22,6 +23,7 @@ public:
     bool engineRunning = false;
     bool engineCloses = true;
     bool graphStarts = true;
+    std::string failureWhileStopping;  // what the next stop reports
     bool engineStarts = true;
     bool targetExists = true;
     std::uint64_t targetBytes = 0;
@@ -95,7 +97,10 @@ public:
         }
         return graphStarts;
     }
-    void StopCaptureGraph() override { log.push_back("stop graph"); }
+    std::string StopCaptureGraph() override {
+        log.push_back("stop graph");
+        return std::exchange(failureWhileStopping, std::string());
+    }
     bool TargetSize(std::uint64_t& bytes) override {
         bytes = targetBytes;
         return targetExists;
@@ -463,6 +468,28 @@ TEST_F(ControllerTest, GraphFailureEndsTheRecordingAndSaysWhy) {
     controller.OnGraphFailure("Cannot close the file");
     EXPECT_EQ("Cannot close the file", host.messages.back());
     EXPECT_FALSE(controller.Active());
+}
+
+// A failure while the streams end (the write of the file's end) is no good
+// stop: the panel and the message say what failed, at a stop and a pause.
+TEST_F(ControllerTest, FailureWhileStoppingIsNoGoodStop) {
+    controller.OnRecordBox();
+    ASSERT_TRUE(controller.State().recording);
+    host.messages.clear();
+    host.failureWhileStopping = "Cannot write C:\\rec\\a.mpg: the disk is full";
+    controller.OnRecordBox();
+    EXPECT_FALSE(controller.Active());
+    EXPECT_EQ("Recording failed", host.status);
+    ASSERT_EQ(1u, host.messages.size());
+    EXPECT_EQ("Cannot write C:\\rec\\a.mpg: the disk is full", host.messages[0]);
+
+    controller.OnRecordBox();
+    host.failureWhileStopping = "Cannot close the file";
+    controller.OnPausePlayBox();
+    EXPECT_FALSE(controller.Active());
+    EXPECT_FALSE(controller.State().inProcessPaused);
+    EXPECT_EQ("Recording failed", host.status);
+    EXPECT_EQ("Cannot close the file", host.messages.back());
 }
 
 TEST_F(ControllerTest, EngineRecordingStartsStopsAndPauses) {
