@@ -59,10 +59,14 @@ std::string OutputFileName(const std::string& folder, const std::string& prefix,
     return folder + "\\" + name;
 }
 
+bool IsReservedFileNameChar(char c) {
+    return c != 0 && std::string("*/:<>?\\|\"").find(c) != std::string::npos;
+}
+
 std::string UniqueFileName(const std::string& requested, const std::vector<FolderEntry>& entries) {
     std::string name = requested;
     for (char& c : name)
-        if (std::string("*/:<>?\\|").find(c) != std::string::npos) c = '_';
+        if (IsReservedFileNameChar(c)) c = '_';
     std::string base;
     std::string extension;
     SplitName(name, base, extension);

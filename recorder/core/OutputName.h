@@ -18,6 +18,10 @@ struct FolderEntry {
     bool directoryOnly = false;  // attributes exactly "directory"
 };
 
+// Characters no recording's name holds: a path separator or one Windows
+// refuses in a file name.
+bool IsReservedFileNameChar(char c);
+
 // The name (no folder) turned into one that no entry of the folder contains:
 // forbidden characters become "_", and a taken base gets "[largest + 1]"
 // ("[2]" when no entry has a number).
