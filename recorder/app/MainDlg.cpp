@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "platform/mfc/Pump.h"
+#include "recorder/app/PanelColours.h"
 #include "recorder/app/Program.h"
 #include "recorder/app/RegionWindows.h"
 #include "recorder/app/SettingsStore.h"
+#include "recorder/app/UpdateCheckThreads.h"
+#include "recorder/app/ViewDlg.h"
 #include "recorder/app/resource.h"
 #include "recorder/core/OutputName.h"
 
@@ -24,13 +27,6 @@ using recorder::Image;
 
 const UINT_PTR kTick = 1;
 const char kUserGuide[] = "https://korvell.example/zelbo/guide.html";
-
-// Panel colours, matched to the bitmaps.
-const COLORREF kStripColour = RGB(18, 24, 32);
-const COLORREF kStripText = RGB(156, 220, 255);
-const COLORREF kBoxColour = RGB(12, 16, 22);
-const COLORREF kBoxText = RGB(214, 226, 236);
-const COLORREF kSliderBack = RGB(28, 34, 43);  // the background gradient at the slider
 
 // The two level bars, drawn in a transparent child of their own.
 const wchar_t kLevelsClass[] = L"ZelboLevels";
@@ -502,7 +498,13 @@ void MainDlg::OpenSettingsDialog() {
 void MainDlg::OpenBrowserDialog() {
     Wait(150);
     SetImage(Button::Browser, Image::View);
-    // The recordings browser opens here once it exists.
+    if (controller_ && controller_->State().recording) return;
+    ViewDlg::Open(TheSettings().recordingFolder);
+}
+
+void MainDlg::PlayFile(const std::string& path) {
+    SetTarget(path);
+    PlayTargetOrBrowse();
 }
 
 // PanelHost ---------------------------------------------------------------
@@ -682,9 +684,15 @@ void MainDlg::OpenBrowser() {
     OpenBrowserDialog();
 }
 
+void MainDlg::StartUpdateCheck() {
+    zelbo::StartUpdateCheck(false);
+}
+
 void MainDlg::PlayTargetOrBrowse() {
-    if (!target_.empty())
-        ::ShellExecuteA(nullptr, "open", target_.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (ViewDlg::IsOpen())
+        ViewDlg::Open(TheSettings().recordingFolder);
+    else if (!target_.empty())
+        OpenWithShell(target_);
     else
         OpenBrowserDialog();
 }

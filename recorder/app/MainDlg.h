@@ -34,6 +34,8 @@ public:
     void PlaceOnDesktop();
     void OpenSettingsDialog();
     void OpenBrowserDialog();
+    // The play action on a file chosen elsewhere (the recordings browser).
+    void PlayFile(const std::string& path);
 
     // PanelHost.
     void ShowMessage(const std::string& text) override;
@@ -67,6 +69,7 @@ public:
     void CreateOptionsDialog() override;
     void OpenSettings() override;
     void OpenBrowser() override;
+    void StartUpdateCheck() override;
     void PlayTargetOrBrowse() override;
     void StartTonvik() override;
     void ShowTonvik() override;

@@ -1,3 +1,4 @@
+#include "recorder/app/UpdateCheckThreads.h"
 #include "recorder/app/OptionsDlg.h"
 
 #include <shellapi.h>
@@ -489,6 +490,9 @@ void OptionsDlg::OnCommand(int id, int code) {
             return;
         case IDC_DEFAULTS:
             ShowDefaults();
+            return;
+        case IDC_UPDATE:
+            StartUpdateCheck(true);
             return;
         case IDC_HELP_SETTINGS:
             ::ShellExecuteA(nullptr, "open", kSettingsGuide, nullptr, nullptr, SW_SHOWNORMAL);

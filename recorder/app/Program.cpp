@@ -1,5 +1,7 @@
 #include "recorder/app/Program.h"
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -44,6 +46,14 @@ std::string InProgramFolder(const char* name) {
 
 int ShowMessage(const std::string& text, UINT flags) {
     return ::MessageBoxA(nullptr, text.c_str(), "Zelbo Message", flags | MB_TOPMOST | MB_TASKMODAL | MB_ICONWARNING);
+}
+
+bool OpenWithShell(const std::string& path) {
+    const HINSTANCE done = ::ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // Above 32 is success; anything else names why it failed.
+    if (reinterpret_cast<INT_PTR>(done) > 32) return true;
+    ShowMessage("Cannot open " + path);
+    return false;
 }
 
 std::uint64_t GetLocalFileTime() {

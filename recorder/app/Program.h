@@ -33,6 +33,9 @@ std::string InProgramFolder(const char* name);
 // top-most and task-modal; returns the button pressed.
 int ShowMessage(const std::string& text, UINT flags = 0);
 
+// Opens a file or folder with the shell's "open"; says so when nothing can.
+bool OpenWithShell(const std::string& path);
+
 // Current local time as 100-ns units.
 std::uint64_t GetLocalFileTime();
 

@@ -7,6 +7,7 @@
 #include "platform/mfc/App.h"
 #include "recorder/app/MainWindow.h"
 #include "recorder/app/Program.h"
+#include "recorder/app/UpdateCheckThreads.h"
 
 namespace zelbo {
 
@@ -20,6 +21,7 @@ public:
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&controls);
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        StartWinSock();
         StoreProgramFolder();
         if (!frame_.Create()) return false;
         SetMainWindow(&frame_);

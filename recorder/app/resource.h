@@ -58,3 +58,17 @@
 #define IDC_DELAY 1109
 #define IDC_WINDOWS 1111
 #define IDD_DEFAULTS 237
+
+// Recordings browser and its rename dialog.
+#define IDD_VIEW 138
+#define IDR_VIEW_MENU 140
+#define IDR_VIEW_CONTEXT 141
+#define IDD_CHANGE 143
+#define IDC_VIEW_LIST 1045
+#define IDC_VIEW_FOLDER 1048
+#define IDC_CHANGE_NAME 1051
+#define ID_VIEW_DELETE 32776
+#define ID_VIEW_RENAME 32778
+#define ID_VIEW_REFILL 32805
+#define ID_VIEW_PLAY 32809
+#define ID_VIEW_OPEN_FOLDER 32818

@@ -5,7 +5,7 @@
 namespace recorder {
 
 const char kOwnVersion[] = "3.0 - 08.07.08";
-const char kUpdateHostName[] = "update.korvell.net";
+const char kUpdateHostName[] = "update.korvell.example";
 
 namespace {
 

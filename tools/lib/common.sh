@@ -6,6 +6,9 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko install dialogs: nothing of ours needs them.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# The control program's update check talks to this machine only: no name is
+# looked up and nothing leaves it (a test may serve the answer itself).
+export ZELBO_UPDATE_HOST=${ZELBO_UPDATE_HOST:-127.0.0.1}
 
 log() { printf '==> %s\n' "$*" >&2; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
