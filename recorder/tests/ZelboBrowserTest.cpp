@@ -124,28 +124,29 @@ void MakeFile(const std::string& path, LONGLONG size, WORD day) {
     ::CloseHandle(file);
 }
 
+struct WindowSearch {
+    DWORD pid;
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM context) {
+    WindowSearch* s = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    char name[64] = {};
+    ::GetClassNameA(hwnd, name, sizeof name);
+    if (owner == s->pid && std::string(name) == s->className && ::IsWindowVisible(hwnd)) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindProcessWindow(DWORD pid, const char* className, DWORD ms) {
-    struct Search {
-        DWORD pid;
-        const char* className;
-        HWND found;
-    };
     for (DWORD waited = 0; waited <= ms; waited += 100) {
-        Search search{pid, className, nullptr};
-        ::EnumWindows(
-            [](HWND hwnd, LPARAM context) -> BOOL {
-                Search* s = reinterpret_cast<Search*>(context);
-                DWORD owner = 0;
-                ::GetWindowThreadProcessId(hwnd, &owner);
-                char name[64] = {};
-                ::GetClassNameA(hwnd, name, sizeof name);
-                if (owner == s->pid && std::string(name) == s->className && ::IsWindowVisible(hwnd)) {
-                    s->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        WindowSearch search{pid, className, nullptr};
+        ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found) return search.found;
         ::Sleep(100);
     }
