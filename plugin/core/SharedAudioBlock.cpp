@@ -97,9 +97,10 @@ HandOver HandOverRecord(BlockChannel& channel, const RecordFields& fields, const
     uint32_t window = ReaderWindow(channel.View(), channel.ViewSize());
     if (window != 0 && channel.IsReaderWindow(window)) {
         if (WriteRecord(channel.View(), channel.ViewSize(), fields, format, formatSize, audio, size)) {
-            channel.SignalDataReady();
-            channel.WaitConsumed(kWaitMs);  // a silent reader only costs the wait
-            result = HandOver::Sent;
+            if (channel.SignalDataReady()) {
+                channel.WaitConsumed(kWaitMs);  // a silent reader only costs the wait
+                result = HandOver::Sent;
+            }
         } else {
             result = HandOver::NoRoom;
         }

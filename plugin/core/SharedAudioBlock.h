@@ -74,7 +74,7 @@ public:
     virtual WaitOutcome WaitMutex(uint32_t ms) = 0;
     virtual void ReleaseMutex() = 0;
     virtual bool IsReaderWindow(uint32_t handle) = 0;
-    virtual void SignalDataReady() = 0;
+    virtual bool SignalDataReady() = 0;  // false when the event could not be set
     virtual void WaitConsumed(uint32_t ms) = 0;
 };
 
