@@ -1,7 +1,6 @@
 // Resource ids of the plug-in library.
 #pragma once
 
-#define IDS_PROJNAME 100
 #define IDS_PLUGIN_NAME 102
 #define IDS_PLUGIN_DESCRIPTION 103
 #define IDD_SCALEFACTOR_PAGE 108
