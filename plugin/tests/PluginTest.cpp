@@ -635,6 +635,31 @@ TEST(PluginPropertyPage, AppliesAndShowsTheFactor) {
     EXPECT_EQ(laterSetting->GetScaleFactor(&factor), S_OK);
     EXPECT_EQ(factor, 0.5);
 
+    // Out of range: the message, and nothing stored or passed on.
+    for (const char* refused : {"1.5", "-0.1", "nan"}) {
+        SCOPED_TRACE(refused);
+        SetEditText(parent, refused);
+        std::string shown = "<no message box>";
+        std::thread answer([&shown] {
+            for (int i = 0; i < 250; ++i) {
+                HWND box = FindWindowA("#32770", "");
+                char text[128] = "";
+                if (box && GetDlgItemTextA(box, 0xFFFF, text, sizeof text) > 0) {
+                    shown = text;
+                    SendMessageA(box, WM_COMMAND, IDOK, 0);
+                    return;
+                }
+                Sleep(20);
+            }
+        });
+        EXPECT_EQ(page->Apply(), E_FAIL);
+        answer.join();
+        EXPECT_EQ(shown, "You must enter a scale factor between 0.0 and 1.0");
+        EXPECT_EQ(StoredFactor(), 32768u);
+        EXPECT_EQ(setting->GetScaleFactor(&factor), S_OK);
+        EXPECT_EQ(factor, 0.5);
+    }
+
     SetEditText(parent, "letters");
     EXPECT_EQ(page->Apply(), S_OK);
     EXPECT_EQ(StoredFactor(), 65536u) << "a text that is no number counts as 1.0";
