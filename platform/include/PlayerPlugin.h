@@ -48,3 +48,30 @@ inline HMODULE WmpLoadRegistrar(PFN_WMPRegisterPlayerPlugin* pRegister, PFN_WMPU
     }
     return h;
 }
+
+// Plug-in type of a DSP plug-in for the player's Media Foundation playback,
+// which runs out of process: {EF29B174-C347-44CC-9A4F-2399118FF38C}.
+const GUID WMP_PLUGINTYPE_DSP_OUTOFPROC = {
+    0xef29b174, 0xc347, 0x44cc, {0x9a, 0x4f, 0x23, 0x99, 0x11, 0x8f, 0xf3, 0x8c}};
+
+// The player's plug-in registrar as a COM class (wmpservices.h):
+// CLSID {5569E7F5-424B-4B93-89CA-79D17924689A},
+// IWMPMediaPluginRegistrar {68E27045-05BD-40B2-9720-23088C78E390}.
+const CLSID CLSID_WMPMediaPluginRegistrar = {
+    0x5569e7f5, 0x424b, 0x4b93, {0x89, 0xca, 0x79, 0xd1, 0x79, 0x24, 0x68, 0x9a}};
+const IID IID_IWMPMediaPluginRegistrar = {0x68e27045, 0x05bd, 0x40b2, {0x97, 0x20, 0x23, 0x08, 0x8c, 0x78, 0xe3, 0x90}};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+// pMediaTypes points at cMediaTypes major type / subtype GUID pairs.
+struct IWMPMediaPluginRegistrar : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE WMPRegisterPlayerPlugin(LPWSTR pwszFriendlyName, LPWSTR pwszDescription,
+                                                              LPWSTR pwszUninstallString, DWORD dwPriority,
+                                                              GUID guidPluginType, CLSID clsid, UINT cMediaTypes,
+                                                              LPVOID pMediaTypes) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WMPUnRegisterPlayerPlugin(GUID guidPluginType, CLSID clsid) = 0;
+
+protected:
+    ~IWMPMediaPluginRegistrar() = default;
+};
+#pragma GCC diagnostic pop
