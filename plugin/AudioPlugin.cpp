@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "plugin/ScaleFactorStore.h"
 #include "plugin/SharedMemory.h"
 #include "plugin/core/MediaFormat.h"
 #include "plugin/core/ScaleFactor.h"
@@ -34,18 +35,6 @@ const WAVEFORMATEX* WaveFormatOf(const DMO_MEDIA_TYPE& mt) {
     return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
 }
 
-// The stored "ScaleFactor", when there is one.
-bool ReadStoredScaleFactor(double* factor) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kScaleFactorKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    DWORD value = 0, type = 0, size = sizeof value;
-    LONG r = RegQueryValueExW(key, kScaleFactorValue, NULL, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    if (r != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return false;
-    *factor = plugin::ScaleFromRegistry(value);
-    return true;
-}
-
 }  // namespace
 
 CUnknown* WINAPI CAnveloAudioPlugin::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
@@ -59,7 +48,7 @@ CAnveloAudioPlugin::CAnveloAudioPlugin(LPUNKNOWN pUnk) : CUnknown(NAME("Anvelo_A
     std::memset(&input_, 0, sizeof input_);
     std::memset(&output_, 0, sizeof output_);
     double stored = 1.0;
-    if (ReadStoredScaleFactor(&stored)) scaleFactor_ = stored;
+    if (plugin::ReadStoredScaleFactor(&stored)) scaleFactor_ = stored;
     sonifer_ = MakeAudioSonifer();
 }
 

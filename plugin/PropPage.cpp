@@ -3,34 +3,13 @@
 #include <new>
 #include <string>
 
+#include "plugin/ScaleFactorStore.h"
 #include "plugin/core/ScaleFactor.h"
 #include "plugin/resource.h"
 
 namespace {
 
 constexpr int kMaxText = 1024;
-
-bool ReadRegistryFactor(double* factor) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kScaleFactorKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    DWORD value = 0, type = 0, size = sizeof value;
-    LONG r = RegQueryValueExW(key, kScaleFactorValue, NULL, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    if (r != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return false;
-    *factor = plugin::ScaleFromRegistry(value);
-    return true;
-}
-
-// Registry failures are not reported: the factor still reaches the object.
-void StoreRegistryFactor(double factor) {
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kScaleFactorKey, 0, NULL, 0, KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE,
-                        NULL, &key, NULL) != ERROR_SUCCESS)
-        return;
-    DWORD value = plugin::ScaleToRegistry(factor);
-    (void)RegSetValueExW(key, kScaleFactorValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
 
 }  // namespace
 
@@ -64,7 +43,7 @@ STDMETHODIMP CAnveloAudioPluginPropPage::SetObjects(ULONG cObjects, LPUNKNOWN* p
 double CAnveloAudioPluginPropPage::ShownFactor() {
     double factor = 1.0;
     if (setting_ && SUCCEEDED(setting_->GetScaleFactor(&factor))) return factor;
-    if (ReadRegistryFactor(&factor)) return factor;
+    if (plugin::ReadStoredScaleFactor(&factor)) return factor;
     return 1.0;
 }
 
@@ -105,7 +84,7 @@ HRESULT CAnveloAudioPluginPropPage::OnApplyChanges() {
         (void)MessageBoxA(m_Dlg, message, "", MB_OK);
         return E_FAIL;
     }
-    StoreRegistryFactor(*factor);
+    plugin::StoreScaleFactor(*factor);
     if (setting_) {
         HRESULT hr = setting_->SetScaleFactor(*factor);
         if (FAILED(hr)) return hr;

@@ -20,6 +20,7 @@
 #include "platform/include/PlayerPlugin.h"
 #include "plugin/PluginIds.h"
 #include "plugin/core/SharedAudioBlock.h"
+#include "plugin/tests/MemoryMediaBuffer.h"
 
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
@@ -30,49 +31,6 @@ using com::ComPtr;
 constexpr DWORD kRate = 48000;
 constexpr DWORD kBytesPerSecond = kRate * 4;
 constexpr DWORD kBufferBytes = kBytesPerSecond / 10;
-
-class Buffer : public IMediaBuffer {
-public:
-    explicit Buffer(DWORD capacity) : data_(capacity) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMediaBuffer)) {
-            *ppv = static_cast<IMediaBuffer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
-    STDMETHODIMP SetLength(DWORD n) override {
-        if (n > data_.size()) return E_INVALIDARG;
-        length_ = n;
-        return S_OK;
-    }
-    STDMETHODIMP GetMaxLength(DWORD* n) override {
-        if (!n) return E_POINTER;
-        *n = static_cast<DWORD>(data_.size());
-        return S_OK;
-    }
-    STDMETHODIMP GetBufferAndLength(BYTE** p, DWORD* n) override {
-        if (p) *p = data_.data();
-        if (n) *n = length_;
-        return S_OK;
-    }
-    BYTE* Data() { return data_.data(); }
-
-private:
-    virtual ~Buffer() = default;
-    std::vector<BYTE> data_;
-    DWORD length_ = 0;
-    std::atomic<ULONG> refs_{1};
-};
 
 // The outside reader: takes every record and answers at once.
 class Reader {
@@ -147,8 +105,8 @@ bool Play(IClassFactory* factory, bool tap, double seconds, Figures* out) {
     MoFreeMediaType(&mt);
     if (!typed) return false;
 
-    auto* in = new Buffer(kBufferBytes);
-    auto* outBuf = new Buffer(kBufferBytes);
+    auto* in = new plugintest::MemoryMediaBuffer(kBufferBytes);
+    auto* outBuf = new plugintest::MemoryMediaBuffer(kBufferBytes);
     ComPtr<IMediaBuffer> inRef, outRef;
     inRef.Attach(in);
     outRef.Attach(outBuf);

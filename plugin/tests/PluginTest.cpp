@@ -29,6 +29,7 @@
 
 #include "platform/com/ComPtr.h"
 #include "plugin/core/SharedAudioBlock.h"
+#include "plugin/tests/MemoryMediaBuffer.h"
 
 // COM objects die through Release, never through an interface pointer.
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
@@ -36,6 +37,7 @@
 namespace {
 
 using com::ComPtr;
+using plugintest::MemoryMediaBuffer;
 
 std::wstring Widen(const std::string& s) {
     return std::wstring(s.begin(), s.end());
@@ -156,62 +158,6 @@ TEST(PluginRegistration, PlayerCallsAndClassesByWindowsVersion) {
     ASSERT_EQ(RunRegsvr32("\"" + kPluginDll + "\""), 0u);
 }
 
-// A media buffer over its own bytes.
-class TestBuffer : public IMediaBuffer {
-public:
-    explicit TestBuffer(DWORD capacity) : data_(capacity) {}
-    static ComPtr<IMediaBuffer> Make(DWORD capacity) {
-        ComPtr<IMediaBuffer> p;
-        p.Attach(new TestBuffer(capacity));
-        return p;
-    }
-    static ComPtr<IMediaBuffer> Holding(const BYTE* bytes, DWORD size) {
-        auto* b = new TestBuffer(size);
-        if (size) std::memcpy(b->data_.data(), bytes, size);
-        b->length_ = size;
-        ComPtr<IMediaBuffer> p;
-        p.Attach(b);
-        return p;
-    }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMediaBuffer)) {
-            *ppv = static_cast<IMediaBuffer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
-    STDMETHODIMP SetLength(DWORD length) override {
-        if (length > data_.size()) return E_INVALIDARG;
-        length_ = length;
-        return S_OK;
-    }
-    STDMETHODIMP GetMaxLength(DWORD* max) override {
-        if (!max) return E_POINTER;
-        *max = static_cast<DWORD>(data_.size());
-        return S_OK;
-    }
-    STDMETHODIMP GetBufferAndLength(BYTE** buffer, DWORD* length) override {
-        if (buffer) *buffer = data_.data();
-        if (length) *length = length_;
-        return S_OK;
-    }
-
-private:
-    virtual ~TestBuffer() = default;
-    std::vector<BYTE> data_;
-    DWORD length_ = 0;
-    std::atomic<ULONG> refs_{1};
-};
-
 BYTE* Bytes(IMediaBuffer* b, DWORD* length) {
     BYTE* p = nullptr;
     EXPECT_EQ(b->GetBufferAndLength(&p, length), S_OK);
@@ -275,7 +221,7 @@ struct OutputPiece {
 std::vector<OutputPiece> Drain(IMediaObject* dmo, DWORD capacity) {
     std::vector<OutputPiece> pieces;
     for (;;) {
-        ComPtr<IMediaBuffer> out = TestBuffer::Make(capacity);
+        ComPtr<IMediaBuffer> out = MemoryMediaBuffer::Make(capacity);
         DMO_OUTPUT_DATA_BUFFER ob = {};
         ob.pBuffer = out.Get();
         DWORD status = 0;
@@ -296,7 +242,7 @@ std::vector<BYTE> PassThrough(IMediaObject* dmo, const std::vector<BYTE>& pcm, D
     std::vector<BYTE> out;
     for (size_t at = 0; at < pcm.size(); at += chunk) {
         DWORD n = static_cast<DWORD>(std::min<size_t>(chunk, pcm.size() - at));
-        ComPtr<IMediaBuffer> in = TestBuffer::Holding(pcm.data() + at, n);
+        ComPtr<IMediaBuffer> in = MemoryMediaBuffer::Holding(pcm.data() + at, n);
         EXPECT_EQ(dmo->ProcessInput(0, in.Get(), 0, 0, 0), S_OK);
         for (const OutputPiece& p : Drain(dmo, capacity)) out.insert(out.end(), p.bytes.begin(), p.bytes.end());
     }
@@ -348,7 +294,7 @@ TEST(PluginMediaObject, TypesAndStreams) {
 TEST(PluginMediaObject, SplitsHeldInputWithTimes) {
     ComPtr<IMediaObject> dmo = MakeStereoTap();
     ASSERT_TRUE(dmo);
-    ComPtr<IMediaBuffer> none = TestBuffer::Holding(reinterpret_cast<const BYTE*>("abcde"), 5);
+    ComPtr<IMediaBuffer> none = MemoryMediaBuffer::Holding(reinterpret_cast<const BYTE*>("abcde"), 5);
     DMO_OUTPUT_DATA_BUFFER ob = {};
     ob.pBuffer = none.Get();
     EXPECT_EQ(dmo->ProcessOutput(0, 1, &ob, nullptr), S_FALSE);
@@ -359,7 +305,7 @@ TEST(PluginMediaObject, SplitsHeldInputWithTimes) {
     std::vector<BYTE> pcm = Tone();
     ASSERT_GE(pcm.size(), 10000u);
     const REFERENCE_TIME t = 20000000;
-    ComPtr<IMediaBuffer> in = TestBuffer::Holding(pcm.data(), 10000);
+    ComPtr<IMediaBuffer> in = MemoryMediaBuffer::Holding(pcm.data(), 10000);
     ASSERT_EQ(dmo->ProcessInput(0, in.Get(), DMO_INPUT_DATA_BUFFERF_TIME, t, 0), S_OK);
     DWORD status = 0;
     EXPECT_EQ(dmo->GetInputStatus(0, &status), S_OK);
@@ -387,10 +333,10 @@ TEST(PluginMediaObject, RefusesNewInputWhileHeldDataRemains) {
     ASSERT_TRUE(dmo);
     std::vector<BYTE> pcm = Tone();
     ASSERT_GE(pcm.size(), 20000u);
-    ComPtr<IMediaBuffer> first = TestBuffer::Holding(pcm.data(), 10000);
-    ComPtr<IMediaBuffer> second = TestBuffer::Holding(pcm.data() + 10000, 10000);
+    ComPtr<IMediaBuffer> first = MemoryMediaBuffer::Holding(pcm.data(), 10000);
+    ComPtr<IMediaBuffer> second = MemoryMediaBuffer::Holding(pcm.data() + 10000, 10000);
     ASSERT_EQ(dmo->ProcessInput(0, first.Get(), 0, 0, 0), S_OK);
-    ComPtr<IMediaBuffer> out = TestBuffer::Make(4096);
+    ComPtr<IMediaBuffer> out = MemoryMediaBuffer::Make(4096);
     DMO_OUTPUT_DATA_BUFFER ob = {};
     ob.pBuffer = out.Get();
     ASSERT_EQ(dmo->ProcessOutput(0, 1, &ob, nullptr), S_OK);
@@ -602,7 +548,7 @@ TEST(PluginPropertyPage, AppliesAndShowsTheFactor) {
     TestPageSite site;
     ASSERT_EQ(page->SetPageSite(&site), S_OK);
     // The first object that carries the factor is the one kept.
-    ComPtr<IMediaBuffer> stranger = TestBuffer::Make(1);
+    ComPtr<IMediaBuffer> stranger = MemoryMediaBuffer::Make(1);
     IUnknown* objects[] = {stranger.Get(), dmo.Get()};
     ASSERT_EQ(page->SetObjects(2, objects), S_OK);
     HWND parent = CreateWindowExA(0, "STATIC", "frame", WS_OVERLAPPEDWINDOW, 0, 0, 400, 200, NULL, NULL, NULL, NULL);
