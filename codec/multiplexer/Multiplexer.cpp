@@ -82,10 +82,24 @@ HRESULT_T Multiplexer::SetCompatibility(int32_t compat) {
     return kS_OK;
 }
 
+HRESULT_T Multiplexer::SetDmbCompatibility(int32_t dmb) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_ || (dmb != 0 && dmb != 1)) return kE_FAIL;
+    if (dmb == 1)
+        for (const auto& in : inputs_) {
+            const int32_t t = in->Settings().streamType;
+            if (t != kPinFree && t != kPinH264 && t != kPinAac) return kS_FALSE;
+        }
+    config_.dmbCompatibility = dmb;
+    return kS_OK;
+}
+
 Program* Multiplexer::AddProgram(const ProgramSettings& s) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (started_) return nullptr;
-    if (config_.output == kProgramStream && !programs_.empty()) return nullptr;
+    const bool oneProgram =
+        config_.output == kProgramStream || (config_.output == kTransportStream && config_.dmbCompatibility == 1);
+    if (oneProgram && !programs_.empty()) return nullptr;
     auto p = std::make_unique<Program>(this, s);
     ProgramSettings& ps = p->Settings();
     // Program numbers: the request, else the lowest number that no program has.

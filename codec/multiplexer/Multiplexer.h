@@ -263,6 +263,10 @@ public:
     // others go (to `removed` when given: a host that keeps views on them).
     HRESULT_T SetOutput(int32_t output, std::vector<std::unique_ptr<Program>>* removed = nullptr);
     HRESULT_T SetCompatibility(int32_t compat);
+    // "DMB Compatibility" (0 or 1): S_FALSE, and no change, while an input
+    // carries another type than H.264 or AAC. A DMB transport stream keeps
+    // one program.
+    HRESULT_T SetDmbCompatibility(int32_t dmb);
     // A new input in the given program (the first when null); null on failure.
     // Refused: a stream type without a scanner, or a PCM format the LPCM
     // header cannot describe; LastError then says why.
@@ -273,6 +277,7 @@ public:
     std::unique_ptr<InputStream> TakeInput(InputStream* in);
     // The input joins another program ("PCR PID" of both follows).
     HRESULT_T MoveInput(InputStream* in, Program* to);
+    // Null when the output keeps one program (a program stream, DMB) and has it.
     Program* AddProgram(const ProgramSettings& s = ProgramSettings());
     // Refused for the only program and one with an input that has a stream
     // type; its other inputs move to the first remaining program. The

@@ -133,12 +133,10 @@ STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value) {
     }
     if (*id == kAddProgram) {
         CAutoLock lock(filter_->FilterLock());
-        const muxcore::MuxerSettings m = Snapshot();
-        if (m.output == kProgramStream || (m.output == kTransportStream && m.dmbCompatibility == 1) ||
-            !filter_->IsStoppedState())
-            return E_FAIL;
+        if (!filter_->IsStoppedState()) return E_FAIL;
+        // Refused where the core keeps one program.
         CProgram* program = filter_->AddProgram();
-        if (!program) return E_OUTOFMEMORY;
+        if (!program) return E_FAIL;
         if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
             *value->ppunkVal = program->Interface();
             program->Interface()->AddRef();
@@ -189,14 +187,9 @@ HRESULT ConfigMuxerImpl::SetCompatibility(long value) {
 
 HRESULT ConfigMuxerImpl::SetDmb(long value) {
     CAutoLock lock(filter_->FilterLock());
-    if (value != 0 && value != 1) return E_FAIL;
-    if (value == 1)
-        for (CPin_In* pin : filter_->Inputs()) {
-            const int t = pin->StreamType();
-            if (t != kPinFree && t != kPinH264 && t != kPinAac) return S_FALSE;
-        }
-    Store(kDmbCompatibility, value);
-    return S_OK;
+    CAutoLock values(&ValueLock());
+    const muxcore::HRESULT_T hr = filter_->Core().SetDmbCompatibility(static_cast<int32_t>(value));
+    return muxcore::Failed(hr) ? E_FAIL : hr == muxcore::kS_FALSE ? S_FALSE : S_OK;
 }
 
 HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*) {

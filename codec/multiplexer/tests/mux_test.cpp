@@ -280,6 +280,21 @@ TEST(MuxStructure, ResetKeepsTheStructureForTheNextRun) {
     }
 }
 
+// DMB carries H.264 and AAC only, in a transport stream of one program.
+TEST(MuxStructure, DmbCompatibilityRules) {
+    Multiplexer ts;
+    InputStream* v = ts.AddInput(Type(kPinMpeg2Video));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(ts.SetDmbCompatibility(2), kE_FAIL);
+    EXPECT_EQ(ts.SetDmbCompatibility(1), kS_FALSE) << "MPEG-2 video is not DMB";
+    EXPECT_EQ(ts.Settings().dmbCompatibility, 0);
+    ASSERT_EQ(ts.RemoveInput(v), kS_OK);
+    EXPECT_EQ(ts.SetDmbCompatibility(1), kS_OK);
+    EXPECT_EQ(ts.AddProgram(), nullptr) << "one program";
+    EXPECT_EQ(ts.SetDmbCompatibility(0), kS_OK);
+    EXPECT_NE(ts.AddProgram(), nullptr);
+}
+
 // A host that keeps views on programs and inputs (the filter) gets what the
 // core lets go of; free inputs of a removed program move to the first, and
 // "PCR PID" follows an input that moves between programs.
