@@ -30,9 +30,46 @@ int32_t LpcmSampleBytes(int32_t channels, int32_t bits) {
 }  // namespace
 
 InputStream::InputStream(Multiplexer* mux, int number, const StreamSettings& s)
-    : mux_(mux), number_(number), settings_(s) {}
+    : mux_(mux), number_(number), config_(s), settings_(s) {}
 
 InputStream::~InputStream() = default;
+
+void InputStream::ResetRun() {
+    mem_.Init(0);
+    sampleTimes_.Init(0);
+    units_.Init(0);
+    scanner_.reset();
+    pes_.reset();
+    ts_.SetCounter(15);  // the next run starts the count again
+    tb_.reset();
+    eb_.reset();
+    scanPos_ = nullptr;
+    frameDuration_ = 0;
+    auRate_ = 0;
+    window_ = 27000000;
+    ebSize_ = 0;
+    leakRate_ = 0;
+    transportByteRate_ = 0;
+    packetsPerSecond_ = 0;
+    psByteRate_ = 0;
+    pstdSize_ = 0;
+    lpcmUnit_ = 0;
+    timingOffset_ = 0;
+    firstTime_ = kNoTime;
+    bytesReceived_ = 0;
+    lastSent_ = kNoTime;
+    realBitrate_ = 0;
+    ended_ = false;
+    created_ = false;
+    configuredCounted_ = false;
+    firstPsPacket_ = true;
+    rawAac_ = false;
+    lpcmFrame_ = 0;
+    lpcmBytes_ = 0;
+    currentPinPts_ = 0;
+    lastPlanned_ = 0;
+    lastLateDts_ = kNoTime;
+}
 
 int32_t InputStream::OutputType() {
     return mux_->settings_.output;

@@ -4,6 +4,7 @@
 
 #include "codec/multiplexer/IdAllocation.h"
 #include "codec/multiplexer/LpcmFormat.h"
+#include "codec/multiplexer/PesIdRules.h"
 #include "codec/multiplexer/StreamSupport.h"
 #include "codec/multiplexer/StructureRules.h"
 
@@ -42,15 +43,15 @@ Multiplexer::~Multiplexer() {
 
 // ------------------------------------------------------------------ structure
 
-HRESULT_T Multiplexer::SetOutput(int32_t output) {
+HRESULT_T Multiplexer::SetOutput(int32_t output, std::vector<std::unique_ptr<Program>>* removed) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (started_) return kE_FAIL;
     if (!OutputSettable(output)) return kE_FAIL;
-    if (output == settings_.output) return kS_OK;
+    if (output == config_.output) return kS_OK;
     if (output == kTransportStream) {
         for (const auto& in : inputs_)
             if (!TransportCarries(in->Settings().streamType)) return kE_FAIL;
-        settings_.compatibility = kCompatNone;
+        config_.compatibility = kCompatNone;
     } else {
         // A program stream has one program: every input moves to the first.
         while (programs_.size() > 1) {
@@ -59,20 +60,21 @@ HRESULT_T Multiplexer::SetOutput(int32_t output) {
                 p->RemoveInput(in);
                 programs_.front()->AddInput(in);
             }
+            if (removed) removed->push_back(std::move(programs_.back()));
             programs_.pop_back();
         }
         if (!programs_.empty()) programs_.front()->Settings().programNumber = 1;
     }
-    settings_.output = output;
+    config_.output = output;
     return kS_OK;
 }
 
 HRESULT_T Multiplexer::SetCompatibility(int32_t compat) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_ || !CompatibilityFits(compat, settings_.output)) return kE_FAIL;
-    settings_.compatibility = compat;
+    if (started_ || !CompatibilityFits(compat, config_.output)) return kE_FAIL;
+    config_.compatibility = compat;
     for (const auto& in : inputs_) {
-        if (!in->IsConnected()) continue;
+        if (!in->HasStreamType()) continue;
         StreamSettings& s = in->MutableSettings();
         s.pesPacketSize = PesPacketSizeFor(compat);
         s.paddingInSmallPackets = PaddingInSmallPacketsFor(compat);
@@ -80,10 +82,24 @@ HRESULT_T Multiplexer::SetCompatibility(int32_t compat) {
     return kS_OK;
 }
 
+HRESULT_T Multiplexer::SetDmbCompatibility(int32_t dmb) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_ || (dmb != 0 && dmb != 1)) return kE_FAIL;
+    if (dmb == 1)
+        for (const auto& in : inputs_) {
+            const int32_t t = in->Settings().streamType;
+            if (t != kPinFree && t != kPinH264 && t != kPinAac) return kS_FALSE;
+        }
+    config_.dmbCompatibility = dmb;
+    return kS_OK;
+}
+
 Program* Multiplexer::AddProgram(const ProgramSettings& s) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (started_) return nullptr;
-    if (settings_.output == kProgramStream && !programs_.empty()) return nullptr;
+    const bool oneProgram =
+        config_.output == kProgramStream || (config_.output == kTransportStream && config_.dmbCompatibility == 1);
+    if (oneProgram && !programs_.empty()) return nullptr;
     auto p = std::make_unique<Program>(this, s);
     ProgramSettings& ps = p->Settings();
     // Program numbers: the request, else the lowest number that no program has.
@@ -98,17 +114,42 @@ Program* Multiplexer::AddProgram(const ProgramSettings& s) {
     return programs_.back().get();
 }
 
-HRESULT_T Multiplexer::RemoveProgram(Program* p) {
+HRESULT_T Multiplexer::RemoveProgram(Program* p, std::unique_ptr<Program>* removed) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_ || settings_.output == kProgramStream || programs_.size() <= 1 || p->HasConnectedInput())
-        return kE_FAIL;
+    if (started_ || programs_.size() <= 1 || p->HasConnectedInput()) return kE_FAIL;
     for (auto it = programs_.begin(); it != programs_.end(); ++it)
         if (it->get() == p) {
-            for (InputStream* in : std::vector<InputStream*>(p->Inputs())) RemoveInput(in);
+            std::unique_ptr<Program> gone = std::move(*it);
             programs_.erase(it);
+            for (InputStream* in : std::vector<InputStream*>(p->Inputs())) MoveInput(in, programs_.front().get());
+            if (removed) *removed = std::move(gone);
             return kS_OK;
         }
     return kE_INVALIDARG;
+}
+
+HRESULT_T Multiplexer::MoveInput(InputStream* in, Program* to) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (started_ || !to) return kE_FAIL;
+    if (in->GetProgram() == to) return kS_OK;
+    if (in->GetProgram()) in->GetProgram()->RemoveInput(in);
+    to->AddInput(in);
+    return kS_OK;
+}
+
+void Multiplexer::KeepProgramIdsUnique(Program* p) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    ProgramSettings& ps = p->Settings();
+    ps.programNumber = AllocateProgramNumber(ps.programNumber, [&](int32_t n) {
+        for (const auto& o : programs_)
+            if (o.get() != p && o->Settings().programNumber == n) return true;
+        return false;
+    });
+    if (!p->ProgramIdFree(ps.programId)) {
+        const int32_t old = ps.programId;
+        ps.programId = -1;  // not counted against itself
+        ps.programId = AllocatePid(old, nullptr);
+    }
 }
 
 uint16_t Multiplexer::AllocatePid(int32_t request, const InputStream* self) const {
@@ -116,7 +157,7 @@ uint16_t Multiplexer::AllocatePid(int32_t request, const InputStream* self) cons
         for (const auto& p : programs_)
             if (p->Settings().programId == pid) return true;
         for (const auto& in : inputs_)
-            if (in.get() != self && in->IsConnected() && in->Settings().streamId == pid) return true;
+            if (in.get() != self && in->HasStreamType() && in->Settings().streamId == pid) return true;
         return false;
     };
     return static_cast<uint16_t>(muxcore::AllocatePid(request, taken));
@@ -131,7 +172,7 @@ InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program) {
     lastError_ = CheckStreamTypeSupported(s.streamType);
     if (lastError_.empty() && s.streamType == kPinPcm) {
         lastError_ = CheckLpcmFormat(s.pcm);
-        if (lastError_.empty() && settings_.output != kProgramStream && !TransportCarries(s.streamType))
+        if (lastError_.empty() && config_.output != kProgramStream && !TransportCarries(s.streamType))
             lastError_ = "PCM needs program-stream output";
         if (!lastError_.empty() && lastError_.compare(0, 3, "PCM") != 0) lastError_ = "PCM format: " + lastError_;
     }
@@ -153,31 +194,52 @@ InputStream* Multiplexer::AddInput(const StreamSettings& s, Program* program) {
     StreamSettings& ss = raw->MutableSettings();
     if (ss.name.empty()) ss.name = "Input" + std::to_string(n);
     inputs_.push_back(std::move(in));
-    if (raw->IsConnected()) {
+    if (raw->HasStreamType()) {
         ss.streamId = AllocatePid(ss.streamId, raw);
-        if (settings_.compatibility != kCompatNone) {
-            ss.pesPacketSize = PesPacketSizeFor(settings_.compatibility);
-            ss.paddingInSmallPackets = PaddingInSmallPacketsFor(settings_.compatibility);
+        if (config_.compatibility != kCompatNone) {
+            ss.pesPacketSize = PesPacketSizeFor(config_.compatibility);
+            ss.paddingInSmallPackets = PaddingInSmallPacketsFor(config_.compatibility);
         }
     }
+    raw->settings_ = ss;
     program->AddInput(raw);
-    if (raw->IsConnected() && Failed(program->AssignStreamId(raw))) {
+    if (raw->IsConnected() && Failed(program->AssignStreamId(raw, ss.streamPesId))) {
         RemoveInput(raw);
         return nullptr;
     }
     return raw;
 }
 
+InputStream* Multiplexer::AddInternalInput(const StreamSettings& s, Program* p) {
+    int n = 0;
+    for (const auto& in : inputs_) n = std::max(n, in->Number() + 1);
+    auto in = std::make_unique<InputStream>(this, n, s);
+    InputStream* raw = in.get();
+    raw->internal_ = true;
+    raw->config_.streamId = AllocatePid(s.streamId, raw);
+    raw->settings_ = raw->config_;
+    inputs_.push_back(std::move(in));
+    p->inputs_.push_back(raw);
+    raw->program_ = p;
+    if (Failed(p->AssignStreamId(raw, raw->settings_.streamPesId))) return nullptr;
+    return raw;
+}
+
 HRESULT_T Multiplexer::RemoveInput(InputStream* in) {
+    return TakeInput(in) ? kS_OK : started_ ? kE_FAIL : kE_INVALIDARG;
+}
+
+std::unique_ptr<InputStream> Multiplexer::TakeInput(InputStream* in) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    if (started_) return kE_FAIL;
+    if (started_) return nullptr;
     for (auto it = inputs_.begin(); it != inputs_.end(); ++it)
         if (it->get() == in) {
             if (in->GetProgram()) in->GetProgram()->RemoveInput(in);
+            std::unique_ptr<InputStream> taken = std::move(*it);
             inputs_.erase(it);
-            return kS_OK;
+            return taken;
         }
-    return kE_INVALIDARG;
+    return nullptr;
 }
 
 // ------------------------------------------------------------------ start
@@ -186,11 +248,36 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (started_) return kE_UNEXPECTED;
     sink_ = sink;
+    if (config_.output == kTransportFixedPids && programs_.empty()) AddProgram();
+    settings_ = config_;
+    if (settings_.output != kProgramStream) settings_.compatibility = kCompatNone;
+    for (const auto& p : programs_) p->settings_ = p->config_;
+    for (const auto& in : inputs_) {
+        in->settings_ = in->config_;
+        if (!in->IsConnected() || settings_.compatibility == kCompatNone) continue;
+        in->settings_.pesPacketSize = PesPacketSizeFor(settings_.compatibility);
+        in->settings_.paddingInSmallPackets = PaddingInSmallPacketsFor(settings_.compatibility);
+    }
+    // From here on a failure leaves a run to Reset.
+    started_ = true;
+    if (Failed(AssignStreamIds())) return kE_FAIL;
+    // A user-defined PCR PID rides on an input of its own that carries only PCRs.
+    for (const auto& p : programs_) {
+        const int32_t pid = p->settings_.userDefinedPcrPid;
+        if (pid <= 0 || settings_.output == kProgramStream || !p->HasConnectedInput()) continue;
+        StreamSettings pcr;
+        pcr.streamType = kPinPcrOnly;
+        pcr.streamId = pid;
+        pcr.name = "PCR only internal pin";
+        InputStream* in = AddInternalInput(pcr, p.get());
+        if (!in) return kE_FAIL;
+        p->settings_.pcrPid = in->settings_.streamId;
+    }
     if (settings_.output == kTransportFixedPids && !ApplyFixedPids()) return kE_FAIL;
     for (const auto& in : inputs_) {
         if (!in->IsConnected()) continue;
         // Sub-stream ids follow the final list order.
-        if (in->GetProgram()) in->GetProgram()->AssignStreamId(in.get());
+        if (in->GetProgram()) in->GetProgram()->AssignStreamId(in.get(), in->settings_.streamPesId);
         const HRESULT_T hr = in->CreateStreamObjects();
         if (Failed(hr)) return hr;
     }
@@ -206,18 +293,61 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
     prepared_ = finished_ = rebased_ = false;
     systemHeaderDue_ = true;
     endTime_ = kNoTime;
-    started_ = true;
     ArmFirstData();
     return kS_OK;
 }
 
+HRESULT_T Multiplexer::AssignStreamIds() {
+    for (const auto& in : inputs_) in->settings_.streamPesId = kPesIdAuto;
+    for (const auto& in : inputs_) {
+        if (!in->IsConnected() || !in->GetProgram()) continue;
+        if (Failed(in->GetProgram()->AssignStreamId(in.get(), in->config_.streamPesId))) return kE_FAIL;
+    }
+    return kS_OK;
+}
+
+void Multiplexer::Reset() {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    for (const auto& p : programs_) {
+        auto& list = p->inputs_;
+        list.erase(std::remove_if(list.begin(), list.end(), [](InputStream* in) { return in->IsInternal(); }),
+                   list.end());
+        p->ResetRun();
+    }
+    inputs_.erase(std::remove_if(inputs_.begin(), inputs_.end(),
+                                 [](const std::unique_ptr<InputStream>& in) { return in->IsInternal(); }),
+                  inputs_.end());
+    for (const auto& in : inputs_) in->ResetRun();
+    pat_.hdr.SetCounter(15);
+    out_ = OutputFramer();
+    sink_ = nullptr;
+    clock_ = startClock_ = 0;
+    packetTime_ = 1;
+    slots_ = 0;
+    patDue_ = pmtDue_ = 0;
+    padding_ = 0;
+    lateUnits_ = 0;
+    endTime_ = kNoTime;
+    muxRate_ = 0;
+    timeOffset_ = 0;
+    started_ = prepared_ = rebased_ = finished_ = false;
+    systemHeaderDue_ = true;
+    psBytes_ = 0;
+    gapOpen_ = lastHadPcr_ = false;
+    packBuf_.clear();
+    passes_ = 0;
+    stop_.store(false);
+    work_.store(0);
+    awaitingFirstTime_ = 0;
+    firstData_ = false;
+}
+
 bool Multiplexer::ApplyFixedPids() {
-    if (programs_.empty()) AddProgram();
     Program* p = programs_.front().get();
-    p->Settings().programId = 256;
+    p->settings_.programId = 256;
     std::map<int32_t, int32_t> seen;
     for (const auto& in : inputs_) {
-        StreamSettings& s = in->MutableSettings();
+        StreamSettings& s = in->settings_;
         if (!in->IsConnected() || s.streamType == kPinPcrOnly) continue;
         const int32_t n = ++seen[s.streamType];
         if (in->IsVideo())
@@ -232,10 +362,10 @@ bool Multiplexer::ApplyFixedPids() {
     pcr.streamType = kPinPcrOnly;
     pcr.streamId = 0x1001;
     pcr.name = "PCR only internal pin";
-    InputStream* in = AddInput(pcr, p);
+    InputStream* in = AddInternalInput(pcr, p);
     if (!in) return false;
-    in->MutableSettings().streamId = 0x1001;
-    p->Settings().pcrPid = 0x1001;
+    in->settings_.streamId = 0x1001;
+    p->settings_.pcrPid = 0x1001;
     return true;
 }
 
@@ -297,7 +427,7 @@ void Multiplexer::Rebase() {
         if (!in->IsConnected() || !in->Scanner() || !in->Scanner()->HasStartValue()) continue;
         const int64_t first = in->FirstTime() == kNoTime ? t0 : in->FirstTime();
         const int64_t di = first - in->Scanner()->StartValue() + in->TimingOffset() -
-                           static_cast<int64_t>(in->Settings().initialTimeShiftMs) * 10000;
+                           static_cast<int64_t>(in->RunSettings().initialTimeShiftMs) * 10000;
         d = std::max(d, di);
     }
     // At least 0.213 s before the first decoding time, at most 0.7 s.
@@ -386,13 +516,13 @@ void Multiplexer::Finish() {
 void Multiplexer::ArmFirstData() {
     awaitingFirstTime_ = 0;
     for (const auto& in : inputs_)
-        if (in->IsConnected() && AwaitsFirstTime(in->Settings().streamType) && in->FirstTime() == kNoTime)
+        if (in->IsConnected() && AwaitsFirstTime(in->RunSettings().streamType) && in->FirstTime() == kNoTime)
             ++awaitingFirstTime_;
     firstData_ = awaitingFirstTime_ == 0;
 }
 
 void Multiplexer::OnFirstTime(const InputStream* in) {
-    if (!AwaitsFirstTime(in->Settings().streamType) || awaitingFirstTime_ <= 0) return;
+    if (!AwaitsFirstTime(in->RunSettings().streamType) || awaitingFirstTime_ <= 0) return;
     if (--awaitingFirstTime_ == 0) {
         firstData_ = true;
         wake_.notify_all();
@@ -606,8 +736,8 @@ void Multiplexer::WriteTables() {
     if (patDue_ <= horizon) {
         for (const auto& p : programs_)
             if (p->HasConnectedInput())
-                pat_.PATEntries.push_back({static_cast<uint16_t>(p->Settings().programNumber),
-                                           static_cast<uint16_t>(p->Settings().programId)});
+                pat_.PATEntries.push_back({static_cast<uint16_t>(p->RunSettings().programNumber),
+                                           static_cast<uint16_t>(p->RunSettings().programId)});
         pat_.Build(static_cast<uint16_t>(settings_.transportStreamId));
         const std::vector<uint8_t> pkts = pat_.Packetize();
         // The next one is due an interval after this one, so gaps never exceed it.
@@ -664,7 +794,7 @@ int Multiplexer::TsStep() {
     // packets included, so the stream does not depend on when data arrives.
     if (!settings_.allowMissingInputs)
         for (const auto& in : inputs_) {
-            const int32_t t = in->Settings().streamType;
+            const int32_t t = in->RunSettings().streamType;
             if (in->IsConnected() && t != kPinPcrOnly && t != kPinPrivateData && !in->IsDrained() &&
                 in->Units().IsEmpty())
                 return 1;
@@ -684,7 +814,7 @@ int Multiplexer::TsStep() {
     const int64_t now = static_cast<int64_t>(clock_);
     for (const auto& inp : inputs_) {
         InputStream* in = inp.get();
-        if (!in->IsConnected() || in->Settings().streamType == kPinPcrOnly) continue;
+        if (!in->IsConnected() || in->RunSettings().streamType == kPinPcrOnly) continue;
         int64_t wait;
         const int st = in->GetMuxStatus(now, slots_, 184, wait);
         if (st == kReady) {
@@ -705,7 +835,7 @@ int Multiplexer::TsStep() {
         } else if (st == kTbFull) {
             waiting = true;
             earliest = std::min(earliest, MuxerTime());
-        } else if (st == kNoData && in->Settings().streamType != kPinPrivateData) {
+        } else if (st == kNoData && in->RunSettings().streamType != kPinPrivateData) {
             empty = true;
         }
     }
@@ -804,10 +934,10 @@ int Multiplexer::PsStep() {
             if (!in->IsFinished()) missing = true;
             continue;
         }
-        const int32_t t = in->Settings().streamType;
+        const int32_t t = in->RunSettings().streamType;
         const AccessUnit head = in->Units().Peek();
         int32_t planned = head.size;
-        const int32_t s = in->Settings().pesPacketSize;
+        const int32_t s = in->RunSettings().pesPacketSize;
         if (t != kPinPcm && !PassThroughType(t) && t != kPinPrivateData && s > 0) {
             NS_PES::CPESPacketHdr& pes = in->PesHeader();
             pes.Reset();
@@ -846,7 +976,7 @@ int Multiplexer::PsStep() {
         chosen = video ? video : other;
     if (chosen) {
         chosen->SetLastSentTime(chosen->HeadDts() + chosen->TimingOffset());
-        const int32_t t = chosen->Settings().streamType;
+        const int32_t t = chosen->RunSettings().streamType;
         if (t == kPinPcm)
             WriteLpcmPack(chosen);
         else if (PassThroughType(t))
@@ -867,9 +997,9 @@ int Multiplexer::PsStep() {
 
 void Multiplexer::WritePsPacket(InputStream* in, int32_t planned) {
     AccessUnitQueue& q = in->Units();
-    const int32_t t = in->Settings().streamType;
+    const int32_t t = in->RunSettings().streamType;
     const bool video = in->IsVideo();
-    const int32_t fixed = in->Settings().pesPacketSize;
+    const int32_t fixed = in->RunSettings().pesPacketSize;
     const std::vector<uint8_t>& sys = programs_.front()->SystemHeader();
     const bool withSys = systemHeaderDue_;
 
@@ -957,7 +1087,7 @@ void Multiplexer::WritePsPacket(InputStream* in, int32_t planned) {
         const int32_t shortfall = fixed + 6 - pes.HeaderSize() - sysBytes - payload;
         if (shortfall > 0 && shortfall < 6)
             pes.SetStuffing(shortfall);
-        else if (shortfall >= 6 && in->Settings().paddingInSmallPackets)
+        else if (shortfall >= 6 && in->RunSettings().paddingInSmallPackets)
             padding = shortfall;
     }
     pes.SetPayloadLength(payload);
@@ -1000,8 +1130,8 @@ void Multiplexer::WritePassThrough(InputStream* in) {
         systemHeaderDue_ = false;
     }
     buf.insert(buf.end(), u.location, u.location + u.size);
-    const int32_t fixed = in->Settings().pesPacketSize;
-    if (in->Settings().streamType == kPinDvdSubtitles && fixed > 0 && u.size + 6 < fixed) {
+    const int32_t fixed = in->RunSettings().pesPacketSize;
+    if (in->RunSettings().streamType == kPinDvdSubtitles && fixed > 0 && u.size + 6 < fixed) {
         const int32_t pad = fixed + 6 - u.size;
         const uint8_t h[6] = {
             0, 0, 1, MpegCommon::kStreamIdPadding, static_cast<uint8_t>((pad - 6) >> 8), static_cast<uint8_t>(pad - 6)};

@@ -2,6 +2,13 @@
 // programs, and the muxing pass that writes a program stream or a transport
 // stream into an output sink. One owner (the muxing pass) keeps the clock,
 // the PCR schedule, the continuity counters and the tables.
+//
+// The multiplexer, each program and each input keep two settings records:
+// the configured one (Settings(), what a host sets, at any time) and the
+// run's own copy (RunSettings()), taken at Start, which the muxing pass reads
+// and adjusts (assigned stream ids, fixed PIDs, the PCR carrier). A run never
+// changes the configured settings; Reset ends a run and keeps the structure,
+// so one multiplexer serves run after run.
 #pragma once
 
 #include "codec/scanning/AccessUnit.h"
@@ -47,9 +54,16 @@ public:
     void EndFlush();
 
     int Number() const { return number_; }
-    const StreamSettings& Settings() const { return settings_; }
-    StreamSettings& MutableSettings() { return settings_; }
+    const StreamSettings& Settings() const { return config_; }
+    StreamSettings& MutableSettings() { return config_; }
+    const StreamSettings& RunSettings() const { return settings_; }
+    // Whether the configured settings give the input a stream type.
+    bool HasStreamType() const { return config_.streamType != kPinFree; }
+    // Whether the input takes part in the run (or, before the first Start,
+    // had a stream type when it was added).
     bool IsConnected() const { return settings_.streamType != kPinFree; }
+    // Added by Start for the run only (a carrier of PCRs); Reset removes it.
+    bool IsInternal() const { return internal_; }
     bool IsVideo() const { return IsVideoType(settings_.streamType); }
     bool IsAudioGroup() const { return IsAudioType(settings_.streamType); }
     Program* GetProgram() const { return program_; }
@@ -136,11 +150,15 @@ private:
     void WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWriter& w);
     void ConfigureRates(int64_t unitDuration);
     void NoteReceived(size_t n, int64_t time);
+    // Back to the state before the first Start: no buffers, no scanner.
+    void ResetRun();
 
     Multiplexer* mux_;
     Program* program_ = nullptr;
     int number_;
-    StreamSettings settings_;
+    bool internal_ = false;
+    StreamSettings config_;
+    StreamSettings settings_;  // the run's copy
     uint8_t subId_ = 0;
 
     CMemManager mem_;
@@ -184,16 +202,28 @@ class Program {
 public:
     Program(Multiplexer* mux, const ProgramSettings& s);
 
-    ProgramSettings& Settings() { return settings_; }
+    ProgramSettings& Settings() { return config_; }
+    const ProgramSettings& RunSettings() const { return settings_; }
     const std::vector<InputStream*>& Inputs() const { return inputs_; }
     // "Program ID" and "PCR PID": E_FAIL when the PID is taken or names no input.
     HRESULT_T SetProgramId(int32_t pid);
     HRESULT_T SetPcrPid(int32_t pid);
+    // Whether "Program ID" may be pid; whether an input with a stream type carries pid.
+    bool ProgramIdFree(int32_t pid);
+    bool CarriesPid(int32_t pid) const;
     void AddInput(InputStream* in);
     void RemoveInput(InputStream* in);
+    // "PCR PID" follows the inputs: the first input with a stream type
+    // carries it until the user chooses; when its carrier leaves (or loses
+    // its type), the next one of the program.
+    void OnInputJoined(const InputStream* in);
+    void OnInputLeft(const InputStream* in);
     InputStream* PcrInput() const { return pcrInput_; }
     void ChoosePcrInput();
-    HRESULT_T AssignStreamId(InputStream* in);
+    // The input's stream_id (and sub-stream id) for the run, from the
+    // requested one (0: choose) and the ids the program's other inputs carry.
+    HRESULT_T AssignStreamId(InputStream* in, int32_t requested);
+    // Whether an input of the program has a stream type (configured).
     bool HasConnectedInput() const;
 
     void BuildPmt();
@@ -207,8 +237,12 @@ public:
     bool pendingDiscontinuity = false;
 
 private:
+    friend class Multiplexer;
+    void ResetRun();
+
     Multiplexer* mux_;
-    ProgramSettings settings_;
+    ProgramSettings config_;
+    ProgramSettings settings_;  // the run's copy
     std::vector<InputStream*> inputs_;
     InputStream* pcrInput_ = nullptr;
     NS_TS::CPMT pmt_;
@@ -222,24 +256,52 @@ public:
     Multiplexer(const Multiplexer&) = delete;
     Multiplexer& operator=(const Multiplexer&) = delete;
 
-    // ---- structure (before Start)
-    MuxerSettings& Settings() { return settings_; }
-    HRESULT_T SetOutput(int32_t output);
+    // ---- structure (while not started)
+    MuxerSettings& Settings() { return config_; }
+    const MuxerSettings& RunSettings() const { return settings_; }
+    // A program stream has one program: the inputs move to the first, the
+    // others go (to `removed` when given: a host that keeps views on them).
+    HRESULT_T SetOutput(int32_t output, std::vector<std::unique_ptr<Program>>* removed = nullptr);
     HRESULT_T SetCompatibility(int32_t compat);
+    // "DMB Compatibility" (0 or 1): S_FALSE, and no change, while an input
+    // carries another type than H.264 or AAC. A DMB transport stream keeps
+    // one program.
+    HRESULT_T SetDmbCompatibility(int32_t dmb);
     // A new input in the given program (the first when null); null on failure.
     // Refused: a stream type without a scanner, or a PCM format the LPCM
     // header cannot describe; LastError then says why.
     InputStream* AddInput(const StreamSettings& s, Program* program = nullptr);
     const std::string& LastError() const { return lastError_; }
     HRESULT_T RemoveInput(InputStream* in);
+    // RemoveInput that hands the input to the caller instead of deleting it.
+    std::unique_ptr<InputStream> TakeInput(InputStream* in);
+    // The input joins another program ("PCR PID" of both follows).
+    HRESULT_T MoveInput(InputStream* in, Program* to);
+    // Null when the output keeps one program (a program stream, DMB) and has it.
     Program* AddProgram(const ProgramSettings& s = ProgramSettings());
-    HRESULT_T RemoveProgram(Program* p);
+    // Refused for the only program and one with an input that has a stream
+    // type; its other inputs move to the first remaining program. The
+    // program goes to `removed` when given.
+    HRESULT_T RemoveProgram(Program* p, std::unique_ptr<Program>* removed = nullptr);
     const std::vector<std::unique_ptr<Program>>& Programs() const { return programs_; }
     const std::vector<std::unique_ptr<InputStream>>& Inputs() const { return inputs_; }
     uint16_t AllocatePid(int32_t request, const InputStream* self) const;
+    // A program's number and PMT PID again unique among the programs (a
+    // program whose settings were replaced, as by a stored image).
+    void KeepProgramIdsUnique(Program* p);
 
     // ---- running
+    // Takes the run's copy of every settings record and starts the run.
+    // The run's own rules: compatibility modes only in a program stream
+    // (every typed input then gets the mode's packet size), stream ids
+    // assigned in list order, fixed PIDs, and a user-defined PCR PID of a
+    // transport-stream program carried by an input of its own.
     HRESULT_T Start(IMuxSink* sink, bool byteTimes = false);
+    // Ends a run (or a start that failed): inputs drop their data and
+    // buffers, the run's own inputs go, the structure and the configured
+    // settings stay. The muxing thread must be stopped. Start may follow.
+    void Reset();
+    bool Started() const { return started_; }
     // Runs muxing steps until nothing more can be written with the data at
     // hand; at the end of every input writes the end and tells the sink.
     // Returns true once the stream is finished.
@@ -309,6 +371,10 @@ private:
     friend class Program;
 
     bool ApplyFixedPids();
+    // An input that exists for the run only, in the program.
+    InputStream* AddInternalInput(const StreamSettings& s, Program* p);
+    // Stream ids of the run in list order, the way inputs added one by one get them.
+    HRESULT_T AssignStreamIds();
     void Prepare();
     void Rebase();
     int TsStep();
@@ -334,7 +400,8 @@ private:
     void ArmFirstData();
     void OnFirstTime(const InputStream* in);
 
-    MuxerSettings settings_;
+    MuxerSettings config_;
+    MuxerSettings settings_;  // the run's copy
     std::string lastError_;
     std::vector<std::unique_ptr<Program>> programs_;
     std::vector<std::unique_ptr<InputStream>> inputs_;

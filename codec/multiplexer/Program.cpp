@@ -6,55 +6,77 @@
 
 namespace muxcore {
 
-Program::Program(Multiplexer* mux, const ProgramSettings& s) : mux_(mux), settings_(s) {}
+Program::Program(Multiplexer* mux, const ProgramSettings& s) : mux_(mux), config_(s), settings_(s) {}
+
+void Program::ResetRun() {
+    pcrInput_ = nullptr;
+    pmt_.hdr.SetCounter(15);
+    systemHeader_.clear();
+    nextPcrTime = 0;
+    packetsSincePcr = 0;
+    waitingForPcrInput = false;
+    pendingDiscontinuity = false;
+}
 
 bool Program::HasConnectedInput() const {
     for (const InputStream* in : inputs_)
-        if (in->IsConnected()) return true;
+        if (in->HasStreamType()) return true;
     return false;
 }
 
-HRESULT_T Program::SetProgramId(int32_t pid) {
-    if (pid == settings_.programId) return kS_OK;
-    const int32_t old = settings_.programId;
-    settings_.programId = -1;  // not counted against itself
+bool Program::ProgramIdFree(int32_t pid) {
+    const int32_t old = config_.programId;
+    config_.programId = -1;  // not counted against itself
     const uint16_t got = mux_->AllocatePid(pid, nullptr);
-    if (got != pid) {
-        settings_.programId = old;
-        return kE_FAIL;
-    }
-    settings_.programId = pid;
+    config_.programId = old;
+    return got == pid;
+}
+
+HRESULT_T Program::SetProgramId(int32_t pid) {
+    if (pid == config_.programId) return kS_OK;
+    if (!ProgramIdFree(pid)) return kE_FAIL;
+    config_.programId = pid;
     return kS_OK;
 }
 
+bool Program::CarriesPid(int32_t pid) const {
+    for (const InputStream* in : inputs_)
+        if (in->HasStreamType() && in->Settings().streamId == pid) return true;
+    return false;
+}
+
 HRESULT_T Program::SetPcrPid(int32_t pid) {
-    for (InputStream* in : inputs_)
-        if (in->IsConnected() && in->Settings().streamId == pid) {
-            settings_.pcrPid = pid;
-            return kS_OK;
-        }
-    return kE_FAIL;
+    if (!CarriesPid(pid)) return kE_FAIL;
+    config_.pcrPid = pid;
+    return kS_OK;
 }
 
 void Program::AddInput(InputStream* in) {
     if (std::find(inputs_.begin(), inputs_.end(), in) != inputs_.end()) return;
     inputs_.push_back(in);
     in->program_ = this;
-    if (settings_.pcrPid == 0 && in->IsConnected()) settings_.pcrPid = in->Settings().streamId;
+    OnInputJoined(in);
+}
+
+void Program::OnInputJoined(const InputStream* in) {
+    if (config_.pcrPid == 0 && in->HasStreamType()) config_.pcrPid = in->Settings().streamId;
 }
 
 void Program::RemoveInput(InputStream* in) {
     inputs_.erase(std::remove(inputs_.begin(), inputs_.end(), in), inputs_.end());
     if (in->program_ == this) in->program_ = nullptr;
-    if (pcrInput_ == in || settings_.pcrPid == in->Settings().streamId) {
-        pcrInput_ = nullptr;
-        settings_.pcrPid = 0;
-        for (InputStream* other : inputs_)
-            if (other->IsConnected()) {
-                settings_.pcrPid = other->Settings().streamId;
-                break;
-            }
-    }
+    if (pcrInput_ == in) pcrInput_ = nullptr;
+    OnInputLeft(in);
+}
+
+void Program::OnInputLeft(const InputStream* in) {
+    if (!in->HasStreamType() || config_.pcrPid != in->Settings().streamId) return;
+    config_.pcrPid = 0;
+    for (InputStream* other : inputs_)
+        if (other != in && other->HasStreamType()) {
+            config_.pcrPid = other->Settings().streamId;
+            break;
+        }
 }
 
 void Program::ChoosePcrInput() {
@@ -62,53 +84,52 @@ void Program::ChoosePcrInput() {
     // Video carries the PCR when the user did not choose: its packets come
     // most often.
     for (InputStream* in : inputs_)
-        if (in->IsConnected() && in->Settings().streamId == settings_.pcrPid) pcrInput_ = in;
+        if (in->IsConnected() && in->RunSettings().streamId == settings_.pcrPid) pcrInput_ = in;
     if (!pcrInput_)
         for (InputStream* in : inputs_)
             if (in->IsConnected()) {
                 pcrInput_ = in;
                 break;
             }
-    if (pcrInput_) settings_.pcrPid = pcrInput_->Settings().streamId;
+    if (pcrInput_) settings_.pcrPid = pcrInput_->RunSettings().streamId;
 }
 
-HRESULT_T Program::AssignStreamId(InputStream* in) {
-    const int32_t t = in->Settings().streamType;
-    const int32_t output = mux_->settings_.output;
+HRESULT_T Program::AssignStreamId(InputStream* in, int32_t requested) {
+    const int32_t t = in->RunSettings().streamType;
+    const int32_t output = mux_->config_.output;
     auto taken = [&](int32_t id, uint8_t sub) {
         for (InputStream* o : inputs_)
-            if (o != in && o->IsConnected() && o->Settings().streamPesId == id && o->SubId() == sub) return true;
+            if (o != in && o->IsConnected() && o->RunSettings().streamPesId == id && o->SubId() == sub) return true;
         return false;
     };
-    auto lowestFree = [&](int32_t requested, int32_t base, int32_t last) {
-        int32_t id = requested >= base && requested <= last ? requested : base;
+    auto lowestFree = [&](int32_t want, int32_t base, int32_t last) {
+        int32_t id = want >= base && want <= last ? want : base;
         if (!taken(id, 0)) return id;
         for (id = base; id <= last; ++id)
             if (!taken(id, 0)) return id;
         return -1;
     };
-    StreamSettings& s = in->MutableSettings();
     int32_t id = -1;
     uint8_t sub = 0;
     auto countBefore = [&](int32_t type) {
         uint8_t n = 0;
         for (InputStream* o : inputs_) {
             if (o == in) break;
-            if (o->IsConnected() && o->Settings().streamType == type) ++n;
+            if (o->IsConnected() && o->RunSettings().streamType == type) ++n;
         }
         return n;
     };
     if (IsVideoType(t) && t != kPinVc1) {
-        id = lowestFree(s.streamPesId, MpegCommon::kStreamIdVideoFirst, MpegCommon::kStreamIdVideoLast);
+        id = lowestFree(requested, MpegCommon::kStreamIdVideoFirst, MpegCommon::kStreamIdVideoLast);
     } else if (t == kPinMpeg2Audio || t == kPinMpeg1Audio || t == kPinAac) {
-        id = lowestFree(s.streamPesId, MpegCommon::kStreamIdAudioFirst, MpegCommon::kStreamIdAudioLast);
+        id = lowestFree(requested, MpegCommon::kStreamIdAudioFirst, MpegCommon::kStreamIdAudioLast);
     } else if (t == kPinAc3) {
         if (output == kProgramStream) {
             id = MpegCommon::kStreamIdPrivate1;
             sub = static_cast<uint8_t>(0x80 + countBefore(kPinAc3));
         } else {
-            id = s.streamPesId == MpegCommon::kStreamIdExtended ? MpegCommon::kStreamIdExtended
-                                                                : MpegCommon::kStreamIdPrivate1;
+            id = requested == MpegCommon::kStreamIdExtended ? MpegCommon::kStreamIdExtended
+                                                            : MpegCommon::kStreamIdPrivate1;
         }
     } else if (t == kPinPcm) {
         id = MpegCommon::kStreamIdPrivate1;
@@ -121,10 +142,10 @@ HRESULT_T Program::AssignStreamId(InputStream* in) {
     } else if (t == kPinPrivateData) {
         id = MpegCommon::kStreamIdPrivate1;
     } else {
-        id = s.streamPesId > 0 ? s.streamPesId : MpegCommon::kStreamIdPrivate1;
+        id = requested > 0 ? requested : MpegCommon::kStreamIdPrivate1;
     }
     if (id < 0) return kE_FAIL;
-    s.streamPesId = id;
+    in->settings_.streamPesId = id;
     in->SetSubId(sub);
     return kS_OK;
 }
@@ -137,11 +158,11 @@ void Program::BuildPmt() {
     pmt.streams.clear();
     for (InputStream* in : inputs_) {
         // Entries only for connected inputs: a free input has no stream.
-        if (!in->IsConnected() || in->Settings().streamType == kPinPcrOnly) continue;
+        if (!in->IsConnected() || in->RunSettings().streamType == kPinPcrOnly) continue;
         SPL_TS::PMTStreamEntry e;
-        e.stream_type = PmtStreamType(in->Settings().streamType);
+        e.stream_type = PmtStreamType(in->RunSettings().streamType);
         e.elementary_PID = in->Pid();
-        e.info = in->Settings().esInfo;
+        e.info = in->RunSettings().esInfo;
         e.ES_info_length = static_cast<uint16_t>(e.info.size());
         pmt.streams.push_back(e);
     }
@@ -162,7 +183,7 @@ void Program::BuildSystemHeader(int32_t rateBound) {
         if (!dup) streams.push_back(in);
         if (in->IsVideo())
             ++video;
-        else if (in->IsAudioGroup() || in->Settings().streamType == kPinPcm)
+        else if (in->IsAudioGroup() || in->RunSettings().streamType == kPinPcm)
             ++audio;
     }
     const uint32_t len = 6 + 3 * static_cast<uint32_t>(streams.size());

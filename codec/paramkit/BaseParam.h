@@ -75,11 +75,10 @@ protected:
     std::unique_ptr<CValueValidator> validator_;
 };
 
-template <class T>
+// T is the bound field's type; Traits says how it travels in a VARIANT.
+template <class T, class Traits = VariantTraits<T>>
 class CParamImpl : public CBaseParam {
 public:
-    using Traits = VariantTraits<T>;
-
     template <class Name>
     CParamImpl(CModuleConfig* owner, const GUID* id, bool readOnly, Name name, bool visible, T* bound, T defaultValue)
         : CBaseParam(owner, id, readOnly, name, visible),
@@ -149,7 +148,7 @@ protected:
         bool converted = false;
         HRESULT hr = ConvertInPlace(value, Traits::vt, &converted);
         if (FAILED(hr)) return hr;
-        *limit = new (std::nothrow) CLimitImpl<T>(name, Traits::Get(*value));
+        *limit = new (std::nothrow) CLimitImpl<T, Traits>(name, Traits::Get(*value));
         return *limit ? S_OK : E_OUTOFMEMORY;
     }
 

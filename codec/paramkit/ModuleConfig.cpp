@@ -5,8 +5,8 @@
 
 namespace ModuleConfig {
 
-CModuleConfig::CModuleConfig(const CLSID* classId, long settingsVersion)
-    : classId_(classId), version_(settingsVersion) {}
+CModuleConfig::CModuleConfig(const CLSID* classId, long settingsVersion, CCritSec* valueLock)
+    : valueLock_(valueLock ? valueLock : &ownValueLock_), classId_(classId), version_(settingsVersion) {}
 
 CModuleConfig::~CModuleConfig() {
     for (CBaseParam* p : params_) p->NonDelegatingRelease();

@@ -24,7 +24,9 @@ inline bool IsConfigInterface(REFIID riid) {
 
 class CModuleConfig : public IModuleConfig {
 public:
-    CModuleConfig(const CLSID* classId, long settingsVersion);
+    // valueLock: a lock the owner shares among several parameter sets (and
+    // its own users of the bound fields); null: the set's own.
+    CModuleConfig(const CLSID* classId, long settingsVersion, CCritSec* valueLock = nullptr);
     CModuleConfig(const CModuleConfig&) = delete;
     CModuleConfig& operator=(const CModuleConfig&) = delete;
 
@@ -56,7 +58,7 @@ public:
     virtual HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) = 0;
 
     // Guards parameter values where several threads use one parameter set.
-    CCritSec& ValueLock() { return valueLock_; }
+    CCritSec& ValueLock() { return *valueLock_; }
     CBaseParam* FindParam(const GUID* id) const;
     size_t ParamCount() const { return params_.size(); }
     CBaseParam* ParamAt(size_t i) const { return params_[i]; }
@@ -77,7 +79,8 @@ private:
     std::vector<CBaseParam*> params_;
     std::vector<IModuleCallback*> callbacks_;
     CCritSec callbackLock_;
-    CCritSec valueLock_;
+    CCritSec ownValueLock_;
+    CCritSec* const valueLock_;
     const CLSID* classId_;
     unsigned char dirty_ = 0;
     long version_;
@@ -88,8 +91,8 @@ private:
 template <class Settings>
 class CModuleConfigImpl : public CModuleConfig {
 public:
-    CModuleConfigImpl(const CLSID* classId, long settingsVersion, Settings* settings)
-        : CModuleConfig(classId, settingsVersion), settings_(settings) {}
+    CModuleConfigImpl(const CLSID* classId, long settingsVersion, Settings* settings, CCritSec* valueLock = nullptr)
+        : CModuleConfig(classId, settingsVersion, valueLock), settings_(settings) {}
 
     Settings& Values() { return *settings_; }
 
@@ -131,6 +134,9 @@ public:
     void BuildTable(const ParamSpec* rows, size_t count) {
         for (size_t i = 0; i < count; ++i) AppendParam(MakeParam(this, rows[i], settings_));
     }
+    // One row bound into another record than the set's (the owner's own
+    // fields next to a record it shares with a core).
+    void AddRow(const ParamSpec& row, void* record) { AppendParam(MakeParam(this, row, record)); }
 
 private:
     Settings* settings_;
@@ -141,8 +147,9 @@ private:
 template <class Settings>
 class CModuleConfigPart : public CModuleConfigImpl<Settings> {
 public:
-    CModuleConfigPart(CUnknown* owner, const CLSID* classId, long settingsVersion, Settings* settings)
-        : CModuleConfigImpl<Settings>(classId, settingsVersion, settings), owner_(owner) {}
+    CModuleConfigPart(CUnknown* owner, const CLSID* classId, long settingsVersion, Settings* settings,
+                      CCritSec* valueLock = nullptr)
+        : CModuleConfigImpl<Settings>(classId, settingsVersion, settings, valueLock), owner_(owner) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         return owner_->GetOwner()->QueryInterface(riid, ppv);

@@ -33,7 +33,7 @@ private:
     std::string ansiName_;
 };
 
-template <class T>
+template <class T, class Traits = VariantTraits<T>>
 class CLimitImpl : public CParamLimit {
 public:
     CLimitImpl(const char* name, T value) : CParamLimit(AnsiToWide(name)), value_(value) {}
@@ -46,7 +46,7 @@ public:
         }
         if (value) {
             VariantInit(value);
-            VariantTraits<T>::Put(value, value_);
+            Traits::Put(value, value_);
         }
         return S_OK;
     }
@@ -54,8 +54,8 @@ public:
     unsigned char Matches(const VARIANT* value) const override {
         if (!value) return 0;
         bool converted = false;
-        if (FAILED(ConvertInPlace(const_cast<VARIANT*>(value), VariantTraits<T>::vt, &converted))) return 0;
-        return VariantTraits<T>::Get(*value) == value_ ? 1 : 0;
+        if (FAILED(ConvertInPlace(const_cast<VARIANT*>(value), Traits::vt, &converted))) return 0;
+        return Traits::Get(*value) == value_ ? 1 : 0;
     }
 
     T Value() const { return value_; }
@@ -102,7 +102,7 @@ public:
     virtual HRESULT GetBounds(VARIANT* min, VARIANT* max, VARIANT* step) const = 0;
 };
 
-template <class T>
+template <class T, class Traits = VariantTraits<T>>
 class CParamRange : public CValueValidator {
 public:
     CParamRange(T min, T max, T step) : min_(min), max_(max), step_(step) {}
@@ -112,8 +112,8 @@ public:
         if (!value) return false;
         bool converted = false;
         VARIANT* v = const_cast<VARIANT*>(value);
-        if (FAILED(ConvertInPlace(v, VariantTraits<T>::vt, &converted))) return false;
-        T x = VariantTraits<T>::Get(*v);
+        if (FAILED(ConvertInPlace(v, Traits::vt, &converted))) return false;
+        T x = Traits::Get(*v);
         return min_ <= x && x <= max_;
     }
 

@@ -2,21 +2,22 @@
 
 #include "codec/paramkit/BaseParam.h"
 
+#include <cstdint>
 #include <type_traits>
 
 namespace ModuleConfig {
 namespace {
 
-template <class T>
+template <class T, class Traits = VariantTraits<T>>
 CBaseParam* MakeTyped(CModuleConfig* owner, const ParamSpec& row, void* record, T defaultValue) {
     T* field = reinterpret_cast<T*>(static_cast<char*>(record) + row.offset);
-    auto* p = new CParamImpl<T>(owner, row.id, row.readOnly, row.name, row.visible, field, defaultValue);
+    auto* p = new CParamImpl<T, Traits>(owner, row.id, row.readOnly, row.name, row.visible, field, defaultValue);
     if constexpr (!std::is_pointer<T>::value) {
         if (row.hasRange)
             p->SetValidator(
-                new CParamRange<T>(static_cast<T>(row.min), static_cast<T>(row.max), static_cast<T>(row.step)));
+                new CParamRange<T, Traits>(static_cast<T>(row.min), static_cast<T>(row.max), static_cast<T>(row.step)));
         for (size_t i = 0; i < row.valueCount; ++i)
-            p->AddValidValue(new CLimitImpl<T>(row.values[i].name, static_cast<T>(row.values[i].value)));
+            p->AddValidValue(new CLimitImpl<T, Traits>(row.values[i].name, static_cast<T>(row.values[i].value)));
     }
     return p;
 }
@@ -31,6 +32,8 @@ CBaseParam* MakeParam(CModuleConfig* owner, const ParamSpec& row, void* record) 
             return MakeTyped<int>(owner, row, record, static_cast<int>(row.defaultValue));
         case ParamKind::I4:
             return MakeTyped<long>(owner, row, record, static_cast<long>(row.defaultValue));
+        case ParamKind::I4InInt32:
+            return MakeTyped<int32_t, I4InInt32Traits>(owner, row, record, static_cast<int32_t>(row.defaultValue));
         case ParamKind::I8:
             return MakeTyped<long long>(owner, row, record, row.defaultValue);
         case ParamKind::R8:

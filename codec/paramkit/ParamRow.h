@@ -10,7 +10,9 @@ namespace ModuleConfig {
 class CBaseParam;
 class CModuleConfig;
 
-enum class ParamKind { UI1, Int, I4, I8, R8, Ptr, Str };
+// I4 binds a `long` field, I4InInt32 an int32_t field (a platform-free
+// core's record); both travel as VT_I4.
+enum class ParamKind { UI1, Int, I4, I4InInt32, I8, R8, Ptr, Str };
 
 struct NamedValue {
     const char* name;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdint>
 #include <type_traits>
 
 namespace ModuleConfig {
@@ -61,6 +62,18 @@ struct VariantTraits<double> {
         v->dblVal = x;
     }
 };
+
+// A 32-bit integer kept in an int32_t field (the records of the platform-free
+// cores) that travels as VT_I4, as a `long` field does on Windows.
+struct I4InInt32Traits {
+    static constexpr VARTYPE vt = VT_I4;
+    static int32_t Get(const VARIANT& v) { return static_cast<int32_t>(v.lVal); }
+    static void Put(VARIANT* v, int32_t x) {
+        v->vt = vt;
+        v->lVal = static_cast<LONG>(x);
+    }
+};
+static_assert(sizeof(LONG) == sizeof(int32_t), "VT_I4 holds an int32_t");
 
 // A named boolean answers 0 or 1, not VARIANT_TRUE.
 template <>

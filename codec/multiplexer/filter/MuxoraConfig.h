@@ -2,52 +2,30 @@
 // and the tables that bind them to parameters.
 #pragma once
 
+#include "codec/multiplexer/MuxSettings.h"
 #include "codec/paramkit/ModuleConfig.h"
 
 namespace muxora {
 
-// Muxer parameters, one field per row, in table order.
-struct ConfigElMux {
-    long output;
-    long requiredBitrate;
-    long pcrIntervalMs;
-    long compatibility;
-    long transportStreamId;
-    long outputBufferSize;
-    long createPinsAutomatically;
-    long usePadding;
-    int tsPacketsToDeliver;
-    long timingMode;
+// The parameter tables bind the core's configured settings (MuxerSettings,
+// ProgramSettings, StreamSettings) and, for the rows the core has no field
+// for, these records of the filter's own: read-outs, the state row and what
+// a pin tells about its connection.
+
+// Muxer rows that are not settings of the core.
+struct MuxerRows {
     long realOutputBitrate;
     long long muxerTime;
     long overhead;
     long long paddingPackets;
     long filterState;
-    long dmbCompatibility;
-    long initialDataWaitMs;
-    long allowMissingInputs;
-    long ts192;
-    long writePesLengthForVideo;
-    long noDtsForVideo;
 };
 
-// Stream parameters of one input pin.
-struct ConfigStream {
-    long streamType;
-    long pesPacketSize;
-    long paddingInSmallPackets;
-    long putPcr;
+// Input pin rows that are not settings of the core.
+struct PinRows {
     int autoCreated;
-    long inputBufferSize;
-    long initialTimeShiftMs;
-    long streamId;
-    long streamPesId;
     long streamSubId;
-    long announcedBitrate;
     long realBitrate;
-    long correctBitrate;
-    long correctEbSize;
-    long frequency;
     long announcedFrameRate;
     long long currentPinPts;
     long esInfoLength;
@@ -60,20 +38,17 @@ struct ConfigStream {
     int streamNumber;
 };
 
-// Parameters of one program.
-struct ConfigProgram {
+// Program rows that are not settings of the core.
+struct ProgramRows {
     long programBitrate;
-    long programId;
-    long programNumber;
-    int pcrPid;
-    int userDefinedPcrPid;
 };
 
 constexpr long kMuxerSettingsVersion = 16;
 
-// Appends the rows of each table to a configuration bound to the record.
-void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<ConfigElMux>& config);
-void BuildStreamTable(ModuleConfig::CModuleConfigImpl<ConfigStream>& config);
-void BuildProgramTable(ModuleConfig::CModuleConfigImpl<ConfigProgram>& config);
+// Appends the rows of each table, in table order, to a configuration bound
+// to the core's record; the other rows go into the filter's own record.
+void BuildMuxerTable(ModuleConfig::CModuleConfigImpl<muxcore::MuxerSettings>& config, MuxerRows* own);
+void BuildStreamTable(ModuleConfig::CModuleConfigImpl<muxcore::StreamSettings>& config, PinRows* own);
+void BuildProgramTable(ModuleConfig::CModuleConfigImpl<muxcore::ProgramSettings>& config, ProgramRows* own);
 
 }  // namespace muxora

@@ -103,9 +103,10 @@ int ClassifyMediaType(const AM_MEDIA_TYPE& mt) {
 
 // ------------------------------------------------------------- muxer config
 
-ConfigMuxerImpl::ConfigMuxerImpl(CM72* filter, ConfigElMux* values)
-    : CModuleConfigPart<ConfigElMux>(filter, &kClsidMuxer, kMuxerSettingsVersion, values), filter_(filter) {
-    BuildMuxerTable(*this);
+ConfigMuxerImpl::ConfigMuxerImpl(CM72* filter, muxcore::MuxerSettings* values, MuxerRows* own, CCritSec* valueLock)
+    : CModuleConfigPart<muxcore::MuxerSettings>(filter, &kClsidMuxer, kMuxerSettingsVersion, values, valueLock),
+      filter_(filter) {
+    BuildMuxerTable(*this, own);
 }
 
 void ConfigMuxerImpl::Store(const GUID& id, long long value) {
@@ -132,12 +133,10 @@ STDMETHODIMP ConfigMuxerImpl::SetValue(const GUID* id, const VARIANT* value) {
     }
     if (*id == kAddProgram) {
         CAutoLock lock(filter_->FilterLock());
-        const ConfigElMux m = Snapshot();
-        if (m.output == kProgramStream || (m.output == kTransportStream && m.dmbCompatibility == 1) ||
-            !filter_->IsStoppedState())
-            return E_FAIL;
+        if (!filter_->IsStoppedState()) return E_FAIL;
+        // Refused where the core keeps one program.
         CProgram* program = filter_->AddProgram();
-        if (!program) return E_OUTOFMEMORY;
+        if (!program) return E_FAIL;
         if (value->vt == (VT_BYREF | VT_UNKNOWN) && value->ppunkVal) {
             *value->ppunkVal = program->Interface();
             program->Interface()->AddRef();
@@ -167,47 +166,30 @@ STDMETHODIMP ConfigMuxerImpl::GetValue(const GUID* id, VARIANT* value) {
 HRESULT ConfigMuxerImpl::SetOutput(long value) {
     CAutoLock lock(filter_->FilterLock());
     if (!filter_->IsStoppedState()) return E_FAIL;
-    if (!OutputSettable(value)) return E_FAIL;
-    const std::vector<CPin_In*> pins = filter_->Inputs();
-    if (value == kTransportStream)
-        for (CPin_In* pin : pins)
-            if (!TransportCarries(pin->StreamType())) return E_FAIL;
-    if (value == kTransportStream) Store(kCompatibility, kCompatNone);
-    if (Snapshot().output == value) return S_OK;
-    Store(kOutput, value);
+    const long before = Snapshot().output;
+    HRESULT hr = filter_->SetOutput(value);
+    if (hr != S_OK || before == value) return hr;
     filter_->ReconnectOutput();
-    filter_->ApplyOutputStructure(value);
     ShowOutputDependentRows();
     return S_OK;
 }
 
 HRESULT ConfigMuxerImpl::SetCompatibility(long value) {
     CAutoLock lock(filter_->FilterLock());
-    const ConfigElMux m = Snapshot();
-    if (!CompatibilityFits(value, m.output)) return E_FAIL;
-    const std::vector<CPin_In*> pins = filter_->Inputs();
+    const long output = Snapshot().output;
+    if (!CompatibilityFits(value, output)) return E_FAIL;
     if (value != 0)
-        for (CPin_In* pin : pins)
-            if (pin->StreamType() != kPinFree && !pin->AcceptsCompatibility(value, m.output)) return S_FALSE;
-    Store(kCompatibility, value);
-    for (CPin_In* pin : pins) {
-        if (pin->StreamType() == kPinFree) continue;
-        pin->Config().Store(kPesPacketSize, PesPacketSizeFor(value));
-        pin->Config().Store(kPaddingSmall, PaddingInSmallPacketsFor(value));
-    }
-    return S_OK;
+        for (CPin_In* pin : filter_->Inputs())
+            if (pin->StreamType() != kPinFree && !pin->AcceptsCompatibility(value, output)) return S_FALSE;
+    CAutoLock values(&ValueLock());
+    return muxcore::Failed(filter_->Core().SetCompatibility(value)) ? E_FAIL : S_OK;
 }
 
 HRESULT ConfigMuxerImpl::SetDmb(long value) {
     CAutoLock lock(filter_->FilterLock());
-    if (value != 0 && value != 1) return E_FAIL;
-    if (value == 1)
-        for (CPin_In* pin : filter_->Inputs()) {
-            const int t = pin->StreamType();
-            if (t != kPinFree && t != kPinH264 && t != kPinAac) return S_FALSE;
-        }
-    Store(kDmbCompatibility, value);
-    return S_OK;
+    CAutoLock values(&ValueLock());
+    const muxcore::HRESULT_T hr = filter_->Core().SetDmbCompatibility(static_cast<int32_t>(value));
+    return muxcore::Failed(hr) ? E_FAIL : hr == muxcore::kS_FALSE ? S_FALSE : S_OK;
 }
 
 HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*) {
@@ -217,9 +199,8 @@ HRESULT ConfigMuxerImpl::ApplyChanges(long count, const GUID* ids, VARIANT*) {
     return S_OK;
 }
 
-// The parameter image, then the count of programs with a connected input and
-// their images. The only program keeps no parameters of its own yet, so its
-// image is empty.
+// The parameter image, then the programs with a connected input (see
+// SaveStructure).
 STDMETHODIMP ConfigMuxerImpl::Save(IStream* stream, BOOL clearDirty) {
     if (!stream) return E_POINTER;
     HRESULT hr = CModuleConfig::Save(stream, clearDirty);
@@ -249,9 +230,9 @@ STDMETHODIMP ConfigMuxerImpl::Load(IStream* stream) {
 
 // ------------------------------------------------------------- stream config
 
-ConfigStreamImpl::ConfigStreamImpl(CPin_In* pin, ConfigStream* values)
-    : CModuleConfigPart<ConfigStream>(pin, &kClsidStreamConfig, 1, values), pin_(pin) {
-    BuildStreamTable(*this);
+ConfigStreamImpl::ConfigStreamImpl(CPin_In* pin, muxcore::StreamSettings* values, PinRows* own, CCritSec* valueLock)
+    : CModuleConfigPart<muxcore::StreamSettings>(pin, &kClsidStreamConfig, 1, values, valueLock), pin_(pin) {
+    BuildStreamTable(*this, own);
 }
 
 void ConfigStreamImpl::Store(const GUID& id, long long value) {
@@ -285,7 +266,11 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
         long v = 0;
         HRESULT hr = ToLong(value, &v);
         if (FAILED(hr)) return hr;
-        const long given = pin_->Muxer()->AllocatePid(v, pin_);
+        long given = 0;
+        {
+            CAutoLock values(&ValueLock());
+            given = pin_->Muxer()->Core().AllocatePid(v, pin_->Core());
+        }
         CModuleConfig::SetValue(id, value);
         if (given != v) {
             Store(kStreamId, given);
@@ -307,14 +292,8 @@ STDMETHODIMP ConfigStreamImpl::SetValue(const GUID* id, const VARIANT* value) {
         CProgram* to = value->vt == VT_UNKNOWN ? mux->FindProgram(value->punkVal) : nullptr;
         if (!to) return E_INVALIDARG;
         if (!mux->IsStoppedState()) return E_FAIL;
-        CProgram* from = pin_->Program();
-        if (from == to) return S_OK;
-        pin_->SetProgram(to);
-        if (pin_->IsConnected()) {
-            from->OnInputLeft(pin_);
-            to->OnInputJoined(pin_);
-        }
-        return S_OK;
+        CAutoLock values(&ValueLock());
+        return muxcore::Failed(mux->Core().MoveInput(pin_->Core(), to->Core())) ? E_FAIL : S_OK;
     }
     return CModuleConfig::SetValue(id, value);
 }
@@ -325,7 +304,8 @@ STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value) {
     if (*id == kEndedFlag) {
         VariantInit(value);
         value->vt = VT_INT;
-        value->intVal = pin_->HasEnded() && Snapshot().autoCreated == 0 ? 1 : 0;
+        CAutoLock values(&ValueLock());
+        value->intVal = pin_->HasEnded() && pin_->OwnRows().autoCreated == 0 ? 1 : 0;
         return S_OK;
     }
     if (*id == kStreamName) {
@@ -337,7 +317,8 @@ STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value) {
     if (*id == kIsConnected) {
         VariantInit(value);
         value->vt = VT_I4;
-        value->lVal = pin_->IsConnected() || Snapshot().autoCreated ? 1 : 0;
+        CAutoLock values(&ValueLock());
+        value->lVal = pin_->IsConnected() || pin_->OwnRows().autoCreated ? 1 : 0;
         return S_OK;
     }
     return CModuleConfig::GetValue(id, value);
@@ -350,17 +331,30 @@ HRESULT ConfigStreamImpl::ApplyChanges(long count, const GUID* ids, VARIANT*) {
 
 // ------------------------------------------------------------- input pin
 
-CPin_In::CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name, CProgram* program)
+CPin_In::CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name,
+                 muxcore::InputStream* input)
     : CBaseInputPin("M72 input", filter, lock, phr, name),
       mux_(filter),
       number_(number),
-      program_(program),
-      config_(this, &values_) {
+      core_(input),
+      config_(this, &input->MutableSettings(), &own_, filter->ValueLock()) {
     CAutoLock guard(&config_.ValueLock());
-    values_.streamNumber = number;
+    own_.streamNumber = number;
+    char text[32];
+    std::snprintf(text, sizeof text, "Input%d", number);
+    core_->MutableSettings().name = text;
 }
 
 CPin_In::~CPin_In() = default;
+
+CProgram* CPin_In::Program() {
+    return mux_->FindProgram(core_->GetProgram());
+}
+
+int CPin_In::StreamType() {
+    CAutoLock guard(&config_.ValueLock());
+    return core_->Settings().streamType;
+}
 
 STDMETHODIMP CPin_In::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (riid == IID_IModuleConfig) return GetInterface(static_cast<IModuleConfig*>(&config_), ppv);
@@ -382,7 +376,8 @@ STDMETHODIMP_(ULONG) CPin_In::NonDelegatingRelease() {
     return static_cast<ULONG>(n);
 }
 
-void CPin_In::Retire() {
+void CPin_In::Retire(std::unique_ptr<muxcore::InputStream> input) {
+    retired_ = std::move(input);
     dead_ = true;
     if (--refs_ == 0) delete this;
 }
@@ -476,7 +471,7 @@ HRESULT CPin_In::GetMediaType(int position, CMediaType* mt) {
         {&kMtStream, GUID_NULL},
     };
     Offer offer{nullptr, GUID_NULL};
-    const long type = config_.Snapshot().streamType;
+    const long type = StreamType();
     if (type == 0 && !IsConnected()) {
         if (position >= 12) return VFW_S_NO_MORE_ITEMS;
         offer = kFree[position];
@@ -539,7 +534,7 @@ HRESULT CPin_In::GetMediaType(int position, CMediaType* mt) {
 void CPin_In::SetStreamType(long type) {
     {
         CAutoLock guard(&config_.ValueLock());
-        values_.streamType = type;
+        core_->MutableSettings().streamType = static_cast<int32_t>(type);
     }
     const bool ts = mux_->CurrentOutput() != kProgramStream;
     const bool video = muxcore::IsVideoType(type);
@@ -571,7 +566,12 @@ void CPin_In::SetStreamType(long type) {
     const GUID* ids[8] = {&kPesPacketSize, &kPaddingSmall,     &kAnnouncedBitrate, &kStreamId,
                           &kStreamPesId,   &kInitialTimeShift, &kCurrentPinPts,    &kFrequency};
     for (int i = 0; i < 8; ++i) config_.Show(*ids[i], rows[i]);
-    if (config_.Snapshot().autoCreated) {
+    bool autoCreated = false;
+    {
+        CAutoLock guard(&config_.ValueLock());
+        autoCreated = own_.autoCreated != 0;
+    }
+    if (autoCreated) {
         config_.Show(kPesPacketSize, false);
         config_.Show(kAnnouncedBitrate, false);
         config_.Show(kInitialTimeShift, false);
@@ -581,56 +581,81 @@ void CPin_In::SetStreamType(long type) {
 }
 
 bool CPin_In::AcceptsCompatibility(long compat, long output) {
-    return muxcore::CheckCompatibility(compat, config_.Snapshot().streamType, output, facts_);
+    return muxcore::CheckCompatibility(compat, StreamType(), output, facts_);
 }
 
 HRESULT CPin_In::CompleteConnect(IPin* receivePin) {
     const muxcore::MediaTypeDesc desc = DescribeMediaType(m_mt);
-    const int type = muxcore::ClassifyMediaType(desc).streamType;
-    const ConfigElMux muxer = mux_->Config().Snapshot();
-    muxcore::MuxerSettings ms;
-    ms.output = muxer.output;
-    ms.dmbCompatibility = muxer.dmbCompatibility;
+    const muxcore::Classification kind = muxcore::ClassifyMediaType(desc);
+    const int type = kind.streamType;
+    const muxcore::MuxerSettings muxer = mux_->Config().Snapshot();
     muxcore::ConnectFacts facts;
-    if (muxcore::Failed(muxcore::ReadConnectFacts(desc, type, ms, facts))) return E_FAIL;
+    if (muxcore::Failed(muxcore::ReadConnectFacts(desc, type, muxer, facts))) return E_FAIL;
     HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
     if (FAILED(hr)) return hr;
     facts_ = facts;
     {
         CAutoLock guard(&config_.ValueLock());
-        values_.isConnected = 1;
-        values_.announcedBitrate = facts.announcedBitrate;
-        values_.frequency = facts.frequency;
-        values_.announcedFrameRate = facts.announcedFrameRate;
+        muxcore::StreamSettings& s = core_->MutableSettings();
+        own_.isConnected = 1;
+        own_.announcedFrameRate = facts.announcedFrameRate;
+        s.streamType = type;
+        muxcore::ApplyConnectFacts(facts, s);
+        if (type == kPinPcm) s.pcm.littleEndian = !kind.dvdLpcm;
+        // Raw AAC frames: the core puts an ADTS header made from the
+        // AudioSpecificConfig after the wave format in front of each.
+        if (type == kPinAac && m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat &&
+            m_mt.cbFormat >= sizeof(WAVEFORMATEX) + 2 &&
+            reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat)->cbSize >= 2) {
+            s.aacConfig[0] = m_mt.pbFormat[sizeof(WAVEFORMATEX)];
+            s.aacConfig[1] = m_mt.pbFormat[sizeof(WAVEFORMATEX) + 1];
+            s.hasAacConfig = true;
+        }
     }
     SetStreamType(type);
-    config_.Store(kStreamId, mux_->AllocatePid(config_.Snapshot().streamId, this));
+    long pid = 0;
+    {
+        CAutoLock guard(&config_.ValueLock());
+        pid = mux_->Core().AllocatePid(core_->Settings().streamId, core_);
+    }
+    config_.Store(kStreamId, pid);
     if (!AcceptsCompatibility(muxer.compatibility, muxer.output)) return E_FAIL;
-    program_->OnInputJoined(this);
+    {
+        CAutoLock guard(&config_.ValueLock());
+        core_->GetProgram()->OnInputJoined(core_);
+    }
     mux_->OnInputConnected();
     return S_OK;
 }
 
 HRESULT CPin_In::BreakConnect() {
-    const bool wasTyped = config_.Snapshot().isConnected != 0;
+    bool wasTyped = false;
+    {
+        CAutoLock guard(&config_.ValueLock());
+        wasTyped = own_.isConnected != 0;
+    }
     config_.ResetToDefaults();
     {
         CAutoLock guard(&config_.ValueLock());
-        values_.isConnected = 0;
-        values_.announcedBitrate = 0;
-        values_.frequency = 0;
-        values_.announcedFrameRate = 0;
-    }
-    SetStreamType(0);
-    facts_ = muxcore::ConnectFacts();
-    {
-        CAutoLock guard(&config_.ValueLock());
-        esInfo_.clear();
+        muxcore::StreamSettings& s = core_->MutableSettings();
+        own_.isConnected = 0;
+        own_.announcedFrameRate = 0;
+        s.announcedBitrate = 0;
+        s.frequency = 0;
+        s.pcm = muxcore::PcmFormat();
+        s.aacConfig[0] = s.aacConfig[1] = 0;
+        s.hasAacConfig = false;
+        s.esInfo.clear();
         esPendingBytes_ = nullptr;
         esPendingLength_ = -1;
     }
+    SetStreamType(0);
+    facts_ = muxcore::ConnectFacts();
     HRESULT hr = CBaseInputPin::BreakConnect();
-    if (wasTyped) program_->OnInputLeft(this);
+    if (wasTyped) {
+        CAutoLock guard(&config_.ValueLock());
+        core_->GetProgram()->OnInputLeft(core_);
+    }
     return hr;
 }
 
@@ -658,9 +683,13 @@ STDMETHODIMP CPin_In::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt
     return CBaseInputPin::ReceiveConnection(connector, mt);
 }
 
-void CPin_In::Attach(muxcore::InputStream* in) {
+void CPin_In::Attach(bool attached) {
     CAutoLock lock(&receiveLock_);
-    in_ = in;
+    AttachLocked(attached);
+}
+
+void CPin_In::AttachLocked(bool attached) {
+    attached_ = attached;
     ended_ = false;
     lastTime_ = muxcore::kNoTime;
 }
@@ -684,10 +713,11 @@ HRESULT CPin_In::TakeEsInfo(const GUID& id, const VARIANT* value) {
     const long n = esPendingLength_;
     esPendingBytes_ = nullptr;
     esPendingLength_ = -1;
-    if (static_cast<long>(esInfo_.size()) + n > kMaxEsInfo) return E_FAIL;
-    esInfo_.push_back(bytes[0]);
-    esInfo_.push_back(static_cast<uint8_t>(n - 2));
-    esInfo_.insert(esInfo_.end(), bytes + 2, bytes + n);
+    std::vector<uint8_t>& info = core_->MutableSettings().esInfo;
+    if (static_cast<long>(info.size()) + n > kMaxEsInfo) return E_FAIL;
+    info.push_back(bytes[0]);
+    info.push_back(static_cast<uint8_t>(n - 2));
+    info.insert(info.end(), bytes + 2, bytes + n);
     return S_OK;
 }
 
@@ -695,66 +725,29 @@ HRESULT CPin_In::CheckPesId(long id) {
     const long type = StreamType();
     if (!muxcore::PesIdFitsType(type, static_cast<int32_t>(mux_->CurrentOutput()), id)) return E_FAIL;
     if (!muxcore::PesIdIsExclusive(id)) return S_OK;
-    for (CPin_In* other : program_->Inputs())
-        if (other != this && other->IsConnected() && other->Config().Snapshot().streamPesId == id) return E_FAIL;
+    CAutoLock guard(&config_.ValueLock());
+    for (const muxcore::InputStream* other : core_->GetProgram()->Inputs())
+        if (other != core_ && other->HasStreamType() && other->Settings().streamPesId == id) return E_FAIL;
     return S_OK;
 }
 
+// The muxing thread, between passes: the core's lock is free.
 void CPin_In::PublishReadouts() {
-    muxcore::InputStream* in = in_;
-    if (!in) return;
+    const int32_t bitrate = core_->RealBitrate();
+    const int64_t pts = core_->CurrentPinPts();
     CAutoLock guard(&config_.ValueLock());
-    values_.realBitrate = in->RealBitrate();
-    values_.currentPinPts = in->CurrentPinPts();
+    own_.realBitrate = bitrate;
+    own_.currentPinPts = pts;
 }
 
 // A streaming thread that waits for room leaves within one step once the
 // filter closes, so the receive lock comes free.
 void CPin_In::EndInput() {
     CAutoLock lock(&receiveLock_);
-    if (in_ && !ended_) {
+    if (attached_ && !ended_) {
         ended_ = true;
-        in_->EndOfStream();
+        core_->EndOfStream();
     }
-}
-
-muxcore::StreamSettings CPin_In::CoreSettings() {
-    const ConfigStream c = config_.Snapshot();
-    muxcore::StreamSettings s;
-    s.streamType = c.streamType;
-    s.pesPacketSize = c.pesPacketSize;
-    s.paddingInSmallPackets = c.paddingInSmallPackets;
-    s.putPcr = c.putPcr;
-    s.inputBufferSize = c.inputBufferSize;
-    s.initialTimeShiftMs = c.initialTimeShiftMs;
-    s.streamId = c.streamId;
-    s.streamPesId = c.streamPesId;
-    s.announcedBitrate = c.announcedBitrate;
-    s.correctBitrate = c.correctBitrate;
-    s.correctEbSize = c.correctEbSize;
-    s.frequency = c.frequency;
-    muxcore::ApplyConnectFacts(facts_, s);
-    s.announcedBitrate = c.announcedBitrate;
-    s.frequency = c.frequency;
-    const muxcore::MediaTypeDesc desc = DescribeMediaType(m_mt);
-    if (c.streamType == kPinPcm) s.pcm.littleEndian = !muxcore::ClassifyMediaType(desc).dvdLpcm;
-    // Raw AAC frames: the core puts an ADTS header made from the
-    // AudioSpecificConfig after the wave format in front of each.
-    if (c.streamType == kPinAac && m_mt.formattype == kFmtWaveFormatEx && m_mt.pbFormat &&
-        m_mt.cbFormat >= sizeof(WAVEFORMATEX) + 2 &&
-        reinterpret_cast<const WAVEFORMATEX*>(m_mt.pbFormat)->cbSize >= 2) {
-        s.aacConfig[0] = m_mt.pbFormat[sizeof(WAVEFORMATEX)];
-        s.aacConfig[1] = m_mt.pbFormat[sizeof(WAVEFORMATEX) + 1];
-        s.hasAacConfig = true;
-    }
-    {
-        CAutoLock guard(&config_.ValueLock());
-        s.esInfo = esInfo_;
-    }
-    char name[32];
-    std::snprintf(name, sizeof name, "Input%d", number_);
-    s.name = name;
-    return s;
 }
 
 STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
@@ -762,7 +755,7 @@ STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
     CAutoLock lock(&receiveLock_);
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK) return hr;
-    if (mux_->Stopping() || !in_) return S_FALSE;
+    if (mux_->Stopping() || !attached_) return S_FALSE;
     // A closed run drops what arrives until a Run starts the next stream;
     // upstream keeps delivering meanwhile.
     if (mux_->Closing()) return S_OK;
@@ -783,7 +776,7 @@ STDMETHODIMP CPin_In::Receive(IMediaSample* sample) {
 // waits in steps, until the data fit or the pin flushes or stops (S_FALSE).
 HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time) {
     for (;;) {
-        const muxcore::HRESULT_T r = in_->Push(data, length, time);
+        const muxcore::HRESULT_T r = core_->Push(data, length, time);
         if (r != muxcore::kS_FALSE) {
             mux_->Kick();
             return muxcore::Failed(r) ? S_FALSE : S_OK;
@@ -798,9 +791,9 @@ HRESULT CPin_In::PushWaiting(const uint8_t* data, size_t length, int64_t time) {
 STDMETHODIMP CPin_In::EndOfStream() {
     if (Dead()) return kDeadPin;
     CAutoLock lock(&receiveLock_);
-    if (in_ && !ended_) {
+    if (attached_ && !ended_) {
         ended_ = true;
-        in_->EndOfStream();
+        core_->EndOfStream();
         mux_->Kick();
     }
     return S_OK;
@@ -943,7 +936,7 @@ CUnknown* WINAPI CM72::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
 }
 
 CM72::CM72(LPUNKNOWN outer, HRESULT* phr)
-    : CBaseFilter("M72Muxer", outer, &filterLock_, kClsidMuxer), config_(this, &values_) {
+    : CBaseFilter("M72Muxer", outer, &filterLock_, kClsidMuxer), config_(this, &core_.Settings(), &own_, &valueLock_) {
     dataEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     threadDone_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     HRESULT hr = S_OK;
@@ -957,8 +950,8 @@ CM72::CM72(LPUNKNOWN outer, HRESULT* phr)
 CM72::~CM72() {
     SignalStop();
     StopThread();
-    core_.reset();
-    for (CPin_In* pin : inputs_) pin->Retire();
+    core_.Reset();
+    for (CPin_In* pin : inputs_) pin->Retire(core_.TakeInput(pin->Core()));
     for (CProgram* p : programs_) p->NonDelegatingRelease();
     delete out_;
     CloseHandle(dataEvent_);
@@ -1025,11 +1018,18 @@ CPin_In* CM72::MakeInput(CProgram* program, int number) {
         while (taken(n)) ++n;
     wchar_t name[32];
     swprintf(name, 32, L"Input%d", n);
+    muxcore::InputStream* input = nullptr;
+    {
+        CAutoLock values(&valueLock_);
+        input = core_.AddInput(muxcore::StreamSettings(), program->Core());
+    }
+    if (!input) return nullptr;
     HRESULT hr = S_OK;
-    auto* pin = new (std::nothrow) CPin_In(this, &filterLock_, &hr, n, name, program);
-    if (!pin) return nullptr;
-    if (FAILED(hr)) {
-        pin->Retire();
+    auto* pin = new (std::nothrow) CPin_In(this, &filterLock_, &hr, n, name, input);
+    if (!pin || FAILED(hr)) {
+        CAutoLock values(&valueLock_);
+        std::unique_ptr<muxcore::InputStream> gone = core_.TakeInput(input);
+        if (pin) pin->Retire(std::move(gone));
         return nullptr;
     }
     inputs_.push_back(pin);
@@ -1042,10 +1042,28 @@ HRESULT CM72::RemoveInput(CPin_In* pin) {
     if (!IsStoppedState() || pin->IsConnected()) return E_FAIL;
     auto it = std::find(inputs_.begin(), inputs_.end(), pin);
     if (it == inputs_.end()) return E_INVALIDARG;
+    std::unique_ptr<muxcore::InputStream> gone;
+    {
+        CAutoLock values(&valueLock_);
+        gone = core_.TakeInput(pin->Core());
+    }
+    if (!gone) return E_FAIL;
     inputs_.erase(it);
     IncrementPinVersion();
-    pin->Retire();
+    pin->Retire(std::move(gone));
     return S_OK;
+}
+
+CPin_In* CM72::PinOf(const muxcore::InputStream* in) {
+    CAutoLock lock(&filterLock_);
+    for (CPin_In* pin : inputs_)
+        if (pin->Core() == in) return pin;
+    return nullptr;
+}
+
+long CM72::CurrentOutput() {
+    CAutoLock values(&valueLock_);
+    return core_.Settings().output;
 }
 
 std::vector<CProgram*> CM72::Programs() {
@@ -1069,6 +1087,13 @@ CProgram* CM72::FindProgram(IUnknown* unknown) {
     return nullptr;
 }
 
+CProgram* CM72::FindProgram(const muxcore::Program* program) {
+    CAutoLock lock(&filterLock_);
+    for (CProgram* p : programs_)
+        if (p->Core() == program) return p;
+    return nullptr;
+}
+
 CPin_In* CM72::FindInput(IUnknown* unknown) {
     if (!unknown) return nullptr;
     CAutoLock lock(&filterLock_);
@@ -1082,13 +1107,25 @@ CPin_In* CM72::FindInput(IUnknown* unknown) {
 
 CProgram* CM72::AddProgram() {
     CAutoLock lock(&filterLock_);
-    auto* program = new (std::nothrow) CProgram(this);
-    if (!program) return nullptr;
+    muxcore::Program* core = nullptr;
+    muxcore::ProgramSettings given;
+    {
+        CAutoLock values(&valueLock_);
+        // "Program #" and "Program ID": the core's lowest free ones.
+        core = core_.AddProgram();
+        if (core) given = core->Settings();
+    }
+    if (!core) return nullptr;
+    auto* program = new (std::nothrow) CProgram(this, core);
+    if (!program) {
+        CAutoLock values(&valueLock_);
+        core_.RemoveProgram(core);
+        return nullptr;
+    }
     program->NonDelegatingAddRef();
-    // "Program #": the lowest number from 1 that no program has.
-    program->Store(kProgramNumber,
-                   AllocateProgramNumber(0, [this](int32_t n) { return ProgramNumberTaken(n, nullptr); }));
-    program->Store(kProgramId, AllocatePid(0, nullptr, program));
+    // The table starts from its defaults: the core's numbers again.
+    program->Store(kProgramNumber, given.programNumber);
+    program->Store(kProgramId, given.programId);
     program->ShowTransportRows(CurrentOutput() != kProgramStream);
     programs_.push_back(program);
     return program;
@@ -1096,39 +1133,34 @@ CProgram* CM72::AddProgram() {
 
 HRESULT CM72::RemoveProgram(CProgram* program) {
     CAutoLock lock(&filterLock_);
-    if (!IsStoppedState() || programs_.size() <= 1) return E_FAIL;
-    for (CPin_In* pin : inputs_)
-        if (pin->Program() == program && pin->IsConnected()) return E_FAIL;
-    // Free inputs of the program move to the first remaining one.
+    if (!IsStoppedState()) return E_FAIL;
+    std::unique_ptr<muxcore::Program> gone;
+    {
+        CAutoLock values(&valueLock_);
+        if (muxcore::Failed(core_.RemoveProgram(program->Core(), &gone))) return E_FAIL;
+    }
     programs_.erase(std::find(programs_.begin(), programs_.end(), program));
-    for (CPin_In* pin : inputs_)
-        if (pin->Program() == program) pin->SetProgram(programs_.front());
+    program->Detach(std::move(gone));
     program->NonDelegatingRelease();
     return S_OK;
 }
 
-void CM72::ApplyOutputStructure(long output) {
+HRESULT CM72::SetOutput(long output) {
     CAutoLock lock(&filterLock_);
-    if (output != kProgramStream) {
-        for (CProgram* p : programs_) p->ShowTransportRows(true);
-        return;
+    std::vector<std::unique_ptr<muxcore::Program>> removed;
+    {
+        CAutoLock values(&valueLock_);
+        if (muxcore::Failed(core_.SetOutput(static_cast<int32_t>(output), &removed))) return E_FAIL;
     }
-    CProgram* first = FirstProgram();
-    for (CPin_In* pin : inputs_) {
-        CProgram* from = pin->Program();
-        if (from == first) continue;
-        pin->SetProgram(first);
-        if (pin->IsConnected()) {
-            from->OnInputLeft(pin);
-            first->OnInputJoined(pin);
-        }
+    for (std::unique_ptr<muxcore::Program>& gone : removed) {
+        CProgram* program = FindProgram(gone.get());
+        if (!program) continue;
+        programs_.erase(std::find(programs_.begin(), programs_.end(), program));
+        program->Detach(std::move(gone));
+        program->NonDelegatingRelease();
     }
-    while (programs_.size() > 1) {
-        programs_.back()->NonDelegatingRelease();
-        programs_.pop_back();
-    }
-    first->Store(kProgramNumber, 1);
-    first->ShowTransportRows(false);
+    for (CProgram* p : programs_) p->ShowTransportRows(output != kProgramStream);
+    return S_OK;
 }
 
 namespace {
@@ -1177,23 +1209,35 @@ HRESULT CM72::SaveStructure(IStream* stream) {
 // Replaces every (unconnected) input and program by the stored ones.
 HRESULT CM72::LoadStructure(IStream* stream) {
     CAutoLock lock(&filterLock_);
-    for (CPin_In* pin : inputs_) pin->Retire();
-    inputs_.clear();
-    for (CProgram* p : programs_) p->NonDelegatingRelease();
-    programs_.clear();
+    {
+        CAutoLock values(&valueLock_);
+        for (CPin_In* pin : inputs_) pin->Retire(core_.TakeInput(pin->Core()));
+        inputs_.clear();
+        // The core keeps one program: the first takes the first stored image.
+        while (programs_.size() > 1) {
+            std::unique_ptr<muxcore::Program> gone;
+            core_.RemoveProgram(programs_.back()->Core(), &gone);
+            programs_.back()->Detach(std::move(gone));
+            programs_.back()->NonDelegatingRelease();
+            programs_.pop_back();
+        }
+    }
     long count = 0;
     HRESULT hr = ReadLong(stream, &count);
     for (long i = 0; SUCCEEDED(hr) && i < count && i < 1000; ++i) {
-        CProgram* program = AddProgram();
+        CProgram* program = i == 0 ? FirstProgram() : AddProgram();
         if (!program) return E_OUTOFMEMORY;
         hr = program->Load(stream);
         if (FAILED(hr)) break;
         // Numbers and PIDs stay unique among the programs.
-        const ConfigProgram c = program->Snapshot();
-        program->Store(kProgramNumber,
-                       AllocateProgramNumber(static_cast<int32_t>(c.programNumber),
-                                             [this, program](int32_t n) { return ProgramNumberTaken(n, program); }));
-        program->Store(kProgramId, AllocatePid(c.programId, nullptr, program));
+        muxcore::ProgramSettings kept;
+        {
+            CAutoLock values(&valueLock_);
+            core_.KeepProgramIdsUnique(program->Core());
+            kept = program->Core()->Settings();
+        }
+        program->Store(kProgramNumber, kept.programNumber);
+        program->Store(kProgramId, kept.programId);
         long pins = 0;
         hr = ReadLong(stream, &pins);
         for (long k = 0; SUCCEEDED(hr) && k < pins && k < 1000; ++k) {
@@ -1202,7 +1246,14 @@ HRESULT CM72::LoadStructure(IStream* stream) {
             CPin_In* pin = SUCCEEDED(hr) ? MakeInput(program, static_cast<int>(number)) : nullptr;
             if (SUCCEEDED(hr) && !pin) hr = E_OUTOFMEMORY;
             if (SUCCEEDED(hr)) hr = pin->Config().Load(stream);
-            if (SUCCEEDED(hr)) pin->Config().Store(kStreamId, AllocatePid(pin->Config().Snapshot().streamId, pin));
+            if (SUCCEEDED(hr)) {
+                long pid = 0;
+                {
+                    CAutoLock values(&valueLock_);
+                    pid = core_.AllocatePid(pin->Core()->Settings().streamId, pin->Core());
+                }
+                pin->Config().Store(kStreamId, pid);
+            }
         }
     }
     FirstProgram();
@@ -1213,26 +1264,6 @@ HRESULT CM72::LoadStructure(IStream* stream) {
 
 void CM72::OnInputConnected() {
     MakeSpareInput();
-}
-
-bool CM72::ProgramNumberTaken(long number, const CProgram* self) {
-    CAutoLock lock(&filterLock_);
-    for (CProgram* p : programs_)
-        if (p != self && p->Snapshot().programNumber == number) return true;
-    return false;
-}
-
-long CM72::AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram) {
-    const std::vector<CProgram*> programs = Programs();
-    const std::vector<CPin_In*> pins = Inputs();
-    auto taken = [&](long pid) {
-        for (CProgram* p : programs)
-            if (p != selfProgram && p->Snapshot().programId == pid) return true;
-        for (CPin_In* pin : pins)
-            if (pin != self && pin->IsConnected() && pin->Config().Snapshot().streamId == pid) return true;
-        return false;
-    };
-    return muxcore::AllocatePid(static_cast<int32_t>(request), taken);
 }
 
 void CM72::ReconnectOutput() {
@@ -1253,13 +1284,14 @@ void CM72::OnInputBeginFlush() {
     flushingInputs_ = 0;
     // Downstream lets go of what it holds, so a delivery in progress ends.
     out_->PassBeginFlush();
-    if (IsStoppedState() || !core_) return;
-    // What the inputs and the core hold is dropped: a new core starts empty
-    // once the inputs end their flush.
+    if (IsStoppedState() || !core_.Started()) return;
+    // What the inputs and the core hold is dropped: the core starts again
+    // empty once the inputs end their flush.
+    const auto receiving = HoldReceiving();
     SignalStop();
     StopThread();
     bool any = false;
-    if (SUCCEEDED(BuildCore(&any)) && any) restartAfterFlush_ = true;
+    if (SUCCEEDED(StartCore(&any)) && any) restartAfterFlush_ = true;
     stopping_ = false;
 }
 
@@ -1278,7 +1310,7 @@ void CM72::SignalStop() {
     stopping_ = true;
     Kick();
     SetEvent(dataEvent_);
-    if (core_) core_->Interrupt();  // also a wait for the first data
+    core_.Interrupt();  // also a wait for the first data
 }
 
 void CM72::Kick() {
@@ -1307,13 +1339,17 @@ STDMETHODIMP CM72::Pause() {
     restartAfterFlush_ = false;
     config_.Store(kFilterState, 1);
     {
-        CAutoLock values(&config_.ValueLock());
-        values_.muxerTime = 0;
-        values_.paddingPackets = 0;
-        values_.realOutputBitrate = 0;
+        CAutoLock values(&valueLock_);
+        own_.muxerTime = 0;
+        own_.paddingPackets = 0;
+        own_.realOutputBitrate = 0;
     }
     bool any = false;
-    HRESULT hr = BuildCore(&any);
+    HRESULT hr = S_OK;
+    {
+        const auto receiving = HoldReceiving();
+        hr = StartCore(&any);
+    }
     if (FAILED(hr)) return hr;
     hr = CBaseFilter::Pause();
     if (FAILED(hr)) return hr;
@@ -1330,65 +1366,15 @@ void CM72::StartThread() {
     thread_ = std::thread(&CM72::ThreadProc, this);
 }
 
-// A fresh core for the connected inputs, with the committed parameters.
-HRESULT CM72::BuildCore(bool* any) {
-    const ConfigElMux c = config_.Snapshot();
-    for (CPin_In* pin : inputs_) pin->Attach(nullptr);
+std::vector<std::unique_ptr<CAutoLock>> CM72::HoldReceiving() {
+    std::vector<std::unique_ptr<CAutoLock>> held;
+    for (CPin_In* pin : inputs_) held.push_back(std::make_unique<CAutoLock>(pin->ReceiveLock()));
+    return held;
+}
+
+HRESULT CM72::StartCore(bool* any) {
+    for (CPin_In* pin : inputs_) pin->AttachLocked(false);
     attached_.clear();
-    core_ = std::make_unique<muxcore::Multiplexer>();
-    muxcore::MuxerSettings& s = core_->Settings();
-    s.output = c.output;
-    s.requiredBitrate = c.requiredBitrate;
-    s.pcrIntervalMs = c.pcrIntervalMs;
-    s.compatibility = c.output == kProgramStream ? static_cast<int32_t>(c.compatibility) : kCompatNone;
-    s.transportStreamId = c.transportStreamId;
-    s.outputBufferSize = c.outputBufferSize;
-    s.createPinsAutomatically = c.createPinsAutomatically;
-    s.usePadding = c.usePadding;
-    s.tsPacketsToDeliver = c.tsPacketsToDeliver;
-    s.timingMode = c.timingMode;
-    s.dmbCompatibility = c.dmbCompatibility;
-    s.initialDataWaitMs = c.initialDataWaitMs;
-    s.allowMissingInputs = c.allowMissingInputs;
-    s.ts192 = c.ts192;
-    s.writePesLengthForVideo = c.writePesLengthForVideo;
-    s.noDtsForVideo = c.noDtsForVideo;
-    std::vector<std::pair<CProgram*, muxcore::Program*>> programs;
-    for (CProgram* p : programs_) {
-        const ConfigProgram pc = p->Snapshot();
-        muxcore::ProgramSettings ps;
-        ps.programId = pc.programId;
-        ps.programNumber = pc.programNumber;
-        ps.pcrPid = pc.pcrPid;
-        ps.userDefinedPcrPid = pc.userDefinedPcrPid;
-        muxcore::Program* program = core_->AddProgram(ps);
-        if (!program) return E_FAIL;
-        programs.emplace_back(p, program);
-    }
-    *any = false;
-    for (CPin_In* pin : inputs_) {
-        if (!pin->IsConnected() || pin->StreamType() == kPinFree) continue;
-        muxcore::Program* target = nullptr;
-        for (const auto& pair : programs)
-            if (pair.first == pin->Program()) target = pair.second;
-        muxcore::InputStream* in = core_->AddInput(pin->CoreSettings(), target);
-        if (!in) return E_FAIL;
-        pin->Attach(in);
-        attached_.push_back(pin);
-        *any = true;
-    }
-    // A user-defined PCR PID rides on an input of its own that carries only PCRs.
-    for (const auto& pair : programs) {
-        const int32_t pid = pair.second->Settings().userDefinedPcrPid;
-        if (pid <= 0 || c.output == muxcore::kProgramStream || !pair.second->HasConnectedInput()) continue;
-        muxcore::StreamSettings pcr;
-        pcr.streamType = muxcore::kPinPcrOnly;
-        pcr.streamId = pid;
-        pcr.name = "PCR only internal pin";
-        muxcore::InputStream* in = core_->AddInput(pcr, pair.second);
-        if (!in) return E_FAIL;
-        pair.second->Settings().pcrPid = in->Settings().streamId;
-    }
     {
         std::lock_guard<std::mutex> g(sink_.lock);
         sink_.pieces.clear();
@@ -1396,19 +1382,38 @@ HRESULT CM72::BuildCore(bool* any) {
         sink_.overloadDue = false;
     }
     piecesOut_ = 0;
-    return muxcore::Failed(core_->Start(&sink_, out_->ToFileWriter())) ? E_FAIL : S_OK;
+    *any = false;
+    for (CPin_In* pin : inputs_)
+        if (pin->IsConnected() && pin->StreamType() != kPinFree) attached_.push_back(pin);
+    muxcore::HRESULT_T started = muxcore::kS_OK;
+    {
+        CAutoLock values(&valueLock_);
+        core_.Reset();
+        started = core_.Start(&sink_, out_->ToFileWriter());
+    }
+    if (muxcore::Failed(started)) {
+        attached_.clear();
+        return E_FAIL;
+    }
+    for (CPin_In* pin : attached_) pin->AttachLocked(true);
+    *any = !attached_.empty();
+    return S_OK;
 }
 
 STDMETHODIMP CM72::Run(REFERENCE_TIME start) {
     CAutoLock lock(&filterLock_);
     if (m_State == State_Paused && closedAtPause_) {
+        // Every receive lock while the core starts again: a sample that
+        // arrives meanwhile waits for the new run instead of being refused
+        // (a refusal ends the upstream thread).
+        const auto receiving = HoldReceiving();
         closedAtPause_ = false;
         SignalStop();
         StopThread();
         stopping_ = false;
         closing_ = false;
         bool any = false;
-        HRESULT hr = BuildCore(&any);
+        HRESULT hr = StartCore(&any);
         if (FAILED(hr)) return hr;
         if (any) StartThread();
     }
@@ -1419,7 +1424,7 @@ void CM72::FinishStream() {
     constexpr DWORD kStepMs = 20;
     constexpr DWORD kStallMs = 300;   // downstream took nothing for this long: give up
     constexpr DWORD kLimitMs = 3000;  // the whole close at most
-    if (!core_ || !thread_.joinable() || WaitForSingleObject(threadDone_, 0) == WAIT_OBJECT_0) return;
+    if (!core_.Started() || !thread_.joinable() || WaitForSingleObject(threadDone_, 0) == WAIT_OBJECT_0) return;
     // A stream that has not begun has nothing to close.
     if (piecesOut_.load() == 0) return;
     // The stream ends where every input still delivering has data: a source
@@ -1430,7 +1435,7 @@ void CM72::FinishStream() {
             end = end == muxcore::kNoTime ? pin->LastTime() : std::min(end, pin->LastTime());
     closing_ = true;
     for (CPin_In* pin : inputs_) pin->EndInput();
-    core_->EndAllInputs(end);
+    core_.EndAllInputs(end);
     Kick();
     uint64_t seen = piecesOut_.load();
     DWORD stalled = 0;
@@ -1452,6 +1457,13 @@ STDMETHODIMP CM72::Stop() {
         // leave their waits for room in the next 50 ms.
         out_->ReleaseWaiters();
         StopThread();
+    }
+    // The structure may change again: the run ends here.
+    for (CPin_In* pin : inputs_) pin->Attach(false);
+    attached_.clear();
+    {
+        CAutoLock values(&valueLock_);
+        core_.Reset();
     }
     return CBaseFilter::Stop();
 }
@@ -1518,7 +1530,7 @@ void CM72::DeliverPending() {
 }
 
 void CM72::ThreadProc() {
-    muxcore::Multiplexer* core = core_.get();
+    muxcore::Multiplexer* core = &core_;
     while (!stopping_) {
         {
             std::unique_lock<std::mutex> g(workLock_);
@@ -1537,16 +1549,17 @@ void CM72::ThreadProc() {
         DeliverPending();
         const int64_t now = core->MuxerTime();
         const int64_t first = core->Output().FirstDeliveryTime();
+        const uint64_t padding = core->PaddingPackets();
+        const uint64_t delivered = core->Output().BytesDelivered();
         {
-            CAutoLock values(&config_.ValueLock());
-            values_.muxerTime = now;
-            values_.paddingPackets = static_cast<long long>(core->PaddingPackets());
+            CAutoLock values(&valueLock_);
+            own_.muxerTime = now;
+            own_.paddingPackets = static_cast<long long>(padding);
             if (first >= 0 && now > first) {
-                const double rate = static_cast<double>(core->Output().BytesDelivered()) * 8.0 /
-                                    (static_cast<double>(now - first) / 1e7);
-                values_.realOutputBitrate = rate >= static_cast<double>(std::numeric_limits<long>::max())
-                                                ? std::numeric_limits<long>::max()
-                                                : static_cast<long>(rate);
+                const double rate = static_cast<double>(delivered) * 8.0 / (static_cast<double>(now - first) / 1e7);
+                own_.realOutputBitrate = rate >= static_cast<double>(std::numeric_limits<long>::max())
+                                             ? std::numeric_limits<long>::max()
+                                             : static_cast<long>(rate);
             }
         }
         if (finished) {
@@ -1560,11 +1573,13 @@ void CM72::ThreadProc() {
 
 // ------------------------------------------------------------- programs
 
-CProgram::CProgram(CM72* filter)
+CProgram::CProgram(CM72* filter, muxcore::Program* program)
     : CUnknown("M72Program", nullptr),
-      CModuleConfigImpl<ConfigProgram>(&kClsidProgramConfig, kMuxerSettingsVersion, &values_),
-      filter_(filter) {
-    BuildProgramTable(*this);
+      CModuleConfigImpl<muxcore::ProgramSettings>(&kClsidProgramConfig, kMuxerSettingsVersion, &program->Settings(),
+                                                  filter->ValueLock()),
+      filter_(filter),
+      program_(program) {
+    BuildProgramTable(*this, &own_);
 }
 
 STDMETHODIMP CProgram::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -1572,9 +1587,8 @@ STDMETHODIMP CProgram::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-ConfigProgram CProgram::Snapshot() {
-    CAutoLock guard(&ValueLock());
-    return values_;
+void CProgram::Detach(std::unique_ptr<muxcore::Program> program) {
+    detached_ = std::move(program);
 }
 
 void CProgram::Store(const GUID& id, long long value) {
@@ -1590,24 +1604,8 @@ void CProgram::ShowTransportRows(bool visible) {
 std::vector<CPin_In*> CProgram::Inputs() {
     std::vector<CPin_In*> mine;
     for (CPin_In* pin : filter_->Inputs())
-        if (pin->Program() == this) mine.push_back(pin);
+        if (pin->Core()->GetProgram() == program_) mine.push_back(pin);
     return mine;
-}
-
-void CProgram::OnInputJoined(CPin_In* pin) {
-    if (Snapshot().pcrPid == 0) Store(kPcrPid, pin->Config().Snapshot().streamId);
-}
-
-void CProgram::OnInputLeft(CPin_In* pin) {
-    const long pid = pin->Config().Snapshot().streamId;
-    if (Snapshot().pcrPid != pid) return;
-    long next = 0;
-    for (CPin_In* other : Inputs())
-        if (other != pin && other->IsConnected()) {
-            next = other->Config().Snapshot().streamId;
-            break;
-        }
-    Store(kPcrPid, next);
 }
 
 STDMETHODIMP CProgram::SetValue(const GUID* id, const VARIANT* value) {
@@ -1617,18 +1615,16 @@ STDMETHODIMP CProgram::SetValue(const GUID* id, const VARIANT* value) {
         long v = 0;
         HRESULT hr = ToLong(value, &v);
         if (FAILED(hr)) return hr;
-        if (*id == kProgramId && filter_->AllocatePid(v, nullptr, this) != v) return E_FAIL;
-        if (*id == kUserPcrPid && v != 0 && filter_->AllocatePid(v, nullptr, nullptr) != v) return E_FAIL;
-        if (*id == kPcrPid) {
-            bool found = false;
-            for (CPin_In* pin : Inputs())
-                found = found || (pin->IsConnected() && pin->Config().Snapshot().streamId == v);
-            if (!found) return E_FAIL;
+        {
+            CAutoLock values(&ValueLock());
+            if (*id == kProgramId && !program_->ProgramIdFree(v)) return E_FAIL;
+            if (*id == kUserPcrPid && v != 0 && filter_->Core().AllocatePid(v, nullptr) != v) return E_FAIL;
+            if (*id == kPcrPid && !program_->CarriesPid(v)) return E_FAIL;
         }
         return CModuleConfig::SetValue(id, value);
     }
     if (*id == kAddInput) {
-        if (!filter_->IsStoppedState()) return E_FAIL;
+        if (!filter_->IsStoppedState() || detached_) return E_FAIL;
         for (CPin_In* pin : Inputs())
             if (pin->StreamType() == kPinMpeg2Program) return E_FAIL;
         CPin_In* pin = filter_->MakeInput(this);
@@ -1660,9 +1656,17 @@ STDMETHODIMP CProgram::GetValue(const GUID* id, VARIANT* value) {
 // A "PCR PID" of the program's own ends a user-defined one; without a
 // user-defined one the first connected input carries the PCRs again.
 HRESULT CProgram::ApplyChanges(long count, const GUID* ids, VARIANT*) {
-    const ConfigProgram before = Snapshot();
+    muxcore::ProgramSettings before;
+    {
+        CAutoLock values(&ValueLock());
+        before = program_->Settings();
+    }
     StoreWritable(*this, count, ids);
-    const ConfigProgram after = Snapshot();
+    muxcore::ProgramSettings after;
+    {
+        CAutoLock values(&ValueLock());
+        after = program_->Settings();
+    }
     if (before.userDefinedPcrPid != 0 && after.userDefinedPcrPid == before.userDefinedPcrPid &&
         after.pcrPid != before.pcrPid) {
         Store(kUserPcrPid, 0);
@@ -1670,7 +1674,8 @@ HRESULT CProgram::ApplyChanges(long count, const GUID* ids, VARIANT*) {
         long first = 0;
         for (CPin_In* pin : Inputs())
             if (pin->IsConnected()) {
-                first = pin->Config().Snapshot().streamId;
+                CAutoLock values(&ValueLock());
+                first = pin->Core()->Settings().streamId;
                 break;
             }
         Store(kPcrPid, first);

@@ -1,8 +1,12 @@
 // "Korvell MPEG Muxteron": the DirectShow shell around the multiplexer core.
-// Input pins copy samples into the core's inputs; one muxing thread runs the
-// core's passes and hands the finished samples to the output pin outside the
-// core's lock, so a downstream filter that holds its buffers never blocks a
-// streaming thread or Stop.
+// The filter owns one core for its lifetime: its programs and input pins are
+// views on the core's programs and inputs, and their parameters are the
+// core's configured settings (plus a few rows of the filter's own: read-outs
+// and connection facts). The structure rules are the core's. Input pins copy
+// samples into the core's inputs; one muxing thread runs the core's passes
+// and hands the finished samples to the output pin outside the core's lock,
+// so a downstream filter that holds its buffers never blocks a streaming
+// thread or Stop.
 #pragma once
 
 #include "platform/dshow/BaseClasses.h"
@@ -28,9 +32,9 @@ class CProgram;
 // The PinType a media type stands for (0: not accepted).
 int ClassifyMediaType(const AM_MEDIA_TYPE& mt);
 
-class ConfigMuxerImpl : public ModuleConfig::CModuleConfigPart<ConfigElMux> {
+class ConfigMuxerImpl : public ModuleConfig::CModuleConfigPart<muxcore::MuxerSettings> {
 public:
-    ConfigMuxerImpl(CM72* filter, ConfigElMux* values);
+    ConfigMuxerImpl(CM72* filter, muxcore::MuxerSettings* values, MuxerRows* own, CCritSec* valueLock);
     STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
     STDMETHODIMP GetValue(const GUID* id, VARIANT* value) override;
     STDMETHODIMP Load(IStream* stream) override;
@@ -38,7 +42,6 @@ public:
     HRESULT CheckVersion() override { return SettingsVersion() == kMuxerSettingsVersion ? S_OK : E_FAIL; }
     HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
 
-    // Committed values, read under the value lock.
     // Stores a value at once, read-only rows included (no change notice).
     void Store(const GUID& id, long long value);
     void ShowOutputDependentRows();
@@ -50,9 +53,9 @@ private:
     CM72* filter_;
 };
 
-class ConfigStreamImpl : public ModuleConfig::CModuleConfigPart<ConfigStream> {
+class ConfigStreamImpl : public ModuleConfig::CModuleConfigPart<muxcore::StreamSettings> {
 public:
-    ConfigStreamImpl(CPin_In* pin, ConfigStream* values);
+    ConfigStreamImpl(CPin_In* pin, muxcore::StreamSettings* values, PinRows* own, CCritSec* valueLock);
     STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
     STDMETHODIMP GetValue(const GUID* id, VARIANT* value) override;
     HRESULT CheckVersion() override { return S_OK; }
@@ -65,11 +68,12 @@ private:
     CPin_In* pin_;
 };
 
-// One program: its numbers and PIDs as parameters; its inputs are the pins
-// that name it. The filter holds one reference.
-class CProgram : public CUnknown, public ModuleConfig::CModuleConfigImpl<ConfigProgram> {
+// One program of the core: its numbers and PIDs as parameters; its inputs are
+// the pins of the core's inputs in it. The filter holds one reference; a
+// program the core gave up lives on with a caller's reference, detached.
+class CProgram : public CUnknown, public ModuleConfig::CModuleConfigImpl<muxcore::ProgramSettings> {
 public:
-    explicit CProgram(CM72* filter);
+    CProgram(CM72* filter, muxcore::Program* program);
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP SetValue(const GUID* id, const VARIANT* value) override;
@@ -77,35 +81,38 @@ public:
     HRESULT CheckVersion() override { return SettingsVersion() == kMuxerSettingsVersion ? S_OK : E_FAIL; }
     HRESULT ApplyChanges(long count, const GUID* ids, VARIANT* errorInfo) override;
 
-    ConfigProgram Snapshot();
+    // Stores a value at once (no change notice).
     void Store(const GUID& id, long long value);
     void ShowTransportRows(bool visible);
     IModuleConfig* Interface() { return static_cast<IModuleConfig*>(this); }
+    muxcore::Program* Core() const { return program_; }
     std::vector<CPin_In*> Inputs();
-    // Keeps "PCR PID" on a connected input of this program.
-    void OnInputJoined(CPin_In* pin);
-    void OnInputLeft(CPin_In* pin);
+    // The core let go of the program: this object keeps it for its callers.
+    void Detach(std::unique_ptr<muxcore::Program> program);
 
 private:
     CM72* filter_;
-    ConfigProgram values_{};
+    muxcore::Program* program_;
+    std::unique_ptr<muxcore::Program> detached_;
+    ProgramRows own_{};
 };
 
 // An input pin counts its own references: a caller may hold it after the
 // filter removed it (Load, "remove input"). The filter holds one reference
 // while the pin is listed; every outside reference also holds the filter.
-// A removed pin is dead and answers every call with an error.
+// A removed pin is dead and answers every call with an error; it keeps the
+// core input the core let go of, so its parameters stay valid.
 class CPin_In : public CBaseInputPin {
 public:
-    CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name, CProgram* program);
+    CPin_In(CM72* filter, CCritSec* lock, HRESULT* phr, int number, const wchar_t* name, muxcore::InputStream* input);
     ~CPin_In() override;
 
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) NonDelegatingAddRef() override;
     STDMETHODIMP_(ULONG) NonDelegatingRelease() override;
-    // The filter lets go of the pin: it is dead from now on.
-    void Retire();
+    // The filter lets go of the pin and of its core input: dead from now on.
+    void Retire(std::unique_ptr<muxcore::InputStream> input);
     bool Dead() const { return dead_.load(); }
 
     // IPin and IMemInputPin: a dead pin refuses; otherwise the base pin.
@@ -138,16 +145,22 @@ public:
 
     int Number() const { return number_; }
     CM72* Muxer() const { return mux_; }
-    CProgram* Program() const { return program_; }
-    void SetProgram(CProgram* p) { program_ = p; }
+    muxcore::InputStream* Core() const { return core_; }
+    // The program whose core program holds this pin's core input.
+    CProgram* Program();
     IModuleConfig* Interface() { return static_cast<IModuleConfig*>(&config_); }
-    int StreamType() { return static_cast<int>(config_.Snapshot().streamType); }
+    int StreamType();
     bool HasEnded() const { return ended_.load(); }
     // The start time of the last timed sample received (kNoTime: none yet).
     int64_t LastTime() const { return lastTime_.load(); }
     ConfigStreamImpl& Config() { return config_; }
-    // The core input this pin feeds while the filter runs (null when stopped).
-    void Attach(muxcore::InputStream* in);
+    // The pin's rows of its own, under the value lock.
+    PinRows& OwnRows() { return own_; }
+    // Whether the pin feeds its core input (while the filter runs); the
+    // first takes the receive lock, the second needs it held.
+    void Attach(bool attached);
+    void AttachLocked(bool attached);
+    CCritSec* ReceiveLock() { return &receiveLock_; }
     // Takes no more data: the input counts as ended (a stop without end of stream).
     void EndInput();
     // "Pointer to ES info" and "ES Info Length", in either order: the second
@@ -158,7 +171,6 @@ public:
     HRESULT CheckPesId(long id);
     // Copies the core input's read-outs ("Real Bitrate", "Current Pin PTS").
     void PublishReadouts();
-    muxcore::StreamSettings CoreSettings();
     // CheckCompatibility of the stream with a compatibility mode.
     bool AcceptsCompatibility(long compat, long output);
     void SetStreamType(long type);
@@ -169,19 +181,19 @@ private:
 
     CM72* mux_;
     int number_;
-    CProgram* program_;
-    std::atomic<long> refs_{1};  // the filter's own reference
+    muxcore::InputStream* core_;
+    std::unique_ptr<muxcore::InputStream> retired_;  // once the core let go of it
+    std::atomic<long> refs_{1};                      // the filter's own reference
     std::atomic<bool> dead_{false};
-    ConfigStream values_{};
+    PinRows own_{};
     ConfigStreamImpl config_;
-    // Receive, end of stream and the core input's attachment; after the
-    // filter lock, before the core's (see CM72).
+    // Receive, end of stream and the attachment (see CM72's lock order).
     CCritSec receiveLock_;
-    muxcore::InputStream* in_ = nullptr;
+    bool attached_ = false;
     std::atomic<bool> ended_{false};
     std::atomic<int64_t> lastTime_{muxcore::kNoTime};
-    // ES-info descriptors (tag, length, payload each), under the value lock.
-    std::vector<uint8_t> esInfo_;
+    // Half of an ES-info descriptor pair, under the value lock; the
+    // descriptors themselves are the core input's.
     const uint8_t* esPendingBytes_ = nullptr;
     long esPendingLength_ = -1;
     // What the connection's media type says (picture, rates, format block).
@@ -236,6 +248,8 @@ public:
 
     ConfigMuxerImpl& Config() { return config_; }
     CCritSec* FilterLock() { return &filterLock_; }
+    CCritSec* ValueLock() { return &valueLock_; }
+    muxcore::Multiplexer& Core() { return core_; }
     CPin_Out* Output() { return out_; }
     bool IsStoppedState() const { return m_State == State_Stopped; }
     bool Stopping() const { return stopping_.load(); }
@@ -249,25 +263,25 @@ public:
     void OnInputConnected();
     void OnInputBeginFlush();
     void OnInputEndFlush();
-    // PIDs and program numbers by the core's rules, against the filter's inputs and programs.
-    long AllocatePid(long request, const CPin_In* self, const CProgram* selfProgram = nullptr);
-    bool ProgramNumberTaken(long number, const CProgram* self);
     std::vector<CPin_In*> Inputs();
     std::vector<CProgram*> Programs();
     CProgram* FirstProgram();
     CProgram* FindProgram(IUnknown* unknown);
+    CProgram* FindProgram(const muxcore::Program* program);
     CPin_In* FindInput(IUnknown* unknown);
     CProgram* AddProgram();
     HRESULT RemoveProgram(CProgram* program);
     // A new input pin in the program ("Input%d" with the lowest free number, or the given one).
     CPin_In* MakeInput(CProgram* program, int number = -1);
     HRESULT RemoveInput(CPin_In* pin);
-    // The structure that "Output" implies: one program for a program stream.
-    void ApplyOutputStructure(long output);
+    // "Output" through the core, which keeps one program for a program stream.
+    HRESULT SetOutput(long output);
     // Load: programs and their inputs from a stream.
     HRESULT LoadStructure(IStream* stream);
     HRESULT SaveStructure(IStream* stream);
-    long CurrentOutput() { return config_.Snapshot().output; }
+    long CurrentOutput();
+    // The pin of a core input (null: the run's own).
+    CPin_In* PinOf(const muxcore::InputStream* in);
     // Re-negotiates the output after "Output" changed.
     void ReconnectOutput();
 
@@ -298,20 +312,29 @@ private:
     void StopThread();
     // A run that ends without end of stream still closes its stream (bounded in time).
     void FinishStream();
-    HRESULT BuildCore(bool* any);
+    // Every pin's receive lock, held while the run changes (see the lock order).
+    std::vector<std::unique_ptr<CAutoLock>> HoldReceiving();
+    // Ends the core's last run and starts the next with the connected inputs;
+    // the caller holds every receive lock.
+    HRESULT StartCore(bool* any);
     void DeliverPending();
     // Tells the graph once per run that the output rate cannot carry the inputs.
     void ReportOverload();
 
     // Lock order: take a lock on the left only before one on its right, never
     // the reverse:
-    //   filterLock_ -> a pin's receive lock -> the core's lock -> sink_.lock
-    // workLock_ and the value locks of the parameter sets are leaves: nothing
-    // else is taken while one is held. The muxing thread holds none of these
-    // while it delivers downstream, so a downstream filter that blocks in
-    // Receive never holds up a streaming thread or Stop.
+    //   filterLock_ -> a pin's receive lock -> valueLock_ -> the core's lock -> sink_.lock
+    // Only HoldReceiving takes several receive locks at once, under filterLock_.
+    // workLock_ is a leaf: nothing else is taken while it is held. The
+    // muxing thread holds none of these while it delivers downstream, so a
+    // downstream filter that blocks in Receive never holds up a streaming
+    // thread or Stop.
     CCritSec filterLock_;  // state changes, structure, pins (the base classes' lock)
-    ConfigElMux values_{};
+    // Every parameter value of the filter, its programs and its pins, which
+    // are the core's configured settings: one lock for all of them.
+    CCritSec valueLock_;
+    muxcore::Multiplexer core_;
+    MuxerRows own_{};
     ConfigMuxerImpl config_;
     CPin_Out* out_ = nullptr;
     std::vector<CPin_In*> inputs_;
@@ -319,8 +342,7 @@ private:
     int flushingInputs_ = 0;
     bool restartAfterFlush_ = false;
 
-    std::unique_ptr<muxcore::Multiplexer> core_;
-    // The pins fed into core_, for the muxing thread's read-outs.
+    // The pins that feed the run, for the muxing thread's read-outs.
     std::vector<CPin_In*> attached_;
     Sink sink_;
     std::thread thread_;

@@ -232,6 +232,97 @@ TEST(MuxStructure, OutputAndCompatibilityRules) {
     EXPECT_EQ(ts.Programs().size(), 1u);
 }
 
+// One multiplexer serves run after run: Reset keeps the structure and the
+// configured settings, and the next run writes the same stream. What a run
+// decides (stream ids, fixed PIDs, a compatibility mode's packet size, the
+// carrier of a user-defined PCR PID) stays the run's own.
+TEST(MuxStructure, ResetKeepsTheStructureForTheNextRun) {
+    for (int32_t output : {kProgramStream, kTransportStream, kTransportFixedPids}) {
+        SCOPED_TRACE(output);
+        Multiplexer mux;
+        mux.Settings().output = output;
+        mux.Settings().compatibility = output == kProgramStream ? kCompatDvd : kCompatNone;
+        InputStream* v = mux.AddInput(Type(kPinMpeg2Video));
+        InputStream* a = mux.AddInput(Type(kPinMpeg1Audio));
+        ASSERT_TRUE(v && a);
+        Program* p = mux.Programs().front().get();
+        constexpr int32_t kPcrCarrier = 0x1F0;
+        if (output == kTransportStream) p->Settings().userDefinedPcrPid = kPcrCarrier;
+        v->MutableSettings().pesPacketSize = 0;
+        const int32_t videoPid = v->Settings().streamId, pcrPid = p->Settings().pcrPid;
+        auto run = [&] {
+            MemorySink sink;
+            EXPECT_EQ(mux.Start(&sink), kS_OK);
+            const Bytes vb = muxtest::SimpleGop(2), ab = muxtest::Mp2Frames(6);
+            v->Push(vb.data(), vb.size(), 0);
+            a->Push(ab.data(), ab.size(), 0);
+            v->EndOfStream();
+            a->EndOfStream();
+            EXPECT_TRUE(mux.RunUntilIdle());
+            EXPECT_TRUE(sink.ended);
+            return sink.bytes;
+        };
+        const Bytes first = run();
+        ASSERT_FALSE(first.empty());
+        EXPECT_EQ(v->Settings().streamPesId, 0) << "the configured request stays 'choose'";
+        EXPECT_EQ(v->Settings().pesPacketSize, 0);
+        EXPECT_EQ(v->Settings().streamId, videoPid);
+        EXPECT_EQ(p->Settings().pcrPid, pcrPid);
+        EXPECT_EQ(mux.AddInput(Type(kPinMpeg1Audio)), nullptr) << "no structure change while started";
+        mux.Reset();
+        EXPECT_EQ(mux.Inputs().size(), 2u) << "the run's PCR carriers are gone";
+        EXPECT_EQ(p->Inputs().size(), 2u);
+        EXPECT_EQ(run(), first);
+        mux.Reset();
+        InputStream* more = mux.AddInput(Type(kPinMpeg1Audio));
+        ASSERT_NE(more, nullptr) << "the structure changes again after Reset";
+        EXPECT_EQ(mux.RemoveInput(more), kS_OK);
+    }
+}
+
+// DMB carries H.264 and AAC only, in a transport stream of one program.
+TEST(MuxStructure, DmbCompatibilityRules) {
+    Multiplexer ts;
+    InputStream* v = ts.AddInput(Type(kPinMpeg2Video));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(ts.SetDmbCompatibility(2), kE_FAIL);
+    EXPECT_EQ(ts.SetDmbCompatibility(1), kS_FALSE) << "MPEG-2 video is not DMB";
+    EXPECT_EQ(ts.Settings().dmbCompatibility, 0);
+    ASSERT_EQ(ts.RemoveInput(v), kS_OK);
+    EXPECT_EQ(ts.SetDmbCompatibility(1), kS_OK);
+    EXPECT_EQ(ts.AddProgram(), nullptr) << "one program";
+    EXPECT_EQ(ts.SetDmbCompatibility(0), kS_OK);
+    EXPECT_NE(ts.AddProgram(), nullptr);
+}
+
+// A host that keeps views on programs and inputs (the filter) gets what the
+// core lets go of; free inputs of a removed program move to the first, and
+// "PCR PID" follows an input that moves between programs.
+TEST(MuxStructure, RemovedPartsGoToTheHostAndInputsMove) {
+    Multiplexer ts;
+    Program* p1 = ts.AddProgram();
+    Program* p2 = ts.AddProgram();
+    InputStream* free = ts.AddInput(StreamSettings(), p2);
+    InputStream* v = ts.AddInput(Type(kPinMpeg2Video), p1);
+    ASSERT_TRUE(free && v);
+    std::unique_ptr<Program> gone;
+    ASSERT_EQ(ts.RemoveProgram(p2, &gone), kS_OK);
+    EXPECT_EQ(gone.get(), p2);
+    EXPECT_EQ(free->GetProgram(), p1) << "a free input moves to the first program";
+    Program* p3 = ts.AddProgram();
+    ASSERT_EQ(ts.MoveInput(v, p3), kS_OK);
+    EXPECT_EQ(p3->Settings().pcrPid, v->Pid());
+    EXPECT_EQ(p1->Settings().pcrPid, 0) << "no input with a stream type is left in the first";
+    std::vector<std::unique_ptr<Program>> merged;
+    ASSERT_EQ(ts.SetOutput(kProgramStream, &merged), kS_OK);
+    ASSERT_EQ(merged.size(), 1u);
+    EXPECT_EQ(merged[0].get(), p3);
+    EXPECT_EQ(v->GetProgram(), p1);
+    std::unique_ptr<InputStream> taken = ts.TakeInput(free);
+    EXPECT_EQ(taken.get(), free);
+    EXPECT_EQ(ts.Inputs().size(), 1u);
+}
+
 TEST(MuxPass, RequiredBitrateSetsThePacketTime) {
     Multiplexer mux;
     mux.Settings().requiredBitrate = 1504000;

@@ -2,6 +2,8 @@
 // lists, read-only parameters and the platform's type conversions.
 #include "codec/paramkit/tests/TestConfig.h"
 
+#include <cstddef>
+
 namespace paramtest {
 namespace {
 
@@ -213,6 +215,41 @@ TEST_F(ParamTest, PointerParameterNeverConvertsOrFrees) {
     EXPECT_EQ(block, out.byref);
     Var number(1);
     EXPECT_EQ(DISP_E_TYPEMISMATCH, p->SetValue(&number, FALSE));
+}
+
+// A table row may bind an int32_t field (a platform-free core's record) and
+// still travel as VT_I4, with its range and named values.
+TEST_F(ParamTest, I4RowsBindInt32Fields) {
+    struct CoreRecord {
+        int32_t ranged;
+        int32_t named;
+    } record{};
+    const NamedValue names[] = {{"One", 1}, {"Two", 2}};
+    const ParamSpec rows[] = {
+        {&kRanged, "Ranged", ParamKind::I4InInt32, false, true, offsetof(CoreRecord, ranged), 5, 0.0, nullptr, true, 1,
+         14, 1, nullptr, 0},
+        {&kNamed, "Named", ParamKind::I4InInt32, false, true, offsetof(CoreRecord, named), 1, 0.0, nullptr, false, 0, 0,
+         0, names, 2},
+    };
+    CBaseParam* ranged = MakeParam(config, rows[0], &record);
+    CBaseParam* named = MakeParam(config, rows[1], &record);
+    EXPECT_EQ(5, record.ranged);
+    EXPECT_EQ(VT_I4, ranged->ValueType());
+    Var nine(9);
+    EXPECT_EQ(S_OK, ranged->SetValue(&nine, TRUE));
+    EXPECT_EQ(9, record.ranged);
+    Var high(15);
+    EXPECT_EQ(E_INVALIDARG, ranged->SetValue(&high, TRUE));
+    Var out;
+    ASSERT_EQ(S_OK, ranged->GetValue(&out, TRUE));
+    EXPECT_EQ(VT_I4, out.v.vt);
+    EXPECT_EQ(9, out.v.lVal);
+    Var two;
+    ASSERT_EQ(S_OK, named->NameToValue(const_cast<BSTR>(L"Two"), &two));
+    EXPECT_EQ(VT_I4, two.v.vt);
+    EXPECT_EQ(2, two.v.lVal);
+    ranged->NonDelegatingRelease();
+    named->NonDelegatingRelease();
 }
 
 }  // namespace
