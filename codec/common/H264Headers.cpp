@@ -3,6 +3,7 @@
 #include "codec/common/BitReader.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace MpegCommon {
 namespace h264 {
@@ -394,8 +395,15 @@ int64_t OrderCount::Update(const SliceHeader& s, const Sps& sps) {
 }
 
 size_t NalUnitLength(const uint8_t* p, size_t avail) {
-    for (size_t i = 1; i + 2 < avail; ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] <= 1) return i;
+    size_t i = 1;
+    while (i + 2 < avail) {
+        // Zero bytes are rare in coded data: jump to the next one.
+        const void* z = std::memchr(p + i, 0, avail - 2 - i);
+        if (!z) break;
+        i = static_cast<size_t>(static_cast<const uint8_t*>(z) - p);
+        if (p[i + 1] == 0 && p[i + 2] <= 1) return i;
+        ++i;
+    }
     return avail;
 }
 

@@ -140,10 +140,16 @@ uint8_t* CScannerH264::ParseData(uint8_t* pos, int32_t n) {
         }
         const uint8_t* nal = sc + 3;
         const size_t avail = static_cast<size_t>(end - nal);
-        const size_t len = h264::NalUnitLength(nal, avail);
         const uint8_t type = nal[0] & 0x1F;
-        const bool slice = type == h264::kNalSlice || type == h264::kNalIdr;
-        if (len == avail && !ended && avail < (slice ? kSliceHeaderBytes : kWholeNalLimit)) return sc;
+        size_t len = avail;
+        if (type == h264::kNalSlice || type == h264::kNalIdr) {
+            // Only the header is read: the slice data is not searched twice.
+            if (avail < kSliceHeaderBytes && !ended) return sc;
+            len = std::min(avail, kSliceHeaderBytes * 16);
+        } else if (type == h264::kNalSps || type == h264::kNalPps || type == h264::kNalSei) {
+            len = h264::NalUnitLength(nal, std::min(avail, kWholeNalLimit));
+            if (len == avail && !ended && avail < kWholeNalLimit) return sc;
+        }
         // A four-byte start code begins with its zero byte.
         uint8_t* at = sc > host_->DataStart() && sc[-1] == 0 ? sc - 1 : sc;
         OnNal(at, nal, len);
@@ -188,7 +194,7 @@ void CScannerH264::OnNal(uint8_t* at, const uint8_t* nal, size_t len) {
         case h264::kNalIdr: {
             if (!haveSps_ || !havePps_) return;  // undecodable: the bytes join the next unit
             h264::SliceHeader s;
-            if (s.Parse(nal, std::min(len, kSliceHeaderBytes * 16), sps_, pps_)) OnSlice(at, s);
+            if (s.Parse(nal, len, sps_, pps_)) OnSlice(at, s);
             return;
         }
         default:
