@@ -2,6 +2,7 @@
 // then read back by ffprobe/ffmpeg and by the independent readers and
 // buffer checks of stream_check.h.
 #include "codec/multiplexer/FileMux.h"
+#include "codec/multiplexer/Multiplexer.h"
 #include "stream_check.h"
 #include "vc1_builder.h"
 
@@ -886,4 +887,40 @@ TEST(MuxFfmpeg, Mpeg4AndVc1ReadBackUnchanged) {
                         b[i - 5] == 0xEA && (b[i - 1] | (b[i - 2] & 0x0F) << 8) == sizeof reg;
             EXPECT_TRUE(found);
         }
+}
+
+// The kind of each unit against the picture type ffprobe decodes, picture by
+// picture in display order.
+TEST(MuxFfmpeg, UnitKindsMatchThePictureTypes) {
+    SKIP_WITHOUT_FFMPEG();
+    for (const std::string& clip : {std::string("v.h264"), std::string("vbase.h264"), std::string("v.m4v")}) {
+        SCOPED_TRACE(clip);
+        std::string want;
+        std::istringstream in(
+            Capture("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 '" + Clip(clip) + "'"));
+        std::string l;
+        while (std::getline(in, l))
+            if (!l.empty()) want += l[0];
+        muxcore::Multiplexer mux;
+        mux.Settings().output = muxcore::kTransportStream;
+        muxcore::StreamSettings s;
+        s.streamType = clip == "v.m4v" ? muxcore::kPinMpeg4 : muxcore::kPinH264;
+        muxcore::InputStream* input = mux.AddInput(s);
+        ASSERT_NE(input, nullptr);
+        ASSERT_EQ(mux.Start(nullptr), muxcore::kS_OK);
+        const Bytes b = ReadFile(Clip(clip));
+        ASSERT_EQ(input->Push(b.data(), b.size()), muxcore::kS_OK);
+        input->EndOfStream();
+        input->PullInput();
+        std::vector<std::pair<int64_t, char>> shown;
+        muxcore::AccessUnit u;
+        for (int32_t i = 0; input->Units().At(i, u) == 0; ++i)
+            shown.push_back({u.pts, u.kind <= muxcore::kUnitIWithSequence ? 'I'
+                                    : u.kind == muxcore::kUnitP           ? 'P'
+                                                                          : 'B'});
+        std::sort(shown.begin(), shown.end());
+        std::string got;
+        for (const auto& p : shown) got += p.second;
+        EXPECT_EQ(got, want);
+    }
 }
