@@ -115,3 +115,72 @@ TEST(Mpeg4Headers, TimeIncrementBitsAndBVopClock) {
     EXPECT_EQ(clock.Time(vop(2, 1, 0), v), 25);   // B between them, after the second boundary
     EXPECT_EQ(clock.Time(vop(2, 0, 24), v), 24);  // B before it
 }
+
+TEST(Mpeg4Scanner, TimesFromVopStampsAndBufferFromTheVbv) {
+    // A VOL of 25 ticks a second with VBV parameters: 1 Mbit/s (2500 x 400),
+    // a buffer of 4 x 16384 bits.
+    vc1test::Bits w;
+    w.U(0, 1);
+    w.U(1, 8);
+    w.U(0, 1);
+    w.U(1, 4);
+    w.U(1, 1);  // vol_control_parameters
+    w.U(1, 2);
+    w.U(0, 1);
+    w.U(1, 1);  // vbv_parameters
+    w.U(0, 15);
+    w.U(1, 1);
+    w.U(2500, 15);
+    w.U(1, 1);
+    w.U(0, 15);
+    w.U(1, 1);
+    w.U(4, 3);  // buffer size 4 x 16384 bits
+    w.U(0, 11);
+    w.U(1, 1);
+    w.U(0, 15);
+    w.U(1, 1);
+    w.U(0, 2);
+    w.U(1, 1);
+    w.U(25, 16);
+    w.U(1, 1);
+    w.U(0, 1);
+    w.U(1, 1);
+    w.U(352, 13);
+    w.U(1, 1);
+    w.U(288, 13);
+    w.U(1, 1);
+    w.U(0, 1);
+    std::vector<uint8_t> b;
+    w.AppendTo(b, 0x20);
+    // Decoding order I0 P3 B1 B2 P6 B4 B5 (increments in ticks of 1/25 s).
+    const std::pair<uint32_t, uint32_t> vops[] = {{0, 0}, {1, 3}, {2, 1}, {2, 2}, {1, 6}, {2, 4}, {2, 5}};
+    for (const auto& v : vops) {
+        vc1test::Bits p;
+        p.U(v.first, 2);
+        p.U(0, 1);  // no whole second passes
+        p.U(1, 1);
+        p.U(v.second, 5);
+        p.U(1, 1);
+        p.U(1, 1);
+        p.AppendTo(b, 0xB6, 300);
+    }
+    Multiplexer mux;
+    InputStream* in = nullptr;
+    const auto u = Scan(kPinMpeg4, b, &in, &mux);
+    ASSERT_EQ(u.size(), 7u);
+    for (size_t i = 0; i < u.size(); ++i) {
+        EXPECT_EQ(u[i].pts - u[0].pts, static_cast<int64_t>(vops[i].second) * 400000) << i;
+        EXPECT_LE(u[i].dts, u[i].pts) << i;
+        if (i) {
+            EXPECT_GT(u[i].dts, u[i - 1].dts) << i;
+        }
+    }
+    EXPECT_EQ(u[0].kind, kUnitIWithSequence);
+    EXPECT_EQ(u[1].kind, kUnitP);
+    EXPECT_EQ(u[2].kind, kUnitB);
+    EXPECT_EQ(in->FrameDuration(), 400000);
+    // ISO/IEC 13818-1: 1.2 x the rate, in bytes per second.
+    EXPECT_DOUBLE_EQ(in->LeakRate(), 1.2 * 1000000 / 8);
+    EXPECT_EQ(in->Settings().announcedBitrate, 1000000);
+    EXPECT_EQ(in->ElementaryBufferSize(), 4 * 16384 / 8);
+}
