@@ -845,7 +845,7 @@ TEST(MuxFfmpeg, H264KeepsTheBufferModels) {
         size_t tbOver = 0;
         const auto vd = TsDeliveries(pk, times, static_cast<uint16_t>(vpid), rx, tbOver);
         EXPECT_EQ(tbOver, 0u);
-        BufferReport v = CheckBuffer(vd, true, cpb + allowance, 1080000, true);
+        BufferReport v = CheckBuffer(vd, true, cpb + allowance, 1080000, kH264Video);
         EXPECT_GE(v.units, 75u);
         EXPECT_EQ(v.late, 0u) << v.first;
         EXPECT_EQ(v.overflows, 0u) << v.first;
@@ -858,7 +858,7 @@ TEST(MuxFfmpeg, H264KeepsTheBufferModels) {
         int size = 0;
         const auto ds = PsDeliveries(ps, 0xE0, size);
         ASSERT_GT(size, 0);
-        v = CheckBuffer(ds, true, size, 1080000, true);
+        v = CheckBuffer(ds, true, size, 1080000, kH264Video);
         EXPECT_GE(v.units, 75u);
         EXPECT_EQ(v.late, 0u) << v.first;
         EXPECT_EQ(v.overflows, 0u) << v.first;
@@ -922,5 +922,47 @@ TEST(MuxFfmpeg, UnitKindsMatchThePictureTypes) {
         std::string got;
         for (const auto& p : shown) got += p.second;
         EXPECT_EQ(got, want);
+    }
+}
+
+// P-STD of MPEG-4 Part 2 and VC-1 in program streams; T-STD with
+// ISO/IEC 13818-1's Rx: 1.2 x the VOL's rate (the muxer's 2 Mbit/s when it
+// states none) and 1.2 x the VC-1 level's peak (10 Mbit/s at level 1).
+TEST(MuxFfmpeg, Mpeg4AndVc1KeepTheBufferModels) {
+    SKIP_WITHOUT_FFMPEG();
+    for (const std::string& clip : {std::string("v.m4v"), std::string("v.vc1")}) {
+        SCOPED_TRACE(clip);
+        const int syntax = clip == "v.m4v" ? kMpeg4Video : kVc1Video;
+        const std::string psFile = Work("pstd_" + clip + ".mpg");
+        auto r = Mux(psFile, {clip, "a.mp2"}, muxcore::kProgramStream);
+        ASSERT_TRUE(r.ok) << r.error;
+        const ProgramStream ps = ParseProgramStream(ReadFile(psFile));
+        ASSERT_EQ(ps.error, "");
+        const uint8_t id = clip == "v.m4v" ? 0xE0 : 0xFD;
+        int size = 0;
+        const auto ds = PsDeliveries(ps, id, size);
+        ASSERT_GT(size, 0);
+        BufferReport v = CheckBuffer(ds, true, size, 1080000, syntax);
+        EXPECT_GE(v.units, 75u);
+        EXPECT_EQ(v.late, 0u) << v.first;
+        EXPECT_EQ(v.overflows, 0u) << v.first;
+
+        const std::string ts = Work("tstd_" + clip + ".ts");
+        r = Mux(ts, {clip, "a.mp2"}, muxcore::kTransportStream);
+        ASSERT_TRUE(r.ok) << r.error;
+        std::string err;
+        const Bytes b = ReadFile(ts);
+        const auto pk = ParseTransportStream(b, 188, err);
+        ASSERT_EQ(err, "");
+        const int vpid = Pid(pk, id);
+        ASSERT_GT(vpid, 0);
+        const auto times = PacketTimes(pk, static_cast<uint16_t>(vpid));
+        const double rx = (clip == "v.m4v" ? 2e6 : 10e6) * 1.2 / 8;
+        size_t tbOver = 0;
+        const auto vd = TsDeliveries(pk, times, static_cast<uint16_t>(vpid), rx, tbOver);
+        EXPECT_EQ(tbOver, 0u);
+        v = CheckBuffer(vd, true, 1e9, 1080000, syntax);
+        EXPECT_GE(v.units, 75u);
+        EXPECT_EQ(v.late, 0u) << v.first;
     }
 }

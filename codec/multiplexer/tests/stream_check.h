@@ -262,11 +262,15 @@ struct BufferReport {
 // AUs of MPEG video (from the picture start code, with the sequence and group
 // headers before it) or MPEG audio (frame by frame); frameTicks is the 27 MHz
 // duration that fills in decoding times of units without a stamp.
-// With h264 the units are H.264 access units: each begins at the first
+enum VideoSyntax { kMpegVideo = 0, kH264Video = 1, kMpeg4Video = 2, kVc1Video = 3 };
+
+// With kH264Video the units are H.264 access units: each begins at the first
 // delimiter, parameter set or SEI after a picture's slices, or at a slice
-// with first_mb_in_slice 0 after them.
+// with first_mb_in_slice 0 after them. MPEG-4 Part 2 and VC-1 units begin
+// at their VOP or frame start code, or at the headers in front of it.
 inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, double bufferSize, double frameTicks,
-                                bool h264 = false) {
+                                int syntax = kMpegVideo) {
+    const bool h264 = syntax == kH264Video;
     Bytes es;
     std::vector<size_t> endOf;  // ES offset after each delivery
     std::vector<size_t> pesAt;  // ES offsets where PES packets begin
@@ -306,8 +310,12 @@ inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, dou
         for (size_t i = 0; i + 3 < es.size(); ++i) {
             if (es[i] || es[i + 1] || es[i + 2] != 1) continue;
             const uint8_t c = es[i + 3];
-            if ((c == 0xB3 || c == 0xB8) && pendingHeaders == SIZE_MAX) pendingHeaders = i;
-            if (c == 0x00) {
+            const bool header = syntax == kMpeg4Video ? (c == 0xB0 || c == 0xB5 || c <= 0x2F || c == 0xB3)
+                                : syntax == kVc1Video ? (c == 0x0F || c == 0x0E)
+                                                      : (c == 0xB3 || c == 0xB8);
+            const uint8_t picture = syntax == kMpeg4Video ? 0xB6 : syntax == kVc1Video ? 0x0D : 0x00;
+            if (header && pendingHeaders == SIZE_MAX) pendingHeaders = i;
+            if (c == picture) {
                 const size_t s = pendingHeaders == SIZE_MAX ? i : pendingHeaders;
                 if (!aus.empty()) aus.back().end = s;
                 aus.push_back({aus.empty() ? 0 : s, i, es.size(), -1});
