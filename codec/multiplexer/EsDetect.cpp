@@ -1,8 +1,11 @@
 #include "codec/multiplexer/EsDetect.h"
 
+#include "codec/common/H264Headers.h"
 #include "codec/common/MpegCodes.h"
+#include "codec/common/Mpeg4VideoHeaders.h"
 
 #include "codec/scanning/AudioHeaders.h"
+#include "codec/scanning/VC1Headers.h"
 #include "codec/scanning/VESHeaders.h"
 
 #include <algorithm>
@@ -99,6 +102,52 @@ bool IsMpegVideo(const uint8_t* d, size_t n, bool& mpeg2) {
     return false;
 }
 
+// An H.264 byte stream: a delimiter, SEI or sequence parameter set first,
+// and a sequence and a picture parameter set that parse in the first bytes.
+bool IsH264(const uint8_t* d, size_t n) {
+    size_t at = 0;
+    while (at < n && at < 64 && d[at] == 0) ++at;
+    if (at < 2 || at + 2 > n || d[at] != 1) return false;
+    const uint8_t first = d[at + 1] & 0x9F;  // without nal_ref_idc
+    if (first != MpegCommon::h264::kNalAud && first != MpegCommon::h264::kNalSei && first != MpegCommon::h264::kNalSps)
+        return false;
+    bool sps = false, pps = false;
+    for (size_t i = at - 2; i + 4 < n && !(sps && pps); ++i) {
+        if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1) continue;
+        const uint8_t* nal = d + i + 3;
+        const size_t len = MpegCommon::h264::NalUnitLength(nal, n - i - 3);
+        if ((nal[0] & 0x1F) == MpegCommon::h264::kNalSps) {
+            MpegCommon::h264::Sps s;
+            sps = sps || s.Parse(nal, len);
+        } else if ((nal[0] & 0x1F) == MpegCommon::h264::kNalPps) {
+            MpegCommon::h264::Pps p;
+            pps = pps || p.Parse(nal, len);
+        }
+    }
+    return sps && pps;
+}
+
+// MPEG-4 Part 2 video: a visual object sequence, visual object or video
+// object first, and a video object layer that parses in the first bytes.
+bool IsMpeg4Video(const uint8_t* d, size_t n) {
+    namespace m4 = MpegCommon::mpeg4;
+    if (n < 8 || d[0] != 0 || d[1] != 0 || d[2] != 1) return false;
+    if (d[3] != m4::kVisualObjectSequence && d[3] != m4::kVisualObject && d[3] > m4::kLastVol) return false;
+    for (size_t i = 0; i + 4 < n; ++i)
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] >= m4::kFirstVol && d[i + 3] <= m4::kLastVol) {
+            m4::Vol v;
+            return v.Parse(d + i, n - i);
+        }
+    return false;
+}
+
+// VC-1 advanced profile: a sequence layer that parses first.
+bool IsVc1(const uint8_t* d, size_t n) {
+    SPL_VC1::SequenceLayer s;
+    return n >= 8 && d[0] == 0 && d[1] == 0 && d[2] == 1 && d[3] == SPL_VC1::kSequence && s.Parse(d, n) &&
+           s.profile == SPL_VC1::kAdvanced;
+}
+
 }  // namespace
 
 EsInfo DetectElementaryStream(const uint8_t* d, size_t n) {
@@ -108,6 +157,18 @@ EsInfo DetectElementaryStream(const uint8_t* d, size_t n) {
     bool mpeg2 = false;
     if (IsMpegVideo(d, n, mpeg2)) {
         info.streamType = mpeg2 ? kPinMpeg2Video : kPinMpeg1Video;
+        return info;
+    }
+    if (IsH264(d, n)) {
+        info.streamType = kPinH264;
+        return info;
+    }
+    if (IsVc1(d, n)) {
+        info.streamType = kPinVc1;
+        return info;
+    }
+    if (IsMpeg4Video(d, n)) {
+        info.streamType = kPinMpeg4;
         return info;
     }
     if (IsAudioFrames(kPinAc3, d, n)) {
@@ -140,6 +201,12 @@ bool BytesFitKind(int32_t type, const uint8_t* d, size_t n) {
             return IsAudioFrames(type, d, n);
         case kPinPcm:
             return ParseWav(d, n, wav);
+        case kPinH264:
+            return IsH264(d, n);
+        case kPinMpeg4:
+            return IsMpeg4Video(d, n);
+        case kPinVc1:
+            return IsVc1(d, n);
         default:
             return false;
     }
@@ -153,6 +220,9 @@ int32_t StreamTypeFromName(const std::string& s) {
     if (s == "ac3") return kPinAc3;
     if (s == "aac") return kPinAac;
     if (s == "wav" || s == "pcm") return kPinPcm;
+    if (s == "h264" || s == "264" || s == "avc") return kPinH264;
+    if (s == "m4v" || s == "mpeg4") return kPinMpeg4;
+    if (s == "vc1") return kPinVc1;
     return kPinFree;
 }
 

@@ -1,5 +1,5 @@
 // Recognises the kind of an elementary-stream file from its first bytes:
-// MPEG-1/2 video, MPEG audio, AC-3, ADTS AAC or a PCM WAV file.
+// MPEG-1/2 video, H.264, MPEG-4 Part 2 video, VC-1, MPEG audio, AC-3, ADTS AAC or a PCM WAV file.
 #pragma once
 
 #include "codec/multiplexer/MuxSettings.h"
@@ -23,7 +23,8 @@ EsInfo DetectElementaryStream(const uint8_t* data, size_t length);
 // Whether the first bytes are what a stream of the type begins with.
 bool BytesFitKind(int32_t type, const uint8_t* data, size_t length);
 // "m2v" ("mpeg2video"), "m1v" ("mpeg1video"), "mp2" ("mpa"), "mp2a", "ac3",
-// "aac", "wav" ("pcm"); kPinFree for any other name.
+// "aac", "wav" ("pcm"), "h264" ("264", "avc"),
+// "m4v" ("mpeg4"), "vc1"; kPinFree for any other name.
 int32_t StreamTypeFromName(const std::string& name);
 
 }  // namespace muxcore

@@ -144,6 +144,13 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
             if (++stalls > 3) {
                 std::fclose(out);
                 res.error = "the multiplexer stalled";
+                // An input whose scanner met no sequence-level header in the
+                // whole file holds the start back: name it.
+                for (size_t i = 0; i < sources.size(); ++i)
+                    if (sources[i]->eof && !sources[i]->in->Configured())
+                        res.error = job.inputs[i].path +
+                                    ": no stream header (sequence header, parameter sets or "
+                                    "object layer) in the whole input";
                 return res;
             }
         } else {

@@ -133,6 +133,9 @@ public:
     void SetElementaryBufferSize(int32_t bytes) override { ebSize_ = bytes; }
     void SetLeakRate(double r) override { leakRate_ = r; }
     int64_t LookAheadTicks() override { return window_; }
+    void AddEsInfoDescriptor(const std::vector<uint8_t>& d) override {
+        settings_.esInfo.insert(settings_.esInfo.end(), d.begin(), d.end());
+    }
     int32_t LpcmUnitSize() override { return lpcmUnit_; }
     PcmFormat Pcm() override { return settings_.pcm; }
 

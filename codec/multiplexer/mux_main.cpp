@@ -37,6 +37,8 @@ const char kUsage[] =
     "\n"
     "KIND (detected from the bytes when left out):\n"
     "  m2v, mpeg2video   MPEG-2 video          m1v, mpeg1video   MPEG-1 video\n"
+    "  h264, 264, avc    H.264 byte stream     m4v, mpeg4        MPEG-4 Part 2 video\n"
+    "  vc1               VC-1 advanced profile\n"
     "  mp2, mpa          MPEG-1 audio          mp2a              MPEG-2 audio\n"
     "  ac3               AC-3                  aac               ADTS AAC\n"
     "  wav, pcm          PCM WAV file (32000, 44100, 48000 or 96000 Hz;\n"

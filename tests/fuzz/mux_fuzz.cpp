@@ -24,7 +24,8 @@ constexpr int kMaxStalls = 3;
 // Seeds name these by index (tools/lib/fuzz.sh): new ones go at the end.
 constexpr int32_t kForcedTypes[] = {
     kPinMpeg2Video,   kPinMpeg1Video, kPinMpeg2Audio,   kPinMpeg1Audio,      kPinAc3,         kPinAac,  kPinPcm,
-    kPinPesMpegAudio, kPinIgPes,      kPinDvdSubtitles, kPinPesDvdSubtitles, kPinPrivateData, kPinH264, kPinPcrOnly};
+    kPinPesMpegAudio, kPinIgPes,      kPinDvdSubtitles, kPinPesDvdSubtitles, kPinPrivateData, kPinH264, kPinPcrOnly,
+    kPinMpeg4,        kPinVc1};
 
 // Bits of the first control byte.
 enum Options : uint8_t {

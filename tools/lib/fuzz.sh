@@ -48,6 +48,8 @@ fuzz_streams() {
   local both=("${video[@]}" "${tone[@]}" "${pictures[@]}" -c:v mpeg2video -b:a 64k)
   fuzz_ffmpeg "${video[@]}" "${pictures[@]}" -c:v mpeg2video -f mpeg2video "$es/video.m2v" || return
   fuzz_ffmpeg "${video[@]}" "${pictures[@]}" -c:v mpeg1video -f mpeg1video "$es/video.m1v" || return
+  fuzz_ffmpeg "${video[@]}" "${pictures[@]}" -c:v libx264 -pix_fmt yuv420p -f h264 "$es/video.h264" || return
+  fuzz_ffmpeg "${video[@]}" "${pictures[@]}" -c:v mpeg4 -f m4v "$es/video.m4v" || return
   fuzz_ffmpeg "${tone[@]}" -c:a mp2 -b:a 64k -f mp2 "$es/audio.mp2" || return
   fuzz_ffmpeg "${tone[@]}" -c:a ac3 -b:a 64k -f ac3 "$es/audio.ac3" || return
   fuzz_ffmpeg "${tone[@]}" -c:a aac -b:a 32k -f adts "$es/audio.aac" || return
@@ -112,7 +114,7 @@ fuzz_seeds() {
   fuzz_seed "$seeds/scanning" program.pes '\x07\x50' "$es/program.mpg"
   # Multiplexer: output and options, chunk length, type (0: detect); the file.
   # (A transport stream does not carry PCM.)
-  for f in video.m2v video.m1v audio.mp2 audio.ac3 audio.aac; do
+  for f in video.m2v video.m1v video.h264 video.m4v audio.mp2 audio.ac3 audio.aac; do
     fuzz_seed "$seeds/mux" "ps-$f" '\x00\x50\x00' "$es/$f"
     fuzz_seed "$seeds/mux" "ts-$f" '\x82\x10\x00' "$es/$f"
   done

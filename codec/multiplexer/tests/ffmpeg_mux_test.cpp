@@ -2,10 +2,13 @@
 // then read back by ffprobe/ffmpeg and by the independent readers and
 // buffer checks of stream_check.h.
 #include "codec/multiplexer/FileMux.h"
+#include "codec/multiplexer/Multiplexer.h"
 #include "stream_check.h"
+#include "vc1_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -82,6 +85,8 @@ bool MakeOpenGopClip(const std::string& input, const std::string& path) {
     return false;
 }
 
+const std::string kX264 = "-c:v libx264 -pix_fmt yuv420p -f h264 ";
+
 // The clips, made once per run: 3 s each.
 const std::string& Clip(const std::string& name) {
     static std::map<std::string, std::string> made;
@@ -112,7 +117,24 @@ const std::string& Clip(const std::string& name) {
     else if (name == "v12.m2v")
         ok = Ffmpeg(dvdVideo + "-c:v mpeg2video -b:v 12M -minrate 12M -maxrate 12M -bufsize 1835k -g 12 -bf 2 " +
                     "-f mpeg2video " + path);
-    else if (name == "open.m2v")
+    else if (name == "v.h264")
+        ok = Ffmpeg(video + kX264 + path);
+    else if (name == "v30.h264")
+        ok = Ffmpeg("-f lavfi -i testsrc=size=352x288:rate=30 -t 3 " + kX264 + path);
+    else if (name == "vbase.h264")
+        ok = Ffmpeg(video + "-profile:v baseline " + kX264 + path);
+    else if (name == "vbf0.h264")
+        ok = Ffmpeg(video + "-bf 0 " + kX264 + path);
+    else if (name == "vhrd.h264")
+        ok = Ffmpeg(video + "-b:v 1M -maxrate 1M -bufsize 1M -x264-params nal-hrd=vbr " + kX264 + path);
+    else if (name == "v.m4v")
+        ok = Ffmpeg(video + "-c:v mpeg4 -bf 2 -f m4v " + path);
+    else if (name == "v.vc1") {
+        const Bytes b = vc1test::Stream("IPBBPBBPBBPBBPB", 5);
+        ok = static_cast<bool>(
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size())));
+    } else if (name == "open.m2v")
         ok = MakeOpenGopClip(video, path);
     EXPECT_TRUE(ok) << "cannot make " << name;
     return made[name] = path;
@@ -149,6 +171,7 @@ muxcore::FileMuxResult Mux(const std::string& out, const std::vector<std::string
 struct Kind {
     const char* codec;
     const char* copyFormat;  // ffmpeg muxer for a stream copy, null: compare decoded PCM
+    bool decodes = true;     // false: a header-only test stream with filler pictures
 };
 
 const std::map<std::string, Kind>& Kinds() {
@@ -161,6 +184,13 @@ const std::map<std::string, Kind>& Kinds() {
         {"a.wav", {"pcm_dvd", nullptr}},
         {"a.aac", {"aac", "adts"}},
         {"open.m2v", {"mpeg2video", "mpeg2video"}},
+        {"v.h264", {"h264", "h264"}},
+        {"v30.h264", {"h264", "h264"}},
+        {"vbase.h264", {"h264", "h264"}},
+        {"vbf0.h264", {"h264", "h264"}},
+        {"vhrd.h264", {"h264", "h264"}},
+        {"v.m4v", {"mpeg4", "m4v"}},
+        {"v.vc1", {"vc1", "vc1", false}},
     };
     return k;
 }
@@ -185,7 +215,11 @@ double PacketDuration(const std::string& file, size_t j) {
 // Every stream is read with its codec and duration, decodes without a
 // message, and comes back unchanged.
 void ExpectReadsBack(const std::string& out, const std::vector<std::string>& clips) {
-    EXPECT_EQ(Capture("ffmpeg -hide_banner -nostdin -v error -i '" + out + "' -f null - 2>&1"), "");
+    bool decodes = true;
+    for (const auto& c : clips) decodes = decodes && Kinds().at(c).decodes;
+    if (decodes) {
+        EXPECT_EQ(Capture("ffmpeg -hide_banner -nostdin -v error -i '" + out + "' -f null - 2>&1"), "");
+    }
     const auto probe = Probe(out, "stream=codec_name");
     for (size_t i = 0; i < clips.size(); ++i) {
         SCOPED_TRACE(clips[i]);
@@ -677,4 +711,258 @@ TEST(MuxFfmpeg, FixedRatesKeepTheTransportBuffers) {
             EXPECT_EQ(audioOver, 0u);
             EXPECT_EQ(videoOver, 0u);
         }
+}
+
+// ------------------------------------------------------------ H.264
+
+namespace {
+
+const std::vector<std::string>& TimedClips() {
+    static const std::vector<std::string> c = {"v.h264", "v30.h264", "vbase.h264", "vbf0.h264", "vhrd.h264", "v.m4v"};
+    return c;
+}
+
+// Per decoded frame in display order: "pts md5" with the pts counted from
+// the first frame in seconds (rounded to 0.1 ms).
+std::vector<std::string> ShownFrames(const std::string& file) {
+    std::istringstream in(
+        Capture("ffmpeg -hide_banner -nostdin -v error -i '" + file + "' -map 0:v -f framemd5 - 2>/dev/null"));
+    std::vector<std::string> v;
+    std::string l;
+    double timeBase = 0, first = -1;
+    while (std::getline(in, l)) {
+        if (l.rfind("#tb 0:", 0) == 0) {
+            const size_t slash = l.find('/');
+            timeBase = std::atof(l.c_str() + 6) / std::atof(l.c_str() + slash + 1);
+        }
+        if (l.empty() || l[0] == '#') continue;
+        std::vector<std::string> f;
+        std::istringstream fs(l);
+        std::string part;
+        while (std::getline(fs, part, ',')) f.push_back(part);
+        if (f.size() < 6) continue;
+        const double pts = std::atof(f[2].c_str()) * timeBase;
+        if (first < 0) first = pts;
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.4f ", pts - first);
+        v.push_back(buf + f[5]);
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(MuxFfmpeg, H264ReadsBackUnchanged) {
+    SKIP_WITHOUT_FFMPEG();
+    struct Case {
+        std::vector<std::string> clips;
+        int output;
+    } cases[] = {
+        {{"v.h264", "a.mp2"}, muxcore::kProgramStream},       {{"vhrd.h264", "a.mp2"}, muxcore::kProgramStream},
+        {{"v.h264", "a.mp2"}, muxcore::kTransportStream},     {{"v30.h264", "a.aac"}, muxcore::kTransportStream},
+        {{"vbase.h264", "a.mp2"}, muxcore::kTransportStream}, {{"vbf0.h264", "a.ac3"}, muxcore::kTransportStream},
+        {{"vhrd.h264", "a.aac"}, muxcore::kTransportStream},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.clips[0] + " + " + c.clips[1] + (c.output == muxcore::kProgramStream ? " PS" : " TS"));
+        const std::string out =
+            Work("h264_" + std::to_string(n++) + (c.output == muxcore::kProgramStream ? ".mpg" : ".ts"));
+        const auto r = Mux(out, c.clips, c.output);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.lateUnits, 0u);
+        ExpectReadsBack(out, c.clips);
+    }
+}
+
+// H.264 and MPEG-4 Part 2 with B pictures.
+TEST(MuxFfmpeg, ReorderedVideoTimesAreTheSourcesDisplayTimes) {
+    SKIP_WITHOUT_FFMPEG();
+    for (const std::string& clip : TimedClips()) {
+        for (int output : {muxcore::kTransportStream, muxcore::kProgramStream}) {
+            if (output == muxcore::kProgramStream && clip != "v.h264") continue;  // the same scanner: one is enough
+            SCOPED_TRACE(clip + (output == muxcore::kProgramStream ? " PS" : " TS"));
+            const std::string out = Work("times_" + clip + (output == muxcore::kProgramStream ? ".mpg" : ".ts"));
+            const auto r = Mux(out, {clip}, output);
+            ASSERT_TRUE(r.ok) << r.error;
+            // Each frame is shown at the source's time, the same picture.
+            const auto want = ShownFrames(Clip(clip)), got = ShownFrames(out);
+            EXPECT_GE(want.size(), 75u);
+            EXPECT_EQ(got, want);
+            // Decoding times rise strictly and never pass the presentation time.
+            std::istringstream in(
+                Capture("ffprobe -v error -select_streams v -show_entries packet=pts,dts -of csv=p=0 '" + out + "'"));
+            std::string l;
+            long long prev = -1;
+            size_t packets = 0;
+            while (std::getline(in, l)) {
+                if (l.find(',') == std::string::npos) continue;  // side-data lines
+                const long long pts = std::atoll(l.c_str()), dts = std::atoll(l.c_str() + l.find(',') + 1);
+                EXPECT_LE(dts, pts) << "packet " << packets;
+                EXPECT_GT(dts, prev) << "packet " << packets;
+                prev = dts;
+                ++packets;
+            }
+            EXPECT_EQ(packets, want.size());
+        }
+    }
+}
+
+TEST(MuxFfmpeg, H264KeepsTheBufferModels) {
+    SKIP_WITHOUT_FFMPEG();
+    for (const std::string& clip : {std::string("v.h264"), std::string("vhrd.h264")}) {
+        SCOPED_TRACE(clip);
+        const Bytes es = ReadFile(Clip(clip));
+        // The level and HRD of the clip's sequence parameter set.
+        uint32_t level = 0;
+        bool hrd = false;
+        for (size_t i = 0; i + 8 < es.size(); ++i)
+            if (es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1 && (es[i + 3] & 0x1F) == 7) {
+                level = es[i + 6];
+                hrd = clip == "vhrd.h264";
+                break;
+            }
+        // ISO/IEC 13818-1 for H.264: Rx = 1200 x MaxBR (1.2 x the HRD rate),
+        // EB = 1200 x MaxCPB (the HRD's CPB) plus the multiplex allowance.
+        const std::map<uint32_t, std::pair<double, double>> table = {
+            {11, {500, 192}},   {12, {1000, 384}},    {13, {2000, 768}},    {20, {2000, 2000}},  {21, {4000, 4000}},
+            {22, {4000, 4000}}, {30, {10000, 10000}}, {31, {14000, 14000}}, {32, {20000, 20000}}};
+        ASSERT_TRUE(table.count(level)) << "level " << level;
+        const double rx = hrd ? 1.2 * 1e6 / 8 : 1200.0 * table.at(level).second / 8;
+        const double cpb = hrd ? 1e6 / 8 : 1200.0 * table.at(level).first / 8;
+        const double allowance = std::max(rx * 8, 2e6) / 8 * (0.004 + 1.0 / 750);
+
+        const std::string ts = Work("buffers_" + clip + ".ts");
+        auto r = Mux(ts, {clip, "a.mp2"}, muxcore::kTransportStream);
+        ASSERT_TRUE(r.ok) << r.error;
+        std::string err;
+        const Bytes b = ReadFile(ts);
+        const auto pk = ParseTransportStream(b, 188, err);
+        ASSERT_EQ(err, "");
+        const int vpid = Pid(pk, 0xE0);
+        ASSERT_GT(vpid, 0);
+        const auto times = PacketTimes(pk, static_cast<uint16_t>(vpid));
+        size_t tbOver = 0;
+        const auto vd = TsDeliveries(pk, times, static_cast<uint16_t>(vpid), rx, tbOver);
+        EXPECT_EQ(tbOver, 0u);
+        BufferReport v = CheckBuffer(vd, true, cpb + allowance, 1080000, kH264Video);
+        EXPECT_GE(v.units, 75u);
+        EXPECT_EQ(v.late, 0u) << v.first;
+        EXPECT_EQ(v.overflows, 0u) << v.first;
+
+        const std::string psFile = Work("buffers_" + clip + ".mpg");
+        r = Mux(psFile, {clip, "a.mp2"}, muxcore::kProgramStream);
+        ASSERT_TRUE(r.ok) << r.error;
+        const ProgramStream ps = ParseProgramStream(ReadFile(psFile));
+        ASSERT_EQ(ps.error, "");
+        int size = 0;
+        const auto ds = PsDeliveries(ps, 0xE0, size);
+        ASSERT_GT(size, 0);
+        v = CheckBuffer(ds, true, size, 1080000, kH264Video);
+        EXPECT_GE(v.units, 75u);
+        EXPECT_EQ(v.late, 0u) << v.first;
+        EXPECT_EQ(v.overflows, 0u) << v.first;
+    }
+}
+
+TEST(MuxFfmpeg, Mpeg4AndVc1ReadBackUnchanged) {
+    SKIP_WITHOUT_FFMPEG();
+    int n = 0;
+    for (const auto& clips : {std::vector<std::string>{"v.m4v", "a.ac3"}, std::vector<std::string>{"v.vc1", "a.mp2"}})
+        for (int output : {muxcore::kProgramStream, muxcore::kTransportStream}) {
+            const bool ps = output == muxcore::kProgramStream;
+            SCOPED_TRACE(clips[0] + (ps ? " PS" : " TS"));
+            const std::string out = Work("m4vc1_" + std::to_string(n++) + (ps ? ".mpg" : ".ts"));
+            const auto r = Mux(out, clips, output);
+            ASSERT_TRUE(r.ok) << r.error;
+            ExpectReadsBack(out, clips);
+            if (clips[0] != "v.vc1" || ps) continue;
+            // The PMT entry: stream type 0xEA with the "VC-1" registration
+            // descriptor and its profile-and-level byte (advanced, level 1).
+            const Bytes b = ReadFile(out);
+            const uint8_t reg[] = {0x05, 0x06, 'V', 'C', '-', '1', 0x01, 146};
+            bool found = false;
+            for (size_t i = 5; i + sizeof reg <= b.size() && !found; ++i)
+                found = std::equal(reg, reg + sizeof reg, b.begin() + static_cast<std::ptrdiff_t>(i)) &&
+                        b[i - 5] == 0xEA && (b[i - 1] | (b[i - 2] & 0x0F) << 8) == sizeof reg;
+            EXPECT_TRUE(found);
+        }
+}
+
+// The kind of each unit against the picture type ffprobe decodes, picture by
+// picture in display order.
+TEST(MuxFfmpeg, UnitKindsMatchThePictureTypes) {
+    SKIP_WITHOUT_FFMPEG();
+    for (const std::string& clip : {std::string("v.h264"), std::string("vbase.h264"), std::string("v.m4v")}) {
+        SCOPED_TRACE(clip);
+        std::string want;
+        std::istringstream in(
+            Capture("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 '" + Clip(clip) + "'"));
+        std::string l;
+        while (std::getline(in, l))
+            if (!l.empty()) want += l[0];
+        muxcore::Multiplexer mux;
+        mux.Settings().output = muxcore::kTransportStream;
+        muxcore::StreamSettings s;
+        s.streamType = clip == "v.m4v" ? muxcore::kPinMpeg4 : muxcore::kPinH264;
+        muxcore::InputStream* input = mux.AddInput(s);
+        ASSERT_NE(input, nullptr);
+        ASSERT_EQ(mux.Start(nullptr), muxcore::kS_OK);
+        const Bytes b = ReadFile(Clip(clip));
+        ASSERT_EQ(input->Push(b.data(), b.size()), muxcore::kS_OK);
+        input->EndOfStream();
+        input->PullInput();
+        std::vector<std::pair<int64_t, char>> shown;
+        muxcore::AccessUnit u;
+        for (int32_t i = 0; input->Units().At(i, u) == 0; ++i)
+            shown.push_back({u.pts, u.kind <= muxcore::kUnitIWithSequence ? 'I'
+                                    : u.kind == muxcore::kUnitP           ? 'P'
+                                                                          : 'B'});
+        std::sort(shown.begin(), shown.end());
+        std::string got;
+        for (const auto& p : shown) got += p.second;
+        EXPECT_EQ(got, want);
+    }
+}
+
+// P-STD of MPEG-4 Part 2 and VC-1 in program streams; T-STD with
+// ISO/IEC 13818-1's Rx: 1.2 x the VOL's rate (the muxer's 2 Mbit/s when it
+// states none) and 1.2 x the VC-1 level's peak (10 Mbit/s at level 1).
+TEST(MuxFfmpeg, Mpeg4AndVc1KeepTheBufferModels) {
+    SKIP_WITHOUT_FFMPEG();
+    for (const std::string& clip : {std::string("v.m4v"), std::string("v.vc1")}) {
+        SCOPED_TRACE(clip);
+        const int syntax = clip == "v.m4v" ? kMpeg4Video : kVc1Video;
+        const std::string psFile = Work("pstd_" + clip + ".mpg");
+        auto r = Mux(psFile, {clip, "a.mp2"}, muxcore::kProgramStream);
+        ASSERT_TRUE(r.ok) << r.error;
+        const ProgramStream ps = ParseProgramStream(ReadFile(psFile));
+        ASSERT_EQ(ps.error, "");
+        const uint8_t id = clip == "v.m4v" ? 0xE0 : 0xFD;
+        int size = 0;
+        const auto ds = PsDeliveries(ps, id, size);
+        ASSERT_GT(size, 0);
+        BufferReport v = CheckBuffer(ds, true, size, 1080000, syntax);
+        EXPECT_GE(v.units, 75u);
+        EXPECT_EQ(v.late, 0u) << v.first;
+        EXPECT_EQ(v.overflows, 0u) << v.first;
+
+        const std::string ts = Work("tstd_" + clip + ".ts");
+        r = Mux(ts, {clip, "a.mp2"}, muxcore::kTransportStream);
+        ASSERT_TRUE(r.ok) << r.error;
+        std::string err;
+        const Bytes b = ReadFile(ts);
+        const auto pk = ParseTransportStream(b, 188, err);
+        ASSERT_EQ(err, "");
+        const int vpid = Pid(pk, id);
+        ASSERT_GT(vpid, 0);
+        const auto times = PacketTimes(pk, static_cast<uint16_t>(vpid));
+        const double rx = (clip == "v.m4v" ? 2e6 : 10e6) * 1.2 / 8;
+        size_t tbOver = 0;
+        const auto vd = TsDeliveries(pk, times, static_cast<uint16_t>(vpid), rx, tbOver);
+        EXPECT_EQ(tbOver, 0u);
+        v = CheckBuffer(vd, true, 1e9, 1080000, syntax);
+        EXPECT_GE(v.units, 75u);
+        EXPECT_EQ(v.late, 0u) << v.first;
+    }
 }

@@ -138,7 +138,7 @@ TEST(HostileInput, PcmFormatsTheHeaderCannotCodeAreRefused) {
 }
 
 TEST(HostileInput, StreamTypesWithoutAScannerAreRefused) {
-    for (int32_t t : {5, 6, 10, 12, 14, 17, 99}) {
+    for (int32_t t : {6, 99}) {
         Multiplexer mux;
         StreamSettings s;
         s.streamType = t;

@@ -262,7 +262,15 @@ struct BufferReport {
 // AUs of MPEG video (from the picture start code, with the sequence and group
 // headers before it) or MPEG audio (frame by frame); frameTicks is the 27 MHz
 // duration that fills in decoding times of units without a stamp.
-inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, double bufferSize, double frameTicks) {
+enum VideoSyntax { kMpegVideo = 0, kH264Video = 1, kMpeg4Video = 2, kVc1Video = 3 };
+
+// With kH264Video the units are H.264 access units: each begins at the first
+// delimiter, parameter set or SEI after a picture's slices, or at a slice
+// with first_mb_in_slice 0 after them. MPEG-4 Part 2 and VC-1 units begin
+// at their VOP or frame start code, or at the headers in front of it.
+inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, double bufferSize, double frameTicks,
+                                int syntax = kMpegVideo) {
+    const bool h264 = syntax == kH264Video;
     Bytes es;
     std::vector<size_t> endOf;  // ES offset after each delivery
     std::vector<size_t> pesAt;  // ES offsets where PES packets begin
@@ -281,13 +289,33 @@ inline BufferReport CheckBuffer(const std::vector<Delivery>& ds, bool video, dou
         double dts;
     };
     std::vector<Au> aus;
-    if (video) {
+    if (video && h264) {
+        bool afterSlice = false;
+        for (size_t i = 0; i + 4 < es.size(); ++i) {
+            if (es[i] || es[i + 1] || es[i + 2] != 1) continue;
+            const size_t at = i > 0 && es[i - 1] == 0 ? i - 1 : i;
+            const uint8_t type = es[i + 3] & 0x1F;
+            const bool slice = type == 1 || type == 5;
+            const bool opens = (afterSlice && (type == 6 || type == 7 || type == 8 || type == 9)) ||
+                               (slice && (es[i + 4] & 0x80) && afterSlice) || aus.empty();
+            if (opens && (slice || type == 6 || type == 7 || type == 8 || type == 9)) {
+                if (!aus.empty()) aus.back().end = at;
+                aus.push_back({aus.empty() ? 0 : at, at, es.size(), -1});
+                afterSlice = false;
+            }
+            if (slice) afterSlice = true;
+        }
+    } else if (video) {
         size_t pendingHeaders = SIZE_MAX;
         for (size_t i = 0; i + 3 < es.size(); ++i) {
             if (es[i] || es[i + 1] || es[i + 2] != 1) continue;
             const uint8_t c = es[i + 3];
-            if ((c == 0xB3 || c == 0xB8) && pendingHeaders == SIZE_MAX) pendingHeaders = i;
-            if (c == 0x00) {
+            const bool header = syntax == kMpeg4Video ? (c == 0xB0 || c == 0xB5 || c <= 0x2F || c == 0xB3)
+                                : syntax == kVc1Video ? (c == 0x0F || c == 0x0E)
+                                                      : (c == 0xB3 || c == 0xB8);
+            const uint8_t picture = syntax == kMpeg4Video ? 0xB6 : syntax == kVc1Video ? 0x0D : 0x00;
+            if (header && pendingHeaders == SIZE_MAX) pendingHeaders = i;
+            if (c == picture) {
                 const size_t s = pendingHeaders == SIZE_MAX ? i : pendingHeaders;
                 if (!aus.empty()) aus.back().end = s;
                 aus.push_back({aus.empty() ? 0 : s, i, es.size(), -1});

@@ -206,6 +206,14 @@ std::unique_ptr<CScannerBase> CreateScanner(int32_t t, ScannerHost* host) {
             return std::make_unique<CScannerAudioFrames>(host, CScannerAudioFrames::kAac);
         case kPinPcm:
             return std::make_unique<CScannerLPCM>(host);
+        case kPinH264:
+        case kPinH264Soft:
+            return std::make_unique<CScannerH264>(host);
+        case kPinMpeg4v4:
+        case kPinMpeg4:
+            return std::make_unique<CScannerMPEG4>(host);
+        case kPinVc1:
+            return std::make_unique<CScannerVC1>(host);
         case kPinIgPes:
         case kPinPesMpegAudio:
         case kPinPesDvdSubtitles:

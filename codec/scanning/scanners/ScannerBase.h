@@ -5,8 +5,12 @@
 
 #include "codec/scanning/scanners/ScannerHost.h"
 
+#include "codec/common/H264Headers.h"
+#include "codec/common/Mpeg4VideoHeaders.h"
+
 #include "codec/scanning/AudioHeaders.h"
 #include "codec/scanning/PSHeaders.h"
+#include "codec/scanning/VC1Headers.h"
 #include "codec/scanning/VESHeaders.h"
 
 #include <cstdint>
@@ -199,6 +203,138 @@ private:
     void EmitPacket(uint8_t* end);
     SPL_PS::PSPesPacket prev_;
     bool havePrev_ = false;
+};
+
+// H.264 byte streams: one access unit per picture (a field pair counts as
+// one). Parameter sets, SEI and delimiters join the picture after them.
+// Presentation times follow the picture order count from the last IDR;
+// decoding times run on the frame grid, the reorder depth ahead.
+class CScannerH264 : public CScannerBase {
+public:
+    explicit CScannerH264(ScannerHost* host) : CScannerBase(host) { Reset(); }
+    uint8_t* ParseData(uint8_t* pos, int32_t n) override;
+    void Reset() override;
+    void FlushAtEnd() override;
+    bool HoldsData() const override;
+    void OnDataShifted(ptrdiff_t distance) override;
+    void OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) override;
+
+    const MpegCommon::h264::Sps& Sps() const { return sps_; }
+    // The parameter sets the stream was configured with (NAL units without start codes).
+    const std::vector<uint8_t>& SpsBytes() const { return spsBytes_; }
+    const std::vector<uint8_t>& PpsBytes() const { return ppsBytes_; }
+    int ReorderDepth() const { return reorder_; }
+
+protected:
+    bool IsVideo() const override { return true; }
+
+private:
+    void OnNal(uint8_t* at, const uint8_t* nal, size_t len);
+    void OnSlice(uint8_t* at, const MpegCommon::h264::SliceHeader& s);
+    void MarkBoundary(uint8_t* at) {
+        if (picturePending_ && !boundary_) boundary_ = at;
+    }
+    void Configure();
+    void EmitPicture(uint8_t* end, bool trailing = false);
+
+    MpegCommon::h264::Sps sps_;
+    MpegCommon::h264::Pps pps_;
+    MpegCommon::h264::SliceHeader last_;
+    MpegCommon::h264::OrderCount order_;
+    std::vector<uint8_t> spsBytes_, ppsBytes_;
+    bool haveSps_ = false, havePps_ = false, haveSlice_ = false;
+    bool spsSinceLastPicture_ = false;
+
+    // The picture whose bytes run from pendingStart_.
+    bool picturePending_ = false;
+    bool pendingIntra_ = false;
+    bool pendingAfterSps_ = false;
+    uint32_t pendingKind_ = 0;  // slice_type mod 5 of its first slice
+    int64_t pendingPoc_ = 0;
+    bool pendingField_ = false;    // a first field waiting for its pair
+    uint8_t* boundary_ = nullptr;  // the first NAL unit after its slices that opens a new unit
+
+    // Times: PTS = epochBase_ + (POC - epochPoc_) x F / pocStep_.
+    bool anyPicture_ = false;
+    int64_t epochBase_ = 0;
+    int64_t epochPoc_ = 0;
+    int64_t pocStep_ = 2;
+    int64_t shownEnd_ = 0;  // end of the latest picture shown so far
+    int reorder_ = 0;
+    int64_t decodeIndex_ = 0;
+    int64_t dtsBase_ = 0;
+    int64_t prevDts_ = muxcore::kNoTime;
+};
+
+// MPEG-4 Part 2 video: one access unit per VOP; the sequence, object,
+// layer and group headers before a VOP join it. Times come from the VOP
+// time stamps against the layer's time resolution.
+class CScannerMPEG4 : public CScannerBase {
+public:
+    explicit CScannerMPEG4(ScannerHost* host) : CScannerBase(host) { Reset(); }
+    uint8_t* ParseData(uint8_t* pos, int32_t n) override;
+    void Reset() override;
+    void FlushAtEnd() override;
+    bool HoldsData() const override;
+
+protected:
+    void ClassifyAccessUnit(muxcore::AccessUnit& u, bool& derivedDts) override;
+    int64_t ComputeTimestamp() override;
+    bool IsVideo() const override { return true; }
+
+private:
+    void OnHeader(uint8_t* at);
+    void OnVol(uint8_t* at);
+    void OnVop(uint8_t* at);
+
+    MpegCommon::mpeg4::Vol vol_;
+    MpegCommon::mpeg4::VopClock clock_;
+    bool haveVol_ = false;
+    bool picturePending_ = false;
+    bool headersSinceVop_ = false;  // headers wait at pendingStart_ for the next VOP
+    bool volSinceVop_ = false;
+    uint32_t pendingType_ = 0;
+    bool pendingAfterVol_ = false;
+    int64_t pendingTime_ = 0;  // in 1 / resolution
+    bool haveFirstTime_ = false;
+    int64_t firstTime_ = 0;
+};
+
+// VC-1 advanced profile with start codes: one access unit per frame (with
+// its fields); sequence layers and entry points join the frame after them.
+// The bitstream carries no times: a B frame is shown when decoded, a
+// reference frame after the B frames that follow it.
+class CScannerVC1 : public CScannerBase {
+public:
+    explicit CScannerVC1(ScannerHost* host) : CScannerBase(host) { Reset(); }
+    uint8_t* ParseData(uint8_t* pos, int32_t n) override;
+    void Reset() override;
+    void FlushAtEnd() override;
+    bool HoldsData() const override;
+    void OnDataShifted(ptrdiff_t distance) override;
+    void OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) override;
+
+protected:
+    bool IsVideo() const override { return true; }
+
+private:
+    void OnHeader(uint8_t* at);
+    void OnSequence(uint8_t* at);
+    void OnFrame(uint8_t* at);
+    void CloseFrame(uint8_t* end);
+    void Release(muxcore::AccessUnit u);
+    void EmitHeld();
+
+    SPL_VC1::SequenceLayer seq_;
+    bool haveSeq_ = false;
+    bool framePending_ = false;
+    bool headersSinceFrame_ = false;
+    bool entrySinceFrame_ = false;
+    uint32_t pendingType_ = 0;
+    bool pendingAfterEntry_ = false;
+    std::vector<muxcore::AccessUnit> held_;  // a reference frame and the B frames after it
+    int64_t clock_ = 0;                      // the next free display time
+    bool descriptorAdded_ = false;           // once per input, across flushes
 };
 
 // The scanner of an input type, or null for types without one.

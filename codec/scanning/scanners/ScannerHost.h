@@ -6,6 +6,7 @@
 #include "codec/scanning/StreamKinds.h"
 
 #include <cstdint>
+#include <vector>
 
 class ScannerHost {
 public:
@@ -35,6 +36,9 @@ public:
     virtual void SetElementaryBufferSize(int32_t bytes) = 0;
     virtual void SetLeakRate(double bytesPerSecond) = 0;
     virtual int64_t LookAheadTicks() = 0;
+
+    // A descriptor for the stream's entry of the program map table.
+    virtual void AddEsInfoDescriptor(const std::vector<uint8_t>& descriptor) = 0;
 
     virtual int32_t LpcmUnitSize() = 0;
     virtual muxcore::PcmFormat Pcm() = 0;

@@ -783,9 +783,7 @@ TEST_F(MuxGraph, ConnectionClassifiesAndAnnouncesTheStream) {
     const DWORD div5 = MAKEFOURCC('D', 'I', 'V', '5');
     const ConnectCase cases[] = {
         {"mpeg2 720x576 no rate", 2, VideoOf(kMpeg2VideoSubtype, 720, 576, 0, 400000), true, 1, 10500000, 0, 3},
-        // The core has no access-unit scanner for H.264 or MPEG-4: refused at
-        // connection (their classification and announced rates are tested natively).
-        {"h264 720x576 no rate", 2, VideoOf(kH264Subtype, 720, 576, 0, 333667), false, 0, 0, 0, 0},
+        {"h264 720x576 no rate", 2, VideoOf(kH264Subtype, 720, 576, 0, 333667), true, 10, 5250000, 0, 4},
         {"rate beyond 20x the picture's", 2, VideoOf(kMpeg2VideoSubtype, 352, 288, 60000000, 417188), true, 1, 2500000,
          0, 1},
         {"divx coded DIV5", 2, VideoOf(Fourcc(MAKEFOURCC('D', 'I', 'V', 'X')), 352, 288, 1000000, 0, div5), false, 0, 0,

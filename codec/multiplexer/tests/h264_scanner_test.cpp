@@ -1,0 +1,234 @@
+// The H.264 scanner on streams written NAL unit by NAL unit: units, kinds,
+// presentation and decoding times, and the stream facts of the input.
+#include "codec/common/tests/h264_writer.h"
+#include "codec/multiplexer/FileMux.h"
+#include "codec/multiplexer/Multiplexer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+using namespace muxcore;
+using namespace h264test;
+
+namespace {
+
+struct Rig {
+    Multiplexer mux;
+    InputStream* in = nullptr;
+    explicit Rig(int32_t output = kTransportStream) {
+        mux.Settings().output = output;
+        StreamSettings s;
+        s.streamType = kPinH264;
+        in = mux.AddInput(s);
+        EXPECT_NE(in, nullptr);
+        EXPECT_EQ(mux.Start(nullptr), kS_OK);
+    }
+    std::vector<AccessUnit> Units(const Bytes& b) {
+        EXPECT_EQ(in->Push(b.data(), b.size()), kS_OK);
+        in->EndOfStream();
+        in->PullInput();
+        std::vector<AccessUnit> v;
+        AccessUnit u;
+        for (int32_t i = 0; in->Units().At(i, u) == 0; ++i) v.push_back(u);
+        return v;
+    }
+};
+
+struct Pic {
+    bool idr;
+    uint32_t sliceType;
+    uint32_t frameNum;
+    uint32_t poc;
+    uint8_t ref = 2;
+};
+
+Bytes Stream(const SpsOptions& o, const std::vector<Pic>& pics, int slicesPerPicture = 1) {
+    Bytes b;
+    Add(b, SpsNal(o));
+    Add(b, PpsNal());
+    for (const Pic& p : pics) {
+        for (int k = 0; k < slicesPerPicture; ++k) {
+            SliceOptions s;
+            s.idr = p.idr;
+            s.refIdc = p.ref;
+            s.sliceType = p.sliceType;
+            s.frameNum = p.frameNum;
+            s.pocLsb = p.poc;
+            s.firstMb = static_cast<uint32_t>(k * 10);
+            Add(b, SliceNal(o, s));
+        }
+    }
+    return b;
+}
+
+void ExpectDecodingOrder(const std::vector<AccessUnit>& u) {
+    for (size_t i = 0; i < u.size(); ++i) {
+        EXPECT_LE(u[i].dts, u[i].pts) << "unit " << i;
+        if (i) {
+            EXPECT_GT(u[i].dts, u[i - 1].dts) << "unit " << i;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(H264Scanner, PocType2GivesEveryPictureItsTime) {
+    // x264 baseline: no B pictures, order count from frame_num.
+    SpsOptions o;
+    o.pocType = 2;
+    o.timing = true;
+    o.timeScale = 60;  // 30 frames/s without the fixed-rate flag
+    std::vector<Pic> pics = {{true, 7, 0, 0}};
+    for (uint32_t i = 1; i < 20; ++i) pics.push_back({false, 5, i % 16, 0});
+    Rig rig;
+    const auto u = rig.Units(Stream(o, pics, 2));
+    ASSERT_EQ(u.size(), 20u);
+    EXPECT_EQ(rig.in->FrameDuration(), 333333);
+    EXPECT_EQ(u[0].kind, kUnitIWithSequence);
+    EXPECT_EQ(u[0].location, rig.in->DataStart());
+    for (size_t i = 1; i < u.size(); ++i) {
+        EXPECT_EQ(u[i].kind, kUnitP);
+        EXPECT_NEAR(static_cast<double>(u[i].pts - u[0].pts), i * 1e7 / 30, 1.0) << i;
+        EXPECT_EQ(u[i].location, u[i - 1].location + u[i - 1].size);
+    }
+    ExpectDecodingOrder(u);
+    EXPECT_EQ(u[0].dts, u[0].pts) << "no reordering: decoded when shown";
+}
+
+TEST(H264Scanner, ReferenceBPyramidKeepsDecodingTimesRising) {
+    // Decoding order I0 P4 B2 b1 b3 P8 B6 b5 b7 (B2 and B6 are references),
+    // reorder depth 2; IDR slices of type 2 count as I pictures too.
+    SpsOptions o;
+    o.timing = true;
+    o.restriction = true;
+    o.reorder = 2;
+    o.refFrames = 3;
+    const std::vector<Pic> pics = {{true, 2, 0, 0},     {false, 5, 1, 8},     {false, 6, 2, 4},
+                                   {false, 6, 3, 2, 0}, {false, 6, 3, 6, 0},  {false, 5, 3, 16},
+                                   {false, 6, 4, 12},   {false, 6, 5, 10, 0}, {false, 6, 5, 14, 0}};
+    Rig rig;
+    const auto u = rig.Units(Stream(o, pics));
+    ASSERT_EQ(u.size(), pics.size());
+    const int shown[] = {0, 4, 2, 1, 3, 8, 6, 5, 7};
+    for (size_t i = 0; i < u.size(); ++i) EXPECT_EQ(u[i].pts - u[0].pts, shown[i] * 400000) << i;
+    EXPECT_EQ(u[0].kind, kUnitIWithSequence);
+    EXPECT_EQ(u[1].kind, kUnitP);
+    EXPECT_EQ(u[2].kind, kUnitB);
+    ExpectDecodingOrder(u);
+    EXPECT_EQ(u[0].pts - u[0].dts, 2 * 400000) << "decoding starts the reorder depth early";
+}
+
+TEST(H264Scanner, IdrStartsANewOrderCountAfterTheShownPictures) {
+    SpsOptions o;
+    o.timing = true;
+    o.restriction = true;
+    o.reorder = 1;
+    const std::vector<Pic> pics = {
+        {true, 7, 0, 0}, {false, 5, 1, 4}, {false, 6, 2, 2, 0}, {true, 7, 0, 0}, {false, 5, 1, 2}};
+    Rig rig;
+    const auto u = rig.Units(Stream(o, pics));
+    ASSERT_EQ(u.size(), 5u);
+    EXPECT_EQ(u[3].pts - u[0].pts, 3 * 400000);
+    EXPECT_EQ(u[4].pts - u[0].pts, 4 * 400000);
+    ExpectDecodingOrder(u);
+}
+
+TEST(H264Scanner, FieldPairIsOneUnit) {
+    SpsOptions o;
+    o.frameMbsOnly = false;
+    o.timing = true;
+    Bytes b;
+    Add(b, SpsNal(o));
+    Add(b, PpsNal());
+    for (uint32_t f = 0; f < 3; ++f)
+        for (bool bottom : {false, true}) {
+            SliceOptions s;
+            s.idr = f == 0 && !bottom;
+            s.sliceType = s.idr ? 7 : 5;
+            s.frameNum = f == 0 ? 0 : f;
+            s.field = true;
+            s.bottom = bottom;
+            s.pocLsb = f * 2 + (bottom ? 1 : 0);
+            Add(b, SliceNal(o, s));
+        }
+    Rig rig;
+    const auto u = rig.Units(b);
+    ASSERT_EQ(u.size(), 3u);
+    EXPECT_EQ(u[1].pts - u[0].pts, 400000);
+    EXPECT_EQ(u[2].pts - u[1].pts, 400000);
+}
+
+TEST(H264Scanner, BufferModelFromLevelOrHrd) {
+    struct Case {
+        uint8_t level;
+        bool hrd;
+        int32_t eb;
+        double leak;
+    } cases[] = {
+        // 13818-1: 1200 x MaxCPB bits and 1200 x MaxBR bit/s of H.264 Table A-1.
+        {30, false, 1500000, 1500000},
+        {40, false, 3750000, 3000000},
+        {41, false, 9375000, 7500000},
+        {42, false, 9375000, 7500000},
+        {50, false, 20250000, 20250000},
+        // 1 Mbit/s HRD, 1 Mbit CPB: 1.2 x the rate.
+        {30, true, 125000, 150000},
+    };
+    for (const Case& c : cases) {
+        SpsOptions o;
+        o.level = c.level;
+        o.timing = true;
+        o.hrd = c.hrd;
+        o.bitRateValueMinus1 = 15624;
+        o.cpbSizeValueMinus1 = 62499;
+        Rig rig;
+        rig.Units(Stream(o, {{true, 7, 0, 0}}));
+        EXPECT_EQ(rig.in->ElementaryBufferSize(), c.eb) << int(c.level);
+        EXPECT_DOUBLE_EQ(rig.in->LeakRate(), c.leak) << int(c.level);
+        if (c.hrd) {
+            EXPECT_EQ(rig.in->Settings().announcedBitrate, 1000000);
+        }
+    }
+}
+
+TEST(H264Scanner, SlicesBeforeTheParameterSetsJoinTheFirstPicture) {
+    SpsOptions o;
+    o.timing = true;
+    Bytes b;
+    SliceOptions orphan;
+    orphan.sliceType = 5;
+    Add(b, SliceNal(o, orphan));
+    const size_t lead = b.size();
+    const Bytes rest = Stream(o, {{true, 7, 0, 0}, {false, 5, 1, 2}});
+    b.insert(b.end(), rest.begin(), rest.end());
+    Rig rig;
+    const auto u = rig.Units(b);
+    ASSERT_EQ(u.size(), 2u);
+    EXPECT_GT(static_cast<size_t>(u[0].size), lead);
+    EXPECT_EQ(u[0].size + u[1].size, static_cast<int32_t>(b.size()));
+}
+
+TEST(H264Scanner, InputThatNeverConfiguresEndsWithAnError) {
+    SpsOptions o;
+    Bytes b;
+    for (uint32_t i = 0; i < 50; ++i) {
+        SliceOptions s;
+        s.frameNum = i % 16;
+        Add(b, SliceNal(o, s, 500));
+    }
+    const std::string dir = ::testing::TempDir();
+    const std::string in = dir + "/noparams.h264", out = dir + "/noparams.ts";
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    FileMuxJob job;
+    job.settings.output = kTransportStream;
+    job.inputs.push_back({in, kPinH264});
+    job.output = out;
+    const FileMuxResult r = MuxFiles(job);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("noparams.h264"), std::string::npos) << r.error;
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
