@@ -188,7 +188,7 @@ TEST(H264Scanner, BufferModelFromLevelOrHrd) {
         EXPECT_EQ(rig.in->ElementaryBufferSize(), c.eb) << int(c.level);
         EXPECT_DOUBLE_EQ(rig.in->LeakRate(), c.leak) << int(c.level);
         if (c.hrd) {
-            EXPECT_EQ(rig.in->Settings().announcedBitrate, 1000000);
+            EXPECT_EQ(rig.in->RunSettings().announcedBitrate, 1000000);
         }
     }
 }

@@ -53,7 +53,7 @@ TEST(Vc1Scanner, KindsByPictureTypeAndBFramesShownFirst) {
     EXPECT_EQ(bytes, static_cast<int32_t>(b.size()));
     // Level 1: 10 Mbit/s peak, 1.2 x that in bytes; the descriptor once.
     EXPECT_DOUBLE_EQ(in->LeakRate(), 10e6 * 1.2 / 8);
-    EXPECT_EQ(in->Settings().esInfo, (std::vector<uint8_t>{0x05, 0x06, 'V', 'C', '-', '1', 0x01, 146}));
+    EXPECT_EQ(in->RunSettings().esInfo, (std::vector<uint8_t>{0x05, 0x06, 'V', 'C', '-', '1', 0x01, 146}));
 }
 
 TEST(Vc1Scanner, NoSequenceLayerGivesNoUnits) {
@@ -181,6 +181,6 @@ TEST(Mpeg4Scanner, TimesFromVopStampsAndBufferFromTheVbv) {
     EXPECT_EQ(in->FrameDuration(), 400000);
     // ISO/IEC 13818-1: 1.2 x the rate, in bytes per second.
     EXPECT_DOUBLE_EQ(in->LeakRate(), 1.2 * 1000000 / 8);
-    EXPECT_EQ(in->Settings().announcedBitrate, 1000000);
+    EXPECT_EQ(in->RunSettings().announcedBitrate, 1000000);
     EXPECT_EQ(in->ElementaryBufferSize(), 4 * 16384 / 8);
 }
