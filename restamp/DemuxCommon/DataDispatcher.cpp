@@ -94,16 +94,19 @@ void CDataDispatcher::AttachSystemStream(BS::AStreamElement*, BS::CBaseState*) {
 
 uint32_t CDataDispatcher::OnTime(const CStreamKey& key, int64_t t) {
     if (t == kNoTime) return 0;
+    if (key.byPid && key.streamId == 0) pcrSeen_ = true;
     const int64_t out = timeProcessor_.ProcessTime(key, t, 0);
     if (filter_) filter_->OnTime(out);
     return 0;
 }
 
 uint32_t CDataDispatcher::OnPayload(const uint8_t*, uint32_t, int64_t t, const CStreamKey& key) {
+    if (pcrSeen_ && key.byPid) return 0;
     return OnTime(key, t);
 }
 
 void CDataDispatcher::ProcessData(uint64_t position, const uint8_t* data, uint32_t* length) {
+    tsWatcher_.Clear();
     if (mainParser_.IsInitialized()) {
         mainParser_.ParseData(position, data, length);
         return;
@@ -113,6 +116,7 @@ void CDataDispatcher::ProcessData(uint64_t position, const uint8_t* data, uint32
         // A new collection after the input was disconnected.
         detection_.Allocate(kCollectSize);
         detectionLength_ = 0;
+        pcrSeen_ = false;
     }
     if (detection_.GetFree() <= n) detection_.Compact();
     if (detection_.GetFree() <= n) {

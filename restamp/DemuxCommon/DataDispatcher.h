@@ -31,6 +31,7 @@ public:
     void AttachSystemStream(BS::AStreamElement* root, BS::CBaseState* state) override;
     uint32_t OnTime(const CStreamKey& key, int64_t t) override;
     uint32_t OnPayload(const uint8_t* data, uint32_t len, int64_t t, const CStreamKey& key) override;
+    CTSWatcher* TSWatcher() override { return &tsWatcher_; }
 
     // Parses (or collects) the span; *length goes out as the bytes consumed.
     void ProcessData(uint64_t position, const uint8_t* data, uint32_t* length);
@@ -74,6 +75,11 @@ private:
     class CAC3SCallback;
 
     ATimeSink* filter_;
+    CTSWatcher tsWatcher_;
+    // A transport stream's PCR has been reported: from then on its PES time
+    // stamps, which lead the PCR by the decoder delay, no longer stamp chunks
+    // (on one timeline a lead above 2.5 s would count every alternation as a jump).
+    bool pcrSeen_ = false;
     CTimeProcessor timeProcessor_;
     std::vector<std::unique_ptr<CCallback>> callbacks_;  // before the parser: it goes first
     BS::CSequentialBuffer detection_;

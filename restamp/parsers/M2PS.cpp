@@ -432,6 +432,7 @@ uint32_t CProgramStream::OnPESPacketHdr(const PESEvent& ev, BS::ParserControl* c
         return e->OnEvent(ev, ctl);
     }
     CStreamKey dkey(ProgramNumber(), h.streamId, 0, 0, 0);
+    AdjustKey(dkey);
     auto dit = detectors.find(dkey);
     if (dit != detectors.end() && dit->second) {
         e = dit->second;
@@ -511,22 +512,6 @@ void CProgramStream::RemoveChild(BS::AStreamElement* c) {
 }
 
 }  // namespace M2PS
-
-uint8_t DetectTransportStream(const uint8_t* d, uint32_t len) {
-    if (len < 1225) return 0;
-    for (uint32_t i = 0; len - i >= 1225; ++i) {
-        if (d[i] != 0x47) continue;
-        bool ok = true;
-        for (uint32_t k = 1; k < 6 && ok; ++k) ok = d[i + 188 * k] == 0x47;
-        if (ok) return 188;
-        if (uint64_t(i) + 2040 < len) {
-            ok = true;
-            for (uint32_t k = 1; k < 11 && ok; ++k) ok = d[i + 204 * k] == 0x47;
-            if (ok) return 204;
-        }
-    }
-    return 0;
-}
 
 int DetectSystemStream(const uint8_t* d, uint32_t len) {
     for (uint32_t i = 0; i + 12 <= len; ++i) {

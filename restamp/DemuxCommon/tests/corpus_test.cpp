@@ -3,6 +3,8 @@
 #include "restamp/DemuxCommon/MainParser.h"
 #include "restamp/DemuxCommon/TimeMarkerCore.h"
 
+#include "codec/common/TimeStamps.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,6 +35,11 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
+void WriteFile(const std::string& path, const std::vector<uint8_t>& d) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(d.data()), std::streamsize(d.size()));
+}
+
 struct CorpusFile {
     const char* size;  // picture size
     const char* name;
@@ -51,6 +58,9 @@ const CorpusFile kCorpus[] = {
     {"720x576", "dvd.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f dvd", kTypeProgramStream, "mpeg"},
     {"352x288", "system.mpg", "-c:v mpeg1video -b:v 1M -c:a mp2 -f mpeg", kTypeSystemStream, "mpeg"},
     {"352x288", "transport.ts", "-c:v mpeg2video -c:a mp2 -f mpegts", kTypeTransportStream, "mpegts"},
+    {"352x288", "ts_ac3.ts", "-c:v mpeg2video -c:a ac3 -f mpegts", kTypeTransportStream, "mpegts"},
+    {"352x288", "ts_h264.ts", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -f mpegts",
+     kTypeTransportStream, "mpegts"},
     {"352x288", "video.m1v", "-an -c:v mpeg1video -f mpeg1video", kTypeVideoOnly, "mpegvideo"},
     {"720x576", "video.m2v", "-an -c:v mpeg2video -f mpeg2video", kTypeVideoOnly, "mpegvideo"},
     {"352x288", "audio.mp2", "-vn -c:a mp2 -f mp2", kTypeAudioOnly, "mp3"},
@@ -91,6 +101,22 @@ protected:
               " -bufsize 1835k -c:a mp2 -f vob " +
               dir_ + "/hi.vob 2>&1");
         Shell("cat " + dir_ + "/hi.vob " + dir_ + "/hi.vob > " + dir_ + "/joined.vob");
+        // Two transport streams, the second with its clock 100 s on; a 192-byte
+        // (M2TS) stream; the first file with 16 bytes after every packet.
+        const std::string tsIn = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 ") +
+                                 kAudioIn + " -t 3 -c:v mpeg2video -c:a mp2 -f mpegts ";
+        Shell(tsIn + "-output_ts_offset 100 " + dir_ + "/later.ts 2>&1");
+        Shell("cat " + dir_ + "/transport.ts " + dir_ + "/later.ts > " + dir_ + "/joined.ts");
+        Shell(tsIn + "-mpegts_m2ts_mode 1 " + dir_ + "/m2ts.m2ts 2>&1");
+        // Time stamps 4 s ahead of the PCR.
+        Shell(tsIn + "-muxdelay 4 " + dir_ + "/lead.ts 2>&1");
+        const auto ts = ReadFile(dir_ + "/transport.ts");
+        std::vector<uint8_t> ts204;
+        for (size_t i = 0; i + 188 <= ts.size(); i += 188) {
+            ts204.insert(ts204.end(), ts.begin() + long(i), ts.begin() + long(i + 188));
+            ts204.insert(ts204.end(), 16, uint8_t(i));
+        }
+        WriteFile(dir_ + "/ts204.ts", ts204);
     }
     static void TearDownTestSuite() {
         if (!dir_.empty()) Shell("rm -rf " + dir_);
@@ -245,11 +271,157 @@ TEST_F(Corpus, JoinedProgramStreamsStayContinuous) {
     EXPECT_LT(stamps.back(), 100000000);
 }
 
+// The times the driver stamps, in order; the first line must be at 0.
+std::vector<int64_t> DriverStamps(const std::vector<std::string>& lines) {
+    std::vector<int64_t> stamps;
+    for (const auto& l : lines) {
+        char t[32] = {0};
+        unsigned long long off, size;
+        if (std::sscanf(l.c_str(), "%llu %llu %31s", &off, &size, t) == 3 && t[0] != '-')
+            stamps.push_back(std::stoll(t));
+    }
+    return stamps;
+}
+
+// PCR bases (x 1000 / 9) of one PID from a plain walk of the packets.
+std::vector<int64_t> ScanPcrs(const std::vector<uint8_t>& d, size_t packetSize) {
+    std::vector<int64_t> v;
+    for (size_t i = 0; i + 188 <= d.size(); i += packetSize) {
+        const uint8_t* p = &d[i];
+        if (p[0] != 0x47 || !(p[3] & 0x20) || p[4] < 7 || !(p[5] & 0x10)) continue;
+        const uint64_t base =
+            uint64_t(p[6]) << 25 | uint64_t(p[7]) << 17 | uint64_t(p[8]) << 9 | uint64_t(p[9]) << 1 | (p[10] >> 7);
+        v.push_back(int64_t(base * 1000 / 9));
+    }
+    return v;
+}
+
+std::vector<int64_t> ProbePts(const std::string& path, const char* sel) {
+    std::vector<int64_t> v;
+    std::istringstream is(Shell(std::string("ffprobe -v error -select_streams ") + sel +
+                                " -show_entries packet=pts -of csv=p=0 " + path));
+    for (std::string l; std::getline(is, l);)
+        if (!l.empty() && l != "N/A") v.push_back(std::stoll(l) * 1000 / 9);
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST_F(Corpus, TransportStreamTimesMatchFfprobe) {
+    struct Case {
+        const char* file;
+        uint8_t audioId;
+        size_t packetSize;
+    };
+    for (const Case c : {Case{"transport.ts", 0xC0, 188}, Case{"ts_ac3.ts", 0xBD, 188}, Case{"ts_h264.ts", 0xC0, 188},
+                         Case{"ts204.ts", 0xC0, 204}}) {
+        SCOPED_TRACE(c.file);
+        auto data = ReadFile(Path(c.file));
+        Recorder rec;
+        CMainParser mp(&rec);
+        BS::CSequentialBuffer all(uint32_t(data.size()));
+        all.Append(data.data(), uint32_t(data.size()));
+        ASSERT_EQ(mp.InitWithData(kNoTime, &all, 1), 0);
+        ASSERT_EQ(mp.StreamType(), uint32_t(kTypeTransportStream));
+        EXPECT_EQ(mp.PacketSize(), c.packetSize);
+        rec.times.clear();
+        uint32_t n = uint32_t(data.size());
+        mp.ParseData(0, data.data(), &n);
+        auto sorted = [&](uint8_t id) {
+            auto v = rec.times[{id, 0}];
+            std::sort(v.begin(), v.end());
+            return v;
+        };
+        const auto video = sorted(0xE0), audio = sorted(c.audioId);
+        EXPECT_FALSE(video.empty());
+        EXPECT_FALSE(audio.empty());
+        EXPECT_EQ(video, ProbePts(Path(c.file), "v"));
+        // ffmpeg puts several audio frames in one PES packet; ffprobe times each frame.
+        const auto pa = ProbePts(Path(c.file), "a");
+        for (int64_t t : audio) EXPECT_TRUE(std::binary_search(pa.begin(), pa.end(), t)) << t;
+        EXPECT_GE(audio.size() * 16, pa.size());
+        const auto pcrs = ScanPcrs(data, c.packetSize);
+        EXPECT_GT(pcrs.size(), 10u);
+        EXPECT_EQ((rec.times[{0, 0}]), pcrs);
+    }
+}
+
+// A packet forged inside a real packet's payload, just behind the place where
+// a parse starts mid-packet: its wild PTS must never be reported.
+TEST_F(Corpus, StrayTransportSyncForgesNoPacket) {
+    auto data = ReadFile(Path("transport.ts"));
+    size_t p = 150000 / 188 * 188;
+    auto pidOf = [&](size_t i) { return ((data[i + 1] & 0x1F) << 8) | data[i + 2]; };
+    while (p + 3 * 188 < data.size() && (pidOf(p) != 0x100 || (data[p + 1] & 0x40) || (data[p + 3] & 0x20))) p += 188;
+    ASSERT_LT(p + 3 * 188, data.size());
+    const size_t start = p + 10, forged = p + 20;
+    std::fill(data.begin() + long(start), data.begin() + long(forged), 0);
+    const uint8_t fake[] = {0x47, 0x41, 0x00, 0x10, 0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 5};
+    std::copy(std::begin(fake), std::end(fake), data.begin() + long(forged));
+    const uint64_t wild = 0x1ABCDEF0;
+    MpegCommon::EncodeTimeStamp(&data[forged + sizeof fake], 2, wild);
+    if (data[forged + 188] == 0x47) data[forged + 188] = 0;
+
+    Recorder rec;
+    CMainParser mp(&rec);
+    BS::CSequentialBuffer head{uint32_t(start)};
+    head.Append(data.data(), uint32_t(start));
+    ASSERT_EQ(mp.InitWithData(int64_t(start), &head, 1), 0);
+    rec.times.clear();
+    std::vector<uint8_t> span;
+    for (size_t pos = start; pos < data.size();) {
+        const size_t n = std::min<size_t>(1000, data.size() - pos);
+        const uint64_t spanPos = pos - span.size();
+        span.insert(span.end(), data.begin() + long(pos), data.begin() + long(pos + n));
+        pos += n;
+        uint32_t len = uint32_t(span.size());
+        mp.ParseData(spanPos, span.data(), &len);
+        span.erase(span.begin(), span.begin() + long(std::min<size_t>(len, span.size())));
+    }
+    const auto& video = rec.times[{0xE0, 0}];
+    EXPECT_GT(video.size(), 10u);
+    for (int64_t t : video) ASSERT_NE(t, int64_t(wild * 1000 / 9));
+}
+
+TEST_F(Corpus, TransportStreamsStayContinuous) {
+    struct Case {
+        const char* file;
+        int64_t lastMin, lastMax;  // the last stamp, 100 ns
+    };
+    for (const Case c : {Case{"transport.ts", 15000000, 40000000}, Case{"ts_h264.ts", 15000000, 40000000},
+                         Case{"ts204.ts", 15000000, 40000000}, Case{"joined.ts", 45000000, 75000000},
+                         Case{"lead.ts", 15000000, 40000000}}) {
+        SCOPED_TRACE(c.file);
+        const std::string out = Path(c.file) + ".out";
+        const auto stamps = DriverStamps(DriverLines(Path(c.file), out));
+        EXPECT_TRUE(ReadFile(Path(c.file)) == ReadFile(out));
+        std::remove(out.c_str());
+        ASSERT_GT(stamps.size(), 20u);
+        EXPECT_EQ(stamps.front(), 0);
+        for (size_t i = 1; i < stamps.size(); ++i)
+            ASSERT_LE(std::llabs(stamps[i] - stamps[i - 1]), 25000000) << "at stamp " << i;
+        EXPECT_GE(stamps.back(), c.lastMin);
+        EXPECT_LE(stamps.back(), c.lastMax);
+    }
+}
+
+// 192-byte packets (a 4-byte time code before each) are not a transport
+// stream here; the bytes still go through unchanged.
+TEST_F(Corpus, M2tsIsNoTransportStream) {
+    const auto d = ReadFile(Path("m2ts.m2ts"));
+    ASSERT_GT(d.size(), 100000u);
+    EXPECT_NE(CMainParser::DetectFormat(d.data(), uint32_t(d.size())), uint32_t(kTypeTransportStream));
+    const std::string out = Path("m2ts.out");
+    DriverLines(Path("m2ts.m2ts"), out);
+    EXPECT_TRUE(d == ReadFile(out));
+    std::remove(out.c_str());
+}
+
 TEST_F(Corpus, DamagedInputNeverCrashes) {
     std::mt19937 rng(12345);
     std::vector<std::string> files;
     for (const auto& f : kCorpus) files.push_back(f.name);
     files.push_back("hi.vob");
+    files.push_back("ts204.ts");
     for (const auto& name : files) {
         SCOPED_TRACE(name);
         const auto orig = ReadFile(Path(name));
