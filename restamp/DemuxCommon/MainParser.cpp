@@ -2,8 +2,10 @@
 
 #include "restamp/DemuxCommon/CoreLog.h"
 #include "restamp/DemuxCommon/DFProgramStream.h"
+#include "restamp/DemuxCommon/DFSystemStream.h"
 #include "restamp/DemuxCommon/DFTransportStream.h"
 #include "restamp/parsers/EsHeaders.h"
+#include "restamp/parsers/M1SS.h"
 #include "restamp/parsers/M2PS.h"
 #include "restamp/parsers/MAudio.h"
 #include "restamp/parsers/MVideo.h"
@@ -11,6 +13,7 @@
 namespace {
 
 using PSTemplate = BS::CParserTemplateImpl<M2PS::CPSParserImpl, M2PS::CPSParserHandlerImpl, CDFProgramStream>;
+using SSTemplate = BS::CParserTemplateImpl<M1SS::CSSParserImpl, M1SS::CSSParserHandlerImpl, CDFSystemStream>;
 using TSTemplate = BS::CParserTemplateImpl<M2TS::CTSParserImpl, M2TS::CTSParserHandlerImpl, CDFTransportStream>;
 using AudioTemplate =
     BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl, MAudio::CAudioDispatcher>;
@@ -22,6 +25,7 @@ constexpr uint32_t kAudioMinBytes = 100000;
 // Bytes collected before a container's parser is built (or the end of the stream).
 constexpr uint32_t kProgramStreamMinBytes = 2000000;
 constexpr uint32_t kTransportStreamMinBytes = 10000;
+constexpr uint32_t kSystemStreamMinBytes = 300000;
 // Stream positions from which detection must decide with what it has.
 constexpr int64_t kDetectFinalPosition = 4000000;
 constexpr int64_t kTransportDetectFinalPosition = 10000000;
@@ -156,6 +160,9 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
                 packetSize_ = pkt;
                 SetType(type);
                 break;
+            case kTypeSystemStream:
+                SetType(type);
+                break;
             case kTypeAC3Only:
             case kTypeAudioOnly:
                 if (n < kAudioMinBytes && !final) return 1;
@@ -175,6 +182,9 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
     if (type == kTypeProgramStream) {
         CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
         r = (n >= kProgramStreamMinBytes || final) ? BuildProgramStream(b) : 1;
+    } else if (type == kTypeSystemStream) {
+        CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
+        r = (n >= kSystemStreamMinBytes || final) ? BuildSystemStream(b) : 1;
     } else if (type == kTypeTransportStream) {
         CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
         if (n >= kTransportStreamMinBytes || final)
@@ -194,8 +204,9 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
 }
 
 template <class T>
-T* CMainParser::PrepareTemplate() {
+T* CMainParser::PrepareTemplate(bool* made) {
     auto* t = dynamic_cast<T*>(parser_);
+    if (made) *made = !t;
     if (!t && parser_) {
         graph_.ReleaseRoot();
         delete parser_;
@@ -210,6 +221,26 @@ T* CMainParser::PrepareTemplate() {
     t->stream.owner = owner_;
     graph_.SetRoot(&t->stream);
     return t;
+}
+
+int32_t CMainParser::BuildSystemStream(BS::AInputBuffer* b) {
+    bool made = false;
+    auto* t = PrepareTemplate<SSTemplate>(&made);
+    if (!t) return kHrOutOfMemory;
+    if (made && owner_) owner_->AttachSystemStream(&t->stream, t->stream.GetState());
+    SetType(kTypeSystemStream);
+    const bool detFinal = position_ >= kDetectFinalPosition || final_;
+    pendingSkip_ = 0;
+    uint32_t len = b->GetLength();
+    ParseLocked(0, b->GetReadPtr(), &len);
+    if (!t->stream.DetectSubStreams(detFinal)) {
+        CORE_LOG(kCoreLogTrace, 1, "Not all streams detected 1");
+        return 1;
+    }
+    t->stream.FinishDetection();
+    t->Reset();
+    pendingSkip_ = 0;
+    return 0;
 }
 
 int32_t CMainParser::BuildTransportStream(BS::AInputBuffer* b) {

@@ -513,20 +513,6 @@ void CProgramStream::RemoveChild(BS::AStreamElement* c) {
 
 }  // namespace M2PS
 
-int DetectSystemStream(const uint8_t* d, uint32_t len) {
-    for (uint32_t i = 0; i + 12 <= len; ++i) {
-        const void* p = std::memchr(d + i, 0xBA, len - i);
-        if (!p) return 0;
-        uint32_t j = uint32_t(static_cast<const uint8_t*>(p) - d);
-        if (j >= 3 && j + 9 <= len && !d[j - 3] && !d[j - 2] && d[j - 1] == 1) {
-            const uint8_t* h = d + j - 3;
-            if ((h[4] & 0xF0) == 0x20 && (h[4] & 1) && (h[6] & 1) && (h[8] & 1)) return 1;
-        }
-        i = j;  // the loop steps past it
-    }
-    return 0;
-}
-
 int DetectPVAStream(const uint8_t* d, uint32_t len) {
     auto isAV = [&](uint64_t at) { return d[at] == 'A' && d[at + 1] == 'V'; };
     int result = 0;

@@ -217,7 +217,5 @@ protected:
 
 }  // namespace M2PS
 
-// MPEG-1 system stream test: an MPEG-1 pack header anywhere.
-int DetectSystemStream(const uint8_t* d, uint32_t len);
 // PVA test: a chain of "AV" packets that runs up to the end of the data.
 int DetectPVAStream(const uint8_t* d, uint32_t len);

@@ -40,6 +40,45 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& d) {
     f.write(reinterpret_cast<const char*>(d.data()), std::streamsize(d.size()));
 }
 
+const uint8_t kSeqStart[] = {0, 0, 1, 0xB3};
+const uint8_t kGopStart[] = {0, 0, 1, 0xB8};
+
+size_t Find(const std::vector<uint8_t>& d, const uint8_t* what, size_t n, size_t from) {
+    auto it = std::search(d.begin() + long(std::min(from, d.size())), d.end(), what, what + n);
+    return size_t(it - d.begin());
+}
+
+// The first sequence header run (up to the GOP header behind it).
+std::vector<uint8_t> FirstSequenceHeader(const std::vector<uint8_t>& es) {
+    const size_t a = Find(es, kSeqStart, 4, 0), b = Find(es, kGopStart, 4, a);
+    return b < es.size() ? std::vector<uint8_t>(es.begin() + long(a), es.begin() + long(b)) : std::vector<uint8_t>();
+}
+
+// Drops every copy of `header` that stands right before a GOP header, but the first.
+std::vector<uint8_t> DropHeaders(const std::vector<uint8_t>& es, const std::vector<uint8_t>& header, size_t* dropped) {
+    std::vector<uint8_t> pattern = header;
+    pattern.insert(pattern.end(), kGopStart, kGopStart + 4);
+    std::vector<uint8_t> out;
+    size_t at = 0, n = 0;
+    bool first = true;
+    for (;;) {
+        const size_t h = Find(es, pattern.data(), pattern.size(), at);
+        if (h >= es.size()) break;
+        out.insert(out.end(), es.begin() + long(at), es.begin() + long(h));
+        if (first) out.insert(out.end(), header.begin(), header.end());
+        n += !first;
+        first = false;
+        at = h + header.size();
+    }
+    out.insert(out.end(), es.begin() + long(at), es.end());
+    if (dropped) *dropped = n;
+    return out;
+}
+
+std::vector<uint8_t> StripRepeatedSequenceHeaders(const std::vector<uint8_t>& es) {
+    return DropHeaders(es, FirstSequenceHeader(es), nullptr);
+}
+
 struct CorpusFile {
     const char* size;  // picture size
     const char* name;
@@ -57,6 +96,7 @@ const CorpusFile kCorpus[] = {
     {"352x288", "vob_ac3.vob", "-c:v mpeg2video -b:v 2M -c:a ac3 -f vob", kTypeProgramStream, "mpeg"},
     {"720x576", "dvd.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f dvd", kTypeProgramStream, "mpeg"},
     {"352x288", "system.mpg", "-c:v mpeg1video -b:v 1M -c:a mp2 -f mpeg", kTypeSystemStream, "mpeg"},
+    {"352x288", "vcd.mpg", "-c:v mpeg1video -b:v 1M -c:a mp2 -f vcd", kTypeSystemStream, "mpeg"},
     {"352x288", "transport.ts", "-c:v mpeg2video -c:a mp2 -f mpegts", kTypeTransportStream, "mpegts"},
     {"352x288", "ts_ac3.ts", "-c:v mpeg2video -c:a ac3 -f mpegts", kTypeTransportStream, "mpegts"},
     {"352x288", "ts_h264.ts", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -f mpegts",
@@ -108,6 +148,14 @@ protected:
         Shell(tsIn + "-output_ts_offset 100 " + dir_ + "/later.ts 2>&1");
         Shell("cat " + dir_ + "/transport.ts " + dir_ + "/later.ts > " + dir_ + "/joined.ts");
         Shell(tsIn + "-mpegts_m2ts_mode 1 " + dir_ + "/m2ts.m2ts 2>&1");
+        // MPEG-1 video with its sequence header only once (ffmpeg repeats it at
+        // every GOP), in a system stream.
+        Shell(
+            "ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 -t 8 -c:v mpeg1video -b:v 1M -f mpeg1video " +
+            dir_ + "/repeats.m1v 2>&1");
+        auto es = ReadFile(dir_ + "/repeats.m1v");
+        WriteFile(dir_ + "/once.m1v", StripRepeatedSequenceHeaders(es));
+        Shell("ffmpeg -v error -y -f mpegvideo -i " + dir_ + "/once.m1v -c copy -f mpeg " + dir_ + "/once.mpg 2>&1");
         // Time stamps 4 s ahead of the PCR.
         Shell(tsIn + "-muxdelay 4 " + dir_ + "/lead.ts 2>&1");
         const auto ts = ReadFile(dir_ + "/transport.ts");
@@ -414,6 +462,71 @@ TEST_F(Corpus, M2tsIsNoTransportStream) {
     DriverLines(Path("m2ts.m2ts"), out);
     EXPECT_TRUE(d == ReadFile(out));
     std::remove(out.c_str());
+}
+
+// A system stream whose GOPs lack sequence headers gets the header in front
+// of GOPs, each enclosing packet's length grown by it; ffmpeg reads the result
+// without complaint and finds the same video with the same insertions.
+TEST_F(Corpus, SystemStreamGetsSequenceHeaders) {
+    const std::string in = Path("once.mpg"), out = Path("once.out.mpg");
+    const auto lines = DriverLines(in, out);
+    const auto src = ReadFile(in), got = ReadFile(out);
+    const auto header = FirstSequenceHeader(ReadFile(Path("once.m1v")));
+    ASSERT_FALSE(header.empty());
+    // Rebuild the output from the input and the lines.
+    std::vector<uint8_t> expect;
+    size_t inserted = 0, covered = 0;
+    std::vector<size_t> places;
+    for (const auto& l : lines) {
+        unsigned long long off = 0, size = 0;
+        char t[32] = {0}, mark[32] = {0};
+        const int f = std::sscanf(l.c_str(), "%llu %llu %31s %31s", &off, &size, t, mark);
+        ASSERT_GE(f, 3) << l;
+        if (f == 4) {
+            ASSERT_STREQ(mark, "inserted");
+            ASSERT_EQ(size, header.size());
+            expect.insert(expect.end(), header.begin(), header.end());
+            places.push_back(size_t(off));
+            ++inserted;
+            continue;
+        }
+        ASSERT_EQ(off, covered);
+        expect.insert(expect.end(), src.begin() + long(off), src.begin() + long(off + size));
+        covered += size;
+    }
+    EXPECT_EQ(covered, src.size());
+    EXPECT_GT(inserted, 0u);
+    ASSERT_EQ(got.size(), expect.size());
+    // Each place follows a GOP start code; the packet around it grew by the header.
+    size_t patched = 0;
+    for (size_t i = 0; i < got.size(); ++i)
+        if (got[i] != expect[i]) ++patched;
+    EXPECT_LE(patched, 2 * inserted);
+    for (size_t p : places) EXPECT_TRUE(std::equal(kGopStart, kGopStart + 4, src.begin() + long(p)));
+    // Walk the output's packets: their lengths chain from pack to pack.
+    size_t i = 0, packets = 0;
+    while (i + 12 <= got.size()) {
+        const uint8_t* p = &got[i];
+        ASSERT_TRUE(!p[0] && !p[1] && p[2] == 1) << "at " << i;
+        if (p[3] == 0xBA) {
+            i += 12;
+        } else if (p[3] == 0xB9) {
+            i += 4;
+        } else {
+            i += 6 + ((size_t(p[4]) << 8) | p[5]);
+            ++packets;
+        }
+    }
+    EXPECT_EQ(i, got.size());
+    EXPECT_GT(packets, 100u);
+    EXPECT_EQ(Shell("ffmpeg -v error -i " + out + " -f null - 2>&1"), "");
+    // The video demuxed from the output: the input's, with the same insertions.
+    const std::string es = Path("once.out.m1v");
+    Shell("ffmpeg -v error -y -i " + out + " -c copy -f mpeg1video " + es + " 2>&1");
+    const auto outEs = ReadFile(es);
+    size_t dropped = 0;
+    EXPECT_TRUE(DropHeaders(outEs, header, &dropped) == ReadFile(Path("once.m1v")));
+    EXPECT_EQ(dropped, inserted);
 }
 
 TEST_F(Corpus, DamagedInputNeverCrashes) {
