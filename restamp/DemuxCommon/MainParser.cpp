@@ -1,12 +1,14 @@
 #include "restamp/DemuxCommon/MainParser.h"
 
 #include "restamp/DemuxCommon/CoreLog.h"
+#include "restamp/DemuxCommon/DFPVAStream.h"
 #include "restamp/DemuxCommon/DFProgramStream.h"
 #include "restamp/DemuxCommon/DFSystemStream.h"
 #include "restamp/DemuxCommon/DFTransportStream.h"
 #include "restamp/parsers/EsHeaders.h"
 #include "restamp/parsers/M1SS.h"
 #include "restamp/parsers/M2PS.h"
+#include "restamp/parsers/PVA.h"
 #include "restamp/parsers/MAudio.h"
 #include "restamp/parsers/MVideo.h"
 
@@ -14,6 +16,7 @@ namespace {
 
 using PSTemplate = BS::CParserTemplateImpl<M2PS::CPSParserImpl, M2PS::CPSParserHandlerImpl, CDFProgramStream>;
 using SSTemplate = BS::CParserTemplateImpl<M1SS::CSSParserImpl, M1SS::CSSParserHandlerImpl, CDFSystemStream>;
+using PVATemplate = BS::CParserTemplateImpl<PVA::CPVAParserImpl, PVA::CPVAParserHandlerImpl, CDFPVAStream>;
 using TSTemplate = BS::CParserTemplateImpl<M2TS::CTSParserImpl, M2TS::CTSParserHandlerImpl, CDFTransportStream>;
 using AudioTemplate =
     BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl, MAudio::CAudioDispatcher>;
@@ -26,6 +29,7 @@ constexpr uint32_t kAudioMinBytes = 100000;
 constexpr uint32_t kProgramStreamMinBytes = 2000000;
 constexpr uint32_t kTransportStreamMinBytes = 10000;
 constexpr uint32_t kSystemStreamMinBytes = 300000;
+constexpr uint32_t kPVAMinBytes = 2000000;
 // Stream positions from which detection must decide with what it has.
 constexpr int64_t kDetectFinalPosition = 4000000;
 constexpr int64_t kTransportDetectFinalPosition = 10000000;
@@ -161,6 +165,7 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
                 SetType(type);
                 break;
             case kTypeSystemStream:
+            case kTypePVA:
                 SetType(type);
                 break;
             case kTypeAC3Only:
@@ -182,6 +187,9 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
     if (type == kTypeProgramStream) {
         CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
         r = (n >= kProgramStreamMinBytes || final) ? BuildProgramStream(b) : 1;
+    } else if (type == kTypePVA) {
+        CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
+        r = (n >= kPVAMinBytes || final) ? BuildPVA(b) : 1;
     } else if (type == kTypeSystemStream) {
         CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
         r = (n >= kSystemStreamMinBytes || final) ? BuildSystemStream(b) : 1;
@@ -229,6 +237,24 @@ int32_t CMainParser::BuildSystemStream(BS::AInputBuffer* b) {
     if (!t) return kHrOutOfMemory;
     if (made && owner_) owner_->AttachSystemStream(&t->stream, t->stream.GetState());
     SetType(kTypeSystemStream);
+    const bool detFinal = position_ >= kDetectFinalPosition || final_;
+    pendingSkip_ = 0;
+    uint32_t len = b->GetLength();
+    ParseLocked(0, b->GetReadPtr(), &len);
+    if (!t->stream.DetectSubStreams(detFinal)) {
+        CORE_LOG(kCoreLogTrace, 1, "Not all streams detected 1");
+        return 1;
+    }
+    t->stream.FinishDetection();
+    t->Reset();
+    pendingSkip_ = 0;
+    return 0;
+}
+
+int32_t CMainParser::BuildPVA(BS::AInputBuffer* b) {
+    auto* t = PrepareTemplate<PVATemplate>();
+    if (!t) return kHrOutOfMemory;
+    SetType(kTypePVA);
     const bool detFinal = position_ >= kDetectFinalPosition || final_;
     pendingSkip_ = 0;
     uint32_t len = b->GetLength();

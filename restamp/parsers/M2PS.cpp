@@ -512,29 +512,3 @@ void CProgramStream::RemoveChild(BS::AStreamElement* c) {
 }
 
 }  // namespace M2PS
-
-int DetectPVAStream(const uint8_t* d, uint32_t len) {
-    auto isAV = [&](uint64_t at) { return d[at] == 'A' && d[at + 1] == 'V'; };
-    int result = 0;
-    uint64_t off = 0, rem = len;
-    while (rem > 8) {
-        if (isAV(off)) {
-            result = 0;
-            for (;;) {
-                const uint64_t size = ((uint32_t(d[off + 6]) << 8) | d[off + 7]) + 8u;
-                if (size + 8 > rem) break;
-                off += size;
-                rem -= size;
-                if (isAV(off))
-                    result = 1;
-                else {
-                    result = 0;
-                    break;
-                }
-            }
-        }
-        off += 1;
-        rem -= 1;
-    }
-    return result;
-}

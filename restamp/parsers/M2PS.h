@@ -216,6 +216,3 @@ protected:
 };
 
 }  // namespace M2PS
-
-// PVA test: a chain of "AV" packets that runs up to the end of the data.
-int DetectPVAStream(const uint8_t* d, uint32_t len);

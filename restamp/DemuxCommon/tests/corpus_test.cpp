@@ -2,6 +2,7 @@
 // ffprobe as the independent oracle. Skipped when ffmpeg is not installed.
 #include "restamp/DemuxCommon/MainParser.h"
 #include "restamp/DemuxCommon/TimeMarkerCore.h"
+#include "restamp/parsers/PVA.h"
 
 #include "codec/common/TimeStamps.h"
 
@@ -41,6 +42,7 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& d) {
 }
 
 const uint8_t kSeqStart[] = {0, 0, 1, 0xB3};
+constexpr uint32_t kStrayPts = 0x7654321;
 const uint8_t kGopStart[] = {0, 0, 1, 0xB8};
 
 size_t Find(const std::vector<uint8_t>& d, const uint8_t* what, size_t n, size_t from) {
@@ -77,6 +79,90 @@ std::vector<uint8_t> DropHeaders(const std::vector<uint8_t>& es, const std::vect
 
 std::vector<uint8_t> StripRepeatedSequenceHeaders(const std::vector<uint8_t>& es) {
     return DropHeaders(es, FirstSequenceHeader(es), nullptr);
+}
+
+// A PVA file from an MPEG video stream without B pictures (one packet per
+// picture, PTS in the video header) and an MPEG audio stream (one PES packet
+// per frame); `stray` adds a stream-id-3 packet whose payload holds a
+// plausible video header with the PTS `strayPts`.
+std::vector<uint8_t> BuildPva(const std::vector<uint8_t>& video, const std::vector<uint8_t>& audio, bool stray,
+                              uint32_t strayPts) {
+    constexpr uint32_t kBase = 36000;  // first PTS (90 kHz)
+    constexpr uint32_t kPictureTicks = 3600;
+    constexpr uint32_t kFrameTicks = 2160;  // 1,152 samples at 48 kHz
+    std::vector<uint8_t> out;
+    uint8_t counter = 0;
+    auto packet = [&](uint8_t id, bool ptsFlag, const std::vector<uint8_t>& body) {
+        const size_t len = body.size();
+        const uint8_t h[8] = {'A',         'V', id, counter++, 0x55, uint8_t(ptsFlag ? 0x10 : 0), uint8_t(len >> 8),
+                              uint8_t(len)};
+        out.insert(out.end(), h, h + 8);
+        out.insert(out.end(), body.begin(), body.end());
+    };
+    constexpr size_t kMaxPayload = 6000;  // readers refuse longer PVA packets
+    auto videoPacket = [&](uint32_t pts, const uint8_t* d, size_t n) {
+        for (bool first = true; n; first = false) {
+            const size_t k = std::min(n, kMaxPayload);
+            std::vector<uint8_t> body;
+            if (first) body = {uint8_t(pts >> 24), uint8_t(pts >> 16), uint8_t(pts >> 8), uint8_t(pts)};
+            body.insert(body.end(), d, d + k);
+            packet(1, first, body);
+            d += k;
+            n -= k;
+        }
+    };
+    // Picture starts split the video.
+    std::vector<size_t> cuts;
+    const uint8_t pic[] = {0, 0, 1, 0};
+    for (size_t i = Find(video, pic, 4, 0); i < video.size(); i = Find(video, pic, 4, i + 4)) cuts.push_back(i);
+    if (!cuts.empty()) cuts[0] = 0;
+    cuts.push_back(video.size());
+    // MPEG audio frames by their headers.
+    std::vector<std::pair<size_t, size_t>> frames;
+    for (size_t i = 0; i + 4 <= audio.size();) {
+        static const uint16_t kRates[] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
+        const uint32_t rate = kRates[audio[i + 2] >> 4];
+        const size_t len = rate ? 144 * rate * 1000 / 48000 + ((audio[i + 2] >> 1) & 1) : 0;
+        if (audio[i] != 0xFF || !len) break;
+        frames.push_back({i, std::min(len, audio.size() - i)});
+        i += len;
+    }
+    size_t a = 0;
+    for (size_t v = 0; v + 1 < cuts.size(); ++v) {
+        const uint32_t vpts = kBase + kPictureTicks * uint32_t(v);
+        while (a < frames.size() && kBase + kFrameTicks * a <= vpts) {
+            std::vector<uint8_t> pes = {0, 0, 1, 0xC0, 0, 0, 0x80, 0x80, 5};
+            uint8_t t[5];
+            MpegCommon::EncodeTimeStamp(t, 2, kBase + kFrameTicks * a);
+            pes.insert(pes.end(), t, t + 5);
+            pes.insert(pes.end(), audio.begin() + long(frames[a].first),
+                       audio.begin() + long(frames[a].first + frames[a].second));
+            const size_t l = pes.size() - 6;
+            pes[4] = uint8_t(l >> 8);
+            pes[5] = uint8_t(l);
+            packet(2, true, pes);
+            ++a;
+        }
+        videoPacket(vpts, video.data() + cuts[v], cuts[v + 1] - cuts[v]);
+        if (stray && v == cuts.size() / 2) {
+            std::vector<uint8_t> body(64, 0x11);
+            const uint8_t forged[12] = {'A',
+                                        'V',
+                                        1,
+                                        0,
+                                        0x55,
+                                        0x10,
+                                        0,
+                                        40,
+                                        uint8_t(strayPts >> 24),
+                                        uint8_t(strayPts >> 16),
+                                        uint8_t(strayPts >> 8),
+                                        uint8_t(strayPts)};
+            std::copy(forged, forged + 12, body.begin() + 10);
+            packet(3, false, body);
+        }
+    }
+    return out;
 }
 
 struct CorpusFile {
@@ -156,6 +242,13 @@ protected:
         auto es = ReadFile(dir_ + "/repeats.m1v");
         WriteFile(dir_ + "/once.m1v", StripRepeatedSequenceHeaders(es));
         Shell("ffmpeg -v error -y -f mpegvideo -i " + dir_ + "/once.m1v -c copy -f mpeg " + dir_ + "/once.mpg 2>&1");
+        // PVA, with and without a stray packet of stream id 3.
+        Shell("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 -t 3 -c:v mpeg2video -bf 0 -f mpeg2video " +
+              dir_ + "/pva.m2v 2>&1");
+        Shell(std::string("ffmpeg -v error -y ") + kAudioIn + " -t 3 -c:a mp2 -f mp2 " + dir_ + "/pva.mp2 2>&1");
+        const auto pv = ReadFile(dir_ + "/pva.m2v"), pa = ReadFile(dir_ + "/pva.mp2");
+        WriteFile(dir_ + "/plain.pva", BuildPva(pv, pa, false, 0));
+        WriteFile(dir_ + "/stray.pva", BuildPva(pv, pa, true, kStrayPts));
         // Time stamps 4 s ahead of the PCR.
         Shell(tsIn + "-muxdelay 4 " + dir_ + "/lead.ts 2>&1");
         const auto ts = ReadFile(dir_ + "/transport.ts");
@@ -529,12 +622,73 @@ TEST_F(Corpus, SystemStreamGetsSequenceHeaders) {
     EXPECT_EQ(dropped, inserted);
 }
 
+TEST_F(Corpus, PvaTimesMatchFfprobe) {
+    for (const char* name : {"plain.pva", "stray.pva"}) {
+        SCOPED_TRACE(name);
+        const std::string path = Path(name);
+        auto data = ReadFile(path);
+        ASSERT_GT(data.size(), 10000u);
+        std::string fmt = Shell("ffprobe -v error -show_entries format=format_name -of csv=p=0 " + path);
+        EXPECT_EQ(fmt.substr(0, fmt.find_first_of(",\n")), "pva");
+        EXPECT_EQ(CMainParser::DetectFormat(data.data(), uint32_t(data.size())), uint32_t(kTypePVA));
+        Recorder rec;
+        CMainParser mp(&rec);
+        BS::CSequentialBuffer all(uint32_t(data.size()));
+        all.Append(data.data(), uint32_t(data.size()));
+        ASSERT_EQ(mp.InitWithData(kNoTime, &all, 1), 0);
+        ASSERT_EQ(mp.StreamType(), uint32_t(kTypePVA));
+        rec.times.clear();
+        uint32_t n = uint32_t(data.size());
+        mp.ParseData(0, data.data(), &n);
+        auto video = rec.times[{0, 0}], audio = rec.times[{1, 0}];
+        std::sort(video.begin(), video.end());
+        std::sort(audio.begin(), audio.end());
+        // One time per picture and per audio frame, as the file was built;
+        // ffprobe's times are among them (its reader leaves some out).
+        auto evenlySpaced = [](const std::vector<int64_t>& v, int64_t step) {
+            for (size_t i = 0; i < v.size(); ++i)
+                if (v[i] != 4000000 + step * int64_t(i)) return false;
+            return !v.empty();
+        };
+        EXPECT_TRUE(evenlySpaced(video, 400000));
+        EXPECT_EQ(video.size(), 75u);
+        EXPECT_TRUE(evenlySpaced(audio, 240000));
+        EXPECT_GE(audio.size(), 120u);
+        for (const char* sel : {"v", "a"}) {
+            const auto& ours = sel[0] == 'v' ? video : audio;
+            const auto probed = ProbePts(path, sel);
+            EXPECT_GT(probed.size(), 10u);
+            for (int64_t t : probed) EXPECT_TRUE(std::binary_search(ours.begin(), ours.end(), t)) << t;
+        }
+        EXPECT_EQ(std::count(video.begin(), video.end(), int64_t(uint64_t(kStrayPts) * 1000 / 9)), 0);
+        // Every byte goes out unchanged.
+        const std::string out = path + ".out";
+        DriverLines(path, out);
+        EXPECT_TRUE(ReadFile(out) == data);
+        std::remove(out.c_str());
+    }
+}
+
+// The format test follows a chain of packets to the data's end; an "AV" in
+// the last packet's payload does not undo it.
+TEST_F(Corpus, PvaDetectionKeepsAGoodChain) {
+    auto data = ReadFile(Path("plain.pva"));
+    data.resize(50000);
+    EXPECT_EQ(CMainParser::DetectFormat(data.data(), uint32_t(data.size())), uint32_t(kTypePVA));
+    data.insert(data.end(), {'A', 'V', 1, 0, 0, 0, 0x7F, 0x00});  // a packet running past the end
+    data.insert(data.end(), 100, 0);
+    data.insert(data.end(), {'A', 'V', 2, 0, 0, 0, 0x10, 0x00});  // a stray "AV" inside it
+    data.insert(data.end(), 100, 0);
+    EXPECT_EQ(DetectPVAStream(data.data(), uint32_t(data.size())), 1);
+}
+
 TEST_F(Corpus, DamagedInputNeverCrashes) {
     std::mt19937 rng(12345);
     std::vector<std::string> files;
     for (const auto& f : kCorpus) files.push_back(f.name);
     files.push_back("hi.vob");
     files.push_back("ts204.ts");
+    files.push_back("plain.pva");
     for (const auto& name : files) {
         SCOPED_TRACE(name);
         const auto orig = ReadFile(Path(name));
