@@ -211,7 +211,11 @@ CPEStreamType::CPEStreamType(const CStreamKey& k) : BS::CBaseType("PacketizedEle
 uint32_t CPEStream::FindNextPacketStart(const uint8_t* d, uint32_t len) {
     if (len < 4) return 0xFFFFFFFFu;
     for (uint32_t i = 0; i + 4 <= len; ++i) {
-        if (d[i] || d[i + 1] || d[i + 2] != 1) continue;
+        // Find the 01 of a start code first.
+        const void* one = std::memchr(d + i + 2, 1, len - 1 - (i + 2));
+        if (!one) break;
+        i = uint32_t(static_cast<const uint8_t*>(one) - d) - 2;
+        if (d[i] || d[i + 1]) continue;
         const uint8_t c = d[i + 3];
         if (c >= 0xBC && c != 0xFF) return i;
         if (c == 0xBA && i + 4 < len && (d[i + 4] & 0xC0) == 0x40) return i;
@@ -278,15 +282,17 @@ uint32_t CPEStream::OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::Par
     if (workRemaining != 0xFFFFFFFFu) {
         take = len < workRemaining ? len : workRemaining;
         workRemaining -= take;
+    } else if (unbounded) {
+        // A by-PID packet runs to the next unit start: its payload is not searched.
+        take = len;
     } else {
         const uint32_t k = FindNextPacketStart(d, len);
         if (k != 0xFFFFFFFFu) {
             take = k;
             workRemaining = 0;
-        } else if (unbounded)
-            take = len;
-        else
+        } else {
             take = len > 3 ? len - 3 : 0;  // a start code cut by the block end is found next time
+        }
     }
     workPosition = pos + take;
     if (ctl) {

@@ -83,7 +83,7 @@ bool CAdaptionalField::Parse(const uint8_t* d, uint32_t len) {
 
 bool CTransportHdr::Parse(const uint8_t* d, uint32_t len) {
     if (len < 4 || d[0] != kSyncByte) return false;
-    Clear();
+    // Every field is written below (no Clear: this runs for every packet).
     errorIndicator = d[1] >> 7;
     unitStart = (d[1] >> 6) & 1;
     priority = (d[1] >> 5) & 1;
@@ -93,10 +93,14 @@ bool CTransportHdr::Parse(const uint8_t* d, uint32_t len) {
     continuityCounter = d[3] & 15;
     pidClass = PidClass(pid);
     const uint32_t end = std::min(len, kPacketSize);
-    if (adaptationFieldControl >= 2)
+    if (adaptationFieldControl >= 2) {
         valid = af.Parse(d + 4, end - 4);
-    else
+    } else {
+        af.valid = false;
+        af.pcrFlag = 0;
+        af.size = 1;
         valid = true;
+    }
     return valid;
 }
 
