@@ -71,6 +71,15 @@ uint32_t MpegAudioSampleRate(unsigned version, unsigned sf) {
     return (version < 4 && sf < 3) ? kMpegAudioRates[version][sf] : 0;
 }
 
+ProfileLevel DecodeProfileLevel(unsigned pli) {
+    // Profile and level nibbles; the escape bit is the top bit of the profile nibble.
+    static const uint8_t kProfiles[16] = {0, 5, 4, 3, 2, 1, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    static const uint8_t kLevels[16] = {0, 0, 0, 0, 4, 5, 3, 0, 2, 0, 1, 0, 0, 0, 0, 0};
+    ProfileLevel r{kProfiles[(pli >> 4) & 15], kLevels[pli & 15]};
+    if (r.level == 5) r.profile = 2;
+    return r;
+}
+
 uint32_t AdtsSampleRate(unsigned index) {
     return index < 12 ? kAdtsRates[index] : 0;
 }

@@ -22,6 +22,15 @@ double PelAspectRatio(unsigned aspectCode);
 // (1 is square samples, given as 1:1).
 Rational DisplayAspectRatio(unsigned aspectCode);
 
+// profile_and_level_indication of the MPEG-2 sequence extension as the
+// scanners' codes: profile 1 high .. 5 simple, 6 escape (0 unknown); level 1
+// high .. 4 low, 5 for the escape level 0x_5 (which also sets profile 2).
+struct ProfileLevel {
+    uint32_t profile;
+    uint32_t level;
+};
+ProfileLevel DecodeProfileLevel(unsigned profileAndLevel);
+
 // MPEG audio header codes: version 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5 (1 is
 // reserved); layer 3 Layer I, 2 Layer II, 1 Layer III (0 is reserved).
 uint32_t MpegAudioBitRate(unsigned version, unsigned layer, unsigned bitrateIndex);  // bit/s

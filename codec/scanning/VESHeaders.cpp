@@ -74,54 +74,9 @@ bool VESSeqExt::Parse(const uint8_t* bytes, uint32_t length, bool strict) {
     if (r.Overrun()) return Truncated();
     if (strict && marker != 1) return false;
 
-    const uint32_t p = profile_and_level_indication;
-    profile = 0;
-    if (p >= 0x10 && p < 0x90) {
-        switch (p >> 4) {
-            case 1:
-                profile = 5;
-                break;
-            case 2:
-                profile = 4;
-                break;
-            case 3:
-                profile = 3;
-                break;
-            case 4:
-                profile = 2;
-                break;
-            case 5:
-                profile = 1;
-                break;
-            case 8:
-                profile = 6;
-                break;
-            default:
-                profile = 0;
-                break;
-        }
-    }
-    switch (p & 0x0F) {
-        case 4:
-            level = 4;
-            break;
-        case 5:
-            level = 5;
-            profile = 2;
-            break;
-        case 6:
-            level = 3;
-            break;
-        case 8:
-            level = 2;
-            break;
-        case 10:
-            level = 1;
-            break;
-        default:
-            level = 0;
-            break;
-    }
+    const MpegCommon::ProfileLevel pl = MpegCommon::DecodeProfileLevel(profile_and_level_indication);
+    profile = pl.profile;
+    level = pl.level;
     chroma = chroma_format;
     valid_ = 1;
     return true;

@@ -11,6 +11,19 @@ int32_t CChronelDispatcher::ProcessData(const uint8_t* span, uint32_t valid, int
     return 0;
 }
 
+bool CChronelDispatcher::PlanChunk(uint8_t* chunk, uint32_t len, int64_t position, const uint8_t** header,
+                                   uint32_t* headerLength, uint32_t* split) {
+    const CSeqHeaderProcessor* h = dispatcher_.PendingSeqHeader();
+    if (position < 0) return false;
+    const CDeliveryPlan plan = PlanDelivery(uint64_t(position), chunk, len, dispatcher_.Marks(), h);
+    if (!plan.insert) return false;
+    ApplyPlan(plan, chunk);
+    *header = h->Data();
+    *headerLength = h->Length();
+    *split = plan.split;
+    return true;
+}
+
 void CChronelDispatcher::SpanCut(uint32_t remaining) {
     leftover_ = remaining;
     dispatcher_.MainParser().ResetParser();

@@ -17,6 +17,8 @@ public:
     void ResetStreamState() override;
     void ResetAll() override;
     const char* FormatName() const override;
+    bool PlanChunk(uint8_t* chunk, uint32_t len, int64_t position, const uint8_t** header, uint32_t* headerLength,
+                   uint32_t* split) override;
 
     CDataDispatcher& Dispatcher() { return dispatcher_; }
 

@@ -33,6 +33,14 @@ public:
     virtual void ResetStreamState() = 0;
     // Forget everything: the next input is detected again.
     virtual void ResetAll() = 0;
+    // After ProcessData: whether the chunk (len bytes at stream offset
+    // `position`) goes out with a header put in at *split; then *header and
+    // *headerLength give it, and the chunk's enclosing packet length has
+    // been grown in place.
+    virtual bool PlanChunk(uint8_t* /*chunk*/, uint32_t /*len*/, int64_t /*position*/, const uint8_t** /*header*/,
+                           uint32_t* /*headerLength*/, uint32_t* /*split*/) {
+        return false;
+    }
     // Display name of the detected format.
     virtual const char* FormatName() const = 0;
 };

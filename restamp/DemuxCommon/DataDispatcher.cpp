@@ -1,6 +1,7 @@
 #include "restamp/DemuxCommon/DataDispatcher.h"
 
 #include "restamp/DemuxCommon/CoreLog.h"
+#include "restamp/parsers/M2PS.h"
 #include "restamp/parsers/MAudio.h"
 
 namespace {
@@ -65,6 +66,66 @@ public:
     }
 };
 
+// The video of a system stream: marks the first GOP header of a parse that
+// has no sequence header in front of it (a GOP behind one decodes already).
+class CDataDispatcher::CVESCallback : public CCallback {
+public:
+    using CCallback::CCallback;
+    void OnStateChange(BS::AStreamElement* e) override {
+        const BS::CBaseState* st = e->GetState();
+        switch (st->code) {
+            case kSequenceHeader:
+                afterSequenceHeader_ = true;
+                break;
+            case kGop: {
+                CSSPositionWatcher& w = dispatcher->ssWatcher_;
+                if (!afterSequenceHeader_ && !w.gop && st->data)
+                    w.gop = static_cast<const BS::CBaseEvent*>(st->data)->position;
+                afterSequenceHeader_ = false;
+                break;
+            }
+            case kPicture:
+            case kSlice:
+                afterSequenceHeader_ = false;
+                break;
+            default:
+                break;
+        }
+    }
+
+private:
+    static constexpr uint32_t kSequenceHeader = 1, kGop = 11, kPicture = 12, kSlice = 13;
+    bool afterSequenceHeader_ = false;
+};
+
+// A stream of the system stream: once its video element exists, watch it.
+class CDataDispatcher::CM1ESCallback : public CCallback {
+public:
+    using CCallback::CCallback;
+    void OnStateChange(BS::AStreamElement* e) override {
+        auto* pe = dynamic_cast<M2PS::CPEStream*>(e);
+        if (!pe || pe->GetState()->code != 2 || pe->typeCode != 0) return;
+        if (auto* ves = dynamic_cast<MVideo::CVEStream*>(pe->GetSubElement())) {
+            if (!watched_) watched_ = dispatcher->MakeCallback<CVESCallback>(ves);
+        }
+    }
+
+private:
+    CCallback* watched_ = nullptr;
+};
+
+// The system stream: each stream added gets a callback of its own.
+class CDataDispatcher::CM1SSCallback : public CCallback {
+public:
+    using CCallback::CCallback;
+    void OnStateChange(BS::AStreamElement* e) override {
+        if (e->GetState()->code != 1) return;
+        auto* impl = dynamic_cast<BS::AStreamElementImpl*>(e);
+        if (auto* pe = impl ? dynamic_cast<M2PS::CPEStream*>(impl->LastChild()) : nullptr)
+            dispatcher->MakeCallback<CM1ESCallback>(pe);
+    }
+};
+
 CDataDispatcher::CDataDispatcher(ATimeSink* filter) : filter_(filter), detection_(kCollectSize), mainParser_(this) {}
 
 CDataDispatcher::~CDataDispatcher() {
@@ -88,22 +149,33 @@ void CDataDispatcher::AttachAudioRoot(BS::AStreamElement* root) {
 void CDataDispatcher::AttachAC3Root(BS::AStreamElement* root) {
     MakeCallback<CAC3RootCallback>(root);
 }
-void CDataDispatcher::AttachSystemStream(BS::AStreamElement*, BS::CBaseState*) {
-    // System streams are not parsed by this build.
+void CDataDispatcher::AttachSystemStream(BS::AStreamElement* root, BS::CBaseState*) {
+    MakeCallback<CM1SSCallback>(root);
+}
+
+void CDataDispatcher::SetPendingSeqHeader(const uint8_t* d, uint32_t len) {
+    std::unique_ptr<CSeqHeaderProcessor> h(new (std::nothrow) CSeqHeaderProcessor());
+    if (!h) return;
+    h->Set(d, len);
+    pendingSeqHeader_ = std::move(h);
 }
 
 uint32_t CDataDispatcher::OnTime(const CStreamKey& key, int64_t t) {
     if (t == kNoTime) return 0;
+    if (key.byPid && key.streamId == 0) pcrSeen_ = true;
     const int64_t out = timeProcessor_.ProcessTime(key, t, 0);
     if (filter_) filter_->OnTime(out);
     return 0;
 }
 
 uint32_t CDataDispatcher::OnPayload(const uint8_t*, uint32_t, int64_t t, const CStreamKey& key) {
+    if (pcrSeen_ && key.byPid) return 0;
     return OnTime(key, t);
 }
 
 void CDataDispatcher::ProcessData(uint64_t position, const uint8_t* data, uint32_t* length) {
+    tsWatcher_.Clear();
+    ssWatcher_.Clear();
     if (mainParser_.IsInitialized()) {
         mainParser_.ParseData(position, data, length);
         return;
@@ -113,6 +185,7 @@ void CDataDispatcher::ProcessData(uint64_t position, const uint8_t* data, uint32
         // A new collection after the input was disconnected.
         detection_.Allocate(kCollectSize);
         detectionLength_ = 0;
+        pcrSeen_ = false;
     }
     if (detection_.GetFree() <= n) detection_.Compact();
     if (detection_.GetFree() <= n) {

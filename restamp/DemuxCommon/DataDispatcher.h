@@ -5,6 +5,7 @@
 #pragma once
 
 #include "restamp/DemuxCommon/MainParser.h"
+#include "restamp/DemuxCommon/SeqHeaderInsertion.h"
 #include "restamp/DemuxCommon/TimeProcessor.h"
 
 #include <memory>
@@ -31,6 +32,11 @@ public:
     void AttachSystemStream(BS::AStreamElement* root, BS::CBaseState* state) override;
     uint32_t OnTime(const CStreamKey& key, int64_t t) override;
     uint32_t OnPayload(const uint8_t* data, uint32_t len, int64_t t, const CStreamKey& key) override;
+    CTSWatcher* TSWatcher() override { return &tsWatcher_; }
+    CSSPositionWatcher* PositionWatcher() override { return &ssWatcher_; }
+    void SetPendingSeqHeader(const uint8_t* d, uint32_t len) override;
+    const CSeqHeaderProcessor* PendingSeqHeader() const { return pendingSeqHeader_.get(); }
+    const CSSPositionWatcher& Marks() const { return ssWatcher_; }
 
     // Parses (or collects) the span; *length goes out as the bytes consumed.
     void ProcessData(uint64_t position, const uint8_t* data, uint32_t* length);
@@ -72,8 +78,18 @@ private:
     class CAC3RootCallback;
     class CAESCallback;
     class CAC3SCallback;
+    class CM1SSCallback;
+    class CM1ESCallback;
+    class CVESCallback;
 
     ATimeSink* filter_;
+    CTSWatcher tsWatcher_;
+    CSSPositionWatcher ssWatcher_;
+    std::unique_ptr<CSeqHeaderProcessor> pendingSeqHeader_;
+    // A transport stream's PCR has been reported: from then on its PES time
+    // stamps, which lead the PCR by the decoder delay, no longer stamp chunks
+    // (on one timeline a lead above 2.5 s would count every alternation as a jump).
+    bool pcrSeen_ = false;
     CTimeProcessor timeProcessor_;
     std::vector<std::unique_ptr<CCallback>> callbacks_;  // before the parser: it goes first
     BS::CSequentialBuffer detection_;

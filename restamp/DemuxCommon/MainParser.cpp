@@ -1,15 +1,23 @@
 #include "restamp/DemuxCommon/MainParser.h"
 
 #include "restamp/DemuxCommon/CoreLog.h"
+#include "restamp/DemuxCommon/DFPVAStream.h"
 #include "restamp/DemuxCommon/DFProgramStream.h"
+#include "restamp/DemuxCommon/DFSystemStream.h"
+#include "restamp/DemuxCommon/DFTransportStream.h"
 #include "restamp/parsers/EsHeaders.h"
+#include "restamp/parsers/M1SS.h"
 #include "restamp/parsers/M2PS.h"
+#include "restamp/parsers/PVA.h"
 #include "restamp/parsers/MAudio.h"
 #include "restamp/parsers/MVideo.h"
 
 namespace {
 
 using PSTemplate = BS::CParserTemplateImpl<M2PS::CPSParserImpl, M2PS::CPSParserHandlerImpl, CDFProgramStream>;
+using SSTemplate = BS::CParserTemplateImpl<M1SS::CSSParserImpl, M1SS::CSSParserHandlerImpl, CDFSystemStream>;
+using PVATemplate = BS::CParserTemplateImpl<PVA::CPVAParserImpl, PVA::CPVAParserHandlerImpl, CDFPVAStream>;
+using TSTemplate = BS::CParserTemplateImpl<M2TS::CTSParserImpl, M2TS::CTSParserHandlerImpl, CDFTransportStream>;
 using AudioTemplate =
     BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl, MAudio::CAudioDispatcher>;
 using AC3Template = BS::CParserTemplateImpl<AC3::CAC3ParserImpl, AC3::CAC3ParserHandlerImpl, AC3::CAC3Dispatcher>;
@@ -17,6 +25,14 @@ using VideoTemplate =
     BS::CParserTemplateImpl<MVideo::CVideoParserImpl, MVideo::CVideoParserHandlerImpl, MVideo::CVideoDispatcher>;
 
 constexpr uint32_t kAudioMinBytes = 100000;
+// Bytes collected before a container's parser is built (or the end of the stream).
+constexpr uint32_t kProgramStreamMinBytes = 2000000;
+constexpr uint32_t kTransportStreamMinBytes = 10000;
+constexpr uint32_t kSystemStreamMinBytes = 300000;
+constexpr uint32_t kPVAMinBytes = 2000000;
+// Stream positions from which detection must decide with what it has.
+constexpr int64_t kDetectFinalPosition = 4000000;
+constexpr int64_t kTransportDetectFinalPosition = 10000000;
 
 using chronel::kCoreLogError;
 using chronel::kCoreLogTrace;
@@ -144,6 +160,14 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
             case kTypeProgramStream:
                 SetType(type);
                 break;
+            case kTypeTransportStream:
+                packetSize_ = pkt;
+                SetType(type);
+                break;
+            case kTypeSystemStream:
+            case kTypePVA:
+                SetType(type);
+                break;
             case kTypeAC3Only:
             case kTypeAudioOnly:
                 if (n < kAudioMinBytes && !final) return 1;
@@ -157,13 +181,24 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
             default:
                 // Nothing matched, or a format whose parser this build lacks:
                 // try again with more data.
-                if (type == kTypeTransportStream) packetSize_ = pkt;
                 return kHrFail;
         }
     }
     if (type == kTypeProgramStream) {
         CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
-        r = (n >= 2000000 || final) ? BuildProgramStream(b) : 1;
+        r = (n >= kProgramStreamMinBytes || final) ? BuildProgramStream(b) : 1;
+    } else if (type == kTypePVA) {
+        CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
+        r = (n >= kPVAMinBytes || final) ? BuildPVA(b) : 1;
+    } else if (type == kTypeSystemStream) {
+        CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
+        r = (n >= kSystemStreamMinBytes || final) ? BuildSystemStream(b) : 1;
+    } else if (type == kTypeTransportStream) {
+        CORE_LOG(kCoreLogTrace, 1, "CMainParser::InitWithData init parser");
+        if (n >= kTransportStreamMinBytes || final)
+            r = BuildTransportStream(b);
+        else
+            CORE_LOG(kCoreLogTrace, 1, "DetectTransportStream need more data %d", int(n));
     }
     if (r < 0) {
         if (!parser_) type_.store(0, std::memory_order_release);
@@ -176,23 +211,99 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
     return IsInitialized() ? 0 : 1;
 }
 
-int32_t CMainParser::BuildProgramStream(BS::AInputBuffer* b) {
-    auto* t = dynamic_cast<PSTemplate*>(parser_);
+template <class T>
+T* CMainParser::PrepareTemplate(bool* made) {
+    auto* t = dynamic_cast<T*>(parser_);
+    if (made) *made = !t;
     if (!t && parser_) {
         graph_.ReleaseRoot();
         delete parser_;
         parser_ = nullptr;
     }
     if (!t) {
-        t = new (std::nothrow) PSTemplate();
-        if (!t) return kHrOutOfMemory;
+        t = new (std::nothrow) T();
+        if (!t) return nullptr;
         parser_ = t;
     }
     t->Reset();
     t->stream.owner = owner_;
     graph_.SetRoot(&t->stream);
+    return t;
+}
+
+int32_t CMainParser::BuildSystemStream(BS::AInputBuffer* b) {
+    bool made = false;
+    auto* t = PrepareTemplate<SSTemplate>(&made);
+    if (!t) return kHrOutOfMemory;
+    if (made && owner_) owner_->AttachSystemStream(&t->stream, t->stream.GetState());
+    SetType(kTypeSystemStream);
+    const bool detFinal = position_ >= kDetectFinalPosition || final_;
+    pendingSkip_ = 0;
+    uint32_t len = b->GetLength();
+    ParseLocked(0, b->GetReadPtr(), &len);
+    if (!t->stream.DetectSubStreams(detFinal)) {
+        CORE_LOG(kCoreLogTrace, 1, "Not all streams detected 1");
+        return 1;
+    }
+    t->stream.FinishDetection();
+    t->Reset();
+    pendingSkip_ = 0;
+    return 0;
+}
+
+int32_t CMainParser::BuildPVA(BS::AInputBuffer* b) {
+    auto* t = PrepareTemplate<PVATemplate>();
+    if (!t) return kHrOutOfMemory;
+    SetType(kTypePVA);
+    const bool detFinal = position_ >= kDetectFinalPosition || final_;
+    pendingSkip_ = 0;
+    uint32_t len = b->GetLength();
+    ParseLocked(0, b->GetReadPtr(), &len);
+    if (!t->stream.DetectSubStreams(detFinal)) {
+        CORE_LOG(kCoreLogTrace, 1, "Not all streams detected 1");
+        return 1;
+    }
+    t->stream.FinishDetection();
+    t->Reset();
+    pendingSkip_ = 0;
+    return 0;
+}
+
+int32_t CMainParser::BuildTransportStream(BS::AInputBuffer* b) {
+    auto* t = PrepareTemplate<TSTemplate>();
+    if (!t) return kHrOutOfMemory;
+    t->parser.packetSize = packetSize_;
+    t->handler.hdr.packetSize = packetSize_;
+    SetType(kTypeTransportStream);
+    const bool detFinal = position_ >= kTransportDetectFinalPosition || final_;
+    auto parseAll = [&] {
+        // Each pass takes its sync afresh: the collection may start inside a packet.
+        t->parser.ResetScanner();
+        pendingSkip_ = 0;
+        uint32_t len = b->GetLength();
+        ParseLocked(0, b->GetReadPtr(), &len);
+    };
+    parseAll();
+    if (!t->stream.ProgramsComplete(detFinal)) {
+        CORE_LOG(kCoreLogTrace, 1, "No detected table");
+        return 1;
+    }
+    parseAll();
+    if (!t->stream.AllSubStreamsDetected(detFinal)) {
+        CORE_LOG(kCoreLogTrace, 1, "Not all streams detected 2");
+        return 1;
+    }
+    t->stream.FinishDetection();
+    t->Reset();
+    pendingSkip_ = 0;
+    return 0;
+}
+
+int32_t CMainParser::BuildProgramStream(BS::AInputBuffer* b) {
+    auto* t = PrepareTemplate<PSTemplate>();
+    if (!t) return kHrOutOfMemory;
     SetType(kTypeProgramStream);
-    const bool detFinal = position_ >= 4000000 || final_;
+    const bool detFinal = position_ >= kDetectFinalPosition || final_;
     pendingSkip_ = 0;
     uint32_t len = b->GetLength();
     ParseLocked(0, b->GetReadPtr(), &len);

@@ -58,7 +58,12 @@ private:
     void ResetLocked();
     int32_t InitLocked(BS::AInputBuffer* b);
     void ParseLocked(uint64_t position, const uint8_t* data, uint32_t* length);
+    template <class T>
+    T* PrepareTemplate(bool* made = nullptr);
     int32_t BuildProgramStream(BS::AInputBuffer* b);
+    int32_t BuildTransportStream(BS::AInputBuffer* b);
+    int32_t BuildSystemStream(BS::AInputBuffer* b);
+    int32_t BuildPVA(BS::AInputBuffer* b);
     int32_t BuildVideo(const uint8_t* d, uint32_t len);
     int32_t BuildAudio(bool ac3);
     void SetType(uint32_t t) {

@@ -33,6 +33,24 @@ int64_t CTimeMarkerCore::ProcessChunk(const uint8_t* data, uint32_t len) {
     return t;
 }
 
+uint32_t CTimeMarkerCore::ProcessChunk(uint8_t* data, uint32_t len, CChunkPiece pieces[kMaxPieces]) {
+    const uint64_t start = uint64_t(byteCounter_);
+    dispatcher_.PositionWatcher()->Clear();
+    const int64_t t = ProcessChunk(static_cast<const uint8_t*>(data), len);
+    const CSeqHeaderProcessor* header = dispatcher_.PendingSeqHeader();
+    const CDeliveryPlan plan = PlanDelivery(start, data, len, dispatcher_.Marks(), header);
+    if (!plan.insert) {
+        pieces[0] = {data, len, t, false};
+        return 1;
+    }
+    ApplyPlan(plan, data);
+    uint32_t n = 0;
+    if (plan.split) pieces[n++] = {data, plan.split, t, false};  // an empty first piece sends nothing
+    pieces[n++] = {header->Data(), header->Length(), kNoTime, true};
+    if (plan.split < len) pieces[n++] = {data + plan.split, len - plan.split, kNoTime, false};
+    return n;
+}
+
 void CTimeMarkerCore::EndOfStream() {
     dispatcher_.EndOfStream();
     ResetStream();

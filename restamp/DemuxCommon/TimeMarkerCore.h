@@ -8,6 +8,14 @@
 
 #include <vector>
 
+// One piece of a chunk's delivery.
+struct CChunkPiece {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    int64_t time = kNoTime;
+    bool inserted = false;  // a sequence header put in by the time marker
+};
+
 class CTimeMarkerCore : public ATimeSink {
 public:
     static constexpr uint32_t kChunkSize = 1000;
@@ -19,6 +27,12 @@ public:
     // One input chunk; returns its stamp (kNoTime: none). The bytes are not
     // changed and are delivered by the caller.
     int64_t ProcessChunk(const uint8_t* data, uint32_t len);
+    // The same, and how the chunk goes out: its pieces in order (at most
+    // three; returns their count). A system stream's chunk may get its video
+    // sequence header in front of a GOP header, and then the enclosing
+    // packet's length in `data` grows by the header's.
+    static constexpr uint32_t kMaxPieces = 3;
+    uint32_t ProcessChunk(uint8_t* data, uint32_t len, CChunkPiece pieces[kMaxPieces]);
     // End of stream: a last detection attempt with what was collected.
     void EndOfStream();
     // Stream reset (pause from stopped, stop, flush, end of stream): the

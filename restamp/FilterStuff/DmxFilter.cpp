@@ -447,8 +447,18 @@ HRESULT CDmxPushFilter::ProcessInput(IMediaSample* pChunk, long alreadySent) {
     }
     CDmxOutPin* out = OutPin(0);
     if (alreadySent < 0 || alreadySent > len) alreadySent = 0;
+    // A system stream's chunk may take the video sequence header in front of
+    // a GOP header; only where the part before it has not gone out ahead.
+    const uint8_t* header = NULL;
+    uint32_t headerLength = 0, split = 0;
+    const bool insert =
+        out && valid >= kMinParseSpan &&
+        m_dispatcher->PlanChunk(p, static_cast<uint32_t>(len), m_position, &header, &headerLength, &split) &&
+        static_cast<long>(split) >= alreadySent;
     if (!out)
         hr = E_FAIL;
+    else if (insert)
+        hr = DeliverWithSeqHeader(out, p, len, alreadySent, split, header, headerLength, t);
     else if (alreadySent < len)
         hr = out->DeliverChunk(p + alreadySent, len - alreadySent, t);
     if (FAILED(hr)) {
@@ -472,6 +482,17 @@ HRESULT CDmxPushFilter::ProcessInput(IMediaSample* pChunk, long alreadySent) {
     }
     m_position += len;
     return S_OK;
+}
+
+HRESULT CDmxPushFilter::DeliverWithSeqHeader(CDmxOutPin* out, const BYTE* p, long len, long from, uint32_t split,
+                                             const uint8_t* header, uint32_t headerLength, int64_t t) {
+    const long k = static_cast<long>(split);
+    HRESULT hr = S_OK;
+    if (k > from) hr = out->DeliverChunk(p + from, k - from, t);  // an empty first piece sends nothing
+    if (SUCCEEDED(hr)) hr = out->DeliverChunk(header, static_cast<long>(headerLength), chronel::kNoTime);
+    if (SUCCEEDED(hr) && k < len) hr = out->DeliverChunk(p + k, len - k, chronel::kNoTime);
+    if (FAILED(hr)) LOG_FAILED(hr);
+    return hr;
 }
 
 HRESULT CDmxPushFilter::OnEndOfStream() {

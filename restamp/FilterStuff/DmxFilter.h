@@ -123,6 +123,10 @@ private:
     // downstream, waiting at most kHandOnTimeoutMs for the queues.
     void HandOnHeldBytes();
     CDmxOutPin* OutPin(size_t i) { return i < m_outPins.size() ? m_outPins[i] : nullptr; }
+    // The chunk from `from` on, in three pieces: up to split with the
+    // chunk's time, the header, the rest (both without a time).
+    HRESULT DeliverWithSeqHeader(CDmxOutPin* out, const BYTE* p, long len, long from, uint32_t split,
+                                 const uint8_t* header, uint32_t headerLength, int64_t t);
 
     CCritSec m_filterLock;
     CCritSec m_receiveLock;

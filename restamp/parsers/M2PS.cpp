@@ -211,7 +211,11 @@ CPEStreamType::CPEStreamType(const CStreamKey& k) : BS::CBaseType("PacketizedEle
 uint32_t CPEStream::FindNextPacketStart(const uint8_t* d, uint32_t len) {
     if (len < 4) return 0xFFFFFFFFu;
     for (uint32_t i = 0; i + 4 <= len; ++i) {
-        if (d[i] || d[i + 1] || d[i + 2] != 1) continue;
+        // Find the 01 of a start code first.
+        const void* one = std::memchr(d + i + 2, 1, len - 1 - (i + 2));
+        if (!one) break;
+        i = uint32_t(static_cast<const uint8_t*>(one) - d) - 2;
+        if (d[i] || d[i + 1]) continue;
         const uint8_t c = d[i + 3];
         if (c >= 0xBC && c != 0xFF) return i;
         if (c == 0xBA && i + 4 < len && (d[i + 4] & 0xC0) == 0x40) return i;
@@ -278,15 +282,17 @@ uint32_t CPEStream::OnData(uint64_t pos, const uint8_t* d, uint32_t len, BS::Par
     if (workRemaining != 0xFFFFFFFFu) {
         take = len < workRemaining ? len : workRemaining;
         workRemaining -= take;
+    } else if (unbounded) {
+        // A by-PID packet runs to the next unit start: its payload is not searched.
+        take = len;
     } else {
         const uint32_t k = FindNextPacketStart(d, len);
         if (k != 0xFFFFFFFFu) {
             take = k;
             workRemaining = 0;
-        } else if (unbounded)
-            take = len;
-        else
+        } else {
             take = len > 3 ? len - 3 : 0;  // a start code cut by the block end is found next time
+        }
     }
     workPosition = pos + take;
     if (ctl) {
@@ -432,6 +438,7 @@ uint32_t CProgramStream::OnPESPacketHdr(const PESEvent& ev, BS::ParserControl* c
         return e->OnEvent(ev, ctl);
     }
     CStreamKey dkey(ProgramNumber(), h.streamId, 0, 0, 0);
+    AdjustKey(dkey);
     auto dit = detectors.find(dkey);
     if (dit != detectors.end() && dit->second) {
         e = dit->second;
@@ -511,59 +518,3 @@ void CProgramStream::RemoveChild(BS::AStreamElement* c) {
 }
 
 }  // namespace M2PS
-
-uint8_t DetectTransportStream(const uint8_t* d, uint32_t len) {
-    if (len < 1225) return 0;
-    for (uint32_t i = 0; len - i >= 1225; ++i) {
-        if (d[i] != 0x47) continue;
-        bool ok = true;
-        for (uint32_t k = 1; k < 6 && ok; ++k) ok = d[i + 188 * k] == 0x47;
-        if (ok) return 188;
-        if (uint64_t(i) + 2040 < len) {
-            ok = true;
-            for (uint32_t k = 1; k < 11 && ok; ++k) ok = d[i + 204 * k] == 0x47;
-            if (ok) return 204;
-        }
-    }
-    return 0;
-}
-
-int DetectSystemStream(const uint8_t* d, uint32_t len) {
-    for (uint32_t i = 0; i + 12 <= len; ++i) {
-        const void* p = std::memchr(d + i, 0xBA, len - i);
-        if (!p) return 0;
-        uint32_t j = uint32_t(static_cast<const uint8_t*>(p) - d);
-        if (j >= 3 && j + 9 <= len && !d[j - 3] && !d[j - 2] && d[j - 1] == 1) {
-            const uint8_t* h = d + j - 3;
-            if ((h[4] & 0xF0) == 0x20 && (h[4] & 1) && (h[6] & 1) && (h[8] & 1)) return 1;
-        }
-        i = j;  // the loop steps past it
-    }
-    return 0;
-}
-
-int DetectPVAStream(const uint8_t* d, uint32_t len) {
-    auto isAV = [&](uint64_t at) { return d[at] == 'A' && d[at + 1] == 'V'; };
-    int result = 0;
-    uint64_t off = 0, rem = len;
-    while (rem > 8) {
-        if (isAV(off)) {
-            result = 0;
-            for (;;) {
-                const uint64_t size = ((uint32_t(d[off + 6]) << 8) | d[off + 7]) + 8u;
-                if (size + 8 > rem) break;
-                off += size;
-                rem -= size;
-                if (isAV(off))
-                    result = 1;
-                else {
-                    result = 0;
-                    break;
-                }
-            }
-        }
-        off += 1;
-        rem -= 1;
-    }
-    return result;
-}

@@ -216,10 +216,3 @@ protected:
 };
 
 }  // namespace M2PS
-
-// Transport-stream test: 188 or 204 (the packet size), 0 when none.
-uint8_t DetectTransportStream(const uint8_t* d, uint32_t len);
-// MPEG-1 system stream test: an MPEG-1 pack header anywhere.
-int DetectSystemStream(const uint8_t* d, uint32_t len);
-// PVA test: a chain of "AV" packets that runs up to the end of the data.
-int DetectPVAStream(const uint8_t* d, uint32_t len);

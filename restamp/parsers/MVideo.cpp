@@ -33,48 +33,9 @@ bool CSeqHdr::Parse(const uint8_t* d, uint32_t len) {
 bool CSequenceExt::Parse(const uint8_t* d, uint32_t len) {
     Clear();
     if (len < 7 || !IsStartCode(d, len, 0xB5) || (d[4] >> 4) != 1) return false;
-    switch (d[4] & 15) {
-        case 1:
-            profile = 5;
-            break;
-        case 2:
-            profile = 4;
-            break;
-        case 3:
-            profile = 3;
-            break;
-        case 4:
-            profile = 2;
-            break;
-        case 5:
-            profile = 1;
-            break;
-        case 8:
-            profile = 6;
-            break;
-        default:
-            profile = 0;
-    }
-    switch (d[5] >> 4) {
-        case 4:
-            level = 4;
-            break;
-        case 5:
-            level = 5;
-            profile = 2;
-            break;
-        case 6:
-            level = 3;
-            break;
-        case 8:
-            level = 2;
-            break;
-        case 10:
-            level = 1;
-            break;
-        default:
-            level = 0;
-    }
+    const MpegCommon::ProfileLevel pl = MpegCommon::DecodeProfileLevel(((d[4] & 15u) << 4) | (d[5] >> 4));
+    profile = pl.profile;
+    level = pl.level;
     progressiveSequence = (d[5] >> 3) & 1;
     chromaFormat = (d[5] >> 1) & 3;
     horizontalSizeExtension = uint8_t(((d[5] & 1) << 1) | (d[6] >> 7));

@@ -200,3 +200,22 @@ TEST(MpegTables, SpotValues) {
     EXPECT_EQ(0u, FrameRate(9));
     EXPECT_EQ(30000u, FrameRateRational(4).num);
 }
+
+TEST(MpegTables, ProfileAndLevel) {
+    struct Case {
+        unsigned pli, profile, level;
+    } const cases[] = {
+        {0x48, 2, 2},  // Main@Main
+        {0x14, 5, 4},  // High@Low is no real pair, but each nibble maps alone
+        {0x5A, 1, 1},  // Simple@High
+        {0x85, 2, 5},  // escape with the 0x_5 level: profile 2
+        {0x8A, 6, 1},  // escape profile nibble
+        {0x93, 0, 0},  // reserved profile, reserved level
+        {0x07, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const MpegCommon::ProfileLevel pl = MpegCommon::DecodeProfileLevel(c.pli);
+        EXPECT_EQ(pl.profile, c.profile) << std::hex << c.pli;
+        EXPECT_EQ(pl.level, c.level) << std::hex << c.pli;
+    }
+}

@@ -1,6 +1,8 @@
 // restamp IN [OUT]: pushes a file through the time marker's core in its
-// 1,000-byte chunks, writes the bytes to OUT and one line per chunk
-// ("offset size time", time in 100 ns or "-") to standard output.
+// 1,000-byte chunks, writes what goes out to OUT and one line per piece
+// ("offset size time", time in 100 ns or "-") to standard output. A chunk is
+// one piece, or three when a sequence header goes in: that piece's line is
+// "offset size - inserted", offset being the input offset it goes in front of.
 #include "restamp/DemuxCommon/TimeMarkerCore.h"
 
 #include <cerrno>
@@ -14,12 +16,16 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr size_t kOutputBuffer = 1 << 20;
 
 const char kUsage[] =
     "usage: restamp [--help] [--] IN [OUT]\n"
     "Runs IN through the time marker's core in 1,000-byte chunks and prints one\n"
-    "line per chunk to standard output: \"offset size time\" (time in 100 ns,\n"
-    "\"-\" when the chunk has none). OUT, when given, receives the bytes unchanged.\n";
+    "line per piece to standard output: \"offset size time\" (time in 100 ns,\n"
+    "\"-\" when the piece has none). A chunk is one piece, or three when a video\n"
+    "sequence header goes in front of a GOP of an MPEG-1 system stream; that\n"
+    "header's line is \"offset size - inserted\". OUT, when given, receives the\n"
+    "bytes as they go out.\n";
 
 // The first failure of the run, with the file it concerns.
 struct Failure {
@@ -107,17 +113,20 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> buf(1 << 20);
     std::vector<char> lines(1 << 20);
     size_t lineFill = 0;
-    static char outBuf[1 << 20];
+    static char outBuf[kOutputBuffer];
     std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
+    // The output file's bytes go out in large writes, not stdio's few kilobytes.
+    static char fileBuf[kOutputBuffer];
+    if (out && std::setvbuf(out, fileBuf, _IOFBF, sizeof fileBuf) != 0) {
+        std::fprintf(stderr, "restamp: cannot buffer %s\n", outName);
+        std::fclose(out);
+        std::fclose(in);
+        return kExitFailure;
+    }
     int64_t offset = 0;
     size_t have = 0;
     bool eof = false;
-    auto emit = [&](const uint8_t* d, uint32_t n) {
-        const int64_t t = core->ProcessChunk(d, n);
-        if (out && std::fwrite(d, 1, n, out) != n) {
-            failure.Set("write", outName, errno);
-            return false;
-        }
+    auto line = [&](int64_t at, uint32_t n, int64_t t, bool inserted) {
         if (lineFill + 64 > lines.size()) {
             if (std::fwrite(lines.data(), 1, lineFill, stdout) != lineFill) {
                 failure.Set("write", "standard output", errno);
@@ -126,7 +135,7 @@ int main(int argc, char** argv) {
             lineFill = 0;
         }
         char* p = lines.data() + lineFill;
-        p = FormatInt(p, offset);
+        p = FormatInt(p, at);
         *p++ = ' ';
         p = FormatInt(p, n);
         *p++ = ' ';
@@ -134,8 +143,27 @@ int main(int argc, char** argv) {
             *p++ = '-';
         else
             p = FormatInt(p, t);
+        if (inserted) {
+            std::memcpy(p, " inserted", 9);
+            p += 9;
+        }
         *p++ = '\n';
         lineFill = size_t(p - lines.data());
+        return true;
+    };
+    auto emit = [&](uint8_t* d, uint32_t n) {
+        CChunkPiece pieces[CTimeMarkerCore::kMaxPieces];
+        const uint32_t count = core->ProcessChunk(d, n, pieces);
+        int64_t at = offset;
+        for (uint32_t i = 0; i < count; ++i) {
+            const CChunkPiece& piece = pieces[i];
+            if (out && std::fwrite(piece.data, 1, piece.length, out) != piece.length) {
+                failure.Set("write", outName, errno);
+                return false;
+            }
+            if (!line(at, piece.length, piece.time, piece.inserted)) return false;
+            if (!piece.inserted) at += piece.length;
+        }
         offset += n;
         return true;
     };

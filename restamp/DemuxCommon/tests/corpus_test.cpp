@@ -2,6 +2,9 @@
 // ffprobe as the independent oracle. Skipped when ffmpeg is not installed.
 #include "restamp/DemuxCommon/MainParser.h"
 #include "restamp/DemuxCommon/TimeMarkerCore.h"
+#include "restamp/parsers/PVA.h"
+
+#include "codec/common/TimeStamps.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +36,135 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
+void WriteFile(const std::string& path, const std::vector<uint8_t>& d) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(d.data()), std::streamsize(d.size()));
+}
+
+const uint8_t kSeqStart[] = {0, 0, 1, 0xB3};
+constexpr uint32_t kStrayPts = 0x7654321;
+const uint8_t kGopStart[] = {0, 0, 1, 0xB8};
+
+size_t Find(const std::vector<uint8_t>& d, const uint8_t* what, size_t n, size_t from) {
+    auto it = std::search(d.begin() + long(std::min(from, d.size())), d.end(), what, what + n);
+    return size_t(it - d.begin());
+}
+
+// The first sequence header run (up to the GOP header behind it).
+std::vector<uint8_t> FirstSequenceHeader(const std::vector<uint8_t>& es) {
+    const size_t a = Find(es, kSeqStart, 4, 0), b = Find(es, kGopStart, 4, a);
+    return b < es.size() ? std::vector<uint8_t>(es.begin() + long(a), es.begin() + long(b)) : std::vector<uint8_t>();
+}
+
+// Drops every copy of `header` that stands right before a GOP header, but the first.
+std::vector<uint8_t> DropHeaders(const std::vector<uint8_t>& es, const std::vector<uint8_t>& header, size_t* dropped) {
+    std::vector<uint8_t> pattern = header;
+    pattern.insert(pattern.end(), kGopStart, kGopStart + 4);
+    std::vector<uint8_t> out;
+    size_t at = 0, n = 0;
+    bool first = true;
+    for (;;) {
+        const size_t h = Find(es, pattern.data(), pattern.size(), at);
+        if (h >= es.size()) break;
+        out.insert(out.end(), es.begin() + long(at), es.begin() + long(h));
+        if (first) out.insert(out.end(), header.begin(), header.end());
+        n += !first;
+        first = false;
+        at = h + header.size();
+    }
+    out.insert(out.end(), es.begin() + long(at), es.end());
+    if (dropped) *dropped = n;
+    return out;
+}
+
+std::vector<uint8_t> StripRepeatedSequenceHeaders(const std::vector<uint8_t>& es) {
+    return DropHeaders(es, FirstSequenceHeader(es), nullptr);
+}
+
+// A PVA file from an MPEG video stream without B pictures (one packet per
+// picture, PTS in the video header) and an MPEG audio stream (one PES packet
+// per frame); `stray` adds a stream-id-3 packet whose payload holds a
+// plausible video header with the PTS `strayPts`.
+std::vector<uint8_t> BuildPva(const std::vector<uint8_t>& video, const std::vector<uint8_t>& audio, bool stray,
+                              uint32_t strayPts) {
+    constexpr uint32_t kBase = 36000;  // first PTS (90 kHz)
+    constexpr uint32_t kPictureTicks = 3600;
+    constexpr uint32_t kFrameTicks = 2160;  // 1,152 samples at 48 kHz
+    std::vector<uint8_t> out;
+    uint8_t counter = 0;
+    auto packet = [&](uint8_t id, bool ptsFlag, const std::vector<uint8_t>& body) {
+        const size_t len = body.size();
+        const uint8_t h[8] = {'A',         'V', id, counter++, 0x55, uint8_t(ptsFlag ? 0x10 : 0), uint8_t(len >> 8),
+                              uint8_t(len)};
+        out.insert(out.end(), h, h + 8);
+        out.insert(out.end(), body.begin(), body.end());
+    };
+    constexpr size_t kMaxPayload = 6000;  // readers refuse longer PVA packets
+    auto videoPacket = [&](uint32_t pts, const uint8_t* d, size_t n) {
+        for (bool first = true; n; first = false) {
+            const size_t k = std::min(n, kMaxPayload);
+            std::vector<uint8_t> body;
+            if (first) body = {uint8_t(pts >> 24), uint8_t(pts >> 16), uint8_t(pts >> 8), uint8_t(pts)};
+            body.insert(body.end(), d, d + k);
+            packet(1, first, body);
+            d += k;
+            n -= k;
+        }
+    };
+    // Picture starts split the video.
+    std::vector<size_t> cuts;
+    const uint8_t pic[] = {0, 0, 1, 0};
+    for (size_t i = Find(video, pic, 4, 0); i < video.size(); i = Find(video, pic, 4, i + 4)) cuts.push_back(i);
+    if (!cuts.empty()) cuts[0] = 0;
+    cuts.push_back(video.size());
+    // MPEG audio frames by their headers.
+    std::vector<std::pair<size_t, size_t>> frames;
+    for (size_t i = 0; i + 4 <= audio.size();) {
+        static const uint16_t kRates[] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
+        const uint32_t rate = kRates[audio[i + 2] >> 4];
+        const size_t len = rate ? 144 * rate * 1000 / 48000 + ((audio[i + 2] >> 1) & 1) : 0;
+        if (audio[i] != 0xFF || !len) break;
+        frames.push_back({i, std::min(len, audio.size() - i)});
+        i += len;
+    }
+    size_t a = 0;
+    for (size_t v = 0; v + 1 < cuts.size(); ++v) {
+        const uint32_t vpts = kBase + kPictureTicks * uint32_t(v);
+        while (a < frames.size() && kBase + kFrameTicks * a <= vpts) {
+            std::vector<uint8_t> pes = {0, 0, 1, 0xC0, 0, 0, 0x80, 0x80, 5};
+            uint8_t t[5];
+            MpegCommon::EncodeTimeStamp(t, 2, kBase + kFrameTicks * a);
+            pes.insert(pes.end(), t, t + 5);
+            pes.insert(pes.end(), audio.begin() + long(frames[a].first),
+                       audio.begin() + long(frames[a].first + frames[a].second));
+            const size_t l = pes.size() - 6;
+            pes[4] = uint8_t(l >> 8);
+            pes[5] = uint8_t(l);
+            packet(2, true, pes);
+            ++a;
+        }
+        videoPacket(vpts, video.data() + cuts[v], cuts[v + 1] - cuts[v]);
+        if (stray && v == cuts.size() / 2) {
+            std::vector<uint8_t> body(64, 0x11);
+            const uint8_t forged[12] = {'A',
+                                        'V',
+                                        1,
+                                        0,
+                                        0x55,
+                                        0x10,
+                                        0,
+                                        40,
+                                        uint8_t(strayPts >> 24),
+                                        uint8_t(strayPts >> 16),
+                                        uint8_t(strayPts >> 8),
+                                        uint8_t(strayPts)};
+            std::copy(forged, forged + 12, body.begin() + 10);
+            packet(3, false, body);
+        }
+    }
+    return out;
+}
+
 struct CorpusFile {
     const char* size;  // picture size
     const char* name;
@@ -50,7 +182,11 @@ const CorpusFile kCorpus[] = {
     {"352x288", "vob_ac3.vob", "-c:v mpeg2video -b:v 2M -c:a ac3 -f vob", kTypeProgramStream, "mpeg"},
     {"720x576", "dvd.vob", "-c:v mpeg2video -b:v 2M -c:a mp2 -f dvd", kTypeProgramStream, "mpeg"},
     {"352x288", "system.mpg", "-c:v mpeg1video -b:v 1M -c:a mp2 -f mpeg", kTypeSystemStream, "mpeg"},
+    {"352x288", "vcd.mpg", "-c:v mpeg1video -b:v 1M -c:a mp2 -f vcd", kTypeSystemStream, "mpeg"},
     {"352x288", "transport.ts", "-c:v mpeg2video -c:a mp2 -f mpegts", kTypeTransportStream, "mpegts"},
+    {"352x288", "ts_ac3.ts", "-c:v mpeg2video -c:a ac3 -f mpegts", kTypeTransportStream, "mpegts"},
+    {"352x288", "ts_h264.ts", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -f mpegts",
+     kTypeTransportStream, "mpegts"},
     {"352x288", "video.m1v", "-an -c:v mpeg1video -f mpeg1video", kTypeVideoOnly, "mpegvideo"},
     {"720x576", "video.m2v", "-an -c:v mpeg2video -f mpeg2video", kTypeVideoOnly, "mpegvideo"},
     {"352x288", "audio.mp2", "-vn -c:a mp2 -f mp2", kTypeAudioOnly, "mp3"},
@@ -91,6 +227,37 @@ protected:
               " -bufsize 1835k -c:a mp2 -f vob " +
               dir_ + "/hi.vob 2>&1");
         Shell("cat " + dir_ + "/hi.vob " + dir_ + "/hi.vob > " + dir_ + "/joined.vob");
+        // Two transport streams, the second with its clock 100 s on; a 192-byte
+        // (M2TS) stream; the first file with 16 bytes after every packet.
+        const std::string tsIn = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 ") +
+                                 kAudioIn + " -t 3 -c:v mpeg2video -c:a mp2 -f mpegts ";
+        Shell(tsIn + "-output_ts_offset 100 " + dir_ + "/later.ts 2>&1");
+        Shell("cat " + dir_ + "/transport.ts " + dir_ + "/later.ts > " + dir_ + "/joined.ts");
+        Shell(tsIn + "-mpegts_m2ts_mode 1 " + dir_ + "/m2ts.m2ts 2>&1");
+        // MPEG-1 video with its sequence header only once (ffmpeg repeats it at
+        // every GOP), in a system stream.
+        Shell(
+            "ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 -t 8 -c:v mpeg1video -b:v 1M -f mpeg1video " +
+            dir_ + "/repeats.m1v 2>&1");
+        auto es = ReadFile(dir_ + "/repeats.m1v");
+        WriteFile(dir_ + "/once.m1v", StripRepeatedSequenceHeaders(es));
+        Shell("ffmpeg -v error -y -f mpegvideo -i " + dir_ + "/once.m1v -c copy -f mpeg " + dir_ + "/once.mpg 2>&1");
+        // PVA, with and without a stray packet of stream id 3.
+        Shell("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 -t 3 -c:v mpeg2video -bf 0 -f mpeg2video " +
+              dir_ + "/pva.m2v 2>&1");
+        Shell(std::string("ffmpeg -v error -y ") + kAudioIn + " -t 3 -c:a mp2 -f mp2 " + dir_ + "/pva.mp2 2>&1");
+        const auto pv = ReadFile(dir_ + "/pva.m2v"), pa = ReadFile(dir_ + "/pva.mp2");
+        WriteFile(dir_ + "/plain.pva", BuildPva(pv, pa, false, 0));
+        WriteFile(dir_ + "/stray.pva", BuildPva(pv, pa, true, kStrayPts));
+        // Time stamps 4 s ahead of the PCR.
+        Shell(tsIn + "-muxdelay 4 " + dir_ + "/lead.ts 2>&1");
+        const auto ts = ReadFile(dir_ + "/transport.ts");
+        std::vector<uint8_t> ts204;
+        for (size_t i = 0; i + 188 <= ts.size(); i += 188) {
+            ts204.insert(ts204.end(), ts.begin() + long(i), ts.begin() + long(i + 188));
+            ts204.insert(ts204.end(), 16, uint8_t(i));
+        }
+        WriteFile(dir_ + "/ts204.ts", ts204);
     }
     static void TearDownTestSuite() {
         if (!dir_.empty()) Shell("rm -rf " + dir_);
@@ -245,11 +412,283 @@ TEST_F(Corpus, JoinedProgramStreamsStayContinuous) {
     EXPECT_LT(stamps.back(), 100000000);
 }
 
+// The times the driver stamps, in order; the first line must be at 0.
+std::vector<int64_t> DriverStamps(const std::vector<std::string>& lines) {
+    std::vector<int64_t> stamps;
+    for (const auto& l : lines) {
+        char t[32] = {0};
+        unsigned long long off, size;
+        if (std::sscanf(l.c_str(), "%llu %llu %31s", &off, &size, t) == 3 && t[0] != '-')
+            stamps.push_back(std::stoll(t));
+    }
+    return stamps;
+}
+
+// PCR bases (x 1000 / 9) of one PID from a plain walk of the packets.
+std::vector<int64_t> ScanPcrs(const std::vector<uint8_t>& d, size_t packetSize) {
+    std::vector<int64_t> v;
+    for (size_t i = 0; i + 188 <= d.size(); i += packetSize) {
+        const uint8_t* p = &d[i];
+        if (p[0] != 0x47 || !(p[3] & 0x20) || p[4] < 7 || !(p[5] & 0x10)) continue;
+        const uint64_t base =
+            uint64_t(p[6]) << 25 | uint64_t(p[7]) << 17 | uint64_t(p[8]) << 9 | uint64_t(p[9]) << 1 | (p[10] >> 7);
+        v.push_back(int64_t(base * 1000 / 9));
+    }
+    return v;
+}
+
+std::vector<int64_t> ProbePts(const std::string& path, const char* sel) {
+    std::vector<int64_t> v;
+    std::istringstream is(Shell(std::string("ffprobe -v error -select_streams ") + sel +
+                                " -show_entries packet=pts -of csv=p=0 " + path));
+    for (std::string l; std::getline(is, l);)
+        if (!l.empty() && l != "N/A") v.push_back(std::stoll(l) * 1000 / 9);
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST_F(Corpus, TransportStreamTimesMatchFfprobe) {
+    struct Case {
+        const char* file;
+        uint8_t audioId;
+        size_t packetSize;
+    };
+    for (const Case c : {Case{"transport.ts", 0xC0, 188}, Case{"ts_ac3.ts", 0xBD, 188}, Case{"ts_h264.ts", 0xC0, 188},
+                         Case{"ts204.ts", 0xC0, 204}}) {
+        SCOPED_TRACE(c.file);
+        auto data = ReadFile(Path(c.file));
+        Recorder rec;
+        CMainParser mp(&rec);
+        BS::CSequentialBuffer all(uint32_t(data.size()));
+        all.Append(data.data(), uint32_t(data.size()));
+        ASSERT_EQ(mp.InitWithData(kNoTime, &all, 1), 0);
+        ASSERT_EQ(mp.StreamType(), uint32_t(kTypeTransportStream));
+        EXPECT_EQ(mp.PacketSize(), c.packetSize);
+        rec.times.clear();
+        uint32_t n = uint32_t(data.size());
+        mp.ParseData(0, data.data(), &n);
+        auto sorted = [&](uint8_t id) {
+            auto v = rec.times[{id, 0}];
+            std::sort(v.begin(), v.end());
+            return v;
+        };
+        const auto video = sorted(0xE0), audio = sorted(c.audioId);
+        EXPECT_FALSE(video.empty());
+        EXPECT_FALSE(audio.empty());
+        EXPECT_EQ(video, ProbePts(Path(c.file), "v"));
+        // ffmpeg puts several audio frames in one PES packet; ffprobe times each frame.
+        const auto pa = ProbePts(Path(c.file), "a");
+        for (int64_t t : audio) EXPECT_TRUE(std::binary_search(pa.begin(), pa.end(), t)) << t;
+        EXPECT_GE(audio.size() * 16, pa.size());
+        const auto pcrs = ScanPcrs(data, c.packetSize);
+        EXPECT_GT(pcrs.size(), 10u);
+        EXPECT_EQ((rec.times[{0, 0}]), pcrs);
+    }
+}
+
+// A packet forged inside a real packet's payload, just behind the place where
+// a parse starts mid-packet: its wild PTS must never be reported.
+TEST_F(Corpus, StrayTransportSyncForgesNoPacket) {
+    auto data = ReadFile(Path("transport.ts"));
+    size_t p = 150000 / 188 * 188;
+    auto pidOf = [&](size_t i) { return ((data[i + 1] & 0x1F) << 8) | data[i + 2]; };
+    while (p + 3 * 188 < data.size() && (pidOf(p) != 0x100 || (data[p + 1] & 0x40) || (data[p + 3] & 0x20))) p += 188;
+    ASSERT_LT(p + 3 * 188, data.size());
+    const size_t start = p + 10, forged = p + 20;
+    std::fill(data.begin() + long(start), data.begin() + long(forged), 0);
+    const uint8_t fake[] = {0x47, 0x41, 0x00, 0x10, 0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 5};
+    std::copy(std::begin(fake), std::end(fake), data.begin() + long(forged));
+    const uint64_t wild = 0x1ABCDEF0;
+    MpegCommon::EncodeTimeStamp(&data[forged + sizeof fake], 2, wild);
+    if (data[forged + 188] == 0x47) data[forged + 188] = 0;
+
+    Recorder rec;
+    CMainParser mp(&rec);
+    BS::CSequentialBuffer head{uint32_t(start)};
+    head.Append(data.data(), uint32_t(start));
+    ASSERT_EQ(mp.InitWithData(int64_t(start), &head, 1), 0);
+    rec.times.clear();
+    std::vector<uint8_t> span;
+    for (size_t pos = start; pos < data.size();) {
+        const size_t n = std::min<size_t>(1000, data.size() - pos);
+        const uint64_t spanPos = pos - span.size();
+        span.insert(span.end(), data.begin() + long(pos), data.begin() + long(pos + n));
+        pos += n;
+        uint32_t len = uint32_t(span.size());
+        mp.ParseData(spanPos, span.data(), &len);
+        span.erase(span.begin(), span.begin() + long(std::min<size_t>(len, span.size())));
+    }
+    const auto& video = rec.times[{0xE0, 0}];
+    EXPECT_GT(video.size(), 10u);
+    for (int64_t t : video) ASSERT_NE(t, int64_t(wild * 1000 / 9));
+}
+
+TEST_F(Corpus, TransportStreamsStayContinuous) {
+    struct Case {
+        const char* file;
+        int64_t lastMin, lastMax;  // the last stamp, 100 ns
+    };
+    for (const Case c : {Case{"transport.ts", 15000000, 40000000}, Case{"ts_h264.ts", 15000000, 40000000},
+                         Case{"ts204.ts", 15000000, 40000000}, Case{"joined.ts", 45000000, 75000000},
+                         Case{"lead.ts", 15000000, 40000000}}) {
+        SCOPED_TRACE(c.file);
+        const std::string out = Path(c.file) + ".out";
+        const auto stamps = DriverStamps(DriverLines(Path(c.file), out));
+        EXPECT_TRUE(ReadFile(Path(c.file)) == ReadFile(out));
+        std::remove(out.c_str());
+        ASSERT_GT(stamps.size(), 20u);
+        EXPECT_EQ(stamps.front(), 0);
+        for (size_t i = 1; i < stamps.size(); ++i)
+            ASSERT_LE(std::llabs(stamps[i] - stamps[i - 1]), 25000000) << "at stamp " << i;
+        EXPECT_GE(stamps.back(), c.lastMin);
+        EXPECT_LE(stamps.back(), c.lastMax);
+    }
+}
+
+// 192-byte packets (a 4-byte time code before each) are not a transport
+// stream here; the bytes still go through unchanged.
+TEST_F(Corpus, M2tsIsNoTransportStream) {
+    const auto d = ReadFile(Path("m2ts.m2ts"));
+    ASSERT_GT(d.size(), 100000u);
+    EXPECT_NE(CMainParser::DetectFormat(d.data(), uint32_t(d.size())), uint32_t(kTypeTransportStream));
+    const std::string out = Path("m2ts.out");
+    DriverLines(Path("m2ts.m2ts"), out);
+    EXPECT_TRUE(d == ReadFile(out));
+    std::remove(out.c_str());
+}
+
+// A system stream whose GOPs lack sequence headers gets the header in front
+// of GOPs, each enclosing packet's length grown by it; ffmpeg reads the result
+// without complaint and finds the same video with the same insertions.
+TEST_F(Corpus, SystemStreamGetsSequenceHeaders) {
+    const std::string in = Path("once.mpg"), out = Path("once.out.mpg");
+    const auto lines = DriverLines(in, out);
+    const auto src = ReadFile(in), got = ReadFile(out);
+    const auto header = FirstSequenceHeader(ReadFile(Path("once.m1v")));
+    ASSERT_FALSE(header.empty());
+    // Rebuild the output from the input and the lines.
+    std::vector<uint8_t> expect;
+    size_t inserted = 0, covered = 0;
+    std::vector<size_t> places;
+    for (const auto& l : lines) {
+        unsigned long long off = 0, size = 0;
+        char t[32] = {0}, mark[32] = {0};
+        const int f = std::sscanf(l.c_str(), "%llu %llu %31s %31s", &off, &size, t, mark);
+        ASSERT_GE(f, 3) << l;
+        if (f == 4) {
+            ASSERT_STREQ(mark, "inserted");
+            ASSERT_EQ(size, header.size());
+            expect.insert(expect.end(), header.begin(), header.end());
+            places.push_back(size_t(off));
+            ++inserted;
+            continue;
+        }
+        ASSERT_EQ(off, covered);
+        expect.insert(expect.end(), src.begin() + long(off), src.begin() + long(off + size));
+        covered += size;
+    }
+    EXPECT_EQ(covered, src.size());
+    EXPECT_GT(inserted, 0u);
+    ASSERT_EQ(got.size(), expect.size());
+    // Each place follows a GOP start code; the packet around it grew by the header.
+    size_t patched = 0;
+    for (size_t i = 0; i < got.size(); ++i)
+        if (got[i] != expect[i]) ++patched;
+    EXPECT_LE(patched, 2 * inserted);
+    for (size_t p : places) EXPECT_TRUE(std::equal(kGopStart, kGopStart + 4, src.begin() + long(p)));
+    // Walk the output's packets: their lengths chain from pack to pack.
+    size_t i = 0, packets = 0;
+    while (i + 12 <= got.size()) {
+        const uint8_t* p = &got[i];
+        ASSERT_TRUE(!p[0] && !p[1] && p[2] == 1) << "at " << i;
+        if (p[3] == 0xBA) {
+            i += 12;
+        } else if (p[3] == 0xB9) {
+            i += 4;
+        } else {
+            i += 6 + ((size_t(p[4]) << 8) | p[5]);
+            ++packets;
+        }
+    }
+    EXPECT_EQ(i, got.size());
+    EXPECT_GT(packets, 100u);
+    EXPECT_EQ(Shell("ffmpeg -v error -i " + out + " -f null - 2>&1"), "");
+    // The video demuxed from the output: the input's, with the same insertions.
+    const std::string es = Path("once.out.m1v");
+    Shell("ffmpeg -v error -y -i " + out + " -c copy -f mpeg1video " + es + " 2>&1");
+    const auto outEs = ReadFile(es);
+    size_t dropped = 0;
+    EXPECT_TRUE(DropHeaders(outEs, header, &dropped) == ReadFile(Path("once.m1v")));
+    EXPECT_EQ(dropped, inserted);
+}
+
+TEST_F(Corpus, PvaTimesMatchFfprobe) {
+    for (const char* name : {"plain.pva", "stray.pva"}) {
+        SCOPED_TRACE(name);
+        const std::string path = Path(name);
+        auto data = ReadFile(path);
+        ASSERT_GT(data.size(), 10000u);
+        std::string fmt = Shell("ffprobe -v error -show_entries format=format_name -of csv=p=0 " + path);
+        EXPECT_EQ(fmt.substr(0, fmt.find_first_of(",\n")), "pva");
+        EXPECT_EQ(CMainParser::DetectFormat(data.data(), uint32_t(data.size())), uint32_t(kTypePVA));
+        Recorder rec;
+        CMainParser mp(&rec);
+        BS::CSequentialBuffer all(uint32_t(data.size()));
+        all.Append(data.data(), uint32_t(data.size()));
+        ASSERT_EQ(mp.InitWithData(kNoTime, &all, 1), 0);
+        ASSERT_EQ(mp.StreamType(), uint32_t(kTypePVA));
+        rec.times.clear();
+        uint32_t n = uint32_t(data.size());
+        mp.ParseData(0, data.data(), &n);
+        auto video = rec.times[{0, 0}], audio = rec.times[{1, 0}];
+        std::sort(video.begin(), video.end());
+        std::sort(audio.begin(), audio.end());
+        // One time per picture and per audio frame, as the file was built;
+        // ffprobe's times are among them (its reader leaves some out).
+        auto evenlySpaced = [](const std::vector<int64_t>& v, int64_t step) {
+            for (size_t i = 0; i < v.size(); ++i)
+                if (v[i] != 4000000 + step * int64_t(i)) return false;
+            return !v.empty();
+        };
+        EXPECT_TRUE(evenlySpaced(video, 400000));
+        EXPECT_EQ(video.size(), 75u);
+        EXPECT_TRUE(evenlySpaced(audio, 240000));
+        EXPECT_GE(audio.size(), 120u);
+        for (const char* sel : {"v", "a"}) {
+            const auto& ours = sel[0] == 'v' ? video : audio;
+            const auto probed = ProbePts(path, sel);
+            EXPECT_GT(probed.size(), 10u);
+            for (int64_t t : probed) EXPECT_TRUE(std::binary_search(ours.begin(), ours.end(), t)) << t;
+        }
+        EXPECT_EQ(std::count(video.begin(), video.end(), int64_t(uint64_t(kStrayPts) * 1000 / 9)), 0);
+        // Every byte goes out unchanged.
+        const std::string out = path + ".out";
+        DriverLines(path, out);
+        EXPECT_TRUE(ReadFile(out) == data);
+        std::remove(out.c_str());
+    }
+}
+
+// The format test follows a chain of packets to the data's end; an "AV" in
+// the last packet's payload does not undo it.
+TEST_F(Corpus, PvaDetectionKeepsAGoodChain) {
+    auto data = ReadFile(Path("plain.pva"));
+    data.resize(50000);
+    EXPECT_EQ(CMainParser::DetectFormat(data.data(), uint32_t(data.size())), uint32_t(kTypePVA));
+    data.insert(data.end(), {'A', 'V', 1, 0, 0, 0, 0x7F, 0x00});  // a packet running past the end
+    data.insert(data.end(), 100, 0);
+    data.insert(data.end(), {'A', 'V', 2, 0, 0, 0, 0x10, 0x00});  // a stray "AV" inside it
+    data.insert(data.end(), 100, 0);
+    EXPECT_EQ(DetectPVAStream(data.data(), uint32_t(data.size())), 1);
+}
+
 TEST_F(Corpus, DamagedInputNeverCrashes) {
     std::mt19937 rng(12345);
     std::vector<std::string> files;
     for (const auto& f : kCorpus) files.push_back(f.name);
     files.push_back("hi.vob");
+    files.push_back("ts204.ts");
+    files.push_back("plain.pva");
     for (const auto& name : files) {
         SCOPED_TRACE(name);
         const auto orig = ReadFile(Path(name));

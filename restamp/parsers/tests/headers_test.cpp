@@ -1,4 +1,5 @@
 #include "restamp/parsers/M2PS.h"
+#include "restamp/parsers/M2TS.h"
 
 #include <gtest/gtest.h>
 

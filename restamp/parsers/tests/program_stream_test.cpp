@@ -1,3 +1,4 @@
+#include "restamp/parsers/M1SS.h"
 #include "restamp/parsers/M2PS.h"
 
 #include "codec/common/TimeStamps.h"
