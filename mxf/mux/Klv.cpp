@@ -356,16 +356,17 @@ KlvObject* KlvObject::AddChild(std::unique_ptr<KlvObject> child) {
 }
 
 void KlvObject::Update() {
-    uint64_t v = ItemsLength();
-    if (uid_) v += profile_.itemHeaderSize + 16;
-    for (auto& c : children_) v += c->ComputeSize();
+    uint64_t v = headerless_ ? 0 : ItemsLength();
+    if (uid_ && !headerless_) v += profile_.itemHeaderSize + 16;
     valueLength_ = v;
 }
 
 uint64_t KlvObject::ComputeSize() {
     Update();
     const uint32_t h = profile_.HeaderSize();
-    uint64_t total = h + valueLength_;
+    childrenTotal_ = 0;
+    for (auto& c : children_) childrenTotal_ += c->ComputeSize();
+    uint64_t total = (headerless_ ? 0 : h + valueLength_) + childrenTotal_;
     if (kagRounded_) total = RoundToKag(total, profile_.kagSize, h);
     if (reserved_ > total) total = reserved_;
     totalSize_ = total;
@@ -374,20 +375,22 @@ uint64_t KlvObject::ComputeSize() {
 
 int32_t KlvObject::Serialize(BitIo& io) {
     ComputeSize();
-    KLV_TRY(WriteLabel(io, key_));
-    KLV_TRY(WriteBer(io, valueLength_, profile_.lengthSize));
-    if (uid_) {
-        KLV_TRY(WriteItemHeader(io, kInstanceUidTag, 16));
-        KLV_TRY(WriteLabel(io, *uid_));
+    if (!headerless_) {
+        KLV_TRY(WriteLabel(io, key_));
+        KLV_TRY(WriteBer(io, valueLength_, profile_.lengthSize));
+        if (uid_) {
+            KLV_TRY(WriteItemHeader(io, kInstanceUidTag, 16));
+            KLV_TRY(WriteLabel(io, *uid_));
+        }
+        KLV_TRY(WriteItems(io));
     }
-    KLV_TRY(WriteItems(io));
     for (auto& c : children_) KLV_TRY(c->Serialize(io));
     return WriteFill(io);
 }
 
 int32_t KlvObject::WriteFill(BitIo& io) const {
     const uint64_t h = profile_.HeaderSize();
-    const uint64_t used = h + valueLength_;
+    const uint64_t used = (headerless_ ? 0 : h + valueLength_) + childrenTotal_;
     if (totalSize_ <= used) return kKlvOk;
     const uint64_t gap = totalSize_ - used;
     if (gap <= h) return kKlvNoRoomForFill;

@@ -89,7 +89,8 @@ public:
     const FormatProfile& Format() const { return profile_; }
     virtual void SetFormat(const FormatProfile& profile);
 
-    // Recomputes the value length from the items and children.
+    // Recomputes the value length from the object's own items. Children are
+    // KLVs of their own, written after the object.
     void Update();
     uint64_t ValueLength() const { return valueLength_; }
     // Recomputes value length and total (KAG-rounded or reserved).
@@ -107,6 +108,8 @@ protected:
     virtual uint64_t ItemsLength() const = 0;
     virtual int32_t WriteItems(BitIo& io) const = 0;
     void SetKagRounded(bool on) { kagRounded_ = on; }
+    // A group writes no KLV of its own, only its children (and its fill).
+    void SetHeaderless(bool on) { headerless_ = on; }
 
 private:
     Label key_;
@@ -118,6 +121,8 @@ private:
     uint64_t totalSize_ = 0;
     uint64_t reserved_ = 0;
     bool kagRounded_ = false;
+    bool headerless_ = false;
+    uint64_t childrenTotal_ = 0;
     std::vector<std::unique_ptr<KlvObject>> children_;
 };
 
