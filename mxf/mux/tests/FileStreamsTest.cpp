@@ -184,6 +184,31 @@ TEST(SeekLayer, AppliesPositionedWritesAtDoneUnlessAborted) {
     }
 }
 
+TEST(SeekLayer, ARelocationBlockMovesABlockForwardEvenWhenAborted) {
+    const std::string path = TempDir() + "/r.mxf";
+    std::vector<uint8_t> original(8000);
+    for (size_t i = 0; i < original.size(); i++) original[i] = static_cast<uint8_t>(i % 251);
+    bufstream* main = bs_file_writer_open(path.c_str(), 64, nullptr);
+    bufstream* seek = bseek_open_file_buf(main, nullptr);
+    ASSERT_EQ(seek->copy_bytes(seek, original.data(), 8000), 8000u);
+    // Target 100, source 6000, 50 bytes; the data from 100 on shifts up to end at 100 + 50 + 5900.
+    uint8_t block[64] = {};
+    const int64_t fields[][2] = {{8, 100}, {24, 6000}, {32, 50}, {48, 100}, {56, 5900}};
+    for (const auto& f : fields) std::memcpy(block + f[0], &f[1], 8);
+    EXPECT_EQ(seek->info(seek, 0, BS_INFO_RELOCATION, block, sizeof block), 0);
+    const uint8_t patch[1] = {0xEE};
+    bs_positioned_write w{0, patch, 1};
+    EXPECT_EQ(seek->info(seek, 0, BS_INFO_POSITIONED_WRITE, &w, sizeof w), 0);
+    EXPECT_EQ(seek->done(seek, 1), 0);  // aborted: the positioned write is dropped, the block still moves
+    seek->free(seek);
+    BufstreamClose(&main, 0);
+    std::vector<uint8_t> expected(original.begin(), original.begin() + 100);
+    expected.insert(expected.end(), original.begin() + 6000, original.begin() + 6050);
+    expected.insert(expected.end(), original.begin() + 100, original.begin() + 6000);
+    expected.insert(expected.end(), original.begin() + 6050, original.end());
+    EXPECT_EQ(ReadFile(path), expected);
+}
+
 TEST(SeekLayer, NeedsAMainRecordThatNamesItsFile) {
     static std::vector<std::string> texts;
     texts.clear();
