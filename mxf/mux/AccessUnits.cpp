@@ -1,0 +1,319 @@
+#include "mxf/mux/AccessUnits.h"
+
+#include "mxf/mux/FrameTables.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace mexora::mxf {
+
+namespace {
+
+constexpr uint8_t kSequenceCode = 0xB3, kGopCode = 0xB8, kPictureCode = 0x00, kExtensionCode = 0xB5;
+constexpr uint8_t kTypeI = 1, kTypeP = 2, kTypeB = 3;
+constexpr uint8_t kFrameStructure = 3;
+constexpr uint32_t kAes3Header = 8;
+constexpr size_t kHeaderBytesNeeded = 16;  // the longest header read here, with its start code
+
+int64_t Later(int64_t a, int64_t b) {
+    if (a == kUnsetTime) return b;
+    if (b == kUnsetTime) return a;
+    return std::max(a, b);
+}
+
+bool IsStartCode(const uint8_t* p) {
+    return p[0] == 0 && p[1] == 0 && p[2] == 1;
+}
+
+}  // namespace
+
+// ---- input store ----
+
+int32_t InputStore::Record(const uint8_t* data, size_t length, int64_t start, int64_t end) {
+    try {
+        entries_.push_back({bytes_.size(), start, end});
+        bytes_.insert(bytes_.end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        return -29;
+    }
+    return 0;
+}
+
+void InputStore::Consume(size_t n) {
+    n = std::min(n, bytes_.size());
+    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (bytes_.empty()) {
+        entries_.clear();
+        return;
+    }
+    std::vector<Entry> kept;
+    for (const Entry& e : entries_) {
+        if (e.position >= n) kept.push_back({e.position - n, e.start, e.end});
+    }
+    entries_ = std::move(kept);
+}
+
+bool InputStore::Cut(size_t position, size_t length) {
+    if (position > bytes_.size() || length > bytes_.size() - position) return false;
+    const size_t endPos = position + length;
+    bytes_.erase(bytes_.begin() + static_cast<std::ptrdiff_t>(position),
+                 bytes_.begin() + static_cast<std::ptrdiff_t>(endPos));
+    int64_t carriedStart = kUnsetTime, carriedEnd = kUnsetTime;
+    std::vector<Entry> kept;
+    bool later = false;
+    for (const Entry& e : entries_) {
+        if (e.position >= position && e.position < endPos) {
+            carriedStart = Later(carriedStart, e.start);
+            carriedEnd = Later(carriedEnd, e.end);
+        } else if (e.position >= endPos) {
+            later = true;
+            kept.push_back({e.position - length, e.start, e.end});
+        } else {
+            kept.push_back(e);
+        }
+    }
+    for (Entry& e : kept) {
+        if (e.position < position) continue;
+        if (e.start == kUnsetTime && carriedStart != kUnsetTime) {
+            e.start = carriedStart;
+            carriedStart = kUnsetTime;
+        }
+        if (e.end == kUnsetTime && carriedEnd != kUnsetTime) {
+            e.end = carriedEnd;
+            carriedEnd = kUnsetTime;
+        }
+    }
+    if (!later) {
+        kept.push_back({position, carriedStart, carriedEnd});
+        std::sort(kept.begin(), kept.end(), [](const Entry& a, const Entry& b) { return a.position < b.position; });
+    }
+    entries_ = std::move(kept);
+    return true;
+}
+
+void InputStore::Times(size_t from, size_t to, int64_t* start, int64_t* end) const {
+    *start = *end = kUnsetTime;
+    for (const Entry& e : entries_) {
+        if (e.position < from || e.position >= to) continue;
+        *start = Later(*start, e.start);
+        *end = Later(*end, e.end);
+    }
+}
+
+void InputStore::Clear() {
+    bytes_.clear();
+    entries_.clear();
+}
+
+// ---- handlers ----
+
+int32_t EssenceHandler::AddData(const uint8_t* data, uint32_t length, int64_t start, int64_t end) {
+    if (!data && length) return -30;
+    const int32_t r = store_.Record(data, length, start, end);
+    if (r < 0) return r;
+    return CutUnits(false);
+}
+
+int32_t EssenceHandler::Flush() {
+    const int32_t r = CutUnits(true);
+    store_.Clear();
+    return r;
+}
+
+void EssenceHandler::Reset() {
+    store_.Clear();
+}
+
+void EssenceHandler::Emit(size_t length, int64_t duration, AccessUnit unit) {
+    unit.data.assign(store_.Data(), store_.Data() + length);
+    store_.Times(0, length, &unit.start, &unit.end);
+    unit.duration = duration;
+    unit.number = ++count_;
+    store_.Consume(length);
+    units_.push_back(std::move(unit));
+}
+
+void Aes3Handler::Reset() {
+    EssenceHandler::Reset();
+    header_ = false;
+    frame_ = 0;
+}
+
+int32_t Aes3Handler::CutUnits(bool flush) {
+    if (!header_) {
+        if (store_.Size() < kAes3Header) return 0;
+        es::Aes3Header h;
+        if (h.Parse(store_.Data(), store_.Size())) {
+            const uint8_t b5 = store_.Data()[5];
+            rateCode_ = ((b5 >> 5) & 7) + 1;
+            bytesPerSample = ((b5 >> 3) & 3) ? 3 : 2;
+            channels_ = static_cast<uint32_t>(h.channels);
+            store_.Consume(kAes3Header);
+        }
+        header_ = true;
+    }
+    for (;;) {
+        const uint32_t samples = SamplesPerFrame(rateCode_, frame_);
+        if (samples == 0) return 0;  // no frame rate: no units
+        const size_t size = size_t{samples} * bytesPerSample * channels_;
+        const bool whole = store_.Size() >= size;
+        if (!whole && !(flush && store_.Size() > 0)) return 0;
+        const size_t take = whole ? size : store_.Size();
+        Emit(take, int64_t{samples} * kSecond / kAudioRate);
+        frame_ = (frame_ + 1) % kFrameCycle;
+    }
+}
+
+int32_t DvHandler::CutUnits(bool) {
+    if (frameSize_ == 0 || rate_.numerator <= 0) return 0;
+    while (store_.Size() >= frameSize_) {
+        AccessUnit u;
+        u.key = true;
+        Emit(frameSize_, kSecond * rate_.denominator / rate_.numerator, u);
+    }
+    return 0;
+}
+
+// ---- MPEG-2 ----
+
+void Mpeg2Handler::Reset() {
+    EssenceHandler::Reset();
+    waiting_.clear();
+    runningTime_ = 0;
+    previousGopCount_ = 0;
+    firstGop_ = true;
+    seenP_ = false;
+    scan_ = 0;
+    fields_ = 0;
+    unitHasPicture_ = unitGop_ = false;
+}
+
+void Mpeg2Handler::CloseUnit(size_t length) {
+    AccessUnit u;
+    u.pictureType = picture_.codingType;
+    u.temporalReference = picture_.temporalReference;
+    u.key = u.pictureType == kTypeI;
+    u.gopStart = u.key;
+    int64_t duration = sequence_.FrameDuration();
+    if (coding_.valid && coding_.repeatFirstField) {
+        if (extension_.progressive) {
+            duration *= coding_.topFieldFirst ? 3 : 2;
+        } else {
+            duration = duration * 3 / 2;
+        }
+    }
+    u.data.assign(store_.Data(), store_.Data() + length);
+    store_.Times(0, length, &u.start, &u.end);
+    u.duration = duration;
+    u.number = ++count_;
+    store_.Consume(length);
+    if (u.gopStart && !waiting_.empty()) ReleaseGop();
+    waiting_.push_back(std::move(u));
+    fields_ = 0;
+    unitHasPicture_ = unitGop_ = false;
+    coding_ = es::Mpeg2PictureCodingExtension();
+}
+
+void Mpeg2Handler::ReleaseGop() {
+    const int n = static_cast<int>(waiting_.size());
+    bool pBefore = false;
+    for (int i = 0; i < n; i++) {
+        AccessUnit& u = waiting_[static_cast<size_t>(i)];
+        int kfo = -i;
+        if (u.pictureType == kTypeB && i < 3) kfo = -(i + previousGopCount_);
+        u.keyFrameOffset = static_cast<int8_t>(std::max(kfo, -128));
+        int arrival = -1;
+        for (int j = 0; j < n; j++) {
+            if (waiting_[static_cast<size_t>(j)].temporalReference == i) arrival = j;
+        }
+        u.temporalOffset = static_cast<int8_t>(arrival < 0 ? 0 : arrival - i);
+        switch (u.pictureType) {
+            case kTypeI:
+                u.flags = firstGop_ && !pBefore ? 0xC0 : 0x40;
+                break;
+            case kTypeP:
+                u.flags = 0x22;
+                pBefore = true;
+                break;
+            case kTypeB:
+                u.flags = firstGop_ && !pBefore ? 0x13 : 0x33;
+                break;
+            default:
+                u.flags = 0;
+                break;
+        }
+    }
+    // Units without times of their own follow in display order.
+    std::vector<AccessUnit*> display;
+    for (AccessUnit& u : waiting_) display.push_back(&u);
+    std::stable_sort(display.begin(), display.end(), [](const AccessUnit* a, const AccessUnit* b) {
+        return a->temporalReference < b->temporalReference;
+    });
+    for (AccessUnit* u : display) {
+        if (u->start != kUnsetTime) {
+            runningTime_ = u->start;
+        } else {
+            u->start = runningTime_;
+        }
+        if (u->end == kUnsetTime) u->end = u->start + u->duration;
+        runningTime_ = u->start + u->duration;
+    }
+    for (AccessUnit& u : waiting_) units_.push_back(std::move(u));
+    waiting_.clear();
+    previousGopCount_ = n;
+    firstGop_ = false;
+    seenP_ = false;
+}
+
+int32_t Mpeg2Handler::CutUnits(bool flush) {
+    const uint8_t* d = store_.Data();
+    size_t size = store_.Size();
+    while (scan_ + 4 <= size) {
+        d = store_.Data();
+        if (!IsStartCode(d + scan_)) {
+            scan_++;
+            continue;
+        }
+        const uint8_t code = d[scan_ + 3];
+        const bool boundary = code == kSequenceCode || code == kGopCode || code == kPictureCode;
+        // A picture is complete once it holds two fields (or is a frame).
+        if (boundary && unitHasPicture_ && fields_ >= 2 && scan_ > 0) {
+            CloseUnit(scan_);
+            scan_ = 0;
+            size = store_.Size();
+            continue;
+        }
+        const size_t rest = size - scan_;
+        if (!flush && rest < kHeaderBytesNeeded) break;  // the header may not be all here yet
+        if (code == kSequenceCode) {
+            es::Mpeg2Sequence s;
+            if (s.Parse(d + scan_, rest)) sequence_ = s;
+        } else if (code == kExtensionCode) {
+            es::Mpeg2SequenceExtension e;
+            es::Mpeg2PictureCodingExtension c;
+            if (e.Parse(d + scan_, rest)) extension_ = e;
+            if (c.Parse(d + scan_, rest)) {
+                coding_ = c;
+                if (c.pictureStructure != kFrameStructure) fields_ -= 1;  // a field picture is one field
+            }
+        } else if (code == kGopCode) {
+            unitGop_ = true;
+        } else if (code == kPictureCode) {
+            es::Mpeg2Picture p;
+            // A second field joins the unit of the first: the first names it.
+            if (p.Parse(d + scan_, rest) && !unitHasPicture_) picture_ = p;
+            unitHasPicture_ = true;
+            fields_ += 2;
+        }
+        scan_ += 4;
+    }
+    if (flush) {
+        if (store_.Size() > 0 && unitHasPicture_) CloseUnit(store_.Size());
+        if (!waiting_.empty()) ReleaseGop();
+        scan_ = 0;
+    }
+    return 0;
+}
+
+}  // namespace mexora::mxf
