@@ -358,7 +358,12 @@ int WakeParser(Instance* in, int parser) {
     if (!p) return kFail;
     if (!p->sleeping) return kOk;
     if (KindOf(in) != SourceKind::kCallerFed && !OpenSource(p)) return kFail;
-    p->buf->seekFirst = true;
+    // The buffer stays valid: the source goes on where its next read starts.
+    if (!SourceSeek(p, p->buf->filePos + p->buf->valid)) {
+        p->error = true;
+        return kFail;
+    }
+    p->buf->seekFirst = false;
     p->sleeping = false;
     return kOk;
 }

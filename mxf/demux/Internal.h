@@ -96,6 +96,7 @@ void FreeBuffer(Instance* in, ReadBuffer* b);
 Parser* CreateParser(Instance* in, const ParserSettings& settings);
 void DestroyParser(Parser* p);
 bool OpenSource(Parser* p);
+bool SourceSeek(Parser* p, int64_t pos);
 void CloseSource(Parser* p);
 int StatSize(Instance* in, int64_t* size);  // plain-file size of the stored name
 

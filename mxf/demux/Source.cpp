@@ -85,6 +85,8 @@ void PlainClose(int fd) {
 #endif
 }
 
+}  // namespace
+
 bool SourceSeek(Parser* p, int64_t pos) {
     Instance* in = p->in;
     const uint32_t lo = static_cast<uint32_t>(static_cast<uint64_t>(pos));
@@ -99,6 +101,8 @@ bool SourceSeek(Parser* p, int64_t pos) {
     }
     return false;
 }
+
+namespace {
 
 int SourceRead(Parser* p, uint8_t* dst, uint32_t n) {
     Instance* in = p->in;
