@@ -57,6 +57,7 @@ TEST(BadInput, MutationsNeverCrash) {
     };
     const Case cases[] = {
         {"valid", [](Bytes&) {}, true, true},
+        {"RIP lists only the header and the footer", [&](Bytes& f) { f[s.ripBer] = 2 * 12 + 4; }, true, false},
         {"RIP length 0", [&](Bytes& f) { f[s.ripBer] = 0; }, true, false},
         {"RIP length 3", [&](Bytes& f) { f[s.ripBer] = 3; }, true, false},
         {"RIP length past the end", [&](Bytes& f) { f[s.ripBer] = 0x7F; }, true, false},
