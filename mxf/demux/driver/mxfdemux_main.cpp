@@ -1,0 +1,179 @@
+// mxfdemux IN.mxf OUTDIR [--pull]: prints what the reader finds in a file and
+// writes its essence: OUTDIR/v.m2v for the picture, OUTDIR/a<k>.raw for each
+// sound element number k (D-10 sound without its 4-byte element headers).
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "mxf/demux/MxfDemux.h"
+
+namespace {
+
+using namespace mxfdemux;
+
+int MXFDEMUX_CALL PrintError(void*, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    std::fputs("mxfdemux: ", stderr);
+    std::vfprintf(stderr, format, ap);
+    std::fputc('\n', stderr);
+    va_end(ap);
+    return 0;
+}
+
+void* MXFDEMUX_CALL Lookup(void*, const char* name) {
+    return std::strcmp(name, "err_printf_ex") == 0 ? reinterpret_cast<void*>(&PrintError) : nullptr;
+}
+
+// Writes what it gets to one file per element number (the picture: one file).
+struct Output {
+    bufstream bs{};
+    std::string dir;
+    bool sound = false;
+    bool failed = false;
+    uint32_t size = 0;
+    std::vector<uint8_t> pending;  // pushed bytes wait for their record
+    uint32_t number = 0;
+    std::map<uint32_t, FILE*> files;
+
+    FILE* File(uint32_t n) {
+        auto it = files.find(n);
+        if (it != files.end()) return it->second;
+        const std::string name = dir + (sound ? "/a" + std::to_string(n) + ".raw" : "/v.m2v");
+        FILE* f = std::fopen(name.c_str(), "wb");
+        if (!f) {
+            std::fprintf(stderr, "mxfdemux: cannot create %s\n", name.c_str());
+            failed = true;
+        } else {
+            (void)std::setvbuf(f, nullptr, _IOFBF, 1 << 20);
+        }
+        files[n] = f;
+        return f;
+    }
+    void Write(const ElementRecord& r, const uint8_t* p, size_t n) {
+        if (r.flags & kFirstPiece) number = sound ? r.elementNumber : 0;
+        FILE* f = File(number);
+        if (f && n && std::fwrite(p, 1, n, f) != n) failed = true;
+    }
+    bool Close() {
+        for (auto& kv : files)
+            if (kv.second && std::fclose(kv.second) != 0) failed = true;
+        files.clear();
+        return !failed;
+    }
+};
+
+Output* Of(bufstream* bs) {
+    return static_cast<Output*>(bs->state);
+}
+uint32_t BUFSTREAM_CALL Size(bufstream* bs) {
+    return Of(bs)->size;
+}
+uint32_t BUFSTREAM_CALL Copy(bufstream* bs, uint8_t* p, uint32_t n) {
+    Of(bs)->pending.insert(Of(bs)->pending.end(), p, p + n);
+    return n;
+}
+int32_t BUFSTREAM_CALL Info(bufstream* bs, uint32_t, uint32_t id, void* data, uint32_t size) {
+    if (id != kElementInfoId || size != sizeof(ElementRecord)) return 0;
+    Output* o = Of(bs);
+    o->Write(*static_cast<ElementRecord*>(data), o->pending.data(), o->pending.size());
+    o->pending.clear();
+    return 0;
+}
+
+const char* KindName(int32_t k) {
+    switch (k) {
+        case kPicture:
+            return "picture";
+        case kD10Sound:
+            return "D-10 sound";
+        case kGenericSound:
+            return "generic sound";
+    }
+    return "?";
+}
+
+int Usage() {
+    std::fputs("usage: mxfdemux IN.mxf OUTDIR [--pull]\n", stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        std::puts(
+            "usage: mxfdemux IN.mxf OUTDIR [--pull]\n"
+            "Prints the file, stream and index information and writes OUTDIR/v.m2v and one\n"
+            "OUTDIR/a<k>.raw per sound element number; --pull reads by pulling instead of pushing.");
+        return 0;
+    }
+    if (argc < 3 || argc > 4) return Usage();
+    const bool pull = argc == 4 && std::strcmp(argv[3], "--pull") == 0;
+    if (argc == 4 && !pull) return Usage();
+    Settings settings{};
+    Instance* in = New(Lookup, nullptr, &settings);
+    if (!in || Open(in, argv[1]) != 0) {
+        Free(in);
+        return 1;
+    }
+    FileInfo fi{};
+    (void)GetFileInfo(in, &fi);
+    std::printf("file: kind %d, %d streams, duration %" PRId64 ", size %" PRId64 ", edit unit bytes %u\n", fi.fileKind,
+                fi.streamCount, fi.duration, fi.fileSize, fi.editUnitByteCount);
+    std::printf("index: %d entries of %d bytes\n", fi.indexCount, fi.indexEntryLength);
+    std::vector<Output> outs(static_cast<size_t>(fi.streamCount));
+    for (int k = 0; k < fi.streamCount; ++k) {
+        StreamInfo si{};
+        (void)GetStreamInfo(in, &si, k);
+        std::printf("stream %d: %s, item type 0x%02X", k, KindName(si.kind), static_cast<unsigned>(si.itemType));
+        if (si.kind != kPicture)
+            std::printf(", %d bits, %d Hz, %d channels", si.bitsPerSample, si.sampleRate, si.channels);
+        std::printf("\n");
+        Output& o = outs[static_cast<size_t>(k)];
+        o.dir = argv[2];
+        o.sound = si.kind != kPicture;
+        o.size = pull ? 0 : 1u << 20;
+        o.bs.buffer_size = Size;
+        o.bs.copy_bytes = Copy;
+        o.bs.info = Info;
+        o.bs.state = &o;
+    }
+    bool ok = true;
+    ParserSettings ps{};
+    if (!pull) {
+        const int p = NewParser(in, &ps);
+        for (int k = 0; k < fi.streamCount && p; ++k) {
+            StreamSettings ss{k, &outs[static_cast<size_t>(k)].bs};
+            ok = ok && AddStream(in, p, &ss) == 0;
+        }
+        int r = 0;
+        while (p && ok && (r = Push(in, p)) == 0) {}
+        ok = ok && p && r == 2;
+    } else {
+        // One parser per stream: each pull then answers with its own stream.
+        for (int k = 0; k < fi.streamCount && ok; ++k) {
+            Output& o = outs[static_cast<size_t>(k)];
+            const int p = NewParser(in, &ps);
+            StreamSettings ss{k, &o.bs};
+            ok = p && AddStream(in, p, &ss) == 0;
+            for (;;) {
+                ElementRecord r{};
+                if (!ok || o.bs.info(&o.bs, 0, kElementInfoId, &r, sizeof r) != 0) {
+                    ok = false;
+                    break;
+                }
+                if (r.endOfData) break;
+                o.Write(r, r.data, r.length);
+            }
+            FreeParser(in, p);
+        }
+    }
+    for (Output& o : outs) ok = o.Close() && ok;
+    Free(in);
+    return ok ? 0 : 1;
+}
