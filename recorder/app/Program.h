@@ -8,6 +8,7 @@
 
 #include "recorder/core/PanelLogic.h"
 #include "recorder/core/Settings.h"
+#include "recorder/shared/TextCodePage.h"
 
 namespace zelbo {
 
@@ -56,7 +57,7 @@ std::string& SavedWindowsPath();
 // Where the last press in the window picker's box happened (screen).
 POINT& PickerPressPoint();
 
-std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);
+using capture::Narrow;
+using capture::Widen;
 
 }  // namespace zelbo
