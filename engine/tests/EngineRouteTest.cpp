@@ -214,6 +214,45 @@ std::string Answer(const EngineSession& session, int button = IDOK, DWORD ms = 2
     return "(no message box)";
 }
 
+// A window titled "Vantor", standing in for the control program.
+class StandInControl {
+public:
+    StandInControl() {
+        WNDCLASSA type{};
+        type.lpfnWndProc = ::DefWindowProcA;
+        type.hInstance = ::GetModuleHandleA(nullptr);
+        type.lpszClassName = "EngineTestVantor";
+        ::RegisterClassA(&type);
+        window_ = ::CreateWindowExA(0, "EngineTestVantor", "Vantor", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                    type.hInstance, nullptr);
+    }
+    ~StandInControl() {
+        if (window_) ::DestroyWindow(window_);
+    }
+    // Keeps the window answering while the test waits.
+    void Pump(DWORD ms) {
+        const DWORD end = ::GetTickCount() + ms;
+        while (static_cast<LONG>(end - ::GetTickCount()) > 0) {
+            MSG message;
+            while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&message);
+            ::Sleep(20);
+        }
+    }
+
+private:
+    HWND window_ = nullptr;
+};
+
+PROCESS_INFORMATION StartEngine(const std::string& folder, const std::string& arguments) {
+    PROCESS_INFORMATION info{};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string command = "\"" + FromUnix(ZELBOV_EXE) + "\" " + arguments;
+    EXPECT_TRUE(
+        ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &info));
+    return info;
+}
+
 class EngineRoute : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -255,7 +294,47 @@ TEST_F(EngineRoute, QuittingMidRecordingEndsTheFileWhole) {
     EXPECT_EQ("Recording is active. Would you like to close program now?", Answer(session, IDYES));
     EXPECT_TRUE(session.Exited(20000));
     EXPECT_TRUE(WaitGone("ScreenCap", 20000));
+    // The file ends with the program end code.
+    const std::string bytes = ReadFile(session.Target());
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(std::string("\x00\x00\x01\xB9", 4), bytes.substr(bytes.size() - 4));
     session.Keep("engine_exit.mpg");
+}
+
+// Without a window titled "Vantor" the engine ends at its first tick.
+TEST_F(EngineRoute, EngineAloneEndsAtOnce) {
+    const std::string folder = MakeProgramFolder();
+    PROCESS_INFORMATION info = StartEngine(folder, "-file \"" + folder + "\\alone.mpg\" -vista 1");
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(info.hProcess, 10000));
+    EXPECT_EQ(0u, FileSize(folder + "\\alone.mpg"));
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+}
+
+// The control program's exit posts "packet ready" 100: the engine stops as
+// for "screen capture message" 100, so the file ends whole.
+TEST_F(EngineRoute, PacketReadyStopsAndClosesTheFile) {
+    Tone tone;
+    StandInControl control;
+    const std::string folder = MakeProgramFolder();
+    const std::string target = folder + "\\packet.mpg";
+    PROCESS_INFORMATION info =
+        StartEngine(folder, "-file \"" + target + "\" -fmt 0 -kv 4000 -fr 25 -asrc \"x\" -vista 1");
+    for (DWORD waited = 0; FileSize(target) == 0 && waited < 30000; waited += 200) control.Pump(200);
+    ASSERT_GT(FileSize(target), 0u) << "the engine made no recording";
+    control.Pump(3000);
+    HWND engine = ::FindWindowA(nullptr, "ScreenCap");
+    ASSERT_TRUE(engine);
+    ::PostMessageA(engine, ::RegisterWindowMessageA("packet ready"), 100, 0);
+    for (DWORD waited = 0; ::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT && waited < 15000; waited += 200)
+        control.Pump(200);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(info.hProcess, 0));
+    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info.hProcess, 1);
+    const std::string bytes = ReadFile(target);
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(std::string("\x00\x00\x01\xB9", 4), bytes.substr(bytes.size() - 4));
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
 }
 
 }  // namespace
