@@ -12,22 +12,20 @@
 #include "platform/mfc/Pump.h"
 #include "recorder/app/Program.h"
 #include "recorder/app/SettingsStore.h"
+#include "recorder/shared/DeviceLookup.h"
+#include "recorder/shared/ModuleConfigCalls.h"
 
 namespace zelbo {
 
 namespace {
 
+using capture::Commit;
+using capture::ConfigOf;
+using capture::GetInt;
+using capture::SetAndCommit;
+using capture::SetInt;
 using recorder::GraphFilter;
 
-// {486F726E-4D43-49B9-8A0C-C22A2B0524E8}
-const IID kIidModuleConfig = {0x486f726e, 0x4d43, 0x49b9, {0x8a, 0x0c, 0xc2, 0x2a, 0x2b, 0x05, 0x24, 0xe8}};
-// The file writer's write mode; 2 continues an existing target.
-const GUID kSinkWriteMode = {0x4ca841f8, 0x9677, 0x4d23, {0xb0, 0xbc, 0xd0, 0x33, 0xbb, 0x96, 0xd8, 0xa4}};
-// Multiplexer "Output": 1 program stream.
-const GUID kMuxOutput = {0x6e7564e3, 0x05fa, 0x417a, {0xaa, 0x8e, 0x50, 0xe4, 0x74, 0x53, 0x7e, 0xc3}};
-const GUID kBitrate = {0xbdd50372, 0x38e2, 0x4a26, {0xba, 0x15, 0x48, 0x2b, 0x70, 0xee, 0x13, 0x6c}};
-const GUID kMinimumBitrate = {0x38a26df5, 0xd04e, 0x4931, {0xbb, 0xc2, 0x19, 0x09, 0x7f, 0x81, 0x20, 0x69}};
-const GUID kMaximumBitrate = {0x51eb9a74, 0xb317, 0x4fbb, {0x83, 0x2b, 0xca, 0x5c, 0x2d, 0xaa, 0x19, 0x3f}};
 // WM ASF Writer.
 const CLSID kAsfWriter = {0x7c23220e, 0x55bb, 0x11d3, {0x8b, 0x16, 0x00, 0xc0, 0x4f, 0xb6, 0xbd, 0x3d}};
 
@@ -47,72 +45,6 @@ REFCLSID CategoryOf(recorder::FilterCategory category) {
             break;
     }
     return CLSID_LegacyAmFilterCategory;
-}
-
-// Walks the monikers of a category; `visit` returns false to stop.
-template <class Visit>
-void ForEachDevice(REFCLSID category, Visit visit) {
-    com::ComPtr<ICreateDevEnum> devices;
-    if (FAILED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                  devices.PutVoid())))
-        return;
-    com::ComPtr<IEnumMoniker> monikers;
-    // S_FALSE: the category is empty.
-    if (devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK || !monikers) return;
-    com::ComPtr<IMoniker> moniker;
-    bool more = true;
-    while (more && monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
-        com::ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
-        VARIANT name;
-        ::VariantInit(&name);
-        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR && name.bstrVal)
-            more = visit(moniker.Get(), std::wstring(name.bstrVal));
-        ::VariantClear(&name);
-    }
-}
-
-com::ComPtr<IModuleConfig> ConfigOf(IBaseFilter* filter) {
-    com::ComPtr<IModuleConfig> config;
-    if (filter && FAILED(config.QueryFrom(filter, kIidModuleConfig))) config = nullptr;
-    return config;
-}
-
-bool GetInt(IModuleConfig* config, const GUID& id, int& value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    bool ok = SUCCEEDED(config->GetValue(&id, &v)) && SUCCEEDED(::VariantChangeType(&v, &v, 0, VT_I4));
-    if (ok) value = v.lVal;
-    ::VariantClear(&v);
-    return ok;
-}
-
-HRESULT SetInt(IModuleConfig* config, const GUID& id, int value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_INT;
-    v.intVal = value;
-    const HRESULT hr = config->SetValue(&id, &v);
-    ::VariantClear(&v);
-    return hr;
-}
-
-bool Commit(IModuleConfig* config) {
-    VARIANT error;
-    ::VariantInit(&error);
-    const bool ok = SUCCEEDED(config->CommitChanges(&error));
-    ::VariantClear(&error);
-    return ok;
-}
-
-// Get, set and commit one integer parameter.
-bool SetAndCommit(IBaseFilter* filter, const GUID& id, int value) {
-    const com::ComPtr<IModuleConfig> config = ConfigOf(filter);
-    if (!config) return false;
-    int current = 0;
-    GetInt(config.Get(), id, current);
-    const bool ok = SUCCEEDED(SetInt(config.Get(), id, value));
-    return Commit(config.Get()) && ok;
 }
 
 // The offered values of a parameter with their names read as numbers.
@@ -137,50 +69,6 @@ bool OfferedValues(IModuleConfig* config, const GUID& id, std::vector<int>& valu
 }
 
 }  // namespace
-
-com::ComPtr<IBaseFilter> FindFilterByFriendlyName(REFCLSID category, const std::wstring& name) {
-    com::ComPtr<IBaseFilter> found;
-    ForEachDevice(category, [&](IMoniker* moniker, const std::wstring& friendly) {
-        if (friendly != name) return true;
-        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, found.PutVoid()))) found = nullptr;
-        return false;
-    });
-    return found;
-}
-
-com::ComPtr<IPin> FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name) {
-    com::ComPtr<IEnumPins> pins;
-    if (!filter || FAILED(filter->EnumPins(pins.Put())) || !pins) return {};
-    com::ComPtr<IPin> pin;
-    while (pins->Next(1, pin.Put(), nullptr) == S_OK) {
-        PIN_INFO info{};
-        if (FAILED(pin->QueryPinInfo(&info))) continue;
-        if (info.pFilter) info.pFilter->Release();
-        if (info.dir == direction && name == info.achName) return pin;
-    }
-    return {};
-}
-
-com::ComPtr<IPin> FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index) {
-    com::ComPtr<IEnumPins> pins;
-    if (!filter || FAILED(filter->EnumPins(pins.Put())) || !pins) return {};
-    com::ComPtr<IPin> pin;
-    int seen = 0;
-    while (pins->Next(1, pin.Put(), nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == direction && seen++ == index) return pin;
-    }
-    return {};
-}
-
-std::vector<std::string> ListDeviceNames(REFCLSID category) {
-    std::vector<std::string> names;
-    ForEachDevice(category, [&](IMoniker*, const std::wstring& friendly) {
-        names.push_back(Narrow(friendly).substr(0, 255));
-        return names.size() < 10;
-    });
-    return names;
-}
 
 bool ListAudioSourcePins(IBaseFilter* filter, PinNames& names) {
     names = PinNames{};
@@ -475,26 +363,15 @@ recorder::SinkNameResult GraphSession::SetSinkFileName(const std::string& target
 }
 
 bool GraphSession::ConfigureSink() {
-    return SetAndCommit(Filter(GraphFilter::FileWriter), kSinkWriteMode, 2);
+    return SetAndCommit(Filter(GraphFilter::FileWriter), capture::kSinkWriteMode, 2);
 }
 
 bool GraphSession::ConfigureMux() {
-    return SetAndCommit(Filter(GraphFilter::Mux), kMuxOutput, 1);
+    return SetAndCommit(Filter(GraphFilter::Mux), capture::kMuxOutput, 1);
 }
 
 bool GraphSession::ConfigureVideoEncoder(int bits) {
-    const com::ComPtr<IModuleConfig> config = ConfigOf(Filter(GraphFilter::VideoEncoder));
-    if (!config) return false;
-    int minimum = 0;
-    int maximum = 0;
-    const bool haveMin = GetInt(config.Get(), kMinimumBitrate, minimum);
-    const bool haveMax = GetInt(config.Get(), kMaximumBitrate, maximum);
-    const recorder::VbrLimits limits = recorder::VbrLimitsFor(bits, minimum, maximum);
-    if (haveMin && limits.setMinimum) SetInt(config.Get(), kMinimumBitrate, limits.minimum);
-    if (haveMax && limits.setMaximum) SetInt(config.Get(), kMaximumBitrate, limits.maximum);
-    SetInt(config.Get(), kBitrate, bits);
-    Commit(config.Get());
-    return true;
+    return capture::ConfigureVideoEncoderBitrate(Filter(GraphFilter::VideoEncoder), bits);
 }
 
 bool GraphSession::ConfigureAudioEncoder(int kbps) {
@@ -503,10 +380,10 @@ bool GraphSession::ConfigureAudioEncoder(int kbps) {
     // The encoder's "Bit rate" takes an index; its names are the kbit/s.
     std::vector<int> values;
     std::vector<int> offered;
-    if (!OfferedValues(config.Get(), kBitrate, values, offered)) return false;
+    if (!OfferedValues(config.Get(), capture::kBitrate, values, offered)) return false;
     const int at = recorder::NearestOffered(offered, kbps);
     if (at < 0) return false;
-    const bool set = SUCCEEDED(SetInt(config.Get(), kBitrate, values[static_cast<std::size_t>(at)]));
+    const bool set = SUCCEEDED(SetInt(config.Get(), capture::kBitrate, values[static_cast<std::size_t>(at)]));
     return Commit(config.Get()) && set;
 }
 

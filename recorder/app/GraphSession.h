@@ -12,19 +12,17 @@
 #include "platform/com/ComPtr.h"
 #include "recorder/core/CaptureGraph.h"
 #include "recorder/core/SegmentJoin.h"
+#include "recorder/shared/DeviceLookup.h"
 
 namespace zelbo {
 
 // Graph events reach the notify window as this message.
 const UINT kGraphEventMessage = WM_APP + 1;
 
-com::ComPtr<IBaseFilter> FindFilterByFriendlyName(REFCLSID category, const std::wstring& name);
-// The first pin of that direction named exactly `name`; null when none.
-com::ComPtr<IPin> FindPinByName(IBaseFilter* filter, PIN_DIRECTION direction, const std::wstring& name);
-// The index-th pin of that direction; null when there is none.
-com::ComPtr<IPin> FindPinByIndex(IBaseFilter* filter, PIN_DIRECTION direction, int index);
-// "FriendlyName"s of a device category, at most 10.
-std::vector<std::string> ListDeviceNames(REFCLSID category);
+using capture::FindFilterByFriendlyName;
+using capture::FindPinByIndex;
+using capture::FindPinByName;
+using capture::ListDeviceNames;
 
 struct PinNames {
     std::vector<std::string> inputs;   // at most 10

@@ -16,6 +16,7 @@
 #include "recorder/app/UpdateCheckThreads.h"
 #include "recorder/app/ViewDlg.h"
 #include "recorder/app/resource.h"
+#include "recorder/core/EngineLaunch.h"
 #include "recorder/core/OutputName.h"
 
 namespace zelbo {
@@ -598,12 +599,8 @@ void MainDlg::PostEngineStop() {
 }
 
 bool MainDlg::WaitEngineClosed() {
-    ::Sleep(1000);
-    for (int i = 0; i < 10; ++i) {
-        if (!EngineRunning()) return true;
-        ::Sleep(100);
-    }
-    return !EngineRunning();
+    // Blocks without pumping, for as long as the engine's own stop can take.
+    return recorder::WaitEngineClose([this] { return EngineRunning(); }, [](unsigned ms) { ::Sleep(ms); });
 }
 
 bool MainDlg::WaitEngineGone(unsigned milliseconds) {
@@ -616,31 +613,29 @@ void MainDlg::SendMeter(int code, int value) {
 
 void MainDlg::MakeOutputFileName() {
     const recorder::Settings& s = TheSettings();
-    const std::string named = recorder::OutputFileName(s.recordingFolder, options_.FileNamePrefix(), s.protocol);
-    const std::size_t slash = named.find_last_of('\\');
-    const std::string display = slash == std::string::npos ? named : named.substr(slash + 1);
-
-    std::vector<recorder::FolderEntry> entries;
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((s.recordingFolder + "\\*.*").c_str(), &found);
-    std::string unique;
-    if (search == INVALID_HANDLE_VALUE) {
-        ShowMessage("Cannot find directory " + s.recordingFolder);
-        unique = "_FAIL_";
-    } else {
+    const recorder::FolderLister list = [](const std::string& folder, std::vector<recorder::FolderEntry>& entries) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA((folder + "\\*.*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return false;
         do {
             entries.push_back({found.cFileName, found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY});
         } while (::FindNextFileA(search, &found));
         ::FindClose(search);
-        unique = recorder::UniqueFileName(display, entries);
-    }
-    SetTarget(s.recordingFolder + "\\" + unique);
+        return true;
+    };
+    const recorder::OutputTarget target =
+        recorder::MakeOutputTarget(s.recordingFolder, options_.FileNamePrefix(), s.protocol, list);
+    if (!target.failure.empty()) ShowMessage(target.failure);
+    SetTarget(target.path);
 }
 
 bool MainDlg::StartEngine() {
-    // The engine program is not part of this build yet.
-    ShowMessage("Cannot install Recording Engine filter");
-    return false;
+    // Its result is not tested: a missing engine shows as a file that never
+    // appears.
+    const std::string line = recorder::BuildEngineCommandLine(TheSettings(), target_, TheRegion());
+    const std::string program = InProgramFolder(Windows60() ? "Zelbov.exe" : "Zelbox.exe");
+    ::ShellExecuteA(nullptr, "open", program.c_str(), line.c_str(), nullptr, SW_HIDE);
+    return true;
 }
 
 bool MainDlg::StartCaptureGraph() {

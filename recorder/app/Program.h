@@ -8,6 +8,7 @@
 
 #include "recorder/core/PanelLogic.h"
 #include "recorder/core/Settings.h"
+#include "recorder/shared/TextCodePage.h"
 
 namespace zelbo {
 
@@ -59,7 +60,7 @@ std::string& SavedWindowsPath();
 // Where the last press in the window picker's box happened (screen).
 POINT& PickerPressPoint();
 
-std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);
+using capture::Narrow;
+using capture::Widen;
 
 }  // namespace zelbo

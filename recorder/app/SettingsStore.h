@@ -8,10 +8,16 @@
 
 #include "recorder/core/PanelLogic.h"
 #include "recorder/core/Settings.h"
+#include "recorder/shared/SourceRegion.h"
 
 namespace zelbo {
 
-extern const char kScreenSourceKey[];
+using capture::EnsureSourceRegistryKey;
+using capture::kScreenSourceKey;
+using capture::ReadRegistryDword;
+using capture::ReadSourceRegion;
+using capture::WriteDword;
+using capture::WriteSourceRegion;
 
 void SetSettingsPath(const std::string& path);
 const std::string& SettingsPath();
@@ -24,12 +30,6 @@ int LoadSettings();
 // disk is then the one from before.
 bool SaveSettings();
 
-int EnsureSourceRegistryKey();
-int ReadSourceRegion(recorder::Region& region);
-// 1 when a REG_DWORD named `name` was read; a value of another type or size
-// is an error.
-int ReadRegistryDword(HKEY key, const char* name, DWORD& value);
-int WriteSourceRegion(recorder::Region& region);
 int SetPlayerVideoAcceleration(bool accelerationDisabled);
 
 }  // namespace zelbo

@@ -1,5 +1,6 @@
 #include "recorder/core/OutputName.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -26,9 +27,18 @@ const char* Extension(int format) {
     }
 }
 
-// Splits off ".ext" (at most six characters after the dot) and a trailing
-// "[n]" group.
-void SplitName(const std::string& name, std::string& base, std::string& extension) {
+// Where a trailing "[digits]" counter begins in `base`; npos when it has
+// none. Other bracket groups ("My [draft] clip") belong to the name.
+std::size_t CounterStart(const std::string& base) {
+    if (base.size() < 3 || base.back() != ']') return std::string::npos;
+    std::size_t i = base.size() - 1;
+    while (i > 0 && std::isdigit(static_cast<unsigned char>(base[i - 1]))) --i;
+    if (i == base.size() - 1 || i == 0 || base[i - 1] != '[') return std::string::npos;
+    return i - 1;
+}
+
+// Splits off ".ext" (at most six characters after the dot).
+void SplitExtension(const std::string& name, std::string& base, std::string& extension) {
     base = name;
     extension.clear();
     const std::size_t dot = base.rfind('.');
@@ -36,14 +46,25 @@ void SplitName(const std::string& name, std::string& base, std::string& extensio
         extension = base.substr(dot, 7);
         base.erase(dot);
     }
-    bool closed = false;
-    for (std::size_t i = base.size(); i-- > 0;) {
-        if (base[i] == ']') closed = true;
-        if (closed && base[i] == '[') {
-            base.erase(i);
-            break;
-        }
-    }
+}
+
+// Splits off ".ext" and a trailing "[n]" counter.
+void SplitName(const std::string& name, std::string& base, std::string& extension) {
+    SplitExtension(name, base, extension);
+    const std::size_t counter = CounterStart(base);
+    if (counter != std::string::npos) base.erase(counter);
+}
+
+// The counter of a folder entry ("clip[4].mpg" gives 4); -1 when it has none.
+long EntryCounter(const std::string& entry) {
+    std::string base;
+    std::string extension;
+    SplitExtension(entry, base, extension);
+    const std::size_t counter = CounterStart(base);
+    if (counter == std::string::npos) return -1;
+    const std::string digits = base.substr(counter + 1, base.size() - counter - 2);
+    if (digits.size() > 9) return -1;
+    return std::strtol(digits.c_str(), nullptr, 10);
 }
 
 }  // namespace
@@ -82,14 +103,29 @@ std::string UniqueFileName(const std::string& requested, const std::vector<Folde
             continue;
         if (lower.find(lowerBase) == std::string::npos) continue;
         taken = true;
-        const std::size_t open = lower.find('[');
-        if (open != std::string::npos) {
-            const long number = std::strtol(lower.c_str() + open + 1, nullptr, 10);
-            if (number > largest && number < 1000000000) largest = number;
-        }
+        largest = std::max(largest, EntryCounter(lower));
     }
     if (taken) base += "[" + std::to_string(largest >= 0 ? largest + 1 : 2) + "]";
     return base + extension;
+}
+
+OutputTarget MakeOutputTarget(const std::string& folder, const std::string& prefix, int format,
+                              const FolderLister& list) {
+    const std::string named = OutputFileName(folder, prefix, format);
+    const std::size_t slash = named.find_last_of('\\');
+    const std::string display = slash == std::string::npos ? named : named.substr(slash + 1);
+    OutputTarget target;
+    std::vector<FolderEntry> entries;
+    std::string unique;
+    if (!list(folder, entries)) {
+        target.failure = "Cannot find directory " + folder;
+        unique = "_FAIL_";
+    } else {
+        unique = UniqueFileName(display, entries);
+    }
+    target.path = folder + "\\" + unique;
+    target.display = unique;
+    return target;
 }
 
 }  // namespace recorder

@@ -10,6 +10,7 @@ file=$1
 mode=${2:-av}  # "video" for a video-only recording, "decode" for the decode check alone,
 # "audio-bitrate" for the audio stream's bitrate alone (given as the third argument)
 seconds=${3:-10}  # the expected length
+slack=${4:-1}  # how far the length may be off, in seconds
 if [ ! -s "$file" ]; then
   echo "no recording at $file"
   exit 77
@@ -44,11 +45,11 @@ check "MPEG-2 video" '[ "$vcodec" = mpeg2video ]'
 check "640x480" '[ "$size" = 640x480 ]'
 if [ "$mode" = video ]; then
   check "no audio stream" '[ -z "$acodec" ]'
-  check "$seconds s +/- 1 s" 'awk -v d="$duration" -v s="$seconds" "BEGIN { exit !(d >= s - 1 && d <= s + 1) }"'
+  check "$seconds s +/- $slack s" 'awk -v d="$duration" -v s="$seconds" -v k="$slack" "BEGIN { exit !(d >= s - k && d <= s + k) }"'
   exit $fail
 fi
 check "MPEG audio" '[ "$acodec" = mp2 ] || [ "$acodec" = mp1 ] || [ "$acodec" = mp3 ]'
-check "$seconds s +/- 1 s" 'awk -v d="$duration" -v s="$seconds" "BEGIN { exit !(d >= s - 1 && d <= s + 1) }"'
+check "$seconds s +/- $slack s" 'awk -v d="$duration" -v s="$seconds" -v k="$slack" "BEGIN { exit !(d >= s - k && d <= s + k) }"'
 check "audio and video start within 100 ms" \
   'awk -v a="$astart" -v v="$vstart" "BEGIN { d = a - v; if (d < 0) d = -d; exit !(d <= 0.1) }"'
 
