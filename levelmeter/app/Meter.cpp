@@ -50,16 +50,32 @@ void Trace(const std::string& line) {
     g_trace += line;
 }
 
+namespace {
+
+// The first output device by its number; where the platform takes only
+// handles (Wine), through a short-lived handle on that device.
+template <typename Call>
+bool OnFirstOutput(Call call) {
+    if (call(reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(0))) == MMSYSERR_NOERROR) return true;
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    HWAVEOUT out = nullptr;
+    if (::waveOutOpen(&out, 0, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return false;
+    const bool ok = call(out) == MMSYSERR_NOERROR;
+    if (::waveOutClose(out) != MMSYSERR_NOERROR) Trace("\r\nwaveOutClose failed");
+    return ok;
+}
+
+}  // namespace
+
 bool ReadOutputVolume(std::uint32_t& volume) {
     DWORD value = 0;
-    if (::waveOutGetVolume(reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(0)), &value) != MMSYSERR_NOERROR)
-        return false;
+    if (!OnFirstOutput([&value](HWAVEOUT out) { return ::waveOutGetVolume(out, &value); })) return false;
     volume = value;
     return true;
 }
 
 bool WriteOutputVolume(std::uint32_t volume) {
-    return ::waveOutSetVolume(reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(0)), volume) == MMSYSERR_NOERROR;
+    return OnFirstOutput([volume](HWAVEOUT out) { return ::waveOutSetVolume(out, volume); });
 }
 
 MeterState& State() {

@@ -174,6 +174,9 @@ public:
             ::TerminateProcess(info_.hProcess, 1);
             ::WaitForSingleObject(info_.hProcess, 5000);
         }
+        // Its windows go a little after the process: the next meter's
+        // lookup by title must not find them.
+        PumpUntil([this] { return Windows("Wavrel").empty(); }, 5000);
         ::CloseHandle(info_.hProcess);
     }
     bool Started() const { return started_; }

@@ -52,6 +52,10 @@ inline std::string MakeProgramFolder() {
             std::string(temp) + "zelbo-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
     } while (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(::CopyFileA(FromUnix(ZELBO_EXE).c_str(), (folder + "\\Zelbo.exe").c_str(), FALSE));
+#ifdef WAVREL_EXE
+    // The panel starts its level meter from its own folder.
+    EXPECT_TRUE(::CopyFileA(FromUnix(WAVREL_EXE).c_str(), (folder + "\\Wavrel.exe").c_str(), FALSE));
+#endif
     return folder;
 }
 
