@@ -52,17 +52,18 @@ void Trace(const std::string& line) {
 
 namespace {
 
-// The first output device by its number; where the platform takes only
-// handles (Wine), through a short-lived handle on that device.
+// The first output device, through a handle on it kept for the program's
+// life: where the platform keeps the volume per handle (Wine), a volume
+// set there is the one read back. The device number serves when no handle
+// can be had.
 template <typename Call>
 bool OnFirstOutput(Call call) {
-    if (call(reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(0))) == MMSYSERR_NOERROR) return true;
-    WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-    HWAVEOUT out = nullptr;
-    if (::waveOutOpen(&out, 0, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return false;
-    const bool ok = call(out) == MMSYSERR_NOERROR;
-    if (::waveOutClose(out) != MMSYSERR_NOERROR) Trace("\r\nwaveOutClose failed");
-    return ok;
+    static HWAVEOUT out = nullptr;
+    if (!out) {
+        WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+        if (::waveOutOpen(&out, 0, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) out = nullptr;
+    }
+    return call(out ? out : reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(0))) == MMSYSERR_NOERROR;
 }
 
 }  // namespace

@@ -75,6 +75,15 @@ struct Program {
             ::TerminateProcess(info.hProcess, 1);
             ::WaitForSingleObject(info.hProcess, 5000);
         }
+#ifdef WAVREL_EXE
+        // The level meter it started outlives a program ended by force.
+        for (int i = 0; i < 50; ++i) {
+            HWND meter = ::FindWindowA(nullptr, "Wavrel");
+            if (!meter) break;
+            ::PostMessageA(meter, WM_CLOSE, 0, 0);
+            ::Sleep(100);
+        }
+#endif
         ::CloseHandle(info.hThread);
         ::CloseHandle(info.hProcess);
     }
