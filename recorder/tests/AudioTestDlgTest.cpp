@@ -110,6 +110,11 @@ TEST(AudioTestDialog, ListsPreselectsAnswersAndTests) {
         << Text(dialog, kLog);
     EXPECT_NE(MeterWindow(), firstTestMeter);
 
+    // Choosing the input enables it through the line's mixer interface.
+    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kInputs, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, kInputs)));
+    EXPECT_EQ(AnswerMessageBox(program, IDOK, 2000), "(no message box)");
+
     Press(dialog, IDOK);
     EXPECT_TRUE(PumpUntil([] { return ::FindWindowA(nullptr, "Audio Test") == nullptr; }, 10000));
     const std::string saved = ReadFile(folder + "\\Settings.ini");
