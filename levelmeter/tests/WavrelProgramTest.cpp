@@ -111,6 +111,13 @@ TEST(WavrelProgram, EveryWavrelWindowTakesTheCommands) {
     EXPECT_EQ(panel.Of(panel.Meter()).front().wParam, 1);
     EXPECT_EQ(panel.Of(panel.Meter()).front().lParam, 100);
 
+    // Command 1, as a recording start sends it, switches compression on
+    // and notes the volume before any limiting.
+    const std::string soundFile = MeterExe().substr(0, MeterExe().size() - 10) + "Sound.txt";
+    ::DeleteFileA(soundFile.c_str());
+    ::SendMessageA(::FindWindowA(nullptr, "Wavrel"), panel.Meter(), 1, 0);
+    EXPECT_EQ(zelbotest::ReadFile(soundFile), "volume=-1");
+
     // Closing the meter window ends the program.
     ::PostMessageA(dialog, WM_CLOSE, 0, 0);
     EXPECT_TRUE(meter.Exited(5000));
