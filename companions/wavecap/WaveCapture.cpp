@@ -26,8 +26,19 @@ CUnknown* WINAPI WaveCaptureSource::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr)
 }
 
 WaveCaptureSource::WaveCaptureSource(LPUNKNOWN pUnk, HRESULT* phr)
-    : CSource("Korvell Audio Capture", pUnk, CLSID_KorvellAudioCapture, phr) {
+    : CSource("Korvell Audio Capture", pUnk, CLSID_KorvellAudioCapture, phr),
+      m_line(this, &m_cStateLock, phr, L"Stereo Mix") {
     if (!new (std::nothrow) WaveCaptureStream(this, phr) && phr) *phr = E_OUTOFMEMORY;
+}
+
+int WaveCaptureSource::GetPinCount() {
+    return CSource::GetPinCount() + 1;
+}
+
+CBasePin* WaveCaptureSource::GetPin(int n) {
+    const int outputs = CSource::GetPinCount();
+    if (n >= 0 && n < outputs) return CSource::GetPin(n);
+    return n == outputs ? &m_line : nullptr;
 }
 
 WaveCaptureStream::WaveCaptureStream(WaveCaptureSource* filter, HRESULT* phr)

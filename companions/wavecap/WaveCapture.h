@@ -4,6 +4,7 @@
 #pragma once
 
 #include "companions/wavecap/CaptureTimeline.h"
+#include "companions/wavecap/MixerLinePin.h"
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/LiveStreamControl.h"
 #include "platform/dshow/Source.h"
@@ -65,6 +66,12 @@ public:
     IReferenceClock* Clock() { return m_pClock; }
     REFERENCE_TIME StartTime() const { return m_tStart; }
 
+    // The output pin "Capture", then the input line "Stereo Mix".
+    int GetPinCount() override;
+    CBasePin* GetPin(int n) override;
+
 private:
     WaveCaptureSource(LPUNKNOWN pUnk, HRESULT* phr);
+
+    MixerLinePin m_line;
 };

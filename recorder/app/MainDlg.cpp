@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "platform/mfc/Pump.h"
+#include "recorder/app/AudioPeers.h"
+#include "recorder/app/AudioTestDlg.h"
 #include "recorder/app/PanelColours.h"
 #include "recorder/app/Program.h"
 #include "recorder/app/RegionWindows.h"
@@ -167,9 +169,7 @@ void MainDlg::CreateControls() {
                                     232, 121, 94, 9, hwnd_, reinterpret_cast<HMENU>(IDC_VOLUME), instance, nullptr);
     ::SendMessageW(slider, TBM_SETTHUMBLENGTH, 9, 0);
     ::SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, 100));
-    DWORD volume = 0;
-    if (::waveOutGetVolume(nullptr, &volume) == MMSYSERR_NOERROR)
-        ::SendMessageW(slider, TBM_SETPOS, TRUE, static_cast<LPARAM>((volume & 0xFFFF) * 100 / 0xFFFF));
+    ReadWaveOutVolume(hwnd_);
 
     RegisterLevelsClass();
     const int barsLeft = static_cast<int>(recorder::kPanelWidth / 1.72 + 0 / 2);
@@ -694,6 +694,18 @@ void MainDlg::PlayTargetOrBrowse() {
 
 void MainDlg::StartTonvik() {
     ::ShellExecuteA(nullptr, "open", InProgramFolder("Tonvik.exe").c_str(), nullptr, nullptr, SW_HIDE);
+}
+
+void MainDlg::OpenAudioTest() {
+    RunAudioTestDialog(hwnd_);
+}
+
+void MainDlg::StartLevelMeter() {
+    zelbo::ShowLevelMeter(hwnd_);
+}
+
+void MainDlg::ShowLevelMeter() {
+    zelbo::ShowLevelMeter(hwnd_);
 }
 
 void MainDlg::ShowTonvik() {

@@ -72,6 +72,9 @@ public:
     void StartUpdateCheck() override;
     void PlayTargetOrBrowse() override;
     void StartTonvik() override;
+    void OpenAudioTest() override;
+    void StartLevelMeter() override;
+    void ShowLevelMeter() override;
     void ShowTonvik() override;
     void HideTonvik() override;
     void DrawLevels(int left, int right) override;

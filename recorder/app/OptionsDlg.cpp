@@ -5,6 +5,8 @@
 #include <shlobj.h>
 
 #include "platform/mfc/Pump.h"
+#include "recorder/app/AudioPeers.h"
+#include "recorder/app/AudioTestDlg.h"
 #include "recorder/app/MainDlg.h"
 #include "recorder/app/Program.h"
 #include "recorder/app/RegionWindows.h"
@@ -351,12 +353,7 @@ void OptionsDlg::OnTonvik() {
                     MB_YESNO) != IDYES)
         return;
     Check(IDC_TONVIK, true);
-    const auto started =
-        ::ShellExecuteA(nullptr, "open", InProgramFolder("Tonvik.exe").c_str(), nullptr, nullptr, SW_HIDE);
-    if (reinterpret_cast<INT_PTR>(started) <= 32) {
-        ShowMessage("Cannot start " + InProgramFolder("Tonvik.exe"));
-        return;
-    }
+    if (!StartTonvik()) return;
     driver_ = true;
     Enable(IDC_DELAY, true);
     OnFormatChange();
@@ -494,6 +491,9 @@ void OptionsDlg::OnCommand(int id, int code) {
         case IDC_UPDATE:
             StartUpdateCheck(true);
             return;
+        case IDC_AUDIO_TEST:
+            RunAudioTestDialog(hwnd_);
+            return;
         case IDC_HELP_SETTINGS:
             ::ShellExecuteA(nullptr, "open", kSettingsGuide, nullptr, nullptr, SW_SHOWNORMAL);
             return;
@@ -528,6 +528,10 @@ void OptionsDlg::OnTimer() {
         if ((!s.audioSource.empty() && !s.audioOutput.empty()) || s.audioSonifer || s.vistaAudio) return;
         // Without a tested audio source only the picture can be recorded.
         s.videoOnly = 1;
+        if (s.audioMessage) {
+            RunAudioNotice(hwnd_);
+            RunAudioTestDialog(hwnd_);
+        }
         return;
     }
     if (!hotKeyActive_) return;

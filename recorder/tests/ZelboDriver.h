@@ -52,6 +52,10 @@ inline std::string MakeProgramFolder() {
             std::string(temp) + "zelbo-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
     } while (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(::CopyFileA(FromUnix(ZELBO_EXE).c_str(), (folder + "\\Zelbo.exe").c_str(), FALSE));
+#ifdef WAVREL_EXE
+    // The panel starts its level meter from its own folder.
+    EXPECT_TRUE(::CopyFileA(FromUnix(WAVREL_EXE).c_str(), (folder + "\\Wavrel.exe").c_str(), FALSE));
+#endif
     return folder;
 }
 
@@ -71,6 +75,15 @@ struct Program {
             ::TerminateProcess(info.hProcess, 1);
             ::WaitForSingleObject(info.hProcess, 5000);
         }
+#ifdef WAVREL_EXE
+        // The level meter it started outlives a program ended by force.
+        for (int i = 0; i < 50; ++i) {
+            HWND meter = ::FindWindowA(nullptr, "Wavrel");
+            if (!meter) break;
+            ::PostMessageA(meter, WM_CLOSE, 0, 0);
+            ::Sleep(100);
+        }
+#endif
         ::CloseHandle(info.hThread);
         ::CloseHandle(info.hProcess);
     }
