@@ -17,8 +17,10 @@ public:
         if (n_ >= 32) {
             n_ -= 32;
             const uint32_t w = uint32_t(acc_ >> n_);
-            const uint8_t b[4] = {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w)};
-            out_.insert(out_.end(), b, b + 4);
+            out_.push_back(uint8_t(w >> 24));
+            out_.push_back(uint8_t(w >> 16));
+            out_.push_back(uint8_t(w >> 8));
+            out_.push_back(uint8_t(w));
         }
     }
     void align() {

@@ -28,50 +28,59 @@ inline Lanes operator*(Lanes a, float k) {
 }
 struct PlainOps {
     using V = Lanes;
+    using K = float;
+    static K constant(float k) { return k; }
     static V load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
     static void store(float* p, V a) {
         for (int i = 0; i < 4; i++) p[i] = a.v[i];
     }
     static V add(V a, V b) { return a + b; }
     static V sub(V a, V b) { return a - b; }
-    static V mul(V a, float k) { return a * k; }
+    static V mul(V a, K k) { return a * k; }
 };
 
 #if defined(__SSE2__)
 struct SseOps {
     using V = __m128;
+    using K = __m128;  // broadcast once, not at every use
+    static K constant(float k) { return _mm_set1_ps(k); }
     static V load(const float* p) { return _mm_load_ps(p); }
     static void store(float* p, V a) { _mm_store_ps(p, a); }
     static V add(V a, V b) { return _mm_add_ps(a, b); }
     static V sub(V a, V b) { return _mm_sub_ps(a, b); }
-    static V mul(V a, float k) { return _mm_mul_ps(a, _mm_set1_ps(k)); }
+    static V mul(V a, K k) { return _mm_mul_ps(a, k); }
 };
 #endif
 
 // Constants with the orthonormal scale folded in: h(k) = cos(k pi / 16) / 2,
 // and s = sqrt(1/8) for the DC and the k = 4 terms.
+template <class O>
 struct Constants {
-    float h1, h2, h3, h5, h6, h7, s;
+    typename O::K h1, h2, h3, h5, h6, h7, s;
     Constants() {
         const double pi = 3.14159265358979323846;
-        auto h = [&](int k) { return float(0.5 * std::cos(k * pi / 16)); };
+        auto h = [&](int k) { return O::constant(float(0.5 * std::cos(k * pi / 16))); };
         h1 = h(1);
         h2 = h(2);
         h3 = h(3);
         h5 = h(5);
         h6 = h(6);
         h7 = h(7);
-        s = float(std::sqrt(0.125));
+        s = O::constant(float(std::sqrt(0.125)));
     }
 };
-const Constants kC;
+template <class O>
+const Constants<O>& constants() {
+    static const Constants<O> c;
+    return c;
+}
 
 // One-dimensional DCT of eight vectors (rows r[0..7] of four columns each):
 // even/odd split, then the 2x2 even rotation and the symmetric 4x4 odd matrix.
 template <class O>
 inline void fdct8(typename O::V* r) {
     using V = typename O::V;
-    const Constants& c = kC;
+    const Constants<O>& c = constants<O>();
     V s0 = O::add(r[0], r[7]), s1 = O::add(r[1], r[6]), s2 = O::add(r[2], r[5]), s3 = O::add(r[3], r[4]);
     V d0 = O::sub(r[0], r[7]), d1 = O::sub(r[1], r[6]), d2 = O::sub(r[2], r[5]), d3 = O::sub(r[3], r[4]);
     V e0 = O::add(s0, s3), e1 = O::add(s1, s2), f0 = O::sub(s0, s3), f1 = O::sub(s1, s2);
@@ -89,7 +98,7 @@ inline void fdct8(typename O::V* r) {
 template <class O>
 inline void idct8(typename O::V* r) {
     using V = typename O::V;
-    const Constants& c = kC;
+    const Constants<O>& c = constants<O>();
     V t0 = O::mul(r[0], c.s), t4 = O::mul(r[4], c.s);
     V p0 = O::add(t0, t4), p1 = O::sub(t0, t4);
     V q0 = O::add(O::mul(r[2], c.h2), O::mul(r[6], c.h6));

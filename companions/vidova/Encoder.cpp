@@ -34,7 +34,9 @@ void RateControl::init(const Config& c) {
     x_[kPictureP] = 1.2 * pixels;
     x_[kPictureB] = 0.8 * pixels;
     minRate_ = mode_ == 0 ? std::min(c.minBitrate, rate_) : 0;
-    minCredit_ = 0;
+    window_.assign(size_t(std::max(1L, std::lround(fps_))), 0.0);
+    windowNext_ = windowFill_ = 0;
+    windowSum_ = 0;
     qI_ = c.qI;
     qP_ = c.qP;
     qB_ = c.qB;
@@ -135,7 +137,10 @@ double RateControl::startPicture(PictureType type) {
     double last = lastQ_[type];
     double step = type == kPictureI ? 1.3 : 1.12;
     if (last > 0) q = std::min(last * step, std::max(last / step, q));
-    if (type == kPictureI && lastQ_[kPictureP] > 0) q = std::min(q, lastQ_[kPictureP]);
+    // Every picture of the GOP predicts from the I picture: on still content
+    // its quality is what the P pictures keep.
+    constexpr double kIntraShare = 0.6;
+    if (type == kPictureI && lastQ_[kPictureP] > 0) q = std::min(q, kIntraShare * lastQ_[kPictureP]);
     if (type == kPictureB && lastQ_[kPictureP] > 0) q = std::max(q, lastQ_[kPictureP]);
     // The VBV buffer overrides smoothness.
     double room = 0.85 * vbv_;
@@ -186,15 +191,22 @@ uint64_t RateControl::endPicture(PictureType type, uint64_t bits, double avgQuan
         }
     } else {
         if (minRate_ > 0) {
-            // The minimum rate holds over any second: a stretch too still to
-            // use it is padded with zero bytes.
-            minCredit_ = std::min(minRate_, minCredit_ + double(bits) - minRate_ / fps_);
-            if (minCredit_ < 0) {
-                const double room = std::max(0.0, vbv_);  // the picture is already out of the buffer
-                stuffing = uint64_t(std::min(std::ceil(-minCredit_ / 8.0) * 8, std::floor(room / 8.0) * 8));
+            // The minimum holds over every second of pictures: when the
+            // last second (or what there is of it) falls short, this picture
+            // is padded with zero bytes, as far as the VBV buffer allows.
+            const size_t n = window_.size();
+            if (windowFill_ == n) windowSum_ -= window_[windowNext_];
+            const double inWindow = double(std::min(windowFill_ + 1, n));
+            const double shortfall = minRate_ * inWindow / fps_ - (windowSum_ + double(bits));
+            if (shortfall > 0) {
+                const double room = std::max(0.0, vbv_);  // the picture has already left the buffer
+                stuffing = uint64_t(std::min(std::ceil(shortfall / 8.0) * 8, std::floor(room / 8.0) * 8));
                 vbv_ -= double(stuffing);
-                minCredit_ += double(stuffing);
             }
+            window_[windowNext_] = double(bits + stuffing);
+            windowSum_ += window_[windowNext_];
+            windowNext_ = (windowNext_ + 1) % n;
+            windowFill_ = std::min(windowFill_ + 1, n);
         }
         vbv_ = std::min(vbvSize_, vbv_ + maxRate_ / fps_);
     }
@@ -240,7 +252,14 @@ void predict(const Plane& ref, int hx, int hy, int w, int h, uint8_t* out) {
     const int st = ref.width;
     const uint8_t* s = ref.row(iy) + ix;
     if (!fx && !fy) {
-        for (int r = 0; r < h; r++) std::memcpy(out + r * w, s + r * st, size_t(w));
+        // Fixed-size row copies: a library call per row costs more than the row.
+        if (w == 16) {
+            for (int r = 0; r < h; r++) std::memcpy(out + r * 16, s + r * st, 16);
+        } else if (w == 8) {
+            for (int r = 0; r < h; r++) std::memcpy(out + r * 8, s + r * st, 8);
+        } else {
+            for (int r = 0; r < h; r++) std::memcpy(out + r * w, s + r * st, size_t(w));
+        }
         return;
     }
 #if defined(__SSE2__)
@@ -403,6 +422,11 @@ inline uint64_t nonzeroMask(const int16_t* v) {
     return m;
 }
 
+// Rounding of quantisation (level = |f| / step + bias): intra levels round
+// up from 5/8; non-intra ones keep a dead zone a little wider than the step,
+// where a lone small level costs more bits than the error it removes.
+constexpr float kIntraBias = 0.375f, kInterBias = -0.1f;
+
 // Scan position of each natural position.
 struct ScanIndex {
     uint8_t of[64];
@@ -481,6 +505,8 @@ Encoder::Encoder(const Config& c) : c_(c) {
     mvPrev_.assign(size_t(mbW_) * mbH_ * 2, 0);
     mvB_.assign(size_t(mbW_) * mbH_ * 4, 0);
     skipQ_.assign(size_t(mbW_) * mbH_, 0);
+    copiedPrev_.assign(size_t(mbW_) * mbH_, 0);
+    copiedCur_.assign(size_t(mbW_) * mbH_, 0);
     rc_.init(c_);
     selectCoefficientCoding(kPictureI);
 }
@@ -736,7 +762,6 @@ int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std
 }
 
 void Encoder::dequantise(const int16_t* nat, uint64_t nz, int dcLevel, int qscale, int qcode, int32_t* coef) const {
-    std::memset(coef, 0, 64 * sizeof(int32_t));
     const bool intra = dcLevel >= 0;
     int64_t sum = 0;
     if (intra) {
@@ -857,12 +882,23 @@ bool Encoder::sceneCut() {
 bool Encoder::unchangedMb(int mbx, int mby) const {
     const int x0 = mbx * 16, y0 = mby * 16;
     const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8, ch = c_.chroma == 2 ? 16 : 8;
-    for (int r = 0; r < 16; r++)
-        if (std::memcmp(codeSrc_->p[0].row(y0 + r) + x0, anchorSrc_.p[0].row(y0 + r) + x0, 16)) return false;
+    // Fixed-size compares (inlined), all rows at once: most macroblocks that
+    // reach here are unchanged, so an early exit saves little.
+    uint64_t diff = 0;
+    for (int r = 0; r < 16; r++) {
+        uint64_t a[2], b[2];
+        std::memcpy(a, codeSrc_->p[0].row(y0 + r) + x0, 16);
+        std::memcpy(b, anchorSrc_.p[0].row(y0 + r) + x0, 16);
+        diff |= (a[0] ^ b[0]) | (a[1] ^ b[1]);
+    }
     for (int c = 1; c < 3; c++)
-        for (int r = 0; r < ch; r++)
-            if (std::memcmp(codeSrc_->p[c].row(cy0 + r) + cx0, anchorSrc_.p[c].row(cy0 + r) + cx0, 8)) return false;
-    return true;
+        for (int r = 0; r < ch; r++) {
+            uint64_t a, b;
+            std::memcpy(&a, codeSrc_->p[c].row(cy0 + r) + cx0, 8);
+            std::memcpy(&b, anchorSrc_.p[c].row(cy0 + r) + cx0, 8);
+            diff |= a ^ b;
+        }
+    return diff == 0;
 }
 
 void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) {
@@ -884,12 +920,19 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     mb.mv[0][0] = mb.mv[0][1] = mb.mv[1][0] = mb.mv[1][1] = 0;
     const size_t idx = size_t(mby) * mbW_ + mbx;
     int sad = 0;
+    copiedCur_[idx] = 0;
     if (type == kPictureP && skipQ_[idx] && qscale >= skipQ_[idx] && haveAnchorSrc_ && unchangedMb(mbx, mby)) {
-        // The source is the one the reference was coded from, and this residual
-        // quantised to nothing at a finer quantiser then: it still does.
-        for (int r = 0; r < 16; r++) std::memcpy(cur_.p[0].row(y0 + r) + x0, ref_.p[0].row(y0 + r) + x0, 16);
-        for (int c = 1; c < 3; c++)
-            for (int r = 0; r < ch; r++) std::memcpy(cur_.p[c].row(cy0 + r) + cx0, ref_.p[c].row(cy0 + r) + cx0, 8);
+        // The source is the one the reference was coded from, without motion,
+        // at a quantiser as fine or finer: what is left of the residual
+        // quantises to nothing, so the macroblock is skipped before any
+        // search. The copy into the new reconstruction is not needed when the
+        // last picture copied it too: that buffer holds the same pixels.
+        if (!(reuseCur_ && copiedPrev_[idx])) {
+            for (int r = 0; r < 16; r++) std::memcpy(cur_.p[0].row(y0 + r) + x0, ref_.p[0].row(y0 + r) + x0, 16);
+            for (int c = 1; c < 3; c++)
+                for (int r = 0; r < ch; r++) std::memcpy(cur_.p[c].row(cy0 + r) + cx0, ref_.p[c].row(cy0 + r) + cx0, 8);
+        }
+        copiedCur_[idx] = 1;
         mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
         mb.cbp = 0;
         for (int b = 0; b < blocks_; b++) mb.last[b] = -1;
@@ -973,7 +1016,8 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         int last = -1;
         mb.coded[b] = 0;
         if (!mb.intra) {
-            if (sumAbs64(blk) < 4 * qscale) {  // every coefficient would quantise to zero
+            // |coefficient| <= sum of |residual| / 4: below this every one quantises to zero.
+            if (sumAbs64(blk) * (1 - kInterBias) < float(4 * qscale)) {
                 mb.last[b] = -1;
                 for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
                 continue;
@@ -982,7 +1026,7 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         alignas(16) float f[64];
         forwardDct(blk, f);
         alignas(16) int16_t nat[64];
-        quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? 0.375f : 0.0f, maxLevel, nat);
+        quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? kIntraBias : kInterBias, maxLevel, nat);
         if (mb.intra) {
             int dc = int(std::floor(f[0] / float(dcMult) + 0.5f));
             lv[0] = int16_t(std::max(0, std::min(dcMax, dc)));
@@ -1008,10 +1052,13 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
             continue;
         }
         if (!mb.intra) mb.cbp |= 1 << (blocks_ - 1 - b);
-        int32_t coef[64];
+        int32_t* coef = coefScratch_;
         dequantise(nat, nz, mb.intra ? lv[0] : -1, qscale, qcode, coef);
         alignas(16) int16_t res[64];
         inverseDct(coef, res);
+        // Back to all zeros for the next block: only these were written.
+        coef[0] = coef[63] = 0;
+        for (uint64_t m = nz; m; m &= m - 1) coef[__builtin_ctzll(m)] = 0;
         blockOut(mb.intra ? nullptr : pred, predStride, res, dp.row(by) + bx, dp.width);
     }
 }
@@ -1239,8 +1286,10 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
     share[0] = 0;
     for (int i = 0; i < mbH_; i++)
         share[size_t(i) + 1] = 0.5 * share[size_t(i) + 1] + 0.5 * double(rowEnd[size_t(i)]) / total;
-    if (allSkip)
+    if (allSkip) {
         for (int i = 0; i < 3; i++) cur_.p[i].pix = ref_.p[i].pix;
+        std::fill(copiedCur_.begin(), copiedCur_.end(), uint8_t(1));
+    }
 }
 
 void Encoder::selectCoefficientCoding(PictureType type) {
@@ -1258,6 +1307,8 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
     std::vector<uint8_t>& pic = picBuf_;  // kept: no reallocation per picture
     double quantSum = 0;
     for (int attempt = 0; attempt < 4; attempt++) {
+        // A second attempt may skip what the first one coded into cur_.
+        reuseCur_ = refDistance_ == 1 && attempt == 0;
         pic.clear();
         BitWriter bw(pic);
         if (type == kPictureI) {
@@ -1294,10 +1345,13 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
         } else {
             std::swap(ref_, cur_);
         }
-        for (int i = 0; i < 3; i++)
-            std::memcpy(anchorSrc_.p[i].pix.data(), codeSrc_->p[i].pix.data(), codeSrc_->p[i].pix.size());
+        // The source becomes the anchor's by a swap, not a copy: the input
+        // frame is written afresh by the next picture (a repeat restores it).
+        std::swap(anchorSrc_, *codeSrc_);
+        if (codeSrc_ == &src_) srcMoved_ = true;
         haveAnchorSrc_ = true;
         mvPrev_.swap(mvCur_);
+        copiedPrev_.swap(copiedCur_);
         lastRecon_ = &ref_;
     } else {
         lastRecon_ = &cur_;
@@ -1307,6 +1361,12 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
 }
 
 void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint64_t tag, std::vector<Coded>& out) {
+    if (!repeat) {
+        srcMoved_ = false;
+    } else if (srcMoved_) {
+        for (int i = 0; i < 3; i++) src_.p[i].pix = anchorSrc_.p[i].pix;
+        srcMoved_ = false;
+    }
     const uint32_t gop = uint32_t(c_.gopLength);
     if (c_.sceneDetect && !repeat && sceneCut() && gopIndex_ != 0 && sinceIntra_ >= uint32_t(c_.sceneMinGop)) {
         // A new scene starts a new GOP: pictures held for a backward

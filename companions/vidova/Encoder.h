@@ -53,9 +53,12 @@ private:
     int gopN_ = 1;
     double target_ = 0, q0_ = 8;
     double lastQ_[4] = {0, 0, 0, 0};
-    // Variable rate: bits spent beyond the minimum rate, at most one second's
-    // worth; a picture that would take it below zero is stuffed.
-    double minRate_ = 0, minCredit_ = 0;
+    // Variable rate: the least rate, and the sizes of the last second's
+    // pictures (a ring) with their sum.
+    double minRate_ = 0;
+    std::vector<double> window_;
+    size_t windowNext_ = 0, windowFill_ = 0;
+    double windowSum_ = 0;
     int qI_ = 2, qP_ = 4, qB_ = 6;
     // The plan of a second pass: complexities, their weights still to come
     // (suffix sums of complexity / type factor), the clip's budget and what
@@ -133,7 +136,8 @@ private:
     int qscaleOf(int code) const;
     int codeForQuant(double q) const;
     // Coefficients of the levels in natural order whose bits are set in nz
-    // (the intra DC apart: dcLevel, or -1 for a non-intra block).
+    // (the intra DC apart: dcLevel, or -1 for a non-intra block), into coef,
+    // which holds zeros.
     void dequantise(const int16_t* nat, uint64_t nz, int dcLevel, int qscale, int qcode, int32_t* coef) const;
     void accumulatePsnr(const Frame& recon);
 
@@ -146,7 +150,9 @@ private:
     Frame cur_;                  // reconstruction being built
     Frame anchorSrc_, pastSrc_;  // sources of ref_ and past_
     bool haveAnchorSrc_ = false, havePastSrc_ = false;
-    const Frame* codeSrc_ = &src_;  // source of the picture being coded
+    Frame* codeSrc_ = &src_;  // source of the picture being coded
+    bool srcMoved_ = false;   // src_ was swapped into anchorSrc_ after coding
+    alignas(16) int32_t coefScratch_[64] = {};
     const Frame* lastRecon_ = &ref_;
     std::vector<Held> held_;  // inputs waiting for their backward reference
     size_t heldCount_ = 0;
@@ -158,6 +164,11 @@ private:
     // Per macroblock: the quantiser scale at which the last anchor left it
     // without residual and motion, 0 otherwise.
     std::vector<uint8_t> skipQ_;
+    // Per macroblock: copied unchanged from the reference in the last anchor
+    // (Prev) and in the one being coded (Cur); with one reference the two
+    // buffers then hold the same pixels there.
+    std::vector<uint8_t> copiedPrev_, copiedCur_;
+    bool reuseCur_ = false;
     int dcPred_[3] = {0, 0, 0};
     int pmv_[2][2] = {{0, 0}, {0, 0}};
     int curQcode_ = 1;
