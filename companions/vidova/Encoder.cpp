@@ -422,10 +422,17 @@ inline uint64_t nonzeroMask(const int16_t* v) {
     return m;
 }
 
+// Motion search tries a coarse pattern around the best candidate when its
+// SAD (16x16) is above this.
+constexpr int kCoarseSearchSad = 256 * 6;
+
 // Rounding of quantisation (level = |f| / step + bias): intra levels round
 // up from 5/8; non-intra ones keep a dead zone a little wider than the step,
 // where a lone small level costs more bits than the error it removes.
 constexpr float kIntraBias = 0.375f, kInterBias = -0.1f;
+// In a block of 1s, a level at frequency u + v weighs 3 (up to 1), 2 (up to
+// 3) or 1 (beyond).
+constexpr int kLoneLevelScore = 2;
 
 // Scan position of each natural position.
 struct ScanIndex {
@@ -719,7 +726,7 @@ int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std
     }
     tryFull(mvPrev_[2 * idx] >> 1, mvPrev_[2 * idx + 1] >> 1);
     // Coarse pattern when the candidates did not find a good match.
-    if (best > 256 * 6) {
+    if (best > kCoarseSearchSad) {
         for (int step = std::max(2, lim / 2); step >= 2; step /= 2) {
             int cx = bx, cy = by;
             static const int pat[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
@@ -1045,6 +1052,25 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
             }
             mb.coded[b] = coded;
             last = 63 - __builtin_clzll(coded);
+            // A non-intra block holding only a lone 1 (or two of them at
+            // high frequencies) costs more bits than the error it removes.
+            // Judged by frequency, not scan position: the scan must not
+            // change the picture. Not where activity masking asked for a
+            // finer quantiser: those small levels are what it wants.
+            if (!mb.intra && dropLoneLevels_) {
+                int score = 0;
+                bool ones = true;
+                for (uint64_t m = nz; m && ones; m &= m - 1) {
+                    const int p = __builtin_ctzll(m), freq = (p & 7) + (p >> 3);
+                    ones = std::abs(nat[p]) == 1;
+                    score += freq <= 1 ? 3 : freq <= 3 ? 2 : 1;
+                }
+                if (ones && score <= kLoneLevelScore) {
+                    nz = 0;
+                    mb.coded[b] = 0;
+                    last = -1;
+                }
+            }
         }
         mb.last[b] = last;
         if (!mb.intra && last < 0) {
@@ -1241,6 +1267,7 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
             }
             curQcode_ = qcode;
             mb.qcode = qcode;
+            dropLoneLevels_ = qscale >= rowQscale;
             // The rate model follows the row's quantiser: the masking only
             // moves bits within the picture.
             quantSum += rowQscale / 2.0;

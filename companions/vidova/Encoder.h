@@ -189,7 +189,8 @@ private:
     // the sums of the one being coded.
     double avgAct_ = 0, actSum_ = 0;
     uint32_t actCount_ = 0;
-    int txQcode_ = 1;  // quantiser code the decoder holds in the current slice
+    int txQcode_ = 1;             // quantiser code the decoder holds in the current slice
+    bool dropLoneLevels_ = true;  // false where the masking made the quantiser finer
     // Scene detection: luma sums of the previous input's macroblocks.
     std::vector<uint32_t> mbSums_, prevMbSums_;
     bool havePrevSums_ = false;

@@ -2,6 +2,7 @@
 // scene cuts, the VBR minimum and activity masking.
 #include "companions/vidova/Config.h"
 #include "companions/vidova/Dct.h"
+#include "companions/vidova/Picture.h"
 #include "companions/vidova/Simd.h"
 #include "companions/vidova/tests/TestUtil.h"
 
@@ -148,6 +149,60 @@ TEST(VidovaKernels, SimdAndPlainKernelsCodeIdenticalStreams) {
         }
         ASSERT_GT(simd.size(), 1000u);
         EXPECT_TRUE(simd == plain) << simd.size() << " against " << plain.size() << " bytes";
+    }
+}
+
+// Screen grabs arrive as 32-bit (or 24-bit) BGR, top-down or bottom-up; the
+// SSE2 conversion must give what the plain one gives, and known colours
+// their BT.601 values everywhere, padding included.
+TEST(VidovaKernels, RgbConversionPathsAgreeAndGiveStudioRangeColours) {
+    std::mt19937 rng(11);
+    struct Size {
+        int w, h;
+    } sizes[] = {{16, 16}, {18, 10}, {33, 17}, {200, 6}};
+    for (const Size& z : sizes)
+        for (int bpp : {3, 4})
+            for (bool bottomUp : {false, true}) {
+                SCOPED_TRACE(std::to_string(z.w) + "x" + std::to_string(z.h) + " bpp " + std::to_string(bpp) +
+                             (bottomUp ? " bottom-up" : ""));
+                const int stride = (z.w * bpp + 3) & ~3;
+                std::vector<uint8_t> rgb(size_t(stride) * z.h);
+                for (uint8_t& b : rgb) b = uint8_t(rng());
+                const uint8_t* pic = bottomUp ? rgb.data() + size_t(stride) * (z.h - 1) : rgb.data();
+                const uint32_t fourcc = bpp == 4 ? vidova::kFourccBGR4 : vidova::kFourccBGR3;
+                vidova::Frame a, b;
+                const int cw = (z.w + 15) / 16 * 16, chh = (z.h + 15) / 16 * 16;
+                a.allocate(cw, chh, 1);
+                b.allocate(cw, chh, 1);
+                ASSERT_TRUE(vidova::convertPicture(pic, bottomUp ? -stride : stride, z.w, z.h, fourcc, z.w, z.h, 1, a));
+                {
+                    PlainKernels plain;
+                    ASSERT_TRUE(
+                        vidova::convertPicture(pic, bottomUp ? -stride : stride, z.w, z.h, fourcc, z.w, z.h, 1, b));
+                }
+                for (int i = 0; i < 3; i++) EXPECT_TRUE(a.p[i].pix == b.p[i].pix) << "plane " << i;
+            }
+    struct Colour {
+        uint8_t b, g, r, y, u, v;
+    } colours[] = {{0, 0, 255, 82, 90, 240},
+                   {0, 255, 0, 144, 54, 34},
+                   {255, 0, 0, 41, 240, 110},
+                   {255, 255, 255, 235, 128, 128},
+                   {0, 0, 0, 16, 128, 128}};
+    for (const Colour& c : colours) {
+        const int w = 35, h = 19;
+        std::vector<uint8_t> rgb(size_t(w) * h * 4);
+        for (size_t i = 0; i < rgb.size(); i += 4) {
+            rgb[i] = c.b;
+            rgb[i + 1] = c.g;
+            rgb[i + 2] = c.r;
+        }
+        vidova::Frame f;
+        f.allocate(48, 32, 1);
+        ASSERT_TRUE(vidova::convertPicture(rgb.data(), w * 4, w, h, vidova::kFourccBGR4, w, h, 1, f));
+        const uint8_t want[3] = {c.y, c.u, c.v};
+        for (int i = 0; i < 3; i++)
+            for (uint8_t p : f.p[i].pix) ASSERT_EQ(int(p), int(want[i])) << "plane " << i << " colour " << int(c.y);
     }
 }
 
