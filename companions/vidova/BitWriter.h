@@ -1,4 +1,5 @@
-// MSB-first bit writer into a byte vector.
+// MSB-first bit writer into a byte vector. Whole bytes reach the vector in
+// groups of four; align() (and so startCode()) brings it up to date.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -13,13 +14,21 @@ public:
         if (bits <= 0) return;
         acc_ = (acc_ << bits) | (bits == 32 ? value : (value & ((1u << bits) - 1)));
         n_ += bits;
+        if (n_ >= 32) {
+            n_ -= 32;
+            const uint32_t w = uint32_t(acc_ >> n_);
+            out_.push_back(uint8_t(w >> 24));
+            out_.push_back(uint8_t(w >> 16));
+            out_.push_back(uint8_t(w >> 8));
+            out_.push_back(uint8_t(w));
+        }
+    }
+    void align() {
+        if (n_ & 7) put(0, 8 - (n_ & 7));
         while (n_ >= 8) {
             n_ -= 8;
             out_.push_back(uint8_t(acc_ >> n_));
         }
-    }
-    void align() {
-        if (n_) put(0, 8 - n_);
     }
     void startCode(uint8_t code) {
         align();

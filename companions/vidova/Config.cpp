@@ -1,5 +1,6 @@
 #include "companions/vidova/Config.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -160,6 +161,11 @@ bool configFromSettings(const VidovaSettings& s, Config& c, std::string& error, 
     c.bitrate = vidova_get_double(&s, VIDOVA_B_BITRATE);
     c.maxBitrate = vidova_get_double(&s, VIDOVA_B_MAX_BITRATE);
     c.minBitrate = vidova_get_double(&s, VIDOVA_B_MIN_BITRATE);
+    if (!(c.minBitrate > 0) || c.minBitrate > 1e9) c.minBitrate = 0;
+    c.sceneDetect = (w[VIDOVA_W_FLAGS] & kFlagsSceneDetect) != 0;
+    c.sceneMinGop =
+        w[VIDOVA_W_CLOSED_GOP] ? int(std::min<uint32_t>(w[VIDOVA_W_CLOSED_GOP], 1000)) : kDefaultSceneMinGop;
+    c.adaptiveQuant = c.rcMode == 2 || (c.rcMode < 2 && (w[VIDOVA_W_FLAGS] & kFlagAdaptiveQuant) != 0);
     uint32_t q = w[VIDOVA_W_QUANTISERS];
     c.qI = int((q >> 8) & 0xFF);
     c.qP = int((q >> 16) & 0xFF);

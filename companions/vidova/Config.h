@@ -38,7 +38,22 @@ struct Config {
     bool constrained = false;
     bool dropFrame = false;
     int timecodeStart = 0;
+    // Scene change detection (word 10, 0x10 fast, 0x20 refined, 0x800
+    // regular): a cut starts a new closed GOP, at least sceneMinGop pictures
+    // after the last one started (word 7, the closed-GOP interval; 0 means
+    // kDefaultSceneMinGop).
+    bool sceneDetect = false;
+    int sceneMinGop = 3;
+    // Quantiser per macroblock scaled by its activity against the last
+    // picture's average: on in the adaptive constant-quantiser mode (2) and
+    // where word 10 holds kFlagAdaptiveQuant. It spends bits where the eye
+    // sees them rather than where PSNR counts them, so it is not the default.
+    bool adaptiveQuant = false;
 };
+
+constexpr uint32_t kFlagsSceneDetect = 0x10 | 0x20 | 0x800;
+constexpr uint32_t kFlagAdaptiveQuant = 0x1000;
+constexpr int kDefaultSceneMinGop = 3;
 
 // Largest luma sizes, sample rates, bit rates and VBV sizes per profile/level.
 struct LevelLimits {

@@ -4,7 +4,7 @@
 
 namespace vidova {
 
-// in: 64 samples (pixels or residuals); out: 64 coefficients.
+// in: 64 samples (pixels or residuals); out: 64 coefficients (16-byte aligned).
 void forwardDct(const int16_t* in, float* out);
 // in: 64 dequantised coefficients; out: 64 samples rounded and saturated to -256..255.
 void inverseDct(const int32_t* in, int16_t* out);

@@ -1,5 +1,7 @@
 // encode-video: raw I420 file in, MPEG-1/MPEG-2 elementary stream out.
+#include "companions/vidova/Config.h"
 #include "companions/vidova/FileOutput.h"
+#include "companions/vidova/Simd.h"
 #include "codec/common/engine/vidova.h"
 
 #include <algorithm>
@@ -17,9 +19,13 @@ namespace {
 
 const char kUsage[] =
     "usage: encode-video --size WxH --fps F --bitrate KBPS [--gop N] [--bframes N] [--mpeg1] [--cbr | --vbr]\n"
-    "                    [--maxrate KBPS] [--cq QI,QP] [--range PELS] [--psnr] IN.yuv OUT.m2v\n"
+    "                    [--maxrate KBPS] [--minrate KBPS] [--cq QI,QP] [--range PELS] [--scene] [--aq]\n"
+    "                    [--plain] [--psnr] IN.yuv OUT.m2v\n"
     "  IN.yuv holds I420 pictures of WxH (the width even), one after the other.\n"
-    "  --cq codes with constant quantisers (1 to 31) and needs no --bitrate.\n";
+    "  --cq codes with constant quantisers (1 to 31) and needs no --bitrate.\n"
+    "  --minrate is the least rate of VBR (default a third of --bitrate, 0 none); --scene starts a GOP at\n"
+    "  each scene cut; --aq turns on adaptive quantisation (activity masking); --plain runs the plain C++\n"
+    "  kernels instead of the SSE2 ones (the same stream, slower).\n";
 
 // Exit codes: 1 the coding failed, 2 the command line is wrong.
 constexpr int kFailed = 1;
@@ -74,8 +80,8 @@ int frameRateCode(double fps) {
 
 int main(int argc, char** argv) {
     int width = 0, height = 0, gop = 12, range = 31, qi = 0, qp = 0, bframes = 0;
-    double fps = 0, kbps = 0, maxKbps = 0;
-    bool mpeg1 = false, psnr = false;
+    double fps = 0, kbps = 0, maxKbps = 0, minKbps = 0;
+    bool mpeg1 = false, psnr = false, scene = false, aq = false;
     int mode = 0;
     std::vector<const char*> files;
     for (int i = 1; i < argc; i++) {
@@ -92,9 +98,11 @@ int main(int argc, char** argv) {
         } else if (a == "--fps") {
             const char* v = next();
             if (!parsePositive(v, &fps)) badArguments(std::string("--fps wants a positive rate, not '") + v + "'");
-        } else if (a == "--bitrate" || a == "--maxrate") {
+        } else if (a == "--bitrate" || a == "--maxrate" || a == "--minrate") {
             const char* v = next();
-            if (!parsePositive(v, a == "--bitrate" ? &kbps : &maxKbps))
+            if (a == "--minrate" && std::strcmp(v, "0") == 0)
+                minKbps = -1;  // no minimum
+            else if (!parsePositive(v, a == "--bitrate" ? &kbps : a == "--maxrate" ? &maxKbps : &minKbps))
                 badArguments(a + " wants a positive kbit/s figure, not '" + v + "'");
         } else if (a == "--gop") {
             const char* v = next();
@@ -122,6 +130,12 @@ int main(int argc, char** argv) {
             mode = 3;
         } else if (a == "--psnr") {
             psnr = true;
+        } else if (a == "--scene") {
+            scene = true;
+        } else if (a == "--aq") {
+            aq = true;
+        } else if (a == "--plain") {
+            vidova::setSimdEnabled(false);
         } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -164,8 +178,10 @@ int main(int argc, char** argv) {
     vidova_set_double(&s, VIDOVA_B_BITRATE, bitrate);
     vidova_set_double(&s, VIDOVA_B_RC_BITRATE, bitrate);
     vidova_set_double(&s, VIDOVA_B_MAX_BITRATE, maxrate);
-    vidova_set_double(&s, VIDOVA_B_MIN_BITRATE, bitrate / 3);
+    vidova_set_double(&s, VIDOVA_B_MIN_BITRATE, minKbps > 0 ? minKbps * 1000 : minKbps < 0 ? 0 : bitrate / 3);
     vidova_set_int(&s, VIDOVA_B_CALC_PSNR, psnr ? 1 : 0);
+    if (scene) s.w[VIDOVA_W_FLAGS] |= 0x10;  // "Scene change detection" Fast
+    if (aq) s.w[VIDOVA_W_FLAGS] |= vidova::kFlagAdaptiveQuant;
     if (!mpeg1) {
         // Smallest Main-profile level that holds the picture and rate; 4:2:2 profile beyond.
         double top = mode == 1 ? bitrate : maxrate;

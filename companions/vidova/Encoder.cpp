@@ -2,9 +2,11 @@
 
 #include "companions/vidova/BitWriter.h"
 #include "companions/vidova/Dct.h"
+#include "companions/vidova/Simd.h"
 #include "companions/vidova/Tables.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,10 @@ void RateControl::init(const Config& c) {
     x_[kPictureI] = 3.0 * pixels;
     x_[kPictureP] = 1.2 * pixels;
     x_[kPictureB] = 0.8 * pixels;
+    minRate_ = mode_ == 0 ? std::min(c.minBitrate, rate_) : 0;
+    window_.assign(size_t(std::max(1L, std::lround(fps_))), 0.0);
+    windowNext_ = windowFill_ = 0;
+    windowSum_ = 0;
     qI_ = c.qI;
     qP_ = c.qP;
     qB_ = c.qB;
@@ -56,11 +62,13 @@ void RateControl::setPlan(const std::vector<PassPicture>& plan) {
     planBudget_ = rate_ * double(plan_.size()) / fps_;
 }
 
-void RateControl::setTarget(double bitrate) {
+void RateControl::setTarget(double bitrate, double minBitrate) {
     if (mode_ >= 2 || !(bitrate >= 16000)) return;
     if (mode_ == 1) return;  // the stream's rate is fixed in its headers
     rate_ = std::min(bitrate, maxRate_);
     perFrame_ = rate_ / fps_;
+    if (minBitrate > 0) minRate_ = std::min(minBitrate, rate_);
+    minRate_ = std::min(minRate_, rate_);
 }
 
 void RateControl::startGop(int pictures, int refDistance) {
@@ -75,6 +83,11 @@ void RateControl::startGop(int pictures, int refDistance) {
         else
             n_[kPictureB]++;
     }
+}
+
+void RateControl::endGopEarly() {
+    rgop_ -= double(n_[kPictureP] + n_[kPictureB]) * perFrame_;
+    n_[kPictureP] = n_[kPictureB] = 0;
 }
 
 double RateControl::startPicture(PictureType type) {
@@ -124,7 +137,10 @@ double RateControl::startPicture(PictureType type) {
     double last = lastQ_[type];
     double step = type == kPictureI ? 1.3 : 1.12;
     if (last > 0) q = std::min(last * step, std::max(last / step, q));
-    if (type == kPictureI && lastQ_[kPictureP] > 0) q = std::min(q, lastQ_[kPictureP]);
+    // Every picture of the GOP predicts from the I picture: on still content
+    // its quality is what the P pictures keep.
+    constexpr double kIntraShare = 0.6;
+    if (type == kPictureI && lastQ_[kPictureP] > 0) q = std::min(q, kIntraShare * lastQ_[kPictureP]);
     if (type == kPictureB && lastQ_[kPictureP] > 0) q = std::max(q, lastQ_[kPictureP]);
     // The VBV buffer overrides smoothness.
     double room = 0.85 * vbv_;
@@ -174,6 +190,24 @@ uint64_t RateControl::endPicture(PictureType type, uint64_t bits, double avgQuan
             rgop_ -= double(stuffing);
         }
     } else {
+        if (minRate_ > 0) {
+            // The minimum holds over every second of pictures: when the
+            // last second (or what there is of it) falls short, this picture
+            // is padded with zero bytes, as far as the VBV buffer allows.
+            const size_t n = window_.size();
+            if (windowFill_ == n) windowSum_ -= window_[windowNext_];
+            const double inWindow = double(std::min(windowFill_ + 1, n));
+            const double shortfall = minRate_ * inWindow / fps_ - (windowSum_ + double(bits));
+            if (shortfall > 0) {
+                const double room = std::max(0.0, vbv_);  // the picture has already left the buffer
+                stuffing = uint64_t(std::min(std::ceil(shortfall / 8.0) * 8, std::floor(room / 8.0) * 8));
+                vbv_ -= double(stuffing);
+            }
+            window_[windowNext_] = double(bits + stuffing);
+            windowSum_ += window_[windowNext_];
+            windowNext_ = (windowNext_ + 1) % n;
+            windowFill_ = std::min(windowFill_ + 1, n);
+        }
         vbv_ = std::min(vbvSize_, vbv_ + maxRate_ / fps_);
     }
     return stuffing;
@@ -191,19 +225,20 @@ namespace {
 
 inline int sad16(const uint8_t* a, int as, const uint8_t* b, int bs) {
 #if defined(__SSE2__)
-    __m128i acc = _mm_setzero_si128();
-    for (int i = 0; i < 16; i++) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i * as));
-        __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i * bs));
-        acc = _mm_add_epi64(acc, _mm_sad_epu8(x, y));
+    if (simdEnabled()) {
+        __m128i acc = _mm_setzero_si128();
+        for (int i = 0; i < 16; i++) {
+            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i * as));
+            __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i * bs));
+            acc = _mm_add_epi64(acc, _mm_sad_epu8(x, y));
+        }
+        return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
     }
-    return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
-#else
+#endif
     int s = 0;
     for (int i = 0; i < 16; i++)
         for (int j = 0; j < 16; j++) s += std::abs(a[i * as + j] - b[i * bs + j]);
     return s;
-#endif
 }
 
 // Half-pel prediction of a w x h block from the reference at half-pel
@@ -217,43 +252,53 @@ void predict(const Plane& ref, int hx, int hy, int w, int h, uint8_t* out) {
     const int st = ref.width;
     const uint8_t* s = ref.row(iy) + ix;
     if (!fx && !fy) {
-        for (int r = 0; r < h; r++) std::memcpy(out + r * w, s + r * st, size_t(w));
+        // Fixed-size row copies: a library call per row costs more than the row.
+        if (w == 16) {
+            for (int r = 0; r < h; r++) std::memcpy(out + r * 16, s + r * st, 16);
+        } else if (w == 8) {
+            for (int r = 0; r < h; r++) std::memcpy(out + r * 8, s + r * st, 8);
+        } else {
+            for (int r = 0; r < h; r++) std::memcpy(out + r * w, s + r * st, size_t(w));
+        }
         return;
     }
 #if defined(__SSE2__)
-    if (fx && fy && (w == 16 || w == 8)) {
-        const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-        for (int r = 0; r < h; r++) {
-            const uint8_t* a = s + r * st;
-            for (int x = 0; x < w; x += 8) {
-                __m128i p0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + x)), z);
-                __m128i p1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + x + 1)), z);
-                __m128i p2 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + st + x)), z);
-                __m128i p3 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + st + x + 1)), z);
-                __m128i sum = _mm_add_epi16(_mm_add_epi16(p0, p1), _mm_add_epi16(p2, p3));
-                sum = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * w + x), _mm_packus_epi16(sum, sum));
+    if (simdEnabled()) {
+        if (fx && fy && (w == 16 || w == 8)) {
+            const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+            for (int r = 0; r < h; r++) {
+                const uint8_t* a = s + r * st;
+                for (int x = 0; x < w; x += 8) {
+                    __m128i p0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + x)), z);
+                    __m128i p1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + x + 1)), z);
+                    __m128i p2 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + st + x)), z);
+                    __m128i p3 =
+                        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + st + x + 1)), z);
+                    __m128i sum = _mm_add_epi16(_mm_add_epi16(p0, p1), _mm_add_epi16(p2, p3));
+                    sum = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+                    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * w + x), _mm_packus_epi16(sum, sum));
+                }
             }
+            return;
         }
-        return;
-    }
-    if (w == 8 && !(fx && fy)) {
-        int d = fx ? 1 : st;
-        for (int r = 0; r < h; r++) {
-            __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * st));
-            __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * st + d));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * w), _mm_avg_epu8(a, b));
+        if (w == 8 && !(fx && fy)) {
+            int d = fx ? 1 : st;
+            for (int r = 0; r < h; r++) {
+                __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * st));
+                __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * st + d));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * w), _mm_avg_epu8(a, b));
+            }
+            return;
         }
-        return;
-    }
-    if (w == 16 && !(fx && fy)) {
-        int d = fx ? 1 : st;
-        for (int r = 0; r < h; r++) {
-            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + r * st));
-            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + r * st + d));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * w), _mm_avg_epu8(a, b));
+        if (w == 16 && !(fx && fy)) {
+            int d = fx ? 1 : st;
+            for (int r = 0; r < h; r++) {
+                __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + r * st));
+                __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + r * st + d));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * w), _mm_avg_epu8(a, b));
+            }
+            return;
         }
-        return;
     }
 #endif
     if (fx && fy) {
@@ -272,6 +317,20 @@ void predict(const Plane& ref, int hx, int hy, int w, int h, uint8_t* out) {
 }
 
 inline int activity16(const uint8_t* p, int st) {
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        const __m128i z = _mm_setzero_si128();
+        __m128i acc = z;
+        for (int r = 0; r < 16; r++)
+            acc = _mm_add_epi64(acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + r * st)), z));
+        const int mean = (_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)) + 128) >> 8;
+        const __m128i m = _mm_set1_epi8(char(mean));
+        acc = z;
+        for (int r = 0; r < 16; r++)
+            acc = _mm_add_epi64(acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + r * st)), m));
+        return _mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8));
+    }
+#endif
     int sum = 0;
     for (int r = 0; r < 16; r++)
         for (int x = 0; x < 16; x++) sum += p[r * st + x];
@@ -286,74 +345,94 @@ inline int activity16(const uint8_t* p, int st) {
 // magnitudes, and reconstruction with saturation.
 inline void blockIn(const uint8_t* s, int ss, const uint8_t* p, int ps, int16_t* out) {
 #if defined(__SSE2__)
-    const __m128i z = _mm_setzero_si128();
-    for (int r = 0; r < 8; r++) {
-        __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * ss)), z);
-        if (p)
-            a = _mm_sub_epi16(a, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * 8), a);
+    if (simdEnabled()) {
+        const __m128i z = _mm_setzero_si128();
+        for (int r = 0; r < 8; r++) {
+            __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * ss)), z);
+            if (p)
+                a = _mm_sub_epi16(a,
+                                  _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * 8), a);
+        }
+        return;
     }
-#else
+#endif
     for (int r = 0; r < 8; r++)
         for (int x = 0; x < 8; x++) out[r * 8 + x] = int16_t(s[r * ss + x] - (p ? p[r * ps + x] : 0));
-#endif
 }
 
 inline int sumAbs64(const int16_t* v) {
 #if defined(__SSE2__)
-    __m128i acc = _mm_setzero_si128();
-    for (int i = 0; i < 64; i += 8) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
-        __m128i m = _mm_srai_epi16(a, 15);
-        a = _mm_sub_epi16(_mm_xor_si128(a, m), m);
-        acc = _mm_add_epi32(acc, _mm_madd_epi16(a, _mm_set1_epi16(1)));
+    if (simdEnabled()) {
+        __m128i acc = _mm_setzero_si128();
+        for (int i = 0; i < 64; i += 8) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+            __m128i m = _mm_srai_epi16(a, 15);
+            a = _mm_sub_epi16(_mm_xor_si128(a, m), m);
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(a, _mm_set1_epi16(1)));
+        }
+        acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 8));
+        acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 4));
+        return _mm_cvtsi128_si32(acc);
     }
-    acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 8));
-    acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 4));
-    return _mm_cvtsi128_si32(acc);
-#else
+#endif
     int sum = 0;
     for (int i = 0; i < 64; i++) sum += std::abs(v[i]);
     return sum;
-#endif
 }
 
 inline void blockOut(const uint8_t* p, int ps, const int16_t* res, uint8_t* d, int ds) {
 #if defined(__SSE2__)
-    const __m128i z = _mm_setzero_si128();
-    for (int r = 0; r < 8; r++) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(res + r * 8));
-        if (p)
-            a = _mm_add_epi16(a, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + r * ds), _mm_packus_epi16(a, a));
+    if (simdEnabled()) {
+        const __m128i z = _mm_setzero_si128();
+        for (int r = 0; r < 8; r++) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(res + r * 8));
+            if (p)
+                a = _mm_add_epi16(a,
+                                  _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(d + r * ds), _mm_packus_epi16(a, a));
+        }
+        return;
     }
-#else
+#endif
     for (int r = 0; r < 8; r++)
         for (int x = 0; x < 8; x++) {
             int v = res[r * 8 + x] + (p ? p[r * ps + x] : 0);
             d[r * ds + x] = uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
         }
-#endif
 }
 
 // Bit p set when coefficient p (natural order) is not zero.
 inline uint64_t nonzeroMask(const int16_t* v) {
 #if defined(__SSE2__)
-    uint64_t m = 0;
-    const __m128i z = _mm_setzero_si128();
-    for (int i = 0; i < 64; i += 16) {
-        __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), z);
-        __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 8)), z);
-        m |= uint64_t(uint32_t(~_mm_movemask_epi8(_mm_packs_epi16(a, b))) & 0xFFFFu) << i;
+    if (simdEnabled()) {
+        uint64_t m = 0;
+        const __m128i z = _mm_setzero_si128();
+        for (int i = 0; i < 64; i += 16) {
+            __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), z);
+            __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 8)), z);
+            m |= uint64_t(uint32_t(~_mm_movemask_epi8(_mm_packs_epi16(a, b))) & 0xFFFFu) << i;
+        }
+        return m;
     }
-    return m;
-#else
+#endif
     uint64_t m = 0;
     for (int i = 0; i < 64; i++)
         if (v[i]) m |= uint64_t(1) << i;
     return m;
-#endif
 }
+
+// Motion search tries a coarse pattern around the best candidate when its
+// SAD (16x16) is above this.
+constexpr int kCoarseSearchSad = 256 * 6;
+
+// Rounding of quantisation (level = |f| / step + bias): intra levels round
+// up from 5/8; non-intra ones keep a dead zone a little wider than the step,
+// where a lone small level costs more bits than the error it removes.
+constexpr float kIntraBias = 0.375f, kInterBias = -0.1f;
+// In a block of 1s, a level at frequency u + v weighs 3 (up to 1), 2 (up to
+// 3) or 1 (beyond).
+constexpr int kLoneLevelScore = 2;
 
 // Scan position of each natural position.
 struct ScanIndex {
@@ -369,29 +448,32 @@ const ScanIndex kAlternateIndex(kAlternateScan);
 // inv per coefficient (intra) or one value for all.
 void quantise(const float* f, const float* invTable, float inv, float bias, int maxLevel, int16_t* out) {
 #if defined(__SSE2__)
-    const __m128 signMask = _mm_set1_ps(-0.0f), b = _mm_set1_ps(bias), one = _mm_set1_ps(inv);
-    const __m128i lim = _mm_set1_epi16(int16_t(maxLevel)), zero = _mm_setzero_si128();
-    for (int i = 0; i < 64; i += 8) {
-        __m128 a0 = _mm_load_ps(f + i), a1 = _mm_load_ps(f + i + 4);
-        __m128 m0 = invTable ? _mm_loadu_ps(invTable + i) : one, m1 = invTable ? _mm_loadu_ps(invTable + i + 4) : one;
-        __m128 q0 = _mm_add_ps(_mm_mul_ps(_mm_andnot_ps(signMask, a0), m0), b);
-        __m128 q1 = _mm_add_ps(_mm_mul_ps(_mm_andnot_ps(signMask, a1), m1), b);
-        __m128i l = _mm_packs_epi32(_mm_cvttps_epi32(q0), _mm_cvttps_epi32(q1));
-        l = _mm_min_epi16(l, lim);
-        // negate where f < 0
-        __m128i neg = _mm_packs_epi32(_mm_castps_si128(_mm_cmplt_ps(a0, _mm_setzero_ps())),
-                                      _mm_castps_si128(_mm_cmplt_ps(a1, _mm_setzero_ps())));
-        l = _mm_sub_epi16(_mm_xor_si128(l, neg), neg);
-        (void)zero;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), l);
+    if (simdEnabled()) {
+        const __m128 signMask = _mm_set1_ps(-0.0f), b = _mm_set1_ps(bias), one = _mm_set1_ps(inv);
+        const __m128i lim = _mm_set1_epi16(int16_t(maxLevel)), zero = _mm_setzero_si128();
+        for (int i = 0; i < 64; i += 8) {
+            __m128 a0 = _mm_load_ps(f + i), a1 = _mm_load_ps(f + i + 4);
+            __m128 m0 = invTable ? _mm_loadu_ps(invTable + i) : one,
+                   m1 = invTable ? _mm_loadu_ps(invTable + i + 4) : one;
+            __m128 q0 = _mm_add_ps(_mm_mul_ps(_mm_andnot_ps(signMask, a0), m0), b);
+            __m128 q1 = _mm_add_ps(_mm_mul_ps(_mm_andnot_ps(signMask, a1), m1), b);
+            __m128i l = _mm_packs_epi32(_mm_cvttps_epi32(q0), _mm_cvttps_epi32(q1));
+            l = _mm_min_epi16(l, lim);
+            // negate where f < 0
+            __m128i neg = _mm_packs_epi32(_mm_castps_si128(_mm_cmplt_ps(a0, _mm_setzero_ps())),
+                                          _mm_castps_si128(_mm_cmplt_ps(a1, _mm_setzero_ps())));
+            l = _mm_sub_epi16(_mm_xor_si128(l, neg), neg);
+            (void)zero;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), l);
+        }
+        return;
     }
-#else
+#endif
     for (int i = 0; i < 64; i++) {
         float m = invTable ? invTable[i] : inv;
         int l = std::min(maxLevel, int(std::fabs(f[i]) * m + bias));
         out[i] = int16_t(f[i] < 0 ? -l : l);
     }
-#endif
 }
 
 }  // namespace
@@ -405,6 +487,8 @@ struct Encoder::Mb {
     int cbp = 0;                      // bit (blocks - 1 - i) set when block i has coefficients
     int16_t levels[8][64];
     int last[8];
+    uint64_t coded[8];  // bit k set when the level at scan position k is not zero
+    int qcode = 1;      // quantiser_scale_code its blocks were quantised with
 };
 
 Encoder::Encoder(const Config& c) : c_(c) {
@@ -428,6 +512,8 @@ Encoder::Encoder(const Config& c) : c_(c) {
     mvPrev_.assign(size_t(mbW_) * mbH_ * 2, 0);
     mvB_.assign(size_t(mbW_) * mbH_ * 4, 0);
     skipQ_.assign(size_t(mbW_) * mbH_, 0);
+    copiedPrev_.assign(size_t(mbW_) * mbH_, 0);
+    copiedCur_.assign(size_t(mbW_) * mbH_, 0);
     rc_.init(c_);
     selectCoefficientCoding(kPictureI);
 }
@@ -640,7 +726,7 @@ int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std
     }
     tryFull(mvPrev_[2 * idx] >> 1, mvPrev_[2 * idx + 1] >> 1);
     // Coarse pattern when the candidates did not find a good match.
-    if (best > 256 * 6) {
+    if (best > kCoarseSearchSad) {
         for (int step = std::max(2, lim / 2); step >= 2; step /= 2) {
             int cx = bx, cy = by;
             static const int pat[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
@@ -682,20 +768,17 @@ int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std
     return best;
 }
 
-void Encoder::dequantise(const int16_t* lv, int last, bool intra, int qscale, int qcode, int32_t* coef) const {
-    std::memset(coef, 0, 64 * sizeof(int32_t));
+void Encoder::dequantise(const int16_t* nat, uint64_t nz, int dcLevel, int qscale, int qcode, int32_t* coef) const {
+    const bool intra = dcLevel >= 0;
     int64_t sum = 0;
-    int start = 0;
     if (intra) {
-        coef[0] = lv[0] * (8 >> c_.intraDcPrecision);
+        coef[0] = dcLevel * (8 >> c_.intraDcPrecision);
         sum = coef[0];
-        start = 1;
     }
-    for (int k = start; k <= last; k++) {  // levels beyond the last are not written
-        int l = lv[k];
-        if (!l) continue;
-        int p = scan_[k];
-        int w = intra ? kDefaultIntraMatrix[p] : 16;
+    for (; nz; nz &= nz - 1) {
+        const int p = __builtin_ctzll(nz);
+        const int l = nat[p];
+        const int w = intra ? kDefaultIntraMatrix[p] : 16;
         int v;
         if (c_.mpeg1) {
             v = intra ? (2 * l * qcode * w) / 16 : ((2 * l + (l > 0 ? 1 : -1)) * qcode * w) / 16;
@@ -711,15 +794,118 @@ void Encoder::dequantise(const int16_t* lv, int last, bool intra, int qscale, in
     if (!c_.mpeg1 && (sum & 1) == 0) coef[63] += (coef[63] & 1) ? -1 : 1;
 }
 
+double Encoder::activity(int mbx, int mby) const {
+    const Plane& p = codeSrc_->p[0];
+    const int st = p.width;
+    int64_t sum[4] = {0, 0, 0, 0}, sq[4] = {0, 0, 0, 0};
+    for (int half = 0; half < 2; half++) {
+        const uint8_t* row0 = p.row(mby * 16 + half * 8) + mbx * 16;
+#if defined(__SSE2__)
+        if (simdEnabled()) {
+            const __m128i z = _mm_setzero_si128();
+            __m128i s = z, ql = z, qh = z;
+            for (int r = 0; r < 8; r++) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0 + r * st));
+                s = _mm_add_epi64(s, _mm_sad_epu8(v, z));
+                const __m128i lo = _mm_unpacklo_epi8(v, z), hi = _mm_unpackhi_epi8(v, z);
+                ql = _mm_add_epi32(ql, _mm_madd_epi16(lo, lo));
+                qh = _mm_add_epi32(qh, _mm_madd_epi16(hi, hi));
+            }
+            ql = _mm_add_epi32(ql, _mm_srli_si128(ql, 8));
+            ql = _mm_add_epi32(ql, _mm_srli_si128(ql, 4));
+            qh = _mm_add_epi32(qh, _mm_srli_si128(qh, 8));
+            qh = _mm_add_epi32(qh, _mm_srli_si128(qh, 4));
+            sum[half * 2] = _mm_cvtsi128_si32(s);
+            sum[half * 2 + 1] = _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+            sq[half * 2] = _mm_cvtsi128_si32(ql);
+            sq[half * 2 + 1] = _mm_cvtsi128_si32(qh);
+            continue;
+        }
+#endif
+        for (int r = 0; r < 8; r++)
+            for (int x = 0; x < 16; x++) {
+                const int v = row0[r * st + x];
+                sum[half * 2 + x / 8] += v;
+                sq[half * 2 + x / 8] += v * v;
+            }
+    }
+    // 4096 x the variance of each 8x8 block, in integers.
+    int64_t least = INT64_MAX;
+    for (int b = 0; b < 4; b++) least = std::min(least, 64 * sq[b] - sum[b] * sum[b]);
+    return 1.0 + double(least) / 4096.0;
+}
+
+bool Encoder::sceneCut() {
+    const Plane& p = src_.p[0];
+    const int st = p.width;
+    mbSums_.resize(size_t(mbW_) * mbH_);
+    for (int mby = 0; mby < mbH_; mby++)
+        for (int mbx = 0; mbx < mbW_; mbx++) {
+            const uint8_t* m = p.row(mby * 16) + mbx * 16;
+            uint32_t sum = 0;
+#if defined(__SSE2__)
+            if (simdEnabled()) {
+                const __m128i z = _mm_setzero_si128();
+                __m128i acc = z;
+                for (int r = 0; r < 16; r++)
+                    acc = _mm_add_epi64(acc,
+                                        _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m + r * st)), z));
+                sum = uint32_t(_mm_cvtsi128_si32(acc) + _mm_cvtsi128_si32(_mm_srli_si128(acc, 8)));
+            } else
+#endif
+            {
+                for (int r = 0; r < 16; r++)
+                    for (int x = 0; x < 16; x++) sum += m[r * st + x];
+            }
+            mbSums_[size_t(mby) * mbW_ + mbx] = sum;
+        }
+    bool cut = false;
+    if (havePrevSums_) {
+        // A macroblock has changed when no macroblock around its place in
+        // the previous picture (motion up to about 16 pels) has a mean
+        // within kMeanStep of its own; a cut changes most of them.
+        constexpr uint32_t kMeanStep = 12 * 256;
+        size_t changed = 0;
+        for (int mby = 0; mby < mbH_; mby++)
+            for (int mbx = 0; mbx < mbW_; mbx++) {
+                const uint32_t cur = mbSums_[size_t(mby) * mbW_ + mbx];
+                bool near = false;
+                for (int dy = -1; dy <= 1 && !near; dy++)
+                    for (int dx = -1; dx <= 1 && !near; dx++) {
+                        const int x = mbx + dx, y = mby + dy;
+                        if (x < 0 || y < 0 || x >= mbW_ || y >= mbH_) continue;
+                        const uint32_t old = prevMbSums_[size_t(y) * mbW_ + x];
+                        near = (cur > old ? cur - old : old - cur) < kMeanStep;
+                    }
+                if (!near) changed++;
+            }
+        cut = changed * 2 > mbSums_.size();
+    }
+    mbSums_.swap(prevMbSums_);
+    havePrevSums_ = true;
+    return cut;
+}
+
 bool Encoder::unchangedMb(int mbx, int mby) const {
     const int x0 = mbx * 16, y0 = mby * 16;
     const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8, ch = c_.chroma == 2 ? 16 : 8;
-    for (int r = 0; r < 16; r++)
-        if (std::memcmp(codeSrc_->p[0].row(y0 + r) + x0, anchorSrc_.p[0].row(y0 + r) + x0, 16)) return false;
+    // Fixed-size compares (inlined), all rows at once: most macroblocks that
+    // reach here are unchanged, so an early exit saves little.
+    uint64_t diff = 0;
+    for (int r = 0; r < 16; r++) {
+        uint64_t a[2], b[2];
+        std::memcpy(a, codeSrc_->p[0].row(y0 + r) + x0, 16);
+        std::memcpy(b, anchorSrc_.p[0].row(y0 + r) + x0, 16);
+        diff |= (a[0] ^ b[0]) | (a[1] ^ b[1]);
+    }
     for (int c = 1; c < 3; c++)
-        for (int r = 0; r < ch; r++)
-            if (std::memcmp(codeSrc_->p[c].row(cy0 + r) + cx0, anchorSrc_.p[c].row(cy0 + r) + cx0, 8)) return false;
-    return true;
+        for (int r = 0; r < ch; r++) {
+            uint64_t a, b;
+            std::memcpy(&a, codeSrc_->p[c].row(cy0 + r) + cx0, 8);
+            std::memcpy(&b, anchorSrc_.p[c].row(cy0 + r) + cx0, 8);
+            diff |= a ^ b;
+        }
+    return diff == 0;
 }
 
 void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) {
@@ -741,12 +927,19 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     mb.mv[0][0] = mb.mv[0][1] = mb.mv[1][0] = mb.mv[1][1] = 0;
     const size_t idx = size_t(mby) * mbW_ + mbx;
     int sad = 0;
+    copiedCur_[idx] = 0;
     if (type == kPictureP && skipQ_[idx] && qscale >= skipQ_[idx] && haveAnchorSrc_ && unchangedMb(mbx, mby)) {
-        // The source is the one the reference was coded from, and this residual
-        // quantised to nothing at a finer quantiser then: it still does.
-        for (int r = 0; r < 16; r++) std::memcpy(cur_.p[0].row(y0 + r) + x0, ref_.p[0].row(y0 + r) + x0, 16);
-        for (int c = 1; c < 3; c++)
-            for (int r = 0; r < ch; r++) std::memcpy(cur_.p[c].row(cy0 + r) + cx0, ref_.p[c].row(cy0 + r) + cx0, 8);
+        // The source is the one the reference was coded from, without motion,
+        // at a quantiser as fine or finer: what is left of the residual
+        // quantises to nothing, so the macroblock is skipped before any
+        // search. The copy into the new reconstruction is not needed when the
+        // last picture copied it too: that buffer holds the same pixels.
+        if (!(reuseCur_ && copiedPrev_[idx])) {
+            for (int r = 0; r < 16; r++) std::memcpy(cur_.p[0].row(y0 + r) + x0, ref_.p[0].row(y0 + r) + x0, 16);
+            for (int c = 1; c < 3; c++)
+                for (int r = 0; r < ch; r++) std::memcpy(cur_.p[c].row(cy0 + r) + cx0, ref_.p[c].row(cy0 + r) + cx0, 8);
+        }
+        copiedCur_[idx] = 1;
         mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
         mb.cbp = 0;
         for (int b = 0; b < blocks_; b++) mb.last[b] = -1;
@@ -828,8 +1021,10 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         blockIn(sp.row(by) + bx, sp.width, mb.intra ? nullptr : pred, predStride, blk);
         int16_t* lv = mb.levels[b];
         int last = -1;
+        mb.coded[b] = 0;
         if (!mb.intra) {
-            if (sumAbs64(blk) < 4 * qscale) {  // every coefficient would quantise to zero
+            // |coefficient| <= sum of |residual| / 4: below this every one quantises to zero.
+            if (sumAbs64(blk) * (1 - kInterBias) < float(4 * qscale)) {
                 mb.last[b] = -1;
                 for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
                 continue;
@@ -838,19 +1033,44 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         alignas(16) float f[64];
         forwardDct(blk, f);
         alignas(16) int16_t nat[64];
-        quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? 0.375f : 0.0f, maxLevel, nat);
-        int k0 = 0;
+        quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? kIntraBias : kInterBias, maxLevel, nat);
         if (mb.intra) {
             int dc = int(std::floor(f[0] / float(dcMult) + 0.5f));
             lv[0] = int16_t(std::max(0, std::min(dcMax, dc)));
             last = 0;
-            k0 = 1;
         }
         uint64_t nz = nonzeroMask(nat);
         if (mb.intra) nz &= ~uint64_t(1);
         if (nz) {
-            for (int k = k0; k < 64; k++) lv[k] = nat[scan_[k]];
-            for (; nz; nz &= nz - 1) last = std::max(last, int(scanOf_[__builtin_ctzll(nz)]));
+            // Only the nonzero levels are read later: scatter them into scan
+            // order and note where they are.
+            uint64_t coded = 0;
+            for (uint64_t m = nz; m; m &= m - 1) {
+                const int p = __builtin_ctzll(m);
+                lv[scanOf_[p]] = nat[p];
+                coded |= uint64_t(1) << scanOf_[p];
+            }
+            mb.coded[b] = coded;
+            last = 63 - __builtin_clzll(coded);
+            // A non-intra block holding only a lone 1 (or two of them at
+            // high frequencies) costs more bits than the error it removes.
+            // Judged by frequency, not scan position: the scan must not
+            // change the picture. Not where activity masking asked for a
+            // finer quantiser: those small levels are what it wants.
+            if (!mb.intra && dropLoneLevels_) {
+                int score = 0;
+                bool ones = true;
+                for (uint64_t m = nz; m && ones; m &= m - 1) {
+                    const int p = __builtin_ctzll(m), freq = (p & 7) + (p >> 3);
+                    ones = std::abs(nat[p]) == 1;
+                    score += freq <= 1 ? 3 : freq <= 3 ? 2 : 1;
+                }
+                if (ones && score <= kLoneLevelScore) {
+                    nz = 0;
+                    mb.coded[b] = 0;
+                    last = -1;
+                }
+            }
         }
         mb.last[b] = last;
         if (!mb.intra && last < 0) {
@@ -858,10 +1078,13 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
             continue;
         }
         if (!mb.intra) mb.cbp |= 1 << (blocks_ - 1 - b);
-        int32_t coef[64];
-        dequantise(lv, last, mb.intra, qscale, qcode, coef);
+        int32_t* coef = coefScratch_;
+        dequantise(nat, nz, mb.intra ? lv[0] : -1, qscale, qcode, coef);
         alignas(16) int16_t res[64];
         inverseDct(coef, res);
+        // Back to all zeros for the next block: only these were written.
+        coef[0] = coef[63] = 0;
+        for (uint64_t m = nz; m; m &= m - 1) coef[__builtin_ctzll(m)] = 0;
         blockOut(mb.intra ? nullptr : pred, predStride, res, dp.row(by) + bx, dp.width);
     }
 }
@@ -887,7 +1110,7 @@ void putMvComponent(BitWriter& bw, int delta, int fcode) {
 
 }  // namespace
 
-void Encoder::writeBlock(BitWriter& bw, const int16_t* lv, int last, bool intra, int comp) {
+void Encoder::writeBlock(BitWriter& bw, const int16_t* lv, uint64_t coded, bool intra, int comp) {
     const CoefVlcTable& tab = intra && intraVlc_ ? coefTableOne() : coefTable();
     int k = 0;
     if (intra) {
@@ -899,22 +1122,20 @@ void Encoder::writeBlock(BitWriter& bw, const int16_t* lv, int last, bool intra,
         bw.put(v.code, v.len);
         if (size) bw.put(uint32_t(diff > 0 ? diff : diff + (1 << size) - 1), size);
         k = 1;
+        coded &= ~uint64_t(1);
     }
     bool first = !intra;
-    int run = 0;
-    for (; k <= last; k++) {
-        int l = lv[k];
-        if (!l) {
-            run++;
-            continue;
-        }
-        int a = std::abs(l);
+    for (; coded; coded &= coded - 1) {
+        const int pos = __builtin_ctzll(coded);
+        const int run = pos - k;
+        k = pos + 1;
+        const int l = lv[pos];
+        const uint32_t sign = l < 0 ? 1 : 0;
+        const int a = std::abs(l);
         if (first && run == 0 && a == 1) {
-            bw.put(1, 1);
-            bw.put(l < 0 ? 1 : 0, 1);
+            bw.put(2 | sign, 2);
         } else if (a <= 40 && run < 32 && tab.code[run][a].len) {
-            bw.put(tab.code[run][a].code, tab.code[run][a].len);
-            bw.put(l < 0 ? 1 : 0, 1);
+            bw.put((uint32_t(tab.code[run][a].code) << 1) | sign, tab.code[run][a].len + 1);
         } else {
             bw.put(1, 6);  // escape
             bw.put(uint32_t(run), 6);
@@ -928,7 +1149,6 @@ void Encoder::writeBlock(BitWriter& bw, const int16_t* lv, int last, bool intra,
             }
         }
         first = false;
-        run = 0;
     }
     bw.put(tab.endOfBlock.code, tab.endOfBlock.len);
 }
@@ -940,30 +1160,47 @@ void Encoder::writeMb(BitWriter& bw, const Mb& mb, PictureType type, int increme
     }
     bw.put(kMbAddrInc[increment].code, kMbAddrInc[increment].len);
     const int dcReset = 1 << (7 + c_.intraDcPrecision);
+    // Only a macroblock with coefficients may change the quantiser.
+    const bool quant = (mb.intra || mb.cbp) && mb.qcode != txQcode_;
+    auto putQuant = [&] {
+        if (!quant) return;
+        bw.put(uint32_t(mb.qcode), 5);
+        txQcode_ = mb.qcode;
+    };
     if (mb.intra) {
         if (type == kPictureI)
-            bw.put(1, 1);
+            bw.put(1, quant ? 2 : 1);  // 01 with quantiser, 1 without
         else if (type == kPictureP)
-            bw.put(kMbTypeP[kPIntra].code, kMbTypeP[kPIntra].len);
+            bw.put(kMbTypeP[quant ? kPIntraQ : kPIntra].code, kMbTypeP[quant ? kPIntraQ : kPIntra].len);
         else
-            bw.put(3, 5);  // B intra
+            bw.put(quant ? 1 : 3, quant ? 6 : 5);  // B intra: 000001 with quantiser, 00011 without
+        putQuant();
         pmv_[0][0] = pmv_[0][1] = pmv_[1][0] = pmv_[1][1] = 0;
-        for (int b = 0; b < blocks_; b++) writeBlock(bw, mb.levels[b], mb.last[b], true, b < 4 ? 0 : ((b & 1) ? 2 : 1));
+        for (int b = 0; b < blocks_; b++)
+            writeBlock(bw, mb.levels[b], mb.coded[b], true, b < 4 ? 0 : ((b & 1) ? 2 : 1));
         return;
     }
     dcPred_[0] = dcPred_[1] = dcPred_[2] = dcReset;
     int dir;
     if (type == kPictureP) {
         bool motion = mb.mv[0][0] || mb.mv[0][1] || !mb.cbp;
-        int t = motion ? (mb.cbp ? kPMcCoded : kPMcNotCoded) : kPNoMcCoded;
+        int t =
+            motion ? (mb.cbp ? (quant ? kPMcCodedQ : kPMcCoded) : kPMcNotCoded) : (quant ? kPNoMcCodedQ : kPNoMcCoded);
         bw.put(kMbTypeP[t].code, kMbTypeP[t].len);
+        putQuant();
         dir = motion ? 1 : 0;
         if (!motion) pmv_[0][0] = pmv_[0][1] = 0;
     } else {
         // interpolated 1x, backward 01x, forward 001x; x = coded
         static const Vlc kTypeB[4] = {{0, 0}, {1, 4}, {1, 3}, {1, 2}};
         dir = mb.dir;
-        bw.put(uint32_t(kTypeB[dir].code << 1) | (mb.cbp ? 1u : 0u), kTypeB[dir].len);
+        // and with a quantiser (always coded): 00010, 000010, 000011
+        static const Vlc kTypeBQuant[4] = {{0, 0}, {3, 6}, {2, 6}, {2, 5}};
+        if (quant)
+            bw.put(kTypeBQuant[dir].code, kTypeBQuant[dir].len);
+        else
+            bw.put(uint32_t(kTypeB[dir].code << 1) | (mb.cbp ? 1u : 0u), kTypeB[dir].len);
+        putQuant();
     }
     for (int d = 0; d < 2; d++) {
         if (!(dir & (1 << d))) continue;
@@ -980,7 +1217,7 @@ void Encoder::writeMb(BitWriter& bw, const Mb& mb, PictureType type, int increme
         bw.put(uint32_t(mb.cbp & 3), 2);
     }
     for (int b = 0; b < blocks_; b++)
-        if (mb.cbp & (1 << (blocks_ - 1 - b))) writeBlock(bw, mb.levels[b], mb.last[b], false, 0);
+        if (mb.cbp & (1 << (blocks_ - 1 - b))) writeBlock(bw, mb.levels[b], mb.coded[b], false, 0);
 }
 
 void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double baseQ, double& quantSum) {
@@ -994,24 +1231,46 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
     const int dcReset = 1 << (7 + c_.intraDcPrecision);
     Mb mb, prev;
     quantSum = 0;
+    actSum_ = 0;
+    actCount_ = 0;
+    const bool adaptive = c_.adaptiveQuant && !allSkip;
     for (int mby = 0; mby < mbH_; mby++) {
         double q = rc_.constantQuant() ? baseQ : rc_.sliceQuant(baseQ, bw.bitCount() - startBits, share[size_t(mby)]);
-        curQcode_ = codeForQuant(q);
-        const int qscale = qscaleOf(curQcode_);
-        quantSum += qscale / 2.0 * mbW_;
+        const int rowQcode = codeForQuant(q);
+        const int rowQscale = qscaleOf(rowQcode);
         if (codedH_ > 2800) {
             bw.startCode(uint8_t((mby & 127) + 1));
             bw.put(uint32_t(mby >> 7), 3);
         } else {
             bw.startCode(uint8_t(mby + 1));
         }
-        bw.put(uint32_t(curQcode_), 5);
+        bw.put(uint32_t(rowQcode), 5);
         bw.put(0, 1);
+        txQcode_ = rowQcode;
         dcPred_[0] = dcPred_[1] = dcPred_[2] = dcReset;
         pmv_[0][0] = pmv_[0][1] = pmv_[1][0] = pmv_[1][1] = 0;
         int lastCoded = -1;
         for (int mbx = 0; mbx < mbW_; mbx++) {
             bool edge = mbx == 0 || mbx == mbW_ - 1;
+            // Busy macroblocks hide coarser quantisation than flat ones
+            // (activity masking): the row's quantiser is scaled by the
+            // activity against the last picture's average, 0.5x to 2x.
+            int qcode = rowQcode, qscale = rowQscale;
+            if (adaptive) {
+                const double act = activity(mbx, mby);
+                actSum_ += act;
+                actCount_++;
+                if (avgAct_ > 0) {
+                    qcode = codeForQuant(q * (2 * act + avgAct_) / (act + 2 * avgAct_));
+                    qscale = qscaleOf(qcode);
+                }
+            }
+            curQcode_ = qcode;
+            mb.qcode = qcode;
+            dropLoneLevels_ = qscale >= rowQscale;
+            // The rate model follows the row's quantiser: the masking only
+            // moves bits within the picture.
+            quantSum += rowQscale / 2.0;
             if (allSkip) {
                 size_t idx = size_t(mby) * mbW_ + mbx;
                 mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
@@ -1024,7 +1283,7 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
                 analyseMb(mbx, mby, type, qscale, mb);
                 if (type != kPictureB) {
                     const size_t idx = size_t(mby) * mbW_ + mbx;
-                    bool empty = type == kPictureP && !mb.intra && !mb.cbp && !mb.mv[0][0] && !mb.mv[0][1];
+                    bool empty = type == kPictureP && !mb.intra && !mb.mv[0][0] && !mb.mv[0][1];
                     skipQ_[idx] = empty ? uint8_t(qscale) : 0;
                 }
                 bool skip = false;
@@ -1054,8 +1313,10 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
     share[0] = 0;
     for (int i = 0; i < mbH_; i++)
         share[size_t(i) + 1] = 0.5 * share[size_t(i) + 1] + 0.5 * double(rowEnd[size_t(i)]) / total;
-    if (allSkip)
+    if (allSkip) {
         for (int i = 0; i < 3; i++) cur_.p[i].pix = ref_.p[i].pix;
+        std::fill(copiedCur_.begin(), copiedCur_.end(), uint8_t(1));
+    }
 }
 
 void Encoder::selectCoefficientCoding(PictureType type) {
@@ -1070,9 +1331,11 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
     selectCoefficientCoding(type);
     double baseQ = rc_.startPicture(type);
     const uint16_t vbvDelay = rc_.vbvDelay();
-    std::vector<uint8_t> pic;
+    std::vector<uint8_t>& pic = picBuf_;  // kept: no reallocation per picture
     double quantSum = 0;
     for (int attempt = 0; attempt < 4; attempt++) {
+        // A second attempt may skip what the first one coded into cur_.
+        reuseCur_ = refDistance_ == 1 && attempt == 0;
         pic.clear();
         BitWriter bw(pic);
         if (type == kPictureI) {
@@ -1092,6 +1355,7 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
         baseQ = std::min(31.0, baseQ * 1.6 + 1);
     }
     const double avgQ = quantSum / double(mbW_ * mbH_);
+    if (actCount_) avgAct_ = actSum_ / actCount_;
     uint64_t bits = uint64_t(pic.size()) * 8;
     uint64_t stuffing = rc_.endPicture(type, bits, avgQ);
     pic.resize(pic.size() + size_t(stuffing / 8), 0);
@@ -1108,10 +1372,13 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
         } else {
             std::swap(ref_, cur_);
         }
-        for (int i = 0; i < 3; i++)
-            std::memcpy(anchorSrc_.p[i].pix.data(), codeSrc_->p[i].pix.data(), codeSrc_->p[i].pix.size());
+        // The source becomes the anchor's by a swap, not a copy: the input
+        // frame is written afresh by the next picture (a repeat restores it).
+        std::swap(anchorSrc_, *codeSrc_);
+        if (codeSrc_ == &src_) srcMoved_ = true;
         haveAnchorSrc_ = true;
         mvPrev_.swap(mvCur_);
+        copiedPrev_.swap(copiedCur_);
         lastRecon_ = &ref_;
     } else {
         lastRecon_ = &cur_;
@@ -1121,7 +1388,21 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
 }
 
 void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint64_t tag, std::vector<Coded>& out) {
+    if (!repeat) {
+        srcMoved_ = false;
+    } else if (srcMoved_) {
+        for (int i = 0; i < 3; i++) src_.p[i].pix = anchorSrc_.p[i].pix;
+        srcMoved_ = false;
+    }
     const uint32_t gop = uint32_t(c_.gopLength);
+    if (c_.sceneDetect && !repeat && sceneCut() && gopIndex_ != 0 && sinceIntra_ >= uint32_t(c_.sceneMinGop)) {
+        // A new scene starts a new GOP: pictures held for a backward
+        // reference that would lie in the new scene are coded forward only.
+        codeHeldForward(out);
+        rc_.endGopEarly();
+        gopIndex_ = 0;
+        sceneCuts_++;
+    }
     const uint32_t display = gopIndex_;
     PictureType type = kPictureP;
     if (display == 0)
@@ -1131,6 +1412,7 @@ void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint
     if (type == kPictureI) rc_.startGop(int(gop), refDistance_);
     const uint32_t abs = inputs_++;
     gopIndex_ = (gopIndex_ + 1) % gop;
+    sinceIntra_ = type == kPictureI ? 1 : sinceIntra_ + 1;
     if (type == kPictureB && heldCount_ < held_.size()) {
         Held& h = held_[heldCount_++];
         for (int i = 0; i < 3; i++) std::memcpy(h.frame.p[i].pix.data(), src_.p[i].pix.data(), src_.p[i].pix.size());
@@ -1159,6 +1441,10 @@ void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint
 }
 
 void Encoder::flush(std::vector<Coded>& out) {
+    codeHeldForward(out);
+}
+
+void Encoder::codeHeldForward(std::vector<Coded>& out) {
     // Pictures still waiting for a backward reference are coded forward only.
     for (size_t i = 0; i < heldCount_; i++) {
         Held& h = held_[i];

@@ -27,8 +27,12 @@ public:
     // picture that does not follow the plan ends it.
     void setPlan(const std::vector<PassPicture>& plan);
     bool planned() const { return planNext_ < plan_.size(); }
-    void setTarget(double bitrate);
+    // minBitrate 0 leaves the minimum as it was.
+    void setTarget(double bitrate, double minBitrate = 0);
     void startGop(int pictures, int refDistance);
+    // A GOP cut short (a scene change): the budget of its pictures that will
+    // not be coded is withdrawn.
+    void endGopEarly();
     // Base quantiser (1..31, linear units) for the next picture.
     double startPicture(PictureType type);
     double sliceQuant(double base, uint64_t bitsSoFar, double fraction) const;
@@ -38,6 +42,7 @@ public:
     uint64_t endPicture(PictureType type, uint64_t bits, double avgQuant);
     uint16_t vbvDelay() const;
     bool constantQuant() const { return mode_ >= 2; }
+    double minRate() const { return minRate_; }
 
 private:
     int mode_ = 0;
@@ -48,6 +53,12 @@ private:
     int gopN_ = 1;
     double target_ = 0, q0_ = 8;
     double lastQ_[4] = {0, 0, 0, 0};
+    // Variable rate: the least rate, and the sizes of the last second's
+    // pictures (a ring) with their sum.
+    double minRate_ = 0;
+    std::vector<double> window_;
+    size_t windowNext_ = 0, windowFill_ = 0;
+    double windowSum_ = 0;
     int qI_ = 2, qP_ = 4, qB_ = 6;
     // The plan of a second pass: complexities, their weights still to come
     // (suffix sums of complexity / type factor), the clip's budget and what
@@ -78,7 +89,8 @@ public:
     // Reconstruction of the picture most recently appended by submit/flush.
     const Frame& lastReconstruction() const { return *lastRecon_; }
     void writeEndCode(std::vector<uint8_t>& out) const;
-    void setTargetBitrate(double bitrate) { rc_.setTarget(bitrate); }
+    void setTargetBitrate(double bitrate, double minBitrate = 0) { rc_.setTarget(bitrate, minBitrate); }
+    uint32_t sceneCuts() const { return sceneCuts_; }
     // Called with each picture's tag and reconstruction as it is coded.
     std::function<void(uint64_t, const Frame&)> onPicture_;
     // Called with each coded picture's type, bits and average quantiser: what
@@ -109,14 +121,24 @@ private:
     void writePictureHeaders(class BitWriter& bw, PictureType type, uint32_t display, uint16_t vbvDelay) const;
     void codeSlices(class BitWriter& bw, PictureType type, bool allSkip, double baseQ, double& quantSum);
     void analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb);
+    // Activity of a macroblock: 1 + the smallest variance of its luma blocks.
+    double activity(int mbx, int mby) const;
+    // Compares the input with the previous one on macroblock means; true for
+    // a cut. Keeps the means for the next call.
+    bool sceneCut();
+    void codeHeldForward(std::vector<Coded>& out);
     bool unchangedMb(int mbx, int mby) const;
     void writeMb(class BitWriter& bw, const Mb& mb, PictureType type, int increment);
-    void writeBlock(class BitWriter& bw, const int16_t* levels, int last, bool intra, int comp);
+    // coded: bit k set when the level at scan position k is not zero.
+    void writeBlock(class BitWriter& bw, const int16_t* levels, uint64_t coded, bool intra, int comp);
     int motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field, int fieldDir,
                      int mbx, int mby, int qscale, int& mvx, int& mvy);
     int qscaleOf(int code) const;
     int codeForQuant(double q) const;
-    void dequantise(const int16_t* levelsScan, int last, bool intra, int qscale, int qcode, int32_t* coef) const;
+    // Coefficients of the levels in natural order whose bits are set in nz
+    // (the intra DC apart: dcLevel, or -1 for a non-intra block), into coef,
+    // which holds zeros.
+    void dequantise(const int16_t* nat, uint64_t nz, int dcLevel, int qscale, int qcode, int32_t* coef) const;
     void accumulatePsnr(const Frame& recon);
 
     Config c_;
@@ -128,7 +150,9 @@ private:
     Frame cur_;                  // reconstruction being built
     Frame anchorSrc_, pastSrc_;  // sources of ref_ and past_
     bool haveAnchorSrc_ = false, havePastSrc_ = false;
-    const Frame* codeSrc_ = &src_;  // source of the picture being coded
+    Frame* codeSrc_ = &src_;  // source of the picture being coded
+    bool srcMoved_ = false;   // src_ was swapped into anchorSrc_ after coding
+    alignas(16) int32_t coefScratch_[64] = {};
     const Frame* lastRecon_ = &ref_;
     std::vector<Held> held_;  // inputs waiting for their backward reference
     size_t heldCount_ = 0;
@@ -140,6 +164,11 @@ private:
     // Per macroblock: the quantiser scale at which the last anchor left it
     // without residual and motion, 0 otherwise.
     std::vector<uint8_t> skipQ_;
+    // Per macroblock: copied unchanged from the reference in the last anchor
+    // (Prev) and in the one being coded (Cur); with one reference the two
+    // buffers then hold the same pixels there.
+    std::vector<uint8_t> copiedPrev_, copiedCur_;
+    bool reuseCur_ = false;
     int dcPred_[3] = {0, 0, 0};
     int pmv_[2][2] = {{0, 0}, {0, 0}};
     int curQcode_ = 1;
@@ -156,6 +185,18 @@ private:
     double mseSum_ = 0;
     uint32_t psnrFrames_ = 0;
     bool sequenceStarted_ = false;
+    // Adaptive quantisation: the average activity of the last picture and
+    // the sums of the one being coded.
+    double avgAct_ = 0, actSum_ = 0;
+    uint32_t actCount_ = 0;
+    int txQcode_ = 1;             // quantiser code the decoder holds in the current slice
+    bool dropLoneLevels_ = true;  // false where the masking made the quantiser finer
+    // Scene detection: luma sums of the previous input's macroblocks.
+    std::vector<uint32_t> mbSums_, prevMbSums_;
+    bool havePrevSums_ = false;
+    uint32_t sinceIntra_ = 0;  // inputs since the last GOP started
+    uint32_t sceneCuts_ = 0;
+    std::vector<uint8_t> picBuf_;
 };
 
 }  // namespace vidova

@@ -25,7 +25,7 @@ struct VidovaEncoder {
     bool started = false, finished = false, havePicture = false;
     std::vector<uint8_t> pending;  // the last coded picture, delivered with the next one
     int64_t pendingTimes[2] = {-1, -1};
-    double lastBitrate = 0;
+    double lastBitrate = 0, lastMinBitrate = 0;
     // Times and preview slots of pictures taken but not yet coded, by tag.
     struct Meta {
         uint64_t tag;
@@ -271,9 +271,10 @@ int32_t VIDOVA_CALL VidovaPutFrame(vidova_handle h, const uint8_t* picture, int3
                                h->encoder->source())) {
         return 1;
     }
-    if (rates && rates->bitrate > 0 && rates->bitrate != h->lastBitrate) {
+    if (rates && rates->bitrate > 0 && (rates->bitrate != h->lastBitrate || rates->minBitrate != h->lastMinBitrate)) {
         h->lastBitrate = rates->bitrate;
-        h->encoder->setTargetBitrate(rates->bitrate);
+        h->lastMinBitrate = rates->minBitrate;
+        h->encoder->setTargetBitrate(rates->bitrate, rates->minBitrate > 0 ? rates->minBitrate : 0);
     }
     std::vector<Encoder::Coded> coded;
     try {

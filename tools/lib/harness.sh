@@ -29,7 +29,8 @@ harness_display() {
   if [ -n "${DISPLAY:-}" ] && [ -z "${HARNESS_FORCE_XVFB:-}" ]; then return 0; fi
   local n=99
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x720x24 -nolisten tcp >"$HARNESS_RUN/xvfb.log" 2>&1 &
+  # HARNESS_SCREEN (WxH) sizes the virtual screen; 1280x720 unless set.
+  Xvfb ":$n" -screen 0 "${HARNESS_SCREEN:-1280x720}x24" -nolisten tcp >"$HARNESS_RUN/xvfb.log" 2>&1 &
   XVFB_PID=$!
   export DISPLAY=":$n"
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
