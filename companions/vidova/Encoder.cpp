@@ -166,6 +166,7 @@ double RateControl::sliceQuant(double base, uint64_t bitsSoFar, double fraction)
 }
 
 uint64_t RateControl::endPicture(PictureType type, uint64_t bits, double avgQuant) {
+    const bool inPlan = planCurrent_;
     if (planCurrent_) {
         planSpent_ += double(bits);
         ++planNext_;
@@ -202,6 +203,10 @@ uint64_t RateControl::endPicture(PictureType type, uint64_t bits, double avgQuan
                 const double room = std::max(0.0, vbv_);  // the picture has already left the buffer
                 stuffing = uint64_t(std::min(std::ceil(shortfall / 8.0) * 8, std::floor(room / 8.0) * 8));
                 vbv_ -= double(stuffing);
+                // Padding is spent like any bits: the pictures after it get
+                // less, so the stream keeps its average.
+                rgop_ -= double(stuffing);
+                if (inPlan) planSpent_ += double(stuffing);
             }
             window_[windowNext_] = double(bits + stuffing);
             windowSum_ += window_[windowNext_];
