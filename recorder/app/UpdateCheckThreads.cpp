@@ -15,10 +15,12 @@ namespace zelbo {
 
 namespace {
 
-// Test harnesses point the check at this machine (no name is looked up then)
-// and shorten its time limit.
+// Test harnesses point the check at this machine (no name is looked up then);
+// the update test gives its own program a port and a time limit of its own,
+// so that no other program run meets its server.
 const char kHostOverride[] = "ZELBO_UPDATE_HOST";
 const char kLimitOverride[] = "ZELBO_UPDATE_LIMIT_MS";
+const char kPortOverride[] = "ZELBO_UPDATE_PORT";
 const DWORD kReceivePauseMs = 10;
 
 std::atomic<bool> g_askedByUser{false};
@@ -33,6 +35,12 @@ std::uint32_t TimeLimitMs() {
     const long value = limit ? std::strtol(limit, nullptr, 10) : 0;
     return value > 0 && value < static_cast<long>(recorder::kUpdateTimeLimitMs) ? static_cast<std::uint32_t>(value)
                                                                                 : recorder::kUpdateTimeLimitMs;
+}
+
+int UpdatePort() {
+    const char* port = std::getenv(kPortOverride);
+    const long value = port ? std::strtol(port, nullptr, 10) : 0;
+    return value > 0 && value < 65536 ? static_cast<int>(value) : recorder::kUpdatePort;
 }
 
 class SocketConnection : public recorder::UpdateConnection {
@@ -80,7 +88,7 @@ DWORD WINAPI VersionCheckThread(void* context) {
     ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
     sockaddr_in server{};
     server.sin_family = AF_INET;
-    server.sin_port = ::htons(recorder::kUpdatePort);
+    server.sin_port = ::htons(static_cast<u_short>(UpdatePort()));
     server.sin_addr.s_addr = ::inet_addr(check->address.c_str());
     if (::connect(s, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0) {
         const std::string request = recorder::VersionRequest(check->host);

@@ -1,5 +1,5 @@
 // The update check against a stand-in server on this machine (started around
-// the test, see update_server.py): the quiet check on the tenth tick finds a
+// the test on a port of its own, see update_server.py): the quiet check on the tenth tick finds a
 // newer version; the settings dialog's button finds none and says so; a
 // silent server and one that never stops talking are given up after the
 // time limit, which this test shortens.
@@ -52,6 +52,7 @@ double SecondsIn(const std::string& line) {
 TEST(ZelboUpdate, AsksTellsAndGivesUp) {
     ASSERT_EQ("listening", WaitForLog("listening", 1000));
     ::SetEnvironmentVariableA("ZELBO_UPDATE_LIMIT_MS", std::to_string(kLimitMs).c_str());
+    ::SetEnvironmentVariableA("ZELBO_UPDATE_PORT", UPDATE_SERVER_PORT);
     const std::string folder = MakeProgramFolder();
     WriteFile(folder + "\\Settings.ini", GoldenSettings());
     Program program(folder);

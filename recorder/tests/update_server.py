@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A stand-in update server on 127.0.0.1:80 for the update check test.
+"""A stand-in update server on 127.0.0.1 for the update check test.
 
 Serves one connection per behaviour given, in order, then exits; never runs
 longer than the bound. Writes each request's bytes (hex) and how each
@@ -50,11 +50,11 @@ def wait_closed(conn, sender=None):
 
 
 def main():
-    log_path, behaviours = sys.argv[1], sys.argv[2:]
+    log_path, port, behaviours = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
     deadline = time.monotonic() + BOUND_S
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 80))
+    server.bind(("127.0.0.1", port))
     server.listen(4)
     log(log_path, "listening")
     for behaviour in behaviours:

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Starts or stops the stand-in update server around the update check test.
-# Usage: update_server.sh start LOG BEHAVIOUR... | stop LOG
+# Usage: update_server.sh start LOG PORT BEHAVIOUR... | stop LOG
 set -u
 action=$1
 log=$2
@@ -25,7 +25,7 @@ case "$action" in
     exit 0
     ;;
   *)
-    echo "usage: $0 start LOG BEHAVIOUR... | stop LOG" >&2
+    echo "usage: $0 start LOG PORT BEHAVIOUR... | stop LOG" >&2
     exit 2
     ;;
 esac
