@@ -27,46 +27,6 @@ using namespace zelbotest;
 const char kProgramName[] = "ZelboVista.exe";
 const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\ZelboVista.exe";
 
-// A looping 1 kHz tone through the default wave output (the null sink).
-class Tone {
-public:
-    Tone() {
-        const std::uint32_t rate = 44100;
-        const std::uint32_t frames = rate;  // one second, a whole number of periods
-        const std::uint32_t data = frames * 4;
-        wave_.resize(44 + data);
-        auto put32 = [&](std::size_t at, std::uint32_t v) {
-            for (int i = 0; i < 4; ++i) wave_[at + i] = static_cast<char>(v >> (8 * i));
-        };
-        auto put16 = [&](std::size_t at, std::uint16_t v) {
-            wave_[at] = static_cast<char>(v);
-            wave_[at + 1] = static_cast<char>(v >> 8);
-        };
-        std::memcpy(&wave_[0], "RIFF", 4);
-        put32(4, 36 + data);
-        std::memcpy(&wave_[8], "WAVEfmt ", 8);
-        put32(16, 16);
-        put16(20, 1);
-        put16(22, 2);
-        put32(24, rate);
-        put32(28, rate * 4);
-        put16(32, 4);
-        put16(34, 16);
-        std::memcpy(&wave_[36], "data", 4);
-        put32(40, data);
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            const auto s = static_cast<std::int16_t>(12000 * std::sin(2 * 3.14159265358979 * 1000 * i / rate));
-            put16(44 + i * 4, static_cast<std::uint16_t>(s));
-            put16(46 + i * 4, static_cast<std::uint16_t>(s));
-        }
-        ::PlaySoundA(wave_.data(), nullptr, SND_MEMORY | SND_ASYNC | SND_LOOP | SND_NODEFAULT);
-    }
-    ~Tone() { ::PlaySoundA(nullptr, nullptr, 0); }
-
-private:
-    std::vector<char> wave_;
-};
-
 std::string SettingsText(const std::string& folder) {
     return "Vantor Settings -- Do not delete or alter\n"
            "*****************************************************\n"

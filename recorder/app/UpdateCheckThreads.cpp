@@ -30,17 +30,21 @@ std::string UpdateHost() {
     return host && *host ? host : recorder::kUpdateHostName;
 }
 
+// A number from the environment within [1, limit), else the fallback.
+long EnvNumber(const char* name, long limit, long fallback) {
+    const char* text = std::getenv(name);
+    const long value = text ? std::strtol(text, nullptr, 10) : 0;
+    return value > 0 && value < limit ? value : fallback;
+}
+
 std::uint32_t TimeLimitMs() {
-    const char* limit = std::getenv(kLimitOverride);
-    const long value = limit ? std::strtol(limit, nullptr, 10) : 0;
-    return value > 0 && value < static_cast<long>(recorder::kUpdateTimeLimitMs) ? static_cast<std::uint32_t>(value)
-                                                                                : recorder::kUpdateTimeLimitMs;
+    const long limit = static_cast<long>(recorder::kUpdateTimeLimitMs);
+    return static_cast<std::uint32_t>(EnvNumber(kLimitOverride, limit, limit));
 }
 
 int UpdatePort() {
-    const char* port = std::getenv(kPortOverride);
-    const long value = port ? std::strtol(port, nullptr, 10) : 0;
-    return value > 0 && value < 65536 ? static_cast<int>(value) : recorder::kUpdatePort;
+    const long kPortCount = 65536;
+    return static_cast<int>(EnvNumber(kPortOverride, kPortCount, recorder::kUpdatePort));
 }
 
 class SocketConnection : public recorder::UpdateConnection {

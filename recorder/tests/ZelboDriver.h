@@ -5,11 +5,17 @@
 
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace zelbotest {
 
@@ -224,6 +230,48 @@ inline bool SaveWindowShot(HWND window, const std::string& path) {
     ::ReleaseDC(nullptr, screen);
     return out.good();
 }
+
+// A looping 1 kHz tone through the default wave output (the null sink).
+class Tone {
+public:
+    Tone() {
+        const std::uint32_t rate = 44100;
+        const std::uint32_t frames = rate;  // one second, a whole number of periods
+        const std::uint32_t dataBytes = frames * 4;
+        wave_.resize(44 + dataBytes);
+        auto put32 = [&](std::size_t at, std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) wave_[at + i] = static_cast<char>(v >> (8 * i));
+        };
+        auto put16 = [&](std::size_t at, std::uint16_t v) {
+            wave_[at] = static_cast<char>(v);
+            wave_[at + 1] = static_cast<char>(v >> 8);
+        };
+        std::memcpy(&wave_[0], "RIFF", 4);
+        put32(4, 36 + dataBytes);
+        std::memcpy(&wave_[8], "WAVEfmt ", 8);
+        put32(16, 16);
+        put16(20, 1);
+        put16(22, 2);
+        put32(24, rate);
+        put32(28, rate * 4);
+        put16(32, 4);
+        put16(34, 16);
+        std::memcpy(&wave_[36], "data", 4);
+        put32(40, dataBytes);
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            const auto s = static_cast<std::int16_t>(12000 * std::sin(2 * 3.14159265358979 * 1000 * i / rate));
+            put16(44 + i * 4, static_cast<std::uint16_t>(s));
+            put16(46 + i * 4, static_cast<std::uint16_t>(s));
+        }
+        playing_ = ::PlaySoundA(wave_.data(), nullptr, SND_MEMORY | SND_ASYNC | SND_LOOP | SND_NODEFAULT) != FALSE;
+    }
+    ~Tone() { ::PlaySoundA(nullptr, nullptr, 0); }
+    bool Playing() const { return playing_; }
+
+private:
+    std::vector<char> wave_;
+    bool playing_ = false;
+};
 
 inline bool Exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
