@@ -32,6 +32,8 @@ size_t BoundOffset(int recordOffset) {
             return offsetof(VideoEncSettings, calcPsnr);
         case B_PIC_DISPLAY_EXT:
             return offsetof(VideoEncSettings, picDisplayExt);
+        case WordByte(W_STATS_FILE):
+            return offsetof(VideoEncSettings, statsFile);
         default:
             return static_cast<size_t>(recordOffset);
     }
@@ -499,7 +501,7 @@ HRESULT ConfigVideoEncImpl::ApplyChanges(long count, const GUID* ids, VARIANT* r
     }
     if (statsChanged) {
         Param(P_StatsFile)->StorePending();
-        std::memcpy(r.bytes + W_STATS_FILE * 4, Values().rec.bytes + W_STATS_FILE * 4, sizeof(BSTR));
+        work.statsFile = Values().statsFile;
     }
     Values() = work;
     if (chromaChanged || captionChanged || videoTypeChanged || outSizeChanged)

@@ -16,6 +16,9 @@ struct VideoEncSettings {
     int32_t svcdOffsets;
     int32_t calcPsnr;
     int32_t picDisplayExt;
+    // The statistics file name: a BSTR does not fit the record's word on
+    // 64-bit builds, where it would overrun "ClosedCaption".
+    BSTR statsFile;
 };
 
 // What the configuration asks of its filter.

@@ -81,6 +81,7 @@ Mpeg2EncFilter::~Mpeg2EncFilter() {
     std::wstring key = ConfigVideoEncImpl::RegistryKeyPath();
     if (!key.empty()) m_config.SaveToRegistry(HKEY_CURRENT_USER, key.c_str(), TRUE);
     EngineFinish(true);
+    delete m_ccPin;
 }
 
 STDMETHODIMP Mpeg2EncFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -125,6 +126,18 @@ CBasePin* Mpeg2EncFilter::GetPin(int n) {
     }
     if (n == 0) return m_pInput;
     if (n == 1) return m_pOutput;
+    if (n == kCaptionPinIndex) {
+        if (!m_ccPin) {
+            HRESULT hr = S_OK;
+            m_ccPin =
+                new (std::nothrow) Mpeg2EncCCPin(this, &m_csFilter, &hr, [this] { return Rec().W(W_CLOSED_CAPTION); });
+            if (m_ccPin && FAILED(hr)) {
+                delete m_ccPin;
+                m_ccPin = nullptr;
+            }
+        }
+        return m_ccPin;
+    }
     return nullptr;
 }
 
@@ -137,6 +150,8 @@ STDMETHODIMP Mpeg2EncFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
         pin = GetPin(0);
     else if (wcscmp(Id, L"Out") == 0 || wcscmp(Id, L"Output") == 0)
         pin = GetPin(1);
+    else if (wcscmp(Id, L"CC Input") == 0)
+        pin = GetPin(kCaptionPinIndex);
     if (!pin) return VFW_E_NOT_FOUND;
     pin->AddRef();
     *ppPin = pin;
@@ -501,8 +516,22 @@ HRESULT Mpeg2EncFilter::Receive(IMediaSample* sample) {
     }
     VidovaTimes times = {start, stop, 0};
     VidovaRates rates = {Rec().W(W_MAX_BITRATE), Rec().W(W_BITRATE), Rec().W(W_MIN_BITRATE)};
-    void* options[2] = {&times, &rates};
-    const uint32_t flags = Rec().W(W_SKIP_MODE) == 1 ? 0x3000000Fu : 0x30000000u;
+    uint32_t flags = Rec().W(W_SKIP_MODE) == 1 ? 0x3000000Fu : 0x30000000u;
+    // The engine copies the caption bytes within PutFrame.
+    VidovaCaption caption = {};
+    std::optional<std::vector<uint8_t>> captionBytes;
+    const int captionMode = Rec().W(W_CLOSED_CAPTION);
+    if (captionMode != 0 && m_ccPin && m_ccPin->IsConnected())
+        captionBytes = m_ccPin->BuildCcUserData(start, stop, static_cast<videoenc::CaptionForm>(captionMode));
+    void* options[3] = {&times, &rates, nullptr};
+    if (captionBytes && !captionBytes->empty()) {
+        caption.count = static_cast<int32_t>(captionBytes->size());
+        caption.bytes = captionBytes->data();
+        options[0] = &caption;
+        options[1] = &times;
+        options[2] = &rates;
+        flags |= VIDOVA_FRAME_CAPTION;
+    }
     eng.PutFrame(m_engine, data + m_firstLineOffset, m_stride, m_width, m_height, m_fourcc, flags, options);
     Rec().SetW(W_ENCODED_FRAMES, Rec().W(W_ENCODED_FRAMES) + 1);
     ++m_outFrames;

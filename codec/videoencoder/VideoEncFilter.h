@@ -5,6 +5,7 @@
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/Transform.h"
+#include "codec/videoencoder/CaptionPin.h"
 #include "codec/videoencoder/VideoEncConfig.h"
 #include "codec/videoencoder/VideoEncStreams.h"
 #include "codec/videoencoder/VidovaBinding.h"
@@ -22,6 +23,7 @@ public:
     STDMETHODIMP QueryFilterInfo(FILTER_INFO* pInfo) override;
     STDMETHODIMP GetPages(CAUUID* pPages) override;
 
+    int GetPinCount() override { return 3; }
     CBasePin* GetPin(int n) override;
     STDMETHODIMP FindPin(LPCWSTR Id, IPin** ppPin) override;
 
@@ -72,6 +74,8 @@ private:
     CCritSec m_engineLock;
     IMediaSample* m_held = nullptr;
     bool m_toFileWriter = false;
+    static constexpr int kCaptionPinIndex = 2;
+    Mpeg2EncCCPin* m_ccPin = nullptr;  // made on the first GetPin(2)
     uint64_t m_bytesOut = 0;
     int64_t m_inFrames = 0, m_outFrames = 0;
     int64_t m_nextStart = 0;

@@ -4,9 +4,13 @@
 // by pin names. The file is checked afterwards by the host's ffprobe.
 #include <gtest/gtest.h>
 
+#include "tests/support/CaptionUnits.h"
 #include "tests/support/TestFilters.h"
 
 #include <initguid.h>
+
+#include <iterator>
+#include <string>
 
 #include "codec/paramkit/ParamInterfaces.h"
 #include "tests/support/GraphHelpers.h"
@@ -18,6 +22,8 @@ namespace {
 
 // {6E7564E3-05FA-417A-AA8E-50E474537EC3}: multiplexer "Output", 1 program stream.
 const GUID kMuxOutput = {0x6E7564E3, 0x05FA, 0x417A, {0xAA, 0x8E, 0x50, 0xE4, 0x74, 0x53, 0x7E, 0xC3}};
+// {093B53C0-62DA-44F5-802B-615CF07C84D4}: video "ClosedCaption" (1: ATSC user data).
+const GUID kClosedCaption = {0x093B53C0, 0x62DA, 0x44F5, {0x80, 0x2B, 0x61, 0x5C, 0xF0, 0x7C, 0x84, 0xD4}};
 // {BDD50372-38E2-4A26-BA15-482B70EE136C}: video "Bitrate" in bit/s.
 const GUID kBitrate = {0xBDD50372, 0x38E2, 0x4A26, {0xBA, 0x15, 0x48, 0x2B, 0x70, 0xEE, 0x13, 0x6C}};
 
@@ -43,33 +49,57 @@ void Connect(IGraphBuilder* graph, IBaseFilter* from, const wchar_t* out, IBaseF
     ASSERT_EQ(S_OK, graph->ConnectDirect(o.Get(), i.Get(), nullptr));
 }
 
+// The screen source captures 320x240 at 25 frames per second.
+void SetScreenRegion() {
+    const DWORD region[] = {0, 0, 320, 240, 25};  // left, top, right, bottom, rate
+    const wchar_t* names[] = {L"Left", L"Top", L"Right", L"Bottom", L"FrameRate"};
+    for (int i = 0; i < 5; ++i)
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Unreal\\Live\\UScreenCapture", names[i], REG_DWORD, &region[i],
+                        sizeof(DWORD));
+}
+
+struct Named {
+    const CLSID* category;
+    const wchar_t* name;
+    ComPtr<IBaseFilter> filter;
+};
+
+// Finds each filter by its friendly name and adds it to the graph.
+void AddAll(IGraphBuilder* graph, Named* filters, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(S_OK, FindFilterByFriendlyName(*filters[i].category, filters[i].name, filters[i].filter.Put()))
+            << "missing filter";
+        ASSERT_EQ(S_OK, graph->AddFilter(filters[i].filter.Get(), filters[i].name));
+    }
+}
+
+// Points the file writer at a fresh file in the output folder.
+void SetTarget(IBaseFilter* sink, const char* name) {
+    const std::string target = std::string(KORVELL_E2E_OUT) + "\\" + name;
+    std::wstring wideTarget(target.begin(), target.end());
+    DeleteFileW(wideTarget.c_str());
+    ComPtr<IFileSinkFilter> file;
+    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
+    ASSERT_EQ(S_OK, file->SetFileName(wideTarget.c_str(), nullptr));
+}
+
 TEST(MpegChain, ScreenAndToneMakeAProgramStream) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     {
-        const DWORD region[] = {0, 0, 320, 240, 25};  // left, top, right, bottom, rate
-        const wchar_t* names[] = {L"Left", L"Top", L"Right", L"Bottom", L"FrameRate"};
-        for (int i = 0; i < 5; ++i)
-            RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Unreal\\Live\\UScreenCapture", names[i], REG_DWORD,
-                            &region[i], sizeof(DWORD));
+        SetScreenRegion();
         ComPtr<IGraphBuilder> graph;
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                          graph.PutVoid()));
         ComPtr<IMediaControl> control;
         ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
-        struct Named {
-            const CLSID* category;
-            const wchar_t* name;
-            ComPtr<IBaseFilter> filter;
-        } filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
-                       {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
-                       {&kLegacyFilterCategory, L"Korvell Layer II Audio Encoder", {}},
-                       {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
-                       {&kLegacyFilterCategory, L"Korvell Chronel", {}},
-                       {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
-        for (Named& f : filters) {
-            ASSERT_EQ(S_OK, FindFilterByFriendlyName(*f.category, f.name, f.filter.Put())) << "missing filter";
-            ASSERT_EQ(S_OK, graph->AddFilter(f.filter.Get(), f.name));
-        }
+        Named filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
+                           {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
+                           {&kLegacyFilterCategory, L"Korvell Layer II Audio Encoder", {}},
+                           {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
+                           {&kLegacyFilterCategory, L"Korvell Chronel", {}},
+                           {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
+        AddAll(graph.Get(), filters, std::size(filters));
+        if (HasFatalFailure()) return;
         IBaseFilter* screen = filters[0].filter.Get();
         IBaseFilter* video = filters[1].filter.Get();
         IBaseFilter* audio = filters[2].filter.Get();
@@ -80,12 +110,7 @@ TEST(MpegChain, ScreenAndToneMakeAProgramStream) {
         tone->NonDelegatingAddRef();
         ASSERT_EQ(S_OK, graph->AddFilter(tone, L"Tone"));
 
-        const std::string target = std::string(KORVELL_E2E_OUT) + "\\chain.mpg";
-        std::wstring wideTarget(target.begin(), target.end());
-        DeleteFileW(wideTarget.c_str());
-        ComPtr<IFileSinkFilter> file;
-        ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
-        ASSERT_EQ(S_OK, file->SetFileName(wideTarget.c_str(), nullptr));
+        SetTarget(sink, "chain.mpg");
         ASSERT_EQ(S_OK, SetAndCommit(mux, kMuxOutput, 1));
 
         Connect(graph.Get(), screen, L"Capture", video, L"Input");
@@ -103,6 +128,53 @@ TEST(MpegChain, ScreenAndToneMakeAProgramStream) {
         EXPECT_EQ(S_OK, control->Stop());
         graph->RemoveFilter(tone);
         tone->NonDelegatingRelease();
+    }
+    CoUninitialize();
+}
+
+// Captions from a line-21 source ride in the video of the recorded file as
+// picture user data (check_chain_captions.sh reads the text back).
+TEST(MpegChain, CaptionsReachTheRecordedFile) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    {
+        SetScreenRegion();
+        ComPtr<IGraphBuilder> graph;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         graph.PutVoid()));
+        ComPtr<IMediaControl> control;
+        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
+        Named filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
+                           {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
+                           {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
+                           {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
+        AddAll(graph.Get(), filters, std::size(filters));
+        if (HasFatalFailure()) return;
+        IBaseFilter* screen = filters[0].filter.Get();
+        IBaseFilter* video = filters[1].filter.Get();
+        IBaseFilter* mux = filters[2].filter.Get();
+        IBaseFilter* sink = filters[3].filter.Get();
+        const REFERENCE_TIME frame = 400000;  // 25 frames per second
+        EsSourceFilter* captions = new EsSourceFilter(Line21BytePairType(), PopOnCaption("HELLO", frame, frame));
+        captions->NonDelegatingAddRef();
+        ASSERT_EQ(S_OK, graph->AddFilter(captions, L"Captions"));
+        SetTarget(sink, "captions.mpg");
+        ASSERT_EQ(S_OK, SetAndCommit(mux, kMuxOutput, 1));
+
+        Connect(graph.Get(), screen, L"Capture", video, L"Input");
+        ComPtr<IPin> cc;
+        ASSERT_EQ(S_OK, FindPinByName(video, PINDIR_INPUT, L"CC Input", cc.Put()));
+        ASSERT_EQ(S_OK, graph->ConnectDirect(captions->GetPin(0), cc.Get(), nullptr));
+        Connect(graph.Get(), video, L"Output", mux, L"Input0");
+        Connect(graph.Get(), mux, L"Out", sink, L"Input");
+        // After the connections, whose preset turns captions off.
+        ASSERT_EQ(S_OK, SetAndCommit(video, kBitrate, 2000000));
+        ASSERT_EQ(S_OK, SetAndCommit(video, kClosedCaption, 1));
+
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        Sleep(5000);
+        EXPECT_EQ(S_OK, control->Stop());
+        graph->RemoveFilter(captions);
+        captions->NonDelegatingRelease();
     }
     CoUninitialize();
 }

@@ -196,6 +196,7 @@ HRESULT VideoStream::FillBuffer(IMediaSample* sample) {
         }
     }
     sample->SetActualDataLength(FrameBytes());
+    if (format_.paceMs > 0) Sleep(format_.paceMs);
     const double period = 10000000.0 / format_.fps;
     REFERENCE_TIME start = static_cast<REFERENCE_TIME>(sent_ * period);
     if (format_.gapAt > 0 && sent_ >= format_.gapAt) start += format_.gap;

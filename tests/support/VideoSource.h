@@ -20,6 +20,7 @@ struct VideoFormat {
     REFERENCE_TIME jitter;  // each start time moves by up to this much
     REFERENCE_TIME gapAt;   // a pause of `gap` before this frame index (0: none)
     REFERENCE_TIME gap;
+    DWORD paceMs = 0;  // a real pause before each frame, so other sources keep up
 };
 
 class VideoSourceFilter;

@@ -4,6 +4,7 @@
 // decoder check after this program.
 #include <gtest/gtest.h>
 
+#include "tests/support/CaptionUnits.h"
 #include "tests/support/TestFilters.h"
 #include "tests/support/VideoSource.h"
 
@@ -103,6 +104,8 @@ protected:
         graph_.Reset();
         if (source_) source_->NonDelegatingRelease();
         if (recorder_) recorder_->NonDelegatingRelease();
+        source_ = nullptr;
+        recorder_ = nullptr;
         CoUninitialize();
     }
 
@@ -226,6 +229,70 @@ TEST_F(VidrelGraph, TopDownI420AndYuy2AreCoded) {
         for (const SeenSample& s : seen) EXPECT_TRUE(s.timed);
         WriteOut(seen, c.file);
     }
+}
+
+class VidrelCaptions : public VidrelGraph {
+protected:
+    // The coded stream of 25 paced frames, with the caption pin fed when
+    // `connect` is set and "ClosedCaption" set to `mode` after the
+    // connections (whose preset turns captions off).
+    std::vector<BYTE> Code(int mode, bool connect) {
+        const REFERENCE_TIME frame = 400000;
+        VideoFormat paced = Format(VideoColour::I420, 352, 288, 25, 25);
+        paced.paceMs = 20;  // the captions are queued before their frames come
+        ConnectInput(paced);
+        if (connect) {
+            captions_ = new EsSourceFilter(Line21BytePairType(), PopOnCaption("HELLO", 2 * frame, frame));
+            captions_->NonDelegatingAddRef();
+            EXPECT_EQ(S_OK, graph_->AddFilter(captions_, L"Captions"));
+            ComPtr<IPin> cc;
+            EXPECT_EQ(S_OK, encoder_->FindPin(L"CC Input", cc.Put()));
+            EXPECT_EQ(S_OK, graph_->ConnectDirect(captions_->GetPin(0), cc.Get(), nullptr));
+        }
+        ConnectOutput();
+        EXPECT_EQ(S_OK, SetInt(config_.Get(), Id(P_ClosedCaption), mode));
+        EXPECT_EQ(S_OK, Commit(config_.Get()));
+        std::vector<BYTE> bytes;
+        for (const SeenSample& s : RunToEnd()) bytes.insert(bytes.end(), s.bytes.begin(), s.bytes.end());
+        return bytes;
+    }
+    void TearDown() override {
+        if (control_) control_->Stop();
+        if (graph_ && captions_) graph_->RemoveFilter(captions_);
+        if (captions_) captions_->NonDelegatingRelease();
+        captions_ = nullptr;
+        VidrelGraph::TearDown();
+    }
+    static void Write(const std::vector<BYTE>& bytes, const char* file) {
+        SeenSample all = {};
+        all.bytes = bytes;
+        WriteOut({all}, file);
+    }
+    EsSourceFilter* captions_ = nullptr;
+};
+
+// Captions reach the stream as picture user data; an independent decoder
+// reads the text back (check_captions.sh).
+TEST_F(VidrelCaptions, AtscFormIsPictureUserData) {
+    std::vector<BYTE> coded = Code(1, true);
+    ASSERT_FALSE(coded.empty());
+    Write(coded, "vidrel_captions_atsc.m2v");
+}
+
+TEST_F(VidrelCaptions, Scte20FormIsPictureUserData) {
+    std::vector<BYTE> coded = Code(2, true);
+    ASSERT_FALSE(coded.empty());
+    Write(coded, "vidrel_captions_scte20.m2v");
+}
+
+// With captions off, a connected pin changes nothing in the stream.
+TEST_F(VidrelCaptions, CaptionsOffLeaveTheStreamAsWithoutThePin) {
+    std::vector<BYTE> without = Code(0, false);
+    TearDown();
+    SetUp();
+    std::vector<BYTE> off = Code(0, true);
+    ASSERT_FALSE(without.empty());
+    EXPECT_TRUE(without == off) << without.size() << " bytes without the pin, " << off.size() << " with it";
 }
 
 TEST_F(VidrelGraph, Mpeg1TypeGivesMpeg1OutputTypes) {
@@ -589,6 +656,22 @@ HRESULT SetText(IModuleConfig* c, const GUID& id, const std::string& text) {
     HRESULT hr = c->SetValue(&id, &x);
     VariantClear(&x);
     return hr;
+}
+
+// The statistics file name and "ClosedCaption" are neighbours in the
+// settings record; setting one leaves the other whole.
+TEST_F(VidrelParams, StatisticsNameSurvivesCaptionSetting) {
+    ASSERT_TRUE(SUCCEEDED(SetText(config_.Get(), Id(P_StatsFile), "C:\\stats\\pass")));
+    ASSERT_EQ(S_OK, Commit(config_.Get()));
+    ASSERT_EQ(S_OK, SetInt(config_.Get(), Id(P_ClosedCaption), 1));
+    ASSERT_EQ(S_OK, Commit(config_.Get()));
+    VARIANT x;
+    VariantInit(&x);
+    ASSERT_EQ(S_OK, config_->GetValue(&Id(P_StatsFile), &x));
+    ASSERT_EQ(VT_BSTR, x.vt);
+    EXPECT_STREQ(L"C:\\stats\\pass", x.bstrVal);
+    VariantClear(&x);
+    EXPECT_EQ(1, GetInt(config_.Get(), Id(P_ClosedCaption)));
 }
 
 // A flush in the middle of the second pass restarts a pass that reads the
