@@ -9,8 +9,8 @@
 
 #include <initguid.h>
 
-#include <iterator>
 #include <string>
+#include <vector>
 
 #include "codec/paramkit/ParamInterfaces.h"
 #include "tests/support/GraphHelpers.h"
@@ -64,14 +64,50 @@ struct Named {
     ComPtr<IBaseFilter> filter;
 };
 
-// Finds each filter by its friendly name and adds it to the graph.
-void AddAll(IGraphBuilder* graph, Named* filters, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        ASSERT_EQ(S_OK, FindFilterByFriendlyName(*filters[i].category, filters[i].name, filters[i].filter.Put()))
-            << "missing filter";
-        ASSERT_EQ(S_OK, graph->AddFilter(filters[i].filter.Get(), filters[i].name));
+// A graph with the screen source set up, the filters found by friendly name,
+// and the in-process sources the test adds.
+class MpegChain : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        SetScreenRegion();
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         graph_.PutVoid()));
+        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()));
     }
-}
+    void TearDown() override {
+        if (control_) control_->Stop();
+        for (CBaseFilter* f : sources_) {
+            if (graph_) graph_->RemoveFilter(f);
+            f->NonDelegatingRelease();
+        }
+        control_.Reset();
+        graph_.Reset();
+        CoUninitialize();
+    }
+    template <size_t N>
+    void AddAll(Named (&filters)[N]) {
+        for (Named& f : filters) {
+            ASSERT_EQ(S_OK, FindFilterByFriendlyName(*f.category, f.name, f.filter.Put())) << "missing filter";
+            ASSERT_EQ(S_OK, graph_->AddFilter(f.filter.Get(), f.name));
+        }
+    }
+    // Keeps an in-process source alive for the graph's life.
+    void AddSource(CBaseFilter* source, const wchar_t* name) {
+        source->NonDelegatingAddRef();
+        sources_.push_back(source);
+        ASSERT_EQ(S_OK, graph_->AddFilter(source, name));
+    }
+    void Record(DWORD ms) {
+        ASSERT_TRUE(SUCCEEDED(control_->Run()));
+        Sleep(ms);
+        EXPECT_EQ(S_OK, control_->Stop());
+    }
+
+    ComPtr<IGraphBuilder> graph_;
+    ComPtr<IMediaControl> control_;
+    std::vector<CBaseFilter*> sources_;
+};
 
 // Points the file writer at a fresh file in the output folder.
 void SetTarget(IBaseFilter* sink, const char* name) {
@@ -83,100 +119,67 @@ void SetTarget(IBaseFilter* sink, const char* name) {
     ASSERT_EQ(S_OK, file->SetFileName(wideTarget.c_str(), nullptr));
 }
 
-TEST(MpegChain, ScreenAndToneMakeAProgramStream) {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    {
-        SetScreenRegion();
-        ComPtr<IGraphBuilder> graph;
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         graph.PutVoid()));
-        ComPtr<IMediaControl> control;
-        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
-        Named filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
-                           {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
-                           {&kLegacyFilterCategory, L"Korvell Layer II Audio Encoder", {}},
-                           {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
-                           {&kLegacyFilterCategory, L"Korvell Chronel", {}},
-                           {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
-        AddAll(graph.Get(), filters, std::size(filters));
-        if (HasFatalFailure()) return;
-        IBaseFilter* screen = filters[0].filter.Get();
-        IBaseFilter* video = filters[1].filter.Get();
-        IBaseFilter* audio = filters[2].filter.Get();
-        IBaseFilter* mux = filters[3].filter.Get();
-        IBaseFilter* timer = filters[4].filter.Get();
-        IBaseFilter* sink = filters[5].filter.Get();
-        PcmSourceFilter* tone = new PcmSourceFilter(PcmFormat{48000, 2, 16, 60, 40});
-        tone->NonDelegatingAddRef();
-        ASSERT_EQ(S_OK, graph->AddFilter(tone, L"Tone"));
+TEST_F(MpegChain, ScreenAndToneMakeAProgramStream) {
+    Named filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
+                       {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
+                       {&kLegacyFilterCategory, L"Korvell Layer II Audio Encoder", {}},
+                       {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
+                       {&kLegacyFilterCategory, L"Korvell Chronel", {}},
+                       {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
+    AddAll(filters);
+    if (HasFatalFailure()) return;
+    IBaseFilter* screen = filters[0].filter.Get();
+    IBaseFilter* video = filters[1].filter.Get();
+    IBaseFilter* audio = filters[2].filter.Get();
+    IBaseFilter* mux = filters[3].filter.Get();
+    IBaseFilter* timer = filters[4].filter.Get();
+    IBaseFilter* sink = filters[5].filter.Get();
+    PcmSourceFilter* tone = new PcmSourceFilter(PcmFormat{48000, 2, 16, 60, 40});
+    AddSource(tone, L"Tone");
+    SetTarget(sink, "chain.mpg");
+    ASSERT_EQ(S_OK, SetAndCommit(mux, kMuxOutput, 1));
 
-        SetTarget(sink, "chain.mpg");
-        ASSERT_EQ(S_OK, SetAndCommit(mux, kMuxOutput, 1));
-
-        Connect(graph.Get(), screen, L"Capture", video, L"Input");
-        ASSERT_EQ(S_OK, SetAndCommit(video, kBitrate, 2000000));
-        Connect(graph.Get(), video, L"Output", mux, L"Input0");
-        ComPtr<IPin> audioIn;
-        ASSERT_EQ(S_OK, FindPinByName(audio, PINDIR_INPUT, L"XForm In", audioIn.Put()));
-        ASSERT_EQ(S_OK, graph->ConnectDirect(tone->GetPin(0), audioIn.Get(), nullptr));
-        Connect(graph.Get(), audio, L"XForm Out", mux, L"Input1");
-        Connect(graph.Get(), mux, L"Out", timer, L"Input");
-        Connect(graph.Get(), timer, L"Output", sink, L"Input");
-
-        ASSERT_TRUE(SUCCEEDED(control->Run()));
-        Sleep(6000);
-        EXPECT_EQ(S_OK, control->Stop());
-        graph->RemoveFilter(tone);
-        tone->NonDelegatingRelease();
-    }
-    CoUninitialize();
+    Connect(graph_.Get(), screen, L"Capture", video, L"Input");
+    ASSERT_EQ(S_OK, SetAndCommit(video, kBitrate, 2000000));
+    Connect(graph_.Get(), video, L"Output", mux, L"Input0");
+    ComPtr<IPin> audioIn;
+    ASSERT_EQ(S_OK, FindPinByName(audio, PINDIR_INPUT, L"XForm In", audioIn.Put()));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(tone->GetPin(0), audioIn.Get(), nullptr));
+    Connect(graph_.Get(), audio, L"XForm Out", mux, L"Input1");
+    Connect(graph_.Get(), mux, L"Out", timer, L"Input");
+    Connect(graph_.Get(), timer, L"Output", sink, L"Input");
+    Record(6000);
 }
 
 // Captions from a line-21 source ride in the video of the recorded file as
-// picture user data (check_chain_captions.sh reads the text back).
-TEST(MpegChain, CaptionsReachTheRecordedFile) {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    {
-        SetScreenRegion();
-        ComPtr<IGraphBuilder> graph;
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         graph.PutVoid()));
-        ComPtr<IMediaControl> control;
-        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
-        Named filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
-                           {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
-                           {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
-                           {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
-        AddAll(graph.Get(), filters, std::size(filters));
-        if (HasFatalFailure()) return;
-        IBaseFilter* screen = filters[0].filter.Get();
-        IBaseFilter* video = filters[1].filter.Get();
-        IBaseFilter* mux = filters[2].filter.Get();
-        IBaseFilter* sink = filters[3].filter.Get();
-        const REFERENCE_TIME frame = 400000;  // 25 frames per second
-        EsSourceFilter* captions = new EsSourceFilter(Line21BytePairType(), PopOnCaption("HELLO", frame, frame));
-        captions->NonDelegatingAddRef();
-        ASSERT_EQ(S_OK, graph->AddFilter(captions, L"Captions"));
-        SetTarget(sink, "captions.mpg");
-        ASSERT_EQ(S_OK, SetAndCommit(mux, kMuxOutput, 1));
+// picture user data (check_captions.sh reads the text back).
+TEST_F(MpegChain, CaptionsReachTheRecordedFile) {
+    Named filters[] = {{&CLSID_VideoInputDeviceCategory, L"UScreenCapture", {}},
+                       {&kLegacyFilterCategory, L"Korvell MPEG-2 Video Encoder", {}},
+                       {&kLegacyFilterCategory, L"Korvell MPEG Muxteron", {}},
+                       {&kLegacyFilterCategory, L"Korvell Sink Filter", {}}};
+    AddAll(filters);
+    if (HasFatalFailure()) return;
+    IBaseFilter* screen = filters[0].filter.Get();
+    IBaseFilter* video = filters[1].filter.Get();
+    IBaseFilter* mux = filters[2].filter.Get();
+    IBaseFilter* sink = filters[3].filter.Get();
+    const REFERENCE_TIME frame = 400000;  // 25 frames per second
+    EsSourceFilter* captions = new EsSourceFilter(Line21BytePairType(), PopOnCaption("HELLO", frame, frame));
+    AddSource(captions, L"Captions");
+    SetTarget(sink, "captions.mpg");
+    ASSERT_EQ(S_OK, SetAndCommit(mux, kMuxOutput, 1));
 
-        Connect(graph.Get(), screen, L"Capture", video, L"Input");
-        ComPtr<IPin> cc;
-        ASSERT_EQ(S_OK, FindPinByName(video, PINDIR_INPUT, L"CC Input", cc.Put()));
-        ASSERT_EQ(S_OK, graph->ConnectDirect(captions->GetPin(0), cc.Get(), nullptr));
-        Connect(graph.Get(), video, L"Output", mux, L"Input0");
-        Connect(graph.Get(), mux, L"Out", sink, L"Input");
-        // After the connections, whose preset turns captions off.
-        ASSERT_EQ(S_OK, SetAndCommit(video, kBitrate, 2000000));
-        ASSERT_EQ(S_OK, SetAndCommit(video, kClosedCaption, 1));
-
-        ASSERT_TRUE(SUCCEEDED(control->Run()));
-        Sleep(5000);
-        EXPECT_EQ(S_OK, control->Stop());
-        graph->RemoveFilter(captions);
-        captions->NonDelegatingRelease();
-    }
-    CoUninitialize();
+    Connect(graph_.Get(), screen, L"Capture", video, L"Input");
+    ComPtr<IPin> cc;
+    ASSERT_EQ(S_OK, FindPinByName(video, PINDIR_INPUT, L"CC Input", cc.Put()));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(captions->GetPin(0), cc.Get(), nullptr));
+    Connect(graph_.Get(), video, L"Output", mux, L"Input0");
+    Connect(graph_.Get(), mux, L"Out", sink, L"Input");
+    // After the connections, whose preset turns captions off.
+    ASSERT_EQ(S_OK, SetAndCommit(video, kBitrate, 2000000));
+    ASSERT_EQ(S_OK, SetAndCommit(video, kClosedCaption, 1));
+    Record(5000);
 }
 
 }  // namespace
