@@ -183,6 +183,28 @@ SubMenu MenuFor(NodeKind kind) {
     return SubMenu::None;
 }
 
+bool CommandFits(NodeKind kind, int command) {
+    switch (command) {
+        case kCmdDeleteStream:
+            return MenuFor(kind) == SubMenu::Stream;
+        case kCmdDeleteProgram:
+        case kCmdCreateProgram:
+        case kCmdCreateStream:
+            return MenuFor(kind) == SubMenu::Program;
+        default:
+            return false;
+    }
+}
+
+std::string CommandRefusedText(int command) {
+    const char* what = command == kCmdDeleteStream    ? "Delete Stream"
+                       : command == kCmdDeleteProgram ? "Delete Program"
+                       : command == kCmdCreateProgram ? "Create Program"
+                       : command == kCmdCreateStream  ? "Create Stream"
+                                                      : "The command";
+    return std::string(what) + " was refused by the multiplexer (it may be running or keep one program)";
+}
+
 bool CanDrag(NodeKind kind) {
     return kind == NodeKind::Stream;
 }

@@ -107,6 +107,12 @@ constexpr int kCmdDeleteProgram = 40001;
 constexpr int kCmdCreateProgram = 1012;
 constexpr int kCmdCreateStream = 40002;
 
+// Whether a menu command acts on a node of this kind (a command of the
+// "Program" sub-menu on a program, "Delete Stream" on a stream in one).
+bool CommandFits(NodeKind kind, int command);
+// The message for a command the multiplexer refused.
+std::string CommandRefusedText(int command);
+
 // Drag and drop: only streams are dragged, only programs take them, and a
 // drop on the stream's own program changes nothing. Programs are told apart
 // by any key the caller keeps (their position, their object).

@@ -3,6 +3,10 @@
 
 #include "codec/multiplexer/pages/EditorRules.h"
 #include "codec/multiplexer/pages/PageText.h"
+#include "codec/multiplexer/pages/ResourceData.h"
+
+#include <algorithm>
+#include <vector>
 
 #include <limits>
 
@@ -226,6 +230,17 @@ TEST(EditorTree, MenusAndDragging) {
     EXPECT_EQ(MenuFor(NodeKind::Muxer), SubMenu::None);
     EXPECT_EQ(MenuFor(NodeKind::LooseStream), SubMenu::None);
 
+    EXPECT_TRUE(CommandFits(NodeKind::Program, kCmdCreateStream));
+    EXPECT_TRUE(CommandFits(NodeKind::Program, kCmdCreateProgram));
+    EXPECT_TRUE(CommandFits(NodeKind::Program, kCmdDeleteProgram));
+    EXPECT_FALSE(CommandFits(NodeKind::Program, kCmdDeleteStream));
+    EXPECT_TRUE(CommandFits(NodeKind::Stream, kCmdDeleteStream));
+    EXPECT_FALSE(CommandFits(NodeKind::Stream, kCmdCreateStream));
+    EXPECT_FALSE(CommandFits(NodeKind::Muxer, kCmdCreateProgram));
+    EXPECT_FALSE(CommandFits(NodeKind::LooseStream, kCmdDeleteStream));
+    EXPECT_FALSE(CommandFits(NodeKind::Program, 1));
+    EXPECT_EQ(CommandRefusedText(kCmdCreateStream).rfind("Create Stream was refused", 0), 0u);
+
     EXPECT_TRUE(CanDrag(NodeKind::Stream));
     EXPECT_FALSE(CanDrag(NodeKind::Program));
     EXPECT_FALSE(CanDrag(NodeKind::LooseStream));
@@ -235,6 +250,39 @@ TEST(EditorTree, MenusAndDragging) {
     EXPECT_FALSE(DropMoves(NodeKind::Stream, &b, &a));
     EXPECT_FALSE(DropMoves(NodeKind::Muxer, &b, &a));
     EXPECT_FALSE(DropMoves(NodeKind::Program, nullptr, &a));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ResourceData, FileVersionOfAVersionResource) {
+    // The head of a version resource: lengths, type, the key in UTF-16 and
+    // padding, then the fixed block.
+    std::vector<uint8_t> res = {0x34, 0x03, 0x34, 0x00, 0x00, 0x00};
+    for (char c : std::string("VS_VERSION_INFO")) {
+        res.push_back(static_cast<uint8_t>(c));
+        res.push_back(0);
+    }
+    res.insert(res.end(), {0, 0, 0, 0});  // terminator and padding to 4 bytes
+    ASSERT_EQ(res.size() % 4, 0u);
+    const uint8_t fixed[] = {0xBD, 0x04, 0xEF, 0xFE, 0x00, 0x00, 0x01, 0x00,   // signature, structure version
+                             0x04, 0x00, 0x07, 0x00, 0x41, 0x6C, 0x00, 0x00};  // 7.4 and 0.27713
+    res.insert(res.end(), std::begin(fixed), std::end(fixed));
+    auto v = FindFileVersion(res.data(), res.size());
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(VersionText((*v)[0], (*v)[1], (*v)[2], (*v)[3]), "Version: 7.4.0.27713");
+
+    EXPECT_FALSE(FindFileVersion(res.data(), res.size() - 1).has_value()) << "a cut fixed block";
+    EXPECT_FALSE(FindFileVersion(res.data(), 40).has_value());
+    EXPECT_FALSE(FindFileVersion(nullptr, 0).has_value());
+}
+
+TEST(ResourceData, PremultipliedPixels) {
+    uint8_t px[] = {200, 100, 50, 255, 200, 100, 50, 0, 255, 255, 255, 128};
+    PremultiplyAlpha(px, 3);
+    const uint8_t want[] = {200, 100, 50, 255, 0, 0, 0, 0, 128, 128, 128, 128};
+    EXPECT_TRUE(std::equal(std::begin(px), std::end(px), std::begin(want)));
 }
 
 }  // namespace
