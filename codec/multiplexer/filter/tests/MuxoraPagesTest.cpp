@@ -163,9 +163,18 @@ protected:
             << "Muxora.ax not registered";
         ASSERT_EQ(S_OK, graph_->AddFilter(mux_.Get(), L"Mux"));
         ASSERT_EQ(S_OK, mux_->QueryInterface(IID_IModuleConfig, config_.PutVoid()));
+        ASSERT_NE(frame_, nullptr);
+    }
+
+    // One frame for all tests: destroying a top-level window under Wine
+    // takes seconds.
+    static void SetUpTestSuite() {
         frame_ = CreateWindowExW(0, L"STATIC", L"Muxteron pages", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 700, 480,
                                  nullptr, nullptr, nullptr, nullptr);
-        ASSERT_NE(frame_, nullptr);
+    }
+    static void TearDownTestSuite() {
+        if (frame_) DestroyWindow(frame_);
+        frame_ = nullptr;
     }
 
     void TearDown() override {
@@ -175,7 +184,6 @@ protected:
             page_->SetPageSite(nullptr);
             page_.Reset();
         }
-        if (frame_) DestroyWindow(frame_);
         config_.Reset();
         mux_.Reset();
         graph_.Reset();
@@ -314,7 +322,7 @@ protected:
     ComPtr<IPropertyPage> page_;
     std::vector<CBaseFilter*> owned_;
     TestPageSite site_;
-    HWND frame_ = nullptr;
+    static HWND frame_;
     HWND dialog_ = nullptr;
     std::wstring title_;
 };
@@ -337,6 +345,8 @@ void TypeLine(HWND frame) {
     EXPECT_EQ(WindowText(other), L"a\r\n");
     DestroyWindow(other);
 }
+
+HWND MuxPages::frame_ = nullptr;
 
 TEST_F(MuxPages, ListsAboutThenSettings) {
     ComPtr<ISpecifyPropertyPages> specify;
