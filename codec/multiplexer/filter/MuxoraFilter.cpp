@@ -966,10 +966,13 @@ STDMETHODIMP CM72::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 
 STDMETHODIMP CM72::GetPages(CAUUID* pages) {
     if (!pages) return E_POINTER;
-    // The "About" and "Settings" pages are not part of this build: listing
-    // their class ids would send hosts to objects that do not exist.
+    // "About" first, then "Settings" (the parameter editor).
+    static const GUID kPages[] = {kClsidAboutPage, kClsidSettingsPage};
     pages->cElems = 0;
-    pages->pElems = nullptr;
+    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof kPages));
+    if (!pages->pElems) return E_OUTOFMEMORY;
+    std::memcpy(pages->pElems, kPages, sizeof kPages);
+    pages->cElems = sizeof kPages / sizeof kPages[0];
     return S_OK;
 }
 
