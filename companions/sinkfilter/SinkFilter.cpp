@@ -22,37 +22,10 @@ std::wstring FolderOf(const std::wstring& path) {
 // Input pin
 
 CSinkInputPin::CSinkInputPin(CKorvellSink* pFilter, CCritSec* pLock, HRESULT* phr)
-    : CTerminalInputPin(NAME("Korvell Sink input"), pFilter, pLock, phr, L"Input"), m_pSink(pFilter) {}
+    : CWriterInputPin(NAME("Korvell Sink input"), pFilter, pFilter, pLock, phr, L"Input") {}
 
 HRESULT CSinkInputPin::CheckMediaType(const CMediaType*) {
     return S_OK;
-}
-
-STDMETHODIMP CSinkInputPin::Receive(IMediaSample* pSample) {
-    HRESULT hr = CBaseInputPin::Receive(pSample);
-    if (hr != S_OK) return hr;
-    return m_pSink->WriteSample(pSample);
-}
-
-STDMETHODIMP CSinkInputPin::EndOfStream() {
-    if (IsStopped()) return VFW_E_WRONG_STATE;
-    if (IsFlushing()) return S_FALSE;
-    return m_pSink->EndOfStreamReached();
-}
-
-STDMETHODIMP CSinkInputPin::BeginFlush() {
-    CAutoLock lock(&m_pSink->m_receiveLock);
-    return CBaseInputPin::BeginFlush();
-}
-
-STDMETHODIMP CSinkInputPin::EndFlush() {
-    CAutoLock lock(&m_pSink->m_receiveLock);
-    return CBaseInputPin::EndFlush();
-}
-
-// Writing never waits for a clock or a downstream filter.
-STDMETHODIMP CSinkInputPin::ReceiveCanBlock() {
-    return S_FALSE;
 }
 
 // ---------------------------------------------------------------------------

@@ -13,24 +13,15 @@
 
 class CKorvellSink;
 
-class CSinkInputPin : public CTerminalInputPin {
+class CSinkInputPin : public CWriterInputPin {
 public:
     CSinkInputPin(CKorvellSink* pFilter, CCritSec* pLock, HRESULT* phr);
 
     // Any byte stream is stored as it comes, so every type is taken.
     HRESULT CheckMediaType(const CMediaType* pmt) override;
-
-    STDMETHODIMP Receive(IMediaSample* pSample) override;
-    STDMETHODIMP EndOfStream() override;
-    STDMETHODIMP BeginFlush() override;
-    STDMETHODIMP EndFlush() override;
-    STDMETHODIMP ReceiveCanBlock() override;
-
-private:
-    CKorvellSink* m_pSink;
 };
 
-class CKorvellSink : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
+class CKorvellSink : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags, public CWriterTarget {
 public:
     static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
     ~CKorvellSink() override;
@@ -58,9 +49,10 @@ private:
     CKorvellSink(LPUNKNOWN pUnk, HRESULT* phr);
 
     // Streaming side, called by the input pin.
-    HRESULT WriteSample(IMediaSample* pSample);
+    HRESULT WriteSample(IMediaSample* pSample) override;
     HRESULT WriteAll(IMediaSample* pSample);
-    HRESULT EndOfStreamReached();
+    HRESULT EndOfStreamReached() override;
+    CCritSec* ReceiveLock() override { return &m_receiveLock; }
 
     // Opens the target (truncating); fails when no name is set.
     HRESULT OpenTarget();

@@ -20,7 +20,7 @@ DWORD Clamp32(unsigned long long value) {
 }  // namespace
 
 CWavDestInputPin::CWavDestInputPin(CWavDest* pFilter, CCritSec* pLock, HRESULT* phr)
-    : CTerminalInputPin(NAME("WAV Dest input"), pFilter, pLock, phr, L"In"), m_pDest(pFilter) {}
+    : CWriterInputPin(NAME("WAV Dest input"), pFilter, pFilter, pLock, phr, L"In") {}
 
 HRESULT CWavDestInputPin::CheckMediaType(const CMediaType* pmt) {
     if (*pmt->Type() != MEDIATYPE_Audio || *pmt->FormatType() != FORMAT_WaveFormatEx) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -33,33 +33,6 @@ HRESULT CWavDestInputPin::CheckMediaType(const CMediaType* pmt) {
                      wfx->wFormatTag == WAVE_FORMAT_EXTENSIBLE;
     const bool subtype = *pmt->Subtype() == MEDIASUBTYPE_PCM || *pmt->Subtype() == kSubtypeFloat;
     return pcm && subtype ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-STDMETHODIMP CWavDestInputPin::Receive(IMediaSample* pSample) {
-    HRESULT hr = CBaseInputPin::Receive(pSample);
-    if (hr != S_OK) return hr;
-    return m_pDest->WriteSample(pSample);
-}
-
-STDMETHODIMP CWavDestInputPin::EndOfStream() {
-    if (IsStopped()) return VFW_E_WRONG_STATE;
-    if (IsFlushing()) return S_FALSE;
-    m_pDest->EndOfStreamReached();
-    return S_OK;
-}
-
-STDMETHODIMP CWavDestInputPin::BeginFlush() {
-    CAutoLock lock(&m_pDest->m_receiveLock);
-    return CBaseInputPin::BeginFlush();
-}
-
-STDMETHODIMP CWavDestInputPin::EndFlush() {
-    CAutoLock lock(&m_pDest->m_receiveLock);
-    return CBaseInputPin::EndFlush();
-}
-
-STDMETHODIMP CWavDestInputPin::ReceiveCanBlock() {
-    return S_FALSE;
 }
 
 CUnknown* WINAPI CWavDest::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
@@ -105,11 +78,17 @@ CBasePin* CWavDest::GetPin(int n) {
 }
 
 STDMETHODIMP CWavDest::Stop() {
-    CAutoLock lock(&m_filterLock);
-    HRESULT hr = CBaseFilter::Stop();
-    CAutoLock stream(&m_receiveLock);
-    CloseTarget();
-    m_completePending = false;
+    HRESULT hr, closed;
+    {
+        CAutoLock lock(&m_filterLock);
+        hr = CBaseFilter::Stop();
+        CAutoLock stream(&m_receiveLock);
+        closed = CloseTarget();
+        m_completePending = false;
+    }
+    // The host learns that the file was left without its sizes; events go
+    // out with no lock held.
+    if (FAILED(closed)) NotifyEvent(EC_ERRORABORT, closed, 0);
     return hr;
 }
 
@@ -232,15 +211,22 @@ HRESULT CWavDest::WriteSample(IMediaSample* pSample) {
     return hr;
 }
 
-void CWavDest::EndOfStreamReached() {
+HRESULT CWavDest::EndOfStreamReached() {
     bool running;
+    HRESULT hr;
     {
         CAutoLock stream(&m_receiveLock);
-        if (m_endOfStream) return;
+        if (m_endOfStream) return S_OK;
         m_endOfStream = true;
-        CloseTarget();
+        hr = CloseTarget();
         running = m_State == State_Running;
-        if (!running) m_completePending = true;
+        if (SUCCEEDED(hr) && !running) m_completePending = true;
+    }
+    // A file whose sizes could not be written is not a finished recording.
+    if (FAILED(hr)) {
+        NotifyEvent(EC_ERRORABORT, hr, 0);
+        return hr;
     }
     if (running) NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+    return S_OK;
 }

@@ -15,23 +15,15 @@ DEFINE_GUID(CLSID_WavDest, 0x209f757a, 0x1f60, 0x4968, 0xae, 0x77, 0x40, 0xd9, 0
 
 class CWavDest;
 
-class CWavDestInputPin : public CTerminalInputPin {
+class CWavDestInputPin : public CWriterInputPin {
 public:
     CWavDestInputPin(CWavDest* pFilter, CCritSec* pLock, HRESULT* phr);
 
     // Audio with a WAVEFORMATEX of integer PCM or float samples.
     HRESULT CheckMediaType(const CMediaType* pmt) override;
-    STDMETHODIMP Receive(IMediaSample* pSample) override;
-    STDMETHODIMP EndOfStream() override;
-    STDMETHODIMP BeginFlush() override;
-    STDMETHODIMP EndFlush() override;
-    STDMETHODIMP ReceiveCanBlock() override;
-
-private:
-    CWavDest* m_pDest;
 };
 
-class CWavDest : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
+class CWavDest : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags, public CWriterTarget {
 public:
     static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
     ~CWavDest() override;
@@ -55,8 +47,9 @@ private:
     friend class CWavDestInputPin;
     CWavDest(LPUNKNOWN pUnk, HRESULT* phr);
 
-    HRESULT WriteSample(IMediaSample* pSample);
-    void EndOfStreamReached();
+    HRESULT WriteSample(IMediaSample* pSample) override;
+    HRESULT EndOfStreamReached() override;
+    CCritSec* ReceiveLock() override { return &m_receiveLock; }
     HRESULT OpenTarget();   // with m_receiveLock held
     HRESULT CloseTarget();  // with m_receiveLock held; fills in the sizes
 

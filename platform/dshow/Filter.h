@@ -305,6 +305,36 @@ public:
     STDMETHODIMP Disconnect() override;
 };
 
+// What a writer filter does with the samples and the end its input pin gets.
+class CWriterTarget {
+public:
+    virtual HRESULT WriteSample(IMediaSample* pSample) = 0;
+    virtual HRESULT EndOfStreamReached() = 0;
+    // Held around the target's writes and by a flush, so a flush waits for
+    // a write in progress.
+    virtual CCritSec* ReceiveLock() = 0;
+
+protected:
+    ~CWriterTarget() = default;
+};
+
+// A writer's input pin: samples go to the target as they come, and writing
+// never waits for a clock or a downstream filter. The pin checks the type.
+class AM_NOVTABLE CWriterInputPin : public CTerminalInputPin {
+public:
+    CWriterInputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CWriterTarget* pTarget, CCritSec* pLock, HRESULT* phr,
+                    LPCWSTR pName);
+
+    STDMETHODIMP Receive(IMediaSample* pSample) override;
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP ReceiveCanBlock() override;
+
+private:
+    CWriterTarget* m_pTarget;
+};
+
 // An output pin whose format may change while the graph runs. Streaming
 // code brackets its use of the pin with StartUsingOutputPin and
 // StopUsingOutputPin; IPinFlowControl::Block holds it off meanwhile.

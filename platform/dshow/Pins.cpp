@@ -191,6 +191,36 @@ STDMETHODIMP CTerminalInputPin::Disconnect() {
     return CBaseInputPin::Disconnect();
 }
 
+CWriterInputPin::CWriterInputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CWriterTarget* pTarget, CCritSec* pLock,
+                                 HRESULT* phr, LPCWSTR pName)
+    : CTerminalInputPin(pObjectName, pFilter, pLock, phr, pName), m_pTarget(pTarget) {}
+
+STDMETHODIMP CWriterInputPin::Receive(IMediaSample* pSample) {
+    HRESULT hr = CBaseInputPin::Receive(pSample);
+    if (hr != S_OK) return hr;
+    return m_pTarget->WriteSample(pSample);
+}
+
+STDMETHODIMP CWriterInputPin::EndOfStream() {
+    if (IsStopped()) return VFW_E_WRONG_STATE;
+    if (IsFlushing()) return S_FALSE;
+    return m_pTarget->EndOfStreamReached();
+}
+
+STDMETHODIMP CWriterInputPin::BeginFlush() {
+    CAutoLock lock(m_pTarget->ReceiveLock());
+    return CBaseInputPin::BeginFlush();
+}
+
+STDMETHODIMP CWriterInputPin::EndFlush() {
+    CAutoLock lock(m_pTarget->ReceiveLock());
+    return CBaseInputPin::EndFlush();
+}
+
+STDMETHODIMP CWriterInputPin::ReceiveCanBlock() {
+    return S_FALSE;
+}
+
 HRESULT CBasePin::DisconnectInternal() {
     if (m_Connected == NULL) return S_FALSE;
     HRESULT hr = BreakConnect();
