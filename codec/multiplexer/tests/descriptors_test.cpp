@@ -122,6 +122,12 @@ TEST(Descriptors, DmbGeneratorIdsAndClockReference) {
     EXPECT_EQ(rec.sps, avc.sps);
     EXPECT_EQ(rec.pps, avc.pps);
 
+    // The audio configuration is written once: the ES reads back with it alone.
+    const std::vector<uint8_t> ab = ods[0].Bytes();
+    ASSERT_TRUE(back.Parse(ab.data(), ab.size(), used));
+    EXPECT_EQ(back.es[0].decoderConfig.specificInfo, aac1.audioConfig);
+    EXPECT_EQ(back.Bytes(), ab);
+
     // Without audio the video has no clock reference.
     ASSERT_TRUE(gen.Build({avc}));
     EXPECT_EQ(gen.ObjectDescriptors()[0].es[0].ocrStreamFlag, 0);
