@@ -2,6 +2,7 @@
 
 #include "codec/common/MpegCodes.h"
 
+#include "codec/multiplexer/Descriptors.h"
 #include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/MediaClassify.h"
 #include "codec/multiplexer/StreamSupport.h"
@@ -39,6 +40,7 @@ void InputStream::ResetRun() {
     sampleTimes_.Init(0);
     units_.Init(0);
     scanner_.reset();
+    internalFormat_.clear();
     pes_.reset();
     ts_.SetCounter(15);  // the next run starts the count again
     tb_.reset();
@@ -88,6 +90,13 @@ void InputStream::SetFrameDuration(int64_t d) {
     else if (frameDuration_ <= 0)
         frameDuration_ = IsVideo() ? 400000 : 240000;
     auRate_ = static_cast<int64_t>(10000000 / frameDuration_);
+}
+
+void InputStream::AddEsInfoDescriptor(const std::vector<uint8_t>& d) {
+    constexpr size_t kMaxEsInfo = 1023;  // ES_info_length has 12 bits
+    const NS_DESCR::DescriptorList list = NS_DESCR::DescriptorList::FromBytes(d.data(), d.size());
+    if (list.Count() != 1 || list.Size() != d.size() || settings_.esInfo.size() + d.size() > kMaxEsInfo) return;
+    list[0].AppendTo(settings_.esInfo);
 }
 
 HRESULT_T InputStream::Push(const uint8_t* bytes, size_t n, int64_t time) {

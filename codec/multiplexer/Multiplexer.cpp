@@ -258,6 +258,12 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
         in->settings_.pesPacketSize = PesPacketSizeFor(settings_.compatibility);
         in->settings_.paddingInSmallPackets = PaddingInSmallPacketsFor(settings_.compatibility);
     }
+    if (settings_.output != kProgramStream && settings_.dmbCompatibility == 1) {
+        // DMB receivers read SL packets and the object-descriptor and scene
+        // streams; the streams here would go out as plain PES.
+        lastError_ = "DMB Compatibility 1 is not supported: the streams are not SL-packetised";
+        return kE_FAIL;
+    }
     // From here on a failure leaves a run to Reset.
     started_ = true;
     if (Failed(AssignStreamIds())) return kE_FAIL;

@@ -133,9 +133,11 @@ public:
     void SetElementaryBufferSize(int32_t bytes) override { ebSize_ = bytes; }
     void SetLeakRate(double r) override { leakRate_ = r; }
     int64_t LookAheadTicks() override { return window_; }
-    void AddEsInfoDescriptor(const std::vector<uint8_t>& d) override {
-        settings_.esInfo.insert(settings_.esInfo.end(), d.begin(), d.end());
-    }
+    // Whole descriptors only, and none past the 12 bits of ES_info_length.
+    void AddEsInfoDescriptor(const std::vector<uint8_t>& d) override;
+    void SetInternalMediaType(const std::vector<uint8_t>& formatBlock) override { internalFormat_ = formatBlock; }
+    // Empty until the scanner knows the stream's media type.
+    const std::vector<uint8_t>& InternalMediaType() const { return internalFormat_; }
     int32_t LpcmUnitSize() override { return lpcmUnit_; }
     PcmFormat Pcm() override { return settings_.pcm; }
 
@@ -198,6 +200,7 @@ private:
     uint64_t lpcmBytes_ = 0;
     int64_t currentPinPts_ = 0;
     int32_t lastPlanned_ = 0;
+    std::vector<uint8_t> internalFormat_;
     int64_t lastLateDts_ = kNoTime;
 };
 

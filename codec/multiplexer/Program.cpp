@@ -1,6 +1,7 @@
 #include "codec/multiplexer/Multiplexer.h"
 
 #include "codec/common/MpegCodes.h"
+#include "codec/multiplexer/Descriptors.h"
 
 #include <algorithm>
 
@@ -162,7 +163,8 @@ void Program::BuildPmt() {
         SPL_TS::PMTStreamEntry e;
         e.stream_type = PmtStreamType(in->RunSettings().streamType);
         e.elementary_PID = in->Pid();
-        e.info = in->RunSettings().esInfo;
+        const std::vector<uint8_t>& info = in->RunSettings().esInfo;
+        e.info = NS_DESCR::DescriptorList::FromBytes(info.data(), info.size()).Bytes();
         e.ES_info_length = static_cast<uint16_t>(e.info.size());
         pmt.streams.push_back(e);
     }

@@ -25,11 +25,10 @@ std::string CheckStreamTypeSupported(int32_t type) {
         case kPinH264:
         case kPinH264Soft:
         case kPinMpeg4v4:
+        case kPinMpeg4v5:
         case kPinMpeg4:
         case kPinVc1:
             return std::string();
-        case kPinMpeg4v5:
-            return "stream type " + std::to_string(type) + " is not supported: no access-unit scanner for it";
         default:
             return "stream type " + std::to_string(type) + " is unknown";
     }

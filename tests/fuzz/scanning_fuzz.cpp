@@ -18,7 +18,8 @@ namespace {
 constexpr int32_t kInputBuffer = 100000;
 constexpr size_t kMaxInput = 1 << 16;
 constexpr int32_t kTypes[] = {kPinMpeg2Video, kPinMpeg1Video, kPinMpeg2Audio,   kPinMpeg1Audio, kPinAc3,
-                              kPinAac,        kPinPcm,        kPinPesMpegAudio, kPinIgPes,      kPinPesDvdSubtitles};
+                              kPinAac,        kPinPcm,        kPinPesMpegAudio, kPinIgPes,      kPinPesDvdSubtitles,
+                              kPinH264,       kPinMpeg4,      kPinVc1};
 constexpr int64_t kChunkStampStep = 400000;  // 40 ms in 100 ns
 
 void ScanAsInput(fuzz::Input& in) {

@@ -1,5 +1,6 @@
 #include "codec/multiplexer/filter/MuxoraFilter.h"
 
+#include "codec/multiplexer/Descriptors.h"
 #include "codec/multiplexer/IdAllocation.h"
 #include "codec/multiplexer/LpcmFormat.h"
 #include "codec/multiplexer/PesIdRules.h"
@@ -715,9 +716,8 @@ HRESULT CPin_In::TakeEsInfo(const GUID& id, const VARIANT* value) {
     esPendingLength_ = -1;
     std::vector<uint8_t>& info = core_->MutableSettings().esInfo;
     if (static_cast<long>(info.size()) + n > kMaxEsInfo) return E_FAIL;
-    info.push_back(bytes[0]);
-    info.push_back(static_cast<uint8_t>(n - 2));
-    info.insert(info.end(), bytes + 2, bytes + n);
+    // One descriptor: the tag, then the bytes after the caller's length byte.
+    NS_DESCR::CDescriptorBase(bytes[0], bytes + 2, static_cast<size_t>(n - 2)).AppendTo(info);
     return S_OK;
 }
 
@@ -735,9 +735,21 @@ HRESULT CPin_In::CheckPesId(long id) {
 void CPin_In::PublishReadouts() {
     const int32_t bitrate = core_->RealBitrate();
     const int64_t pts = core_->CurrentPinPts();
+    const std::vector<uint8_t>& format = core_->InternalMediaType();
     CAutoLock guard(&config_.ValueLock());
     own_.realBitrate = bitrate;
     own_.currentPinPts = pts;
+    if (!format.empty() && (!own_.mediaTypeInternal || internalType_.FormatLength() != format.size() ||
+                            !std::equal(format.begin(), format.end(), internalType_.Format()))) {
+        // "mediatype filled internally": the media type the H.264 scanner found.
+        internalType_.SetType(&kMtVideo);
+        internalType_.SetSubtype(&kStH264);
+        internalType_.SetFormatType(&kFmtMpeg2Video);
+        internalType_.SetTemporalCompression(TRUE);
+        internalType_.SetVariableSize();
+        if (internalType_.SetFormat(const_cast<BYTE*>(format.data()), static_cast<ULONG>(format.size())))
+            own_.mediaTypeInternal = reinterpret_cast<unsigned char*>(static_cast<AM_MEDIA_TYPE*>(&internalType_));
+    }
 }
 
 // A streaming thread that waits for room leaves within one step once the

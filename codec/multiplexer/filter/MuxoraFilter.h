@@ -198,6 +198,8 @@ private:
     long esPendingLength_ = -1;
     // What the connection's media type says (picture, rates, format block).
     muxcore::ConnectFacts facts_;
+    // What "mediatype filled internally" points at, under the value lock.
+    CMediaType internalType_;
 };
 
 class CPin_Out : public CBaseOutputPin {

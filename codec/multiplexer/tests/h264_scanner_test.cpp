@@ -3,6 +3,7 @@
 #include "codec/common/tests/h264_writer.h"
 #include "codec/multiplexer/FileMux.h"
 #include "codec/multiplexer/Multiplexer.h"
+#include "codec/scanning/scanners/H264MediaType.h"
 
 #include <gtest/gtest.h>
 
@@ -231,4 +232,79 @@ TEST(H264Scanner, InputThatNeverConfiguresEndsWithAnError) {
     EXPECT_NE(r.error.find("noparams.h264"), std::string::npos) << r.error;
     std::remove(in.c_str());
     std::remove(out.c_str());
+}
+
+namespace {
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
+}  // namespace
+
+// "mediatype filled internally": the MPEG-2 video info of the stream once
+// its parameter sets are known.
+TEST(H264Scanner, MediaTypeFromTheParameterSets) {
+    SpsOptions o;
+    o.timing = true;
+    o.timeScale = 60;  // 30 frames a second
+    Rig rig;
+    EXPECT_TRUE(rig.in->InternalMediaType().empty());
+    rig.Units(Stream(o, {{true, 7, 0, 0}}));
+    const std::vector<uint8_t>& b = rig.in->InternalMediaType();
+    ASSERT_GT(b.size(), h264mt::kSequenceHeader);
+    EXPECT_EQ(Le32(b, h264mt::kBitmapWidth), 352u);
+    EXPECT_EQ(Le32(b, h264mt::kBitmapHeight), 288u);
+    EXPECT_EQ(Le32(b, h264mt::kSourceRect + 8), 352u);
+    EXPECT_EQ(Le32(b, h264mt::kSourceRect + 12), 288u);
+    EXPECT_EQ(Le32(b, h264mt::kAvgTimePerFrame), 333333u);
+    EXPECT_EQ(Le32(b, h264mt::kAspectX), 11u);
+    EXPECT_EQ(Le32(b, h264mt::kAspectY), 9u);
+    EXPECT_EQ(Le32(b, h264mt::kBitmapCompression), h264mt::kH264FourCc);
+    EXPECT_EQ(Le32(b, h264mt::kProfile), 66u);
+    EXPECT_EQ(Le32(b, h264mt::kLevel), 30u);
+    Bytes seq = {0, 0, 0, 1};
+    const Bytes sps = SpsNal(o), pps = PpsNal();
+    // The writer's NAL units carry a start code of their own.
+    seq.insert(seq.end(), sps.begin() + 4, sps.end());
+    seq.insert(seq.end(), {0, 0, 0, 1});
+    seq.insert(seq.end(), pps.begin() + 4, pps.end());
+    EXPECT_EQ(Le32(b, h264mt::kSequenceHeaderSize), seq.size());
+    EXPECT_EQ(Bytes(b.begin() + h264mt::kSequenceHeader, b.end()), seq);
+}
+
+TEST(H264Scanner, MediaTypeCropAndAspect) {
+    struct Case {
+        const char* name;
+        uint32_t widthMbs, heightUnits;
+        bool frameMbsOnly;
+        uint32_t cropBottom;
+        uint32_t aspectIdc, sarW, sarH;
+        uint32_t bottom, ax, ay, yPels;
+    } cases[] = {
+        {"1080p cropped from 1088", 120, 68, true, 4, 0, 0, 0, 1080, 16, 9, 3128},
+        {"field-coded 1080i crops 4 rows a unit", 120, 34, false, 2, 1, 0, 0, 1080, 16, 9, 3128},
+        {"NTSC with 10:11 samples", 45, 30, true, 0, 3, 0, 0, 480, 4, 3, 3154},
+        {"extended SAR 4:3 on 1440 x 1080", 90, 68, true, 4, 255, 4, 3, 1080, 16, 9, 2151},
+    };
+    for (const Case& c : cases) {
+        MpegCommon::h264::Sps s;
+        s.profile_idc = 100;
+        s.pic_width_in_mbs_minus1 = c.widthMbs - 1;
+        s.pic_height_in_map_units_minus1 = c.heightUnits - 1;
+        s.frame_mbs_only_flag = c.frameMbsOnly;
+        s.frame_cropping_flag = c.cropBottom > 0;
+        s.crop_bottom = c.cropBottom;
+        s.vui_parameters_present_flag = c.aspectIdc > 0;
+        s.aspect_ratio_idc = c.aspectIdc;
+        s.sar_width = c.sarW;
+        s.sar_height = c.sarH;
+        const std::vector<uint8_t> b = h264mt::BuildFormatBlock(s, {0x67}, {0x68}, 400000, 0);
+        EXPECT_EQ(Le32(b, h264mt::kSourceRect + 12), c.bottom) << c.name;
+        EXPECT_EQ(Le32(b, h264mt::kTargetRect + 12), c.bottom) << c.name;
+        EXPECT_EQ(Le32(b, h264mt::kAspectX), c.ax) << c.name;
+        EXPECT_EQ(Le32(b, h264mt::kAspectY), c.ay) << c.name;
+        EXPECT_EQ(Le32(b, h264mt::kPelsPerMeterY), c.yPels) << c.name;
+        EXPECT_EQ(Le32(b, h264mt::kInterlaceFlags), c.frameMbsOnly ? 0u : 1u) << c.name;
+    }
 }

@@ -116,9 +116,14 @@ TEST(Mpeg4Headers, TimeIncrementBitsAndBVopClock) {
     EXPECT_EQ(clock.Time(vop(2, 0, 24), v), 24);  // B before it
 }
 
-TEST(Mpeg4Scanner, TimesFromVopStampsAndBufferFromTheVbv) {
-    // A VOL of 25 ticks a second with VBV parameters: 1 Mbit/s (2500 x 400),
-    // a buffer of 4 x 16384 bits.
+namespace {
+
+// Decoding order I0 P3 B1 B2 P6 B4 B5 (increments in ticks of 1/25 s).
+const std::pair<uint32_t, uint32_t> kVops[] = {{0, 0}, {1, 3}, {2, 1}, {2, 2}, {1, 6}, {2, 4}, {2, 5}};
+
+// A VOL of 25 ticks a second with VBV parameters: 1 Mbit/s (2500 x 400),
+// a buffer of 4 x 16384 bits; then the VOPs of kVops.
+std::vector<uint8_t> Mpeg4Stream() {
     vc1test::Bits w;
     w.U(0, 1);
     w.U(1, 8);
@@ -152,9 +157,7 @@ TEST(Mpeg4Scanner, TimesFromVopStampsAndBufferFromTheVbv) {
     w.U(0, 1);
     std::vector<uint8_t> b;
     w.AppendTo(b, 0x20);
-    // Decoding order I0 P3 B1 B2 P6 B4 B5 (increments in ticks of 1/25 s).
-    const std::pair<uint32_t, uint32_t> vops[] = {{0, 0}, {1, 3}, {2, 1}, {2, 2}, {1, 6}, {2, 4}, {2, 5}};
-    for (const auto& v : vops) {
+    for (const auto& v : kVops) {
         vc1test::Bits p;
         p.U(v.first, 2);
         p.U(0, 1);  // no whole second passes
@@ -164,6 +167,14 @@ TEST(Mpeg4Scanner, TimesFromVopStampsAndBufferFromTheVbv) {
         p.U(1, 1);
         p.AppendTo(b, 0xB6, 300);
     }
+    return b;
+}
+
+}  // namespace
+
+TEST(Mpeg4Scanner, TimesFromVopStampsAndBufferFromTheVbv) {
+    const std::vector<uint8_t> b = Mpeg4Stream();
+    const auto& vops = kVops;
     Multiplexer mux;
     InputStream* in = nullptr;
     const auto u = Scan(kPinMpeg4, b, &in, &mux);
@@ -183,4 +194,58 @@ TEST(Mpeg4Scanner, TimesFromVopStampsAndBufferFromTheVbv) {
     EXPECT_DOUBLE_EQ(in->LeakRate(), 1.2 * 1000000 / 8);
     EXPECT_EQ(in->RunSettings().announcedBitrate, 1000000);
     EXPECT_EQ(in->ElementaryBufferSize(), 4 * 16384 / 8);
+}
+
+// "MPEG-4 v5" (DivX 5) is MPEG-4 Part 2 video: the same units and times.
+TEST(Mpeg4Scanner, Version5InputScansAsMpeg4) {
+    const std::vector<uint8_t> b = Mpeg4Stream();
+    const auto ref = Scan(kPinMpeg4, b);
+    const auto v5 = Scan(kPinMpeg4v5, b);
+    ASSERT_EQ(v5.size(), ref.size());
+    for (size_t i = 0; i < v5.size(); ++i) {
+        EXPECT_EQ(v5[i].pts, ref[i].pts) << i;
+        EXPECT_EQ(v5[i].dts, ref[i].dts) << i;
+        EXPECT_EQ(v5[i].size, ref[i].size) << i;
+        EXPECT_EQ(v5[i].kind, ref[i].kind) << i;
+    }
+}
+
+// Frames delivered one sample each take the sample's time as their display
+// time, off the frame grid included; decoding times still rise.
+TEST(Vc1Scanner, ReceivedSampleTimesAreTheDisplayTimes) {
+    // Decoding order I P B B P B B, shown I B B P B B P; samples stamped from 7 s.
+    std::vector<uint8_t> head;
+    vc1test::SequenceLayer(head);
+    vc1test::EntryPoint(head);
+    const char order[] = "IPBBPBB";
+    const int shown[] = {0, 3, 1, 2, 6, 4, 5};
+    constexpr int64_t kStart = 70000000, kFrame = 400000, kJitter = 1234;
+    Multiplexer mux;
+    mux.Settings().output = kTransportStream;
+    StreamSettings s;
+    s.streamType = kPinVc1;
+    InputStream* in = mux.AddInput(s);
+    ASSERT_NE(in, nullptr);
+    ASSERT_EQ(mux.Start(nullptr), kS_OK);
+    std::vector<int64_t> stamps;
+    for (int i = 0; i < 7; ++i) {
+        std::vector<uint8_t> b = i == 0 ? head : std::vector<uint8_t>();
+        vc1test::Frame(b, order[i], 300);
+        // The fifth frame comes a little late: its time is off the grid.
+        stamps.push_back(kStart + shown[i] * kFrame + (i == 4 ? kJitter : 0));
+        ASSERT_EQ(in->Push(b.data(), b.size(), stamps.back()), kS_OK);
+    }
+    in->EndOfStream();
+    in->PullInput();
+    std::vector<AccessUnit> u;
+    AccessUnit a;
+    for (int32_t i = 0; in->Units().At(i, a) == 0; ++i) u.push_back(a);
+    ASSERT_EQ(u.size(), 7u);
+    for (size_t i = 0; i < u.size(); ++i) {
+        EXPECT_EQ(u[i].pts - u[0].pts, stamps[i] - stamps[0]) << i;
+        EXPECT_LE(u[i].dts, u[i].pts) << i;
+        if (i) {
+            EXPECT_GT(u[i].dts, u[i - 1].dts) << i;
+        }
+    }
 }

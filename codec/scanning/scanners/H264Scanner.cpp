@@ -2,6 +2,8 @@
 // 7.4.1.2.3, times from the picture order count.
 #include "codec/scanning/scanners/ScannerBase.h"
 
+#include "codec/scanning/scanners/H264MediaType.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -274,6 +276,8 @@ void CScannerH264::Configure() {
         reorder_ = static_cast<int>(std::clamp<uint32_t>(sps_.max_num_ref_frames, 1, kMaxReorderDepth));
     configured_ = true;
     host_->ConfigureStream(f);
+    host_->SetInternalMediaType(h264mt::BuildFormatBlock(
+        sps_, spsBytes_, ppsBytes_, f, static_cast<uint32_t>(std::max(host_->AnnouncedBitrate(), 0))));
 }
 
 void CScannerH264::EmitPicture(uint8_t* end, bool trailing) {

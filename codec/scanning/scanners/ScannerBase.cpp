@@ -210,6 +210,7 @@ std::unique_ptr<CScannerBase> CreateScanner(int32_t t, ScannerHost* host) {
         case kPinH264Soft:
             return std::make_unique<CScannerH264>(host);
         case kPinMpeg4v4:
+        case kPinMpeg4v5:
         case kPinMpeg4:
             return std::make_unique<CScannerMPEG4>(host);
         case kPinVc1:

@@ -302,8 +302,9 @@ private:
 
 // VC-1 advanced profile with start codes: one access unit per frame (with
 // its fields); sequence layers and entry points join the frame after them.
-// The bitstream carries no times: a B frame is shown when decoded, a
-// reference frame after the B frames that follow it.
+// The bitstream carries no times: a frame takes the sample time received
+// with its first byte, else a B frame is shown when decoded and a reference
+// frame after the B frames that follow it, one frame duration apart.
 class CScannerVC1 : public CScannerBase {
 public:
     explicit CScannerVC1(ScannerHost* host) : CScannerBase(host) { Reset(); }
@@ -334,7 +335,9 @@ private:
     bool pendingAfterEntry_ = false;
     std::vector<muxcore::AccessUnit> held_;  // a reference frame and the B frames after it
     int64_t clock_ = 0;                      // the next free display time
-    bool descriptorAdded_ = false;           // once per input, across flushes
+    int64_t heldStamp_ = muxcore::kNoTime;   // received time of the held reference frame
+    int64_t prevDts_ = muxcore::kNoTime;
+    bool descriptorAdded_ = false;  // once per input, across flushes
 };
 
 // The scanner of an input type, or null for types without one.

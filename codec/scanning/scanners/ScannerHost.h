@@ -39,6 +39,9 @@ public:
 
     // A descriptor for the stream's entry of the program map table.
     virtual void AddEsInfoDescriptor(const std::vector<uint8_t>& descriptor) = 0;
+    // The format block of the media type the stream turned out to have
+    // (H.264: the MPEG-2 video info with its parameter sets).
+    virtual void SetInternalMediaType(const std::vector<uint8_t>& formatBlock) = 0;
 
     virtual int32_t LpcmUnitSize() = 0;
     virtual muxcore::PcmFormat Pcm() = 0;

@@ -49,6 +49,8 @@ void CScannerVC1::Reset() {
     pendingAfterEntry_ = false;
     held_.clear();
     clock_ = 0;
+    heldStamp_ = kNoTime;
+    prevDts_ = kNoTime;
 }
 
 bool CScannerVC1::HoldsData() const {
@@ -158,6 +160,8 @@ void CScannerVC1::OnFrame(uint8_t* at) {
 }
 
 void CScannerVC1::CloseFrame(uint8_t* end) {
+    // A sample time received with the frame's first byte is its display time.
+    const int64_t stamp = TakeSampleStamp(pendingStart_);
     AccessUnit u = muxcore::ZeroUnit();
     switch (pendingType_) {
         case SPL_VC1::kPicI:
@@ -179,20 +183,20 @@ void CScannerVC1::CloseFrame(uint8_t* end) {
     lastUnitEnd_ = end;
     framePending_ = false;
     const int64_t f = host_->FrameDuration();
-    if (IsBFrame(pendingType_) && !held_.empty()) {
-        // Shown now, before the reference frame decoded ahead of it.
+    if (IsBFrame(pendingType_)) {
+        // Shown now, before the reference frame decoded ahead of it (if any).
+        if (stamp != kNoTime) clock_ = stamp;
         u.pts = u.dts = clock_;
         clock_ += f;
-        held_.push_back(u);
-        return;
-    }
-    EmitHeld();
-    if (IsBFrame(pendingType_)) {
-        u.pts = u.dts = clock_;  // no reference frame before it
-        clock_ += f;
+        if (!held_.empty()) {
+            held_.push_back(u);
+            return;
+        }
         Release(u);
         return;
     }
+    EmitHeld();
+    heldStamp_ = stamp;
     held_.push_back(u);
 }
 
@@ -202,6 +206,8 @@ void CScannerVC1::EmitHeld() {
     if (held_.empty()) return;
     const int64_t f = host_->FrameDuration();
     AccessUnit& ref = held_.front();
+    if (heldStamp_ != kNoTime) clock_ = heldStamp_;
+    heldStamp_ = kNoTime;
     ref.pts = clock_;
     clock_ += f;
     ref.dts = prevRefPts_ == kNoTime ? ref.pts - f : prevRefPts_;
@@ -211,6 +217,11 @@ void CScannerVC1::EmitHeld() {
 }
 
 void CScannerVC1::Release(AccessUnit u) {
+    // Received times need not fit the frame grid: decoding times still rise
+    // and never pass the display time.
+    if (prevDts_ != kNoTime && u.dts <= prevDts_) u.dts = prevDts_ + 1;
+    if (u.dts > u.pts) u.dts = u.pts;
+    prevDts_ = u.dts;
     lastStamp_ = u.pts;
     AccessUnit r;
     while (host_->SampleTimes().Peek(r) == 0 && r.location < u.location + u.size) host_->SampleTimes().Pop();

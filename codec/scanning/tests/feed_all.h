@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/scanning/AudioHeaders.h"
+#include "codec/scanning/Mpeg4Systems.h"
 #include "codec/scanning/PSHeaders.h"
 #include "codec/scanning/TSHeaders.h"
 #include "codec/scanning/VESHeaders.h"
@@ -27,6 +28,24 @@ inline void Drive(Parser& parser, Consumer& consumer, Stream& stream, const uint
 }
 
 inline void FeedAll(const uint8_t* data, uint32_t n) {
+    {
+        // MPEG-4 systems descriptors from the first byte, and an SL header
+        // under a configuration that uses every field.
+        size_t used = 0;
+        SPL_MPEG4::ObjectDescriptor od;
+        od.Parse(data, n, used);
+        SPL_MPEG4::IodDescriptor iod;
+        iod.Parse(data, n, used);
+        SPL_MPEG4::SLConfig c;
+        c.predefined = 0;
+        c.useAccessUnitStartFlag = c.useAccessUnitEndFlag = c.useRandomAccessPointFlag = 1;
+        c.usePaddingFlag = c.useTimeStampsFlag = c.useIdleFlag = 1;
+        c.timeStampLength = c.OCRLength = 33;
+        c.AU_Length = 32;
+        c.instantBitrateLength = c.degradationPriorityLength = c.AU_seqNumLength = c.packetSeqNumLength = 8;
+        SPL_MPEG4::MPEG4HdrSyncLayer sl;
+        sl.Parse(data, n, c);
+    }
     {
         SPL_VES::VESParser p;
         SPL_VES::VESParserConsumer c;

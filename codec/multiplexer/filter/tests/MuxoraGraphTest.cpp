@@ -12,6 +12,8 @@
 #include "codec/paramkit/ParamInterfaces.h"
 #include "tests/support/GraphHelpers.h"
 
+#include <dvdmedia.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -54,6 +56,8 @@ const GUID kRealBitrate = {0xD59D182B, 0xA954, 0x4759, {0x81, 0xE7, 0x73, 0x11, 
 const GUID kCurrentPinPts = {0xE808C80B, 0x4298, 0x4DEA, {0xB6, 0x4C, 0x48, 0x84, 0xBB, 0xDF, 0xFD, 0x36}};
 const GUID kEsInfoLength = {0xBA0B67A0, 0x6D9A, 0x4AF8, {0xAC, 0xB3, 0x3A, 0x18, 0x47, 0x68, 0x1F, 0xAD}};
 const GUID kEsInfoPointer = {0xC8F37A44, 0x1131, 0x4D21, {0xAE, 0xDC, 0x12, 0x5C, 0x9E, 0x83, 0x4B, 0x47}};
+const GUID kMediaTypeInternal = {0x05D41460, 0x9666, 0x4EBC, {0x91, 0x81, 0xFC, 0xC4, 0xDC, 0x9B, 0x90, 0xD2}};
+const GUID kFormatMpeg2Video = {0xE06D80E3, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
 const GUID kRequiredBitrate = {0x94E294E0, 0x8B4C, 0x40DF, {0xB4, 0x29, 0xB4, 0x3B, 0x3F, 0x2B, 0xE4, 0xE7}};
 constexpr long kEcMuxOverload = EC_USER + 0x4D58;  // the multiplexer's own event
 const CLSID kHoldingClsid = {0x3F1B7A52, 0x6C0D, 0x4B8E, {0x9D, 0x21, 0x5A, 0x7E, 0x30, 0x44, 0x18, 0xC6}};
@@ -786,8 +790,8 @@ TEST_F(MuxGraph, ConnectionClassifiesAndAnnouncesTheStream) {
         {"h264 720x576 no rate", 2, VideoOf(kH264Subtype, 720, 576, 0, 333667), true, 10, 5250000, 0, 4},
         {"rate beyond 20x the picture's", 2, VideoOf(kMpeg2VideoSubtype, 352, 288, 60000000, 417188), true, 1, 2500000,
          0, 1},
-        {"divx coded DIV5", 2, VideoOf(Fourcc(MAKEFOURCC('D', 'I', 'V', 'X')), 352, 288, 1000000, 0, div5), false, 0, 0,
-         0, 0},
+        {"divx coded DIV5 is MPEG-4 v5", 2, VideoOf(Fourcc(MAKEFOURCC('D', 'I', 'V', 'X')), 352, 288, 1000000, 0, div5),
+         true, 6, 1000000, 0, 0},
         {"layer II wave tag 0x55", 2, AudioOf(0x55, 48000, 2, 24000), true, 2, 192000, 48000, 0},
         {"ac3 without a byte rate", 2, AudioOf(0x2000, 48000, 2, 0), true, 3, 256000, 48000, 0},
         {"pcm at 48 kHz in a program stream", 1, AudioOf(1, 48000, 2, 192000), true, 13, 1536000, 48000, 0},
@@ -1012,6 +1016,44 @@ TEST_F(MuxGraph, DescriptorsUserPcrPidAndReadoutsReachTheTransportStream) {
     for (size_t p = 0; p + 188 <= ts.size(); p += 188)
         if (((ts[p + 1] & 0x1F) << 8 | ts[p + 2]) == kPcrOnlyPid) pcrs += HasPcr(&ts[p]) ? 1 : 0;
     EXPECT_GT(pcrs, 40u) << "a PCR at least every 50 ms over 4 s";
+}
+
+// An H.264 input reports the media type its parameter sets describe
+// ("mediatype filled internally"): MPEG-2 video info with the sets.
+TEST_F(MuxGraph, H264InputFillsItsMediaType) {
+    ASSERT_EQ(S_OK, Set(kOutput, 2));
+    const std::vector<BYTE> es = Load(L"video.h264");
+    ASSERT_GT(es.size(), 1000u);
+    std::vector<EsUnit> chunks;
+    constexpr size_t kChunk = 4096;
+    for (size_t i = 0; i < es.size(); i += kChunk)
+        chunks.push_back({std::vector<BYTE>(es.begin() + static_cast<long>(i),
+                                            es.begin() + static_cast<long>(std::min(i + kChunk, es.size()))),
+                          -1});
+    auto* recorder = Own(new RecorderFilter);
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    ConnectSource(VideoOf(kH264Subtype, 352, 288, 0, 400000), chunks, L"Input0");
+    ASSERT_EQ(10, ReadNumber(PinConfig(L"Input0"), kStreamType));
+    ConnectOutputTo(&recorder->Pin());
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    ASSERT_TRUE(recorder->Pin().WaitForEnd(30000));
+    VARIANT v;
+    VariantInit(&v);
+    ASSERT_EQ(S_OK, PinConfig(L"Input0")->GetValue(&kMediaTypeInternal, &v));
+    ASSERT_EQ(VT_PTR, v.vt);
+    const auto* mt = static_cast<const AM_MEDIA_TYPE*>(v.byref);
+    ASSERT_NE(nullptr, mt);
+    EXPECT_TRUE(IsEqualGUID(kH264Subtype, mt->subtype));
+    EXPECT_TRUE(IsEqualGUID(kFormatMpeg2Video, mt->formattype));
+    ASSERT_GE(mt->cbFormat, sizeof(MPEG2VIDEOINFO));
+    const auto* info = reinterpret_cast<const MPEG2VIDEOINFO*>(mt->pbFormat);
+    EXPECT_EQ(352, info->hdr.bmiHeader.biWidth);
+    EXPECT_EQ(288, info->hdr.bmiHeader.biHeight);
+    EXPECT_EQ(66u, info->dwProfile);
+    ASSERT_EQ(mt->cbFormat, offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + info->cbSequenceHeader);
+    const BYTE* seq = reinterpret_cast<const BYTE*>(info->dwSequenceHeader);
+    EXPECT_EQ(std::vector<BYTE>({0, 0, 0, 1, 0x67}), std::vector<BYTE>(seq, seq + 5));
+    ASSERT_EQ(S_OK, control_->Stop());
 }
 
 // A requested "Stream PES ID" outside the type's range, or taken, is
