@@ -620,7 +620,8 @@ int32_t SystemMetadataPack::WriteItems(BitIo& io) const {
     KLV_TRY(io.Write16(0));
     KLV_TRY(io.Write16(continuity_));
     KLV_TRY(WriteLabel(io, DictionaryLabel("MultipleEC")));
-    KLV_TRY(io.Write(nullptr, kStampBytes));
+    KLV_TRY(io.Write(timecode.data(), static_cast<uint32_t>(timecode.size())));
+    KLV_TRY(io.Write(nullptr, kStampBytes - static_cast<uint32_t>(timecode.size())));
     return io.Write(nullptr, kStampBytes);
 }
 
