@@ -1,0 +1,431 @@
+// The MXF file writer end to end: files written from ffmpeg fixtures through
+// the exported interface's core, walked KLV by KLV as SMPTE 377M lays them
+// out, and read back by ffprobe, ffmpeg and mediainfo.
+#include "TestSupport.h"
+#include "mxf/mux/MuxInterface.h"
+#include "mxf/mux/MxfFileWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+using namespace mexora;
+using mexora::mxf::Label;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kKag = 512;
+constexpr int32_t kPresetXdcamHd = 32;
+constexpr int32_t kPresetP2 = 0x11000;
+constexpr uint32_t kFlagDropFrame = 1;
+constexpr uint32_t kFlagB = 1u << 12;
+
+uint64_t Be(const Bytes& b, size_t at, int n) {
+    uint64_t v = 0;
+    for (int i = 0; i < n; i++) v = v << 8 | b[at + static_cast<size_t>(i)];
+    return v;
+}
+
+// ---- a KLV walker written from SMPTE 377M ----
+
+struct Klv {
+    size_t key, value;
+    uint64_t length;
+    int berBytes;
+    std::string name;  // the writer dictionary's name of the key; "?" when unknown
+    bool Is(const char* n) const { return name == n; }
+};
+
+bool Prefix(const Bytes& f, size_t at, std::initializer_list<uint8_t> bytes) {
+    size_t i = 0;
+    for (uint8_t b : bytes) {
+        if (f[at + i++] != b) return false;
+    }
+    return true;
+}
+
+std::string NameOf(const Bytes& f, size_t at) {
+    Label key;
+    std::memcpy(key.data(), f.data() + at, 16);
+    // Partition packs differ from the dictionary's only in their status byte.
+    if (Prefix(f, at, {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01})) {
+        switch (f[at + 13]) {
+            case 2:
+                return "HeaderPartitionPack";
+            case 3:
+                return "BodyPartitionPack";
+            case 4:
+                return "FooterPartitionPack";
+            default:
+                break;
+        }
+    }
+    if (Prefix(f, at, {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x02, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x16}))
+        return "SoundElement";
+    if (Prefix(f, at, {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01}) && f[at + 8] == 0x03 && f[at + 11] == 0x10)
+        return "Filler";  // either version of the fill key
+    const char* n = mxf::DictionaryName(key);
+    return n ? n : "?";
+}
+
+// Every KLV from the first byte; `whole` tells whether they ran back to
+// back to the end.
+std::vector<Klv> Walk(const Bytes& f, bool* whole) {
+    std::vector<Klv> out;
+    size_t at = 0;
+    *whole = false;
+    while (at + 17 <= f.size()) {
+        Klv k;
+        k.key = at;
+        const uint8_t first = f[at + 16];
+        k.berBytes = first < 0x80 ? 1 : 1 + (first & 0x7F);
+        if (at + 16 + static_cast<size_t>(k.berBytes) > f.size()) return out;
+        k.length = first < 0x80 ? first : Be(f, at + 17, k.berBytes - 1);
+        k.value = at + 16 + static_cast<size_t>(k.berBytes);
+        if (k.length > f.size() - k.value) return out;
+        k.name = NameOf(f, at);
+        out.push_back(k);
+        at = k.value + static_cast<size_t>(k.length);
+    }
+    *whole = at == f.size();
+    return out;
+}
+
+// The value of a local item of a set, empty when absent.
+Bytes Item(const Bytes& f, const Klv& k, uint16_t tag) {
+    for (size_t at = k.value; at + 4 <= k.value + k.length;) {
+        const uint16_t t = static_cast<uint16_t>(Be(f, at, 2));
+        const size_t n = static_cast<size_t>(Be(f, at + 2, 2));
+        if (t == tag) return Bytes(f.begin() + static_cast<long>(at + 4), f.begin() + static_cast<long>(at + 4 + n));
+        at += 4 + n;
+    }
+    return {};
+}
+
+struct Partition {
+    size_t at;
+    uint64_t thisPartition, previous, footer, headerBytes, indexBytes, bodyOffset;
+    uint32_t indexSid, bodySid;
+    std::vector<Label> containers;
+};
+
+Partition ReadPartition(const Bytes& f, const Klv& k) {
+    const size_t v = k.value;
+    Partition p{k.key,
+                Be(f, v + 8, 8),
+                Be(f, v + 16, 8),
+                Be(f, v + 24, 8),
+                Be(f, v + 32, 8),
+                Be(f, v + 40, 8),
+                Be(f, v + 52, 8),
+                static_cast<uint32_t>(Be(f, v + 48, 4)),
+                static_cast<uint32_t>(Be(f, v + 60, 4)),
+                {}};
+    const uint32_t n = static_cast<uint32_t>(Be(f, v + 80, 4));
+    for (uint32_t i = 0; i < n; i++) {
+        Label l;
+        std::memcpy(l.data(), f.data() + v + 88 + 16 * i, 16);
+        p.containers.push_back(l);
+    }
+    return p;
+}
+
+// ---- running the writer ----
+
+int32_t RunMux(int32_t preset, uint32_t flags, int32_t startTc, const std::vector<std::string>& outputs,
+               const std::vector<std::string>& inputs) {
+    Settings s;
+    Defaults(&s, preset);
+    s.flags = flags;
+    s.startTimecode = startTc;
+    auto counter = std::make_shared<uint32_t>(0);
+    MuxServices services;
+    services.makeWriter = mxf::FileWriterFactory();
+    services.writer.newGuid = [counter](uint8_t g[16]) {
+        std::memset(g, 0xA5, 16);
+        std::memcpy(g, counter.get(), 4);
+        ++*counter;
+    };
+    services.writer.localTime = [] { return int64_t{134774 + 20000} * 864000000000; };
+    Instance* inst = New(mexora_test::GetCallback, &s, services);
+    if (!inst) return -1;
+    int32_t r = 0;
+    for (const std::string& o : outputs) r |= AddOutputFile(inst, 0, o.c_str());
+    for (const std::string& i : inputs) r |= AddInputFile(inst, 0, i.c_str());
+    if (r == 0) r = Mux(inst);
+    const int32_t done = Done(inst, r);
+    Free(inst);
+    return r != 0 ? r : done;
+}
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+bool HaveTool(const char* tool) {
+    return Shell(std::string("command -v ") + tool + " 2>/dev/null").size() > 0;
+}
+
+// Channel k of a WAV as raw little-endian samples.
+Bytes Channel(const std::string& wav, int k, int bits) {
+    const std::string raw = wav + ".c" + std::to_string(k) + ".raw";
+    if (!mexora_test::Ffmpeg("-i '" + wav + "' -af 'pan=mono|c0=c" + std::to_string(k) + "' -c:a pcm_s" +
+                             std::to_string(bits) + "le -f s" + std::to_string(bits) + "le '" + raw + "'"))
+        return {};
+    return mexora_test::ReadFile(raw);
+}
+
+// The writer pads the last sound unit with silence to a whole frame.
+void ExpectSoundEquals(const Bytes& got, const Bytes& want, const std::string& what) {
+    ASSERT_GE(got.size(), want.size()) << what;
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << what;
+    for (size_t i = want.size(); i < got.size(); i++) ASSERT_EQ(got[i], 0) << what << " padding at " << i;
+}
+
+// What the walk of an OP1a file finds.
+struct Op1a {
+    std::vector<Klv> klvs;
+    std::vector<Partition> partitions;
+    std::vector<size_t> systemItems;
+    std::vector<size_t> systemIndex;       // of each system item in klvs
+    std::vector<uint64_t> essenceOffsets;  // of each system item in the essence container
+    std::vector<int64_t> unitsPerBody;     // edit units in each body partition
+    std::vector<uint64_t> ripOffsets;
+    std::vector<Bytes> entries;  // index entries, in segment order
+    std::vector<uint32_t> editUnitByteCounts;
+};
+
+void WalkOp1a(const Bytes& f, Op1a* o) {
+    bool whole = false;
+    o->klvs = Walk(f, &whole);
+    ASSERT_TRUE(whole) << "KLVs must run back to back to the end";
+    uint64_t essence = 0;
+    bool inEssence = false;
+    for (size_t i = 0; i < o->klvs.size(); i++) {
+        const Klv& k = o->klvs[i];
+        if (k.name.find("PartitionPack") != std::string::npos) {
+            EXPECT_EQ(k.key % kKag, 0u) << k.name;
+            o->partitions.push_back(ReadPartition(f, k));
+            if (k.Is("BodyPartitionPack")) o->unitsPerBody.push_back(0);
+            EXPECT_EQ(o->partitions.back().bodyOffset, k.Is("BodyPartitionPack") ? essence : 0u);
+        } else if (k.Is("PrimerPack") || k.Is("IndexTableSegment")) {
+            EXPECT_EQ(k.key % kKag, 0u) << k.name;
+        }
+        if (k.Is("IndexTableSegment")) {
+            o->editUnitByteCounts.push_back(static_cast<uint32_t>(Be(Item(f, k, 0x3F05), 0, 4)));
+            const Bytes array = Item(f, k, 0x3F0A);
+            const uint32_t n = static_cast<uint32_t>(Be(array, 0, 4)), len = static_cast<uint32_t>(Be(array, 4, 4));
+            for (uint32_t e = 0; e < n; e++)
+                o->entries.emplace_back(array.begin() + 8 + e * len, array.begin() + 8 + (e + 1) * len);
+        }
+        if (k.Is("SystemMetadataPack")) {
+            EXPECT_EQ(k.key % kKag, 0u) << "system item " << o->systemItems.size();
+            o->systemItems.push_back(k.key);
+            o->systemIndex.push_back(i);
+            o->essenceOffsets.push_back(essence);
+            ASSERT_FALSE(o->unitsPerBody.empty());
+            o->unitsPerBody.back()++;
+        }
+        // The essence container: content packages, from a partition's first
+        // system item to the next partition pack.
+        if (k.name.find("PartitionPack") != std::string::npos || k.Is("RandomIndexPack")) inEssence = false;
+        if (k.Is("SystemMetadataPack")) inEssence = true;
+        if (inEssence) essence += 16 + static_cast<uint64_t>(k.berBytes) + k.length;
+    }
+    const Klv& rip = o->klvs.back();
+    ASSERT_TRUE(rip.Is("RandomIndexPack"));
+    for (size_t at = rip.value; at + 12 <= rip.value + rip.length; at += 12) o->ripOffsets.push_back(Be(f, at + 4, 8));
+}
+
+// The common checks of every partition pack against the walk.
+void CheckPartitions(const Op1a& o) {
+    ASSERT_GE(o.partitions.size(), 2u);
+    const uint64_t footer = o.partitions.back().at;
+    for (size_t i = 0; i < o.partitions.size(); i++) {
+        const Partition& p = o.partitions[i];
+        EXPECT_EQ(p.thisPartition, p.at);
+        EXPECT_EQ(p.previous, i == 0 ? 0 : o.partitions[i - 1].at);
+        EXPECT_EQ(p.footer, footer) << "partition " << i;
+        // The header and index byte counts cover the KLVs after the pack
+        // (with their fill) up to the essence or the next pack.
+        size_t k = 0;
+        while (o.klvs[k].key != p.at) k++;
+        if (k + 1 < o.klvs.size() && o.klvs[k + 1].Is("Filler")) k++;  // the pack's own fill
+        uint64_t header = 0, index = 0;
+        for (size_t j = k + 1; j < o.klvs.size(); j++) {
+            const Klv& x = o.klvs[j];
+            if (x.name.find("PartitionPack") != std::string::npos || x.Is("SystemMetadataPack") ||
+                x.Is("RandomIndexPack"))
+                break;
+            uint64_t& into = (x.Is("IndexTableSegment") || (index > 0 && x.Is("Filler"))) ? index : header;
+            into += 16 + static_cast<uint64_t>(x.berBytes) + x.length;
+        }
+        EXPECT_EQ(p.headerBytes, header) << "partition " << i;
+        EXPECT_EQ(p.indexBytes, index) << "partition " << i;
+    }
+}
+
+struct Fixtures {
+    std::string dir = mexora_test::TempDir();
+    std::string Video(const std::string& name, const std::string& args, double seconds) {
+        const std::string path = dir + "/" + name + ".m2v";
+        if (!mexora_test::Ffmpeg("-f lavfi -i testsrc=" + args + " -t " + std::to_string(seconds) +
+                                 " -c:v mpeg2video -f mpeg2video '" + path + "'"))
+            return "";
+        return path;
+    }
+};
+
+// ---- XDCAM HD ----
+
+TEST(MxfFile, XdcamHdFileWalksAndReadsBack) {
+    Fixtures fx;
+    const std::string m2v = fx.dir + "/hd.m2v";
+    ASSERT_TRUE(mexora_test::Ffmpeg(
+        "-f lavfi -i testsrc=size=1920x1080:rate=30000/1001 -t 3 -c:v mpeg2video -pix_fmt yuv422p -b:v 50M "
+        "-minrate 50M -maxrate 50M -bufsize 17825792 -g 15 -bf 2 -flags +ilme+ildct -f mpeg2video '" +
+        m2v + "'"));
+    const std::string wav = mexora_test::MakeWav(fx.dir, "a8.wav", 8, 24, 3.0);
+    const std::string out = fx.dir + "/hd.mxf";
+    ASSERT_EQ(RunMux(kPresetXdcamHd, kFlagDropFrame, 1800, {out}, {m2v, wav}), 0);
+    const Bytes f = mexora_test::ReadFile(out);
+    const Bytes video = mexora_test::ReadFile(m2v);
+
+    Op1a o;
+    WalkOp1a(f, &o);
+    CheckPartitions(o);
+    ASSERT_EQ(o.systemItems.size(), 90u);
+    // Header, one body partition, footer; all in the RIP.
+    ASSERT_EQ(o.partitions.size(), 3u);
+    EXPECT_EQ(o.ripOffsets, (std::vector<uint64_t>{o.partitions[0].at, o.partitions[1].at, o.partitions[2].at}));
+    // Index: VBR (byte count 0), one entry per edit unit at its system item.
+    ASSERT_EQ(o.entries.size(), 90u);
+    for (uint32_t c : o.editUnitByteCounts) EXPECT_EQ(c, 0u);
+    int keys = 0;
+    for (size_t i = 0; i < o.entries.size(); i++) {
+        EXPECT_EQ(Be(o.entries[i], 3, 8), o.essenceOffsets[i]) << "entry " << i;
+        // I pictures (flag 0x40) begin with a sequence header, and only they.
+        const Klv& pic = o.klvs[o.systemIndex[i] + 2];
+        ASSERT_TRUE(pic.Is("PictureElement"));
+        const bool sequence = Prefix(f, pic.value, {0, 0, 1, 0xB3});
+        EXPECT_EQ((o.entries[i][2] & 0x40) != 0, sequence) << "entry " << i;
+        keys += sequence ? 1 : 0;
+    }
+    // The system item's rate (29.97 Hz) and its drop-frame time code from 1800.
+    const Klv& system = o.klvs[o.systemIndex[0]];
+    EXPECT_EQ(f[system.value + 1], 7);
+    EXPECT_EQ(Bytes(f.begin() + static_cast<long>(system.value + 23), f.begin() + static_cast<long>(system.value + 28)),
+              (Bytes{0x81, 0x42, 0x00, 0x01, 0x00}));
+    EXPECT_GE(keys, 6);  // 90 pictures in GOPs of at most 15
+    // The picture descriptor: 1080 lines (4), interlaced fields of 544 stored lines.
+    for (const Klv& k : o.klvs) {
+        if (!k.Is("MPEGVideoDescriptor")) continue;
+        EXPECT_EQ(Item(f, k, 0x3215), Bytes{4});
+        EXPECT_EQ(Be(Item(f, k, 0x3202), 0, 4), 544u);
+        const Label coding = mxf::DictionaryLabel("MPEG2_422P_HL_LongGOP");
+        EXPECT_EQ(Item(f, k, 0x3201), Bytes(coding.begin(), coding.end()));
+    }
+
+    // Independent readers.
+    EXPECT_EQ(Shell("ffprobe -v warning '" + out + "' 2>&1"), "");
+    EXPECT_NE(Shell("ffprobe -v error -show_format '" + out + "'").find("TAG:timecode=00:01:00;02"), std::string::npos);
+    ASSERT_TRUE(mexora_test::Ffmpeg("-i '" + out + "' -map 0:v -c copy -f mpeg2video '" + out + ".m2v'"));
+    EXPECT_TRUE(mexora_test::ReadFile(out + ".m2v") == video);
+    for (int k = 0; k < 8; k += 7) {
+        const std::string raw = out + ".a" + std::to_string(k);
+        ASSERT_TRUE(
+            mexora_test::Ffmpeg("-i '" + out + "' -map 0:a:" + std::to_string(k) + " -c copy -f s24le '" + raw + "'"));
+        ExpectSoundEquals(mexora_test::ReadFile(raw), Channel(wav, k, 24), "channel " + std::to_string(k));
+    }
+    // Packets in display order, K on I pictures only, as many in every track.
+    const std::string packets =
+        Shell("ffprobe -v error -show_entries packet=stream_index,flags -of csv=p=0 '" + out + "'");
+    std::vector<int> counts(9, 0);
+    int keyPackets = 0;
+    for (size_t at = 0; at < packets.size();) {
+        const size_t eol = packets.find('\n', at);
+        const std::string line = packets.substr(at, eol - at);
+        at = eol == std::string::npos ? packets.size() : eol + 1;
+        const int stream = std::atoi(line.c_str());
+        ASSERT_LT(stream, 9);
+        counts[static_cast<size_t>(stream)]++;
+        if (stream == 0 && line.find(",K") != std::string::npos) keyPackets++;
+    }
+    for (int c : counts) EXPECT_EQ(c, 90);
+    EXPECT_EQ(keyPackets, keys);
+    if (HaveTool("mediainfo")) {
+        const std::string mi = Shell("mediainfo '" + out + "'");
+        EXPECT_NE(mi.find("OP-1a"), std::string::npos) << mi;
+        EXPECT_NE(mi.find("Closed / Complete"), std::string::npos) << mi;
+        EXPECT_NE(mi.find("XDCAM HD422"), std::string::npos) << mi;
+    }
+}
+
+TEST(MxfFile, XdcamBodyPartitionsByRateAndFlagB) {
+    struct Case {
+        const char* source;
+        double seconds;
+        uint32_t flags;
+        int64_t limit;  // edit units of a full body partition
+        uint8_t packageRate, signalStandard;
+    };
+    const Case cases[] = {
+        {"size=320x240:rate=25 -bf 0", 20.5, 0, 240, 4, 4},
+        {"size=1280x720:rate=50 -bf 0", 10.5, 0, 480, 10, 5},
+        {"size=320x240:rate=25 -bf 2", 2, kFlagB, 240, 4, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + (c.flags ? " flag B" : ""));
+        Fixtures fx;
+        const std::string m2v = fx.Video("v", std::string(c.source) + " -g 12 -b:v 2M", c.seconds);
+        ASSERT_FALSE(m2v.empty());
+        const std::string out = fx.dir + "/p.mxf";
+        ASSERT_EQ(RunMux(kPresetXdcamHd, c.flags, 0, {out}, {m2v}), 0);
+        const Bytes f = mexora_test::ReadFile(out);
+        Op1a o;
+        WalkOp1a(f, &o);
+        CheckPartitions(o);
+        const int64_t frames = static_cast<int64_t>(o.systemItems.size());
+        // A GOP starts a new partition unless 12 more units still fit.
+        std::vector<int64_t> expected = {0};
+        for (int64_t i = 0; i < frames; i++) {
+            const bool gop = Prefix(f, o.klvs[o.systemIndex[static_cast<size_t>(i)] + 2].value, {0, 0, 1, 0xB3});
+            if (gop && expected.back() > 0 && expected.back() + 12 > c.limit) expected.push_back(0);
+            expected.back()++;
+        }
+        EXPECT_EQ(o.unitsPerBody, expected);
+        if (c.flags == 0) {
+            EXPECT_EQ(o.unitsPerBody[0], c.limit);
+        }
+        // The content package rate of the edit rate and the signal standard of the lines.
+        for (const Klv& k : o.klvs) {
+            if (k.Is("SystemMetadataPack")) {
+                EXPECT_EQ(f[k.value + 1], c.packageRate);
+                break;
+            }
+        }
+        for (const Klv& k : o.klvs) {
+            if (k.Is("MPEGVideoDescriptor")) {
+                EXPECT_EQ(Item(f, k, 0x3215), Bytes{c.signalStandard});
+            }
+        }
+        // Flag B: the old MPEG label (version byte 01) and no body partitions in the RIP.
+        const Label& label = o.partitions[0].containers.at(0);
+        EXPECT_EQ(label[7], c.flags ? 1 : 2);
+        const size_t bodies = o.partitions.size() - 2;
+        EXPECT_EQ(o.ripOffsets.size(), c.flags ? 2u : bodies + 2);
+        EXPECT_EQ(Shell("ffprobe -v warning '" + out + "' 2>&1"), "");
+    }
+}
+
+}  // namespace
