@@ -429,3 +429,236 @@ TEST(MxfFile, XdcamBodyPartitionsByRateAndFlagB) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- P2 ----
+
+// An "AES3" stream: the 8-byte header (mono, 24 bits, 25 Hz frames) and PCM.
+Bytes Aes3Stream(const Bytes& pcm) {
+    Bytes b = {'A', 'E', 'S', '3', 12, static_cast<uint8_t>((2 << 5) | (2 << 3)), 0, 0};
+    b.insert(b.end(), pcm.begin(), pcm.end());
+    return b;
+}
+
+struct OpAtom {
+    std::vector<Klv> klvs;
+    const Klv* element = nullptr;
+    const Klv* segment = nullptr;
+    Partition header{};
+};
+
+void WalkOpAtom(const Bytes& f, OpAtom* o) {
+    bool whole = false;
+    o->klvs = Walk(f, &whole);
+    ASSERT_TRUE(whole);
+    for (const Klv& k : o->klvs) {
+        if (k.Is("HeaderPartitionPack")) o->header = ReadPartition(f, k);
+        if (k.Is("DVElement") || k.Is("SoundElement")) o->element = &k;
+        if (k.Is("IndexTableSegment")) o->segment = &k;
+    }
+    ASSERT_NE(o->element, nullptr);
+    ASSERT_NE(o->segment, nullptr);
+    // OP-Atom, and the clip's one element with an 8-byte length.
+    EXPECT_EQ(f[o->header.at + 16 + 4 + 64 + 12], 0x10);
+    EXPECT_EQ(f[o->header.at + 16 + 4 + 64 + 13], 0x03);
+    EXPECT_EQ(o->element->berBytes, 9);
+}
+
+TEST(MxfFile, P2DvClipsAndSoundReadBack) {
+    struct Case {
+        const char* source;
+        const char* pixels;
+        double seconds;
+        int rate;
+        uint8_t container;  // byte 14 of the DV essence container label
+    };
+    // DV25 runs 10 s: its element passes the 16,777,215 bytes a 4-byte length holds.
+    const Case cases[] = {
+        {"size=720x576:rate=25", "yuv420p", 10, 25, 0x02}, {"size=720x576:rate=25", "yuv411p", 1, 25, 0x41},
+        {"size=720x576:rate=25", "yuv422p", 1, 25, 0x51},  {"size=1440x1080:rate=25", "yuv422p", 1, 25, 0x61},
+        {"size=960x720:rate=50", "yuv422p", 1, 50, 0x63},
+    };
+    const bool mediainfo = HaveTool("mediainfo");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " " + c.pixels);
+        Fixtures fx;
+        const std::string dv = fx.dir + "/in.dv";
+        ASSERT_TRUE(mexora_test::Ffmpeg("-f lavfi -i testsrc=" + std::string(c.source) + " -t " +
+                                        std::to_string(c.seconds) + " -c:v dvvideo -pix_fmt " + c.pixels + " -f dv '" +
+                                        dv + "'"));
+        const Bytes input = mexora_test::ReadFile(dv);
+        const std::string out = fx.dir + "/v.mxf";
+        ASSERT_EQ(RunMux(kPresetP2, 0, 0, {out}, {dv}), 0);
+        const Bytes f = mexora_test::ReadFile(out);
+        OpAtom o;
+        WalkOpAtom(f, &o);
+        EXPECT_EQ(o.element->length, input.size());
+        ASSERT_FALSE(o.header.containers.empty());
+        EXPECT_EQ(o.header.containers[0][14], c.container);
+        EXPECT_EQ(o.header.containers[0][15], 0x02);  // clip-wrapped
+        // The index: every frame the same size, from edit unit 0.
+        const int64_t frames = static_cast<int64_t>(c.seconds * c.rate + 0.5);
+        EXPECT_EQ(Be(Item(f, *o.segment, 0x3F05), 0, 4), input.size() / static_cast<uint64_t>(frames));
+        EXPECT_EQ(Be(Item(f, *o.segment, 0x3F0C), 0, 8), 0u);
+        EXPECT_EQ(static_cast<int64_t>(Be(Item(f, *o.segment, 0x3F0D), 0, 8)), frames);
+        EXPECT_EQ(Shell("ffprobe -v warning '" + out + "' 2>&1"), "");
+        ASSERT_TRUE(mexora_test::Ffmpeg("-i '" + out + "' -c copy -f dv '" + out + ".dv'"));
+        EXPECT_TRUE(mexora_test::ReadFile(out + ".dv") == input);
+        if (mediainfo) {
+            EXPECT_NE(Shell("mediainfo '" + out + "'").find("OP-Atom"), std::string::npos);
+        }
+    }
+
+    // A mono "AES3" stream: its own file, edit units of one sample.
+    Fixtures fx;
+    Bytes pcm(48000 * 3);
+    for (size_t i = 0; i < pcm.size(); i++) pcm[i] = static_cast<uint8_t>(i * 7 + i / 3);
+    ASSERT_TRUE(mexora_test::WriteFile(fx.dir + "/s.aes", Aes3Stream(pcm)));
+    const std::string out = fx.dir + "/a.mxf";
+    ASSERT_EQ(RunMux(kPresetP2, 0, 0, {out}, {fx.dir + "/s.aes"}), 0);
+    const Bytes f = mexora_test::ReadFile(out);
+    OpAtom o;
+    WalkOpAtom(f, &o);
+    EXPECT_EQ(o.element->length, pcm.size());
+    EXPECT_EQ(Be(Item(f, *o.segment, 0x3F05), 0, 4), 3u);
+    EXPECT_EQ(Be(Item(f, *o.segment, 0x3F0D), 0, 8), 48000u);
+    EXPECT_EQ(Shell("ffprobe -v warning '" + out + "' 2>&1"), "");
+    ASSERT_TRUE(mexora_test::Ffmpeg("-i '" + out + "' -c copy -f s24le '" + out + ".raw'"));
+    EXPECT_TRUE(mexora_test::ReadFile(out + ".raw") == pcm);
+}
+
+// ---- the writer behind a host double: what it writes before the end ----
+
+class Host : public WriterHost {
+public:
+    explicit Host(int32_t profile, int32_t streams) : streams_(streams) { settings_.profile = profile; }
+    void QueueOutput(OutputPiece piece) override {
+        if (piece.position < 0) appended[piece.output] += static_cast<int64_t>(piece.data.size());
+    }
+    void SetOverLimit() override { overLimit = true; }
+    void ClearOverLimit() override { overLimit = false; }
+    const EngineSettings& Settings() const override { return settings_; }
+    int32_t StreamCount() const override { return streams_; }
+    const WriterServices& Services() const override { return services_; }
+    std::map<int32_t, int64_t> appended;
+    bool overLimit = false;
+
+private:
+    EngineSettings settings_;
+    int32_t streams_;
+    WriterServices services_;
+};
+
+// Feeds the streams' bytes in 64 KiB pieces, taking turns.
+void Feed(mxf::MxfFileWriter& w, const std::vector<std::pair<int32_t, Bytes>>& streams) {
+    constexpr size_t kPiece = 64 * 1024;
+    for (size_t at = 0;; at += kPiece) {
+        bool any = false;
+        for (const auto& s : streams) {
+            if (at >= s.second.size()) continue;
+            any = true;
+            const size_t n = std::min(kPiece, s.second.size() - at);
+            ASSERT_EQ(w.add_sample(s.first, s.second.data() + at, static_cast<uint32_t>(n)), 0);
+        }
+        if (!any) return;
+    }
+}
+
+TEST(MxfFile, WritesWhileUnitsAreComplete) {
+    Fixtures fx;
+    // Low-rate video alone: several pictures per piece, all written but the open GOP.
+    {
+        const std::string m2v = fx.Video("sd", "size=720x576:rate=25 -g 12 -b:v 2M", 3);
+        Host host(0, 1);
+        mxf::MxfFileWriter w(host);
+        ASSERT_EQ(w.start(), 0);
+        ASSERT_EQ(w.add_stream(10000, 0), 0);
+        Feed(w, {{10000, mexora_test::ReadFile(m2v)}});
+        EXPECT_GE(w.EditUnitsWritten(), 75 - 12 - 2);
+        ASSERT_EQ(w.end_of_stream(10000), 0);
+        EXPECT_EQ(w.EditUnitsWritten(), 75);
+    }
+    // 23.976 Hz pictures with their sound: edit units go out before the end.
+    {
+        const std::string m2v = fx.Video("film", "size=320x240:rate=24000/1001 -g 12 -b:v 1M", 3);
+        Bytes sound = {'A', 'E', 'S', '3', 12, static_cast<uint8_t>(2 << 3), 0, 0};  // rate code 1 (23.976 Hz)
+        sound.resize(8 + 72 * 2002 * 3, 0x11);
+        Host host(0, 2);
+        mxf::MxfFileWriter w(host);
+        ASSERT_EQ(w.start(), 0);
+        ASSERT_EQ(w.add_stream(10000, 0), 0);
+        ASSERT_EQ(w.add_stream(10001, 0), 0);
+        Feed(w, {{10000, mexora_test::ReadFile(m2v)}, {10001, sound}});
+        EXPECT_GE(w.EditUnitsWritten(), 72 - 12 - 2);
+    }
+    // P2 DV with its sound: both files grow before the end.
+    {
+        const std::string dv = fx.dir + "/p2.dv";
+        ASSERT_TRUE(
+            mexora_test::Ffmpeg("-f lavfi -i testsrc=size=720x576:rate=25 -t 1 -c:v dvvideo -pix_fmt yuv420p "
+                                "-f dv '" +
+                                dv + "'"));
+        Host host(3, 2);
+        mxf::MxfFileWriter w(host);
+        ASSERT_EQ(w.start(), 0);
+        ASSERT_EQ(w.add_stream(10000, 0), 0);
+        ASSERT_EQ(w.add_stream(10001, 1), 0);
+        Feed(w, {{10000, mexora_test::ReadFile(dv)}, {10001, Aes3Stream(Bytes(25 * 1920 * 3, 0x22))}});
+        const int64_t header = 32620;
+        EXPECT_GE(host.appended[0], header + 24 * 144000);
+        EXPECT_GE(host.appended[1], header + 24 * 1920 * 3);
+        ASSERT_EQ(w.end_of_stream(10000), 0);
+        ASSERT_EQ(w.end_of_stream(10001), 0);
+        EXPECT_TRUE(w.finished());
+    }
+}
+
+TEST(MxfFile, RefusedAndBrokenInputs) {
+    Fixtures fx;
+    const std::string m2v = fx.Video("v", "size=320x240:rate=25 -g 12", 1);
+    const Bytes video = mexora_test::ReadFile(m2v);
+    const std::string dv = fx.dir + "/in.dv";
+    ASSERT_TRUE(mexora_test::Ffmpeg("-f lavfi -i testsrc=size=720x576:rate=25 -t 0.2 -c:v dvvideo -f dv '" + dv + "'"));
+    const std::string h264 = fx.dir + "/in.h264";
+    const bool haveH264 =
+        mexora_test::Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=25 -t 0.4 -c:v libx264 -f h264 '" + h264 + "'");
+    Bytes aspect0 = video;
+    aspect0[7] &= 0x0F;  // aspect_ratio_information 0 is forbidden
+    ASSERT_TRUE(mexora_test::WriteFile(fx.dir + "/aspect0.m2v", aspect0));
+    ASSERT_TRUE(mexora_test::WriteFile(fx.dir + "/short.m2v", Bytes(video.begin(), video.begin() + 3000)));
+    const Bytes dvBytes = mexora_test::ReadFile(dv);
+    ASSERT_TRUE(mexora_test::WriteFile(fx.dir + "/short.dv", Bytes(dvBytes.begin(), dvBytes.begin() + 50000)));
+
+    struct Case {
+        int32_t preset;
+        std::string input;
+        bool refused;  // -119 in the add_sample or end_of_stream message
+    };
+    std::vector<Case> cases = {
+        {kPresetXdcamHd, dv, true},                       // DV has no XDCAM HD track number
+        {kPresetP2, m2v, true},                           // nor MPEG-2 a P2 one
+        {kPresetXdcamHd, fx.dir + "/aspect0.m2v", true},  // not a sequence header
+        {kPresetP2, fx.dir + "/short.dv", true},          // never a whole frame
+        {kPresetXdcamHd, fx.dir + "/short.m2v", false},   // a partial picture is written as it is
+    };
+    if (haveH264) cases.push_back({kPresetXdcamHd, h264, true});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        mexora_test::Messages().clear();
+        const std::string out = fx.dir + "/bad.mxf";
+        const int32_t r = RunMux(c.preset, 0, 0, {out}, {c.input});
+        if (c.refused) {
+            EXPECT_EQ(r, 1);
+            bool saw = false;
+            for (const std::string& m : mexora_test::Messages()) saw = saw || m.find("code -119") != std::string::npos;
+            EXPECT_TRUE(saw);
+        } else if (r == 0) {
+            EXPECT_EQ(Shell("ffprobe -v error '" + out + "' 2>&1"), "");
+        } else {
+            EXPECT_FALSE(mexora_test::Messages().empty());
+        }
+    }
+}
+
+}  // namespace
