@@ -272,8 +272,17 @@ int32_t Mpeg2Handler::CutUnits(bool flush) {
     while (scan_ + 4 <= size) {
         d = store_.Data();
         if (!IsStartCode(d + scan_)) {
-            scan_++;
-            continue;
+            // Jump to the next 01 byte that could end a start code.
+            const void* one = std::memchr(d + scan_ + 2, 1, size - scan_ - 2);
+            if (!one) {
+                scan_ = std::max(scan_, size - 2);  // 00 00 may end the bytes so far
+                break;
+            }
+            scan_ = static_cast<size_t>(static_cast<const uint8_t*>(one) - d) - 2;
+            if (!IsStartCode(d + scan_)) {
+                scan_++;
+                continue;
+            }
         }
         const uint8_t code = d[scan_ + 3];
         const bool boundary = code == kSequenceCode || code == kGopCode || code == kPictureCode;

@@ -18,6 +18,7 @@ constexpr uint64_t kP2HeaderArea = 32620;  // header metadata and its fill, afte
 constexpr uint32_t kElementBerBytes = 4;   // frame-wrapped elements: 0x83 and three bytes
 constexpr uint32_t kClipBerBytes = 9;      // the clip-wrapped element: 0x88 and eight bytes
 constexpr uint32_t kMaxFrameElement = 0xFFFFFF;
+constexpr size_t kKagPadding = 512;  // the most a fill item adds, twice over when the gap is short
 constexpr uint32_t kAudioRate = 48000;
 constexpr int kMaxSoundTracks = 8;
 constexpr uint8_t kSoundEntryFlags = 0x80;  // every sound-only edit unit is a random access point
@@ -396,6 +397,10 @@ int32_t TrackWriter::WriteEditUnit(const std::vector<EditUnitPart>& parts) {
     TW_TRY(system.Serialize(io));
     std::vector<uint8_t> cp;
     try {
+        // One allocation for the whole content package and its fill.
+        size_t total = io.Bytes().size() + 2 * kKagPadding;
+        for (const EditUnitPart& p : parts) total += p.unit.data.size() + 16 + kElementBerBytes;
+        cp.reserve(total);
         cp = io.Bytes();
         const uint32_t systemSize = static_cast<uint32_t>(cp.size());
         if (picture) {
