@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -349,7 +350,8 @@ TEST(MxfFile, XdcamHdFileWalksAndReadsBack) {
     }
     // Packets in display order, K on I pictures only, as many in every track.
     const std::string packets =
-        Shell("ffprobe -v error -show_entries packet=stream_index,flags -of csv=p=0 '" + out + "'");
+        Shell("ffprobe -v error -show_entries packet=stream_index,pts,flags -of csv=p=0 '" + out + "'");
+    std::vector<int64_t> pts;
     std::vector<int> counts(9, 0);
     int keyPackets = 0;
     for (size_t at = 0; at < packets.size();) {
@@ -359,9 +361,15 @@ TEST(MxfFile, XdcamHdFileWalksAndReadsBack) {
         const int stream = std::atoi(line.c_str());
         ASSERT_LT(stream, 9);
         counts[static_cast<size_t>(stream)]++;
+        if (stream == 0) pts.push_back(std::atoll(line.c_str() + line.find(',') + 1));
         if (stream == 0 && line.find(",K") != std::string::npos) keyPackets++;
     }
     for (int c : counts) EXPECT_EQ(c, 90);
+    // Pictures come in coded order with their display times: 0 to 89 once each, not in order.
+    std::vector<int64_t> sorted = pts;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 0; i < sorted.size(); i++) ASSERT_EQ(sorted[i], static_cast<int64_t>(i));
+    EXPECT_NE(pts, sorted);
     EXPECT_EQ(keyPackets, keys);
     if (HaveTool("mediainfo")) {
         const std::string mi = Shell("mediainfo '" + out + "'");
