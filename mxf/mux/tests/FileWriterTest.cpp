@@ -322,6 +322,27 @@ TEST(MxfFile, XdcamHdFileWalksAndReadsBack) {
         EXPECT_EQ((o.entries[i][2] & 0x40) != 0, sequence) << "entry " << i;
         keys += sequence ? 1 : 0;
     }
+    // Continuity counts grow by one per content package.
+    for (size_t i = 1; i < o.systemIndex.size(); i++) {
+        const size_t a = o.klvs[o.systemIndex[i - 1]].value, b = o.klvs[o.systemIndex[i]].value;
+        EXPECT_EQ(static_cast<uint16_t>(Be(f, b + 5, 2) - Be(f, a + 5, 2)), 1u) << "system item " << i;
+    }
+    // Delta entries: the system item, the picture, then one per sound element in slice 1.
+    for (const Klv& k : o.klvs) {
+        if (!k.Is("IndexTableSegment")) continue;
+        const Bytes deltas = Item(f, k, 0x3F09);
+        ASSERT_EQ(Be(deltas, 0, 4), 10u);
+        const Klv& system = o.klvs[o.systemIndex[0]];
+        const Klv& picture = o.klvs[o.systemIndex[0] + 2];
+        const Klv& sound = o.klvs[o.systemIndex[0] + 3];
+        EXPECT_EQ(Be(deltas, 8 + 6 * 1 + 2, 4), picture.key - system.key);
+        EXPECT_EQ(deltas[8 + 6 * 1], 0xFF);  // the picture is reordered
+        for (uint32_t e = 0; e < 8; e++) {
+            EXPECT_EQ(deltas[8 + 6 * (2 + e) + 1], 1);  // slice 1
+            EXPECT_EQ(Be(deltas, 8 + 6 * (2 + e) + 2, 4), e * (16 + 4 + sound.length));
+        }
+        break;
+    }
     // The system item's rate (29.97 Hz) and its drop-frame time code from 1800.
     const Klv& system = o.klvs[o.systemIndex[0]];
     EXPECT_EQ(f[system.value + 1], 7);
