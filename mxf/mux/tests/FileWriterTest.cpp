@@ -691,3 +691,23 @@ TEST(MxfFile, RefusedAndBrokenInputs) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MxfFile, OverTheOutputLimitUntilTheHostTakesOutput) {
+    Host host(3, 1);
+    mxf::MxfFileWriter w(host);
+    ASSERT_EQ(w.start(), 0);
+    ASSERT_EQ(w.add_stream(10000, 0), 0);
+    const Bytes header = Aes3Stream({});
+    ASSERT_EQ(w.add_sample(10000, header.data(), static_cast<uint32_t>(header.size())), 0);
+    const Bytes piece(1024 * 1024, 0x33);
+    for (int i = 0; i < 49; i++) ASSERT_EQ(w.add_sample(10000, piece.data(), static_cast<uint32_t>(piece.size())), 0);
+    EXPECT_FALSE(host.overLimit);  // 49 MiB and 8 bytes taken in
+    ASSERT_EQ(w.add_sample(10000, piece.data(), static_cast<uint32_t>(piece.size())), 0);
+    EXPECT_TRUE(host.overLimit);  // past 50 MiB
+    w.output_taken(2 * 1024 * 1024);
+    EXPECT_FALSE(host.overLimit);
+}
+
+}  // namespace
