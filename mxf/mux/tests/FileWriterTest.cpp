@@ -561,7 +561,10 @@ TEST(MxfFile, P2DvClipsAndSoundReadBack) {
 
 class Host : public WriterHost {
 public:
-    explicit Host(int32_t profile, int32_t streams) : streams_(streams) { settings_.profile = profile; }
+    explicit Host(int32_t profile, int32_t streams, int16_t fileNumber = 0) : streams_(streams) {
+        settings_.profile = profile;
+        settings_.fileNumber = fileNumber;
+    }
     void QueueOutput(OutputPiece piece) override {
         if (piece.position < 0) appended[piece.output] += static_cast<int64_t>(piece.data.size());
     }
@@ -708,6 +711,21 @@ TEST(MxfFile, OverTheOutputLimitUntilTheHostTakesOutput) {
     EXPECT_TRUE(host.overLimit);  // past 50 MiB
     w.output_taken(2 * 1024 * 1024);
     EXPECT_FALSE(host.overLimit);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MxfFile, P2FileNumbersMustFitTheClipName) {
+    for (int16_t number : {int16_t{0}, int16_t{9999}}) {
+        Host host(3, 1, number);
+        EXPECT_EQ(mxf::MxfFileWriter(host).start(), 0) << number;
+    }
+    for (int16_t number : {int16_t{-1}, int16_t{10000}}) {
+        Host host(3, 1, number);
+        EXPECT_EQ(mxf::MxfFileWriter(host).start(), mxf::kFileWriterBadArgument) << number;
+    }
 }
 
 }  // namespace
