@@ -278,9 +278,11 @@ void CheckPartitions(const Op1a& o) {
 
 struct Fixtures {
     std::string dir = mexora_test::TempDir();
-    std::string Video(const std::string& name, const std::string& args, double seconds) {
+    // `source` starts a lavfi source's options; a flat colour encodes quickly.
+    std::string Video(const std::string& name, const std::string& args, double seconds,
+                      const std::string& source = "testsrc=") {
         const std::string path = dir + "/" + name + ".m2v";
-        if (!mexora_test::Ffmpeg("-f lavfi -i testsrc=" + args + " -t " + std::to_string(seconds) +
+        if (!mexora_test::Ffmpeg("-f lavfi -i " + source + args + " -t " + std::to_string(seconds) +
                                  " -c:v mpeg2video -f mpeg2video '" + path + "'"))
             return "";
         return path;
@@ -416,7 +418,7 @@ TEST(MxfFile, XdcamBodyPartitionsByRateAndFlagB) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.source) + (c.flags ? " flag B" : ""));
         Fixtures fx;
-        const std::string m2v = fx.Video("v", std::string(c.source) + " -g 12 -b:v 2M", c.seconds);
+        const std::string m2v = fx.Video("v", std::string(c.source) + " -g 12 -b:v 2M", c.seconds, "color=c=gray:");
         ASSERT_FALSE(m2v.empty());
         const std::string out = fx.dir + "/p.mxf";
         ASSERT_EQ(RunMux(kPresetXdcamHd, c.flags, 0, {out}, {m2v}), 0);
