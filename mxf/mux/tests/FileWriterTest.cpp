@@ -226,6 +226,8 @@ void WalkOp1a(const Bytes& f, Op1a* o) {
             o->editUnitByteCounts.push_back(static_cast<uint32_t>(Be(Item(f, k, 0x3F05), 0, 4)));
             const Bytes array = Item(f, k, 0x3F0A);
             const uint32_t n = static_cast<uint32_t>(Be(array, 0, 4)), len = static_cast<uint32_t>(Be(array, 4, 4));
+            // Entries of 11 bytes and four per slice.
+            EXPECT_EQ(len, 11u + 4u * Item(f, k, 0x3F08).at(0));
             for (uint32_t e = 0; e < n; e++)
                 o->entries.emplace_back(array.begin() + 8 + e * len, array.begin() + 8 + (e + 1) * len);
         }
