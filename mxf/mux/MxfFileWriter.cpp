@@ -1,7 +1,9 @@
 #include "mxf/mux/MxfFileWriter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace mexora::mxf {
 
