@@ -288,6 +288,7 @@ int32_t Mpeg2Handler::CutUnits(bool flush) {
                 break;
             }
             scan_ = static_cast<size_t>(static_cast<const uint8_t*>(one) - d) - 2;
+            if (scan_ + 4 > size) break;  // its code byte has not come yet
             if (!IsStartCode(d + scan_)) {
                 scan_++;
                 continue;
