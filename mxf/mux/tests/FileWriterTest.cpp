@@ -323,6 +323,9 @@ TEST(MxfFile, XdcamHdFileWalksAndReadsBack) {
         const Klv& pic = o.klvs[o.systemIndex[i] + 2];
         ASSERT_TRUE(pic.Is("PictureElement"));
         const bool sequence = Prefix(f, pic.value, {0, 0, 1, 0xB3});
+        EXPECT_TRUE(Prefix(f, pic.value, {0, 0, 1}) &&
+                    (f[pic.value + 3] == 0xB3 || f[pic.value + 3] == 0xB8 || f[pic.value + 3] == 0x00))
+            << "picture " << i << " does not start at a picture's start code";
         EXPECT_EQ((o.entries[i][2] & 0x40) != 0, sequence) << "entry " << i;
         keys += sequence ? 1 : 0;
     }
