@@ -32,6 +32,12 @@ bool IsStartCode(const uint8_t* p) {
 
 int32_t InputStore::Record(const uint8_t* data, size_t length, int64_t start, int64_t end) {
     try {
+        // Consumed bytes leave only here, so that cutting many small units
+        // does not move the rest each time.
+        if (head_ > 0) {
+            bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(head_));
+            head_ = 0;
+        }
         entries_.push_back({bytes_.size(), start, end});
         bytes_.insert(bytes_.end(), data, data + length);
     } catch (const std::bad_alloc&) {
@@ -41,24 +47,26 @@ int32_t InputStore::Record(const uint8_t* data, size_t length, int64_t start, in
 }
 
 void InputStore::Consume(size_t n) {
-    n = std::min(n, bytes_.size());
-    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
-    if (bytes_.empty()) {
+    n = std::min(n, Size());
+    head_ += n;
+    if (Size() == 0) {
+        bytes_.clear();
+        head_ = 0;
         entries_.clear();
         return;
     }
-    std::vector<Entry> kept;
+    size_t kept = 0;
     for (const Entry& e : entries_) {
-        if (e.position >= n) kept.push_back({e.position - n, e.start, e.end});
+        if (e.position >= n) entries_[kept++] = {e.position - n, e.start, e.end};
     }
-    entries_ = std::move(kept);
+    entries_.resize(kept);
 }
 
 bool InputStore::Cut(size_t position, size_t length) {
-    if (position > bytes_.size() || length > bytes_.size() - position) return false;
+    if (position > Size() || length > Size() - position) return false;
     const size_t endPos = position + length;
-    bytes_.erase(bytes_.begin() + static_cast<std::ptrdiff_t>(position),
-                 bytes_.begin() + static_cast<std::ptrdiff_t>(endPos));
+    bytes_.erase(bytes_.begin() + static_cast<std::ptrdiff_t>(head_ + position),
+                 bytes_.begin() + static_cast<std::ptrdiff_t>(head_ + endPos));
     int64_t carriedStart = kUnsetTime, carriedEnd = kUnsetTime;
     std::vector<Entry> kept;
     bool later = false;
@@ -103,6 +111,7 @@ void InputStore::Times(size_t from, size_t to, int64_t* start, int64_t* end) con
 
 void InputStore::Clear() {
     bytes_.clear();
+    head_ = 0;
     entries_.clear();
 }
 
@@ -272,8 +281,18 @@ int32_t Mpeg2Handler::CutUnits(bool flush) {
     while (scan_ + 4 <= size) {
         d = store_.Data();
         if (!IsStartCode(d + scan_)) {
-            scan_++;
-            continue;
+            // Jump to the next 01 byte that could end a start code.
+            const void* one = std::memchr(d + scan_ + 2, 1, size - scan_ - 2);
+            if (!one) {
+                scan_ = std::max(scan_, size - 2);  // 00 00 may end the bytes so far
+                break;
+            }
+            scan_ = static_cast<size_t>(static_cast<const uint8_t*>(one) - d) - 2;
+            if (scan_ + 4 > size) break;  // its code byte has not come yet
+            if (!IsStartCode(d + scan_)) {
+                scan_++;
+                continue;
+            }
         }
         const uint8_t code = d[scan_ + 3];
         const bool boundary = code == kSequenceCode || code == kGopCode || code == kPictureCode;

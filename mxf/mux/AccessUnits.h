@@ -39,13 +39,14 @@ public:
     bool Cut(size_t position, size_t length);
     // The latest start and end times of the entries in [from, to).
     void Times(size_t from, size_t to, int64_t* start, int64_t* end) const;
-    const uint8_t* Data() const { return bytes_.data(); }
-    size_t Size() const { return bytes_.size(); }
+    const uint8_t* Data() const { return bytes_.data() + head_; }
+    size_t Size() const { return bytes_.size() - head_; }
     const std::vector<Entry>& Entries() const { return entries_; }
     void Clear();
 
 private:
     std::vector<uint8_t> bytes_;
+    size_t head_ = 0;  // consumed bytes at the front, dropped when new bytes come
     std::vector<Entry> entries_;
 };
 

@@ -1,6 +1,7 @@
 // The buffered file reader and writer.
 #include "mxf/mux/ByteStreams.h"
 #include "mxf/mux/FileIo.h"
+#include "mxf/mux/NavPacks.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <utility>
 
 using mexora::FileSizeOf;
+using namespace mexora;  // the navigation tables and their ids
 
 namespace {
 
@@ -149,6 +151,7 @@ struct WriterState {
     std::string name;
     std::string base;  // name without its extension, once split
     std::string extension;
+    NavTables nav;  // DVD navigation packs to patch at the end
 };
 
 WriterState* Writer(bufstream* bs) {
@@ -238,10 +241,55 @@ int32_t BUFSTREAM_CALL WriterSplit(bufstream* bs) {
     s->file = std::fopen(next.c_str(), "wb");
     if (!s->file) return -1;
     s->name = next;
+    s->nav.NewFile(next);
     s->splits++;
     s->position = 0;
     s->failed = false;
     return flushed && closed ? 0 : -1;
+}
+
+int32_t Int32At(const void* data, uint32_t size, uint32_t index) {
+    int32_t v = 0;
+    if (data && size >= 4 * (index + 1)) std::memcpy(&v, static_cast<const uint8_t*>(data) + 4 * index, 4);
+    return v;
+}
+
+// The navigation ids a DVD producer sends; anything else answers 0.
+int32_t NavInfo(WriterState* s, uint32_t id, void* data, uint32_t size) {
+    NavTables& nav = s->nav;
+    switch (id) {
+        case kNavStart:
+            nav.Start(s->name);
+            return 0;
+        case kNavEntry:
+            if (size < 12) return -1;
+            nav.AddEntry({Int32At(data, size, 0), Int32At(data, size, 1), Int32At(data, size, 2)});
+            return 0;
+        case kNavFileValue:
+            nav.SetFileValue(Int32At(data, size, 0));
+            return 0;
+        case kNavSuppress:
+            nav.Suppress();
+            return 0;
+        case kNavTimecode:
+            nav.EnableTimecode();
+            return 0;
+        case kNavSegment:
+            nav.AddSegmentStart();
+            return 0;
+        case kNavAudioTable:
+        case kNavSubTable:
+            return nav.AddStreamTable(id == kNavAudioTable);
+        case kNavAudioValue:
+        case kNavSubValue:
+            if (size != 8) return -1;
+            return nav.AppendStreamValue(id == kNavAudioValue, Int32At(data, size, 0), Int32At(data, size, 1)) ? 0 : -1;
+        case kNavAudioAdjust:
+            nav.SetAudioAdjust(Int32At(data, size, 0));
+            return 0;
+        default:
+            return 0;
+    }
 }
 
 int32_t BUFSTREAM_CALL WriterInfo(bufstream* bs, uint32_t, uint32_t id, void* data, uint32_t size) {
@@ -263,7 +311,7 @@ int32_t BUFSTREAM_CALL WriterInfo(bufstream* bs, uint32_t, uint32_t id, void* da
             std::memcpy(data, s->name.c_str(), s->name.size() + 1);
             return 0;
         default:
-            return 0;
+            return NavInfo(s, id, data, size);
     }
 }
 
@@ -275,6 +323,8 @@ int32_t BUFSTREAM_CALL WriterDone(bufstream* bs, int32_t) {
         ok = Flush(s);
         ok = std::fclose(s->file) == 0 && ok;
     }
+    // The navigation packs are rewritten once every file is complete.
+    if (s->nav.Collecting() && !s->nav.Suppressed() && !s->nav.PatchFiles()) ok = false;
     std::free(s->buffer);
     delete s;
     bs->state = nullptr;

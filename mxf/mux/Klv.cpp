@@ -241,7 +241,8 @@ constexpr uint32_t kSystemFixedBytes = 57;
 constexpr uint32_t kStampBytes = 17;
 constexpr uint8_t kSystemBitmap = 0x5C;
 constexpr uint32_t kDeltaEntryLength = 6;
-constexpr uint32_t kIndexEntryLength = 15;
+constexpr uint8_t kSliceCount = 1;
+constexpr uint32_t kIndexEntryLength = 11 + 4 * kSliceCount;
 
 // Stops at the first negative write.
 #define KLV_TRY(expr)              \
@@ -525,8 +526,10 @@ int32_t IndexTableSegment::WriteItems(BitIo& io) const {
     KLV_TRY(WriteItemHeader(io, 0x3F07, 4));
     KLV_TRY(io.Write32(bodySid));
     if (Format().number == kXdcamProfile) {
+        // Each index entry carries one slice offset (the sound elements'),
+        // so the entries are 11 + 4 bytes long.
         KLV_TRY(WriteItemHeader(io, 0x3F08, 1));
-        KLV_TRY(io.Write8(0));
+        KLV_TRY(io.Write8(kSliceCount));
     }
     if (!deltas_.empty()) {
         KLV_TRY(WriteItemHeader(io, 0x3F09, static_cast<uint16_t>(kBatchHeader + kDeltaEntryLength * deltas_.size())));
@@ -620,7 +623,8 @@ int32_t SystemMetadataPack::WriteItems(BitIo& io) const {
     KLV_TRY(io.Write16(0));
     KLV_TRY(io.Write16(continuity_));
     KLV_TRY(WriteLabel(io, DictionaryLabel("MultipleEC")));
-    KLV_TRY(io.Write(nullptr, kStampBytes));
+    KLV_TRY(io.Write(timecode.data(), static_cast<uint32_t>(timecode.size())));
+    KLV_TRY(io.Write(nullptr, kStampBytes - static_cast<uint32_t>(timecode.size())));
     return io.Write(nullptr, kStampBytes);
 }
 

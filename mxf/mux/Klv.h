@@ -244,6 +244,9 @@ public:
                        const FormatProfile& profile);
     uint8_t Rate() const { return rate_; }
     PackageMetadataSet& Package() { return *package_; }
+    // The content package's SMPTE 12M time code (0x81 and four BCD bytes),
+    // written as its creation stamp; all zero writes an empty stamp.
+    std::array<uint8_t, 5> timecode{};
     // Writes the pack, then the package metadata set.
     int32_t Serialize(BitIo& io) override;
     // Both KLVs.

@@ -1,6 +1,7 @@
 // Mexora.dll: the twelve exports over the platform-free core.
 #include "mxf/mux/mexora.h"
 #include "mxf/mux/MuxInterface.h"
+#include "mxf/mux/Services.h"
 
 #include <cstring>
 
@@ -40,7 +41,7 @@ const char* BUFSTREAM_CALL mxfMuxDefaults(mxf_m_settings* settings, int32_t pres
 mxf_mux_instance* BUFSTREAM_CALL mxfMuxNew(get_callback_t get_callback, const mxf_m_settings* settings) {
     if (!settings) return nullptr;
     const mexora::Settings s = FromHost(*settings);
-    return reinterpret_cast<mxf_mux_instance*>(mexora::New(get_callback, &s));
+    return reinterpret_cast<mxf_mux_instance*>(mexora::New(get_callback, &s, mexora::ProductionServices()));
 }
 
 int32_t BUFSTREAM_CALL mxfMux(mxf_mux_instance* instance) {

@@ -93,6 +93,9 @@ public:
 private:
     void QueueOutput(OutputPiece piece) override;
     void SetOverLimit() override { state_ = kStateOverLimit; }
+    void ClearOverLimit() override {
+        if (state_ == kStateOverLimit) state_ = kStateRunning;
+    }
     const EngineSettings& Settings() const override { return settings_; }
     int32_t StreamCount() const override { return streamCount_; }
     const WriterServices& Services() const override { return services_; }

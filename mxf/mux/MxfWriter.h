@@ -1,6 +1,6 @@
 // The writer interface the engine drives, and the engine side the writer
-// talks back to. The MXF file writer fills it; until then there is none and
-// the engine answers kNoWriter.
+// talks back to. The MXF file writer (MxfFileWriter.h) fills it; an engine
+// made without a writer answers kNoWriter.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +41,9 @@ class WriterHost {
 public:
     virtual ~WriterHost() = default;
     virtual void QueueOutput(OutputPiece piece) = 0;
-    // The output grew past its limit.
+    // The output grew past its limit, and fell below it again.
     virtual void SetOverLimit() = 0;
+    virtual void ClearOverLimit() = 0;
     virtual const EngineSettings& Settings() const = 0;
     virtual int32_t StreamCount() const = 0;
     virtual const WriterServices& Services() const = 0;

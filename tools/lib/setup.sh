@@ -7,7 +7,7 @@ PACKAGES=(cmake ninja-build ccache g++ googletest
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-utils pulseaudio pulseaudio-utils ffmpeg imagemagick
-  clang-format shellcheck clang libclang-rt-14-dev)
+  clang-format shellcheck clang libclang-rt-14-dev mediainfo)
 
 setup_packages() {
   local wanted=("${PACKAGES[@]}") missing=() p

@@ -1,6 +1,7 @@
 // The essence handlers: AES3 units per video frame, DV frames, MPEG-2
 // pictures with their durations and index values, and the input store's
 // time entries.
+#include "TestSupport.h"
 #include "mxf/mux/AccessUnits.h"
 
 #include <gtest/gtest.h>
@@ -193,6 +194,32 @@ TEST(AccessUnits, InputStoreKeepsTimesWithTheirBytes) {
     s.Consume(4);
     EXPECT_TRUE(s.Entries().empty());
     EXPECT_EQ(s.Size(), 0u);
+}
+
+// Whatever the pieces the bytes come in, every unit starts at a sequence,
+// GOP or picture start code, and the units give back the stream: a start
+// code split between two pieces is found once its code byte comes.
+TEST(AccessUnits, Mpeg2CutsDoNotDependOnThePieces) {
+    const std::string dir = mexora_test::TempDir();
+    const std::vector<uint8_t> m2v = mexora_test::ReadFile(mexora_test::MakeM2v(dir, "p.m2v", "25", 8));
+    ASSERT_FALSE(m2v.empty());
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{64}, size_t{1000}}) {
+        Mpeg2Handler h;
+        for (size_t at = 0; at < m2v.size(); at += piece) {
+            ASSERT_EQ(h.AddData(m2v.data() + at, static_cast<uint32_t>(std::min(piece, m2v.size() - at))), 0);
+        }
+        ASSERT_EQ(h.Flush(), 0);
+        ASSERT_EQ(h.Units().size(), 8u) << piece;
+        std::vector<uint8_t> back;
+        for (const AccessUnit& u : h.Units()) {
+            ASSERT_GE(u.data.size(), 4u);
+            EXPECT_TRUE(u.data[0] == 0 && u.data[1] == 0 && u.data[2] == 1 &&
+                        (u.data[3] == 0xB3 || u.data[3] == 0xB8 || u.data[3] == 0x00))
+                << "pieces of " << piece << ", unit " << u.number;
+            back.insert(back.end(), u.data.begin(), u.data.end());
+        }
+        EXPECT_TRUE(back == m2v) << piece;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -126,6 +127,61 @@ TEST_F(MexoraDll, CheckAndAddMessagesReachErrPrintf) {
         "M410:No input streams were specified",
     };
     EXPECT_EQ(g_messages, expected);
+}
+
+// A P2 sound clip through the exports: an "AES3" stream made here goes into
+// one OP-Atom file with its header partition first, its random index pack
+// last and the PCM whole in between.
+TEST_F(MexoraDll, WritesAP2SoundClip) {
+    auto defaults = Get<decltype(&mxfMuxDefaults)>("mxfMuxDefaults");
+    auto create = Get<decltype(&mxfMuxNew)>("mxfMuxNew");
+    auto run = Get<decltype(&mxfMux)>("mxfMux");
+    auto done = Get<decltype(&mxfMuxDone)>("mxfMuxDone");
+    auto release = Get<decltype(&mxfMuxFree)>("mxfMuxFree");
+    auto addInputFile = Get<decltype(&mxfMuxAddInputFile)>("mxfMuxAddInputFile");
+    auto addOutputFile = Get<decltype(&mxfMuxAddOutputFile)>("mxfMuxAddOutputFile");
+    ASSERT_TRUE(defaults && create && run && done && release && addInputFile && addOutputFile);
+
+    char dir[MAX_PATH];
+    ASSERT_GT(GetTempPathA(MAX_PATH, dir), 0u);
+    const std::string in = std::string(dir) + "mexora-p2.aes", out = std::string(dir) + "mexora-p2.mxf";
+    std::vector<uint8_t> stream = {'A', 'E', 'S', '3', 12, (2 << 5) | (2 << 3), 0, 0};  // 25 Hz frames, 24 bits, mono
+    for (int i = 0; i < 48000 * 3; i++) stream.push_back(static_cast<uint8_t>(i * 13));
+    FILE* f = std::fopen(in.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(stream.data(), 1, stream.size(), f), stream.size());
+    ASSERT_EQ(std::fclose(f), 0);
+
+    mxf_m_settings s;
+    ASSERT_NE(defaults(&s, 0x11000), nullptr);
+    g_messages.clear();
+    mxf_mux_instance* inst = create(Lookup, &s);
+    ASSERT_NE(inst, nullptr);
+    ASSERT_EQ(addOutputFile(inst, 0, out.c_str()), 0);
+    ASSERT_EQ(addInputFile(inst, 0, in.c_str()), 0);
+    EXPECT_EQ(run(inst), 0);
+    EXPECT_EQ(done(inst, 0), 0);
+    release(inst);
+    EXPECT_TRUE(g_messages.empty()) << g_messages.front();
+
+    f = std::fopen(out.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<uint8_t> file(64 * 1024 * 1024);
+    file.resize(std::fread(file.data(), 1, file.size(), f));
+    std::fclose(f);
+    // Header partition first, the random index pack last (its length in the last 4 bytes).
+    const uint8_t header[13] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01};
+    ASSERT_GT(file.size(), stream.size());
+    EXPECT_EQ(std::memcmp(file.data(), header, sizeof header), 0);
+    EXPECT_EQ(file[13], 0x02);
+    const size_t n = file.size();
+    const uint32_t ripLength =
+        static_cast<uint32_t>(file[n - 4]) << 24 | file[n - 3] << 16 | file[n - 2] << 8 | file[n - 1];
+    ASSERT_LT(ripLength, n);
+    EXPECT_EQ(file[n - ripLength + 13], 0x11);  // 06 0E 2B 34 02 05 01 01 0D 01 02 01 01 11 01 00
+    // The PCM lies in the file whole.
+    const std::vector<uint8_t> pcm(stream.begin() + 8, stream.end());
+    EXPECT_NE(std::search(file.begin(), file.end(), pcm.begin(), pcm.end()), file.end());
 }
 
 }  // namespace
