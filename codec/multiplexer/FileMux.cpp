@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace muxcore {
@@ -13,19 +14,37 @@ namespace muxcore {
 namespace {
 
 constexpr size_t kHeadBytes = 64 * 1024;
+constexpr int32_t kTransportSampleBytes = 256 * 1024;
+constexpr int32_t kLongestPacket = 192;  // a transport packet with its time-stamp prefix
 
+// Small samples are gathered into blocks; a large one goes out as it is,
+// after what was gathered (the FILE itself is unbuffered).
 class FileSink : public IMuxSink {
 public:
-    explicit FileSink(FILE* f) : f_(f) {}
+    explicit FileSink(FILE* f) : f_(f), block_(new uint8_t[kBlockBytes]) {}
     HRESULT_T Deliver(const OutputSample& s) override {
-        if (std::fwrite(s.data, 1, s.length, f_) != s.length) return kE_FAIL;
         bytes_ += s.length;
+        if (s.length >= kDirectBytes) return Flush() && Write(s.data, s.length) ? kS_OK : kE_FAIL;
+        if (kBlockBytes - used_ < s.length && !Flush()) return kE_FAIL;
+        std::memcpy(block_.get() + used_, s.data, s.length);
+        used_ += s.length;
         return kS_OK;
+    }
+    bool Flush() {
+        const bool ok = Write(block_.get(), used_);
+        used_ = 0;
+        return ok;
     }
     uint64_t bytes_ = 0;
 
 private:
+    static constexpr size_t kBlockBytes = 256 * 1024;
+    static constexpr size_t kDirectBytes = 64 * 1024;
+    bool Write(const uint8_t* p, size_t n) { return n == 0 || std::fwrite(p, 1, n, f_) == n; }
+
     FILE* f_;
+    std::unique_ptr<uint8_t[]> block_;  // left uninitialised: only written bytes are read
+    size_t used_ = 0;
 };
 
 struct Source {
@@ -44,6 +63,12 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
     FileMuxResult res;
     Multiplexer mux;
     mux.Settings() = job.settings;
+    // A file takes samples of any size: transport packets go out in large
+    // samples, which the sink writes without another copy.
+    if (job.settings.output == kTransportStream) {
+        mux.Settings().outputBufferSize = kTransportSampleBytes;
+        mux.Settings().tsPacketsToDeliver = kTransportSampleBytes / kLongestPacket;
+    }
     const int32_t compat = job.settings.compatibility;
     mux.Settings().compatibility = kCompatNone;
     if (Failed(mux.SetCompatibility(compat))) {
@@ -104,9 +129,12 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
         res.error = "cannot create " + job.output;
         return res;
     }
-    std::vector<char> outBuffer(1 << 20);
-    std::setvbuf(out, outBuffer.data(), _IOFBF, outBuffer.size());
     FileSink sink(out);
+    if (std::setvbuf(out, nullptr, _IONBF, 0) != 0) {
+        std::fclose(out);
+        res.error = "cannot write " + job.output;
+        return res;
+    }
     if (Failed(mux.Start(&sink))) {
         std::fclose(out);
         res.error = "the multiplexer does not start";
@@ -117,25 +145,23 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
     while (!finished) {
         bool fed = false;
         for (auto& src : sources) {
-            // Each input reads straight into its buffer until it is full or its file ends.
-            while (!src->eof) {
-                const size_t want = std::min(job.chunkSize, src->left);
-                uint8_t* room = want ? src->in->BeginWrite(want) : nullptr;
-                if (want && !room) break;  // full: the muxer has to make room first
-                const size_t got = want ? std::fread(room, 1, want, src->f) : 0;
-                src->left -= got;
-                if (got == 0) {
-                    src->eof = true;
-                    src->in->EndOfStream();
-                    fed = true;
-                    break;
-                }
-                if (Failed(src->in->CommitWrite(got))) {
-                    std::fclose(out);
-                    res.error = "an input refused its data";
-                    return res;
-                }
-                fed = true;
+            // Each input reads one chunk per round straight into its buffer (less
+            // when it is full or its file ends): the muxer then takes the bytes
+            // while they are still in the cache.
+            if (src->eof) continue;
+            const size_t want = std::min(job.chunkSize, src->left);
+            uint8_t* room = want ? src->in->BeginWrite(want) : nullptr;
+            if (want && !room) continue;  // full: the muxer has to make room first
+            const size_t got = want ? std::fread(room, 1, want, src->f) : 0;
+            src->left -= got;
+            fed = true;
+            if (got == 0) {
+                src->eof = true;
+                src->in->EndOfStream();
+            } else if (Failed(src->in->CommitWrite(got))) {
+                std::fclose(out);
+                res.error = "an input refused its data";
+                return res;
             }
         }
         const uint64_t before = sink.bytes_;
@@ -157,7 +183,8 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
             stalls = 0;
         }
     }
-    res.ok = std::fclose(out) == 0;
+    const bool flushed = sink.Flush();
+    res.ok = std::fclose(out) == 0 && flushed;
     if (!res.ok) res.error = "cannot write " + job.output;
     res.bytesOut = sink.bytes_;
     res.paddingPackets = mux.PaddingPackets();

@@ -19,7 +19,7 @@ struct FileMuxJob {
     MuxerSettings settings;
     std::vector<FileMuxInput> inputs;
     std::string output;
-    size_t chunkSize = 1 << 20;
+    size_t chunkSize = 256 * 1024;
 };
 
 struct FileMuxResult {

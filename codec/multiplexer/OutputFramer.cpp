@@ -7,7 +7,8 @@ namespace muxcore {
 
 void OutputFramer::Configure(IMuxSink* sink, uint32_t bufferSize, uint32_t packetsPerSample, bool byteTimes) {
     sink_ = sink;
-    sample_.assign(std::max<uint32_t>(bufferSize, 192), 0);
+    capacity_ = std::max<uint32_t>(bufferSize, 192);
+    sample_.reset(new uint8_t[capacity_]);
     perSample_ = packetsPerSample;
     byteTimes_ = byteTimes;
     Reset();
@@ -24,7 +25,7 @@ HRESULT_T OutputFramer::Send(int64_t muxerTime) {
     if (used_ == 0) return kS_OK;
     if (firstTime_ < 0) firstTime_ = muxerTime;
     OutputSample s;
-    s.data = sample_.data();
+    s.data = sample_.get();
     s.length = used_;
     s.byteTimes = byteTimes_;
     if (byteTimes_) {
@@ -44,7 +45,7 @@ HRESULT_T OutputFramer::Send(int64_t muxerTime) {
 }
 
 HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t muxerTime, bool isPacket) {
-    const uint32_t cap = static_cast<uint32_t>(sample_.size());
+    const uint32_t cap = capacity_;
     if (isPacket) {
         // A packet goes whole into one sample.
         if (length > cap) return kE_INVALIDARG;
@@ -52,7 +53,7 @@ HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t m
             const HRESULT_T hr = Send(muxerTime);
             if (Failed(hr)) return hr;
         }
-        std::memcpy(sample_.data() + used_, bytes, length);
+        std::memcpy(sample_.get() + used_, bytes, length);
         used_ += length;
         ++packets_;
         counter_ = (counter_ + 1) & 31;
@@ -77,7 +78,7 @@ HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t m
     }
     while (length > 0) {
         const uint32_t n = std::min(length, cap - used_);
-        std::memcpy(sample_.data() + used_, bytes, n);
+        std::memcpy(sample_.get() + used_, bytes, n);
         used_ += n;
         bytes += n;
         length -= n;

@@ -6,7 +6,7 @@
 #include "codec/multiplexer/HResult.h"
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace muxcore {
 
@@ -54,7 +54,8 @@ private:
     HRESULT_T Send(int64_t muxerTime);
 
     IMuxSink* sink_ = nullptr;
-    std::vector<uint8_t> sample_;
+    std::unique_ptr<uint8_t[]> sample_;  // left uninitialised: only written bytes are read
+    uint32_t capacity_ = 0;
     uint32_t used_ = 0;
     uint32_t packets_ = 0;
     uint32_t perSample_ = 0;

@@ -7,15 +7,11 @@
 namespace muxcore {
 
 void AccessUnitQueue::Init(int32_t capacity) {
-    ring_.clear();
+    ring_.reset();
     capacity_ = 0;
     if (capacity > 0) {
-        try {
-            ring_.assign(static_cast<size_t>(capacity), ZeroUnit());
-            capacity_ = capacity;
-        } catch (const std::bad_alloc&) {
-            capacity_ = 0;
-        }
+        ring_.reset(new (std::nothrow) AccessUnit[static_cast<size_t>(capacity)]);
+        if (ring_) capacity_ = capacity;
     }
     write_ = head_ = count_ = 0;
     byteSum_ = 0;
@@ -25,7 +21,7 @@ int AccessUnitQueue::Push(const AccessUnit& u) {
     if (count_ >= capacity_) return 1;
     ring_[write_] = u;
     byteSum_ += u.size;
-    write_ = (write_ + 1) % capacity_;
+    write_ = Next(write_);
     ++count_;
     return 0;
 }
@@ -72,7 +68,7 @@ int AccessUnitQueue::ReplaceHead(const AccessUnit& u) {
 int AccessUnitQueue::Pop() {
     if (count_ == 0) return 1;
     byteSum_ -= ring_[head_].size;
-    head_ = (head_ + 1) % capacity_;
+    head_ = Next(head_);
     --count_;
     return 0;
 }
@@ -116,16 +112,12 @@ void AccessUnitQueue::Relocate(ptrdiff_t delta) {
 // ------------------------------------------------------------------ buffer
 
 int32_t CMemManager::Init(size_t capacity) {
-    try {
-        std::vector<uint8_t>(capacity).swap(buf_);
-    } catch (const std::bad_alloc&) {
-        buf_.clear();
-        return -1;
-    }
+    buf_.reset(capacity ? new (std::nothrow) uint8_t[capacity] : nullptr);
+    size_ = buf_ ? capacity : 0;
     read_ = held_ = 0;
     consumed_ = 0;
     step_ = 0;
-    return 0;
+    return buf_ || capacity == 0 ? 0 : -1;
 }
 
 void CMemManager::Reset() {
@@ -134,21 +126,21 @@ void CMemManager::Reset() {
 }
 
 bool CMemManager::Append(const uint8_t* bytes, size_t n) {
-    if (buf_.size() - held_ < n) return false;
-    if (buf_.size() - read_ - held_ < n) Compact();
-    if (n) std::memcpy(buf_.data() + read_ + held_, bytes, n);
+    if (size_ - held_ < n) return false;
+    if (size_ - read_ - held_ < n) Compact();
+    if (n) std::memcpy(buf_.get() + read_ + held_, bytes, n);
     held_ += n;
     return true;
 }
 
 uint8_t* CMemManager::Reserve(size_t n) {
-    if (buf_.size() - held_ < n) return nullptr;
-    if (buf_.size() - read_ - held_ < n) Compact();
-    return buf_.data() + read_ + held_;
+    if (size_ - held_ < n) return nullptr;
+    if (size_ - read_ - held_ < n) Compact();
+    return buf_.get() + read_ + held_;
 }
 
 void CMemManager::Commit(size_t n) {
-    held_ = std::min(held_ + n, buf_.size() - read_);
+    held_ = std::min(held_ + n, size_ - read_);
 }
 
 void CMemManager::Release(size_t n) {
@@ -159,9 +151,9 @@ void CMemManager::Release(size_t n) {
 }
 
 void CMemManager::Compact() {
-    if (read_ == 0 || buf_.empty()) return;
+    if (read_ == 0 || !buf_) return;
     const ptrdiff_t d = static_cast<ptrdiff_t>(read_);
-    std::memmove(buf_.data(), buf_.data() + read_, held_);
+    std::memmove(buf_.get(), buf_.get() + read_, held_);
     read_ = 0;
     if (queueA_) queueA_->Shift(d);
     if (queueB_) queueB_->Shift(d);
@@ -171,18 +163,16 @@ void CMemManager::Compact() {
 int CMemManager::Grow() {
     static const double kFactors[3] = {2.0, 2.0, 2.0};
     if (step_ >= 3) return 1;
-    std::vector<uint8_t> bigger;
-    try {
-        bigger.resize(static_cast<size_t>(static_cast<double>(buf_.size()) * kFactors[step_]));
-    } catch (const std::bad_alloc&) {
-        return 1;
-    }
+    const size_t biggerSize = static_cast<size_t>(static_cast<double>(size_) * kFactors[step_]);
+    std::unique_ptr<uint8_t[]> bigger(biggerSize ? new (std::nothrow) uint8_t[biggerSize] : nullptr);
+    if (!bigger) return 1;
     ++step_;
-    if (held_) std::memcpy(bigger.data() + read_, buf_.data() + read_, held_);
-    const uint8_t* oldBase = buf_.data();
-    const uint8_t* newBase = bigger.data();
+    if (held_) std::memcpy(bigger.get() + read_, buf_.get() + read_, held_);
+    const uint8_t* oldBase = buf_.get();
+    const uint8_t* newBase = bigger.get();
     const ptrdiff_t delta = newBase - oldBase;
     buf_.swap(bigger);
+    size_ = biggerSize;
     if (queueA_) queueA_->Relocate(delta);
     if (queueB_) queueB_->Relocate(delta);
     if (listener_) listener_->OnDataMoved(oldBase, newBase);
@@ -191,7 +181,7 @@ int CMemManager::Grow() {
 
 bool CMemManager::NearlyFull() const {
     // At least 90 percent used; 64-bit so large buffers do not overflow.
-    return static_cast<uint64_t>(held_) * 10 >= static_cast<uint64_t>(buf_.size()) * 9;
+    return static_cast<uint64_t>(held_) * 10 >= static_cast<uint64_t>(size_) * 9;
 }
 
 }  // namespace muxcore

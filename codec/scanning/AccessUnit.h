@@ -6,8 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <vector>
 
 namespace muxcore {
 
@@ -89,9 +89,16 @@ public:
     std::mutex& Lock() { return lock_; }
 
 private:
-    int32_t Index(int32_t distance) const { return (head_ + distance) % capacity_; }
+    // distance is below capacity_: one wrap at most, without a division.
+    int32_t Index(int32_t distance) const {
+        const int32_t i = head_ + distance;
+        return i >= capacity_ ? i - capacity_ : i;
+    }
+    int32_t Next(int32_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
 
-    std::vector<AccessUnit> ring_;
+    // Left uninitialised: a record is read only after it was pushed, and
+    // untouched records cost no memory.
+    std::unique_ptr<AccessUnit[]> ring_;
     int32_t capacity_ = 0;
     int32_t write_ = 0;
     int32_t head_ = 0;
@@ -134,16 +141,19 @@ public:
     int Grow();  // 1 when no growth step is left
     bool NearlyFull() const;
 
-    uint8_t* ReadPosition() { return buf_.empty() ? nullptr : buf_.data() + read_; }
-    uint8_t* End() { return buf_.empty() ? nullptr : buf_.data() + read_ + held_; }
-    uint8_t* Base() { return buf_.empty() ? nullptr : buf_.data(); }
+    uint8_t* ReadPosition() { return buf_ ? buf_.get() + read_ : nullptr; }
+    uint8_t* End() { return buf_ ? buf_.get() + read_ + held_ : nullptr; }
+    uint8_t* Base() { return buf_.get(); }
     size_t Held() const { return held_; }
-    size_t Capacity() const { return buf_.size(); }
+    size_t Capacity() const { return size_; }
     uint64_t Consumed() const { return consumed_; }
     int GrowthSteps() const { return step_; }
 
 private:
-    std::vector<uint8_t> buf_;
+    // Left uninitialised: only bytes written in are read, and pages the
+    // stream never reaches are never touched.
+    std::unique_ptr<uint8_t[]> buf_;
+    size_t size_ = 0;
     size_t read_ = 0;
     size_t held_ = 0;
     uint64_t consumed_ = 0;

@@ -17,10 +17,14 @@ public:
         if (n_ >= 32) {
             n_ -= 32;
             const uint32_t w = uint32_t(acc_ >> n_);
-            out_.push_back(uint8_t(w >> 24));
-            out_.push_back(uint8_t(w >> 16));
-            out_.push_back(uint8_t(w >> 8));
-            out_.push_back(uint8_t(w));
+            // One size change for the four bytes, not four.
+            const size_t at = out_.size();
+            out_.resize(at + 4);
+            uint8_t* p = out_.data() + at;
+            p[0] = uint8_t(w >> 24);
+            p[1] = uint8_t(w >> 16);
+            p[2] = uint8_t(w >> 8);
+            p[3] = uint8_t(w);
         }
     }
     void align() {

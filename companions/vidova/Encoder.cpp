@@ -428,8 +428,9 @@ inline uint64_t nonzeroMask(const int16_t* v) {
 }
 
 // Motion search tries a coarse pattern around the best candidate when its
-// SAD (16x16) is above this.
-constexpr int kCoarseSearchSad = 256 * 6;
+// SAD (16x16) is above this: 2 per pel, where a candidate that only nearly
+// fits still leaves a residual worth coding.
+constexpr int kCoarseSearchSad = 256 * 2;
 
 // Rounding of quantisation (level = |f| / step + bias): intra levels round
 // up from 5/8; non-intra ones keep a dead zone a little wider than the step,
@@ -732,7 +733,11 @@ int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std
     tryFull(mvPrev_[2 * idx] >> 1, mvPrev_[2 * idx + 1] >> 1);
     // Coarse pattern when the candidates did not find a good match.
     if (best > kCoarseSearchSad) {
-        for (int step = std::max(2, lim / 2); step >= 2; step /= 2) {
+        // Steps of powers of two from the largest within the range: each
+        // level halves the last, so the pattern reaches every even offset.
+        int first = 2;
+        while (first * 2 <= lim) first *= 2;
+        for (int step = first; step >= 2; step /= 2) {
             int cx = bx, cy = by;
             static const int pat[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
             for (auto& p : pat) tryFull(cx + p[0] * step, cy + p[1] * step);

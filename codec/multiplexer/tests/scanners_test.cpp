@@ -1,10 +1,12 @@
 // Scanners driven through a real input: bytes in, access units out.
 #include "codec/multiplexer/Multiplexer.h"
+#include "codec/scanning/scanners/StartCodeSearch.h"
 #include "es_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 using namespace muxcore;
 using muxtest::Bytes;
@@ -255,5 +257,45 @@ TEST(MpegVideoScanner, RepeatedFieldsLengthenThePicturesBeforeTheNext) {
         EXPECT_LE(u[i].dts, u[i].pts) << i;
         EXPECT_GT(u[i].dts, last) << i;
         last = u[i].dts;
+    }
+}
+
+// The block search and the plain one agree on every start position and every
+// end: prefixes at each offset of a block, across block edges, within the
+// last four bytes (not a start code there), and near-misses (00 00 02,
+// 00 01, 00 00 00 01 whose prefix starts one byte in).
+TEST(StartCodeSearch, BlockSearchMatchesThePlainOne) {
+    const std::vector<std::vector<uint8_t>> pieces = {{0, 0, 1, 0xB3},    {0, 0, 2},    {0, 1, 0},
+                                                      {0, 0, 0, 1, 0x00}, {0xFF, 0, 0}, {1, 1, 1}};
+    uint32_t seed = 12345;
+    for (int round = 0; round < 200; ++round) {
+        // Random filler from a byte set rich in 0 and 1, with pieces dropped in.
+        std::vector<uint8_t> b(static_cast<size_t>(round % 70) + 1);
+        for (uint8_t& x : b) {
+            seed = seed * 1103515245u + 12345u;
+            x = static_cast<uint8_t>((seed >> 16) % 4 == 0 ? 0x47 : (seed >> 20) % 3);
+        }
+        const std::vector<uint8_t>& piece = pieces[static_cast<size_t>(round) % pieces.size()];
+        const size_t at = static_cast<size_t>(round * 7) % b.size();
+        for (size_t i = 0; i < piece.size() && at + i < b.size(); ++i) b[at + i] = piece[i];
+        uint8_t* base = b.data();
+        uint8_t* end = base + b.size();
+        for (uint8_t* from = base; from <= end; ++from)
+            for (uint8_t* to = from; to <= end; ++to)
+                ASSERT_EQ(startcode::Find(from, to), startcode::FindPlain(from, to))
+                    << "round " << round << " from " << (from - base) << " to " << (to - base);
+    }
+}
+
+TEST(StartCodeSearch, FindsThePrefixNeedingFourBytes) {
+    // 00 00 01 xx at every offset of a 40-byte run of 0xFF.
+    for (size_t at = 0; at + 4 <= 40; ++at) {
+        std::vector<uint8_t> b(40, 0xFF);
+        b[at] = 0;
+        b[at + 1] = 0;
+        b[at + 2] = 1;
+        EXPECT_EQ(startcode::Find(b.data(), b.data() + b.size()), b.data() + at) << at;
+        // Without its fourth byte it is not found.
+        EXPECT_EQ(startcode::Find(b.data(), b.data() + at + 3), nullptr) << at;
     }
 }

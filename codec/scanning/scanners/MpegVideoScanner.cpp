@@ -1,11 +1,11 @@
 // MPEG-1/MPEG-2 video: one access unit per picture (a field pair counts as
 // one); sequence and group headers join the picture that follows them.
 #include "codec/scanning/scanners/ScannerBase.h"
+#include "codec/scanning/scanners/StartCodeSearch.h"
 
 #include "codec/common/MpegCodes.h"
 
 #include <algorithm>
-#include <cstring>
 
 using muxcore::AccessUnit;
 using muxcore::kNoTime;
@@ -14,13 +14,7 @@ namespace {
 
 // Next 00 00 01 at or after p with at least 4 bytes from it, else null.
 uint8_t* FindStartCode(uint8_t* p, uint8_t* end) {
-    while (end - p >= 4) {
-        uint8_t* one = static_cast<uint8_t*>(std::memchr(p + 2, 1, static_cast<size_t>(end - p - 3)));
-        if (!one) return nullptr;
-        if (one[-1] == 0 && one[-2] == 0) return one - 2;
-        p = one - 1;
-    }
-    return nullptr;
+    return startcode::Find(p, end);
 }
 
 // Transport-buffer leak multiplier (x 150000 bytes/s) by profile and level.

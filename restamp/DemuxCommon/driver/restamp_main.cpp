@@ -115,10 +115,10 @@ int main(int argc, char** argv) {
     size_t lineFill = 0;
     static char outBuf[kOutputBuffer];
     std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
-    // The output file's bytes go out in large writes, not stdio's few kilobytes.
-    static char fileBuf[kOutputBuffer];
-    if (out && std::setvbuf(out, fileBuf, _IOFBF, sizeof fileBuf) != 0) {
-        std::fprintf(stderr, "restamp: cannot buffer %s\n", outName);
+    // The output file's bytes go out in large writes straight from the input
+    // buffer (runs of pieces, below), so the file itself is unbuffered.
+    if (out && std::setvbuf(out, nullptr, _IONBF, 0) != 0) {
+        std::fprintf(stderr, "restamp: cannot set up %s\n", outName);
         std::fclose(out);
         std::fclose(in);
         return kExitFailure;
@@ -151,15 +151,40 @@ int main(int argc, char** argv) {
         lineFill = size_t(p - lines.data());
         return true;
     };
+    // Pieces that follow each other in the input buffer gather into one run,
+    // written when something else comes (an inserted header, which lives in
+    // the core and may change with the next chunk) or before the buffer moves.
+    const uint8_t* run = nullptr;
+    size_t runLength = 0;
+    auto write = [&](const uint8_t* p, size_t n) {
+        if (n && std::fwrite(p, 1, n, out) != n) {
+            failure.Set("write", outName, errno);
+            return false;
+        }
+        return true;
+    };
+    auto flushRun = [&]() {
+        const bool done = write(run, runLength);
+        runLength = 0;
+        return done;
+    };
     auto emit = [&](uint8_t* d, uint32_t n) {
         CChunkPiece pieces[CTimeMarkerCore::kMaxPieces];
         const uint32_t count = core->ProcessChunk(d, n, pieces);
         int64_t at = offset;
         for (uint32_t i = 0; i < count; ++i) {
             const CChunkPiece& piece = pieces[i];
-            if (out && std::fwrite(piece.data, 1, piece.length, out) != piece.length) {
-                failure.Set("write", outName, errno);
-                return false;
+            const bool inBuffer = piece.data >= buf.data() && piece.data + piece.length <= buf.data() + have;
+            if (out && inBuffer && runLength && piece.data == run + runLength) {
+                runLength += piece.length;
+            } else if (out) {
+                if (!flushRun()) return false;
+                if (inBuffer) {
+                    run = piece.data;
+                    runLength = piece.length;
+                } else if (!write(piece.data, piece.length)) {
+                    return false;
+                }
             }
             if (!line(at, piece.length, piece.time, piece.inserted)) return false;
             if (!piece.inserted) at += piece.length;
@@ -187,6 +212,7 @@ int main(int argc, char** argv) {
             ok = emit(buf.data() + pos, uint32_t(have - pos));
             pos = have;
         }
+        if (ok && out) ok = flushRun();
         std::memmove(buf.data(), buf.data() + pos, have - pos);
         have -= pos;
     }
