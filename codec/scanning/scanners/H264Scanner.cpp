@@ -1,6 +1,7 @@
 // H.264 byte streams (ITU-T H.264 Annex B): access units by the rules of
 // 7.4.1.2.3, times from the picture order count.
 #include "codec/scanning/scanners/ScannerBase.h"
+#include "codec/scanning/scanners/StartCodeSearch.h"
 
 #include "codec/scanning/scanners/H264MediaType.h"
 
@@ -26,16 +27,6 @@ constexpr int kMaxReorderDepth = 16;
 constexpr double kTimeLimit = 1e15;  // 100 ns: about three years
 
 // Next 00 00 01 at or after p with at least 4 bytes from it, else null.
-uint8_t* FindStartCode(uint8_t* p, uint8_t* end) {
-    while (end - p >= 4) {
-        uint8_t* one = static_cast<uint8_t*>(std::memchr(p + 2, 1, static_cast<size_t>(end - p - 3)));
-        if (!one) return nullptr;
-        if (one[-1] == 0 && one[-2] == 0) return one - 2;
-        p = one - 1;
-    }
-    return nullptr;
-}
-
 struct LevelLimits {
     uint32_t maxCpb;  // 1000 bits
     uint32_t maxBr;   // 1000 bit/s
@@ -134,7 +125,7 @@ uint8_t* CScannerH264::ParseData(uint8_t* pos, int32_t n) {
     uint8_t* p = pos;
     for (;;) {
         if (host_->FreeUnitRecords() <= 0) return p;
-        uint8_t* sc = FindStartCode(p, end);
+        uint8_t* sc = startcode::Find(p, end);
         if (!sc) {
             // Keep the last three bytes: a start code may straddle the end.
             if (end - p > 3) p = end - 3;

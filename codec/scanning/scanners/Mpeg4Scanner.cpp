@@ -1,5 +1,6 @@
 // MPEG-4 Part 2 video (ISO/IEC 14496-2 elementary streams, "m4v").
 #include "codec/scanning/scanners/ScannerBase.h"
+#include "codec/scanning/scanners/StartCodeSearch.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,16 +18,6 @@ constexpr int64_t kDefaultFrameDuration = 400000;
 // when the layer states no fixed rate (what encoders write for whole rates).
 constexpr uint32_t kRateLikeResolution = 120;
 constexpr double kTimeLimit = 1e15;  // 100 ns: about three years
-
-uint8_t* FindStartCode(uint8_t* p, uint8_t* end) {
-    while (end - p >= 4) {
-        uint8_t* one = static_cast<uint8_t*>(std::memchr(p + 2, 1, static_cast<size_t>(end - p - 3)));
-        if (!one) return nullptr;
-        if (one[-1] == 0 && one[-2] == 0) return one - 2;
-        p = one - 1;
-    }
-    return nullptr;
-}
 
 }  // namespace
 
@@ -57,7 +48,7 @@ uint8_t* CScannerMPEG4::ParseData(uint8_t* pos, int32_t n) {
     uint8_t* p = pos;
     for (;;) {
         if (host_->FreeUnitRecords() <= 0) return p;
-        uint8_t* sc = FindStartCode(p, end);
+        uint8_t* sc = startcode::Find(p, end);
         if (!sc) {
             if (end - p > 3) p = end - 3;
             break;

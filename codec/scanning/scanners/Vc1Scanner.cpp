@@ -1,5 +1,6 @@
 // VC-1 advanced profile elementary streams (SMPTE 421M Annex E start codes).
 #include "codec/scanning/scanners/ScannerBase.h"
+#include "codec/scanning/scanners/StartCodeSearch.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,16 +24,6 @@ struct LevelLimits {
 LevelLimits Limits(const SPL_VC1::SequenceLayer& s) {
     static const LevelLimits kLevels[5] = {{5, 2}, {25, 10}, {50, 20}, {110, 45}, {330, 135}};
     return s.profile == SPL_VC1::kAdvanced && s.level < 5 ? kLevels[s.level] : LevelLimits{0, 0};
-}
-
-uint8_t* FindStartCode(uint8_t* p, uint8_t* end) {
-    while (end - p >= 4) {
-        uint8_t* one = static_cast<uint8_t*>(std::memchr(p + 2, 1, static_cast<size_t>(end - p - 3)));
-        if (!one) return nullptr;
-        if (one[-1] == 0 && one[-2] == 0) return one - 2;
-        p = one - 1;
-    }
-    return nullptr;
 }
 
 bool IsBFrame(uint32_t type) {
@@ -79,7 +70,7 @@ uint8_t* CScannerVC1::ParseData(uint8_t* pos, int32_t n) {
     for (;;) {
         // A frame may release a reference frame and the B frames after it.
         if (host_->FreeUnitRecords() <= static_cast<int32_t>(held_.size()) + 1) return p;
-        uint8_t* sc = FindStartCode(p, end);
+        uint8_t* sc = startcode::Find(p, end);
         if (!sc) {
             if (end - p > 3) p = end - 3;
             break;
