@@ -117,7 +117,7 @@ bool CH264PicParamSet::Parse(const uint8_t* nal, uint32_t len, CH264SharedParams
     return valid = true;
 }
 
-bool CH264SliceHdr::Parse(const uint8_t* nal, uint32_t len, const CH264SharedParams& sp) {
+bool CH264SliceStart::Parse(const uint8_t* nal, uint32_t len, const CH264SharedParams& sp) {
     valid = false;
     if (len < 2 || (nal[0] & 0x80)) return false;
     const uint32_t type = nal[0] & 0x1F;

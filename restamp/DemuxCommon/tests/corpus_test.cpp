@@ -2,6 +2,7 @@
 // ffprobe as the independent oracle. Skipped when ffmpeg is not installed.
 #include "restamp/DemuxCommon/MainParser.h"
 #include "restamp/DemuxCommon/TimeMarkerCore.h"
+#include "restamp/parsers/MH264.h"
 #include "restamp/parsers/PVA.h"
 
 #include "codec/common/TimeStamps.h"
@@ -258,6 +259,15 @@ protected:
             ts204.insert(ts204.end(), 16, uint8_t(i));
         }
         WriteFile(dir_ + "/ts204.ts", ts204);
+        // Bare H.264: baseline at 25 (order count type 2), the default with
+        // B pyramids at 30 (type 0), and RGB input (profile 244, 4:4:4); bare
+        // MPEG-2 with I B B P.
+        const std::string bare = "ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=";
+        Shell(bare + "25 -t 8 -c:v libx264 -profile:v baseline -pix_fmt yuv420p -f h264 " + dir_ + "/base25.h264 2>&1");
+        Shell(bare + "30 -t 8 -c:v libx264 -pix_fmt yuv420p -f h264 " + dir_ + "/pyramid30.h264 2>&1");
+        Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v libx264 -f h264 " + dir_ +
+              "/rgb25.h264 2>&1");
+        Shell(bare + "25 -t 8 -c:v mpeg2video -bf 2 -r 25 -f mpeg2video " + dir_ + "/ibbp.m2v 2>&1");
     }
     static void TearDownTestSuite() {
         if (!dir_.empty()) Shell("rm -rf " + dir_);
@@ -723,6 +733,161 @@ TEST_F(Corpus, DamagedInputNeverCrashes) {
             }
             core.EndOfStream();
         }
+    }
+}
+
+// Bare video has no time stamps: every picture gets one, in decoding order,
+// a frame duration (from the H.264 VUI or the MPEG frame rate) apart.
+TEST_F(Corpus, BareVideoGetsOneTimePerPicture) {
+    struct Case {
+        const char* file;
+        uint32_t type;
+        int64_t frameDuration;
+    };
+    for (const Case c : {Case{"base25.h264", kTypeH264Only, 400000}, Case{"pyramid30.h264", kTypeH264Only, 333333},
+                         Case{"rgb25.h264", kTypeH264Only, 400000}, Case{"ibbp.m2v", kTypeVideoOnly, 400000}}) {
+        SCOPED_TRACE(c.file);
+        auto data = ReadFile(Path(c.file));
+        ASSERT_GT(data.size(), 1000u);
+        Recorder rec;
+        CMainParser mp(&rec);
+        BS::CSequentialBuffer all(uint32_t(data.size()));
+        all.Append(data.data(), uint32_t(data.size()));
+        ASSERT_EQ(mp.InitWithData(kNoTime, &all, 1), 0);
+        ASSERT_EQ(mp.StreamType(), c.type);
+        rec.times.clear();
+        uint32_t n = uint32_t(data.size());
+        mp.ParseData(0, data.data(), &n);
+        // Each picture's time comes with its payload and on its own: the
+        // recorder takes both.
+        auto times = rec.times[{0, 0}];
+        times.erase(std::unique(times.begin(), times.end()), times.end());
+        const std::string frames =
+            Shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 " + Path(c.file));
+        const size_t pictures = size_t(std::stoul(frames));
+        ASSERT_GT(pictures, 40u);
+        // The run before the first picture takes 0. A last picture whose
+        // start code has fewer bytes behind it than a header needs (21 for
+        // H.264) is never parsed.
+        const uint8_t startCode[] = {0, 0, 1};
+        size_t last = 0;
+        for (size_t i = Find(data, startCode, 3, 0); i < data.size(); i = Find(data, startCode, 3, i + 3)) last = i;
+        const bool lastCut = c.type == kTypeH264Only && data.size() - last < MH264::kMinNalBytes;
+        ASSERT_EQ(times.size(), pictures + 1 - (lastCut ? 1 : 0));
+        if (c.type == kTypeH264Only) {
+            for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(times[i], int64_t(i) * c.frameDuration) << i;
+        } else {
+            // Every GOP after the first opens with an I picture of temporal
+            // reference 2: the base jumps two frames ahead of the B pictures.
+            EXPECT_EQ(times[1], c.frameDuration);
+            size_t jumps = 0;
+            for (size_t i = 2; i < times.size(); ++i) {
+                const int64_t step = times[i] - times[i - 1];
+                ASSERT_TRUE(step == c.frameDuration || step == 3 * c.frameDuration || step == -c.frameDuration)
+                    << i << " " << step;
+                jumps += step == 3 * c.frameDuration;
+            }
+            EXPECT_GT(jumps, 3u);
+        }
+    }
+}
+
+// Picture numbers sorted give the display order: the picture types in that
+// order are ffprobe's frame types.
+TEST_F(Corpus, H264PictureNumbersFollowDisplayOrder) {
+    using Tmpl = BS::CParserTemplateImpl<MH264::CH264ParserImpl, MH264::CH264ParserHandlerImpl, MH264::CH264Stream>;
+    struct Pictures : BS::AStreamElementStateHandler {
+        void OnStateChange(BS::AStreamElement* e) override {
+            auto* s = dynamic_cast<MH264::CH264Stream*>(e);
+            if (!s || s->GetState()->code != 4) return;
+            const auto* ev = BS::EventAs<MH264::CH264SliceHdr>(*static_cast<const BS::CBaseEvent*>(s->GetData()));
+            state.ComputePOC(ev->header->slice, ev->header->record->sps);
+            const char kinds[] = "PBIPI";
+            if (state.IsNewPicture()) order.push_back({state.pictureNumber, kinds[ev->header->slice.Kind()]});
+        }
+        void OnElementDestroyed(BS::AStreamElement*) override {}
+        MH264::CH264SliceState state;
+        std::vector<std::pair<int64_t, char>> order;
+    };
+    for (const char* file : {"base25.h264", "pyramid30.h264"}) {
+        SCOPED_TRACE(file);
+        const auto data = ReadFile(Path(file));
+        Tmpl t;
+        t.Reset();
+        Pictures pics;
+        t.stream.AddStateHandler(&pics);
+        t.Parse(0, data.data(), uint32_t(data.size()), 0);
+        std::stable_sort(pics.order.begin(), pics.order.end());
+        std::string ours;
+        for (const auto& p : pics.order) ours += p.second;
+        std::string probe = Shell("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 " + Path(file));
+        probe.erase(std::remove_if(probe.begin(), probe.end(), [](char ch) { return ch == '\n' || ch == ','; }),
+                    probe.end());
+        // The last picture's trailing bytes hold no further start code: it is not seen.
+        ASSERT_GT(ours.size(), 40u);
+        EXPECT_EQ(ours, probe.substr(0, ours.size()));
+        EXPECT_GE(ours.size() + 1, probe.size());
+        t.stream.RemoveStateHandler(&pics);
+    }
+}
+
+// The sequence parameter set as ffmpeg's trace_headers reads it (profile 244
+// carries the chroma format and scaling fields).
+TEST_F(Corpus, H264SequenceParameterSetMatchesTraceHeaders) {
+    for (const char* file : {"base25.h264", "pyramid30.h264", "rgb25.h264"}) {
+        SCOPED_TRACE(file);
+        const auto data = ReadFile(Path(file));
+        const uint8_t sps[] = {0, 0, 1, 0x67};
+        const size_t at = Find(data, sps, 4, 0);
+        ASSERT_LT(at, data.size());
+        MH264::CH264SeqHdr h;
+        ASSERT_TRUE(h.Parse(&data[at], uint32_t(std::min<size_t>(data.size() - at, 1000))));
+        std::map<std::string, int64_t> trace;
+        std::istringstream is(
+            Shell("ffmpeg -hide_banner -i " + Path(file) + " -frames:v 1 -c copy -bsf:v trace_headers -f null - 2>&1"));
+        for (std::string l; std::getline(is, l);) {
+            std::istringstream w(l.substr(std::min(l.size(), l.find(']') + 1)));
+            std::string pos, name, bits, eq;
+            int64_t v = 0;
+            if (w >> pos >> name >> bits >> eq >> v && eq == "=" && !trace.count(name)) trace[name] = v;
+        }
+        const MpegCommon::h264::Sps& s = h.sps;
+        const std::pair<const char*, int64_t> fields[] = {
+            {"profile_idc", s.profile_idc},
+            {"level_idc", s.level_idc},
+            {"chroma_format_idc", s.chroma_format_idc},
+            {"log2_max_frame_num_minus4", s.log2_max_frame_num_minus4},
+            {"pic_order_cnt_type", s.pic_order_cnt_type},
+            {"max_num_ref_frames", s.max_num_ref_frames},
+            {"pic_width_in_mbs_minus1", s.pic_width_in_mbs_minus1},
+            {"pic_height_in_map_units_minus1", s.pic_height_in_map_units_minus1},
+            {"frame_mbs_only_flag", s.frame_mbs_only_flag},
+            {"num_units_in_tick", s.num_units_in_tick},
+            {"time_scale", s.time_scale},
+            {"max_dec_frame_buffering", s.max_dec_frame_buffering},
+        };
+        for (const auto& f : fields) {
+            if (!trace.count(f.first)) continue;  // not in this profile's syntax
+            EXPECT_EQ(f.second, trace[f.first]) << f.first;
+        }
+        EXPECT_EQ(trace["profile_idc"], int64_t(s.profile_idc));
+        ASSERT_GT(trace["time_scale"], 0);
+        EXPECT_EQ(h.GetFrameDuration(), 20000000 * trace["num_units_in_tick"] / trace["time_scale"]);
+    }
+}
+
+// Through the driver: bare video chunks carry rising times. The pictures of
+// the detection collection (the first 100,000 bytes) are not parsed again,
+// so the count starts over behind it.
+TEST_F(Corpus, BareVideoThroughTheDriverIsStamped) {
+    for (const char* file : {"base25.h264", "pyramid30.h264", "ibbp.m2v"}) {
+        SCOPED_TRACE(file);
+        const auto stamps = DriverStamps(DriverLines(Path(file), "/dev/null"));
+        ASSERT_GT(stamps.size(), 20u);
+        EXPECT_EQ(stamps.front(), 0);
+        for (size_t i = 1; i < stamps.size(); ++i) ASSERT_GE(stamps[i], stamps[i - 1] - 400000) << i;
+        EXPECT_GT(stamps.back(), 20000000);
+        EXPECT_LT(stamps.back(), 85000000);
     }
 }
 
