@@ -2,6 +2,8 @@
 // ffprobe as the independent oracle. Skipped when ffmpeg is not installed.
 #include "restamp/DemuxCommon/MainParser.h"
 #include "restamp/DemuxCommon/TimeMarkerCore.h"
+#include "restamp/parsers/EsStreams.h"
+#include "restamp/parsers/M2TS.h"
 #include "restamp/parsers/MH264.h"
 #include "restamp/parsers/PVA.h"
 
@@ -13,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -196,6 +200,25 @@ const CorpusFile kCorpus[] = {
     {"352x288", "video.h264", "-an -c:v libx264 -preset ultrafast -f h264", kTypeH264Only, "h264"},
 };
 
+// Program and transport streams whose streams get the library's PES
+// elements, with ffprobe's codec names of their two streams.
+struct ContainerFile {
+    const char* name;
+    const char* ffmpegArgs;
+    const char* codecs[2];
+};
+const ContainerFile kContainers[] = {
+    {"lib_h264.vob",
+     "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a pcm_s16be -ar 44100 -f vob",
+     {"h264", "pcm_dvd"}},
+    {"lib_m4v.vob", "-c:v mpeg4 -c:a ac3 -f vob", {"mpeg4", "ac3"}},
+    {"lib_h264.ts", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -f mpegts", {"h264", "aac"}},
+    {"lib_s302m.ts", "-c:v mpeg4 -c:a s302m -ac 2 -strict -2 -f mpegts", {"mpeg4", "s302m"}},
+    // AC-3 as stream type 0x06 passes for AES3 (its payload's fourth byte
+    // has a low nibble of 0); its packets and their times still count.
+    {"lib_sysb.ts", "-c:v mpeg2video -c:a ac3 -mpegts_flags system_b -f mpegts", {"mpeg2video", "ac3"}},
+};
+
 // Receives the raw times that the parser reports.
 class Recorder : public AMainParserOwner {
 public:
@@ -268,6 +291,10 @@ protected:
         Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v libx264 -f h264 " + dir_ +
               "/rgb25.h264 2>&1");
         Shell(bare + "25 -t 8 -c:v mpeg2video -bf 2 -r 25 -f mpeg2video " + dir_ + "/ibbp.m2v 2>&1");
+        // Containers with the streams the library's own PES elements read.
+        for (const auto& c : kContainers)
+            Shell(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 ") + kAudioIn + " -t 3 " +
+                  c.ffmpegArgs + " " + dir_ + "/" + c.name + " 2>&1");
     }
     static void TearDownTestSuite() {
         if (!dir_.empty()) Shell("rm -rf " + dir_);
@@ -888,6 +915,162 @@ TEST_F(Corpus, BareVideoThroughTheDriverIsStamped) {
         for (size_t i = 1; i < stamps.size(); ++i) ASSERT_GE(stamps[i], stamps[i - 1] - 400000) << i;
         EXPECT_GT(stamps.back(), 20000000);
         EXPECT_LT(stamps.back(), 85000000);
+    }
+}
+
+// The library's own elements of program and transport streams: each stream
+// gets the PES element of its format, which counts a frame (or, for the
+// one-header-per-packet formats, a packet) wherever ffprobe has a packet and
+// reads the PES time stamps that ffprobe reads.
+TEST_F(Corpus, LibraryElementsOfContainers) {
+    struct Counter : BS::AStreamElementStateHandler {
+        void OnStateChange(BS::AStreamElement* e) override {
+            const BS::CBaseState* st = e->GetState();
+            if (auto* pe = dynamic_cast<M2PS::CPEStream*>(e)) {
+                if (st->code != 1 || !st->data) return;
+                const auto* ev = BS::EventAs<M2PS::CPESPacketHdr>(*static_cast<const BS::CBaseEvent*>(st->data));
+                if (ev && ev->header->ptsValid) pts[pe].push_back(int64_t(ev->header->pts * 1000 / 9));
+                return;
+            }
+            if (auto* h = dynamic_cast<MH264::CH264Stream*>(e)) {
+                if (st->code != 4) return;
+                const auto* ev = BS::EventAs<MH264::CH264SliceHdr>(*static_cast<const BS::CBaseEvent*>(st->data));
+                auto& state = slices[h];
+                state.ComputePOC(ev->header->slice, ev->header->record->sps);
+                frames[e] += state.IsNewPicture();
+            } else if (dynamic_cast<DIVX::CDIVXStream*>(e)) {
+                frames[e] += st->code == 2;
+            } else if (dynamic_cast<MVideo::CVEStream*>(e)) {
+                frames[e] += st->code == 12;  // picture header
+            } else {
+                frames[e] += st->code == 1;
+            }
+        }
+        void OnElementDestroyed(BS::AStreamElement*) override {}
+        std::map<BS::AStreamElement*, size_t> frames;
+        std::map<M2PS::CPEStream*, std::vector<int64_t>> pts;
+        std::map<MH264::CH264Stream*, MH264::CH264SliceState> slices;
+    };
+    auto codecOf = [](M2PS::CPEStream* e) -> std::string {
+        if (dynamic_cast<M2PS::CPESH264*>(e)) return "h264";
+        if (dynamic_cast<M2PS::CPESDiv4*>(e)) return "mpeg4";
+        if (dynamic_cast<M2PS::CPESAAC*>(e)) return "aac";
+        if (dynamic_cast<M2PS::CPESAC3*>(e)) return "ac3";
+        if (dynamic_cast<M2PS::CPESLpcm*>(e)) return "pcm_dvd";
+        if (dynamic_cast<M2PS::CPESAes3*>(e)) return "s302m";
+        if (dynamic_cast<M2PS::CPESVideo*>(e)) return "mpeg2video";
+        return "other";
+    };
+    using PSTemplate = BS::CParserTemplateImpl<M2PS::CPSParserImpl, M2PS::CPSParserHandlerImpl, M2PS::CProgramStream>;
+    using TSTemplate = BS::CParserTemplateImpl<M2TS::CTSParserImpl, M2TS::CTSParserHandlerImpl, M2TS::CTransportStream>;
+    for (const auto& c : kContainers) {
+        SCOPED_TRACE(c.name);
+        auto data = ReadFile(Path(c.name));
+        ASSERT_GT(data.size(), 10000u);
+        const bool ts = std::string(c.name).find(".ts") != std::string::npos;
+        const bool systemB = std::string(c.name) == "lib_sysb.ts";
+        if (systemB) {
+            // The first AC-3 packet's fourth payload byte (its CRC's low
+            // byte) made 0: the stream now passes for AES3.
+            bool done = false;
+            for (size_t i = 0; i + 188 <= data.size() && !done; i += 188) {
+                uint8_t* p = &data[i];
+                const size_t pes = 4 + ((p[3] & 0x20) ? 1 + p[4] : 0);
+                if (!(p[1] & 0x40) || pes + 16 > 188 || p[pes] || p[pes + 1] || p[pes + 2] != 1 || p[pes + 3] != 0xBD)
+                    continue;
+                const size_t payload = pes + 9 + p[pes + 8];
+                ASSERT_EQ(p[payload], 0x0B);
+                p[payload + 3] = 0;
+                done = true;
+            }
+            ASSERT_TRUE(done);
+            WriteFile(Path("lib_sysb.ts"), data);
+        }
+        Counter counter;  // outlives the elements it watches
+        std::unique_ptr<BS::AParserTemplate> t;
+        if (ts) {
+            auto* tt = new TSTemplate();
+            tt->parser.packetSize = 188;
+            tt->handler.hdr.packetSize = 188;
+            t.reset(tt);
+        } else {
+            t.reset(new PSTemplate());
+        }
+        t->Reset();
+        // Detection over the whole file, then a parse from the start.
+        {
+            uint32_t n = uint32_t(data.size());
+            t->Parse(0, data.data(), n, 0);
+            if (ts) {
+                auto* tt = static_cast<TSTemplate*>(t.get());
+                ASSERT_TRUE(tt->stream.ProgramsComplete(true));
+                tt->parser.ResetScanner();
+                tt->Parse(0, data.data(), n, 0);
+                ASSERT_TRUE(tt->stream.AllSubStreamsDetected(true));
+                tt->stream.FinishDetection();
+            } else {
+                auto* pt = static_cast<PSTemplate*>(t.get());
+                ASSERT_TRUE(pt->stream.DetectSubStreams(true));
+                pt->stream.FinishDetection();
+            }
+            t->Reset();
+        }
+        std::vector<M2PS::CPEStream*> elements;
+        std::function<void(BS::AStreamElement*)> walk = [&](BS::AStreamElement* e) {
+            if (auto* pe = dynamic_cast<M2PS::CPEStream*>(e))
+                if (!dynamic_cast<M2PS::CPEStreamDetector*>(e) && pe->GetSubElement()) elements.push_back(pe);
+            for (auto* ch : e->GetChildren()) walk(ch);
+        };
+        walk(t->GetStream());
+        std::sort(elements.begin(), elements.end(),
+                  [&](M2PS::CPEStream* a, M2PS::CPEStream* b) { return codecOf(a) < codecOf(b); });
+        std::vector<std::string> names;
+        for (auto* e : elements) {
+            names.push_back(codecOf(e));
+            e->AddStateHandler(&counter);
+            e->GetSubElement()->AddStateHandler(&counter);
+        }
+        std::vector<std::string> expected = {c.codecs[0], c.codecs[1]};
+        std::sort(expected.begin(), expected.end());
+        // system_b AC-3 (stream type 0x06) passes for AES3.
+        if (systemB) expected = {"mpeg2video", "s302m"};
+        ASSERT_EQ(names, expected);
+        const uint32_t n = uint32_t(data.size());
+        if (ts) static_cast<TSTemplate*>(t.get())->parser.ResetScanner();
+        t->Parse(0, data.data(), n, 0);
+        for (size_t i = 0; i < elements.size(); ++i) {
+            M2PS::CPEStream* e = elements[i];
+            SCOPED_TRACE(names[i]);
+            // ffprobe's stream of that codec (the system_b audio is AC-3 to it).
+            const bool video = names[i] == "h264" || names[i] == "mpeg4" || names[i] == "mpeg2video";
+            const std::string sel = video ? "v" : "a";
+            // One line per packet; the times in 100 ns.
+            std::vector<int64_t> probe;
+            size_t packets = 0;
+            std::istringstream is(Shell("ffprobe -v error -select_streams " + sel +
+                                        " -show_entries packet=pts -of csv=p=0 " + Path(c.name)));
+            for (std::string l; std::getline(is, l);) {
+                if (l.empty()) continue;
+                ++packets;
+                if (l != "N/A") probe.push_back(std::stoll(l) * 1000 / 9);
+            }
+            std::sort(probe.begin(), probe.end());
+            const size_t ours = counter.frames[e->GetSubElement()];
+            if (names[i] == "s302m" && systemB) {
+                EXPECT_GT(ours, 0u);  // one header per PES packet, several AC-3 frames in each
+            } else {
+                EXPECT_LE(ours, packets);
+                EXPECT_GE(ours + 1, packets) << ours << " of " << packets;
+            }
+            auto mine = counter.pts[e];
+            std::sort(mine.begin(), mine.end());
+            ASSERT_FALSE(mine.empty());
+            for (int64_t v : mine) EXPECT_TRUE(std::binary_search(probe.begin(), probe.end(), v)) << v;
+        }
+        for (auto* e : elements) {
+            e->RemoveStateHandler(&counter);
+            e->GetSubElement()->RemoveStateHandler(&counter);
+        }
     }
 }
 
