@@ -291,6 +291,9 @@ protected:
         Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v libx264 -f h264 " + dir_ +
               "/rgb25.h264 2>&1");
         Shell(bare + "25 -t 8 -c:v mpeg2video -bf 2 -r 25 -f mpeg2video " + dir_ + "/ibbp.m2v 2>&1");
+        // E-AC-3, and AC-3 with its bytes swapped in pairs.
+        Shell(std::string("ffmpeg -v error -y ") + kAudioIn + " -t 3 -c:a eac3 -f eac3 " + dir_ + "/audio.eac3 2>&1");
+        Shell("dd if=" + dir_ + "/audio.ac3 of=" + dir_ + "/swapped.ac3 conv=swab status=none");
         // Containers with the streams the library's own PES elements read.
         for (const auto& c : kContainers)
             Shell(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 ") + kAudioIn + " -t 3 " +
@@ -1071,6 +1074,21 @@ TEST_F(Corpus, LibraryElementsOfContainers) {
             e->RemoveStateHandler(&counter);
             e->GetSubElement()->RemoveStateHandler(&counter);
         }
+    }
+}
+
+// Neither E-AC-3 nor byte-swapped AC-3 is taken for AC-3 (the AC-3 elements
+// read stream order only); their bytes still pass through unchanged.
+TEST_F(Corpus, NoAc3ButStreamOrderAc3) {
+    for (const char* name : {"audio.eac3", "swapped.ac3"}) {
+        SCOPED_TRACE(name);
+        const auto d = ReadFile(Path(name));
+        ASSERT_GT(d.size(), 10000u);
+        EXPECT_NE(CMainParser::DetectFormat(d.data(), uint32_t(d.size())), uint32_t(kTypeAC3Only));
+        const std::string out = Path(name) + ".out";
+        DriverLines(Path(name), out);
+        EXPECT_TRUE(d == ReadFile(out));
+        std::remove(out.c_str());
     }
 }
 

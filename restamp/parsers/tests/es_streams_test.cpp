@@ -29,6 +29,17 @@ TEST(AdtsHeader, DecodesAndRefuses) {
     EXPECT_FALSE(a.Parse(h, 6));
 }
 
+// E-AC-3 frames share the sync word: their bsid (16) is not AC-3's.
+TEST(Ac3SyncFrame, EnhancedAc3IsRefused) {
+    uint8_t f[12] = {0x0B, 0x77, 0, 0, 0x1C, 0x40, 0x40, 0, 0, 0, 0, 0};  // bsid 8
+    AC3::CSyncFrame h;
+    EXPECT_TRUE(h.Parse(f, sizeof f));
+    for (uint8_t bsid : {10, 11, 16}) {
+        f[5] = uint8_t(bsid << 3);
+        EXPECT_EQ(h.Parse(f, sizeof f), bsid <= 10) << int(bsid);
+    }
+}
+
 // The one-header-per-packet formats: what each header reads, and payloads
 // too short for it.
 TEST(PacketHeaders, DecodeAndRefuseShortPayloads) {
