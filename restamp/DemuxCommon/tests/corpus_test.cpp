@@ -729,6 +729,7 @@ TEST_F(Corpus, DamagedInputNeverCrashes) {
     files.push_back("hi.vob");
     files.push_back("ts204.ts");
     files.push_back("plain.pva");
+    for (const char* f : {"base25.h264", "rgb25.h264", "ibbp.m2v"}) files.push_back(f);
     for (const auto& name : files) {
         SCOPED_TRACE(name);
         const auto orig = ReadFile(Path(name));
@@ -1089,6 +1090,44 @@ TEST_F(Corpus, NoAc3ButStreamOrderAc3) {
         DriverLines(Path(name), out);
         EXPECT_TRUE(d == ReadFile(out));
         std::remove(out.c_str());
+    }
+}
+
+// Damaged containers through the library's own elements: no read outside
+// the data (the sanitizers watch).
+TEST_F(Corpus, LibraryElementsSurviveDamage) {
+    using PSTemplate = BS::CParserTemplateImpl<M2PS::CPSParserImpl, M2PS::CPSParserHandlerImpl, M2PS::CProgramStream>;
+    using TSTemplate = BS::CParserTemplateImpl<M2TS::CTSParserImpl, M2TS::CTSParserHandlerImpl, M2TS::CTransportStream>;
+    std::mt19937 rng(2323);
+    for (const auto& c : kContainers) {
+        SCOPED_TRACE(c.name);
+        const auto orig = ReadFile(Path(c.name));
+        ASSERT_FALSE(orig.empty());
+        const bool ts = std::string(c.name).find(".ts") != std::string::npos;
+        for (int variant = 0; variant < 3; ++variant) {
+            auto d = orig;
+            std::uniform_int_distribution<size_t> pos(0, d.size() - 1);
+            if (variant == 0) d.resize(pos(rng));
+            for (int k = 0; k < (variant ? 3000 : 0); ++k) d[pos(rng)] ^= uint8_t(1u << (rng() % 8));
+            const uint32_t n = uint32_t(d.size());
+            if (ts) {
+                TSTemplate t;
+                t.Reset();
+                t.Parse(0, d.data(), n, 0);
+                t.stream.AllSubStreamsDetected(true);
+                t.stream.FinishDetection();
+                t.Reset();
+                t.Parse(0, d.data(), n, 0);
+            } else {
+                PSTemplate t;
+                t.Reset();
+                t.Parse(0, d.data(), n, 0);
+                t.stream.DetectSubStreams(true);
+                t.stream.FinishDetection();
+                t.Reset();
+                t.Parse(0, d.data(), n, 0);
+            }
+        }
     }
 }
 
