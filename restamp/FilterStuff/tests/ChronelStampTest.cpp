@@ -287,4 +287,29 @@ TEST(ChronelSystemStream, SequenceHeadersGoInFrontOfGops) {
     CoUninitialize();
 }
 
+// Bare H.264 carries no time stamps: the filter makes them up from the frame
+// rate of the sequence parameter set, so the stamps rise through the stream.
+TEST(ChronelBareH264, StampsRiseWithThePictures) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    {
+        std::vector<unsigned char> content;
+        ASSERT_TRUE(ReadFileBytes(KORVELL_BARE_H264, &content)) << "made by make_bare_h264.sh";
+        const std::vector<SeenSample> seen = RunFile(KORVELL_BARE_H264);
+        std::vector<unsigned char> joined;
+        std::vector<REFERENCE_TIME> stamps;
+        for (const SeenSample& s : seen) {
+            joined.insert(joined.end(), s.bytes.begin(), s.bytes.end());
+            if (s.timed) stamps.push_back(s.start);
+        }
+        EXPECT_TRUE(joined == content) << joined.size() << " of " << content.size();
+        ASSERT_GE(stamps.size(), 20u) << "no made-up times";
+        EXPECT_EQ(0, stamps.front());
+        for (size_t i = 1; i < stamps.size(); ++i) EXPECT_GE(stamps[i], stamps[i - 1]) << i;
+        // 8 s of pictures, less those of the detection collection.
+        EXPECT_GT(stamps.back(), 20000000);
+        EXPECT_LE(stamps.back(), 80000000);
+    }
+    CoUninitialize();
+}
+
 }  // namespace
