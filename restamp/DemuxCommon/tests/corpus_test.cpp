@@ -1060,6 +1060,12 @@ TEST_F(Corpus, LibraryElementsOfContainers) {
             }
             std::sort(probe.begin(), probe.end());
             const size_t ours = counter.frames[e->GetSubElement()];
+            if (auto* lpcm = dynamic_cast<M2PS::CPESLpcm*>(e)) {
+                // Sub-stream 0xA0; 44.1 kHz is sampling frequency code 2.
+                EXPECT_EQ(lpcm->Key().subStreamId, 0xA0);
+                EXPECT_EQ(lpcm->header.samplingFrequencyCode, 2);
+                EXPECT_EQ(lpcm->header.sampleRate, 44100u);
+            }
             if (names[i] == "s302m" && systemB) {
                 EXPECT_GT(ours, 0u);  // one header per PES packet, several AC-3 frames in each
             } else {
