@@ -2,6 +2,8 @@
 // besides MPEG audio, MPEG video and AC-3.
 #include "restamp/parsers/EsStreams.h"
 
+#include "codec/common/TimeStamps.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -173,6 +175,67 @@ TEST(Mpeg4Video, StreamRaisesAStatePerHeader) {
     EXPECT_EQ(t.handler.vop.vop.vop_time_increment, 7u);
     EXPECT_EQ(t.handler.vop.CodingValue(), 4);
     t.stream.RemoveStateHandler(&log);
+}
+
+// A program stream with DVD subpicture (0x20) and LPCM (0xA0) sub-streams:
+// each gets its element, whose stream reports one header per packet; a
+// subpicture packet too short for its header reports none.
+TEST(PacketHeaderElements, SubpictureAndLpcmInAProgramStream) {
+    using Bytes = std::vector<uint8_t>;
+    auto pack = [](uint64_t scr) {
+        Bytes b(14, 0);
+        b[2] = 1;
+        b[3] = 0xBA;
+        MpegCommon::EncodePackScr(&b[4], scr, 0);
+        b[10] = 0x01;
+        b[11] = 0x89;
+        b[12] = 0xC3;
+        b[13] = 0xF8;
+        return b;
+    };
+    auto pes = [](const Bytes& payload) {
+        Bytes b = {0, 0, 1, 0xBD, 0, 0, 0x80, 0, 0};
+        b.insert(b.end(), payload.begin(), payload.end());
+        b[4] = uint8_t((b.size() - 6) >> 8);
+        b[5] = uint8_t(b.size() - 6);
+        return b;
+    };
+    Bytes s;
+    auto add = [&](const Bytes& b) { s.insert(s.end(), b.begin(), b.end()); };
+    for (int i = 0; i < 7; ++i) {
+        add(pack(uint64_t(i) * 3600));
+        add(pes(Bytes{0x20, 0x00, 0x10, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+        add(pes(Bytes{0xA0, 1, 0, 4, 0, 0x21, 0x80, 1, 2, 3, 4, 5, 6, 7, 8}));
+    }
+    add(pack(7 * 3600));
+    add(pes(Bytes{0x20, 0x00}));  // cut short
+    s.resize(s.size() + 40, 0);
+    BS::CParserTemplateImpl<M2PS::CPSParserImpl, M2PS::CPSParserHandlerImpl, M2PS::CProgramStream> t;
+    t.Reset();
+    t.Parse(0, s.data(), uint32_t(s.size()), 0);
+    ASSERT_TRUE(t.stream.DetectSubStreams(true));
+    t.stream.FinishDetection();
+    auto* sub = dynamic_cast<M2PS::CPESSubPicture*>(t.stream.active.at(CStreamKey(0, 0xBD, 0x20, 0, 0)));
+    auto* lpcm = dynamic_cast<M2PS::CPESLpcm*>(t.stream.active.at(CStreamKey(0, 0xBD, 0xA0, 0, 0)));
+    ASSERT_NE(sub, nullptr);
+    ASSERT_NE(lpcm, nullptr);
+    EXPECT_EQ(sub->typeCode, 10u);
+    EXPECT_EQ(lpcm->typeCode, 8u);
+    EXPECT_EQ(lpcm->stream.format.sampleRate, 44100u);
+    struct Count : BS::AStreamElementStateHandler {
+        void OnStateChange(BS::AStreamElement* e) override { headers += e->GetState()->code == 1; }
+        void OnElementDestroyed(BS::AStreamElement*) override {}
+        int headers = 0;
+    } subCount, lpcmCount;
+    sub->stream.AddStateHandler(&subCount);
+    lpcm->stream.AddStateHandler(&lpcmCount);
+    t.Reset();
+    t.Parse(0, s.data(), uint32_t(s.size()), 0);
+    EXPECT_EQ(subCount.headers, 7);
+    EXPECT_EQ(lpcmCount.headers, 7);
+    EXPECT_EQ(sub->header.unitSize, 16u);
+    sub->stream.RemoveStateHandler(&subCount);
+    lpcm->stream.RemoveStateHandler(&lpcmCount);
 }
 
 }  // namespace
