@@ -1,10 +1,12 @@
 #include "restamp/DemuxCommon/MainParser.h"
 
 #include "restamp/DemuxCommon/CoreLog.h"
+#include "restamp/DemuxCommon/DFH264Stream.h"
 #include "restamp/DemuxCommon/DFPVAStream.h"
 #include "restamp/DemuxCommon/DFProgramStream.h"
 #include "restamp/DemuxCommon/DFSystemStream.h"
 #include "restamp/DemuxCommon/DFTransportStream.h"
+#include "restamp/DemuxCommon/DFVideoOnlyStream.h"
 #include "restamp/parsers/EsHeaders.h"
 #include "restamp/parsers/M1SS.h"
 #include "restamp/parsers/M2PS.h"
@@ -22,7 +24,8 @@ using AudioTemplate =
     BS::CParserTemplateImpl<MAudio::CAudioParserImpl, MAudio::CAudioParserHandlerImpl, MAudio::CAudioDispatcher>;
 using AC3Template = BS::CParserTemplateImpl<AC3::CAC3ParserImpl, AC3::CAC3ParserHandlerImpl, AC3::CAC3Dispatcher>;
 using VideoTemplate =
-    BS::CParserTemplateImpl<MVideo::CVideoParserImpl, MVideo::CVideoParserHandlerImpl, MVideo::CVideoDispatcher>;
+    BS::CParserTemplateImpl<MVideo::CVideoParserImpl, MVideo::CVideoParserHandlerImpl, CDFVideoDispatcher>;
+using H264Template = BS::CParserTemplateImpl<MH264::CH264ParserImpl, MH264::CH264ParserHandlerImpl, CDFH264Dispatcher>;
 
 constexpr uint32_t kAudioMinBytes = 100000;
 // Bytes collected before a container's parser is built (or the end of the stream).
@@ -178,6 +181,10 @@ int32_t CMainParser::InitLocked(BS::AInputBuffer* b) {
                 SetType(type);
                 r = BuildVideo(d, n);
                 break;
+            case kTypeH264Only:
+                SetType(type);
+                r = BuildH264(d, n);
+                break;
             default:
                 // Nothing matched, or a format whose parser this build lacks:
                 // try again with more data.
@@ -318,16 +325,26 @@ int32_t CMainParser::BuildProgramStream(BS::AInputBuffer* b) {
 }
 
 int32_t CMainParser::BuildVideo(const uint8_t* d, uint32_t len) {
-    auto* t = new (std::nothrow) VideoTemplate();
+    auto* t = PrepareTemplate<VideoTemplate>();
     if (!t) return kHrOutOfMemory;
-    parser_ = t;
-    t->Reset();
-    graph_.SetRoot(&t->stream);
     MVideo::DetectVideoStream det;
     det.Detect(d, len);
     MVideo::CVEStream* es = t->stream.CreateVEStream(&det);
     if (!es) return kHrOutOfMemory;
     if (!es->AllSubStreamsDetected(false)) return 1;
+    t->Reset();
+    return 0;
+}
+
+int32_t CMainParser::BuildH264(const uint8_t* d, uint32_t len) {
+    auto* t = PrepareTemplate<H264Template>();
+    if (!t) return kHrOutOfMemory;
+    MH264::DetectH264 det;
+    if (!det.Detect(d, len)) return kHrFail;
+    // The parameter sets stand at the start of the collection, which is not
+    // parsed again: the handler reads the later slices with them.
+    t->handler.record.Prime(det.paramCopy.data(), uint32_t(det.paramCopy.size()));
+    if (!t->stream.CreateH264Stream(&det)) return kHrOutOfMemory;
     t->Reset();
     return 0;
 }

@@ -65,6 +65,7 @@ private:
     int32_t BuildSystemStream(BS::AInputBuffer* b);
     int32_t BuildPVA(BS::AInputBuffer* b);
     int32_t BuildVideo(const uint8_t* d, uint32_t len);
+    int32_t BuildH264(const uint8_t* d, uint32_t len);
     int32_t BuildAudio(bool ac3);
     void SetType(uint32_t t) {
         type_.store(t, std::memory_order_release);

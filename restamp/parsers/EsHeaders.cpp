@@ -117,7 +117,7 @@ bool CH264PicParamSet::Parse(const uint8_t* nal, uint32_t len, CH264SharedParams
     return valid = true;
 }
 
-bool CH264SliceHdr::Parse(const uint8_t* nal, uint32_t len, const CH264SharedParams& sp) {
+bool CH264SliceStart::Parse(const uint8_t* nal, uint32_t len, const CH264SharedParams& sp) {
     valid = false;
     if (len < 2 || (nal[0] & 0x80)) return false;
     const uint32_t type = nal[0] & 0x1F;
@@ -247,7 +247,8 @@ bool CAACHeader::Parse(const uint8_t* d, uint32_t len) {
     rawDataBlocks = d[6] & 3;
     sampleRate = MpegCommon::AdtsSampleRate(samplingFrequencyIndex);
     if (!sampleRate) return false;
-    channels = channelConfiguration <= 6 ? channelConfiguration : 2;
+    // Configuration 7 is the 7.1 layout (ISO/IEC 13818-7 table 42).
+    channels = channelConfiguration <= 6 ? channelConfiguration : 8;
     if (!channels) return false;
     duration = uint32_t(10240000000ull / sampleRate) * (rawDataBlocks + 1);
     valid = frameLength != 0;
@@ -314,17 +315,23 @@ bool CLPCMHeader::Parse(const uint8_t* d, uint32_t len) {
 
 namespace AES3 {
 
+namespace {
+constexpr uint8_t kReservedBits = 3;
+constexpr uint8_t kFirstSampleSize = 16, kSampleSizeStep = 4;
+}  // namespace
+
 bool CAES3Header::Parse(const uint8_t* d, uint32_t len) {
     Clear();
     if (len < 4) return false;
     audioPacketSize = uint16_t((d[0] << 8) | d[1]);
     numberChannels = d[2] >> 6;
     channelIdentification = uint8_t(((d[2] & 63) << 2) | (d[3] >> 6));
+    bitsPerSample = (d[3] >> 4) & 3;
     alignmentBits = d[3] & 15;
-    if (alignmentBits) return false;
+    // SMPTE 302M: bits_per_sample 0, 1, 2 for 16, 20, 24 bits; 3 is reserved.
+    if (alignmentBits || bitsPerSample == kReservedBits) return false;
     channels = uint8_t(2 + 2 * numberChannels);
-    bitsPerSample = 0;
-    sampleSize = 16;
+    sampleSize = uint8_t(kFirstSampleSize + kSampleSizeStep * bitsPerSample);
     valid = 1;
     return true;
 }

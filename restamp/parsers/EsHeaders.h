@@ -40,7 +40,7 @@ public:
     bool valid = false;
 };
 
-class CH264SliceHdr {
+class CH264SliceStart {
 public:
     bool Parse(const uint8_t* nal, uint32_t len, const CH264SharedParams& sp);
     uint32_t firstMbInSlice = 0, sliceType = 0, ppsId = 0, frameNum = 0;
@@ -54,7 +54,7 @@ public:
     CH264SharedParams shared;
     CH264SeqParamSet sps;
     CH264PicParamSet pps;
-    CH264SliceHdr slice;
+    CH264SliceStart slice;
     std::vector<uint8_t> paramCopy;  // SPS to the start code after the PPS
     uint32_t spsPosition = 0;
     uint32_t resume = 0;

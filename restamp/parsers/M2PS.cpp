@@ -1,5 +1,7 @@
 #include "restamp/parsers/M2PS.h"
 
+#include "restamp/parsers/EsStreams.h"
+
 #include "codec/common/BitReader.h"
 #include "codec/common/TimeStamps.h"
 
@@ -329,11 +331,8 @@ uint32_t CPEStreamDetector::CreateStreams() {
     DetectFinal(true);
     if (!detected || !owner_) return 0;
     const CStreamKey k = Key();
-    auto plain = [&](const CStreamKey& key, uint32_t code) {
-        if (CPEStream* e = BS::New<CPEStream>(key)) {
-            e->typeCode = code;
-            owner_->AddSubStream(e);
-        }
+    auto add = [&](CPEStream* e) {
+        if (e) owner_->AddSubStream(e);
     };
     switch (detected) {
         case kFormatMpegVideo:
@@ -363,24 +362,29 @@ uint32_t CPEStreamDetector::CreateStreams() {
                         owner_->AddSubStream(e);
                     }
                 } else if (kv.second->result == 2) {
-                    plain(sk, 8);
+                    add(BS::New<CPESLpcm>(sk, &kv.second->lpcm));
                 } else if (kv.second->result == 3) {
-                    plain(sk, 10);
+                    add(BS::New<CPESSubPicture>(sk));
                 }
             }
             break;
         case kFormatAAC:
-            plain(k, 11);
+            if (auto* e = BS::New<CPESAAC>(k)) {
+                e->tmpl.stream.detect = aac;
+                owner_->AddSubStream(e);
+            }
             break;
         case kFormatH264:
+            add(BS::New<CPESH264>(k, &h264));
+            break;
         case kFormatH264SL:
-            plain(k, 9);
+            add(BS::New<CPESH264>(k, nullptr));
             break;
         case kFormatMpeg4Video:
-            plain(k, 12);
+            add(BS::New<CPESDiv4>(k, &divx));
             break;
         case kFormatAES3:
-            plain(k, 14);
+            add(BS::New<CPESAes3>(k));
             break;
         default:
             break;

@@ -339,6 +339,8 @@ uint32_t CTransportStream::OnEvent(const BS::CBaseEvent& bev, BS::ParserControl*
         OnPSIPacket(*ev, true);
     else if (isPmtPid_[h.pid])
         OnPSIPacket(*ev, false);
+    else if (isSystemPid_[h.pid])
+        r = OnSystemPIDPacket(*ev);
     else
         r = OnPayloadPacket(*ev, continuityStatus == 1);
     if (ctl) ctl->skip = h.packetSize;
@@ -413,8 +415,17 @@ CProgramElement* CTransportStream::CreatePIDParser(const CTransportHdr& h) {
     PMTElement entry;
     if (!FindProgramNumberOfPID(h.pid, &program) || !FindPIDEntry(h.pid, &entry)) return nullptr;
     if (!IsSupportedStreamType(entry.streamType)) return nullptr;
-    if (entry.streamType == 0x12 || entry.streamType == 0x13) return nullptr;  // MPEG-4 systems: not parsed
-    auto* e = BS::New<CPIDParserImpl>(h.pid, program, entry.streamType);
+    CPIDParserImpl* e = nullptr;
+    if (entry.streamType == kSLPesStreamType || entry.streamType == kSLSectionStreamType) {
+        // Only once the object descriptor naming its ES_ID has been read.
+        uint16_t esId = 0;
+        if (!SLDescriptorEsId(entry, &esId)) return nullptr;
+        const DIVX::CMPEG4DescriptorES* es = section14496_.FindES(esId);
+        if (!es) return nullptr;
+        e = BS::New<CPIDParserMPEG4Impl>(h.pid, program, entry.streamType, es->es.slConfig);
+    } else {
+        e = BS::New<CPIDParserImpl>(h.pid, program, entry.streamType);
+    }
     if (!e) return nullptr;
     Register(h.pid, e);
     return e;
@@ -514,3 +525,129 @@ uint8_t DetectTransportStream(const uint8_t* d, uint32_t len) {
     }
     return 0;
 }
+
+// --- MPEG-4 systems ------------------------------------------------------------------
+
+namespace M2TS {
+
+namespace {
+
+constexpr uint8_t kSLDescriptorTag = 0x1E;
+constexpr uint8_t kSceneSectionTableId = 0x04, kObjectDescriptorTableId = 0x05;
+constexpr uint8_t kObjectDescriptorStream = 1, kSceneDescriptionStream = 3;
+constexpr uint8_t kObjectDescriptorUpdateTag = 0x01;
+constexpr uint32_t kSectionSLHeaderAt = 9;  // pointer_field and the 8-byte section header
+constexpr uint64_t kTimeStampMask = (uint64_t(1) << 33) - 1;
+
+bool IsSLStreamType(uint8_t t) {
+    return t == kSLPesStreamType || t == kSLSectionStreamType;
+}
+
+}  // namespace
+
+bool SLDescriptorEsId(const PMTElement& e, uint16_t* esId) {
+    if (e.esInfoLength < 4 || e.esInfo[0] != kSLDescriptorTag || e.esInfo[1] != 2) return false;
+    *esId = uint16_t((e.esInfo[2] << 8) | e.esInfo[3]);
+    return true;
+}
+
+bool CPIDParserMPEG4Impl::OnUnitStartHeader(const uint8_t* d, uint32_t len) {
+    const uint32_t at = pes.payloadOffset;
+    if (at >= len || !slHeader.Parse(d + at, len - at)) return true;  // no header in hand: the payload as it is
+    if (slHeader.compositionTimeStampFlag) {
+        pes.pts = slHeader.To90kHz(slHeader.compositionTimeStamp) & kTimeStampMask;
+        pes.ptsValid = 1;
+    }
+    pes.payloadOffset = uint16_t(std::min<uint32_t>(at + slHeader.headerSize, len));
+    return true;
+}
+
+bool CSection14496::Parse(const uint8_t* payload, uint32_t len, const DIVX::mp4sys::SLConfig& sl) {
+    if (len <= kSectionSLHeaderAt || payload[0] != 0) return false;
+    if (!CSection::Parse(payload + 1, len - 1) || tableId != kObjectDescriptorTableId) return false;
+    // The section's body ends before its CRC, and within the payload.
+    const uint32_t end = 1 + BodyEnd(len - 1);
+    if (end <= kSectionSLHeaderAt) return false;
+    DIVX::CSyncLayerHeader h(sl);
+    if (!h.Parse(payload + kSectionSLHeaderAt, end - kSectionSLHeaderAt)) return false;
+    const uint32_t at = kSectionSLHeaderAt + h.headerSize;
+    if (at + 2 <= end && payload[at] == kObjectDescriptorUpdateTag) {
+        // The command's size in the expandable form; its descriptors follow.
+        uint32_t size = 0, i = at + 1;
+        for (int k = 0; k < 4 && i < end; ++k) {
+            const uint8_t b = payload[i++];
+            size = size << 7 | (b & 0x7F);
+            if (!(b & 0x80)) break;
+        }
+        ParseDescriptors(payload + i, std::min<uint32_t>(size, end - i));
+    }
+    return true;
+}
+
+void CSection14496::OnOD(const DIVX::CMPEG4DescriptorOD& od) {
+    for (auto& kept : ods) {
+        if (kept.objectDescriptorId != od.objectDescriptorId) continue;
+        for (const auto& e : od.es) {
+            auto it = std::find_if(kept.es.begin(), kept.es.end(),
+                                   [&](const DIVX::CMPEG4DescriptorES& k) { return k.EsId() == e.EsId(); });
+            if (it != kept.es.end())
+                *it = e;
+            else
+                kept.es.push_back(e);
+        }
+        return;
+    }
+    ods.push_back(od);
+}
+
+const DIVX::CMPEG4DescriptorES* CSection14496::FindES(uint16_t esId) const {
+    for (const auto& od : ods)
+        for (const auto& e : od.es)
+            if (e.EsId() == esId) return &e;
+    return nullptr;
+}
+
+void CTransportStream::UpdateSystemPIDs() {
+    const auto& elements = pmtSection_.elements;
+    if (std::none_of(elements.begin(), elements.end(),
+                     [](const PMTElement& e) { return IsSLStreamType(e.streamType); }))
+        return;
+    // The IOD_descriptor among the program descriptors (8-bit lengths).
+    const uint8_t* d = pmtSection_.programInfo;
+    const uint32_t n = pmtSection_.programInfoLength;
+    bool found = false;
+    for (uint32_t at = 0; at + 2 <= n && !found; at += 2u + d[at + 1])
+        if (d[at] == DIVX::CMPEG4DescriptorIOD::kTag) found = iod_.Parse(d + at, n - at);
+    if (!found) return;
+    for (const auto& es : iod_.es) {
+        const uint8_t type = es.es.decoderConfig.streamType;
+        if (type != kObjectDescriptorStream && type != kSceneDescriptionStream) continue;
+        for (const auto& e : elements) {
+            uint16_t esId = 0;
+            if (!IsSLStreamType(e.streamType) || isSystemPid_[e.pid] || !SLDescriptorEsId(e, &esId) ||
+                esId != es.EsId())
+                continue;
+            isSystemPid_[e.pid] = 1;
+            systemPids_.push_back(e.pid);
+        }
+    }
+}
+
+uint32_t CTransportStream::OnSystemPIDPacket(const TSEvent& ev) {
+    const CTransportHdr& h = *ev.header;
+    if (!h.HasPayload()) return 0;
+    const uint32_t off = h.PayloadOffset();
+    const uint32_t end = std::min(ev.length, kPacketSize);
+    if (off + 2 > end) return 0;
+    const uint8_t* payload = ev.data + off;
+    if (payload[1] != kSceneSectionTableId && payload[1] != kObjectDescriptorTableId) return 0;
+    const auto& elements = pmtSection_.elements;
+    auto it = std::find_if(elements.begin(), elements.end(), [&](const PMTElement& e) { return e.pid == h.pid; });
+    uint16_t esId = 0;
+    if (it == elements.end() || !SLDescriptorEsId(*it, &esId)) return 0;
+    for (const auto& es : iod_.es)
+        if (es.EsId() == esId) return section14496_.Parse(payload, end - off, es.es.slConfig) ? 1 : 0;
+    return 0;
+}
+
+}  // namespace M2TS

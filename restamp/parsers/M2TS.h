@@ -5,6 +5,7 @@
 #pragma once
 
 #include "restamp/parsers/M2PS.h"
+#include "restamp/parsers/Mpeg4Systems.h"
 
 #include <array>
 #include <map>
@@ -18,6 +19,8 @@ constexpr uint8_t kSyncByte = 0x47;
 constexpr uint32_t kPidCount = 8192;
 constexpr uint16_t kNullPid = 0x1FFF;
 constexpr uint16_t kFirstElementaryPid = 0x0010;
+// MPEG-4 systems stream types: SL packets in PES packets, in sections.
+constexpr uint8_t kSLPesStreamType = 0x12, kSLSectionStreamType = 0x13;
 
 class CAdaptionalField : public BS::AHeader {
 public:
@@ -215,7 +218,7 @@ public:
         const uint8_t* d = ev.data + off;
         const uint32_t len = end - off;
         if (!h.unitStart) return this->OnData(ev.position + off, d, len, &control, discontinuity);
-        if (!pes.Parse(d, len)) return 1;
+        if (!pes.Parse(d, len) || !OnUnitStartHeader(d, len)) return 1;
         pesEvent.Set(&pes, ev.position + off, d, len, discontinuity);
         control = BS::ParserControl();
         return this->OnEvent(pesEvent, &control);
@@ -246,6 +249,9 @@ public:
         ProgramStream::Reset();
     }
 
+    // The PES header of a unit start just read into pes; false drops the packet.
+    virtual bool OnUnitStartHeader(const uint8_t*, uint32_t) { return true; }
+
     uint16_t pid;
     uint16_t programNumber;
     uint8_t streamType;
@@ -257,6 +263,33 @@ public:
 
 // The library's PID element.
 using CPIDParserImpl = CPIDParser<M2PS::CProgramStream>;
+
+// A PID of SL-packetized MPEG-4 content (stream types 0x12, 0x13): each PES
+// packet's SL header is stepped over, and its composition time stamp,
+// brought to the 90 kHz clock, stands for the PES header's PTS.
+class CPIDParserMPEG4Impl : public CPIDParserImpl {
+public:
+    CPIDParserMPEG4Impl(uint16_t p, uint16_t program, uint8_t type, const DIVX::mp4sys::SLConfig& sl)
+        : CPIDParserImpl(p, program, type), slHeader(sl) {}
+    bool OnUnitStartHeader(const uint8_t* d, uint32_t len) override;
+    uint32_t AllSubStreamsDetected(bool final) override { return DetectSubStreams(final); }
+    DIVX::CSyncLayerHeader slHeader;
+};
+
+// The SL_descriptor's ES_ID, when it is the element's first ES-info descriptor.
+bool SLDescriptorEsId(const PMTElement& e, uint16_t* esId);
+
+// Object-descriptor sections (table_id 0x05) of an MPEG-4 systems PID: the
+// object descriptors, kept by id, with the ES descriptors of the media streams.
+class CSection14496 : public CSection, public DIVX::CMPEG4DescriptorParser {
+public:
+    using CSection::Parse;
+    // payload: a packet's payload from its pointer_field (0) on.
+    bool Parse(const uint8_t* payload, uint32_t len, const DIVX::mp4sys::SLConfig& sl);
+    void OnOD(const DIVX::CMPEG4DescriptorOD& od) override;
+    const DIVX::CMPEG4DescriptorES* FindES(uint16_t esId) const;
+    std::vector<DIVX::CMPEG4DescriptorOD> ods;
+};
 
 // Transport stream element ---------------------------------------------------
 
@@ -291,9 +324,13 @@ public:
     virtual void FinishDetection();
     virtual CProgramElement* CreatePIDParser(const CTransportHdr& h);
     virtual uint32_t OnPayloadPacket(const TSEvent& ev, bool discontinuity);
-    // Left for the MPEG-4 systems PIDs.
-    virtual void UpdateSystemPIDs() {}
-    virtual uint32_t OnSystemPIDPacket(const TSEvent&) { return 0; }
+    // MPEG-4 systems: after each PMT, the PIDs of the object-descriptor and
+    // scene-description streams its IOD names; their packets are read here.
+    virtual void UpdateSystemPIDs();
+    virtual uint32_t OnSystemPIDPacket(const TSEvent& ev);
+    const std::vector<uint16_t>& SystemPIDs() const { return systemPids_; }
+    const DIVX::CMPEG4DescriptorIOD& Iod() const { return iod_; }
+    const CSection14496& ObjectDescriptors() const { return section14496_; }
 
     bool FindProgramNumberOfPID(uint16_t pid, uint16_t* program) const;
     bool FindPIDEntry(uint16_t pid, PMTElement* out) const;
@@ -328,6 +365,10 @@ private:
     std::array<uint8_t, kPidCount> isPmtPid_{};
     std::array<uint16_t, kPidCount> elementaryProgram_{};
     std::array<uint16_t, kPidCount> pcrProgram_{};
+    DIVX::CMPEG4DescriptorIOD iod_;
+    CSection14496 section14496_;
+    std::vector<uint16_t> systemPids_;
+    std::array<uint8_t, kPidCount> isSystemPid_{};
 };
 
 }  // namespace M2TS

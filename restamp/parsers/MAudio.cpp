@@ -116,6 +116,10 @@ int CAudioFormat::Detect(const uint8_t* d, uint32_t len) {
 
 namespace AC3 {
 
+namespace {
+constexpr uint8_t kMaxAc3Bsid = 10;  // 9 and 10: the alternate syntax of Annex D
+}  // namespace
+
 void CSyncFrame::Clear() {
     crc1 = 0;
     fscod = 0;
@@ -141,6 +145,8 @@ bool CSyncFrame::Parse(const uint8_t* d, uint32_t len) {
     if (!sampleRate || !frameSize) return false;
     duration = uint32_t(15360000000ull / sampleRate);
     bsid = d[5] >> 3;
+    // E-AC-3 (bsid 11 to 16) shares the sync word but not this syntax.
+    if (bsid > kMaxAc3Bsid) return false;
     bsmod = d[5] & 7;
     acmod = d[6] >> 5;
     // Remaining BSI fields, MSB first from bit 11 after the start of byte 5.
@@ -185,30 +191,15 @@ const uint8_t* CAC3ParserImpl::FindNext() {
     return nullptr;
 }
 
-namespace {
-// Decodes a frame in either byte order.
-bool ParseEitherOrder(const uint8_t* d, uint32_t len, CSyncFrame& f) {
-    if (len < 12) return false;
-    if (d[0] == 0x0B && d[1] == 0x77) return f.Parse(d, len);
-    if (d[0] != 0x77 || d[1] != 0x0B) return false;
-    uint8_t sw[12];
-    for (int i = 0; i < 12; i += 2) {
-        sw[i] = d[i + 1];
-        sw[i + 1] = d[i];
-    }
-    if (!f.Parse(sw, 12)) return false;
-    f.byteOrder = 0;
-    return true;
-}
-}  // namespace
-
 int DetectAC3::Detect(const uint8_t* d, uint32_t len) {
     resume = len > 100 ? len - 100 : 0;
     matched = 0;
     frame.Clear();
     for (uint32_t i = 0; i + 12 <= len; ++i) {
+        // Only stream order (0B 77): the frames that confirm it, and the
+        // elements that read the stream later, take no other.
         CSyncFrame ref;
-        if (!ParseEitherOrder(d + i, len - i, ref)) continue;
+        if (!ref.Parse(d + i, len - i)) continue;
         uint64_t prev = i;
         uint32_t count = 0;
         for (;;) {

@@ -278,7 +278,7 @@ TEST(SmallHeaders, LpcmAes3AndAdts) {
     ASSERT_TRUE(a.Parse(aes, 4));
     EXPECT_EQ(a.audioPacketSize, 1440u);
     EXPECT_EQ(a.channels, 2u);
-    EXPECT_EQ(a.sampleSize, 16u);
+    EXPECT_EQ(a.sampleSize, 20u);  // bits_per_sample 1
     const uint8_t aesBad[4] = {0x05, 0xA0, 0x00, 0x11};
     EXPECT_FALSE(a.Parse(aesBad, 4));
 
