@@ -5,10 +5,11 @@
 # error and lasting the given seconds within half a second. Exit 77 when no
 # recording was made.
 #   check_asf_recording.sh FILE WIDTHxHEIGHT FPS SECONDS
+#   check_asf_recording.sh FILE readable   (ASF that decodes without errors)
 # The checks are evaluated by check(), so they are quoted unexpanded.
 # shellcheck disable=SC2016
 set -u
-file=$1 size=$2 fps=$3 seconds=$4
+file=$1 size=$2 fps=${3:-0} seconds=${4:-0}
 if [ ! -s "$file" ]; then
   echo "no recording at $file"
   exit 77
@@ -33,6 +34,11 @@ peak=$(ffmpeg -nostdin -v info -i "$file" -vn -af volumedetect -f null - 2>&1 | 
 echo "format=$format video=$videos $found $rate audio=$audios $sample_rate Hz x$channels duration=$duration peak=$peak dB"
 
 check "ASF" '[ "$format" = asf ]'
+if [ "$size" = readable ]; then
+  check "decodes without errors" '[ -z "$errors" ]'
+  [ -z "$errors" ] || echo "$errors" | head -20
+  exit $fail
+fi
 check "one video stream of $size at $fps/s" \
   '[ "$videos" = 1 ] && [ "$found" = "$size" ] && awk -v r="$rate" -v f="$fps" "BEGIN { exit !(r >= f - 0.5 && r <= f + 0.5) }"'
 check "one audio stream, 44100 Hz stereo" '[ "$audios" = 1 ] && [ "$sample_rate" = 44100 ] && [ "$channels" = 2 ]'
