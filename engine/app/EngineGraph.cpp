@@ -14,6 +14,7 @@
 #include "recorder/shared/ModuleConfigCalls.h"
 #include "recorder/shared/SourceRegion.h"
 #include "recorder/shared/TextCodePage.h"
+#include "recorder/shared/WmvSetup.h"
 // Last: defines the class ids it names.
 #include <initguid.h>
 
@@ -25,13 +26,27 @@ namespace {
 
 const wchar_t kAudioUrl[] = L"http://127.0.0.1:7777";
 
-enum Code { kBuildFailed = 1000, kConnectFailed = 1001, kRunFailed = 1002, kNoControl = 1003 };
+enum Code {
+    kBuildFailed = 1000,
+    kConnectFailed = 1001,
+    kRunFailed = 1002,
+    kNoControl = 1003,
+    kAudioProfileFailed = 1004,
+    kVideoProfileFailed = 1005,
+    kAvProfileFailed = 1006,
+    kWmvRunFailed = 1007
+};
+
+// WMV codec index of the profile: MP4S for format 3, WMV3 otherwise.
+const int kWmvCodecWmv3 = 0;
+const int kWmvCodecMp4s = 1;
+const int kFormatWmvMpeg4 = 3;
 
 struct Graph {
     com::ComPtr<IGraphBuilder> graph;
     com::ComPtr<ICaptureGraphBuilder2> builder;
     com::ComPtr<IMediaControl> control;
-    com::ComPtr<IBaseFilter> screen, videoEncoder, mux, writer, audioEncoder, source, parser;
+    com::ComPtr<IBaseFilter> screen, videoEncoder, mux, writer, audioEncoder, source, parser, asf;
     bool running = false;
 };
 
@@ -80,10 +95,12 @@ void ReleaseGraph() {
     Graph& g = TheGraph();
     if (g.graph) {
         for (IBaseFilter* f : {g.screen.Get(), g.videoEncoder.Get(), g.mux.Get(), g.writer.Get(), g.audioEncoder.Get(),
-                               g.source.Get(), g.parser.Get()})
+                               g.source.Get(), g.parser.Get(), g.asf.Get()})
             if (f) g.graph->RemoveFilter(f);
     }
-    g.screen = g.videoEncoder = g.mux = g.writer = g.audioEncoder = g.source = g.parser = nullptr;
+    g.screen = g.videoEncoder = g.mux = g.writer = g.audioEncoder = g.source = g.parser = g.asf = nullptr;
+    capture::ReleaseWmWriter();
+    capture::ReleaseHeldProfile();
     g.control = nullptr;
     g.builder = nullptr;
     g.graph = nullptr;
@@ -119,6 +136,8 @@ bool SetupEngineGraph(recorder::Region& region) {
     return true;
 }
 
+bool AddAudioBranch();
+
 bool Missing(const com::ComPtr<IBaseFilter>& filter, const char* name) {
     if (filter) return false;
     ShowEngineMessage(std::string("Cannot install ") + name + " filter");
@@ -150,6 +169,14 @@ bool BuildEngineMpegGraph() {
     g.audioEncoder = AddByName(CLSID_LegacyAmFilterCategory, "Korvell Layer II Audio Encoder");
     if (Missing(g.audioEncoder, "MPEG Audio Encoder")) return false;
     Trace("\r\n\r\nENTER INSTALL MPEG\r\n");
+    if (!AddAudioBranch()) return false;
+    g.screen = AddByName(CLSID_VideoInputDeviceCategory, "UScreenCapture");
+    return !Missing(g.screen, "Screen Capture");
+}
+
+// The URL source of the audio server and the wave parser behind it.
+bool AddAudioBranch() {
+    Graph& g = TheGraph();
     HRESULT hr = g.graph->AddSourceFilter(kAudioUrl, L"Source", g.source.Put());
     if (FAILED(hr) || !g.source) {
         // A platform that treats the URL as a file name: our own source of
@@ -171,8 +198,7 @@ bool BuildEngineMpegGraph() {
         ::StringFromGUID2(parser, text, 64);
         Trace("\r\nWave Parser " + capture::Narrow(text));
     }
-    g.screen = AddByName(CLSID_VideoInputDeviceCategory, "UScreenCapture");
-    return !Missing(g.screen, "Screen Capture");
+    return true;
 }
 
 bool ConnectPins(IBaseFilter* from, const wchar_t* out, IBaseFilter* to, const wchar_t* in, const char* failure) {
@@ -205,6 +231,81 @@ bool ConnectEngineMpegPins() {
                        "Cannot connect Audio Encoder to Mux");
 }
 
+bool BuildEngineWmvGraph() {
+    Graph& g = TheGraph();
+    const engine::EngineSettings& s = Engine().settings;
+    if (!s.audioOnly) {
+        g.screen = AddByName(CLSID_VideoInputDeviceCategory, "UScreenCapture");
+        if (Missing(g.screen, "Screen Capture")) return false;
+    }
+    const HRESULT hr = capture::AddAsfWriter(Engine().programFolder, s.file, g.graph.Get(), g.asf);
+    char pointer[32];
+    std::snprintf(pointer, sizeof pointer, "0x%p", static_cast<void*>(g.asf.Get()));
+    Trace(std::string("\r\npASFWriter=") + pointer);
+    if (FAILED(hr)) {
+        Trace("\r\nAddAsfWriter hr=" + Hex(hr));
+        ShowEngineMessage("Cannot install ASF Writer");
+        return false;
+    }
+    return AddAudioBranch();
+}
+
+bool ConnectEngineWmvPins() {
+    Graph& g = TheGraph();
+    if (!ConnectPins(g.source.Get(), L"Output", g.parser.Get(), L"input pin", "Cannot connect Audio to Wave Parser"))
+        return false;
+    if (!ConnectPins(g.parser.Get(), L"output", g.asf.Get(), L"Audio Input 01", "Cannot connect Audio to Encoder"))
+        return false;
+    if (Engine().settings.audioOnly) return true;
+    const com::ComPtr<IPin> output = capture::FindPinByName(g.screen.Get(), PINDIR_OUTPUT, L"Capture");
+    const com::ComPtr<IPin> input = capture::FindPinByName(g.asf.Get(), PINDIR_INPUT, L"Video Input 01");
+    HRESULT hr = E_FAIL;
+    if (output && input) hr = g.graph->ConnectDirect(output.Get(), input.Get(), nullptr);
+    if (SUCCEEDED(hr)) return true;
+    Trace("\r\nCannot connect Screen Capture to the ASF writer hr=" + Hex(hr));
+    // The Windows Media MPEG-4 route fails here without a message.
+    if (Engine().settings.format != kFormatWmvMpeg4) ShowEngineMessage("Cannot find Windows Media 9 codec");
+    return false;
+}
+
+bool RunEngineWmvGraph(const recorder::Region& region) {
+    const engine::EngineSettings& s = Engine().settings;
+    const int codec = s.format == kFormatWmvMpeg4 ? kWmvCodecMp4s : kWmvCodecWmv3;
+    const std::string& folder = Engine().programFolder;
+    const int width = region.right - region.left;
+    const int height = region.bottom - region.top;
+    capture::SetWmvMessageSink([](const std::string& text) { ShowEngineMessage(text); });
+    if (s.audioOnly) {
+        if (!capture::WriteAudioProfile(folder, s.audioKbps)) {
+            ShowEngineMessage("Failed to setup WM profile");
+            SendCode(kAudioProfileFailed);
+            return false;
+        }
+    } else if (s.videoOnly) {
+        if (!capture::WriteVideoProfile(folder, width, height, s.videoKbps, s.frameRate, codec)) {
+            SendCode(kVideoProfileFailed);
+            ShowEngineMessage("Failed to setup WM profile");
+            return false;
+        }
+    } else if (!capture::WriteAvProfile(folder, width, height, s.videoKbps, s.audioKbps, s.frameRate, codec)) {
+        SendCode(kAvProfileFailed);
+        ShowEngineMessage("Failed to setup WM profile");
+        return false;
+    }
+    if (!BuildEngineWmvGraph() || !ConnectEngineWmvPins()) return false;
+    Graph& g = TheGraph();
+    const HRESULT hr = g.control ? g.control->Run() : E_NOINTERFACE;
+    if (FAILED(hr)) {
+        Trace("\r\nRun hr=" + Hex(hr));
+        SendCode(kWmvRunFailed);
+        ShowEngineMessage("Cannot run graph");
+        return false;
+    }
+    Trace("\r\n\r\nRUNNING WMP\r\n");
+    g.running = true;
+    return true;
+}
+
 bool RunEngineGraph(recorder::Region region) {
     const engine::EngineSettings& s = Engine().settings;
     region.frameRate = s.frameRate;
@@ -235,10 +336,7 @@ bool RunEngineGraph(recorder::Region region) {
         g.running = true;
         return true;
     }
-    // Windows Media recordings need the platform's ASF writer and its
-    // profile; this engine builds only the MPEG graph.
-    ShowEngineMessage("Cannot install ASF Writer");
-    return false;
+    return RunEngineWmvGraph(region);
 }
 
 }  // namespace

@@ -298,4 +298,42 @@ TEST_F(EngineRoute, PacketReadyStopsAndClosesTheFile) {
     ::CloseHandle(info.hProcess);
 }
 
+// Windows Media through the engine: the profile file in the engine's
+// folder, the WM ASF Writer (this prefix's stand-in) on the target, the
+// sound of the audio server; stopped by "packet ready" 100 like the MPEG
+// recording, the file is kept as `artefact` for check_asf_recording.sh.
+void RecordWindowsMedia(int format, const char* name, const char* artefact) {
+    Tone tone;
+    StandInControl control;
+    WriteRegion(100, 100, 420, 340);
+    const std::string folder = MakeProgramFolder();
+    const std::string target = folder + "\\" + name;
+    PROCESS_INFORMATION info = StartEngine(folder, "-file \"" + target + "\" -fmt " + std::to_string(format) +
+                                                       " -kv 1000 -ka 128 -fr 15 -asrc \"x\" -vista 1");
+    for (DWORD waited = 0; FileSize(target) == 0 && waited < 30000; waited += 200) control.Pump(200);
+    ASSERT_GT(FileSize(target), 0u) << "the engine made no recording";
+    control.Pump(5000);
+    HWND engine = ::FindWindowA(nullptr, "ScreenCap");
+    ASSERT_TRUE(engine);
+    ::PostMessageA(engine, ::RegisterWindowMessageA("packet ready"), 100, 0);
+    for (DWORD waited = 0; ::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT && waited < 15000; waited += 200)
+        control.Pump(200);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(info.hProcess, 0));
+    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info.hProcess, 1);
+    const std::string artefacts = FromUnix(ARTEFACT_DIR);
+    ::CreateDirectoryA(artefacts.c_str(), nullptr);
+    EXPECT_TRUE(::CopyFileA(target.c_str(), (artefacts + "\\" + artefact).c_str(), FALSE));
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+}
+
+TEST_F(EngineRoute, WindowsMediaThroughTheEngine) {
+    RecordWindowsMedia(1, "engine.wmv", "engine_record.wmv");
+}
+
+// Format 3 (Windows Media MPEG-4) keeps the ".avi" name; the content is ASF.
+TEST_F(EngineRoute, WindowsMediaMpeg4KeepsItsAviName) {
+    RecordWindowsMedia(3, "engine.avi", "engine_record_mp4s.avi");
+}
+
 }  // namespace

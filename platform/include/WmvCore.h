@@ -1,7 +1,7 @@
 // The Windows Media Format runtime's creator functions, loaded from
-// wmvcore.dll at run time (mingw-w64 has its declarations in wmsdkidl.h
-// but no import library). Include this without strmif.h/dshow.h in the
-// same translation unit: the two header sets clash.
+// wmvcore.dll at run time (mingw-w64 has its interfaces in wmsdkidl.h but
+// no import library): a machine without the runtime gets a failing result
+// from these calls, not a program that cannot start.
 #pragma once
 
 #include <windows.h>
@@ -36,4 +36,10 @@ inline HRESULT WmvCreateProfileManager(IWMProfileManager** pp) {
     if (pp == NULL) return E_POINTER;
     *pp = NULL;
     return WmvCore().createProfileManager ? WmvCore().createProfileManager(pp) : REGDB_E_CLASSNOTREG;
+}
+
+inline HRESULT WmvCreateWriter(IWMWriter** pp) {
+    if (pp == NULL) return E_POINTER;
+    *pp = NULL;
+    return WmvCore().createWriter ? WmvCore().createWriter(NULL, pp) : REGDB_E_CLASSNOTREG;
 }

@@ -14,6 +14,8 @@
 #include "recorder/app/SettingsStore.h"
 #include "recorder/shared/DeviceLookup.h"
 #include "recorder/shared/ModuleConfigCalls.h"
+#include "recorder/shared/WmvSetup.h"
+#include "recorder/core/WmvProfile.h"
 
 namespace zelbo {
 
@@ -26,8 +28,27 @@ using capture::SetAndCommit;
 using capture::SetInt;
 using recorder::GraphFilter;
 
-// WM ASF Writer.
-const CLSID kAsfWriter = {0x7c23220e, 0x55bb, 0x11d3, {0x8b, 0x16, 0x00, 0xc0, 0x4f, 0xb6, 0xbd, 0x3d}};
+// The session whose Windows Media set-up is under way: its messages go
+// where the session's own go.
+GraphSession* g_wmvSession = nullptr;
+
+void ShowWmvMessage(const std::string& text) {
+    if (g_wmvSession)
+        g_wmvSession->ShowMessage(text);
+    else
+        zelbo::ShowMessage(text);
+}
+
+class WmvMessages {
+public:
+    explicit WmvMessages(GraphSession* session) {
+        g_wmvSession = session;
+        capture::SetWmvMessageSink(ShowWmvMessage);
+    }
+    ~WmvMessages() { g_wmvSession = nullptr; }
+    WmvMessages(const WmvMessages&) = delete;
+    WmvMessages& operator=(const WmvMessages&) = delete;
+};
 
 void TraceFailure(const char* format, HRESULT hr) {
     char text[1023];
@@ -157,6 +178,9 @@ void GraphSession::Drop(GraphFilter filter) {
 
 void GraphSession::ReleaseGraphFilters() {
     sink_ = nullptr;
+    // The Windows Media writer and profile belong to the recording.
+    capture::ReleaseWmWriter();
+    capture::ReleaseHeldProfile();
     // Every filter of every graph, the multiplexer and audio encoder included.
     for (int i = 0; i < static_cast<int>(GraphFilter::Count); ++i) Drop(static_cast<GraphFilter>(i));
     videoWindow_ = nullptr;
@@ -387,18 +411,20 @@ bool GraphSession::ConfigureAudioEncoder(int kbps) {
     return Commit(config.Get()) && set;
 }
 
-bool GraphSession::AddAsfWriter() {
+bool GraphSession::AddAsfWriter(const std::string& target) {
     if (!graph_) return false;
-    com::ComPtr<IBaseFilter> writer;
-    if (FAILED(::CoCreateInstance(kAsfWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, writer.PutVoid())) ||
-        !writer)
-        return false;
     Drop(GraphFilter::AsfWriter);
-    if (SUCCEEDED(graph_->AddFilter(writer.Get(), L"Mux")))
-        filters_[static_cast<int>(GraphFilter::AsfWriter)] = std::move(writer);
-    // The generated Windows Media profile is not available in this build:
-    // a writer without its profile records nothing, so it is refused here.
-    return false;
+    WmvMessages messages(this);
+    com::ComPtr<IBaseFilter> writer;
+    const HRESULT hr = capture::AddAsfWriter(ProgramFolder(), target, graph_.Get(), writer);
+    // A writer that made it into the graph is taken out with the others.
+    if (writer) filters_[static_cast<int>(GraphFilter::AsfWriter)] = std::move(writer);
+    if (FAILED(hr)) {
+        TraceFailure("AddAsfWriter failed: 0x%x\n", hr);
+        return false;
+    }
+    target_ = target;
+    return true;
 }
 
 bool GraphSession::RenderScreenToAsfWriter() {
@@ -407,10 +433,17 @@ bool GraphSession::RenderScreenToAsfWriter() {
         builder_->RenderStream(nullptr, nullptr, Filter(GraphFilter::Screen), nullptr, Filter(GraphFilter::AsfWriter)));
 }
 
-bool GraphSession::WriteWmvProfile(const recorder::Settings&, const recorder::Region&) {
-    // The profile file is written with the Windows Media profile support;
-    // the writer refuses to start without it (AddAsfWriter).
-    return true;
+bool GraphSession::WriteWmvProfile(const recorder::Settings& settings, const recorder::Region& rounded) {
+    WmvMessages messages(this);
+    const std::string& folder = ProgramFolder();
+    const int width = rounded.right - rounded.left;
+    const int height = rounded.bottom - rounded.top;
+    if (settings.audioOnly) return capture::WriteAudioProfile(folder, settings.audioBitrate) != 0;
+    if (settings.videoOnly)
+        return capture::WriteVideoProfile(folder, width, height, settings.videoBitrate, settings.frameRate,
+                                          recorder::kControlProgramWmvCodec) != 0;
+    return capture::WriteAvProfile(folder, width, height, settings.videoBitrate, settings.audioBitrate,
+                                   settings.frameRate, recorder::kControlProgramWmvCodec) != 0;
 }
 
 bool GraphSession::ReadRegion(recorder::Region& region) {

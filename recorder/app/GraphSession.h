@@ -81,7 +81,7 @@ public:
     bool ConfigureMux() override;
     bool ConfigureVideoEncoder(int bitsPerSecond) override;
     bool ConfigureAudioEncoder(int kbps) override;
-    bool AddAsfWriter() override;
+    bool AddAsfWriter(const std::string& target) override;
     bool RenderScreenToAsfWriter() override;
     bool WriteWmvProfile(const recorder::Settings& settings, const recorder::Region& rounded) override;
     bool ReadRegion(recorder::Region& region) override;

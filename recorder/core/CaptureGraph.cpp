@@ -156,9 +156,9 @@ bool ConnectMpegCapturePins(GraphOps& ops, const Settings& settings) {
     return true;
 }
 
-bool BuildWmvCaptureGraph(GraphOps& ops, const Settings& settings) {
+bool BuildWmvCaptureGraph(GraphOps& ops, const Settings& settings, const std::string& target) {
     if (!settings.audioOnly && !Add(ops, GraphFilter::Screen)) return false;
-    if (!ops.AddAsfWriter()) {
+    if (!ops.AddAsfWriter(target)) {
         ops.ShowMessage("Cannot install ASF Writer");
         return false;
     }
@@ -206,7 +206,7 @@ bool StartCaptureGraph(GraphOps& ops, const Settings& settings, const std::strin
             break;
         case 1:
             if (!ops.WriteWmvProfile(settings, region)) return false;
-            if (!BuildWmvCaptureGraph(ops, settings) || !ConnectWmvCapturePins(ops, settings)) return false;
+            if (!BuildWmvCaptureGraph(ops, settings, target) || !ConnectWmvCapturePins(ops, settings)) return false;
             break;
         default:
             return false;  // Windows Media MPEG-4 records through the engine only

@@ -58,7 +58,8 @@ public:
     virtual bool ConfigureAudioEncoder(int kbps) = 0;
 
     // WMV graph.
-    virtual bool AddAsfWriter() = 0;  // loads and applies the written profile
+    // Loads and applies the written profile; the writer writes `target`.
+    virtual bool AddAsfWriter(const std::string& target) = 0;
     virtual bool RenderScreenToAsfWriter() = 0;
     virtual bool WriteWmvProfile(const Settings& settings, const Region& rounded) = 0;
 
@@ -96,7 +97,7 @@ int VideoBitsPerSecond(int kbps);
 
 bool BuildMpegCaptureGraph(GraphOps& ops, const Settings& settings, const std::string& target);
 bool ConnectMpegCapturePins(GraphOps& ops, const Settings& settings);
-bool BuildWmvCaptureGraph(GraphOps& ops, const Settings& settings);
+bool BuildWmvCaptureGraph(GraphOps& ops, const Settings& settings, const std::string& target);
 bool ConnectWmvCapturePins(GraphOps& ops, const Settings& settings);
 
 // Reads, rounds and writes the region, builds the graph of the format,

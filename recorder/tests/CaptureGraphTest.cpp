@@ -56,7 +56,7 @@ public:
         audioConfig.push_back(std::to_string(kbps) + " after " + (log.empty() ? "" : log.back()));
         return audioConfigures;
     }
-    bool AddAsfWriter() override {
+    bool AddAsfWriter(const std::string&) override {
         log.push_back("asf");
         return missing.count("ASF") == 0;
     }

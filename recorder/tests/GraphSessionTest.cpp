@@ -17,6 +17,7 @@
 #include "recorder/app/GraphSession.h"
 #include "recorder/app/Program.h"
 #include "recorder/app/SettingsStore.h"
+#include "recorder/shared/WmvSetup.h"
 #include "tests/support/TestFilters.h"
 
 namespace {
@@ -95,6 +96,59 @@ TEST(GraphSession, MpegGraphWithAToneRecordsBothStreams) {
         if (c == '/') c = '\\';
     ::CreateDirectoryA(windows.c_str(), nullptr);
     EXPECT_TRUE(::CopyFileA(target.c_str(), (windows + "\\zelbo_graph_tone.mpg").c_str(), FALSE));
+    ::DeleteFileA(target.c_str());
+    ::CoUninitialize();
+}
+
+// The WMV graph through the stand-in WM ASF Writer: a 48 kHz tone through
+// "ACM Wrapper" and the screen into one ASF file; the Windows Media writer
+// goes with the recording.
+TEST(GraphSession, WmvGraphWithAToneRecordsBothStreams) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ASSERT_TRUE(zelbo::EnsureSourceRegistryKey());
+    zelbo::StoreProgramFolder();
+
+    recorder::Settings settings;
+    settings.protocol = 1;
+    settings.videoBitrate = 1000;
+    settings.audioBitrate = 128;
+    settings.frameRate = 15;
+    settings.audioSource = "Tone";
+    settings.audioOutput = "Output";
+    recorder::Region region{100, 100, 420, 340, 15};
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    const std::string target = std::string(temp) + "zelbo_graph_" + std::to_string(::GetCurrentProcessId()) + ".wmv";
+    ::DeleteFileA(target.c_str());
+    zelbo::WriteSourceRegion(region);
+
+    {
+        TestSession session;
+        auto* tone = new testfilters::PcmSourceFilter({48000, 2, 16, 6.0, 40});
+        tone->NonDelegatingAddRef();
+        session.tone = tone;
+        ASSERT_EQ(S_OK, session.CreateFilterGraph(nullptr));
+        ASSERT_TRUE(recorder::StartCaptureGraph(session, settings, target, region))
+            << (session.messages.empty() ? "" : session.messages.front());
+        EXPECT_TRUE(session.messages.empty());
+        EXPECT_TRUE(capture::HoldsWmWriter());
+        session.Wait(5000);
+        session.StopCaptureGraph(nullptr);
+        EXPECT_FALSE(capture::HoldsWmWriter()) << "the Windows Media writer outlived its recording";
+        EXPECT_EQ(nullptr, capture::HeldProfile());
+        session.ReleaseGraphFilters();
+        session.ReleaseGraph();
+        tone->NonDelegatingRelease();
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(::GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_GT(data.nFileSizeLow, 100000u);
+    const std::string artefacts = "Z:" + std::string(ARTEFACT_DIR);
+    std::string windows = artefacts;
+    for (char& c : windows)
+        if (c == '/') c = '\\';
+    ::CreateDirectoryA(windows.c_str(), nullptr);
+    EXPECT_TRUE(::CopyFileA(target.c_str(), (windows + "\\zelbo_graph_tone.wmv").c_str(), FALSE));
     ::DeleteFileA(target.c_str());
     ::CoUninitialize();
 }

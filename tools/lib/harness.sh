@@ -53,9 +53,20 @@ harness_register() {
   local bin=$1 dll
   for dll in "$bin"/*.dll "$bin"/*.ax; do
     [ -e "$dll" ] || continue
-    case "$(basename "$dll")" in Vidova.dll|Audova.dll|Mexora.dll|Demexa.dll) continue ;; esac
+    case "$(basename "$dll")" in Vidova.dll|Audova.dll|Mexora.dll|Demexa.dll|wmvcore.dll) continue ;; esac
     "$WINE" regsvr32 /s "$(win_path "$dll")" >/dev/null 2>&1 || die "regsvr32 failed for $dll"
   done
+  harness_install_wmvcore "$bin"
+}
+
+# The Windows Media runtime stand-in replaces Wine's stub (which loads no
+# profile) in the prefix's system folder, loaded before the stub.
+harness_install_wmvcore() {
+  local dll=$1/wmvcore.dll
+  [ -e "$dll" ] || return 0
+  cp "$dll" "$WINEPREFIX/drive_c/windows/system32/wmvcore.dll" || die "cannot install $dll"
+  "$WINE" reg add 'HKCU\Software\Wine\DllOverrides' /v wmvcore /t REG_SZ /d native,builtin /f >/dev/null 2>&1 \
+    || die "cannot set the wmvcore override"
 }
 
 harness_start() {
