@@ -130,7 +130,7 @@ TEST(VideoEncPageTexts, InformationFields) {
 
 TEST(VideoEncPageList, RowsAreTheVisibleWritableParameters) {
     const vidcore::ParamRow* rows = vidcore::kParamRows;
-    EXPECT_TRUE(IsListed(rows[vidcore::P_Bitrate].visible, rows[vidcore::P_Bitrate].readOnly));
+    EXPECT_TRUE(IsListed(rows[vidcore::P_SearchRange].visible, rows[vidcore::P_SearchRange].readOnly));
     EXPECT_FALSE(IsListed(rows[vidcore::P_IsRunning].visible, rows[vidcore::P_IsRunning].readOnly)) << "read-only";
     EXPECT_FALSE(IsListed(rows[vidcore::P_SetDefaults].visible, rows[vidcore::P_SetDefaults].readOnly)) << "hidden";
     EXPECT_FALSE(IsListed(true, true));
