@@ -147,6 +147,30 @@ TEST_F(AudrelPages, DisconnectDropsWhatWasNotCommitted) {
     EXPECT_EQ(Committed(kCopyright), 0);
 }
 
+TEST_F(AudrelPages, ARefusedChangeStaysPendingUntilDisconnect) {
+    RecorderFilter* recorder = new RecorderFilter;
+    recorder->NonDelegatingAddRef();
+    ASSERT_EQ(S_OK, graph_->AddFilter(recorder, L"Recorder"));
+    ComPtr<IPin> out;
+    ASSERT_EQ(S_OK, FindPinByName(encoder_.Get(), PINDIR_OUTPUT, L"XForm Out", out.Put()));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), &recorder->Pin(), nullptr));
+    ComPtr<IMediaControl> control;
+    ASSERT_EQ(S_OK, control.QueryFrom(graph_.Get(), IID_IMediaControl));
+    {
+        PageHost host;
+        ASSERT_EQ(S_OK, host.Open(CLSID_AudioEncSettingsPage, encoder_.Get()));
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        // The running filter refuses the commit: the choice stays pending.
+        host.Click(IDC_MODE_MONO);
+        EXPECT_EQ(Committed(kAudioMode), 0);
+        EXPECT_EQ(Pending(kAudioMode), 3);
+    }
+    EXPECT_EQ(Pending(kAudioMode), 0) << "closing the page drops it";
+    control->Stop();
+    graph_->RemoveFilter(recorder);
+    recorder->NonDelegatingRelease();
+}
+
 TEST_F(AudrelPages, AboutPageShowsNameAndVersion) {
     PageHost host;
     ASSERT_EQ(S_OK, host.Open(CLSID_AudioEncAboutPage, encoder_.Get()));

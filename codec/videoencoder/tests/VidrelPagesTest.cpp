@@ -304,6 +304,21 @@ TEST_F(VidrelPages, RunningEncoderGreysTheSettings) {
     EXPECT_TRUE(host.Enabled(IDC_VIDEO_TYPE));
 }
 
+TEST_F(VidrelPages, RestoreDefaultRunsThePresetOnPendingValues) {
+    ASSERT_EQ(S_OK, SetPending(P_GopLength, 40));
+    ASSERT_EQ(S_OK, config_->CommitChanges(nullptr));
+    PageHost host;
+    ASSERT_EQ(S_OK, host.Open(kMainPage, encoder_.Get()));
+    EXPECT_EQ(host.Text(IDC_GOP), "40");
+    host.Click(IDC_RESTORE);
+    EXPECT_NE(Pending(P_GopLength), 40) << "the preset's GOP length";
+    EXPECT_EQ(host.Text(IDC_GOP), std::to_string(Pending(P_GopLength)));
+    EXPECT_EQ(Committed(P_GopLength), 40) << "pending until Apply";
+    EXPECT_EQ(host.Page()->IsPageDirty(), S_OK);
+    EXPECT_EQ(S_OK, host.Page()->Apply());
+    EXPECT_EQ(Committed(P_GopLength), Pending(P_GopLength));
+}
+
 TEST_F(VidrelPages, ClosingWithoutApplyDropsPendingValues) {
     const int before = Committed(P_GopLength);
     {
