@@ -385,6 +385,19 @@ TEST_F(VidrelPages, AdvancedListEditsInPlace) {
     EXPECT_EQ(Pending(P_SearchRange), 12);
     EXPECT_EQ(Cell(list, rangeRow, 1), "12");
 
+    // Releasing the space key on the focused row opens its editor too.
+    LVITEMA focus = {};
+    focus.stateMask = LVIS_FOCUSED | LVIS_SELECTED;
+    focus.state = LVIS_FOCUSED | LVIS_SELECTED;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(gopRow), reinterpret_cast<LPARAM>(&focus));
+    SendMessageA(list, WM_KEYUP, VK_SPACE, 0);
+    editor = GetDlgItem(host.Dialog(), IDC_PARAM_EDITOR);
+    ASSERT_NE(editor, nullptr);
+    char shown[32] = "";
+    GetWindowTextA(editor, shown, sizeof shown);
+    EXPECT_STREQ(shown, "7");
+    SendMessageA(editor, WM_KEYDOWN, VK_ESCAPE, 0);
+
     EXPECT_EQ(S_OK, host.Page()->Apply());
     EXPECT_EQ(Committed(P_ClosedGop), 7);
     EXPECT_EQ(Committed(P_SearchRange), 12);
