@@ -44,6 +44,11 @@ CUnknown* WINAPI AudioEncSettingsPage::CreateInstance(LPUNKNOWN pUnk, HRESULT* p
 AudioEncSettingsPage::AudioEncSettingsPage(LPUNKNOWN pUnk)
     : CBasePropertyPage(NAME("Layer-II Audio Encoder Settings Page"), pUnk, IDD_AUDREL_SETTINGS, IDS_AUDREL_SETTINGS) {}
 
+// A frame that releases the page without disconnecting it leaves no listener behind.
+AudioEncSettingsPage::~AudioEncSettingsPage() {
+    if (config_ && registered_) (void)config_->UnregisterFromNotifies(this);
+}
+
 STDMETHODIMP AudioEncSettingsPage::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     CheckPointer(ppv, E_POINTER);
     if (riid == IID_IModuleCallback) return GetInterface(static_cast<IModuleCallback*>(this), ppv);

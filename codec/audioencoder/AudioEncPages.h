@@ -24,6 +24,7 @@ public:
 
 private:
     explicit AudioEncSettingsPage(LPUNKNOWN pUnk);
+    ~AudioEncSettingsPage() override;
 
     // The held parameters, in this order.
     enum Held { kLayer, kBitRate, kMode, kCopyright, kOriginal, kCrc, kHeldCount };
