@@ -94,9 +94,11 @@ STDMETHODIMP AudioEncFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv
 
 STDMETHODIMP AudioEncFilter::GetPages(CAUUID* pPages) {
     CheckPointer(pPages, E_POINTER);
-    // The settings and about pages are not part of this build.
+    static const CLSID* const kPages[] = {&CLSID_AudioEncSettingsPage, &CLSID_AudioEncAboutPage};
     pPages->cElems = 0;
-    pPages->pElems = nullptr;
+    pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof kPages / sizeof kPages[0] * sizeof(GUID)));
+    if (!pPages->pElems) return E_OUTOFMEMORY;
+    for (const CLSID* page : kPages) pPages->pElems[pPages->cElems++] = *page;
     return S_OK;
 }
 

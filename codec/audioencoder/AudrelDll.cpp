@@ -3,6 +3,7 @@
 #include "platform/com/EncoderRegistration.h"
 #include "codec/audioencoder/AudioEncFilter.h"
 #include "codec/audioencoder/AudioEncIds.h"
+#include "codec/audioencoder/AudioEncPages.h"
 
 namespace {
 
@@ -25,6 +26,9 @@ const AMOVIESETUP_FILTER kSetup = {&CLSID_KorvellAudioEncoder, kFriendlyName, 0x
 
 CFactoryTemplate g_Templates[] = {
     {kFriendlyName, &CLSID_KorvellAudioEncoder, AudioEncFilter::CreateInstance, NULL, &kSetup},
+    {L"Layer-II Audio Encoder Settings Page", &CLSID_AudioEncSettingsPage, AudioEncSettingsPage::CreateInstance, NULL,
+     NULL},
+    {L"Layer-II Audio Encoder About Page", &CLSID_AudioEncAboutPage, AudioEncAboutPage::CreateInstance, NULL, NULL},
 };
 int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 

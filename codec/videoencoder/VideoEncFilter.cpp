@@ -101,8 +101,14 @@ STDMETHODIMP Mpeg2EncFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
 
 STDMETHODIMP Mpeg2EncFilter::GetPages(CAUUID* pPages) {
     CheckPointer(pPages, E_POINTER);
+    // The class table's entries after the filter's own are its pages.
     pPages->cElems = 0;
     pPages->pElems = nullptr;
+    const int count = g_cTemplates - 1;
+    if (count <= 0) return S_OK;
+    pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(static_cast<size_t>(count) * sizeof(GUID)));
+    if (!pPages->pElems) return E_OUTOFMEMORY;
+    for (int i = 1; i < g_cTemplates; ++i) pPages->pElems[pPages->cElems++] = *g_Templates[i].m_ClsID;
     return S_OK;
 }
 

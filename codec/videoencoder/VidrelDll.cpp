@@ -3,6 +3,7 @@
 #include "platform/com/EncoderRegistration.h"
 #include "codec/videoencoder/VideoEncFilter.h"
 #include "codec/videoencoder/VideoEncIds.h"
+#include "codec/videoencoder/VideoEncPages.h"
 
 #include <string>
 
@@ -41,6 +42,11 @@ const AMOVIESETUP_FILTER g_VideoEncSetup = {&CLSID_KorvellVideoEncoder, kFriendl
 
 CFactoryTemplate g_Templates[] = {
     {kFriendlyName, &CLSID_KorvellVideoEncoder, Mpeg2EncFilter::CreateInstance, NULL, &g_VideoEncSetup},
+    // The filter lists the entries after its own as its pages, in this order.
+    {L"MPEG-2 Video Encoder About Page", &CLSID_VideoEncAboutPage, VideoEncAboutPage::CreateInstance, NULL, NULL},
+    {L"MPEG-2 Video Encoder Main Page", &CLSID_VideoEncMainPage, VideoEncMainPage::CreateInstance, NULL, NULL},
+    {L"MPEG-2 Video Encoder Advanced Page", &CLSID_VideoEncAdvancedPage, VideoEncAdvancedPage::CreateInstance, NULL,
+     NULL},
 };
 int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 

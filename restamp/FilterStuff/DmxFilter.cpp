@@ -586,9 +586,11 @@ HRESULT CDmxPushFilter::OnInputDisconnected() {
 
 STDMETHODIMP CDmxPushFilter::GetPages(CAUUID* pPages) {
     CheckPointer(pPages, E_POINTER);
-    // The stream-tree page is not part of this build: no pages to show.
     pPages->cElems = 0;
-    pPages->pElems = NULL;
+    pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+    if (!pPages->pElems) return E_OUTOFMEMORY;
+    pPages->pElems[0] = CLSID_KorvellChronelPage;
+    pPages->cElems = 1;
     return S_OK;
 }
 

@@ -3,6 +3,7 @@
 #include "codec/audioencoder/BitrateTables.h"
 #include "codec/audioencoder/HostKey.h"
 #include "codec/audioencoder/PcmOps.h"
+#include "codec/audioencoder/SettingsPageText.h"
 #include "codec/audioencoder/TimestampQueue.h"
 
 #include <gtest/gtest.h>
@@ -82,6 +83,36 @@ TEST(HostKey, FileNameAfterTheLastBackslash) {
     EXPECT_EQ(L"", HostProgramName(L"\\zelbo.exe"));
     EXPECT_EQ(L"", HostProgramName(L"C:\\dir\\"));
     EXPECT_EQ(L"", HostProgramName(L""));
+}
+
+}  // namespace
+}  // namespace audioenc
+
+namespace audioenc {
+namespace {
+
+TEST(AudioEncSettingsPage, InputAndOutputLines) {
+    struct Case {
+        int channels, mode, rate;
+        const char* input;
+        const char* output;
+    } cases[] = {
+        {2, 0, 48000, "Input is stereo 48000 Hz", "Output is stereo 48000 Hz"},
+        {2, 3, 44100, "Input is stereo 44100 Hz", "Output is mono 44100 Hz"},  // mono mode
+        {1, 1, 32000, "Input is mono 32000 Hz", "Output is mono 32000 Hz"},    // mono input
+        {0, 2, 0, "Input is stereo 0 Hz", "Output is stereo 0 Hz"},            // not connected yet
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(InputLine(c.channels, c.rate), c.input);
+        EXPECT_EQ(OutputLine(c.channels, c.mode, c.rate), c.output);
+    }
+}
+
+TEST(AudioEncSettingsPage, ModeButtons) {
+    for (int mode = 0; mode < 4; ++mode) EXPECT_EQ(ModeOfButton(ModeButton(mode)), mode);
+    EXPECT_EQ(ModeButton(-1), -1) << "a missing parameter checks no button";
+    EXPECT_EQ(ModeButton(4), -1);
+    EXPECT_EQ(ModeOfButton(7), -1);
 }
 
 }  // namespace
