@@ -755,6 +755,16 @@ void Multiplexer::WriteTables() {
     }
 }
 
+bool Multiplexer::PcrDueBeforeRoom(const InputStream* in) const {
+    const Program* p = in->GetProgram();
+    if (!p || p->PcrInput() != in || !in->Tb() || in->Tb()->LeakPerSlot() <= 0) return false;
+    // A packet of this input may fill its transport buffer; the PCR then
+    // waits until a whole packet has leaked out again.
+    const double leakSlots = std::ceil(188.0 / in->Tb()->LeakPerSlot());
+    const double wait = std::min(leakSlots * packetTime_, settings_.pcrIntervalMs * 27000.0 / 2);
+    return static_cast<double>(p->nextPcrTime) <= DueHorizon() - 1 + wait;
+}
+
 bool Multiplexer::WritePcrs() {
     bool waiting = false;
     for (const auto& p : programs_) {
@@ -876,8 +886,10 @@ int Multiplexer::TsStep() {
         } while (clock_ < target);
         return 0;
     }
-    // After idle slots the PCR input's own packet carries the PCR.
-    const bool pcrHere = gapOpen_ && programs_.size() == 1 && programs_.front()->PcrInput() == chosen;
+    // After idle slots the PCR input's own packet carries the PCR; so does
+    // one that could leave its transport buffer too full for a PCR due soon.
+    const bool pcrHere =
+        gapOpen_ ? programs_.size() == 1 && programs_.front()->PcrInput() == chosen : PcrDueBeforeRoom(chosen);
     if (gapOpen_ && !pcrHere && !PcrInputsHaveRoom()) {
         // A PCR packet on each PCR input's PID goes first: it enters that
         // input's transport buffer too, so it waits for room there.

@@ -384,6 +384,8 @@ private:
     int PsStep();
     void WriteTables();
     bool WritePcrs();  // false when a program waits for its PCR input
+    // A packet of the PCR input written now should carry its program's PCR.
+    bool PcrDueBeforeRoom(const InputStream* in) const;
     void FillSlot();
     void WriteBracketPcrs(const InputStream* except = nullptr);
     double DueHorizon() const;
