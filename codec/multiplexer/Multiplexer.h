@@ -226,6 +226,9 @@ public:
     // The input's stream_id (and sub-stream id) for the run, from the
     // requested one (0: choose) and the ids the program's other inputs carry.
     HRESULT_T AssignStreamId(InputStream* in, int32_t requested);
+    // The private-stream-1 sub-stream id that AssignStreamId will give an
+    // AC-3 (program stream) or LPCM input as configured now; 0 for others.
+    uint8_t ConfiguredSubStreamId(const InputStream* in) const;
     // Whether an input of the program has a stream type (configured).
     bool HasConnectedInput() const;
 
