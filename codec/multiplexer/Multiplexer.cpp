@@ -1237,16 +1237,7 @@ void Multiplexer::WriteLpcmPack(InputStream* in) {
     w.Attach(b.data(), static_cast<int32_t>(b.size()));
     WritePackHeader(w);
     pes.Write(w);
-    uint8_t* dst = b.data() + w.GetPosition();
-    if (f.bitsPerSample == 16 && f.littleEndian) {
-        for (int32_t i = 0; i + 1 < u.size; i += 2) {
-            dst[i] = u.location[i + 1];
-            dst[i + 1] = u.location[i];
-        }
-        if (u.size & 1) dst[u.size - 1] = u.location[u.size - 1];
-    } else {
-        std::memcpy(dst, u.location, static_cast<size_t>(u.size));
-    }
+    PackLpcmPayload(f, u.location, u.size, b.data() + w.GetPosition());
     const size_t packed = b.size();
     if (packed + 7 < 2048 && settings_.compatibility == kCompatDvd) {
         const size_t pad = 2048 - packed;

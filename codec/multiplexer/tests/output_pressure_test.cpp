@@ -17,13 +17,18 @@ using namespace muxtest;
 
 namespace {
 
+// A folder of this process, removed at exit (kept with MUX_TEST_KEEP).
+struct WorkDir {
+    std::string path = std::string(MUX_TEST_WORK_DIR) + "/pressure-" + std::to_string(getpid());
+    WorkDir() { (void)std::system(("mkdir -p '" + path + "'").c_str()); }
+    ~WorkDir() {
+        if (!std::getenv("MUX_TEST_KEEP")) (void)std::system(("rm -rf '" + path + "'").c_str());
+    }
+};
+
 std::string WorkPath(const std::string& name) {
-    static const std::string dir = [] {
-        const std::string d = std::string(MUX_TEST_WORK_DIR) + "/pressure-" + std::to_string(getpid());
-        (void)std::system(("mkdir -p '" + d + "'").c_str());
-        return d;
-    }();
-    return dir + "/" + name;
+    static const WorkDir dir;
+    return dir.path + "/" + name;
 }
 
 bool Ffmpeg(const std::string& args) {
