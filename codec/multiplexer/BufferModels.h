@@ -50,6 +50,7 @@ public:
     int CanAcceptPacket(int64_t now);
     int AddBytes(int32_t n, int64_t now);
     int64_t LastUpdate() const { return lastUpdate_; }
+    double LeakPerSlot() const { return rate_; }
 
 private:
     int64_t lastUpdate_ = 0;

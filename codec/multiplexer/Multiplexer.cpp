@@ -761,6 +761,16 @@ void Multiplexer::WriteTables() {
     }
 }
 
+bool Multiplexer::PcrDueBeforeRoom(const InputStream* in) const {
+    const Program* p = in->GetProgram();
+    if (!p || p->PcrInput() != in || !in->Tb() || in->Tb()->LeakPerSlot() <= 0) return false;
+    // A packet of this input may fill its transport buffer; the PCR then
+    // waits until a whole packet has leaked out again.
+    const double leakSlots = std::ceil(188.0 / in->Tb()->LeakPerSlot());
+    const double wait = std::min(leakSlots * packetTime_, settings_.pcrIntervalMs * 27000.0 / 2);
+    return static_cast<double>(p->nextPcrTime) <= DueHorizon() - 1 + wait;
+}
+
 bool Multiplexer::WritePcrs() {
     bool waiting = false;
     for (const auto& p : programs_) {
@@ -882,8 +892,10 @@ int Multiplexer::TsStep() {
         } while (clock_ < target);
         return 0;
     }
-    // After idle slots the PCR input's own packet carries the PCR.
-    const bool pcrHere = gapOpen_ && programs_.size() == 1 && programs_.front()->PcrInput() == chosen;
+    // After idle slots the PCR input's own packet carries the PCR; so does
+    // one that could leave its transport buffer too full for a PCR due soon.
+    const bool pcrHere =
+        gapOpen_ ? programs_.size() == 1 && programs_.front()->PcrInput() == chosen : PcrDueBeforeRoom(chosen);
     if (gapOpen_ && !pcrHere && !PcrInputsHaveRoom()) {
         // A PCR packet on each PCR input's PID goes first: it enters that
         // input's transport buffer too, so it waits for room there.
@@ -1231,16 +1243,7 @@ void Multiplexer::WriteLpcmPack(InputStream* in) {
     w.Attach(b.data(), static_cast<int32_t>(b.size()));
     WritePackHeader(w);
     pes.Write(w);
-    uint8_t* dst = b.data() + w.GetPosition();
-    if (f.bitsPerSample == 16 && f.littleEndian) {
-        for (int32_t i = 0; i + 1 < u.size; i += 2) {
-            dst[i] = u.location[i + 1];
-            dst[i + 1] = u.location[i];
-        }
-        if (u.size & 1) dst[u.size - 1] = u.location[u.size - 1];
-    } else {
-        std::memcpy(dst, u.location, static_cast<size_t>(u.size));
-    }
+    PackLpcmPayload(f, u.location, u.size, b.data() + w.GetPosition());
     const size_t packed = b.size();
     if (packed + 7 < 2048 && settings_.compatibility == kCompatDvd) {
         const size_t pad = 2048 - packed;

@@ -229,6 +229,9 @@ public:
     // The input's stream_id (and sub-stream id) for the run, from the
     // requested one (0: choose) and the ids the program's other inputs carry.
     HRESULT_T AssignStreamId(InputStream* in, int32_t requested);
+    // The private-stream-1 sub-stream id that AssignStreamId will give an
+    // AC-3 (program stream) or LPCM input as configured now; 0 for others.
+    uint8_t ConfiguredSubStreamId(const InputStream* in) const;
     // Whether an input of the program has a stream type (configured).
     bool HasConnectedInput() const;
 
@@ -387,6 +390,8 @@ private:
     int PsStep();
     void WriteTables();
     bool WritePcrs();  // false when a program waits for its PCR input
+    // A packet of the PCR input written now should carry its program's PCR.
+    bool PcrDueBeforeRoom(const InputStream* in) const;
     void FillSlot();
     void WriteBracketPcrs(const InputStream* except = nullptr);
     double DueHorizon() const;

@@ -151,6 +151,23 @@ HRESULT_T Program::AssignStreamId(InputStream* in, int32_t requested) {
     return kS_OK;
 }
 
+uint8_t Program::ConfiguredSubStreamId(const InputStream* in) const {
+    const int32_t t = in->Settings().streamType;
+    uint8_t id = 0;
+    if (t == kPinAc3 && mux_->config_.output == kProgramStream)
+        id = 0x80;
+    else if (t == kPinPcm)
+        id = 0xA0;
+    else
+        return 0;
+    // Counted per type in input order, as AssignStreamId counts.
+    for (const InputStream* o : inputs_) {
+        if (o == in) break;
+        if (o->Settings().streamType == t) ++id;
+    }
+    return id;
+}
+
 void Program::BuildPmt() {
     NS_TS::CPMT& pmt = pmt_;
     pmt.hdr.SetPid(static_cast<uint16_t>(settings_.programId));

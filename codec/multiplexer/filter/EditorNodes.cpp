@@ -106,21 +106,21 @@ std::unique_ptr<EditorNode> EditorNode::BuildTree(IModuleConfig* filter) {
     return root;
 }
 
-// Each call hands out the item after the one the variant holds; the variant
-// only borrows that item (the node holds it), so it is never cleared here.
+// Each call hands out the item after the one the variant holds, releasing
+// that one; the node keeps its own reference. After the last item the
+// variant comes back empty; a walk cut short leaves one item to release.
 void EditorNode::Enumerate(const GUID& enumId, muxpages::NodeKind childKind, int64_t output) {
     VARIANT position;
     VariantInit(&position);
     for (int i = 0; i < kMaxEnumerated; ++i) {
         if (FAILED(config_->GetValue(&enumId, &position)) || position.vt != VT_UNKNOWN || !position.punkVal) break;
-        com::ComPtr<IUnknown> handedOut;
-        handedOut.Attach(position.punkVal);
         com::ComPtr<IModuleConfig> child;
-        if (FAILED(child.QueryFrom(handedOut.Get(), IID_IModuleConfig))) break;
+        if (FAILED(child.QueryFrom(position.punkVal, IID_IModuleConfig))) break;
         auto node = std::make_unique<EditorNode>(childKind, child, this);
         node->ReadOwnTexts(output);
         children_.push_back(std::move(node));
     }
+    if (FAILED(VariantClear(&position))) return;
 }
 
 void EditorNode::ReadOwnTexts(int64_t output) {

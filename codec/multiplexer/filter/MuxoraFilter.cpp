@@ -65,7 +65,10 @@ void StoreWritable(ModuleConfig::CModuleConfig& config, long count, const GUID* 
 }
 
 // Structure enumeration through GetValue: a variant without an item gets
-// the first one, a variant with an item the next; past the last E_FAIL.
+// the first one, a variant with an item the next; past the last the variant
+// is emptied and the call fails. The variant is in and out: the reference it
+// brings in is released here and the one it takes out is the caller's, so a
+// caller that walks the list with one variant holds nothing at the end.
 template <class Item, class Find>
 HRESULT HandOutNext(const std::vector<Item*>& items, VARIANT* value, Find find) {
     size_t next = 0;
@@ -74,8 +77,9 @@ HRESULT HandOutNext(const std::vector<Item*>& items, VARIANT* value, Find find) 
         if (!current) return E_FAIL;
         next = static_cast<size_t>(std::find(items.begin(), items.end(), current) - items.begin()) + 1;
     }
+    const HRESULT cleared = VariantClear(value);
+    if (FAILED(cleared)) return cleared;
     if (next >= items.size()) return E_FAIL;
-    VariantInit(value);
     value->vt = VT_UNKNOWN;
     value->punkVal = items[next]->Interface();
     value->punkVal->AddRef();
@@ -320,6 +324,16 @@ STDMETHODIMP ConfigStreamImpl::GetValue(const GUID* id, VARIANT* value) {
         value->vt = VT_I4;
         CAutoLock values(&ValueLock());
         value->lVal = pin_->IsConnected() || pin_->OwnRows().autoCreated ? 1 : 0;
+        return S_OK;
+    }
+    if (*id == kStreamSubId) {
+        // The sub-stream id AC-3 and LPCM get in private stream 1; it
+        // follows the inputs' order, so the core works it out.
+        VariantInit(value);
+        value->vt = VT_I4;
+        CAutoLock values(&ValueLock());
+        const muxcore::Program* program = pin_->Core()->GetProgram();
+        value->lVal = program ? program->ConfiguredSubStreamId(pin_->Core()) : 0;
         return S_OK;
     }
     return CModuleConfig::GetValue(id, value);

@@ -59,6 +59,7 @@ const GUID kEsInfoPointer = {0xC8F37A44, 0x1131, 0x4D21, {0xAE, 0xDC, 0x12, 0x5C
 const GUID kMediaTypeInternal = {0x05D41460, 0x9666, 0x4EBC, {0x91, 0x81, 0xFC, 0xC4, 0xDC, 0x9B, 0x90, 0xD2}};
 const GUID kFormatMpeg2Video = {0xE06D80E3, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
 const GUID kRequiredBitrate = {0x94E294E0, 0x8B4C, 0x40DF, {0xB4, 0x29, 0xB4, 0x3B, 0x3F, 0x2B, 0xE4, 0xE7}};
+const GUID kStreamSubId = {0x5CAED249, 0x7594, 0x410E, {0x8E, 0x5C, 0x2F, 0xA5, 0xD9, 0x73, 0xBE, 0x6C}};
 constexpr long kEcMuxOverload = EC_USER + 0x4D58;  // the multiplexer's own event
 const CLSID kHoldingClsid = {0x3F1B7A52, 0x6C0D, 0x4B8E, {0x9D, 0x21, 0x5A, 0x7E, 0x30, 0x44, 0x18, 0xC6}};
 
@@ -371,7 +372,8 @@ protected:
         return config_->SetValue(&id, &x);
     }
 
-    // Enumerates through a "next" identifier: programs of the muxer or inputs of a program.
+    // Enumerates through a "next" identifier: programs of the muxer or inputs
+    // of a program. Each call releases the item the variant brings in.
     std::vector<IModuleConfig*> Enumerate(IModuleConfig* owner, const GUID& id) {
         std::vector<IModuleConfig*> items;
         VARIANT v;
@@ -380,13 +382,11 @@ protected:
             EXPECT_EQ(VT_UNKNOWN, v.vt);
             IModuleConfig* c = nullptr;
             v.punkVal->QueryInterface(IID_IModuleConfig, reinterpret_cast<void**>(&c));
-            v.punkVal->Release();
             held_.push_back(c);
             items.push_back(c);
-            VariantInit(&v);
-            v.vt = VT_UNKNOWN;
-            v.punkVal = c;
         }
+        EXPECT_EQ(VT_EMPTY, v.vt) << "the variant after the last item";
+        VariantClear(&v);
         return items;
     }
 
@@ -574,6 +574,62 @@ TEST_F(MuxGraph, ProgramsOfATransportStream) {
     EXPECT_EQ(first, programs[0]);
     EXPECT_EQ(1, ReadNumber(first, kProgramNumber));
     EXPECT_EQ(3u, Enumerate(first, kEnumInputs).size());  // with the spare "Input2"
+}
+
+// The enumeration variant is in and out: each call releases the item it
+// brings and hands out a reference of the caller's; past the last it comes
+// back empty. A walk, whole or cut short, leaves every count as it was.
+TEST_F(MuxGraph, EnumerationKeepsReferenceCountsBalanced) {
+    ASSERT_NE(nullptr, AddProgram());
+    ConnectSource(MpegVideoType(352, 288, kFrame, 0), {}, L"Input0");  // "Input1" appears
+    const std::vector<IModuleConfig*> programs = Enumerate(config_.Get(), kEnumPrograms);
+    ASSERT_EQ(2u, programs.size());
+    const std::vector<IModuleConfig*> inputs = Enumerate(programs[0], kEnumInputs);
+    ASSERT_EQ(2u, inputs.size());
+    auto count = [](IUnknown* u) {
+        u->AddRef();
+        return u->Release();
+    };
+    const struct {
+        const char* what;
+        IModuleConfig* owner;
+        GUID id;
+        std::vector<IModuleConfig*> items;
+    } walks[] = {{"programs", config_.Get(), kEnumPrograms, programs}, {"inputs", programs[0], kEnumInputs, inputs}};
+    for (const auto& w : walks) {
+        SCOPED_TRACE(w.what);
+        std::vector<ULONG> before;
+        for (IModuleConfig* item : w.items) before.push_back(count(item));
+        VARIANT v;
+        VariantInit(&v);
+        size_t seen = 0;
+        while (seen < 20 && SUCCEEDED(w.owner->GetValue(&w.id, &v))) ++seen;
+        EXPECT_EQ(w.items.size(), seen);
+        EXPECT_EQ(VT_EMPTY, v.vt) << "the variant after the last item";
+        EXPECT_EQ(S_OK, VariantClear(&v));
+        ASSERT_EQ(S_OK, w.owner->GetValue(&w.id, &v));  // cut short after the first
+        EXPECT_EQ(S_OK, VariantClear(&v));
+        for (size_t i = 0; i < w.items.size(); ++i) EXPECT_EQ(before[i], count(w.items[i])) << "item " << i;
+    }
+}
+
+// "Stream Sub ID" shows what the program stream carries in private stream
+// 1: AC-3 from 0x80 and LPCM from 0xA0, counted per type in input order;
+// other types have none.
+TEST_F(MuxGraph, StreamSubIdShowsThePrivateStreamSubStream) {
+    ASSERT_EQ(S_OK, Set(kOutput, 1));
+    const struct {
+        const wchar_t* pin;
+        CMediaType type;
+        long subId;
+    } cases[] = {
+        {L"Input0", AudioOf(0x2000, 48000, 2, 0), 0x80},
+        {L"Input1", PcmOf(48000, 2, 16), 0xA0},
+        {L"Input2", AudioOf(0x2000, 48000, 2, 0), 0x81},
+        {L"Input3", AudioOf(0x50, 48000, 2, 24000), 0},
+    };
+    for (const auto& c : cases) ConnectSource(c.type, {}, c.pin);
+    for (const auto& c : cases) EXPECT_EQ(c.subId, ReadNumber(PinConfig(c.pin), kStreamSubId)) << c.subId;
 }
 
 // Save writes the muxer's, the programs' and the connected inputs' images;

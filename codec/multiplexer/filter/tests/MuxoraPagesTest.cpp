@@ -146,9 +146,10 @@ std::vector<ComPtr<IModuleConfig>> Enumerate(IModuleConfig* config, const GUID& 
     VariantInit(&position);
     while (SUCCEEDED(config->GetValue(&enumId, &position)) && position.vt == VT_UNKNOWN) {
         ComPtr<IModuleConfig> item;
-        item.Attach(static_cast<IModuleConfig*>(static_cast<void*>(position.punkVal)));
+        if (FAILED(item.QueryFrom(position.punkVal, IID_IModuleConfig))) break;
         items.push_back(item);
     }
+    VariantClear(&position);
     return items;
 }
 
