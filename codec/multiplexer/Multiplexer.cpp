@@ -403,7 +403,8 @@ void Multiplexer::Prepare() {
             packetTime_ = 27000000.0 / static_cast<double>(perSecond);
         }
         for (InputStream* in : connected) in->CreateBufferModels(packetTime_);
-        // The scanners have found the H.264 parameter sets by now: the IOD takes them.
+        // The scanners have found the H.264 parameter sets by now: the video
+        // object descriptors take them in their AVC records.
         RefreshDmb();
     }
     for (const auto& p : programs_) {
