@@ -21,6 +21,7 @@ constexpr uint8_t kStreamTypeAudio = 5;
 constexpr uint32_t kClockRate = 90000;
 constexpr uint8_t kStampBits = 33;
 constexpr size_t kMinSpsBytes = 4;  // header, profile, constraints, level
+constexpr size_t kMaxPmtDescriptorBytes = 2 + NS_DESCR::CDescriptorBase::kMaxBody;
 
 mp4sys::EsDescriptor Es(uint16_t esId, uint8_t priority, uint8_t objectType, uint8_t streamType) {
     mp4sys::EsDescriptor es;
@@ -81,6 +82,7 @@ bool MPEG4DescriptorGenerator::Build(const std::vector<DmbInput>& inputs) {
         od.objectDescriptorId = NextOdId(kFirstAacOdId);
         od.es.push_back(es);
         ods_.push_back(od);
+        iod_.es.push_back(es);
         sl_.emplace_back(aacId++, in.pid);
         haveAac = true;
     }
@@ -92,6 +94,10 @@ bool MPEG4DescriptorGenerator::Build(const std::vector<DmbInput>& inputs) {
             es.ocrStreamFlag = 1;
             es.ocrEsId = kFirstAacEsId;
         }
+        // The IOD's copy goes without the AVC record: the PES carries the
+        // byte stream (start codes, parameter sets in band), and a reader
+        // given the record takes the samples for length-prefixed ones.
+        iod_.es.push_back(es);
         if (!in.sps.empty() && in.sps.front().size() >= kMinSpsBytes) {
             mp4sys::AvcRecord rec;
             rec.profile = in.sps.front()[1];
@@ -108,6 +114,25 @@ bool MPEG4DescriptorGenerator::Build(const std::vector<DmbInput>& inputs) {
         sl_.emplace_back(h264Id++, in.pid);
     }
     return true;
+}
+
+std::vector<uint8_t> MPEG4DescriptorGenerator::ProgramInfo() const {
+    std::vector<uint8_t> b = iod_.Bytes();
+    if (b.size() <= kMaxPmtDescriptorBytes) return b;
+    // Long parameter sets (or many streams) overflow the length byte: the
+    // decoder-specific information goes first, as the elementary streams
+    // carry it in band anyway; past that, no IOD at all.
+    SPL_MPEG4::IodDescriptor lean = iod_;
+    for (auto& es : lean.es) es.decoderConfig.specificInfo.clear();
+    b = lean.Bytes();
+    if (b.size() <= kMaxPmtDescriptorBytes) return b;
+    return {};
+}
+
+const CSLDesc* MPEG4DescriptorGenerator::SlFor(int32_t pid) const {
+    for (const CSLDesc& d : sl_)
+        if (d.Pid() != 0 && d.Pid() == pid) return &d;
+    return nullptr;
 }
 
 }  // namespace muxcore

@@ -46,7 +46,14 @@ public:
     bool Build(const std::vector<DmbInput>& inputs);
     void Clear();
 
+    // The initial object descriptor holds every stream's ES descriptor, in
+    // the object descriptors' order.
     const SPL_MPEG4::IodDescriptor& Iod() const { return iod_; }
+    // The IOD descriptor (tag 29) for the PMT's program info; see the .cpp
+    // for what gives way when it outgrows its one-byte length.
+    std::vector<uint8_t> ProgramInfo() const;
+    // The SL descriptor of the input with this PID (null: none).
+    const CSLDesc* SlFor(int32_t pid) const;
     const std::vector<SPL_MPEG4::ObjectDescriptor>& ObjectDescriptors() const { return ods_; }
     const std::vector<CSLDesc>& SlDescriptors() const { return sl_; }
     // Time stamps and clock references of 33 bits at 90 kHz, with start,

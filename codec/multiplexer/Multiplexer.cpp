@@ -258,12 +258,6 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
         in->settings_.pesPacketSize = PesPacketSizeFor(settings_.compatibility);
         in->settings_.paddingInSmallPackets = PaddingInSmallPacketsFor(settings_.compatibility);
     }
-    if (settings_.output != kProgramStream && settings_.dmbCompatibility == 1) {
-        // DMB receivers read SL packets and the object-descriptor and scene
-        // streams; the streams here would go out as plain PES.
-        lastError_ = "DMB Compatibility 1 is not supported: the streams are not SL-packetised";
-        return kE_FAIL;
-    }
     // From here on a failure leaves a run to Reset.
     started_ = true;
     if (Failed(AssignStreamIds())) return kE_FAIL;
@@ -280,6 +274,8 @@ HRESULT_T Multiplexer::Start(IMuxSink* sink, bool byteTimes) {
         p->settings_.pcrPid = in->settings_.streamId;
     }
     if (settings_.output == kTransportFixedPids && !ApplyFixedPids()) return kE_FAIL;
+    // After the internal inputs: like any other input they take part in the DMB test.
+    SetUpDmb();
     for (const auto& in : inputs_) {
         if (!in->IsConnected()) continue;
         // Sub-stream ids follow the final list order.
@@ -337,6 +333,8 @@ void Multiplexer::Reset() {
     muxRate_ = 0;
     timeOffset_ = 0;
     started_ = prepared_ = rebased_ = finished_ = false;
+    dmb_.Clear();
+    dmbOn_ = false;
     systemHeaderDue_ = true;
     psBytes_ = 0;
     gapOpen_ = lastHadPcr_ = false;
@@ -405,6 +403,9 @@ void Multiplexer::Prepare() {
             packetTime_ = 27000000.0 / static_cast<double>(perSecond);
         }
         for (InputStream* in : connected) in->CreateBufferModels(packetTime_);
+        // The scanners have found the H.264 parameter sets by now: the video
+        // object descriptors take them in their AVC records.
+        RefreshDmb();
     }
     for (const auto& p : programs_) {
         p->ChoosePcrInput();

@@ -14,6 +14,7 @@
 #include "codec/scanning/AccessUnit.h"
 #include "codec/multiplexer/BufferModels.h"
 #include "codec/multiplexer/HResult.h"
+#include "codec/multiplexer/Mpeg4DescriptorGenerator.h"
 #include "codec/multiplexer/MuxSettings.h"
 #include "codec/multiplexer/OutputFramer.h"
 #include "codec/multiplexer/PacketWriters.h"
@@ -372,6 +373,11 @@ public:
     std::recursive_mutex& Lock() { return lock_; }
     void NotifyData();
 
+    // The run's MPEG-4 systems information with "DMB Compatibility" 1; null
+    // without it, or when an input's stream type is neither H.264 nor AAC
+    // (LastError then names it).
+    const MPEG4DescriptorGenerator* DmbSetup() const { return dmbOn_ ? &dmb_ : nullptr; }
+
     // Delivery of one transport packet (advances the clock by a slot).
     HRESULT_T DeliverPacket(const uint8_t* pkt, bool hasPcr = false);
 
@@ -410,10 +416,17 @@ private:
     // Counts the inputs the first pass waits for; at the start and after a flush.
     void ArmFirstData();
     void OnFirstTime(const InputStream* in);
+    // The DMB set-up at the start of a run, over every connected input.
+    void SetUpDmb();
+    // The same inputs again, with the parameter sets the scanners found.
+    void RefreshDmb();
+    std::vector<DmbInput> DmbInputs() const;
 
     MuxerSettings config_;
     MuxerSettings settings_;  // the run's copy
     std::string lastError_;
+    MPEG4DescriptorGenerator dmb_;
+    bool dmbOn_ = false;
     std::vector<std::unique_ptr<Program>> programs_;
     std::vector<std::unique_ptr<InputStream>> inputs_;
     NS_TS::CPAT pat_;

@@ -7,6 +7,12 @@
 
 namespace muxcore {
 
+namespace {
+
+constexpr size_t kMaxEsInfoBytes = 1023;  // ES_info_length: 10 of its 12 bits in use
+
+}  // namespace
+
 Program::Program(Multiplexer* mux, const ProgramSettings& s) : mux_(mux), config_(s), settings_(s) {}
 
 void Program::ResetRun() {
@@ -174,6 +180,11 @@ void Program::BuildPmt() {
     pmt.program_number = static_cast<uint16_t>(settings_.programNumber);
     pmt.PCR_PID = static_cast<uint16_t>(settings_.pcrPid);
     pmt.streams.clear();
+    pmt.programInfo.clear();
+    // With DMB each stream's entry names its ES_ID (SL descriptor) and the
+    // program info holds the IOD that describes the streams.
+    const MPEG4DescriptorGenerator* dmb = mux_->DmbSetup();
+    bool carriesDmb = false;
     for (InputStream* in : inputs_) {
         // Entries only for connected inputs: a free input has no stream.
         if (!in->IsConnected() || in->RunSettings().streamType == kPinPcrOnly) continue;
@@ -182,9 +193,15 @@ void Program::BuildPmt() {
         e.elementary_PID = in->Pid();
         const std::vector<uint8_t>& info = in->RunSettings().esInfo;
         e.info = NS_DESCR::DescriptorList::FromBytes(info.data(), info.size()).Bytes();
+        const CSLDesc* sl = dmb ? dmb->SlFor(in->Pid()) : nullptr;
+        if (sl && e.info.size() + sl->Size() <= kMaxEsInfoBytes) {
+            sl->AppendTo(e.info);
+            carriesDmb = true;
+        }
         e.ES_info_length = static_cast<uint16_t>(e.info.size());
         pmt.streams.push_back(e);
     }
+    if (carriesDmb) pmt.programInfo = dmb->ProgramInfo();
     pmt.Build();
 }
 
