@@ -255,7 +255,7 @@ int32_t Int32At(const void* data, uint32_t size, uint32_t index) {
 }
 
 // The navigation ids a DVD producer sends; anything else answers 0.
-int32_t NavInfo(WriterState* s, uint32_t id, void* data, uint32_t size) {
+int32_t NavInfo(WriterState* s, uint32_t offset, uint32_t id, void* data, uint32_t size) {
     NavTables& nav = s->nav;
     switch (id) {
         case kNavStart:
@@ -285,14 +285,14 @@ int32_t NavInfo(WriterState* s, uint32_t id, void* data, uint32_t size) {
             if (size != 8) return -1;
             return nav.AppendStreamValue(id == kNavAudioValue, Int32At(data, size, 0), Int32At(data, size, 1)) ? 0 : -1;
         case kNavAudioAdjust:
-            nav.SetAudioAdjust(Int32At(data, size, 0));
+            nav.SetAudioAdjust(static_cast<int32_t>(offset));
             return 0;
         default:
             return 0;
     }
 }
 
-int32_t BUFSTREAM_CALL WriterInfo(bufstream* bs, uint32_t, uint32_t id, void* data, uint32_t size) {
+int32_t BUFSTREAM_CALL WriterInfo(bufstream* bs, uint32_t offset, uint32_t id, void* data, uint32_t size) {
     WriterState* s = Writer(bs);
     if (!s) return 0;
     switch (id) {
@@ -311,7 +311,7 @@ int32_t BUFSTREAM_CALL WriterInfo(bufstream* bs, uint32_t, uint32_t id, void* da
             std::memcpy(data, s->name.c_str(), s->name.size() + 1);
             return 0;
         default:
-            return NavInfo(s, id, data, size);
+            return NavInfo(s, offset, id, data, size);
     }
 }
 

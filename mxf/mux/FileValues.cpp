@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace mexora::mxf {
 
@@ -13,6 +14,19 @@ constexpr int kClipNameModulus = 1291;
 constexpr int kMaxFileNumber = 9999;
 constexpr int64_t kDropFramesPerTenMinutes = 17982;
 constexpr int64_t kDropFramesPerMinute = 1798;
+
+// The XDCAM UMIDs' GUID and counter, one for the process: writers run on
+// the hosts' threads.
+struct SharedUmid {
+    std::mutex lock;
+    std::optional<Label> guid;
+    uint16_t counter = 0;
+};
+
+SharedUmid& Shared() {
+    static SharedUmid shared;
+    return shared;
+}
 
 uint8_t Bcd(int v) {
     return static_cast<uint8_t>(((v / 10) << 4) | (v % 10));
@@ -29,14 +43,23 @@ Umid UmidMaker::Make(int32_t profile) {
     if (profile == kP2Profile) {
         material = newGuid_ ? newGuid_() : Label{};
     } else {
-        if (!shared_) shared_ = newGuid_ ? newGuid_() : Label{};
-        material = *shared_;
-        material[14] = static_cast<uint8_t>(counter_);
-        material[15] = static_cast<uint8_t>(counter_ >> 8);
-        counter_++;
+        SharedUmid& shared = Shared();
+        std::lock_guard<std::mutex> hold(shared.lock);
+        if (!shared.guid) shared.guid = newGuid_ ? newGuid_() : Label{};
+        material = *shared.guid;
+        material[14] = static_cast<uint8_t>(shared.counter);
+        material[15] = static_cast<uint8_t>(shared.counter >> 8);
+        shared.counter++;
     }
     std::memcpy(u.data() + 16, material.data(), 16);
     return u;
+}
+
+void UmidMaker::ResetShared(uint16_t counter) {
+    SharedUmid& shared = Shared();
+    std::lock_guard<std::mutex> hold(shared.lock);
+    shared.guid.reset();
+    shared.counter = counter;
 }
 
 std::optional<std::string> P2ClipName(const Umid& umid, int32_t fileNumber) {

@@ -11,18 +11,20 @@
 
 namespace mexora::mxf {
 
-// Makes package UMIDs. XDCAM UMIDs share one GUID made at first use, its
-// last two bytes a counter (low byte first) that grows with every UMID; P2
+// Makes package UMIDs. XDCAM UMIDs share one GUID made at the first XDCAM
+// UMID of the process, its last two bytes a counter (low byte first) that
+// grows with every XDCAM UMID of the process, whichever writer makes it; P2
 // UMIDs take a new GUID each.
 class UmidMaker {
 public:
     explicit UmidMaker(std::function<Label()> newGuid) : newGuid_(std::move(newGuid)) {}
     Umid Make(int32_t profile);
+    // Forgets the process's shared GUID and sets its counter; tests use it
+    // to get fixed UMIDs.
+    static void ResetShared(uint16_t counter = 0);
 
 private:
     std::function<Label()> newGuid_;
-    std::optional<Label> shared_;
-    uint16_t counter_ = 0;
 };
 
 // "%04d" of the file number and two base-36 characters from the UMID's

@@ -17,6 +17,25 @@ constexpr int kLongStep = 20;  // 10 s and above: bit 30 tells of video between
 constexpr uint32_t kEnded = 0x3FFFFFFF;
 constexpr uint32_t kDistanceMask = 0x3FFFFFFF;
 constexpr uint32_t kVideoHere = 1u << 31, kVideoBetween = 1u << 30;
+// Synchronisation offsets: the top bit says the sync pack lies before the
+// navigation pack, the rest is its distance in sectors, held at the field's
+// largest; 0 says the stream has no sync pack for the VOBU.
+constexpr uint16_t kAudioBefore = 0x8000, kAudioMaxDistance = 0x7FFF;
+constexpr uint32_t kSubBefore = 0x80000000u, kSubMaxDistance = 0x7FFFFFFF;
+// Cell elapsed time: frame ticks at 90 kHz and the rate code in bits 7-6 of
+// the frames byte.
+constexpr int64_t kPalFrameTicks = 3600, kNtscFrameTicks = 3003;
+constexpr uint8_t kRate25 = 0x40, kRate30 = 0xC0;
+constexpr int64_t kHoursWrap = 100;  // two BCD digits
+
+void Put16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+
+uint8_t Bcd(int64_t v) {
+    return static_cast<uint8_t>((v / 10) << 4 | v % 10);
+}
 
 void Put32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 24);
@@ -39,7 +58,13 @@ void NavTables::NewFile(const std::string& fileName) {
 
 bool NavTables::AddEntry(const Entry& e) {
     if (!collecting_ || entries_.size() >= kNavMaxEntries) return false;
+    const bool segmentStart = entries_.empty() || (!segments_.empty() && segments_.back() == entries_.size());
+    elapsed_.push_back(segmentStart ? 0 : elapsed_.back() + entries_.back().duration);
     entries_.push_back(e);
+    if (e.flags & 1) {
+        anyVideo_ = true;
+        if (e.duration % kPalFrameTicks != 0) wholePalFrames_ = false;
+    }
     return true;
 }
 
@@ -138,6 +163,49 @@ std::array<uint8_t, kSearchInfoBytes> NavTables::SearchInfo(size_t i) const {
     return out;
 }
 
+void NavTables::PutSyncOffsets(size_t i, uint8_t* pack) const {
+    const int64_t here = entries_[i].sector;
+    // The signed distance to stream table t's sync pack of entry i, or none.
+    auto distance = [&](const std::vector<int32_t>& t, int64_t adjust, int64_t* d) {
+        if (i >= t.size() || t[i] < 0) return false;
+        *d = t[i] + adjust - here;
+        return true;
+    };
+    int64_t d = 0;
+    for (size_t k = 0; k < audio_.size(); k++) {
+        uint16_t v = 0;
+        if (distance(audio_[k], audioAdjust_, &d)) {
+            v = static_cast<uint16_t>(std::min<int64_t>(std::abs(d), kAudioMaxDistance) | (d < 0 ? kAudioBefore : 0));
+        }
+        Put16(pack + kAudioSyncOffset + 2 * k, v);
+    }
+    for (size_t k = 0; k < subpicture_.size(); k++) {
+        uint32_t v = 0;
+        if (distance(subpicture_[k], 0, &d)) {
+            v = static_cast<uint32_t>(std::min<int64_t>(std::abs(d), kSubMaxDistance)) | (d < 0 ? kSubBefore : 0);
+        }
+        Put32(pack + kSubSyncOffset + 4 * k, v);
+    }
+}
+
+void NavTables::PutElapsedTime(size_t i, uint8_t* pack) const {
+    const bool pal = anyVideo_ && wholePalFrames_;
+    const int64_t fps = pal ? 25 : 30;
+    const int64_t frames = elapsed_[i] / (pal ? kPalFrameTicks : kNtscFrameTicks);
+    const int64_t seconds = frames / fps;
+    const uint8_t bcd[4] = {Bcd(seconds / 3600 % kHoursWrap), Bcd(seconds / 60 % 60), Bcd(seconds % 60),
+                            static_cast<uint8_t>(Bcd(frames % fps) | (pal ? kRate25 : kRate30))};
+    std::copy(bcd, bcd + 4, pack + kPciElapsedOffset);
+    std::copy(bcd, bcd + 4, pack + kDsiElapsedOffset);
+}
+
+void NavTables::PatchPack(size_t i, uint8_t* pack) const {
+    const std::array<uint8_t, kSearchInfoBytes> sri = SearchInfo(i);
+    std::copy(sri.begin(), sri.end(), pack + kSearchInfoOffset);
+    PutSyncOffsets(i, pack);
+    if (timecode_) PutElapsedTime(i, pack);
+}
+
 bool NavTables::PatchFiles() const {
     bool ok = true;
     for (size_t f = 0; f < files_.size(); f++) {
@@ -156,8 +224,7 @@ bool NavTables::PatchFiles() const {
                 ok = false;
                 break;
             }
-            const std::array<uint8_t, kSearchInfoBytes> sri = SearchInfo(i);
-            std::copy(sri.begin(), sri.end(), pack + kSearchInfoOffset);
+            PatchPack(i, pack);
             if (!SeekTo(file, at) || std::fwrite(pack, 1, sizeof pack, file) != sizeof pack) {
                 ok = false;
                 break;

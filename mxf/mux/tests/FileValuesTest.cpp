@@ -9,6 +9,7 @@ namespace {
 using namespace mexora::mxf;
 
 TEST(FileValues, UmidsShareOneGuidInXdcamAndTakeNewOnesInP2) {
+    UmidMaker::ResetShared();
     uint8_t made = 0;
     UmidMaker maker([&] {
         Label l;
@@ -24,6 +25,21 @@ TEST(FileValues, UmidsShareOneGuidInXdcamAndTakeNewOnesInP2) {
     EXPECT_EQ(a[30], 0);
     EXPECT_EQ(b[30], 1);  // the counter, low byte first
     EXPECT_EQ(p2[16], 2);
+    // Another writer's maker goes on with the same GUID and counter.
+    UmidMaker other([] {
+        Label l;
+        l.fill(0x77);
+        return l;
+    });
+    const Umid c = other.Make(kXdcamProfile);
+    EXPECT_EQ(c[16], 1);
+    EXPECT_EQ(c[30], 2);
+    EXPECT_EQ(c[31], 0);
+    UmidMaker::ResetShared(0x1234);
+    const Umid d = other.Make(kXdcamProfile);
+    EXPECT_EQ(d[16], 0x77);  // a new GUID after the reset
+    EXPECT_EQ(d[30], 0x34);
+    EXPECT_EQ(d[31], 0x12);
 }
 
 TEST(FileValues, P2ClipNamesPadWithZeros) {
