@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <string>
+
+#include <unistd.h>
 
 using namespace muxcore;
 
@@ -97,7 +100,9 @@ Bytes Vc1(bool withSequence) {
 
 FileMuxResult MuxBytes(const Bytes& b, int32_t type, int32_t output) {
     const std::string dir = ::testing::TempDir();
-    const std::string in = dir + "/damaged.es", out = dir + "/damaged.out";
+    // The process id keeps runs from other checkouts apart.
+    const std::string tag = std::to_string(getpid());
+    const std::string in = dir + "/damaged" + tag + ".es", out = dir + "/damaged" + tag + ".out";
     std::ofstream(in, std::ios::binary)
         .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     FileMuxJob job;
