@@ -383,7 +383,7 @@ TEST(H264Scanner, ReconstructionShowsEachGroupInOrderCountOrder) {
 // Picture-timing SEI: a picture is shown for the fields its pic_struct
 // names (H.264 Table D-1), so 3:2 pulldown and frame repetition space the
 // times of the pictures after it.
-TEST(H264Scanner, ReconstructionShowsPicturesForTheirFields) {
+TEST(H264Scanner, PicturesAreShownForTheirFields) {
     SpsOptions o;
     o.timing = true;
     o.picStruct = true;
@@ -403,9 +403,12 @@ TEST(H264Scanner, ReconstructionShowsPicturesForTheirFields) {
         s.pocLsb = 2 * i;
         Add(b, SliceNal(o, s));
     }
-    Rig rig(kTransportStream, kReconstructionMode);
-    const auto u = rig.Units(b);
-    ASSERT_EQ(u.size(), 7u);
-    for (size_t i = 0; i < u.size(); ++i) EXPECT_EQ(u[i].pts - u[0].pts, startHalves[i] * 200000) << i;
-    ExpectDecodingOrder(u);
+    for (int32_t timing : {kCaptureMode, kReconstructionMode}) {
+        Rig rig(kTransportStream, timing);
+        const auto u = rig.Units(b);
+        ASSERT_EQ(u.size(), 7u);
+        for (size_t i = 0; i < u.size(); ++i)
+            EXPECT_EQ(u[i].pts - u[0].pts, startHalves[i] * 200000) << i << " timing " << timing;
+        ExpectDecodingOrder(u);
+    }
 }

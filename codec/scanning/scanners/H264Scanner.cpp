@@ -24,6 +24,8 @@ constexpr int64_t kDefaultFrameDuration = 400000;  // 25 Hz
 // (the Baseline/Main factor, the smallest of all profiles): x 150 in bytes.
 constexpr double kLevelBytesPerUnit = 150.0;
 constexpr int kMaxReorderDepth = 16;
+// Repeats kept by order count: more than any reorder depth reaches back.
+constexpr size_t kRecentRepeats = 2 * kMaxReorderDepth;
 constexpr double kTimeLimit = 1e15;  // 100 ns: about three years
 
 // Next 00 00 01 at or after p with at least 4 bytes from it, else null.
@@ -98,6 +100,8 @@ void CScannerH264::Reset() {
     dtsBase_ = 0;
     prevDts_ = kNoTime;
     pendingDuration_ = seiDuration_ = 0;
+    repeats_.clear();
+    olderRepeats_ = 0;
     group_.Clear();
     runningTime_ = 0;
 }
@@ -236,6 +240,8 @@ void CScannerH264::OnSlice(uint8_t* at, const h264::SliceHeader& s) {
         // A new order-count epoch: shown after everything before it.
         epochBase_ = anyPicture_ ? shownEnd_ : 0;
         epochPoc_ = poc;
+        repeats_.clear();
+        olderRepeats_ = 0;
     }
     anyPicture_ = true;
     picturePending_ = true;
@@ -352,14 +358,34 @@ void CScannerH264::EmitPicture(uint8_t* end, bool trailing) {
         // Damaged counts must not carry the time out of range.
         const int64_t offset =
             static_cast<int64_t>(std::clamp(static_cast<double>(rel) * perCount, -kTimeLimit, kTimeLimit));
+        // Pictures shown longer than a frame before this one delay it.
+        const int64_t delayed = offset + RepeatedBefore(pendingPoc_);
         const int64_t stamp = TakeSampleStamp(pendingStart_);
-        if (stamp != kNoTime) epochBase_ = stamp - offset;
-        pts = epochBase_ + offset;
-        shownEnd_ = std::max(shownEnd_, pts + f);
+        if (stamp != kNoTime) epochBase_ = stamp - delayed;
+        pts = epochBase_ + delayed;
+        const int64_t shown = pendingDuration_ > 0 ? pendingDuration_ : f;
+        NoteRepeat(pendingPoc_, shown - f);
+        shownEnd_ = std::max(shownEnd_, pts + shown);
     }
     const int64_t dts = NextDts(pts);
     AccessUnit u = PendingUnit(end, trailing);
     Release(u, pts, dts);
+}
+
+int64_t CScannerH264::RepeatedBefore(int64_t poc) const {
+    int64_t sum = olderRepeats_;
+    for (auto it = repeats_.begin(); it != repeats_.end() && it->first < poc; ++it) sum += it->second;
+    return sum;
+}
+
+void CScannerH264::NoteRepeat(int64_t poc, int64_t extra) {
+    if (extra == 0) return;
+    repeats_[poc] += extra;
+    // Pictures decoded later are shown after the oldest ones: fold those in.
+    if (repeats_.size() > kRecentRepeats) {
+        olderRepeats_ += repeats_.begin()->second;
+        repeats_.erase(repeats_.begin());
+    }
 }
 
 void CScannerH264::HoldPendingPicture(uint8_t* end) {

@@ -272,6 +272,12 @@ private:
     int64_t epochPoc_ = 0;
     int64_t pocStep_ = 2;
     int64_t shownEnd_ = 0;  // end of the latest picture shown so far
+    // Repeated fields in the epoch: the time pictures were shown beyond a
+    // frame, by order count (recent ones), and the sum of older ones.
+    int64_t RepeatedBefore(int64_t poc) const;
+    void NoteRepeat(int64_t poc, int64_t extra);
+    std::map<int64_t, int64_t> repeats_;
+    int64_t olderRepeats_ = 0;
     int reorder_ = 0;
     int64_t decodeIndex_ = 0;
     int64_t dtsBase_ = 0;
