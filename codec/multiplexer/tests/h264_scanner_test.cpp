@@ -18,8 +18,9 @@ namespace {
 struct Rig {
     Multiplexer mux;
     InputStream* in = nullptr;
-    explicit Rig(int32_t output = kTransportStream) {
+    explicit Rig(int32_t output = kTransportStream, int32_t timing = kCaptureMode) {
         mux.Settings().output = output;
+        mux.Settings().timingMode = timing;
         StreamSettings s;
         s.streamType = kPinH264;
         in = mux.AddInput(s);
@@ -71,6 +72,15 @@ void ExpectDecodingOrder(const std::vector<AccessUnit>& u) {
             EXPECT_GT(u[i].dts, u[i - 1].dts) << "unit " << i;
         }
     }
+}
+
+// A picture-timing SEI with pic_struct ps and no clock stamps (the stream
+// states no HRD delays).
+Bytes PicTimingSei(uint32_t ps) {
+    const int clockStamps = ps < 3 ? 1 : ps == 3 || ps == 4 || ps == 7 ? 2 : 3;
+    // pic_struct, one clock_timestamp_flag of 0 each, then the payload's stop bit.
+    const uint8_t payload = static_cast<uint8_t>(ps << 4 | 1 << (3 - clockStamps));
+    return {0, 0, 0, 1, 0x06, 0x01, 0x01, payload, 0x80};
 }
 
 }  // namespace
@@ -306,5 +316,99 @@ TEST(H264Scanner, MediaTypeCropAndAspect) {
         EXPECT_EQ(Le32(b, h264mt::kAspectY), c.ay) << c.name;
         EXPECT_EQ(Le32(b, h264mt::kPelsPerMeterY), c.yPels) << c.name;
         EXPECT_EQ(Le32(b, h264mt::kInterlaceFlags), c.frameMbsOnly ? 0u : 1u) << c.name;
+    }
+}
+
+// "Reconstruction Mode": each group, from one I picture to the next, is held
+// and shown in order-count order from the stamp of its first picture, else
+// right after the group before it.
+TEST(H264Scanner, ReconstructionShowsEachGroupInOrderCountOrder) {
+    SpsOptions o;
+    o.timing = true;
+    o.restriction = true;
+    o.reorder = 2;
+    o.refFrames = 3;
+    // I0 P8 B4 b2 b6 | open group: I16 (not IDR) with leading B12 b10 b14 |
+    // IDR0 P2. Display frames 0 4 2 1 3 | 8 6 5 7 | 9 10.
+    const std::vector<Pic> pics = {{true, 7, 0, 0},      {false, 5, 1, 8},  {false, 6, 2, 4},  {false, 6, 3, 2, 0},
+                                   {false, 6, 3, 6, 0},  {false, 7, 3, 16}, {false, 6, 4, 12}, {false, 6, 5, 10, 0},
+                                   {false, 6, 5, 14, 0}, {true, 7, 0, 0},   {false, 5, 1, 2}};
+    const int64_t f = 400000, t0 = 5000000, gap = 100000;
+    // One sample a picture; only the stamps of the groups' first pictures
+    // count: I0 at t0, I16 late by gap (a jittered B stamp is ignored).
+    const std::vector<int64_t> stamps = {
+        t0,      kNoTime, t0 + 2 * f + 30000, kNoTime, kNoTime, t0 + 8 * f + gap, kNoTime, kNoTime, kNoTime,
+        kNoTime, kNoTime};
+    Rig rig(kTransportStream, kReconstructionMode);
+    size_t total = 0;
+    for (size_t i = 0; i < pics.size(); ++i) {
+        Bytes b;
+        if (i == 0) {
+            Add(b, SpsNal(o));
+            Add(b, PpsNal());
+        }
+        SliceOptions s;
+        s.idr = pics[i].idr;
+        s.refIdc = pics[i].ref;
+        s.sliceType = pics[i].sliceType;
+        s.frameNum = pics[i].frameNum;
+        s.pocLsb = pics[i].poc;
+        Add(b, SliceNal(o, s));
+        total += b.size();
+        ASSERT_EQ(rig.in->Push(b.data(), b.size(), stamps[i]), kS_OK);
+        rig.in->PullInput();
+    }
+    EXPECT_EQ(rig.in->Units().GetCount(), 9) << "the last group is held until the stream ends";
+    rig.in->EndOfStream();
+    rig.in->PullInput();
+    std::vector<AccessUnit> u;
+    AccessUnit a;
+    for (int32_t i = 0; rig.in->Units().At(i, a) == 0; ++i) u.push_back(a);
+    ASSERT_EQ(u.size(), pics.size());
+    const int shown[] = {0, 4, 2, 1, 3, 8, 6, 5, 7, 9, 10};
+    int32_t bytes = 0;
+    for (size_t i = 0; i < u.size(); ++i) {
+        const int64_t late = i >= 5 ? gap : 0;
+        EXPECT_EQ(u[i].pts, t0 + shown[i] * f + late) << i;
+        EXPECT_EQ(u[i].location, rig.in->DataStart() + bytes) << "units follow each other";
+        bytes += u[i].size;
+    }
+    EXPECT_EQ(bytes, static_cast<int32_t>(total));
+    EXPECT_EQ(u[0].kind, kUnitIWithSequence);
+    EXPECT_EQ(u[5].kind, kUnitI);
+    EXPECT_EQ(u[6].kind, kUnitB);
+    ExpectDecodingOrder(u);
+}
+
+// Picture-timing SEI: a picture is shown for the fields its pic_struct
+// names (H.264 Table D-1), so 3:2 pulldown and frame repetition space the
+// times of the pictures after it.
+TEST(H264Scanner, PicturesAreShownForTheirFields) {
+    SpsOptions o;
+    o.timing = true;
+    o.picStruct = true;
+    const uint32_t picStructs[] = {5, 3, 6, 4, 7, 8, 0};
+    // Fields: 3 2 3 2 4 6 2, in halves of a frame.
+    const int64_t startHalves[] = {0, 3, 5, 8, 10, 14, 20};
+    Bytes b;
+    Add(b, SpsNal(o));
+    Add(b, PpsNal());
+    for (uint32_t i = 0; i < 7; ++i) {
+        const Bytes sei = PicTimingSei(picStructs[i]);
+        b.insert(b.end(), sei.begin(), sei.end());
+        SliceOptions s;
+        s.idr = i == 0;
+        s.sliceType = i == 0 ? 7 : 5;
+        s.frameNum = i;
+        s.pocLsb = 2 * i;
+        Add(b, SliceNal(o, s));
+    }
+    for (int32_t timing : {kCaptureMode, kReconstructionMode}) {
+        Rig rig(kTransportStream, timing);
+        const auto u = rig.Units(b);
+        ASSERT_EQ(u.size(), 7u);
+        for (size_t i = 0; i < u.size(); ++i)
+            EXPECT_EQ(u[i].pts - u[0].pts, startHalves[i] * 200000) << i << " timing " << timing;
+        ExpectDecodingOrder(u);
     }
 }

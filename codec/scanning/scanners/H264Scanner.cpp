@@ -24,6 +24,8 @@ constexpr int64_t kDefaultFrameDuration = 400000;  // 25 Hz
 // (the Baseline/Main factor, the smallest of all profiles): x 150 in bytes.
 constexpr double kLevelBytesPerUnit = 150.0;
 constexpr int kMaxReorderDepth = 16;
+// Repeats kept by order count: more than any reorder depth reaches back.
+constexpr size_t kRecentRepeats = 2 * kMaxReorderDepth;
 constexpr double kTimeLimit = 1e15;  // 100 ns: about three years
 
 // Next 00 00 01 at or after p with at least 4 bytes from it, else null.
@@ -97,20 +99,27 @@ void CScannerH264::Reset() {
     decodeIndex_ = 0;
     dtsBase_ = 0;
     prevDts_ = kNoTime;
+    pendingDuration_ = seiDuration_ = 0;
+    repeats_.clear();
+    olderRepeats_ = 0;
+    group_.Clear();
+    runningTime_ = 0;
 }
 
 bool CScannerH264::HoldsData() const {
-    return picturePending_ || CScannerBase::HoldsData();
+    return picturePending_ || !group_.Empty() || CScannerBase::HoldsData();
 }
 
 void CScannerH264::OnDataShifted(ptrdiff_t distance) {
     CScannerBase::OnDataShifted(distance);
     if (boundary_) boundary_ -= distance;
+    group_.Shift(distance);
 }
 
 void CScannerH264::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) {
     CScannerBase::OnDataMoved(oldBase, newBase);
     if (boundary_) boundary_ += newBase - oldBase;
+    group_.Move(newBase - oldBase);
 }
 
 uint8_t* CScannerH264::ParseData(uint8_t* pos, int32_t n) {
@@ -179,8 +188,12 @@ void CScannerH264::OnNal(uint8_t* at, const uint8_t* nal, size_t len) {
         case h264::kNalSei: {
             MarkBoundary(at);
             h264::Sei sei;
-            if (haveSps_ && sei.Parse(nal, len, &sps_) && sei.hasBufferingPeriod && !anyPicture_)
+            if (!haveSps_ || !sei.Parse(nal, len, &sps_)) return;
+            if (sei.hasBufferingPeriod && !anyPicture_)
                 startupDelay_ = static_cast<int64_t>(sei.initial_cpb_removal_delay) * 1000 / 9;
+            // The fields the next picture is shown for (frame doubling and
+            // tripling count as four and six).
+            if (sei.hasPicStruct) seiDuration_ = host_->FrameDuration() * h264::FieldsOfPicStruct(sei.pic_struct) / 2;
             return;
         }
         case h264::kNalSlice:
@@ -216,12 +229,19 @@ void CScannerH264::OnSlice(uint8_t* at, const h264::SliceHeader& s) {
         boundary_ = nullptr;
         return;
     }
-    if (picturePending_) EmitPicture(boundary_ ? boundary_ : at);
+    if (Reconstructing()) {
+        if (picturePending_) HoldPendingPicture(boundary_ ? boundary_ : at);
+        if (s.IsIdr() || s.IsIntra()) FlushGroup();
+    } else if (picturePending_) {
+        EmitPicture(boundary_ ? boundary_ : at);
+    }
     boundary_ = nullptr;
     if (!anyPicture_ || s.IsIdr()) {
         // A new order-count epoch: shown after everything before it.
         epochBase_ = anyPicture_ ? shownEnd_ : 0;
         epochPoc_ = poc;
+        repeats_.clear();
+        olderRepeats_ = 0;
     }
     anyPicture_ = true;
     picturePending_ = true;
@@ -231,6 +251,8 @@ void CScannerH264::OnSlice(uint8_t* at, const h264::SliceHeader& s) {
     spsSinceLastPicture_ = false;
     pendingPoc_ = poc;
     pendingField_ = s.field_pic_flag != 0;
+    pendingDuration_ = seiDuration_ > 0 ? seiDuration_ : host_->FrameDuration();
+    seiDuration_ = 0;
 }
 
 void CScannerH264::Configure() {
@@ -271,8 +293,7 @@ void CScannerH264::Configure() {
         sps_, spsBytes_, ppsBytes_, f, static_cast<uint32_t>(std::max(host_->AnnouncedBitrate(), 0))));
 }
 
-void CScannerH264::EmitPicture(uint8_t* end, bool trailing) {
-    const int64_t f = host_->FrameDuration();
+AccessUnit CScannerH264::PendingUnit(uint8_t* end, bool trailing) {
     AccessUnit u = muxcore::ZeroUnit();
     if (trailing)
         u.kind = muxcore::kUnitB;
@@ -280,7 +301,47 @@ void CScannerH264::EmitPicture(uint8_t* end, bool trailing) {
         u.kind = pendingAfterSps_ ? muxcore::kUnitIWithSequence : muxcore::kUnitI;
     else
         u.kind = pendingKind_ == 1 ? muxcore::kUnitB : muxcore::kUnitP;
+    u.location = pendingStart_;
+    u.size = static_cast<int32_t>(end - pendingStart_);
+    u.unitStart = 1;
+    pendingStart_ = end;
+    lastUnitEnd_ = end;
+    picturePending_ = false;
+    pendingField_ = false;
+    return u;
+}
 
+int64_t CScannerH264::NextDts(int64_t pts) {
+    // Decoding times: one frame apart from the reorder depth before the
+    // first picture; never after the picture is shown, always rising.
+    const int64_t f = host_->FrameDuration();
+    if (prevDts_ == kNoTime) {
+        dtsBase_ = pts - reorder_ * f;
+        decodeIndex_ = 0;
+    }
+    int64_t dts = dtsBase_ + decodeIndex_ * f;
+    if (dts > pts) {
+        dtsBase_ -= dts - pts;
+        dts = pts;
+    }
+    if (prevDts_ != kNoTime && dts <= prevDts_) dts = prevDts_ + 1;
+    ++decodeIndex_;
+    prevDts_ = dts;
+    return dts;
+}
+
+void CScannerH264::Release(AccessUnit& u, int64_t pts, int64_t dts) {
+    u.pts = pts;
+    u.dts = dts;
+    u.ptsPresent = u.dtsPresent = 1;
+    lastStamp_ = pts;
+    bytesEmitted_ += u.size;
+    if (dts > 0) host_->SetRealBitrate(static_cast<int32_t>(static_cast<double>(bytesEmitted_) * 8 / (dts * 1e-7)));
+    Finish(u);
+}
+
+void CScannerH264::EmitPicture(uint8_t* end, bool trailing) {
+    const int64_t f = host_->FrameDuration();
     int64_t pts;
     if (trailing) {
         pts = shownEnd_;
@@ -297,45 +358,73 @@ void CScannerH264::EmitPicture(uint8_t* end, bool trailing) {
         // Damaged counts must not carry the time out of range.
         const int64_t offset =
             static_cast<int64_t>(std::clamp(static_cast<double>(rel) * perCount, -kTimeLimit, kTimeLimit));
+        // Pictures shown longer than a frame before this one delay it.
+        const int64_t delayed = offset + RepeatedBefore(pendingPoc_);
         const int64_t stamp = TakeSampleStamp(pendingStart_);
-        if (stamp != kNoTime) epochBase_ = stamp - offset;
-        pts = epochBase_ + offset;
-        shownEnd_ = std::max(shownEnd_, pts + f);
+        if (stamp != kNoTime) epochBase_ = stamp - delayed;
+        pts = epochBase_ + delayed;
+        const int64_t shown = pendingDuration_ > 0 ? pendingDuration_ : f;
+        NoteRepeat(pendingPoc_, shown - f);
+        shownEnd_ = std::max(shownEnd_, pts + shown);
     }
-    // Decoding times: one frame apart from the reorder depth before the
-    // first picture; never after the picture is shown, always rising.
-    if (prevDts_ == kNoTime) {
-        dtsBase_ = pts - reorder_ * f;
-        decodeIndex_ = 0;
-    }
-    int64_t dts = dtsBase_ + decodeIndex_ * f;
-    if (dts > pts) {
-        dtsBase_ -= dts - pts;
-        dts = pts;
-    }
-    if (prevDts_ != kNoTime && dts <= prevDts_) dts = prevDts_ + 1;
-    ++decodeIndex_;
-    prevDts_ = dts;
+    const int64_t dts = NextDts(pts);
+    AccessUnit u = PendingUnit(end, trailing);
+    Release(u, pts, dts);
+}
 
-    u.pts = pts;
-    u.dts = dts;
-    u.ptsPresent = u.dtsPresent = 1;
-    u.location = pendingStart_;
-    u.size = static_cast<int32_t>(end - pendingStart_);
-    u.unitStart = 1;
-    lastStamp_ = pts;
-    pendingStart_ = end;
-    lastUnitEnd_ = end;
-    picturePending_ = false;
-    pendingField_ = false;
-    bytesEmitted_ += u.size;
-    if (dts > 0) host_->SetRealBitrate(static_cast<int32_t>(static_cast<double>(bytesEmitted_) * 8 / (dts * 1e-7)));
-    Finish(u);
+int64_t CScannerH264::RepeatedBefore(int64_t poc) const {
+    int64_t sum = olderRepeats_;
+    for (auto it = repeats_.begin(); it != repeats_.end() && it->first < poc; ++it) sum += it->second;
+    return sum;
+}
+
+void CScannerH264::NoteRepeat(int64_t poc, int64_t extra) {
+    if (extra == 0) return;
+    repeats_[poc] += extra;
+    // Pictures decoded later are shown after the oldest ones: fold those in.
+    if (repeats_.size() > kRecentRepeats) {
+        olderRepeats_ += repeats_.begin()->second;
+        repeats_.erase(repeats_.begin());
+    }
+}
+
+void CScannerH264::HoldPendingPicture(uint8_t* end) {
+    const int64_t key = pendingPoc_;
+    const int64_t duration = pendingDuration_ > 0 ? pendingDuration_ : host_->FrameDuration();
+    group_.Add(PendingUnit(end, false), key, duration);
+}
+
+void CScannerH264::FlushGroup() {
+    if (group_.Empty()) return;
+    // The stamp received with the group's first picture is that picture's
+    // time, also when pictures decoded after it are shown before it (an
+    // open group); without one the group follows the last.
+    int64_t end = 0;
+    std::vector<int64_t> times = group_.AssignTimes(0, end);
+    const int64_t stamp = TakeSampleStamp(group_[0].unit.location);
+    const int64_t base = stamp != kNoTime ? stamp - times[0] : runningTime_;
+    runningTime_ = base + end;
+    shownEnd_ = std::max(shownEnd_, runningTime_);
+    for (size_t i = 0; i < group_.Size(); ++i) {
+        times[i] += base;
+        AccessUnit u = group_[i].unit;
+        // Sample records up to this unit's end are used up.
+        AccessUnit r;
+        while (host_->SampleTimes().Peek(r) == 0 && r.location < u.location + u.size) host_->SampleTimes().Pop();
+        Release(u, times[i], NextDts(times[i]));
+    }
+    group_.Clear();
 }
 
 void CScannerH264::FlushAtEnd() {
     uint8_t* end = host_->DataEnd();
-    if (picturePending_) EmitPicture(end);
+    if (Reconstructing()) {
+        // The last picture closes its group.
+        if (picturePending_) HoldPendingPicture(end);
+        FlushGroup();
+    } else if (picturePending_) {
+        EmitPicture(end);
+    }
     // Bytes after the last picture (an end of stream, say) go out as a last
     // unit so that none is lost; bytes without any picture stay unwritten.
     if (anyPicture_ && pendingStart_ && end > pendingStart_) {

@@ -60,20 +60,20 @@ void CScannerMPEG2::Reset() {
     emittedTemporalRef_ = 0;
     vbvDelay_ = 0xFFFF;
     vbvBytes_ = 0;
-    group_.clear();
+    group_.Clear();
     groupStart_ = nullptr;
     runningTime_ = 0;
 }
 
 void CScannerMPEG2::OnDataShifted(ptrdiff_t distance) {
     CScannerBase::OnDataShifted(distance);
-    for (HeldPicture& h : group_) h.unit.location -= distance;
+    group_.Shift(distance);
     if (groupStart_) groupStart_ -= distance;
 }
 
 void CScannerMPEG2::OnDataMoved(const uint8_t* oldBase, const uint8_t* newBase) {
     CScannerBase::OnDataMoved(oldBase, newBase);
-    for (HeldPicture& h : group_) h.unit.location += newBase - oldBase;
+    group_.Move(newBase - oldBase);
     if (groupStart_) groupStart_ += newBase - oldBase;
 }
 
@@ -84,30 +84,19 @@ void CScannerMPEG2::HoldPendingPicture(uint8_t* end) {
     u.location = pendingStart_;
     u.size = static_cast<int32_t>(end - pendingStart_);
     u.unitStart = 1;
-    group_.push_back({u, pendingTemporalRef_, unitDuration_ > 0 ? unitDuration_ : host_->FrameDuration()});
+    group_.Add(u, pendingTemporalRef_, unitDuration_ > 0 ? unitDuration_ : host_->FrameDuration());
     pendingStart_ = end;
     lastUnitEnd_ = end;
     picturePending_ = false;
 }
 
 void CScannerMPEG2::FlushGroup() {
-    if (group_.empty()) return;
-    int64_t anchor = TakeSampleStamp(group_.front().unit.location);
+    if (group_.Empty()) return;
+    int64_t anchor = TakeSampleStamp(group_[0].unit.location);
     if (anchor == kNoTime) anchor = runningTime_;
-    // Presentation order by temporal reference; a repeated reference follows
-    // the picture that had it first.
-    std::vector<size_t> order(group_.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) { return group_[a].key < group_[b].key; });
-    std::vector<int64_t> times(group_.size());
-    int64_t t = anchor;
-    for (size_t i : order) {
-        times[i] = t;
-        t += group_[i].duration;
-    }
-    runningTime_ = t;
+    const std::vector<int64_t> times = group_.AssignTimes(anchor, runningTime_);
     const int64_t f = host_->FrameDuration();
-    for (size_t i = 0; i < group_.size(); ++i) {
+    for (size_t i = 0; i < group_.Size(); ++i) {
         AccessUnit u = group_[i].unit;
         u.pts = times[i];
         u.ptsPresent = u.dtsPresent = 1;
@@ -120,7 +109,7 @@ void CScannerMPEG2::FlushGroup() {
             // The first reference picture decodes two frames ahead, and at
             // least before every picture shown ahead of it (an open group's
             // leading B pictures), as in capture mode.
-            const int64_t lead = std::max<int64_t>(2, static_cast<int64_t>(group_[i].key) + 1);
+            const int64_t lead = std::max<int64_t>(2, group_[i].key + 1);
             u.dts = prevRefPts_ == kNoTime ? u.pts - lead * f : prevRefPts_;
             prevRefPts_ = u.pts;
         } else {
@@ -133,11 +122,11 @@ void CScannerMPEG2::FlushGroup() {
         bytesEmitted_ += u.size;
         Finish(u);
     }
-    group_.clear();
+    group_.Clear();
 }
 
 bool CScannerMPEG2::HoldsData() const {
-    return picturePending_ || !group_.empty() || CScannerBase::HoldsData();
+    return picturePending_ || !group_.Empty() || CScannerBase::HoldsData();
 }
 
 uint8_t* CScannerMPEG2::ParseData(uint8_t* pos, int32_t n) {
@@ -371,7 +360,7 @@ void CScannerMPEG2::FlushAtEnd() {
     if (Reconstructing()) {
         if (picturePending_) HoldPendingPicture(host_->DataEnd());
         FlushGroup();
-        if (pendingStart_ && host_->DataEnd() > pendingStart_ && !group_.size()) {
+        if (pendingStart_ && host_->DataEnd() > pendingStart_ && group_.Empty()) {
             // Trailing headers join as a last unit.
             pendingType_ = 3;
             picturePending_ = true;

@@ -3,6 +3,7 @@
 // Positions are pointers into the host's buffer and follow its moves.
 #pragma once
 
+#include "codec/scanning/scanners/PictureGroup.h"
 #include "codec/scanning/scanners/ScannerHost.h"
 
 #include "codec/common/H264Headers.h"
@@ -103,15 +104,10 @@ protected:
 private:
     // "Reconstruction Mode": the pictures of a group are held and their
     // times rebuilt from the temporal references when the group ends.
-    struct HeldPicture {
-        muxcore::AccessUnit unit;
-        uint32_t key;
-        int64_t duration;
-    };
     bool Reconstructing() const { return host_->TimingMode() == muxcore::kReconstructionMode; }
     void HoldPendingPicture(uint8_t* end);
     void FlushGroup();
-    std::vector<HeldPicture> group_;
+    PictureGroup group_;
     uint8_t* groupStart_ = nullptr;  // sequence or group header after the pending picture
     int64_t runningTime_ = 0;
 
@@ -236,6 +232,20 @@ private:
     }
     void Configure();
     void EmitPicture(uint8_t* end, bool trailing = false);
+    // The pending picture's unit without times: its kind and bytes.
+    muxcore::AccessUnit PendingUnit(uint8_t* end, bool trailing);
+    // Decoding time of the next unit in decoding order shown at pts.
+    int64_t NextDts(int64_t pts);
+    // Queues u with its times and moves the pending start to its end.
+    void Release(muxcore::AccessUnit& u, int64_t pts, int64_t dts);
+
+    // "Reconstruction Mode": the pictures from one I picture to the next are
+    // held and shown in order-count order, one after the other.
+    bool Reconstructing() const { return host_->TimingMode() == muxcore::kReconstructionMode; }
+    void HoldPendingPicture(uint8_t* end);
+    void FlushGroup();
+    PictureGroup group_;
+    int64_t runningTime_ = 0;  // the end of the last group shown
 
     MpegCommon::h264::Sps sps_;
     MpegCommon::h264::Pps pps_;
@@ -252,6 +262,8 @@ private:
     uint32_t pendingKind_ = 0;  // slice_type mod 5 of its first slice
     int64_t pendingPoc_ = 0;
     bool pendingField_ = false;    // a first field waiting for its pair
+    int64_t pendingDuration_ = 0;  // how long the picture is shown
+    int64_t seiDuration_ = 0;      // from a picture-timing SEI, for the next picture
     uint8_t* boundary_ = nullptr;  // the first NAL unit after its slices that opens a new unit
 
     // Times: PTS = epochBase_ + (POC - epochPoc_) x F / pocStep_.
@@ -260,6 +272,12 @@ private:
     int64_t epochPoc_ = 0;
     int64_t pocStep_ = 2;
     int64_t shownEnd_ = 0;  // end of the latest picture shown so far
+    // Repeated fields in the epoch: the time pictures were shown beyond a
+    // frame, by order count (recent ones), and the sum of older ones.
+    int64_t RepeatedBefore(int64_t poc) const;
+    void NoteRepeat(int64_t poc, int64_t extra);
+    std::map<int64_t, int64_t> repeats_;
+    int64_t olderRepeats_ = 0;
     int reorder_ = 0;
     int64_t decodeIndex_ = 0;
     int64_t dtsBase_ = 0;
