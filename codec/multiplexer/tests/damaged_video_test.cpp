@@ -102,7 +102,7 @@ FileMuxResult MuxBytes(const Bytes& b, int32_t type, int32_t output) {
     const std::string dir = ::testing::TempDir();
     // The process id keeps runs from other checkouts apart.
     const std::string tag = std::to_string(getpid());
-    const std::string in = dir + "/damaged" + tag + ".es", out = dir + "/damaged" + tag + ".out";
+    const std::string in = dir + "/" + tag + "-damaged.es", out = dir + "/" + tag + "-damaged.out";
     std::ofstream(in, std::ios::binary)
         .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     FileMuxJob job;
