@@ -82,7 +82,7 @@ int32_t MxfFileWriter::add_stream(int32_t streamId, int32_t output) {
     if (started_) return kFileWriterBadMode;  // the files are laid out already
     Stream s;
     s.output = output;
-    s.spec.streamId = streamId;
+    s.format.streamId = streamId;
     streams_.emplace(streamId, std::move(s));
     order_.push_back(streamId);
     return kFileWriterOk;
@@ -90,47 +90,47 @@ int32_t MxfFileWriter::add_stream(int32_t streamId, int32_t output) {
 
 int32_t MxfFileWriter::Classify(int32_t id, Stream& s, bool atEnd) {
     const std::vector<uint8_t>& b = s.probe;
-    TrackSpec& spec = s.spec;
+    TrackFormat& format = s.format;
     const char* fourcc = nullptr;
     StreamInfo info;
     if (b.size() < kStartCodeBytes) return atEnd ? kFileWriterRefused : kFileWriterOk;
     if (std::memcmp(b.data(), "AES3", 4) == 0) {
         if (b.size() < kAes3HeaderBytes) return atEnd ? kFileWriterRefused : kFileWriterOk;
-        if (!spec.aes3.Parse(b.data(), b.size())) return kFileWriterRefused;
-        spec.kind = EssenceKind::kAes3;
-        spec.aes3RateCode = ((b[5] >> 5) & 7) + 1;
+        if (!format.aes3.Parse(b.data(), b.size())) return kFileWriterRefused;
+        format.kind = EssenceKind::kAes3;
+        format.aes3RateCode = ((b[5] >> 5) & 7) + 1;
         fourcc = "aes3";
     } else if (StartCodeAt(b, 0, 0xB3)) {
         if (b.size() < kSequenceHeaderBytes && !atEnd) return kFileWriterOk;
-        if (!spec.sequence.Parse(b.data(), b.size()) || spec.sequence.FrameRateRational().numerator == 0)
+        if (!format.sequence.Parse(b.data(), b.size()) || format.sequence.FrameRateRational().numerator == 0)
             return kFileWriterRefused;
         const size_t limit = std::min(b.size(), kMpegProbeBytes);
         if (limit < kMpegProbeBytes && !atEnd) return kFileWriterOk;  // wait for the extension
         for (size_t at = FindStartCode(b, 4, limit, 0xB5); at != std::string::npos;
              at = FindStartCode(b, at + 4, limit, 0xB5)) {
-            if (spec.extension.Parse(b.data() + at, b.size() - at)) break;
+            if (format.extension.Parse(b.data() + at, b.size() - at)) break;
         }
         const size_t gop = FindStartCode(b, 4, limit, 0xB8);
         es::Mpeg2Gop g;
-        if (gop != std::string::npos && g.Parse(b.data() + gop, b.size() - gop)) spec.closedGop = g.closed;
-        spec.kind = EssenceKind::kMpeg2;
+        if (gop != std::string::npos && g.Parse(b.data() + gop, b.size() - gop)) format.closedGop = g.closed;
+        format.kind = EssenceKind::kMpeg2;
         fourcc = "mpg2";
     } else if (b[0] == 0 && b[1] == 0 && (b[2] == 1 || (b[2] == 0 && b[3] == 1))) {
         return kFileWriterRefused;  // H.264, MPEG-4 Part 2 or other start-code video
     } else if (b[0] == kDvHeaderByte) {
-        if (!spec.dv.Parse(b.data(), b.size())) {
+        if (!format.dv.Parse(b.data(), b.size())) {
             return b.size() < kLargestDvFrame && !atEnd ? kFileWriterOk : kFileWriterRefused;
         }
-        spec.kind = EssenceKind::kDv;
-        info.dvFrameSize = spec.dv.frameSize;
-        info.dvRate = spec.dv.frameRate;
+        format.kind = EssenceKind::kDv;
+        info.dvFrameSize = format.dv.frameSize;
+        info.dvRate = format.dv.frameRate;
         fourcc = "dv  ";
     } else {
         return kFileWriterRefused;  // AAC, MPEG audio and anything unknown
     }
     // Each profile maps its own picture codec only.
-    if ((spec.kind == EssenceKind::kDv && profile_ != kP2Profile) ||
-        (spec.kind == EssenceKind::kMpeg2 && profile_ != kXdcamProfile))
+    if ((format.kind == EssenceKind::kDv && profile_ != kP2Profile) ||
+        (format.kind == EssenceKind::kMpeg2 && profile_ != kXdcamProfile))
         return kFileWriterRefused;
     int32_t r = scheduler_->AddStream(id, fourcc, info);
     if (r < 0) return r;
@@ -176,7 +176,7 @@ int32_t MxfFileWriter::StartFiles() {
         } else if (!xdcam) {
             return kFileWriterBadArgument;  // OP-Atom holds one stream per output
         }
-        file->AddTrack(s.spec);
+        file->AddTrack(s.format);
     }
     for (auto& f : files_) {
         const int32_t r = f.second->Start();

@@ -48,7 +48,7 @@ private:
         int32_t output = 0;
         bool known = false, ended = false;
         std::vector<uint8_t> probe;  // first bytes, until the kind is known
-        TrackSpec spec;
+        TrackFormat format;
     };
     int32_t Classify(int32_t id, Stream& s, bool atEnd);
     int32_t StartFiles();

@@ -106,12 +106,12 @@ TrackWriter::TrackWriter(const FileSettings& settings, const SetServices& servic
     MakeFormatProfile(settings_.profile, true, &profile_);
 }
 
-void TrackWriter::AddTrack(const TrackSpec& spec) {
-    tracks_.push_back(spec);
+void TrackWriter::AddTrack(const TrackFormat& format) {
+    tracks_.push_back(format);
 }
 
-const TrackSpec* TrackWriter::Picture() const {
-    for (const TrackSpec& t : tracks_) {
+const TrackFormat* TrackWriter::Picture() const {
+    for (const TrackFormat& t : tracks_) {
         if (t.kind != EssenceKind::kAes3) return &t;
     }
     return nullptr;
@@ -119,7 +119,7 @@ const TrackSpec* TrackWriter::Picture() const {
 
 int TrackWriter::SoundTracks() const {
     int n = 0;
-    for (const TrackSpec& t : tracks_) n += t.kind == EssenceKind::kAes3 ? 1 : 0;
+    for (const TrackFormat& t : tracks_) n += t.kind == EssenceKind::kAes3 ? 1 : 0;
     return n;
 }
 
@@ -152,13 +152,13 @@ std::unique_ptr<IndexTableSegment> TrackWriter::NewSegment() {
     return s;
 }
 
-void TrackWriter::FillMpegDescriptor(const TrackSpec& spec) {
+void TrackWriter::FillMpegDescriptor(const TrackFormat& format) {
     auto* d = static_cast<MpegVideoDescriptor*>(header_->SubDescriptor("MPEGVideoDescriptor", 2));
     if (!d) return;
-    const es::Mpeg2SequenceExtension& x = spec.extension;
+    const es::Mpeg2SequenceExtension& x = format.extension;
     const bool interlaced = x.valid && !x.progressive;
-    d->SetWidth(spec.sequence.width | (uint32_t{x.horizontalExtension} << 12));
-    d->SetHeight(spec.sequence.height | (uint32_t{x.verticalExtension} << 12));
+    d->SetWidth(format.sequence.width | (uint32_t{x.horizontalExtension} << 12));
+    d->SetHeight(format.sequence.height | (uint32_t{x.verticalExtension} << 12));
     // Stored lines are whole macroblock rows; each field holds half.
     uint32_t stored = d->displayHeight + (d->displayHeight == 1080 ? 8 : (d->displayHeight == 540 ? 4 : 0));
     if (interlaced) stored /= 2;
@@ -166,18 +166,18 @@ void TrackWriter::FillMpegDescriptor(const TrackSpec& spec) {
     if (interlaced) d->displayHeight /= 2;
     d->frameLayout = interlaced ? 1 : 0;
     d->SetScan(interlaced);
-    const es::Rate aspect = spec.sequence.Aspect();
+    const es::Rate aspect = format.sequence.Aspect();
     if (aspect.numerator > 0) d->aspectRatio = {aspect.numerator, aspect.denominator};
     d->verticalSubsampling = x.valid && x.chromaFormat != 1 ? 1 : 2;
     d->lowDelay = x.lowDelay ? 1 : 0;
-    d->closedGop = spec.closedGop ? 1 : 0;
-    const uint32_t bitRate = ((uint32_t{x.bitRateExtension} << 18) | spec.sequence.bitRateValue) * 400u;
+    d->closedGop = format.closedGop ? 1 : 0;
+    const uint32_t bitRate = ((uint32_t{x.bitRateExtension} << 18) | format.sequence.bitRateValue) * 400u;
     d->SetCoding(x.valid ? x.profileAndLevel : 0, bitRate, settings_.flagB);
     if (settings_.flagB) d->SetOldLabel();
 }
 
-void TrackWriter::FillDvDescriptor(const TrackSpec& spec, CdciDescriptor* d) {
-    const es::DvFrame& dv = spec.dv;
+void TrackWriter::FillDvDescriptor(const TrackFormat& format, CdciDescriptor* d) {
+    const es::DvFrame& dv = format.dv;
     d->SetDvType(dv.dvType, dv.system50);
     d->sampleRate = editRate_;
     d->aspectRatio = dv.wide ? Rational{16, 9} : Rational{4, 3};
@@ -211,9 +211,9 @@ void TrackWriter::FillDvDescriptor(const TrackSpec& spec, CdciDescriptor* d) {
     }
 }
 
-void TrackWriter::FillAes3Descriptor(const TrackSpec& spec, Aes3Descriptor* d) {
-    d->quantizationBits = static_cast<uint32_t>(spec.aes3.bits);
-    d->blockAlign = spec.aes3.bits > 16 ? 3 : 2;
+void TrackWriter::FillAes3Descriptor(const TrackFormat& format, Aes3Descriptor* d) {
+    d->quantizationBits = static_cast<uint32_t>(format.aes3.bits);
+    d->blockAlign = format.aes3.bits > 16 ? 3 : 2;
     d->averageBytesPerSecond = d->blockAlign * kAudioRate;
     d->channelCount = 1;
     d->audioSamplingRate = {static_cast<int32_t>(kAudioRate), 1};
@@ -233,7 +233,7 @@ int32_t TrackWriter::BuildHeader() {
     for (PackageSet* p : {header_->material, header_->file}) p->created = p->modified = now;
 
     const bool p2 = settings_.profile == kP2Profile;
-    const TrackSpec* picture = Picture();
+    const TrackFormat* picture = Picture();
     auto add = [&](TrackDescription d) {
         d.sourcePackage = settings_.fileUmid;
         TW_TRY(header_->material->AddTrack(d));
@@ -253,12 +253,12 @@ int32_t TrackWriter::BuildHeader() {
     const int sounds = SoundTracks();
     int soundIndex = 0;
     // The picture track first, then the sound tracks in registration order.
-    std::vector<const TrackSpec*> ordered;
+    std::vector<const TrackFormat*> ordered;
     if (picture) ordered.push_back(picture);
-    for (const TrackSpec& t : tracks_) {
+    for (const TrackFormat& t : tracks_) {
         if (t.kind == EssenceKind::kAes3) ordered.push_back(&t);
     }
-    for (const TrackSpec* t : ordered) {
+    for (const TrackFormat* t : ordered) {
         TrackDescription d;
         d.trackId = nextId++;
         d.editRate = editRate_;
@@ -312,7 +312,7 @@ int32_t TrackWriter::Start() {
     const bool p2 = settings_.profile == kP2Profile;
     if (p2 && tracks_.size() != 1) return kTrackWriterBadMode;  // OP-Atom holds one stream
     if (!p2 && SoundTracks() > kMaxSoundTracks) return kTrackWriterBadMode;
-    const TrackSpec* picture = Picture();
+    const TrackFormat* picture = Picture();
     if (picture && picture->kind == EssenceKind::kMpeg2) {
         editRate_ = ToRational(picture->sequence.FrameRateRational());
     } else if (picture) {
@@ -338,7 +338,7 @@ int32_t TrackWriter::Start() {
     TW_TRY(OpenBodyPartition(false));
     if (p2) {
         // The clip's single element: its length is patched at the end.
-        const TrackSpec& t = tracks_.front();
+        const TrackFormat& t = tracks_.front();
         const Label key = t.kind == EssenceKind::kDv ? DictionaryLabel("DVElement") : SoundElementKey(1, 0, true);
         elementPosition_ = written_;
         BitIo e;

@@ -29,7 +29,7 @@ enum class EssenceKind { kMpeg2, kDv, kAes3 };
 
 // What a track is made from: the stream's kind and the headers of its first
 // sample.
-struct TrackSpec {
+struct TrackFormat {
     int32_t streamId = 0;
     EssenceKind kind = EssenceKind::kMpeg2;
     es::Mpeg2Sequence sequence;
@@ -58,7 +58,7 @@ public:
     using Sink = std::function<void(OutputPiece)>;
     TrackWriter(const FileSettings& settings, const SetServices& services, Sink sink);
 
-    void AddTrack(const TrackSpec& spec);
+    void AddTrack(const TrackFormat& format);
     // The header partition with its metadata and the first body partition.
     int32_t Start();
     // XDCAM: one content package from the edit unit's parts, the picture first.
@@ -82,22 +82,22 @@ private:
     };
     int32_t Emit(BitIo& io, int64_t position = -1);
     int32_t BuildHeader();
-    void FillMpegDescriptor(const TrackSpec& spec);
-    void FillDvDescriptor(const TrackSpec& spec, CdciDescriptor* d);
-    void FillAes3Descriptor(const TrackSpec& spec, Aes3Descriptor* d);
+    void FillMpegDescriptor(const TrackFormat& format);
+    void FillDvDescriptor(const TrackFormat& format, CdciDescriptor* d);
+    void FillAes3Descriptor(const TrackFormat& format, Aes3Descriptor* d);
     std::unique_ptr<PartitionPack> NewPartition(const char* kind);
     std::unique_ptr<IndexTableSegment> NewSegment();
     int32_t OpenBodyPartition(bool withIndex);
     void SetDurations(int64_t duration);
     int32_t Rewrite();
-    const TrackSpec* Picture() const;
+    const TrackFormat* Picture() const;
     int SoundTracks() const;
 
     FileSettings settings_;
     SetServices services_;
     Sink sink_;
     FormatProfile profile_;
-    std::vector<TrackSpec> tracks_;
+    std::vector<TrackFormat> tracks_;
     std::unique_ptr<HeaderMetadata> header_;
     std::vector<Label> containers_;
     std::vector<Partition> partitions_;  // header first, then the body partitions

@@ -69,7 +69,7 @@ TEST(TrackWriter, P2SoundClipLayout) {
     FileSettings s;
     s.profile = kP2Profile;
     TrackWriter w(s, fx.services, [&](OutputPiece p) { pieces.push_back(std::move(p)); });
-    TrackSpec t;
+    TrackFormat t;
     t.kind = EssenceKind::kAes3;
     const uint8_t header[8] = {'A', 'E', 'S', '3', 12, (2 << 5) | (2 << 3), 0, 0};
     ASSERT_TRUE(t.aes3.Parse(header, sizeof header));
