@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "companions/asfwriter/ProfileLayout.h"
+#include "companions/asfwriter/SelfCountedObject.h"
 
 namespace {
 
@@ -80,35 +81,10 @@ std::string Narrow(const WCHAR* text) {
     return out;
 }
 
-// The interfaces have no virtual destructors; each object deletes itself
-// through its own Release.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
-class StreamConfig final : public IWMStreamConfig, public IWMMediaProps {
+class StreamConfig final : public SelfCountedObject<IWMStreamConfig, IWMMediaProps> {
 public:
     explicit StreamConfig(const ProfileStream& stream) : s_(stream) {}
-    virtual ~StreamConfig() = default;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == __uuidof(IWMStreamConfig))
-            *ppv = static_cast<IWMStreamConfig*>(this);
-        else if (riid == __uuidof(IWMMediaProps))
-            *ppv = static_cast<IWMMediaProps*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = ::InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
+    ~StreamConfig() override = default;
 
     STDMETHODIMP GetStreamType(GUID* type) override { return GetType(type); }
     STDMETHODIMP GetStreamNumber(WORD* number) override {
@@ -206,11 +182,10 @@ public:
     STDMETHODIMP SetMediaType(WM_MEDIA_TYPE*) override { return E_NOTIMPL; }
 
 private:
-    LONG refs_ = 1;
     ProfileStream s_;
 };
 
-class Profile final : public IWMProfile {
+class Profile final : public SelfCountedObject<IWMProfile> {
 public:
     explicit Profile(const ProfileLayout& layout) : layout_(layout) {
         for (const ProfileStream& s : layout.streams) {
@@ -218,27 +193,10 @@ public:
             if (config) streams_.push_back(config);
         }
     }
-    virtual ~Profile() {
+    ~Profile() override {
         for (StreamConfig* s : streams_) s->Release();
     }
     bool Complete() const { return streams_.size() == layout_.streams.size(); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid != IID_IUnknown && riid != __uuidof(IWMProfile)) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IWMProfile*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = ::InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     STDMETHODIMP GetVersion(WMT_VERSION* version) override {
         if (!version) return E_POINTER;
@@ -300,30 +258,13 @@ public:
     STDMETHODIMP CreateNewMutualExclusion(IWMMutualExclusion**) override { return E_NOTIMPL; }
 
 private:
-    LONG refs_ = 1;
     ProfileLayout layout_;
     std::vector<StreamConfig*> streams_;
 };
 
-class ProfileManager final : public IWMProfileManager {
+class ProfileManager final : public SelfCountedObject<IWMProfileManager> {
 public:
-    virtual ~ProfileManager() = default;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid != IID_IUnknown && riid != __uuidof(IWMProfileManager)) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IWMProfileManager*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = ::InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
+    ~ProfileManager() override = default;
 
     STDMETHODIMP CreateEmptyProfile(WMT_VERSION, IWMProfile**) override { return E_NOTIMPL; }
     STDMETHODIMP LoadProfileByID(REFGUID, IWMProfile**) override { return E_NOTIMPL; }
@@ -348,36 +289,14 @@ public:
         return S_OK;
     }
     STDMETHODIMP LoadSystemProfile(DWORD, IWMProfile**) override { return E_INVALIDARG; }
-
-private:
-    LONG refs_ = 1;
 };
 
 // Takes a profile and a file name; the writing itself is the ASF writer
 // filter's, so the writing calls say they are not there.
-class Writer final : public IWMWriter, public IWMHeaderInfo {
+class Writer final : public SelfCountedObject<IWMWriter, IWMHeaderInfo> {
 public:
-    virtual ~Writer() {
+    ~Writer() override {
         if (profile_) profile_->Release();
-    }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == __uuidof(IWMWriter))
-            *ppv = static_cast<IWMWriter*>(this);
-        else if (riid == __uuidof(IWMHeaderInfo))
-            *ppv = static_cast<IWMHeaderInfo*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = ::InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
     }
 
     STDMETHODIMP SetProfileByID(REFGUID) override { return E_NOTIMPL; }
@@ -436,12 +355,9 @@ public:
     STDMETHODIMP RemoveScript(WORD) override { return E_INVALIDARG; }
 
 private:
-    LONG refs_ = 1;
     IWMProfile* profile_ = nullptr;
     std::wstring file_;
 };
-
-#pragma GCC diagnostic pop
 
 }  // namespace
 
