@@ -1,5 +1,7 @@
 #include "restamp/DemuxCommon/DFH264Stream.h"
 
+#include "restamp/DemuxCommon/MadeUpTimeRun.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,8 +9,6 @@ namespace {
 
 namespace h264 = MpegCommon::h264;
 
-constexpr uint32_t kHeldBack = 10;
-constexpr uint32_t kUnknownRemaining = 0xFFFFFFFFu;
 constexpr uint32_t kSliceWindow = 256;
 
 }  // namespace
@@ -64,7 +64,7 @@ uint32_t CDFH264Stream::OnSlice(const BS::CParserEvent<MH264::CH264SliceHdr>& ev
 }
 
 uint32_t CDFH264Stream::OnData(uint64_t, const uint8_t* d, uint32_t len, BS::ParserControl* ctl, uint32_t) {
-    uint32_t taken = len;
+    uint32_t next = len;
     for (uint32_t i = 2; i + 4 <= len;) {
         const void* p = std::memchr(d + i + 2, 1, len - i - 3);
         if (!p) break;
@@ -73,25 +73,16 @@ uint32_t CDFH264Stream::OnData(uint64_t, const uint8_t* d, uint32_t len, BS::Par
             const uint8_t* nal = d + j + 1;
             const uint32_t n = uint32_t(h264::NalUnitLength(nal, std::min(len - j - 1, kSliceWindow)));
             if (scanSlice_.ParseNal(nal, n)) {
-                taken = j - 2;
+                next = j - 2;
                 break;
             }
         }
         i = j - 1;
     }
-    const bool found = taken < len;
-    if (!found) taken = len > kHeldBack ? len - kHeldBack : 0;
-    if (ctl) {
-        ctl->remaining = found ? 0 : kUnknownRemaining;
-        ctl->sink = found ? nullptr : this;
+    if (ReportMadeUpTimeRun(owner_, key_, pending_, d, len, next, ctl, this)) {
+        timeReady_ = false;
+        pending_ = kNoTime;
     }
-    if (!taken) return 1;
-    if (owner_) {
-        owner_->OnPayload(d, taken, pending_, key_);
-        owner_->OnTime(key_, pending_);
-    }
-    timeReady_ = false;
-    pending_ = kNoTime;
     return 1;
 }
 

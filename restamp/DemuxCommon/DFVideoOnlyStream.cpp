@@ -1,14 +1,12 @@
 #include "restamp/DemuxCommon/DFVideoOnlyStream.h"
 
+#include "restamp/DemuxCommon/MadeUpTimeRun.h"
+
 #include <cstring>
 
 namespace {
 
 constexpr uint32_t kPictureCodingI = 1;
-// Bytes of a run kept back when no start code ends it: a start code cut by
-// the end of the data is found in the next block.
-constexpr uint32_t kHeldBack = 10;
-constexpr uint32_t kUnknownRemaining = 0xFFFFFFFFu;
 constexpr uint8_t kPictureStart = 0x00, kSequenceStart = 0xB3;
 
 // Offset of the next picture or sequence header start code from d[1] on; len when none.
@@ -80,21 +78,10 @@ uint32_t CDFVideoOnlyStream::OnPicture(const BS::CParserEvent<MVideo::CPictHdr>&
 }
 
 uint32_t CDFVideoOnlyStream::OnData(uint64_t, const uint8_t* d, uint32_t len, BS::ParserControl* ctl, uint32_t) {
-    uint32_t taken = NextPictureOrSequence(d, len);
-    const bool found = taken < len;
-    if (!found) taken = len > kHeldBack ? len - kHeldBack : 0;
-    if (ctl) {
-        ctl->remaining = found ? 0 : kUnknownRemaining;
-        ctl->sink = found ? nullptr : this;
+    if (ReportMadeUpTimeRun(owner_, key_, pending_, d, len, NextPictureOrSequence(d, len), ctl, this)) {
+        timeReady_ = false;
+        pending_ = kNoTime;
     }
-    // Nothing to report yet: the time waits for the next run.
-    if (!taken) return 1;
-    if (owner_) {
-        owner_->OnPayload(d, taken, pending_, key_);
-        owner_->OnTime(key_, pending_);
-    }
-    timeReady_ = false;
-    pending_ = kNoTime;
     return 1;
 }
 
