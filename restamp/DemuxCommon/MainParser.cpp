@@ -238,12 +238,8 @@ T* CMainParser::PrepareTemplate(bool* made) {
     return t;
 }
 
-int32_t CMainParser::BuildSystemStream(BS::AInputBuffer* b) {
-    bool made = false;
-    auto* t = PrepareTemplate<SSTemplate>(&made);
-    if (!t) return kHrOutOfMemory;
-    if (made && owner_) owner_->AttachSystemStream(&t->stream, t->stream.GetState());
-    SetType(kTypeSystemStream);
+template <class T>
+int32_t CMainParser::DetectSubStreams(T* t, BS::AInputBuffer* b) {
     const bool detFinal = position_ >= kDetectFinalPosition || final_;
     pendingSkip_ = 0;
     uint32_t len = b->GetLength();
@@ -258,22 +254,20 @@ int32_t CMainParser::BuildSystemStream(BS::AInputBuffer* b) {
     return 0;
 }
 
+int32_t CMainParser::BuildSystemStream(BS::AInputBuffer* b) {
+    bool made = false;
+    auto* t = PrepareTemplate<SSTemplate>(&made);
+    if (!t) return kHrOutOfMemory;
+    if (made && owner_) owner_->AttachSystemStream(&t->stream, t->stream.GetState());
+    SetType(kTypeSystemStream);
+    return DetectSubStreams(t, b);
+}
+
 int32_t CMainParser::BuildPVA(BS::AInputBuffer* b) {
     auto* t = PrepareTemplate<PVATemplate>();
     if (!t) return kHrOutOfMemory;
     SetType(kTypePVA);
-    const bool detFinal = position_ >= kDetectFinalPosition || final_;
-    pendingSkip_ = 0;
-    uint32_t len = b->GetLength();
-    ParseLocked(0, b->GetReadPtr(), &len);
-    if (!t->stream.DetectSubStreams(detFinal)) {
-        CORE_LOG(kCoreLogTrace, 1, "Not all streams detected 1");
-        return 1;
-    }
-    t->stream.FinishDetection();
-    t->Reset();
-    pendingSkip_ = 0;
-    return 0;
+    return DetectSubStreams(t, b);
 }
 
 int32_t CMainParser::BuildTransportStream(BS::AInputBuffer* b) {
@@ -310,18 +304,7 @@ int32_t CMainParser::BuildProgramStream(BS::AInputBuffer* b) {
     auto* t = PrepareTemplate<PSTemplate>();
     if (!t) return kHrOutOfMemory;
     SetType(kTypeProgramStream);
-    const bool detFinal = position_ >= kDetectFinalPosition || final_;
-    pendingSkip_ = 0;
-    uint32_t len = b->GetLength();
-    ParseLocked(0, b->GetReadPtr(), &len);
-    if (!t->stream.DetectSubStreams(detFinal)) {
-        CORE_LOG(kCoreLogTrace, 1, "Not all streams detected 1");
-        return 1;
-    }
-    t->stream.FinishDetection();
-    t->Reset();
-    pendingSkip_ = 0;
-    return 0;
+    return DetectSubStreams(t, b);
 }
 
 int32_t CMainParser::BuildVideo(const uint8_t* d, uint32_t len) {

@@ -60,6 +60,10 @@ private:
     void ParseLocked(uint64_t position, const uint8_t* data, uint32_t* length);
     template <class T>
     T* PrepareTemplate(bool* made = nullptr);
+    // Parses the collection with a multiplex template until its streams are
+    // known; 1 while more data is needed.
+    template <class T>
+    int32_t DetectSubStreams(T* t, BS::AInputBuffer* b);
     int32_t BuildProgramStream(BS::AInputBuffer* b);
     int32_t BuildTransportStream(BS::AInputBuffer* b);
     int32_t BuildSystemStream(BS::AInputBuffer* b);
