@@ -27,39 +27,6 @@ using namespace zelbotest;
 const char kProgramName[] = "ZelboVista.exe";
 const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\ZelboVista.exe";
 
-std::string SettingsText(const std::string& folder) {
-    return "Vantor Settings -- Do not delete or alter\n"
-           "*****************************************************\n"
-           "Recording Folder: " +
-           folder +
-           "\nProtocol: 0\nVideo Bitrate: 4000\nAudio Bitrate: 256\nFrame Rate: 25\n"
-           "Audio Source: Korvell Audio Capture\nAudio Input: \nAudio Output: Capture\n"
-           "Max File Size: 0\nMax File Time: 0\n"
-           "Audio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: 0\n"
-           "Video Accel: 0\nOnTop: 1\n"
-           "Audio Message: 0\nVideo Message: 0\nPlayer: 0\nAudio_Sonifer: 0\nAudio Compression: 0\n"
-           "AutoWnd: 0\nDelay: 0\nVistaAudio: 1\n"
-           "*****************************************************\n"
-           "end";
-}
-
-void WriteRegion(DWORD left, DWORD top, DWORD right, DWORD bottom) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    const DWORD values[] = {left, right, top, bottom, 25};
-    const char* names[] = {"Left", "Right", "Top", "Bottom", "FrameRate"};
-    for (int i = 0; i < 5; ++i)
-        ::RegSetValueExA(key, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values[i]), 4);
-    ::RegCloseKey(key);
-}
-
-std::uint64_t FileSize(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 bool WaitGone(const char* title, DWORD ms) {
     for (DWORD waited = 0; waited <= ms; waited += 100) {
         if (!::FindWindowA(nullptr, title)) return true;
@@ -108,7 +75,7 @@ struct EngineSession {
             !::CopyFileA(FromUnix(ZELBOV_EXE).c_str(), (folder + "\\Zelbov.exe").c_str(), FALSE))
             return false;
         ::DeleteFileA((folder + "\\Zelbo.exe").c_str());
-        WriteFile(folder + "\\Settings.ini", SettingsText(folder));
+        WriteFile(folder + "\\Settings.ini", SettingsText({folder, "Capture", 0, 0, false, 25, 4000, 0, true}));
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         std::string command = "\"" + folder + "\\" + kProgramName + "\"";
@@ -218,7 +185,7 @@ protected:
     void SetUp() override {
         WSADATA data;
         ASSERT_EQ(0, ::WSAStartup(MAKEWORD(2, 2), &data));
-        WriteRegion(100, 100, 740, 580);
+        WriteRegion(100, 100, 740, 580, 25);
     }
     void TearDown() override { ::WSACleanup(); }
 };
@@ -305,7 +272,7 @@ TEST_F(EngineRoute, PacketReadyStopsAndClosesTheFile) {
 void RecordWindowsMedia(int format, const char* name, const char* artefact) {
     Tone tone;
     StandInControl control;
-    WriteRegion(100, 100, 420, 340);
+    WriteRegion(100, 100, 420, 340, 25);
     const std::string folder = MakeProgramFolder();
     const std::string target = folder + "\\" + name;
     PROCESS_INFORMATION info = StartEngine(folder, "-file \"" + target + "\" -fmt " + std::to_string(format) +

@@ -273,6 +273,57 @@ private:
     bool playing_ = false;
 };
 
+// What a test's "Settings.ini" says; the rest is fixed: no caps on the
+// files' size and time unless given, on top, no messages.
+struct SettingsFile {
+    std::string folder;  // the "Recording Folder"
+    std::string audioOutput = "Capture";
+    int maxSize = 0;
+    int maxTime = 0;
+    bool videoOnly = false;
+    int fps = 25;
+    int kbps = 4000;
+    int protocol = 0;  // 1: Windows Media
+    bool vistaAudio = false;
+};
+
+inline std::string SettingsText(const SettingsFile& s) {
+    return "Vantor Settings -- Do not delete or alter\n"
+           "*****************************************************\n"
+           "Recording Folder: " +
+           s.folder + "\nProtocol: " + std::to_string(s.protocol) + "\nVideo Bitrate: " + std::to_string(s.kbps) +
+           "\nAudio Bitrate: " + (s.protocol == 1 ? "128" : "256") + "\nFrame Rate: " + std::to_string(s.fps) +
+           "\nAudio Source: Korvell Audio Capture\nAudio Input: \nAudio Output: " + s.audioOutput +
+           "\nMax File Size: " + std::to_string(s.maxSize) + "\nMax File Time: " + std::to_string(s.maxTime) +
+           "\nAudio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: " + (s.videoOnly ? "1" : "0") +
+           "\nVideo Accel: 0\nOnTop: 1\n"
+           "Audio Message: 0\nVideo Message: 0\nPlayer: 0\nAudio_Sonifer: 0\nAudio Compression: 0\n"
+           "AutoWnd: 0\nDelay: 0\nVistaAudio: " +
+           (s.vistaAudio ? "1" : "0") +
+           "\n*****************************************************\n"
+           "end";
+}
+
+// The screen source's capture rectangle and frame rate.
+inline void WriteRegion(DWORD left, DWORD top, DWORD right, DWORD bottom, DWORD fps) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    const DWORD values[] = {left, right, top, bottom, fps};
+    const char* names[] = {"Left", "Right", "Top", "Bottom", "FrameRate"};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(ERROR_SUCCESS,
+                  ::RegSetValueExA(key, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values[i]), 4));
+    ::RegCloseKey(key);
+}
+
+// 0 when the file is not there.
+inline std::uint64_t FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 inline bool Exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -133,50 +133,6 @@ std::string AudioOutputPin() {
     return name;
 }
 
-std::string SettingsText(const std::string& folder, const std::string& pin, int maxSize, int maxTime, bool videoOnly,
-                         int fps = 25, int kbps = 4000, int protocol = 0) {
-    return "Vantor Settings -- Do not delete or alter\n"
-           "*****************************************************\n"
-           "Recording Folder: " +
-           folder +
-           "\n"
-           "Protocol: " +
-           std::to_string(protocol) + "\nVideo Bitrate: " + std::to_string(kbps) +
-           "\nAudio Bitrate: " + (protocol == 1 ? "128" : "256") + "\nFrame Rate: " + std::to_string(fps) +
-           "\n"
-           "Audio Source: Korvell Audio Capture\nAudio Input: \nAudio Output: " +
-           pin +
-           "\n"
-           "Max File Size: " +
-           std::to_string(maxSize) + "\nMax File Time: " + std::to_string(maxTime) +
-           "\n"
-           "Audio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: " +
-           (videoOnly ? "1" : "0") +
-           "\n"
-           "Video Accel: 0\nOnTop: 1\n"
-           "Audio Message: 0\nVideo Message: 0\nPlayer: 0\nAudio_Sonifer: 0\nAudio Compression: 0\n"
-           "AutoWnd: 0\nDelay: 0\nVistaAudio: 0\n"
-           "*****************************************************\n"
-           "end";
-}
-
-void WriteRegion(DWORD left, DWORD top, DWORD right, DWORD bottom) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    const DWORD values[] = {left, right, top, bottom, 30};
-    const char* names[] = {"Left", "Right", "Top", "Bottom", "FrameRate"};
-    for (int i = 0; i < 5; ++i)
-        ::RegSetValueExA(key, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values[i]), 4);
-    ::RegCloseKey(key);
-}
-
-std::uint64_t FileSize(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 // A started program with its panel up and its options dialog created.
 struct Session {
     std::string folder = MakeProgramFolder();
@@ -192,7 +148,7 @@ struct Session {
                int protocol = 0) {
         if (protocol == 1) extension = ".wmv";
         WriteFile(folder + "\\Settings.ini",
-                  SettingsText(recordings, pin, maxSize, maxTime, videoOnly, fps, kbps, protocol));
+                  SettingsText({recordings, pin, maxSize, maxTime, videoOnly, fps, kbps, protocol}));
         program = new Program(folder);
         panel = WaitForWindow("Zelbo", 30000);
         // The first ticks create the options dialog with the graph.
@@ -235,7 +191,7 @@ protected:
 };
 
 void ZelboRecord::RecordTenSeconds(bool videoOnly, const char* artefact) {
-    WriteRegion(100, 100, 740, 580);
+    WriteRegion(100, 100, 740, 580, 30);
     Noise noise(100, 100, 640, 480);
     Session session;
     ASSERT_TRUE(session.Start(pin_, 0, 0, videoOnly));
@@ -275,7 +231,7 @@ TEST_F(ZelboRecord, TenSecondsOfVideoOnly) {
 }
 
 TEST_F(ZelboRecord, PauseAndResumeWriteOneFile) {
-    WriteRegion(100, 100, 420, 340);
+    WriteRegion(100, 100, 420, 340, 30);
     Noise noise(100, 100, 320, 240);
     Session session;
     ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio()));
@@ -320,7 +276,7 @@ TEST_F(ZelboRecord, LimitsStopTheRecordingByThemselves) {
     };
     for (const Case& c : cases) {
         // 641 x 479 is recorded as 640 x 472.
-        WriteRegion(100, 100, 741, 579);
+        WriteRegion(100, 100, 741, 579, 30);
         Noise noise(100, 100, 641, 479);
         Session session;
         ASSERT_TRUE(session.Start(pin_, c.maxSize, c.maxTime, NoAudio())) << c.name;
@@ -393,7 +349,7 @@ TEST_F(ZelboRecord, WriteFailuresEndTheRecordingAndSayWhy) {
         {"full disk", small + "\\full", "(the disk is full)"},
     };
     for (const Case& c : cases) {
-        WriteRegion(100, 100, 420, 340);
+        WriteRegion(100, 100, 420, 340, 30);
         Noise noise(100, 100, 320, 240);
         Session session;
         session.recordings = c.folder.empty() ? session.folder + "\\gone" : c.folder;
@@ -426,7 +382,7 @@ TEST_F(ZelboRecord, FailedSaveKeepsTheSettingsFile) {
     ::CreateDirectoryA(folder.c_str(), nullptr);
     ASSERT_TRUE(::CopyFileA(FromUnix(ZELBO_EXE).c_str(), (folder + "\\Zelbo.exe").c_str(), FALSE));
     // Written by hand: the program writes it back in its own layout at start.
-    const std::string settings = SettingsText(folder, pin_, 0, 0, true) + "\n";
+    const std::string settings = SettingsText({folder, pin_, 0, 0, true}) + "\n";
     WriteFile(folder + "\\Settings.ini", settings);
     const std::string filler = FillDisk(full, 0);
     {
@@ -459,7 +415,7 @@ double Contrast(COLORREF a, COLORREF b) {
 // Exit during a recording: the status box is readable while it runs, and the
 // file ends whole.
 TEST_F(ZelboRecord, ExitDuringARecordingEndsTheFileWhole) {
-    WriteRegion(100, 100, 420, 340);
+    WriteRegion(100, 100, 420, 340, 30);
     Noise noise(100, 100, 320, 240);
     Session session;
     ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio()));
@@ -509,7 +465,7 @@ TEST_F(ZelboRecord, TenSecondsOfWindowsMediaWithTheTone) {
     if (NoAudio()) GTEST_SKIP() << "the audio capture filter \"Korvell Audio Capture\" has no output pin";
     Tone tone;
     ASSERT_TRUE(tone.Playing());
-    WriteRegion(100, 100, 420, 340);
+    WriteRegion(100, 100, 420, 340, 30);
     Noise noise(100, 100, 320, 240);
     Session session;
     ASSERT_TRUE(session.Start(pin_, 0, 0, false, 15, 1000, 1));
@@ -529,7 +485,7 @@ TEST_F(ZelboRecord, TenSecondsOfWindowsMediaWithTheTone) {
 // Quitting mid-recording stops the graph, which finishes the ASF file.
 TEST_F(ZelboRecord, ExitDuringAWindowsMediaRecordingLeavesAReadableFile) {
     if (NoAudio()) GTEST_SKIP() << "the audio capture filter \"Korvell Audio Capture\" has no output pin";
-    WriteRegion(100, 100, 420, 340);
+    WriteRegion(100, 100, 420, 340, 30);
     Session session;
     ASSERT_TRUE(session.Start(pin_, 0, 0, false, 15, 1000, 1));
     Click(session.panel, 30, 130);
@@ -571,7 +527,7 @@ TEST_F(ZelboRecord, MissingVideoEngineIsReportedAndTheProgramAnswers) {
     } restore{bin + "\\Vidrel.ax"};
     Register(copy + "\\Vidrel.ax");
 
-    WriteRegion(100, 100, 420, 340);
+    WriteRegion(100, 100, 420, 340, 30);
     Session session;
     ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio()));
     Click(session.panel, 30, 130);
@@ -598,7 +554,7 @@ TEST_F(ZelboRecord, DISABLED_Benchmark1280x720At30) {
     };
     const int seconds = number("ZELBO_BENCH_SECONDS", 60);
     const int width = number("ZELBO_BENCH_WIDTH", 1280), height = number("ZELBO_BENCH_HEIGHT", 720);
-    WriteRegion(0, 0, width, height);
+    WriteRegion(0, 0, width, height, 30);
     Noise noise(0, 0, width, height);
     Session session;
     ASSERT_TRUE(session.Start(pin_, 0, 0, NoAudio(), 30, 8000));

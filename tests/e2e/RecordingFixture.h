@@ -133,35 +133,9 @@ private:
     HWND hwnd_ = nullptr;
 };
 
+// The recordings' settings: 2 Mbit/s, no size cap.
 inline std::string Settings(const std::string& folder, int fps, int maxFileTime = 0) {
-    return "Vantor Settings -- Do not delete or alter\n"
-           "*****************************************************\n"
-           "Recording Folder: " +
-           folder + "\nProtocol: 0\nVideo Bitrate: 2000\nAudio Bitrate: 256\nFrame Rate: " + std::to_string(fps) +
-           "\nAudio Source: Korvell Audio Capture\nAudio Input: \nAudio Output: Capture\n"
-           "Max File Size: 0\nMax File Time: " +
-           std::to_string(maxFileTime) +
-           "\nAudio Test Done: 1\nHide: 0\nAudio Only: 0\nVideo Only: 0\n"
-           "Video Accel: 0\nOnTop: 1\nAudio Message: 0\nVideo Message: 0\nPlayer: 0\nAudio_Sonifer: 0\n"
-           "Audio Compression: 0\nAutoWnd: 0\nDelay: 0\nVistaAudio: 0\n"
-           "*****************************************************\nend";
-}
-
-inline void WriteRegion(DWORD left, DWORD top, DWORD right, DWORD bottom, DWORD fps) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    const DWORD values[] = {left, right, top, bottom, fps};
-    const char* names[] = {"Left", "Right", "Top", "Bottom", "FrameRate"};
-    for (int i = 0; i < 5; ++i)
-        ::RegSetValueExA(key, names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values[i]), 4);
-    ::RegCloseKey(key);
-}
-
-inline std::uint64_t FileSize(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return SettingsText({folder, "Capture", 0, maxFileTime, false, fps, 2000});
 }
 
 inline std::string FindRecording(const std::string& folder) {
