@@ -318,6 +318,16 @@ protected:
         CoUninitialize();
     }
 
+    // "Korvell Sink Filter" in the graph, writing a fresh file at target.
+    void AddFileSink(const std::wstring& target, ComPtr<IBaseFilter>* sink) {
+        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink->Put()));
+        ASSERT_EQ(S_OK, graph_->AddFilter(sink->Get(), L"Korvell Sink Filter"));
+        ComPtr<IFileSinkFilter> file;
+        ASSERT_EQ(S_OK, (*sink)->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
+        DeleteFileW(target.c_str());
+        ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
+    }
+
     template <class F>
     F* Own(F* f) {
         f->NonDelegatingAddRef();
@@ -531,13 +541,8 @@ TEST_F(MuxGraph, ProgramsOfATransportStream) {
     EXPECT_EQ(E_FAIL, second->SetValue(&kProgramId, &pid));
 
     ComPtr<IBaseFilter> sink;
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
-    ASSERT_EQ(S_OK, graph_->AddFilter(sink.Get(), L"Korvell Sink Filter"));
-    ComPtr<IFileSinkFilter> file;
-    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
     const std::wstring target = InPath(L"muxora_two_programs.ts");
-    DeleteFileW(target.c_str());
-    ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(AddFileSink(target, &sink));
 
     ConnectSource(MpegVideoType(352, 288, kFrame, 2000000), SplitMpegVideo(Load(L"video.m2v"), kFrame), L"Input0");
     VARIANT to;
@@ -748,13 +753,8 @@ TEST_F(MuxGraph, RawAacFramesGetAdtsHeaders) {
     format[sizeof(WAVEFORMATEX) + 1] = 0x90;  // two channels
 
     ComPtr<IBaseFilter> sink;
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
-    ASSERT_EQ(S_OK, graph_->AddFilter(sink.Get(), L"Korvell Sink Filter"));
-    ComPtr<IFileSinkFilter> file;
-    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
     const std::wstring target = InPath(L"muxora_aac.ts");
-    DeleteFileW(target.c_str());
-    ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(AddFileSink(target, &sink));
     ConnectSource(type, frames, L"Input0");
     EXPECT_EQ(11, ReadNumber(PinConfig(L"Input0"), kStreamType));
     ComPtr<IPin> in;
@@ -893,13 +893,8 @@ class MuxGraphWrite : public MuxGraph, public ::testing::WithParamInterface<Writ
 TEST_P(MuxGraphWrite, WritesStreamThatAnotherDemuxerReads) {
     const WriteCase c = GetParam();
     ComPtr<IBaseFilter> sink;
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
-    ASSERT_EQ(S_OK, graph_->AddFilter(sink.Get(), L"Korvell Sink Filter"));
-    ComPtr<IFileSinkFilter> file;
-    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
     const std::wstring target = InPath(c.file);
-    DeleteFileW(target.c_str());
-    ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(AddFileSink(target, &sink));
     if (c.output == 3) {
         // Fixed PIDs are not offered by IModuleConfig::SetValue, only by the parameter itself.
         ComPtr<IParamConfig> param;
@@ -963,13 +958,8 @@ class MuxGraphStop : public MuxGraph, public ::testing::WithParamInterface<StopC
 TEST_P(MuxGraphStop, StopWithoutEndOfStreamClosesTheFile) {
     const StopCase c = GetParam();
     ComPtr<IBaseFilter> sink;
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Sink Filter", sink.Put()));
-    ASSERT_EQ(S_OK, graph_->AddFilter(sink.Get(), L"Korvell Sink Filter"));
-    ComPtr<IFileSinkFilter> file;
-    ASSERT_EQ(S_OK, sink->QueryInterface(IID_IFileSinkFilter, file.PutVoid()));
     const std::wstring target = InPath(c.file);
-    DeleteFileW(target.c_str());
-    ASSERT_EQ(S_OK, file->SetFileName(target.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(AddFileSink(target, &sink));
     ASSERT_EQ(S_OK, Set(kOutput, c.output));
     const struct {
         CMediaType type;
