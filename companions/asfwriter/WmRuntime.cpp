@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "companions/asfwriter/ProfileLayout.h"
-#include "companions/asfwriter/SelfCountedObject.h"
+#include "platform/com/SelfCountedObject.h"
 
 namespace {
 

@@ -242,7 +242,7 @@ STDMETHODIMP CBaseFilter::Unregister() {
 // ---- CEnumPins ----
 
 CEnumPins::CEnumPins(CBaseFilter* pFilter, CEnumPins* pEnumPins)
-    : m_Position(0), m_PinCount(0), m_pFilter(pFilter), m_Version(0), m_cRef(1) {
+    : m_Position(0), m_PinCount(0), m_pFilter(pFilter), m_Version(0) {
     if (pEnumPins == NULL) {
         m_Version = m_pFilter->GetPinVersion();
         m_PinCount = m_pFilter->GetPinCount();
@@ -256,27 +256,6 @@ CEnumPins::CEnumPins(CBaseFilter* pFilter, CEnumPins* pEnumPins)
 
 CEnumPins::~CEnumPins() {
     m_pFilter->Release();
-}
-
-STDMETHODIMP CEnumPins::QueryInterface(REFIID riid, void** ppv) {
-    CheckPointer(ppv, E_POINTER);
-    if (IsEqualIID(riid, IID_IEnumPins) || IsEqualIID(riid, IID_IUnknown)) {
-        *ppv = static_cast<IEnumPins*>(this);
-        AddRef();
-        return NOERROR;
-    }
-    *ppv = NULL;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::AddRef() {
-    return InterlockedIncrement(&m_cRef);
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::Release() {
-    LONG cRef = InterlockedDecrement(&m_cRef);
-    if (cRef == 0) delete this;
-    return static_cast<ULONG>(cRef);
 }
 
 STDMETHODIMP CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) {
@@ -325,8 +304,7 @@ STDMETHODIMP CEnumPins::Clone(IEnumPins** ppEnum) {
 
 // ---- CEnumMediaTypes ----
 
-CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnum)
-    : m_Position(0), m_pPin(pPin), m_Version(0), m_cRef(1) {
+CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnum) : m_Position(0), m_pPin(pPin), m_Version(0) {
     if (pEnum == NULL) {
         m_Version = m_pPin->GetMediaTypeVersion();
     } else {
@@ -338,27 +316,6 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnum)
 
 CEnumMediaTypes::~CEnumMediaTypes() {
     m_pPin->Release();
-}
-
-STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
-    CheckPointer(ppv, E_POINTER);
-    if (IsEqualIID(riid, IID_IEnumMediaTypes) || IsEqualIID(riid, IID_IUnknown)) {
-        *ppv = static_cast<IEnumMediaTypes*>(this);
-        AddRef();
-        return NOERROR;
-    }
-    *ppv = NULL;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::AddRef() {
-    return InterlockedIncrement(&m_cRef);
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::Release() {
-    LONG cRef = InterlockedDecrement(&m_cRef);
-    if (cRef == 0) delete this;
-    return static_cast<ULONG>(cRef);
 }
 
 STDMETHODIMP CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) {

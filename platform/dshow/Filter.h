@@ -1,6 +1,7 @@
 // Base filter, pins and their enumerators.
 #pragma once
 
+#include "platform/com/SelfCountedObject.h"
 #include "platform/dshow/ComBase.h"
 #include "platform/dshow/MediaType.h"
 #include "platform/dshow/RefTime.h"
@@ -170,16 +171,12 @@ private:
     void Init(CBaseFilter* pFilter, CCritSec* pLock, LPCWSTR pName, PIN_DIRECTION dir);
 };
 
-class CEnumPins : public IEnumPins {
+class CEnumPins final : public SelfCountedObject<IEnumPins> {
 public:
     CEnumPins(CBaseFilter* pFilter, CEnumPins* pEnumPins);
     CEnumPins(const CEnumPins&) = delete;
     CEnumPins& operator=(const CEnumPins&) = delete;
-    virtual ~CEnumPins();
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    ~CEnumPins() override;
 
     STDMETHODIMP Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) override;
     STDMETHODIMP Skip(ULONG cPins) override;
@@ -193,19 +190,14 @@ private:
     int m_PinCount;
     CBaseFilter* m_pFilter;
     LONG m_Version;
-    LONG m_cRef;
 };
 
-class CEnumMediaTypes : public IEnumMediaTypes {
+class CEnumMediaTypes final : public SelfCountedObject<IEnumMediaTypes> {
 public:
     CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnumMediaTypes);
     CEnumMediaTypes(const CEnumMediaTypes&) = delete;
     CEnumMediaTypes& operator=(const CEnumMediaTypes&) = delete;
-    virtual ~CEnumMediaTypes();
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    ~CEnumMediaTypes() override;
 
     STDMETHODIMP Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) override;
     STDMETHODIMP Skip(ULONG cMediaTypes) override;
@@ -218,7 +210,6 @@ private:
     int m_Position;
     CBasePin* m_pPin;
     LONG m_Version;
-    LONG m_cRef;
 };
 
 class AM_NOVTABLE CBaseOutputPin : public CBasePin {

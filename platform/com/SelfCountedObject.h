@@ -1,9 +1,12 @@
-// Reference counting and QueryInterface for the runtime stand-in's objects,
-// which are created by plain new and delete themselves on their last Release.
-// The first interface named also answers IUnknown.
+// Reference counting and QueryInterface for small objects that are not
+// aggregated (enumerators, stand-in runtime objects): created by plain new
+// with one reference, they delete themselves on their last Release. The
+// first interface named also answers IUnknown.
 #pragma once
 
 #include <windows.h>
+
+#include <unknwn.h>
 
 // The interfaces have no virtual destructors; the object deletes itself
 // through its own virtual one.
