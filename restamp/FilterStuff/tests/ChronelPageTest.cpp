@@ -8,6 +8,7 @@
 
 #include "restamp/FilterStuff/ChronelIds.h"
 #include "restamp/FilterStuff/ChronelResource.h"
+#include "restamp/FilterStuff/tests/ChronelChain.h"
 #include "tests/support/GraphHelpers.h"
 #include "tests/support/PageHost.h"
 
@@ -99,29 +100,9 @@ TEST_F(ChronelPage, AnObjectWithoutTheInterfacesShowsTheVersionOnly) {
 }
 
 TEST_F(ChronelPage, AfterAProgramStreamTheTreeShowsItsFormat) {
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(S_OK,
-              CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.PutVoid()));
-    ComPtr<IMediaControl> control;
-    ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
-    ComPtr<IBaseFilter> source;
-    ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source.Put()));
-    RecorderFilter* recorder = new RecorderFilter;
-    recorder->NonDelegatingAddRef();
-    ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Source"));
-    ASSERT_EQ(S_OK, graph->AddFilter(chronel_.Get(), L"Chronel"));
-    ASSERT_EQ(S_OK, graph->AddFilter(recorder, L"Recorder"));
-    ComPtr<IFileSourceFilter> load;
-    ASSERT_EQ(S_OK, source->QueryInterface(IID_IFileSourceFilter, load.PutVoid()));
-    ASSERT_EQ(S_OK, load->Load(KORVELL_PROGRAM_STREAM, nullptr));
-    ComPtr<IPin> srcOut, in, out;
-    ASSERT_EQ(S_OK, FindPinByName(source.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()));
-    ASSERT_EQ(S_OK, FindPinByName(chronel_.Get(), PINDIR_INPUT, L"Input", in.Put()));
-    ASSERT_EQ(S_OK, FindPinByName(chronel_.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
-    ASSERT_EQ(S_OK, graph->ConnectDirect(srcOut.Get(), in.Get(), nullptr));
-    ASSERT_EQ(S_OK, graph->ConnectDirect(out.Get(), &recorder->Pin(), nullptr));
-    ASSERT_TRUE(SUCCEEDED(control->Run()));
-    EXPECT_TRUE(recorder->Pin().WaitForEnd(60000));
+    ChronelChain chain;
+    ASSERT_EQ(S_OK, chain.Build(KORVELL_PROGRAM_STREAM, chronel_.Get()));
+    EXPECT_TRUE(chain.RunUntilEnd(60000));
     {
         PageHost host;
         ASSERT_EQ(S_OK, host.Open(CLSID_KorvellChronelPage, chronel_.Get()));
@@ -131,9 +112,6 @@ TEST_F(ChronelPage, AfterAProgramStreamTheTreeShowsItsFormat) {
         EXPECT_EQ(tree[0].children, std::vector<std::string>{"Output"});
         host.SaveShot(KORVELL_PAGE_SHOTS "/chronel_about_detected.bmp");
     }
-    control->Stop();
-    graph->RemoveFilter(recorder);
-    recorder->NonDelegatingRelease();
 }
 
 }  // namespace

@@ -6,11 +6,11 @@
 
 #include <initguid.h>
 
-#include "companions/testsource/TestSourceControl.h"
-#include "tests/support/GraphHelpers.h"
+#include "restamp/FilterStuff/tests/ChronelChain.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 using namespace graphtest;
@@ -23,58 +23,22 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         folder_ = MakeTempFolder();
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         graph_.PutVoid()));
-        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()));
-        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source_.Put()));
-        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel_.Put()));
-        recorder_ = new RecorderFilter;
-        recorder_->NonDelegatingAddRef();
-        ASSERT_EQ(S_OK, graph_->AddFilter(source_.Get(), L"Source"));
-        ASSERT_EQ(S_OK, graph_->AddFilter(chronel_.Get(), L"MPEG Chronel"));
-        ASSERT_EQ(S_OK, graph_->AddFilter(recorder_, L"Recorder"));
-
-        const auto content = PatternBytes(10000, 3);
         const std::wstring source = folder_ + L"\\in.bin";
-        ASSERT_TRUE(WriteFileBytes(source, content));
-        ComPtr<ITestSourceControl> pacing;
-        ASSERT_EQ(S_OK, source_->QueryInterface(IID_ITestSourceControl, pacing.PutVoid()));
-        ASSERT_EQ(S_OK, pacing->SetPacing(2500, 0));
-        ComPtr<IFileSourceFilter> load;
-        ASSERT_EQ(S_OK, source_->QueryInterface(IID_IFileSourceFilter, load.PutVoid()));
-        ASSERT_EQ(S_OK, load->Load(source.c_str(), nullptr));
-        ComPtr<IPin> srcOut, in, out;
-        ASSERT_EQ(S_OK, FindPinByName(source_.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()));
-        ASSERT_EQ(S_OK, FindPinByName(chronel_.Get(), PINDIR_INPUT, L"Input", in.Put()));
-        ASSERT_EQ(S_OK, FindPinByName(chronel_.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
-        ASSERT_EQ(S_OK, graph_->ConnectDirect(srcOut.Get(), in.Get(), nullptr));
-        ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), &recorder_->Pin(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(source, PatternBytes(10000, 3)));
+        chain_ = std::make_unique<ChronelChain>();
+        ASSERT_EQ(S_OK, chain_->Build(source.c_str(), nullptr, 2500));
     }
 
     void TearDown() override {
-        if (control_) control_->Stop();
-        control_.Reset();
-        source_.Reset();
-        chronel_.Reset();
-        graph_.Reset();
-        if (recorder_) recorder_->NonDelegatingRelease();
+        chain_.reset();
         RemoveTree(folder_);
         CoUninitialize();
     }
 
-    std::vector<SeenSample> RunToEnd() {
-        recorder_->Pin().Clear();
-        EXPECT_TRUE(SUCCEEDED(control_->Run()));
-        EXPECT_TRUE(recorder_->Pin().WaitForEnd(20000));
-        EXPECT_EQ(S_OK, control_->Stop());
-        return recorder_->Pin().Seen();
-    }
+    std::vector<SeenSample> RunToEnd() { return chain_->RunToEnd(20000); }
 
     std::wstring folder_;
-    ComPtr<IGraphBuilder> graph_;
-    ComPtr<IMediaControl> control_;
-    ComPtr<IBaseFilter> source_, chronel_;
-    RecorderFilter* recorder_ = nullptr;
+    std::unique_ptr<ChronelChain> chain_;
 };
 
 // The first chunk after a start is stamped [0, 1], sync point and
@@ -113,32 +77,9 @@ TEST(ChronelProgramStream, StampsFollowTheStreamTimes) {
     {
         std::vector<unsigned char> content;
         ASSERT_TRUE(ReadFileBytes(KORVELL_PROGRAM_STREAM, &content)) << "made by make_program_stream.sh";
-        ComPtr<IGraphBuilder> graph;
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         graph.PutVoid()));
-        ComPtr<IMediaControl> control;
-        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, control.PutVoid()));
-        ComPtr<IBaseFilter> source, chronel;
-        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source.Put()));
-        ASSERT_EQ(S_OK, FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel.Put()));
-        RecorderFilter* recorder = new RecorderFilter;
-        recorder->NonDelegatingAddRef();
-        ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Source"));
-        ASSERT_EQ(S_OK, graph->AddFilter(chronel.Get(), L"MPEG Chronel"));
-        ASSERT_EQ(S_OK, graph->AddFilter(recorder, L"Recorder"));
-        ComPtr<IFileSourceFilter> load;
-        ASSERT_EQ(S_OK, source->QueryInterface(IID_IFileSourceFilter, load.PutVoid()));
-        ASSERT_EQ(S_OK, load->Load(KORVELL_PROGRAM_STREAM, nullptr));
-        ComPtr<IPin> srcOut, in, out;
-        ASSERT_EQ(S_OK, FindPinByName(source.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()));
-        ASSERT_EQ(S_OK, FindPinByName(chronel.Get(), PINDIR_INPUT, L"Input", in.Put()));
-        ASSERT_EQ(S_OK, FindPinByName(chronel.Get(), PINDIR_OUTPUT, L"Output", out.Put()));
-        ASSERT_EQ(S_OK, graph->ConnectDirect(srcOut.Get(), in.Get(), nullptr));
-        ASSERT_EQ(S_OK, graph->ConnectDirect(out.Get(), &recorder->Pin(), nullptr));
-        ASSERT_TRUE(SUCCEEDED(control->Run()));
-        EXPECT_TRUE(recorder->Pin().WaitForEnd(60000));
-        control->Stop();
-        std::vector<SeenSample> seen = recorder->Pin().Seen();
+        ChronelChain chain;
+        ASSERT_EQ(S_OK, chain.Build(KORVELL_PROGRAM_STREAM));
+        std::vector<SeenSample> seen = chain.RunToEnd(60000);
         std::vector<unsigned char> joined;
         std::vector<REFERENCE_TIME> stamps;
         for (const SeenSample& s : seen) {
@@ -152,8 +93,6 @@ TEST(ChronelProgramStream, StampsFollowTheStreamTimes) {
         // A 4 s stream ends near 4 s.
         EXPECT_GT(stamps.back(), 25000000);
         EXPECT_LT(stamps.back(), 60000000);
-        graph->RemoveFilter(recorder);
-        recorder->NonDelegatingRelease();
     }
     CoUninitialize();
 }
@@ -164,38 +103,10 @@ namespace {
 
 // Runs a file through source, Chronel and a recorder; the samples seen.
 std::vector<SeenSample> RunFile(const wchar_t* path) {
-    std::vector<SeenSample> seen;
-    ComPtr<IGraphBuilder> graph;
-    EXPECT_EQ(S_OK,
-              CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.PutVoid()));
-    if (!graph) return seen;
-    ComPtr<IMediaControl> control;
-    ComPtr<IBaseFilter> source, chronel;
-    ComPtr<IFileSourceFilter> load;
-    ComPtr<IPin> srcOut, in, out;
-    RecorderFilter* recorder = new RecorderFilter;
-    recorder->NonDelegatingAddRef();
-    const bool built =
-        graph->QueryInterface(IID_IMediaControl, control.PutVoid()) == S_OK &&
-        FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Test File Source", source.Put()) == S_OK &&
-        FindFilterByFriendlyName(kLegacyFilterCategory, L"Korvell Chronel", chronel.Put()) == S_OK &&
-        graph->AddFilter(source.Get(), L"Source") == S_OK && graph->AddFilter(chronel.Get(), L"MPEG Chronel") == S_OK &&
-        graph->AddFilter(recorder, L"Recorder") == S_OK &&
-        source->QueryInterface(IID_IFileSourceFilter, load.PutVoid()) == S_OK && load->Load(path, nullptr) == S_OK &&
-        FindPinByName(source.Get(), PINDIR_OUTPUT, L"Output", srcOut.Put()) == S_OK &&
-        FindPinByName(chronel.Get(), PINDIR_INPUT, L"Input", in.Put()) == S_OK &&
-        FindPinByName(chronel.Get(), PINDIR_OUTPUT, L"Output", out.Put()) == S_OK &&
-        graph->ConnectDirect(srcOut.Get(), in.Get(), nullptr) == S_OK &&
-        graph->ConnectDirect(out.Get(), &recorder->Pin(), nullptr) == S_OK;
-    EXPECT_TRUE(built);
-    if (built && SUCCEEDED(control->Run())) {
-        EXPECT_TRUE(recorder->Pin().WaitForEnd(60000));
-        EXPECT_EQ(S_OK, control->Stop());
-        seen = recorder->Pin().Seen();
-    }
-    graph->RemoveFilter(recorder);
-    recorder->NonDelegatingRelease();
-    return seen;
+    ChronelChain chain;
+    const HRESULT built = chain.Build(path);
+    EXPECT_EQ(S_OK, built);
+    return SUCCEEDED(built) ? chain.RunToEnd(60000) : std::vector<SeenSample>();
 }
 
 size_t CountCode(const std::vector<unsigned char>& d, unsigned char code) {
