@@ -10,6 +10,7 @@
 
 #include <mmreg.h>
 
+#include "tests/support/PageHost.h"
 #include "platform/include/DmoRuntime.h"
 #include "platform/include/PlayerPlugin.h"
 #include "plugin/PluginIds.h"
@@ -485,36 +486,7 @@ TEST(PluginSharedBlock, AbandonedMutexStillCarriesTheRecord) {
     }).join();
 }
 
-// The frame a property page sits in, as far as the page asks of it.
-class TestPageSite : public IPropertyPageSite {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyPageSite)) {
-            *ppv = static_cast<IPropertyPageSite*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the test's stack
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP OnStatusChange(DWORD flags) override {
-        if (flags & PROPPAGESTATUS_DIRTY) ++dirty;
-        return S_OK;
-    }
-    STDMETHODIMP GetLocaleID(LCID* id) override {
-        if (!id) return E_POINTER;
-        *id = LOCALE_USER_DEFAULT;
-        return S_OK;
-    }
-    STDMETHODIMP GetPageContainer(IUnknown** unk) override {
-        if (unk) *unk = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
-    int dirty = 0;
-};
+using pagehost::TestPageSite;
 
 DWORD StoredFactor() {
     DWORD value = 0, size = sizeof value;

@@ -4,6 +4,7 @@
 // filter's values. Screenshots of the pages go to the build tree.
 #include <gtest/gtest.h>
 
+#include "tests/support/PageHost.h"
 #include "tests/support/EsSource.h"
 
 #include <initguid.h>
@@ -30,35 +31,7 @@ namespace {
 constexpr int kEditorId = 100;  // the page's in-place editor
 constexpr REFERENCE_TIME kFrame = 400000;
 
-class TestPageSite : public IPropertyPageSite {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyPageSite)) {
-            *ppv = static_cast<IPropertyPageSite*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives in the fixture
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP OnStatusChange(DWORD flags) override {
-        if (flags & PROPPAGESTATUS_DIRTY) ++dirty;
-        return S_OK;
-    }
-    STDMETHODIMP GetLocaleID(LCID* id) override {
-        if (!id) return E_POINTER;
-        *id = LOCALE_USER_DEFAULT;
-        return S_OK;
-    }
-    STDMETHODIMP GetPageContainer(IUnknown** unk) override {
-        if (unk) *unk = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
-    int dirty = 0;
-};
+using pagehost::TestPageSite;
 
 void Pump(int ms = 0) {
     const DWORD end = GetTickCount() + static_cast<DWORD>(ms);
