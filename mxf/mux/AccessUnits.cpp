@@ -32,14 +32,16 @@ bool IsStartCode(const uint8_t* p) {
 
 int32_t InputStore::Record(const uint8_t* data, size_t length, int64_t start, int64_t end) {
     try {
-        // Consumed bytes leave only here, so that cutting many small units
-        // does not move the rest each time.
-        if (head_ > 0) {
+        // Consumed bytes leave only here, and only once they outweigh the
+        // rest, so that neither many small units nor many small calls move
+        // the unread bytes each time.
+        if (head_ > 0 && head_ >= bytes_.size() - head_) {
             bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(head_));
             head_ = 0;
         }
-        entries_.push_back({bytes_.size(), start, end});
+        entries_.push_back({bytes_.size() - head_, start, end});
         bytes_.insert(bytes_.end(), data, data + length);
+        largest_ = std::max(largest_, Size());
     } catch (const std::bad_alloc&) {
         return -29;
     }
@@ -52,6 +54,12 @@ void InputStore::Consume(size_t n) {
     if (Size() == 0) {
         bytes_.clear();
         head_ = 0;
+    }
+    ShiftEntries(n);
+}
+
+void InputStore::ShiftEntries(size_t n) {
+    if (Size() == 0) {
         entries_.clear();
         return;
     }
@@ -60,6 +68,26 @@ void InputStore::Consume(size_t n) {
         if (e.position >= n) entries_[kept++] = {e.position - n, e.start, e.end};
     }
     entries_.resize(kept);
+}
+
+void InputStore::TakeFront(size_t n, std::vector<uint8_t>* out) {
+    n = std::min(n, Size());
+    // The buffer changes hands only when that copies fewer bytes.
+    if (head_ > 0 || !pool_ || Size() - n >= n) {
+        if (pool_ && out->capacity() < n) *out = pool_->Take(n);
+        out->assign(Data(), Data() + n);
+        Consume(n);
+        return;
+    }
+    // The rest moves to a buffer with room for the most the store held,
+    // so that it need not grow again.
+    std::vector<uint8_t> rest = pool_->Take(largest_);
+    rest.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(n), bytes_.end());
+    bytes_.resize(n);
+    out->swap(bytes_);
+    pool_->Give(std::move(bytes_));  // the buffer *out held before
+    bytes_ = std::move(rest);
+    ShiftEntries(n);
 }
 
 bool InputStore::Cut(size_t position, size_t length) {
@@ -121,25 +149,36 @@ int32_t EssenceHandler::AddData(const uint8_t* data, uint32_t length, int64_t st
     if (!data && length) return -30;
     const int32_t r = store_.Record(data, length, start, end);
     if (r < 0) return r;
-    return CutUnits(false);
+    return Cut(false);
 }
 
 int32_t EssenceHandler::Flush() {
-    const int32_t r = CutUnits(true);
+    const int32_t r = Cut(true);
     store_.Clear();
     return r;
+}
+
+int32_t EssenceHandler::Cut(bool flush) {
+    try {
+        return CutUnits(flush);
+    } catch (const std::bad_alloc&) {
+        return kNoMemory;
+    }
 }
 
 void EssenceHandler::Reset() {
     store_.Clear();
 }
 
+void EssenceHandler::TakeBytes(size_t length, AccessUnit* unit) {
+    store_.Times(0, length, &unit->start, &unit->end);
+    store_.TakeFront(length, &unit->data);
+}
+
 void EssenceHandler::Emit(size_t length, int64_t duration, AccessUnit unit) {
-    unit.data.assign(store_.Data(), store_.Data() + length);
-    store_.Times(0, length, &unit.start, &unit.end);
+    TakeBytes(length, &unit);
     unit.duration = duration;
     unit.number = ++count_;
-    store_.Consume(length);
     units_.push_back(std::move(unit));
 }
 
@@ -212,11 +251,9 @@ void Mpeg2Handler::CloseUnit(size_t length) {
             duration = duration * 3 / 2;
         }
     }
-    u.data.assign(store_.Data(), store_.Data() + length);
-    store_.Times(0, length, &u.start, &u.end);
+    TakeBytes(length, &u);
     u.duration = duration;
     u.number = ++count_;
-    store_.Consume(length);
     if (u.gopStart && !waiting_.empty()) ReleaseGop();
     waiting_.push_back(std::move(u));
     fields_ = 0;

@@ -195,6 +195,39 @@ uint8_t HdmvAssignment(uint32_t channels) {
     }
 }
 
+// Copies the samples of channel k of an interleaved run of n samples to
+// out[k * n * bps ...]; each sample width gets a loop of its own.
+template <uint32_t kBytes>
+void DeinterleaveChannel(const uint8_t* in, uint8_t* out, uint32_t n, uint32_t ch, uint32_t k) {
+    const uint8_t* src = in + k * kBytes;
+    const size_t step = size_t{ch} * kBytes;
+    for (uint32_t j = 0; j < n; j++, src += step, out += kBytes) std::memcpy(out, src, kBytes);
+}
+
+void PackPlanar(const uint8_t* in, uint8_t* out, uint32_t n, uint32_t ch, uint32_t bps) {
+    if (ch == 1) {
+        std::memcpy(out, in, size_t{n} * bps);  // one channel is already planar
+        return;
+    }
+    for (uint32_t k = 0; k < ch; k++) {
+        uint8_t* dst = out + size_t{k} * n * bps;
+        switch (bps) {
+            case 2:
+                DeinterleaveChannel<2>(in, dst, n, ch, k);
+                break;
+            case 3:
+                DeinterleaveChannel<3>(in, dst, n, ch, k);
+                break;
+            case 4:
+                DeinterleaveChannel<4>(in, dst, n, ch, k);
+                break;
+            default:
+                for (uint32_t j = 0; j < n; j++) std::memcpy(dst + j * bps, in + (j * ch + k) * bps, bps);
+                break;
+        }
+    }
+}
+
 void Pack(WavState* s, int frame) {
     const uint32_t n = s->samples[frame];
     const uint32_t ch = s->fmt.channels;
@@ -203,9 +236,7 @@ void Pack(WavState* s, int frame) {
     uint8_t* out = s->unit.data();
     switch (s->form) {
         case WAV_FORM_PLANAR:
-            for (uint32_t k = 0; k < ch; k++) {
-                for (uint32_t j = 0; j < n; j++) std::memcpy(out + (k * n + j) * bps, in + (j * ch + k) * bps, bps);
-            }
+            PackPlanar(in, out, n, ch, bps);
             break;
         case WAV_FORM_331M: {
             const bool cycled = s->rateCode == 4 || s->rateCode == 7;
