@@ -18,8 +18,8 @@ namespace mexora {
 
 class BackgroundWriter {
 public:
-    static constexpr size_t kBlockBytes = 4u << 20;
-    static constexpr size_t kBlocks = 3;  // one being filled, the others queued or being written
+    static constexpr size_t kBlockBytes = 256u << 10;
+    static constexpr size_t kBlocks = 8;  // one being filled, the others queued or being written
 
     BackgroundWriter() = default;
     ~BackgroundWriter();
@@ -27,8 +27,9 @@ public:
     BackgroundWriter& operator=(const BackgroundWriter&) = delete;
 
     // Writes to f from now on (the caller keeps it, and leaves it alone until
-    // Flush or Detach); false when the thread or the blocks cannot be had.
-    bool Attach(FILE* f);
+    // Flush or Detach); with emptyFirst the thread first cuts the file to no
+    // bytes (f is open for appending). False when the thread cannot be had.
+    bool Attach(FILE* f, bool emptyFirst = false);
     // Copies n bytes into the block being filled; false once any write failed.
     bool Write(const uint8_t* p, size_t n);
     // Hands over what is buffered and waits until the file took it all;
@@ -39,7 +40,7 @@ public:
     bool Attached() const { return file_ != nullptr; }
 
 private:
-    void Run();
+    void Run(bool emptyFirst);
     bool Submit();  // queues the block being filled and takes a free one
     bool NewBlock(std::vector<uint8_t>* block);
 
