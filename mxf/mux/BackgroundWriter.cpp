@@ -1,7 +1,5 @@
 #include "mxf/mux/BackgroundWriter.h"
 
-#include "mxf/mux/FileIo.h"
-
 #include <new>
 #include <system_error>
 #include <utility>
@@ -12,17 +10,15 @@ BackgroundWriter::~BackgroundWriter() {
     (void)Detach();
 }
 
-bool BackgroundWriter::Attach(FILE* f, bool emptyFirst) {
+bool BackgroundWriter::Attach(FILE* f) {
     if (!f || file_) return false;
     stop_ = false;
     failed_ = false;
-    busy_ = emptyFirst;  // until the file is empty
     file_ = f;
     try {
-        thread_ = std::thread(&BackgroundWriter::Run, this, emptyFirst);
+        thread_ = std::thread(&BackgroundWriter::Run, this);
     } catch (const std::system_error&) {
         file_ = nullptr;
-        busy_ = false;
         return false;
     }
     return true;
@@ -39,13 +35,8 @@ bool BackgroundWriter::NewBlock(std::vector<uint8_t>* block) {
     return true;
 }
 
-void BackgroundWriter::Run(bool emptyFirst) {
-    // Dropping an old file's bytes takes a while: it overlaps the first blocks' making.
-    const bool emptied = !emptyFirst || EmptyFile(file_);
+void BackgroundWriter::Run() {
     std::unique_lock<std::mutex> hold(lock_);
-    if (!emptied) failed_ = true;
-    busy_ = false;
-    changed_.notify_all();
     for (;;) {
         changed_.wait(hold, [this] { return stop_ || !full_.empty(); });
         if (full_.empty()) return;  // stopped with nothing left

@@ -27,9 +27,8 @@ public:
     BackgroundWriter& operator=(const BackgroundWriter&) = delete;
 
     // Writes to f from now on (the caller keeps it, and leaves it alone until
-    // Flush or Detach); with emptyFirst the thread first cuts the file to no
-    // bytes (f is open for appending). False when the thread cannot be had.
-    bool Attach(FILE* f, bool emptyFirst = false);
+    // Flush or Detach); false when the thread cannot be had.
+    bool Attach(FILE* f);
     // Copies n bytes into the block being filled; false once any write failed.
     bool Write(const uint8_t* p, size_t n);
     // Hands over what is buffered and waits until the file took it all;
@@ -40,7 +39,7 @@ public:
     bool Attached() const { return file_ != nullptr; }
 
 private:
-    void Run(bool emptyFirst);
+    void Run();
     bool Submit();  // queues the block being filled and takes a free one
     bool NewBlock(std::vector<uint8_t>* block);
 

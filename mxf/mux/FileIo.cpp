@@ -1,10 +1,7 @@
 #include "mxf/mux/FileIo.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#else
+#if !defined(_WIN32)
 #include <sys/types.h>
-#include <unistd.h>
 #endif
 
 namespace mexora {
@@ -31,21 +28,6 @@ int64_t TellPosition(FILE* f) {
 #else
     return static_cast<int64_t>(ftello(f));
 #endif
-}
-
-bool EmptyFile(FILE* f) {
-    if (std::fflush(f) != 0) return false;
-    // Devices and pipes have no bytes to drop.
-    if (FileSizeOf(f) <= 0) return true;
-#if defined(_WIN32)
-    return _chsize_s(_fileno(f), 0) == 0;
-#else
-    return ftruncate(fileno(f), 0) == 0;
-#endif
-}
-
-FILE* OpenForAppending(const char* name) {
-    return std::fopen(name, "ab");
 }
 
 int64_t FileSizeOf(FILE* f) {

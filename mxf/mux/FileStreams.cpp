@@ -168,11 +168,10 @@ bool Put(WriterState* s, const uint8_t* p, size_t n) {
     return !s->failed;
 }
 
-// Opens the background writer on the current file, which it empties first
-// (the file is open for appending); without one the bytes are written
-// directly.
+// Opens the background writer on the current file; without one the bytes
+// are written directly.
 void StartBackground(WriterState* s) {
-    if (!s->background.Attach(s->file, true) && !EmptyFile(s->file)) s->failed = true;
+    (void)s->background.Attach(s->file);
 }
 
 // Writes the pending bytes; false when the file took fewer.
@@ -257,7 +256,7 @@ int32_t BUFSTREAM_CALL WriterSplit(bufstream* bs) {
         s->extension = inName ? s->name.substr(dot) : std::string();
     }
     const std::string next = NumberedName(s, s->splits + 1);
-    s->file = OpenForAppending(next.c_str());
+    s->file = std::fopen(next.c_str(), "wb");
     if (!s->file) return -1;
     s->name = next;
     s->nav.NewFile(next);
@@ -420,7 +419,7 @@ int32_t bs_file_writer_init(bufstream* bs, const char* name, uint32_t buffer_siz
         Report(err, "BUFSTRM:Unable to allocate 5544 bytes for bufstream object");
         return -1;
     }
-    s->file = OpenForAppending(name);
+    s->file = std::fopen(name, "wb");
     if (!s->file) {
         Report(err, "BUFSTRM:Unable to open file for writing");
         delete s;

@@ -12,7 +12,7 @@
 
 #include "mxf/demux/MxfDemux.h"
 #include "mxf/mux/BackgroundWriter.h"
-#include "mxf/mux/FileIo.h"
+#include "mxf/mux/driver/OldOutputs.h"
 
 namespace {
 
@@ -51,19 +51,20 @@ struct Output {
     std::vector<uint8_t> pending;  // pushed bytes wait for their record
     uint32_t number = 0;
     std::map<uint32_t, std::unique_ptr<OutputFile>> files;
-    OutputFile* current = nullptr;  // the file of `number`
+    mexora::OldOutputs* old = nullptr;  // older files of the outputs' names
+    OutputFile* current = nullptr;      // the file of `number`
 
     OutputFile* File(uint32_t n) {
         auto it = files.find(n);
         if (it != files.end()) return it->second.get();
         const std::string name = dir + (sound ? "/a" + std::to_string(n) + ".raw" : "/v.m2v");
         auto out = std::make_unique<OutputFile>();
-        // The writer's thread drops what an older file of the name held.
-        out->file = mexora::OpenForAppending(name.c_str());
+        old->Replace(name);
+        out->file = std::fopen(name.c_str(), "wb");
         if (!out->file) {
             std::fprintf(stderr, "mxfdemux: cannot create %s\n", name.c_str());
             failed = true;
-        } else if (!out->writer.Attach(out->file, true)) {
+        } else if (!out->writer.Attach(out->file)) {
             std::fprintf(stderr, "mxfdemux: cannot start writing %s\n", name.c_str());
             failed = true;
         }
@@ -157,6 +158,7 @@ int main(int argc, char** argv) {
     std::printf("file: kind %d, %d streams, duration %" PRId64 ", size %" PRId64 ", edit unit bytes %u\n", fi.fileKind,
                 fi.streamCount, fi.duration, fi.fileSize, fi.editUnitByteCount);
     std::printf("index: %d entries of %d bytes\n", fi.indexCount, fi.indexEntryLength);
+    mexora::OldOutputs old;
     std::vector<Output> outs(static_cast<size_t>(fi.streamCount));
     for (int k = 0; k < fi.streamCount; ++k) {
         StreamInfo si{};
@@ -167,6 +169,7 @@ int main(int argc, char** argv) {
         std::printf("\n");
         Output& o = outs[static_cast<size_t>(k)];
         o.dir = argv[2];
+        o.old = &old;
         o.sound = si.kind != kPicture;
         o.size = pull ? 0 : 1u << 20;
         o.bs.buffer_size = Size;
