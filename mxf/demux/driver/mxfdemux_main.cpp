@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "mxf/demux/MxfDemux.h"
@@ -117,6 +119,16 @@ int32_t BUFSTREAM_CALL Info(bufstream* bs, uint32_t, uint32_t id, void* data, ui
     return 0;
 }
 
+// Pulls a stream to its end; false when a pull failed.
+bool PullAll(Output& o) {
+    for (;;) {
+        ElementRecord r{};
+        if (o.bs.info(&o.bs, 0, kElementInfoId, &r, sizeof r) != 0) return false;
+        if (r.endOfData) return true;
+        o.Write(r, r.data, r.length);
+    }
+}
+
 const char* KindName(int32_t k) {
     switch (k) {
         case kPicture:
@@ -190,6 +202,9 @@ int main(int argc, char** argv) {
         ok = ok && p && r == 2;
     } else {
         // One parser per stream: each pull then answers with its own stream.
+        // The streams are pulled side by side, each on a thread of its own,
+        // as a player's streams are.
+        std::vector<int> parsers;
         for (int k = 0; k < fi.streamCount && ok; ++k) {
             Output& o = outs[static_cast<size_t>(k)];
             // Sound is a small share of each edit unit: a small buffer lets
@@ -198,17 +213,21 @@ int main(int argc, char** argv) {
             const int p = NewParser(in, &ps);
             StreamSettings ss{k, &o.bs};
             ok = p && AddStream(in, p, &ss) == 0;
-            for (;;) {
-                ElementRecord r{};
-                if (!ok || o.bs.info(&o.bs, 0, kElementInfoId, &r, sizeof r) != 0) {
-                    ok = false;
-                    break;
-                }
-                if (r.endOfData) break;
-                o.Write(r, r.data, r.length);
-            }
-            FreeParser(in, p);
+            if (p) parsers.push_back(p);
         }
+        std::vector<char> pulled(outs.size(), 1);
+        std::vector<std::thread> pulls;
+        for (size_t k = 0; k < outs.size() && ok; ++k) {
+            auto work = [&outs, &pulled, k] { pulled[k] = PullAll(outs[k]); };
+            try {
+                pulls.emplace_back(work);
+            } catch (const std::system_error&) {
+                work();
+            }
+        }
+        for (std::thread& t : pulls) t.join();
+        for (char p : pulled) ok = ok && p;
+        for (int p : parsers) FreeParser(in, p);
     }
     for (Output& o : outs) ok = o.Close() && ok;
     Free(in);

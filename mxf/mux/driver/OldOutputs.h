@@ -6,6 +6,7 @@
 // it is, to be written through as before.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,10 +21,12 @@ public:
     OldOutputs& operator=(const OldOutputs&) = delete;
 
     // Moves an older regular file of this name aside and starts deleting it
-    // (nothing when there is none, or when it cannot be moved).
+    // (nothing when there is none, or when it cannot be moved). Threads may
+    // call it side by side.
     void Replace(const std::string& name);
 
 private:
+    std::mutex lock_;
     std::vector<std::thread> deleters_;
 };
 
