@@ -77,6 +77,39 @@ TEST(FileReader, MissingFileReportsAndGivesNull) {
     EXPECT_EQ(last, "BUFSTRM:Unable to open file for reading.");
 }
 
+// Megabytes read ahead come back in order through requests, commits and
+// copies of every size, up to the end.
+TEST(FileReader, LargeFilesComeBackInOrder) {
+    const std::string path = TempDir() + "/large.bin";
+    std::vector<uint8_t> file(5u << 20);
+    for (size_t i = 0; i < file.size(); i++) file[i] = static_cast<uint8_t>(i * 13 + i / 4093);
+    ASSERT_TRUE(WriteFile(path, file));
+    bufstream* bs = bs_file_reader_open(path.c_str(), 64 * 1024, nullptr);
+    ASSERT_NE(bs, nullptr);
+    std::vector<uint8_t> back;
+    uint32_t seed = 7;
+    for (int i = 0;; i++) {
+        seed = seed * 1103515245u + 12345u;
+        uint32_t n = 1 + (seed >> 8) % (i % 2 ? 64 * 1024u : 300000u);
+        if (i % 2) {
+            const uint8_t* p = bs->request(bs, n);
+            if (!p) n = bs->bytes_available(bs);
+            p = n ? bs->request(bs, n) : nullptr;
+            if (!p) break;
+            back.insert(back.end(), p, p + n);
+            ASSERT_EQ(bs->commit(bs, n), n);
+        } else {
+            std::vector<uint8_t> piece(n);
+            const uint32_t got = bs->copy_bytes(bs, piece.data(), n);
+            back.insert(back.end(), piece.begin(), piece.begin() + got);
+            if (got < n) break;
+        }
+    }
+    EXPECT_TRUE(back == file);
+    EXPECT_EQ(bs->done(bs, 0), 0);
+    bs->free(bs);
+}
+
 TEST(FileWriter, BuffersRequestsAndCopies) {
     const std::string path = TempDir() + "/w.bin";
     bufstream* bs = bs_file_writer_open(path.c_str(), 16, nullptr);
