@@ -1,5 +1,4 @@
 // The buffered file reader and writer.
-#include "mxf/mux/BackgroundReader.h"
 #include "mxf/mux/BackgroundWriter.h"
 #include "mxf/mux/ByteStreams.h"
 #include "mxf/mux/FileIo.h"
@@ -39,37 +38,30 @@ struct ReaderState {
     bool swap = false;  // exchange the bytes of every 16-bit word
     bool hasCarry = false;
     uint8_t carry = 0;
-    BackgroundReader ahead;  // reads the file ahead while it is open
 };
 
 ReaderState* Reader(bufstream* bs) {
     return static_cast<ReaderState*>(bs->state);
 }
 
-// Up to n bytes of the file, from its reader thread when it has one.
-uint32_t Fetch(ReaderState* s, uint8_t* dst, uint32_t n) {
-    const size_t got = s->ahead.Attached() ? s->ahead.Read(dst, n) : std::fread(dst, 1, n, s->file);
-    return static_cast<uint32_t>(got);
-}
-
 // Reads up to n bytes in delivery order (swapped when asked).
 uint32_t ReadFile(ReaderState* s, uint8_t* dst, uint32_t n) {
-    if (!s->swap) return Fetch(s, dst, n);
+    if (!s->swap) return static_cast<uint32_t>(std::fread(dst, 1, n, s->file));
     uint32_t got = 0;
     if (n == 0) return 0;
     if (s->hasCarry) {
         dst[got++] = s->carry;
         s->hasCarry = false;
     }
-    const uint32_t r = Fetch(s, dst + got, n - got);
+    const uint32_t r = static_cast<uint32_t>(std::fread(dst + got, 1, n - got, s->file));
     for (uint32_t i = 0; i + 1 < r; i += 2) std::swap(dst[got + i], dst[got + i + 1]);
     if (r & 1u) {
         // The last byte opens a pair: fetch its partner and keep it back.
-        uint8_t next = 0;
-        if (Fetch(s, &next, 1) == 1) {
+        const int next = std::fgetc(s->file);
+        if (next != EOF) {
             s->carry = dst[got + r - 1];
             s->hasCarry = true;
-            dst[got + r - 1] = next;
+            dst[got + r - 1] = static_cast<uint8_t>(next);
         }
     }
     return got + r;
@@ -139,7 +131,6 @@ int32_t BUFSTREAM_CALL ReaderInfo(bufstream* bs, uint32_t, uint32_t id, void* da
 int32_t BUFSTREAM_CALL ReaderDone(bufstream* bs, int32_t) {
     ReaderState* s = Reader(bs);
     if (!s) return 0;
-    s->ahead.Detach();
     const int closed = std::fclose(s->file);
     std::free(s->buffer);
     delete s;
@@ -398,7 +389,6 @@ int32_t bs_file_reader_init(bufstream* bs, const char* name, uint32_t buffer_siz
         return -1;
     }
     s->capacity = buffer_size;
-    (void)s->ahead.Attach(s->file);  // without the thread the file is read directly
     bs->bytes_available = ReaderAvailable;
     bs->request = ReaderRequest;
     bs->commit = ReaderCommit;

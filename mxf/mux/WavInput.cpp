@@ -24,7 +24,7 @@ constexpr uint8_t kPcmGuidTail[14] = {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 
 constexpr uint32_t kAes3FrameBlock = 192;  // channel-status block: sample 0 of every 192 is marked
 constexpr uint32_t kHdmvSamples = 240;
 constexpr uint32_t kWordsPerSample = 8;  // 331M: eight 4-byte channel words
-constexpr size_t kFileReadAhead = 64 * 1024;
+constexpr size_t kFileReadAhead = 256 * 1024;
 
 struct Format {
     uint16_t tag = 0;
