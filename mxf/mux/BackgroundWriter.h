@@ -4,10 +4,10 @@
 // that makes the bytes.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <mutex>
