@@ -6,6 +6,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mexora::mxf {
 
 namespace {
@@ -26,20 +30,54 @@ bool IsStartCode(const uint8_t* p) {
     return p[0] == 0 && p[1] == 0 && p[2] == 1;
 }
 
+// The position of the next 00 00 01 in d[from, size), or size when there is
+// none. Coded pictures are about half zero bytes (stuffing) and hold a 01
+// byte every hundred bytes or so: sixteen positions are tested at once where
+// the processor allows, else the search jumps from one 01 byte to the next.
+size_t NextStartCode(const uint8_t* d, size_t from, size_t size) {
+    size_t i = from;
+#if defined(__SSE2__)
+    constexpr size_t kLanes = 16, kLookahead = 2;
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    for (; i + kLanes + kLookahead <= size; i += kLanes) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + 1));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + 2));
+        const __m128i zeros = _mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero));
+        const int hits = _mm_movemask_epi8(_mm_and_si128(zeros, _mm_cmpeq_epi8(c, one)));
+        if (hits != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+    }
+    for (; i + 3 <= size; i++) {
+        if (IsStartCode(d + i)) return i;
+    }
+#else
+    while (i + 3 <= size) {
+        const void* next = std::memchr(d + i + 2, 1, size - i - 2);
+        if (!next) break;
+        i = static_cast<size_t>(static_cast<const uint8_t*>(next) - d) - 2;
+        if (IsStartCode(d + i)) return i;
+        i++;
+    }
+#endif
+    return size;
+}
+
 }  // namespace
 
 // ---- input store ----
 
 int32_t InputStore::Record(const uint8_t* data, size_t length, int64_t start, int64_t end) {
     try {
-        // Consumed bytes leave only here, so that cutting many small units
-        // does not move the rest each time.
-        if (head_ > 0) {
+        // Consumed bytes leave only here, and only once they outweigh the
+        // rest, so that neither many small units nor many small calls move
+        // the unread bytes each time.
+        if (head_ > 0 && head_ >= bytes_.size() - head_) {
             bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(head_));
             head_ = 0;
         }
-        entries_.push_back({bytes_.size(), start, end});
+        entries_.push_back({bytes_.size() - head_, start, end});
         bytes_.insert(bytes_.end(), data, data + length);
+        largest_ = std::max(largest_, Size());
     } catch (const std::bad_alloc&) {
         return -29;
     }
@@ -52,6 +90,12 @@ void InputStore::Consume(size_t n) {
     if (Size() == 0) {
         bytes_.clear();
         head_ = 0;
+    }
+    ShiftEntries(n);
+}
+
+void InputStore::ShiftEntries(size_t n) {
+    if (Size() == 0) {
         entries_.clear();
         return;
     }
@@ -60,6 +104,26 @@ void InputStore::Consume(size_t n) {
         if (e.position >= n) entries_[kept++] = {e.position - n, e.start, e.end};
     }
     entries_.resize(kept);
+}
+
+void InputStore::TakeFront(size_t n, std::vector<uint8_t>* out) {
+    n = std::min(n, Size());
+    // The buffer changes hands only when that copies fewer bytes.
+    if (head_ > 0 || !pool_ || Size() - n >= n) {
+        if (pool_ && out->capacity() < n) *out = pool_->Take(n);
+        out->assign(Data(), Data() + n);
+        Consume(n);
+        return;
+    }
+    // The rest moves to a buffer with room for the most the store held,
+    // so that it need not grow again.
+    std::vector<uint8_t> rest = pool_->Take(largest_);
+    rest.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(n), bytes_.end());
+    bytes_.resize(n);
+    out->swap(bytes_);
+    pool_->Give(std::move(bytes_));  // the buffer *out held before
+    bytes_ = std::move(rest);
+    ShiftEntries(n);
 }
 
 bool InputStore::Cut(size_t position, size_t length) {
@@ -121,25 +185,36 @@ int32_t EssenceHandler::AddData(const uint8_t* data, uint32_t length, int64_t st
     if (!data && length) return -30;
     const int32_t r = store_.Record(data, length, start, end);
     if (r < 0) return r;
-    return CutUnits(false);
+    return Cut(false);
 }
 
 int32_t EssenceHandler::Flush() {
-    const int32_t r = CutUnits(true);
+    const int32_t r = Cut(true);
     store_.Clear();
     return r;
+}
+
+int32_t EssenceHandler::Cut(bool flush) {
+    try {
+        return CutUnits(flush);
+    } catch (const std::bad_alloc&) {
+        return kNoMemory;
+    }
 }
 
 void EssenceHandler::Reset() {
     store_.Clear();
 }
 
+void EssenceHandler::TakeBytes(size_t length, AccessUnit* unit) {
+    store_.Times(0, length, &unit->start, &unit->end);
+    store_.TakeFront(length, &unit->data);
+}
+
 void EssenceHandler::Emit(size_t length, int64_t duration, AccessUnit unit) {
-    unit.data.assign(store_.Data(), store_.Data() + length);
-    store_.Times(0, length, &unit.start, &unit.end);
+    TakeBytes(length, &unit);
     unit.duration = duration;
     unit.number = ++count_;
-    store_.Consume(length);
     units_.push_back(std::move(unit));
 }
 
@@ -212,11 +287,9 @@ void Mpeg2Handler::CloseUnit(size_t length) {
             duration = duration * 3 / 2;
         }
     }
-    u.data.assign(store_.Data(), store_.Data() + length);
-    store_.Times(0, length, &u.start, &u.end);
+    TakeBytes(length, &u);
     u.duration = duration;
     u.number = ++count_;
-    store_.Consume(length);
     if (u.gopStart && !waiting_.empty()) ReleaseGop();
     waiting_.push_back(std::move(u));
     fields_ = 0;
@@ -281,18 +354,13 @@ int32_t Mpeg2Handler::CutUnits(bool flush) {
     while (scan_ + 4 <= size) {
         d = store_.Data();
         if (!IsStartCode(d + scan_)) {
-            // Jump to the next 01 byte that could end a start code.
-            const void* one = std::memchr(d + scan_ + 2, 1, size - scan_ - 2);
-            if (!one) {
+            const size_t at = NextStartCode(d, scan_, size);
+            if (at == size) {
                 scan_ = std::max(scan_, size - 2);  // 00 00 may end the bytes so far
                 break;
             }
-            scan_ = static_cast<size_t>(static_cast<const uint8_t*>(one) - d) - 2;
+            scan_ = at;
             if (scan_ + 4 > size) break;  // its code byte has not come yet
-            if (!IsStartCode(d + scan_)) {
-                scan_++;
-                continue;
-            }
         }
         const uint8_t code = d[scan_ + 3];
         const bool boundary = code == kSequenceCode || code == kGopCode || code == kPictureCode;

@@ -3,6 +3,7 @@
 // frame, DV frames, MPEG-2 pictures with their index values).
 #pragma once
 
+#include "mxf/mux/BufferPool.h"
 #include "mxf/mux/EsHeaders.h"
 
 #include <cstdint>
@@ -13,6 +14,7 @@ namespace mexora::mxf {
 
 constexpr int64_t kUnsetTime = INT64_MAX;
 constexpr int64_t kSecond = 10000000;  // 100 ns units
+constexpr int32_t kNoMemory = -29;
 
 struct AccessUnit {
     std::vector<uint8_t> data;
@@ -35,6 +37,12 @@ public:
     // 0, or -29 when the buffer cannot grow.
     int32_t Record(const uint8_t* data, size_t length, int64_t start, int64_t end);
     void Consume(size_t n);
+    // Moves the first n unread bytes into *out and consumes them. With a
+    // pool, when nothing was consumed before and fewer bytes follow than
+    // are taken, the store's own buffer becomes *out and only the bytes
+    // after n are copied, into a buffer from the pool.
+    void TakeFront(size_t n, std::vector<uint8_t>* out);
+    void SetPool(BufferPool* pool) { pool_ = pool; }
     // Removes [position, position + length) of the unread bytes.
     bool Cut(size_t position, size_t length);
     // The latest start and end times of the entries in [from, to).
@@ -45,9 +53,13 @@ public:
     void Clear();
 
 private:
+    // Drops the entries of the first n unread bytes (now consumed).
+    void ShiftEntries(size_t n);
     std::vector<uint8_t> bytes_;
-    size_t head_ = 0;  // consumed bytes at the front, dropped when new bytes come
+    size_t head_ = 0;     // consumed bytes at the front, dropped when new bytes come
+    size_t largest_ = 0;  // the most unread bytes held so far
     std::vector<Entry> entries_;
+    BufferPool* pool_ = nullptr;
 };
 
 class EssenceHandler {
@@ -57,14 +69,24 @@ public:
     int32_t Flush();
     virtual void Reset();
     std::deque<AccessUnit>& Units() { return units_; }
+    // Unit buffers come from the pool, when there is one.
+    void SetPool(BufferPool* pool) {
+        pool_ = pool;
+        store_.SetPool(pool);
+    }
 
 protected:
     // Cuts complete units from the front of the store; with flush the rest too.
     virtual int32_t CutUnits(bool flush) = 0;
+    // CutUnits, or -29 when memory ran out.
+    int32_t Cut(bool flush);
     void Emit(size_t length, int64_t duration, AccessUnit unit = AccessUnit());
+    // The unit's bytes: the first `length` bytes of the store.
+    void TakeBytes(size_t length, AccessUnit* unit);
     InputStore store_;
     std::deque<AccessUnit> units_;
     int64_t count_ = 0;
+    BufferPool* pool_ = nullptr;
 };
 
 // One unit per video frame: the frame-rate code comes from the "AES3"

@@ -1,4 +1,5 @@
 // The buffered file reader and writer.
+#include "mxf/mux/BackgroundWriter.h"
 #include "mxf/mux/ByteStreams.h"
 #include "mxf/mux/FileIo.h"
 #include "mxf/mux/NavPacks.h"
@@ -151,11 +152,26 @@ struct WriterState {
     std::string name;
     std::string base;  // name without its extension, once split
     std::string extension;
-    NavTables nav;  // DVD navigation packs to patch at the end
+    NavTables nav;                // DVD navigation packs to patch at the end
+    BackgroundWriter background;  // takes the bytes while the file is open
 };
 
 WriterState* Writer(bufstream* bs) {
     return static_cast<WriterState*>(bs->state);
+}
+
+// Appends n bytes to the file (by its background writer when it has one);
+// false once the file took fewer.
+bool Put(WriterState* s, const uint8_t* p, size_t n) {
+    const bool ok = s->background.Attached() ? s->background.Write(p, n) : std::fwrite(p, 1, n, s->file) == n;
+    if (!ok) s->failed = true;
+    return !s->failed;
+}
+
+// Opens the background writer on the current file; without one the bytes
+// are written directly.
+void StartBackground(WriterState* s) {
+    (void)s->background.Attach(s->file);
 }
 
 // Writes the pending bytes; false when the file took fewer.
@@ -164,8 +180,7 @@ bool WritePending(WriterState* s) {
     s->pending = 0;
     s->granted = 0;
     if (n == 0) return true;
-    if (std::fwrite(s->buffer, 1, n, s->file) != n) s->failed = true;
-    return !s->failed;
+    return Put(s, s->buffer, n);
 }
 
 uint32_t BUFSTREAM_CALL WriterAvailable(bufstream* bs) {
@@ -195,12 +210,8 @@ uint32_t BUFSTREAM_CALL WriterCopy(bufstream* bs, uint8_t* p, uint32_t n) {
     WriterState* s = Writer(bs);
     if (!s || (!p && n)) return 0;
     if (!WritePending(s)) return 0;
-    const size_t written = n ? std::fwrite(p, 1, n, s->file) : 0;
-    s->position += static_cast<int64_t>(written);
-    if (written != n) {
-        s->failed = true;
-        return 0;
-    }
+    if (n && !Put(s, p, n)) return 0;
+    s->position += n;
     return n;
 }
 
@@ -212,7 +223,14 @@ uint32_t BUFSTREAM_CALL WriterBufferSize(bufstream* bs) {
 // Flushes to the file; false when anything failed so far.
 bool Flush(WriterState* s) {
     const bool written = WritePending(s);
+    if (s->background.Attached() && !s->background.Flush()) s->failed = true;
     return written && std::fflush(s->file) == 0 && !s->failed;
+}
+
+// Flushes, then gives the file back from the background writer.
+bool FlushAndStop(WriterState* s) {
+    const bool flushed = Flush(s);
+    return s->background.Detach() && flushed;
 }
 
 // The number of the next file, zero-padded to at least three digits.
@@ -225,7 +243,7 @@ std::string NumberedName(const WriterState* s, int32_t number) {
 int32_t BUFSTREAM_CALL WriterSplit(bufstream* bs) {
     WriterState* s = Writer(bs);
     if (!s || s->splits < 0 || s->splits == INT32_MAX) return -1;
-    const bool flushed = Flush(s);
+    const bool flushed = FlushAndStop(s);
     const bool closed = std::fclose(s->file) == 0;
     s->file = nullptr;
     if (s->splits == 0) {
@@ -242,6 +260,7 @@ int32_t BUFSTREAM_CALL WriterSplit(bufstream* bs) {
     if (!s->file) return -1;
     s->name = next;
     s->nav.NewFile(next);
+    StartBackground(s);
     s->splits++;
     s->position = 0;
     s->failed = false;
@@ -320,7 +339,7 @@ int32_t BUFSTREAM_CALL WriterDone(bufstream* bs, int32_t) {
     if (!s) return 0;
     bool ok = true;
     if (s->file) {
-        ok = Flush(s);
+        ok = FlushAndStop(s);
         ok = std::fclose(s->file) == 0 && ok;
     }
     // The navigation packs are rewritten once every file is complete.
@@ -414,6 +433,7 @@ int32_t bs_file_writer_init(bufstream* bs, const char* name, uint32_t buffer_siz
     }
     s->capacity = buffer_size;
     s->name = name;
+    StartBackground(s);
     bs->bytes_available = WriterAvailable;
     bs->request = WriterRequest;
     bs->commit = WriterCommit;

@@ -130,6 +130,7 @@ int32_t MuxEngine::get_output_sample_pointer(const uint8_t** data) const {
 int32_t MuxEngine::drop_output_sample() {
     if (queue_.empty()) return kEngineOk;
     const uint32_t length = static_cast<uint32_t>(queue_.front().data.size());
+    if (writer_) writer_->recycle(std::move(queue_.front().data));
     queue_.pop_front();
     statistics_.piecesOut++;
     statistics_.bytesOut += length;

@@ -30,6 +30,7 @@ constexpr uint8_t kAes3Element = 0x0B;
 constexpr uint32_t kProbeBytes = 64;  // what the frame-rate detection reads
 constexpr uint32_t kInputRecordBytes = 2288;
 constexpr uint32_t kOutputRecordBytes = 32;
+constexpr double kProgressSlack = 0.002;  // how far an input may run ahead of the slowest one
 
 enum MplexType : int32_t { kImx = 28, kHd = 32, kDv = 99, kP2Dvcpro = 100, kP2Avci = 101 };
 enum Profile : int32_t { kXdcam = 0, kP2 = 3 };
@@ -467,6 +468,39 @@ bool FileStep(Instance* inst, InputRecord* r) {
     return true;
 }
 
+// The share of a library-opened input delivered so far, or -1 when unknown
+// (a host's record may give other meanings to these ids: it is not asked).
+double Progress(const InputRecord* r) {
+    bufstream* bs = r->bs;
+    if (r->kind != InputKind::kLibraryFile || !bs || !bs->info) return -1;
+    int64_t position = 0, size = 0;
+    if (bs->info(bs, 0, BS_INFO_POSITION, &position, sizeof position) != 0 ||
+        bs->info(bs, 0, BS_INFO_FILE_SIZE, &size, sizeof size) != 0 || size <= 0)
+        return -1;
+    return static_cast<double>(position) / static_cast<double>(size);
+}
+
+// One round over the file-driven inputs. Inputs that are further through
+// their files than the slowest one wait, so that every stream advances at
+// about the same pace and its units leave soon after they are cut.
+bool FileRound(Instance* inst) {
+    double progress[kMaxInputs];
+    double slowest = -1;
+    for (int i = 0; i < inst->inputs; i++) {
+        const InputRecord* r = inst->in[i];
+        progress[i] = r->ended || r->kind == InputKind::kHostFed ? -1 : Progress(r);
+        if (progress[i] >= 0 && (slowest < 0 || progress[i] < slowest)) slowest = progress[i];
+    }
+    for (int i = 0; i < inst->inputs; i++) {
+        InputRecord* r = inst->in[i];
+        if (r->ended || r->kind == InputKind::kHostFed) continue;
+        if (progress[i] >= 0 && progress[i] > slowest + kProgressSlack) continue;
+        if (!FileStep(inst, r)) return false;
+        if (inst->cb.yield() != 0) return false;
+    }
+    return true;
+}
+
 // The MPEG video input's frame-rate code, 0 when none is found.
 int DetectFrameRate(Instance* inst) {
     for (int i = 0; i < inst->inputs; i++) {
@@ -858,12 +892,7 @@ int32_t Mux(Instance* inst) {
     if (inst->hasWav && !PrepareWavInputs(inst)) return Stop(inst);
     if (!RegisterStreams(inst)) return Stop(inst);
     while (!inst->failed && inst->engine->get_state() != kStateFinished) {
-        for (int i = 0; i < inst->inputs; i++) {
-            InputRecord* r = inst->in[i];
-            if (r->ended || r->kind == InputKind::kHostFed) continue;
-            if (!FileStep(inst, r)) return Stop(inst);
-            if (inst->cb.yield() != 0) return Stop(inst);
-        }
+        if (!FileRound(inst)) return Stop(inst);
         EngineStatistics stats;
         const int32_t code = inst->engine->get_statistic(&stats);
         if (code != kEngineOk) {

@@ -55,6 +55,7 @@ int32_t MxfFileWriter::start() {
     try {
         umids_ = std::make_unique<UmidMaker>(guid);
         scheduler_ = std::make_unique<StreamScheduler>();
+        scheduler_->SetPool(&pool_);
     } catch (const std::bad_alloc&) {
         return kFileWriterNoMemory;
     }
@@ -176,6 +177,7 @@ int32_t MxfFileWriter::StartFiles() {
         } else if (!xdcam) {
             return kFileWriterBadArgument;  // OP-Atom holds one stream per output
         }
+        file->SetPool(&pool_);
         file->AddTrack(s.format);
     }
     for (auto& f : files_) {
@@ -191,8 +193,10 @@ int32_t MxfFileWriter::WriteReady() {
     if (profile_ == kXdcamProfile) {
         TrackWriter& file = *files_.at(0);
         while (scheduler_->EditUnitReady()) {
-            const int32_t r = file.WriteEditUnit(scheduler_->TakeEditUnit());
+            std::vector<EditUnitPart> parts = scheduler_->TakeEditUnit();
+            const int32_t r = file.WriteEditUnit(parts);
             if (r < 0) return r;
+            for (EditUnitPart& p : parts) pool_.Give(std::move(p.unit.data));
         }
         return kFileWriterOk;
     }
@@ -276,6 +280,11 @@ int32_t MxfFileWriter::end_of_stream(int32_t streamId) {
     }
     if (!AllKnown()) return kFileWriterRefused;
     return Finish();
+}
+
+void MxfFileWriter::recycle(std::vector<uint8_t>&& buffer) {
+    std::lock_guard<std::mutex> hold(lock_);
+    pool_.Give(std::move(buffer));
 }
 
 void MxfFileWriter::output_taken(uint32_t length) {

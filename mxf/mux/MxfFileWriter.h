@@ -35,6 +35,7 @@ public:
     int32_t add_sample(int32_t streamId, const uint8_t* data, uint32_t length) override;
     int32_t end_of_stream(int32_t streamId) override;
     void output_taken(uint32_t length) override;
+    void recycle(std::vector<uint8_t>&& buffer) override;
     int32_t reset() override;
     bool finished() const override { return finished_; }
 
@@ -60,6 +61,7 @@ private:
     std::mutex lock_;
     int32_t profile_ = kXdcamProfile;
     EngineSettings settings_;
+    BufferPool pool_;  // unit and piece buffers, used again frame after frame
     std::unique_ptr<StreamScheduler> scheduler_;
     std::map<int32_t, Stream> streams_;
     std::vector<int32_t> order_;

@@ -58,6 +58,8 @@ public:
     virtual int32_t end_of_stream(int32_t streamId) = 0;
     // The host took a piece of that many bytes.
     virtual void output_taken(uint32_t length) = 0;
+    // The buffer of a piece the host took, for the writer to fill again.
+    virtual void recycle(std::vector<uint8_t>&& buffer) { (void)buffer; }
     virtual int32_t reset() = 0;
     // Every stream ended and every piece was queued.
     virtual bool finished() const = 0;

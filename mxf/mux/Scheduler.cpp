@@ -19,6 +19,7 @@ int32_t StreamScheduler::AddStream(int32_t id, const char fourcc[4], const Strea
     } else {
         return kRefusedCodec;  // no MXF mapping is written for it
     }
+    s.handler->SetPool(pool_);
     streams_.emplace(id, std::move(s));
     order_.push_back(id);
     return kSchedulerOk;

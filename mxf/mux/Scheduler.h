@@ -49,6 +49,8 @@ public:
     int32_t Flush();
     void Reset();
     EssenceHandler* Handler(int32_t id);
+    // The handlers of streams added from now on take their buffers from it.
+    void SetPool(BufferPool* pool) { pool_ = pool; }
     int64_t EditUnitCount() const { return editUnits_; }
 
 private:
@@ -60,6 +62,7 @@ private:
     std::vector<int32_t> order_;  // registration order
     bool flushed_ = false;
     int64_t editUnits_ = 0;
+    BufferPool* pool_ = nullptr;
 };
 
 }  // namespace mexora::mxf

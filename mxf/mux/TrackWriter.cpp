@@ -400,8 +400,9 @@ int32_t TrackWriter::WriteEditUnit(const std::vector<EditUnitPart>& parts) {
         // One allocation for the whole content package and its fill.
         size_t total = io.Bytes().size() + 2 * kKagPadding;
         for (const EditUnitPart& p : parts) total += p.unit.data.size() + 16 + kElementBerBytes;
+        if (pool_) cp = pool_->Take(total);
         cp.reserve(total);
-        cp = io.Bytes();
+        cp.assign(io.Bytes().begin(), io.Bytes().end());
         const uint32_t systemSize = static_cast<uint32_t>(cp.size());
         if (picture) {
             if (picture->unit.data.size() > kMaxFrameElement) return kTrackWriterBadMode;

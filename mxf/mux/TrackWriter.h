@@ -59,6 +59,8 @@ public:
     TrackWriter(const FileSettings& settings, const SetServices& services, Sink sink);
 
     void AddTrack(const TrackFormat& format);
+    // Content packages are built in buffers from it.
+    void SetPool(BufferPool* pool) { pool_ = pool; }
     // The header partition with its metadata and the first body partition.
     int32_t Start();
     // XDCAM: one content package from the edit unit's parts, the picture first.
@@ -111,6 +113,7 @@ private:
     int64_t elementPosition_ = 0;
     int64_t clipBytes_ = 0, clipUnits_ = 0;
     uint32_t clipUnitBytes_ = 0;
+    BufferPool* pool_ = nullptr;
 };
 
 }  // namespace mexora::mxf

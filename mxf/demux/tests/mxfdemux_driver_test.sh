@@ -25,6 +25,15 @@ for mode in push pull; do
   grep -q '^stream 1: generic sound, item type 0x16, 16 bits, 48000 Hz, 2 channels' "$out/info.txt"
   for f in v.m2v a0.raw a1.raw; do cmp "$work/$f" "$out/$f"; done
 done
+# Reading again into the same folder replaces the older files, through a
+# link too, and leaves nothing beside them.
+out=$work/push
+head -c 1000000 /dev/zero >"$work/linked.raw"
+ln -sf "$work/linked.raw" "$out/a1.raw"
+"$driver" "$in" "$out" >/dev/null
+for f in v.m2v a0.raw a1.raw; do cmp "$work/$f" "$out/$f"; done
+cmp "$work/a1.raw" "$work/linked.raw"
+[ "$(ls "$out")" = "$(printf 'a0.raw\na1.raw\ninfo.txt\nv.m2v')" ]
 "$driver" --help | grep -q '^usage: mxfdemux'
 if "$driver" "$work/v.m2v" "$work/none" 2>/dev/null; then echo "a non-MXF file was accepted"; exit 1; fi
 echo ok

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mxf/mux/driver/OldOutputs.h"
 #include "mxf/mux/mexora.h"
 
 namespace {
@@ -79,6 +80,8 @@ int main(int argc, char** argv) {
     settings.start_timecode = static_cast<int32_t>(startTc);
     mxf_mux_instance* mux = mxfMuxNew(Lookup, &settings);
     if (!mux) return 1;
+    mexora::OldOutputs old;
+    for (const std::string& o : outputs) old.Replace(o);
     int failed = 0;
     for (const std::string& o : outputs) failed |= mxfMuxAddOutputFile(mux, 0, o.c_str()) != 0;
     for (const std::string& in : inputs) failed |= mxfMuxAddInputFile(mux, 0, in.c_str()) != 0;

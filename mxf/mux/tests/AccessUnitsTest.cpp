@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 
 namespace {
@@ -203,23 +204,82 @@ TEST(AccessUnits, Mpeg2CutsDoNotDependOnThePieces) {
     const std::string dir = mexora_test::TempDir();
     const std::vector<uint8_t> m2v = mexora_test::ReadFile(mexora_test::MakeM2v(dir, "p.m2v", "25", 8));
     ASSERT_FALSE(m2v.empty());
-    for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{64}, size_t{1000}}) {
-        Mpeg2Handler h;
-        for (size_t at = 0; at < m2v.size(); at += piece) {
-            ASSERT_EQ(h.AddData(m2v.data() + at, static_cast<uint32_t>(std::min(piece, m2v.size() - at))), 0);
+    // With a pool, units may take over the store's buffer; the buffers of
+    // units already taken come back to it, as the file writer does.
+    for (bool pooled : {false, true}) {
+        for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{64}, size_t{1000}, size_t{65536}}) {
+            mexora::BufferPool pool;
+            Mpeg2Handler h;
+            if (pooled) h.SetPool(&pool);
+            std::vector<AccessUnit> units;
+            for (size_t at = 0; at < m2v.size(); at += piece) {
+                ASSERT_EQ(h.AddData(m2v.data() + at, static_cast<uint32_t>(std::min(piece, m2v.size() - at))), 0);
+                for (; !h.Units().empty(); h.Units().pop_front()) {
+                    units.push_back(h.Units().front());
+                    pool.Give(std::move(h.Units().front().data));
+                }
+            }
+            ASSERT_EQ(h.Flush(), 0);
+            units.insert(units.end(), h.Units().begin(), h.Units().end());
+            ASSERT_EQ(units.size(), 8u) << piece;
+            std::vector<uint8_t> back;
+            for (const AccessUnit& u : units) {
+                ASSERT_GE(u.data.size(), 4u);
+                EXPECT_TRUE(u.data[0] == 0 && u.data[1] == 0 && u.data[2] == 1 &&
+                            (u.data[3] == 0xB3 || u.data[3] == 0xB8 || u.data[3] == 0x00))
+                    << "pieces of " << piece << ", unit " << u.number << (pooled ? ", pooled" : "");
+                back.insert(back.end(), u.data.begin(), u.data.end());
+            }
+            EXPECT_TRUE(back == m2v) << piece << (pooled ? ", pooled" : "");
         }
-        ASSERT_EQ(h.Flush(), 0);
-        ASSERT_EQ(h.Units().size(), 8u) << piece;
-        std::vector<uint8_t> back;
-        for (const AccessUnit& u : h.Units()) {
-            ASSERT_GE(u.data.size(), 4u);
-            EXPECT_TRUE(u.data[0] == 0 && u.data[1] == 0 && u.data[2] == 1 &&
-                        (u.data[3] == 0xB3 || u.data[3] == 0xB8 || u.data[3] == 0x00))
-                << "pieces of " << piece << ", unit " << u.number;
-            back.insert(back.end(), u.data.begin(), u.data.end());
-        }
-        EXPECT_TRUE(back == m2v) << piece;
     }
+}
+
+// Taking the front hands over the store's buffer only when fewer bytes
+// follow; either way the bytes and the time entries are those of Consume.
+TEST(AccessUnits, InputStoreTakeFrontMatchesConsume) {
+    std::vector<uint8_t> a(100), b(30);
+    std::iota(a.begin(), a.end(), 0);
+    std::iota(b.begin(), b.end(), 100);
+    for (size_t take : {size_t{10}, size_t{90}, size_t{100}, size_t{129}, size_t{130}}) {
+        mexora::BufferPool pool;
+        InputStore plain, pooled;
+        pooled.SetPool(&pool);
+        for (InputStore* s : {&plain, &pooled}) {
+            s->Record(a.data(), a.size(), 100, 200);
+            s->Record(b.data(), b.size(), 300, 400);
+        }
+        std::vector<uint8_t> expected(plain.Data(), plain.Data() + take), got;
+        plain.Consume(take);
+        pooled.TakeFront(take, &got);
+        EXPECT_EQ(got, expected) << take;
+        ASSERT_EQ(pooled.Size(), plain.Size()) << take;
+        EXPECT_TRUE(std::equal(plain.Data(), plain.Data() + plain.Size(), pooled.Data())) << take;
+        ASSERT_EQ(pooled.Entries().size(), plain.Entries().size()) << take;
+        for (size_t i = 0; i < plain.Entries().size(); i++) {
+            EXPECT_EQ(pooled.Entries()[i].position, plain.Entries()[i].position);
+            EXPECT_EQ(pooled.Entries()[i].start, plain.Entries()[i].start);
+        }
+        // New bytes after the take land behind the rest.
+        pooled.Record(a.data(), 5, 500, 600);
+        EXPECT_EQ(pooled.Size(), plain.Size() + 5) << take;
+        EXPECT_EQ(pooled.Entries().back().position, plain.Size()) << take;
+    }
+}
+
+TEST(AccessUnits, BufferPoolGivesTheSmallestFittingBuffer) {
+    mexora::BufferPool pool;
+    std::vector<uint8_t> big, small;
+    big.reserve(1000);
+    small.reserve(100);
+    const uint8_t* bigData = big.data();
+    pool.Give(std::move(big));
+    pool.Give(std::move(small));
+    EXPECT_GE(pool.Take(50).capacity(), 50u);    // the small one
+    EXPECT_LT(pool.Take(50).capacity(), 1000u);  // a new one: the large one stays for large requests
+    std::vector<uint8_t> again = pool.Take(900);
+    EXPECT_EQ(again.data(), bigData);
+    EXPECT_TRUE(again.empty());
 }
 
 }  // namespace

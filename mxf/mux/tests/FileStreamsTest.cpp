@@ -77,6 +77,39 @@ TEST(FileReader, MissingFileReportsAndGivesNull) {
     EXPECT_EQ(last, "BUFSTRM:Unable to open file for reading.");
 }
 
+// Megabytes read ahead come back in order through requests, commits and
+// copies of every size, up to the end.
+TEST(FileReader, LargeFilesComeBackInOrder) {
+    const std::string path = TempDir() + "/large.bin";
+    std::vector<uint8_t> file(5u << 20);
+    for (size_t i = 0; i < file.size(); i++) file[i] = static_cast<uint8_t>(i * 13 + i / 4093);
+    ASSERT_TRUE(WriteFile(path, file));
+    bufstream* bs = bs_file_reader_open(path.c_str(), 64 * 1024, nullptr);
+    ASSERT_NE(bs, nullptr);
+    std::vector<uint8_t> back;
+    uint32_t seed = 7;
+    for (int i = 0;; i++) {
+        seed = seed * 1103515245u + 12345u;
+        uint32_t n = 1 + (seed >> 8) % (i % 2 ? 64 * 1024u : 300000u);
+        if (i % 2) {
+            const uint8_t* p = bs->request(bs, n);
+            if (!p) n = bs->bytes_available(bs);
+            p = n ? bs->request(bs, n) : nullptr;
+            if (!p) break;
+            back.insert(back.end(), p, p + n);
+            ASSERT_EQ(bs->commit(bs, n), n);
+        } else {
+            std::vector<uint8_t> piece(n);
+            const uint32_t got = bs->copy_bytes(bs, piece.data(), n);
+            back.insert(back.end(), piece.begin(), piece.begin() + got);
+            if (got < n) break;
+        }
+    }
+    EXPECT_TRUE(back == file);
+    EXPECT_EQ(bs->done(bs, 0), 0);
+    bs->free(bs);
+}
+
 TEST(FileWriter, BuffersRequestsAndCopies) {
     const std::string path = TempDir() + "/w.bin";
     bufstream* bs = bs_file_writer_open(path.c_str(), 16, nullptr);
@@ -99,6 +132,43 @@ TEST(FileWriter, BuffersRequestsAndCopies) {
     EXPECT_EQ(std::string(file.begin(), file.end()), "0123456789abcdefghijXYZ");
 }
 
+// Many megabytes in requests and copies of every size reach the file in
+// order, over an older and longer file of the name, through a split too.
+TEST(FileWriter, LargeWritesKeepTheirOrder) {
+    const std::string dir = TempDir();
+    const std::string path = dir + "/large.bin";
+    const std::vector<uint8_t> older(12u << 20, 0xEE);
+    ASSERT_TRUE(WriteFile(path, older));
+    bufstream* bs = bs_file_writer_open(path.c_str(), 256 * 1024, nullptr);
+    ASSERT_NE(bs, nullptr);
+    std::vector<uint8_t> expected;
+    uint32_t seed = 1;
+    for (int i = 0; expected.size() < (9u << 20); i++) {
+        seed = seed * 1103515245u + 12345u;
+        const uint32_t n = 1 + (seed >> 8) % (i % 3 == 0 ? 200000u : 3000u);
+        std::vector<uint8_t> piece(n);
+        for (uint32_t k = 0; k < n; k++) piece[k] = static_cast<uint8_t>(expected.size() + k + i);
+        if (i % 2 == 0 && n <= 256 * 1024) {
+            uint8_t* p = bs->request(bs, n);
+            ASSERT_NE(p, nullptr);
+            std::memcpy(p, piece.data(), n);
+            ASSERT_EQ(bs->commit(bs, n), n);
+        } else {
+            ASSERT_EQ(bs->copy_bytes(bs, piece.data(), n), n);
+        }
+        expected.insert(expected.end(), piece.begin(), piece.end());
+    }
+    ASSERT_EQ(bs->info(bs, 0, BS_INFO_FLUSH, nullptr, 0), 0);
+    EXPECT_TRUE(ReadFile(path) == expected);  // everything is in the file once flushed
+    ASSERT_EQ(bs->info(bs, 0, BS_INFO_SPLIT, nullptr, 0), 0);
+    const uint8_t tail[3] = {1, 2, 3};
+    ASSERT_EQ(bs->copy_bytes(bs, const_cast<uint8_t*>(tail), 3), 3u);
+    EXPECT_EQ(bs->done(bs, 0), 0);
+    bs->free(bs);
+    EXPECT_TRUE(ReadFile(path) == expected);
+    EXPECT_TRUE(ReadFile(dir + "/large001.bin") == std::vector<uint8_t>(tail, tail + 3));
+}
+
 TEST(FileWriter, FileNameQueryNeedsRoomForTheTerminator) {
     const std::string path = TempDir() + "/name.mxf";
     bufstream* bs = bs_file_writer_open(path.c_str(), 16, nullptr);
@@ -117,6 +187,16 @@ TEST(FileWriter, FinishingOnAFullDeviceFails) {
     uint8_t* p = bs->request(bs, 100);
     std::memset(p, 1, 100);
     bs->commit(bs, 100);
+    EXPECT_EQ(bs->done(bs, 0), -1);
+    bs->free(bs);
+    // Writes larger than the blocks sent on ahead fail too, at the latest when flushed.
+    bs = bs_file_writer_open("/dev/full", 4096, nullptr);
+    ASSERT_NE(bs, nullptr);
+    std::vector<uint8_t> big(3u << 20, 1);
+    uint32_t taken = 0;
+    for (int i = 0; i < 4; i++) taken += bs->copy_bytes(bs, big.data(), static_cast<uint32_t>(big.size()));
+    EXPECT_LT(taken, 4 * big.size());
+    EXPECT_EQ(bs->info(bs, 0, BS_INFO_FLUSH, nullptr, 0), -1);
     EXPECT_EQ(bs->done(bs, 0), -1);
     bs->free(bs);
 }

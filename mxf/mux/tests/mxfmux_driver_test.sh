@@ -17,6 +17,15 @@ ffprobe -v error -show_format "$work/hd.mxf" | grep -q '^TAG:timecode=01:00:00:0
 [ "$(ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 "$work/hd.mxf" | wc -l)" = 2 ]
 ff -i "$work/hd.mxf" -map 0:v -c copy -f mpeg2video "$work/back.m2v"
 cmp "$work/v.m2v" "$work/back.m2v"
+# Writing again replaces the older file and leaves nothing beside it; a
+# link is written through.
+"$driver" "$work/hd.mxf" "$work/v.m2v" "$work/a.wav"
+ln -sf "$work/hd.mxf" "$work/link.mxf"
+"$driver" "$work/link.mxf" "$work/v.m2v" "$work/a.wav"
+[ -L "$work/link.mxf" ]
+[ -z "$(ls "$work" | grep -F '.old-' || true)" ]
+ff -i "$work/hd.mxf" -map 0:v -c copy -f mpeg2video "$work/back.m2v"
+cmp "$work/v.m2v" "$work/back.m2v"
 
 ff -f lavfi -i testsrc=s=720x576:r=25:d=0.4 -c:v dvvideo -pix_fmt yuv420p -f dv "$work/v.dv"
 # "AES3", planar, 25 Hz frames, 16 bits, mono; then 0.4 s of samples.
