@@ -81,7 +81,11 @@ public:
     bool IsFinished() const { return ended_; }
     bool IsDrained() const;
     int GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t& waitTime);
-    int64_t HeadDts() const;
+    int64_t HeadDts() const {
+        if (units_.IsEmpty()) return kNoTime;
+        const AccessUnit& h = units_.Head();
+        return h.dtsPresent ? h.dts : h.pts;
+    }
     int64_t TimingOffset() const { return timingOffset_; }
     int64_t FirstTime() const { return firstTime_; }
     CScannerBase* Scanner() const { return scanner_.get(); }
@@ -153,7 +157,8 @@ public:
 private:
     friend class Multiplexer;
     friend class Program;
-    void WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWriter& w);
+    // The PES header fields for a piece; returns the header's size.
+    int32_t PreparePesHeader(const AccessUnit& piece);
     void ConfigureRates(int64_t unitDuration);
     void NoteReceived(size_t n, int64_t time);
     // Back to the state before the first Start: no buffers, no scanner.
@@ -380,6 +385,11 @@ public:
 
     // Delivery of one transport packet (advances the clock by a slot).
     HRESULT_T DeliverPacket(const uint8_t* pkt, bool hasPcr = false);
+    // The same for a packet built in place: BeginPacket gives room for its
+    // 188 bytes in the output (null when the sample before it could not be
+    // delivered; hr then says why), EndPacket delivers what was built there.
+    uint8_t* BeginPacket(bool hasPcr, HRESULT_T& hr);
+    HRESULT_T EndPacket(const uint8_t* room, HRESULT_T hr);
 
 private:
     friend class InputStream;

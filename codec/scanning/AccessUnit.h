@@ -64,7 +64,10 @@ public:
     int Push(const AccessUnit& u);    // 1 when full
     int Peek(AccessUnit& out) const;  // 1 when empty
     AccessUnit Peek() const;          // zeroed when empty
-    AccessUnit PeekNext() const;      // zeroed unless two are queued
+    // The oldest and the newest record in place; only when not empty.
+    const AccessUnit& Head() const { return ring_[head_]; }
+    AccessUnit& Newest() { return ring_[Index(count_ - 1)]; }
+    AccessUnit PeekNext() const;  // zeroed unless two are queued
     int PeekLast(AccessUnit& out) const;
     int At(int32_t distance, AccessUnit& out) const;  // 1 past the newest
     int SetAdmitted(int32_t distance, int32_t bytes);
