@@ -529,12 +529,7 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
         currentPinPts_ = units_.IsEmpty() ? head.dts + static_cast<int64_t>(frameDuration_)
                                           : HeadDts() + static_cast<int64_t>(frameDuration_);
     } else {
-        AccessUnit rest = head;
-        rest.location += n;
-        rest.size -= n;
-        rest.continuation = 1;
-        rest.ptsPresent = rest.dtsPresent = 0;
-        units_.ReplaceHead(rest);
+        units_.ConsumeHead(n);
     }
     ReleaseUpTo(consumedTo);
     if (program_) ++program_->packetsSincePcr;

@@ -325,6 +325,7 @@ void Multiplexer::Reset() {
     sink_ = nullptr;
     clock_ = startClock_ = 0;
     packetTime_ = 1;
+    SetDueSpan();
     slots_ = 0;
     patDue_ = pmtDue_ = 0;
     padding_ = 0;
@@ -416,6 +417,7 @@ void Multiplexer::Prepare() {
     clock_ = startClock_ = 0;
     slots_ = 0;
     patDue_ = pmtDue_ = 0;
+    SetDueSpan();
 }
 
 void Multiplexer::Rebase() {
@@ -740,12 +742,12 @@ void Multiplexer::FillSlot() {
     clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
 }
 
-double Multiplexer::DueHorizon() const {
+void Multiplexer::SetDueSpan() {
     // Between two checks a step may write a PAT, a PMT, a PCR packet and a
     // bracketing PCR per program, and one data packet: what falls due within
     // that many slots is written now, so no interval ever overshoots.
     const double slots = 2.0 + 3.0 * static_cast<double>(std::max<size_t>(programs_.size(), 1));
-    return clock_ + slots * packetTime_;
+    dueSpan_ = slots * packetTime_;
 }
 
 void Multiplexer::WriteTables() {

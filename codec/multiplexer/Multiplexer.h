@@ -410,7 +410,10 @@ private:
     bool PcrDueBeforeRoom(const InputStream* in) const;
     void FillSlot();
     void WriteBracketPcrs(const InputStream* except = nullptr);
-    double DueHorizon() const;
+    // The clock up to which tables and PCRs are written now; the span after
+    // the clock follows the programs and the packet time of the run.
+    double DueHorizon() const { return clock_ + dueSpan_; }
+    void SetDueSpan();
     // Whether a PCR packet fits the transport buffer of every PCR input now.
     bool PcrInputsHaveRoom();
     // A unit of the input was written completely, now (clock after its last byte).
@@ -446,6 +449,7 @@ private:
     double clock_ = 0;
     double startClock_ = 0;
     double packetTime_ = 1;
+    double dueSpan_ = 0;
     int64_t slots_ = 0;
     int64_t patDue_ = 0;
     int64_t pmtDue_ = 0;

@@ -72,6 +72,16 @@ public:
     int At(int32_t distance, AccessUnit& out) const;  // 1 past the newest
     int SetAdmitted(int32_t distance, int32_t bytes);
     int ReplaceHead(const AccessUnit& u);
+    // The head's first n bytes are written (n below its size): the rest is
+    // a continuation without time stamps of its own. Only when not empty.
+    void ConsumeHead(int32_t n) {
+        AccessUnit& h = ring_[head_];
+        h.location += n;
+        h.size -= n;
+        h.continuation = 1;
+        h.ptsPresent = h.dtsPresent = 0;
+        byteSum_ -= n;
+    }
     int Pop();
     void Clear();
 
