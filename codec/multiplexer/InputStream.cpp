@@ -367,9 +367,7 @@ void InputStream::PullInput() {
     }
 }
 
-bool InputStream::IsDrained() const {
-    if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly) return true;
-    if (!ended_) return false;
+bool InputStream::DrainedAfterEnd() const {
     if (!units_.IsEmpty()) {
         // After a closing stop only units up to its end time are written; a
         // unit already begun is finished whatever its time, as a cut picture

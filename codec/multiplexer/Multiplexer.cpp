@@ -750,8 +750,7 @@ void Multiplexer::SetDueSpan() {
     dueSpan_ = slots * packetTime_;
 }
 
-void Multiplexer::WriteTables() {
-    const int64_t horizon = static_cast<int64_t>(DueHorizon());
+void Multiplexer::WriteDueTables(int64_t horizon) {
     if (patDue_ <= horizon) {
         for (const auto& p : programs_)
             if (p->HasConnectedInput())
@@ -786,9 +785,8 @@ bool Multiplexer::PcrDueBeforeRoom(const InputStream* in) const {
 bool Multiplexer::WritePcrs() {
     bool waiting = false;
     for (const auto& p : programs_) {
-        if (!p->HasConnectedInput()) continue;
         // Due a few packets early, so that consecutive PCRs stay within the interval.
-        if (static_cast<double>(p->nextPcrTime) > DueHorizon() - 1) continue;
+        if (static_cast<double>(p->nextPcrTime) > DueHorizon() - 1 || !p->HasConnectedInput()) continue;
         InputStream* in = p->PcrInput();
         const uint64_t pcr = static_cast<uint64_t>(std::llround(clock_));
         int64_t wait;

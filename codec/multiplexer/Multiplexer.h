@@ -79,7 +79,10 @@ public:
     void CreateBufferModels(double packetTime);
     void PullInput();
     bool IsFinished() const { return ended_; }
-    bool IsDrained() const;
+    bool IsDrained() const {
+        if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly) return true;
+        return ended_ && DrainedAfterEnd();
+    }
     int GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t& waitTime);
     int64_t HeadDts() const {
         if (units_.IsEmpty()) return kNoTime;
@@ -157,6 +160,8 @@ public:
 private:
     friend class Multiplexer;
     friend class Program;
+    // IsDrained of an input whose stream has ended.
+    bool DrainedAfterEnd() const;
     // The PES header fields for a piece; returns the header's size.
     int32_t PreparePesHeader(const AccessUnit& piece);
     void ConfigureRates(int64_t unitDuration);
@@ -404,7 +409,12 @@ private:
     void Rebase();
     int TsStep();
     int PsStep();
-    void WriteTables();
+    // The PAT and the PMTs that fall due before the horizon.
+    void WriteTables() {
+        const int64_t horizon = static_cast<int64_t>(DueHorizon());
+        if (patDue_ <= horizon || pmtDue_ <= horizon) WriteDueTables(horizon);
+    }
+    void WriteDueTables(int64_t horizon);
     bool WritePcrs();  // false when a program waits for its PCR input
     // A packet of the PCR input written now should carry its program's PCR.
     bool PcrDueBeforeRoom(const InputStream* in) const;
