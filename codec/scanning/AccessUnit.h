@@ -169,6 +169,7 @@ private:
     size_t size_ = 0;
     size_t read_ = 0;
     size_t held_ = 0;
+    size_t touched_ = 0;  // the bytes from the start ever reserved
     uint64_t consumed_ = 0;
     int step_ = 0;
     AccessUnitQueue* queueA_ = nullptr;
