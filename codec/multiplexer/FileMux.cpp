@@ -164,13 +164,21 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
     }
     bool finished = false;
     int stalls = 0;
+    bool readAll = true;  // every input with room reads, as after a round without progress
     while (!finished) {
         bool fed = false;
+        bool skipped = false;
         for (auto& src : sources) {
             // Each input reads one chunk per round straight into its buffer (less
             // when it is full or its file ends): the muxer then takes the bytes
-            // while they are still in the cache.
+            // while they are still in the cache. One that holds a chunk and
+            // queued units already skips a round that follows progress, so that
+            // a slowly taken input does not spread over memory never touched.
             if (src->eof) continue;
+            if (!readAll && src->in->HeldBytes() >= job.chunkSize && src->in->Units().GetCount() > 0) {
+                skipped = true;
+                continue;
+            }
             const size_t want = std::min(job.chunkSize, src->left);
             uint8_t* room = want ? src->in->BeginWrite(want) : nullptr;
             if (want && !room) continue;  // full: the muxer has to make room first
@@ -187,20 +195,20 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
         }
         const uint64_t before = sink.bytes_;
         finished = mux.RunUntilIdle();
-        if (!fed && sink.bytes_ == before && !finished) {
-            if (++stalls > 3) {
-                res.error = "the multiplexer stalled";
-                // An input whose scanner met no sequence-level header in the
-                // whole file holds the start back: name it.
-                for (size_t i = 0; i < sources.size(); ++i)
-                    if (sources[i]->eof && !sources[i]->in->Configured())
-                        res.error = job.inputs[i].path +
-                                    ": no stream header (sequence header, parameter sets or "
-                                    "object layer) in the whole input";
-                return res;
-            }
-        } else {
+        const bool progress = fed || sink.bytes_ != before || finished;
+        readAll = !progress;
+        if (progress) {
             stalls = 0;
+        } else if (!skipped && ++stalls > 3) {
+            res.error = "the multiplexer stalled";
+            // An input whose scanner met no sequence-level header in the
+            // whole file holds the start back: name it.
+            for (size_t i = 0; i < sources.size(); ++i)
+                if (sources[i]->eof && !sources[i]->in->Configured())
+                    res.error = job.inputs[i].path +
+                                ": no stream header (sequence header, parameter sets or "
+                                "object layer) in the whole input";
+            return res;
         }
     }
     res.ok = sink.Close();

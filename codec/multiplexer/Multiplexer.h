@@ -93,6 +93,8 @@ public:
     int64_t FirstTime() const { return firstTime_; }
     CScannerBase* Scanner() const { return scanner_.get(); }
     AccessUnitQueue& Units() { return units_; }
+    // Bytes received and not yet written.
+    size_t HeldBytes() const { return mem_.Held(); }
     CEBSupervizor* Eb() const { return eb_.get(); }
     CTBSupervizor* Tb() const { return tb_.get(); }
     double TransportPacketRate() const { return packetsPerSecond_; }
