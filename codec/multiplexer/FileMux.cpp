@@ -106,6 +106,12 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
     }
     std::vector<std::unique_ptr<Source>> sources;
     for (const FileMuxInput& fi : job.inputs) {
+        // The output is written over in place: it must not be an input.
+        std::error_code ec;
+        if (std::filesystem::equivalent(fi.path, job.output, ec)) {
+            res.error = "the output " + job.output + " is an input";
+            return res;
+        }
         auto src = std::make_unique<Source>();
         src->f = std::fopen(fi.path.c_str(), "rb");
         if (!src->f) {

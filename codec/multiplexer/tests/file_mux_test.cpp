@@ -133,6 +133,13 @@ TEST(FileMux, AnEarlierFileAtTheOutputIsReplacedWhole) {
         ASSERT_TRUE(r.ok) << r.error;
         EXPECT_TRUE(ReadFile(out) == expected) << "earlier file of " << earlier << " bytes";
     }
+    // An input is never the output.
+    FileMuxJob job;
+    job.settings = s;
+    job.output = vpath;
+    job.inputs = {{vpath, kPinFree}, {apath, kPinFree}};
+    EXPECT_FALSE(MuxFiles(job).ok);
+    EXPECT_TRUE(ReadFile(vpath) == video);
     std::remove(vpath.c_str());
     std::remove(apath.c_str());
     std::remove(out.c_str());
