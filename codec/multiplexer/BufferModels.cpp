@@ -6,6 +6,17 @@
 
 namespace muxcore {
 
+namespace {
+
+// std::ceil for a level that fits an int32_t, without the library call
+// that a build for plain SSE2 makes of it.
+int32_t CeilToInt(double v) {
+    const int32_t i = static_cast<int32_t>(v);
+    return static_cast<double>(i) < v ? i + 1 : i;
+}
+
+}  // namespace
+
 CBufSupervizor::CBufSupervizor(double rate, int32_t size, int32_t fullness)
     : rate_(rate), fullness_(fullness), size_(size) {
     queue_.Init(10000);
@@ -26,9 +37,7 @@ int CBufSupervizor::PushUnit(const AccessUnit& u) {
 int CBufSupervizor::Admit(int32_t n) {
     const int before = Status();
     if (queue_.IsEmpty()) return before;
-    AccessUnit last;
-    if (queue_.PeekLast(last) != 0 || queue_.SetAdmitted(queue_.GetCount() - 1, last.admitted + n) != 0)
-        return kBufError;
+    queue_.Newest().admitted += n;
     fullness_ += n;
     return before;
 }
@@ -53,7 +62,7 @@ int CBufSupervizor::RemoveHead(int32_t size, int32_t admitted) {
 int CBufSupervizor::Drain(int64_t now) {
     if (fullness_ == 0 && queue_.IsEmpty()) return kBufNothing;
     while (!queue_.IsEmpty()) {
-        const AccessUnit head = queue_.Peek();
+        const AccessUnit& head = queue_.Head();
         if (TimeToTicks(head.dts) > now) return Status();
         const int r = RemoveHead(head.size, head.admitted);
         if (r == kBufNothing || r == kBufError) return r;
@@ -67,13 +76,16 @@ void CBufSupervizor::Reset() {
     queue_.Clear();
 }
 
+CTBSupervizor::CTBSupervizor(double bytesPerSlot, int32_t size)
+    : CBufSupervizor(bytesPerSlot, size, 0), slotsPerPacket_(bytesPerSlot > 0 ? std::ceil(188.0 / bytesPerSlot) : 0) {}
+
 int CTBSupervizor::CanAcceptPacket(int64_t now) {
     if (level_ > 0) {
         level_ -= static_cast<double>(now - lastUpdate_) * rate_;
         if (level_ < 0) level_ = 0;
     }
     lastUpdate_ = now;
-    fullness_ = static_cast<int32_t>(std::ceil(level_));
+    fullness_ = CeilToInt(level_);
     return size_ < fullness_ + 188 ? kBufOverflow : kBufOk;
 }
 
@@ -87,7 +99,7 @@ int CTBSupervizor::AddBytes(int32_t n, int64_t now) {
     // The model follows the stream: bytes that overflow are counted too.
     const bool overflow = static_cast<double>(size_) < level_ + n;
     level_ += n;
-    fullness_ = static_cast<int32_t>(std::ceil(level_));
+    fullness_ = CeilToInt(level_);
     return overflow ? kBufOverflow : kBufOk;
 }
 

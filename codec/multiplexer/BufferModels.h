@@ -46,17 +46,20 @@ public:
 // Time unit: the multiplexer's packet slot; rate in bytes per slot.
 class CTBSupervizor : public CBufSupervizor {
 public:
-    CTBSupervizor(double bytesPerSlot, int32_t size) : CBufSupervizor(bytesPerSlot, size, 0) {}
+    CTBSupervizor(double bytesPerSlot, int32_t size);
     int CanAcceptPacket(int64_t now);
     int AddBytes(int32_t n, int64_t now);
     int64_t LastUpdate() const { return lastUpdate_; }
     double LeakPerSlot() const { return rate_; }
+    // Whole slots until a packet's bytes have leaked out (with a leak).
+    double SlotsPerPacket() const { return slotsPerPacket_; }
 
 private:
     int64_t lastUpdate_ = 0;
     // The exact level: truncating every leak step would make the level depend
     // on how often it is asked.
     double level_ = 0;
+    double slotsPerPacket_ = 0;
 };
 
 }  // namespace muxcore

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 namespace muxcore {
@@ -17,11 +18,21 @@ constexpr size_t kHeadBytes = 64 * 1024;
 constexpr int32_t kTransportSampleBytes = 256 * 1024;
 constexpr int32_t kLongestPacket = 192;  // a transport packet with its time-stamp prefix
 
-// Small samples are gathered into blocks; a large one goes out as it is,
-// after what was gathered (the FILE itself is unbuffered).
+// The output file. An existing file is written over in place and cut to
+// length at the end: truncating it first would make the system drop its
+// cached pages (waiting for those still being written back) only to
+// allocate them again. Small samples are gathered into blocks; a large one
+// goes out as it is, after what was gathered (the FILE itself is unbuffered).
 class FileSink : public IMuxSink {
 public:
-    explicit FileSink(FILE* f) : f_(f), block_(new uint8_t[kBlockBytes]) {}
+    FileSink() : block_(new uint8_t[kBlockBytes]) {}
+    ~FileSink() override { Close(); }
+    bool Open(const std::string& path) {
+        path_ = path;
+        f_ = std::fopen(path.c_str(), "r+b");
+        if (!f_) f_ = std::fopen(path.c_str(), "wb");
+        return f_ && std::setvbuf(f_, nullptr, _IONBF, 0) == 0;
+    }
     HRESULT_T Deliver(const OutputSample& s) override {
         bytes_ += s.length;
         if (s.length >= kDirectBytes) return Flush() && Write(s.data, s.length) ? kS_OK : kE_FAIL;
@@ -30,19 +41,37 @@ public:
         used_ += s.length;
         return kS_OK;
     }
-    bool Flush() {
-        const bool ok = Write(block_.get(), used_);
-        used_ = 0;
-        return ok;
+    // Writes what is gathered, closes the file and cuts off what an earlier
+    // file left behind the bytes delivered; false when any of it failed.
+    bool Close() {
+        if (!f_) return true;
+        const bool flushed = Flush();
+        const bool closed = std::fclose(f_) == 0;
+        f_ = nullptr;
+        return flushed && closed && CutTo(bytes_);
     }
     uint64_t bytes_ = 0;
 
 private:
     static constexpr size_t kBlockBytes = 256 * 1024;
     static constexpr size_t kDirectBytes = 64 * 1024;
-    bool Write(const uint8_t* p, size_t n) { return n == 0 || std::fwrite(p, 1, n, f_) == n; }
+    bool Flush() {
+        const bool ok = Write(block_.get(), used_);
+        used_ = 0;
+        return ok;
+    }
+    bool Write(const uint8_t* p, size_t n) { return n == 0 || (f_ && std::fwrite(p, 1, n, f_) == n); }
+    // Only a regular file has a length to cut (not a pipe or a device).
+    bool CutTo(uint64_t length) const {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path_, ec)) return true;
+        const std::uintmax_t now = std::filesystem::file_size(path_, ec);
+        if (!ec && now > length) std::filesystem::resize_file(path_, length, ec);
+        return !ec;
+    }
 
-    FILE* f_;
+    std::string path_;
+    FILE* f_ = nullptr;
     std::unique_ptr<uint8_t[]> block_;  // left uninitialised: only written bytes are read
     size_t used_ = 0;
 };
@@ -77,6 +106,12 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
     }
     std::vector<std::unique_ptr<Source>> sources;
     for (const FileMuxInput& fi : job.inputs) {
+        // The output is written over in place: it must not be an input.
+        std::error_code ec;
+        if (std::filesystem::equivalent(fi.path, job.output, ec)) {
+            res.error = "the output " + job.output + " is an input";
+            return res;
+        }
         auto src = std::make_unique<Source>();
         src->f = std::fopen(fi.path.c_str(), "rb");
         if (!src->f) {
@@ -124,31 +159,32 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
         }
         sources.push_back(std::move(src));
     }
-    FILE* out = std::fopen(job.output.c_str(), "wb");
-    if (!out) {
+    FileSink sink;
+    if (!sink.Open(job.output)) {
         res.error = "cannot create " + job.output;
         return res;
     }
-    FileSink sink(out);
-    if (std::setvbuf(out, nullptr, _IONBF, 0) != 0) {
-        std::fclose(out);
-        res.error = "cannot write " + job.output;
-        return res;
-    }
     if (Failed(mux.Start(&sink))) {
-        std::fclose(out);
         res.error = "the multiplexer does not start";
         return res;
     }
     bool finished = false;
     int stalls = 0;
+    bool readAll = true;  // every input with room reads, as after a round without progress
     while (!finished) {
         bool fed = false;
+        bool skipped = false;
         for (auto& src : sources) {
             // Each input reads one chunk per round straight into its buffer (less
             // when it is full or its file ends): the muxer then takes the bytes
-            // while they are still in the cache.
+            // while they are still in the cache. One that holds a chunk and
+            // queued units already skips a round that follows progress, so that
+            // a slowly taken input does not spread over memory never touched.
             if (src->eof) continue;
+            if (!readAll && src->in->HeldBytes() >= job.chunkSize && src->in->Units().GetCount() > 0) {
+                skipped = true;
+                continue;
+            }
             const size_t want = std::min(job.chunkSize, src->left);
             uint8_t* room = want ? src->in->BeginWrite(want) : nullptr;
             if (want && !room) continue;  // full: the muxer has to make room first
@@ -159,32 +195,29 @@ FileMuxResult MuxFiles(const FileMuxJob& job) {
                 src->eof = true;
                 src->in->EndOfStream();
             } else if (Failed(src->in->CommitWrite(got))) {
-                std::fclose(out);
                 res.error = "an input refused its data";
                 return res;
             }
         }
         const uint64_t before = sink.bytes_;
         finished = mux.RunUntilIdle();
-        if (!fed && sink.bytes_ == before && !finished) {
-            if (++stalls > 3) {
-                std::fclose(out);
-                res.error = "the multiplexer stalled";
-                // An input whose scanner met no sequence-level header in the
-                // whole file holds the start back: name it.
-                for (size_t i = 0; i < sources.size(); ++i)
-                    if (sources[i]->eof && !sources[i]->in->Configured())
-                        res.error = job.inputs[i].path +
-                                    ": no stream header (sequence header, parameter sets or "
-                                    "object layer) in the whole input";
-                return res;
-            }
-        } else {
+        const bool progress = fed || sink.bytes_ != before || finished;
+        readAll = !progress;
+        if (progress) {
             stalls = 0;
+        } else if (!skipped && ++stalls > 3) {
+            res.error = "the multiplexer stalled";
+            // An input whose scanner met no sequence-level header in the
+            // whole file holds the start back: name it.
+            for (size_t i = 0; i < sources.size(); ++i)
+                if (sources[i]->eof && !sources[i]->in->Configured())
+                    res.error = job.inputs[i].path +
+                                ": no stream header (sequence header, parameter sets or "
+                                "object layer) in the whole input";
+            return res;
         }
     }
-    const bool flushed = sink.Flush();
-    res.ok = std::fclose(out) == 0 && flushed;
+    res.ok = sink.Close();
     if (!res.ok) res.error = "cannot write " + job.output;
     res.bytesOut = sink.bytes_;
     res.paddingPackets = mux.PaddingPackets();

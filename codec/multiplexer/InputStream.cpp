@@ -367,19 +367,19 @@ void InputStream::PullInput() {
     }
 }
 
-bool InputStream::IsDrained() const {
-    if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly) return true;
-    if (!ended_) return false;
-    // After a closing stop only units up to its end time are written; a unit
-    // already begun is finished whatever its time, as a cut picture does not
-    // decode (its rest carries no times of its own).
-    const int64_t end = mux_->EndTime();
-    if (end != kNoTime && !units_.IsEmpty()) {
-        const AccessUnit head = units_.Peek();
+bool InputStream::DrainedAfterEnd() const {
+    if (!units_.IsEmpty()) {
+        // After a closing stop only units up to its end time are written; a
+        // unit already begun is finished whatever its time, as a cut picture
+        // does not decode (its rest carries no times of its own).
+        const int64_t end = mux_->EndTime();
+        if (end == kNoTime) return false;
+        const AccessUnit& head = units_.Head();
         const bool begun = head.continuation || !head.unitStart;
-        if (!begun && HeadDts() != kNoTime && HeadDts() - mux_->TimeOffset() > end) return true;
+        const int64_t dts = HeadDts();
+        return !begun && dts != kNoTime && dts - mux_->TimeOffset() > end;
     }
-    return units_.IsEmpty() && !(scanner_ && scanner_->HoldsData());
+    return !(scanner_ && scanner_->HoldsData());
 }
 
 void InputStream::QueueAccessUnit(const AccessUnit& unit) {
@@ -432,21 +432,15 @@ void InputStream::QueueAccessUnit(const AccessUnit& unit) {
     } while (left > 0);
 }
 
-int64_t InputStream::HeadDts() const {
-    const AccessUnit h = units_.Peek();
-    if (units_.IsEmpty()) return kNoTime;
-    return h.dtsPresent ? h.dts : h.pts;
-}
-
 int InputStream::GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t& waitTime) {
     waitTime = kNoTime;
     if (!IsConnected() || !created_) return kNoData;
     if (IsDrained()) return kEnded;
     if (tb_ && tb_->CanAcceptPacket(slot) == kBufOverflow) return kTbFull;
     if (units_.IsEmpty()) return kNoData;
+    const AccessUnit& head = units_.Head();
     if (eb_) {
         eb_->Drain(clock);
-        const AccessUnit head = units_.Peek();
         // A whole unit larger than the buffer can only be sent as it drains.
         const int32_t want = std::min(need, eb_->GetSize());
         if (eb_->Free() < want || (head.unitStart && !head.continuation && eb_->QueuedUnits() >= 9999)) {
@@ -454,7 +448,7 @@ int InputStream::GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t
             if (waitTime != kNoTime) return kEbFull;
         }
     }
-    const int64_t dts = HeadDts();
+    const int64_t dts = head.dtsPresent ? head.dts : head.pts;
     if (dts != kNoTime && TimeToTicks(dts) - clock > window_) {
         waitTime = (TimeToTicks(dts) - window_) * 10 / 27 + timingOffset_;
         return kNotDue;
@@ -462,7 +456,7 @@ int InputStream::GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t
     return kReady;
 }
 
-void InputStream::WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWriter& w) {
+int32_t InputStream::PreparePesHeader(const AccessUnit& piece) {
     const MuxerSettings& ms = mux_->settings_;
     pes_->Reset();
     if (piece.unitStart && settings_.streamType != kPinPrivateData) pes_->SetDataAlignment(true);
@@ -476,7 +470,7 @@ void InputStream::WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWrite
         pes_->SetUnbounded();
     else
         pes_->SetPayloadLength(piece.size);
-    pes_->Write(w);
+    return pes_->HeaderSize();
 }
 
 HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
@@ -488,8 +482,6 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
         mux_->gapOpen_ = false;
         mux_->WriteBracketPcrs();
     }
-    uint8_t pkt[188];
-    uint8_t hdr[64];
     int32_t hdrSize = 0;
     if (withPcr) {
         ts_.AddPcr(pcr);
@@ -501,10 +493,7 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
     }
     const bool pesStart = head.continuation == 0;
     if (pesStart) {
-        SPL::BitstreamWriter hw;
-        hw.Attach(hdr, sizeof hdr);
-        WritePesHeaderFor(head, hw);
-        hdrSize = hw.GetPosition();
+        hdrSize = PreparePesHeader(head);
         ts_.SetPayloadUnitStart(true);
         if (head.unitStart && (head.kind == kUnitI || head.kind == kUnitIWithSequence))
             ts_.AddFlag(NS_TS::CTSAdaptation::ES_PRIORITY);
@@ -516,11 +505,19 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
     ts_.Reserve(hdrSize + n);
     // One PES begins per packet, at its first payload byte: stuff the rest.
     if (n < room) ts_.StuffRest();
-    SPL::BitstreamWriter w;
-    w.Attach(pkt, 188);
-    ts_.Write(w);
-    w.PutBytes(hdr, hdrSize);
-    w.PutBytes(head.location, n);
+    // The packet is built where the output takes it; when the output failed,
+    // in a scratch packet, so that the models and the queue move on alike.
+    HRESULT_T hr;
+    uint8_t* out = mux_->BeginPacket(withPcr, hr);
+    uint8_t scratch[NS_TS::CTSPacketHdr::kPacketBytes];
+    uint8_t* pkt = out ? out : scratch;
+    int32_t at = ts_.Put(pkt);
+    if (pesStart) {
+        SPL::BitstreamWriter hw;
+        hw.Attach(pkt + at, NS_TS::CTSPacketHdr::kPacketBytes - at);
+        at += pes_->Write(hw);
+    }
+    if (n > 0) std::memcpy(pkt + at, head.location, static_cast<size_t>(n));
     if (eb_) eb_->Admit(n);
     if (tb_) tb_->AddBytes(188, mux_->slots_);
     const uint8_t* consumedTo = head.location + n;
@@ -530,17 +527,12 @@ HRESULT_T InputStream::WriteTransportPacket(bool withPcr, uint64_t pcr) {
         currentPinPts_ = units_.IsEmpty() ? head.dts + static_cast<int64_t>(frameDuration_)
                                           : HeadDts() + static_cast<int64_t>(frameDuration_);
     } else {
-        AccessUnit rest = head;
-        rest.location += n;
-        rest.size -= n;
-        rest.continuation = 1;
-        rest.ptsPresent = rest.dtsPresent = 0;
-        units_.ReplaceHead(rest);
+        units_.ConsumeHead(n);
     }
     ReleaseUpTo(consumedTo);
     if (program_) ++program_->packetsSincePcr;
     lastSent_ = head.dts;
-    const HRESULT_T hr = mux_->DeliverPacket(pkt, withPcr);
+    hr = mux_->EndPacket(out, hr);
     if (n == head.size) mux_->NoteCompleted(this, head.dts);
     return hr;
 }

@@ -325,6 +325,7 @@ void Multiplexer::Reset() {
     sink_ = nullptr;
     clock_ = startClock_ = 0;
     packetTime_ = 1;
+    SetDueSpan();
     slots_ = 0;
     patDue_ = pmtDue_ = 0;
     padding_ = 0;
@@ -416,6 +417,7 @@ void Multiplexer::Prepare() {
     clock_ = startClock_ = 0;
     slots_ = 0;
     patDue_ = pmtDue_ = 0;
+    SetDueSpan();
 }
 
 void Multiplexer::Rebase() {
@@ -670,6 +672,13 @@ void Multiplexer::NoteCompleted(InputStream* in, int64_t dts) {
 }
 
 HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt, bool hasPcr) {
+    HRESULT_T hr;
+    uint8_t* room = BeginPacket(hasPcr, hr);
+    if (room) std::memcpy(room, pkt, 188);
+    return EndPacket(room, hr);
+}
+
+uint8_t* Multiplexer::BeginPacket(bool hasPcr, HRESULT_T& hr) {
     if (gapOpen_ && !hasPcr) {
         // The first packet after idle slots needs a PCR before it.
         gapOpen_ = false;
@@ -677,18 +686,21 @@ HRESULT_T Multiplexer::DeliverPacket(const uint8_t* pkt, bool hasPcr) {
     }
     if (hasPcr) gapOpen_ = false;
     lastHadPcr_ = hasPcr;
-    HRESULT_T hr;
-    if (settings_.ts192 && settings_.output == kTransportStream) {
-        uint8_t b[192];
-        const uint32_t stamp = static_cast<uint32_t>(static_cast<uint64_t>(clock_) & 0x3FFFFFFF);
-        b[0] = static_cast<uint8_t>(stamp >> 24);
-        b[1] = static_cast<uint8_t>(stamp >> 16);
-        b[2] = static_cast<uint8_t>(stamp >> 8);
-        b[3] = static_cast<uint8_t>(stamp);
-        std::memcpy(b + 4, pkt, 188);
-        hr = out_.Deliver(b, 192, MuxerTime(), true);
-    } else {
-        hr = out_.Deliver(pkt, 188, MuxerTime(), true);
+    if (!(settings_.ts192 && settings_.output == kTransportStream)) return out_.PacketRoom(188, MuxerTime(), hr);
+    uint8_t* b = out_.PacketRoom(192, MuxerTime(), hr);
+    if (!b) return nullptr;
+    const uint32_t stamp = static_cast<uint32_t>(static_cast<uint64_t>(clock_) & 0x3FFFFFFF);
+    b[0] = static_cast<uint8_t>(stamp >> 24);
+    b[1] = static_cast<uint8_t>(stamp >> 16);
+    b[2] = static_cast<uint8_t>(stamp >> 8);
+    b[3] = static_cast<uint8_t>(stamp);
+    return b + 4;
+}
+
+HRESULT_T Multiplexer::EndPacket(const uint8_t* room, HRESULT_T hr) {
+    if (room) {
+        const bool stamped = settings_.ts192 && settings_.output == kTransportStream;
+        hr = out_.PacketDone(stamped ? 192 : 188, MuxerTime());
     }
     ++slots_;
     // The clock is the start plus whole slots: PCRs stay on the packet grid.
@@ -730,16 +742,15 @@ void Multiplexer::FillSlot() {
     clock_ = startClock_ + static_cast<double>(slots_) * packetTime_;
 }
 
-double Multiplexer::DueHorizon() const {
+void Multiplexer::SetDueSpan() {
     // Between two checks a step may write a PAT, a PMT, a PCR packet and a
     // bracketing PCR per program, and one data packet: what falls due within
     // that many slots is written now, so no interval ever overshoots.
     const double slots = 2.0 + 3.0 * static_cast<double>(std::max<size_t>(programs_.size(), 1));
-    return clock_ + slots * packetTime_;
+    dueSpan_ = slots * packetTime_;
 }
 
-void Multiplexer::WriteTables() {
-    const int64_t horizon = static_cast<int64_t>(DueHorizon());
+void Multiplexer::WriteDueTables(int64_t horizon) {
     if (patDue_ <= horizon) {
         for (const auto& p : programs_)
             if (p->HasConnectedInput())
@@ -767,17 +778,15 @@ bool Multiplexer::PcrDueBeforeRoom(const InputStream* in) const {
     if (!p || p->PcrInput() != in || !in->Tb() || in->Tb()->LeakPerSlot() <= 0) return false;
     // A packet of this input may fill its transport buffer; the PCR then
     // waits until a whole packet has leaked out again.
-    const double leakSlots = std::ceil(188.0 / in->Tb()->LeakPerSlot());
-    const double wait = std::min(leakSlots * packetTime_, settings_.pcrIntervalMs * 27000.0 / 2);
+    const double wait = std::min(in->Tb()->SlotsPerPacket() * packetTime_, settings_.pcrIntervalMs * 27000.0 / 2);
     return static_cast<double>(p->nextPcrTime) <= DueHorizon() - 1 + wait;
 }
 
 bool Multiplexer::WritePcrs() {
     bool waiting = false;
     for (const auto& p : programs_) {
-        if (!p->HasConnectedInput()) continue;
         // Due a few packets early, so that consecutive PCRs stay within the interval.
-        if (static_cast<double>(p->nextPcrTime) > DueHorizon() - 1) continue;
+        if (static_cast<double>(p->nextPcrTime) > DueHorizon() - 1 || !p->HasConnectedInput()) continue;
         InputStream* in = p->PcrInput();
         const uint64_t pcr = static_cast<uint64_t>(std::llround(clock_));
         int64_t wait;
@@ -803,19 +812,17 @@ int Multiplexer::TsStep() {
     if (!prepared_ || finished_) return 1;
     // Tables and PCRs alone are no progress: once every input that carries
     // data has drained, the pass ends.
-    bool dataLeft = false;
-    for (const auto& in : inputs_)
-        if (in->IsConnected() && !in->IsDrained()) dataLeft = true;
-    if (!dataLeft) return 1;
     // An input waiting for data holds everything back, tables and PCR
     // packets included, so the stream does not depend on when data arrives.
-    if (!settings_.allowMissingInputs)
-        for (const auto& in : inputs_) {
-            const int32_t t = in->RunSettings().streamType;
-            if (in->IsConnected() && t != kPinPcrOnly && t != kPinPrivateData && !in->IsDrained() &&
-                in->Units().IsEmpty())
-                return 1;
-        }
+    bool dataLeft = false;
+    bool starved = false;
+    for (const auto& in : inputs_) {
+        if (!in->IsConnected() || in->IsDrained()) continue;
+        dataLeft = true;
+        const int32_t t = in->RunSettings().streamType;
+        if (t != kPinPcrOnly && t != kPinPrivateData && in->Units().IsEmpty()) starved = true;
+    }
+    if (!dataLeft || (starved && !settings_.allowMissingInputs)) return 1;
     const int64_t slotsBefore = slots_;
     WriteTables();
     if (!WritePcrs()) return 1;
@@ -903,7 +910,8 @@ int Multiplexer::TsStep() {
         FillSlot();
         return 0;
     }
-    if (Failed(chosen->WriteTransportPacket(pcrHere, static_cast<uint64_t>(std::llround(clock_))))) return 1;
+    const uint64_t pcr = pcrHere ? static_cast<uint64_t>(std::llround(clock_)) : 0;
+    if (Failed(chosen->WriteTransportPacket(pcrHere, pcr))) return 1;
     return 0;
 }
 

@@ -79,13 +79,22 @@ public:
     void CreateBufferModels(double packetTime);
     void PullInput();
     bool IsFinished() const { return ended_; }
-    bool IsDrained() const;
+    bool IsDrained() const {
+        if (!IsConnected() || !created_ || settings_.streamType == kPinPcrOnly) return true;
+        return ended_ && DrainedAfterEnd();
+    }
     int GetMuxStatus(int64_t clock, int64_t slot, int32_t need, int64_t& waitTime);
-    int64_t HeadDts() const;
+    int64_t HeadDts() const {
+        if (units_.IsEmpty()) return kNoTime;
+        const AccessUnit& h = units_.Head();
+        return h.dtsPresent ? h.dts : h.pts;
+    }
     int64_t TimingOffset() const { return timingOffset_; }
     int64_t FirstTime() const { return firstTime_; }
     CScannerBase* Scanner() const { return scanner_.get(); }
     AccessUnitQueue& Units() { return units_; }
+    // Bytes received and not yet written.
+    size_t HeldBytes() const { return mem_.Held(); }
     CEBSupervizor* Eb() const { return eb_.get(); }
     CTBSupervizor* Tb() const { return tb_.get(); }
     double TransportPacketRate() const { return packetsPerSecond_; }
@@ -153,7 +162,10 @@ public:
 private:
     friend class Multiplexer;
     friend class Program;
-    void WritePesHeaderFor(const AccessUnit& piece, SPL::BitstreamWriter& w);
+    // IsDrained of an input whose stream has ended.
+    bool DrainedAfterEnd() const;
+    // The PES header fields for a piece; returns the header's size.
+    int32_t PreparePesHeader(const AccessUnit& piece);
     void ConfigureRates(int64_t unitDuration);
     void NoteReceived(size_t n, int64_t time);
     // Back to the state before the first Start: no buffers, no scanner.
@@ -380,6 +392,11 @@ public:
 
     // Delivery of one transport packet (advances the clock by a slot).
     HRESULT_T DeliverPacket(const uint8_t* pkt, bool hasPcr = false);
+    // The same for a packet built in place: BeginPacket gives room for its
+    // 188 bytes in the output (null when the sample before it could not be
+    // delivered; hr then says why), EndPacket delivers what was built there.
+    uint8_t* BeginPacket(bool hasPcr, HRESULT_T& hr);
+    HRESULT_T EndPacket(const uint8_t* room, HRESULT_T hr);
 
 private:
     friend class InputStream;
@@ -394,13 +411,21 @@ private:
     void Rebase();
     int TsStep();
     int PsStep();
-    void WriteTables();
+    // The PAT and the PMTs that fall due before the horizon.
+    void WriteTables() {
+        const int64_t horizon = static_cast<int64_t>(DueHorizon());
+        if (patDue_ <= horizon || pmtDue_ <= horizon) WriteDueTables(horizon);
+    }
+    void WriteDueTables(int64_t horizon);
     bool WritePcrs();  // false when a program waits for its PCR input
     // A packet of the PCR input written now should carry its program's PCR.
     bool PcrDueBeforeRoom(const InputStream* in) const;
     void FillSlot();
     void WriteBracketPcrs(const InputStream* except = nullptr);
-    double DueHorizon() const;
+    // The clock up to which tables and PCRs are written now; the span after
+    // the clock follows the programs and the packet time of the run.
+    double DueHorizon() const { return clock_ + dueSpan_; }
+    void SetDueSpan();
     // Whether a PCR packet fits the transport buffer of every PCR input now.
     bool PcrInputsHaveRoom();
     // A unit of the input was written completely, now (clock after its last byte).
@@ -436,6 +461,7 @@ private:
     double clock_ = 0;
     double startClock_ = 0;
     double packetTime_ = 1;
+    double dueSpan_ = 0;
     int64_t slots_ = 0;
     int64_t patDue_ = 0;
     int64_t pmtDue_ = 0;

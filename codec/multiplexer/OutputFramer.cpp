@@ -47,18 +47,11 @@ HRESULT_T OutputFramer::Send(int64_t muxerTime) {
 HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t muxerTime, bool isPacket) {
     const uint32_t cap = capacity_;
     if (isPacket) {
-        // A packet goes whole into one sample.
-        if (length > cap) return kE_INVALIDARG;
-        if (cap - used_ < length) {
-            const HRESULT_T hr = Send(muxerTime);
-            if (Failed(hr)) return hr;
-        }
-        std::memcpy(sample_.get() + used_, bytes, length);
-        used_ += length;
-        ++packets_;
-        counter_ = (counter_ + 1) & 31;
-        if (perSample_ == 0 || packets_ >= perSample_) return Send(muxerTime);
-        return kS_OK;
+        HRESULT_T hr;
+        uint8_t* room = PacketRoom(length, muxerTime, hr);
+        if (!room) return hr;
+        std::memcpy(room, bytes, length);
+        return PacketDone(length, muxerTime);
     }
     if (used_ == 0 && length > 0 && length <= cap) {
         // A whole piece with nothing held: hand it on without copying.
@@ -88,6 +81,28 @@ HRESULT_T OutputFramer::Deliver(const uint8_t* bytes, uint32_t length, int64_t m
             if (Failed(hr)) return hr;
         }
     }
+    return kS_OK;
+}
+
+uint8_t* OutputFramer::PacketRoom(uint32_t length, int64_t muxerTime, HRESULT_T& hr) {
+    // A packet goes whole into one sample.
+    hr = kS_OK;
+    if (length > capacity_) {
+        hr = kE_INVALIDARG;
+        return nullptr;
+    }
+    if (capacity_ - used_ < length) {
+        hr = Send(muxerTime);
+        if (Failed(hr)) return nullptr;
+    }
+    return sample_.get() + used_;
+}
+
+HRESULT_T OutputFramer::PacketDone(uint32_t length, int64_t muxerTime) {
+    used_ += length;
+    ++packets_;
+    counter_ = (counter_ + 1) & 31;
+    if (perSample_ == 0 || packets_ >= perSample_) return Send(muxerTime);
     return kS_OK;
 }
 

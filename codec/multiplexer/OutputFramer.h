@@ -43,6 +43,11 @@ public:
     void Reset();
     // muxerTime: "Muxer time" (100 ns) at this moment.
     HRESULT_T Deliver(const uint8_t* bytes, uint32_t length, int64_t muxerTime, bool isPacket);
+    // A packet built in place: room for length bytes in the sample (a full
+    // sample is delivered first; null when that failed, hr then says why),
+    // and PacketDone once they are written. Deliver's packets take this way.
+    uint8_t* PacketRoom(uint32_t length, int64_t muxerTime, HRESULT_T& hr);
+    HRESULT_T PacketDone(uint32_t length, int64_t muxerTime);
     HRESULT_T Flush(int64_t muxerTime);
 
     uint64_t BytesDelivered() const { return delivered_; }

@@ -5,6 +5,7 @@
 #include "codec/common/Crc32Mpeg.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace NS_PES {
 
@@ -162,17 +163,30 @@ void CTSAdaptation::Reset() {
     stuffing = 0;
 }
 
-void CTSAdaptation::Write(SPL::BitstreamWriter& w) const {
-    if (!present_) return;
-    w.PutByte(adaptation_field_length);
-    if (adaptation_field_length == 0) return;
-    w.PutByte(flags);
-    if (flags & PCR) {
-        w.PutBits(pcrValue / 300, 33);
-        w.PutBits(0x3F, 6);
-        w.PutBits(pcrValue % 300, 9);
+int32_t CTSAdaptation::Put(uint8_t* out, int32_t room) const {
+    if (!present_ || room <= 0) return 0;
+    out[0] = adaptation_field_length;
+    if (adaptation_field_length == 0 || room < 2) return 1;
+    out[1] = flags;
+    int32_t n = 2;
+    if ((flags & PCR) && room >= n + 6) {
+        // 33-bit base, six reserved ones, 9-bit extension.
+        const uint64_t base = (pcrValue / 300) & ((uint64_t(1) << 33) - 1);
+        const unsigned ext = static_cast<unsigned>(pcrValue % 300);
+        out[2] = static_cast<uint8_t>(base >> 25);
+        out[3] = static_cast<uint8_t>(base >> 17);
+        out[4] = static_cast<uint8_t>(base >> 9);
+        out[5] = static_cast<uint8_t>(base >> 1);
+        out[6] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (ext >> 8));
+        out[7] = static_cast<uint8_t>(ext);
+        n += 6;
     }
-    w.Fill(0xFF, stuffing);
+    const int32_t fill = std::min(stuffing, room - n);
+    if (fill > 0) {
+        std::memset(out + n, 0xFF, static_cast<size_t>(fill));
+        n += fill;
+    }
+    return n;
 }
 
 CTSPacketHdr::CTSPacketHdr(uint16_t pid) {
@@ -243,25 +257,30 @@ void CTSPacketHdr::StuffRest() {
     room_ = 0;
 }
 
-int32_t CTSPacketHdr::Write(SPL::BitstreamWriter& w) {
-    const int32_t start = w.GetPosition();
+int32_t CTSPacketHdr::Put(uint8_t* out) {
     // 10 (adaptation field only) when the field fills the packet.
     const unsigned afc = !af_.present_ ? 1 : (af_.adaptation_field_length >= 183 ? 2 : 3);
+    out[0] = 0x47;
+    out[1] = static_cast<uint8_t>(word12 >> 8);
+    out[2] = static_cast<uint8_t>(word12);
     if (PID() == 0x1FFF) {
-        w.PutByte(0x47);
-        w.PutWord16(word12);
-        w.PutByte(0x11);
+        out[3] = 0x11;
         ResetPacket();
-        return w.GetPosition() - start;
+        return 4;
     }
     if (afc != 2) cc_ = static_cast<uint8_t>((cc_ + 1) & 15);
     byte3 = static_cast<uint8_t>((afc << 4) | cc_);
-    w.PutByte(0x47);
-    w.PutWord16(word12);
-    w.PutByte(byte3);
-    af_.Write(w);
+    out[3] = byte3;
+    const int32_t n = 4 + af_.Put(out + 4, kPacketBytes - 4);
     ResetPacket();
-    return w.GetPosition() - start;
+    return n;
+}
+
+int32_t CTSPacketHdr::Write(SPL::BitstreamWriter& w) {
+    uint8_t b[kPacketBytes];
+    const int32_t n = Put(b);
+    w.PutBytes(b, n);
+    return n;
 }
 
 std::vector<uint8_t> CPSITransport::Packetize() {

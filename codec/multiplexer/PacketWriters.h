@@ -86,7 +86,8 @@ public:
     void Reset();
     bool Present() const { return present_; }
     int32_t Size() const { return present_ ? adaptation_field_length + 1 : 0; }
-    void Write(SPL::BitstreamWriter& w) const;
+    // Writes the field into at most room bytes; returns the bytes written.
+    int32_t Put(uint8_t* out, int32_t room) const;
 
     bool present_ = false;
     uint64_t pcrValue = 0;  // 27 MHz
@@ -106,9 +107,12 @@ public:
     int32_t Reserve(int32_t n);  // -1 when larger than the room left
     // Puts the room left into the adaptation field (stuffing).
     void StuffRest();
+    static constexpr int32_t kPacketBytes = 188;
     // Writes the 4-byte header and the adaptation field; returns the bytes
     // written. The counter advances only on packets that carry payload.
     int32_t Write(SPL::BitstreamWriter& w);
+    // The same straight into a packet's kPacketBytes bytes.
+    int32_t Put(uint8_t* out);
     uint8_t LastCounter() const { return cc_; }
     void SetCounter(uint8_t lastWritten) { cc_ = lastWritten & 15; }
     const CTSAdaptation& AdaptationField() const { return af_; }

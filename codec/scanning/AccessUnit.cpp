@@ -115,6 +115,7 @@ int32_t CMemManager::Init(size_t capacity) {
     buf_.reset(capacity ? new (std::nothrow) uint8_t[capacity] : nullptr);
     size_ = buf_ ? capacity : 0;
     read_ = held_ = 0;
+    touched_ = 0;
     consumed_ = 0;
     step_ = 0;
     return buf_ || capacity == 0 ? 0 : -1;
@@ -126,16 +127,22 @@ void CMemManager::Reset() {
 }
 
 bool CMemManager::Append(const uint8_t* bytes, size_t n) {
-    if (size_ - held_ < n) return false;
-    if (size_ - read_ - held_ < n) Compact();
-    if (n) std::memcpy(buf_.get() + read_ + held_, bytes, n);
+    if (n == 0) return true;
+    uint8_t* room = Reserve(n);
+    if (!room) return false;
+    std::memcpy(room, bytes, n);
     held_ += n;
     return true;
 }
 
 uint8_t* CMemManager::Reserve(size_t n) {
     if (size_ - held_ < n) return nullptr;
-    if (size_ - read_ - held_ < n) Compact();
+    // Moving the held bytes to the front costs less than touching memory the
+    // buffer never used (each new page is mapped on its first touch): once
+    // they are no more than the bytes before them, they move.
+    const bool fresh = read_ + held_ + n > touched_;
+    if (size_ - read_ - held_ < n || (fresh && read_ >= held_)) Compact();
+    touched_ = std::max(touched_, read_ + held_ + n);
     return buf_.get() + read_ + held_;
 }
 
@@ -173,6 +180,7 @@ int CMemManager::Grow() {
     const ptrdiff_t delta = newBase - oldBase;
     buf_.swap(bigger);
     size_ = biggerSize;
+    touched_ = read_ + held_;
     if (queueA_) queueA_->Relocate(delta);
     if (queueB_) queueB_->Relocate(delta);
     if (listener_) listener_->OnDataMoved(oldBase, newBase);

@@ -64,11 +64,24 @@ public:
     int Push(const AccessUnit& u);    // 1 when full
     int Peek(AccessUnit& out) const;  // 1 when empty
     AccessUnit Peek() const;          // zeroed when empty
-    AccessUnit PeekNext() const;      // zeroed unless two are queued
+    // The oldest and the newest record in place; only when not empty.
+    const AccessUnit& Head() const { return ring_[head_]; }
+    AccessUnit& Newest() { return ring_[Index(count_ - 1)]; }
+    AccessUnit PeekNext() const;  // zeroed unless two are queued
     int PeekLast(AccessUnit& out) const;
     int At(int32_t distance, AccessUnit& out) const;  // 1 past the newest
     int SetAdmitted(int32_t distance, int32_t bytes);
     int ReplaceHead(const AccessUnit& u);
+    // The head's first n bytes are written (n below its size): the rest is
+    // a continuation without time stamps of its own. Only when not empty.
+    void ConsumeHead(int32_t n) {
+        AccessUnit& h = ring_[head_];
+        h.location += n;
+        h.size -= n;
+        h.continuation = 1;
+        h.ptsPresent = h.dtsPresent = 0;
+        byteSum_ -= n;
+    }
     int Pop();
     void Clear();
 
@@ -156,6 +169,7 @@ private:
     size_t size_ = 0;
     size_t read_ = 0;
     size_t held_ = 0;
+    size_t touched_ = 0;  // the bytes from the start ever reserved
     uint64_t consumed_ = 0;
     int step_ = 0;
     AccessUnitQueue* queueA_ = nullptr;

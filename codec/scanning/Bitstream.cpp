@@ -1,5 +1,6 @@
 #include "codec/scanning/Bitstream.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace SPL {
@@ -46,13 +47,18 @@ void BitstreamWriter::Fill(uint8_t b, int32_t count) {
 
 void BitstreamWriter::PutBits(uint64_t value, unsigned n) {
     n &= 0xFF;
-    for (unsigned i = n; i-- > 0;) {
-        const unsigned bit = i < 64 ? static_cast<unsigned>((value >> i) & 1) : 0;
+    // A byte at a time: the bits that fit the current byte, the others in it kept.
+    while (n > 0) {
+        const unsigned k = std::min(n, 8u - static_cast<unsigned>(bit_));
+        n -= k;
+        const unsigned bits = n < 64 ? static_cast<unsigned>((value >> n) & ((1u << k) - 1)) : 0;
         if (InRange(pos_, 1)) {
-            const uint8_t mask = static_cast<uint8_t>(0x80u >> bit_);
-            buf_[pos_] = bit ? static_cast<uint8_t>(buf_[pos_] | mask) : static_cast<uint8_t>(buf_[pos_] & ~mask);
+            const unsigned shift = 8u - static_cast<unsigned>(bit_) - k;
+            const unsigned mask = ((1u << k) - 1) << shift;
+            buf_[pos_] = static_cast<uint8_t>((buf_[pos_] & ~mask) | (bits << shift));
         }
-        if (++bit_ == 8) {
+        bit_ += static_cast<int32_t>(k);
+        if (bit_ == 8) {
             bit_ = 0;
             ++pos_;
         }

@@ -106,3 +106,41 @@ TEST(FileMux, FileHoldsTheDeliveredBytesForEveryChunkSize) {
     std::remove(apath.c_str());
     std::remove(out.c_str());
 }
+
+TEST(FileMux, AnEarlierFileAtTheOutputIsReplacedWhole) {
+    // The output is written over in place: what a longer earlier file held
+    // past the new stream's end is cut off, a shorter one is outgrown (and
+    // without one the file is made).
+    const Bytes video = muxtest::SimpleGop(12, 3000);
+    const Bytes audio = muxtest::Mp2Frames(84);
+    const std::string vpath = TempPath("v.m2v"), apath = TempPath("a.mp2"), out = TempPath("out");
+    ASSERT_TRUE(WriteFile(vpath, video));
+    ASSERT_TRUE(WriteFile(apath, audio));
+    MuxerSettings s;
+    s.output = kTransportStream;
+    const Bytes expected = MuxInMemory(s, video, audio);
+    ASSERT_FALSE(expected.empty());
+    for (size_t earlier : {expected.size() * 3, expected.size() / 2, size_t{0}}) {
+        std::remove(out.c_str());
+        if (earlier > 0) {
+            ASSERT_TRUE(WriteFile(out, Bytes(earlier, 0xAB)));
+        }
+        FileMuxJob job;
+        job.settings = s;
+        job.output = out;
+        job.inputs = {{vpath, kPinFree}, {apath, kPinFree}};
+        const FileMuxResult r = MuxFiles(job);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_TRUE(ReadFile(out) == expected) << "earlier file of " << earlier << " bytes";
+    }
+    // An input is never the output.
+    FileMuxJob job;
+    job.settings = s;
+    job.output = vpath;
+    job.inputs = {{vpath, kPinFree}, {apath, kPinFree}};
+    EXPECT_FALSE(MuxFiles(job).ok);
+    EXPECT_TRUE(ReadFile(vpath) == video);
+    std::remove(vpath.c_str());
+    std::remove(apath.c_str());
+    std::remove(out.c_str());
+}

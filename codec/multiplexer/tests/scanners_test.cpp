@@ -269,11 +269,14 @@ TEST(StartCodeSearch, BlockSearchMatchesThePlainOne) {
                                                       {0, 0, 0, 1, 0x00}, {0xFF, 0, 0}, {1, 1, 1}};
     uint32_t seed = 12345;
     for (int round = 0; round < 200; ++round) {
-        // Random filler from a byte set rich in 0 and 1, with pieces dropped in.
+        // Random filler from a byte set rich in 0 and 1, or (every other pair
+        // of rounds) with few of them, as coded data has, with pieces dropped in.
+        const bool sparse = (round / 2) % 2 == 1;
         std::vector<uint8_t> b(static_cast<size_t>(round % 70) + 1);
         for (uint8_t& x : b) {
             seed = seed * 1103515245u + 12345u;
-            x = static_cast<uint8_t>((seed >> 16) % 4 == 0 ? 0x47 : (seed >> 20) % 3);
+            const bool filler = sparse ? (seed >> 16) % 12 != 0 : (seed >> 16) % 4 == 0;
+            x = static_cast<uint8_t>(filler ? 0x47 : (seed >> 20) % 3);
         }
         const std::vector<uint8_t>& piece = pieces[static_cast<size_t>(round) % pieces.size()];
         const size_t at = static_cast<size_t>(round * 7) % b.size();

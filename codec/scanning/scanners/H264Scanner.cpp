@@ -335,8 +335,7 @@ void CScannerH264::Release(AccessUnit& u, int64_t pts, int64_t dts) {
     u.dts = dts;
     u.ptsPresent = u.dtsPresent = 1;
     lastStamp_ = pts;
-    bytesEmitted_ += u.size;
-    if (dts > 0) host_->SetRealBitrate(static_cast<int32_t>(static_cast<double>(bytesEmitted_) * 8 / (dts * 1e-7)));
+    CountEmitted(u.size, dts);
     Finish(u);
 }
 

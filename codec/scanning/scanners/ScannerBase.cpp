@@ -1,5 +1,7 @@
 #include "codec/scanning/scanners/ScannerBase.h"
 
+#include <cstdint>
+
 using muxcore::AccessUnit;
 using muxcore::kNoTime;
 
@@ -135,11 +137,19 @@ int CScannerBase::EmitAccessUnit(uint8_t* end, bool hasStamp, bool /*keepPending
             u.pts = u.dts;
         }
     }
-    bytesEmitted_ += u.size;
-    if (IsVideo() && u.dts > 0)
-        host_->SetRealBitrate(static_cast<int32_t>(static_cast<double>(bytesEmitted_) * 8 / (u.dts * 1e-7)));
+    if (IsVideo())
+        CountEmitted(u.size, u.dts);
+    else
+        bytesEmitted_ += u.size;
     Finish(u);
     return 0;
+}
+
+void CScannerBase::CountEmitted(int32_t size, int64_t dts) {
+    bytesEmitted_ += size;
+    if (dts <= 0) return;
+    const double rate = static_cast<double>(bytesEmitted_) * 8 / (static_cast<double>(dts) * 1e-7);
+    host_->SetRealBitrate(rate < static_cast<double>(INT32_MAX) ? static_cast<int32_t>(rate) : INT32_MAX);
 }
 
 int CScannerBase::EmitAudioUnit(uint8_t* end) {

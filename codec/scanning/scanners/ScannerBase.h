@@ -63,6 +63,10 @@ protected:
 
     void Finish(muxcore::AccessUnit& u);  // shift, note the first DTS and queue
     void Move(ptrdiff_t d);
+    // A unit of size bytes goes out with decoding time dts: the bytes so far
+    // over the time so far are the stream's real bit rate (capped at the
+    // largest the host takes, as a damaged first time may be tiny).
+    void CountEmitted(int32_t size, int64_t dts);
 
     ScannerHost* host_;
     uint8_t* pendingStart_ = nullptr;

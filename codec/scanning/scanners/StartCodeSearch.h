@@ -24,21 +24,56 @@ inline uint8_t* FindPlain(uint8_t* p, uint8_t* end) {
     return nullptr;
 }
 
+#if defined(__SSE2__)
+namespace detail {
+
+// Bit i set where byte i of the 16 is zero.
+inline unsigned ZeroBits(const uint8_t* p) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_setzero_si128())));
+}
+
+// Where a prefix may begin among the positions of a zero-bit mask: a zero
+// followed by another, or a zero at the last position (its second byte lies
+// past the mask). Coded data seldom has either.
+inline uint32_t Candidates(uint32_t zeros, uint32_t lastPosition) {
+    return zeros & ((zeros >> 1) | lastPosition);
+}
+
+// The first prefix that begins among the 16 positions at p (reading 18 bytes).
+inline uint8_t* BlockHit(uint8_t* p) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+    const __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+    const __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(b0, zero), _mm_cmpeq_epi8(b1, zero)),
+                                      _mm_cmpeq_epi8(b2, _mm_set1_epi8(1)));
+    const int mask = _mm_movemask_epi8(hit);
+    return mask ? p + __builtin_ctz(static_cast<unsigned>(mask)) : nullptr;
+}
+
+}  // namespace detail
+#endif
+
 inline uint8_t* Find(uint8_t* p, uint8_t* end) {
 #if defined(__SSE2__)
     // A block of 16 candidate positions reads 18 bytes, and its last
     // position needs 4 bytes of its own: 19 bytes from the block's start.
     constexpr ptrdiff_t kBlockReach = 19;
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i one = _mm_set1_epi8(1);
+    // Two blocks at a time are passed over when neither can hold a prefix.
+    while (end - p >= 16 + kBlockReach) {
+        const uint32_t zeros = detail::ZeroBits(p) | (detail::ZeroBits(p + 16) << 16);
+        if (detail::Candidates(zeros, 1u << 31) == 0) {
+            p += 32;
+            continue;
+        }
+        if (detail::Candidates(zeros & 0xFFFF, 1u << 15) != 0)
+            if (uint8_t* hit = detail::BlockHit(p)) return hit;
+        p += 16;
+    }
     while (end - p >= kBlockReach) {
-        const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        const __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
-        const __m128i hit =
-            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(b0, zero), _mm_cmpeq_epi8(b1, zero)), _mm_cmpeq_epi8(b2, one));
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        if (detail::Candidates(detail::ZeroBits(p), 1u << 15) != 0)
+            if (uint8_t* hit = detail::BlockHit(p)) return hit;
         p += 16;
     }
 #endif
