@@ -407,6 +407,24 @@ inline void blockOut(const uint8_t* p, int ps, const int16_t* res, uint8_t* d, i
         }
 }
 
+// True when all 64 values equal the first (a flat area, or an exact
+// prediction of one).
+inline bool flatBlock(const int16_t* v) {
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        const __m128i first = _mm_set1_epi16(v[0]);
+        __m128i same = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)), first);
+        for (int i = 8; i < 64; i += 8)
+            same =
+                _mm_and_si128(same, _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), first));
+        return _mm_movemask_epi8(same) == 0xFFFF;
+    }
+#endif
+    for (int i = 1; i < 64; i++)
+        if (v[i] != v[0]) return false;
+    return true;
+}
+
 // Bit p set when coefficient p (natural order) is not zero.
 inline uint64_t nonzeroMask(const int16_t* v) {
 #if defined(__SSE2__)
@@ -450,6 +468,12 @@ struct ScanIndex {
 const ScanIndex kZigzagIndex(kZigzag);
 const ScanIndex kAlternateIndex(kAlternateScan);
 
+// One level as quantise() below computes it, in both its paths.
+inline int16_t quantiseOne(float f, float inv, float bias, int maxLevel) {
+    const int l = std::min(maxLevel, int(std::fabs(f) * inv + bias));
+    return int16_t(f < 0 ? -l : l);
+}
+
 // Natural-order quantisation: level = sign(f) * min(max, trunc(|f| * inv + bias)),
 // inv per coefficient (intra) or one value for all.
 void quantise(const float* f, const float* invTable, float inv, float bias, int maxLevel, int16_t* out) {
@@ -475,11 +499,7 @@ void quantise(const float* f, const float* invTable, float inv, float bias, int 
         return;
     }
 #endif
-    for (int i = 0; i < 64; i++) {
-        float m = invTable ? invTable[i] : inv;
-        int l = std::min(maxLevel, int(std::fabs(f[i]) * m + bias));
-        out[i] = int16_t(f[i] < 0 ? -l : l);
-    }
+    for (int i = 0; i < 64; i++) out[i] = quantiseOne(f[i], invTable ? invTable[i] : inv, bias, maxLevel);
 }
 
 }  // namespace
@@ -493,8 +513,9 @@ struct Encoder::Mb {
     int cbp = 0;                      // bit (blocks - 1 - i) set when block i has coefficients
     int16_t levels[8][64];
     int last[8];
-    uint64_t coded[8];  // bit k set when the level at scan position k is not zero
-    int qcode = 1;      // quantiser_scale_code its blocks were quantised with
+    uint64_t coded[8];   // bit k set when the level at scan position k is not zero
+    int qcode = 1;       // quantiser_scale_code its blocks were quantised with
+    bool exact = false;  // its reconstruction equals its source
 };
 
 Encoder::Encoder(const Config& c) : c_(c) {
@@ -897,23 +918,42 @@ bool Encoder::sceneCut() {
 }
 
 bool Encoder::unchangedMb(int mbx, int mby) const {
+    if (codeSrc_ == &src_ && inputChanges_.valid)
+        return !inputChanges_.changed[size_t(mby) * size_t(mbW_) + size_t(mbx)];
     const int x0 = mbx * 16, y0 = mby * 16;
     const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8, ch = c_.chroma == 2 ? 16 : 8;
-    // Fixed-size compares (inlined), all rows at once: most macroblocks that
-    // reach here are unchanged, so an early exit saves little.
+    const Plane* a = codeSrc_->p;
+    const Plane* b = anchorSrc_.p;
+    // All rows at once: most macroblocks that reach here are unchanged, so an
+    // early exit saves little.
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        __m128i diff = _mm_setzero_si128();
+        for (int r = 0; r < 16; r++)
+            diff = _mm_or_si128(
+                diff, _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a[0].row(y0 + r) + x0)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b[0].row(y0 + r) + x0))));
+        for (int c = 1; c < 3; c++)
+            for (int r = 0; r < ch; r++)
+                diff = _mm_or_si128(
+                    diff, _mm_xor_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a[c].row(cy0 + r) + cx0)),
+                                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b[c].row(cy0 + r) + cx0))));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(diff, _mm_setzero_si128())) == 0xFFFF;
+    }
+#endif
     uint64_t diff = 0;
     for (int r = 0; r < 16; r++) {
-        uint64_t a[2], b[2];
-        std::memcpy(a, codeSrc_->p[0].row(y0 + r) + x0, 16);
-        std::memcpy(b, anchorSrc_.p[0].row(y0 + r) + x0, 16);
-        diff |= (a[0] ^ b[0]) | (a[1] ^ b[1]);
+        uint64_t u[2], v[2];
+        std::memcpy(u, a[0].row(y0 + r) + x0, 16);
+        std::memcpy(v, b[0].row(y0 + r) + x0, 16);
+        diff |= (u[0] ^ v[0]) | (u[1] ^ v[1]);
     }
     for (int c = 1; c < 3; c++)
         for (int r = 0; r < ch; r++) {
-            uint64_t a, b;
-            std::memcpy(&a, codeSrc_->p[c].row(cy0 + r) + cx0, 8);
-            std::memcpy(&b, anchorSrc_.p[c].row(cy0 + r) + cx0, 8);
-            diff |= a ^ b;
+            uint64_t u, v;
+            std::memcpy(&u, a[c].row(cy0 + r) + cx0, 8);
+            std::memcpy(&v, b[c].row(cy0 + r) + cx0, 8);
+            diff |= u ^ v;
         }
     return diff == 0;
 }
@@ -952,6 +992,7 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         copiedCur_[idx] = 1;
         mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
         mb.cbp = 0;
+        mb.exact = skipQ_[idx] == kExactSkipQ;
         for (int b = 0; b < blocks_; b++) mb.last[b] = -1;
         return;
     }
@@ -1008,6 +1049,7 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     const int dcMax = (256 << c_.intraDcPrecision) - 1;
     const int qcode = curQcode_;
     mb.cbp = 0;
+    bool exact = true;  // the reconstruction equals the source so far
     for (int b = 0; b < blocks_; b++) {
         int plane, bx, by;
         const uint8_t* pred;
@@ -1034,23 +1076,34 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         mb.coded[b] = 0;
         if (!mb.intra) {
             // |coefficient| <= sum of |residual| / 4: below this every one quantises to zero.
-            if (sumAbs64(blk) * (1 - kInterBias) < float(4 * qscale)) {
+            const int sum = sumAbs64(blk);
+            if (sum * (1 - kInterBias) < float(4 * qscale)) {
                 mb.last[b] = -1;
+                exact = exact && sum == 0;
                 for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
                 continue;
             }
         }
+        // A flat block has only a DC coefficient: no transform needed.
+        const bool flat = flatBlock(blk);
         alignas(16) float f[64];
-        forwardDct(blk, f);
         alignas(16) int16_t nat[64];
-        quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? kIntraBias : kInterBias, maxLevel, nat);
+        uint64_t nz;
+        if (flat) {
+            f[0] = flatBlockDc(blk[0]);
+            nat[0] = quantiseOne(f[0], mb.intra ? intraInv[0] : invInter, mb.intra ? kIntraBias : kInterBias, maxLevel);
+            nz = nat[0] ? 1 : 0;
+        } else {
+            forwardDct(blk, f);
+            quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? kIntraBias : kInterBias, maxLevel, nat);
+            nz = nonzeroMask(nat);
+        }
         if (mb.intra) {
             int dc = int(std::floor(f[0] / float(dcMult) + 0.5f));
             lv[0] = int16_t(std::max(0, std::min(dcMax, dc)));
             last = 0;
+            nz &= ~uint64_t(1);
         }
-        uint64_t nz = nonzeroMask(nat);
-        if (mb.intra) nz &= ~uint64_t(1);
         if (nz) {
             // Only the nonzero levels are read later: scatter them into scan
             // order and note where they are.
@@ -1084,19 +1137,50 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         }
         mb.last[b] = last;
         if (!mb.intra && last < 0) {
+            exact = false;  // the residual was not zero
             for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
             continue;
         }
         if (!mb.intra) mb.cbp |= 1 << (blocks_ - 1 - b);
         int32_t* coef = coefScratch_;
         dequantise(nat, nz, mb.intra ? lv[0] : -1, qscale, qcode, coef);
-        alignas(16) int16_t res[64];
-        inverseDct(coef, res);
+        const int16_t* res;
+        alignas(16) int16_t full[64];
+        if ((nz & ~uint64_t(1)) == 0) {
+            // The DC and at most the mismatch bit: flat areas, where the same
+            // few blocks come again and again.
+            const DcOnlyBlock& d = dcOnlyBlock(coef[0], coef[63]);
+            res = d.res;
+            // An intra flat block that comes back as it was.
+            exact = exact && mb.intra && flat && d.uniform == blk[0];
+        } else {
+            inverseDct(coef, full);
+            res = full;
+            exact = false;
+        }
         // Back to all zeros for the next block: only these were written.
         coef[0] = coef[63] = 0;
         for (uint64_t m = nz; m; m &= m - 1) coef[__builtin_ctzll(m)] = 0;
         blockOut(mb.intra ? nullptr : pred, predStride, res, dp.row(by) + bx, dp.width);
     }
+    mb.exact = exact;
+}
+
+const Encoder::DcOnlyBlock& Encoder::dcOnlyBlock(int32_t dc, int32_t last) {
+    DcOnlyBlock& d = dcOnly_[(uint32_t(dc) * 2654435761u) >> (32 - kDcOnlyBits)];
+    if (d.dc != dc || d.last != last || !d.valid) {
+        alignas(16) int32_t coef[64] = {};
+        coef[0] = dc;
+        coef[63] = last;
+        inverseDct(coef, d.res);
+        d.dc = dc;
+        d.last = last;
+        d.valid = true;
+        d.uniform = d.res[0];
+        for (int i = 1; i < 64; i++)
+            if (d.res[i] != d.res[0]) d.uniform = INT_MIN;
+    }
+    return d;
 }
 
 namespace {
@@ -1294,7 +1378,7 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
                 if (type != kPictureB) {
                     const size_t idx = size_t(mby) * mbW_ + mbx;
                     bool empty = type == kPictureP && !mb.intra && !mb.mv[0][0] && !mb.mv[0][1];
-                    skipQ_[idx] = empty ? uint8_t(qscale) : 0;
+                    skipQ_[idx] = mb.exact ? kExactSkipQ : empty ? uint8_t(qscale) : 0;
                 }
                 bool skip = false;
                 if (!edge && !mb.intra && !mb.cbp) {
@@ -1358,7 +1442,7 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
             for (int i = 0; i < userDataLen; i++) bw.put(userData[i], 8);
         }
         codeSlices(bw, type, allSkip, baseQ, quantSum);
-        bw.align();
+        bw.finish();
         // A picture that would empty the decoder's buffer is coded again, coarser.
         if (c_.rcMode == 3) break;
         if (double(pic.size()) * 8 <= rc_.maxPictureBits() || baseQ >= 31 || allSkip) break;
@@ -1370,8 +1454,10 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
     uint64_t stuffing = rc_.endPicture(type, bits, avgQ);
     pic.resize(pic.size() + size_t(stuffing / 8), 0);
     if (onCoded_) onCoded_(type, uint64_t(pic.size()) * 8, avgQ);
-    out.insert(out.end(), pic.begin(), pic.end());
     totalBits_ += uint64_t(pic.size()) * 8;
+    // The picture leaves by a swap; out's own buffer is the next one to code into.
+    out.clear();
+    out.swap(pic);
     if (c_.calcPsnr) accumulatePsnr(cur_);
     if (type != kPictureB) {
         if (refDistance_ > 1) {
@@ -1385,6 +1471,7 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
         // The source becomes the anchor's by a swap, not a copy: the input
         // frame is written afresh by the next picture (a repeat restores it).
         std::swap(anchorSrc_, *codeSrc_);
+        inputChanges_.valid = false;  // made against the anchor that just left
         if (codeSrc_ == &src_) srcMoved_ = true;
         haveAnchorSrc_ = true;
         mvPrev_.swap(mvCur_);
@@ -1398,6 +1485,7 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
 }
 
 void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint64_t tag, std::vector<Coded>& out) {
+    if (repeat) inputChanges_.valid = false;
     if (!repeat) {
         srcMoved_ = false;
     } else if (srcMoved_) {
@@ -1435,19 +1523,33 @@ void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint
     if (type == kPictureB) type = kPictureP;  // cannot happen: the pattern holds at most refDistance - 1
     codeSrc_ = &src_;
     codingAbs_ = abs;
-    out.push_back(Coded{{}, tag});
+    out.push_back(newCoded(tag));
     encodePicture(type, display, repeat && refDistance_ == 1, userData, userDataLen, out.back().bytes);
     if (onPicture_) onPicture_(tag, *lastRecon_);
     for (size_t i = 0; i < heldCount_; i++) {
         Held& h = held_[i];
         codeSrc_ = &h.frame;
         codingAbs_ = h.abs;
-        out.push_back(Coded{{}, h.tag});
+        out.push_back(newCoded(h.tag));
         encodePicture(kPictureB, h.display, false, h.userData.data(), int(h.userData.size()), out.back().bytes);
         if (onPicture_) onPicture_(h.tag, *lastRecon_);
     }
     heldCount_ = 0;
     codeSrc_ = &src_;
+}
+
+Encoder::Coded Encoder::newCoded(uint64_t tag) {
+    Coded c{{}, tag};
+    if (!spare_.empty()) {
+        c.bytes.swap(spare_.back());
+        spare_.pop_back();
+    }
+    return c;
+}
+
+void Encoder::recycle(std::vector<uint8_t>&& bytes) {
+    // Enough for a picture and the ones held for reordering.
+    if (spare_.size() < size_t(refDistance_) + 1) spare_.push_back(std::move(bytes));
 }
 
 void Encoder::flush(std::vector<Coded>& out) {
@@ -1460,7 +1562,7 @@ void Encoder::codeHeldForward(std::vector<Coded>& out) {
         Held& h = held_[i];
         codeSrc_ = &h.frame;
         codingAbs_ = h.abs;
-        out.push_back(Coded{{}, h.tag});
+        out.push_back(newCoded(h.tag));
         encodePicture(kPictureP, h.display, false, h.userData.data(), int(h.userData.size()), out.back().bytes);
         if (onPicture_) onPicture_(h.tag, *lastRecon_);
     }

@@ -35,12 +35,23 @@ enum : uint32_t {
     kFourccYV12 = 0x32315659u,
 };
 
+// Which macroblocks of a new input differ from an earlier picture, found
+// while the input is copied in: the rows are compared while they are still
+// in the cache, not in a pass of their own.
+struct ChangeMap {
+    const Frame* previous = nullptr;  // the picture to compare with; null for none
+    std::vector<uint8_t> changed;     // per macroblock in raster order: 1 where any sample differs
+    bool valid = false;               // the map was made for the last input
+};
+
 // Converts one input picture into dst (already allocated), cropping or
 // replicating edges when the input's size differs from the coded size.
 // width x height is the visible size of the stream. Returns false for an
-// unknown format or unusable geometry.
+// unknown format or unusable geometry. With changes, inputs in the stream's
+// own planar layout also fill in the map (the other formats leave it
+// invalid).
 bool convertPicture(const uint8_t* pic, int stride, int inWidth, int inHeight, uint32_t fourcc, int width, int height,
-                    int chroma, Frame& dst);
+                    int chroma, Frame& dst, ChangeMap* changes = nullptr);
 
 // Writes a picture as UYVY (width x height, stride width * 2).
 void frameToUyvy(const Frame& f, int width, int height, int chroma, uint8_t* out);
