@@ -18,7 +18,7 @@ using vt::settings;
 
 // Restores the SSE2 kernels however a test ends.
 struct PlainKernels {
-    PlainKernels() { vidova::setSimdEnabled(false); }
+    explicit PlainKernels(bool plain = true) { vidova::setSimdEnabled(!plain); }
     ~PlainKernels() { vidova::setSimdEnabled(true); }
 };
 
@@ -150,7 +150,7 @@ TEST(VidovaKernels, DctPathsAgreeAndFollowTheDefinition) {
 TEST(VidovaKernels, FlatBlockDcIsTheTransformsDc) {
     for (bool simd : {true, false}) {
         if (simd && !vidova::kHaveSse2) continue;
-        vidova::setSimdEnabled(simd);
+        PlainKernels kernels(!simd);
         for (int value = -255; value <= 255; value++) {
             alignas(16) int16_t in[64];
             for (int16_t& v : in) v = int16_t(value);
@@ -160,7 +160,6 @@ TEST(VidovaKernels, FlatBlockDcIsTheTransformsDc) {
             for (int i = 1; i < 64; i++) ASSERT_EQ(f[i], 0.0f) << value << " coefficient " << i;
         }
     }
-    vidova::setSimdEnabled(true);
 }
 
 TEST(VidovaKernels, SimdAndPlainKernelsCodeIdenticalStreams) {
@@ -388,3 +387,64 @@ TEST(VidovaQuality, ActivityMaskingShiftsErrorFromFlatToBusyAreas) {
 }
 
 }  // namespace
+
+// The input copy notes which macroblocks differ from the previous picture;
+// P pictures skip on that note alone, so it must match a full comparison of
+// the padded macroblocks, whatever the size, chroma format and kernels.
+TEST(VidovaKernels, InputCopyFindsExactlyTheChangedMacroblocks) {
+    std::mt19937 rng(5);
+    struct Case {
+        int w, h, chroma;
+    } cases[] = {{64, 48, 1}, {72, 40, 1}, {50, 35, 1}, {48, 32, 2}, {38, 20, 2}};
+    for (const Case& c : cases)
+        for (bool simd : {true, false}) {
+            if (simd && !vidova::kHaveSse2) continue;
+            SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + (c.chroma == 2 ? " 4:2:2" : " 4:2:0") +
+                         (simd ? " SSE2" : " plain"));
+            PlainKernels kernels(!simd);
+            const int cw = (c.w + 1) / 2, ch = c.chroma == 2 ? c.h : (c.h + 1) / 2;
+            const uint32_t fourcc = c.chroma == 2 ? vidova::kFourccYV16 : vidova::kFourccI420;
+            std::vector<uint8_t> pic(size_t(c.w) * c.h + 2 * size_t(cw) * ch);
+            for (uint8_t& b : pic) b = uint8_t(rng() % 4);
+            const int mbW = (c.w + 15) / 16, mbH = (c.h + 15) / 16;
+            vidova::Frame before, after;
+            before.allocate(mbW * 16, mbH * 16, c.chroma);
+            after.allocate(mbW * 16, mbH * 16, c.chroma);
+            ASSERT_TRUE(vidova::convertPicture(pic.data(), c.w, c.w, c.h, fourcc, c.w, c.h, c.chroma, before));
+            for (int round = 0; round < 20; round++) {
+                // A few samples change, the last row and column (copied into the padding) among them.
+                for (int n = 0; n < round % 4; n++) {
+                    size_t at = rng() % pic.size();
+                    if (n == 1) at = size_t(c.w) * (c.h - 1) + rng() % size_t(c.w);
+                    if (n == 2) at = size_t(c.w) * (rng() % size_t(c.h)) + size_t(c.w - 1);
+                    pic[at] = uint8_t(pic[at] + 1);
+                }
+                vidova::ChangeMap map;
+                map.previous = &before;
+                ASSERT_TRUE(vidova::convertPicture(pic.data(), c.w, c.w, c.h, fourcc, c.w, c.h, c.chroma, after, &map));
+                ASSERT_TRUE(map.valid);
+                ASSERT_EQ(map.changed.size(), size_t(mbW) * mbH);
+                for (int my = 0; my < mbH; my++)
+                    for (int mx = 0; mx < mbW; mx++) {
+                        bool differs = false;
+                        for (int i = 0; i < 3; i++) {
+                            const int bw = i ? 8 : 16, bh = i ? after.p[i].height / mbH : 16;
+                            for (int r = 0; r < bh; r++)
+                                differs = differs || std::memcmp(after.p[i].row(my * bh + r) + mx * bw,
+                                                                 before.p[i].row(my * bh + r) + mx * bw, size_t(bw));
+                        }
+                        ASSERT_EQ(map.changed[size_t(my) * mbW + mx] != 0, differs) << "macroblock " << mx << "," << my;
+                    }
+                std::swap(before, after);
+            }
+        }
+    // Inputs converted on the way in leave the map invalid.
+    vidova::Frame a, b;
+    a.allocate(16, 16, 1);
+    b.allocate(16, 16, 1);
+    std::vector<uint8_t> rgb(16 * 16 * 4, 50);
+    vidova::ChangeMap map;
+    map.previous = &a;
+    ASSERT_TRUE(vidova::convertPicture(rgb.data(), 64, 16, 16, vidova::kFourccBGR4, 16, 16, 1, b, &map));
+    EXPECT_FALSE(map.valid);
+}
