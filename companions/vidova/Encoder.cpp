@@ -458,6 +458,59 @@ constexpr float kIntraBias = 0.375f, kInterBias = -0.1f;
 // 3) or 1 (beyond).
 constexpr int kLoneLevelScore = 2;
 
+// |coefficient| <= sum of |residual| / 4: below this every one quantises to zero.
+inline bool sumQuantisesToZero(int sum, int qscale) {
+    return float(sum) * (1 - kInterBias) < float(4 * qscale);
+}
+
+// True when the block codes nothing at qscale: every level quantise() finds
+// is zero, or (dropLone) only lone small levels that are dropped.
+inline bool quantisesToNothing(const ResidualSize& r, int qscale, bool dropLone) {
+    if (sumQuantisesToZero(r.sum, qscale)) return true;
+    if (!r.transformed) return false;
+    // Larger magnitudes have larger levels (the rounding is monotonic).
+    const float inv = 1.0f / float(qscale);
+    auto level = [&](float m) { return int(m * inv + kInterBias); };
+    if (level(r.low) != 0) return false;
+    const int top = std::max(level(r.mid[0]), level(r.high[0]));
+    if (!dropLone || top == 0) return top == 0;
+    if (top > 1) return false;
+    const int score = 2 * ((level(r.mid[0]) > 0) + (level(r.mid[1]) > 0)) + (level(r.high[0]) > 0) +
+                      (level(r.high[1]) > 0) + (level(r.high[2]) > 0);
+    return score <= kLoneLevelScore;
+}
+
+// The magnitudes of a block's coefficients that quantisesToNothing() needs.
+void measureResidual(const float* f, bool flat, ResidualSize& r) {
+    r.transformed = true;
+    r.low = std::fabs(f[0]);
+    r.mid[0] = r.mid[1] = r.high[0] = r.high[1] = r.high[2] = 0;
+    if (flat) return;
+    for (int p = 1; p < 64; p++) {
+        const float m = std::fabs(f[p]);
+        const int freq = (p & 7) + (p >> 3);
+        if (freq <= 1) {
+            r.low = std::max(r.low, m);
+        } else if (freq <= 3) {
+            if (m > r.mid[1]) {
+                r.mid[1] = std::min(m, r.mid[0]);
+                r.mid[0] = std::max(m, r.mid[0]);
+            }
+        } else if (m > r.high[2]) {
+            if (m > r.high[0]) {
+                r.high[2] = r.high[1];
+                r.high[1] = r.high[0];
+                r.high[0] = m;
+            } else if (m > r.high[1]) {
+                r.high[2] = r.high[1];
+                r.high[1] = m;
+            } else {
+                r.high[2] = m;
+            }
+        }
+    }
+}
+
 // Scan position of each natural position.
 struct ScanIndex {
     uint8_t of[64];
@@ -513,9 +566,10 @@ struct Encoder::Mb {
     int cbp = 0;                      // bit (blocks - 1 - i) set when block i has coefficients
     int16_t levels[8][64];
     int last[8];
-    uint64_t coded[8];   // bit k set when the level at scan position k is not zero
-    int qcode = 1;       // quantiser_scale_code its blocks were quantised with
-    bool exact = false;  // its reconstruction equals its source
+    uint64_t coded[8];             // bit k set when the level at scan position k is not zero
+    int qcode = 1;                 // quantiser_scale_code its blocks were quantised with
+    bool exact = false;            // its reconstruction equals its source
+    uint8_t zeroQ = 0, dropQ = 0;  // see zeroQ_ and dropQ_
 };
 
 Encoder::Encoder(const Config& c) : c_(c) {
@@ -539,6 +593,8 @@ Encoder::Encoder(const Config& c) : c_(c) {
     mvPrev_.assign(size_t(mbW_) * mbH_ * 2, 0);
     mvB_.assign(size_t(mbW_) * mbH_ * 4, 0);
     skipQ_.assign(size_t(mbW_) * mbH_, 0);
+    zeroQ_.assign(size_t(mbW_) * mbH_, 0);
+    dropQ_.assign(size_t(mbW_) * mbH_, 0);
     copiedPrev_.assign(size_t(mbW_) * mbH_, 0);
     copiedCur_.assign(size_t(mbW_) * mbH_, 0);
     rc_.init(c_);
@@ -978,12 +1034,19 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     const size_t idx = size_t(mby) * mbW_ + mbx;
     int sad = 0;
     copiedCur_[idx] = 0;
-    if (type == kPictureP && skipQ_[idx] && qscale >= skipQ_[idx] && haveAnchorSrc_ && unchangedMb(mbx, mby)) {
-        // The source is the one the reference was coded from, without motion,
-        // at a quantiser as fine or finer: what is left of the residual
-        // quantises to nothing, so the macroblock is skipped before any
-        // search. The copy into the new reconstruction is not needed when the
-        // last picture copied it too: that buffer holds the same pixels.
+    mb.zeroQ = mb.dropQ = 0;
+    const uint8_t emptyQ = dropLoneLevels_ ? dropQ_[idx] : zeroQ_[idx];
+    const bool unchanged = type == kPictureP && haveAnchorSrc_ && (skipQ_[idx] || emptyQ) && unchangedMb(mbx, mby);
+    // The source is the one the reference was coded from, and the reference
+    // holds there what the last anchor predicted without motion: either
+    // that was coded at a quantiser as fine or finer, so what is left of the
+    // residual quantises to nothing, or the very same residual was measured
+    // and quantises to nothing from zeroQ_ on. The macroblock is then
+    // skipped before any search.
+    const bool keep = unchanged && skipQ_[idx] && qscale >= skipQ_[idx];
+    if (keep || (unchanged && emptyQ && qscale >= emptyQ)) {
+        // The copy into the new reconstruction is not needed when the last
+        // picture copied it too: that buffer holds the same pixels.
         if (!(reuseCur_ && copiedPrev_[idx])) {
             for (int r = 0; r < 16; r++) std::memcpy(cur_.p[0].row(y0 + r) + x0, ref_.p[0].row(y0 + r) + x0, 16);
             for (int c = 1; c < 3; c++)
@@ -992,7 +1055,9 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         copiedCur_[idx] = 1;
         mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
         mb.cbp = 0;
-        mb.exact = skipQ_[idx] == kExactSkipQ;
+        mb.exact = keep && skipQ_[idx] == kExactSkipQ;
+        mb.zeroQ = zeroQ_[idx];  // the residual stays what it was
+        mb.dropQ = dropQ_[idx];
         for (int b = 0; b < blocks_; b++) mb.last[b] = -1;
         return;
     }
@@ -1050,6 +1115,8 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     const int qcode = curQcode_;
     mb.cbp = 0;
     bool exact = true;  // the reconstruction equals the source so far
+    ResidualSize sizes[8];
+    const bool measure = type == kPictureP && !mb.intra && !mb.mv[0][0] && !mb.mv[0][1];
     for (int b = 0; b < blocks_; b++) {
         int plane, bx, by;
         const uint8_t* pred;
@@ -1077,7 +1144,8 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         if (!mb.intra) {
             // |coefficient| <= sum of |residual| / 4: below this every one quantises to zero.
             const int sum = sumAbs64(blk);
-            if (sum * (1 - kInterBias) < float(4 * qscale)) {
+            sizes[b].sum = sum;
+            if (sumQuantisesToZero(sum, qscale)) {
                 mb.last[b] = -1;
                 exact = exact && sum == 0;
                 for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
@@ -1098,6 +1166,8 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
             quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? kIntraBias : kInterBias, maxLevel, nat);
             nz = nonzeroMask(nat);
         }
+        // Measured only while the macroblock may still code nothing.
+        if (measure && !mb.cbp) measureResidual(f, flat, sizes[b]);
         if (mb.intra) {
             int dc = int(std::floor(f[0] / float(dcMult) + 0.5f));
             lv[0] = int16_t(std::max(0, std::min(dcMax, dc)));
@@ -1164,6 +1234,30 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         blockOut(mb.intra ? nullptr : pred, predStride, res, dp.row(by) + bx, dp.width);
     }
     mb.exact = exact;
+    if (measure && !mb.cbp) {
+        mb.zeroQ = finestEmptyQuant(sizes, false);
+        mb.dropQ = finestEmptyQuant(sizes, true);
+    }
+}
+
+uint8_t Encoder::finestEmptyQuant(const ResidualSize* sizes, bool dropLone) const {
+    // Levels only shrink as the quantiser grows: a binary search over the
+    // quantiser codes finds where the macroblock starts to code nothing.
+    auto allZero = [&](int code) {
+        for (int b = 0; b < blocks_; b++)
+            if (!quantisesToNothing(sizes[b], qscaleOf(code), dropLone)) return false;
+        return true;
+    };
+    if (!allZero(31)) return 0;
+    int lo = 1, hi = 31;  // allZero(hi) holds
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (allZero(mid))
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return uint8_t(qscaleOf(hi));
 }
 
 const Encoder::DcOnlyBlock& Encoder::dcOnlyBlock(int32_t dc, int32_t last) {
@@ -1379,6 +1473,8 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
                     const size_t idx = size_t(mby) * mbW_ + mbx;
                     bool empty = type == kPictureP && !mb.intra && !mb.mv[0][0] && !mb.mv[0][1];
                     skipQ_[idx] = mb.exact ? kExactSkipQ : empty ? uint8_t(qscale) : 0;
+                    zeroQ_[idx] = mb.zeroQ;
+                    dropQ_[idx] = mb.dropQ;
                 }
                 bool skip = false;
                 if (!edge && !mb.intra && !mb.cbp) {

@@ -12,6 +12,18 @@ namespace vidova {
 
 enum PictureType { kPictureI = 1, kPictureP = 2, kPictureB = 3 };
 
+// What the quantisation of a non-intra block would see of its residual: the
+// sum of its magnitudes and, when it was transformed, its largest
+// coefficient magnitudes by the weight a lone level there has (frequency
+// u + v up to 1, 2 to 3, beyond).
+struct ResidualSize {
+    int sum = 0;
+    bool transformed = false;
+    float low = 0;
+    float mid[2] = {0, 0};
+    float high[3] = {0, 0, 0};
+};
+
 // One picture of an analysis pass, in coded order: its type and its
 // complexity (bits spent x average quantiser).
 struct PassPicture {
@@ -188,6 +200,12 @@ private:
     // equals its source (any quantiser then leaves it as it is), 0 otherwise.
     static constexpr uint8_t kExactSkipQ = 1;
     std::vector<uint8_t> skipQ_;
+    // Per macroblock: the finest quantiser scale at which the residual the
+    // last anchor left (predicted without motion, nothing coded) quantises to
+    // nothing, 0 when unknown; with lone small levels dropped (dropQ_) and
+    // without (zeroQ_). It holds as long as the source stays as it is.
+    std::vector<uint8_t> zeroQ_, dropQ_;
+    uint8_t finestEmptyQuant(const ResidualSize* sizes, bool dropLone) const;
     // Per macroblock: copied unchanged from the reference in the last anchor
     // (Prev) and in the one being coded (Cur); with one reference the two
     // buffers then hold the same pixels there.
