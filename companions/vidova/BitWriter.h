@@ -3,7 +3,6 @@
 // align() and startCode()) brings the bytes up to date, and finish() cuts the
 // vector to what was written.
 #pragma once
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -52,11 +51,9 @@ public:
 
 private:
     // Room for many more words at once: the vector's own growth would zero
-    // and check its size at every word.
-    void grow() {
-        constexpr size_t kMinGrowth = 64 * 1024;
-        out_.resize(std::max(out_.size() * 2, out_.size() + kMinGrowth));
-    }
+    // and check its size at every word. Out of line, so that put() is small
+    // enough to be inlined where it is called.
+    void grow();
 
     std::vector<uint8_t>& out_;
     size_t size_;  // bytes written
