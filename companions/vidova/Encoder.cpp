@@ -480,35 +480,63 @@ inline bool quantisesToNothing(const ResidualSize& r, int qscale, bool dropLone)
     return score <= kLoneLevelScore;
 }
 
+// Keeps a, b, c the three largest of themselves and m.
+inline void keepTopThree(float m, float& a, float& b, float& c) {
+    if (m <= c) return;
+    if (m > a) {
+        c = b;
+        b = a;
+        a = m;
+    } else if (m > b) {
+        c = b;
+        b = m;
+    } else {
+        c = m;
+    }
+}
+
+// Natural positions of frequency u + v from 2 to 3, where a lone level weighs 2.
+constexpr int kMidPositions[7] = {2, 9, 16, 3, 10, 17, 24};
+
 // The magnitudes of a block's coefficients that quantisesToNothing() needs.
 void measureResidual(const float* f, bool flat, ResidualSize& r) {
     r.transformed = true;
     r.low = std::fabs(f[0]);
     r.mid[0] = r.mid[1] = r.high[0] = r.high[1] = r.high[2] = 0;
     if (flat) return;
-    for (int p = 1; p < 64; p++) {
-        const float m = std::fabs(f[p]);
-        const int freq = (p & 7) + (p >> 3);
-        if (freq <= 1) {
-            r.low = std::max(r.low, m);
-        } else if (freq <= 3) {
-            if (m > r.mid[1]) {
-                r.mid[1] = std::min(m, r.mid[0]);
-                r.mid[0] = std::max(m, r.mid[0]);
+    r.low = std::max(r.low, std::max(std::fabs(f[1]), std::fabs(f[8])));
+    float unused = 0;
+    for (int p : kMidPositions) keepTopThree(std::fabs(f[p]), r.mid[0], r.mid[1], unused);
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        // The three largest in each lane, then of those twelve.
+        static const struct HighMask {
+            alignas(16) uint32_t bits[64];
+            HighMask() {
+                for (int p = 0; p < 64; p++) bits[p] = (p & 7) + (p >> 3) > 3 ? 0xFFFFFFFFu : 0;
             }
-        } else if (m > r.high[2]) {
-            if (m > r.high[0]) {
-                r.high[2] = r.high[1];
-                r.high[1] = r.high[0];
-                r.high[0] = m;
-            } else if (m > r.high[1]) {
-                r.high[2] = r.high[1];
-                r.high[1] = m;
-            } else {
-                r.high[2] = m;
-            }
+        } mask;
+        const __m128 sign = _mm_set1_ps(-0.0f);
+        __m128 a = _mm_setzero_ps(), b = a, c = a;
+        for (int i = 0; i < 64; i += 4) {
+            const __m128 m = _mm_and_ps(_mm_andnot_ps(sign, _mm_load_ps(f + i)),
+                                        _mm_load_ps(reinterpret_cast<const float*>(mask.bits + i)));
+            const __m128 lowerA = _mm_min_ps(a, m);
+            a = _mm_max_ps(a, m);
+            const __m128 lowerB = _mm_min_ps(b, lowerA);
+            b = _mm_max_ps(b, lowerA);
+            c = _mm_max_ps(c, lowerB);
         }
+        alignas(16) float lanes[12];
+        _mm_store_ps(lanes, a);
+        _mm_store_ps(lanes + 4, b);
+        _mm_store_ps(lanes + 8, c);
+        for (float m : lanes) keepTopThree(m, r.high[0], r.high[1], r.high[2]);
+        return;
     }
+#endif
+    for (int p = 1; p < 64; p++)
+        if ((p & 7) + (p >> 3) > 3) keepTopThree(std::fabs(f[p]), r.high[0], r.high[1], r.high[2]);
 }
 
 // Scan position of each natural position.
@@ -1235,7 +1263,8 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     }
     mb.exact = exact;
     if (measure && !mb.cbp) {
-        mb.zeroQ = finestEmptyQuant(sizes, false);
+        // Lone levels are kept only where activity masking made the quantiser finer.
+        mb.zeroQ = c_.adaptiveQuant ? finestEmptyQuant(sizes, false) : 0;
         mb.dropQ = finestEmptyQuant(sizes, true);
     }
 }
