@@ -1142,8 +1142,8 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     const int dcMax = (256 << c_.intraDcPrecision) - 1;
     const int qcode = curQcode_;
     mb.cbp = 0;
-    bool exact = true;  // the reconstruction equals the source so far
-    ResidualSize sizes[8];
+    bool exact = true;      // the reconstruction equals the source so far
+    ResidualSize sizes[8];  // filled in block by block, while measuring
     const bool measure = type == kPictureP && !mb.intra && !mb.mv[0][0] && !mb.mv[0][1];
     for (int b = 0; b < blocks_; b++) {
         int plane, bx, by;
@@ -1173,6 +1173,7 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
             // |coefficient| <= sum of |residual| / 4: below this every one quantises to zero.
             const int sum = sumAbs64(blk);
             sizes[b].sum = sum;
+            sizes[b].transformed = false;
             if (sumQuantisesToZero(sum, qscale)) {
                 mb.last[b] = -1;
                 exact = exact && sum == 0;
@@ -1206,10 +1207,11 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
             // Only the nonzero levels are read later: scatter them into scan
             // order and note where they are.
             uint64_t coded = 0;
+            const uint8_t* scanOf = scanOf_;
             for (uint64_t m = nz; m; m &= m - 1) {
-                const int p = __builtin_ctzll(m);
-                lv[scanOf_[p]] = nat[p];
-                coded |= uint64_t(1) << scanOf_[p];
+                const int p = __builtin_ctzll(m), k = scanOf[p];  // read once: the store may alias it
+                lv[k] = nat[p];
+                coded |= uint64_t(1) << k;
             }
             mb.coded[b] = coded;
             last = 63 - __builtin_clzll(coded);

@@ -17,11 +17,9 @@ enum PictureType { kPictureI = 1, kPictureP = 2, kPictureB = 3 };
 // coefficient magnitudes by the weight a lone level there has (frequency
 // u + v up to 1, 2 to 3, beyond).
 struct ResidualSize {
-    int sum = 0;
-    bool transformed = false;
-    float low = 0;
-    float mid[2] = {0, 0};
-    float high[3] = {0, 0, 0};
+    int sum;
+    bool transformed;
+    float low, mid[2], high[3];
 };
 
 // One picture of an analysis pass, in coded order: its type and its
