@@ -610,7 +610,8 @@ Encoder::Encoder(const Config& c) : c_(c) {
     int range = std::min(c_.searchRange, c_.level == 10 ? 31 : 63);
     fcode_ = 1;
     while (fcode_ < 7 && (8 << (fcode_ - 1)) - 1 < range) fcode_++;
-    for (Frame* f : {&src_, &ref_, &cur_, &anchorSrc_}) f->allocate(codedW_, codedH_, c_.chroma);
+    // src_ waits for an input that needs it (see source()).
+    for (Frame* f : {&ref_, &cur_, &anchorSrc_}) f->allocate(codedW_, codedH_, c_.chroma);
     if (refDistance_ > 1) {
         past_.allocate(codedW_, codedH_, c_.chroma);
         pastSrc_.allocate(codedW_, codedH_, c_.chroma);
@@ -796,7 +797,7 @@ void Encoder::writeEndCode(std::vector<uint8_t>& out) const {
     out.insert(out.end(), end, end + 4);
 }
 
-int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field, int fieldDir,
+int Encoder::motionSearch(const Frame& ref, const Frame* refSrc, const std::vector<int16_t>& field, int fieldDir,
                           int mbx, int mby, int qscale, int& bestX, int& bestY) {
     const int x0 = mbx * 16, y0 = mby * 16;
     const Plane& rp = ref.p[0];
@@ -812,7 +813,7 @@ int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std
     int bx = 0, by = 0;
     bestX = bestY = 0;
     // Content that did not change since the reference was taken keeps its place.
-    if (unchangedSrc && sad16(s, st, unchangedSrc->p[0].row(y0) + x0, st) == 0) return best;
+    if (lumaUnchanged(refSrc, mbx, mby)) return best;
     // Unchanged areas (most of a desktop) stop here.
     if (best <= 128 + 16 * qscale || lim == 0) return best;
 
@@ -951,7 +952,7 @@ double Encoder::activity(int mbx, int mby) const {
 }
 
 bool Encoder::sceneCut() {
-    const Plane& p = src_.p[0];
+    const Plane& p = input_->p[0];
     const int st = p.width;
     mbSums_.resize(size_t(mbW_) * mbH_);
     for (int mby = 0; mby < mbH_; mby++)
@@ -1001,9 +1002,19 @@ bool Encoder::sceneCut() {
     return cut;
 }
 
+bool Encoder::lumaUnchanged(const Frame* other, int mbx, int mby) const {
+    if (!other) return false;
+    if (other == codeSrc_)  // the input was written over the anchor's source
+        return inputChanges_.valid &&
+               !(inputChanges_.changed[size_t(mby) * size_t(mbW_) + size_t(mbx)] & ChangeMap::kLuma);
+    const int st = codeSrc_->p[0].width;
+    return sad16(codeSrc_->p[0].row(mby * 16) + mbx * 16, st, other->p[0].row(mby * 16) + mbx * 16, st) == 0;
+}
+
 bool Encoder::unchangedMb(int mbx, int mby) const {
-    if (codeSrc_ == &src_ && inputChanges_.valid)
+    if (codeSrc_ == input_ && inputChanges_.valid)
         return !inputChanges_.changed[size_t(mby) * size_t(mbW_) + size_t(mbx)];
+    if (codeSrc_ == &anchorSrc_) return false;  // nothing left to compare with
     const int x0 = mbx * 16, y0 = mby * 16;
     const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8, ch = c_.chroma == 2 ? 16 : 8;
     const Plane* a = codeSrc_->p;
@@ -1597,7 +1608,7 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
         }
         // The source becomes the anchor's by a swap, not a copy: the input
         // frame is written afresh by the next picture (a repeat restores it).
-        std::swap(anchorSrc_, *codeSrc_);
+        if (codeSrc_ != &anchorSrc_) std::swap(anchorSrc_, *codeSrc_);
         inputChanges_.valid = false;  // made against the anchor that just left
         if (codeSrc_ == &src_) srcMoved_ = true;
         haveAnchorSrc_ = true;
@@ -1640,7 +1651,8 @@ void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint
     sinceIntra_ = type == kPictureI ? 1 : sinceIntra_ + 1;
     if (type == kPictureB && heldCount_ < held_.size()) {
         Held& h = held_[heldCount_++];
-        for (int i = 0; i < 3; i++) std::memcpy(h.frame.p[i].pix.data(), src_.p[i].pix.data(), src_.p[i].pix.size());
+        for (int i = 0; i < 3; i++)
+            std::memcpy(h.frame.p[i].pix.data(), input_->p[i].pix.data(), input_->p[i].pix.size());
         h.userData.assign(userData, userData + (userData ? userDataLen : 0));
         h.tag = tag;
         h.display = display;
@@ -1648,7 +1660,7 @@ void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint
         return;
     }
     if (type == kPictureB) type = kPictureP;  // cannot happen: the pattern holds at most refDistance - 1
-    codeSrc_ = &src_;
+    codeSrc_ = input_;
     codingAbs_ = abs;
     out.push_back(newCoded(tag));
     encodePicture(type, display, repeat && refDistance_ == 1, userData, userDataLen, out.back().bytes);
@@ -1662,7 +1674,17 @@ void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint
         if (onPicture_) onPicture_(h.tag, *lastRecon_);
     }
     heldCount_ = 0;
-    codeSrc_ = &src_;
+    codeSrc_ = input_;
+}
+
+Frame& Encoder::source(bool copiedStraight) {
+    if (copiedStraight && refDistance_ == 1) {
+        input_ = &anchorSrc_;
+    } else {
+        if (src_.p[0].pix.empty()) src_.allocate(codedW_, codedH_, c_.chroma);
+        input_ = &src_;
+    }
+    return *input_;
 }
 
 Encoder::Coded Encoder::newCoded(uint64_t tag) {
@@ -1694,7 +1716,7 @@ void Encoder::codeHeldForward(std::vector<Coded>& out) {
         if (onPicture_) onPicture_(h.tag, *lastRecon_);
     }
     heldCount_ = 0;
-    codeSrc_ = &src_;
+    codeSrc_ = input_;
 }
 
 }  // namespace vidova

@@ -89,7 +89,11 @@ public:
 
     explicit Encoder(const Config& c);
 
-    Frame& source() { return src_; }
+    // The frame the next input is converted into. An input copied straight
+    // (see copiedStraight) without pictures held for reordering goes into the
+    // last anchor's source itself, compared row by row as it is written: one
+    // copy and one frame less.
+    Frame& source(bool copiedStraight = false);
     // Where the input copied into source() notes which macroblocks changed
     // since the last anchor's source, when it can.
     ChangeMap& inputChanges() {
@@ -151,8 +155,8 @@ private:
     void writeMb(class BitWriter& bw, const Mb& mb, PictureType type, int increment);
     // coded: bit k set when the level at scan position k is not zero.
     void writeBlock(class BitWriter& bw, const int16_t* levels, uint64_t coded, bool intra, int comp);
-    int motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field, int fieldDir,
-                     int mbx, int mby, int qscale, int& mvx, int& mvy);
+    int motionSearch(const Frame& ref, const Frame* refSrc, const std::vector<int16_t>& field, int fieldDir, int mbx,
+                     int mby, int qscale, int& mvx, int& mvy);
     int qscaleOf(int code) const;
     int codeForQuant(double q) const;
     // Coefficients of the levels in natural order whose bits are set in nz
@@ -181,7 +185,11 @@ private:
     Frame cur_;                  // reconstruction being built
     Frame anchorSrc_, pastSrc_;  // sources of ref_ and past_
     bool haveAnchorSrc_ = false, havePastSrc_ = false;
-    ChangeMap inputChanges_;  // src_ against anchorSrc_, while both stay as they were
+    ChangeMap inputChanges_;  // the input against anchorSrc_ as it was before the input
+    Frame* input_ = &src_;    // where the latest input is: src_, or anchorSrc_ itself
+    // True when the luma of the macroblock in the picture being coded equals
+    // that of other (null: unknown).
+    bool lumaUnchanged(const Frame* other, int mbx, int mby) const;
     Frame* codeSrc_ = &src_;  // source of the picture being coded
     bool srcMoved_ = false;   // src_ was swapped into anchorSrc_ after coding
     alignas(16) int32_t coefScratch_[64] = {};

@@ -39,10 +39,18 @@ enum : uint32_t {
 // while the input is copied in: the rows are compared while they are still
 // in the cache, not in a pass of their own.
 struct ChangeMap {
-    const Frame* previous = nullptr;  // the picture to compare with; null for none
-    std::vector<uint8_t> changed;     // per macroblock in raster order: 1 where any sample differs
-    bool valid = false;               // the map was made for the last input
+    enum : uint8_t { kLuma = 1, kChroma = 2 };
+    // The picture to compare with (it may be the destination itself: each row
+    // is compared before it is written); null for none.
+    const Frame* previous = nullptr;
+    std::vector<uint8_t> changed;  // per macroblock in raster order: kLuma | kChroma where samples differ
+    bool valid = false;            // the map was made for the last input
+    std::vector<uint8_t> row;      // scratch: one row as it will be written
 };
+
+// True when inputs of this format reach a frame of this chroma format by a
+// straight copy of their planes (and so can fill in a ChangeMap).
+bool copiedStraight(uint32_t fourcc, int chroma);
 
 // Converts one input picture into dst (already allocated), cropping or
 // replicating edges when the input's size differs from the coded size.

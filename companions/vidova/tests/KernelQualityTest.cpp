@@ -397,10 +397,11 @@ TEST(VidovaKernels, InputCopyFindsExactlyTheChangedMacroblocks) {
         int w, h, chroma;
     } cases[] = {{64, 48, 1}, {72, 40, 1}, {50, 35, 1}, {48, 32, 2}, {38, 20, 2}};
     for (const Case& c : cases)
-        for (bool simd : {true, false}) {
+        for (int variant = 0; variant < 4; variant++) {
+            const bool simd = variant & 1, inPlace = variant & 2;  // in place: the input overwrites the picture
             if (simd && !vidova::kHaveSse2) continue;
             SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + (c.chroma == 2 ? " 4:2:2" : " 4:2:0") +
-                         (simd ? " SSE2" : " plain"));
+                         (simd ? " SSE2" : " plain") + (inPlace ? " in place" : ""));
             PlainKernels kernels(!simd);
             const int cw = (c.w + 1) / 2, ch = c.chroma == 2 ? c.h : (c.h + 1) / 2;
             const uint32_t fourcc = c.chroma == 2 ? vidova::kFourccYV16 : vidova::kFourccI420;
@@ -421,7 +422,10 @@ TEST(VidovaKernels, InputCopyFindsExactlyTheChangedMacroblocks) {
                 }
                 vidova::ChangeMap map;
                 map.previous = &before;
-                ASSERT_TRUE(vidova::convertPicture(pic.data(), c.w, c.w, c.h, fourcc, c.w, c.h, c.chroma, after, &map));
+                if (inPlace) after = before;
+                ASSERT_TRUE(vidova::convertPicture(pic.data(), c.w, c.w, c.h, fourcc, c.w, c.h, c.chroma,
+                                                   inPlace ? before : after, &map));
+                if (inPlace) std::swap(before, after);  // before: the old picture again, after: the new one
                 ASSERT_TRUE(map.valid);
                 ASSERT_EQ(map.changed.size(), size_t(mbW) * mbH);
                 for (int my = 0; my < mbH; my++)
