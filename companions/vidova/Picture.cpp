@@ -243,6 +243,35 @@ void markChanges(const uint8_t* a, const uint8_t* b, int width, int mbCols, uint
         if (std::memcmp(a + x, b + x, size_t(mbCols)) != 0) changed[x / mbCols] |= bit;
 }
 
+// Copies row src over dst, marking the macroblocks where it differs from
+// prev, in one pass; prev may be dst (each piece is read before it is
+// written). width is a multiple of mbCols.
+void copyMarking(const uint8_t* src, const uint8_t* prev, uint8_t* dst, int width, int mbCols, uint8_t bit,
+                 uint8_t* changed) {
+    int x = 0;
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        for (; x + 16 <= width; x += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+            const int same =
+                _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + x))));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), a);
+            if (same == 0xFFFF) continue;
+            if (mbCols == 16) {
+                changed[x / 16] |= bit;
+            } else {
+                if ((same & 0xFF) != 0xFF) changed[x / 8] |= bit;
+                if ((same >> 8) != 0xFF) changed[x / 8 + 1] |= bit;
+            }
+        }
+    }
+#endif
+    for (; x < width; x += mbCols) {
+        if (std::memcmp(src + x, prev + x, size_t(mbCols)) != 0) changed[x / mbCols] |= bit;
+        std::memcpy(dst + x, src + x, size_t(mbCols));
+    }
+}
+
 // Where copyInto marks the macroblocks whose samples changed: one flag per
 // macroblock, mbW to a macroblock row of rowsPerMb plane rows.
 struct ChangeMarks {
@@ -263,6 +292,11 @@ void copyInto(const uint8_t* src, std::ptrdiff_t stride, int sw, int sh, Plane& 
     if (rows <= 0 || cols <= 0) return;
     const size_t width = size_t(dst.width);
     for (int r = 0; r < dst.height; r++) {
+        if (marks && r < rows && cols == dst.width) {  // a whole row as it comes: no scratch
+            copyMarking(src + r * stride, marks->previous->row(r), dst.row(r), dst.width, dst.width / marks->mbW,
+                        marks->bit, marks->changed + size_t(r / marks->rowsPerMb) * size_t(marks->mbW));
+            continue;
+        }
         uint8_t* d = marks ? marks->row : dst.row(r);
         if (r < rows) {
             std::memcpy(d, src + r * stride, size_t(cols));
