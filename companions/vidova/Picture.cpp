@@ -301,9 +301,9 @@ void copyInto(const uint8_t* src, std::ptrdiff_t stride, int sw, int sh, Plane& 
         if (r < rows) {
             std::memcpy(d, src + r * stride, size_t(cols));
             if (cols < dst.width) std::memset(d + cols, d[cols - 1], width - size_t(cols));
-        } else if (!marks) {
-            std::memcpy(d, dst.row(rows - 1), width);
-        }  // else the scratch still holds the last row
+        } else {
+            std::memcpy(d, dst.row(rows - 1), width);  // the new last row, already written
+        }
         if (marks) {
             markChanges(d, marks->previous->row(r), dst.width, dst.width / marks->mbW, marks->bit,
                         marks->changed + size_t(r / marks->rowsPerMb) * size_t(marks->mbW));

@@ -395,7 +395,7 @@ TEST(VidovaKernels, InputCopyFindsExactlyTheChangedMacroblocks) {
     std::mt19937 rng(5);
     struct Case {
         int w, h, chroma;
-    } cases[] = {{64, 48, 1}, {72, 40, 1}, {50, 35, 1}, {48, 32, 2}, {38, 20, 2}};
+    } cases[] = {{64, 48, 1}, {72, 40, 1}, {50, 35, 1}, {64, 40, 1}, {48, 32, 2}, {38, 20, 2}, {32, 26, 2}};
     for (const Case& c : cases)
         for (int variant = 0; variant < 4; variant++) {
             const bool simd = variant & 1, inPlace = variant & 2;  // in place: the input overwrites the picture
@@ -428,6 +428,11 @@ TEST(VidovaKernels, InputCopyFindsExactlyTheChangedMacroblocks) {
                 if (inPlace) std::swap(before, after);  // before: the old picture again, after: the new one
                 ASSERT_TRUE(map.valid);
                 ASSERT_EQ(map.changed.size(), size_t(mbW) * mbH);
+                // The copy itself is the one made without a map, padding included.
+                vidova::Frame plainCopy;
+                plainCopy.allocate(mbW * 16, mbH * 16, c.chroma);
+                ASSERT_TRUE(vidova::convertPicture(pic.data(), c.w, c.w, c.h, fourcc, c.w, c.h, c.chroma, plainCopy));
+                for (int i = 0; i < 3; i++) ASSERT_TRUE(plainCopy.p[i].pix == after.p[i].pix) << "plane " << i;
                 for (int my = 0; my < mbH; my++)
                     for (int mx = 0; mx < mbW; mx++) {
                         bool differs = false;
