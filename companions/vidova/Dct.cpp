@@ -187,6 +187,14 @@ void forwardDct(const int16_t* in, float* out) {
     columns<PlainOps, false>(out);
 }
 
+float flatBlockDc(int value) {
+    // Each pass sums eight equal values (exact in single precision) and
+    // scales by s once: the same two roundings as the full transform.
+    const float s = constants<PlainOps>().s;
+    const float rowDc = float(8 * value) * s;
+    return (8.0f * rowDc) * s;
+}
+
 void inverseDct(const int32_t* in, int16_t* out) {
     alignas(16) float x[64], t[64];
 #if defined(__SSE2__)

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -221,15 +222,18 @@ int main(int argc, char** argv) {
         return kFailed;
     }
     const size_t frameBytes = size_t(width) * height + 2 * (size_t((width + 1) / 2) * ((height + 1) / 2));
-    std::vector<uint8_t> frame(frameBytes);
+    // Not cleared: the reads fill it. Whole pictures are read straight into
+    // it, without passing through a stdio buffer.
+    std::unique_ptr<uint8_t[]> frame(new uint8_t[frameBytes]);
+    std::setvbuf(in, nullptr, _IONBF, 0);
     const double frameTime = 1e7 / fps;
     int64_t coded = 0;
     bool refused = false;
     auto t0 = std::chrono::steady_clock::now();
-    while (!out.writeError && std::fread(frame.data(), 1, frameBytes, in) == frameBytes) {
+    while (!out.writeError && std::fread(frame.get(), 1, frameBytes, in) == frameBytes) {
         VidovaTimes times{int64_t(coded * frameTime), int64_t((coded + 1) * frameTime), 0};
         void* opts[1] = {&times};
-        if (VidovaPutFrame(h, frame.data(), width, width, height, VIDOVA_FOURCC('I', '4', '2', '0'), VIDOVA_FRAME_TIMES,
+        if (VidovaPutFrame(h, frame.get(), width, width, height, VIDOVA_FOURCC('I', '4', '2', '0'), VIDOVA_FRAME_TIMES,
                            opts) != 0) {
             std::fprintf(stderr, "encode-video: the engine refused picture %lld\n", static_cast<long long>(coded));
             refused = true;

@@ -407,6 +407,24 @@ inline void blockOut(const uint8_t* p, int ps, const int16_t* res, uint8_t* d, i
         }
 }
 
+// True when all 64 values equal the first (a flat area, or an exact
+// prediction of one).
+inline bool flatBlock(const int16_t* v) {
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        const __m128i first = _mm_set1_epi16(v[0]);
+        __m128i same = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)), first);
+        for (int i = 8; i < 64; i += 8)
+            same =
+                _mm_and_si128(same, _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), first));
+        return _mm_movemask_epi8(same) == 0xFFFF;
+    }
+#endif
+    for (int i = 1; i < 64; i++)
+        if (v[i] != v[0]) return false;
+    return true;
+}
+
 // Bit p set when coefficient p (natural order) is not zero.
 inline uint64_t nonzeroMask(const int16_t* v) {
 #if defined(__SSE2__)
@@ -440,6 +458,87 @@ constexpr float kIntraBias = 0.375f, kInterBias = -0.1f;
 // 3) or 1 (beyond).
 constexpr int kLoneLevelScore = 2;
 
+// |coefficient| <= sum of |residual| / 4: below this every one quantises to zero.
+inline bool sumQuantisesToZero(int sum, int qscale) {
+    return float(sum) * (1 - kInterBias) < float(4 * qscale);
+}
+
+// True when the block codes nothing at qscale: every level quantise() finds
+// is zero, or (dropLone) only lone small levels that are dropped.
+inline bool quantisesToNothing(const ResidualSize& r, int qscale, bool dropLone) {
+    if (sumQuantisesToZero(r.sum, qscale)) return true;
+    if (!r.transformed) return false;
+    // Larger magnitudes have larger levels (the rounding is monotonic).
+    const float inv = 1.0f / float(qscale);
+    auto level = [&](float m) { return int(m * inv + kInterBias); };
+    if (level(r.low) != 0) return false;
+    const int top = std::max(level(r.mid[0]), level(r.high[0]));
+    if (!dropLone || top == 0) return top == 0;
+    if (top > 1) return false;
+    const int score = 2 * ((level(r.mid[0]) > 0) + (level(r.mid[1]) > 0)) + (level(r.high[0]) > 0) +
+                      (level(r.high[1]) > 0) + (level(r.high[2]) > 0);
+    return score <= kLoneLevelScore;
+}
+
+// Keeps a, b, c the three largest of themselves and m.
+inline void keepTopThree(float m, float& a, float& b, float& c) {
+    if (m <= c) return;
+    if (m > a) {
+        c = b;
+        b = a;
+        a = m;
+    } else if (m > b) {
+        c = b;
+        b = m;
+    } else {
+        c = m;
+    }
+}
+
+// Natural positions of frequency u + v from 2 to 3, where a lone level weighs 2.
+constexpr int kMidPositions[7] = {2, 9, 16, 3, 10, 17, 24};
+
+// The magnitudes of a block's coefficients that quantisesToNothing() needs.
+void measureResidual(const float* f, bool flat, ResidualSize& r) {
+    r.transformed = true;
+    r.low = std::fabs(f[0]);
+    r.mid[0] = r.mid[1] = r.high[0] = r.high[1] = r.high[2] = 0;
+    if (flat) return;
+    r.low = std::max(r.low, std::max(std::fabs(f[1]), std::fabs(f[8])));
+    float unused = 0;
+    for (int p : kMidPositions) keepTopThree(std::fabs(f[p]), r.mid[0], r.mid[1], unused);
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        // The three largest in each lane, then of those twelve.
+        static const struct HighMask {
+            alignas(16) uint32_t bits[64];
+            HighMask() {
+                for (int p = 0; p < 64; p++) bits[p] = (p & 7) + (p >> 3) > 3 ? 0xFFFFFFFFu : 0;
+            }
+        } mask;
+        const __m128 sign = _mm_set1_ps(-0.0f);
+        __m128 a = _mm_setzero_ps(), b = a, c = a;
+        for (int i = 0; i < 64; i += 4) {
+            const __m128 m = _mm_and_ps(_mm_andnot_ps(sign, _mm_load_ps(f + i)),
+                                        _mm_load_ps(reinterpret_cast<const float*>(mask.bits + i)));
+            const __m128 lowerA = _mm_min_ps(a, m);
+            a = _mm_max_ps(a, m);
+            const __m128 lowerB = _mm_min_ps(b, lowerA);
+            b = _mm_max_ps(b, lowerA);
+            c = _mm_max_ps(c, lowerB);
+        }
+        alignas(16) float lanes[12];
+        _mm_store_ps(lanes, a);
+        _mm_store_ps(lanes + 4, b);
+        _mm_store_ps(lanes + 8, c);
+        for (float m : lanes) keepTopThree(m, r.high[0], r.high[1], r.high[2]);
+        return;
+    }
+#endif
+    for (int p = 1; p < 64; p++)
+        if ((p & 7) + (p >> 3) > 3) keepTopThree(std::fabs(f[p]), r.high[0], r.high[1], r.high[2]);
+}
+
 // Scan position of each natural position.
 struct ScanIndex {
     uint8_t of[64];
@@ -449,6 +548,12 @@ struct ScanIndex {
 };
 const ScanIndex kZigzagIndex(kZigzag);
 const ScanIndex kAlternateIndex(kAlternateScan);
+
+// One level as quantise() below computes it, in both its paths.
+inline int16_t quantiseOne(float f, float inv, float bias, int maxLevel) {
+    const int l = std::min(maxLevel, int(std::fabs(f) * inv + bias));
+    return int16_t(f < 0 ? -l : l);
+}
 
 // Natural-order quantisation: level = sign(f) * min(max, trunc(|f| * inv + bias)),
 // inv per coefficient (intra) or one value for all.
@@ -475,11 +580,7 @@ void quantise(const float* f, const float* invTable, float inv, float bias, int 
         return;
     }
 #endif
-    for (int i = 0; i < 64; i++) {
-        float m = invTable ? invTable[i] : inv;
-        int l = std::min(maxLevel, int(std::fabs(f[i]) * m + bias));
-        out[i] = int16_t(f[i] < 0 ? -l : l);
-    }
+    for (int i = 0; i < 64; i++) out[i] = quantiseOne(f[i], invTable ? invTable[i] : inv, bias, maxLevel);
 }
 
 }  // namespace
@@ -493,8 +594,10 @@ struct Encoder::Mb {
     int cbp = 0;                      // bit (blocks - 1 - i) set when block i has coefficients
     int16_t levels[8][64];
     int last[8];
-    uint64_t coded[8];  // bit k set when the level at scan position k is not zero
-    int qcode = 1;      // quantiser_scale_code its blocks were quantised with
+    uint64_t coded[8];             // bit k set when the level at scan position k is not zero
+    int qcode = 1;                 // quantiser_scale_code its blocks were quantised with
+    bool exact = false;            // its reconstruction equals its source
+    uint8_t zeroQ = 0, dropQ = 0;  // see zeroQ_ and dropQ_
 };
 
 Encoder::Encoder(const Config& c) : c_(c) {
@@ -507,7 +610,8 @@ Encoder::Encoder(const Config& c) : c_(c) {
     int range = std::min(c_.searchRange, c_.level == 10 ? 31 : 63);
     fcode_ = 1;
     while (fcode_ < 7 && (8 << (fcode_ - 1)) - 1 < range) fcode_++;
-    for (Frame* f : {&src_, &ref_, &cur_, &anchorSrc_}) f->allocate(codedW_, codedH_, c_.chroma);
+    // src_ waits for an input that needs it (see source()).
+    for (Frame* f : {&ref_, &cur_, &anchorSrc_}) f->allocate(codedW_, codedH_, c_.chroma);
     if (refDistance_ > 1) {
         past_.allocate(codedW_, codedH_, c_.chroma);
         pastSrc_.allocate(codedW_, codedH_, c_.chroma);
@@ -518,6 +622,8 @@ Encoder::Encoder(const Config& c) : c_(c) {
     mvPrev_.assign(size_t(mbW_) * mbH_ * 2, 0);
     mvB_.assign(size_t(mbW_) * mbH_ * 4, 0);
     skipQ_.assign(size_t(mbW_) * mbH_, 0);
+    zeroQ_.assign(size_t(mbW_) * mbH_, 0);
+    dropQ_.assign(size_t(mbW_) * mbH_, 0);
     copiedPrev_.assign(size_t(mbW_) * mbH_, 0);
     copiedCur_.assign(size_t(mbW_) * mbH_, 0);
     rc_.init(c_);
@@ -691,7 +797,7 @@ void Encoder::writeEndCode(std::vector<uint8_t>& out) const {
     out.insert(out.end(), end, end + 4);
 }
 
-int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field, int fieldDir,
+int Encoder::motionSearch(const Frame& ref, const Frame* refSrc, const std::vector<int16_t>& field, int fieldDir,
                           int mbx, int mby, int qscale, int& bestX, int& bestY) {
     const int x0 = mbx * 16, y0 = mby * 16;
     const Plane& rp = ref.p[0];
@@ -707,7 +813,7 @@ int Encoder::motionSearch(const Frame& ref, const Frame* unchangedSrc, const std
     int bx = 0, by = 0;
     bestX = bestY = 0;
     // Content that did not change since the reference was taken keeps its place.
-    if (unchangedSrc && sad16(s, st, unchangedSrc->p[0].row(y0) + x0, st) == 0) return best;
+    if (lumaUnchanged(refSrc, mbx, mby)) return best;
     // Unchanged areas (most of a desktop) stop here.
     if (best <= 128 + 16 * qscale || lim == 0) return best;
 
@@ -846,7 +952,7 @@ double Encoder::activity(int mbx, int mby) const {
 }
 
 bool Encoder::sceneCut() {
-    const Plane& p = src_.p[0];
+    const Plane& p = input_->p[0];
     const int st = p.width;
     mbSums_.resize(size_t(mbW_) * mbH_);
     for (int mby = 0; mby < mbH_; mby++)
@@ -896,24 +1002,53 @@ bool Encoder::sceneCut() {
     return cut;
 }
 
+bool Encoder::lumaUnchanged(const Frame* other, int mbx, int mby) const {
+    if (!other) return false;
+    if (other == codeSrc_)  // the input was written over the anchor's source
+        return inputChanges_.valid &&
+               !(inputChanges_.changed[size_t(mby) * size_t(mbW_) + size_t(mbx)] & ChangeMap::kLuma);
+    const int st = codeSrc_->p[0].width;
+    return sad16(codeSrc_->p[0].row(mby * 16) + mbx * 16, st, other->p[0].row(mby * 16) + mbx * 16, st) == 0;
+}
+
 bool Encoder::unchangedMb(int mbx, int mby) const {
+    if (codeSrc_ == input_ && inputChanges_.valid)
+        return !inputChanges_.changed[size_t(mby) * size_t(mbW_) + size_t(mbx)];
+    if (codeSrc_ == &anchorSrc_) return false;  // nothing left to compare with
     const int x0 = mbx * 16, y0 = mby * 16;
     const int cx0 = mbx * 8, cy0 = c_.chroma == 2 ? mby * 16 : mby * 8, ch = c_.chroma == 2 ? 16 : 8;
-    // Fixed-size compares (inlined), all rows at once: most macroblocks that
-    // reach here are unchanged, so an early exit saves little.
+    const Plane* a = codeSrc_->p;
+    const Plane* b = anchorSrc_.p;
+    // All rows at once: most macroblocks that reach here are unchanged, so an
+    // early exit saves little.
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        __m128i diff = _mm_setzero_si128();
+        for (int r = 0; r < 16; r++)
+            diff = _mm_or_si128(
+                diff, _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a[0].row(y0 + r) + x0)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b[0].row(y0 + r) + x0))));
+        for (int c = 1; c < 3; c++)
+            for (int r = 0; r < ch; r++)
+                diff = _mm_or_si128(
+                    diff, _mm_xor_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a[c].row(cy0 + r) + cx0)),
+                                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b[c].row(cy0 + r) + cx0))));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(diff, _mm_setzero_si128())) == 0xFFFF;
+    }
+#endif
     uint64_t diff = 0;
     for (int r = 0; r < 16; r++) {
-        uint64_t a[2], b[2];
-        std::memcpy(a, codeSrc_->p[0].row(y0 + r) + x0, 16);
-        std::memcpy(b, anchorSrc_.p[0].row(y0 + r) + x0, 16);
-        diff |= (a[0] ^ b[0]) | (a[1] ^ b[1]);
+        uint64_t u[2], v[2];
+        std::memcpy(u, a[0].row(y0 + r) + x0, 16);
+        std::memcpy(v, b[0].row(y0 + r) + x0, 16);
+        diff |= (u[0] ^ v[0]) | (u[1] ^ v[1]);
     }
     for (int c = 1; c < 3; c++)
         for (int r = 0; r < ch; r++) {
-            uint64_t a, b;
-            std::memcpy(&a, codeSrc_->p[c].row(cy0 + r) + cx0, 8);
-            std::memcpy(&b, anchorSrc_.p[c].row(cy0 + r) + cx0, 8);
-            diff |= a ^ b;
+            uint64_t u, v;
+            std::memcpy(&u, a[c].row(cy0 + r) + cx0, 8);
+            std::memcpy(&v, b[c].row(cy0 + r) + cx0, 8);
+            diff |= u ^ v;
         }
     return diff == 0;
 }
@@ -938,12 +1073,19 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     const size_t idx = size_t(mby) * mbW_ + mbx;
     int sad = 0;
     copiedCur_[idx] = 0;
-    if (type == kPictureP && skipQ_[idx] && qscale >= skipQ_[idx] && haveAnchorSrc_ && unchangedMb(mbx, mby)) {
-        // The source is the one the reference was coded from, without motion,
-        // at a quantiser as fine or finer: what is left of the residual
-        // quantises to nothing, so the macroblock is skipped before any
-        // search. The copy into the new reconstruction is not needed when the
-        // last picture copied it too: that buffer holds the same pixels.
+    mb.zeroQ = mb.dropQ = 0;
+    const uint8_t emptyQ = dropLoneLevels_ ? dropQ_[idx] : zeroQ_[idx];
+    const bool unchanged = type == kPictureP && haveAnchorSrc_ && (skipQ_[idx] || emptyQ) && unchangedMb(mbx, mby);
+    // The source is the one the reference was coded from, and the reference
+    // holds there what the last anchor predicted without motion: either
+    // that was coded at a quantiser as fine or finer, so what is left of the
+    // residual quantises to nothing, or the very same residual was measured
+    // and quantises to nothing from zeroQ_ on. The macroblock is then
+    // skipped before any search.
+    const bool keep = unchanged && skipQ_[idx] && qscale >= skipQ_[idx];
+    if (keep || (unchanged && emptyQ && qscale >= emptyQ)) {
+        // The copy into the new reconstruction is not needed when the last
+        // picture copied it too: that buffer holds the same pixels.
         if (!(reuseCur_ && copiedPrev_[idx])) {
             for (int r = 0; r < 16; r++) std::memcpy(cur_.p[0].row(y0 + r) + x0, ref_.p[0].row(y0 + r) + x0, 16);
             for (int c = 1; c < 3; c++)
@@ -952,6 +1094,9 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         copiedCur_[idx] = 1;
         mvCur_[2 * idx] = mvCur_[2 * idx + 1] = 0;
         mb.cbp = 0;
+        mb.exact = keep && skipQ_[idx] == kExactSkipQ;
+        mb.zeroQ = zeroQ_[idx];  // the residual stays what it was
+        mb.dropQ = dropQ_[idx];
         for (int b = 0; b < blocks_; b++) mb.last[b] = -1;
         return;
     }
@@ -1008,6 +1153,9 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
     const int dcMax = (256 << c_.intraDcPrecision) - 1;
     const int qcode = curQcode_;
     mb.cbp = 0;
+    bool exact = true;      // the reconstruction equals the source so far
+    ResidualSize sizes[8];  // filled in block by block, while measuring
+    const bool measure = type == kPictureP && !mb.intra && !mb.mv[0][0] && !mb.mv[0][1];
     for (int b = 0; b < blocks_; b++) {
         int plane, bx, by;
         const uint8_t* pred;
@@ -1034,31 +1182,47 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         mb.coded[b] = 0;
         if (!mb.intra) {
             // |coefficient| <= sum of |residual| / 4: below this every one quantises to zero.
-            if (sumAbs64(blk) * (1 - kInterBias) < float(4 * qscale)) {
+            const int sum = sumAbs64(blk);
+            sizes[b].sum = sum;
+            sizes[b].transformed = false;
+            if (sumQuantisesToZero(sum, qscale)) {
                 mb.last[b] = -1;
+                exact = exact && sum == 0;
                 for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
                 continue;
             }
         }
+        // A flat block has only a DC coefficient: no transform needed.
+        const bool flat = flatBlock(blk);
         alignas(16) float f[64];
-        forwardDct(blk, f);
         alignas(16) int16_t nat[64];
-        quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? kIntraBias : kInterBias, maxLevel, nat);
+        uint64_t nz;
+        if (flat) {
+            f[0] = flatBlockDc(blk[0]);
+            nat[0] = quantiseOne(f[0], mb.intra ? intraInv[0] : invInter, mb.intra ? kIntraBias : kInterBias, maxLevel);
+            nz = nat[0] ? 1 : 0;
+        } else {
+            forwardDct(blk, f);
+            quantise(f, mb.intra ? intraInv : nullptr, invInter, mb.intra ? kIntraBias : kInterBias, maxLevel, nat);
+            nz = nonzeroMask(nat);
+        }
+        // Measured only while the macroblock may still code nothing.
+        if (measure && !mb.cbp) measureResidual(f, flat, sizes[b]);
         if (mb.intra) {
             int dc = int(std::floor(f[0] / float(dcMult) + 0.5f));
             lv[0] = int16_t(std::max(0, std::min(dcMax, dc)));
             last = 0;
+            nz &= ~uint64_t(1);
         }
-        uint64_t nz = nonzeroMask(nat);
-        if (mb.intra) nz &= ~uint64_t(1);
         if (nz) {
             // Only the nonzero levels are read later: scatter them into scan
             // order and note where they are.
             uint64_t coded = 0;
+            const uint8_t* scanOf = scanOf_;
             for (uint64_t m = nz; m; m &= m - 1) {
-                const int p = __builtin_ctzll(m);
-                lv[scanOf_[p]] = nat[p];
-                coded |= uint64_t(1) << scanOf_[p];
+                const int p = __builtin_ctzll(m), k = scanOf[p];  // read once: the store may alias it
+                lv[k] = nat[p];
+                coded |= uint64_t(1) << k;
             }
             mb.coded[b] = coded;
             last = 63 - __builtin_clzll(coded);
@@ -1084,19 +1248,75 @@ void Encoder::analyseMb(int mbx, int mby, PictureType type, int qscale, Mb& mb) 
         }
         mb.last[b] = last;
         if (!mb.intra && last < 0) {
+            exact = false;  // the residual was not zero
             for (int r = 0; r < 8; r++) std::memcpy(dp.row(by + r) + bx, pred + r * predStride, 8);
             continue;
         }
         if (!mb.intra) mb.cbp |= 1 << (blocks_ - 1 - b);
         int32_t* coef = coefScratch_;
         dequantise(nat, nz, mb.intra ? lv[0] : -1, qscale, qcode, coef);
-        alignas(16) int16_t res[64];
-        inverseDct(coef, res);
+        const int16_t* res;
+        alignas(16) int16_t full[64];
+        if ((nz & ~uint64_t(1)) == 0) {
+            // The DC and at most the mismatch bit: flat areas, where the same
+            // few blocks come again and again.
+            const DcOnlyBlock& d = dcOnlyBlock(coef[0], coef[63]);
+            res = d.res;
+            // An intra flat block that comes back as it was.
+            exact = exact && mb.intra && flat && d.uniform == blk[0];
+        } else {
+            inverseDct(coef, full);
+            res = full;
+            exact = false;
+        }
         // Back to all zeros for the next block: only these were written.
         coef[0] = coef[63] = 0;
         for (uint64_t m = nz; m; m &= m - 1) coef[__builtin_ctzll(m)] = 0;
         blockOut(mb.intra ? nullptr : pred, predStride, res, dp.row(by) + bx, dp.width);
     }
+    mb.exact = exact;
+    if (measure && !mb.cbp) {
+        // Lone levels are kept only where activity masking made the quantiser finer.
+        mb.zeroQ = c_.adaptiveQuant ? finestEmptyQuant(sizes, false) : 0;
+        mb.dropQ = finestEmptyQuant(sizes, true);
+    }
+}
+
+uint8_t Encoder::finestEmptyQuant(const ResidualSize* sizes, bool dropLone) const {
+    // Levels only shrink as the quantiser grows: a binary search over the
+    // quantiser codes finds where the macroblock starts to code nothing.
+    auto allZero = [&](int code) {
+        for (int b = 0; b < blocks_; b++)
+            if (!quantisesToNothing(sizes[b], qscaleOf(code), dropLone)) return false;
+        return true;
+    };
+    if (!allZero(31)) return 0;
+    int lo = 1, hi = 31;  // allZero(hi) holds
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (allZero(mid))
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return uint8_t(qscaleOf(hi));
+}
+
+const Encoder::DcOnlyBlock& Encoder::dcOnlyBlock(int32_t dc, int32_t last) {
+    DcOnlyBlock& d = dcOnly_[(uint32_t(dc) * 2654435761u) >> (32 - kDcOnlyBits)];
+    if (d.dc != dc || d.last != last || !d.valid) {
+        alignas(16) int32_t coef[64] = {};
+        coef[0] = dc;
+        coef[63] = last;
+        inverseDct(coef, d.res);
+        d.dc = dc;
+        d.last = last;
+        d.valid = true;
+        d.uniform = d.res[0];
+        for (int i = 1; i < 64; i++)
+            if (d.res[i] != d.res[0]) d.uniform = INT_MIN;
+    }
+    return d;
 }
 
 namespace {
@@ -1294,7 +1514,9 @@ void Encoder::codeSlices(BitWriter& bw, PictureType type, bool allSkip, double b
                 if (type != kPictureB) {
                     const size_t idx = size_t(mby) * mbW_ + mbx;
                     bool empty = type == kPictureP && !mb.intra && !mb.mv[0][0] && !mb.mv[0][1];
-                    skipQ_[idx] = empty ? uint8_t(qscale) : 0;
+                    skipQ_[idx] = mb.exact ? kExactSkipQ : empty ? uint8_t(qscale) : 0;
+                    zeroQ_[idx] = mb.zeroQ;
+                    dropQ_[idx] = mb.dropQ;
                 }
                 bool skip = false;
                 if (!edge && !mb.intra && !mb.cbp) {
@@ -1358,7 +1580,7 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
             for (int i = 0; i < userDataLen; i++) bw.put(userData[i], 8);
         }
         codeSlices(bw, type, allSkip, baseQ, quantSum);
-        bw.align();
+        bw.finish();
         // A picture that would empty the decoder's buffer is coded again, coarser.
         if (c_.rcMode == 3) break;
         if (double(pic.size()) * 8 <= rc_.maxPictureBits() || baseQ >= 31 || allSkip) break;
@@ -1370,8 +1592,10 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
     uint64_t stuffing = rc_.endPicture(type, bits, avgQ);
     pic.resize(pic.size() + size_t(stuffing / 8), 0);
     if (onCoded_) onCoded_(type, uint64_t(pic.size()) * 8, avgQ);
-    out.insert(out.end(), pic.begin(), pic.end());
     totalBits_ += uint64_t(pic.size()) * 8;
+    // The picture leaves by a swap; out's own buffer is the next one to code into.
+    out.clear();
+    out.swap(pic);
     if (c_.calcPsnr) accumulatePsnr(cur_);
     if (type != kPictureB) {
         if (refDistance_ > 1) {
@@ -1384,7 +1608,8 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
         }
         // The source becomes the anchor's by a swap, not a copy: the input
         // frame is written afresh by the next picture (a repeat restores it).
-        std::swap(anchorSrc_, *codeSrc_);
+        if (codeSrc_ != &anchorSrc_) std::swap(anchorSrc_, *codeSrc_);
+        inputChanges_.valid = false;  // made against the anchor that just left
         if (codeSrc_ == &src_) srcMoved_ = true;
         haveAnchorSrc_ = true;
         mvPrev_.swap(mvCur_);
@@ -1398,6 +1623,7 @@ void Encoder::encodePicture(PictureType type, uint32_t display, bool repeat, con
 }
 
 void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint64_t tag, std::vector<Coded>& out) {
+    if (repeat) inputChanges_.valid = false;
     if (!repeat) {
         srcMoved_ = false;
     } else if (srcMoved_) {
@@ -1425,7 +1651,8 @@ void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint
     sinceIntra_ = type == kPictureI ? 1 : sinceIntra_ + 1;
     if (type == kPictureB && heldCount_ < held_.size()) {
         Held& h = held_[heldCount_++];
-        for (int i = 0; i < 3; i++) std::memcpy(h.frame.p[i].pix.data(), src_.p[i].pix.data(), src_.p[i].pix.size());
+        for (int i = 0; i < 3; i++)
+            std::memcpy(h.frame.p[i].pix.data(), input_->p[i].pix.data(), input_->p[i].pix.size());
         h.userData.assign(userData, userData + (userData ? userDataLen : 0));
         h.tag = tag;
         h.display = display;
@@ -1433,21 +1660,45 @@ void Encoder::submit(bool repeat, const uint8_t* userData, int userDataLen, uint
         return;
     }
     if (type == kPictureB) type = kPictureP;  // cannot happen: the pattern holds at most refDistance - 1
-    codeSrc_ = &src_;
+    codeSrc_ = input_;
     codingAbs_ = abs;
-    out.push_back(Coded{{}, tag});
+    out.push_back(newCoded(tag));
     encodePicture(type, display, repeat && refDistance_ == 1, userData, userDataLen, out.back().bytes);
     if (onPicture_) onPicture_(tag, *lastRecon_);
     for (size_t i = 0; i < heldCount_; i++) {
         Held& h = held_[i];
         codeSrc_ = &h.frame;
         codingAbs_ = h.abs;
-        out.push_back(Coded{{}, h.tag});
+        out.push_back(newCoded(h.tag));
         encodePicture(kPictureB, h.display, false, h.userData.data(), int(h.userData.size()), out.back().bytes);
         if (onPicture_) onPicture_(h.tag, *lastRecon_);
     }
     heldCount_ = 0;
-    codeSrc_ = &src_;
+    codeSrc_ = input_;
+}
+
+Frame& Encoder::source(bool copiedStraight) {
+    if (copiedStraight && refDistance_ == 1) {
+        input_ = &anchorSrc_;
+    } else {
+        if (src_.p[0].pix.empty()) src_.allocate(codedW_, codedH_, c_.chroma);
+        input_ = &src_;
+    }
+    return *input_;
+}
+
+Encoder::Coded Encoder::newCoded(uint64_t tag) {
+    Coded c{{}, tag};
+    if (!spare_.empty()) {
+        c.bytes.swap(spare_.back());
+        spare_.pop_back();
+    }
+    return c;
+}
+
+void Encoder::recycle(std::vector<uint8_t>&& bytes) {
+    // Enough for a picture and the ones held for reordering.
+    if (spare_.size() < size_t(refDistance_) + 1) spare_.push_back(std::move(bytes));
 }
 
 void Encoder::flush(std::vector<Coded>& out) {
@@ -1460,12 +1711,12 @@ void Encoder::codeHeldForward(std::vector<Coded>& out) {
         Held& h = held_[i];
         codeSrc_ = &h.frame;
         codingAbs_ = h.abs;
-        out.push_back(Coded{{}, h.tag});
+        out.push_back(newCoded(h.tag));
         encodePicture(kPictureP, h.display, false, h.userData.data(), int(h.userData.size()), out.back().bytes);
         if (onPicture_) onPicture_(h.tag, *lastRecon_);
     }
     heldCount_ = 0;
-    codeSrc_ = &src_;
+    codeSrc_ = input_;
 }
 
 }  // namespace vidova

@@ -12,6 +12,16 @@ namespace vidova {
 
 enum PictureType { kPictureI = 1, kPictureP = 2, kPictureB = 3 };
 
+// What the quantisation of a non-intra block would see of its residual: the
+// sum of its magnitudes and, when it was transformed, its largest
+// coefficient magnitudes by the weight a lone level there has (frequency
+// u + v up to 1, 2 to 3, beyond).
+struct ResidualSize {
+    int sum;
+    bool transformed;
+    float low, mid[2], high[3];
+};
+
 // One picture of an analysis pass, in coded order: its type and its
 // complexity (bits spent x average quantiser).
 struct PassPicture {
@@ -79,13 +89,27 @@ public:
 
     explicit Encoder(const Config& c);
 
-    Frame& source() { return src_; }
+    // The frame the next input is converted into. An input copied straight
+    // (see copiedStraight) without pictures held for reordering goes into the
+    // last anchor's source itself, compared row by row as it is written: one
+    // copy and one frame less.
+    Frame& source(bool copiedStraight = false);
+    // Where the input copied into source() notes which macroblocks changed
+    // since the last anchor's source, when it can.
+    ChangeMap& inputChanges() {
+        inputChanges_.previous = haveAnchorSrc_ ? &anchorSrc_ : nullptr;
+        inputChanges_.valid = false;
+        return inputChanges_;
+    }
     // Takes the picture in source() (or, with repeat, the previous one again)
     // and appends whatever pictures can be coded now, in coded order, with the
     // sequence and GOP headers they need.
     void submit(bool repeat, const uint8_t* userData, int userDataLen, uint64_t tag, std::vector<Coded>& out);
     // Codes every picture still held back for reordering.
     void flush(std::vector<Coded>& out);
+    // Hands back the bytes of a picture that has been delivered: the next
+    // pictures are coded into them, without fresh memory for each.
+    void recycle(std::vector<uint8_t>&& bytes);
     // Reconstruction of the picture most recently appended by submit/flush.
     const Frame& lastReconstruction() const { return *lastRecon_; }
     void writeEndCode(std::vector<uint8_t>& out) const;
@@ -131,8 +155,8 @@ private:
     void writeMb(class BitWriter& bw, const Mb& mb, PictureType type, int increment);
     // coded: bit k set when the level at scan position k is not zero.
     void writeBlock(class BitWriter& bw, const int16_t* levels, uint64_t coded, bool intra, int comp);
-    int motionSearch(const Frame& ref, const Frame* unchangedSrc, const std::vector<int16_t>& field, int fieldDir,
-                     int mbx, int mby, int qscale, int& mvx, int& mvy);
+    int motionSearch(const Frame& ref, const Frame* refSrc, const std::vector<int16_t>& field, int fieldDir, int mbx,
+                     int mby, int qscale, int& mvx, int& mvy);
     int qscaleOf(int code) const;
     int codeForQuant(double q) const;
     // Coefficients of the levels in natural order whose bits are set in nz
@@ -140,6 +164,17 @@ private:
     // which holds zeros.
     void dequantise(const int16_t* nat, uint64_t nz, int dcLevel, int qscale, int qcode, int32_t* coef) const;
     void accumulatePsnr(const Frame& recon);
+    // Inverse transform of a block whose only coefficients are the DC and the
+    // last (the mismatch bit), from a small cache.
+    struct DcOnlyBlock {
+        int32_t dc = 0, last = 0;
+        bool valid = false;
+        int uniform = 0;  // the value of all 64 samples, INT_MIN when they differ
+        alignas(16) int16_t res[64];
+    };
+    const DcOnlyBlock& dcOnlyBlock(int32_t dc, int32_t last);
+    static constexpr int kDcOnlyBits = 4;
+    DcOnlyBlock dcOnly_[1 << kDcOnlyBits];
 
     Config c_;
     int mbW_, mbH_, codedW_, codedH_, blocks_;
@@ -150,6 +185,11 @@ private:
     Frame cur_;                  // reconstruction being built
     Frame anchorSrc_, pastSrc_;  // sources of ref_ and past_
     bool haveAnchorSrc_ = false, havePastSrc_ = false;
+    ChangeMap inputChanges_;  // the input against anchorSrc_ as it was before the input
+    Frame* input_ = &src_;    // where the latest input is: src_, or anchorSrc_ itself
+    // True when the luma of the macroblock in the picture being coded equals
+    // that of other (null: unknown).
+    bool lumaUnchanged(const Frame* other, int mbx, int mby) const;
     Frame* codeSrc_ = &src_;  // source of the picture being coded
     bool srcMoved_ = false;   // src_ was swapped into anchorSrc_ after coding
     alignas(16) int32_t coefScratch_[64] = {};
@@ -162,8 +202,16 @@ private:
     // the previous anchor, and forward/backward of the current B picture.
     std::vector<int16_t> mvCur_, mvPrev_, mvB_;
     // Per macroblock: the quantiser scale at which the last anchor left it
-    // without residual and motion, 0 otherwise.
+    // without residual and motion, kExactSkipQ where its reconstruction
+    // equals its source (any quantiser then leaves it as it is), 0 otherwise.
+    static constexpr uint8_t kExactSkipQ = 1;
     std::vector<uint8_t> skipQ_;
+    // Per macroblock: the finest quantiser scale at which the residual the
+    // last anchor left (predicted without motion, nothing coded) quantises to
+    // nothing, 0 when unknown; with lone small levels dropped (dropQ_) and
+    // without (zeroQ_). It holds as long as the source stays as it is.
+    std::vector<uint8_t> zeroQ_, dropQ_;
+    uint8_t finestEmptyQuant(const ResidualSize* sizes, bool dropLone) const;
     // Per macroblock: copied unchanged from the reference in the last anchor
     // (Prev) and in the one being coded (Cur); with one reference the two
     // buffers then hold the same pixels there.
@@ -197,6 +245,8 @@ private:
     uint32_t sinceIntra_ = 0;  // inputs since the last GOP started
     uint32_t sceneCuts_ = 0;
     std::vector<uint8_t> picBuf_;
+    std::vector<std::vector<uint8_t>> spare_;  // recycled picture buffers
+    Coded newCoded(uint64_t tag);
 };
 
 }  // namespace vidova

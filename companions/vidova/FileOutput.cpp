@@ -14,20 +14,20 @@ MemoryOutput* self(bufstream* bs) {
 
 uint32_t BUFSTREAM_CALL avail(bufstream* bs) {
     MemoryOutput* m = self(bs);
-    return uint32_t(m->buffer.size()) - m->used;
+    return m->capacity - m->used;
 }
 uint8_t* BUFSTREAM_CALL request(bufstream* bs, uint32_t n) {
     MemoryOutput* m = self(bs);
-    if (m->used + n > m->buffer.size()) m->deliverHeld();
-    if (n > m->buffer.size()) return nullptr;
-    return m->buffer.data() + m->used;
+    if (n > m->capacity - m->used) m->deliverHeld();
+    if (n > m->capacity) return nullptr;
+    return m->buffer.get() + m->used;
 }
 uint32_t BUFSTREAM_CALL commit(bufstream* bs, uint32_t n) {
     self(bs)->used += n;
     return n;
 }
 uint32_t BUFSTREAM_CALL size(bufstream* bs) {
-    return uint32_t(self(bs)->buffer.size());
+    return self(bs)->capacity;
 }
 int32_t BUFSTREAM_CALL info(bufstream* bs, uint32_t, uint32_t id, void* data, uint32_t n) {
     MemoryOutput* m = self(bs);
@@ -44,7 +44,7 @@ int32_t BUFSTREAM_CALL info(bufstream* bs, uint32_t, uint32_t id, void* data, ui
 
 }  // namespace
 
-MemoryOutput::MemoryOutput(uint32_t sz) : buffer(sz) {
+MemoryOutput::MemoryOutput(uint32_t sz) : buffer(new uint8_t[sz]), capacity(sz) {
     bs.bytes_available = avail;
     bs.request = request;
     bs.commit = commit;
@@ -57,10 +57,10 @@ void MemoryOutput::deliverHeld() {
     if (!used) return;
     if (file) {
         errno = 0;
-        if (std::fwrite(buffer.data(), 1, used, file) != used && !writeError) writeError = errno ? errno : EIO;
+        if (std::fwrite(buffer.get(), 1, used, file) != used && !writeError) writeError = errno ? errno : EIO;
         units.emplace_back();  // keep the count only
     } else {
-        units.emplace_back(buffer.begin(), buffer.begin() + used);
+        units.emplace_back(buffer.get(), buffer.get() + used);
     }
     unitStart.push_back(times[0]);
     used = 0;

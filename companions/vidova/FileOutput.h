@@ -4,14 +4,17 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace vidova {
 
 struct MemoryOutput {
     bufstream bs{};
-    std::vector<uint8_t> buffer;  // the unit being filled
-    uint32_t used = 0;
+    // The unit being filled. Not cleared: pages a small unit never reaches
+    // are never touched.
+    std::unique_ptr<uint8_t[]> buffer;
+    uint32_t capacity = 0, used = 0;
     std::vector<std::vector<uint8_t>> units;  // delivered units
     std::vector<int64_t> unitStart;           // their start times
     std::FILE* file = nullptr;                // when set, units are written here instead of kept

@@ -219,25 +219,111 @@ void place(const std::vector<uint8_t>& src, int sw, int sh, int vertical, Plane&
     for (int r = rows; r < dst.height; r++) std::copy(dst.row(rows - 1), dst.row(rows - 1) + dst.width, dst.row(r));
 }
 
-// Copies a plane straight into dst, cropping or replicating edges.
-void copyInto(const uint8_t* src, std::ptrdiff_t stride, int sw, int sh, Plane& dst, int dw, int dh) {
+// Marks the macroblocks (mbCols samples wide) where row a differs from row b.
+void markChanges(const uint8_t* a, const uint8_t* b, int width, int mbCols, uint8_t bit, uint8_t* changed) {
+    int x = 0;
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        // Sixteen samples: one luma macroblock or two chroma ones.
+        for (; x + 16 <= width; x += 16) {
+            const int same =
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x)),
+                                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x))));
+            if (same == 0xFFFF) continue;
+            if (mbCols == 16) {
+                changed[x / 16] |= bit;
+            } else {
+                if ((same & 0xFF) != 0xFF) changed[x / 8] |= bit;
+                if ((same >> 8) != 0xFF) changed[x / 8 + 1] |= bit;
+            }
+        }
+    }
+#endif
+    for (; x < width; x += mbCols)
+        if (std::memcmp(a + x, b + x, size_t(mbCols)) != 0) changed[x / mbCols] |= bit;
+}
+
+// Copies row src over dst, marking the macroblocks where it differs from
+// prev, in one pass; prev may be dst (each piece is read before it is
+// written). width is a multiple of mbCols.
+void copyMarking(const uint8_t* src, const uint8_t* prev, uint8_t* dst, int width, int mbCols, uint8_t bit,
+                 uint8_t* changed) {
+    int x = 0;
+#if defined(__SSE2__)
+    if (simdEnabled()) {
+        for (; x + 16 <= width; x += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+            const int same =
+                _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + x))));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), a);
+            if (same == 0xFFFF) continue;
+            if (mbCols == 16) {
+                changed[x / 16] |= bit;
+            } else {
+                if ((same & 0xFF) != 0xFF) changed[x / 8] |= bit;
+                if ((same >> 8) != 0xFF) changed[x / 8 + 1] |= bit;
+            }
+        }
+    }
+#endif
+    for (; x < width; x += mbCols) {
+        if (std::memcmp(src + x, prev + x, size_t(mbCols)) != 0) changed[x / mbCols] |= bit;
+        std::memcpy(dst + x, src + x, size_t(mbCols));
+    }
+}
+
+// Where copyInto marks the macroblocks whose samples changed: one flag per
+// macroblock, mbW to a macroblock row of rowsPerMb plane rows.
+struct ChangeMarks {
+    const Plane* previous;  // may be dst itself
+    uint8_t* changed;
+    int mbW, rowsPerMb;
+    uint8_t bit;
+    uint8_t* row;  // scratch of dst's width
+};
+
+// Copies a plane straight into dst, cropping or replicating edges, and
+// marks where the result differs from the previous picture's plane. Each
+// row is built and compared before it is written, so the previous picture
+// may be dst itself.
+void copyInto(const uint8_t* src, std::ptrdiff_t stride, int sw, int sh, Plane& dst, int dw, int dh,
+              const ChangeMarks* marks = nullptr) {
     int rows = std::min(dh, sh), cols = std::min(dw, sw);
     if (rows <= 0 || cols <= 0) return;
-    for (int r = 0; r < rows; r++) {
-        uint8_t* d = dst.row(r);
-        std::memcpy(d, src + r * stride, size_t(cols));
-        std::memset(d + cols, d[cols - 1], size_t(dst.width - cols));
+    const size_t width = size_t(dst.width);
+    for (int r = 0; r < dst.height; r++) {
+        if (marks && r < rows && cols == dst.width) {  // a whole row as it comes: no scratch
+            copyMarking(src + r * stride, marks->previous->row(r), dst.row(r), dst.width, dst.width / marks->mbW,
+                        marks->bit, marks->changed + size_t(r / marks->rowsPerMb) * size_t(marks->mbW));
+            continue;
+        }
+        uint8_t* d = marks ? marks->row : dst.row(r);
+        if (r < rows) {
+            std::memcpy(d, src + r * stride, size_t(cols));
+            if (cols < dst.width) std::memset(d + cols, d[cols - 1], width - size_t(cols));
+        } else {
+            std::memcpy(d, dst.row(rows - 1), width);  // the new last row, already written
+        }
+        if (marks) {
+            markChanges(d, marks->previous->row(r), dst.width, dst.width / marks->mbW, marks->bit,
+                        marks->changed + size_t(r / marks->rowsPerMb) * size_t(marks->mbW));
+            std::memcpy(dst.row(r), d, width);
+        }
     }
-    for (int r = rows; r < dst.height; r++) std::memcpy(dst.row(r), dst.row(rows - 1), size_t(dst.width));
 }
 
 }  // namespace
 
-bool convertPicture(const uint8_t* pic, int stride, int w, int h, uint32_t fourcc, int width, int height, int chroma,
-                    Frame& dst) {
-    if (!pic || w <= 0 || h <= 0 || w > 16384 || h > 16384) return false;
+bool copiedStraight(uint32_t fourcc, int chroma) {
     const bool planar = fourcc == kFourccI420 || fourcc == kFourccYV12 || fourcc == kFourccYV16;
-    if (planar && (chroma == 2) == (fourcc == kFourccYV16)) {
+    return planar && (chroma == 2) == (fourcc == kFourccYV16);
+}
+
+bool convertPicture(const uint8_t* pic, int stride, int w, int h, uint32_t fourcc, int width, int height, int chroma,
+                    Frame& dst, ChangeMap* changes) {
+    if (changes) changes->valid = false;
+    if (!pic || w <= 0 || h <= 0 || w > 16384 || h > 16384) return false;
+    if (copiedStraight(fourcc, chroma)) {
         // Same chroma layout as the stream: no intermediate copy.
         if (stride == 0) stride = w;
         std::ptrdiff_t cs = stride / 2;
@@ -247,10 +333,26 @@ bool convertPicture(const uint8_t* pic, int stride, int w, int h, uint32_t fourc
         const uint8_t* p2 = p1 + cs * ch;
         const uint8_t* up = fourcc == kFourccI420 ? p1 : p2;
         const uint8_t* vp = fourcc == kFourccI420 ? p2 : p1;
-        copyInto(pic, stride, w, h, dst.p[0], width, height);
+        const bool mark = changes && changes->previous;
+        const int mbW = dst.p[0].width / 16, mbH = dst.p[0].height / 16;
+        if (mark) {
+            changes->changed.assign(size_t(mbW) * size_t(mbH), 0);
+            changes->row.resize(size_t(dst.p[0].width));
+        }
         int cvis = (width + 1) / 2, chvis = chroma == 2 ? height : (height + 1) / 2;
-        copyInto(up, cs, cw, ch, dst.p[1], cvis, chvis);
-        copyInto(vp, cs, cw, ch, dst.p[2], cvis, chvis);
+        for (int i = 0; i < 3; i++) {
+            const ChangeMarks marks{mark ? &changes->previous->p[i] : nullptr,
+                                    mark ? changes->changed.data() : nullptr,
+                                    mbW,
+                                    dst.p[i].height / mbH,
+                                    i ? ChangeMap::kChroma : ChangeMap::kLuma,
+                                    mark ? changes->row.data() : nullptr};
+            if (i == 0)
+                copyInto(pic, stride, w, h, dst.p[0], width, height, mark ? &marks : nullptr);
+            else
+                copyInto(i == 1 ? up : vp, cs, cw, ch, dst.p[i], cvis, chvis, mark ? &marks : nullptr);
+        }
+        if (mark) changes->valid = true;
         return true;
     }
     if ((fourcc == kFourccBGR3 || fourcc == kFourccBGR4) && chroma == 1 && w == width && h == height) {

@@ -35,12 +35,31 @@ enum : uint32_t {
     kFourccYV12 = 0x32315659u,
 };
 
+// Which macroblocks of a new input differ from an earlier picture, found
+// while the input is copied in: the rows are compared while they are still
+// in the cache, not in a pass of their own.
+struct ChangeMap {
+    enum : uint8_t { kLuma = 1, kChroma = 2 };
+    // The picture to compare with (it may be the destination itself: each row
+    // is compared before it is written); null for none.
+    const Frame* previous = nullptr;
+    std::vector<uint8_t> changed;  // per macroblock in raster order: kLuma | kChroma where samples differ
+    bool valid = false;            // the map was made for the last input
+    std::vector<uint8_t> row;      // scratch: one row as it will be written
+};
+
+// True when inputs of this format reach a frame of this chroma format by a
+// straight copy of their planes (and so can fill in a ChangeMap).
+bool copiedStraight(uint32_t fourcc, int chroma);
+
 // Converts one input picture into dst (already allocated), cropping or
 // replicating edges when the input's size differs from the coded size.
 // width x height is the visible size of the stream. Returns false for an
-// unknown format or unusable geometry.
+// unknown format or unusable geometry. With changes, inputs in the stream's
+// own planar layout also fill in the map (the other formats leave it
+// invalid).
 bool convertPicture(const uint8_t* pic, int stride, int inWidth, int inHeight, uint32_t fourcc, int width, int height,
-                    int chroma, Frame& dst);
+                    int chroma, Frame& dst, ChangeMap* changes = nullptr);
 
 // Writes a picture as UYVY (width x height, stride width * 2).
 void frameToUyvy(const Frame& f, int width, int height, int chroma, uint8_t* out);

@@ -138,6 +138,7 @@ void takeCoded(VidovaEncoder* e, std::vector<Encoder::Coded>& coded) {
     for (Encoder::Coded& c : coded) {
         flushPending(e);
         e->pending.swap(c.bytes);
+        e->encoder->recycle(std::move(c.bytes));
         e->pendingTimes[0] = e->pendingTimes[1] = -1;
         for (auto it = e->metas.begin(); it != e->metas.end(); ++it)
             if (it->tag == c.tag) {
@@ -268,7 +269,7 @@ int32_t VIDOVA_CALL VidovaPutFrame(vidova_handle h, const uint8_t* picture, int3
     if (repeat) {
         if (!(flags & VIDOVA_FRAME_REPEAT) || !h->havePicture) return 1;
     } else if (!convertPicture(picture, stride, width, height, fourcc, c.width, c.height, c.chroma,
-                               h->encoder->source())) {
+                               h->encoder->source(copiedStraight(fourcc, c.chroma)), &h->encoder->inputChanges())) {
         return 1;
     }
     if (rates && rates->bitrate > 0 && (rates->bitrate != h->lastBitrate || rates->minBitrate != h->lastMinBitrate)) {

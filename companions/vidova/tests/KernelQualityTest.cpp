@@ -18,7 +18,7 @@ using vt::settings;
 
 // Restores the SSE2 kernels however a test ends.
 struct PlainKernels {
-    PlainKernels() { vidova::setSimdEnabled(false); }
+    explicit PlainKernels(bool plain = true) { vidova::setSimdEnabled(!plain); }
     ~PlainKernels() { vidova::setSimdEnabled(true); }
 };
 
@@ -53,6 +53,34 @@ std::vector<uint8_t> clip(int w, int h, int frames, int cutAt = -1) {
             u[i] = uint8_t(second ? 90 : 128 + int(i % 13));
             vv[i] = uint8_t(second ? 170 : 128 - int(i % 11));
         }
+    }
+    return out;
+}
+
+// A desktop: flat background and window, a static line pattern, a flat box
+// that moves by whole and half pels, and a corner that changes each picture.
+std::vector<uint8_t> desktopClip(int w, int h, int frames) {
+    const size_t fs = vt::i420Size(w, h), cw = size_t((w + 1) / 2), ch = size_t((h + 1) / 2);
+    std::vector<uint8_t> out(fs * size_t(frames));
+    for (int f = 0; f < frames; f++) {
+        uint8_t* y = out.data() + fs * size_t(f);
+        for (int r = 0; r < h; r++)
+            for (int x = 0; x < w; x++) {
+                int v = 216;
+                if (x >= 8 && x < 56 && r >= 8 && r < 48) v = (r % 6 == 0) ? 40 : 235;
+                const int bx = 60 + (f * 3) / 2, by = 20 + f;
+                if (x >= bx && x < bx + 16 && r >= by && r < by + 12) v = 90;
+                if (x >= w - 16 && r >= h - 16) v = (x * 7 + r * 3 + f * 11) % 256;
+                y[size_t(r) * w + x] = uint8_t(v);
+            }
+        uint8_t* u = y + size_t(w) * h;
+        uint8_t* v = u + cw * ch;
+        for (size_t r = 0; r < ch; r++)
+            for (size_t x = 0; x < cw; x++) {
+                const bool window = x >= 4 && x < 28 && r >= 4 && r < 24;
+                u[r * cw + x] = uint8_t(window ? 150 : 128);
+                v[r * cw + x] = uint8_t(window ? 110 : 128);
+            }
     }
     return out;
 }
@@ -118,10 +146,26 @@ TEST(VidovaKernels, DctPathsAgreeAndFollowTheDefinition) {
     EXPECT_LT(idctOff, 2000 * 64 / 1000);
 }
 
+// Flat blocks skip the transform: their DC must be what the transform gives.
+TEST(VidovaKernels, FlatBlockDcIsTheTransformsDc) {
+    for (bool simd : {true, false}) {
+        if (simd && !vidova::kHaveSse2) continue;
+        PlainKernels kernels(!simd);
+        for (int value = -255; value <= 255; value++) {
+            alignas(16) int16_t in[64];
+            for (int16_t& v : in) v = int16_t(value);
+            alignas(16) float f[64];
+            vidova::forwardDct(in, f);
+            ASSERT_EQ(f[0], vidova::flatBlockDc(value)) << value << (simd ? " SSE2" : " plain");
+            for (int i = 1; i < 64; i++) ASSERT_EQ(f[i], 0.0f) << value << " coefficient " << i;
+        }
+    }
+}
+
 TEST(VidovaKernels, SimdAndPlainKernelsCodeIdenticalStreams) {
     if (!vidova::kHaveSse2) GTEST_SKIP() << "no SSE2 in this build";
     const int w = 100, h = 72, frames = 14;
-    const auto yuv = clip(w, h, frames, 8);
+    const auto camera = clip(w, h, frames, 8), desktop = desktopClip(w, h, frames);
     struct Case {
         const char* name;
         int type, mode, refDistance;
@@ -134,22 +178,23 @@ TEST(VidovaKernels, SimdAndPlainKernelsCodeIdenticalStreams) {
         {"adaptive quantiser, scene cuts, table one, alternate scan", 2, 0, 2, vidova::kFlagAdaptiveQuant | 0x10, true},
         {"adaptive constant quantisers", 2, 2, 1, 0, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        VidovaSettings s = settings(c.type, w, h, 3, 8e5, c.mode);
-        s.w[VIDOVA_W_REF_DISTANCE] = uint32_t(c.refDistance);
-        s.w[VIDOVA_W_GOP_LENGTH] = 12;
-        s.w[VIDOVA_W_FLAGS] = c.flags;
-        if (c.intraVlcAltScan) s.w[VIDOVA_W_INTRA_VLC_DEFAULT] = s.w[VIDOVA_W_SCAN_DEFAULT] = 1;
-        const auto simd = encode(s, yuv, w, h);
-        std::vector<uint8_t> plain;
-        {
-            PlainKernels p;
-            plain = encode(s, yuv, w, h);
+    for (const Case& c : cases)
+        for (const auto* yuv : {&camera, &desktop}) {
+            SCOPED_TRACE(std::string(c.name) + (yuv == &camera ? ", camera" : ", desktop"));
+            VidovaSettings s = settings(c.type, w, h, 3, 8e5, c.mode);
+            s.w[VIDOVA_W_REF_DISTANCE] = uint32_t(c.refDistance);
+            s.w[VIDOVA_W_GOP_LENGTH] = 12;
+            s.w[VIDOVA_W_FLAGS] = c.flags;
+            if (c.intraVlcAltScan) s.w[VIDOVA_W_INTRA_VLC_DEFAULT] = s.w[VIDOVA_W_SCAN_DEFAULT] = 1;
+            const auto simd = encode(s, *yuv, w, h);
+            std::vector<uint8_t> plain;
+            {
+                PlainKernels p;
+                plain = encode(s, *yuv, w, h);
+            }
+            ASSERT_GT(simd.size(), 1000u);
+            EXPECT_TRUE(simd == plain) << simd.size() << " against " << plain.size() << " bytes";
         }
-        ASSERT_GT(simd.size(), 1000u);
-        EXPECT_TRUE(simd == plain) << simd.size() << " against " << plain.size() << " bytes";
-    }
 }
 
 // Screen grabs arrive as 32-bit (or 24-bit) BGR, top-down or bottom-up; the
@@ -342,3 +387,73 @@ TEST(VidovaQuality, ActivityMaskingShiftsErrorFromFlatToBusyAreas) {
 }
 
 }  // namespace
+
+// The input copy notes which macroblocks differ from the previous picture;
+// P pictures skip on that note alone, so it must match a full comparison of
+// the padded macroblocks, whatever the size, chroma format and kernels.
+TEST(VidovaKernels, InputCopyFindsExactlyTheChangedMacroblocks) {
+    std::mt19937 rng(5);
+    struct Case {
+        int w, h, chroma;
+    } cases[] = {{64, 48, 1}, {72, 40, 1}, {50, 35, 1}, {64, 40, 1}, {48, 32, 2}, {38, 20, 2}, {32, 26, 2}};
+    for (const Case& c : cases)
+        for (int variant = 0; variant < 4; variant++) {
+            const bool simd = variant & 1, inPlace = variant & 2;  // in place: the input overwrites the picture
+            if (simd && !vidova::kHaveSse2) continue;
+            SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + (c.chroma == 2 ? " 4:2:2" : " 4:2:0") +
+                         (simd ? " SSE2" : " plain") + (inPlace ? " in place" : ""));
+            PlainKernels kernels(!simd);
+            const int cw = (c.w + 1) / 2, ch = c.chroma == 2 ? c.h : (c.h + 1) / 2;
+            const uint32_t fourcc = c.chroma == 2 ? vidova::kFourccYV16 : vidova::kFourccI420;
+            std::vector<uint8_t> pic(size_t(c.w) * c.h + 2 * size_t(cw) * ch);
+            for (uint8_t& b : pic) b = uint8_t(rng() % 4);
+            const int mbW = (c.w + 15) / 16, mbH = (c.h + 15) / 16;
+            vidova::Frame before, after;
+            before.allocate(mbW * 16, mbH * 16, c.chroma);
+            after.allocate(mbW * 16, mbH * 16, c.chroma);
+            ASSERT_TRUE(vidova::convertPicture(pic.data(), c.w, c.w, c.h, fourcc, c.w, c.h, c.chroma, before));
+            for (int round = 0; round < 20; round++) {
+                // A few samples change, the last row and column (copied into the padding) among them.
+                for (int n = 0; n < round % 4; n++) {
+                    size_t at = rng() % pic.size();
+                    if (n == 1) at = size_t(c.w) * (c.h - 1) + rng() % size_t(c.w);
+                    if (n == 2) at = size_t(c.w) * (rng() % size_t(c.h)) + size_t(c.w - 1);
+                    pic[at] = uint8_t(pic[at] + 1);
+                }
+                vidova::ChangeMap map;
+                map.previous = &before;
+                if (inPlace) after = before;
+                ASSERT_TRUE(vidova::convertPicture(pic.data(), c.w, c.w, c.h, fourcc, c.w, c.h, c.chroma,
+                                                   inPlace ? before : after, &map));
+                if (inPlace) std::swap(before, after);  // before: the old picture again, after: the new one
+                ASSERT_TRUE(map.valid);
+                ASSERT_EQ(map.changed.size(), size_t(mbW) * mbH);
+                // The copy itself is the one made without a map, padding included.
+                vidova::Frame plainCopy;
+                plainCopy.allocate(mbW * 16, mbH * 16, c.chroma);
+                ASSERT_TRUE(vidova::convertPicture(pic.data(), c.w, c.w, c.h, fourcc, c.w, c.h, c.chroma, plainCopy));
+                for (int i = 0; i < 3; i++) ASSERT_TRUE(plainCopy.p[i].pix == after.p[i].pix) << "plane " << i;
+                for (int my = 0; my < mbH; my++)
+                    for (int mx = 0; mx < mbW; mx++) {
+                        bool differs = false;
+                        for (int i = 0; i < 3; i++) {
+                            const int bw = i ? 8 : 16, bh = i ? after.p[i].height / mbH : 16;
+                            for (int r = 0; r < bh; r++)
+                                differs = differs || std::memcmp(after.p[i].row(my * bh + r) + mx * bw,
+                                                                 before.p[i].row(my * bh + r) + mx * bw, size_t(bw));
+                        }
+                        ASSERT_EQ(map.changed[size_t(my) * mbW + mx] != 0, differs) << "macroblock " << mx << "," << my;
+                    }
+                std::swap(before, after);
+            }
+        }
+    // Inputs converted on the way in leave the map invalid.
+    vidova::Frame a, b;
+    a.allocate(16, 16, 1);
+    b.allocate(16, 16, 1);
+    std::vector<uint8_t> rgb(16 * 16 * 4, 50);
+    vidova::ChangeMap map;
+    map.previous = &a;
+    ASSERT_TRUE(vidova::convertPicture(rgb.data(), 64, 16, 16, vidova::kFourccBGR4, 16, 16, 1, b, &map));
+    EXPECT_FALSE(map.valid);
+}
