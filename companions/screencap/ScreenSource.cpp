@@ -185,7 +185,23 @@ HRESULT ScreenStream::OnThreadCreate() {
     }
     m_bits32 = static_cast<BYTE*>(bits);
     m_oldBitmap = SelectObject(m_memDC, m_bitmap);
+    // The first grab takes several frame times (the transfer buffers are made
+    // then): done here, before the stream runs, it delays no frame.
+    GrabScreen();
     return S_OK;
+}
+
+// Grabbed in bands: each band's transfer buffer is small enough to be reused
+// from one grab to the next instead of mapped afresh.
+bool ScreenStream::GrabScreen() {
+    const LONG width = m_region.Width(), height = m_region.Height();
+    const LONG band = std::max<LONG>(1, kBandBytes / (width * 4));
+    for (LONG y = 0; y < height; y += band) {
+        const LONG rows = std::min(band, height - y);
+        if (!BitBlt(m_memDC, 0, y, width, rows, m_screenDC, m_region.left, m_region.top + y, SRCCOPY | CAPTUREBLT))
+            return false;
+    }
+    return true;
 }
 
 HRESULT ScreenStream::OnThreadDestroy() {
@@ -296,15 +312,7 @@ HRESULT ScreenStream::FillBuffer(IMediaSample* sample) {
     const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
     long size = static_cast<long>(vih->bmiHeader.biSizeImage);
     if (sample->GetSize() < size) return E_FAIL;
-    // Grabbed in bands: each band's transfer buffer is small enough to be
-    // reused from one grab to the next instead of mapped afresh.
-    const LONG width = m_region.Width(), height = m_region.Height();
-    const LONG band = std::max<LONG>(1, kBandBytes / (width * 4));
-    for (LONG y = 0; y < height; y += band) {
-        const LONG rows = std::min(band, height - y);
-        if (!BitBlt(m_memDC, 0, y, width, rows, m_screenDC, m_region.left, m_region.top + y, SRCCOPY | CAPTUREBLT))
-            return E_FAIL;
-    }
+    if (!GrabScreen()) return E_FAIL;
     DrawCursor();
     GdiFlush();
     std::memcpy(p, m_bits32, static_cast<size_t>(size));

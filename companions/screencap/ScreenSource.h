@@ -53,6 +53,8 @@ private:
     // True when the next frame is due; sleeps a little otherwise.
     bool NextFrameDue();
     bool StreamNow(REFERENCE_TIME* now);
+    // Copies the region of the screen into the bitmap; false when it fails.
+    bool GrabScreen();
     // Draws the mouse cursor into the grabbed frame where it is on screen.
     void DrawCursor();
     // Copies a cursor's image into m_cursorImage; false when it cannot be read.
