@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "companions/screencap/RegionFit.h"
 
@@ -14,7 +15,10 @@ namespace {
 const wchar_t kKey[] = L"SOFTWARE\\Unreal\\Live\\UScreenCapture";
 const ScreenRegion kDefaults = {200, 200, 600, 600, 30};
 const long kBuffers = 6;
-const LONGLONG kMaxLagFrames = 2;
+// How far behind its due time a frame may be grabbed and still be taken, the
+// frames after it catching up: a busy machine holds up a grab for a few
+// frame times now and then (the display server must answer every band).
+const LONGLONG kMaxLagFrames = kBuffers;
 const LONG kBandBytes = 256 * 1024;
 
 DWORD ReadOrCreate(HKEY key, const wchar_t* name, DWORD fallback) {
@@ -181,7 +185,23 @@ HRESULT ScreenStream::OnThreadCreate() {
     }
     m_bits32 = static_cast<BYTE*>(bits);
     m_oldBitmap = SelectObject(m_memDC, m_bitmap);
+    // The first grab takes several frame times (the transfer buffers are made
+    // then): done here, before the stream runs, it delays no frame.
+    GrabScreen();
     return S_OK;
+}
+
+// Grabbed in bands: each band's transfer buffer is small enough to be reused
+// from one grab to the next instead of mapped afresh.
+bool ScreenStream::GrabScreen() {
+    const LONG width = m_region.Width(), height = m_region.Height();
+    const LONG band = std::max<LONG>(1, kBandBytes / (width * 4));
+    for (LONG y = 0; y < height; y += band) {
+        const LONG rows = std::min(band, height - y);
+        if (!BitBlt(m_memDC, 0, y, width, rows, m_screenDC, m_region.left, m_region.top + y, SRCCOPY | CAPTUREBLT))
+            return false;
+    }
+    return true;
 }
 
 HRESULT ScreenStream::OnThreadDestroy() {
@@ -292,15 +312,7 @@ HRESULT ScreenStream::FillBuffer(IMediaSample* sample) {
     const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
     long size = static_cast<long>(vih->bmiHeader.biSizeImage);
     if (sample->GetSize() < size) return E_FAIL;
-    // Grabbed in bands: each band's transfer buffer is small enough to be
-    // reused from one grab to the next instead of mapped afresh.
-    const LONG width = m_region.Width(), height = m_region.Height();
-    const LONG band = std::max<LONG>(1, kBandBytes / (width * 4));
-    for (LONG y = 0; y < height; y += band) {
-        const LONG rows = std::min(band, height - y);
-        if (!BitBlt(m_memDC, 0, y, width, rows, m_screenDC, m_region.left, m_region.top + y, SRCCOPY | CAPTUREBLT))
-            return E_FAIL;
-    }
+    if (!GrabScreen()) return E_FAIL;
     DrawCursor();
     GdiFlush();
     std::memcpy(p, m_bits32, static_cast<size_t>(size));
@@ -313,26 +325,72 @@ HRESULT ScreenStream::FillBuffer(IMediaSample* sample) {
 }
 
 // BitBlt copies the screen without the cursor (it is an overlay): a recording
-// shows it only when we draw it ourselves, its hotspot at the pointer.
+// shows it only when we draw it ourselves, its hotspot at the pointer. Its
+// image is copied once per cursor and drawn from memory, which is far cheaper
+// per frame than the system's drawing call.
 void ScreenStream::DrawCursor() {
     CURSORINFO info = {};
     info.cbSize = sizeof info;
     if (!GetCursorInfo(&info) || !(info.flags & CURSOR_SHOWING) || !info.hCursor) return;
     if (info.hCursor != m_cursor) {
-        ICONINFO icon = {};
-        if (!GetIconInfo(info.hCursor, &icon)) return;
-        if (icon.hbmMask) DeleteObject(icon.hbmMask);
-        if (icon.hbmColor) DeleteObject(icon.hbmColor);
         m_cursor = info.hCursor;
-        m_hotspot = {static_cast<LONG>(icon.xHotspot), static_cast<LONG>(icon.yHotspot)};
+        m_cursorCopied = LoadCursorImage(info.hCursor);
     }
-    const LONG x = info.ptScreenPos.x - m_hotspot.x, y = info.ptScreenPos.y - m_hotspot.y;
-    const RECT image = {x, y, x + GetSystemMetrics(SM_CXCURSOR), y + GetSystemMetrics(SM_CYCURSOR)};
-    const RECT region = {m_region.left, m_region.top, m_region.right, m_region.bottom};
-    RECT overlap;
-    if (!IntersectRect(&overlap, &image, &region)) return;
+    const LONG x = info.ptScreenPos.x - m_region.left, y = info.ptScreenPos.y - m_region.top;
+    if (m_cursorCopied) {
+        const LONG width = m_region.Width(), height = m_region.Height();
+        const std::ptrdiff_t stride = ((static_cast<std::ptrdiff_t>(width) * m_bits / 8) + 3) & ~std::ptrdiff_t(3);
+        // The bitmap is bottom-up: its top row is the last in memory.
+        const screencap::FrameView frame = {m_bits32 + stride * (height - 1), -stride, width, height, m_bits / 8};
+        screencap::DrawCursorImage(m_cursorImage, x, y, frame);
+        return;
+    }
+    ICONINFO icon = {};
+    if (!GetIconInfo(info.hCursor, &icon)) return;
+    if (icon.hbmMask) DeleteObject(icon.hbmMask);
+    if (icon.hbmColor) DeleteObject(icon.hbmColor);
     // Failing to draw it leaves a frame without a cursor: still a good frame.
-    DrawIconEx(m_memDC, x - m_region.left, y - m_region.top, info.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
+    DrawIconEx(m_memDC, x - static_cast<LONG>(icon.xHotspot), y - static_cast<LONG>(icon.yHotspot), info.hCursor, 0, 0,
+               0, nullptr, DI_NORMAL);
+}
+
+namespace {
+
+// The pixels of a bitmap as 32-bit words, rows top-down.
+bool BitmapWords(HDC dc, HBITMAP bitmap, int* width, int* height, std::vector<uint32_t>* words) {
+    BITMAP info = {};
+    if (!bitmap || !GetObjectW(bitmap, sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight <= 0) return false;
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = info.bmWidth;
+    bmi.bmiHeader.biHeight = -info.bmHeight;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    words->assign(static_cast<size_t>(info.bmWidth) * static_cast<size_t>(info.bmHeight), 0);
+    if (GetDIBits(dc, bitmap, 0, static_cast<UINT>(info.bmHeight), words->data(), &bmi, DIB_RGB_COLORS) !=
+        info.bmHeight)
+        return false;
+    *width = info.bmWidth;
+    *height = info.bmHeight;
+    return true;
+}
+
+}  // namespace
+
+bool ScreenStream::LoadCursorImage(HCURSOR cursor) {
+    ICONINFO icon = {};
+    if (!GetIconInfo(cursor, &icon)) return false;
+    int width = 0, maskHeight = 0, colourWidth = 0, colourHeight = 0;
+    std::vector<uint32_t> mask, colour;
+    bool read = BitmapWords(m_screenDC, icon.hbmMask, &width, &maskHeight, &mask);
+    if (read && icon.hbmColor)
+        read = BitmapWords(m_screenDC, icon.hbmColor, &colourWidth, &colourHeight, &colour) && colourWidth == width &&
+               colourHeight == maskHeight;
+    if (icon.hbmMask) DeleteObject(icon.hbmMask);
+    if (icon.hbmColor) DeleteObject(icon.hbmColor);
+    return read && screencap::MakeCursorImage(width, maskHeight, mask, colour, static_cast<int>(icon.xHotspot),
+                                              static_cast<int>(icon.yHotspot), &m_cursorImage);
 }
 
 // A live source: frames only while running, each at its due time.

@@ -2,6 +2,7 @@
 // in its registry values, on the output pin "Capture".
 #pragma once
 
+#include "companions/screencap/CursorBlend.h"
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/LiveStreamControl.h"
 #include "platform/dshow/OutputQueue.h"
@@ -52,8 +53,12 @@ private:
     // True when the next frame is due; sleeps a little otherwise.
     bool NextFrameDue();
     bool StreamNow(REFERENCE_TIME* now);
+    // Copies the region of the screen into the bitmap; false when it fails.
+    bool GrabScreen();
     // Draws the mouse cursor into the grabbed frame where it is on screen.
     void DrawCursor();
+    // Copies a cursor's image into m_cursorImage; false when it cannot be read.
+    bool LoadCursorImage(HCURSOR cursor);
 
     ScreenSource* m_source;
     ScreenRegion m_region{};
@@ -69,9 +74,11 @@ private:
     HGDIOBJ m_oldBitmap = nullptr;
     BYTE* m_bits32 = nullptr;
 
-    // The cursor last drawn and its hotspot, looked up when the cursor changes.
+    // The cursor last drawn and its image, read when the cursor changes; one
+    // whose image cannot be read is drawn by the system at its hotspot.
     HCURSOR m_cursor = nullptr;
-    POINT m_hotspot{};
+    bool m_cursorCopied = false;
+    screencap::CursorImage m_cursorImage;
 
     COutputQueue* m_queue = nullptr;  // while active
 };

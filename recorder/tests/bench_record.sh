@@ -15,8 +15,9 @@ width=${size%x*} height=${size#*x}
 wine_use_arch "${2:-32}"
 build=$WIN_BUILD
 out=$build/recorder/artefacts/zelbo_bench.mpg
+started=$build/recorder/artefacts/zelbo_bench.started
 samples=$build/recorder/bench-samples.txt
-rm -f "$out" "$samples"
+rm -f "$out" "$started" "$samples"
 
 # The control program of this prefix (other prefixes may run one too).
 zelbo_pid() {
@@ -30,14 +31,20 @@ zelbo_pid() {
   return 1
 }
 # Every second: seconds since the program appeared, its CPU ticks (user +
-# system, all threads) and its resident set in kB.
+# system, all threads) and its resident set in kB; and once, the second the
+# recording started (the test's mark), as "start T".
 sample() {
   local pid="" t0 now
   for _ in $(seq 600); do pid=$(zelbo_pid) && break; sleep 0.1; done
   [ -n "$pid" ] || return 0
   t0=$(date +%s.%N)
+  local marked=""
   while [ -r "/proc/$pid/stat" ]; do
     now=$(date +%s.%N)
+    if [ -z "$marked" ] && [ -e "$started" ]; then
+      marked=1
+      echo "start $(echo "$now - $t0" | bc -l)" >>"$samples"
+    fi
     awk -v t="$(echo "$now - $t0" | bc -l)" -v rss="$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null)" \
       '{ sub(/^.*\) /, ""); printf "%.2f %d %s\n", t, $12 + $13, rss }' "/proc/$pid/stat" 2>/dev/null >>"$samples" || break
     sleep 1
@@ -68,19 +75,25 @@ awk -v f="$frames" -v d="$duration" -v s="$coded" -v want="$size" 'BEGIN {
   dropped = expected - f; if (dropped < 0) dropped = 0
   printf "%s at 30 fps: %s, %.2f s, %d frames of %d expected, %d dropped\n", want, s, d, f, expected, dropped
 }'
-# CPU per second over the recording's steady part: from 10 s after the
-# program appeared (start-up and the first pictures) to the last sample.
+# CPU per second and the working set over the recording itself: from the
+# test's mark (else 10 s after the program appeared) to the recording's end.
+# The working set at a minute mark past the end is not printed; the last
+# one the recording reaches is taken a second before its end.
 [ -s "$samples" ] || { echo "no CPU or memory samples (the program was not found)"; exit 0; }
 awk -v hz="$(getconf CLK_TCK)" -v secs="$seconds" '
+  $1 == "start" { start = $2; next }
   NF == 3 { n++; t[n] = $1; cpu[n] = $2; rss[n] = $3 }
   END {
-    a = 0; for (i = 1; i <= n; i++) if (t[i] >= 10) { a = i; break }
-    if (a && n > a) printf "CPU time of the control program: %.2f s per second of recording (%d%% of one core)\n",
-      (cpu[n] - cpu[a]) / hz / (t[n] - t[a]), 100 * (cpu[n] - cpu[a]) / hz / (t[n] - t[a])
+    from = start != "" ? start : 10; to = from + secs
+    a = 0; b = 0
+    for (i = 1; i <= n; i++) { if (!a && t[i] >= from) a = i; if (t[i] <= to) b = i }
+    if (a && b > a) printf "CPU time of the control program: %.2f s per second of recording (%d%% of one core)\n",
+      (cpu[b] - cpu[a]) / hz / (t[b] - t[a]), 100 * (cpu[b] - cpu[a]) / hz / (t[b] - t[a])
     split("1 5 10", marks, " ")
     for (m = 1; m <= 3; m++) {
-      want = marks[m] * 60; if (want > secs + 15) continue
-      best = 0; for (i = 1; i <= n; i++) if (t[i] <= want + 15) best = i
+      want = marks[m] * 60; if (want > secs) continue
+      if (want == secs) want = secs - 1
+      best = 0; for (i = 1; i <= n; i++) if (t[i] <= from + want) best = i
       if (best) printf "working set at %2d min: %.1f MB\n", marks[m], rss[best] / 1024
     }
   }' "$samples"
