@@ -219,23 +219,31 @@ void place(const std::vector<uint8_t>& src, int sw, int sh, int vertical, Plane&
     for (int r = rows; r < dst.height; r++) std::copy(dst.row(rows - 1), dst.row(rows - 1) + dst.width, dst.row(r));
 }
 
+#if defined(__SSE2__)
+// Marks the macroblocks of sixteen samples at x whose equality mask (one bit
+// per sample, set where equal) shows a change: one luma macroblock or two
+// chroma ones.
+inline void markSixteen(int same, int x, int mbCols, uint8_t bit, uint8_t* changed) {
+    if (same == 0xFFFF) return;
+    if (mbCols == 16) {
+        changed[x / 16] |= bit;
+    } else {
+        if ((same & 0xFF) != 0xFF) changed[x / 8] |= bit;
+        if ((same >> 8) != 0xFF) changed[x / 8 + 1] |= bit;
+    }
+}
+#endif
+
 // Marks the macroblocks (mbCols samples wide) where row a differs from row b.
 void markChanges(const uint8_t* a, const uint8_t* b, int width, int mbCols, uint8_t bit, uint8_t* changed) {
     int x = 0;
 #if defined(__SSE2__)
     if (simdEnabled()) {
-        // Sixteen samples: one luma macroblock or two chroma ones.
         for (; x + 16 <= width; x += 16) {
             const int same =
                 _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x)),
                                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x))));
-            if (same == 0xFFFF) continue;
-            if (mbCols == 16) {
-                changed[x / 16] |= bit;
-            } else {
-                if ((same & 0xFF) != 0xFF) changed[x / 8] |= bit;
-                if ((same >> 8) != 0xFF) changed[x / 8 + 1] |= bit;
-            }
+            markSixteen(same, x, mbCols, bit, changed);
         }
     }
 #endif
@@ -256,13 +264,7 @@ void copyMarking(const uint8_t* src, const uint8_t* prev, uint8_t* dst, int widt
             const int same =
                 _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + x))));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), a);
-            if (same == 0xFFFF) continue;
-            if (mbCols == 16) {
-                changed[x / 16] |= bit;
-            } else {
-                if ((same & 0xFF) != 0xFF) changed[x / 8] |= bit;
-                if ((same >> 8) != 0xFF) changed[x / 8 + 1] |= bit;
-            }
+            markSixteen(same, x, mbCols, bit, changed);
         }
     }
 #endif
