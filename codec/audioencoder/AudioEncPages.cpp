@@ -4,7 +4,6 @@
 #include "codec/audioencoder/AudrelResource.h"
 #include "codec/audioencoder/SettingsPageText.h"
 #include "codec/paramkit/UString.h"
-#include "platform/dshow/PageLogo.h"
 
 #include <new>
 #include <string>
@@ -235,43 +234,16 @@ CUnknown* WINAPI AudioEncAboutPage::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr)
 }
 
 AudioEncAboutPage::AudioEncAboutPage(LPUNKNOWN pUnk)
-    : CBasePropertyPage(NAME("Layer-II Audio Encoder About Page"), pUnk, IDD_AUDREL_ABOUT, IDS_AUDREL_ABOUT) {}
+    : CAboutPage(NAME("Layer-II Audio Encoder About Page"), pUnk, IDD_AUDREL_ABOUT, IDS_AUDREL_ABOUT, IDB_AUDREL_LOGO,
+                 IID_IModuleConfig) {}
 
-AudioEncAboutPage::~AudioEncAboutPage() {
-    if (logo_) DeleteObject(logo_);
-}
-
-HRESULT AudioEncAboutPage::OnConnect(IUnknown* object) {
-    HRESULT hr = config_.QueryFrom(object, IID_IModuleConfig);
-    if (FAILED(hr)) return hr;
-    if (logo_ == NULL) logo_ = LoadPageLogo(IDB_AUDREL_LOGO);
-    return S_OK;
-}
-
-HRESULT AudioEncAboutPage::OnDisconnect() {
-    config_.Reset();
-    if (logo_) DeleteObject(logo_);
-    logo_ = NULL;
-    return S_OK;
+// The logo is centred.
+POINT AudioEncAboutPage::LogoOrigin(const RECT& client, SIZE logo) const {
+    return {client.right / 2 - logo.cx / 2, kLogoTop};
 }
 
 HRESULT AudioEncAboutPage::OnActivate() {
     SetDlgItemTextA(m_Dlg, IDC_ABOUT_NAME, "Korvell Layer-II Audio Encoder");
     SetDlgItemTextA(m_Dlg, IDC_ABOUT_VERSION, "Version: 7.3.0.27713");
     return S_OK;
-}
-
-INT_PTR AudioEncAboutPage::OnReceiveMessage(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    if (uMsg == WM_PAINT) {
-        DefWindowProcW(hwnd, uMsg, wParam, lParam);
-        HDC dc = GetDC(hwnd);
-        if (dc) {
-            RECT client = {};
-            GetClientRect(hwnd, &client);
-            DrawAlphaLogo(dc, logo_, client.right / 2 - LogoSize(logo_).cx / 2, kLogoTop);
-            ReleaseDC(hwnd, dc);
-        }
-        return TRUE;
-    }
-    return CBasePropertyPage::OnReceiveMessage(hwnd, uMsg, wParam, lParam);
 }

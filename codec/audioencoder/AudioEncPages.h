@@ -4,6 +4,7 @@
 
 #include "codec/paramkit/ParamInterfaces.h"
 #include "platform/com/ComPtr.h"
+#include "platform/dshow/AboutPage.h"
 #include "platform/dshow/BaseClasses.h"
 
 class AudioEncSettingsPage : public CBasePropertyPage, public IModuleCallback {
@@ -44,19 +45,13 @@ private:
     bool filling_ = false;
 };
 
-class AudioEncAboutPage : public CBasePropertyPage {
+class AudioEncAboutPage : public CAboutPage {
 public:
     static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
 
-    HRESULT OnConnect(IUnknown* object) override;
-    HRESULT OnDisconnect() override;
     HRESULT OnActivate() override;
-    INT_PTR OnReceiveMessage(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
 
 private:
     explicit AudioEncAboutPage(LPUNKNOWN pUnk);
-    ~AudioEncAboutPage() override;
-
-    com::ComPtr<IModuleConfig> config_;
-    HBITMAP logo_ = NULL;
+    POINT LogoOrigin(const RECT& client, SIZE logo) const override;
 };

@@ -3,7 +3,6 @@
 #include "codec/paramkit/UString.h"
 #include "codec/videoencoder/VideoEncParams.h"
 #include "codec/videoencoder/VidrelResource.h"
-#include "platform/dshow/PageLogo.h"
 
 #include <commctrl.h>
 
@@ -50,26 +49,11 @@ CUnknown* WINAPI VideoEncAboutPage::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr)
 }
 
 VideoEncAboutPage::VideoEncAboutPage(LPUNKNOWN pUnk)
-    : CBasePropertyPage(NAME("MPEG-2 Video Encoder About Page"), pUnk, IDD_VIDREL_ABOUT, IDS_VIDREL_ABOUT) {}
+    : CAboutPage(NAME("MPEG-2 Video Encoder About Page"), pUnk, IDD_VIDREL_ABOUT, IDS_VIDREL_ABOUT, IDB_VIDREL_LOGO,
+                 IID_IModuleConfig) {}
 
-VideoEncAboutPage::~VideoEncAboutPage() {
-    if (logo_) DeleteObject(logo_);
-}
-
-HRESULT VideoEncAboutPage::OnConnect(IUnknown* object) {
-    if (!config_) {
-        HRESULT hr = config_.QueryFrom(object, IID_IModuleConfig);
-        if (FAILED(hr)) return E_NOINTERFACE;
-    }
-    if (logo_ == NULL) logo_ = LoadPageLogo(IDB_VIDREL_LOGO);
-    return S_OK;
-}
-
-HRESULT VideoEncAboutPage::OnDisconnect() {
-    config_.Reset();
-    if (logo_) DeleteObject(logo_);
-    logo_ = NULL;
-    return S_OK;
+POINT VideoEncAboutPage::LogoOrigin(const RECT&, SIZE) const {
+    return {kLogoX, kLogoY};
 }
 
 HRESULT VideoEncAboutPage::OnActivate() {
@@ -77,19 +61,6 @@ HRESULT VideoEncAboutPage::OnActivate() {
     const std::string version = std::string("Version ") + kVersion + " (build " + kBuild + ")";
     SetDlgItemTextA(m_Dlg, IDC_ABOUT_VERSION, version.c_str());
     return S_OK;
-}
-
-INT_PTR VideoEncAboutPage::OnReceiveMessage(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    if (uMsg == WM_PAINT) {
-        DefWindowProcW(hwnd, uMsg, wParam, lParam);
-        HDC dc = GetDC(hwnd);
-        if (dc) {
-            DrawAlphaLogo(dc, logo_, kLogoX, kLogoY);
-            ReleaseDC(hwnd, dc);
-        }
-        return TRUE;
-    }
-    return CBasePropertyPage::OnReceiveMessage(hwnd, uMsg, wParam, lParam);
 }
 
 // ---- common to the settings pages ----

@@ -5,6 +5,7 @@
 
 #include "codec/paramkit/ParamInterfaces.h"
 #include "platform/com/ComPtr.h"
+#include "platform/dshow/AboutPage.h"
 #include "platform/dshow/BaseClasses.h"
 
 #include <commctrl.h>
@@ -16,21 +17,15 @@ extern "C" const CLSID CLSID_VideoEncAboutPage;
 extern "C" const CLSID CLSID_VideoEncMainPage;
 extern "C" const CLSID CLSID_VideoEncAdvancedPage;
 
-class VideoEncAboutPage : public CBasePropertyPage {
+class VideoEncAboutPage : public CAboutPage {
 public:
     static CUnknown* WINAPI CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
 
-    HRESULT OnConnect(IUnknown* object) override;
-    HRESULT OnDisconnect() override;
     HRESULT OnActivate() override;
-    INT_PTR OnReceiveMessage(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
 
 private:
     explicit VideoEncAboutPage(LPUNKNOWN pUnk);
-    ~VideoEncAboutPage() override;
-
-    com::ComPtr<IModuleConfig> config_;
-    HBITMAP logo_ = NULL;
+    POINT LogoOrigin(const RECT& client, SIZE logo) const override;
 };
 
 // What both settings pages share: the configuration, their registration for

@@ -333,8 +333,11 @@ void ScreenStream::DrawCursor() {
     info.cbSize = sizeof info;
     if (!GetCursorInfo(&info) || !(info.flags & CURSOR_SHOWING) || !info.hCursor) return;
     if (info.hCursor != m_cursor) {
+        ICONINFO icon = {};
+        if (!GetIconInfo(info.hCursor, &icon)) return;
         m_cursor = info.hCursor;
-        m_cursorCopied = LoadCursorImage(info.hCursor);
+        m_hotspot = {static_cast<LONG>(icon.xHotspot), static_cast<LONG>(icon.yHotspot)};
+        m_cursorCopied = LoadCursorImage(icon);
     }
     const LONG x = info.ptScreenPos.x - m_region.left, y = info.ptScreenPos.y - m_region.top;
     if (m_cursorCopied) {
@@ -345,13 +348,8 @@ void ScreenStream::DrawCursor() {
         screencap::DrawCursorImage(m_cursorImage, x, y, frame);
         return;
     }
-    ICONINFO icon = {};
-    if (!GetIconInfo(info.hCursor, &icon)) return;
-    if (icon.hbmMask) DeleteObject(icon.hbmMask);
-    if (icon.hbmColor) DeleteObject(icon.hbmColor);
     // Failing to draw it leaves a frame without a cursor: still a good frame.
-    DrawIconEx(m_memDC, x - static_cast<LONG>(icon.xHotspot), y - static_cast<LONG>(icon.yHotspot), info.hCursor, 0, 0,
-               0, nullptr, DI_NORMAL);
+    DrawIconEx(m_memDC, x - m_hotspot.x, y - m_hotspot.y, info.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
 }
 
 namespace {
@@ -378,9 +376,7 @@ bool BitmapWords(HDC dc, HBITMAP bitmap, int* width, int* height, std::vector<ui
 
 }  // namespace
 
-bool ScreenStream::LoadCursorImage(HCURSOR cursor) {
-    ICONINFO icon = {};
-    if (!GetIconInfo(cursor, &icon)) return false;
+bool ScreenStream::LoadCursorImage(const ICONINFO& icon) {
     int width = 0, maskHeight = 0, colourWidth = 0, colourHeight = 0;
     std::vector<uint32_t> mask, colour;
     bool read = BitmapWords(m_screenDC, icon.hbmMask, &width, &maskHeight, &mask);

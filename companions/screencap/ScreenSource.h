@@ -57,8 +57,9 @@ private:
     bool GrabScreen();
     // Draws the mouse cursor into the grabbed frame where it is on screen.
     void DrawCursor();
-    // Copies a cursor's image into m_cursorImage; false when it cannot be read.
-    bool LoadCursorImage(HCURSOR cursor);
+    // Copies a cursor's image into m_cursorImage and deletes the icon's
+    // bitmaps; false when it cannot be read.
+    bool LoadCursorImage(const ICONINFO& icon);
 
     ScreenSource* m_source;
     ScreenRegion m_region{};
@@ -77,6 +78,7 @@ private:
     // The cursor last drawn and its image, read when the cursor changes; one
     // whose image cannot be read is drawn by the system at its hotspot.
     HCURSOR m_cursor = nullptr;
+    POINT m_hotspot{};
     bool m_cursorCopied = false;
     screencap::CursorImage m_cursorImage;
 

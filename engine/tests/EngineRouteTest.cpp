@@ -241,16 +241,15 @@ TEST_F(EngineRoute, EngineAloneEndsAtOnce) {
 
 // The control program's exit posts "packet ready" 100: the engine stops as
 // for "screen capture message" 100, so the file ends whole.
-TEST_F(EngineRoute, PacketReadyStopsAndClosesTheFile) {
-    Tone tone;
-    StandInControl control;
-    const std::string folder = MakeProgramFolder();
-    const std::string target = folder + "\\packet.mpg";
-    PROCESS_INFORMATION info =
-        StartEngine(folder, "-file \"" + target + "\" -fmt 0 -kv 4000 -fr 25 -asrc \"x\" -vista 1");
+// Starts the engine on target, lets it record for recordMs once its file
+// has bytes, then stops it with "packet ready" 100 as the control program
+// does and waits for it to end.
+void RecordAndStop(StandInControl& control, const std::string& folder, const std::string& target,
+                   const std::string& arguments, DWORD recordMs) {
+    PROCESS_INFORMATION info = StartEngine(folder, "-file \"" + target + "\" " + arguments);
     for (DWORD waited = 0; FileSize(target) == 0 && waited < 30000; waited += 200) control.Pump(200);
     ASSERT_GT(FileSize(target), 0u) << "the engine made no recording";
-    control.Pump(3000);
+    control.Pump(recordMs);
     HWND engine = ::FindWindowA(nullptr, "ScreenCap");
     ASSERT_TRUE(engine);
     ::PostMessageA(engine, ::RegisterWindowMessageA("packet ready"), 100, 0);
@@ -258,11 +257,20 @@ TEST_F(EngineRoute, PacketReadyStopsAndClosesTheFile) {
         control.Pump(200);
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(info.hProcess, 0));
     if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info.hProcess, 1);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+}
+
+TEST_F(EngineRoute, PacketReadyStopsAndClosesTheFile) {
+    Tone tone;
+    StandInControl control;
+    const std::string folder = MakeProgramFolder();
+    const std::string target = folder + "\\packet.mpg";
+    ASSERT_NO_FATAL_FAILURE(
+        RecordAndStop(control, folder, target, "-fmt 0 -kv 4000 -fr 25 -asrc \"x\" -vista 1", 3000));
     const std::string bytes = ReadFile(target);
     ASSERT_GE(bytes.size(), 4u);
     EXPECT_EQ(std::string("\x00\x00\x01\xB9", 4), bytes.substr(bytes.size() - 4));
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
 }
 
 // Windows Media through the engine: the profile file in the engine's
@@ -275,23 +283,12 @@ void RecordWindowsMedia(int format, const char* name, const char* artefact) {
     WriteRegion(100, 100, 420, 340, 25);
     const std::string folder = MakeProgramFolder();
     const std::string target = folder + "\\" + name;
-    PROCESS_INFORMATION info = StartEngine(folder, "-file \"" + target + "\" -fmt " + std::to_string(format) +
-                                                       " -kv 1000 -ka 128 -fr 15 -asrc \"x\" -vista 1");
-    for (DWORD waited = 0; FileSize(target) == 0 && waited < 30000; waited += 200) control.Pump(200);
-    ASSERT_GT(FileSize(target), 0u) << "the engine made no recording";
-    control.Pump(5000);
-    HWND engine = ::FindWindowA(nullptr, "ScreenCap");
-    ASSERT_TRUE(engine);
-    ::PostMessageA(engine, ::RegisterWindowMessageA("packet ready"), 100, 0);
-    for (DWORD waited = 0; ::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT && waited < 15000; waited += 200)
-        control.Pump(200);
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(info.hProcess, 0));
-    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info.hProcess, 1);
+    ASSERT_NO_FATAL_FAILURE(
+        RecordAndStop(control, folder, target,
+                      "-fmt " + std::to_string(format) + " -kv 1000 -ka 128 -fr 15 -asrc \"x\" -vista 1", 5000));
     const std::string artefacts = FromUnix(ARTEFACT_DIR);
     ::CreateDirectoryA(artefacts.c_str(), nullptr);
     EXPECT_TRUE(::CopyFileA(target.c_str(), (artefacts + "\\" + artefact).c_str(), FALSE));
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
 }
 
 TEST_F(EngineRoute, WindowsMediaThroughTheEngine) {

@@ -48,6 +48,25 @@ std::string MissingFilters() {
     return missing;
 }
 
+// A recording's name in the temporary folder, of this process, not there yet.
+std::string FreshTarget(const char* extension) {
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    const std::string target = std::string(temp) + "zelbo_graph_" + std::to_string(::GetCurrentProcessId()) + extension;
+    ::DeleteFileA(target.c_str());
+    return target;
+}
+
+// Moves a recording to the artefacts that the checks beside this test read.
+void KeepArtefact(const std::string& target, const char* name) {
+    std::string windows = "Z:" + std::string(ARTEFACT_DIR);
+    for (char& c : windows)
+        if (c == '/') c = '\\';
+    ::CreateDirectoryA(windows.c_str(), nullptr);
+    EXPECT_TRUE(::CopyFileA(target.c_str(), (windows + "\\" + name).c_str(), FALSE));
+    ::DeleteFileA(target.c_str());
+}
+
 TEST(GraphSession, MpegGraphWithAToneRecordsBothStreams) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     // A filter that is not registered is a fault of the installation.
@@ -66,10 +85,7 @@ TEST(GraphSession, MpegGraphWithAToneRecordsBothStreams) {
     settings.audioSource = "Tone";
     settings.audioOutput = "Output";
     recorder::Region region{100, 100, 740, 580, 25};
-    char temp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, temp);
-    const std::string target = std::string(temp) + "zelbo_graph_" + std::to_string(::GetCurrentProcessId()) + ".mpg";
-    ::DeleteFileA(target.c_str());
+    const std::string target = FreshTarget(".mpg");
     zelbo::WriteSourceRegion(region);
 
     {
@@ -90,13 +106,7 @@ TEST(GraphSession, MpegGraphWithAToneRecordsBothStreams) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ASSERT_TRUE(::GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data));
     EXPECT_GT(data.nFileSizeLow, 10000u);
-    const std::string artefacts = "Z:" + std::string(ARTEFACT_DIR);
-    std::string windows = artefacts;
-    for (char& c : windows)
-        if (c == '/') c = '\\';
-    ::CreateDirectoryA(windows.c_str(), nullptr);
-    EXPECT_TRUE(::CopyFileA(target.c_str(), (windows + "\\zelbo_graph_tone.mpg").c_str(), FALSE));
-    ::DeleteFileA(target.c_str());
+    KeepArtefact(target, "zelbo_graph_tone.mpg");
     ::CoUninitialize();
 }
 
@@ -116,10 +126,7 @@ TEST(GraphSession, WmvGraphWithAToneRecordsBothStreams) {
     settings.audioSource = "Tone";
     settings.audioOutput = "Output";
     recorder::Region region{100, 100, 420, 340, 15};
-    char temp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, temp);
-    const std::string target = std::string(temp) + "zelbo_graph_" + std::to_string(::GetCurrentProcessId()) + ".wmv";
-    ::DeleteFileA(target.c_str());
+    const std::string target = FreshTarget(".wmv");
     zelbo::WriteSourceRegion(region);
 
     {
@@ -143,13 +150,7 @@ TEST(GraphSession, WmvGraphWithAToneRecordsBothStreams) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ASSERT_TRUE(::GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data));
     EXPECT_GT(data.nFileSizeLow, 100000u);
-    const std::string artefacts = "Z:" + std::string(ARTEFACT_DIR);
-    std::string windows = artefacts;
-    for (char& c : windows)
-        if (c == '/') c = '\\';
-    ::CreateDirectoryA(windows.c_str(), nullptr);
-    EXPECT_TRUE(::CopyFileA(target.c_str(), (windows + "\\zelbo_graph_tone.wmv").c_str(), FALSE));
-    ::DeleteFileA(target.c_str());
+    KeepArtefact(target, "zelbo_graph_tone.wmv");
     ::CoUninitialize();
 }
 
